@@ -1,0 +1,131 @@
+#pragma once
+// The database engine: the DAO object model on SQLite files.
+//
+// Objects are handles: copying one shares the object; a default-constructed handle is "Nothing".
+// Closing a database closes its recordsets. A database or recordset whose last handle goes away
+// is closed.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/dao/variant.h"
+
+namespace platform::dao {
+
+enum RecordsetType { dbOpenDynaset = 2, dbOpenSnapshot = 4 };
+
+class Recordset;
+class Database;
+class Workspace;
+
+// Fields("name") of a recordset: read as a Variant, assigned between Edit and Update.
+class FieldRef {
+public:
+    Variant Value() const;
+    operator Variant() const { return Value(); }
+    FieldRef &operator=(const Variant &value);
+    const std::string &Name() const { return name_; }
+
+private:
+    friend class Recordset;
+    FieldRef(std::shared_ptr<struct RecordsetImpl> rs, std::string name);
+    std::shared_ptr<struct RecordsetImpl> rs_;
+    std::string name_;
+};
+
+class Recordset {
+public:
+    Recordset() = default;
+    explicit operator bool() const { return static_cast<bool>(impl_); }
+
+    // Above 0 exactly when there is a record; the full count once the recordset has stood on its last record.
+    std::int64_t RecordCount() const;
+    bool Eof() const;
+    bool Bof() const;
+    void MoveNext();
+    void MovePrevious();
+    void MoveFirst();
+    void MoveLast();
+    std::int64_t AbsolutePosition() const;  // 0-based; -1 when there is no current record
+    void SetAbsolutePosition(std::int64_t position);
+
+    FieldRef Fields(std::string_view name);  // 3265 when no such field
+    int FieldCount() const;
+    std::string FieldName(int index) const;
+
+    void Edit();    // dynaset only (3027 "Cannot update. Database or object is read-only." otherwise)
+    void AddNew();
+    void Update();  // saves the current record at once
+    void Delete();
+
+    // Jet criteria: "field = value" joined by "and"; numbers, 'text', #dates#. Equality criteria use an
+    // index built on first use, so repeated calls do not scan the recordset.
+    void FindFirst(std::string_view criterion);
+    void FindNext(std::string_view criterion);
+    bool NoMatch() const;
+
+    void Close();
+
+private:
+    friend class Database;
+    std::shared_ptr<struct RecordsetImpl> impl_;
+};
+
+class Database {
+public:
+    Database() = default;
+    explicit operator bool() const { return static_cast<bool>(impl_); }
+
+    // Runs one Jet SQL statement (no options); raises on failure.
+    void Execute(std::string_view sql);
+    // Number of rows the last Execute changed.
+    std::int64_t RecordsAffected() const;
+    // A table name or a select statement; dbOpenSnapshot (read-only, stable) or dbOpenDynaset.
+    Recordset OpenRecordset(std::string_view source, RecordsetType type = dbOpenDynaset);
+    void Close();
+    std::string Name() const;  // the path it was opened by
+
+private:
+    friend class Workspace;
+    std::shared_ptr<struct DatabaseImpl> impl_;
+};
+
+class Workspace {
+public:
+    // Opens a database file (a Windows path). exclusive: no other open of the file may coexist;
+    // readOnly: nothing is written; connect: ";pwd=<password>" for a protected database.
+    Database OpenDatabase(std::string_view name, bool exclusive = false, bool readOnly = false,
+                          std::string_view connect = {});
+
+    // The databases this workspace holds open, in the order they were opened.
+    int DatabasesCount() const;
+    Database Databases(int index) const;
+
+    // While a transaction is open, every database opened in this workspace on the same file shares it.
+    void BeginTrans();
+    void CommitTrans();
+    void Rollback();
+    bool InTransaction() const;
+
+private:
+    friend class DBEngineObject;
+    std::shared_ptr<struct WorkspaceImpl> impl_;
+};
+
+class DBEngineObject {
+public:
+    Workspace &Workspaces(int index);  // only 0 exists
+    Database OpenDatabase(std::string_view name, bool exclusive = false, bool readOnly = false,
+                          std::string_view connect = {}) {
+        return Workspaces(0).OpenDatabase(name, exclusive, readOnly, connect);
+    }
+    DBEngineObject();
+private:
+    Workspace ws0_;
+};
+
+// The engine, created on first use and kept until the process ends.
+DBEngineObject &DBEngine();
+
+}  // namespace platform::dao

@@ -1,0 +1,59 @@
+#pragma once
+// File operations on Windows paths. Failures raise the Visual Basic errors:
+// 53 File not found, 76 Path not found, 75 Path/File access error, 70 Permission denied,
+// 61 Disk full, 68 Device unavailable.
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/clock.h"
+
+namespace platform {
+
+bool FileExists(std::string_view path);    // an ordinary file
+bool FolderExists(std::string_view path);
+
+// Last-modified date and time of a file, in local wall-clock time. 53 when missing.
+DateTime FileDateTime(std::string_view path);
+
+// Copies a file to another name, overwriting an existing file there.
+void FileCopy(std::string_view source, std::string_view destination);
+
+// Names of the ordinary files (not folders, not hidden) that match a DOS wildcard pattern such as
+// "C:\a\*.*" or "C:\a\DATA?.MDB" (case-insensitive; "*.*" matches every name, with or without a dot),
+// in name order. A missing folder gives an empty list.
+std::vector<std::string> ListFiles(std::string_view pattern);
+
+// Creates one folder; an existing one, or a missing parent, is an error (75 / 76).
+void MkDir(std::string_view path);
+
+// Appends `line` and CR LF to a text file, creating it when missing (its folder must exist: 76).
+void AppendLine(std::string_view path, std::string_view line);
+
+// Renames a file (Visual Basic's Name ... As ...).
+void RenameFile(std::string_view from, std::string_view to);
+
+// The login name of the user running the process.
+std::string UserName();
+
+}  // namespace platform
+
+namespace platform {
+
+// A text file held open for appending lines (CR LF after each). Opening creates a missing file
+// (its folder must exist: 76) and raises at once when the file cannot be written, so a caller can
+// make sure of the file before it changes anything else.
+class TextAppender {
+public:
+    explicit TextAppender(std::string_view path);
+    ~TextAppender();
+    TextAppender(const TextAppender &) = delete;
+    TextAppender &operator=(const TextAppender &) = delete;
+    void WriteLine(std::string_view line);  // buffered
+    void Close();                           // flushes; raises 61/75 when the data cannot be written
+private:
+    struct Impl;
+    Impl *impl_;
+};
+
+}  // namespace platform

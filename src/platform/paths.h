@@ -1,0 +1,45 @@
+#pragma once
+// Windows-style paths mapped onto Linux folders.
+//
+// The drive map comes from QUORVANT_DRIVES ("C=/srv/qv/c;E=/media/backup"); unset means "C=/".
+// It is read again whenever the variable's text changes, so tests may set it at any time.
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+struct Drive {
+    char letter;                  // upper case
+    std::filesystem::path folder; // the Linux folder the drive stands for
+};
+
+// The mapped drives, in letter order.
+std::vector<Drive> Drives();
+
+// Maps a Windows path ("X:\a\b", "\a\b" on the current drive, "a\b" relative to the current folder;
+// "\" and "/" both separate; doubled separators are harmless; trailing blanks and dots of each
+// component are dropped; existing components are matched without regard to case when no exact match
+// exists). Raises 68 (Device unavailable) for a drive that is not mapped.
+std::filesystem::path MapPath(std::string_view windowsPath);
+
+// The reverse map: "X:\..." through the drive whose folder is the longest prefix of `linuxPath`
+// ("X:\" for the drive's folder itself). Raises 76 (Path not found) when no drive holds it.
+std::string WindowsPath(const std::filesystem::path &linuxPath);
+
+// The folder of the running executable, as a Windows path without a trailing backslash.
+std::string AppPath();
+// Tests: make AppPath() report this Windows path; empty restores the real one.
+void SetAppPathForTests(const std::string &windowsPath);
+
+// The current drive and folder of the process (Windows paths; "X:\" for a drive root).
+char CurrentDrive();
+std::string CurDir();
+// The current folder of one drive: the process's current folder when it lies on that drive,
+// else the drive's root. Raises 68 when the drive is not mapped or its folder is missing.
+std::string CurDir(char drive);
+// Changes the process's current folder. Raises 76 when it does not exist.
+void ChDir(std::string_view windowsPath);
+
+}  // namespace platform

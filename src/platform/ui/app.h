@@ -1,0 +1,72 @@
+#pragma once
+// The application: start, message boxes, keys, ending, the last-resort error report, test seams.
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace platform::ui {
+
+inline constexpr const char *kAppTitle = "Quorvant 32 Utilities";
+
+// Message box styles and the answer of an OK box.
+enum MsgBoxStyle { vbOKOnly = 0, vbCritical = 16, vbQuestion = 32, vbExclamation = 48, vbInformation = 64 };
+inline constexpr int vbOK = 1;
+
+// One modal message box with an OK button; an empty title shows kAppTitle. After it closes the
+// active form is re-activated. Returns vbOK.
+int MsgBox(const std::string &prompt, int style = vbOKOnly, const std::string &title = {});
+
+struct MsgBoxRecord {
+    std::string prompt;
+    int style;
+    std::string title;  // as shown (kAppTitle for an empty one)
+};
+// Tests: answer every box through `responder` (which records it) instead of showing it;
+// an empty function restores the real boxes.
+void SetMsgBoxResponderForTests(std::function<int(const MsgBoxRecord &)> responder);
+
+// Tests: answer every file-open dialog through `chooser`, which gets the dialog's title and initial
+// folder and returns the chosen file's full Windows path, or "" for Cancel.
+void SetFileDialogChooserForTests(
+    std::function<std::string(const std::string &title, const std::string &initDir)> chooser);
+
+// Runs the utility: creates the application, runs `startUp` inside the event loop under Dispatch,
+// and returns the exit status when the utility ends.
+int RunApplication(int argc, char **argv, const std::function<void()> &startUp);
+
+// The command line's argument text: everything after the program's name and the blanks after it.
+std::string Command();
+
+// Ends the utility: no further window events run, every form's modal show returns, files are
+// flushed, RunApplication returns `status`. Code after a call to End() must return at once.
+void End(int status = 0);
+bool Ending();
+int EndStatus();
+void ResetEndingForTests();
+
+// Runs one event handler. An error that leaves it shows the critical box titled kAppTitle reading
+// "Run-time error '<number>':\n\n<description>", writes the same to standard error, and ends the
+// utility with status 1. Nothing ever propagates into the event loop.
+void Dispatch(const std::function<void()> &handler);
+
+// Posts keys to the focused control and returns at once. Only "{TAB}" is needed.
+void SendKeys(std::string_view keys);
+
+// Lets the window system process pending events once.
+void DoEvents();
+
+// While alive: user input to every window is swallowed and a wait cursor shows; Pump() keeps the
+// display current (cheap enough to call once per record).
+class BusyScope {
+public:
+    BusyScope();
+    ~BusyScope();
+    BusyScope(const BusyScope &) = delete;
+    BusyScope &operator=(const BusyScope &) = delete;
+    void Pump();
+private:
+    struct Impl;
+    Impl *impl_;
+};
+
+}  // namespace platform::ui

@@ -1,0 +1,201 @@
+#pragma once
+// Forms and controls on Qt Widgets, with the events the tool windows handle.
+//
+// Positions and sizes are twips (15 a pixel at 96 DPI). Every event handler runs inside Dispatch():
+// an error that leaves it goes to the last-resort report.
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class QWidget;  // for tests and the platform's own code only
+
+namespace platform::ui {
+
+struct Rect {
+    int left = 0, top = 0, width = 0, height = 0;  // twips
+};
+
+struct FontSpec {
+    std::string name = "MS Sans Serif";
+    double points = 8.25;
+    bool bold = true;
+};
+
+class Form;
+
+// What every control has. The on* members are the control's events; the form assigns its handlers
+// to them (for example `txt[i]->onLostFocus = [this, i] { txt_LostFocus(i); };`).
+class Control {
+public:
+    virtual ~Control();
+    const std::string &Name() const;
+    int Index() const;  // index within its control array, -1 when not in one
+    bool Enabled() const;
+    void SetEnabled(bool enabled);
+    bool Visible() const;
+    void SetVisible(bool visible);
+    std::string ToolTipText() const;
+    void SetToolTipText(const std::string &text);
+    int TabIndex() const;
+    Rect Geometry() const;
+    void SetFocus();
+    bool HasFocus() const;
+    QWidget *widget() const;
+
+    std::function<void()> onClick;
+    std::function<void()> onChange;
+    std::function<void()> onGotFocus;
+    // Focus moved to another control of the same form (not a message box opening, not a popup).
+    std::function<void()> onLostFocus;
+    // A character key; the handler may set the key code to 0 to swallow it. Enter is 13.
+    std::function<void(int &keyAscii)> onKeyPress;
+
+protected:
+    Control(Form &form, QWidget *widget, std::string name, int index, Rect geometry, int tabIndex);
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+    friend class Form;
+};
+
+class Label : public Control {
+public:
+    using Control::Control;
+    std::string Caption() const;
+    void SetCaption(const std::string &caption);  // words wrap within the label
+};
+
+class TextBox : public Control {
+public:
+    using Control::Control;
+    std::string Text() const;
+    void SetText(const std::string &text);
+    int SelStart() const;
+    void SetSelStart(int start);
+    int SelLength() const;
+    void SetSelLength(int length);
+};
+
+class CommandButton : public Control {
+public:
+    using Control::Control;
+    std::string Caption() const;  // with its "&"
+    void SetCaption(const std::string &caption);
+    void Press();  // as a click by the user, when enabled
+};
+
+// A drop-down combo box (editable text with a list).
+class ComboBox : public Control {
+public:
+    using Control::Control;
+    void AddItem(const std::string &item);
+    void Clear();
+    int ListCount() const;
+    std::string List(int index) const;
+    std::string Text() const;
+    void SetText(const std::string &text);
+};
+
+class ProgressBar : public Control {
+public:
+    using Control::Control;
+    double Min() const;
+    double Max() const;
+    double Value() const;
+    void SetMin(double v);
+    void SetMax(double v);
+    // Shows on screen at once, also while the handler keeps the thread, redrawing at most when the
+    // shown position moves (about every 1 %).
+    void SetValue(double v);
+};
+
+class Line : public Control {
+public:
+    using Control::Control;
+};
+
+// The drives of the drive map; Drive() is "c:" style (lower-case letter and colon).
+class DriveListBox : public Control {
+public:
+    using Control::Control;
+    std::string Drive() const;
+    void SetDrive(const std::string &drive);  // fires onChange when it changes
+};
+
+// A folder tree of one drive: the chain of folders down to the current one, and its subfolders.
+// Double-click or Enter on a folder opens it (it becomes Path() and onChange fires).
+class DirListBox : public Control {
+public:
+    using Control::Control;
+    std::string Path() const;  // Windows path: "E:\" for a root, else without trailing backslash
+    // Opens a folder; raises 68 for an unmapped drive, 76 for a missing folder. A bare drive ("e:")
+    // opens that drive's current folder.
+    void SetPath(const std::string &path);
+    int ListCount() const;           // subfolders of the current folder
+    std::string List(int index) const;  // -1 current folder, -2 its parent..., 0..n-1 subfolders
+};
+
+// The file-open dialog (not a control of the window).
+class CommonDialog {
+public:
+    std::string DialogTitle;
+    std::string InitDir;   // Windows path
+    std::string Filter;    // empty: every file
+    std::string FileName;  // after ShowOpen: the chosen file's full Windows path ("" when cancelled)
+    std::string FileTitle; // after ShowOpen: the chosen file's name without its folder
+    // Shows the modal file-open dialog; leaves FileName/FileTitle as they were when cancelled.
+    void ShowOpen();
+};
+
+class Form {
+public:
+    Form(std::string name, std::string caption, int clientWidthTwips, int clientHeightTwips,
+         FontSpec font = {}, bool toolWindow = false);
+    virtual ~Form();
+    Form(const Form &) = delete;
+    Form &operator=(const Form &) = delete;
+
+    // Loads the form (Form_Load, once) and shows it modally, centred; returns when it is closed or hidden.
+    void ShowModal();
+    // Tests: loads and shows the form without waiting for it.
+    void Show();
+    // Closes the form; Form_Unload runs once, whatever closes it (this, or the window's close box).
+    void Unload();
+    bool IsLoaded() const;
+    bool IsVisible() const;
+    std::string Caption() const;
+    const std::string &Name() const;
+    // Every control of the form, in creation order.
+    std::vector<Control *> Controls() const;
+    Control *ActiveControl() const;
+    QWidget *widget() const;
+
+protected:
+    virtual void Form_Load() {}
+    virtual void Form_Unload() {}
+
+    // Controls are created in the constructor of the derived form and owned by the form.
+    // index -1: not in a control array. font: the form's font when not given.
+    Label &AddLabel(const std::string &name, int index, Rect r, const std::string &caption,
+                    int tabIndex, std::optional<FontSpec> font = {});
+    TextBox &AddTextBox(const std::string &name, int index, Rect r, int tabIndex,
+                        std::optional<FontSpec> font = {});
+    CommandButton &AddButton(const std::string &name, int index, Rect r, const std::string &caption,
+                             int tabIndex, std::optional<FontSpec> font = {});
+    ComboBox &AddComboBox(const std::string &name, Rect r, int tabIndex, std::optional<FontSpec> font = {});
+    ProgressBar &AddProgressBar(const std::string &name, Rect r, int tabIndex);
+    Line &AddLine(const std::string &name, int x1, int y1, int x2, int y2);
+    DriveListBox &AddDriveListBox(const std::string &name, Rect r, int tabIndex,
+                                  std::optional<FontSpec> font = {});
+    DirListBox &AddDirListBox(const std::string &name, Rect r, int tabIndex,
+                              std::optional<FontSpec> font = {});
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+    friend class Control;
+};
+
+}  // namespace platform::ui

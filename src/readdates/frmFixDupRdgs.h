@@ -1,0 +1,59 @@
+#pragma once
+// The read-date correction window.
+//
+// Its handlers live in files by concern: frmFixDupRdgs_setup.cpp (controls, load, unload),
+// frmFixDupRdgs_fields.cpp (entry fields, prompts, Continue state), frmFixDupRdgs_search.cpp
+// (matching-record count), frmFixDupRdgs_update.cpp (the correction run).
+#include <memory>
+#include <string>
+
+#include "platform/dao/dao.h"
+#include "platform/ui/forms.h"
+
+namespace platform { class FileLock; }
+
+namespace readdates {
+
+class frmFixDupRdgs : public platform::ui::Form {
+public:
+    frmFixDupRdgs();
+    ~frmFixDupRdgs() override;
+
+    // Controls (owned by the form). lbl has the indices 0 and 2 only.
+    platform::ui::Label *lbl[3] = {};
+    platform::ui::ComboBox *cboCode = nullptr;
+    platform::ui::TextBox *txt[3] = {};
+    platform::ui::Line *Line1 = nullptr;
+    platform::ui::Line *Line4 = nullptr;
+    platform::ui::Label *Label1 = nullptr;
+    platform::ui::Label *Label4 = nullptr;
+    platform::ui::ProgressBar *pb1 = nullptr;
+    platform::ui::CommandButton *cmdContinue = nullptr;
+    platform::ui::CommandButton *cmdExit = nullptr;
+
+    // Event handlers.
+    void cboCode_KeyPress(int &KeyAscii);
+    void txt_KeyPress(int Index, int &KeyAscii);
+    void txt_GotFocus(int Index);
+    void txt_LostFocus(int Index);
+    void cmdContinue_Click();
+    void cmdExit_Click();
+
+    // Private routines of the window (public for tests).
+    void RefreshContinue();
+    void ReportMatchingReadings(int Index);
+
+protected:
+    void Form_Load() override;
+    void Form_Unload() override;
+
+private:
+    // Load-time state.
+    std::string TempDataPath;
+    platform::dao::Database dbTempData;
+    platform::dao::Recordset rsSelection;
+    // Held while the window is open: one read-date window per data database.
+    std::unique_ptr<platform::FileLock> toolLock_;
+};
+
+}  // namespace readdates

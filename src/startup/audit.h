@@ -1,0 +1,40 @@
+#pragma once
+// The audit trail: a line in the monthly audit file and a row in table LIDB for each change.
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace platform { class TextAppender; }
+
+namespace startup {
+
+// Audit settings: base name = the data file name (fallback "QV32DATA.mdb"); user = the login name;
+// table switch on.
+std::string AuditBaseName();
+std::string AuditUser();
+bool AuditTableSwitch();
+// <app folder>\AUDIT\<stem><YYYYMM>.LOG for the current month.
+std::string AuditFilePath();
+// "yyyymmdd hh:mm AMPM " of the current time.
+std::string AuditTimestamp();
+
+// Records one change description at once: file line, then (switch on) an LIDB row through its own
+// open of the data database. An empty description or base name writes nothing.
+void AuditEntry(const std::string &description);
+
+// Audit entries of a run that commits as a whole: the audit file is opened when the batch starts
+// (so a missing AUDIT folder fails before anything changes), each Add inserts its LIDB row at once
+// (inside the caller's transaction) and keeps the file line, and Commit writes the kept lines in
+// order once the caller's transaction has committed. Without Commit no line is written.
+class AuditBatch {
+public:
+    AuditBatch();
+    ~AuditBatch();
+    void Add(const std::string &description);
+    void Commit();
+private:
+    std::unique_ptr<platform::TextAppender> file_;
+    std::vector<std::string> lines_;
+};
+
+}  // namespace startup

@@ -1,0 +1,30 @@
+#pragma once
+// The module-level state that start-up leaves for the tools, in one place.
+#include <string>
+
+#include "platform/dao/dao.h"
+
+namespace startup {
+
+struct SharedState {
+    std::string DataFolder;    // trimmed databasepath of the first record of `current`
+    std::string DataFileName;  // trimmed DatabaseFileName
+    std::string DataFilePath;  // DataFolder & "\" & DataFileName (set again by the read-date window)
+    std::string ToolKeyword;   // the command line's argument text, upper-cased
+    platform::dao::Database db;   // shared database handle
+    platform::dao::Recordset rs;  // shared recordset handle
+    std::string QueryText;        // shared query text of the read-date search and update
+};
+
+SharedState &Shared();
+
+// The password connect string of the settings database.
+inline constexpr const char *kGlobalConnect = ";pwd=tovan58";
+
+// Runs one statement on the shared database handle; every failure (a missing handle included) is dropped.
+void ExecuteSql(const std::string &sql);
+
+// Doubles the single quotes of a value that goes between single quotes in SQL text.
+std::string SqlQuote(const std::string &value);
+
+}  // namespace startup
