@@ -1,3 +1,15 @@
+#include <memory>
+
+#include "backup/frmQuorDBBkUp.h"
+#include "readdates/frmFixDupRdgs.h"
+#include "restore/frmRestAutoCopy.h"
 #include "startup/startup.h"
 
-int main(int argc, char **argv) { return startup::Main(argc, argv); }
+int main(int argc, char **argv) {
+    return startup::Main(argc, argv,
+                         {
+                             {"QBU", [] { return std::make_unique<backup::frmQuorDBBkUp>(); }},
+                             {"RAC", [] { return std::make_unique<restore::frmRestAutoCopy>(); }},
+                             {"FRD", [] { return std::make_unique<readdates::frmFixDupRdgs>(); }},
+                         });
+}

@@ -1,14 +1,30 @@
 #pragma once
 // Start-up and tool dispatch.
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace platform::ui { class Form; }
 
 namespace startup {
 
-// The program's entry: runs start-up inside the application and returns the exit status.
-int Main(int argc, char **argv);
+// A tool window and the keyword that opens it.
+struct ToolWindow {
+    std::string keyword;
+    std::function<std::unique_ptr<platform::ui::Form>()> create;
+};
 
-// Steps of start-up: reads the settings database into the shared state, dispatches on the tool
-// keyword (the command line's argument text, upper-cased) and shows that tool's window modally,
-// then ends the utility. Errors go to the caller (Dispatch reports them).
-void StartUp();
+// The program's entry: runs start-up inside the application and returns the exit status.
+int Main(int argc, char **argv, const std::vector<ToolWindow> &tools);
+
+// Reads the settings database (global.mdb in the program's folder, opened exclusively and read-only)
+// into the shared state: the first record of `current`, trimmed. An empty table leaves the texts empty.
+void ReadSettings();
+
+// Start-up: ReadSettings, then the tool keyword (the command line's argument text, upper-cased) is
+// compared whole with each tool's keyword; the first match is created and shown modally. Then the
+// utility ends. Errors go to the caller (the dispatcher reports them).
+void StartUp(const std::vector<ToolWindow> &tools);
 
 }  // namespace startup

@@ -1,0 +1,32 @@
+#include "startup/shared.h"
+
+#include "platform/error.h"
+
+namespace startup {
+
+SharedState &Shared() {
+    static SharedState state;
+    return state;
+}
+
+void ExecuteSql(const std::string &sql) {
+    auto &db = Shared().db;
+    if (!db) return;  // no database: an engine failure like any other, dropped
+    try {
+        db.Execute(sql);
+    } catch (const platform::Error &) {
+        // Dropped by design: callers rely on statements that may fail (DROP TABLE of an absent table).
+    }
+}
+
+std::string SqlQuote(const std::string &value) {
+    std::string out;
+    out.reserve(value.size() + 2);
+    for (char c : value) {
+        out += c;
+        if (c == '\'') out += '\'';
+    }
+    return out;
+}
+
+}  // namespace startup

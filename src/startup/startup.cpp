@@ -1,0 +1,65 @@
+#include "startup/startup.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "platform/dao/dao.h"
+#include "platform/paths.h"
+#include "platform/ui/app.h"
+#include "platform/ui/forms.h"
+#include "startup/shared.h"
+
+namespace startup {
+
+namespace {
+
+// Blanks only, as the settings are written by the billing product.
+std::string TrimBlanks(const std::string &s) {
+    auto b = s.find_first_not_of(' ');
+    if (b == std::string::npos) return {};
+    auto e = s.find_last_not_of(' ');
+    return s.substr(b, e - b + 1);
+}
+
+std::string Upper(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return s;
+}
+
+}  // namespace
+
+void ReadSettings() {
+    using namespace platform::dao;
+    auto &st = Shared();
+    const std::string app = platform::AppPath();
+    st.db = DBEngine().OpenDatabase(app + "\\global.mdb", true, true, kGlobalConnect);
+    st.rs = st.db.OpenRecordset("current", dbOpenSnapshot);
+    if (st.rs.RecordCount() > 0) {
+        st.DataFolder = TrimBlanks(st.rs.Fields("databasepath").Value().ToText());
+        st.DataFileName = TrimBlanks(st.rs.Fields("DatabaseFileName").Value().ToText());
+        st.DataFilePath = st.DataFolder + "\\" + st.DataFileName;
+    }
+    st.rs.Close();
+    st.db.Close();
+    st.rs = {};
+    st.db = {};
+}
+
+void StartUp(const std::vector<ToolWindow> &tools) {
+    ReadSettings();
+    auto &st = Shared();
+    st.ToolKeyword = Upper(platform::ui::Command());
+    for (const auto &tool : tools) {
+        if (tool.keyword != st.ToolKeyword) continue;
+        auto form = tool.create();
+        form->ShowModal();
+        break;
+    }
+    platform::ui::End(platform::ui::Ending() ? platform::ui::EndStatus() : 0);
+}
+
+int Main(int argc, char **argv, const std::vector<ToolWindow> &tools) {
+    return platform::ui::RunApplication(argc, argv, [&tools] { StartUp(tools); });
+}
+
+}  // namespace startup

@@ -1,0 +1,162 @@
+#include "support/e2e.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QRegularExpression>
+#include <QThread>
+
+#include <stdexcept>
+
+namespace qvtest {
+
+namespace {
+
+QStringList ToQt(const std::vector<std::string> &v) {
+    QStringList l;
+    for (auto &s : v) l << QString::fromStdString(s);
+    return l;
+}
+
+}  // namespace
+
+XSession::XSession() : xvfb_(std::make_unique<QProcess>()), wm_(std::make_unique<QProcess>()) {
+    xvfb_->setProgram("Xvfb");
+    xvfb_->setArguments({"-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"});
+    xvfb_->start();
+    if (!xvfb_->waitForStarted(10000)) throw std::runtime_error("Xvfb did not start");
+    QElapsedTimer t;
+    t.start();
+    QByteArray out;
+    while (!out.contains('\n') && t.elapsed() < 15000) {
+        xvfb_->waitForReadyRead(500);
+        out += xvfb_->readAllStandardOutput();
+    }
+    if (!out.contains('\n')) throw std::runtime_error("Xvfb gave no display number");
+    display_ = ":" + out.trimmed().toStdString();
+
+    auto env = QProcessEnvironment::systemEnvironment();
+    env.insert("DISPLAY", QString::fromStdString(display_));
+    wm_->setProcessEnvironment(env);
+    wm_->setProgram("openbox");
+    wm_->setArguments({"--sm-disable"});
+    wm_->start();
+    wm_->waitForStarted(10000);
+    // Give the window manager a moment to take over the screen.
+    QThread::msleep(500);
+}
+
+XSession::~XSession() {
+    for (auto *p : {wm_.get(), xvfb_.get()}) {
+        if (p->state() != QProcess::NotRunning) {
+            p->terminate();
+            if (!p->waitForFinished(3000)) {
+                p->kill();
+                p->waitForFinished(3000);
+            }
+        }
+    }
+}
+
+std::string XSession::xdotool(const std::vector<std::string> &args, int *exitCode) const {
+    QProcess p;
+    auto env = QProcessEnvironment::systemEnvironment();
+    env.insert("DISPLAY", QString::fromStdString(display_));
+    p.setProcessEnvironment(env);
+    p.start("xdotool", ToQt(args));
+    p.waitForFinished(15000);
+    if (exitCode) *exitCode = p.exitCode();
+    return QString::fromUtf8(p.readAllStandardOutput()).trimmed().toStdString();
+}
+
+std::string XSession::waitForWindow(const std::string &title, int timeoutMs) const {
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < timeoutMs) {
+        std::string ids = xdotool({"search", "--onlyvisible", "--name", "^" + QRegularExpression::escape(
+                                                                              QString::fromStdString(title))
+                                                                              .toStdString() + "$"});
+        if (!ids.empty()) return ids.substr(0, ids.find('\n'));
+        QThread::msleep(100);
+    }
+    return {};
+}
+
+void XSession::keys(const std::string &windowId, const std::vector<std::string> &keys) const {
+    xdotool({"windowactivate", "--sync", windowId});
+    for (auto &k : keys) {
+        xdotool({"key", "--clearmodifiers", k});
+        QThread::msleep(150);
+    }
+}
+
+void XSession::type(const std::string &windowId, const std::string &text) const {
+    xdotool({"windowactivate", "--sync", windowId});
+    xdotool({"type", "--delay", "30", text});
+    QThread::msleep(100);
+}
+
+bool XSession::screenshot(const std::filesystem::path &png) const {
+    QProcess p;
+    auto env = QProcessEnvironment::systemEnvironment();
+    env.insert("DISPLAY", QString::fromStdString(display_));
+    p.setProcessEnvironment(env);
+    p.start("sh", {"-c", "xwd -root -silent | convert xwd:- png:" + QString::fromStdString(png.string())});
+    return p.waitForFinished(20000) && p.exitCode() == 0;
+}
+
+Program::Program(const std::filesystem::path &exe, const std::vector<std::string> &args,
+                 const std::map<std::string, std::string> &env, const std::filesystem::path &cwd)
+    : p_(std::make_unique<QProcess>()) {
+    auto e = QProcessEnvironment::systemEnvironment();
+    for (auto &[k, v] : env) e.insert(QString::fromStdString(k), QString::fromStdString(v));
+    p_->setProcessEnvironment(e);
+    if (!cwd.empty()) p_->setWorkingDirectory(QString::fromStdString(cwd.string()));
+    p_->start(QString::fromStdString(exe.string()), ToQt(args));
+    if (!p_->waitForStarted(10000)) throw std::runtime_error("cannot start " + exe.string());
+}
+
+Program::~Program() {
+    if (p_->state() != QProcess::NotRunning) {
+        p_->kill();
+        p_->waitForFinished(3000);
+    }
+}
+
+std::optional<int> Program::wait(int timeoutMs) {
+    if (p_->state() != QProcess::NotRunning && !p_->waitForFinished(timeoutMs)) return std::nullopt;
+    if (p_->exitStatus() != QProcess::NormalExit) return -1;
+    return p_->exitCode();
+}
+
+bool Program::running() const { return p_->state() != QProcess::NotRunning; }
+
+std::string Program::errorOutput() { return QString::fromUtf8(p_->readAllStandardError()).toStdString(); }
+std::string Program::output() { return QString::fromUtf8(p_->readAllStandardOutput()).toStdString(); }
+
+std::map<std::string, std::string> QvutilEnv(const XSession *session, const std::string &drives) {
+    std::map<std::string, std::string> env{{"QUORVANT_DRIVES", drives}};
+    if (session) {
+        env["DISPLAY"] = session->display();
+        env["QT_QPA_PLATFORM"] = "xcb";
+    } else {
+        env["QT_QPA_PLATFORM"] = "offscreen";
+    }
+    return env;
+}
+
+bool WaitForNoProcess(const std::string &exeName, int timeoutMs) {
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < timeoutMs) {
+        QProcess p;
+        p.start("pgrep", {"-x", QString::fromStdString(exeName)});
+        p.waitForFinished(5000);
+        if (p.exitCode() != 0) return true;
+        QThread::msleep(100);
+    }
+    return false;
+}
+
+}  // namespace qvtest

@@ -1,0 +1,64 @@
+#pragma once
+// End-to-end support: a real X server (Xvfb) with a window manager (openbox), xdotool to press keys,
+// and the installed qvutil started as a user would start it.
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class QProcess;
+
+namespace qvtest {
+
+class XSession {
+public:
+    XSession();  // starts Xvfb on a free display and openbox on it; throws std::runtime_error on failure
+    ~XSession();
+    XSession(const XSession &) = delete;
+    XSession &operator=(const XSession &) = delete;
+
+    const std::string &display() const { return display_; }  // ":N"
+    // Runs xdotool with these arguments on this display; returns its standard output, trimmed.
+    std::string xdotool(const std::vector<std::string> &args, int *exitCode = nullptr) const;
+    // Waits until a visible window has exactly this title; returns its id, or "" on time-out.
+    std::string waitForWindow(const std::string &title, int timeoutMs = 20000) const;
+    // Activates a window and sends keys to it ("Return", "Tab", "alt+c", ...), one xdotool call each.
+    void keys(const std::string &windowId, const std::vector<std::string> &keys) const;
+    // Types text into the focused control of a window.
+    void type(const std::string &windowId, const std::string &text) const;
+    // Saves a PNG of the whole screen.
+    bool screenshot(const std::filesystem::path &png) const;
+
+private:
+    std::unique_ptr<QProcess> xvfb_;
+    std::unique_ptr<QProcess> wm_;
+    std::string display_;
+};
+
+// A started program; killed when destroyed if still running.
+class Program {
+public:
+    Program(const std::filesystem::path &exe, const std::vector<std::string> &args,
+            const std::map<std::string, std::string> &env, const std::filesystem::path &cwd = {});
+    ~Program();
+    Program(const Program &) = delete;
+    Program &operator=(const Program &) = delete;
+    // The exit status, or nullopt when it has not ended within the time.
+    std::optional<int> wait(int timeoutMs = 20000);
+    bool running() const;
+    std::string errorOutput();  // standard error so far
+    std::string output();       // standard output so far
+
+private:
+    std::unique_ptr<QProcess> p_;
+};
+
+// Environment for qvutil on a session: DISPLAY, QT_QPA_PLATFORM=xcb, QUORVANT_DRIVES.
+std::map<std::string, std::string> QvutilEnv(const XSession *session, const std::string &drives);
+
+// Waits until no process of this executable path is running (for detached copiers).
+bool WaitForNoProcess(const std::string &exeName, int timeoutMs = 30000);
+
+}  // namespace qvtest

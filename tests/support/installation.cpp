@@ -1,0 +1,128 @@
+#include "support/installation.h"
+
+#include <random>
+#include <stdexcept>
+
+#include "support/sql_file.h"
+
+namespace qvtest {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// "C:\a\b" -> <driveC>/a/b; paths on other drives are not laid out.
+fs::path OnDriveC(const fs::path &driveC, const std::string &windowsPath) {
+    if (windowsPath.size() < 3 || (windowsPath[0] != 'C' && windowsPath[0] != 'c') || windowsPath[1] != ':')
+        return {};
+    fs::path p = driveC;
+    std::string part;
+    for (char ch : windowsPath.substr(3) + "\\") {
+        if (ch == '\\') {
+            if (!part.empty()) p /= part;
+            part.clear();
+        } else {
+            part += ch;
+        }
+    }
+    return p;
+}
+
+std::string Iso(int y, int m, int d) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", y, m, d);
+    return buf;
+}
+
+void MakeDataDatabase(const fs::path &file, const InstallationOptions &o, unsigned variant) {
+    SqlFile db(file);
+    db.exec("create table [tbl reading] (billdate DATETIME, readdate DATETIME, code TEXT, lockey INTEGER, "
+            "reading INTEGER)");
+    db.exec("create index billdate_idx on [tbl reading] (billdate)");
+    db.exec("create table LIDB ([When] TEXT, ByWhom TEXT, What TEXT)");
+    std::mt19937 rng(o.seed + variant);
+    const char *codes[] = {"W", "E", "G"};
+    const int months[] = {4, 5, 6};
+    db.exec("begin");
+    for (int mi = 0; mi < 3; ++mi) {
+        const int m = months[mi];
+        for (int i = 0; i < o.readingsPerBill; ++i) {
+            const int lockey = 1 + static_cast<int>(rng() % static_cast<unsigned>(o.accounts));
+            // Most readings were read a few days before the bill date; some carry a time of day.
+            const int day = 24 + static_cast<int>(rng() % 5);
+            std::string read = Iso(2026, m - 1, day);
+            if (i % 10 == 3) read += " 10:30:00";
+            db.exec("insert into [tbl reading] values ('" + Iso(2026, m, 1) + "','" + read + "','" +
+                    codes[i % 3] + "'," + std::to_string(lockey) + "," + std::to_string(1000 + i + variant) + ")");
+        }
+    }
+    db.exec("commit");
+}
+
+void MakeSelection(const fs::path &file, const InstallationOptions &o) {
+    SqlFile db(file);
+    db.exec("create table selectionsetDTC (lockey INTEGER, accno TEXT)");
+    db.exec("begin");
+    for (int k = 1; k <= o.selected && k <= o.accounts; ++k)
+        db.exec("insert into selectionsetDTC values (" + std::to_string(k) + ",'" +
+                std::to_string(1002000 + k) + "')");
+    db.exec("commit");
+}
+
+void CopyBinary(const fs::path &binDir, const fs::path &programDir, const char *name) {
+    fs::path from = binDir / name;
+    if (!fs::exists(from)) return;  // not built yet: the caller decides whether it needs it
+    fs::copy_file(from, programDir / name, fs::copy_options::overwrite_existing);
+}
+
+}  // namespace
+
+Installation LayOutInstallation(const fs::path &driveC, const fs::path &binDir, const InstallationOptions &o) {
+    Installation in;
+    in.driveC = driveC;
+    in.programDir = driveC / o.programFolder;
+    in.globalDb = in.programDir / "global.mdb";
+    in.auditDir = in.programDir / "AUDIT";
+    in.qvutil = in.programDir / "qvutil";
+    in.tempDataDb = driveC / "users" / "public" / "qv32tempdata" / "tempdataDTC.mdb";
+    fs::create_directories(in.auditDir);
+    fs::create_directories(in.tempDataDb.parent_path());
+
+    {
+        SqlFile g(in.globalDb);
+        g.exec("create table current (databasepath TEXT, DatabaseFileName TEXT, version TEXT)");
+        if (!o.emptyCurrent)
+            g.exec("insert into current values ('" + o.dataFolder + "','" + o.dataFileName + "','3.2')");
+        g.setPassword(o.password);
+    }
+
+    in.dataDir = OnDriveC(driveC, o.dataFolder);
+    if (!in.dataDir.empty()) {
+        fs::create_directories(in.dataDir);
+        in.dataDb = in.dataDir / o.dataFileName;
+        fs::remove(in.dataDb);
+        MakeDataDatabase(in.dataDb, o, 0);
+        in.backupDir = in.dataDir / "backup";
+        fs::create_directories(in.backupDir);
+        if (o.automaticCopies) {
+            const std::string stem = o.dataFileName.substr(0, o.dataFileName.rfind('.'));
+            for (unsigned n = 1; n <= 3; ++n) {
+                fs::path copy = in.backupDir / (stem + std::to_string(n) + ".mdb");
+                fs::remove(copy);
+                MakeDataDatabase(copy, o, n);
+            }
+            fs::copy_file(in.globalDb, in.backupDir / "GLOBAL1.mdb", fs::copy_options::overwrite_existing);
+            fs::copy_file(in.dataDb, in.backupDir / (stem + ".ZIP"), fs::copy_options::overwrite_existing);
+        }
+    }
+    fs::remove(in.tempDataDb);
+    MakeSelection(in.tempDataDb, o);
+
+    if (o.copyBinaries) {
+        CopyBinary(binDir, in.programDir, "qvutil");
+        CopyBinary(binDir, in.programDir, "qvxcopy");
+    }
+    return in;
+}
+
+}  // namespace qvtest
