@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/dao/dao.h"
+
 namespace platform { class TextAppender; }
 
 namespace startup {
@@ -35,6 +37,7 @@ public:
 private:
     std::unique_ptr<platform::TextAppender> file_;
     std::vector<std::string> lines_;
+    platform::dao::Database db_;  // the batch's own open of the data database, opened on first Add
 };
 
 }  // namespace startup

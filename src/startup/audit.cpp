@@ -1,0 +1,93 @@
+#include "startup/audit.h"
+
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+#include "startup/shared.h"
+
+namespace startup {
+namespace {
+
+constexpr const char *kFallbackBaseName = "QV32DATA.mdb";
+constexpr const char *kTimestampPattern = "yyyymmdd hh:mm AMPM ";
+
+// The base name without its four-character extension; a shorter name is kept whole.
+std::string Stem(const std::string &baseName) {
+    return baseName.size() < 4 ? baseName : baseName.substr(0, baseName.size() - 4);
+}
+
+std::string FilePathAt(platform::DateTime when) {
+    return platform::AppPath() + "\\AUDIT\\" + Stem(AuditBaseName()) + platform::Format(when, "YYYYMM") +
+           ".LOG";
+}
+
+std::string FileLine(const std::string &timestamp, const std::string &user, const std::string &description) {
+    return timestamp + user + " " + description;
+}
+
+std::string LidbInsert(const std::string &timestamp, const std::string &user, const std::string &description) {
+    return "insert into LIDB (When, ByWhom, What) values ('" + SqlQuote(timestamp) + "','" + SqlQuote(user) +
+           "','" + SqlQuote(description) + "')";
+}
+
+}  // namespace
+
+std::string AuditBaseName() {
+    const std::string &name = Shared().DataFileName;
+    return name.empty() ? kFallbackBaseName : name;
+}
+
+std::string AuditUser() {
+    // The login name of the process does not change while it runs; a run asks for it once per record.
+    static const std::string user = platform::UserName();
+    return user;
+}
+
+bool AuditTableSwitch() { return true; }
+
+std::string AuditFilePath() { return FilePathAt(platform::Now()); }
+
+std::string AuditTimestamp() { return platform::Format(platform::Now(), kTimestampPattern); }
+
+void AuditEntry(const std::string &description) {
+    if (description.empty() || AuditBaseName().empty()) return;
+    // One reading of the clock for both the line and the month of the file.
+    const platform::DateTime now = platform::Now();
+    const std::string timestamp = platform::Format(now, kTimestampPattern);
+    const std::string user = AuditUser();
+    platform::AppendLine(FilePathAt(now), FileLine(timestamp, user, description));
+    if (!AuditTableSwitch()) return;
+    platform::dao::Database db = platform::dao::DBEngine().OpenDatabase(Shared().DataFilePath);
+    db.Execute(LidbInsert(timestamp, user, description));
+    db.Close();
+}
+
+AuditBatch::AuditBatch() : file_(std::make_unique<platform::TextAppender>(AuditFilePath())) {}
+
+AuditBatch::~AuditBatch() {
+    if (db_) db_.Close();
+    // The appender closes itself; lines never committed are dropped.
+}
+
+void AuditBatch::Add(const std::string &description) {
+    if (description.empty() || AuditBaseName().empty()) return;
+    const std::string timestamp = AuditTimestamp();
+    const std::string user = AuditUser();
+    if (AuditTableSwitch()) {
+        if (!db_) db_ = platform::dao::DBEngine().OpenDatabase(Shared().DataFilePath);
+        db_.Execute(LidbInsert(timestamp, user, description));
+    }
+    lines_.push_back(FileLine(timestamp, user, description));
+}
+
+void AuditBatch::Commit() {
+    if (db_) {
+        db_.Close();
+        db_ = {};
+    }
+    for (const std::string &line : lines_) file_->WriteLine(line);
+    lines_.clear();
+    file_->Close();
+}
+
+}  // namespace startup
