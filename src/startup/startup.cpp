@@ -45,16 +45,22 @@ void ReadSettings() {
     st.db = {};
 }
 
+int ShowTool(const std::string &argumentText, const std::vector<ToolWindow> &tools) {
+    auto &st = Shared();
+    st.ToolKeyword = Upper(argumentText);
+    for (std::size_t i = 0; i < tools.size(); ++i) {
+        if (tools[i].keyword != st.ToolKeyword) continue;
+        auto form = tools[i].create();
+        form->ShowModal();
+        return static_cast<int>(i);
+    }
+    return -1;
+}
+
 void StartUp(const std::vector<ToolWindow> &tools) {
     ReadSettings();
-    auto &st = Shared();
-    st.ToolKeyword = Upper(platform::ui::Command());
-    for (const auto &tool : tools) {
-        if (tool.keyword != st.ToolKeyword) continue;
-        auto form = tool.create();
-        form->ShowModal();
-        break;
-    }
+    ShowTool(platform::ui::Command(), tools);
+    // The window has closed (or a tool ended the utility itself): end now, keeping a status already set.
     platform::ui::End(platform::ui::Ending() ? platform::ui::EndStatus() : 0);
 }
 

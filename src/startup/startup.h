@@ -22,6 +22,11 @@ int Main(int argc, char **argv, const std::vector<ToolWindow> &tools);
 // into the shared state: the first record of `current`, trimmed. An empty table leaves the texts empty.
 void ReadSettings();
 
+// Sets the tool keyword from the command line's argument text (upper-cased, not trimmed), and
+// creates and shows modally the first tool whose keyword equals it whole. Returns that tool's index
+// in `tools`, or -1 when none matches (nothing is shown).
+int ShowTool(const std::string &argumentText, const std::vector<ToolWindow> &tools);
+
 // Start-up: ReadSettings, then the tool keyword (the command line's argument text, upper-cased) is
 // compared whole with each tool's keyword; the first match is created and shown modally. Then the
 // utility ends. Errors go to the caller (the dispatcher reports them).

@@ -29,7 +29,7 @@ fs::path OnDriveC(const fs::path &driveC, const std::string &windowsPath) {
 }
 
 std::string Iso(int y, int m, int d) {
-    char buf[16];
+    char buf[40];
     std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", y, m, d);
     return buf;
 }

@@ -1,0 +1,92 @@
+// The built qvutil started as a user starts it: dispatch, and the last-resort report of start-up.
+#include <gtest/gtest.h>
+
+#include "platform/dao/dao.h"
+#include "support/e2e.h"
+#include "support/installation.h"
+#include "support/sql_file.h"
+#include "support/temp_drive.h"
+
+namespace {
+
+using namespace qvtest;
+
+class StartupE2E : public ::testing::Test {
+protected:
+    static inline std::unique_ptr<XSession> x;
+    static void SetUpTestSuite() { x = std::make_unique<XSession>(); }
+    static void TearDownTestSuite() { x.reset(); }
+
+    TempDrives drives{"CE"};
+    Installation inst;
+
+    void Install(InstallationOptions o = {}) {
+        o.readingsPerBill = 30;
+        inst = LayOutInstallation(drives.folder('C'), QV_BIN_DIR, o);
+    }
+    std::unique_ptr<Program> Run(const std::vector<std::string> &args, const XSession *session) {
+        return std::make_unique<Program>(inst.qvutil, args, QvutilEnv(session, drives.spec()), drives.folder('E'));
+    }
+    // Runs qvutil, expects the last-resort box, answers it, and returns the exit status and error text.
+    std::pair<int, std::string> RunToLastResort(const std::string &keyword) {
+        auto p = Run({keyword}, x.get());
+        std::string box = x->waitForWindow("Quorvant 32 Utilities");
+        EXPECT_FALSE(box.empty()) << "no last-resort box";
+        if (!box.empty()) x->keys(box, {"Return"});
+        auto status = p->wait(15000);
+        return {status.value_or(-100), p->errorOutput()};
+    }
+};
+
+TEST_F(StartupE2E, KeywordsThatNameNoToolEndAtOnceWithoutAWindow) {
+    Install();
+    for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
+             {}, {"XYZ"}, {"FRD "}, {"FRD", "x"}, {"QBUX"}}) {
+        auto p = Run(args, nullptr);  // offscreen: any window would block the process
+        auto status = p->wait(10000);
+        ASSERT_TRUE(status.has_value()) << "did not end: " << (args.empty() ? "" : args[0]);
+        EXPECT_EQ(*status, 0);
+        EXPECT_EQ(p->errorOutput(), "");
+    }
+}
+
+TEST_F(StartupE2E, SettingsFailuresEndThroughTheLastResortReport) {
+    Install();
+    // Held open by another program: the exclusive open of global.mdb fails.
+    {
+        auto held = platform::dao::DBEngine().OpenDatabase("C:\\QVNWin32\\global.mdb", false, true, ";pwd=tovan58");
+        auto [status, err] = RunToLastResort("FRD");
+        EXPECT_EQ(status, 1);
+        EXPECT_NE(err.find("Run-time error '3045':"), std::string::npos) << err;
+        held.Close();
+    }
+    // Wrong password.
+    {
+        SqlFile(inst.globalDb).setPassword("not the one");
+        auto [status, err] = RunToLastResort("RAC");
+        EXPECT_EQ(status, 1);
+        EXPECT_NE(err.find("Run-time error '3031':"), std::string::npos) << err;
+    }
+    // Missing.
+    {
+        std::filesystem::remove(inst.globalDb);
+        auto [status, err] = RunToLastResort("QBU");
+        EXPECT_EQ(status, 1);
+        EXPECT_NE(err.find("Run-time error '3024':"), std::string::npos) << err;
+    }
+}
+
+TEST_F(StartupE2E, AnEmptyCurrentTableStillOpensTheBackupWindow) {
+    InstallationOptions o;
+    o.emptyCurrent = true;
+    Install(o);
+    auto p = Run({"qbu"}, x.get());
+    std::string w = x->waitForWindow("Quorvant32 Complete Software Backup");
+    ASSERT_FALSE(w.empty());
+    x->keys(w, {"alt+F4"});
+    auto status = p->wait(10000);
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(*status, 0);
+}
+
+}  // namespace
