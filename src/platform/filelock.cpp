@@ -1,0 +1,56 @@
+#include "platform/filelock.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/error.h"
+#include "platform/paths.h"
+
+namespace platform {
+
+namespace {
+
+[[noreturn]] void RaiseOpenError(int err) {
+    if (err == ENOENT || err == ENOTDIR) Raise(76);
+    if (err == EACCES || err == EPERM || err == EROFS) Raise(70);
+    Raise(75);
+}
+
+// True when `fd` is still the file named `path` (the last holder may have removed it in between).
+bool SameFile(int fd, const std::string &path) {
+    struct stat a {}, b {};
+    return fstat(fd, &a) == 0 && stat(path.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+}  // namespace
+
+std::unique_ptr<FileLock> FileLock::TryTake(std::string_view windowsPath) {
+    const std::string linuxPath = MapPath(windowsPath).string();
+    for (;;) {
+        int fd = ::open(linuxPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        if (fd < 0) RaiseOpenError(errno);
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            int err = errno;
+            ::close(fd);
+            if (err == EWOULDBLOCK) return nullptr;
+            RaiseOpenError(err);
+        }
+        if (SameFile(fd, linuxPath))
+            return std::unique_ptr<FileLock>(new FileLock(fd, linuxPath, std::string(windowsPath)));
+        ::close(fd);  // locked a file that was removed meanwhile: try the new one
+    }
+}
+
+FileLock::FileLock(int fd, std::string linuxPath, std::string windowsPath)
+    : fd_(fd), linuxPath_(std::move(linuxPath)), path_(std::move(windowsPath)) {}
+
+FileLock::~FileLock() {
+    ::unlink(linuxPath_.c_str());  // while still locked, so nobody takes a file that is going away
+    ::close(fd_);
+}
+
+}  // namespace platform

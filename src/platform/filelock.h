@@ -1,0 +1,29 @@
+#pragma once
+// An exclusive lock on a file, held by this object: a second holder (in this process or another)
+// is refused at once instead of waiting. The lock file is created when missing and removed again
+// when the lock is released.
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+class FileLock {
+public:
+    // Takes the lock on the file at `windowsPath`; nullptr when someone else holds it.
+    // Raises 76 when its folder is missing, 70 when it may not be created or opened.
+    static std::unique_ptr<FileLock> TryTake(std::string_view windowsPath);
+    ~FileLock();
+    FileLock(const FileLock &) = delete;
+    FileLock &operator=(const FileLock &) = delete;
+
+    const std::string &Path() const { return path_; }
+
+private:
+    FileLock(int fd, std::string linuxPath, std::string windowsPath);
+    int fd_;
+    std::string linuxPath_;
+    std::string path_;
+};
+
+}  // namespace platform

@@ -1,0 +1,155 @@
+// The read-date window: its controls, loading (code list and the selection lock table FRDLK) and
+// unloading.
+#include "platform/filelock.h"
+#include "platform/paths.h"
+#include "platform/ui/app.h"
+#include "readdates/frmFixDupRdgs.h"
+#include "readdates/read_date_entries.h"
+#include "startup/shared.h"
+
+namespace readdates {
+
+using platform::ui::FontSpec;
+namespace dao = platform::dao;
+
+namespace {
+
+constexpr const char *kTempDataPath = "C:\\users\\public\\qv32tempdata\\tempdataDTC.mdb";
+
+// A value joined into text as the string operator joins it: Null adds nothing.
+std::string Joined(const dao::Variant &v) { return v.IsNull() ? std::string() : v.ToText(); }
+
+}  // namespace
+
+frmFixDupRdgs::frmFixDupRdgs()
+    : Form("frmFixDupRdgs", "Correct READ DATES for Meter Reading Records", 6750, 4965, FontSpec{}, true) {
+    const FontSpec listFont{"MS Sans Serif", 8.25, false};
+
+    lbl[0] = &AddLabel("lbl", 0, {240, 360, 4815, 495}, "Update only meter reading records with this code:", 10);
+    cboCode = &AddComboBox("cboCode", {4560, 360, 1935, 315}, 0, listFont);
+    lbl[2] = &AddLabel("lbl", 2, {240, 960, 6375, 495},
+                       "This module is used to correct the READ DATE for meter reading records that were entered "
+                       "or imported for this BILL DATE: ",
+                       7);
+    txt[0] = &AddTextBox("txt", 0, {4560, 1200, 1215, 285}, 1);
+    Line1 = &AddLine("Line1", 120, 1680, 6480, 1680);
+    Label1 = &AddLabel("Label1", -1, {240, 1800, 4095, 855},
+                       "Enter the INCORRECT READ DATE that needs to be changed, or enter ALL if all read dates for "
+                       "BILL DATE need to be corrected to the same READ DATE.",
+                       8);
+    txt[1] = &AddTextBox("txt", 1, {4560, 2040, 1215, 285}, 2);
+    txt[1]->SetToolTipText(
+        "Enter ALL if you want to make give the same READ DATE to all of the meter reading records for this BILL "
+        "DATE.");
+    Line4 = &AddLine("Line4", 120, 2760, 6480, 2760);
+    Label4 = &AddLabel("Label4", -1, {240, 2880, 4215, 735},
+                       "Enter the READ DATE that needs to be given to the set of readings that are being corrected "
+                       "for BILL DATE",
+                       9);
+    txt[2] = &AddTextBox("txt", 2, {4560, 3120, 1215, 285}, 3);
+    pb1 = &AddProgressBar("pb1", {240, 3840, 6255, 375}, 6);
+    pb1->SetMin(0);
+    pb1->SetMax(100);
+    pb1->SetVisible(false);
+    cmdContinue = &AddButton("cmdContinue", -1, {4200, 4320, 1125, 400}, "&Continue", 4);
+    cmdContinue->SetEnabled(false);
+    cmdExit = &AddButton("cmdExit", -1, {5520, 4320, 1000, 400}, "E&xit", 5);
+    cmdExit->SetToolTipText("Exit this module");
+
+    cboCode->onKeyPress = [this](int &KeyAscii) { cboCode_KeyPress(KeyAscii); };
+    for (int i = 0; i < 3; ++i) {
+        txt[i]->onKeyPress = [this, i](int &KeyAscii) { txt_KeyPress(i, KeyAscii); };
+        txt[i]->onGotFocus = [this, i] { txt_GotFocus(i); };
+        txt[i]->onLostFocus = [this, i] { txt_LostFocus(i); };
+    }
+    cmdContinue->onClick = [this] { cmdContinue_Click(); };
+    cmdExit->onClick = [this] { cmdExit_Click(); };
+}
+
+frmFixDupRdgs::~frmFixDupRdgs() = default;
+
+void frmFixDupRdgs::Form_Load() {
+    auto &shared = startup::Shared();
+    auto &engine = dao::DBEngine();
+    TempDataPath = kTempDataPath;
+
+    // The data file path, afresh from the settings database (untrimmed).
+    shared.db = engine.OpenDatabase(platform::AppPath() + "\\global.mdb", false, false, startup::kGlobalConnect);
+    shared.rs = shared.db.OpenRecordset("current", dao::dbOpenSnapshot);
+    if (shared.rs.RecordCount() > 0)
+        shared.DataFilePath =
+            Joined(shared.rs.Fields("databasepath")) + "\\" + Joined(shared.rs.Fields("DatabaseFileName"));
+    shared.rs.Close();
+    shared.rs = {};
+    shared.db.Close();
+    shared.db = {};
+
+    // FRDLK is one table per data database: a second window on the same database would rebuild it
+    // under the first one and drop it on close, so only one window may hold it.
+    toolLock_ = platform::FileLock::TryTake(shared.DataFilePath + ".frd");
+    if (!toolLock_) {
+        platform::ui::MsgBox("Read dates are already being corrected for the data database " + shared.DataFilePath +
+                                 " in another window.\n\nClose that window first; only one can be open for a data "
+                                 "database at a time.",
+                             platform::ui::vbInformation, "Quorvant 32");
+        if (platform::ui::Ending()) return;
+        platform::ui::End(0);
+        return;
+    }
+
+    cboCode->AddItem(kAllCodes);
+    shared.db = engine.OpenDatabase(shared.DataFilePath);
+    shared.rs = shared.db.OpenRecordset("select distinct code from [tbl reading] order by code", dao::dbOpenSnapshot);
+    if (shared.rs.RecordCount() > 0) {
+        for (; !shared.rs.Eof(); shared.rs.MoveNext()) {
+            dao::Variant code = shared.rs.Fields("code");
+            if (!code.IsNull()) cboCode->AddItem(code.ToText());
+        }
+    }
+    shared.rs.Close();
+    shared.rs = {};
+
+    startup::ExecuteSql("DROP TABLE FRDLK");
+    startup::ExecuteSql("create table FRDLK (lockey long, accno text)");
+
+    dbTempData = engine.OpenDatabase(TempDataPath);
+    rsSelection = dbTempData.OpenRecordset("select lockey, accno from selectionsetDTC", dao::dbOpenSnapshot);
+    if (rsSelection.RecordCount() > 0) {
+        // One transaction for the whole copy; a row whose insert fails is still dropped alone.
+        auto &ws = engine.Workspaces(0);
+        ws.BeginTrans();
+        try {
+            for (; !rsSelection.Eof(); rsSelection.MoveNext())
+                startup::ExecuteSql("insert into FRDLK (lockey, accno) values (" +
+                                    Joined(rsSelection.Fields("lockey")) + ",'" +
+                                    startup::SqlQuote(Joined(rsSelection.Fields("accno"))) + "')");
+        } catch (...) {
+            ws.Rollback();
+            throw;
+        }
+        ws.CommitTrans();
+    }
+    rsSelection.Close();
+    rsSelection = {};
+    dbTempData.Close();
+    dbTempData = {};
+    shared.db.Close();
+    shared.db = {};
+
+    cboCode->SetText(kAllCodes);
+}
+
+void frmFixDupRdgs::Form_Unload() {
+    auto &ws = dao::DBEngine().Workspaces(0);
+    for (int i = ws.DatabasesCount() - 1; i >= 0; --i) ws.Databases(i).Close();
+    if (!toolLock_) return;  // refused at load: FRDLK belongs to the other window
+
+    auto &shared = startup::Shared();
+    shared.db = dao::DBEngine().OpenDatabase(shared.DataFilePath);
+    startup::ExecuteSql("drop table FRDLK");
+    shared.db.Close();
+    shared.db = {};
+    toolLock_.reset();
+}
+
+}  // namespace readdates

@@ -1,0 +1,35 @@
+#pragma once
+// The entries of the read-date window: what counts as valid in its three fields (bill date,
+// incorrect read date or ALL, new read date) and how a date entry goes into a query.
+#include <string>
+#include <string_view>
+
+#include "platform/clock.h"
+
+namespace readdates {
+
+// The code list's entry for every code (its leading blank belongs to it).
+inline constexpr const char *kAllCodes = " ALL CODES";
+
+// A query's date literal for a date entry: its calendar date in the short date form, between "#".
+inline std::string DateLiteral(std::string_view text) {
+    return "#" + platform::ShortDateText(platform::DateValue(text)) + "#";
+}
+
+// The keyword of the incorrect-read-date field: "ALL" in any letter case, no blanks around it.
+inline bool IsAllKeyword(std::string_view text) {
+    if (text.size() != 3) return false;
+    for (std::size_t i = 0; i < 3; ++i)
+        if ((text[i] & ~0x20) != "ALL"[i]) return false;
+    return true;
+}
+
+inline bool IsBlank(std::string_view text) { return text.find_first_not_of(' ') == std::string_view::npos; }
+
+// All three entries valid: Continue may start a run.
+inline bool EntriesValid(std::string_view billDate, std::string_view incorrectReadDate, std::string_view newReadDate) {
+    return platform::IsDate(billDate) && (IsAllKeyword(incorrectReadDate) || platform::IsDate(incorrectReadDate)) &&
+           platform::IsDate(newReadDate);
+}
+
+}  // namespace readdates
