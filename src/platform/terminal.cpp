@@ -1,0 +1,9 @@
+#include "platform/terminal.h"
+
+#include <unistd.h>
+
+namespace platform {
+
+bool StdoutIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
+
+}  // namespace platform

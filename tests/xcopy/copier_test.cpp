@@ -1,0 +1,164 @@
+// qvxcopy run as the built executable on real folders mapped as drives.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "run_copier.h"
+#include "support/temp_drive.h"
+
+namespace fs = std::filesystem;
+using qvtest::Listing;
+using qvtest::ReadFile;
+using qvtest::RunCopier;
+using qvtest::SetAge;
+using qvtest::WriteFile;
+
+namespace {
+
+// A program folder with nested, empty and hidden parts; drive E is the backup drive.
+class CopierTest : public ::testing::Test {
+protected:
+    qvtest::TempDrives drives{"CE"};
+    fs::path src = drives.linux("C:\\QVNWin32");
+    fs::path dst = drives.linux("E:\\Backup\\QVNWin32");
+
+    void SetUp() override {
+        WriteFile(src / "qvutil", "program");
+        fs::permissions(src / "qvutil", fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read);
+        WriteFile(src / "global.mdb", "settings");
+        WriteFile(src / "read only.txt", "keep me");
+        fs::permissions(src / "read only.txt", fs::perms::owner_read | fs::perms::group_read);
+        WriteFile(src / ".hidden", "x");
+        WriteFile(src / "DATA" / "BILLING.mdb", "data");
+        WriteFile(src / "DATA" / "backup" / "BILLING1.mdb", "copy");
+        fs::create_directories(src / "AUDIT");
+        fs::create_directories(src / "Empty" / "Nested");
+        WriteFile(src / "OnlyHidden" / ".secret", "x");
+        WriteFile(src / ".git" / "config", "x");
+    }
+
+    static constexpr const char *kAllFiles =
+        "DATA/\nDATA/BILLING.mdb\nDATA/backup/\nDATA/backup/BILLING1.mdb\nglobal.mdb\nqvutil\nread only.txt\n";
+};
+
+TEST_F(CopierTest, StructurePassCreatesOnlyFoldersHoldingFiles) {
+    auto run = RunCopier("C:\\QVNWin32\\*.* E:\\Backup\\QVNWin32 /T/Y");
+    EXPECT_EQ(run.status, 0) << run.output;
+    ASSERT_TRUE(fs::is_directory(dst));
+    // No files, no empty or nested-empty folders, nothing for folders of hidden files only.
+    EXPECT_EQ(Listing(dst), "DATA/\nDATA/backup/\n");
+    EXPECT_NE(run.output.find("0 File(s) copied"), std::string::npos) << run.output;
+}
+
+TEST_F(CopierTest, SubfolderPassCopiesVisibleFilesWithTimesAndPermissions) {
+    SetAge(src / "global.mdb", 86400);
+    auto run = RunCopier("C:\\QVNWin32\\*.* E:\\Backup\\QVNWin32 /s/d/y");
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(Listing(dst), kAllFiles);
+    EXPECT_EQ(ReadFile(dst / "DATA" / "backup" / "BILLING1.mdb"), "copy");
+    EXPECT_EQ(ReadFile(dst / "read only.txt"), "keep me");
+    EXPECT_EQ(fs::last_write_time(dst / "global.mdb"), fs::last_write_time(src / "global.mdb"));
+    // The program stays executable; a read-only source gives a copy its owner can replace.
+    EXPECT_NE(fs::status(dst / "qvutil").permissions() & fs::perms::owner_exec, fs::perms::none);
+    EXPECT_NE(fs::status(dst / "read only.txt").permissions() & fs::perms::owner_write, fs::perms::none);
+    // Each copied file is listed under its source path, then the count.
+    EXPECT_NE(run.output.find("C:\\QVNWin32\\DATA\\backup\\BILLING1.mdb\n"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("C:\\QVNWin32\\read only.txt\n"), std::string::npos);
+    EXPECT_NE(run.output.find("5 File(s) copied"), std::string::npos);
+}
+
+TEST_F(CopierTest, SecondRunCopiesNothingAndLeavesNoTemporaryFiles) {
+    ASSERT_EQ(RunCopier("C:\\QVNWin32\\*.* E:\\Backup\\QVNWin32 /T/Y").status, 0);
+    ASSERT_EQ(RunCopier("C:\\QVNWin32\\*.* E:\\Backup\\QVNWin32 /s/d/y").status, 0);
+    auto again = RunCopier("C:\\QVNWin32\\*.* E:\\Backup\\QVNWin32 /s/d/y");
+    EXPECT_EQ(again.status, 0);
+    EXPECT_EQ(again.output, "0 File(s) copied\n");
+    EXPECT_EQ(Listing(dst), kAllFiles);
+}
+
+TEST_F(CopierTest, DateSwitchCopiesOnlyMissingOrStrictlyOlderFiles) {
+    WriteFile(dst / "global.mdb", "older backup");
+    SetAge(dst / "global.mdb", 3600);
+    WriteFile(dst / "qvutil", "same age");
+    fs::last_write_time(dst / "qvutil", fs::last_write_time(src / "qvutil"));
+    SetAge(src / "DATA" / "BILLING.mdb", 7200);
+    WriteFile(dst / "DATA" / "BILLING.mdb", "newer backup");
+    WriteFile(dst / "extra.txt", "only at the destination");
+
+    auto run = RunCopier("C:\\QVNWin32\\*.* E:\\Backup\\QVNWin32 /s/d/y");
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(ReadFile(dst / "global.mdb"), "settings");
+    EXPECT_EQ(ReadFile(dst / "qvutil"), "same age");
+    EXPECT_EQ(ReadFile(dst / "DATA" / "BILLING.mdb"), "newer backup");
+    EXPECT_EQ(ReadFile(dst / "extra.txt"), "only at the destination");  // never deletes
+    EXPECT_NE(run.output.find("3 File(s) copied"), std::string::npos) << run.output;
+
+    // Without /D every file is copied again, over newer ones too.
+    auto all = RunCopier("C:\\QVNWin32\\*.* E:\\Backup\\QVNWin32 /S /Y");
+    EXPECT_EQ(all.status, 0);
+    EXPECT_EQ(ReadFile(dst / "DATA" / "BILLING.mdb"), "data");
+    EXPECT_NE(all.output.find("5 File(s) copied"), std::string::npos) << all.output;
+}
+
+TEST_F(CopierTest, WithoutSubfolderSwitchOnlyTopFilesMatchingThePattern) {
+    WriteFile(src / "README", "no dot");
+    auto run = RunCopier("C:\\QVNWin32\\*.MDB E:\\Backup\\QVNWin32");
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(Listing(dst), "global.mdb\n");
+    ASSERT_EQ(RunCopier("C:\\QVNWin32\\readme.* E:\\Backup\\QVNWin32").status, 0);
+    EXPECT_EQ(Listing(dst), "README\nglobal.mdb\n");
+}
+
+TEST_F(CopierTest, QuotedPathsKeepTheirBlanksAndSwitchesTakeAnyCase) {
+    WriteFile(drives.linux("C:\\Program Files\\QVNWin32\\DATA\\a b.mdb"), "blank");
+    auto run = RunCopier("\"C:\\Program Files\\QVNWin32\\*.*\" \"E:\\My Backups\\QVNWin32\" /S/d/Y");
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(ReadFile(drives.linux("E:\\My Backups\\QVNWin32\\DATA\\a b.mdb")), "blank");
+}
+
+TEST_F(CopierTest, MissingDestinationIsCreatedAsFolderAndCurrentFolderIsDefault) {
+    auto run = RunCopier("C:\\QVNWin32\\global.mdb E:\\New");
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(ReadFile(drives.linux("E:\\New\\global.mdb")), "settings");
+
+    fs::create_directories(drives.folder('E') / "here");
+    ASSERT_EQ(RunCopier("C:\\QVNWin32\\qvutil", drives.folder('E') / "here").status, 0);
+    EXPECT_EQ(ReadFile(drives.folder('E') / "here" / "qvutil"), "program");
+}
+
+TEST_F(CopierTest, RefusesCyclicCopyAndBadCommandLines) {
+    auto cyclic = RunCopier("C:\\QVNWin32\\*.* C:\\QVNWin32\\DATA\\QVNWin32 /s/d/y");
+    EXPECT_EQ(cyclic.status, 4);
+    EXPECT_NE(cyclic.output.find("Cannot perform a cyclic copy"), std::string::npos) << cyclic.output;
+    EXPECT_FALSE(fs::exists(src / "DATA" / "QVNWin32"));
+    EXPECT_EQ(RunCopier("C:\\QVNWin32\\*.* C:\\QVNWin32 /T").status, 4);
+
+    auto badSwitch = RunCopier("C:\\QVNWin32\\*.* E:\\Backup /s/x");
+    EXPECT_EQ(badSwitch.status, 4);
+    EXPECT_NE(badSwitch.output.find("Invalid switch - /x"), std::string::npos) << badSwitch.output;
+    EXPECT_EQ(RunCopier("C:\\QVNWin32\\*.* E:\\Backup /D:1-1-2020").status, 4);
+    EXPECT_EQ(RunCopier("/s/d/y").status, 4);
+    EXPECT_EQ(RunCopier("C:\\QVNWin32\\*.* E:\\Backup E:\\Other /s").status, 4);
+    EXPECT_EQ(RunCopier("C:\\Nowhere\\*.* E:\\Backup /s").status, 4);
+
+    auto unmapped = RunCopier("C:\\QVNWin32\\*.* Q:\\Backup /s/d/y");
+    EXPECT_EQ(unmapped.status, 4);
+    EXPECT_NE(unmapped.output.find("Invalid drive specification"), std::string::npos) << unmapped.output;
+    EXPECT_FALSE(fs::exists(drives.folder('E') / "Backup"));
+}
+
+TEST_F(CopierTest, WriteFailureStopsWithStatusFiveAndNoPartialFiles) {
+    WriteFile(dst / "DATA", "a file where the folder should go");
+    auto run = RunCopier("C:\\QVNWin32\\*.* E:\\Backup\\QVNWin32 /s/d/y");
+    EXPECT_EQ(run.status, 5) << run.output;
+    EXPECT_EQ(ReadFile(dst / "DATA"), "a file where the folder should go");
+    // Files copied before the failure are counted; no temporary file is left behind.
+    EXPECT_NE(run.output.find("File(s) copied"), std::string::npos) << run.output;
+    for (const auto &entry : fs::recursive_directory_iterator(dst))
+        EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
+
+    WriteFile(drives.folder('E') / "plain", "file");
+    EXPECT_EQ(RunCopier("C:\\QVNWin32\\*.* E:\\plain\\sub /s").status, 5);
+}
+
+}  // namespace
