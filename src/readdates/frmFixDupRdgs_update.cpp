@@ -1,11 +1,11 @@
 // The correction run: Continue gives the matching reading records the new read date, with an audit entry each.
-#include <cctype>
 #include <cstdint>
 #include <string>
 
 #include "platform/clock.h"
 #include "platform/ui/app.h"
 #include "readdates/frmFixDupRdgs.h"
+#include "readdates/read_date_entries.h"
 #include "startup/audit.h"
 #include "startup/shared.h"
 
@@ -13,12 +13,6 @@ namespace readdates {
 namespace {
 
 using platform::dao::Variant;
-
-// ALL in any letter case, nothing around it.
-bool IsAllKeyword(std::string text) {
-    for (char &c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text == "ALL";
-}
 
 // A Null field joins a text as nothing.
 std::string TextOf(const Variant &value) { return value.IsNull() ? std::string() : value.ToText(); }
@@ -50,21 +44,21 @@ void frmFixDupRdgs::cmdContinue_Click() {
 
     // The entries are checked again before anything is opened: a field emptied after the button was
     // enabled must not reach the run.
-    RefreshContinue();
-    if (!cmdContinue->Enabled()) {
-        ui::MsgBox("Invalid Date", ui::vbCritical, "Quorvant 32");
-        return;
-    }
     const std::string billText = txt[0]->Text();
     const std::string oldText = txt[1]->Text();
     const std::string newText = txt[2]->Text();
+    if (!EntriesValid(billText, oldText, newText)) {
+        cmdContinue->SetEnabled(false);
+        ui::MsgBox("Invalid Date", ui::vbCritical, "Quorvant 32");
+        return;
+    }
     const std::string code = cboCode->Text();
     const bool all = IsAllKeyword(oldText);
     const DateTime oldDate = all ? DateTime{} : DateValue(oldText);  // unused under ALL
     const DateTime newDate = DateValue(newText);
 
     std::string filter;
-    if (code != " ALL CODES") filter = " and (code = '" + startup::SqlQuote(code) + "')";
+    if (code != kAllCodes) filter = " and (code = '" + startup::SqlQuote(code) + "')";
     filter += " and (lockey in (select lockey from FRDLK))";
 
     // The audit file is made sure of before anything changes; its lines are written after the commit.
@@ -79,8 +73,7 @@ void frmFixDupRdgs::cmdContinue_Click() {
     try {
         shared.db = ws.OpenDatabase(shared.DataFilePath);
         dao::Recordset rsLock = shared.db.OpenRecordset("select * from frdlk order by lockey", dao::dbOpenSnapshot);
-        shared.QueryText = "select * from [tbl reading] where billdate = #" + ShortDateText(DateValue(billText)) +
-                           "#" + filter;
+        shared.QueryText = "select * from [tbl reading] where billdate = " + DateLiteral(billText) + filter;
         shared.rs = shared.db.OpenRecordset(shared.QueryText, dao::dbOpenDynaset);
         dao::Recordset &rs = shared.rs;
         if (rs.RecordCount() != 0) {
