@@ -160,6 +160,11 @@ void FrdEnv::PressEnter() {
 
 void FrdEnv::Enter(int index, const std::string &text) {
     auto *field = form_->txt[index];
+    QWidget *window = form_->widget()->window();
+    if (!window->isActiveWindow()) {
+        window->activateWindow();
+        (void)QTest::qWaitForWindowActive(window);
+    }
     field->SetFocus();
     ProcessEvents();
     field->SetText(text);
