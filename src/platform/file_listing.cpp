@@ -1,0 +1,88 @@
+// Listing the ordinary files of a folder that match a DOS wildcard pattern.
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+
+#include "platform/files.h"
+#include "platform/paths.h"
+
+namespace platform {
+
+namespace {
+
+char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
+
+// DOS matching, without regard to case: "*" any run, "?" one character (or none before a dot or at
+// the end of the name), and a "." of the pattern also matches the end of a name when only "*" and "?"
+// follow it, so "*.*" and "DATA.*" take names without a dot as well.
+bool Matches(std::string_view pattern, std::string_view name) {
+    if (pattern.empty()) return name.empty();
+    const char p = pattern.front();
+    if (p == '*') {
+        for (size_t skip = 0; skip <= name.size(); ++skip)
+            if (Matches(pattern.substr(1), name.substr(skip))) return true;
+        return false;
+    }
+    if (p == '?') {
+        if (!name.empty() && name.front() != '.' && Matches(pattern.substr(1), name.substr(1))) return true;
+        return (name.empty() || name.front() == '.') && Matches(pattern.substr(1), name);
+    }
+    if (p == '.' && name.empty())
+        return pattern.find_first_not_of("*?", 1) == std::string_view::npos;
+    if (name.empty() || Lower(p) != Lower(name.front())) return false;
+    return Matches(pattern.substr(1), name.substr(1));
+}
+
+// Collapses runs of "*" so that matching stays cheap on long names.
+std::string Simplify(std::string_view pattern) {
+    std::string out;
+    for (char c : pattern)
+        if (!(c == '*' && !out.empty() && out.back() == '*')) out += c;
+    return out;
+}
+
+bool LessNoCase(const std::string &a, const std::string &b) {
+    const auto r = std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                                [](char x, char y) { return Lower(x) < Lower(y); });
+    if (r) return true;
+    const bool reverse = std::lexicographical_compare(b.begin(), b.end(), a.begin(), a.end(),
+                                                      [](char x, char y) { return Lower(x) < Lower(y); });
+    return !reverse && a < b;
+}
+
+}  // namespace
+
+std::vector<std::string> ListFiles(std::string_view pattern) {
+    const size_t cut = pattern.find_last_of("\\/");
+    std::string folder;
+    std::string_view namePattern;
+    if (cut != std::string_view::npos) {
+        folder = std::string(pattern.substr(0, cut + 1));
+        namePattern = pattern.substr(cut + 1);
+    } else if (pattern.size() >= 2 && pattern[1] == ':') {
+        folder = std::string(pattern.substr(0, 2));
+        namePattern = pattern.substr(2);
+    } else {
+        folder = ".";
+        namePattern = pattern;
+    }
+    const std::string simple = Simplify(namePattern.empty() ? std::string_view("*") : namePattern);
+    const std::filesystem::path dirPath = MapPath(folder);
+    std::vector<std::string> names;
+    DIR *dir = ::opendir(dirPath.c_str());
+    if (!dir) return names;
+    while (const dirent *e = ::readdir(dir)) {
+        const std::string name = e->d_name;
+        if (name.empty() || name.front() == '.' || !Matches(simple, name)) continue;
+        struct stat st {};
+        if (::stat((dirPath / name).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        names.push_back(name);
+    }
+    ::closedir(dir);
+    std::sort(names.begin(), names.end(), LessNoCase);
+    return names;
+}
+
+}  // namespace platform

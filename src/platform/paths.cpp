@@ -1,0 +1,291 @@
+#include "platform/paths.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <mutex>
+
+#include "platform/error.h"
+
+namespace platform {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::mutex mapMutex;
+std::string mapText;  // the QUORVANT_DRIVES text the cached map was read from
+bool mapRead = false;
+std::vector<Drive> driveMap;
+std::string appPathOverride;
+
+char Upper(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+std::string TrimBlanks(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+    return std::string(s);
+}
+
+// "C=/srv/qv/c;E=/media/backup": entries that are not a letter, "=" and an absolute folder are ignored;
+// a later entry for the same letter replaces an earlier one.
+std::vector<Drive> ParseDriveMap(const std::string &text) {
+    std::vector<Drive> drives;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find(';', start);
+        if (end == std::string::npos) end = text.size();
+        const std::string entry = TrimBlanks(std::string_view(text).substr(start, end - start));
+        start = end + 1;
+        if (entry.size() < 3 || entry[1] != '=' || !std::isalpha(static_cast<unsigned char>(entry[0]))) continue;
+        fs::path folder = fs::path(TrimBlanks(entry.substr(2))).lexically_normal();
+        if (!folder.is_absolute()) continue;
+        std::string f = folder.string();
+        while (f.size() > 1 && f.back() == '/') f.pop_back();
+        const char letter = Upper(entry[0]);
+        std::erase_if(drives, [&](const Drive &d) { return d.letter == letter; });
+        drives.push_back({letter, fs::path(f)});
+    }
+    std::sort(drives.begin(), drives.end(), [](const Drive &a, const Drive &b) { return a.letter < b.letter; });
+    return drives;
+}
+
+bool Exists(const fs::path &p) {
+    struct stat st {};
+    return ::stat(p.c_str(), &st) == 0;
+}
+
+bool IsFolder(const fs::path &p) {
+    struct stat st {};
+    return ::stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+// The entry of `folder` whose name equals `name` without regard to case (the first in byte order when
+// several do); empty when there is none.
+std::string FindNoCase(const fs::path &folder, const std::string &name) {
+    DIR *dir = ::opendir(folder.c_str());
+    if (!dir) return {};
+    std::string found;
+    while (const dirent *e = ::readdir(dir)) {
+        const std::string_view entry = e->d_name;
+        if (EqualsNoCase(entry, name) && (found.empty() || entry < found)) found = entry;
+    }
+    ::closedir(dir);
+    return found;
+}
+
+// As Windows does: the trailing blanks and dots of a component are dropped.
+std::string CleanComponent(std::string_view c) {
+    while (!c.empty() && (c.back() == ' ' || c.back() == '.')) c.remove_suffix(1);
+    return std::string(c);
+}
+
+// The components of a path's text after its root, with "." dropped and ".." applied (never above the root).
+std::vector<std::string> Components(std::string_view rest) {
+    std::vector<std::string> parts;
+    size_t i = 0;
+    while (i < rest.size()) {
+        size_t j = i;
+        while (j < rest.size() && !IsSeparator(rest[j])) ++j;
+        const std::string_view raw = rest.substr(i, j - i);
+        i = j + 1;
+        if (raw == "..") {
+            if (!parts.empty()) parts.pop_back();
+            continue;
+        }
+        std::string c = CleanComponent(raw);
+        if (!c.empty()) parts.push_back(std::move(c));
+    }
+    return parts;
+}
+
+// Joins components to a base folder; when the exact path does not exist, each missing component is
+// looked up without regard to case among the entries of the folder above it.
+fs::path Resolve(const fs::path &base, const std::vector<std::string> &parts) {
+    fs::path exact = base;
+    for (const auto &c : parts) exact /= c;
+    if (parts.empty() || Exists(exact)) return exact;
+    fs::path p = base;
+    bool searching = true;
+    for (const auto &c : parts) {
+        if (searching && !Exists(p / c)) {
+            const std::string match = FindNoCase(p, c);
+            if (match.empty())
+                searching = false;  // nothing below a missing component can exist
+            else {
+                p /= match;
+                continue;
+            }
+        }
+        p /= c;
+    }
+    return p;
+}
+
+const Drive *FindDrive(const std::vector<Drive> &drives, char letter) {
+    for (const auto &d : drives)
+        if (d.letter == Upper(letter)) return &d;
+    return nullptr;
+}
+
+// The drive whose folder is the longest prefix of an absolute, normal path, and the rest after it.
+const Drive *DriveOf(const std::vector<Drive> &drives, const fs::path &p, fs::path &rest) {
+    const Drive *best = nullptr;
+    size_t bestLength = 0;
+    for (const auto &d : drives) {
+        const fs::path rel = p.lexically_relative(d.folder);
+        if (rel.empty() || *rel.begin() == "..") continue;
+        const size_t length = d.folder.native().size();
+        if (!best || length > bestLength) {
+            best = &d;
+            bestLength = length;
+            rest = rel;
+        }
+    }
+    return best;
+}
+
+std::string WindowsText(char letter, const fs::path &rest) {
+    std::string out = std::string(1, letter) + ":\\";
+    bool first = true;
+    for (const auto &c : rest) {
+        if (c == ".") continue;
+        if (!first) out += '\\';
+        out += c.string();
+        first = false;
+    }
+    return out;
+}
+
+fs::path CurrentFolder() {
+    std::error_code ec;
+    fs::path p = fs::current_path(ec);
+    return ec ? fs::path("/") : p;
+}
+
+}  // namespace
+
+std::vector<Drive> Drives() {
+    const char *env = std::getenv("QUORVANT_DRIVES");
+    const std::string text = env && *env ? env : "C=/";
+    std::lock_guard<std::mutex> lock(mapMutex);
+    if (!mapRead || text != mapText) {
+        driveMap = ParseDriveMap(text);
+        mapText = text;
+        mapRead = true;
+    }
+    return driveMap;
+}
+
+fs::path MapPath(std::string_view windowsPath) {
+    const std::vector<Drive> drives = Drives();
+    std::string_view s = windowsPath;
+    if (s.size() >= 2 && s[1] == ':' && std::isalpha(static_cast<unsigned char>(s[0]))) {
+        const Drive *d = FindDrive(drives, s[0]);
+        if (!d) Raise(68);
+        std::string_view rest = s.substr(2);
+        if (!rest.empty() && IsSeparator(rest.front())) return Resolve(d->folder, Components(rest));
+        // "X:a\b" is relative to the drive's current folder.
+        return MapPath(CurDir(d->letter) + "\\" + std::string(rest));
+    }
+    if (!s.empty() && IsSeparator(s.front())) {
+        const Drive *d = FindDrive(drives, CurrentDrive());
+        if (!d) Raise(68);
+        return Resolve(d->folder, Components(s));
+    }
+    // Relative to the current folder; ".." may climb up to the drive's root (or "/" off the drives).
+    const fs::path cwd = CurrentFolder();
+    fs::path rest;
+    const Drive *d = DriveOf(drives, cwd, rest);
+    const fs::path root = d ? d->folder : fs::path("/");
+    std::string text = d ? rest.string() : cwd.relative_path().string();
+    return Resolve(root, Components(text + "/" + std::string(s)));
+}
+
+std::string WindowsPath(const fs::path &linuxPath) {
+    const std::vector<Drive> drives = Drives();
+    const fs::path p = fs::absolute(linuxPath).lexically_normal();
+    fs::path rest;
+    if (const Drive *d = DriveOf(drives, p, rest)) return WindowsText(d->letter, rest);
+    // Drive folders given through symbolic links: compare the real paths.
+    std::error_code ec;
+    const fs::path real = fs::weakly_canonical(p, ec);
+    if (!ec) {
+        const Drive *best = nullptr;
+        size_t bestLength = 0;
+        fs::path bestRest;
+        for (const auto &d : drives) {
+            const fs::path folder = fs::weakly_canonical(d.folder, ec);
+            if (ec) continue;
+            const fs::path rel = real.lexically_relative(folder);
+            if (rel.empty() || *rel.begin() == "..") continue;
+            if (!best || folder.native().size() > bestLength) {
+                best = &d;
+                bestLength = folder.native().size();
+                bestRest = rel;
+            }
+        }
+        if (best) return WindowsText(best->letter, bestRest);
+    }
+    Raise(76);
+}
+
+std::string AppPath() {
+    {
+        std::lock_guard<std::mutex> lock(mapMutex);
+        if (!appPathOverride.empty()) return appPathOverride;
+    }
+    std::error_code ec;
+    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+    if (ec) Raise(76);
+    return WindowsPath(exe.parent_path());
+}
+
+void SetAppPathForTests(const std::string &windowsPath) {
+    std::lock_guard<std::mutex> lock(mapMutex);
+    appPathOverride = windowsPath;
+}
+
+char CurrentDrive() {
+    const std::vector<Drive> drives = Drives();
+    fs::path rest;
+    if (const Drive *d = DriveOf(drives, CurrentFolder(), rest)) return d->letter;
+    if (FindDrive(drives, 'C') || drives.empty()) return 'C';
+    return drives.front().letter;
+}
+
+std::string CurDir() {
+    try {
+        return WindowsPath(CurrentFolder());
+    } catch (const Error &) {
+        return std::string(1, CurrentDrive()) + ":\\";
+    }
+}
+
+std::string CurDir(char drive) {
+    const std::vector<Drive> drives = Drives();
+    const Drive *d = FindDrive(drives, drive);
+    if (!d || !IsFolder(d->folder)) Raise(68);
+    fs::path rest;
+    const Drive *current = DriveOf(drives, CurrentFolder(), rest);
+    if (current && current->letter == d->letter) return WindowsText(d->letter, rest);
+    return std::string(1, d->letter) + ":\\";
+}
+
+void ChDir(std::string_view windowsPath) {
+    const fs::path p = MapPath(windowsPath);
+    if (!IsFolder(p) || ::chdir(p.c_str()) != 0) Raise(76);
+}
+
+}  // namespace platform
