@@ -1,0 +1,62 @@
+#pragma once
+// Whole-file work on database files that must respect SQLite's own locking: checking a file,
+// making a consistent copy of a database, putting another database's content in place of a live
+// one, and finding out whether another program holds a database.
+//
+// Paths are Linux paths (map Windows paths with platform::MapPath first). Failures raise
+// platform::Error with a description that names the file and the reason:
+//   3024 missing file, 3343 not a database or damaged, 3045 in use, 61 disk full,
+//   70 permission denied, 75 other input/output failures.
+#include <filesystem>
+#include <memory>
+
+namespace platform::dao {
+
+// Opens the file read-only and runs SQLite's quick integrity check on it; raises when it is missing,
+// is not a database or fails the check. Writes nothing.
+void CheckDatabaseFile(const std::filesystem::path &database);
+
+// Exclusive use of a database by this process, for a sequence of whole-file operations.
+//
+// The engine's opens lock the sidecar file "<name>.ldb" with flock (shared, or exclusive for an
+// exclusive open). Holding that lock exclusively keeps every engine open of the database out, in
+// this process and in others, for as long as the hold lives. Programs that use the database file
+// with SQLite directly never see the .ldb, so acquiring also takes SQLite's EXCLUSIVE lock once
+// without waiting: that fails while another connection reads or writes inside a transaction. That
+// SQLite lock is released again at once (the operations below take it themselves, each under
+// SQLite's normal locking); only the .ldb lock is kept. A leftover journal of a writer that died is
+// rolled back by that first lock, as any SQLite open would.
+class ExclusiveHold {
+public:
+    // Nothing (an empty pointer) when another program holds the database. Raises for a missing
+    // database (3024) or one that cannot be opened at all.
+    static std::unique_ptr<ExclusiveHold> Acquire(const std::filesystem::path &database);
+    ~ExclusiveHold();
+    ExclusiveHold(const ExclusiveHold &) = delete;
+    ExclusiveHold &operator=(const ExclusiveHold &) = delete;
+
+private:
+    explicit ExclusiveHold(int lockFd) : lockFd_(lockFd) {}
+    int lockFd_;
+};
+
+// True when another program holds the database (see ExclusiveHold); holds nothing afterwards.
+bool ProbeInUse(const std::filesystem::path &database);
+
+// The sidecar lock file of a database: the same name with the extension ".ldb".
+std::filesystem::path LockFileOf(const std::filesystem::path &database);
+
+// Writes a consistent copy of `live` (SQLite's online backup, under a shared lock) to a new file
+// named `target`, never overwriting a file: when `target` exists, "-2", "-3"... go before its
+// extension. The copy is written under a hidden temporary name in the target's folder, synced, and
+// renamed into place, and the folder is synced. Returns the path written. On failure nothing is
+// left behind and `live` is unchanged.
+std::filesystem::path BackupToNewFile(const std::filesystem::path &live, const std::filesystem::path &target);
+
+// Replaces the content of the database `live` with that of the database `chosen`, in one write
+// transaction of SQLite's online backup under SQLite's locking and journal: a crash at any point
+// leaves `live` with all its old content (rolled back by the next open) or all the new. `live` must
+// exist; `chosen` is only read.
+void ReplaceContent(const std::filesystem::path &chosen, const std::filesystem::path &live);
+
+}  // namespace platform::dao

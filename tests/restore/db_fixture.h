@@ -1,0 +1,108 @@
+#pragma once
+// Test databases with recognisable content, and forked helper processes, for the restore tests.
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <filesystem>
+#include <functional>
+#include <set>
+#include <string>
+
+#include "support/sql_file.h"
+#include "support/temp_drive.h"
+
+namespace qvtest {
+
+// A database whose rows all carry `tag`: `rows` rows of about 1000 bytes each.
+inline void MakeTaggedDatabase(const std::filesystem::path &p, const std::string &tag, int rows,
+                               int pageSize = 4096) {
+    SqlFile db(p);
+    db.exec("PRAGMA page_size=" + std::to_string(pageSize));
+    db.exec("CREATE TABLE t (id INTEGER PRIMARY KEY, tag TEXT, v TEXT)");
+    db.exec("CREATE INDEX t_tag ON t (tag, id)");
+    db.exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " + std::to_string(rows) +
+            ") INSERT INTO t SELECT i, '" + tag + "', printf('%.*c', 1000, char(65 + i % 26)) FROM n");
+}
+
+// What the rows hold, in a few numbers; equal for equal content, whatever the file's bytes.
+inline std::string Digest(const std::filesystem::path &p) {
+    SqlFile db(p);
+    return db.scalar("SELECT group_concat(DISTINCT tag) || ' ' || count(*) || ' ' || sum(length(v)) || ' ' || "
+                     "total(id * unicode(v)) FROM t");
+}
+
+inline std::string IntegrityOf(const std::filesystem::path &p) {
+    SqlFile db(p);
+    return db.scalar("PRAGMA integrity_check");
+}
+
+inline std::filesystem::path JournalOf(const std::filesystem::path &p) { return p.string() + "-journal"; }
+
+// The names in a folder, sorted, one a line: for checking that nothing was left behind.
+inline std::string Listing(const std::filesystem::path &folder) {
+    std::set<std::string> sorted;
+    for (auto &e : std::filesystem::directory_iterator(folder)) sorted.insert(e.path().filename().string());
+    std::string names;
+    for (auto &n : sorted) names += n + "\n";
+    return names;
+}
+
+// A forked child running `body`; its exit status is body's return value (99 when it throws).
+class Child {
+public:
+    explicit Child(const std::function<int()> &body) {
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            int rc = 99;
+            try {
+                rc = body();
+            } catch (...) {
+            }
+            ::_exit(rc);
+        }
+    }
+    ~Child() {
+        if (pid_ > 0 && !waited_) {
+            ::kill(pid_, SIGKILL);
+            Wait();
+        }
+    }
+    Child(const Child &) = delete;
+    Child &operator=(const Child &) = delete;
+    void Kill() { ::kill(pid_, SIGKILL); }
+    // The exit status, or 128 + the signal that ended it.
+    int Wait() {
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+        waited_ = true;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+
+private:
+    pid_t pid_ = -1;
+    bool waited_ = false;
+};
+
+// A one-way signal between processes: Post() in one, Await() in the other.
+class Signal {
+public:
+    Signal() { (void)!::pipe(fds_); }
+    ~Signal() { ::close(fds_[0]); ::close(fds_[1]); }
+    void Post() { (void)!::write(fds_[1], "x", 1); }
+    void Await() { char c; (void)!::read(fds_[0], &c, 1); }
+
+private:
+    int fds_[2] = {-1, -1};
+};
+
+// Limits the size of files this process may write, with writes past it failing (EFBIG) instead of
+// killing the process.
+inline void LimitFileSize(rlim_t bytes) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit lim{bytes, bytes};
+    ::setrlimit(RLIMIT_FSIZE, &lim);
+}
+
+}  // namespace qvtest

@@ -1,0 +1,195 @@
+// The restore's file work under crashes, write failures and other programs holding the database.
+#include <sys/file.h>
+
+#include <chrono>
+#include <fcntl.h>
+#include <random>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "db_fixture.h"
+#include "platform/dao/dbfile.h"
+#include "platform/error.h"
+
+namespace fs = std::filesystem;
+using namespace platform::dao;
+
+namespace {
+
+class RestoreReliability : public ::testing::Test {
+protected:
+    qvtest::TempDrives drives{"C"};
+    fs::path dataDir = drives.folder('C') / "QVData";
+    fs::path live = dataDir / "BILLING.mdb";
+    fs::path chosen = dataDir / "backup" / "BILLING1.mdb";
+    fs::path safety = dataDir / "BILLINGreplacedbyautocopy010224101500.mdb";
+    fs::path pristine = drives.folder('C') / "pristine.mdb";
+    std::string oldDigest, newDigest, oldBytes;
+
+    void SetUp() override {
+        fs::create_directories(dataDir / "backup");
+        qvtest::MakeTaggedDatabase(pristine, "old", 3000);
+        qvtest::MakeTaggedDatabase(chosen, "new", 4500);
+        oldDigest = qvtest::Digest(pristine);
+        newDigest = qvtest::Digest(chosen);
+        oldBytes = qvtest::ReadFile(pristine);
+        ResetLive();
+    }
+
+    void ResetLive() {
+        for (auto &e : fs::directory_iterator(dataDir))
+            if (e.is_regular_file()) fs::remove(e.path());
+        fs::copy_file(pristine, live);
+    }
+
+    // The tool's sequence: exclusive hold, safety copy, replacement. 0 when done, else the error number.
+    int Restore() {
+        try {
+            auto hold = ExclusiveHold::Acquire(live);
+            if (!hold) return 1;
+            BackupToNewFile(live, safety);
+            ReplaceContent(chosen, live);
+            return 0;
+        } catch (const platform::Error &e) {
+            return e.number % 256;
+        }
+    }
+};
+
+TEST_F(RestoreReliability, KilledAtRandomPointsLeavesOldOrNewContent) {
+    // How long an undisturbed restore takes, to spread the kills over it.
+    auto start = std::chrono::steady_clock::now();
+    {
+        qvtest::Child whole([&] { return Restore(); });
+        ASSERT_EQ(whole.Wait(), 0);
+    }
+    auto span = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+    ASSERT_EQ(qvtest::Digest(live), newDigest);
+
+    unsigned seed = std::random_device{}();
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 rng(seed);
+    std::uniform_int_distribution<long> delay(0, span.count() * 12 / 10);
+    int sawOld = 0, sawNew = 0;
+    for (int round = 0; round < 30; ++round) {
+        ResetLive();
+        long at = delay(rng);
+        SCOPED_TRACE("killed after " + std::to_string(at) + " us");
+        qvtest::Child restoring([&] { return Restore(); });
+        std::this_thread::sleep_for(std::chrono::microseconds(at));
+        restoring.Kill();
+        restoring.Wait();
+
+        // Whatever a later open sees (it rolls back an interrupted replacement) is whole.
+        ASSERT_EQ(qvtest::IntegrityOf(live), "ok");
+        std::string now = qvtest::Digest(live);
+        ASSERT_TRUE(now == oldDigest || now == newDigest) << now;
+        (now == oldDigest ? sawOld : sawNew)++;
+        // A safety copy that got its name is complete.
+        if (fs::exists(safety)) {
+            EXPECT_EQ(qvtest::Digest(safety), oldDigest);
+        }
+    }
+    RecordProperty("old", sawOld);
+    RecordProperty("new", sawNew);
+}
+
+TEST_F(RestoreReliability, WriteFailuresLeaveTheLiveDatabaseByteIdentical) {
+    const auto oldSize = static_cast<rlim_t>(oldBytes.size());
+    struct Case {
+        const char *what;
+        rlim_t limit;
+        bool safetyCopyFirst;  // made beforehand without a limit, so the limit hits the replacement
+    } cases[] = {
+        {"safety copy cut short", oldSize / 3, false},
+        {"replacement journal cut short", oldSize / 2, true},
+        {"replacement cannot grow the live file", oldSize + 16 * 4096, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        ResetLive();
+        if (c.safetyCopyFirst) {
+            ASSERT_EQ(BackupToNewFile(live, safety), safety);
+        }
+        qvtest::Child limited([&] {
+            qvtest::LimitFileSize(c.limit);
+            if (c.safetyCopyFirst) {
+                try {
+                    ReplaceContent(chosen, live);
+                    return 0;
+                } catch (const platform::Error &e) {
+                    return e.number % 256;
+                }
+            }
+            return Restore();
+        });
+        EXPECT_NE(limited.Wait(), 0);
+        EXPECT_TRUE(qvtest::ReadFile(live) == oldBytes) << "live database changed";
+        EXPECT_FALSE(fs::exists(qvtest::JournalOf(live)));
+        // No safety copy under its name, no temporary file left.
+        if (!c.safetyCopyFirst) {
+            EXPECT_EQ(qvtest::Listing(dataDir), "BILLING.ldb\nBILLING.mdb\nbackup\n");
+        }
+    }
+}
+
+TEST_F(RestoreReliability, AnotherProgramHoldingTheDatabaseIsRefused) {
+    struct Holder {
+        const char *what;
+        std::function<void()> hold;  // runs in the child until it signals
+    };
+    fs::path lockFile = LockFileOf(live);
+    std::vector<Holder> holders = {
+        {"engine-style shared open (.ldb lock)",
+         [&] {
+             int fd = ::open(lockFile.c_str(), O_RDWR | O_CREAT, 0666);
+             ::flock(fd, LOCK_SH);
+         }},
+        {"writer inside BEGIN IMMEDIATE",
+         [&] {
+             auto *db = new qvtest::SqlFile(live);
+             db->exec("BEGIN IMMEDIATE");
+             db->exec("UPDATE t SET tag = 'pending' WHERE id = 1");
+         }},
+        {"reader inside a transaction",
+         [&] {
+             auto *db = new qvtest::SqlFile(live);
+             db->exec("BEGIN");
+             db->scalar("SELECT count(*) FROM t");
+         }},
+    };
+    for (const Holder &h : holders) {
+        SCOPED_TRACE(h.what);
+        qvtest::Signal holding, release;
+        {
+            qvtest::Child other([&] {
+                h.hold();
+                holding.Post();
+                release.Await();
+                return 0;
+            });
+            holding.Await();
+            EXPECT_TRUE(ProbeInUse(live));
+            EXPECT_EQ(ExclusiveHold::Acquire(live), nullptr);
+            release.Post();
+            EXPECT_EQ(other.Wait(), 0);
+        }
+        EXPECT_FALSE(ProbeInUse(live));
+        EXPECT_EQ(qvtest::Digest(live), oldDigest);
+    }
+}
+
+TEST_F(RestoreReliability, TheHoldKeepsOthersOutUntilReleased) {
+    auto hold = ExclusiveHold::Acquire(live);
+    ASSERT_NE(hold, nullptr);
+    qvtest::Child other([&] {
+        int fd = ::open(LockFileOf(live).c_str(), O_RDWR);
+        return ::flock(fd, LOCK_SH | LOCK_NB) == 0 ? 0 : 1;
+    });
+    EXPECT_EQ(other.Wait(), 1);
+    hold.reset();
+    EXPECT_FALSE(ProbeInUse(live));
+}
+
+}  // namespace
