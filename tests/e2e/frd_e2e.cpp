@@ -1,0 +1,86 @@
+// The read-date correction tool run by a user on a generated installation: the keyboard alone takes
+// it through a whole correction; the databases and the audit file tell what it did.
+#include <gtest/gtest.h>
+
+#include <QDate>
+
+#include <filesystem>
+#include <string>
+
+#include "support/e2e.h"
+#include "support/installation.h"
+#include "support/sql_file.h"
+#include "support/temp_drive.h"
+
+namespace {
+
+using namespace qvtest;
+
+std::vector<std::string> Lines(const std::string &text) {
+    std::vector<std::string> lines;
+    for (std::size_t at = 0, end; (end = text.find("\r\n", at)) != std::string::npos; at = end + 2)
+        lines.push_back(text.substr(at, end - at));
+    return lines;
+}
+
+TEST(FrdE2E, KeyboardCorrectionOfEveryReadingOfABillDate) {
+    XSession x;
+    TempDrives drives{"C"};
+    InstallationOptions o;
+    o.readingsPerBill = 60;
+    const Installation inst = LayOutInstallation(drives.folder('C'), QV_BIN_DIR, o);
+    const std::string inScope = "billdate = '2026-05-01' and lockey <= " + std::to_string(o.selected);
+    const long long n = SqlFile(inst.dataDb).count("select count(*) from [tbl reading] where " + inScope);
+    const long long total = SqlFile(inst.dataDb).count("select count(*) from [tbl reading]");
+    ASSERT_GT(n, 1);
+    const std::string found = std::to_string(n) + " RECORDS FOUND";
+
+    Program qvutil(inst.qvutil, {"FRD"}, QvutilEnv(&x, drives.spec()), drives.folder('C'));
+    const std::string w = x.waitForWindow("Correct READ DATES for Meter Reading Records");
+    ASSERT_FALSE(w.empty()) << qvutil.errorOutput();
+    // Answers the count box that leaving a field shows.
+    auto answer = [&](const std::string &title) {
+        const std::string box = x.waitForWindow(title);
+        ASSERT_FALSE(box.empty()) << "no box " << title;
+        x.keys(box, {"Return"});
+    };
+
+    x.keys(w, {"Return"});  // Enter in the code list moves on to the bill date
+    x.type(w, "5/1/2026");
+    x.keys(w, {"Return"});
+    answer(found);
+    x.type(w, "all");
+    x.keys(w, {"Return"});
+    answer(found);
+    x.type(w, "5/2/26");
+    x.keys(w, {"Return"});
+    answer("NO RECORDS FOUND");
+    x.keys(w, {"alt+c"});
+    answer("FINISHED");
+    x.keys(w, {"alt+x"});
+
+    const auto status = qvutil.wait(20000);
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(*status, 0) << qvutil.errorOutput();
+
+    SqlFile data(inst.dataDb);
+    EXPECT_EQ(data.count("select count(*) from [tbl reading] where " + inScope + " and readdate = '2026-05-02'"), n);
+    EXPECT_EQ(data.count("select count(*) from [tbl reading] where readdate = '2026-05-02'"), n);
+    EXPECT_EQ(data.count("select count(*) from [tbl reading]"), total);
+    EXPECT_EQ(data.count("select count(*) from sqlite_master where name = 'FRDLK' collate nocase"), 0);
+    EXPECT_EQ(data.count("select count(*) from LIDB"), n);
+    const std::string prefix = "Changed read date from all to 05/02/2026 for bill date 05/01/2026 for account 1002";
+    EXPECT_EQ(data.count("select count(*) from LIDB where What like '" + prefix + "% for code _'"), n);
+
+    const auto audit = inst.auditDir / ("BILLING" + QDate::currentDate().toString("yyyyMM").toStdString() + ".LOG");
+    ASSERT_TRUE(std::filesystem::exists(audit));
+    const auto lines = Lines(ReadFile(audit));
+    ASSERT_EQ(static_cast<long long>(lines.size()), n);
+    for (const auto &line : lines) EXPECT_NE(line.find(" " + prefix), std::string::npos) << line;
+    // The file tells the changes in the order of the table rows.
+    const auto rows = data.rows("select [When], ByWhom, What from LIDB order by rowid");
+    for (std::size_t i = 0; i < rows.size() && i < lines.size(); ++i)
+        EXPECT_EQ(lines[i], rows[i][0] + rows[i][1] + " " + rows[i][2]);
+}
+
+}  // namespace
