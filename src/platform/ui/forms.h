@@ -58,6 +58,7 @@ protected:
     struct Impl;
     std::unique_ptr<Impl> impl_;
     friend class Form;
+    friend struct UiAccess;
 };
 
 class Label : public Control {
@@ -196,6 +197,11 @@ private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
     friend class Control;
+    friend struct UiAccess;
 };
+
+// The label and button captions of a form that do not fit their controls in the form's fonts
+// ("lblName(2): caption text"); empty when every caption shows whole.
+std::vector<std::string> ClippedCaptions(const Form &form);
 
 }  // namespace platform::ui

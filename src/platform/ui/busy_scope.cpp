@@ -1,0 +1,63 @@
+// BusyScope: input is swallowed and the display kept current while a handler keeps the thread.
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEvent>
+
+#include "platform/ui/ui_private.h"
+
+namespace platform::ui {
+
+namespace {
+constexpr qint64 kPumpIntervalMs = 30;
+
+class InputBlocker : public QObject {
+public:
+    bool eventFilter(QObject *, QEvent *e) override {
+        if (!e->spontaneous()) return false;  // the program's own posted keys still arrive
+        switch (e->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::ShortcutOverride:
+        case QEvent::Shortcut:
+        case QEvent::Wheel:
+        case QEvent::ContextMenu:
+        case QEvent::Close: return true;
+        default: return false;
+        }
+    }
+};
+}  // namespace
+
+struct BusyScope::Impl {
+    InputBlocker blocker;
+    QElapsedTimer sincePump;
+    bool active = false;
+};
+
+BusyScope::BusyScope() : impl_(new Impl) {
+    if (!qApp) return;
+    impl_->active = true;
+    qApp->installEventFilter(&impl_->blocker);
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    impl_->sincePump.start();
+}
+
+BusyScope::~BusyScope() {
+    if (impl_->active) {
+        QCoreApplication::processEvents();  // drain input that arrived meanwhile, still blocked
+        qApp->removeEventFilter(&impl_->blocker);
+        QApplication::restoreOverrideCursor();
+    }
+    delete impl_;
+}
+
+void BusyScope::Pump() {
+    if (!impl_->active || impl_->sincePump.elapsed() < kPumpIntervalMs) return;
+    QCoreApplication::processEvents();
+    impl_->sincePump.restart();
+}
+
+}  // namespace platform::ui

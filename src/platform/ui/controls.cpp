@@ -1,0 +1,121 @@
+// Label, TextBox, CommandButton, ComboBox, ProgressBar: properties over their Qt widgets.
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <cmath>
+#include <limits>
+
+#include "platform/ui/ui_private.h"
+
+namespace platform::ui {
+
+namespace {
+template <class W> W *As(const Control &c) { return static_cast<W *>(c.widget()); }
+}  // namespace
+
+std::string Label::Caption() const { return S(As<QLabel>(*this)->text()); }
+void Label::SetCaption(const std::string &caption) { As<QLabel>(*this)->setText(Q(caption)); }
+
+std::string TextBox::Text() const { return S(As<QLineEdit>(*this)->text()); }
+void TextBox::SetText(const std::string &text) { As<QLineEdit>(*this)->setText(Q(text)); }
+
+int TextBox::SelStart() const {
+    auto *e = As<QLineEdit>(*this);
+    return e->hasSelectedText() ? e->selectionStart() : e->cursorPosition();
+}
+
+void TextBox::SetSelStart(int start) {
+    auto *e = As<QLineEdit>(*this);
+    e->deselect();
+    e->setCursorPosition(std::clamp(start, 0, static_cast<int>(e->text().size())));
+}
+
+int TextBox::SelLength() const { return static_cast<int>(As<QLineEdit>(*this)->selectedText().size()); }
+
+void TextBox::SetSelLength(int length) {
+    auto *e = As<QLineEdit>(*this);
+    const int start = SelStart();
+    const int n = std::clamp(length, 0, static_cast<int>(e->text().size()) - start);
+    if (n == 0) {
+        e->deselect();
+        e->setCursorPosition(start);
+    } else {
+        e->setSelection(start, n);
+    }
+}
+
+std::string CommandButton::Caption() const { return S(As<QPushButton>(*this)->text()); }
+void CommandButton::SetCaption(const std::string &caption) { As<QPushButton>(*this)->setText(Q(caption)); }
+void CommandButton::Press() {
+    auto *b = As<QPushButton>(*this);
+    if (b->isEnabled()) b->click();
+}
+
+void ComboBox::AddItem(const std::string &item) {
+    auto *cb = As<QComboBox>(*this);
+    const QString text = cb->currentText();  // adding to the list leaves the text alone, silently
+    const QSignalBlocker quiet(cb);
+    cb->addItem(Q(item));
+    cb->setEditText(text);
+}
+void ComboBox::Clear() {
+    auto *cb = As<QComboBox>(*this);
+    cb->clear();
+}
+int ComboBox::ListCount() const { return As<QComboBox>(*this)->count(); }
+std::string ComboBox::List(int index) const { return S(As<QComboBox>(*this)->itemText(index)); }
+std::string ComboBox::Text() const { return S(As<QComboBox>(*this)->currentText()); }
+void ComboBox::SetText(const std::string &text) {
+    auto *cb = As<QComboBox>(*this);
+    const int i = cb->findText(Q(text), Qt::MatchExactly);
+    if (i >= 0) cb->setCurrentIndex(i);
+    cb->setEditText(Q(text));
+}
+
+// The bar's own range is the real one when it fits an int, else a scale of 10000 steps. It is
+// redrawn at once (also while a handler keeps the thread) whenever the shown percentage moves.
+
+void RescaleProgressBar(ControlState &s) {
+    auto *bar = static_cast<QProgressBar *>(s.widget);
+    const double span = s.pbMax - s.pbMin;
+    const bool exact = s.pbMin == std::floor(s.pbMin) && s.pbMax == std::floor(s.pbMax) && span > 0 &&
+                       span <= 10000 && std::fabs(s.pbMin) < 1e9 && std::fabs(s.pbMax) < 1e9;
+    s.pbScale = exact ? 0 : 10000;
+    if (exact) bar->setRange(static_cast<int>(s.pbMin), static_cast<int>(s.pbMax));
+    else bar->setRange(0, s.pbScale);
+    s.pbStep = -1;
+}
+
+double ProgressBar::Min() const { return impl_->pbMin; }
+double ProgressBar::Max() const { return impl_->pbMax; }
+double ProgressBar::Value() const { return impl_->pbValue; }
+void ProgressBar::SetMin(double v) {
+    impl_->pbMin = v;
+    RescaleProgressBar(*impl_);
+    SetValue(std::max(impl_->pbValue, v));
+}
+void ProgressBar::SetMax(double v) {
+    impl_->pbMax = v;
+    RescaleProgressBar(*impl_);
+    SetValue(std::min(impl_->pbValue, v));
+}
+
+void ProgressBar::SetValue(double v) {
+    ControlState &s = *impl_;
+    s.pbValue = v;
+    auto *bar = static_cast<QProgressBar *>(s.widget);
+    const double span = s.pbMax - s.pbMin;
+    const double frac = span > 0 ? std::clamp((v - s.pbMin) / span, 0.0, 1.0) : 0.0;
+    bar->setValue(s.pbScale ? static_cast<int>(std::lround(frac * s.pbScale))
+                            : static_cast<int>(std::lround(std::clamp(v, s.pbMin, s.pbMax))));
+    const int step = static_cast<int>(frac * 100);
+    if (step != s.pbStep) {
+        s.pbStep = step;
+        if (bar->isVisible()) bar->repaint();
+    }
+}
+
+}  // namespace platform::ui

@@ -1,0 +1,52 @@
+// MsgBox: the one message box of the utility, and the responder seam for tests.
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <QPointer>
+#include <QTimer>
+
+#include "platform/ui/ui_private.h"
+
+namespace platform::ui {
+
+namespace {
+std::function<int(const MsgBoxRecord &)> g_responder;
+
+QMessageBox::Icon IconOf(int style) {
+    switch (style & 0x70) {
+    case vbCritical: return QMessageBox::Critical;
+    case vbQuestion: return QMessageBox::Question;
+    case vbExclamation: return QMessageBox::Warning;
+    case vbInformation: return QMessageBox::Information;
+    default: return QMessageBox::NoIcon;
+    }
+}
+}  // namespace
+
+void SetMsgBoxResponderForTests(std::function<int(const MsgBoxRecord &)> responder) {
+    g_responder = std::move(responder);
+}
+
+int MsgBox(const std::string &prompt, int style, const std::string &title) {
+    const MsgBoxRecord record{prompt, style, title.empty() ? std::string(kAppTitle) : title};
+    if (g_responder) return g_responder(record);
+    if (Ending() || !qApp) return 0;  // after End nothing more is shown
+    EnsureUiSetup();
+    QWidget *form = ActiveFormWindow();
+    QPointer<QWidget> target = QApplication::focusWidget();  // maybe a button being clicked
+    {
+        QMessageBox box(IconOf(style), Q(record.title), Q(prompt), QMessageBox::Ok, form);
+        box.exec();
+    }
+    if (Ending()) return 0;
+    // Closing a box does not re-activate its form without a window manager.
+    if (form && form->isVisible()) form->activateWindow();
+    // The box ate the release of a mouse click that opened it; do not leave that button drawn pressed.
+    QTimer::singleShot(0, qApp, [target] {
+        auto *b = qobject_cast<QAbstractButton *>(target.data());
+        if (b && b->isDown() && !(QApplication::mouseButtons() & Qt::LeftButton)) b->setDown(false);
+    });
+    return vbOK;
+}
+
+}  // namespace platform::ui
