@@ -1,0 +1,51 @@
+#pragma once
+// Driving real modal boxes and dialogs from tests, and recording the boxes of MsgBox.
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <functional>
+#include <gtest/gtest.h>
+#include <vector>
+
+#include "platform/ui/app.h"
+
+namespace qvtest {
+
+// Acts on the next modal widget of type T as soon as it is shown (polls every 10 ms). Fails the
+// test and closes whatever modal widget is open when none shows within the time limit, so a test
+// never hangs. Call it before the code that opens the box.
+template <class T>
+void onNextModal(std::function<void(T *)> act, int timeoutMs = 5000) {
+    auto *poll = new QTimer(qApp);
+    auto clock = std::make_shared<QElapsedTimer>();
+    clock->start();
+    QObject::connect(poll, &QTimer::timeout, poll, [=] {
+        if (auto *w = qobject_cast<T *>(QApplication::activeModalWidget()); w && w->isVisible()) {
+            poll->stop();
+            poll->deleteLater();
+            act(w);
+        } else if (clock->elapsed() > timeoutMs) {
+            poll->stop();
+            poll->deleteLater();
+            ADD_FAILURE() << "no modal dialog of the expected type was shown";
+            if (auto *m = QApplication::activeModalWidget()) m->close();
+        }
+    });
+    poll->start(10);
+}
+
+// While alive, every MsgBox is recorded and answered OK instead of being shown.
+class BoxRecorder {
+public:
+    BoxRecorder();
+    ~BoxRecorder();
+    BoxRecorder(const BoxRecorder &) = delete;
+    BoxRecorder &operator=(const BoxRecorder &) = delete;
+    const std::vector<platform::ui::MsgBoxRecord> &boxes() const { return boxes_; }
+    void clear() { boxes_.clear(); }
+
+private:
+    std::vector<platform::ui::MsgBoxRecord> boxes_;
+};
+
+}  // namespace qvtest
