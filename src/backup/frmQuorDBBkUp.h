@@ -1,0 +1,37 @@
+#pragma once
+// The complete backup window: choose a destination folder (step 1), then copy the program's folder
+// tree there with two copier passes (step 2).
+//
+// frmQuorDBBkUp.cpp holds the controls, the drive change and Exit; frmQuorDBBkUp_copy.cpp the copy.
+#include <string>
+
+#include "platform/ui/forms.h"
+
+namespace backup {
+
+class frmQuorDBBkUp : public platform::ui::Form {
+public:
+    frmQuorDBBkUp();
+    ~frmQuorDBBkUp() override;
+
+    // Controls (owned by the form).
+    platform::ui::Label *Label1 = nullptr;
+    platform::ui::DriveListBox *Drive1 = nullptr;
+    platform::ui::DirListBox *Dir1 = nullptr;
+    platform::ui::CommandButton *cmd2 = nullptr;
+    platform::ui::CommandButton *cmdExit = nullptr;
+
+    // Event handlers.
+    void Drive1_Change();
+    void cmdExit_Click();
+    void cmd2_Click();
+
+private:
+    bool restoringDrive_ = false;  // Drive1 is being put back after a drive that cannot be opened
+};
+
+// The copier command line for one pass: the program folder's files to `target`, with `switches`.
+// A path holding a blank is put between double quotes; other paths go in exactly as built.
+std::string CopyCommand(const std::string &programFolder, const std::string &target, const std::string &switches);
+
+}  // namespace backup

@@ -1,0 +1,101 @@
+// The backup window: layout, the drive and folder lists, Exit.
+#include <QApplication>
+#include <QComboBox>
+#include <QTest>
+#include <QTreeWidget>
+#include <filesystem>
+
+#include "backup_fixture.h"
+#include "platform/ui/app.h"
+
+namespace fs = std::filesystem;
+namespace ui = platform::ui;
+
+namespace qvtest {
+namespace {
+
+TEST_F(BackupWindowTest, OpensAsDesignedWithFocusOnStep2) {
+    Open();
+    EXPECT_EQ(form->Caption(), "Quorvant32 Complete Software Backup");
+    struct Expect {
+        ui::Control *control;
+        ui::Rect r;
+        int tab;
+        std::string tip;
+    };
+    const Expect expected[] = {
+        {form->Label1, {240, 120, 5055, 255}, 4, ""},
+        {form->Drive1, {240, 480, 5055, 315}, 3, ""},
+        {form->Dir1, {240, 840, 5055, 2340}, 2, ""},
+        {form->cmd2, {240, 3240, 5055, 375}, 0,
+         "Click this button second to send your database file backup copy to the selected destination"},
+        {form->cmdExit, {4200, 3720, 1095, 375}, 1, "Exit this module"},
+    };
+    for (const auto &e : expected) {
+        const ui::Rect g = e.control->Geometry();
+        EXPECT_EQ(std::tie(g.left, g.top, g.width, g.height), std::tie(e.r.left, e.r.top, e.r.width, e.r.height))
+            << e.control->Name();
+        EXPECT_EQ(e.control->TabIndex(), e.tab) << e.control->Name();
+        EXPECT_EQ(e.control->ToolTipText(), e.tip) << e.control->Name();
+    }
+    EXPECT_EQ(form->Label1->Caption(), "Step 1. Select destination for this backup");
+    EXPECT_EQ(form->cmd2->Caption(), "Step 2. Send Backup Copy to Selected Destination");
+    EXPECT_EQ(form->cmdExit->Caption(), "Exit");
+    EXPECT_TRUE(ui::ClippedCaptions(*form).empty());
+    QTRY_COMPARE(QApplication::focusWidget(), form->cmd2->widget());
+    // Both lists start at the process's current drive and folder.
+    EXPECT_EQ(form->Drive1->Drive(), "e:");
+    EXPECT_EQ(form->Dir1->Path(), "E:\\Backups");
+}
+
+TEST_F(BackupWindowTest, DriveChangeOpensThatDrivesCurrentFolder) {
+    fs::create_directories(drives.linux("C:\\QVNWin32\\Sub"));
+    Open();
+    form->Drive1->SetDrive("c:");
+    EXPECT_EQ(form->Dir1->Path(), "C:\\");
+    form->Drive1->SetDrive("e:");
+    EXPECT_EQ(form->Dir1->Path(), "E:\\Backups");  // E's current folder, not its root
+
+    // Opening a folder with a double-click moves the destination, not the drive.
+    form->Drive1->SetDrive("c:");
+    auto *tree = static_cast<QTreeWidget *>(form->Dir1->widget());
+    auto items = tree->findItems("QVNWin32", Qt::MatchExactly | Qt::MatchRecursive);
+    ASSERT_EQ(items.size(), 1);
+    const QPoint at = tree->visualItemRect(items[0]).center();
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, at);
+    EXPECT_EQ(form->Dir1->Path(), "C:\\QVNWin32");
+    EXPECT_EQ(form->Drive1->Drive(), "c:");
+    EXPECT_EQ(ClickStep2()[0], "shell: xcopy C:\\QVNWin32\\*.* C:\\QVNWin32\\QVNWin32 /T/Y");
+}
+
+TEST_F(BackupWindowTest, DriveThatCannotBeOpenedIsReportedAndTheListsStay) {
+    Place("C:\\QVNWin32", "C:\\QVNWin32");
+    Open();
+    fs::remove_all(drives.folder('E'));  // E is still listed, but its folder is gone
+    events.clear();
+    auto *combo = static_cast<QComboBox *>(form->Drive1->widget());
+    combo->setCurrentIndex(combo->findText("e:"));
+    emit combo->activated(combo->currentIndex());  // as a pick by the user
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0],
+              "box Quorvant 32 Utilities (48): Drive E: cannot be opened: Device unavailable.\n\n"
+              "The lists stay on drive C:.");
+    EXPECT_FALSE(ui::Ending());
+    EXPECT_EQ(form->Drive1->Drive(), "c:");
+    EXPECT_EQ(combo->currentText(), "c:");
+    EXPECT_EQ(form->Dir1->Path(), "C:\\QVNWin32");
+    EXPECT_TRUE(form->IsVisible());
+}
+
+TEST_F(BackupWindowTest, ExitClosesTheWindowOnly) {
+    Open();
+    form->cmdExit->Press();
+    EXPECT_FALSE(form->IsVisible());
+    EXPECT_TRUE(events.empty());
+    EXPECT_FALSE(ui::Ending());
+    EXPECT_FALSE(fs::exists(drives.linux("E:\\Backups\\QVNWin32")));
+}
+
+}  // namespace
+}  // namespace qvtest
