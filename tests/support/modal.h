@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTimer>
+#include <QWidget>
 #include <functional>
 #include <gtest/gtest.h>
 #include <vector>
