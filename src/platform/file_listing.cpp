@@ -15,24 +15,25 @@ namespace {
 char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
 
 // DOS matching, without regard to case: "*" any run, "?" one character (or none before a dot or at
-// the end of the name), and a "." of the pattern also matches the end of a name when only "*" and "?"
-// follow it, so "*.*" and "DATA.*" take names without a dot as well.
-bool Matches(std::string_view pattern, std::string_view name) {
+// the end of the name), and a "." of the pattern also matches the end of a name that has no dot when
+// only "*" and "?" follow it, so "*.*" and "DATA.*" take names without a dot as well, and "*." takes
+// only those.
+bool Matches(std::string_view pattern, std::string_view name, bool dotless) {
     if (pattern.empty()) return name.empty();
     const char p = pattern.front();
     if (p == '*') {
         for (size_t skip = 0; skip <= name.size(); ++skip)
-            if (Matches(pattern.substr(1), name.substr(skip))) return true;
+            if (Matches(pattern.substr(1), name.substr(skip), dotless)) return true;
         return false;
     }
     if (p == '?') {
-        if (!name.empty() && name.front() != '.' && Matches(pattern.substr(1), name.substr(1))) return true;
-        return (name.empty() || name.front() == '.') && Matches(pattern.substr(1), name);
+        if (!name.empty() && name.front() != '.' && Matches(pattern.substr(1), name.substr(1), dotless)) return true;
+        return (name.empty() || name.front() == '.') && Matches(pattern.substr(1), name, dotless);
     }
     if (p == '.' && name.empty())
-        return pattern.find_first_not_of("*?", 1) == std::string_view::npos;
+        return dotless && pattern.find_first_not_of("*?", 1) == std::string_view::npos;
     if (name.empty() || Lower(p) != Lower(name.front())) return false;
-    return Matches(pattern.substr(1), name.substr(1));
+    return Matches(pattern.substr(1), name.substr(1), dotless);
 }
 
 // Collapses runs of "*" so that matching stays cheap on long names.
@@ -75,7 +76,7 @@ std::vector<std::string> ListFiles(std::string_view pattern) {
     if (!dir) return names;
     while (const dirent *e = ::readdir(dir)) {
         const std::string name = e->d_name;
-        if (name.empty() || name.front() == '.' || !Matches(simple, name)) continue;
+        if (name.empty() || name.front() == '.' || !Matches(simple, name, name.find('.') == std::string::npos)) continue;
         struct stat st {};
         if (::stat((dirPath / name).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
         names.push_back(name);
