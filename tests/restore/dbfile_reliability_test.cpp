@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "db_fixture.h"
+#include "platform/dao/connection.h"
 #include "platform/dao/dbfile.h"
 #include "platform/error.h"
 
@@ -141,7 +142,9 @@ TEST_F(RestoreReliability, AnotherProgramHoldingTheDatabaseIsRefused) {
     };
     fs::path lockFile = LockFileOf(live);
     std::vector<Holder> holders = {
-        {"engine-style shared open (.ldb lock)",
+        {"shared open through the engine",
+         [&] { new auto(Connection::Open(live, "BILLING.mdb", /*exclusive=*/false, /*readOnly=*/false)); }},
+        {"bare .ldb lock of another engine",
          [&] {
              int fd = ::open(lockFile.c_str(), O_RDWR | O_CREAT, 0666);
              ::flock(fd, LOCK_SH);

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sqlite3.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +10,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/dao/connection.h"
 #include "platform/error.h"
 
 namespace platform::dao {
@@ -65,16 +65,16 @@ std::string Describe(int number, const fs::path &file, const std::string &reason
     throw Error(number, Describe(number, file, reason));
 }
 
-class Connection {
+class SqlConn {
 public:
-    Connection(const fs::path &file, int flags) : file_(file) {
+    SqlConn(const fs::path &file, int flags) : file_(file) {
         int rc = sqlite3_open_v2(file.c_str(), &db_, flags | SQLITE_OPEN_NOMUTEX, nullptr);
         if (rc != SQLITE_OK) FailSqlite(file, rc, db_);
         sqlite3_extended_result_codes(db_, 1);
     }
-    ~Connection() { sqlite3_close_v2(db_); }
-    Connection(const Connection &) = delete;
-    Connection &operator=(const Connection &) = delete;
+    ~SqlConn() { sqlite3_close_v2(db_); }
+    SqlConn(const SqlConn &) = delete;
+    SqlConn &operator=(const SqlConn &) = delete;
 
     sqlite3 *get() const { return db_; }
     const fs::path &file() const { return file_; }
@@ -96,7 +96,6 @@ public:
     FileDescriptor(const FileDescriptor &) = delete;
     FileDescriptor &operator=(const FileDescriptor &) = delete;
     int get() const { return fd_; }
-    int release() { int fd = fd_; fd_ = -1; return fd; }
 
 private:
     int fd_;
@@ -109,7 +108,7 @@ void RequireExisting(const fs::path &database) {
 
 // Copies every page of `from` into `to` in one step (one read transaction on `from`, one write
 // transaction on `to`). Either connection's failure raises, naming that connection's file.
-void OnlineBackup(Connection &from, Connection &to) {
+void OnlineBackup(SqlConn &from, SqlConn &to) {
     sqlite3_backup *backup = sqlite3_backup_init(to.get(), "main", from.get(), "main");
     if (!backup) FailSqlite(to.file(), sqlite3_errcode(to.get()), to.get());
     int rc = sqlite3_backup_step(backup, -1);
@@ -190,7 +189,7 @@ fs::path LockFileOf(const fs::path &database) {
 
 void CheckDatabaseFile(const fs::path &database) {
     RequireExisting(database);
-    Connection db(database, SQLITE_OPEN_READONLY);
+    SqlConn db(database, SQLITE_OPEN_READONLY);
     sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
     sqlite3_stmt *stmt = nullptr;
     int rc = sqlite3_prepare_v2(db.get(), "PRAGMA quick_check", -1, &stmt, nullptr);
@@ -208,26 +207,23 @@ void CheckDatabaseFile(const fs::path &database) {
 
 std::unique_ptr<ExclusiveHold> ExclusiveHold::Acquire(const fs::path &database) {
     RequireExisting(database);
-    fs::path lockFile = LockFileOf(database);
-    int fd = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0 && errno == EACCES) fd = ::open(lockFile.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) FailErrno(lockFile, "open the lock file", errno);
-    FileDescriptor lock(fd);
-    if (::flock(lock.get(), LOCK_EX | LOCK_NB) != 0) {
-        if (errno == EWOULDBLOCK) return nullptr;
-        FailErrno(lockFile, "lock", errno);
+    std::shared_ptr<Connection> engine;
+    try {
+        engine = Connection::Open(database, database.string(), /*exclusive=*/true, /*readOnly=*/false);
+    } catch (const Error &e) {
+        if (e.number == 3045) return nullptr;
+        throw;
     }
-    {
-        Connection db(database, SQLITE_OPEN_READWRITE);
-        int rc = db.TryExec("BEGIN EXCLUSIVE");
-        if ((rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED) return nullptr;
-        if (rc != SQLITE_OK) FailSqlite(database, rc, db.get());
-        db.Exec("COMMIT");
-    }
-    return std::unique_ptr<ExclusiveHold>(new ExclusiveHold(lock.release()));
+    sqlite3_busy_timeout(engine->db(), 0);
+    int rc = sqlite3_exec(engine->db(), "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr);
+    if ((rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED) return nullptr;
+    if (rc != SQLITE_OK) FailSqlite(database, rc, engine->db());
+    sqlite3_exec(engine->db(), "COMMIT", nullptr, nullptr, nullptr);
+    return std::unique_ptr<ExclusiveHold>(new ExclusiveHold(std::move(engine)));
 }
 
-ExclusiveHold::~ExclusiveHold() { ::close(lockFd_); }  // closing the last descriptor drops the flock
+ExclusiveHold::ExclusiveHold(std::shared_ptr<Connection> engine) : engine_(std::move(engine)) {}
+ExclusiveHold::~ExclusiveHold() = default;  // closing the engine's connection drops the .ldb lock
 
 bool ProbeInUse(const fs::path &database) { return ExclusiveHold::Acquire(database) == nullptr; }
 
@@ -238,9 +234,9 @@ fs::path BackupToNewFile(const fs::path &live, const fs::path &target) {
     TempFile temp(target, mode);
     {
         // Read-write, so that a journal left by a writer that died is rolled back before copying.
-        Connection from(live, SQLITE_OPEN_READWRITE);
+        SqlConn from(live, SQLITE_OPEN_READWRITE);
         sqlite3_busy_timeout(from.get(), kBusyTimeoutMs);
-        Connection to(temp.path(), SQLITE_OPEN_READWRITE);
+        SqlConn to(temp.path(), SQLITE_OPEN_READWRITE);
         // A fresh private file: no journal needed, it is synced below before it gets its name.
         to.Exec("PRAGMA journal_mode=OFF");
         to.Exec("PRAGMA synchronous=OFF");
@@ -261,9 +257,9 @@ void ReplaceContent(const fs::path &chosen, const fs::path &live) {
     RequireExisting(chosen);
     RequireExisting(live);
     try {
-        Connection from(chosen, SQLITE_OPEN_READONLY);
+        SqlConn from(chosen, SQLITE_OPEN_READONLY);
         sqlite3_busy_timeout(from.get(), kBusyTimeoutMs);
-        Connection to(live, SQLITE_OPEN_READWRITE);
+        SqlConn to(live, SQLITE_OPEN_READWRITE);
         sqlite3_busy_timeout(to.get(), kBusyTimeoutMs);
         // Durable commit: the journal is synced before any page of the live file is overwritten.
         to.Exec("PRAGMA synchronous=FULL");

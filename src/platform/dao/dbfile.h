@@ -16,28 +16,30 @@ namespace platform::dao {
 // is not a database or fails the check. Writes nothing.
 void CheckDatabaseFile(const std::filesystem::path &database);
 
+class Connection;
+
 // Exclusive use of a database by this process, for a sequence of whole-file operations.
 //
-// The engine's opens lock the sidecar file "<name>.ldb" with flock (shared, or exclusive for an
-// exclusive open). Holding that lock exclusively keeps every engine open of the database out, in
-// this process and in others, for as long as the hold lives. Programs that use the database file
-// with SQLite directly never see the .ldb, so acquiring also takes SQLite's EXCLUSIVE lock once
-// without waiting: that fails while another connection reads or writes inside a transaction. That
-// SQLite lock is released again at once (the operations below take it themselves, each under
-// SQLite's normal locking); only the .ldb lock is kept. A leftover journal of a writer that died is
-// rolled back by that first lock, as any SQLite open would.
+// Acquiring opens the database through the engine exclusively: the engine's flock on the sidecar
+// "<name>.ldb" (every engine open takes it, shared or exclusive), so no engine open of the database,
+// here or in another program, coexists with the hold. Programs that use the file with SQLite
+// directly never see the .ldb, so acquiring also takes SQLite's EXCLUSIVE lock once without
+// waiting: that fails while another connection reads or writes inside a transaction. That SQLite
+// lock is released again at once (the operations below take it themselves, each under SQLite's
+// normal locking); the .ldb lock is kept until the hold goes. A leftover journal of a writer that
+// died is rolled back on the way, as any SQLite open does.
 class ExclusiveHold {
 public:
     // Nothing (an empty pointer) when another program holds the database. Raises for a missing
-    // database (3024) or one that cannot be opened at all.
+    // database (3024) or one the engine cannot open (3343 not a database, ...).
     static std::unique_ptr<ExclusiveHold> Acquire(const std::filesystem::path &database);
     ~ExclusiveHold();
     ExclusiveHold(const ExclusiveHold &) = delete;
     ExclusiveHold &operator=(const ExclusiveHold &) = delete;
 
 private:
-    explicit ExclusiveHold(int lockFd) : lockFd_(lockFd) {}
-    int lockFd_;
+    explicit ExclusiveHold(std::shared_ptr<Connection> engine);
+    std::shared_ptr<Connection> engine_;
 };
 
 // True when another program holds the database (see ExclusiveHold); holds nothing afterwards.
