@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "error_number.h"
 #include "platform/error.h"
 #include "platform/files.h"
 #include "support/temp_drive.h"
@@ -13,14 +14,7 @@ using qvtest::WriteFile;
 
 namespace {
 
-int ErrorNumber(const std::function<void()> &f) {
-    try {
-        f();
-    } catch (const Error &e) {
-        return e.number;
-    }
-    return 0;
-}
+using qvtest::ErrorNumber;
 
 using Names = std::vector<std::string>;
 

@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 
+#include "error_number.h"
 #include "platform/error.h"
 #include "platform/paths.h"
 #include "support/temp_drive.h"
@@ -12,14 +13,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-int ErrorNumber(const std::function<void()> &f) {
-    try {
-        f();
-    } catch (const Error &e) {
-        return e.number;
-    }
-    return 0;
-}
+using qvtest::ErrorNumber;
 
 // Restores the process's current folder when it goes out of scope.
 struct KeepCurrentFolder {

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <thread>
 
+#include "error_number.h"
 #include "platform/error.h"
 #include "platform/process.h"
 #include "support/temp_drive.h"
@@ -18,14 +19,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-int ErrorNumber(const std::function<void()> &f) {
-    try {
-        f();
-    } catch (const Error &e) {
-        return e.number;
-    }
-    return 0;
-}
+using qvtest::ErrorNumber;
 
 // Waits for a file that a started process renames into place when it is done writing.
 std::string AwaitFile(const fs::path &p) {
