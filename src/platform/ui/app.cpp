@@ -15,6 +15,7 @@ bool g_ending = false;
 int g_status = 0;
 std::vector<std::string> g_args;  // argv[1..] of RunApplication
 bool g_haveArgs = false;
+bool g_inAppExec = false;  // RunApplication's event loop is running
 
 void Report(int number, const std::string &description) {
     const std::string text = "Run-time error '" + std::to_string(number) + "':\n\n" + description;
@@ -41,8 +42,10 @@ void End(int status) {
     if (g_ending) return;
     g_ending = true;
     g_status = status;
-    CloseAllFormsForEnd();
-    if (QCoreApplication::instance()) QCoreApplication::exit(status);
+    CloseAllFormsForEnd();  // their modal loops return
+    // Only the utility's own loop is told to quit: outside it (tests) exit() would leave every later
+    // event loop of the thread returning at once.
+    if (g_inAppExec) QCoreApplication::exit(status);
 }
 
 bool Ending() { return g_ending; }
@@ -63,7 +66,9 @@ int RunApplication(int argc, char **argv, const std::function<void()> &startUp) 
         Dispatch(startUp);
         End(0);  // no effect when something already ended the utility
     });
+    g_inAppExec = true;
     const int rc = QApplication::exec();
+    g_inAppExec = false;
     return g_ending ? g_status : rc;
 }
 
