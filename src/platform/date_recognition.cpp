@@ -42,6 +42,18 @@ int Number(std::string_view s, size_t maxDigits) {
 }
 
 // Years below 100 go through the two-digit-year window: 00-29 are 2000-2029, 30-99 are 1930-1999.
+std::vector<std::string_view> SplitAt(std::string_view s, char separator) {
+    std::vector<std::string_view> parts;
+    size_t start = 0;
+    for (size_t i = 0; i <= s.size(); ++i) {
+        if (i == s.size() || s[i] == separator) {
+            parts.push_back(s.substr(start, i - start));
+            start = i + 1;
+        }
+    }
+    return parts;
+}
+
 int WindowYear(int y) {
     if (y >= 100) return y;
     return y < 30 ? 2000 + y : 1900 + y;
@@ -70,17 +82,11 @@ int MonthByName(std::string_view s) {
 
 // Numeric forms: m/d, m/d/y, yyyy/m/d with "/" or "-" (one kind of separator per text).
 std::optional<DateTime> NumericDate(std::string_view s) {
-    const char sep = s.find('/') != std::string_view::npos ? '/' : '-';
-    std::vector<std::string_view> parts;
-    size_t start = 0;
-    for (size_t i = 0; i <= s.size(); ++i) {
-        if (i == s.size() || s[i] == sep) {
-            parts.push_back(s.substr(start, i - start));
-            start = i + 1;
-        }
-    }
-    if (parts.size() == 2) {
-        const int m = Number(parts[0], 2), d = Number(parts[1], 2);
+    const std::vector<std::string_view> parts = SplitAt(s, s.find('/') != std::string_view::npos ? '/' : '-');
+    if (parts.size() == 2) {  // month/day of the current year, or month/yyyy
+        const int m = Number(parts[0], 2);
+        if (parts[1].size() == 4) return Build(Number(parts[1], 4), m, 1);
+        const int d = Number(parts[1], 2);
         if (m < 0 || d < 0) return std::nullopt;
         return Build(CurrentYear(), m, d);
     }
@@ -140,17 +146,10 @@ std::optional<seconds> TimeOfDay(std::string_view s) {
     while (end > 0 && IsAlpha(s[end - 1])) --end;
     marker = s.substr(end);
     s = Trim(s.substr(0, end));
-    std::vector<std::string_view> parts;
-    size_t start = 0;
-    for (size_t i = 0; i <= s.size(); ++i) {
-        if (i == s.size() || s[i] == ':') {
-            parts.push_back(s.substr(start, i - start));
-            start = i + 1;
-        }
-    }
-    if (parts.size() < 2 || parts.size() > 3) return std::nullopt;
+    const std::vector<std::string_view> parts = SplitAt(s, ':');
+    if (parts.empty() || parts.size() > 3 || (parts.size() == 1 && marker.empty())) return std::nullopt;
     int h = Number(parts[0], 2);
-    const int m = Number(parts[1], 2), sec = parts.size() == 3 ? Number(parts[2], 2) : 0;
+    const int m = parts.size() >= 2 ? Number(parts[1], 2) : 0, sec = parts.size() == 3 ? Number(parts[2], 2) : 0;
     if (h < 0 || m < 0 || m > 59 || sec < 0 || sec > 59) return std::nullopt;
     if (!marker.empty()) {
         const bool am = EqualsNoCase(marker, "am") || EqualsNoCase(marker, "a");
@@ -163,14 +162,32 @@ std::optional<seconds> TimeOfDay(std::string_view s) {
     return hours{h} + minutes{m} + seconds{sec};
 }
 
+// "5/1/2017 10 PM": an hour alone is a time of day when AM or PM follows it.
+size_t HourWithMarker(std::string_view text) {
+    size_t end = text.size();
+    while (end > 0 && IsAlpha(text[end - 1])) --end;
+    const std::string_view marker = text.substr(end);
+    if (!(EqualsNoCase(marker, "am") || EqualsNoCase(marker, "pm") || EqualsNoCase(marker, "a") ||
+          EqualsNoCase(marker, "p")))
+        return std::string_view::npos;
+    while (end > 0 && IsBlank(text[end - 1])) --end;
+    size_t start = end;
+    while (start > 0 && IsDigit(text[start - 1])) --start;
+    if (start == end || end - start > 2 || start == 0 || !IsBlank(text[start - 1])) return std::string_view::npos;
+    return start - 1;
+}
+
 }  // namespace
 
 std::optional<DateTime> RecognizeDate(std::string_view text) {
     text = Trim(text);
     const size_t colon = text.find(':');
-    if (colon == std::string_view::npos) return CalendarDate(text);
-    // The time of day is the last part of the text: it begins after the last blank before its colon.
-    const size_t blank = text.find_last_of(" \t", colon);
+    size_t blank;
+    if (colon != std::string_view::npos)
+        // The time of day is the last part of the text: it begins after the last blank before its colon.
+        blank = text.find_last_of(" \t", colon);
+    else if ((blank = HourWithMarker(text)) == std::string_view::npos)
+        return CalendarDate(text);
     if (blank == std::string_view::npos) return std::nullopt;  // a time alone is no date
     auto date = CalendarDate(Trim(text.substr(0, blank)));
     auto time = TimeOfDay(text.substr(blank + 1));

@@ -147,7 +147,7 @@ void StartDetached(const std::vector<std::string> &args) {
         ::sigemptyset(&none);
         ::sigprocmask(SIG_SETMASK, &none, nullptr);
         for (int sig : {SIGPIPE, SIGCHLD, SIGHUP, SIGINT, SIGQUIT, SIGTERM}) ::signal(sig, SIG_DFL);
-        ::execv(argv[0], argv.data());
+        ::execve(argv[0], argv.data(), environ);
         const int err = errno;
         (void)!::write(report[1], &err, sizeof err);
         ::_exit(127);

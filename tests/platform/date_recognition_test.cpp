@@ -44,6 +44,9 @@ TEST(DateRecognition, AcceptsTheTypedFormsInMonthDayYearOrder) {
         {"2/29/2024", 2024, 2, 29, 0, 0, 0},
         {"5/1", 2023, 5, 1, 0, 0, 0},      // month/day alone: the current year
         {"Dec 25", 2023, 12, 25, 0, 0, 0},
+        {"5/2017", 2017, 5, 1, 0, 0, 0},    // month/yyyy: the first of the month
+        {"5/1/2017 10 PM", 2017, 5, 1, 22, 0, 0},
+        {"May 1, 2017 7:05:09 am", 2017, 5, 1, 7, 5, 9},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.text);
@@ -69,6 +72,7 @@ TEST(DateRecognition, RefusesWhatIsNoDate) {
         "02/30/2021", "13/01/2021", "0/51/17",   "2/29/2023",  "5/0/17",    "5/1/17/3", "5//17",
         "May 2017",  "Mai 1, 2017", "5/1/2017 25:00", "5/1/2017 10:60", "5/1/2017 13:00 PM",
         "5/1/2017 10:30 XM", "5/1/2017T10:30", "abc",   "1/1/10000",  "5.1.17",
+        "10 PM",     "5/1/2017 13 PM", "5/1/2017 10", "2/30", "13/5", "5/201",
     };
     for (const char *text : refused) {
         SCOPED_TRACE(text);
