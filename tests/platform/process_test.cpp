@@ -82,22 +82,40 @@ TEST(Shell, StartsADetachedProcessThatInheritsNoOpenFiles) {
     EXPECT_EQ(fds, "clean");
 }
 
+// One test case for both ways of starting the copier: it puts a stand-in copier beside the test program,
+// which no other test case of this program may do at the same time.
 TEST(Shell, XcopyStartsTheCopierBesideTheExecutableWithTheRawArgumentText) {
     NoDisplay noDisplay;
     qvtest::TempDrives drives("C");
     const fs::path copier = fs::read_symlink("/proc/self/exe").parent_path() / "qvxcopy";
     if (fs::exists(copier)) GTEST_SKIP() << "a real copier lies beside the test program";
     EXPECT_EQ(ErrorNumber([] { Shell("xcopy C:\\a\\*.* C:\\b /T/Y"); }), 53);
-    const fs::path out = drives.folder('C') / "args";
-    qvtest::WriteFile(copier, "#!/bin/sh\nprintf '%s|%s' \"$#\" \"$1\" > " + out.string() + ".tmp; mv " +
-                                  out.string() + ".tmp " + out.string() + "\n");
+
+    // The stand-in copier and terminal program write down their arguments.
+    const fs::path bin = drives.root() / "bin", out = drives.root() / "args";
+    const std::string record = "#!/bin/sh\nprintf '%s|' \"$#\" \"$@\" > " + out.string() + ".tmp; mv " +
+                               out.string() + ".tmp " + out.string() + "\n";
+    qvtest::WriteFile(copier, record);
+    qvtest::WriteFile(bin / "x-terminal-emulator", record);
     fs::permissions(copier, fs::perms::owner_all);
+    fs::permissions(bin / "x-terminal-emulator", fs::perms::owner_all);
     struct RemoveCopier {
         fs::path p;
         ~RemoveCopier() { fs::remove(p); }
     } remove{copier};
+
+    // Without a desktop the copier runs by itself, with the argument text as one argument.
     Shell("XCOPY.EXE C:\\QV Win32\\*.* E:\\\\QVNWin32  /s/d/y");
-    EXPECT_EQ(AwaitFile(out), "1|C:\\QV Win32\\*.* E:\\\\QVNWin32  /s/d/y");
+    EXPECT_EQ(AwaitFile(out), "1|C:\\QV Win32\\*.* E:\\\\QVNWin32  /s/d/y|");
+    fs::remove(out);
+
+    // With a desktop it runs inside a terminal window.
+    const std::string path = std::getenv("PATH");
+    setenv("PATH", (bin.string() + ":" + path).c_str(), 1);
+    setenv("DISPLAY", ":97", 1);
+    Shell("xcopy C:\\a\\*.* D:\\b /T/Y");
+    setenv("PATH", path.c_str(), 1);
+    EXPECT_EQ(AwaitFile(out), "3|-e|" + copier.string() + "|C:\\a\\*.* D:\\b /T/Y|");
 }
 
 }  // namespace
