@@ -92,8 +92,7 @@ void frmFixDupRdgs::Form_Load() {
                                  " in another window.\n\nClose that window first; only one can be open for a data "
                                  "database at a time.",
                              platform::ui::vbInformation, "Quorvant 32");
-        if (platform::ui::Ending()) return;
-        platform::ui::End(0);
+        Unload();  // the window never shows; start-up then ends the utility
         return;
     }
 

@@ -2,6 +2,9 @@
 // A small form built from the real controls, logging its events, for the ui tests.
 #include <QApplication>
 #include <QTest>
+#include <algorithm>
+#include <functional>
+#include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
