@@ -1,0 +1,97 @@
+#pragma once
+// One SQLite connection to a database file, with the .ldb lock it holds, its password and a cache
+// of prepared statements. Databases opened in one workspace transaction on the same file share one.
+#include <sqlite3.h>
+#include <sys/types.h>
+
+#include <filesystem>
+#include <list>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+
+namespace platform::dao {
+
+struct FileId {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    bool operator==(const FileId &) const = default;
+};
+
+class Connection;
+
+// A prepared statement borrowed from a connection's cache; reset (and given back) when it goes.
+class Stmt {
+public:
+    Stmt(Connection *owner, sqlite3_stmt *st, bool cached) : owner_(owner), st_(st), cached_(cached) {}
+    Stmt(Stmt &&o) noexcept : owner_(o.owner_), st_(o.st_), cached_(o.cached_) { o.st_ = nullptr; }
+    Stmt(const Stmt &) = delete;
+    Stmt &operator=(const Stmt &) = delete;
+    Stmt &operator=(Stmt &&) = delete;
+    ~Stmt();
+    sqlite3_stmt *get() const { return st_; }
+    // sqlite3_step; raises on anything but SQLITE_ROW / SQLITE_DONE. True for a row.
+    bool Step(const std::string &jetText);
+
+private:
+    Connection *owner_;
+    sqlite3_stmt *st_;
+    bool cached_;
+};
+
+class Connection {
+public:
+    // Locks the .ldb, checks the file's format and opens it; the errors of a failed open are raised
+    // and nothing is created but the .ldb.
+    static std::shared_ptr<Connection> Open(const std::filesystem::path &file, const std::string &name,
+                                            bool exclusive, bool readOnly);
+    ~Connection();
+    Connection(const Connection &) = delete;
+    Connection &operator=(const Connection &) = delete;
+
+    // 3031 unless `password` opens this database (any does when it has no password).
+    void CheckPassword(const std::optional<std::string> &password) const;
+
+    Stmt Prepare(const std::string &sql, const std::string &jetText);
+    void Exec(const std::string &sql);
+    [[noreturn]] void Fail(int rc, const std::string &jetText) const;
+
+    // Transactions: the workspace sets the level it wants; a write first opens the missing levels
+    // (BEGIN IMMEDIATE, then savepoints). EndLevel commits or rolls back one level when it is open.
+    void BeforeWrite();
+    void SetWantedLevel(int level) { wanted_ = level; }
+    void EndLevel(int level, bool commit);
+
+    sqlite3 *db() const { return db_; }
+    const FileId &Id() const { return id_; }
+    bool ReadOnly() const { return readOnly_; }
+    const std::string &Name() const { return name_; }
+
+private:
+    friend class Stmt;
+    Connection() = default;
+    void GiveBack(sqlite3_stmt *st);
+    void ReadPassword();
+
+    struct Cached {
+        std::string sql;
+        sqlite3_stmt *st;
+        bool busy;
+    };
+    sqlite3 *db_ = nullptr;
+    int lockFd_ = -1;
+    FileId id_;
+    bool readOnly_ = false;
+    std::string name_;
+    std::optional<std::string> passwordHash_;
+    int wanted_ = 0;
+    int level_ = 0;
+    std::list<Cached> lru_;  // most recently used first
+    std::unordered_map<std::string, std::list<Cached>::iterator> bySql_;
+};
+
+// Lowercase hex SHA-256 of a text's bytes.
+std::string Sha256Hex(const std::string &text);
+
+}  // namespace platform::dao

@@ -1,0 +1,128 @@
+// Opening a database file: the .ldb lock, the format check, the SQLite open and the password.
+#include <fcntl.h>
+#include <openssl/evp.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+
+#include "platform/dao/connection.h"
+#include "platform/error.h"
+
+namespace platform::dao {
+namespace fs = std::filesystem;
+namespace {
+
+constexpr int kBusyTimeoutMs = 5000;
+
+[[noreturn]] void RaiseErrno(int err, const std::string &what) {
+    int number = err == ENOSPC ? 61 : (err == EACCES || err == EPERM || err == EROFS) ? 70 : 75;
+    throw Error(number, ErrorDescription(number) + " (" + what + ": " + std::strerror(err) + ")");
+}
+
+std::uint32_t BigEndian(const unsigned char *p, int bytes) {
+    std::uint32_t v = 0;
+    for (int i = 0; i < bytes; ++i) v = (v << 8) | p[i];
+    return v;
+}
+
+// A SQLite file starts with its magic text; its header's page count (when the header vouches for
+// it) tells the size a whole file has. Empty, foreign and truncated files are refused with 3343.
+void CheckFormat(const fs::path &file, const std::string &name, std::uintmax_t size) {
+    unsigned char h[100] = {};
+    std::ifstream in(file, std::ios::binary);
+    if (!in) RaiseErrno(errno ? errno : EACCES, file.string());
+    in.read(reinterpret_cast<char *>(h), sizeof h);
+    if (in.gcount() < 100 || std::memcmp(h, "SQLite format 3", 16) != 0) Raise(3343, ErrorDescription(3343, name));
+    std::uint32_t pageSize = BigEndian(h + 16, 2);
+    if (pageSize == 1) pageSize = 65536;
+    const std::uint32_t pages = BigEndian(h + 28, 4);
+    const bool countValid = pages > 0 && BigEndian(h + 24, 4) == BigEndian(h + 92, 4);
+    std::error_code ec;
+    const bool wal = fs::exists(fs::path(file.string() + "-wal"), ec);
+    if (countValid && !wal && size < std::uintmax_t{pages} * pageSize)
+        throw Error(3343, ErrorDescription(3343, name) + " (the file is shorter than its header says)");
+}
+
+// flock on the sidecar .ldb: shared, or exclusive; a conflict fails at once. -1 when a read-only
+// open finds no way to create or open the .ldb (a read-only folder): it then runs unlocked.
+int LockSidecar(const fs::path &file, const std::string &name, bool exclusive, bool readOnly) {
+    fs::path ldb = file;
+    ldb.replace_extension(".ldb");
+    int fd = ::open(ldb.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0 && (errno == EACCES || errno == EROFS)) fd = ::open(ldb.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (readOnly) return -1;
+        RaiseErrno(errno, ldb.string());
+    }
+    if (::flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
+        const int err = errno;
+        ::close(fd);
+        if (err == EWOULDBLOCK) Raise(3045, ErrorDescription(3045, name));
+        RaiseErrno(err, ldb.string());
+    }
+    return fd;
+}
+
+std::string Lower(std::string s) {
+    for (char &c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+}  // namespace
+
+std::string Sha256Hex(const std::string &text) {
+    unsigned char md[EVP_MAX_MD_SIZE];
+    unsigned int len = 0;
+    EVP_Digest(text.data(), text.size(), md, &len, EVP_sha256(), nullptr);
+    static const char hex[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned int i = 0; i < len; ++i) {
+        out += hex[md[i] >> 4];
+        out += hex[md[i] & 15];
+    }
+    return out;
+}
+
+std::shared_ptr<Connection> Connection::Open(const fs::path &file, const std::string &name, bool exclusive,
+                                             bool readOnly) {
+    struct stat sb {};
+    if (::stat(file.c_str(), &sb) != 0 || !S_ISREG(sb.st_mode)) Raise(3024, ErrorDescription(3024, name));
+    CheckFormat(file, name, static_cast<std::uintmax_t>(sb.st_size));
+
+    std::shared_ptr<Connection> c(new Connection());
+    c->name_ = name;
+    c->readOnly_ = readOnly;
+    c->id_ = {sb.st_dev, sb.st_ino};
+    c->lockFd_ = LockSidecar(file, name, exclusive, readOnly);
+    const int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
+    int rc = sqlite3_open_v2(file.c_str(), &c->db_, flags, nullptr);
+    if (rc != SQLITE_OK) c->Fail(rc, {});
+    sqlite3_extended_result_codes(c->db_, 1);
+    sqlite3_busy_timeout(c->db_, kBusyTimeoutMs);
+    // A "quoted" name is always a name: an unknown one is an error, never a text.
+    sqlite3_db_config(c->db_, SQLITE_DBCONFIG_DQS_DML, 0, nullptr);
+    c->ReadPassword();
+    return c;
+}
+
+void Connection::ReadPassword() {
+    // Reading the schema here also proves the file is a database SQLite can read.
+    Stmt probe = Prepare("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'db_password' "
+                         "COLLATE NOCASE", {});
+    probe.Step({});
+    if (sqlite3_column_int(probe.get(), 0) == 0) return;
+    Stmt read = Prepare("SELECT sha256 FROM db_password LIMIT 1", {});
+    if (read.Step({}) && sqlite3_column_type(read.get(), 0) != SQLITE_NULL)
+        passwordHash_ = Lower(reinterpret_cast<const char *>(sqlite3_column_text(read.get(), 0)));
+}
+
+void Connection::CheckPassword(const std::optional<std::string> &password) const {
+    if (!passwordHash_) return;
+    if (!password || Sha256Hex(*password) != *passwordHash_) Raise(3031);
+}
+
+}  // namespace platform::dao

@@ -1,0 +1,206 @@
+#include "platform/dao/criteria.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "platform/dao/jet_sql.h"
+#include "platform/error.h"
+
+namespace platform::dao {
+namespace {
+
+using jet::Token;
+using jet::TokenKind;
+
+std::string Lower(std::string s) {
+    for (char &c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+class Parser {
+public:
+    explicit Parser(std::string_view text) : text_(text), toks_(jet::Tokenize(text)) {}
+
+    Criterion Whole() {
+        Criterion c = Or();
+        if (i_ != toks_.size()) Fail();
+        return c;
+    }
+
+private:
+    [[noreturn]] void Fail() const { Raise(3075, ErrorDescription(3075, std::string(text_))); }
+    const Token *Peek() const { return i_ < toks_.size() ? &toks_[i_] : nullptr; }
+    bool TakeWord(std::string_view w) {
+        const Token *t = Peek();
+        if (t && t->kind == TokenKind::Word && Lower(t->value) == w) return ++i_, true;
+        return false;
+    }
+    bool TakePunct(std::string_view p) {
+        const Token *t = Peek();
+        if (t && t->kind == TokenKind::Punct && t->value == p) return ++i_, true;
+        return false;
+    }
+
+    Criterion Join(Criterion::Op op, Criterion (Parser::*next)(), std::string_view word) {
+        Criterion first = (this->*next)();
+        if (!TakeWord(word)) return first;
+        Criterion all;
+        all.op = op;
+        all.parts.push_back(std::move(first));
+        do all.parts.push_back((this->*next)());
+        while (TakeWord(word));
+        return all;
+    }
+    Criterion Or() { return Join(Criterion::Op::Or, &Parser::And, "or"); }
+    Criterion And() { return Join(Criterion::Op::And, &Parser::Unary, "and"); }
+
+    Criterion Unary() {
+        if (TakeWord("not")) {
+            Criterion c;
+            c.op = Criterion::Op::Not;
+            c.parts.push_back(Unary());
+            return c;
+        }
+        if (TakePunct("(")) {
+            Criterion c = Or();
+            if (!TakePunct(")")) Fail();
+            return c;
+        }
+        return Comparison();
+    }
+
+    Criterion Comparison() {
+        const Token *name = Peek();
+        if (!name || (name->kind != TokenKind::Word && name->kind != TokenKind::Name)) Fail();
+        ++i_;
+        Criterion c;
+        c.field = name->value;
+        if (TakeWord("is")) {
+            c.op = TakeWord("not") ? Criterion::Op::NotNull : Criterion::Op::IsNull;
+            if (!TakeWord("null")) Fail();
+            return c;
+        }
+        const Token *op = Peek();
+        static const std::string ops[] = {"=", "<>", "!=", "<", ">", "<=", ">="};
+        if (!op || op->kind != TokenKind::Punct || std::find(std::begin(ops), std::end(ops), op->value) == std::end(ops))
+            Fail();
+        ++i_;
+        c.comparison = op->value == "!=" ? "<>" : op->value;
+        c.value = Literal();
+        return c;
+    }
+
+    Variant Literal() {
+        bool negative = TakePunct("-");
+        const Token *t = Peek();
+        if (!t) Fail();
+        ++i_;
+        if (t->kind == TokenKind::Number) {
+            const std::string &s = t->value;
+            if (s.find_first_of(".eE") == std::string::npos && s.size() < 19) {
+                std::int64_t v = std::stoll(s);
+                return negative ? -v : v;
+            }
+            double d = std::stod(s);
+            return negative ? -d : d;
+        }
+        if (negative) Fail();
+        if (t->kind == TokenKind::Text) return t->date ? Variant(*ParseStorageText(t->value)) : Variant(t->value);
+        if (t->kind == TokenKind::Word) {
+            const std::string w = Lower(t->value);
+            if (w == "null") return {};
+            if (w == "true") return -1;
+            if (w == "false") return 0;
+        }
+        Fail();
+    }
+
+    std::string_view text_;
+    std::vector<Token> toks_;
+    size_t i_ = 0;
+};
+
+// Numbers compare by value, texts without case, dates by instant; other pairs are unequal.
+std::optional<int> Compare(const Variant &a, const Variant &b) {
+    using K = Variant::Kind;
+    auto numeric = [](K k) { return k == K::Long || k == K::Double; };
+    if (numeric(a.kind()) && numeric(b.kind())) {
+        if (a.kind() == K::Long && b.kind() == K::Long) return (a.ToLong() > b.ToLong()) - (a.ToLong() < b.ToLong());
+        double x = a.ToDouble(), y = b.ToDouble();
+        return (x > y) - (x < y);
+    }
+    if (a.kind() == K::Date || b.kind() == K::Date) {
+        if (a.kind() == K::Null || b.kind() == K::Null || numeric(a.kind()) || numeric(b.kind())) return std::nullopt;
+        try {
+            DateTime x = a.ToDate(), y = b.ToDate();
+            return (x > y) - (x < y);
+        } catch (const Error &) {
+            return std::nullopt;
+        }
+    }
+    if (a.kind() == K::Text && b.kind() == K::Text) {
+        std::string x = Lower(a.ToText()), y = Lower(b.ToText());
+        return x.compare(y) < 0 ? -1 : x.compare(y) > 0 ? 1 : 0;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+Criterion Criterion::Parse(std::string_view text) { return Parser(text).Whole(); }
+
+std::optional<std::vector<std::pair<std::string, Variant>>> Criterion::Equalities() const {
+    std::vector<std::pair<std::string, Variant>> out;
+    std::function<bool(const Criterion &)> collect = [&](const Criterion &c) {
+        if (c.op == Op::Compare && c.comparison == "=") {
+            out.emplace_back(Lower(c.field), c.value);
+            return true;
+        }
+        if (c.op != Op::And) return false;
+        return std::all_of(c.parts.begin(), c.parts.end(), collect);
+    };
+    if (!collect(*this)) return std::nullopt;
+    std::stable_sort(out.begin(), out.end(), [](auto &x, auto &y) { return x.first < y.first; });
+    return out;
+}
+
+bool Criterion::Matches(const std::function<Variant(const std::string &)> &valueOf) const {
+    switch (op) {
+    case Op::And:
+        return std::all_of(parts.begin(), parts.end(), [&](auto &p) { return p.Matches(valueOf); });
+    case Op::Or:
+        return std::any_of(parts.begin(), parts.end(), [&](auto &p) { return p.Matches(valueOf); });
+    case Op::Not: return !parts[0].Matches(valueOf);
+    case Op::IsNull: return valueOf(field).IsNull();
+    case Op::NotNull: return !valueOf(field).IsNull();
+    case Op::Compare: break;
+    }
+    auto r = Compare(valueOf(field), value);
+    if (!r) return false;
+    if (comparison == "=") return *r == 0;
+    if (comparison == "<>") return *r != 0;
+    if (comparison == "<") return *r < 0;
+    if (comparison == ">") return *r > 0;
+    if (comparison == "<=") return *r <= 0;
+    return *r >= 0;
+}
+
+std::optional<std::string> MatchKey(const Variant &v) {
+    switch (v.kind()) {
+    case Variant::Kind::Null: return std::nullopt;
+    case Variant::Kind::Long: return "n" + std::to_string(v.ToLong());
+    case Variant::Kind::Double: {
+        double d = v.ToDouble();
+        if (std::nearbyint(d) == d && std::fabs(d) < 9e18) return "n" + std::to_string(static_cast<std::int64_t>(d));
+        char buf[40];
+        std::snprintf(buf, sizeof buf, "n%.17g", d);
+        return std::string(buf);
+    }
+    case Variant::Kind::Text: return "t" + Lower(v.ToText());
+    case Variant::Kind::Date: return "d" + StorageText(v.ToDate());
+    }
+    return std::nullopt;
+}
+
+}  // namespace platform::dao

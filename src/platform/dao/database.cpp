@@ -1,0 +1,85 @@
+// Database: statements and recordsets on one open file.
+#include <cstdlib>
+
+#include "platform/dao/impl.h"
+#include "platform/dao/jet_sql.h"
+#include "platform/error.h"
+
+namespace platform::dao {
+
+void DatabaseImpl::Close() {
+    for (auto &w : recordsets)
+        if (auto rs = w.lock()) rs->Close();
+    recordsets.clear();
+    conn.reset();
+}
+
+namespace {
+
+void BindLiteral(sqlite3_stmt *st, int index, const jet::Token &t) {
+    if (t.kind == jet::TokenKind::Text) {
+        sqlite3_bind_text(st, index, t.value.data(), static_cast<int>(t.value.size()), SQLITE_TRANSIENT);
+        return;
+    }
+    const std::string &s = t.value;
+    if (s.find_first_of(".eE") == std::string::npos) {
+        errno = 0;
+        char *end = nullptr;
+        long long v = std::strtoll(s.c_str(), &end, 10);
+        if (errno == 0 && *end == '\0') {
+            sqlite3_bind_int64(st, index, v);
+            return;
+        }
+    }
+    sqlite3_bind_double(st, index, std::strtod(s.c_str(), nullptr));
+}
+
+DatabaseImpl &Open(const std::shared_ptr<DatabaseImpl> &impl) {
+    if (!impl) RaiseNothing();
+    if (!impl->conn) RaiseClosed();
+    return *impl;
+}
+
+}  // namespace
+
+// Defined in recordset_load.cpp.
+std::shared_ptr<RecordsetImpl> LoadRecordset(const std::shared_ptr<DatabaseImpl> &db, const std::string &jetText,
+                                             RecordsetType type);
+
+void Database::Execute(std::string_view sql) {
+    DatabaseImpl &db = Open(impl_);
+    const std::string jetText(sql);
+    const jet::Statement st = jet::Translate(jetText);
+    Connection &conn = db.Conn();
+    Stmt stmt = conn.Prepare(st.sql, jetText);
+    for (size_t i = 0; i < st.params.size(); ++i) BindLiteral(stmt.get(), static_cast<int>(i + 1), st.params[i]);
+    const bool reads = sqlite3_stmt_readonly(stmt.get()) != 0;
+    if (reads && sqlite3_column_count(stmt.get()) > 0) Raise(3065, "Cannot execute a select query.");
+    if (!reads) {
+        if (db.readOnly) Raise(3027);
+        conn.BeforeWrite();
+    }
+    while (stmt.Step(jetText)) {
+    }
+    db.affected = sqlite3_changes64(conn.db());
+}
+
+std::int64_t Database::RecordsAffected() const { return Open(impl_).affected; }
+
+Recordset Database::OpenRecordset(std::string_view source, RecordsetType type) {
+    Open(impl_);
+    Recordset rs;
+    rs.impl_ = LoadRecordset(impl_, jet::SourceToSql(source), type);
+    impl_->recordsets.push_back(rs.impl_);
+    std::erase_if(impl_->recordsets, [](auto &w) { return w.expired(); });
+    return rs;
+}
+
+void Database::Close() { Open(impl_).Close(); }
+
+std::string Database::Name() const {
+    if (!impl_) RaiseNothing();
+    return impl_->name;
+}
+
+}  // namespace platform::dao

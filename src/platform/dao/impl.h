@@ -1,0 +1,97 @@
+#pragma once
+// The objects behind the DAO handles.
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/dao/connection.h"
+#include "platform/dao/dao.h"
+#include "platform/dao/row_store.h"
+
+namespace platform::dao {
+
+// Raises 91 for an empty handle, 3420 for a closed object.
+[[noreturn]] void RaiseNothing();
+[[noreturn]] void RaiseClosed();
+
+// A column value as the engine reads it: DATETIME columns as dates, the rest by storage class.
+Variant ToVariant(const Cell &cell, bool isDate);
+Variant ColumnVariant(sqlite3_stmt *st, int column, bool isDate);
+void BindVariant(sqlite3_stmt *st, int index, const Variant &v);
+
+struct WorkspaceImpl;
+struct RecordsetImpl;
+
+struct DatabaseImpl {
+    std::shared_ptr<Connection> conn;  // empty once closed
+    std::string name;
+    bool readOnly = false;
+    std::int64_t affected = 0;
+    std::vector<std::weak_ptr<RecordsetImpl>> recordsets;
+
+    Connection &Conn() const {
+        if (!conn) RaiseClosed();
+        return *conn;
+    }
+    void Close();
+    ~DatabaseImpl() { Close(); }
+};
+
+struct WorkspaceImpl {
+    std::vector<std::weak_ptr<DatabaseImpl>> databases;  // in the order they were opened
+    int level = 0;                                        // transaction nesting
+    std::vector<std::shared_ptr<Connection>> inTransaction;
+
+    std::vector<std::shared_ptr<DatabaseImpl>> Open();  // the databases still open
+};
+
+struct Column {
+    std::string name;
+    std::string lower;
+    bool isDate = false;
+    bool updatable = false;  // names a column of the dynaset's table
+    std::string tableColumn;
+};
+
+struct RecordsetImpl {
+    std::shared_ptr<DatabaseImpl> db;  // empty once closed
+    RecordsetType type = dbOpenSnapshot;
+    bool updatable = false;
+    std::vector<Column> columns;
+    std::string table;     // dynaset: the table its rows come from
+    std::string fetchSql;  // dynaset: one row by rowid
+    RowStore rows;                     // snapshot: the rows
+    std::vector<std::int64_t> rowids;  // dynaset: the rows' keys
+
+    std::int64_t pos = 0;  // -1: before the first record; Size(): after the last
+    bool currentDeleted = false;
+    std::vector<Variant> current;  // dynaset: the values of the record at `currentPos`
+    std::int64_t currentPos = -1;
+
+    enum class Mode { None, Edit, Add } mode = Mode::None;
+    std::vector<std::optional<Variant>> buffer;  // assigned values while editing
+
+    bool noMatch = false;
+    // FindFirst indexes: field-set signature -> match key -> positions in ascending order.
+    std::unordered_map<std::string, std::unordered_map<std::string, std::vector<std::uint32_t>>> indexes;
+
+    // An updatable dynaset keeps rowids; every other recordset keeps its rows.
+    std::int64_t Size() const {
+        return updatable ? static_cast<std::int64_t>(rowids.size()) : static_cast<std::int64_t>(rows.Size());
+    }
+    Connection &Conn() const {
+        if (!db) RaiseClosed();
+        return db->Conn();
+    }
+    bool HasCurrent() const { return pos >= 0 && pos < Size() && !currentDeleted; }
+    void RequireCurrent() const;
+    int ColumnIndex(std::string_view name) const;  // -1 when there is no such field
+    Variant ValueAt(std::int64_t row, int column);
+    Variant Get(int column);
+    void Leave();  // leaving the current record: an unfinished edit is dropped
+    void Close();
+};
+
+}  // namespace platform::dao

@@ -1,0 +1,115 @@
+// Splitting Jet SQL into tokens.
+#include <cctype>
+
+#include "platform/clock.h"
+#include "platform/dao/jet_sql.h"
+#include "platform/error.h"
+
+namespace platform::dao::jet {
+namespace {
+
+bool IsSpace(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+bool IsDigit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
+bool IsWordChar(char c) {
+    auto u = static_cast<unsigned char>(c);
+    return std::isalnum(u) || c == '_' || c == '$' || u >= 0x80;
+}
+
+// The value between `quote` characters, an inner `quote` doubled.
+std::string Quoted(std::string_view value, char quote) {
+    std::string out(1, quote);
+    for (char c : value) {
+        if (c == quote) out += quote;
+        out += c;
+    }
+    return out + quote;
+}
+
+std::string TextLiteral(std::string_view value) { return Quoted(value, '\''); }
+
+[[noreturn]] void Syntax(std::string_view sql) { Raise(3075, ErrorDescription(3075, std::string(sql))); }
+
+// Reads a literal closed by `close`; a doubled `close` inside stands for one. Returns the end index.
+size_t ReadQuoted(std::string_view sql, size_t start, char close, bool doubling, std::string &value) {
+    for (size_t j = start; j < sql.size(); ++j) {
+        if (sql[j] != close) {
+            value += sql[j];
+        } else if (doubling && j + 1 < sql.size() && sql[j + 1] == close) {
+            value += close;
+            ++j;
+        } else {
+            return j + 1;
+        }
+    }
+    Syntax(sql);
+}
+
+size_t ReadNumber(std::string_view sql, size_t i) {
+    while (i < sql.size() && (IsDigit(sql[i]) || sql[i] == '.')) ++i;
+    if (i < sql.size() && (sql[i] == 'e' || sql[i] == 'E')) {
+        size_t j = i + 1;
+        if (j < sql.size() && (sql[j] == '+' || sql[j] == '-')) ++j;
+        if (j < sql.size() && IsDigit(sql[j])) {
+            i = j;
+            while (i < sql.size() && IsDigit(sql[i])) ++i;
+        }
+    }
+    return i;
+}
+
+}  // namespace
+
+std::string QuoteName(std::string_view name) { return Quoted(name, '"'); }
+
+std::vector<Token> Tokenize(std::string_view sql) {
+    std::vector<Token> out;
+    size_t i = 0;
+    const size_t n = sql.size();
+    while (true) {
+        const size_t blanks = i;
+        while (i < n && IsSpace(sql[i])) ++i;
+        if (i >= n) break;
+        Token t{TokenKind::Punct, {}, {}, std::string(sql.substr(blanks, i - blanks))};
+        const char c = sql[i];
+        if (c == '\'' || c == '"') {
+            t.kind = TokenKind::Text;
+            i = ReadQuoted(sql, i + 1, c, true, t.value);
+            t.text = TextLiteral(t.value);
+        } else if (c == '[' || c == '`') {
+            t.kind = TokenKind::Name;
+            i = ReadQuoted(sql, i + 1, c == '[' ? ']' : '`', false, t.value);
+            t.text = QuoteName(t.value);
+        } else if (c == '#') {
+            std::string inner;
+            i = ReadQuoted(sql, i + 1, '#', false, inner);
+            auto when = RecognizeDate(inner);
+            if (!when) Syntax(sql);
+            t.kind = TokenKind::Text;
+            t.date = true;
+            t.value = StorageText(*when);
+            t.text = TextLiteral(t.value);
+        } else if (IsDigit(c) || (c == '.' && i + 1 < n && IsDigit(sql[i + 1]))) {
+            const size_t end = ReadNumber(sql, i);
+            t.kind = TokenKind::Number;
+            t.text = t.value = std::string(sql.substr(i, end - i));
+            i = end;
+        } else if (IsWordChar(c)) {
+            const size_t start = i;
+            while (i < n && IsWordChar(sql[i])) ++i;
+            t.kind = TokenKind::Word;
+            t.text = t.value = std::string(sql.substr(start, i - start));
+        } else {
+            static const char *const pairs[] = {"<=", ">=", "<>", "!=", "||", "=="};
+            t.text = std::string(1, c);
+            for (const char *p : pairs)
+                if (i + 1 < n && sql[i] == p[0] && sql[i + 1] == p[1]) t.text = p;
+            i += t.text.size();
+            t.value = t.text;
+            if (t.text == "&") t.text = "||";  // Jet's text concatenation
+        }
+        out.push_back(std::move(t));
+    }
+    return out;
+}
+
+}  // namespace platform::dao::jet

@@ -1,0 +1,46 @@
+#pragma once
+// Jet SQL as the tools write it, turned into SQLite SQL.
+//
+// [bracketed] names become "quoted" names, #m/d/yyyy# date literals become storage-text literals,
+// Jet column types map onto the storage types, the column lists of inserts are quoted, and the
+// literal values of an insert's VALUES list become parameters (so many inserts share one prepared
+// statement). Text literals keep their own quoting.
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform::dao::jet {
+
+enum class TokenKind { Word, Name, Text, Number, Punct };
+
+struct Token {
+    TokenKind kind;
+    std::string text;   // as written into the SQLite statement
+    std::string value;  // Text: the unquoted value; Name: the bare name; Word/Number/Punct: as read
+    std::string space;  // the blanks before the token
+    bool date = false;  // a Text made from a #date# literal
+};
+
+// Splits Jet SQL into tokens; raises 3075 for an unterminated literal or a #date# that is no date.
+std::vector<Token> Tokenize(std::string_view sql);
+
+// A name as an SQLite identifier: "name" with inner quotes doubled.
+std::string QuoteName(std::string_view name);
+
+struct Statement {
+    std::string verb;             // the first word, lower case ("select", "insert", ...)
+    std::string sql;              // the SQLite text
+    std::vector<Token> params;    // values bound to the ? of `sql`, in order
+    // A select from one table (a dynaset can edit its rows):
+    bool singleTable = false;
+    std::string table;            // the table's name
+    std::string withRowid;        // the select with the row's rowid as its first column
+    std::string fetchOne;         // the select list of one row, by rowid (?1)
+};
+
+Statement Translate(std::string_view sql);
+
+// OpenRecordset's source: a select statement, or a table name (brackets optional).
+std::string SourceToSql(std::string_view source);
+
+}  // namespace platform::dao::jet

@@ -1,0 +1,151 @@
+// Recordset: position, movement and field values.
+#include <cctype>
+
+#include "platform/dao/impl.h"
+#include "platform/error.h"
+
+namespace platform::dao {
+namespace {
+
+RecordsetImpl &Live(const std::shared_ptr<RecordsetImpl> &impl) {
+    if (!impl) RaiseNothing();
+    if (!impl->db) RaiseClosed();
+    return *impl;
+}
+
+bool SameName(std::string_view lower, std::string_view name) {
+    if (lower.size() != name.size()) return false;
+    for (size_t i = 0; i < name.size(); ++i)
+        if (lower[i] != std::tolower(static_cast<unsigned char>(name[i]))) return false;
+    return true;
+}
+
+}  // namespace
+
+void RecordsetImpl::RequireCurrent() const {
+    if (!HasCurrent()) Raise(3021);
+}
+
+int RecordsetImpl::ColumnIndex(std::string_view name) const {
+    for (size_t i = 0; i < columns.size(); ++i)
+        if (SameName(columns[i].lower, name)) return static_cast<int>(i);
+    return -1;
+}
+
+Variant RecordsetImpl::ValueAt(std::int64_t row, int column) {
+    if (!updatable) return ToVariant(rows.At(static_cast<size_t>(row), column), columns[column].isDate);
+    if (currentPos != row) {
+        // A dynaset reads its record afresh by rowid, so it shows what is saved now.
+        Stmt st = Conn().Prepare(fetchSql, fetchSql);
+        sqlite3_bind_int64(st.get(), 1, rowids[static_cast<size_t>(row)]);
+        if (!st.Step(fetchSql)) Raise(3167, "Record is deleted.");
+        current.clear();
+        for (size_t c = 0; c < columns.size(); ++c)
+            current.push_back(ColumnVariant(st.get(), static_cast<int>(c), columns[c].isDate));
+        currentPos = row;
+    }
+    return current[static_cast<size_t>(column)];
+}
+
+Variant RecordsetImpl::Get(int column) {
+    if (mode == Mode::Add) return buffer[column] ? *buffer[column] : Variant();
+    RequireCurrent();
+    if (mode == Mode::Edit && buffer[column]) return *buffer[column];
+    return ValueAt(pos, column);
+}
+
+void RecordsetImpl::Leave() {
+    mode = Mode::None;
+    buffer.clear();
+    currentDeleted = false;
+}
+
+void RecordsetImpl::Close() {
+    rows.Clear();
+    rowids = {};
+    current = {};
+    indexes.clear();
+    db.reset();
+}
+
+std::int64_t Recordset::RecordCount() const { return Live(impl_).Size(); }
+bool Recordset::Eof() const {
+    auto &rs = Live(impl_);
+    return rs.pos >= rs.Size();
+}
+bool Recordset::Bof() const {
+    auto &rs = Live(impl_);
+    return rs.pos < 0 || rs.Size() == 0;
+}
+
+void Recordset::MoveNext() {
+    auto &rs = Live(impl_);
+    if (rs.pos >= rs.Size() && !rs.currentDeleted) Raise(3021);
+    const bool deleted = rs.currentDeleted;
+    rs.Leave();
+    if (!deleted) ++rs.pos;  // after a Delete the next record has moved into this position
+}
+
+void Recordset::MovePrevious() {
+    auto &rs = Live(impl_);
+    if (rs.pos < 0 || rs.Size() == 0) Raise(3021);
+    rs.Leave();
+    --rs.pos;
+}
+
+void Recordset::MoveFirst() {
+    auto &rs = Live(impl_);
+    if (rs.Size() == 0) Raise(3021);
+    rs.Leave();
+    rs.pos = 0;
+}
+
+void Recordset::MoveLast() {
+    auto &rs = Live(impl_);
+    if (rs.Size() == 0) Raise(3021);
+    rs.Leave();
+    rs.pos = rs.Size() - 1;
+}
+
+std::int64_t Recordset::AbsolutePosition() const {
+    auto &rs = Live(impl_);
+    return rs.HasCurrent() ? rs.pos : -1;
+}
+
+void Recordset::SetAbsolutePosition(std::int64_t position) {
+    auto &rs = Live(impl_);
+    if (position < 0 || position >= rs.Size()) Raise(3021);
+    rs.Leave();
+    rs.pos = position;
+}
+
+FieldRef Recordset::Fields(std::string_view name) {
+    auto &rs = Live(impl_);
+    if (rs.ColumnIndex(name) < 0) Raise(3265);
+    return FieldRef(impl_, std::string(name));
+}
+
+int Recordset::FieldCount() const { return static_cast<int>(Live(impl_).columns.size()); }
+
+std::string Recordset::FieldName(int index) const {
+    auto &rs = Live(impl_);
+    if (index < 0 || index >= static_cast<int>(rs.columns.size())) Raise(3265);
+    return rs.columns[static_cast<size_t>(index)].name;
+}
+
+bool Recordset::NoMatch() const { return Live(impl_).noMatch; }
+
+void Recordset::Close() {
+    Live(impl_).Close();
+}
+
+FieldRef::FieldRef(std::shared_ptr<RecordsetImpl> rs, std::string name) : rs_(std::move(rs)), name_(std::move(name)) {}
+
+Variant FieldRef::Value() const {
+    auto &rs = Live(rs_);
+    const int column = rs.ColumnIndex(name_);
+    if (column < 0) Raise(3265);
+    return rs.Get(column);
+}
+
+}  // namespace platform::dao

@@ -1,0 +1,98 @@
+// Dynaset changes: each Update or Delete is written at once, addressed by rowid.
+#include "platform/dao/impl.h"
+#include "platform/dao/jet_sql.h"
+#include "platform/error.h"
+
+namespace platform::dao {
+namespace {
+
+RecordsetImpl &Writable(const std::shared_ptr<RecordsetImpl> &impl) {
+    if (!impl) RaiseNothing();
+    if (!impl->db) RaiseClosed();
+    if (!impl->updatable || impl->db->readOnly) Raise(3027);
+    return *impl;
+}
+
+void Written(RecordsetImpl &rs) {
+    rs.currentPos = -1;  // read again when next asked
+    rs.indexes.clear();
+}
+
+}  // namespace
+
+void Recordset::Edit() {
+    auto &rs = Writable(impl_);
+    rs.RequireCurrent();
+    rs.mode = RecordsetImpl::Mode::Edit;
+    rs.buffer.assign(rs.columns.size(), std::nullopt);
+}
+
+void Recordset::AddNew() {
+    auto &rs = Writable(impl_);
+    rs.mode = RecordsetImpl::Mode::Add;
+    rs.buffer.assign(rs.columns.size(), std::nullopt);
+}
+
+FieldRef &FieldRef::operator=(const Variant &value) {
+    if (!rs_) RaiseNothing();
+    RecordsetImpl &rs = *rs_;
+    if (!rs.db) RaiseClosed();
+    const int column = rs.ColumnIndex(name_);
+    if (column < 0) Raise(3265);
+    if (rs.mode == RecordsetImpl::Mode::None) Raise(3020, "Update or CancelUpdate without AddNew or Edit.");
+    if (!rs.columns[column].updatable) Raise(3164, "Field cannot be updated.");
+    rs.buffer[column] = value;
+    return *this;
+}
+
+void Recordset::Update() {
+    auto &rs = Writable(impl_);
+    if (rs.mode == RecordsetImpl::Mode::None) Raise(3020, "Update or CancelUpdate without AddNew or Edit.");
+    std::string names, values, sets;
+    std::vector<const Variant *> bound;
+    for (size_t c = 0; c < rs.columns.size(); ++c) {
+        if (!rs.buffer[c]) continue;
+        const std::string name = jet::QuoteName(rs.columns[c].tableColumn);
+        names += (names.empty() ? "" : ", ") + name;
+        values += values.empty() ? "?" : ", ?";
+        sets += (sets.empty() ? "" : ", ") + name + " = ?";
+        bound.push_back(&*rs.buffer[c]);
+    }
+    const bool adding = rs.mode == RecordsetImpl::Mode::Add;
+    const std::string table = jet::QuoteName(rs.table);
+    std::string sql;
+    if (adding) sql = names.empty() ? "INSERT INTO " + table + " DEFAULT VALUES"
+                                    : "INSERT INTO " + table + " (" + names + ") VALUES (" + values + ")";
+    else if (!bound.empty()) sql = "UPDATE " + table + " SET " + sets + " WHERE rowid = ?";
+    if (!sql.empty()) {
+        Connection &conn = rs.Conn();
+        Stmt st = conn.Prepare(sql, sql);
+        int i = 1;
+        for (const Variant *v : bound) BindVariant(st.get(), i++, *v);
+        if (!adding) sqlite3_bind_int64(st.get(), i, rs.rowids[static_cast<size_t>(rs.pos)]);
+        conn.BeforeWrite();
+        st.Step(sql);
+        if (!adding && sqlite3_changes(conn.db()) == 0) Raise(3167, "Record is deleted.");
+        if (adding) rs.rowids.push_back(sqlite3_last_insert_rowid(conn.db()));
+    }
+    rs.mode = RecordsetImpl::Mode::None;
+    rs.buffer.clear();
+    Written(rs);
+}
+
+void Recordset::Delete() {
+    auto &rs = Writable(impl_);
+    rs.RequireCurrent();
+    const std::string sql = "DELETE FROM " + jet::QuoteName(rs.table) + " WHERE rowid = ?";
+    Connection &conn = rs.Conn();
+    Stmt st = conn.Prepare(sql, sql);
+    sqlite3_bind_int64(st.get(), 1, rs.rowids[static_cast<size_t>(rs.pos)]);
+    conn.BeforeWrite();
+    st.Step(sql);
+    rs.rowids.erase(rs.rowids.begin() + rs.pos);
+    rs.Leave();
+    rs.currentDeleted = true;
+    Written(rs);
+}
+
+}  // namespace platform::dao

@@ -1,0 +1,72 @@
+// Opening a recordset: a snapshot keeps its rows, an updatable dynaset keeps the rowids of its rows.
+#include <cctype>
+
+#include "platform/dao/impl.h"
+#include "platform/dao/jet_sql.h"
+#include "platform/error.h"
+
+namespace platform::dao {
+namespace {
+
+std::string Lower(std::string s) {
+    for (char &c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+bool DateDeclared(const char *decl) {
+    if (!decl) return false;
+    const std::string d = Lower(decl);
+    return d.find("date") != std::string::npos || d.find("time") != std::string::npos;
+}
+
+std::vector<Column> Columns(sqlite3_stmt *st, int first, const std::string &table) {
+    std::vector<Column> cols;
+    for (int i = first; i < sqlite3_column_count(st); ++i) {
+        Column c;
+        c.name = sqlite3_column_name(st, i);
+        c.lower = Lower(c.name);
+        c.isDate = DateDeclared(sqlite3_column_decltype(st, i));
+        const char *origin = sqlite3_column_origin_name(st, i);
+        const char *from = sqlite3_column_table_name(st, i);
+        c.updatable = origin && from && Lower(from) == Lower(table);
+        if (c.updatable) c.tableColumn = origin;
+        cols.push_back(std::move(c));
+    }
+    return cols;
+}
+
+}  // namespace
+
+std::shared_ptr<RecordsetImpl> LoadRecordset(const std::shared_ptr<DatabaseImpl> &db, const std::string &jetText,
+                                             RecordsetType type) {
+    const jet::Statement st = jet::Translate(jetText);
+    if (st.verb != "select") Raise(3219, "Invalid operation.");
+    Connection &conn = db->Conn();
+    auto rs = std::make_shared<RecordsetImpl>();
+    rs->db = db;
+    rs->type = type;
+
+    if (type == dbOpenDynaset && st.singleTable && !db->readOnly) {
+        std::optional<Stmt> keyed;
+        try {
+            keyed.emplace(conn.Prepare(st.withRowid, jetText));
+        } catch (const Error &e) {
+            if (e.number != 3061) throw;  // no rowid (a view): read-only rows as a snapshot below
+        }
+        if (keyed) {
+            rs->updatable = true;
+            rs->table = st.table;
+            rs->fetchSql = st.fetchOne;
+            rs->columns = Columns(keyed->get(), 1, st.table);
+            while (keyed->Step(jetText)) rs->rowids.push_back(sqlite3_column_int64(keyed->get(), 0));
+            return rs;
+        }
+    }
+    Stmt all = conn.Prepare(st.sql, jetText);
+    const int count = sqlite3_column_count(all.get());
+    rs->columns = Columns(all.get(), 0, {});
+    while (all.Step(jetText)) rs->rows.Append(all.get(), 0, count);
+    return rs;
+}
+
+}  // namespace platform::dao

@@ -1,0 +1,119 @@
+#include "platform/dao/row_store.h"
+
+#include <cstring>
+
+namespace platform::dao {
+namespace {
+
+constexpr std::size_t kChunk = 1 << 20;
+
+std::uint64_t ZigZag(std::int64_t v) {
+    return (static_cast<std::uint64_t>(v) << 1) ^ static_cast<std::uint64_t>(v >> 63);
+}
+std::int64_t UnZigZag(std::uint64_t v) { return static_cast<std::int64_t>(v >> 1) ^ -static_cast<std::int64_t>(v & 1); }
+
+std::size_t VarintSize(std::uint64_t v) {
+    std::size_t n = 1;
+    while (v >= 0x80) {
+        v >>= 7;
+        ++n;
+    }
+    return n;
+}
+
+char *PutVarint(char *p, std::uint64_t v) {
+    while (v >= 0x80) {
+        *p++ = static_cast<char>((v & 0x7f) | 0x80);
+        v >>= 7;
+    }
+    *p++ = static_cast<char>(v);
+    return p;
+}
+
+const char *GetVarint(const char *p, std::uint64_t &v) {
+    v = 0;
+    for (int shift = 0;; shift += 7) {
+        auto b = static_cast<unsigned char>(*p++);
+        v |= static_cast<std::uint64_t>(b & 0x7f) << shift;
+        if (!(b & 0x80)) return p;
+    }
+}
+
+}  // namespace
+
+char *RowStore::Reserve(std::size_t bytes) {
+    if (chunks_.empty() || used_ + bytes > capacity_) {
+        capacity_ = bytes > kChunk ? bytes : kChunk;
+        chunks_.push_back(std::make_unique<char[]>(capacity_));
+        used_ = 0;
+    }
+    rows_.push_back((static_cast<std::uint64_t>(chunks_.size() - 1) << 32) | used_);
+    char *p = chunks_.back().get() + used_;
+    used_ += bytes;
+    return p;
+}
+
+void RowStore::Append(sqlite3_stmt *st, int first, int count) {
+    std::size_t bytes = 0;
+    for (int c = first; c < first + count; ++c) {
+        switch (sqlite3_column_type(st, c)) {
+        case SQLITE_INTEGER: bytes += 1 + VarintSize(ZigZag(sqlite3_column_int64(st, c))); break;
+        case SQLITE_FLOAT: bytes += 1 + sizeof(double); break;
+        case SQLITE_NULL: bytes += 1; break;
+        default: {
+            sqlite3_column_text(st, c);  // makes the byte count that of the text
+            auto n = static_cast<std::size_t>(sqlite3_column_bytes(st, c));
+            bytes += 1 + VarintSize(n) + n;
+        }
+        }
+    }
+    char *p = Reserve(bytes);
+    for (int c = first; c < first + count; ++c) {
+        const int type = sqlite3_column_type(st, c);
+        *p++ = static_cast<char>(type);
+        if (type == SQLITE_INTEGER) {
+            p = PutVarint(p, ZigZag(sqlite3_column_int64(st, c)));
+        } else if (type == SQLITE_FLOAT) {
+            double d = sqlite3_column_double(st, c);
+            std::memcpy(p, &d, sizeof d);
+            p += sizeof d;
+        } else if (type != SQLITE_NULL) {
+            auto n = static_cast<std::size_t>(sqlite3_column_bytes(st, c));
+            p = PutVarint(p, n);
+            if (n) std::memcpy(p, sqlite3_column_text(st, c), n);
+            p += n;
+        }
+    }
+}
+
+Cell RowStore::At(std::size_t row, int column) const {
+    const std::uint64_t ref = rows_[row];
+    const char *p = chunks_[ref >> 32].get() + (ref & 0xffffffffu);
+    for (int c = 0;; ++c) {
+        Cell cell;
+        cell.type = static_cast<unsigned char>(*p++);
+        std::uint64_t v = 0;
+        if (cell.type == SQLITE_INTEGER) {
+            p = GetVarint(p, v);
+            cell.i = UnZigZag(v);
+        } else if (cell.type == SQLITE_FLOAT) {
+            std::memcpy(&cell.d, p, sizeof cell.d);
+            p += sizeof cell.d;
+        } else if (cell.type != SQLITE_NULL) {
+            p = GetVarint(p, v);
+            cell.s = std::string_view(p, v);
+            p += v;
+        }
+        if (c == column) return cell;
+    }
+}
+
+void RowStore::Clear() {
+    chunks_.clear();
+    chunks_.shrink_to_fit();
+    rows_.clear();
+    rows_.shrink_to_fit();
+    used_ = capacity_ = 0;
+}
+
+}  // namespace platform::dao

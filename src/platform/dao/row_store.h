@@ -1,0 +1,36 @@
+#pragma once
+// The rows of a snapshot, packed: each cell a type byte and its bytes (whole numbers as varints),
+// rows in 1 MB chunks, one 8-byte reference per row.
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+namespace platform::dao {
+
+struct Cell {
+    int type = SQLITE_NULL;  // SQLITE_INTEGER, SQLITE_FLOAT, SQLITE_TEXT, SQLITE_BLOB or SQLITE_NULL
+    std::int64_t i = 0;
+    double d = 0;
+    std::string_view s;
+};
+
+class RowStore {
+public:
+    // Appends the current row of `st`, columns first..first+count-1.
+    void Append(sqlite3_stmt *st, int first, int count);
+    std::size_t Size() const { return rows_.size(); }
+    Cell At(std::size_t row, int column) const;
+    void Clear();
+
+private:
+    char *Reserve(std::size_t bytes);
+    std::vector<std::unique_ptr<char[]>> chunks_;
+    std::size_t used_ = 0;      // bytes used in the last chunk
+    std::size_t capacity_ = 0;  // size of the last chunk
+    std::vector<std::uint64_t> rows_;  // chunk index << 32 | offset
+};
+
+}  // namespace platform::dao
