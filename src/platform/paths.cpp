@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
 
 #include "platform/error.h"
@@ -20,7 +21,7 @@ namespace {
 std::mutex mapMutex;
 std::string mapText;  // the QUORVANT_DRIVES text the cached map was read from
 bool mapRead = false;
-std::vector<Drive> driveMap;
+std::shared_ptr<const std::vector<Drive>> driveMap;
 std::string appPathOverride;
 
 char Upper(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
@@ -174,22 +175,26 @@ fs::path CurrentFolder() {
     return ec ? fs::path("/") : p;
 }
 
-}  // namespace
-
-std::vector<Drive> Drives() {
+// The map in force, read again only when the variable's text has changed.
+std::shared_ptr<const std::vector<Drive>> DriveMap() {
     const char *env = std::getenv("QUORVANT_DRIVES");
-    const std::string text = env && *env ? env : "C=/";
+    const std::string_view text = env && *env ? env : "C=/";
     std::lock_guard<std::mutex> lock(mapMutex);
     if (!mapRead || text != mapText) {
-        driveMap = ParseDriveMap(text);
+        driveMap = std::make_shared<const std::vector<Drive>>(ParseDriveMap(std::string(text)));
         mapText = text;
         mapRead = true;
     }
     return driveMap;
 }
 
+}  // namespace
+
+std::vector<Drive> Drives() { return *DriveMap(); }
+
 fs::path MapPath(std::string_view windowsPath) {
-    const std::vector<Drive> drives = Drives();
+    const auto map = DriveMap();
+    const std::vector<Drive> &drives = *map;
     std::string_view s = windowsPath;
     if (s.size() >= 2 && s[1] == ':' && std::isalpha(static_cast<unsigned char>(s[0]))) {
         const Drive *d = FindDrive(drives, s[0]);
@@ -214,7 +219,8 @@ fs::path MapPath(std::string_view windowsPath) {
 }
 
 std::string WindowsPath(const fs::path &linuxPath) {
-    const std::vector<Drive> drives = Drives();
+    const auto map = DriveMap();
+    const std::vector<Drive> &drives = *map;
     const fs::path p = fs::absolute(linuxPath).lexically_normal();
     fs::path rest;
     if (const Drive *d = DriveOf(drives, p, rest)) return WindowsText(d->letter, rest);
@@ -258,7 +264,8 @@ void SetAppPathForTests(const std::string &windowsPath) {
 }
 
 char CurrentDrive() {
-    const std::vector<Drive> drives = Drives();
+    const auto map = DriveMap();
+    const std::vector<Drive> &drives = *map;
     fs::path rest;
     if (const Drive *d = DriveOf(drives, CurrentFolder(), rest)) return d->letter;
     if (FindDrive(drives, 'C') || drives.empty()) return 'C';
@@ -274,7 +281,8 @@ std::string CurDir() {
 }
 
 std::string CurDir(char drive) {
-    const std::vector<Drive> drives = Drives();
+    const auto map = DriveMap();
+    const std::vector<Drive> &drives = *map;
     const Drive *d = FindDrive(drives, drive);
     if (!d || !IsFolder(d->folder)) Raise(68);
     fs::path rest;
