@@ -62,12 +62,7 @@ public:
     Label *lbl{};
     ProgressBar *pb{};
 
-    // Shows the form and waits until it is active with its first control focused.
-    void ShowActive() {
-        Show();
-        EXPECT_TRUE(QTest::qWaitForWindowActive(widget()));
-        QCoreApplication::processEvents();
-    }
+    void ShowActive();
     bool has(const std::string &entry) const {
         return std::find(log.begin(), log.end(), entry) != log.end();
     }
@@ -79,6 +74,14 @@ protected:
     }
     void Form_Unload() override { ++unloads; }
 };
+
+// Shows the form and waits until it is active with its first control focused.
+inline void ShowActive(Form &f) {
+    f.Show();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(f.widget()));
+    QCoreApplication::processEvents();
+}
+inline void TestForm::ShowActive() { uitest::ShowActive(*this); }
 
 // Presses a key as the keyboard would: at the focused widget.
 inline void Key(Qt::Key key, Qt::KeyboardModifiers mods = Qt::NoModifier) {
