@@ -18,6 +18,7 @@ namespace qvtest {
 // A database whose rows all carry `tag`: `rows` rows of about 1000 bytes each.
 inline void MakeTaggedDatabase(const std::filesystem::path &p, const std::string &tag, int rows,
                                int pageSize = 4096) {
+    std::filesystem::create_directories(p.parent_path());
     SqlFile db(p);
     db.exec("PRAGMA page_size=" + std::to_string(pageSize));
     db.exec("CREATE TABLE t (id INTEGER PRIMARY KEY, tag TEXT, v TEXT)");

@@ -1,0 +1,53 @@
+#pragma once
+// The auto-copy restore window: pick one of the automatic copies of the data database in
+// <data folder>\backup, then put its content in place of the live data database, after a safety
+// copy of the live one.
+//
+// frmRestAutoCopy.cpp holds the controls, loading and Exit; frmRestAutoCopy_list.cpp the listing;
+// frmRestAutoCopy_replace.cpp the replacement.
+#include <string>
+
+#include "platform/dao/dao.h"
+#include "platform/ui/forms.h"
+
+namespace restore {
+
+class frmRestAutoCopy : public platform::ui::Form {
+public:
+    frmRestAutoCopy();
+    ~frmRestAutoCopy() override;
+
+    // Controls (owned by the form), and the file-open dialog.
+    platform::ui::CommandButton *cmdList = nullptr;
+    platform::ui::TextBox *txt = nullptr;
+    platform::ui::CommandButton *cmdRestore = nullptr;
+    platform::ui::CommandButton *cmdExit = nullptr;
+    platform::ui::CommonDialog cd;
+
+    // Event handlers.
+    void cmdList_Click();
+    void cmdRestore_Click();
+    void cmdExit_Click();
+
+    // Window-level state.
+    std::string DataFolder;    // databasepath of the settings database, untrimmed
+    std::string LiveBaseName;  // the live database's base name, derived from the chosen copy's name
+
+protected:
+    void Form_Load() override;
+
+private:
+    // Loading only.
+    platform::dao::Database dbGlobal;
+    platform::dao::Recordset rsCurrent;
+};
+
+// The live database's base name for a chosen copy's name: the text after its leftmost "." (trimmed)
+// is the extension; longer than 3 characters takes 7 characters off the name, else 5. Empty when the
+// name is shorter than that.
+std::string LiveBaseNameOf(const std::string &chosenName);
+
+// The text that " created " joins for a listed copy: "<name> created MM/DD/YYYY HH:MM:SS".
+std::string ListingText(const std::string &chosenName, platform::DateTime written);
+
+}  // namespace restore

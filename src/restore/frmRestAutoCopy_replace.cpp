@@ -1,0 +1,105 @@
+// Restore: a safety copy of the live data database, then the chosen copy's content in its place.
+//
+// Nothing is written until every check has passed: the live database exists, the chosen copy is a
+// sound database, and no other program holds the live one (which stays held until the end). The
+// safety copy is complete and synced under its own name before the live database is touched, and
+// the replacement is one SQLite transaction. Any refusal or failure is reported and leaves the
+// window open; "FINISHED" is shown only after a replacement that succeeded.
+#include "platform/dao/dbfile.h"
+#include "platform/error.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+#include "platform/ui/app.h"
+#include "restore/frmRestAutoCopy.h"
+
+namespace restore {
+
+using platform::ui::MsgBox;
+using platform::ui::vbCritical;
+namespace dbfile = platform::dao;
+
+namespace {
+
+constexpr const char *kRefusalTitle = "RESTORE";
+
+std::string TrimBlanks(const std::string &s) {
+    const auto first = s.find_first_not_of(' ');
+    if (first == std::string::npos) return {};
+    return s.substr(first, s.find_last_not_of(' ') - first + 1);
+}
+
+}  // namespace
+
+std::string LiveBaseNameOf(const std::string &chosenName) {
+    std::string extension;
+    const auto dot = chosenName.find('.');
+    if (dot != std::string::npos) extension = TrimBlanks(chosenName.substr(dot + 1));
+    const std::size_t drop = extension.size() > 3 ? 7 : 5;
+    return chosenName.size() < drop ? std::string() : chosenName.substr(0, chosenName.size() - drop);
+}
+
+void frmRestAutoCopy::cmdRestore_Click() {
+    const std::string chosenName = cd.FileTitle;
+    if (chosenName.empty()) {
+        platform::ui::End(0);
+        return;
+    }
+    LiveBaseName = LiveBaseNameOf(chosenName);
+    const std::string live = DataFolder + "\\" + LiveBaseName + ".mdb";
+    const std::string chosen = DataFolder + "\\backup\\" + chosenName;  // the file the listing showed
+
+    if (!platform::FileExists(live)) {
+        MsgBox("The live database " + live + " does not exist, so there is nothing to replace with " + chosen +
+                   ".\n\nNothing was copied.",
+               vbCritical, kRefusalTitle);
+        return;
+    }
+    try {
+        dbfile::CheckDatabaseFile(platform::MapPath(chosen));
+    } catch (const platform::Error &e) {
+        MsgBox(chosen + " cannot be restored: it is not a sound database.\n\n" + e.description +
+                   "\n\nNothing was changed.",
+               vbCritical, kRefusalTitle);
+        return;
+    }
+
+    std::unique_ptr<dbfile::ExclusiveHold> hold;
+    try {
+        hold = dbfile::ExclusiveHold::Acquire(platform::MapPath(live));
+    } catch (const platform::Error &e) {
+        MsgBox(live + " cannot be opened for the replacement.\n\n" + e.description + "\n\nNothing was changed.",
+               vbCritical, kRefusalTitle);
+        return;
+    }
+    if (!hold) {
+        MsgBox(live + " is in use by another program. Close it and try again.", vbCritical, kRefusalTitle);
+        return;
+    }
+
+    const std::string stamp = platform::Format(platform::Now(), "mmddyyhhmmss");
+    std::string safety = DataFolder + "\\" + LiveBaseName + "replacedbyautocopy" + stamp + ".mdb";
+    try {
+        const auto written = dbfile::BackupToNewFile(platform::MapPath(live), platform::MapPath(safety));
+        safety = DataFolder + "\\" + written.filename().string();
+    } catch (const platform::Error &e) {
+        MsgBox("The safety copy " + safety + " of " + live + " could not be made.\n\n" + e.description +
+                   "\n\nNothing was replaced.",
+               vbCritical, kRefusalTitle);
+        return;
+    }
+
+    try {
+        dbfile::ReplaceContent(platform::MapPath(chosen), platform::MapPath(live));
+    } catch (const platform::Error &e) {
+        MsgBox(live + " could not be replaced with " + chosen + ".\n\n" + e.description + "\n\n" + live +
+                   " keeps its previous content; its safety copy is " + safety + ".",
+               vbCritical, kRefusalTitle);
+        return;
+    }
+    hold.reset();
+
+    MsgBox(live + " was replaced with " + chosen, platform::ui::vbInformation, "FINISHED");
+    platform::ui::End(0);
+}
+
+}  // namespace restore

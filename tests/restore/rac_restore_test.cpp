@@ -1,0 +1,182 @@
+// The restore window's replacement: the derived names, the safety copy, the refusals and failures.
+#include <sys/resource.h>
+
+#include <csignal>
+#include <filesystem>
+
+#include "platform/dao/dao.h"
+#include "rac_fixture.h"
+
+namespace fs = std::filesystem;
+using ractest::RacEnv;
+using ractest::kStamp;
+
+namespace {
+
+// The file-size limit of this process, lowered for one block (writes past it fail with EFBIG).
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &old_);
+        old_handler_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit lim{bytes, old_.rlim_max};
+        ::setrlimit(RLIMIT_FSIZE, &lim);
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &old_);
+        std::signal(SIGXFSZ, old_handler_);
+    }
+
+private:
+    rlimit old_{};
+    void (*old_handler_)(int) = nullptr;
+};
+
+TEST(LiveBaseName, DerivedFromTheChosenName) {
+    struct Case {
+        const char *chosen, *base;
+    } cases[] = {
+        {"BILLING1.mdb", "BILLING"},      {"BILLING.mdb", "BILLIN"},     {"BILLING1.MDB", "BILLING"},
+        {"BILLING1.accdb", "BILLING"},    {"BILLING1.mdb.old", "BILLING1."}, {"BILLING12", "BILL"},
+        {"A.mdb", ""},                    {"ABC", ""},                   {"BILLING1. mdb ", "BILLING1."},
+    };
+    for (auto &c : cases) EXPECT_EQ(restore::LiveBaseNameOf(c.chosen), c.base) << c.chosen;
+}
+
+class RacRestore : public RacEnv {
+protected:
+    fs::path safety = dataDir / (std::string("BILLINGreplacedbyautocopy") + kStamp + ".mdb");
+
+    void ListAndRestore(const std::string &windowsPath) {
+        Open();
+        List(windowsPath);
+        ASSERT_TRUE(form->cmdRestore->Enabled()) << LastPrompt();
+        boxes.clear();
+        form->cmdRestore->Press();
+    }
+
+    // The data folder's files, without the engine's lock files (which stay after an open).
+    std::string Files() const {
+        std::string out, all = qvtest::Listing(dataDir);
+        for (std::size_t at = 0, end; (end = all.find('\n', at)) != std::string::npos; at = end + 1)
+            if (all.compare(end - 4, 4, ".ldb") != 0) out += all.substr(at, end + 1 - at);
+        return out;
+    }
+
+    // A refusal: one critical box titled RESTORE, the window still open, nothing changed.
+    void ExpectRefusedUnchanged(const std::string &beforeListing) {
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].style, platform::ui::vbCritical);
+        EXPECT_EQ(boxes[0].title, "RESTORE");
+        EXPECT_FALSE(platform::ui::Ending());
+        EXPECT_TRUE(form->IsVisible());
+        EXPECT_EQ(qvtest::Digest(live), oldDigest);
+        EXPECT_EQ(Files(), beforeListing);
+    }
+};
+
+TEST_F(RacRestore, RestoresTheCopyKeepsASafetyCopyAndEnds) {
+    ListAndRestore("C:\\QVData\\backup\\BILLING1.mdb");
+    ASSERT_EQ(boxes.size(), 1u) << LastPrompt();
+    EXPECT_EQ(boxes[0].prompt, "C:\\QVData\\BILLING.mdb was replaced with C:\\QVData\\backup\\BILLING1.mdb");
+    EXPECT_EQ(boxes[0].style, platform::ui::vbInformation);
+    EXPECT_EQ(boxes[0].title, "FINISHED");
+    EXPECT_TRUE(platform::ui::Ending());
+    EXPECT_EQ(platform::ui::EndStatus(), 0);
+    EXPECT_EQ(form->LiveBaseName, "BILLING");
+    EXPECT_EQ(qvtest::Digest(live), newDigest);
+    EXPECT_EQ(qvtest::IntegrityOf(live), "ok");
+    EXPECT_EQ(qvtest::Digest(safety), oldDigest);
+}
+
+TEST_F(RacRestore, TheFileRestoredIsTheOneListed) {
+    // Same name in another folder, other content: the auto-copy folder's file is the one copied.
+    qvtest::MakeTaggedDatabase(drives.linux("C:\\Elsewhere\\BILLING1.mdb"), "elsewhere", 50);
+    ListAndRestore("C:\\Elsewhere\\BILLING1.mdb");
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].prompt, "C:\\QVData\\BILLING.mdb was replaced with C:\\QVData\\backup\\BILLING1.mdb");
+    EXPECT_EQ(qvtest::Digest(live), newDigest);
+}
+
+TEST_F(RacRestore, AnEarlierSafetyCopyOfTheSameSecondIsKept) {
+    qvtest::MakeTaggedDatabase(safety, "earlier", 3);
+    ListAndRestore("C:\\QVData\\backup\\BILLING1.mdb");
+    EXPECT_EQ(boxes.at(0).title, "FINISHED");
+    EXPECT_EQ(qvtest::Digest(safety).substr(0, 8), "earlier ");
+    EXPECT_EQ(qvtest::Digest(dataDir / (std::string("BILLINGreplacedbyautocopy") + kStamp + "-2.mdb")), oldDigest);
+}
+
+TEST_F(RacRestore, MissingLiveDatabaseIsNamedAndNothingIsCopied) {
+    fs::copy_file(copy1, dataDir / "backup" / "BILLING.mdb");
+    const std::string before = Files();
+    ListAndRestore("C:\\QVData\\backup\\BILLING.mdb");
+    ExpectRefusedUnchanged(before);
+    EXPECT_NE(boxes[0].prompt.find("C:\\QVData\\BILLIN.mdb"), std::string::npos) << boxes[0].prompt;
+    EXPECT_EQ(form->LiveBaseName, "BILLIN");
+}
+
+TEST_F(RacRestore, ADatabaseInUseIsNotReplaced) {
+    const std::string before = Files();
+    auto other = platform::dao::DBEngine().OpenDatabase("C:\\QVData\\BILLING.mdb");
+    ListAndRestore("C:\\QVData\\backup\\BILLING1.mdb");
+    ExpectRefusedUnchanged(before);
+    EXPECT_EQ(boxes[0].prompt, "C:\\QVData\\BILLING.mdb is in use by another program. Close it and try again.");
+    other.Close();
+
+    // Closed: the same window goes on and restores.
+    boxes.clear();
+    form->cmdRestore->Press();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].title, "FINISHED");
+    EXPECT_EQ(qvtest::Digest(live), newDigest);
+}
+
+TEST_F(RacRestore, AChosenFileThatIsNoSoundDatabaseIsRefused) {
+    qvtest::WriteFile(dataDir / "backup" / "BILLING2.mdb", std::string(20000, 'z'));
+    const std::string before = Files();
+    ListAndRestore("C:\\QVData\\backup\\BILLING2.mdb");
+    ExpectRefusedUnchanged(before);
+    EXPECT_EQ(boxes[0].prompt.rfind("C:\\QVData\\backup\\BILLING2.mdb cannot be restored", 0), 0u) << boxes[0].prompt;
+}
+
+TEST_F(RacRestore, ASafetyCopyThatCannotBeMadeStopsTheRestore) {
+    const std::string before = Files();
+    const std::string liveBytes = qvtest::ReadFile(live);
+    Open();
+    List("C:\\QVData\\backup\\BILLING1.mdb");
+    boxes.clear();
+    {
+        FileSizeLimit limit(fs::file_size(live) / 2);
+        form->cmdRestore->Press();
+    }
+    ExpectRefusedUnchanged(before);
+    EXPECT_EQ(qvtest::ReadFile(live), liveBytes);
+    EXPECT_FALSE(fs::exists(safety));
+    const std::string &p = boxes[0].prompt;
+    EXPECT_NE(p.find("C:\\QVData\\BILLINGreplacedbyautocopy" + std::string(kStamp) + ".mdb"), std::string::npos) << p;
+    EXPECT_NE(p.find("File too large"), std::string::npos) << p;
+    EXPECT_NE(p.find("Nothing was replaced."), std::string::npos) << p;
+}
+
+TEST_F(RacRestore, AReplacementThatFailsIsReportedNotFinished) {
+    const std::string liveBytes = qvtest::ReadFile(live);
+    Open();
+    List("C:\\QVData\\backup\\BILLING1.mdb");
+    boxes.clear();
+    {
+        // Room for the safety copy and the journal, not for the live file to grow to the copy's size.
+        FileSizeLimit limit(fs::file_size(live) + 16 * 4096);
+        form->cmdRestore->Press();
+    }
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].title, "RESTORE");
+    EXPECT_EQ(boxes[0].style, platform::ui::vbCritical);
+    const std::string &p = boxes[0].prompt;
+    EXPECT_EQ(p.rfind("C:\\QVData\\BILLING.mdb could not be replaced with C:\\QVData\\backup\\BILLING1.mdb", 0), 0u) << p;
+    EXPECT_NE(p.find("C:\\QVData\\BILLINGreplacedbyautocopy" + std::string(kStamp) + ".mdb"), std::string::npos) << p;
+    EXPECT_FALSE(platform::ui::Ending());
+    EXPECT_EQ(qvtest::ReadFile(live), liveBytes);
+    EXPECT_EQ(qvtest::Digest(safety), oldDigest);
+}
+
+}  // namespace
