@@ -73,6 +73,8 @@ struct RecordsetImpl {
     enum class Mode { None, Edit, Add } mode = Mode::None;
     std::vector<std::optional<Variant>> buffer;  // assigned values while editing
 
+    std::unordered_map<std::string, std::string> updateSql;  // dynaset: by the set of assigned columns
+
     bool noMatch = false;
     // FindFirst indexes: field-set signature -> match key -> positions in ascending order.
     std::unordered_map<std::string, std::unordered_map<std::string, std::vector<std::uint32_t>>> indexes;

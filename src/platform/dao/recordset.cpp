@@ -15,8 +15,10 @@ RecordsetImpl &Live(const std::shared_ptr<RecordsetImpl> &impl) {
 
 bool SameName(std::string_view lower, std::string_view name) {
     if (lower.size() != name.size()) return false;
-    for (size_t i = 0; i < name.size(); ++i)
-        if (lower[i] != std::tolower(static_cast<unsigned char>(name[i]))) return false;
+    for (size_t i = 0; i < name.size(); ++i) {
+        const char c = name[i] >= 'A' && name[i] <= 'Z' ? static_cast<char>(name[i] + ('a' - 'A')) : name[i];
+        if (lower[i] != c) return false;
+    }
     return true;
 }
 

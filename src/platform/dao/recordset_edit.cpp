@@ -13,6 +13,24 @@ RecordsetImpl &Writable(const std::shared_ptr<RecordsetImpl> &impl) {
     return *impl;
 }
 
+// The INSERT or UPDATE (by rowid) of the columns assigned in the edit buffer; "" for an Edit that
+// assigned nothing.
+std::string ChangeSql(const RecordsetImpl &rs, bool adding) {
+    std::string names, values, sets;
+    for (size_t c = 0; c < rs.columns.size(); ++c) {
+        if (!rs.buffer[c]) continue;
+        const std::string name = jet::QuoteName(rs.columns[c].tableColumn);
+        names += (names.empty() ? "" : ", ") + name;
+        values += values.empty() ? "?" : ", ?";
+        sets += (sets.empty() ? "" : ", ") + name + " = ?";
+    }
+    const std::string table = jet::QuoteName(rs.table);
+    if (adding)
+        return names.empty() ? "INSERT INTO " + table + " DEFAULT VALUES"
+                             : "INSERT INTO " + table + " (" + names + ") VALUES (" + values + ")";
+    return sets.empty() ? std::string() : "UPDATE " + table + " SET " + sets + " WHERE rowid = ?";
+}
+
 void Written(RecordsetImpl &rs) {
     rs.currentPos = -1;  // read again when next asked
     rs.indexes.clear();
@@ -48,22 +66,16 @@ FieldRef &FieldRef::operator=(const Variant &value) {
 void Recordset::Update() {
     auto &rs = Writable(impl_);
     if (rs.mode == RecordsetImpl::Mode::None) Raise(3020, "Update or CancelUpdate without AddNew or Edit.");
-    std::string names, values, sets;
+    const bool adding = rs.mode == RecordsetImpl::Mode::Add;
+    std::string assigned(adding ? "a" : "e");
     std::vector<const Variant *> bound;
     for (size_t c = 0; c < rs.columns.size(); ++c) {
-        if (!rs.buffer[c]) continue;
-        const std::string name = jet::QuoteName(rs.columns[c].tableColumn);
-        names += (names.empty() ? "" : ", ") + name;
-        values += values.empty() ? "?" : ", ?";
-        sets += (sets.empty() ? "" : ", ") + name + " = ?";
-        bound.push_back(&*rs.buffer[c]);
+        assigned += rs.buffer[c] ? '1' : '0';
+        if (rs.buffer[c]) bound.push_back(&*rs.buffer[c]);
     }
-    const bool adding = rs.mode == RecordsetImpl::Mode::Add;
-    const std::string table = jet::QuoteName(rs.table);
-    std::string sql;
-    if (adding) sql = names.empty() ? "INSERT INTO " + table + " DEFAULT VALUES"
-                                    : "INSERT INTO " + table + " (" + names + ") VALUES (" + values + ")";
-    else if (!bound.empty()) sql = "UPDATE " + table + " SET " + sets + " WHERE rowid = ?";
+    auto [cached, fresh] = rs.updateSql.try_emplace(assigned);
+    if (fresh) cached->second = ChangeSql(rs, adding);
+    const std::string &sql = cached->second;
     if (!sql.empty()) {
         Connection &conn = rs.Conn();
         Stmt st = conn.Prepare(sql, sql);
