@@ -79,6 +79,19 @@ void BM_SafetyCopyAndReplacement(benchmark::State &state) {
     state.SetBytesProcessed(state.iterations() * static_cast<long>(fs::file_size(f.chosen)));
 }
 
+void BM_SafetyCopyOnly(benchmark::State &state) {
+    Files &f = TheFiles();
+    fs::copy_file(f.pristine, f.live, fs::copy_options::overwrite_existing);
+    for (auto _ : state) {
+        state.PauseTiming();
+        fs::remove(f.safety);
+        Run("sync");
+        state.ResumeTiming();
+        platform::dao::BackupToNewFile(f.live, f.safety);
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<long>(fs::file_size(f.live)));
+}
+
 void BM_CpAndSync(benchmark::State &state) {
     Files &f = TheFiles();
     for (auto _ : state) {
@@ -94,5 +107,6 @@ void BM_CpAndSync(benchmark::State &state) {
 }  // namespace
 
 BENCHMARK(BM_CpAndSync)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(BM_SafetyCopyOnly)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(BM_SafetyCopyAndReplacement)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK_MAIN();
