@@ -10,10 +10,14 @@ namespace platform::ui {
 namespace {
 constexpr qint64 kPumpIntervalMs = 30;
 
+int g_busy = 0;  // live BusyScopes
+
+// Swallows the user's input to the forms; a message box or file dialog opened meanwhile still
+// takes input, so it can be answered.
 class InputBlocker : public QObject {
 public:
-    bool eventFilter(QObject *, QEvent *e) override {
-        if (!e->spontaneous()) return false;  // the program's own posted keys still arrive
+    bool eventFilter(QObject *obj, QEvent *e) override {
+        if (!e->spontaneous() || !BelongsToForm(obj)) return false;  // the program's own posted keys pass
         switch (e->type()) {
         case QEvent::MouseButtonPress:
         case QEvent::MouseButtonRelease:
@@ -31,6 +35,8 @@ public:
 };
 }  // namespace
 
+bool Busy() { return g_busy > 0; }
+
 struct BusyScope::Impl {
     InputBlocker blocker;
     QElapsedTimer sincePump;
@@ -40,6 +46,7 @@ struct BusyScope::Impl {
 BusyScope::BusyScope() : impl_(new Impl) {
     if (!qApp) return;
     impl_->active = true;
+    ++g_busy;
     qApp->installEventFilter(&impl_->blocker);
     QApplication::setOverrideCursor(Qt::WaitCursor);
     impl_->sincePump.start();
@@ -50,6 +57,7 @@ BusyScope::~BusyScope() {
         QCoreApplication::processEvents();  // drain input that arrived meanwhile, still blocked
         qApp->removeEventFilter(&impl_->blocker);
         QApplication::restoreOverrideCursor();
+        --g_busy;
     }
     delete impl_;
 }

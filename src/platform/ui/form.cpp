@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QStyleFactory>
+#include <QWindow>
 #include <algorithm>
 
 #include "platform/ui/ui_private.h"
@@ -97,6 +98,15 @@ void CloseAllFormsForEnd() {
         f->focused = nullptr;
         if (f->dialog->isVisible()) f->dialog->hide();  // ends a modal exec() without a close event
     }
+}
+
+bool BelongsToForm(QObject *obj) {
+    const QWidget *top = nullptr;
+    if (auto *w = qobject_cast<QWidget *>(obj)) top = w->window();
+    for (FormState *f : Registry()) {
+        if (top ? top == f->dialog : obj == f->dialog->windowHandle()) return true;
+    }
+    return false;
 }
 
 QWidget *ActiveFormWindow() {

@@ -36,7 +36,10 @@ int MsgBox(const std::string &prompt, int style, const std::string &title) {
     QPointer<QWidget> target = QApplication::focusWidget();  // maybe a button being clicked
     {
         QMessageBox box(IconOf(style), Q(record.title), Q(prompt), QMessageBox::Ok, form);
+        const bool busy = Busy();  // no wait cursor over a box that waits for the user
+        if (busy) QApplication::setOverrideCursor(Qt::ArrowCursor);
         box.exec();
+        if (busy) QApplication::restoreOverrideCursor();
     }
     if (Ending()) return 0;
     // Closing a box does not re-activate its form without a window manager.

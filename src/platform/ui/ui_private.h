@@ -111,6 +111,11 @@ QWidget *ActiveFormWindow();
 
 void RescaleProgressBar(ControlState &s);
 
+// Whether an object is a form's window or a widget in one.
+bool BelongsToForm(QObject *obj);
+// Whether a BusyScope is alive.
+bool Busy();
+
 // Opens the folder a DirListBox shows (drive_dir.cpp).
 void OpenFolderItem(Control &dirList);
 
