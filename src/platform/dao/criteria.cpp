@@ -121,7 +121,8 @@ private:
     size_t i_ = 0;
 };
 
-// Numbers compare by value, texts without case, dates by instant; other pairs are unequal.
+// Numbers compare by value, texts exactly as stored (as the SQL comparisons do), dates by instant;
+// other pairs are unequal.
 std::optional<int> Compare(const Variant &a, const Variant &b) {
     using K = Variant::Kind;
     auto numeric = [](K k) { return k == K::Long || k == K::Double; };
@@ -140,8 +141,8 @@ std::optional<int> Compare(const Variant &a, const Variant &b) {
         }
     }
     if (a.kind() == K::Text && b.kind() == K::Text) {
-        std::string x = Lower(a.ToText()), y = Lower(b.ToText());
-        return x.compare(y) < 0 ? -1 : x.compare(y) > 0 ? 1 : 0;
+        const int c = a.ToText().compare(b.ToText());
+        return (c > 0) - (c < 0);
     }
     return std::nullopt;
 }
@@ -197,7 +198,7 @@ std::optional<std::string> MatchKey(const Variant &v) {
         std::snprintf(buf, sizeof buf, "n%.17g", d);
         return std::string(buf);
     }
-    case Variant::Kind::Text: return "t" + Lower(v.ToText());
+    case Variant::Kind::Text: return "t" + v.ToText();
     case Variant::Kind::Date: return "d" + StorageText(v.ToDate());
     }
     return std::nullopt;

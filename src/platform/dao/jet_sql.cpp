@@ -99,17 +99,15 @@ void TranslateInsert(std::vector<Token> &toks, std::vector<Token> &params) {
     }
 }
 
-// Jet's comparisons of text ignore letter case, and its LIKE patterns use * and ?.
+// LIKE patterns use * and ?. Text comparisons stay exact, as stored: a correction restricted to one
+// reading code must never reach the records of a code that differs only in letter case.
 void JetTextRules(std::vector<Token> &toks) {
-    for (size_t i = 0; i < toks.size(); ++i) {
+    for (size_t i = 1; i < toks.size(); ++i) {
         Token &t = toks[i];
-        if (t.kind != TokenKind::Text || t.date) continue;
-        if (i > 0 && IsWord(toks[i - 1], "like")) {
-            t.text = "'";
-            for (char c : t.value) t.text += c == '*' ? "%" : c == '?' ? "_" : c == '\'' ? "''" : std::string(1, c);
-            t.text += "'";
-        }
-        t.text += " COLLATE NOCASE";
+        if (t.kind != TokenKind::Text || t.date || !IsWord(toks[i - 1], "like")) continue;
+        t.text = "'";
+        for (char c : t.value) t.text += c == '*' ? "%" : c == '?' ? "_" : c == '\'' ? "''" : std::string(1, c);
+        t.text += "'";
     }
 }
 

