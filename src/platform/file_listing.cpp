@@ -55,6 +55,13 @@ bool LessNoCase(const std::string &a, const std::string &b) {
 
 }  // namespace
 
+bool WildcardMatch(std::string_view pattern, std::string_view name) {
+    return Matches(Simplify(pattern.empty() ? std::string_view("*") : pattern), name,
+                   name.find('.') == std::string_view::npos);
+}
+
+bool HasWildcard(std::string_view text) { return text.find_first_of("*?") != std::string_view::npos; }
+
 std::vector<std::string> ListFiles(std::string_view pattern) {
     const size_t cut = pattern.find_last_of("\\/");
     std::string folder;
@@ -69,14 +76,13 @@ std::vector<std::string> ListFiles(std::string_view pattern) {
         folder = ".";
         namePattern = pattern;
     }
-    const std::string simple = Simplify(namePattern.empty() ? std::string_view("*") : namePattern);
     const std::filesystem::path dirPath = MapPath(folder);
     std::vector<std::string> names;
     DIR *dir = ::opendir(dirPath.c_str());
     if (!dir) return names;
     while (const dirent *e = ::readdir(dir)) {
         const std::string name = e->d_name;
-        if (name.empty() || name.front() == '.' || !Matches(simple, name, name.find('.') == std::string::npos)) continue;
+        if (name.empty() || name.front() == '.' || !WildcardMatch(namePattern, name)) continue;
         struct stat st {};
         if (::stat((dirPath / name).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
         names.push_back(name);

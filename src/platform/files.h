@@ -24,6 +24,10 @@ void FileCopy(std::string_view source, std::string_view destination);
 // in name order. A missing folder gives an empty list.
 std::vector<std::string> ListFiles(std::string_view pattern);
 
+// True when a file name matches a DOS wildcard pattern, as ListFiles matches them.
+bool WildcardMatch(std::string_view pattern, std::string_view name);
+bool HasWildcard(std::string_view text);
+
 // Creates one folder; an existing one, or a missing parent, is an error (75 / 76).
 void MkDir(std::string_view path);
 

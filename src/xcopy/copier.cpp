@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "platform/error.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "xcopy/file_writer.h"
-#include "xcopy/wildcard.h"
 
 namespace fs = std::filesystem;
 
@@ -58,7 +58,7 @@ Source ResolveSource(const std::string &text) {
         if (cut == std::string::npos && text.size() >= 2 && text[1] == ':') cut = 1;
         source.pattern = cut == std::string::npos ? text : text.substr(cut + 1);
         source.folderText = cut == std::string::npos ? std::string() : text.substr(0, cut + 1);
-        source.singleFile = !HasWildcard(source.pattern);
+        source.singleFile = !platform::HasWildcard(source.pattern);
     } else {
         source.folderText = text;
     }
@@ -103,7 +103,7 @@ public:
                 if (options_.subfolders || options_.structureOnly) Walk(relative / name);
                 continue;
             }
-            if (!entry.is_regular_file(ec) || !WildcardMatch(source_.pattern, name)) continue;
+            if (!entry.is_regular_file(ec) || !platform::WildcardMatch(source_.pattern, name)) continue;
             if (options_.structureOnly) {
                 if (!createdHere) MakeFolder(destination_ / relative);
                 createdHere = true;

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "xcopy/command_line.h"
-#include "xcopy/wildcard.h"
+#include "platform/files.h"
 
 namespace {
 
@@ -17,11 +17,12 @@ TEST(CopierCommandLine, SplitsAtBlanksAndBeforeEverySlashOutsideQuotes) {
 }
 
 TEST(CopierWildcard, MatchesAsDosPatternsDo) {
-    EXPECT_FALSE(xcopy::WildcardMatch("*.mdb", "global.mdb.bak"));
-    EXPECT_TRUE(xcopy::WildcardMatch("BILLING?.mdb", "billing3.mdb"));
-    EXPECT_FALSE(xcopy::WildcardMatch("BILLING?.mdb", "billing.mdb"));
-    EXPECT_TRUE(xcopy::WildcardMatch("a*b*c", "aXbYbZc"));
-    EXPECT_FALSE(xcopy::WildcardMatch("a*b*c", "aXbYbZ"));
+    EXPECT_FALSE(platform::WildcardMatch("*.mdb", "global.mdb.bak"));
+    EXPECT_TRUE(platform::WildcardMatch("BILLING?.mdb", "billing3.mdb"));
+    EXPECT_TRUE(platform::WildcardMatch("BILLING?.mdb", "billing.mdb"));  // "?" may match nothing before the dot
+    EXPECT_TRUE(platform::WildcardMatch("*.*", "README"));
+    EXPECT_TRUE(platform::WildcardMatch("a*b*c", "aXbYbZc"));
+    EXPECT_FALSE(platform::WildcardMatch("a*b*c", "aXbYbZ"));
 }
 
 }  // namespace
