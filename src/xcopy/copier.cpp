@@ -32,7 +32,7 @@ fs::path Map(const std::string &windowsPath) {
             return platform::MapPath(platform::CurDir(windowsPath[0]));
         return platform::MapPath(windowsPath);
     } catch (const platform::Error &e) {
-        if (e.number == 68) throw Refusal{"Invalid drive specification"};
+        if (e.number == 68) throw Refusal{"Invalid drive"};
         throw Refusal{e.description + " - " + windowsPath};
     }
 }
