@@ -84,10 +84,15 @@ void frmFixDupRdgs::Form_Load() {
     shared.db.Close();
     shared.db = {};
 
+    // The data database is opened first, so a missing one is reported as such and leaves no lock file.
+    shared.db = engine.OpenDatabase(shared.DataFilePath);
+
     // FRDLK is one table per data database: a second window on the same database would rebuild it
     // under the first one and drop it on close, so only one window may hold it.
     toolLock_ = platform::FileLock::TryTake(shared.DataFilePath + ".frd");
     if (!toolLock_) {
+        shared.db.Close();
+        shared.db = {};
         platform::ui::MsgBox("Read dates are already being corrected for the data database " + shared.DataFilePath +
                                  " in another window.\n\nClose that window first; only one can be open for a data "
                                  "database at a time.",
@@ -97,7 +102,6 @@ void frmFixDupRdgs::Form_Load() {
     }
 
     cboCode->AddItem(kAllCodes);
-    shared.db = engine.OpenDatabase(shared.DataFilePath);
     shared.rs = shared.db.OpenRecordset("select distinct code from [tbl reading] order by code", dao::dbOpenSnapshot);
     if (shared.rs.RecordCount() > 0) {
         for (; !shared.rs.Eof(); shared.rs.MoveNext()) {

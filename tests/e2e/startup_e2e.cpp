@@ -76,6 +76,17 @@ TEST_F(StartupE2E, SettingsFailuresEndThroughTheLastResortReport) {
     }
 }
 
+TEST_F(StartupE2E, AnEmptyCurrentTableLeavesTheReadDateWindowNoDataDatabase) {
+    InstallationOptions o;
+    o.emptyCurrent = true;
+    Install(o);
+    auto [status, err] = RunToLastResort("frd");
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(err.find("Run-time error '3024':"), std::string::npos) << err;
+    // Nothing was left behind in the current folder.
+    EXPECT_TRUE(std::filesystem::is_empty(drives.folder('E')));
+}
+
 TEST_F(StartupE2E, AnEmptyCurrentTableStillOpensTheBackupWindow) {
     InstallationOptions o;
     o.emptyCurrent = true;
