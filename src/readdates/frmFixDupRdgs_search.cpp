@@ -40,14 +40,15 @@ void frmFixDupRdgs::ReportMatchingReadings(int Index) {
     filter += " and lockey in (select lockey from FRDLK)";
 
     // Index 0 and ALL count the bill date; a read date (incorrect or new) is paired with the bill
-    // date when there is one, else counted on every bill date.
+    // date when there is one, else counted on every bill date. A read date matches its whole day, as
+    // the run matches it.
     std::string where;
     if (Index == 0 || fieldIsAll)
         where = "billdate = " + DateLiteral(bill);
     else if (billIsDate)
-        where = "billdate = " + DateLiteral(bill) + " and readdate = " + DateLiteral(field);
+        where = "billdate = " + DateLiteral(bill) + " and " + OnDay("readdate", field);
     else
-        where = "readdate = " + DateLiteral(field);
+        where = OnDay("readdate", field);
 
     auto &shared = startup::Shared();
     shared.QueryText = "select * from [tbl reading] where " + where + filter;

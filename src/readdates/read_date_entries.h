@@ -16,6 +16,14 @@ inline std::string DateLiteral(std::string_view text) {
     return "#" + platform::ShortDateText(platform::DateValue(text)) + "#";
 }
 
+// A condition on a date column for the calendar day of a date entry, whatever time of day a stored value
+// carries: the count then finds the readings that the run (which compares date values) would change.
+inline std::string OnDay(const std::string &column, std::string_view text) {
+    const platform::DateTime day = platform::DateValue(text);
+    return "(" + column + " >= #" + platform::ShortDateText(day) + "# and " + column + " < #" +
+           platform::ShortDateText(day + std::chrono::days{1}) + "#)";
+}
+
 // The keyword of the incorrect-read-date field: "ALL" in any letter case, no blanks around it.
 inline bool IsAllKeyword(std::string_view text) {
     if (text.size() != 3) return false;

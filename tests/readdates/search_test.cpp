@@ -58,19 +58,21 @@ TEST_F(FrdSearch, ChosenCodeNarrowsTheCountAndNamesTheCode) {
 TEST_F(FrdSearch, IncorrectReadDateIsPairedWithTheBillDate) {
     OpenForm();
     Enter(0, "05/01/2021");
-    // The reading with a time of day on 4/28 is not the date 4/28 itself.
-    ExpectBox(Count(1, "4/28/21"), "2 RECORDS FOUND",
-              "2 reading records were found with bill date 05/01/2021 and read date 04/28/2021.");
+    // The reading read at 10:30 on 4/28 counts, as the run would change it.
+    ExpectBox(Count(1, "4/28/21"), "3 RECORDS FOUND",
+              "3 reading records were found with bill date 05/01/2021 and read date 04/28/2021.");
+    ExpectBox(Count(1, "4/27/21"), "NO RECORDS FOUND",
+              "NO reading records were found with bill date 05/01/2021 and read date 04/27/2021.");
     ExpectBox(Count(1, "all"), "4 RECORDS FOUND",
               "4 reading records were found with bill date 05/01/2021 and read date all.");
 }
 
 TEST_F(FrdSearch, IncorrectReadDateWithoutBillDateCountsEveryBillDate) {
     auto &f = OpenForm();
-    ExpectBox(Count(1, "04/28/2021"), "3 RECORDS FOUND", "3 reading records were found with read date 04/28/2021.");
+    ExpectBox(Count(1, "04/28/2021"), "4 RECORDS FOUND", "4 reading records were found with read date 04/28/2021.");
     f.cboCode->SetText("W");
-    ExpectBox(Count(1, "04/28/2021"), "2 RECORDS FOUND",
-              "2 reading records were found for code W with read date 04/28/2021.");
+    ExpectBox(Count(1, "04/28/2021"), "3 RECORDS FOUND",
+              "3 reading records were found for code W with read date 04/28/2021.");
 }
 
 TEST_F(FrdSearch, AllWithoutBillDateShowsNothingAndRunsNoQuery) {
