@@ -13,8 +13,13 @@ constexpr size_t kCachedStatements = 48;
 
 Stmt::~Stmt() {
     if (!st_) return;
-    if (cached_) owner_->GiveBack(st_);
-    else sqlite3_finalize(st_);
+    if (busy_) {
+        sqlite3_reset(st_);
+        sqlite3_clear_bindings(st_);
+        *busy_ = false;
+    } else {
+        sqlite3_finalize(st_);
+    }
 }
 
 bool Stmt::Step(const std::string &jetText) {
@@ -48,7 +53,7 @@ Stmt Connection::Prepare(const std::string &sql, const std::string &jetText) {
         if (!entry->busy) {
             entry->busy = true;
             lru_.splice(lru_.begin(), lru_, entry);
-            return Stmt(this, entry->st, true);
+            return Stmt(this, entry->st, &entry->busy);
         }
     }
     sqlite3_stmt *st = nullptr;
@@ -61,7 +66,7 @@ Stmt Connection::Prepare(const std::string &sql, const std::string &jetText) {
             sqlite3_finalize(st);
             throw Error(3142, "Characters found after end of SQL statement.");
         }
-    if (it != bySql_.end()) return Stmt(this, st, false);  // the cached one is in use further up
+    if (it != bySql_.end()) return Stmt(this, st, nullptr);  // the cached one is in use further up
     lru_.push_front({sql, st, true});
     bySql_[sql] = lru_.begin();
     while (lru_.size() > kCachedStatements) {
@@ -72,18 +77,7 @@ Stmt Connection::Prepare(const std::string &sql, const std::string &jetText) {
         sqlite3_finalize(last->st);
         lru_.erase(last);
     }
-    return Stmt(this, st, true);
-}
-
-void Connection::GiveBack(sqlite3_stmt *st) {
-    sqlite3_reset(st);
-    sqlite3_clear_bindings(st);
-    for (auto &c : lru_)
-        if (c.st == st) {
-            c.busy = false;
-            return;
-        }
-    sqlite3_finalize(st);  // evicted while in use
+    return Stmt(this, st, &lru_.front().busy);
 }
 
 void Connection::Exec(const std::string &sql) {

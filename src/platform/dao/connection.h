@@ -22,10 +22,12 @@ struct FileId {
 class Connection;
 
 // A prepared statement borrowed from a connection's cache; reset (and given back) when it goes.
+// `busy` is the cache entry's in-use flag (entries in use are never evicted); null for a statement
+// of its own, finalized when it goes.
 class Stmt {
 public:
-    Stmt(Connection *owner, sqlite3_stmt *st, bool cached) : owner_(owner), st_(st), cached_(cached) {}
-    Stmt(Stmt &&o) noexcept : owner_(o.owner_), st_(o.st_), cached_(o.cached_) { o.st_ = nullptr; }
+    Stmt(Connection *owner, sqlite3_stmt *st, bool *busy) : owner_(owner), st_(st), busy_(busy) {}
+    Stmt(Stmt &&o) noexcept : owner_(o.owner_), st_(o.st_), busy_(o.busy_) { o.st_ = nullptr; }
     Stmt(const Stmt &) = delete;
     Stmt &operator=(const Stmt &) = delete;
     Stmt &operator=(Stmt &&) = delete;
@@ -37,7 +39,7 @@ public:
 private:
     Connection *owner_;
     sqlite3_stmt *st_;
-    bool cached_;
+    bool *busy_;
 };
 
 class Connection {
@@ -71,7 +73,6 @@ public:
 private:
     friend class Stmt;
     Connection() = default;
-    void GiveBack(sqlite3_stmt *st);
     void ReadPassword();
 
     struct Cached {

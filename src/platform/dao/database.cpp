@@ -49,10 +49,11 @@ std::shared_ptr<RecordsetImpl> LoadRecordset(const std::shared_ptr<DatabaseImpl>
 void Database::Execute(std::string_view sql) {
     DatabaseImpl &db = Open(impl_);
     const std::string jetText(sql);
-    const jet::Statement st = jet::Translate(jetText);
+    thread_local std::vector<jet::Token> params;
+    const std::shared_ptr<const jet::Statement> st = jet::TranslateShared(jetText, params);
     Connection &conn = db.Conn();
-    Stmt stmt = conn.Prepare(st.sql, jetText);
-    for (size_t i = 0; i < st.params.size(); ++i) BindLiteral(stmt.get(), static_cast<int>(i + 1), st.params[i]);
+    Stmt stmt = conn.Prepare(st->sql, jetText);
+    for (size_t i = 0; i < params.size(); ++i) BindLiteral(stmt.get(), static_cast<int>(i + 1), params[i]);
     const bool reads = sqlite3_stmt_readonly(stmt.get()) != 0;
     if (reads && sqlite3_column_count(stmt.get()) > 0) Raise(3065, "Cannot execute a select query.");
     if (!reads) {

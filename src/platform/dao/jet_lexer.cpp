@@ -113,3 +113,68 @@ std::vector<Token> Tokenize(std::string_view sql) {
 }
 
 }  // namespace platform::dao::jet
+
+namespace platform::dao::jet {
+
+// Markers standing for a blanked literal; a text holding them outside literals gets no shape.
+constexpr char kTextMark = '\x01';
+constexpr char kNumberMark = '\x02';
+
+bool Shape(std::string_view sql, std::string &shape, std::vector<Token> &literals) {
+    shape.clear();
+    literals.clear();
+    shape.reserve(sql.size());
+    const size_t n = sql.size();
+    size_t i = 0;
+    while (i < n) {
+        const char c = sql[i];
+        if (c == '\'' || c == '"') {
+            Token t{TokenKind::Text, {}, {}, {}};
+            size_t j = i + 1;
+            for (;; ++j) {
+                if (j >= n) return false;  // unterminated: the full lexer reports it
+                if (sql[j] != c) continue;
+                if (j + 1 < n && sql[j + 1] == c) {
+                    ++j;
+                    continue;
+                }
+                break;
+            }
+            const std::string_view inner = sql.substr(i + 1, j - i - 1);
+            if (inner.find(c) == std::string_view::npos) {
+                t.value.assign(inner);
+            } else {
+                t.value.reserve(inner.size());
+                for (size_t k = 0; k < inner.size(); ++k) {
+                    t.value += inner[k];
+                    if (inner[k] == c) ++k;  // doubled
+                }
+            }
+            shape += kTextMark;
+            literals.push_back(std::move(t));
+            i = j + 1;
+        } else if (c == '[' || c == '`') {
+            const size_t close = sql.find(c == '[' ? ']' : '`', i + 1);
+            if (close == std::string_view::npos) return false;
+            shape.append(sql.substr(i, close + 1 - i));
+            i = close + 1;
+        } else if (c == '#' || c == kTextMark || c == kNumberMark) {
+            return false;  // dates are read by the full lexer
+        } else if (IsDigit(c) || (c == '.' && i + 1 < n && IsDigit(sql[i + 1]))) {
+            const size_t end = ReadNumber(sql, i);
+            literals.push_back(Token{TokenKind::Number, {}, std::string(sql.substr(i, end - i)), {}});
+            shape += kNumberMark;
+            i = end;
+        } else if (IsWordChar(c)) {
+            const size_t start = i;
+            while (i < n && IsWordChar(sql[i])) ++i;
+            shape.append(sql.substr(start, i - start));
+        } else {
+            shape += c;
+            ++i;
+        }
+    }
+    return true;
+}
+
+}  // namespace platform::dao::jet

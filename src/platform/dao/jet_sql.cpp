@@ -5,6 +5,7 @@
 #include <cctype>
 #include <map>
 #include <set>
+#include <unordered_map>
 
 #include "platform/error.h"
 
@@ -162,6 +163,34 @@ Statement Translate(std::string_view sql) {
     if (st.verb == "select" || st.verb == "update" || st.verb == "delete") JetTextRules(toks);
     if (st.verb == "select") AnalyseSelect(toks, st);
     st.sql = Join(toks, 0, toks.size());
+    return st;
+}
+
+std::shared_ptr<const Statement> TranslateShared(std::string_view sql, std::vector<Token> &params) {
+    constexpr size_t kShapes = 64;
+    thread_local std::unordered_map<std::string, std::shared_ptr<const Statement>> shapes;
+    thread_local std::string shape;
+    size_t b = 0;
+    while (b < sql.size() && std::isspace(static_cast<unsigned char>(sql[b]))) ++b;
+    const bool insert = sql.size() >= b + 6 && Lower(sql.substr(b, 6)) == "insert" &&
+                        (sql.size() == b + 6 || !std::isalnum(static_cast<unsigned char>(sql[b + 6])));
+    const bool shaped = insert && Shape(sql, shape, params);
+    if (shaped) {
+        auto it = shapes.find(shape);
+        if (it != shapes.end()) return it->second;
+    }
+    auto st = std::make_shared<Statement>(Translate(sql));
+    if (!shaped || st->params.size() != params.size()) {
+        params = st->params;
+        return st;
+    }
+    for (size_t i = 0; i < params.size(); ++i)
+        if (params[i].kind != st->params[i].kind || params[i].value != st->params[i].value) {
+            params = st->params;  // a literal outside the values lists: this text is its own
+            return st;
+        }
+    if (shapes.size() >= kShapes) shapes.clear();
+    shapes.emplace(shape, st);
     return st;
 }
 

@@ -5,6 +5,7 @@
 // Jet column types map onto the storage types, the column lists of inserts are quoted, and the
 // literal values of an insert's VALUES list become parameters (so many inserts share one prepared
 // statement). Text literals keep their own quoting.
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,6 +40,16 @@ struct Statement {
 };
 
 Statement Translate(std::string_view sql);
+
+// The text with each text and number literal replaced by a marker (the "shape" of a statement),
+// and those literals in order. False when the text has a #date#, an unterminated literal or a
+// marker character: such texts have no shape.
+bool Shape(std::string_view sql, std::string &shape, std::vector<Token> &literals);
+
+// Translate for inserts run many times with different values: inserts of one shape whose literals
+// all become parameters share one translation, and only their values are read again. `params`
+// receives the values to bind (the statement's own `params` are those of the first text).
+std::shared_ptr<const Statement> TranslateShared(std::string_view sql, std::vector<Token> &params);
 
 // OpenRecordset's source: a select statement, or a table name (brackets optional).
 std::string SourceToSql(std::string_view source);

@@ -68,19 +68,19 @@ void Recordset::Update() {
     if (rs.mode == RecordsetImpl::Mode::None) Raise(3020, "Update or CancelUpdate without AddNew or Edit.");
     const bool adding = rs.mode == RecordsetImpl::Mode::Add;
     std::string assigned(adding ? "a" : "e");
-    std::vector<const Variant *> bound;
-    for (size_t c = 0; c < rs.columns.size(); ++c) {
-        assigned += rs.buffer[c] ? '1' : '0';
-        if (rs.buffer[c]) bound.push_back(&*rs.buffer[c]);
-    }
+    for (size_t c = 0; c < rs.columns.size(); ++c) assigned += rs.buffer[c] ? '1' : '0';
     auto [cached, fresh] = rs.updateSql.try_emplace(assigned);
     if (fresh) cached->second = ChangeSql(rs, adding);
     const std::string &sql = cached->second;
     if (!sql.empty()) {
         Connection &conn = rs.Conn();
+        // Texts are bound without a copy from here; they stay put until the next Update.
+        thread_local std::vector<std::string> texts;
+        if (texts.size() < rs.columns.size()) texts.resize(rs.columns.size());
         Stmt st = conn.Prepare(sql, sql);
         int i = 1;
-        for (const Variant *v : bound) BindVariant(st.get(), i++, *v);
+        for (size_t c = 0; c < rs.columns.size(); ++c)
+            if (rs.buffer[c]) BindVariant(st.get(), i++, *rs.buffer[c], texts[c]);
         if (!adding) sqlite3_bind_int64(st.get(), i, rs.rowids[static_cast<size_t>(rs.pos)]);
         conn.BeforeWrite();
         st.Step(sql);

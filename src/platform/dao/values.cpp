@@ -36,7 +36,7 @@ namespace {
 
 // The storage text of a date ("YYYY-MM-DD", with " HH:MM:SS" when there is a time of day), written
 // directly: it is bound once per changed record.
-std::string DateText(DateTime when) {
+void DateText(DateTime when, std::string &out) {
     using namespace std::chrono;
     const auto day = floor<days>(when);
     const year_month_day ymd{sys_days{day.time_since_epoch()}};
@@ -45,19 +45,34 @@ std::string DateText(DateTime when) {
         for (int i = width - 1; i >= 0; --i, v /= 10) p[i] = static_cast<char>('0' + v % 10);
     };
     const int y = static_cast<int>(ymd.year());
-    if (y < 1 || y > 9999) return StorageText(when);
+    if (y < 1 || y > 9999) {
+        out = StorageText(when);
+        return;
+    }
     char buf[19] = {'0', '0', '0', '0', '-', '0', '0', '-', '0', '0', ' ', '0', '0', ':', '0', '0', ':', '0', '0'};
     put(buf, y, 4);
     put(buf + 5, static_cast<unsigned>(ymd.month()), 2);
     put(buf + 8, static_cast<unsigned>(ymd.day()), 2);
-    if (t.to_duration().count() == 0) return std::string(buf, 10);
+    if (t.to_duration().count() == 0) {
+        out.assign(buf, 10);
+        return;
+    }
     put(buf + 11, t.hours().count(), 2);
     put(buf + 14, t.minutes().count(), 2);
     put(buf + 17, t.seconds().count(), 2);
-    return std::string(buf, 19);
+    out.assign(buf, 19);
 }
 
 }  // namespace
+
+void BindVariant(sqlite3_stmt *st, int index, const Variant &v, std::string &text) {
+    switch (v.kind()) {
+    case Variant::Kind::Text: text = v.ToText(); break;
+    case Variant::Kind::Date: DateText(v.ToDate(), text); break;
+    default: BindVariant(st, index, v); return;
+    }
+    sqlite3_bind_text(st, index, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
+}
 
 void BindVariant(sqlite3_stmt *st, int index, const Variant &v) {
     switch (v.kind()) {
@@ -70,7 +85,8 @@ void BindVariant(sqlite3_stmt *st, int index, const Variant &v) {
         break;
     }
     case Variant::Kind::Date: {
-        const std::string text = DateText(v.ToDate());
+        std::string text;
+        DateText(v.ToDate(), text);
         sqlite3_bind_text(st, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
         break;
     }
