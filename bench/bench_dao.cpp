@@ -1,7 +1,6 @@
 // The database engine's speed: a large snapshot walked, FindFirst look-ups, and dynaset updates
 // against one set-based UPDATE. Databases live under QV_BENCH_DIR (default: the system temp folder).
 #include <benchmark/benchmark.h>
-#include <sqlite3.h>
 #include <sys/resource.h>
 
 #include <cstdlib>
@@ -10,20 +9,12 @@
 #include <string>
 
 #include "platform/dao/dao.h"
+#include "support/sql_file.h"
 
 namespace fs = std::filesystem;
 using namespace platform::dao;
 
 namespace {
-
-void Exec(sqlite3 *db, const std::string &sql) {
-    char *err = nullptr;
-    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
-        std::string m = err ? err : "?";
-        sqlite3_free(err);
-        throw std::runtime_error(m);
-    }
-}
 
 // Drive C is a folder of its own; each database is made once per run.
 fs::path Folder() {
@@ -41,13 +32,11 @@ fs::path Folder() {
 std::string MakeTable(const std::string &name, long rows) {
     const fs::path p = Folder() / (name + ".mdb");
     if (!fs::exists(p)) {
-        sqlite3 *db = nullptr;
-        sqlite3_open(p.c_str(), &db);
-        Exec(db, "CREATE TABLE t (lockey INTEGER, accno TEXT, readdate DATETIME, usage REAL)");
-        Exec(db, "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " + std::to_string(rows) +
+        qvtest::SqlFile db(p);
+        db.exec("CREATE TABLE t (lockey INTEGER, accno TEXT, readdate DATETIME, usage REAL)");
+        db.exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " + std::to_string(rows) +
                      ") INSERT INTO t SELECT i, 'ACC-' || i, date('2021-01-01', '+' || (i % 365) || ' days'), "
                      "i * 0.25 FROM n");
-        sqlite3_close(db);
     }
     return "C:\\" + name + ".mdb";
 }

@@ -8,10 +8,8 @@
 //   BM_RunSetBased           one UPDATE + INSERT ... SELECT of the same rows, raw SQLite
 //   BM_ProgressBar           pb1 driven as the run drives it (100,000 steps)    target <= 5% of BM_Run
 #include <benchmark/benchmark.h>
-#include <sqlite3.h>
 
 #include <QApplication>
-#include <QCryptographicHash>
 #include <QTemporaryDir>
 
 #include <cstdlib>
@@ -25,6 +23,7 @@
 #include "platform/ui/app.h"
 #include "readdates/frmFixDupRdgs.h"
 #include "startup/shared.h"
+#include "support/sql_file.h"
 
 namespace {
 
@@ -36,31 +35,7 @@ constexpr int kBillDates = 5;             // 5 x 200,000 = 1,000,000 readings
 constexpr const char *kBillDate = "2021-05-01";
 constexpr const char *kBillText = "05/01/2021";
 
-class Sql {
-public:
-    explicit Sql(const fs::path &p) {
-        if (sqlite3_open(p.c_str(), &db_) != SQLITE_OK) throw std::runtime_error("open " + p.string());
-    }
-    ~Sql() { sqlite3_close(db_); }
-    void exec(const std::string &sql) {
-        char *err = nullptr;
-        if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
-            std::string msg = err ? err : "?";
-            sqlite3_free(err);
-            throw std::runtime_error(msg + ": " + sql);
-        }
-    }
-    long long count(const std::string &sql) {
-        sqlite3_stmt *st = nullptr;
-        sqlite3_prepare_v2(db_, sql.c_str(), -1, &st, nullptr);
-        long long n = sqlite3_step(st) == SQLITE_ROW ? sqlite3_column_int64(st, 0) : -1;
-        sqlite3_finalize(st);
-        return n;
-    }
-
-private:
-    sqlite3 *db_ = nullptr;
-};
+using Sql = qvtest::SqlFile;
 
 std::string Series(long long n) {
     return "with recursive n(i) as (select 1 union all select i + 1 from n where i < " + std::to_string(n) + ") ";
@@ -83,9 +58,7 @@ struct Installation {
             Sql g(c / "QVNWin32/global.mdb");
             g.exec("create table current (databasepath TEXT, DatabaseFileName TEXT)");
             g.exec("insert into current values ('C:\\QVData', 'billing.mdb')");
-            const auto hash = QCryptographicHash::hash("tovan58", QCryptographicHash::Sha256).toHex().toStdString();
-            g.exec("create table db_password (sha256 TEXT)");
-            g.exec("insert into db_password values ('" + hash + "')");
+            g.setPassword("tovan58");
         }
         {
             Sql d(data);

@@ -1,7 +1,6 @@
 // The restore's file work on a large database (QV_BENCH_MB, default 1024 MB): safety copy plus
 // replacement, against copying the same bytes with cp followed by sync.
 #include <benchmark/benchmark.h>
-#include <sqlite3.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -9,30 +8,20 @@
 #include <string>
 
 #include "platform/dao/dbfile.h"
+#include "support/sql_file.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-void Exec(sqlite3 *db, const std::string &sql) {
-    char *err = nullptr;
-    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
-        std::string m = err ? err : "?";
-        sqlite3_free(err);
-        throw std::runtime_error(m);
-    }
-}
-
 // A database of about `mb` megabytes whose rows carry `tag`.
 void MakeDatabase(const fs::path &p, const std::string &tag, long mb) {
     if (fs::exists(p)) return;
-    sqlite3 *db = nullptr;
-    sqlite3_open(p.c_str(), &db);
-    Exec(db, "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF");
-    Exec(db, "CREATE TABLE t (id INTEGER PRIMARY KEY, tag TEXT, v BLOB)");
-    Exec(db, "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " + std::to_string(mb * 1000) +
+    qvtest::SqlFile db(p);
+    db.exec("PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF");
+    db.exec("CREATE TABLE t (id INTEGER PRIMARY KEY, tag TEXT, v BLOB)");
+    db.exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " + std::to_string(mb * 1000) +
                  ") INSERT INTO t SELECT i, '" + tag + "', randomblob(1000) FROM n");
-    sqlite3_close(db);
 }
 
 struct Files {
