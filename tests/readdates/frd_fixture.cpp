@@ -57,17 +57,12 @@ FrdEnv::FrdEnv() {
     s.DataFilePath = kDataPath;
     s.ToolKeyword = "FRD";
     ResetShared();
-    platform::ui::SetMsgBoxResponderForTests([this](const platform::ui::MsgBoxRecord &r) {
-        boxes.push_back(r);
-        return platform::ui::vbOK;
-    });
 }
 
 FrdEnv::~FrdEnv() {
     if (form_ && form_->IsLoaded()) form_->Unload();
     form_.reset();
     ProcessEvents();
-    platform::ui::SetMsgBoxResponderForTests({});
     platform::ui::ResetEndingForTests();
     platform::SetAppPathForTests("");
     ResetShared();

@@ -16,6 +16,7 @@
 
 #include "platform/ui/app.h"
 #include "readdates/frmFixDupRdgs.h"
+#include "support/modal.h"
 #include "support/sql_file.h"
 #include "support/temp_drive.h"
 
@@ -76,7 +77,8 @@ public:
     std::unique_ptr<readdates::frmFixDupRdgs> OpenSecondForm();
 
     // Message boxes shown since the last ClearBoxes().
-    std::vector<platform::ui::MsgBoxRecord> boxes;
+    qvtest::BoxRecorder recorder;
+    std::vector<platform::ui::MsgBoxRecord> &boxes = recorder.boxes();
     void ClearBoxes() { boxes.clear(); }
 
     // Keyboard helpers through the real focus chain.

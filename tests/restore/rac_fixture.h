@@ -16,6 +16,7 @@
 #include "platform/paths.h"
 #include "platform/ui/app.h"
 #include "restore/frmRestAutoCopy.h"
+#include "support/modal.h"
 
 namespace ractest {
 
@@ -29,7 +30,8 @@ protected:
     std::filesystem::path copy1 = dataDir / "backup" / "BILLING1.mdb";
     std::string oldDigest, newDigest;
 
-    std::vector<platform::ui::MsgBoxRecord> boxes;
+    qvtest::BoxRecorder recorder;
+    std::vector<platform::ui::MsgBoxRecord> &boxes = recorder.boxes();
     std::string choice;               // the dialog's answer: a full Windows path, "" for Cancel
     std::string dialogTitle, dialogInitDir;
     std::unique_ptr<restore::frmRestAutoCopy> form;
@@ -42,10 +44,6 @@ protected:
         oldDigest = qvtest::Digest(live);
         newDigest = qvtest::Digest(copy1);
         platform::SetClockForTests([] { return platform::MakeDateTime(2026, 12, 4, 22, 37, 5); });
-        platform::ui::SetMsgBoxResponderForTests([this](const platform::ui::MsgBoxRecord &r) {
-            boxes.push_back(r);
-            return platform::ui::vbOK;
-        });
         platform::ui::SetFileDialogChooserForTests([this](const std::string &title, const std::string &initDir) {
             dialogTitle = title;
             dialogInitDir = initDir;
@@ -56,7 +54,6 @@ protected:
     void TearDown() override {
         if (form && form->IsLoaded()) form->Unload();
         form.reset();
-        platform::ui::SetMsgBoxResponderForTests({});
         platform::ui::SetFileDialogChooserForTests({});
         platform::SetClockForTests({});
         platform::SetAppPathForTests({});

@@ -8,6 +8,7 @@
 #include "platform/ui/app.h"
 #include "platform/ui/forms.h"
 #include "startup/date_entry.h"
+#include "support/modal.h"
 
 namespace {
 
@@ -26,20 +27,16 @@ public:
 class DateEntryTest : public ::testing::Test {
 protected:
     DateForm form;
-    std::vector<MsgBoxRecord> boxes;
+    qvtest::BoxRecorder recorder;
+    std::vector<MsgBoxRecord> &boxes = recorder.boxes();
 
     void SetUp() override {
         // Month/day alone and two-digit years are read against this clock.
         platform::SetClockForTests([] { return platform::MakeDateTime(2017, 6, 15, 9, 0, 0); });
-        platform::ui::SetMsgBoxResponderForTests([this](const MsgBoxRecord &r) {
-            boxes.push_back(r);
-            return platform::ui::vbOK;
-        });
         form.Show();
         QApplication::processEvents();
     }
     void TearDown() override {
-        platform::ui::SetMsgBoxResponderForTests({});
         platform::SetClockForTests({});
     }
     std::string Validate(const std::string &typed) {
