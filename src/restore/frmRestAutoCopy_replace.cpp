@@ -11,6 +11,7 @@
 #include "platform/paths.h"
 #include "platform/ui/app.h"
 #include "restore/frmRestAutoCopy.h"
+#include "startup/shared.h"
 
 namespace restore {
 
@@ -18,22 +19,12 @@ using platform::ui::MsgBox;
 using platform::ui::vbCritical;
 namespace dbfile = platform::dao;
 
-namespace {
-
 constexpr const char *kRefusalTitle = "RESTORE";
-
-std::string TrimBlanks(const std::string &s) {
-    const auto first = s.find_first_not_of(' ');
-    if (first == std::string::npos) return {};
-    return s.substr(first, s.find_last_not_of(' ') - first + 1);
-}
-
-}  // namespace
 
 std::string LiveBaseNameOf(const std::string &chosenName) {
     std::string extension;
     const auto dot = chosenName.find('.');
-    if (dot != std::string::npos) extension = TrimBlanks(chosenName.substr(dot + 1));
+    if (dot != std::string::npos) extension = startup::TrimBlanks(chosenName.substr(dot + 1));
     const std::size_t drop = extension.size() > 3 ? 7 : 5;
     return chosenName.size() < drop ? std::string() : chosenName.substr(0, chosenName.size() - drop);
 }

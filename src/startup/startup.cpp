@@ -13,14 +13,6 @@ namespace startup {
 
 namespace {
 
-// Blanks only, as the settings are written by the billing product.
-std::string TrimBlanks(const std::string &s) {
-    auto b = s.find_first_not_of(' ');
-    if (b == std::string::npos) return {};
-    auto e = s.find_last_not_of(' ');
-    return s.substr(b, e - b + 1);
-}
-
 std::string Upper(std::string s) {
     std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
     return s;
