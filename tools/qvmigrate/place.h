@@ -1,0 +1,29 @@
+#pragma once
+// Writing target files so that no half-written file ever carries a target's name.
+#include <filesystem>
+#include <functional>
+#include <stdexcept>
+
+namespace qvmigrate {
+
+// SIGINT, SIGTERM and SIGHUP ask the run to stop; long work checks for it between rows and blocks.
+void InstallStopHandlers();
+struct Stopped : std::runtime_error {
+    Stopped() : std::runtime_error("stopped") {}
+};
+void ThrowIfStopped();
+
+enum class Placed { Written, Kept };
+
+// Writes `target` through a new hidden temporary file in its folder (created with its parents when
+// missing): `fill` writes and checks the temporary file; it is then flushed to disk, given `modified`
+// as its time, and renamed to the target name. An existing target is kept unless `replace`; a
+// database is replaced only while nobody holds its .ldb lock. On any failure or stop the temporary
+// file is removed and the target is left as it was.
+Placed PlaceFile(const std::filesystem::path &target, bool replace, bool database,
+                 std::filesystem::file_time_type modified, const std::function<void(const std::filesystem::path &)> &fill);
+
+// Copies the bytes of `from` into the existing file `to`, checking that all of them arrived.
+void CopyBytes(const std::filesystem::path &from, const std::filesystem::path &to);
+
+}  // namespace qvmigrate
