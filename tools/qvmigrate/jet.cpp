@@ -6,6 +6,7 @@
 #include <QString>
 #include <mdbtools.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -134,7 +135,7 @@ JetFile::JetFile(const std::filesystem::path &file) : impl_(std::make_unique<Imp
         auto *entry = static_cast<MdbCatalogEntry *>(g_ptr_array_index(mdb->catalog, i));
         if (entry->object_type != MDB_TABLE || !mdb_is_user_table(entry)) continue;
         MdbTableDef *def = mdb_read_table(entry);
-        if (!def) throw JetError("table [" + std::string(entry->object_name) + "] cannot be read");
+        if (!def) throw JetError("table [" + std::string(entry->object_name) + "] cannot be read: the file is damaged or cut short");
         impl_->defs.push_back(def);
         if (!mdb_read_columns(def) || def->columns->len != def->num_cols)
             throw JetError("the columns of [" + std::string(entry->object_name) + "] cannot be read");
@@ -144,7 +145,10 @@ JetFile::JetFile(const std::filesystem::path &file) : impl_(std::make_unique<Imp
         t.rows = def->num_rows;
         for (unsigned c = 0; c < def->columns->len; ++c) {
             auto *col = static_cast<MdbColumn *>(g_ptr_array_index(def->columns, c));
-            JetColumn jc{col->name, col->col_type, col->col_scale, col->col_prec, StorageType(col->col_type)};
+            // Debian's libmdb keeps a Numeric column's precision in col_scale and its scale in col_prec;
+            // the scale is never the larger of the two.
+            JetColumn jc{col->name, col->col_type, std::min(col->col_scale, col->col_prec),
+                         std::max(col->col_scale, col->col_prec), StorageType(col->col_type)};
             if (jc.storageType.empty())
                 throw JetError("column " + Quote(jc.name) + " of [" + t.name + "] has a type (" +
                                std::to_string(jc.type) + ") that this tool does not convert");
@@ -257,7 +261,8 @@ struct JetFile::Rows::State {
         }
         case MDB_NUMERIC: {
             const JetColumn &col = table->columns[c];
-            char *text = mdb_numeric_to_string(mdb, f.start, col.scale, col.precision);
+            const auto *raw = static_cast<const MdbColumn *>(g_ptr_array_index(def->columns, c));
+            char *text = mdb_numeric_to_string(mdb, f.start, raw->col_scale, raw->col_prec);  // as libmdb passes them
             const std::string exact = text ? text : "";
             g_free(text);
             v.SetReal(std::strtod(exact.c_str(), nullptr));

@@ -1,7 +1,7 @@
 // qvmigrate: brings a Windows installation's folders over, converting its Jet databases to the storage
 // format, and maps the drive in the configuration file. See qvmigrate(1).
 #include <cctype>
-#include <csignal>
+#include <fstream>
 #include <cstdlib>
 #include <iostream>
 #include <set>
@@ -68,6 +68,18 @@ Options ParseArguments(int argc, char **argv) {
     return o;
 }
 
+std::string Count(unsigned long long n, const std::string &one, const std::string &many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// A file at a database's place that is not one this format wrote: most likely a Jet file copied
+// as it was by an earlier run that could not convert it.
+bool IsForeignFile(const fs::path &p) {
+    std::ifstream in(p, std::ios::binary);
+    char head[16] = {};
+    return in && in.read(head, sizeof head) && std::string(head, sizeof head) != std::string("SQLite format 3\0", 16);
+}
+
 struct Tally {
     int converted = 0, copied = 0, kept = 0, failed = 0;
     unsigned long long rows = 0;
@@ -81,6 +93,8 @@ void ConvertDatabases(const Plan &plan, const Options &o, Tally &tally) {
     for (const auto &db : plan.databases) {
         Converted done;
         try {
+            if (!o.replace && IsForeignFile(db.target))
+                throw std::runtime_error("a file that is not a converted database has its name: move it away or run with --replace");
             const auto written = PlaceFile(db.target, o.replace, true, fs::last_write_time(db.source),
                                            [&](const fs::path &temp) { done = ConvertJet(db.source, temp, db.windows, std::cerr); });
             if (written == Placed::Kept) {
@@ -94,10 +108,9 @@ void ConvertDatabases(const Plan &plan, const Options &o, Tally &tally) {
             tally.Fail(db.windows, e.what());
             continue;
         }
-        std::cout << "converted " << db.windows << ": " << done.tables << (done.tables == 1 ? " table, " : " tables, ")
-                  << done.rows << (done.rows == 1 ? " row" : " rows") << ", " << done.indexes
-                  << (done.indexes == 1 ? " index" : " indexes") << (done.password ? ", database password carried over" : "")
-                  << "\n";
+        std::cout << "converted " << db.windows << ": " << Count(done.tables, "table", "tables") << ", "
+                  << Count(done.rows, "row", "rows") << ", " << Count(done.indexes, "index", "indexes")
+                  << (done.password ? ", database password carried over" : "") << "\n";
         for (const auto &note : done.notes) std::cout << "          note: " << note << "\n";
         ++tally.converted;
         tally.rows += done.rows;
@@ -160,8 +173,9 @@ int Migrate(const Plan &plan, const Options &o) {
     ConvertDatabases(plan, o, tally);
     CopyTrees(plan, o, tally);
     for (const auto &p : plan.problems) tally.Fail("installation", p);
-    std::cout << "qvmigrate: " << tally.converted << " databases converted (" << tally.rows << " rows), " << tally.copied
-              << " files copied, " << tally.kept << " kept, " << tally.failed << " failed\n";
+    std::cout << "qvmigrate: " << Count(tally.converted, "database", "databases") << " converted ("
+              << Count(tally.rows, "row", "rows") << "), " << Count(tally.copied, "file", "files") << " copied, " << tally.kept
+              << " kept, " << tally.failed << " failed\n";
     if (tally.failed) {
         std::cout << "qvmigrate: " << o.config.string() << " not changed: mend the failures above and run again\n";
         return 1;
@@ -190,8 +204,8 @@ int Check(const Plan &plan) {
         std::cout << "installation: " << p << "\n";
         ++failed;
     }
-    std::cout << "qvmigrate: " << plan.databases.size() << " databases compared, " << differences
-              << (differences == 1 ? " difference" : " differences") << (failed ? ", " + std::to_string(failed) + " failed" : "")
+    std::cout << "qvmigrate: " << Count(plan.databases.size(), "database", "databases") << " compared, "
+              << Count(differences, "difference", "differences") << (failed ? ", " + std::to_string(failed) + " failed" : "")
               << "\n";
     return differences || failed ? 1 : 0;
 }
