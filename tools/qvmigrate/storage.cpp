@@ -16,7 +16,7 @@ std::string QuoteName(const std::string &name) {
 
 std::unique_ptr<StorageFile> StorageFile::CreateForLoad(const fs::path &file) {
     sqlite3 *db = nullptr;
-    const int rc = sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_EXCLUSIVE, nullptr);
+    const int rc = sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     std::unique_ptr<StorageFile> f(new StorageFile(db));
     if (rc != SQLITE_OK) f->Fail("cannot create " + file.string());
     f->Exec("PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF; PRAGMA locking_mode = EXCLUSIVE; "

@@ -20,7 +20,7 @@ struct StorageError : std::runtime_error {
 
 class StorageFile {
 public:
-    // A new file (it must not exist yet) set up for a bulk load inside one transaction. Nothing is
+    // A new or empty file set up for a bulk load inside one transaction. Nothing is
     // journaled: a load that fails is thrown away whole, never repaired.
     static std::unique_ptr<StorageFile> CreateForLoad(const std::filesystem::path &file);
     static std::unique_ptr<StorageFile> OpenReadOnly(const std::filesystem::path &file);
