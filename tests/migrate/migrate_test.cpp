@@ -216,10 +216,11 @@ TEST(MigrationFailures, UnreadableFilesAreNamedAndTheRestGoesOn) {
     if (!fs::exists(kJet)) GTEST_SKIP() << kJet << " is absent";
     MigrateEnv env;
     const std::string jet = ReadFile(kJet / "billing/BILLING.mdb");
-    std::string ace = jet;
-    ace[0x14] = 2;  // the version byte of an Access 2007 file
+    std::string ace = jet, map = jet;
+    ace[0x14] = 2;        // the version byte of an Access 2007 file
+    map[0x21037] = 0x15;  // a byte of a table's page map on which libmdb crashes
     const std::vector<std::pair<std::string, std::string>> bad = {
-        {"EMPTY.mdb", ""}, {"CUT.mdb", jet.substr(0, 60000)}, {"TEXT.mdb", "not a database\n"}, {"ACE.mdb", ace}};
+        {"EMPTY.mdb", ""}, {"CUT.mdb", jet.substr(0, 60000)}, {"TEXT.mdb", "not a database\n"}, {"ACE.mdb", ace}, {"MAP.mdb", map}};
     for (const auto &[name, bytes] : bad) WriteFile(env.source / "QVData/backup" / name, bytes);
     WriteFile(env.source / "QVNWin32/readme.txt", "theirs");
     WriteFile(env.target / "QVNWin32/readme.txt", "mine");

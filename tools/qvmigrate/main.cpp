@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <iostream>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -89,6 +90,25 @@ struct Tally {
     }
 };
 
+// What a conversion in a child process tells: its counts, then one line a note.
+std::string Encode(const Converted &c) {
+    std::string out = std::to_string(c.tables) + " " + std::to_string(c.indexes) + " " + std::to_string(c.rows) + " " +
+                      (c.password ? "1" : "0");
+    for (const auto &n : c.notes) out += "\n" + n;
+    return out;
+}
+
+Converted Decode(const std::string &text) {
+    Converted c;
+    std::istringstream in(text);
+    int password = 0;
+    in >> c.tables >> c.indexes >> c.rows >> password;
+    c.password = password != 0;
+    in.ignore();
+    for (std::string line; std::getline(in, line);) c.notes.push_back(line);
+    return c;
+}
+
 void ConvertDatabases(const Plan &plan, const Options &o, Tally &tally) {
     for (const auto &db : plan.databases) {
         Converted done;
@@ -96,7 +116,9 @@ void ConvertDatabases(const Plan &plan, const Options &o, Tally &tally) {
             if (!o.replace && IsForeignFile(db.target))
                 throw std::runtime_error("a file that is not a converted database has its name: move it away or run with --replace");
             const auto written = PlaceFile(db.target, o.replace, true, fs::last_write_time(db.source),
-                                           [&](const fs::path &temp) { done = ConvertJet(db.source, temp, db.windows, std::cerr); });
+                                           [&](const fs::path &temp) {
+                done = Decode(Isolated([&] { return Encode(ConvertJet(db.source, temp, db.windows, std::cerr)); }));
+            });
             if (written == Placed::Kept) {
                 std::cout << "kept      " << db.windows << " (it exists; --replace writes it anew)\n";
                 ++tally.kept;
@@ -194,7 +216,7 @@ int Check(const Plan &plan) {
     int failed = 0;
     for (const auto &db : plan.databases) {
         try {
-            differences += CompareJet(db.source, db.target, db.windows, std::cout);
+            differences += std::stoul(Isolated([&] { return std::to_string(CompareJet(db.source, db.target, db.windows, std::cout)); }));
         } catch (const std::exception &e) {
             std::cout << db.windows << ": cannot be compared: " << e.what() << "\n";
             ++failed;

@@ -3,12 +3,14 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -55,6 +57,56 @@ void InstallStopHandlers() {
 
 void ThrowIfStopped() {
     if (stopRequested) throw Stopped();
+}
+
+std::string Isolated(const std::function<std::string()> &work) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) Fail("cannot make a pipe");
+    std::cout.flush();
+    std::cerr.flush();
+    const pid_t pid = ::fork();
+    if (pid < 0) Fail("cannot start a process");
+    if (pid == 0) {
+        ::close(fds[0]);
+        std::string msg;
+        try {
+            msg = "K" + work();
+        } catch (const Stopped &) {
+            msg = "S";
+        } catch (const std::exception &e) {
+            msg = std::string("F") + e.what();
+        }
+        std::cout.flush();
+        std::cerr.flush();
+        for (std::size_t done = 0; done < msg.size();) {
+            const ssize_t w = ::write(fds[1], msg.data() + done, msg.size() - done);
+            if (w <= 0 && errno != EINTR) break;
+            if (w > 0) done += static_cast<std::size_t>(w);
+        }
+        ::_exit(0);
+    }
+    ::close(fds[1]);
+    auto passStop = [pid] {
+        if (stopRequested) ::kill(pid, SIGTERM);
+    };
+    std::string msg;
+    char buf[4096];
+    while (true) {
+        passStop();
+        const ssize_t n = ::read(fds[0], buf, sizeof buf);
+        if (n > 0) msg.append(buf, static_cast<std::size_t>(n));
+        if (n == 0 || (n < 0 && errno != EINTR)) break;
+    }
+    ::close(fds[0]);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) passStop();
+    if (msg.empty() && stopRequested) throw Stopped();
+    if (WIFSIGNALED(status))
+        throw std::runtime_error(std::string("libmdb failed reading it (") + ::strsignal(WTERMSIG(status)) + "): the file is damaged");
+    if (msg.empty()) throw std::runtime_error("the reading process ended without an answer");
+    if (msg[0] == 'S') throw Stopped();
+    if (msg[0] == 'F') throw std::runtime_error(msg.substr(1));
+    return msg.substr(1);
 }
 
 Placed PlaceFile(const fs::path &target, bool replace, bool database, fs::file_time_type modified,

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <functional>
 #include <stdexcept>
+#include <string>
 
 namespace qvmigrate {
 
@@ -12,6 +13,12 @@ struct Stopped : std::runtime_error {
     Stopped() : std::runtime_error("stopped") {}
 };
 void ThrowIfStopped();
+
+// Runs `work` in a child process and returns what it returned: libmdb may crash on a damaged file, and
+// that must end only the work on that file. A failure in the child is raised here as
+// std::runtime_error (Stopped for a stop); a crash as std::runtime_error naming the signal. A stop
+// asked of this process is passed on to the child.
+std::string Isolated(const std::function<std::string()> &work);
 
 enum class Placed { Written, Kept };
 

@@ -8,6 +8,7 @@
 #include "platform/paths.h"
 #include "qvmigrate/config.h"
 #include "qvmigrate/jet.h"
+#include "qvmigrate/place.h"
 
 namespace qvmigrate {
 
@@ -103,9 +104,13 @@ Plan MakePlan(const Options &o) {
     // The data folder and file name as the tools read them: trimmed, on a drive.
     std::string folderText, fileName;
     try {
-        auto [folder, file] = CurrentRecord(global);
-        folderText = TrimSpaces(folder);
-        fileName = TrimSpaces(file);
+        // Read in a child process: libmdb may crash on a damaged file.
+        const std::string record = Isolated([&] {
+            auto [folder, file] = CurrentRecord(global);
+            return folder + '\0' + file;
+        });
+        folderText = TrimSpaces(record.substr(0, record.find('\0')));
+        fileName = TrimSpaces(record.substr(record.find('\0') + 1));
     } catch (const std::exception &e) {
         plan.problems.push_back(WindowsName(drivetree, global) + ": the data database is not known: " + e.what());
     }
