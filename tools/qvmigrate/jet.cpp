@@ -182,7 +182,7 @@ struct JetFile::Rows::State {
     bool done = false;
     int rowsOnPage = 0;
     int nextRow = 0;
-    std::string scratch;
+    std::string scratch, longValue;
 
     [[noreturn]] void Damaged(unsigned long row, const std::string &what) const {
         throw JetError("[" + table->name + "] row " + std::to_string(row) + ": " + what);
@@ -245,8 +245,10 @@ struct JetFile::Rows::State {
         case MDB_BYTE: return v.SetInteger(p[0]);
         case MDB_INT: return v.SetInteger(Read<std::int16_t>(p));
         case MDB_LONGINT: return v.SetInteger(Read<std::int32_t>(p));
-        case MDB_FLOAT: return v.SetReal(Read<float>(p));
-        case MDB_DOUBLE: return v.SetReal(Read<double>(p));
+        case MDB_FLOAT: case MDB_DOUBLE:
+            v.SetReal(type == MDB_FLOAT ? Read<float>(p) : Read<double>(p));
+            if (std::isnan(v.d)) Refuse(row, c, "the number is not a number (NaN), which SQLite would store as NULL");
+            return;
         case MDB_MONEY: {
             const auto units = Read<std::int64_t>(p);
             v.SetReal(static_cast<double>(units) / 10000.0);
@@ -286,9 +288,9 @@ struct JetFile::Rows::State {
             v.kind = Value::Kind::Text;
             return Text(p, static_cast<std::size_t>(f.siz), v.s);
         case MDB_MEMO:
-            LongValue(row, f, scratch);
+            LongValue(row, f, longValue);
             v.kind = Value::Kind::Text;
-            return Text(reinterpret_cast<const unsigned char *>(scratch.data()), scratch.size(), v.s);
+            return Text(reinterpret_cast<const unsigned char *>(longValue.data()), longValue.size(), v.s);
         case MDB_OLE:
             v.kind = Value::Kind::Blob;
             return LongValue(row, f, v.s);

@@ -77,8 +77,10 @@ std::string Count(unsigned long long n, const std::string &one, const std::strin
 // as it was by an earlier run that could not convert it.
 bool IsForeignFile(const fs::path &p) {
     std::ifstream in(p, std::ios::binary);
+    if (!in) return false;
     char head[16] = {};
-    return in && in.read(head, sizeof head) && std::string(head, sizeof head) != std::string("SQLite format 3\0", 16);
+    in.read(head, sizeof head);
+    return in.gcount() < 16 || std::string(head, sizeof head) != std::string("SQLite format 3\0", 16);
 }
 
 struct Tally {
@@ -203,7 +205,13 @@ int Migrate(const Plan &plan, const Options &o) {
         return 1;
     }
     const std::string target = plan.trees.front().target.string();
-    const std::string before = UpdateConfig(o.config, o.drive, target, plan.programFolder);
+    std::string before;
+    try {
+        before = UpdateConfig(o.config, o.drive, target, plan.programFolder);
+    } catch (const std::exception &e) {
+        std::cout << "qvmigrate: " << e.what() << "\n";
+        return 1;
+    }
     std::cout << "qvmigrate: " << o.config.string() << ": " << o.drive << "=" << target
               << (before.empty() || before == target ? "" : " (was " + before + ")") << ", ProgramFolder=" << plan.programFolder << "\n";
     if (const char *env = std::getenv("QUORVANT_DRIVES"); env && *env)

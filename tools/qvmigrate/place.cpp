@@ -126,8 +126,8 @@ Placed PlaceFile(const fs::path &target, bool replace, bool database, fs::file_t
     try {
         fill(temp);
         ThrowIfStopped();
-        SyncPath(temp, O_RDONLY);
         fs::last_write_time(temp, modified);
+        SyncPath(temp, O_RDONLY);
         Fd lock{-1};
         if (database && fs::exists(existing)) {
             // The engine holds the sidecar .ldb while a database is open: never replace one in use.
