@@ -224,6 +224,7 @@ TEST(MigrationFailures, UnreadableFilesAreNamedAndTheRestGoesOn) {
     for (const auto &[name, bytes] : bad) WriteFile(env.source / "QVData/backup" / name, bytes);
     WriteFile(env.source / "QVNWin32/readme.txt", "theirs");
     WriteFile(env.target / "QVNWin32/readme.txt", "mine");
+    WriteFile(env.target / "QVNWin32/.readme.txt.qvmigrate-Ab12Cd", "left by a killed run");
     fs::create_directory_symlink("/etc", env.source / "QVNWin32/etc");
 
     const QvRun r = env.Run({});

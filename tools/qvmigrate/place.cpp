@@ -114,12 +114,17 @@ Placed PlaceFile(const fs::path &target, bool replace, bool database, fs::file_t
     std::error_code ec;
     fs::create_directories(target.parent_path(), ec);
     if (ec) throw std::runtime_error("cannot create the folder " + target.parent_path().string() + ": " + ec.message());
+    // A run killed outright (no chance to clean up) leaves its temporary file: it goes now.
+    const std::string stem = "." + target.filename().string() + ".qvmigrate-";
+    for (const auto &e : fs::directory_iterator(target.parent_path(), ec))
+        if (const auto name = e.path().filename().string(); name.size() == stem.size() + 6 && name.rfind(stem, 0) == 0)
+            fs::remove(e.path(), ec);
     const auto existing = fs::symlink_status(target, ec);
     if (fs::exists(existing)) {
         if (!replace) return Placed::Kept;
         if (!fs::is_regular_file(existing)) throw std::runtime_error("something other than a file has that name");
     }
-    std::string temp = (target.parent_path() / ("." + target.filename().string() + ".qvmigrate-XXXXXX")).string();
+    std::string temp = (target.parent_path() / (stem + "XXXXXX")).string();
     Fd created{::mkstemp(temp.data())};
     if (created.fd < 0) Fail("cannot create a file in " + target.parent_path().string());
     ::fchmod(created.fd, CreationMode());

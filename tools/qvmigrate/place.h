@@ -26,7 +26,7 @@ enum class Placed { Written, Kept };
 // missing): `fill` writes and checks the temporary file; it is then flushed to disk, given `modified`
 // as its time, and renamed to the target name. An existing target is kept unless `replace`; a
 // database is replaced only while nobody holds its .ldb lock. On any failure or stop the temporary
-// file is removed and the target is left as it was.
+// file is removed and the target is left as it was; one that a killed run left is removed first.
 Placed PlaceFile(const std::filesystem::path &target, bool replace, bool database,
                  std::filesystem::file_time_type modified, const std::function<void(const std::filesystem::path &)> &fill);
 
