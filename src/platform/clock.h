@@ -45,6 +45,8 @@ std::string Format(DateTime value, std::string_view pattern);
 
 // Storage text of the database files: "YYYY-MM-DD" at midnight, else "YYYY-MM-DD HH:MM:SS".
 std::string StorageText(DateTime value);
+// The same into `out`, written directly: it runs once per date of a bulk write.
+void StorageText(DateTime value, std::string &out);
 // Reads a storage text back (either form); nullopt when it is not one.
 std::optional<DateTime> ParseStorageText(std::string_view text);
 

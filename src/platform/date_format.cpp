@@ -170,8 +170,35 @@ std::string ShortDateText(DateTime value) {
 }
 
 std::string StorageText(DateTime value) {
-    if (!HasTimeOfDay(value)) return Format(value, "yyyy-mm-dd");
-    return Format(value, "yyyy-mm-dd hh:nn:ss");
+    std::string out;
+    StorageText(value, out);
+    return out;
+}
+
+void StorageText(DateTime value, std::string &out) {
+    const auto day = floor<days>(value);
+    const year_month_day ymd{day};
+    const hh_mm_ss<seconds> t{value - day};
+    const int y = static_cast<int>(ymd.year());
+    if (y < 1 || y > 9999) {
+        out = Format(value, HasTimeOfDay(value) ? "yyyy-mm-dd hh:nn:ss" : "yyyy-mm-dd");
+        return;
+    }
+    auto put = [](char *p, long v, int width) {
+        for (int i = width - 1; i >= 0; --i, v /= 10) p[i] = static_cast<char>('0' + v % 10);
+    };
+    char buf[19] = {'0', '0', '0', '0', '-', '0', '0', '-', '0', '0', ' ', '0', '0', ':', '0', '0', ':', '0', '0'};
+    put(buf, y, 4);
+    put(buf + 5, static_cast<unsigned>(ymd.month()), 2);
+    put(buf + 8, static_cast<unsigned>(ymd.day()), 2);
+    if (t.to_duration().count() == 0) {
+        out.assign(buf, 10);
+        return;
+    }
+    put(buf + 11, t.hours().count(), 2);
+    put(buf + 14, t.minutes().count(), 2);
+    put(buf + 17, t.seconds().count(), 2);
+    out.assign(buf, 19);
 }
 
 std::optional<DateTime> ParseStorageText(std::string_view text) {

@@ -218,6 +218,10 @@ fs::path MapPath(std::string_view windowsPath) {
     return Resolve(root, Components(text + "/" + std::string(s)));
 }
 
+fs::path MapBelow(const fs::path &folder, std::string_view pathBelowDrive) {
+    return Resolve(folder, Components(pathBelowDrive));
+}
+
 std::string WindowsPath(const fs::path &linuxPath) {
     const auto map = DriveMap();
     const std::vector<Drive> &drives = *map;

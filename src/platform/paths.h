@@ -24,6 +24,10 @@ std::vector<Drive> Drives();
 // exists). Raises 68 (Device unavailable) for a drive that is not mapped.
 std::filesystem::path MapPath(std::string_view windowsPath);
 
+// Maps the part of a Windows path after its drive ("\a\b") below `folder` as MapPath maps it below a
+// drive's folder: trailing blanks and dots dropped, existing components matched without regard to case.
+std::filesystem::path MapBelow(const std::filesystem::path &folder, std::string_view pathBelowDrive);
+
 // The reverse map: "X:\..." through the drive whose folder is the longest prefix of `linuxPath`
 // ("X:\" for the drive's folder itself). Raises 76 (Path not found) when no drive holds it.
 std::string WindowsPath(const std::filesystem::path &linuxPath);

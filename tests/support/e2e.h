@@ -48,6 +48,7 @@ public:
     // The exit status, or nullopt when it has not ended within the time.
     std::optional<int> wait(int timeoutMs = 20000);
     bool running() const;
+    void terminate();           // SIGTERM
     std::string errorOutput();  // standard error so far
     std::string output();       // standard output so far
 

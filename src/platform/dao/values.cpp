@@ -32,43 +32,10 @@ Variant ColumnVariant(sqlite3_stmt *st, int column, bool isDate) {
     return ToVariant(cell, isDate);
 }
 
-namespace {
-
-// The storage text of a date ("YYYY-MM-DD", with " HH:MM:SS" when there is a time of day), written
-// directly: it is bound once per changed record.
-void DateText(DateTime when, std::string &out) {
-    using namespace std::chrono;
-    const auto day = floor<days>(when);
-    const year_month_day ymd{sys_days{day.time_since_epoch()}};
-    const hh_mm_ss<seconds> t{when - day};
-    auto put = [](char *p, long v, int width) {
-        for (int i = width - 1; i >= 0; --i, v /= 10) p[i] = static_cast<char>('0' + v % 10);
-    };
-    const int y = static_cast<int>(ymd.year());
-    if (y < 1 || y > 9999) {
-        out = StorageText(when);
-        return;
-    }
-    char buf[19] = {'0', '0', '0', '0', '-', '0', '0', '-', '0', '0', ' ', '0', '0', ':', '0', '0', ':', '0', '0'};
-    put(buf, y, 4);
-    put(buf + 5, static_cast<unsigned>(ymd.month()), 2);
-    put(buf + 8, static_cast<unsigned>(ymd.day()), 2);
-    if (t.to_duration().count() == 0) {
-        out.assign(buf, 10);
-        return;
-    }
-    put(buf + 11, t.hours().count(), 2);
-    put(buf + 14, t.minutes().count(), 2);
-    put(buf + 17, t.seconds().count(), 2);
-    out.assign(buf, 19);
-}
-
-}  // namespace
-
 void BindVariant(sqlite3_stmt *st, int index, const Variant &v, std::string &text) {
     switch (v.kind()) {
     case Variant::Kind::Text: text = v.ToText(); break;
-    case Variant::Kind::Date: DateText(v.ToDate(), text); break;
+    case Variant::Kind::Date: StorageText(v.ToDate(), text); break;
     default: BindVariant(st, index, v); return;
     }
     sqlite3_bind_text(st, index, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
@@ -86,7 +53,7 @@ void BindVariant(sqlite3_stmt *st, int index, const Variant &v) {
     }
     case Variant::Kind::Date: {
         std::string text;
-        DateText(v.ToDate(), text);
+        StorageText(v.ToDate(), text);
         sqlite3_bind_text(st, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
         break;
     }

@@ -1,0 +1,264 @@
+// qvmigrate on Jet files that no code of this project wrote: every cell against mdb-export (NULL and
+// empty text told apart through libmdb's null mask), the billing-shaped files against what was
+// written into them, and files it cannot read.
+#include <gtest/gtest.h>
+#include <mdbtools.h>
+#include <sqlite3.h>
+
+#include <QProcess>
+#include <QThread>
+
+#include <algorithm>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "migrate/migrate_env.h"
+#include "qvmigrate/jet.h"
+#include "support/e2e.h"
+#include "support/sql_file.h"
+
+namespace {
+
+using namespace qvtest;
+namespace fs = std::filesystem;
+
+// The cells of one Jet table as mdb-export prints them (tab-separated, C escapes, "<NULL>" for NULL
+// and for empty text alike), with libmdb's column types and each cell's null flag from the row's
+// null mask.
+struct JetTableDump {
+    std::vector<int> types, scales;
+    std::vector<std::vector<std::string>> exported;
+    std::vector<std::vector<bool>> nulls;
+};
+
+JetTableDump Dump(const fs::path &file, const std::string &table) {
+    JetTableDump d;
+    QProcess p;
+    p.start("mdb-export", {"-H", "-d", "\t", "-e", "-0", "<NULL>", "-T", "%Y-%m-%d %H:%M:%S", "-D", "%Y-%m-%d %H:%M:%S",
+                           QString::fromStdString(file.string()), QString::fromStdString(table)});
+    p.waitForFinished(60000);
+    std::istringstream lines(p.readAllStandardOutput().toStdString());
+    for (std::string line; std::getline(lines, line);) {
+        d.exported.emplace_back();
+        std::istringstream cells(line);
+        for (std::string cell; std::getline(cells, cell, '\t');) d.exported.back().push_back(cell);
+    }
+    MdbHandle *mdb = mdb_open(file.c_str(), MDB_NOFLAGS);
+    mdb_read_catalog(mdb, MDB_TABLE);
+    MdbTableDef *t = mdb_read_table_by_name(mdb, const_cast<gchar *>(table.c_str()), MDB_TABLE);
+    mdb_read_columns(t);
+    for (unsigned c = 0; c < t->num_cols; ++c) {
+        auto *col = static_cast<MdbColumn *>(g_ptr_array_index(t->columns, c));
+        d.types.push_back(col->col_type);
+        d.scales.push_back(std::min(col->col_scale, col->col_prec));  // libmdb swaps precision and scale
+    }
+    std::vector<MdbField> fields(t->num_cols);
+    mdb_rewind_table(t);
+    while (mdb_fetch_row(t)) {
+        int start = 0;
+        size_t size = 0;
+        mdb_find_row(mdb, static_cast<int>(t->cur_row) - 1, &start, &size);
+        mdb_crack_row(t, start & 0x1fff, size, fields.data());
+        d.nulls.emplace_back();
+        for (auto &f : fields) d.nulls.back().push_back(f.is_null);
+    }
+    mdb_free_tabledef(t);
+    mdb_close(mdb);
+    return d;
+}
+
+// A converted cell as mdb-export would print the Jet cell it came from.
+std::string AsExported(sqlite3_stmt *st, int c, int type, int scale) {
+    if (sqlite3_column_type(st, c) == SQLITE_NULL) return "<NULL>";
+    const std::string text = reinterpret_cast<const char *>(sqlite3_column_text(st, c));
+    const double d = sqlite3_column_double(st, c);
+    char buf[64];
+    switch (type) {
+    case MDB_DATETIME: return "\"" + (text.size() == 10 ? text + " 00:00:00" : text) + "\"";
+    case MDB_TEXT: case MDB_MEMO: case MDB_REPID: {
+        if (text.empty()) return "<NULL>";
+        std::string out = "\"";
+        for (char ch : text)
+            out += ch == '\r' ? "\\r" : ch == '\n' ? "\\n" : ch == '\t' ? "\\t" : ch == '\\' ? "\\\\" : ch == '"' ? "\"\"" : std::string(1, ch);
+        return out + "\"";
+    }
+    case MDB_FLOAT: std::snprintf(buf, sizeof buf, "%.8g", d); return buf;
+    case MDB_DOUBLE: std::snprintf(buf, sizeof buf, "%.16g", d); return buf;
+    case MDB_MONEY: std::snprintf(buf, sizeof buf, "%.4f", d); return buf;
+    case MDB_NUMERIC: std::snprintf(buf, sizeof buf, "%.*f", scale, d); return buf;
+    case MDB_BOOL: case MDB_BYTE: case MDB_INT: case MDB_LONGINT: return text;
+    default: ADD_FAILURE() << "no comparison for Jet type " << type; return {};
+    }
+}
+
+class Migration : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        if (!fs::exists(kJet)) return;
+        env_ = new MigrateEnv();
+        for (const auto &dir : {kJet, DebianJet()})
+            for (const auto &e : fs::directory_iterator(dir))
+                if (e.path().extension() == ".mdb") env_->AddCopy(e.path());
+        run_ = new QvRun(env_->Run({}));
+    }
+    static void TearDownTestSuite() {
+        delete run_;
+        delete env_;
+    }
+    void SetUp() override {
+        if (!env_) GTEST_SKIP() << kJet << " is absent: the Jet test files are not laid out beside the checkout";
+        ASSERT_EQ(run_->status, 0) << run_->out << run_->err;
+    }
+    static inline MigrateEnv *env_ = nullptr;
+    static inline QvRun *run_ = nullptr;
+};
+
+TEST_F(Migration, EveryCellOfEveryJetFileIsWhatMdbExportReads) {
+    if (!fs::exists(DebianJet() / "Monitor.mdb")) ADD_FAILURE() << "run scripts/setup: the Debian-packaged Jet files are missing";
+    int files = 0;
+    for (const auto &[jet, converted] : env_->copies) {
+        ++files;
+        qvmigrate::JetFile source(jet);
+        sqlite3 *db = nullptr;
+        ASSERT_EQ(sqlite3_open_v2(converted.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK) << converted;
+        for (const auto &table : source.Tables()) {
+            const JetTableDump dump = Dump(jet, table.name);
+            sqlite3_stmt *st = nullptr;
+            ASSERT_EQ(sqlite3_prepare_v2(db, ("select * from \"" + table.name + "\" order by rowid").c_str(), -1, &st, nullptr), SQLITE_OK);
+            std::size_t row = 0;
+            for (; sqlite3_step(st) == SQLITE_ROW; ++row) {
+                ASSERT_LT(row, dump.exported.size()) << jet << " " << table.name;
+                for (std::size_t c = 0; c < dump.types.size(); ++c) {
+                    const auto where = jet.filename().string() + " [" + table.name + "] row " + std::to_string(row + 1) + " column " + std::to_string(c);
+                    EXPECT_EQ(AsExported(st, static_cast<int>(c), dump.types[c], dump.scales[c]), dump.exported[row].at(c)) << where;
+                    const bool null = sqlite3_column_type(st, static_cast<int>(c)) == SQLITE_NULL;
+                    EXPECT_EQ(null, dump.types[c] != MDB_BOOL && dump.nulls[row][c]) << where;
+                }
+            }
+            EXPECT_EQ(row, dump.exported.size()) << jet << " " << table.name;
+            sqlite3_finalize(st);
+        }
+        sqlite3_close(db);
+    }
+    EXPECT_EQ(files, 11);
+}
+
+TEST_F(Migration, BillingCellsAreWhatWasWritten) {
+    const std::map<std::string, fs::path> where = {{"global.mdb", env_->target / "QVNWin32/global.mdb"},
+                                                   {"BILLING.mdb", env_->target / "QVData/BILLING.mdb"},
+                                                   {"BILLING1.mdb", env_->target / "QVData/backup/BILLING1.mdb"},
+                                                   {"tempdataDTC.mdb", env_->target / "users/public/qv32tempdata/tempdataDTC.mdb"}};
+    std::ifstream tsv(kJet / "billing/expected.tsv");
+    std::string line;
+    std::getline(tsv, line);
+    int cells = 0;
+    while (std::getline(tsv, line)) {
+        std::vector<std::string> f;
+        std::istringstream in(line);
+        for (std::string part; std::getline(in, part, '\t');) f.push_back(part);
+        if (f.size() == 4) f.emplace_back();  // an empty text
+        ASSERT_EQ(f.size(), 5u) << line;
+        const auto cell = SqlFile(where.at(f[0])).rows("select typeof(\"" + f[3] + "\"), \"" + f[3] + "\" from \"" + f[1] +
+                                                     "\" where rowid = " + f[2])[0];
+        std::string got = cell[1];
+        if (cell[0] == "null") got = "NULL";
+        if (cell[0] == "real" && std::stod(got) == std::stod(f[4])) got = f[4];  // the same number
+        if (cell[0] == "text" && got.size() == 10 && f[4].size() == 19 && f[4][4] == '-') got += " 00:00:00";
+        std::string escaped;
+        for (char ch : got) escaped += ch == '\\' ? "\\\\" : ch == '\r' ? "\\r" : ch == '\n' ? "\\n" : std::string(1, ch);
+        EXPECT_EQ(escaped, f[4]) << line;
+        ++cells;
+    }
+    EXPECT_EQ(cells, 364);
+
+    // Storage types, indexes and passwords, as the tools' engine expects them.
+    const fs::path backup = env_->target / "QVData/backup";
+    const std::vector<std::tuple<fs::path, std::string, std::string>> facts = {
+        {where.at("BILLING.mdb"), "select group_concat(type, ' ') from pragma_table_info('tbl reading')", "DATETIME DATETIME TEXT INTEGER"},
+        {where.at("BILLING.mdb"), "select group_concat(type, ' ') from pragma_table_info('customer')", "INTEGER TEXT TEXT TEXT REAL INTEGER REAL"},
+        {where.at("BILLING.mdb"), "select group_concat(\"unique\" || ':' || (select group_concat(name) from pragma_index_info(l.name)), ' ') "
+                                  "from pragma_index_list('tbl reading') l", "0:lockey"},
+        {where.at("BILLING.mdb"), "select group_concat(\"unique\" || ':' || (select group_concat(name) from pragma_index_info(l.name)), ' ') "
+                                  "from pragma_index_list('customer') l", "1:lockey"},
+        {where.at("global.mdb"), "select sha256 from db_password", Sha256Hex("Office-Pw7")},
+        {backup / "V2000_with-password.mdb", "select sha256 from db_password", Sha256Hex("password")},
+        {backup / "V2003_with-password.mdb", "select sha256 from db_password", Sha256Hex("password")},
+        {backup / "V2003_no-password.mdb", "select count(*) from sqlite_master where name = 'db_password'", "0"},
+        {where.at("BILLING.mdb"), "select count(*) from sqlite_master where name = 'db_password'", "0"},
+    };
+    for (const auto &[file, sql, expected] : facts) EXPECT_EQ(SqlFile(file).scalar(sql), expected) << file << ": " << sql;
+}
+
+TEST(JetDate, StorageTextToTheNearestSecond) {
+    const std::vector<std::pair<double, std::string>> cases = {
+        {0, "1899-12-30"},
+        {45351, "2024-02-29"},                               // a leap day
+        {45351 + 86399.0 / 86400, "2024-02-29 23:59:59"},
+        {45351 + 86399.6 / 86400, "2024-03-01"},             // rounds up into the next day
+        {-1.5, "1899-12-29 12:00:00"},                       // before day 0 the fraction still counts forward
+        {-657434, "0100-01-01"},
+        {2958465.5, "9999-12-31 12:00:00"},
+        {-657435, ""},                                       // year 99: outside the storage range
+        {2958466, ""},                                       // year 10000
+    };
+    for (const auto &[days, text] : cases) {
+        std::string out;
+        EXPECT_EQ(qvmigrate::JetDateText(days, out) ? out : "", text) << days;
+    }
+}
+
+}  // namespace
+
+// Files libmdb cannot read are named and the rest goes on; nothing of theirs reaches the target, no
+// temporary file stays, the configuration is left alone, and a target file that exists is kept.
+TEST(MigrationFailures, UnreadableFilesAreNamedAndTheRestGoesOn) {
+    if (!fs::exists(kJet)) GTEST_SKIP() << kJet << " is absent";
+    MigrateEnv env;
+    const std::string jet = ReadFile(kJet / "billing/BILLING.mdb");
+    std::string ace = jet, map = jet;
+    ace[0x14] = 2;        // the version byte of an Access 2007 file
+    map[0x21037] = 0x15;  // a byte of a table's page map on which libmdb crashes
+    const std::vector<std::pair<std::string, std::string>> bad = {
+        {"EMPTY.mdb", ""}, {"CUT.mdb", jet.substr(0, 60000)}, {"TEXT.mdb", "not a database\n"}, {"ACE.mdb", ace}, {"MAP.mdb", map}};
+    for (const auto &[name, bytes] : bad) WriteFile(env.source / "QVData/backup" / name, bytes);
+    WriteFile(env.source / "QVNWin32/readme.txt", "theirs");
+    WriteFile(env.target / "QVNWin32/readme.txt", "mine");
+    WriteFile(env.target / "QVNWin32/.readme.txt.qvmigrate-Ab12Cd", "left by a killed run");
+    fs::create_directory_symlink("/etc", env.source / "QVNWin32/etc");
+
+    const QvRun r = env.Run({});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    for (const auto &[name, bytes] : bad) {
+        EXPECT_NE(r.out.find("failed    C:\\QVData\\backup\\" + name + ": "), std::string::npos) << name << "\n" << r.out;
+        EXPECT_FALSE(fs::exists(env.target / "QVData/backup" / name)) << name;
+    }
+    EXPECT_NE(r.out.find("failed    C:\\QVNWin32\\etc: not copied: it is a symbolic link"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("converted C:\\QVData\\backup\\BILLING1.mdb"), std::string::npos) << r.out;
+    EXPECT_EQ(ReadFile(env.target / "QVNWin32/readme.txt"), "mine");
+    EXPECT_FALSE(fs::exists(env.config));
+    for (const auto &e : fs::recursive_directory_iterator(env.target))
+        EXPECT_EQ(e.path().filename().string().find(".qvmigrate-"), std::string::npos) << e.path();
+}
+
+// A run stopped in the middle of a file removes that file's temporary copy and names no half file.
+TEST(MigrationFailures, AStoppedRunLeavesNoHalfFile) {
+    if (!fs::exists(kJet)) GTEST_SKIP() << kJet << " is absent";
+    MigrateEnv env;
+    std::ofstream(env.source / "QVNWin32/big.bin").close();
+    fs::resize_file(env.source / "QVNWin32/big.bin", std::uintmax_t{512} << 20);
+    Program p(fs::path(QV_BIN_DIR) / "qvmigrate", {"--config", env.config.string(), env.source.string(), env.target.string()}, {});
+    bool copying = false;
+    for (int i = 0; i < 6000 && !copying && p.running(); ++i) {
+        std::error_code ec;
+        for (const auto &e : fs::directory_iterator(env.target / "QVNWin32", ec))
+            copying |= e.path().filename().string().rfind(".big.bin.qvmigrate-", 0) == 0;
+        if (!copying) QThread::msleep(5);
+    }
+    ASSERT_TRUE(copying) << p.output();
+    p.terminate();
+    EXPECT_EQ(p.wait(60000), std::optional<int>(130)) << p.errorOutput();
+    EXPECT_EQ(std::distance(fs::directory_iterator(env.target / "QVNWin32"), {}), 2);  // global.mdb and AUDIT
+    EXPECT_EQ(SqlFile(env.target / "QVData/BILLING.mdb").scalar("PRAGMA integrity_check"), "ok");
+    EXPECT_FALSE(fs::exists(env.config));
+}

@@ -1,0 +1,51 @@
+#include "qvmigrate/config.h"
+
+#include <QSettings>
+#include <QString>
+
+#include <cstdlib>
+#include <stdexcept>
+
+namespace qvmigrate {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+QString Key(char letter) { return QString(QChar(letter)); }
+QString Path(const fs::path &p) { return QString::fromStdString(p.string()); }
+
+}  // namespace
+
+fs::path UserConfigFile() {
+    const char *xdg = std::getenv("XDG_CONFIG_HOME");
+    const char *home = std::getenv("HOME");
+    const fs::path base = xdg && *xdg ? fs::path(xdg) : fs::path(home ? home : "/") / ".config";
+    return base / "quorvant" / "qvutil.conf";
+}
+
+std::optional<fs::path> ConfiguredDrive(const fs::path &file, char letter) {
+    const QSettings settings(Path(file), QSettings::IniFormat);
+    const QString folder = settings.value(Key(letter)).toString().trimmed();
+    if (folder.isEmpty()) return std::nullopt;
+    return fs::path(folder.toStdString());
+}
+
+std::string UpdateConfig(const fs::path &file, char letter, const fs::path &folder, const std::string &programFolder) {
+    std::error_code ec;
+    fs::create_directories(file.parent_path(), ec);
+    // QSettings writes through a temporary file renamed into place (atomic sync is its default).
+    QSettings settings(Path(file), QSettings::IniFormat);
+    if (settings.status() != QSettings::NoError)
+        throw std::runtime_error("cannot read the configuration file " + file.string() + " (it is not a valid INI file)");
+    if (!settings.isWritable()) throw std::runtime_error("cannot write the configuration file " + file.string());
+    const std::string before = settings.value(Key(letter)).toString().toStdString();
+    settings.setValue(Key(letter), Path(folder));
+    settings.setValue("ProgramFolder", QString::fromStdString(programFolder));
+    settings.sync();
+    if (settings.status() != QSettings::NoError)
+        throw std::runtime_error("cannot write the configuration file " + file.string());
+    return before;
+}
+
+}  // namespace qvmigrate

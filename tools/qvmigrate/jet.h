@@ -1,0 +1,103 @@
+#pragma once
+// Reading a Jet 3 or Jet 4 database (.mdb) through libmdb: its tables, columns, indexes, password and
+// rows, each cell already converted to the storage format's value.
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "qvmigrate/value.h"
+
+namespace qvmigrate {
+
+// A file libmdb cannot read, or a damaged one; what() says why.
+struct JetError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// A cell the storage format cannot hold (a date outside years 100-9999, an exact number a REAL would
+// change); what() names the table, row, column and value.
+struct ValueError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+struct JetColumn {
+    std::string name;
+    int type = 0;        // libmdb's MDB_* type
+    int scale = 0;       // Numeric only
+    int precision = 0;   // Numeric only
+    std::string storageType;  // the column type in the storage format: DATETIME, INTEGER, REAL, TEXT, BLOB
+};
+
+struct JetIndex {
+    std::string name;
+    std::vector<int> columns;     // positions in the table's columns
+    std::vector<bool> descending;
+    bool unique = false;
+};
+
+struct JetTable {
+    std::string name;
+    std::vector<JetColumn> columns;
+    std::vector<JetIndex> indexes;
+    unsigned long rows = 0;  // the row count the table definition holds
+};
+
+class JetFile {
+public:
+    // Opens the file read-only and reads its catalog; raises JetError when libmdb cannot read it.
+    explicit JetFile(const std::filesystem::path &file);
+    ~JetFile();
+    JetFile(const JetFile &) = delete;
+    JetFile &operator=(const JetFile &) = delete;
+
+    const std::vector<JetTable> &Tables() const { return tables_; }
+    // The database password decoded from the header; empty when the file has none.
+    const std::string &Password() const { return password_; }
+
+    // Reads every row of a table in the file's order. `onRow` gets the row's 1-based number and its
+    // cells; raises ValueError for a cell the storage cannot hold, JetError when the rows read differ
+    // from the table's own row count or a long value is broken.
+    template <class F>
+    unsigned long ReadRows(std::size_t table, F &&onRow);
+
+    class Rows;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+    std::vector<JetTable> tables_;
+    std::string password_;
+};
+
+// Walks the rows of one table; Next fills `row` and returns false at the end.
+class JetFile::Rows {
+public:
+    Rows(JetFile &file, std::size_t table);
+    ~Rows();
+    bool Next(Row &row);
+    unsigned long Count() const { return count_; }
+
+private:
+    struct State;
+    std::unique_ptr<State> st_;
+    unsigned long count_ = 0;
+};
+
+template <class F>
+unsigned long JetFile::ReadRows(std::size_t table, F &&onRow) {
+    Rows rows(*this, table);
+    Row row;
+    while (rows.Next(row)) onRow(rows.Count(), row);
+    return rows.Count();
+}
+
+// Jet's date (days since 1899-12-30, the fraction the time of day) as storage text, to the nearest
+// second; false when it lies outside the storage range (years 100-9999).
+bool JetDateText(double days, std::string &out);
+
+// UTF-8 of Jet 4 text bytes: UTF-16LE, or the compressed form that starts with FF FE.
+std::string Jet4Text(const unsigned char *bytes, std::size_t size);
+
+}  // namespace qvmigrate

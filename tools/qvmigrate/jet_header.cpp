@@ -1,0 +1,57 @@
+#include "qvmigrate/jet_header.h"
+
+#include <cstdint>
+#include <cstring>
+#include <utility>
+
+namespace qvmigrate {
+
+namespace {
+
+constexpr std::size_t kMaskedAt = 0x18;
+constexpr unsigned char kKey[] = {0xc7, 0xda, 0x39, 0x6b};
+
+}  // namespace
+
+void ToggleHeaderMask(unsigned char *page0, bool jet4) {
+    unsigned char s[256];
+    for (int i = 0; i < 256; ++i) s[i] = static_cast<unsigned char>(i);
+    for (int i = 0, j = 0; i < 256; ++i) {
+        j = (j + s[i] + kKey[i % sizeof kKey]) & 255;
+        std::swap(s[i], s[j]);
+    }
+    const std::size_t length = jet4 ? 128 : 126;
+    for (std::size_t n = 0, i = 0, j = 0; n < length; ++n) {
+        i = (i + 1) & 255;
+        j = (j + s[i]) & 255;
+        std::swap(s[i], s[j]);
+        page0[kMaskedAt + n] ^= s[(s[i] + s[j]) & 255];
+    }
+}
+
+void PasswordMask(const unsigned char *unmaskedPage0, unsigned char mask[4]) {
+    double created = 0;
+    std::memcpy(&created, unmaskedPage0 + kCreationDateAt, sizeof created);
+    const auto days = static_cast<std::uint32_t>(static_cast<std::int32_t>(created));
+    for (int i = 0; i < 4; ++i) mask[i] = static_cast<unsigned char>(days >> (8 * i));
+}
+
+std::string PasswordBytes(const unsigned char *page0, bool jet4) {
+    unsigned char header[0x98];
+    std::memcpy(header, page0, sizeof header);
+    ToggleHeaderMask(header, jet4);
+    unsigned char mask[4] = {};
+    if (jet4) PasswordMask(header, mask);
+    const std::size_t length = jet4 ? 40 : 20, unit = jet4 ? 2 : 1;
+    std::string out;
+    for (std::size_t at = 0; at + unit <= length; at += unit) {
+        std::string ch;
+        for (std::size_t k = at; k < at + unit; ++k)
+            ch += static_cast<char>(header[kPasswordAt + k] ^ mask[k % 4]);
+        if (ch.find_first_not_of('\0') == std::string::npos) break;
+        out += ch;
+    }
+    return out;
+}
+
+}  // namespace qvmigrate

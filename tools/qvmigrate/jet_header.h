@@ -1,0 +1,23 @@
+#pragma once
+// The header page of a Jet file: a fixed area is masked with an RC4 keystream, not encrypted. Inside
+// it lie the database password and, in Jet 4, the creation date whose bytes mask the password again.
+#include <cstddef>
+#include <string>
+
+namespace qvmigrate {
+
+inline constexpr std::size_t kPasswordAt = 0x42;
+inline constexpr std::size_t kCreationDateAt = 0x72;
+
+// Masks or unmasks (the same operation) the header area of page 0 in place. `page0` holds at least
+// 0x98 bytes.
+void ToggleHeaderMask(unsigned char *page0, bool jet4);
+
+// Jet 4: the four bytes that mask the password bytes, from the unmasked header's creation date.
+void PasswordMask(const unsigned char *unmaskedPage0, unsigned char mask[4]);
+
+// The raw password bytes of a header page as stored: 40 bytes of UTF-16LE (Jet 4) or 20 bytes of
+// the code page (Jet 3), unmasked, cut at the first NUL character.
+std::string PasswordBytes(const unsigned char *page0, bool jet4);
+
+}  // namespace qvmigrate

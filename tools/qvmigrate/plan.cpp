@@ -1,0 +1,164 @@
+#include "qvmigrate/plan.h"
+
+#include <algorithm>
+#include <cctype>
+#include <optional>
+#include <set>
+
+#include "platform/paths.h"
+#include "qvmigrate/config.h"
+#include "qvmigrate/jet.h"
+#include "qvmigrate/place.h"
+
+namespace qvmigrate {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string TrimSpaces(const std::string &s) {
+    const auto first = s.find_first_not_of(' ');
+    return first == std::string::npos ? std::string() : s.substr(first, s.find_last_not_of(' ') - first + 1);
+}
+
+bool IsInside(const fs::path &inner, const fs::path &outer) {
+    const fs::path rel = inner.lexically_relative(outer);
+    return !rel.empty() && *rel.begin() != "..";
+}
+
+fs::path RealFolder(const fs::path &p) {
+    std::error_code ec;
+    fs::path real = fs::weakly_canonical(fs::absolute(p), ec);
+    return ec ? fs::absolute(p).lexically_normal() : real;
+}
+
+// The databasepath and DatabaseFileName of the first `current` record, as stored.
+std::pair<std::string, std::string> CurrentRecord(const fs::path &global) {
+    JetFile jet(global);
+    for (std::size_t t = 0; t < jet.Tables().size(); ++t) {
+        const JetTable &table = jet.Tables()[t];
+        if (!SameNoCase(table.name, "current")) continue;
+        auto column = [&](std::string_view name) {
+            for (std::size_t c = 0; c < table.columns.size(); ++c)
+                if (SameNoCase(table.columns[c].name, name)) return c;
+            throw std::runtime_error("its current table has no column " + std::string(name));
+        };
+        const std::size_t folder = column("databasepath"), file = column("DatabaseFileName");
+        JetFile::Rows rows(jet, t);
+        Row row;
+        if (!rows.Next(row)) throw std::runtime_error("its current table is empty");
+        auto text = [&](std::size_t c) { return row[c].kind == Value::Kind::Text ? row[c].s : std::string(); };
+        return {text(folder), text(file)};
+    }
+    throw std::runtime_error("it has no current table");
+}
+
+}  // namespace
+
+std::string WindowsName(const Tree &tree, const fs::path &file) {
+    std::string out = tree.windows;
+    for (const auto &part : file.lexically_relative(tree.source)) {
+        if (part == ".") continue;
+        if (out.back() != '\\') out += '\\';
+        out += part.string();
+    }
+    return out;
+}
+
+Plan MakePlan(const Options &o) {
+    Plan plan;
+    const char drive = static_cast<char>(std::toupper(static_cast<unsigned char>(o.drive)));
+    if (!fs::is_directory(o.source)) throw UsageError("SOURCE " + o.source.string() + " is not a folder");
+    const fs::path source = RealFolder(o.source), target = RealFolder(o.target);
+    if (source == target || IsInside(target, source) || IsInside(source, target))
+        throw UsageError("SOURCE and TARGET must be separate folders, neither inside the other");
+    const Tree drivetree{source, target, std::string(1, drive) + ":\\"};
+    plan.trees.push_back(drivetree);
+
+    // The program folder: the one given, else QVNWin32 or QVWin32 holding global.mdb.
+    fs::path program;
+    if (!o.program.empty()) {
+        if (o.program.size() < 2 || o.program[1] != ':' || std::toupper(static_cast<unsigned char>(o.program[0])) != drive)
+            throw UsageError("--program must be a path on drive " + std::string(1, drive) + ": such as " + drive + ":\\QVNWin32");
+        program = platform::MapBelow(source, o.program.substr(2));
+    } else {
+        for (const char *name : {"QVNWin32", "QVWin32"}) {
+            const fs::path p = platform::MapBelow(source, name);
+            if (fs::is_regular_file(platform::MapBelow(p, "global.mdb"))) {
+                program = p;
+                break;
+            }
+        }
+        if (program.empty()) throw UsageError("no program folder: neither QVNWin32 nor QVWin32 under SOURCE holds global.mdb (name it with --program)");
+    }
+    const fs::path global = platform::MapBelow(program, "global.mdb");
+    if (!fs::is_regular_file(global)) throw UsageError("the program folder " + program.string() + " holds no global.mdb");
+    plan.programFolder = WindowsName(drivetree, program);
+    std::set<fs::path> listed;
+    auto add = [&](const Tree &tree, const fs::path &file) {
+        if (listed.insert(file).second)
+            plan.databases.push_back({file, tree.target / file.lexically_relative(tree.source), WindowsName(tree, file)});
+    };
+    add(drivetree, global);
+
+    // The data folder and file name as the tools read them: trimmed, on a drive.
+    std::string folderText, fileName;
+    try {
+        // Read in a child process: libmdb may crash on a damaged file.
+        const std::string record = Isolated([&] {
+            auto [folder, file] = CurrentRecord(global);
+            return folder + '\0' + file;
+        });
+        folderText = TrimSpaces(record.substr(0, record.find('\0')));
+        fileName = TrimSpaces(record.substr(record.find('\0') + 1));
+    } catch (const std::exception &e) {
+        plan.problems.push_back(WindowsName(drivetree, global) + ": the data database is not known: " + e.what());
+    }
+    if (!folderText.empty() && !fileName.empty()) {
+        const bool onDrive = folderText.size() >= 2 && folderText[1] == ':' && std::isalpha(static_cast<unsigned char>(folderText[0]));
+        const char letter = onDrive ? static_cast<char>(std::toupper(static_cast<unsigned char>(folderText[0]))) : 0;
+        const std::string below = onDrive ? "\\" + folderText.substr(2) : std::string();
+        std::optional<Tree> dataTree;
+        if (!onDrive) {
+            plan.problems.push_back("the data folder " + folderText + " in global.mdb is not on a drive letter, which the tools need");
+        } else if (letter == drive) {
+            const fs::path folder = platform::MapBelow(source, below);
+            dataTree = Tree{folder, target / folder.lexically_relative(source), WindowsName(drivetree, folder)};
+        } else if (o.data.empty()) {
+            plan.problems.push_back("the data folder " + folderText + " lies on drive " + letter + ": give its copy with --data DIR");
+        } else if (auto mapped = ConfiguredDrive(o.config, letter); !mapped) {
+            plan.problems.push_back("the data folder " + folderText + " lies on drive " + letter + ", which " + o.config.string() +
+                                    " does not map: add " + letter + "=<folder> to it and run again");
+        } else {
+            const fs::path folderTarget = platform::MapBelow(*mapped, below);
+            std::string windows = std::string(1, letter) + ":";
+            for (const auto &part : folderTarget.lexically_relative(*mapped)) windows += "\\" + part.string();
+            dataTree = Tree{RealFolder(o.data), folderTarget, windows};
+            if (IsInside(dataTree->target, dataTree->source) || IsInside(dataTree->source, dataTree->target) ||
+                dataTree->source == dataTree->target)
+                throw UsageError("--data and the folder drive " + std::string(1, letter) + " maps it to must be separate folders");
+            plan.trees.push_back(*dataTree);
+        }
+        if (dataTree) {
+            const fs::path data = platform::MapBelow(dataTree->source, fileName);
+            if (fs::is_regular_file(data))
+                add(*dataTree, data);
+            else
+                plan.problems.push_back("the data database " + folderText + "\\" + fileName + " named in global.mdb is missing");
+            const fs::path backup = platform::MapBelow(dataTree->source, "backup");
+            std::vector<fs::path> copies;
+            std::error_code ec;
+            for (const auto &e : fs::directory_iterator(backup, ec))
+                if (e.is_regular_file() && SameNoCase(e.path().extension().string(), ".mdb")) copies.push_back(e.path());
+            std::sort(copies.begin(), copies.end());
+            for (const auto &c : copies) add(*dataTree, c);
+        }
+    }
+    if (drive == 'C') {
+        const fs::path temp = platform::MapBelow(source, "users\\public\\qv32tempdata\\tempdataDTC.mdb");
+        if (fs::is_regular_file(temp)) add(drivetree, temp);
+    }
+    return plan;
+}
+
+}  // namespace qvmigrate

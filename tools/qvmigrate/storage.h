@@ -1,0 +1,70 @@
+#pragma once
+// The SQLite side: a database file of the storage format, written in bulk or read back.
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "qvmigrate/jet.h"
+#include "qvmigrate/value.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace qvmigrate {
+
+struct StorageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+class StorageFile {
+public:
+    // A new or empty file set up for a bulk load inside one transaction. Nothing is
+    // journaled: a load that fails is thrown away whole, never repaired.
+    static std::unique_ptr<StorageFile> CreateForLoad(const std::filesystem::path &file);
+    static std::unique_ptr<StorageFile> OpenReadOnly(const std::filesystem::path &file);
+    ~StorageFile();
+    StorageFile(const StorageFile &) = delete;
+    StorageFile &operator=(const StorageFile &) = delete;
+
+    void Exec(const std::string &sql);
+
+    // Writing: the table with its columns in storage types, then its rows, then its indexes. An index
+    // that cannot be unique over the rows is made without UNIQUE; the returned texts say so.
+    void CreateTable(const JetTable &table);
+    void Insert(const Row &row);  // into the table created last
+    std::vector<std::string> CreateIndexes(const JetTable &table);
+    // The password as this format keeps it: table db_password, column sha256.
+    void SetPassword(const std::string &password);
+    // Commits, checks the file (row counts of `tables`, SQLite's quick check) and closes it.
+    void Finish(const std::vector<std::pair<std::string, unsigned long>> &tables);
+
+    // Reading.
+    std::vector<std::string> TableNames();
+    std::vector<std::string> ColumnNames(const std::string &table);
+    std::string PasswordHash();  // "" when the file has none
+    // Rows of a table by rowid: the listed columns (all must exist) of each row.
+    class Scan {
+    public:
+        Scan(StorageFile &file, const std::string &table, const std::vector<std::string> &columns);
+        ~Scan();
+        bool Next(long long &rowid, Row &row);
+
+    private:
+        StorageFile &file_;
+        sqlite3_stmt *st_ = nullptr;
+    };
+
+private:
+    explicit StorageFile(sqlite3 *db) : db_(db) {}
+    [[noreturn]] void Fail(const std::string &what) const;
+    sqlite3_stmt *Prepare(const std::string &sql);
+    sqlite3 *db_;
+    sqlite3_stmt *insert_ = nullptr;
+};
+
+// "name" with its double quotes doubled: any Jet name is a valid SQLite name this way.
+std::string QuoteName(const std::string &name);
+
+}  // namespace qvmigrate
