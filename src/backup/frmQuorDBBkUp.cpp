@@ -28,6 +28,8 @@ frmQuorDBBkUp::frmQuorDBBkUp() : Form("frmQuorDBBkUp", "Quorvant32 Complete Soft
     Label1 = &AddLabel("Label1", -1, {240, 120, 5055, 255}, "Step 1. Select destination for this backup", 4);
     Drive1 = &AddDriveListBox("Drive1", {240, 480, 5055, 315}, 3);
     Dir1 = &AddDirListBox("Dir1", {240, 840, 5055, 2340}, 2);
+    Drive1->SetAccessibleName("destination drive", Label1);
+    Dir1->SetAccessibleName("destination folder");
     cmd2 = &AddButton("cmd2", -1, {240, 3240, 5055, 375}, "Step 2. Send Backup Copy to Selected Destination", 0);
     cmd2->SetToolTipText(
         "Click this button second to send your database file backup copy to the selected destination");

@@ -2,6 +2,7 @@
 #include <string>
 
 #include "backup/frmQuorDBBkUp.h"
+#include "platform/diagnostics.h"
 #include "platform/error.h"
 #include "platform/files.h"
 #include "platform/paths.h"
@@ -50,6 +51,8 @@ void frmQuorDBBkUp::cmd2_Click() {
         if (platform::ListFiles(target + "\\*.*").empty()) platform::MkDir(target);
     });
 
+    platform::LogEvent("backup started: " + CopyCommand(programFolder, target, "/T/Y") + ", then " +
+                       CopyCommand(programFolder, target, "/s/d/y"));
     SkipOnFailure([&] { platform::Shell(CopyCommand(programFolder, target, "/T/Y")); });
     SkipOnFailure([&] { MsgBox("Click OK when the black screen disappears.", vbInformation, "STEP 1"); });
     if (platform::ui::Ending()) return;

@@ -9,7 +9,9 @@
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <optional>
 
+#include "platform/config.h"
 #include "platform/error.h"
 
 namespace platform {
@@ -19,42 +21,14 @@ namespace fs = std::filesystem;
 namespace {
 
 std::mutex mapMutex;
-std::string mapText;  // the QUORVANT_DRIVES text the cached map was read from
-bool mapRead = false;
-std::shared_ptr<const std::vector<Drive>> driveMap;
+std::string configKey;  // the variables' texts the cached configuration was read with
+bool configRead = false;
+std::shared_ptr<const Configuration> config;
+std::optional<Error> configError;
 std::string appPathOverride;
 
 char Upper(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
-
-std::string TrimBlanks(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-    return std::string(s);
-}
-
-// "C=/srv/qv/c;E=/media/backup": entries that are not a letter, "=" and an absolute folder are ignored;
-// a later entry for the same letter replaces an earlier one.
-std::vector<Drive> ParseDriveMap(const std::string &text) {
-    std::vector<Drive> drives;
-    size_t start = 0;
-    while (start <= text.size()) {
-        size_t end = text.find(';', start);
-        if (end == std::string::npos) end = text.size();
-        const std::string entry = TrimBlanks(std::string_view(text).substr(start, end - start));
-        start = end + 1;
-        if (entry.size() < 3 || entry[1] != '=' || !std::isalpha(static_cast<unsigned char>(entry[0]))) continue;
-        fs::path folder = fs::path(TrimBlanks(entry.substr(2))).lexically_normal();
-        if (!folder.is_absolute()) continue;
-        std::string f = folder.string();
-        while (f.size() > 1 && f.back() == '/') f.pop_back();
-        const char letter = Upper(entry[0]);
-        std::erase_if(drives, [&](const Drive &d) { return d.letter == letter; });
-        drives.push_back({letter, fs::path(f)});
-    }
-    std::sort(drives.begin(), drives.end(), [](const Drive &a, const Drive &b) { return a.letter < b.letter; });
-    return drives;
-}
 
 bool Exists(const fs::path &p) {
     struct stat st {};
@@ -175,17 +149,36 @@ fs::path CurrentFolder() {
     return ec ? fs::path("/") : p;
 }
 
-// The map in force, read again only when the variable's text has changed.
-std::shared_ptr<const std::vector<Drive>> DriveMap() {
-    const char *env = std::getenv("QUORVANT_DRIVES");
-    const std::string_view text = env && *env ? env : "C=/";
+std::string EnvText(const char *name) {
+    const char *v = std::getenv(name);
+    return v ? v : "";
+}
+
+// The configuration in force, read again only when a variable that it depends on has changed (so
+// tests may set them at any time). A configuration that cannot be read fails every use.
+std::shared_ptr<const Configuration> CurrentConfiguration() {
+    std::string key;
+    for (const char *name : {"QUORVANT_DRIVES", "QUORVANT_PROGRAM_FOLDER", "XDG_CONFIG_HOME", "HOME"})
+        key += EnvText(name) + '\n';
     std::lock_guard<std::mutex> lock(mapMutex);
-    if (!mapRead || text != mapText) {
-        driveMap = std::make_shared<const std::vector<Drive>>(ParseDriveMap(std::string(text)));
-        mapText = text;
-        mapRead = true;
+    if (!configRead || key != configKey) {
+        configKey = key;
+        configRead = true;
+        try {
+            config = std::make_shared<const Configuration>(ReadConfiguration(ConfigurationFiles()));
+            configError.reset();
+        } catch (const Error &e) {
+            config.reset();
+            configError = e;
+        }
     }
-    return driveMap;
+    if (configError) throw *configError;
+    return config;
+}
+
+std::shared_ptr<const std::vector<Drive>> DriveMap() {
+    auto c = CurrentConfiguration();
+    return {c, &c->drives};
 }
 
 }  // namespace
@@ -256,6 +249,8 @@ std::string AppPath() {
         std::lock_guard<std::mutex> lock(mapMutex);
         if (!appPathOverride.empty()) return appPathOverride;
     }
+    if (const auto c = CurrentConfiguration(); !c->programFolder.empty())
+        return WindowsPath(MapPath(c->programFolder));  // as the folder is spelt on disk
     std::error_code ec;
     const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
     if (ec) Raise(76);

@@ -1,8 +1,11 @@
 #pragma once
 // Windows-style paths mapped onto Linux folders.
 //
-// The drive map comes from QUORVANT_DRIVES ("C=/srv/qv/c;E=/media/backup"); unset means "C=/".
-// It is read again whenever the variable's text changes, so tests may set it at any time.
+// The drive map and the program folder come from the configuration (config.h): the files
+// /etc/quorvant/qvutil.conf and ~/.config/quorvant/qvutil.conf, QUORVANT_DRIVES ("C=/srv/qv/c;E=/media/backup")
+// and QUORVANT_PROGRAM_FOLDER over them; nothing set means "C=/". It is read again whenever one of
+// those variables changes, so tests may set them at any time. Every function here raises the
+// configuration's error (5, naming the file and line) while it is malformed.
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -32,7 +35,8 @@ std::filesystem::path MapBelow(const std::filesystem::path &folder, std::string_
 // ("X:\" for the drive's folder itself). Raises 76 (Path not found) when no drive holds it.
 std::string WindowsPath(const std::filesystem::path &linuxPath);
 
-// The folder of the running executable, as a Windows path without a trailing backslash.
+// The program folder: the configured one as it is spelt on disk, else the folder of the running
+// executable; a Windows path without a trailing backslash ("X:\" for a drive's root).
 std::string AppPath();
 // Tests: make AppPath() report this Windows path; empty restores the real one.
 void SetAppPathForTests(const std::string &windowsPath);

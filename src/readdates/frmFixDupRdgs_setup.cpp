@@ -55,6 +55,10 @@ frmFixDupRdgs::frmFixDupRdgs()
     cmdContinue->SetEnabled(false);
     cmdExit = &AddButton("cmdExit", -1, {5520, 4320, 1000, 400}, "E&xit", 5);
     cmdExit->SetToolTipText("Exit this module");
+    cboCode->SetAccessibleName("code", lbl[0]);
+    txt[0]->SetAccessibleName("BILL DATE", lbl[2]);
+    txt[1]->SetAccessibleName("INCORRECT READ DATE", Label1);
+    txt[2]->SetAccessibleName("new READ DATE", Label4);
 
     cboCode->onKeyPress = [this](int &KeyAscii) { cboCode_KeyPress(KeyAscii); };
     for (int i = 0; i < 3; ++i) {

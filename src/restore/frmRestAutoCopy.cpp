@@ -15,6 +15,7 @@ frmRestAutoCopy::frmRestAutoCopy()
     const FontSpec buttonFont{};  // MS Sans Serif 8.25 bold
     cmdList = &AddButton("cmdList", -1, {120, 120, 3405, 400}, "Display List of Auto-Copy Files", 2, buttonFont);
     txt = &AddTextBox("txt", -1, {120, 600, 8295, 405}, 3);
+    txt->SetAccessibleName("Auto-Copy Database File");
     cmdRestore = &AddButton("cmdRestore", -1, {6120, 1200, 1000, 400}, "&Restore", 0, buttonFont);
     cmdRestore->SetEnabled(false);
     cmdExit = &AddButton("cmdExit", -1, {7320, 1200, 1000, 400}, "E&xit", 1, buttonFont);

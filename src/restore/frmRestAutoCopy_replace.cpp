@@ -6,6 +6,7 @@
 // the replacement is one SQLite transaction. Any refusal or failure is reported and leaves the
 // window open; "FINISHED" is shown only after a replacement that succeeded.
 #include "platform/dao/dbfile.h"
+#include "platform/diagnostics.h"
 #include "platform/error.h"
 #include "platform/files.h"
 #include "platform/paths.h"
@@ -20,6 +21,16 @@ using platform::ui::vbCritical;
 namespace dbfile = platform::dao;
 
 constexpr const char *kRefusalTitle = "RESTORE";
+
+namespace {
+
+// A restore that does not take place: told to the user and written to the system log.
+void Refuse(const std::string &prompt) {
+    platform::LogEvent("restore not done: " + prompt, true);
+    MsgBox(prompt, vbCritical, kRefusalTitle);
+}
+
+}  // namespace
 
 std::string LiveBaseNameOf(const std::string &chosenName) {
     std::string extension;
@@ -40,17 +51,15 @@ void frmRestAutoCopy::cmdRestore_Click() {
     const std::string chosen = DataFolder + "\\backup\\" + chosenName;  // the file the listing showed
 
     if (!platform::FileExists(live)) {
-        MsgBox("The live database " + live + " does not exist, so there is nothing to replace with " + chosen +
-                   ".\n\nNothing was copied.",
-               vbCritical, kRefusalTitle);
+        Refuse("The live database " + live + " does not exist, so there is nothing to replace with " + chosen +
+                   ".\n\nNothing was copied.");
         return;
     }
     try {
         dbfile::CheckDatabaseFile(platform::MapPath(chosen));
     } catch (const platform::Error &e) {
-        MsgBox(chosen + " cannot be restored: it is not a sound database.\n\n" + e.description +
-                   "\n\nNothing was changed.",
-               vbCritical, kRefusalTitle);
+        Refuse(chosen + " cannot be restored: it is not a sound database.\n\n" + e.description +
+                   "\n\nNothing was changed.");
         return;
     }
 
@@ -58,12 +67,11 @@ void frmRestAutoCopy::cmdRestore_Click() {
     try {
         hold = dbfile::ExclusiveHold::Acquire(platform::MapPath(live));
     } catch (const platform::Error &e) {
-        MsgBox(live + " cannot be opened for the replacement.\n\n" + e.description + "\n\nNothing was changed.",
-               vbCritical, kRefusalTitle);
+        Refuse(live + " cannot be opened for the replacement.\n\n" + e.description + "\n\nNothing was changed.");
         return;
     }
     if (!hold) {
-        MsgBox(live + " is in use by another program. Close it and try again.", vbCritical, kRefusalTitle);
+        Refuse(live + " is in use by another program. Close it and try again.");
         return;
     }
 
@@ -73,22 +81,21 @@ void frmRestAutoCopy::cmdRestore_Click() {
         const auto written = dbfile::BackupToNewFile(platform::MapPath(live), platform::MapPath(safety));
         safety = DataFolder + "\\" + written.filename().string();
     } catch (const platform::Error &e) {
-        MsgBox("The safety copy " + safety + " of " + live + " could not be made.\n\n" + e.description +
-                   "\n\nNothing was replaced.",
-               vbCritical, kRefusalTitle);
+        Refuse("The safety copy " + safety + " of " + live + " could not be made.\n\n" + e.description +
+                   "\n\nNothing was replaced.");
         return;
     }
 
     try {
         dbfile::ReplaceContent(platform::MapPath(chosen), platform::MapPath(live));
     } catch (const platform::Error &e) {
-        MsgBox(live + " could not be replaced with " + chosen + ".\n\n" + e.description + "\n\n" + live +
-                   " keeps its previous content; its safety copy is " + safety + ".",
-               vbCritical, kRefusalTitle);
+        Refuse(live + " could not be replaced with " + chosen + ".\n\n" + e.description + "\n\n" + live +
+               " keeps its previous content; its safety copy is " + safety + ".");
         return;
     }
     hold.reset();
 
+    platform::LogEvent("restore: " + live + " replaced with " + chosen + "; safety copy " + safety);
     MsgBox(live + " was replaced with " + chosen, platform::ui::vbInformation, "FINISHED");
     platform::ui::End(0);
 }

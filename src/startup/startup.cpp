@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "platform/dao/dao.h"
+#include "platform/diagnostics.h"
 #include "platform/paths.h"
 #include "platform/ui/app.h"
 #include "platform/ui/forms.h"
@@ -12,6 +13,21 @@
 namespace startup {
 
 namespace {
+
+constexpr const char *kUsage = R"(Usage: qvutil KEYWORD
+Keeps the data of a Quorvant 32 installation in order. KEYWORD (any letter case) opens one window:
+  QBU  Quorvant32 Complete Software Backup: copies the program folder to a chosen folder
+  RAC  Restore Auto-Copy Database Files: puts an automatic copy in place of the data database
+  FRD  Correct READ DATES for Meter Reading Records
+Any other command line ends at once, without a window.
+
+  --help     show this text and exit
+  --version  show the version and exit
+
+The drive map and the program folder come from /etc/quorvant/qvutil.conf and
+~/.config/quorvant/qvutil.conf; QUORVANT_DRIVES and QUORVANT_PROGRAM_FOLDER override them.
+See qvutil(1).
+)";
 
 std::string Upper(std::string s) {
     std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
@@ -24,6 +40,7 @@ void ReadSettings() {
     using namespace platform::dao;
     auto &st = Shared();
     const std::string app = platform::AppPath();
+    platform::LogDetail("program folder: " + app);
     st.db = DBEngine().OpenDatabase(app + "\\global.mdb", true, true, kGlobalConnect);
     st.rs = st.db.OpenRecordset("current", dbOpenSnapshot);
     if (st.rs.RecordCount() > 0) {
@@ -40,8 +57,10 @@ void ReadSettings() {
 int ShowTool(const std::string &argumentText, const std::vector<ToolWindow> &tools) {
     auto &st = Shared();
     st.ToolKeyword = Upper(argumentText);
+    platform::LogDetail("keyword: \"" + st.ToolKeyword + "\"");
     for (std::size_t i = 0; i < tools.size(); ++i) {
         if (tools[i].keyword != st.ToolKeyword) continue;
+        platform::ui::SetToolIdentity(tools[i].keyword);
         auto form = tools[i].create();
         form->ShowModal();
         return static_cast<int>(i);
@@ -57,6 +76,7 @@ void StartUp(const std::vector<ToolWindow> &tools) {
 }
 
 int Main(int argc, char **argv, const std::vector<ToolWindow> &tools) {
+    if (platform::PrintHelpOrVersion(argc, argv, "qvutil", kUsage)) return 0;
     return platform::ui::RunApplication(argc, argv, [&tools] { StartUp(tools); });
 }
 

@@ -15,7 +15,8 @@ struct ToolWindow {
     std::function<std::unique_ptr<platform::ui::Form>()> create;
 };
 
-// The program's entry: runs start-up inside the application and returns the exit status.
+// The program's entry: answers --help and --version at once; else runs start-up inside the
+// application and returns the exit status.
 int Main(int argc, char **argv, const std::vector<ToolWindow> &tools);
 
 // Reads the settings database (global.mdb in the program's folder, opened exclusively and read-only)
@@ -23,7 +24,8 @@ int Main(int argc, char **argv, const std::vector<ToolWindow> &tools);
 void ReadSettings();
 
 // Sets the tool keyword from the command line's argument text (upper-cased, not trimmed), and
-// creates and shows modally the first tool whose keyword equals it whole. Returns that tool's index
+// creates and shows modally the first tool whose keyword equals it whole (named for the desktop
+// after its keyword). Returns that tool's index
 // in `tools`, or -1 when none matches (nothing is shown).
 int ShowTool(const std::string &argumentText, const std::vector<ToolWindow> &tools);
 

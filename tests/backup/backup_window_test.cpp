@@ -7,6 +7,7 @@
 
 #include "backup_fixture.h"
 #include "platform/ui/app.h"
+#include "support/modal.h"
 
 namespace fs = std::filesystem;
 namespace ui = platform::ui;
@@ -18,6 +19,8 @@ TEST_F(BackupWindowTest, OpensOnTheCurrentFolderWithFocusOnStep2AndNoClippedCapt
     Open();
     EXPECT_EQ(form->Caption(), "Quorvant32 Complete Software Backup");
     EXPECT_TRUE(ui::ClippedCaptions(*form).empty());
+    EXPECT_EQ(LabelledBy(form->Drive1), "Step 1. Select destination for this backup");
+    EXPECT_EQ(AccessibleName(form->Dir1), "destination folder");
     QTRY_COMPARE(QApplication::focusWidget(), form->cmd2->widget());
     // Both lists start at the process's current drive and folder.
     EXPECT_EQ(form->Drive1->Drive(), "e:");

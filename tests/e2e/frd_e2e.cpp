@@ -4,6 +4,7 @@
 
 #include <QDate>
 
+#include <cctype>
 #include <filesystem>
 #include <string>
 
@@ -15,6 +16,12 @@
 namespace {
 
 using namespace qvtest;
+namespace fs = std::filesystem;
+
+std::string Trimmed(std::string s) {
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.pop_back();
+    return s;
+}
 
 std::vector<std::string> Lines(const std::string &text) {
     std::vector<std::string> lines;
@@ -23,19 +30,16 @@ std::vector<std::string> Lines(const std::string &text) {
     return lines;
 }
 
-TEST(FrdE2E, KeyboardCorrectionOfEveryReadingOfABillDate) {
-    XSession x;
-    TempDrives drives{"C"};
-    InstallationOptions o;
-    o.readingsPerBill = 60;
-    const Installation inst = LayOutInstallation(drives.folder('C'), QV_BIN_DIR, o);
+// Takes the read-date window of a started qvutil through a correction of every reading of one bill
+// date with the keyboard alone; the databases and the audit file tell what it did.
+void CorrectEveryReadingOfABillDate(const XSession &x, Program &qvutil, const Installation &inst,
+                                    const InstallationOptions &o) {
     const std::string inScope = "billdate = '2026-05-01' and lockey <= " + std::to_string(o.selected);
     const long long n = SqlFile(inst.dataDb).count("select count(*) from [tbl reading] where " + inScope);
     const long long total = SqlFile(inst.dataDb).count("select count(*) from [tbl reading]");
     ASSERT_GT(n, 1);
     const std::string found = std::to_string(n) + " RECORDS FOUND";
 
-    Program qvutil(inst.qvutil, {"FRD"}, QvutilEnv(&x, drives.spec()), drives.folder('C'));
     const std::string w = x.waitForWindow("Correct READ DATES for Meter Reading Records");
     ASSERT_FALSE(w.empty()) << qvutil.errorOutput();
     // Answers the count box that leaving a field shows.
@@ -81,6 +85,51 @@ TEST(FrdE2E, KeyboardCorrectionOfEveryReadingOfABillDate) {
     const auto rows = data.rows("select [When], ByWhom, What from LIDB order by rowid");
     for (std::size_t i = 0; i < rows.size() && i < lines.size(); ++i)
         EXPECT_EQ(lines[i], rows[i][0] + rows[i][1] + " " + rows[i][2]);
+}
+
+TEST(FrdE2E, KeyboardCorrectionOfEveryReadingOfABillDate) {
+    XSession x;
+    TempDrives drives{"C"};
+    InstallationOptions o;
+    o.readingsPerBill = 60;
+    const Installation inst = LayOutInstallation(drives.folder('C'), QV_BIN_DIR, o);
+    Program qvutil(inst.qvutil, {"FRD"}, QvutilEnv(&x, drives.spec()), drives.folder('C'));
+    CorrectEveryReadingOfABillDate(x, qvutil, inst, o);
+}
+
+// The Debian package as an administrator installs it: lintian and desktop-file-validate find
+// nothing, and its qvutil, unpacked, finds the installation through a configuration file alone.
+TEST(FrdE2E, DebianPackageWithAConfigurationFile) {
+    TempDrives drives{"C"};
+    const fs::path work = drives.root() / "package", root = work / "root";
+    auto run = [](const std::string &program, const std::vector<std::string> &args) {
+        Program p(program, args, {{"QV_BUILD_DIR", fs::path(QV_BIN_DIR).parent_path().string()}});
+        const auto status = p.wait(100000);
+        const std::string output = p.output();
+        EXPECT_EQ(status, 0) << program << ": " << output << p.errorOutput();
+        return output;
+    };
+    const std::string deb = Trimmed(run(QV_SOURCE_DIR "/scripts/package", {work.string()}));
+    ASSERT_TRUE(fs::exists(deb)) << deb;
+    EXPECT_EQ(fs::path(deb).filename().string().rfind("qvutil_", 0), 0u);
+    const std::string lintian = run("lintian", {"--fail-on", "error,warning", deb});
+    EXPECT_EQ(lintian.find("E: "), std::string::npos) << lintian;
+    EXPECT_EQ(lintian.find("W: "), std::string::npos) << lintian;
+    run("dpkg-deb", {"-x", deb, root.string()});
+    for (const char *tool : {"qbu", "rac", "frd"})
+        EXPECT_EQ(run("desktop-file-validate", {(root / "usr/share/applications" / ("qvutil-" + std::string(tool) + ".desktop")).string()}), "");
+
+    InstallationOptions o;
+    o.readingsPerBill = 60;
+    o.copyBinaries = false;
+    const Installation inst = LayOutInstallation(drives.folder('C'), QV_BIN_DIR, o);
+    WriteFile(work / "config" / "quorvant" / "qvutil.conf",
+              "; written by hand\nC=" + drives.folder('C').string() + "\nProgramFolder=C:\\QVNWin32\n");
+    XSession x;
+    auto env = QvutilEnv(&x, "");  // no drive map in the environment
+    env["XDG_CONFIG_HOME"] = (work / "config").string();
+    Program qvutil(root / "usr/bin/qvutil", {"FRD"}, env, drives.folder('C'));
+    CorrectEveryReadingOfABillDate(x, qvutil, inst, o);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 namespace {
 
 using namespace qvtest;
+namespace fs = std::filesystem;
 
 class StartupE2E : public ::testing::Test {
 protected:
@@ -41,12 +42,26 @@ protected:
 TEST_F(StartupE2E, KeywordsThatNameNoToolEndAtOnceWithoutAWindow) {
     Install();
     for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
-             {}, {"XYZ"}, {"FRD "}, {"FRD", "x"}, {"QBUX"}}) {
+             {}, {"XYZ"}, {"FRD "}, {"FRD", "x"}, {"QBUX"}, {"--hel"}, {"--HELP"}, {"--version", "x"}}) {
         auto p = Run(args, nullptr);  // offscreen: any window would block the process
         auto status = p->wait(10000);
         ASSERT_TRUE(status.has_value()) << "did not end: " << (args.empty() ? "" : args[0]);
         EXPECT_EQ(*status, 0);
         EXPECT_EQ(p->errorOutput().find("Run-time error"), std::string::npos);
+        EXPECT_EQ(p->output(), "");
+    }
+}
+
+// Exactly --help or --version: the answer on standard output, before the settings and without a
+// display (a QApplication on this X display would abort).
+TEST(StartupOptions, HelpAndVersionNeedNoDisplayAndNoSettings) {
+    for (const char *exe : {"qvutil", "qvxcopy"}) {
+        for (const std::string option : {"--help", "--version"}) {
+            Program p(fs::path(QV_BIN_DIR) / exe, {option}, {{"DISPLAY", ""}, {"QT_QPA_PLATFORM", "xcb"}});
+            EXPECT_EQ(p.wait(10000), 0) << exe << option << p.errorOutput();
+            const std::string out = p.output(), name = exe + std::string(" ");
+            EXPECT_EQ(out.rfind(option == "--help" ? "Usage: " + name : name, 0), 0u) << out;
+        }
     }
 }
 

@@ -2,8 +2,12 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <optional>
+#include <utility>
+#include <vector>
 
 #include "error_number.h"
+#include "platform/config.h"
 #include "platform/error.h"
 #include "platform/paths.h"
 #include "support/temp_drive.h"
@@ -41,7 +45,7 @@ TEST(DriveMap, IsReadAgainWhenTheVariableChanges) {
     const std::string saved = old ? old : "";
     unsetenv("QUORVANT_DRIVES");
     EXPECT_EQ(MapPath("C:\\usr"), fs::path("/usr"));  // unset: C is the root folder
-    setenv("QUORVANT_DRIVES", "x=/srv/qv/;C=/tmp;bad;D=relative;C=/opt", 1);
+    setenv("QUORVANT_DRIVES", "x=/srv/qv/;C=/tmp;;C=/opt;", 1);
     const auto list = Drives();
     ASSERT_EQ(list.size(), 2u);
     EXPECT_EQ(list[0].letter, 'C');
@@ -119,8 +123,82 @@ TEST(ReverseMap, DriveFolderReachedThroughASymbolicLink) {
     EXPECT_EQ(WindowsPath(real / "x"), "E:\\x");
 }
 
-TEST(AppPath, FolderOfTheExecutableAndTheTestOverride) {
-    unsetenv("QUORVANT_DRIVES");
+// Sets (or, for nullptr, unsets) variables for the life of the object.
+struct ScopedEnv {
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved;
+    void set(const char *name, const char *value) {
+        const char *old = std::getenv(name);
+        saved.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+        value ? setenv(name, value, 1) : unsetenv(name);
+    }
+    ~ScopedEnv() {
+        for (auto it = saved.rbegin(); it != saved.rend(); ++it)
+            it->second ? setenv(it->first.c_str(), it->second->c_str(), 1) : unsetenv(it->first.c_str());
+    }
+};
+
+// The system file, the user's file and the variables: which setting wins, and every refusal names
+// the file and line (or the variable).
+TEST(Configuration, FilesVariablesAndRefusals) {
+    qvtest::TempDrives drives("C");
+    const fs::path sys = drives.root() / "sys.conf", user = drives.root() / "user.conf";
+    struct Case {
+        std::string system, user, drivesVar, folderVar;
+        std::string map, folder;  // expected, or else
+        std::string error;        // the start of the refusal ("<sys>"/"<user>" for the files)
+    };
+    const Case cases[] = {
+        // No configuration (a site install): C: is "/", the program folder the executable's.
+        {"", "", "", "", "C=/", "", ""},
+        // A file only: comments, [General], a quoted value, backslashes as written or doubled by QSettings.
+        {"; drives\nc=/srv/qv/c/ ; drive C\n[General]\nE = \"/media/a;b\"\nProgramFolder=C:\\new\\QV\n", "", "", "",
+         "C=/srv/qv/c;E=/media/a;b", "C:\\new\\QV", ""},
+        {"[general]\nC=/c\nProgramFolder=C:\\\\QVNWin32\\\\\n", "", "", "", "C=/c", "C:\\QVNWin32\\", ""},
+        // The user's file over the system's, setting by setting.
+        {"C=/a\nE=/e\nProgramFolder=C:\\X\n", "C=/b\n", "", "", "C=/b;E=/e", "C:\\X", ""},
+        // The variables over the files: the whole drive map, the program folder.
+        {"C=/a\nProgramFolder=C:\\X\n", "E=/e\n", "D=/d;e=/x", "D:\\Y", "D=/d;E=/x", "D:\\Y", ""},
+        {"C /b\n", "", "", "", "", "", "<sys>, line 1: \"C /b\" is not a setting"},
+        {"C=/a\n", "C=/b\n[Drives]\n", "", "", "", "", "<user>, line 2: unknown section [Drives]"},
+        {"", "C=/a\n\nProgramFolde=C:\\X\n", "", "", "", "", "<user>, line 3: unknown setting \"ProgramFolde\""},
+        {"C=srv/qv\n", "", "", "", "", "", "<sys>, line 1: drive C: must stand for an absolute Linux folder"},
+        {"C=/a\n[General]\nc=/b\n", "", "", "", "", "", "<sys>, line 3: c is set a second time (first on line 1)"},
+        {"ProgramFolder=QVNWin32\n", "", "", "", "", "", "<sys>, line 1: the program folder must be a Windows folder"},
+        {"C=/a\nProgramFolder=E:\\QV\n", "", "", "", "", "", "<sys>, line 2: the program folder E:\\QV lies on drive E:"},
+        {"C=/a\n", "", "C=/c;bad", "", "", "", "QUORVANT_DRIVES: \"bad\" is not a drive mapping"},
+        {"C=/a\n", "", "", "QVNWin32", "", "", "QUORVANT_PROGRAM_FOLDER: the program folder must be"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.system + " | " + c.user + " | " + c.drivesVar + " | " + c.folderVar);
+        fs::remove(sys);
+        fs::remove(user);
+        if (!c.system.empty()) qvtest::WriteFile(sys, c.system);
+        if (!c.user.empty()) qvtest::WriteFile(user, c.user);
+        ScopedEnv env;
+        env.set("QUORVANT_DRIVES", c.drivesVar.empty() ? nullptr : c.drivesVar.c_str());
+        env.set("QUORVANT_PROGRAM_FOLDER", c.folderVar.empty() ? nullptr : c.folderVar.c_str());
+        try {
+            const Configuration config = ReadConfiguration({sys, user});
+            std::string map;
+            for (const auto &d : config.drives) map += (map.empty() ? "" : ";") + std::string(1, d.letter) + "=" + d.folder.string();
+            EXPECT_EQ(map, c.map);
+            EXPECT_EQ(config.programFolder, c.folder);
+            EXPECT_EQ(c.error, "");
+        } catch (const Error &e) {
+            std::string expected = c.error;
+            if (expected.starts_with("<sys>")) expected.replace(0, 5, sys.string());
+            if (expected.starts_with("<user>")) expected.replace(0, 6, user.string());
+            EXPECT_EQ(e.number, 5);
+            EXPECT_EQ(e.description.substr(0, expected.size()), expected) << e.description;
+            EXPECT_NE(c.error, "");
+        }
+    }
+}
+
+TEST(AppPath, ExecutableFolderConfiguredFolderAndTheTestOverride) {
+    qvtest::TempDrives drives("C");
+    ScopedEnv env;
+    env.set("QUORVANT_DRIVES", nullptr);
     const fs::path exeFolder = fs::read_symlink("/proc/self/exe").parent_path();
     std::string expected = "C:";
     for (const auto &part : exeFolder.relative_path()) expected += "\\" + part.string();
@@ -129,6 +207,20 @@ TEST(AppPath, FolderOfTheExecutableAndTheTestOverride) {
     EXPECT_EQ(AppPath(), "C:\\QVNWin32");
     SetAppPathForTests("");
     EXPECT_EQ(AppPath(), expected);
+
+    // The user's file through XDG_CONFIG_HOME: the configured folder, as it is spelt on disk.
+    const fs::path c = drives.folder('C'), file = drives.root() / "xdg" / "quorvant" / "qvutil.conf";
+    fs::create_directories(c / "QVNWin32");
+    qvtest::WriteFile(file, "C=" + c.string() + "\nProgramFolder=c:\\qvnwin32\n");
+    env.set("XDG_CONFIG_HOME", (drives.root() / "xdg").c_str());
+    EXPECT_EQ(AppPath(), "C:\\QVNWin32");
+    EXPECT_EQ(MapPath("C:\\x"), c / "x");
+    // Malformed, it maps nothing.
+    qvtest::WriteFile(file, "C=" + c.string() + "\nProgramFolder\n");
+    env.set("XDG_CONFIG_HOME", file.parent_path().parent_path().c_str());  // the same text: not read again
+    env.set("HOME", "/nonexistent");                                          // a changed variable: read again
+    EXPECT_EQ(ErrorNumber([] { AppPath(); }), 5);
+    EXPECT_EQ(ErrorNumber([] { MapPath("C:\\x"); }), 5);
 }
 
 }  // namespace

@@ -47,6 +47,11 @@ TEST_F(FrdTest, WindowOpensAsDesignedWithEveryCaptionWhole) {
         EXPECT_EQ(e.control->TabIndex(), e.tab);
     }
     EXPECT_EQ(f.lbl[1], nullptr);
+    const std::pair<platform::ui::Control *, std::string> names[] = {
+        {f.txt[0], "BILL DATE"}, {f.txt[1], "INCORRECT READ DATE"}, {f.txt[2], "new READ DATE"}};
+    for (const auto &[control, name] : names) EXPECT_EQ(qvtest::AccessibleName(control), name);
+    EXPECT_EQ(qvtest::LabelledBy(f.cboCode), f.lbl[0]->Caption());
+    EXPECT_EQ(qvtest::LabelledBy(f.txt[0]), f.lbl[2]->Caption());
 
     EXPECT_EQ(f.cmdContinue->Caption(), "&Continue");
     EXPECT_FALSE(f.cmdContinue->Enabled());

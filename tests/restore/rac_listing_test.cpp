@@ -61,6 +61,7 @@ TEST_F(RacEnv, WindowLayoutAndDialogSettings) {
     EXPECT_EQ(f.cmdExit->Caption(), "E&xit");
     EXPECT_FALSE(f.cmdRestore->Enabled());
     EXPECT_EQ(f.txt->Text(), "");
+    EXPECT_EQ(qvtest::AccessibleName(f.txt), "Auto-Copy Database File");
     EXPECT_TRUE(platform::ui::ClippedCaptions(f).empty());
 
     List("C:\\QVData\\backup\\BILLING1.mdb");

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 int main(int argc, char **argv) {
+    // The tests set the drive map themselves: no user's configuration file or program folder applies.
+    qputenv("XDG_CONFIG_HOME", "/nonexistent/qvutil-tests");
+    qunsetenv("QUORVANT_PROGRAM_FOLDER");
     qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);

@@ -1,5 +1,7 @@
 #pragma once
-// Driving real modal boxes and dialogs from tests, and recording the boxes of MsgBox.
+// Driving real modal boxes and dialogs from tests, recording the boxes of MsgBox, what a screen
+// reader announces.
+#include <QAccessible>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTimer>
@@ -9,6 +11,7 @@
 #include <vector>
 
 #include "platform/ui/app.h"
+#include "platform/ui/forms.h"
 
 namespace qvtest {
 
@@ -33,6 +36,18 @@ void onNextModal(std::function<void(T *)> act, int timeoutMs = 5000) {
         }
     });
     poll->start(10);
+}
+
+// The name a screen reader announces for a control.
+inline std::string AccessibleName(const platform::ui::Control *c) {
+    return QAccessible::queryAccessibleInterface(c->widget())->text(QAccessible::Name).toStdString();
+}
+// The text of the label that a screen reader announces a control by ("" when none). On Linux a combo
+// box is named by its label only: its own name is its text.
+inline std::string LabelledBy(const platform::ui::Control *c) {
+    for (const auto &[label, relation] : QAccessible::queryAccessibleInterface(c->widget())->relations(QAccessible::Label))
+        return label->text(QAccessible::Name).toStdString();
+    return {};
 }
 
 // While alive, every MsgBox is recorded and answered OK instead of being shown.

@@ -1,10 +1,12 @@
 // The application: start, ending, the dispatcher with the last-resort error report, keys, events.
 #include <QApplication>
+#include <QIcon>
 #include <QKeyEvent>
 #include <QTimer>
 #include <iostream>
 #include <vector>
 
+#include "platform/diagnostics.h"
 #include "platform/error.h"
 #include "platform/ui/ui_private.h"
 
@@ -20,6 +22,7 @@ bool g_inAppExec = false;  // RunApplication's event loop is running
 void Report(int number, const std::string &description) {
     const std::string text = "Run-time error '" + std::to_string(number) + "':\n\n" + description;
     std::cerr << text << std::endl;
+    platform::LogEvent(text, true);
     MsgBox(text, vbCritical, kAppTitle);
     End(1);
 }
@@ -59,6 +62,8 @@ int RunApplication(int argc, char **argv, const std::function<void()> &startUp) 
     g_args.assign(argv + std::min(argc, 1), argv + argc);
     g_haveArgs = true;
     ResetEndingForTests();
+    QCoreApplication::setApplicationName("qvutil");
+    QCoreApplication::setApplicationVersion(platform::Version());
     std::unique_ptr<QApplication> own;
     if (!QCoreApplication::instance()) own = std::make_unique<QApplication>(argc, argv);
     EnsureUiSetup();
@@ -70,6 +75,13 @@ int RunApplication(int argc, char **argv, const std::function<void()> &startUp) 
     const int rc = QApplication::exec();
     g_inAppExec = false;
     return g_ending ? g_status : rc;
+}
+
+void SetToolIdentity(const std::string &keyword) {
+    const QString id = "qvutil-" + Q(keyword).toLower();
+    QCoreApplication::setApplicationName(id);  // on X the class of the windows (WM_CLASS)
+    QGuiApplication::setDesktopFileName(id);
+    if (QCoreApplication::instance()) QApplication::setWindowIcon(QIcon::fromTheme(id));
 }
 
 std::string Command() {

@@ -34,6 +34,10 @@ void SetFileDialogChooserForTests(
 // and returns the exit status when the utility ends.
 int RunApplication(int argc, char **argv, const std::function<void()> &startUp);
 
+// Names the running tool for the desktop after its keyword: the desktop file "qvutil-<keyword>"
+// (lower case), so that its windows are matched to its launcher, and the icon of that name.
+void SetToolIdentity(const std::string &keyword);
+
 // The command line's argument text: everything after the program's name and the blanks after it.
 std::string Command();
 

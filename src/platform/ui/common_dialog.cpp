@@ -1,5 +1,11 @@
 // CommonDialog::ShowOpen on Qt's own file dialog, or on the chooser of the tests.
+#include <QDateTime>
 #include <QFileDialog>
+#include <QHeaderView>
+#include <QLocale>
+#include <QTreeView>
+#include <QUrl>
+#include <algorithm>
 #include <filesystem>
 
 #include "platform/paths.h"
@@ -29,6 +35,35 @@ std::string StartFolder(const std::string &initDir) {
         return {};
     }
 }
+// The side bar: the start folder and the folders of the mapped drives, rather than the whole tree.
+QList<QUrl> SideBar(const std::string &startFolder) {
+    QList<QUrl> urls;
+    if (!startFolder.empty()) urls << QUrl::fromLocalFile(Q(startFolder));
+    for (const Drive &d : Drives()) {
+        std::error_code ec;
+        const QUrl url = QUrl::fromLocalFile(Q(d.folder.string()));
+        if (std::filesystem::is_directory(d.folder, ec) && !urls.contains(url)) urls << url;
+    }
+    return urls;
+}
+
+// The file list in detail view, every column whole and the date column wide enough for a whole
+// date and time: a copy is picked by its date.
+void ShowDetails(QFileDialog &dialog) {
+    dialog.setViewMode(QFileDialog::Detail);
+    auto *view = dialog.findChild<QTreeView *>("treeView");
+    if (!view) return;
+    enum { kName, kSize, kType, kDate };  // the columns of QFileSystemModel
+    QHeaderView *header = view->header();
+    header->setStretchLastSection(false);
+    header->setSectionResizeMode(kName, QHeaderView::Stretch);
+    header->setSectionResizeMode(kSize, QHeaderView::ResizeToContents);
+    header->setSectionResizeMode(kType, QHeaderView::ResizeToContents);
+    const QString widest =
+        QLocale::system().toString(QDateTime(QDate(2000, 12, 28), QTime(22, 58, 58)), QLocale::ShortFormat);
+    header->resizeSection(kDate, view->fontMetrics().horizontalAdvance(widest + "MM"));
+    dialog.resize(std::max(dialog.width(), 780), dialog.height());
+}
 }  // namespace
 
 void SetFileDialogChooserForTests(
@@ -43,11 +78,14 @@ void CommonDialog::ShowOpen() {
     } else {
         if (Ending()) return;
         EnsureUiSetup();
-        const QString file = QFileDialog::getOpenFileName(ActiveFormWindow(), Q(DialogTitle),
-                                                          Q(StartFolder(InitDir)), QtFilter(Filter), nullptr,
-                                                          QFileDialog::DontUseNativeDialog);
-        if (file.isEmpty()) return;
-        chosen = WindowsPath(std::filesystem::path(S(file)));
+        const std::string start = StartFolder(InitDir);
+        QFileDialog dialog(ActiveFormWindow(), Q(DialogTitle), Q(start), QtFilter(Filter));
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+        dialog.setFileMode(QFileDialog::ExistingFile);
+        dialog.setSidebarUrls(SideBar(start));
+        ShowDetails(dialog);
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+        chosen = WindowsPath(std::filesystem::path(S(dialog.selectedFiles().first())));
     }
     if (chosen.empty()) return;
     FileName = chosen;

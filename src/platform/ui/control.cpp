@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFocusEvent>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QShortcutEvent>
 
 #include "platform/error.h"
@@ -39,6 +40,10 @@ void Control::SetVisible(bool visible) { impl_->widget->setVisible(visible); }
 std::string Control::ToolTipText() const { return S(impl_->widget->toolTip()); }
 void Control::SetToolTipText(const std::string &text) { impl_->widget->setToolTip(Q(text)); }
 int Control::TabIndex() const { return impl_->tabIndex; }
+void Control::SetAccessibleName(const std::string &name, const Label *describedBy) {
+    impl_->widget->setAccessibleName(Q(name));
+    if (describedBy) static_cast<QLabel *>(describedBy->widget())->setBuddy(impl_->widget);
+}
 Rect Control::Geometry() const { return impl_->geometry; }
 QWidget *Control::widget() const { return impl_->widget; }
 

@@ -40,6 +40,9 @@ public:
     std::string ToolTipText() const;
     void SetToolTipText(const std::string &text);
     int TabIndex() const;
+    // The name a screen reader announces for the control ("BILL DATE"), and the label on the form
+    // that describes it (a screen reader reads its caption too).
+    void SetAccessibleName(const std::string &name, const class Label *describedBy = nullptr);
     Rect Geometry() const;
     void SetFocus();
     bool HasFocus() const;

@@ -1,8 +1,13 @@
 // DriveListBox, DirListBox and the file-open dialog over temporary drives.
 #include <QComboBox>
+#include <QDateTime>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QLineEdit>
+#include <QLocale>
+#include <QTreeView>
 #include <QTreeWidget>
+#include <QUrl>
 
 #include "platform/error.h"
 #include "platform/paths.h"
@@ -137,15 +142,32 @@ TEST_F(DriveDirTest, FileDialogReturnsTheChosenFileAsAWindowsPath) {
     cd.DialogTitle = "Locate Auto-Copy Database File";
     cd.InitDir = "C:\\data\\\\backup";
     QString title, folder;
+    QList<QUrl> sideBar;
+    bool details = false, dateVisible = false;
+    int dateWidth = 0, wholeDate = 0;
     qvtest::onNextModal<QFileDialog>([&](QFileDialog *fd) {
         title = fd->windowTitle();
         folder = fd->directory().absolutePath();
+        sideBar = fd->sidebarUrls();
+        details = fd->viewMode() == QFileDialog::Detail;
+        auto *view = fd->findChild<QTreeView *>("treeView");
+        QHeaderView *header = view->header();
+        dateWidth = header->sectionSize(3);  // date modified, seen without scrolling
+        dateVisible = header->sectionViewportPosition(3) + dateWidth <= view->viewport()->width();
+        wholeDate = view->fontMetrics().horizontalAdvance(QLocale::system().toString(
+            QDateTime(QDate(2026, 12, 28), QTime(22, 58)), QLocale::ShortFormat));
         fd->findChild<QLineEdit *>("fileNameEdit")->setText("DATA1.mdb");
         static_cast<QDialog *>(fd)->accept();
     });
     cd.ShowOpen();
     EXPECT_EQ(title, "Locate Auto-Copy Database File");
     EXPECT_EQ(fs::path(folder.toStdString()), drives.linux("C:\\data\\backup"));
+    // Detail view, the whole date and time of a copy, and a side bar of the folder and the drives.
+    EXPECT_TRUE(details);
+    EXPECT_GE(dateWidth, wholeDate);
+    EXPECT_TRUE(dateVisible);
+    auto url = [](const fs::path &p) { return QUrl::fromLocalFile(QString::fromStdString(p.string())); };
+    EXPECT_EQ(sideBar, (QList<QUrl>{url(drives.linux("C:\\data\\backup")), url(drives.folder('C')), url(drives.folder('E'))}));
     EXPECT_EQ(cd.FileName, "C:\\data\\backup\\DATA1.mdb");
     EXPECT_EQ(cd.FileTitle, "DATA1.mdb");
 

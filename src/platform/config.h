@@ -1,0 +1,35 @@
+#pragma once
+// The utility's configuration: the drive map and the program folder.
+//
+// Read from the configuration files, each in QSettings INI form, the later file over the earlier
+// one key by key: /etc/quorvant/qvutil.conf, then $XDG_CONFIG_HOME/quorvant/qvutil.conf (~/.config
+// when XDG_CONFIG_HOME is unset). The settings stand at the top of a file or under [General]:
+//
+//   C=/srv/qv/c                  one key per drive letter: the Linux folder the drive stands for
+//   ProgramFolder=C:\QVNWin32    the program folder as a Windows path (optional)
+//
+// QUORVANT_DRIVES ("C=/srv/qv/c;E=/media/backup") replaces the drive map of the files and
+// QUORVANT_PROGRAM_FOLDER their program folder. With no drive mapped anywhere, C: is "/".
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/paths.h"
+
+namespace platform {
+
+struct Configuration {
+    std::vector<Drive> drives;                 // in letter order
+    std::string programFolder;                 // Windows path as written; empty when not configured
+    std::vector<std::filesystem::path> files;  // the configuration files that were read
+};
+
+// The configuration files in reading order (whether they exist or not).
+std::vector<std::filesystem::path> ConfigurationFiles();
+
+// Reads the existing ones of `files` and the two variables. A file that cannot be read, a malformed
+// line or entry, or a program folder on a drive that the map lacks raises Error 5 whose description
+// names the file and line (or the variable) and says what is wrong.
+Configuration ReadConfiguration(const std::vector<std::filesystem::path> &files);
+
+}  // namespace platform
