@@ -57,21 +57,22 @@ TEST(MigrateE2E, TheToolsWorkOnAConvertedInstallation) {
     ASSERT_EQ(run.status, 0) << run.out << run.err;
     const QSettings conf(QString::fromStdString(env.config.string()), QSettings::IniFormat);
     EXPECT_EQ(conf.value("ProgramFolder").toString().toStdString(), "C:\\QVNWin32");
-    // The tools run with the drive map the configuration file holds, beside global.mdb as installed.
-    const std::string drives = "C=" + conf.value("C").toString().toStdString();
-    const fs::path program = env.target / "QVNWin32";
-    fs::copy_file(fs::path(QV_BIN_DIR) / "qvutil", program / "qvutil");
+    // The tools find the installation through the configuration file alone: its drive map and program folder.
+    const fs::path qvutil = fs::path(QV_BIN_DIR) / "qvutil";
     const fs::path data = env.target / "QVData/BILLING.mdb", before = env.target / "converted.db";
     fs::copy_file(data, before);
 
     XSession x;
+    std::map<std::string, std::string> viaConfig = QvutilEnv(&x, "");
+    viaConfig.erase("QUORVANT_DRIVES");
+    viaConfig["XDG_CONFIG_HOME"] = env.config.parent_path().parent_path().string();
     auto answer = [&](const std::string &title) {
         const std::string box = x.waitForWindow(title);
         ASSERT_FALSE(box.empty()) << "no box " << title;
         x.keys(box, {"Return"});
     };
     {
-        Program frd(program / "qvutil", {"FRD"}, QvutilEnv(&x, drives), env.target);
+        Program frd(qvutil, {"FRD"}, viaConfig, env.target);
         const std::string w = x.waitForWindow("Correct READ DATES for Meter Reading Records");
         ASSERT_FALSE(w.empty()) << frd.errorOutput();
         // Bill date 3/28/2024 holds 6 readings of the selected accounts 5001, 5003, 5004 and 5008.
@@ -106,7 +107,7 @@ TEST(MigrateE2E, TheToolsWorkOnAConvertedInstallation) {
     EXPECT_EQ(reported, changed) << check.out;
 
     {
-        Program rac(program / "qvutil", {"RAC"}, QvutilEnv(&x, drives), env.target);
+        Program rac(qvutil, {"RAC"}, viaConfig, env.target);
         const std::string w = x.waitForWindow("Restore Auto-Copy Database Files");
         ASSERT_FALSE(w.empty()) << rac.errorOutput();
         x.keys(w, {"Tab", "space"});

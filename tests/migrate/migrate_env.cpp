@@ -14,7 +14,7 @@ fs::path DebianJet() {
     return (xdg && *xdg ? fs::path(xdg) : fs::path(home ? home : "/") / ".cache") / "qvutil/debian-jet";
 }
 
-MigrateEnv::MigrateEnv() : source(drives.folder('S')), target(drives.folder('C')), config(drives.root() / "qvutil.conf") {
+MigrateEnv::MigrateEnv() : source(drives.folder('S')), target(drives.folder('C')), config(drives.root() / "xdg/quorvant/qvutil.conf") {
     const fs::path billing = kJet / "billing";
     const std::vector<std::pair<std::string, std::string>> files = {{"global.mdb", "QVNWin32"},
                                                                     {"BILLING.mdb", "QVData"},
