@@ -14,7 +14,7 @@ int main(int argc, char **argv) {
         if (i > 1) text += ' ';
         text += argv[i];
     }
-    int status = xcopy::Run(text, std::cout);
+    int status = xcopy::Run(text, std::cout, std::cerr);
     // Started in a terminal window of its own: leave the listing readable for a moment.
     if (platform::StdoutIsTerminal()) std::this_thread::sleep_for(std::chrono::seconds(2));
     return status;
