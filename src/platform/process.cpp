@@ -173,9 +173,9 @@ std::vector<std::string> CopierCommand(const std::string &arguments) {
     if (display && *display) {
         fs::path terminal = FindOnPath("x-terminal-emulator");
         if (terminal.empty()) terminal = FindOnPath("xterm");
-        if (!terminal.empty()) argv = {terminal.string(), "-e"};
+        if (!terminal.empty()) argv = {terminal.string(), "-e", copier.string(), kCopierPauseOnFailure};
     }
-    argv.push_back(copier.string());
+    if (argv.empty()) argv.push_back(copier.string());
     if (!arguments.empty()) argv.push_back(arguments);
     return argv;
 }

@@ -3,9 +3,11 @@
 
 #include <unistd.h>
 
+#include <QProcess>
 #include <cstdlib>
 #include <filesystem>
 
+#include "platform/process.h"
 #include "run_copier.h"
 #include "support/temp_drive.h"
 
@@ -200,6 +202,27 @@ TEST_F(CopierTest, LinkedFoldersAreCopiedButNoLinkIsFollowedIntoALoop) {
     EXPECT_EQ(run.errors,
               "Skipped C:\\QVNWin32\\DATA\\up: it leads back to C:\\QVNWin32, which is being copied\n"
               "Skipped C:\\QVNWin32\\Out\\QVNWin32: it leads into the destination E:\\Backup\\QVNWin32\n");
+}
+
+// Started in a terminal window by the utility, a failed copy keeps the window open until Enter.
+TEST_F(CopierTest, WithThePauseFlagOnlyAFailedCopyWaitsForEnter) {
+    for (const auto &[args, fails] : {std::pair{"C:\\QVNWin32\\*.* E:\\Backup /s/x", true},
+                                      std::pair{"C:\\QVNWin32\\qvutil E:\\Backup", false}}) {
+        QProcess p;
+        p.start(QV_BIN_DIR "/qvxcopy", {platform::kCopierPauseOnFailure, args});
+        if (!fails) {
+            EXPECT_TRUE(p.waitForFinished(20000)) << "waited after success";
+            EXPECT_EQ(p.exitCode(), 0);
+            continue;
+        }
+        QByteArray shown;
+        while (!shown.contains("Press Enter") && p.waitForReadyRead(20000)) shown += p.readAllStandardOutput();
+        EXPECT_TRUE(shown.contains("Invalid switch - /x")) << shown.toStdString();
+        EXPECT_EQ(p.state(), QProcess::Running) << "ended without waiting: " << shown.toStdString();
+        p.write("\n");
+        EXPECT_TRUE(p.waitForFinished(20000));
+        EXPECT_EQ(p.exitCode(), 4);
+    }
 }
 
 }  // namespace
