@@ -37,16 +37,18 @@ void ReadSettings() {
     st.db = {};
 }
 
-int ShowTool(const std::string &argumentText, const std::vector<ToolWindow> &tools) {
-    auto &st = Shared();
-    st.ToolKeyword = Upper(argumentText);
-    for (std::size_t i = 0; i < tools.size(); ++i) {
-        if (tools[i].keyword != st.ToolKeyword) continue;
-        auto form = tools[i].create();
-        form->ShowModal();
-        return static_cast<int>(i);
-    }
+int FindTool(const std::string &argumentText, const std::vector<ToolWindow> &tools) {
+    const std::string keyword = Upper(argumentText);
+    for (std::size_t i = 0; i < tools.size(); ++i)
+        if (tools[i].keyword == keyword) return static_cast<int>(i);
     return -1;
+}
+
+int ShowTool(const std::string &argumentText, const std::vector<ToolWindow> &tools) {
+    Shared().ToolKeyword = Upper(argumentText);
+    const int i = FindTool(argumentText, tools);
+    if (i >= 0) tools[static_cast<std::size_t>(i)].create()->ShowModal();
+    return i;
 }
 
 void StartUp(const std::vector<ToolWindow> &tools) {
@@ -57,6 +59,8 @@ void StartUp(const std::vector<ToolWindow> &tools) {
 }
 
 int Main(int argc, char **argv, const std::vector<ToolWindow> &tools) {
+    // A keyword that names no tool ends the utility at once: nothing is read and no display is needed.
+    if (FindTool(platform::ui::ArgumentText(argc, argv), tools) < 0) return 0;
     return platform::ui::RunApplication(argc, argv, [&tools] { StartUp(tools); });
 }
 
