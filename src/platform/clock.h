@@ -37,8 +37,9 @@ bool HasTimeOfDay(DateTime value);
 // The short date form: "m/d/yyyy", or "m/d/yyyy h:nn:ss AM" when a time of day is present.
 std::string ShortDateText(DateTime value);
 
-// Format patterns as a Visual Basic Format renders them: d dd m mm yy yyyy h hh n nn s ss AMPM AM/PM,
-// letters in any case; "m"/"mm" directly after an "h"/"hh" token (literals between allowed) are minutes;
+// Format patterns as a Visual Basic Format renders them: d dd m mm y yy yyyy h hh n nn s ss AMPM AM/PM,
+// letters in any case ("yyy" is "yy" then "y", the day of the year); "m"/"mm" directly after an
+// "h"/"hh" token (literals between allowed) are minutes, anywhere else the month;
 // hours are on the 12-hour clock when AMPM or AM/PM is present in the pattern; any other character is literal.
 // Examples: "mm/dd/yyyy", "yyyymmdd hh:mm AMPM ", "MM/DD/YYYY HH:MM:SS", "mmddyyhhmmss", "YYYYMM".
 std::string Format(DateTime value, std::string_view pattern);

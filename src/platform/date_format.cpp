@@ -94,19 +94,22 @@ std::vector<Token> Tokenize(std::string_view p) {
         }
         size_t j = i;
         while (j < p.size() && std::tolower(static_cast<unsigned char>(p[j])) == c) ++j;
-        out.push_back({c, j - i, {}});
+        size_t count = j - i;
         i = j;
-    }
-    // "m" right after an hour field (literals between allowed) or right before a seconds field is minutes.
-    char previous = 0;
-    for (size_t k = 0; k < out.size(); ++k) {
-        if (out[k].kind == 0) continue;
-        if (out[k].kind == 'm' && out[k].count <= 2) {
-            char next = 0;
-            for (size_t l = k + 1; l < out.size() && !next; ++l) next = out[l].kind;
-            if (previous == 'h' || next == 's') out[k].kind = 'n';
+        if (c != 'y') {
+            out.push_back({c, count, {}});
+            continue;
         }
-        previous = out[k].kind;
+        // Years come as yyyy, yy and y fields: "yyy" is "yy" followed by "y".
+        for (size_t width : {4, 2, 1})
+            for (; count >= width; count -= width) out.push_back({'y', width, {}});
+    }
+    // "m" right after an hour field (literals between allowed) is minutes; anywhere else it is the month.
+    char previous = 0;
+    for (Token &t : out) {
+        if (t.kind == 0) continue;
+        if (t.kind == 'm' && t.count <= 2 && previous == 'h') t.kind = 'n';
+        previous = t.kind;
     }
     return out;
 }
@@ -135,7 +138,7 @@ std::string Format(DateTime value, std::string_view pattern) {
         switch (t.kind) {
         case 0: out += t.text; break;
         case 'y':
-            out += t.count >= 3 ? Num(v.year, 4) : t.count == 2 ? Num(v.year % 100, 2) : Num(v.dayOfYear, 1);
+            out += t.count == 4 ? Num(v.year, 4) : t.count == 2 ? Num(v.year % 100, 2) : Num(v.dayOfYear, 1);
             break;
         case 'q': out += Num((v.month - 1) / 3 + 1, 1); break;
         case 'm':

@@ -78,7 +78,7 @@ bool FolderExists(std::string_view path) {
 DateTime FileDateTime(std::string_view path) {
     const fs::path p = MapPath(path);
     struct stat st {};
-    if (::stat(p.c_str(), &st) != 0) Raise(53);
+    if (::stat(p.c_str(), &st) != 0) RaisePathError(53, p);
     struct tm local {};
     localtime_r(&st.st_mtim.tv_sec, &local);
     return MakeDateTime(local.tm_year + 1900, static_cast<unsigned>(local.tm_mon + 1),
@@ -95,10 +95,10 @@ void FileCopy(std::string_view source, std::string_view destination) {
     if (in.fd < 0) RaiseOsError(errno, from);
     struct stat src {};
     if (::fstat(in.fd, &src) != 0) RaiseOsError(errno, from);
-    if (S_ISDIR(src.st_mode)) Raise(75);
+    if (S_ISDIR(src.st_mode)) RaisePathError(75, from);
     struct stat dst {};
     if (::stat(to.c_str(), &dst) == 0 && dst.st_dev == src.st_dev && dst.st_ino == src.st_ino)
-        Raise(75);  // a file copied onto itself would be emptied by the truncation
+        RaisePathError(75, to);  // a file copied onto itself would be emptied by the truncation
     Fd out(::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, src.st_mode & 0777));
     if (out.fd < 0) RaiseOsError(errno, to, 76);
     CopyData(in.fd, out.fd, from, to);

@@ -5,6 +5,7 @@
 #include <cerrno>
 
 #include "platform/error.h"
+#include "platform/paths.h"
 
 namespace platform {
 
@@ -32,7 +33,13 @@ int ErrorNumberOf(int err, const std::filesystem::path &path, int missingNumber)
 }
 
 void RaiseOsError(int err, const std::filesystem::path &path, int missingNumber) {
-    Raise(ErrorNumberOf(err, path, missingNumber));
+    const int number = ErrorNumberOf(err, path, missingNumber);
+    if (path.empty()) Raise(number);
+    RaisePathError(number, path);
+}
+
+void RaisePathError(int number, const std::filesystem::path &linuxPath) {
+    Raise(number, ErrorDescription(number) + ": '" + ShownPath(linuxPath) + "'");
 }
 
 }  // namespace platform

@@ -9,7 +9,12 @@ namespace platform {
 // hold `path` is missing too, else `missingNumber`.
 int ErrorNumberOf(int err, const std::filesystem::path &path = {}, int missingNumber = 53);
 
-// Raises ErrorNumberOf(err, path, missingNumber) with its standard description.
+// Raises ErrorNumberOf(err, path, missingNumber) with its standard description, naming the path as
+// RaisePathError does when one is given.
 [[noreturn]] void RaiseOsError(int err, const std::filesystem::path &path = {}, int missingNumber = 53);
+
+// Raises `number` with its standard description and the path in its Windows form (ShownPath):
+// "Permission denied: 'C:\QVNWin32\AUDIT\QV202412.LOG'".
+[[noreturn]] void RaisePathError(int number, const std::filesystem::path &linuxPath);
 
 }  // namespace platform

@@ -13,6 +13,7 @@
 
 #include "platform/config.h"
 #include "platform/error.h"
+#include "platform/os_error.h"
 
 namespace platform {
 
@@ -143,6 +144,12 @@ std::string WindowsText(char letter, const fs::path &rest) {
     return out;
 }
 
+[[noreturn]] void RaiseUnmapped(char letter) {
+    Raise(68, ErrorDescription(68) + ": drive " + std::string(1, Upper(letter)) +
+                  ": is not mapped (QUORVANT_DRIVES maps it, for example " + std::string(1, Upper(letter)) +
+                  "=/media/backup)");
+}
+
 fs::path CurrentFolder() {
     std::error_code ec;
     fs::path p = fs::current_path(ec);
@@ -191,7 +198,7 @@ fs::path MapPath(std::string_view windowsPath) {
     std::string_view s = windowsPath;
     if (s.size() >= 2 && s[1] == ':' && std::isalpha(static_cast<unsigned char>(s[0]))) {
         const Drive *d = FindDrive(drives, s[0]);
-        if (!d) Raise(68);
+        if (!d) RaiseUnmapped(s[0]);
         std::string_view rest = s.substr(2);
         if (!rest.empty() && IsSeparator(rest.front())) return Resolve(d->folder, Components(rest));
         // "X:a\b" is relative to the drive's current folder.
@@ -199,7 +206,7 @@ fs::path MapPath(std::string_view windowsPath) {
     }
     if (!s.empty() && IsSeparator(s.front())) {
         const Drive *d = FindDrive(drives, CurrentDrive());
-        if (!d) Raise(68);
+        if (!d) RaiseUnmapped(CurrentDrive());
         return Resolve(d->folder, Components(s));
     }
     // Relative to the current folder; ".." may climb up to the drive's root (or "/" off the drives).
@@ -241,7 +248,15 @@ std::string WindowsPath(const fs::path &linuxPath) {
         }
         if (best) return WindowsText(best->letter, bestRest);
     }
-    Raise(76);
+    Raise(76, ErrorDescription(76) + ": '" + p.string() + "' lies on no drive that QUORVANT_DRIVES maps");
+}
+
+std::string ShownPath(const fs::path &linuxPath) {
+    try {
+        return WindowsPath(linuxPath);
+    } catch (const Error &) {
+        return linuxPath.string();
+    }
 }
 
 std::string AppPath() {
@@ -283,7 +298,8 @@ std::string CurDir(char drive) {
     const auto map = DriveMap();
     const std::vector<Drive> &drives = *map;
     const Drive *d = FindDrive(drives, drive);
-    if (!d || !IsFolder(d->folder)) Raise(68);
+    if (!d) RaiseUnmapped(drive);
+    if (!IsFolder(d->folder)) Raise(68);
     fs::path rest;
     const Drive *current = DriveOf(drives, CurrentFolder(), rest);
     if (current && current->letter == d->letter) return WindowsText(d->letter, rest);
@@ -292,7 +308,7 @@ std::string CurDir(char drive) {
 
 void ChDir(std::string_view windowsPath) {
     const fs::path p = MapPath(windowsPath);
-    if (!IsFolder(p) || ::chdir(p.c_str()) != 0) Raise(76);
+    if (!IsFolder(p) || ::chdir(p.c_str()) != 0) RaisePathError(76, p);
 }
 
 }  // namespace platform

@@ -24,7 +24,7 @@ std::vector<Drive> Drives();
 // Maps a Windows path ("X:\a\b", "\a\b" on the current drive, "a\b" relative to the current folder;
 // "\" and "/" both separate; doubled separators are harmless; trailing blanks and dots of each
 // component are dropped; existing components are matched without regard to case when no exact match
-// exists). Raises 68 (Device unavailable) for a drive that is not mapped.
+// exists). Raises 68 (Device unavailable) for a drive that is not mapped, naming the drive letter.
 std::filesystem::path MapPath(std::string_view windowsPath);
 
 // Maps the part of a Windows path after its drive ("\a\b") below `folder` as MapPath maps it below a
@@ -34,6 +34,9 @@ std::filesystem::path MapBelow(const std::filesystem::path &folder, std::string_
 // The reverse map: "X:\..." through the drive whose folder is the longest prefix of `linuxPath`
 // ("X:\" for the drive's folder itself). Raises 76 (Path not found) when no drive holds it.
 std::string WindowsPath(const std::filesystem::path &linuxPath);
+
+// A path as messages name it: its Windows form, or the Linux path itself when no drive holds it.
+std::string ShownPath(const std::filesystem::path &linuxPath);
 
 // The program folder: the configured one as it is spelt on disk, else the folder of the running
 // executable; a Windows path without a trailing backslash ("X:\" for a drive's root).

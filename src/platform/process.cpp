@@ -161,21 +161,21 @@ void StartDetached(const std::vector<std::string> &args) {
     while ((n = ::read(report[0], &err, sizeof err)) < 0 && errno == EINTR) {
     }
     ::close(report[0]);
-    if (n == static_cast<ssize_t>(sizeof err)) RaiseOsError(err, {}, 53);
+    if (n == static_cast<ssize_t>(sizeof err)) RaiseOsError(err, args.front(), 53);
 }
 
 // The copier beside the running executable, in a terminal window when a desktop is there to show it.
 std::vector<std::string> CopierCommand(const std::string &arguments) {
     const fs::path copier = OwnFolder() / "qvxcopy";
-    if (!IsExecutable(copier)) Raise(53);
+    if (!IsExecutable(copier)) RaisePathError(53, copier);
     std::vector<std::string> argv;
     const char *display = std::getenv("DISPLAY");
     if (display && *display) {
         fs::path terminal = FindOnPath("x-terminal-emulator");
         if (terminal.empty()) terminal = FindOnPath("xterm");
-        if (!terminal.empty()) argv = {terminal.string(), "-e"};
+        if (!terminal.empty()) argv = {terminal.string(), "-e", copier.string(), kCopierPauseOnFailure};
     }
-    argv.push_back(copier.string());
+    if (argv.empty()) argv.push_back(copier.string());
     if (!arguments.empty()) argv.push_back(arguments);
     return argv;
 }
@@ -185,10 +185,10 @@ std::vector<std::string> ProgramCommand(const std::string &program, const std::s
     fs::path exe;
     if (program.find_first_of("\\/:") != std::string::npos) {
         exe = MapPath(program);
-        if (!IsExecutable(exe)) Raise(53);
+        if (!IsExecutable(exe)) RaisePathError(53, exe);
     } else {
         exe = FindOnPath(program);
-        if (exe.empty()) Raise(53);
+        if (exe.empty()) Raise(53, ErrorDescription(53) + ": '" + program + "'");
     }
     std::vector<std::string> argv = {exe.string()};
     for (auto &a : SplitArguments(arguments)) argv.push_back(std::move(a));

@@ -54,18 +54,23 @@ void ReadSettings() {
     st.db = {};
 }
 
+int FindTool(const std::string &argumentText, const std::vector<ToolWindow> &tools) {
+    const std::string keyword = Upper(argumentText);
+    for (std::size_t i = 0; i < tools.size(); ++i)
+        if (tools[i].keyword == keyword) return static_cast<int>(i);
+    return -1;
+}
+
 int ShowTool(const std::string &argumentText, const std::vector<ToolWindow> &tools) {
     auto &st = Shared();
     st.ToolKeyword = Upper(argumentText);
     platform::LogDetail("keyword: \"" + st.ToolKeyword + "\"");
-    for (std::size_t i = 0; i < tools.size(); ++i) {
-        if (tools[i].keyword != st.ToolKeyword) continue;
-        platform::ui::SetToolIdentity(tools[i].keyword);
-        auto form = tools[i].create();
-        form->ShowModal();
-        return static_cast<int>(i);
-    }
-    return -1;
+    const int i = FindTool(argumentText, tools);
+    if (i < 0) return -1;
+    const ToolWindow &tool = tools[static_cast<std::size_t>(i)];
+    platform::ui::SetToolIdentity(tool.keyword);
+    tool.create()->ShowModal();
+    return i;
 }
 
 void StartUp(const std::vector<ToolWindow> &tools) {
@@ -77,6 +82,8 @@ void StartUp(const std::vector<ToolWindow> &tools) {
 
 int Main(int argc, char **argv, const std::vector<ToolWindow> &tools) {
     if (platform::PrintHelpOrVersion(argc, argv, "qvutil", kUsage)) return 0;
+    // A keyword that names no tool ends the utility at once: nothing is read and no display is needed.
+    if (FindTool(platform::ui::ArgumentText(argc, argv), tools) < 0) return 0;
     return platform::ui::RunApplication(argc, argv, [&tools] { StartUp(tools); });
 }
 

@@ -15,13 +15,17 @@ struct ToolWindow {
     std::function<std::unique_ptr<platform::ui::Form>()> create;
 };
 
-// The program's entry: answers --help and --version at once; else runs start-up inside the
+// The program's entry: answers --help and --version at once; an argument text that names no tool
+// ends at once with status 0, before the settings and the display; else runs start-up inside the
 // application and returns the exit status.
 int Main(int argc, char **argv, const std::vector<ToolWindow> &tools);
 
 // Reads the settings database (global.mdb in the program's folder, opened exclusively and read-only)
 // into the shared state: the first record of `current`, trimmed. An empty table leaves the texts empty.
 void ReadSettings();
+
+// The index in `tools` of the tool whose keyword equals the upper-cased argument text whole, or -1.
+int FindTool(const std::string &argumentText, const std::vector<ToolWindow> &tools);
 
 // Sets the tool keyword from the command line's argument text (upper-cased, not trimmed), and
 // creates and shows modally the first tool whose keyword equals it whole (named for the desktop

@@ -41,13 +41,16 @@ Options ParseCommandLine(std::string_view text) {
             paths.push_back(part);
             continue;
         }
-        if (part.size() != 2) throw CommandLineError{"Invalid switch - " + part};
-        switch (std::toupper(static_cast<unsigned char>(part[1]))) {
-        case 'T': options.structureOnly = true; break;
-        case 'S': options.subfolders = true; break;
-        case 'D': options.newerOnly = true; break;
-        case 'Y': options.noPrompt = true; break;
-        default: throw CommandLineError{"Invalid switch - " + part};
+        // One token may hold several switches: "/sdy" is "/s /d /y".
+        if (part.size() < 2) throw CommandLineError{"Invalid switch - " + part};
+        for (size_t i = 1; i < part.size(); ++i) {
+            switch (std::toupper(static_cast<unsigned char>(part[i]))) {
+            case 'T': options.structureOnly = true; break;
+            case 'S': options.subfolders = true; break;
+            case 'D': options.newerOnly = true; break;
+            case 'Y': options.noPrompt = true; break;
+            default: throw CommandLineError{"Invalid switch - " + part};
+            }
         }
     }
     if (paths.empty() || paths.size() > 2 || paths[0].empty())

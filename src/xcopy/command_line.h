@@ -25,7 +25,8 @@ struct CommandLineError {
 // before every "/" outside double quotes; a quoted part keeps its blanks and loses its quotes.
 std::vector<std::string> SplitArguments(std::string_view text);
 
-// Parses the argument text; throws CommandLineError for an unknown switch or a wrong number of paths.
+// Parses the argument text; a switch token may hold several letters ("/sdy"). Throws CommandLineError
+// for an unknown switch or a wrong number of paths.
 Options ParseCommandLine(std::string_view text);
 
 }  // namespace xcopy

@@ -87,20 +87,28 @@ std::vector<fs::directory_entry> SortedEntries(const fs::path &folder) {
 
 class TreeCopy {
 public:
-    TreeCopy(const Options &options, const Source &source, fs::path destination, std::ostream &out)
-        : options_(options), source_(source), destination_(std::move(destination)), out_(out) {}
+    TreeCopy(const Options &options, const Source &source, fs::path destination, std::ostream &out,
+             std::ostream &err)
+        : options_(options), source_(source), destination_(std::move(destination)), out_(out), err_(err) {}
 
     int copied() const { return copied_; }
 
     // Walks one folder (relative to the source folder); a write failure throws WriteFailure.
+    // Links to folders and files are followed; a folder that is already being copied on the current
+    // path (a link back to an ancestor) or that is the destination is passed over with a note on `err`.
     void Walk(const fs::path &relative) {
         bool createdHere = false;
+        walking_.push_back(relative);
         for (const auto &entry : SortedEntries(source_.folder / relative)) {
             std::string name = entry.path().filename().string();
             if (IsHidden(name)) continue;
             std::error_code ec;
-            if (entry.is_symlink(ec) ? false : entry.is_directory(ec)) {
-                if (options_.subfolders || options_.structureOnly) Walk(relative / name);
+            if (entry.is_directory(ec)) {
+                if (!(options_.subfolders || options_.structureOnly)) continue;
+                if (std::string loop = Loop(entry.path()); !loop.empty())
+                    err_ << "Skipped " << Shown(relative / name) << ": " << loop << '\n';
+                else
+                    Walk(relative / name);
                 continue;
             }
             if (!entry.is_regular_file(ec) || !platform::WildcardMatch(source_.pattern, name)) continue;
@@ -111,6 +119,7 @@ public:
             }
             if (CopyFile(entry.path(), relative, name, createdHere)) createdHere = true;
         }
+        walking_.pop_back();
     }
 
 private:
@@ -125,30 +134,45 @@ private:
             if (!ec && toTime >= fromTime) return folderMade;
         }
         if (!folderMade) MakeFolder(folder);
-        std::string shown = source_.folderText + "\\" + WindowsRelative(relative / name);
         WriteCopy(from, to, fromTime, generator_);
-        out_ << shown << '\n';
+        out_ << Shown(relative / name) << '\n';
         ++copied_;
         return true;
     }
 
-    static std::string WindowsRelative(const fs::path &relative) {
+    // A source path as the listing names it: the source folder as written, then the relative part.
+    std::string Shown(const fs::path &relative) const {
         std::string text = relative.lexically_normal().string();
         std::replace(text.begin(), text.end(), '/', '\\');
-        return text;
+        if (text.empty() || text == ".") return source_.folderText;
+        return source_.folderText + "\\" + text;
+    }
+
+    // Why a folder must not be entered: it is (by device and inode) a folder on the current path or
+    // the destination; empty when it is neither.
+    std::string Loop(const fs::path &folder) const {
+        std::error_code ec;
+        for (const fs::path &open : walking_)
+            if (fs::equivalent(folder, source_.folder / open, ec))
+                return "it leads back to " + Shown(open) + ", which is being copied";
+        if (fs::equivalent(folder, destination_, ec))
+            return "it leads into the destination " + platform::ShownPath(destination_);
+        return {};
     }
 
     const Options &options_;
     const Source &source_;
     fs::path destination_;
     std::ostream &out_;
+    std::ostream &err_;
+    std::vector<fs::path> walking_;  // the folders on the current path, relative to the source folder
     int copied_ = 0;
     std::mt19937_64 generator_{std::random_device{}()};
 };
 
 }  // namespace
 
-int Copy(const Options &options, std::ostream &out) {
+int Copy(const Options &options, std::ostream &out, std::ostream &err) {
     Source source;
     fs::path destination;
     try {
@@ -167,10 +191,11 @@ int Copy(const Options &options, std::ostream &out) {
         return kBadCommand;
     }
 
-    TreeCopy copy(options, source, destination, out);
+    TreeCopy copy(options, source, destination, out, err);
     int status = kSuccess;
     try {
-        MakeFolder(destination);
+        // A destination written with a trailing backslash is made only when something goes into it.
+        if (!options.destination || !IsSeparator(options.destination->back())) MakeFolder(destination);
         copy.Walk({});
     } catch (const WriteFailure &failure) {
         out << failure.message << '\n';
@@ -183,9 +208,9 @@ int Copy(const Options &options, std::ostream &out) {
     return status;
 }
 
-int Run(std::string_view argumentText, std::ostream &out) {
+int Run(std::string_view argumentText, std::ostream &out, std::ostream &err) {
     try {
-        return Copy(ParseCommandLine(argumentText), out);
+        return Copy(ParseCommandLine(argumentText), out, err);
     } catch (const CommandLineError &e) {
         out << e.message << '\n' << "0 File(s) copied" << std::endl;
         return kBadCommand;

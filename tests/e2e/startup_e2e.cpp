@@ -1,6 +1,8 @@
 // The built qvutil started as a user starts it: dispatch, and the last-resort report of start-up.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "platform/dao/dao.h"
 #include "support/e2e.h"
 #include "support/installation.h"
@@ -42,7 +44,7 @@ protected:
 TEST_F(StartupE2E, KeywordsThatNameNoToolEndAtOnceWithoutAWindow) {
     Install();
     for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
-             {}, {"XYZ"}, {"FRD "}, {"FRD", "x"}, {"QBUX"}, {"--hel"}, {"--HELP"}, {"--version", "x"}}) {
+             {}, {"XYZ"}, {"FRD "}, {"FRD", "x"}, {"QBUX"}, {"", "RAC"}, {"--hel"}, {"--HELP"}, {"--version", "x"}}) {
         auto p = Run(args, nullptr);  // offscreen: any window would block the process
         auto status = p->wait(10000);
         ASSERT_TRUE(status.has_value()) << "did not end: " << (args.empty() ? "" : args[0]);
@@ -61,6 +63,22 @@ TEST(StartupOptions, HelpAndVersionNeedNoDisplayAndNoSettings) {
             EXPECT_EQ(p.wait(10000), 0) << exe << option << p.errorOutput();
             const std::string out = p.output(), name = exe + std::string(" ");
             EXPECT_EQ(out.rfind(option == "--help" ? "Usage: " + name : name, 0), 0u) << out;
+        }
+    }
+}
+
+TEST_F(StartupE2E, WithoutADisplayAToolSaysSoInOneLineAndAnUnknownKeywordEndsSilently) {
+    Install();
+    for (const char *display : {"", ":987"}) {  // none, and one that nothing serves
+        for (const auto &[keyword, status] : {std::pair{"frd", 1}, std::pair{"XYZ", 0}}) {
+            auto env = QvutilEnv(nullptr, drives.spec());
+            env["QT_QPA_PLATFORM"] = "xcb";
+            env["DISPLAY"] = display;
+            Program p(inst.qvutil, {keyword}, env, drives.folder('E'));
+            EXPECT_EQ(p.wait(10000), status) << keyword << " on '" << display << "'";
+            const std::string err = p.errorOutput();
+            EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), status) << err;
+            EXPECT_EQ(err.find("no display") != std::string::npos, status == 1) << err;
         }
     }
 }

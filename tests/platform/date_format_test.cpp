@@ -34,7 +34,7 @@ TEST(DateFormat, GeneralTokensAndLiterals) {
     const DateTime t = MakeDateTime(2009, 1, 4, 7, 3, 2);  // a Sunday
     EXPECT_EQ(Format(t, "m/d/yy h:n:s"), "1/4/09 7:3:2");
     EXPECT_EQ(Format(t, "h:mm"), "7:03");             // m after h: minutes
-    EXPECT_EQ(Format(t, "mm:ss"), "03:02");           // m before s: minutes
+    EXPECT_EQ(Format(t, "mm:ss yyy"), "01:02 094");   // m before s: month; yyy is yy then y
     EXPECT_EQ(Format(t, "hh dd mm"), "07 04 01");     // a day field between: month again
     EXPECT_EQ(Format(t, "h am/pm"), "7 am");
     EXPECT_EQ(Format(t, "h A/P"), "7 A");

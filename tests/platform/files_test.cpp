@@ -15,6 +15,7 @@ using qvtest::WriteFile;
 namespace {
 
 using qvtest::ErrorNumber;
+using qvtest::ErrorText;
 
 using Names = std::vector<std::string>;
 
@@ -67,10 +68,10 @@ protected:
 TEST_F(FileOps, FileCopyOverwritesAndKeepsTheTimeStamp) {
     WriteFile(c / "src.mdb", "new");
     WriteFile(c / "dst.mdb", "older and longer content");
-    ASSERT_EQ(std::system(("touch -d '2024-03-07 14:05:09' " + (c / "src.mdb").string()).c_str()), 0);
+    ASSERT_EQ(std::system(("touch -d '2024-07-04 14:05:09' " + (c / "src.mdb").string()).c_str()), 0);  // summer time
     FileCopy("C:\\src.mdb", "C:\\dst.mdb");
     EXPECT_EQ(ReadFile(c / "dst.mdb"), "new");
-    EXPECT_EQ(FileDateTime("C:\\DST.MDB"), MakeDateTime(2024, 3, 7, 14, 5, 9));
+    EXPECT_EQ(FileDateTime("C:\\DST.MDB"), MakeDateTime(2024, 7, 4, 14, 5, 9));
     FileCopy("C:\\src.mdb", "C:\\copy2.mdb");
     EXPECT_EQ(ReadFile(c / "copy2.mdb"), "new");
 }
@@ -98,7 +99,7 @@ TEST_F(FileOps, ExistenceAndTimeStamps) {
     EXPECT_TRUE(FolderExists("c:\\folder"));
     EXPECT_FALSE(FolderExists("C:\\f.txt"));
     EXPECT_FALSE(FileExists("Q:\\f.txt"));
-    EXPECT_EQ(ErrorNumber([] { FileDateTime("C:\\missing.txt"); }), 53);
+    EXPECT_EQ(ErrorText([] { FileDateTime("C:\\missing.txt"); }), "53 File not found: 'C:\\missing.txt'");
 }
 
 TEST_F(FileOps, MkDirAndRename) {
@@ -106,8 +107,9 @@ TEST_F(FileOps, MkDirAndRename) {
     EXPECT_TRUE(fs::is_directory(c / "Audit"));
     EXPECT_EQ(ErrorNumber([] { MkDir("C:\\Audit"); }), 75);
     EXPECT_EQ(ErrorNumber([] { MkDir("C:\\AUDIT"); }), 75);  // exists in another case
-    EXPECT_EQ(ErrorNumber([] { MkDir("C:\\No\\Such"); }), 76);
-    EXPECT_EQ(ErrorNumber([] { MkDir("Q:\\x"); }), 68);
+    EXPECT_EQ(ErrorText([] { MkDir("C:\\No\\Such"); }), "76 Path not found: 'C:\\No\\Such'");
+    EXPECT_EQ(ErrorText([] { MkDir("Q:\\x"); }),
+              "68 Device unavailable: drive Q: is not mapped (QUORVANT_DRIVES maps it, for example Q=/media/backup)");
 
     WriteFile(c / "one.txt", "1");
     WriteFile(c / "two.txt", "2");
@@ -122,7 +124,7 @@ TEST_F(FileOps, AppendLineEndsLinesWithCrLfAndNeedsItsFolder) {
     AppendLine("C:\\log.txt", "first");
     AppendLine("c:\\LOG.TXT", "second line ");
     EXPECT_EQ(ReadFile(c / "log.txt"), "first\r\nsecond line \r\n");
-    EXPECT_EQ(ErrorNumber([] { AppendLine("C:\\AUDIT\\x.LOG", "line"); }), 76);
+    EXPECT_EQ(ErrorText([] { AppendLine("C:\\AUDIT\\x.LOG", "line"); }), "76 Path not found: 'C:\\AUDIT\\x.LOG'");
     EXPECT_FALSE(fs::exists(c / "AUDIT"));
     fs::create_directories(c / "dir");
     EXPECT_EQ(ErrorNumber([] { AppendLine("C:\\dir", "line"); }), 75);
@@ -162,7 +164,7 @@ TEST(FileErrors, PermissionDenied) {
     // The kernel's own folders refuse new files even to root.
     if (!fs::is_directory("/sys/kernel")) GTEST_SKIP() << "no /sys/kernel";
     setenv("QUORVANT_DRIVES", "S=/sys", 1);
-    EXPECT_EQ(ErrorNumber([] { AppendLine("S:\\kernel\\qv.log", "x"); }), 70);
+    EXPECT_EQ(ErrorText([] { AppendLine("S:\\kernel\\qv.log", "x"); }), "70 Permission denied: 'S:\\kernel\\qv.log'");
     EXPECT_EQ(ErrorNumber([] { MkDir("S:\\qv"); }), 70);
     EXPECT_EQ(ErrorNumber([] { TextAppender f("s:\\KERNEL\\qv.log"); }), 70);
     unsetenv("QUORVANT_DRIVES");

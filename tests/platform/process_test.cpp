@@ -109,13 +109,13 @@ TEST(Shell, XcopyStartsTheCopierBesideTheExecutableWithTheRawArgumentText) {
     EXPECT_EQ(AwaitFile(out), "1|C:\\QV Win32\\*.* E:\\\\QVNWin32  /s/d/y|");
     fs::remove(out);
 
-    // With a desktop it runs inside a terminal window.
+    // With a desktop it runs inside a terminal window, which stays open after a failure.
     const std::string path = std::getenv("PATH");
     setenv("PATH", (bin.string() + ":" + path).c_str(), 1);
     setenv("DISPLAY", ":97", 1);
     Shell("xcopy C:\\a\\*.* D:\\b /T/Y");
     setenv("PATH", path.c_str(), 1);
-    EXPECT_EQ(AwaitFile(out), "3|-e|" + copier.string() + "|C:\\a\\*.* D:\\b /T/Y|");
+    EXPECT_EQ(AwaitFile(out), "4|-e|" + copier.string() + "|--pause-on-failure|C:\\a\\*.* D:\\b /T/Y|");
 }
 
 }  // namespace

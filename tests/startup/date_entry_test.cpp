@@ -67,7 +67,7 @@ TEST_F(DateEntryTest, RecognisedAndComposedEntriesAreNormalised) {
 }
 
 TEST_F(DateEntryTest, UnreadableEntriesAreRefusedAndEmptied) {
-    for (const char *typed : {"   ", "0000", "123", "123456789", "ab", "13/45/2017"}) {
+    for (const char *typed : {"   ", "0000", "123", "123456789", "ab", "13/45/2017", "5\u00e917"}) {
         EXPECT_EQ(Validate(typed), "") << typed;
         ASSERT_EQ(boxes.size(), 1u) << typed;
         EXPECT_EQ(boxes[0].prompt, "Invalid Date");

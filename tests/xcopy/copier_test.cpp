@@ -1,8 +1,13 @@
 // qvxcopy run as the built executable on real folders mapped as drives.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <QProcess>
+#include <cstdlib>
 #include <filesystem>
 
+#include "platform/process.h"
 #include "run_copier.h"
 #include "support/temp_drive.h"
 
@@ -85,7 +90,7 @@ TEST_F(CopierTest, DateSwitchCopiesOnlyMissingOrStrictlyOlderFiles) {
     WriteFile(dst / "DATA" / "BILLING.mdb", "newer backup");
     WriteFile(dst / "extra.txt", "only at the destination");
 
-    auto run = RunCopier("C:\\QVNWin32\\*.* E:\\Backup\\QVNWin32 /s/d/y");
+    auto run = RunCopier("C:\\QVNWin32\\*.* E:\\Backup\\QVNWin32 /sdy");  // one token, three switches
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(ReadFile(dst / "global.mdb"), "settings");
     EXPECT_EQ(ReadFile(dst / "qvutil"), "same age");
@@ -94,7 +99,7 @@ TEST_F(CopierTest, DateSwitchCopiesOnlyMissingOrStrictlyOlderFiles) {
     EXPECT_NE(run.output.find("3 File(s) copied"), std::string::npos) << run.output;
 
     // Without /D every file is copied again, over newer ones too.
-    auto all = RunCopier("C:\\QVNWin32\\*.* E:\\Backup\\QVNWin32 /S /Y");
+    auto all = RunCopier("C:\\QVNWin32\\*.* E:\\Backup\\QVNWin32 /Sy");
     EXPECT_EQ(all.status, 0);
     EXPECT_EQ(ReadFile(dst / "DATA" / "BILLING.mdb"), "data");
     EXPECT_NE(all.output.find("5 File(s) copied"), std::string::npos) << all.output;
@@ -120,6 +125,9 @@ TEST_F(CopierTest, MissingDestinationIsCreatedAsFolderAndCurrentFolderIsDefault)
     auto run = RunCopier("C:\\QVNWin32\\global.mdb E:\\New");
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(ReadFile(drives.linux("E:\\New\\global.mdb")), "settings");
+    // A destination written as a folder (trailing backslash) is not made when nothing goes into it.
+    ASSERT_EQ(RunCopier("C:\\QVNWin32\\*.xyz E:\\None\\ /s").status, 0);
+    EXPECT_FALSE(fs::exists(drives.linux("E:\\None")));
 
     fs::create_directories(drives.folder('E') / "here");
     ASSERT_EQ(RunCopier("C:\\QVNWin32\\qvutil", drives.folder('E') / "here").status, 0);
@@ -159,6 +167,62 @@ TEST_F(CopierTest, WriteFailureStopsWithStatusFiveAndNoPartialFiles) {
 
     WriteFile(drives.folder('E') / "plain", "file");
     EXPECT_EQ(RunCopier("C:\\QVNWin32\\*.* E:\\plain\\sub /s").status, 5);
+
+    // A read-only file (no write permission for its owner) is not replaced, whoever runs the copy.
+    WriteFile(drives.linux("E:\\ro\\global.mdb"), "read-only backup");
+    fs::permissions(drives.linux("E:\\ro\\global.mdb"), fs::perms::owner_read);
+    auto readOnly = RunCopier("C:\\QVNWin32\\global.mdb E:\\ro /y");
+    EXPECT_EQ(readOnly.status, 5);
+    EXPECT_EQ(ReadFile(drives.linux("E:\\ro\\global.mdb")), "read-only backup");
+    EXPECT_NE(readOnly.output.find("Access denied - E:\\ro\\global.mdb"), std::string::npos) << readOnly.output;
+}
+
+TEST_F(CopierTest, AFileTheUserCannotReadIsNamedAsTheSource) {
+    if (::getuid() != 0) GTEST_SKIP() << "needs root to run the copier as another user";
+    ASSERT_EQ(std::system(("chown -R nobody:nogroup " + drives.root().string()).c_str()), 0);
+    WriteFile(src / "secret.mdb", "root only");
+    fs::permissions(src / "secret.mdb", fs::perms::owner_read | fs::perms::owner_write);
+    auto run = RunCopier("C:\\QVNWin32\\*.* E:\\Backup\\QVNWin32 /s/y", {}, true);
+    EXPECT_EQ(run.status, 5) << run.output;
+    EXPECT_NE(run.output.find("Access denied - C:\\QVNWin32\\secret.mdb\n"), std::string::npos) << run.output;
+}
+
+TEST_F(CopierTest, LinkedFoldersAreCopiedButNoLinkIsFollowedIntoALoop) {
+    WriteFile(drives.linux("C:\\Shared\\Reports\\month.rpt"), "report");
+    fs::create_directory_symlink(drives.linux("C:\\Shared\\Reports"), src / "Reports");
+    fs::create_directory_symlink(src, src / "DATA" / "up");          // back to an ancestor
+    fs::create_directory_symlink(drives.linux("E:\\Backup"), src / "Out");  // holds the destination
+    WriteFile(drives.linux("E:\\Backup\\note.txt"), "beside the backup");
+    auto run = RunCopier("C:\\QVNWin32\\*.* E:\\Backup\\QVNWin32 /s/y");
+    ASSERT_EQ(run.status, 0) << run.output << run.errors;
+    EXPECT_EQ(ReadFile(dst / "Reports" / "month.rpt"), "report");
+    EXPECT_EQ(ReadFile(dst / "Out" / "note.txt"), "beside the backup");
+    EXPECT_FALSE(fs::exists(dst / "DATA" / "up"));
+    EXPECT_FALSE(fs::exists(dst / "Out" / "QVNWin32"));
+    EXPECT_EQ(run.errors,
+              "Skipped C:\\QVNWin32\\DATA\\up: it leads back to C:\\QVNWin32, which is being copied\n"
+              "Skipped C:\\QVNWin32\\Out\\QVNWin32: it leads into the destination E:\\Backup\\QVNWin32\n");
+}
+
+// Started in a terminal window by the utility, a failed copy keeps the window open until Enter.
+TEST_F(CopierTest, WithThePauseFlagOnlyAFailedCopyWaitsForEnter) {
+    for (const auto &[args, fails] : {std::pair{"C:\\QVNWin32\\*.* E:\\Backup /s/x", true},
+                                      std::pair{"C:\\QVNWin32\\qvutil E:\\Backup", false}}) {
+        QProcess p;
+        p.start(QV_BIN_DIR "/qvxcopy", {platform::kCopierPauseOnFailure, args});
+        if (!fails) {
+            EXPECT_TRUE(p.waitForFinished(20000)) << "waited after success";
+            EXPECT_EQ(p.exitCode(), 0);
+            continue;
+        }
+        QByteArray shown;
+        while (!shown.contains("Press Enter") && p.waitForReadyRead(20000)) shown += p.readAllStandardOutput();
+        EXPECT_TRUE(shown.contains("Invalid switch - /x")) << shown.toStdString();
+        EXPECT_EQ(p.state(), QProcess::Running) << "ended without waiting: " << shown.toStdString();
+        p.write("\n");
+        EXPECT_TRUE(p.waitForFinished(20000));
+        EXPECT_EQ(p.exitCode(), 4);
+    }
 }
 
 }  // namespace

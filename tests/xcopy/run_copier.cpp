@@ -8,15 +8,21 @@ namespace fs = std::filesystem;
 
 namespace qvtest {
 
-CopierRun RunCopier(const std::string &argumentText, const fs::path &currentFolder) {
+CopierRun RunCopier(const std::string &argumentText, const fs::path &currentFolder, bool asNobody) {
     QProcess p;
-    p.setProcessChannelMode(QProcess::MergedChannels);
     if (!currentFolder.empty()) p.setWorkingDirectory(QString::fromStdString(currentFolder.string()));
-    p.start(QV_BIN_DIR "/qvxcopy", {QString::fromStdString(argumentText)});
+    QString program = QV_BIN_DIR "/qvxcopy";
+    QStringList args = {QString::fromStdString(argumentText)};
+    if (asNobody) {
+        args = QStringList{"--reuid=nobody", "--regid=nogroup", "--clear-groups", program} + args;
+        program = "setpriv";
+    }
+    p.start(program, args);
     CopierRun run;
     if (!p.waitForFinished(60000)) return run;
     run.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    run.output = p.readAll().toStdString();
+    run.output = p.readAllStandardOutput().toStdString();
+    run.errors = p.readAllStandardError().toStdString();
     return run;
 }
 

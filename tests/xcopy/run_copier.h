@@ -7,12 +7,14 @@ namespace qvtest {
 
 struct CopierRun {
     int status = -1;
-    std::string output;
+    std::string output;  // standard output
+    std::string errors;  // standard error
 };
 
 // Runs QV_BIN_DIR/qvxcopy with `argumentText` as its one argument, in `currentFolder` (when given),
-// with the drive map of the calling process.
-CopierRun RunCopier(const std::string &argumentText, const std::filesystem::path &currentFolder = {});
+// with the drive map of the calling process; as the user nobody when `asNobody` (the caller is root).
+CopierRun RunCopier(const std::string &argumentText, const std::filesystem::path &currentFolder = {},
+                    bool asNobody = false);
 
 // The files and folders under `root` (relative paths, folders with a trailing "/"), sorted.
 std::string Listing(const std::filesystem::path &root);

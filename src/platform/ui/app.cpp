@@ -3,6 +3,8 @@
 #include <QIcon>
 #include <QKeyEvent>
 #include <QTimer>
+#include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <vector>
 
@@ -18,6 +20,45 @@ int g_status = 0;
 std::vector<std::string> g_args;  // argv[1..] of RunApplication
 bool g_haveArgs = false;
 bool g_inAppExec = false;  // RunApplication's event loop is running
+
+std::string Join(const std::vector<std::string> &args) {
+    std::string out;
+    for (std::size_t i = 0; i < args.size(); ++i) out += (i == 0 ? "" : " ") + args[i];
+    return out;
+}
+
+// Messages of the window system while the application is created; a fatal one (no display) ends the
+// process with one line of its own instead of Qt's messages and an abort.
+std::string g_programName;
+std::vector<QString> g_startMessages;
+
+void HoldStartMessage(QtMsgType type, const QMessageLogContext &context, const QString &message) {
+    if (type != QtFatalMsg) {
+        g_startMessages.push_back(qFormatLogMessage(type, context, message));
+        return;
+    }
+    const char *platform = std::getenv("QT_QPA_PLATFORM");
+    const char *display = std::getenv("DISPLAY");
+    std::string reason;
+    if (platform && *platform && std::string_view(platform).substr(0, 3) != "xcb")
+        reason = "the window system \"" + std::string(platform) + "\" cannot start";
+    else if (!display || !*display)
+        reason = "DISPLAY is not set";
+    else
+        reason = "the display " + std::string(display) + " cannot be reached";
+    std::cerr << g_programName << ": no display to show the window on (" << reason << ")" << std::endl;
+    std::_Exit(1);
+}
+
+std::unique_ptr<QApplication> CreateApplication(int &argc, char **argv) {
+    g_programName = argc > 0 ? std::filesystem::path(argv[0]).filename().string() : "qvutil";
+    const QtMessageHandler previous = qInstallMessageHandler(HoldStartMessage);
+    auto app = std::make_unique<QApplication>(argc, argv);
+    qInstallMessageHandler(previous);
+    for (const QString &m : g_startMessages) std::cerr << m.toStdString() << std::endl;
+    g_startMessages.clear();
+    return app;
+}
 
 void Report(int number, const std::string &description) {
     const std::string text = "Run-time error '" + std::to_string(number) + "':\n\n" + description;
@@ -65,7 +106,7 @@ int RunApplication(int argc, char **argv, const std::function<void()> &startUp) 
     QCoreApplication::setApplicationName("qvutil");
     QCoreApplication::setApplicationVersion(platform::Version());
     std::unique_ptr<QApplication> own;
-    if (!QCoreApplication::instance()) own = std::make_unique<QApplication>(argc, argv);
+    if (!QCoreApplication::instance()) own = CreateApplication(argc, argv);
     EnsureUiSetup();
     QTimer::singleShot(0, qApp, [&] {
         Dispatch(startUp);
@@ -90,9 +131,11 @@ std::string Command() {
         const QStringList all = QCoreApplication::arguments();
         for (qsizetype i = 1; i < all.size(); ++i) args.push_back(S(all[i]));
     }
-    std::string out;
-    for (const std::string &a : args) out += (out.empty() ? "" : " ") + a;
-    return out;
+    return Join(args);
+}
+
+std::string ArgumentText(int argc, char **argv) {
+    return Join(std::vector<std::string>(argv + std::min(argc, 1), argv + argc));
 }
 
 void SendKeys(std::string_view keys) {

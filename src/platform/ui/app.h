@@ -31,15 +31,19 @@ void SetFileDialogChooserForTests(
     std::function<std::string(const std::string &title, const std::string &initDir)> chooser);
 
 // Runs the utility: creates the application, runs `startUp` inside the event loop under Dispatch,
-// and returns the exit status when the utility ends.
+// and returns the exit status when the utility ends. Without a display the window system cannot
+// start: one line on standard error says so and the process ends with status 1.
 int RunApplication(int argc, char **argv, const std::function<void()> &startUp);
 
 // Names the running tool for the desktop after its keyword: the desktop file "qvutil-<keyword>"
 // (lower case), so that its windows are matched to its launcher, and the icon of that name.
 void SetToolIdentity(const std::string &keyword);
 
-// The command line's argument text: everything after the program's name and the blanks after it.
+// The command line's argument text: the arguments after the program's name, joined by one blank
+// each (an empty argument still counts: "" and RAC give " RAC").
 std::string Command();
+// The same for arguments not yet handed to RunApplication.
+std::string ArgumentText(int argc, char **argv);
 
 // Ends the utility: no further window events run, every form's modal show returns, files are
 // flushed, RunApplication returns `status`. Code after a call to End() must return at once.

@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "platform/error.h"
+#include "platform/os_error.h"
 #include "platform/paths.h"
 #include "platform/ui/ui_private.h"
 
@@ -121,7 +122,7 @@ void DirListBox::SetPath(const std::string &path) {
     fs::path linux = MapPath(target).lexically_normal();
     if (!linux.has_filename() && linux != linux.root_path()) linux = linux.parent_path();
     std::error_code ec;
-    if (!fs::is_directory(linux, ec)) Raise(76);
+    if (!fs::is_directory(linux, ec)) RaisePathError(76, linux);
     const std::string windows = WindowsPath(linux);
     const bool changed = windows != impl_->dirPath;
     impl_->dirPath = windows;
