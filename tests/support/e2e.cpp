@@ -83,8 +83,18 @@ std::string XSession::waitForWindow(const std::string &title, int timeoutMs) con
     return {};
 }
 
+// Activates the window and makes sure it still has the focus: a window mapped meanwhile (the copier's
+// terminal) may take it between the activation and the key.
+void XSession::activate(const std::string &windowId) const {
+    for (int i = 0; i < 20; ++i) {
+        xdotool({"windowactivate", "--sync", windowId});
+        QThread::msleep(50);
+        if (xdotool({"getactivewindow"}) == windowId) return;
+    }
+}
+
 void XSession::keys(const std::string &windowId, const std::vector<std::string> &keys) const {
-    xdotool({"windowactivate", "--sync", windowId});
+    activate(windowId);
     for (auto &k : keys) {
         xdotool({"key", "--clearmodifiers", k});
         QThread::msleep(150);
@@ -92,7 +102,7 @@ void XSession::keys(const std::string &windowId, const std::vector<std::string> 
 }
 
 void XSession::type(const std::string &windowId, const std::string &text) const {
-    xdotool({"windowactivate", "--sync", windowId});
+    activate(windowId);
     xdotool({"type", "--delay", "30", text});
     QThread::msleep(100);
 }

@@ -25,6 +25,7 @@ public:
     // Waits until a visible window has exactly this title; returns its id, or "" on time-out.
     std::string waitForWindow(const std::string &title, int timeoutMs = 20000) const;
     // Activates a window and sends keys to it ("Return", "Tab", "alt+c", ...), one xdotool call each.
+    void activate(const std::string &windowId) const;
     void keys(const std::string &windowId, const std::vector<std::string> &keys) const;
     // Types text into the focused control of a window.
     void type(const std::string &windowId, const std::string &text) const;
