@@ -95,9 +95,10 @@ void frmFixDupRdgs::cmdContinue_Click() {
                 rs.Fields("readdate") = Variant(newDate);
                 rs.Update();
 
-                const std::string lockey = rs.Fields("lockey").Value().ToText();
-                rsLock.FindFirst("lockey = " + lockey);
-                const std::string account = rsLock.NoMatch() ? "lockey " + lockey : TextOf(rsLock.Fields("accno"));
+                const Variant lockey = rs.Fields("lockey");
+                rsLock.FindFirst("lockey = " + startup::SqlLiteral(lockey));
+                const std::string account =
+                    rsLock.NoMatch() ? "lockey " + lockey.ToText() : TextOf(rsLock.Fields("accno"));
                 audit.Add("Changed read date from " + oldText + " to " + newText + " for bill date " + billText +
                           " for account " + account + " for code " + TextOf(rs.Fields("code")));
                 ++changed;
