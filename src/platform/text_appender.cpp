@@ -46,7 +46,7 @@ TextAppender::TextAppender(std::string_view path) : impl_(new Impl) {
 TextAppender::~TextAppender() {
     try {
         Close();
-    } catch (const Error &) {
+    } catch (...) {
         // A destructor cannot report; callers that care call Close() themselves.
     }
     delete impl_;

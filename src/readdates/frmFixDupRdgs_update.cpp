@@ -68,57 +68,61 @@ void frmFixDupRdgs::cmdContinue_Click() {
     pb1->SetVisible(true);
 
     std::int64_t changed = 0;
-    dao::Workspace &ws = dao::DBEngine().Workspaces(0);
-    ws.BeginTrans();
-    try {
-        shared.db = ws.OpenDatabase(shared.DataFilePath);
-        dao::Recordset rsLock = shared.db.OpenRecordset("select * from frdlk order by lockey", dao::dbOpenSnapshot);
-        shared.QueryText = "select * from [tbl reading] where billdate = " + DateLiteral(billText) + filter;
-        shared.rs = shared.db.OpenRecordset(shared.QueryText, dao::dbOpenDynaset);
-        dao::Recordset &rs = shared.rs;
-        if (rs.RecordCount() != 0) {
-            ui::BusyScope busy;
-            rs.MoveLast();
-            rs.MoveFirst();
-            const std::int64_t count = rs.RecordCount();
-            pb1->SetMax(static_cast<double>(count));
-            for (std::int64_t position = 0; position < count; ++position) {
-                rs.SetAbsolutePosition(position);
-                if (!all) {
-                    const Variant readdate = rs.Fields("readdate");
-                    if (readdate.IsNull() || DateOnly(readdate.ToDate()) != oldDate) {
-                        busy.Pump();
-                        continue;
-                    }
-                }
-                rs.Edit();
-                rs.Fields("readdate") = Variant(newDate);
-                rs.Update();
-
-                const Variant lockey = rs.Fields("lockey");
-                rsLock.FindFirst("lockey = " + startup::SqlLiteral(lockey));
-                const std::string account =
-                    rsLock.NoMatch() ? "lockey " + lockey.ToText() : TextOf(rsLock.Fields("accno"));
-                audit.Add("Changed read date from " + oldText + " to " + newText + " for bill date " + billText +
-                          " for account " + account + " for code " + TextOf(rs.Fields("code")));
-                ++changed;
-                pb1->SetValue(static_cast<double>(position + 1));
-                busy.Pump();
-            }
-        }
-        rs.Close();
-        shared.rs = {};
-        ws.CommitTrans();
-    } catch (...) {
-        CloseShared();
+    {
+        // From the start of the run until the final message the window takes no input.
+        ui::BusyScope busy;
+        dao::Workspace &ws = dao::DBEngine().Workspaces(0);
+        ws.BeginTrans();
         try {
-            ws.Rollback();
+            shared.db = ws.OpenDatabase(shared.DataFilePath);
+            dao::Recordset rsLock =
+                shared.db.OpenRecordset("select * from frdlk order by lockey", dao::dbOpenSnapshot);
+            shared.QueryText = "select * from [tbl reading] where billdate = " + DateLiteral(billText) + filter;
+            shared.rs = shared.db.OpenRecordset(shared.QueryText, dao::dbOpenDynaset);
+            dao::Recordset &rs = shared.rs;
+            if (rs.RecordCount() != 0) {
+                rs.MoveLast();
+                rs.MoveFirst();
+                const std::int64_t count = rs.RecordCount();
+                pb1->SetMax(static_cast<double>(count));
+                for (std::int64_t position = 0; position < count; ++position) {
+                    rs.SetAbsolutePosition(position);
+                    if (!all) {
+                        const Variant readdate = rs.Fields("readdate");
+                        if (readdate.IsNull() || DateOnly(readdate.ToDate()) != oldDate) {
+                            busy.Pump();
+                            continue;
+                        }
+                    }
+                    rs.Edit();
+                    rs.Fields("readdate") = Variant(newDate);
+                    rs.Update();
+
+                    const Variant lockey = rs.Fields("lockey");
+                    rsLock.FindFirst("lockey = " + startup::SqlLiteral(lockey));
+                    const std::string account =
+                        rsLock.NoMatch() ? "lockey " + lockey.ToText() : TextOf(rsLock.Fields("accno"));
+                    audit.Add("Changed read date from " + oldText + " to " + newText + " for bill date " +
+                              billText + " for account " + account + " for code " + TextOf(rs.Fields("code")));
+                    ++changed;
+                    pb1->SetValue(static_cast<double>(position + 1));
+                    busy.Pump();
+                }
+            }
+            rs.Close();
+            shared.rs = {};
+            ws.CommitTrans();
         } catch (...) {
+            CloseShared();
+            try {
+                ws.Rollback();
+            } catch (...) {
+            }
+            throw;
         }
-        throw;
+        CloseShared();
+        audit.Commit();
     }
-    CloseShared();
-    audit.Commit();
 
     ui::MsgBox(UpdatedMessage(changed), ui::vbInformation, "FINISHED");
     pb1->SetValue(0);

@@ -65,8 +65,12 @@ void AuditEntry(const std::string &description) {
 AuditBatch::AuditBatch() : file_(std::make_unique<platform::TextAppender>(AuditFilePath())) {}
 
 AuditBatch::~AuditBatch() {
-    if (db_) db_.Close();
-    // The appender closes itself; lines never committed are dropped.
+    // Runs while a failed run unwinds: it must not throw. The appender closes itself; lines never
+    // committed are dropped.
+    try {
+        if (db_) db_.Close();
+    } catch (...) {
+    }
 }
 
 void AuditBatch::Add(const std::string &description) {
