@@ -3,6 +3,7 @@
 #include <string>
 
 #include "platform/clock.h"
+#include "platform/error.h"
 #include "platform/ui/app.h"
 #include "readdates/frmFixDupRdgs.h"
 #include "readdates/read_date_entries.h"
@@ -68,6 +69,7 @@ void frmFixDupRdgs::cmdContinue_Click() {
     pb1->SetVisible(true);
 
     std::int64_t changed = 0;
+    std::string auditFailure;  // why the committed run's audit lines could not be written
     {
         // From the start of the run until the final message the window takes no input.
         ui::BusyScope busy;
@@ -121,9 +123,19 @@ void frmFixDupRdgs::cmdContinue_Click() {
             throw;
         }
         CloseShared();
-        audit.Commit();
+        try {
+            audit.Commit();
+        } catch (const Error &e) {
+            auditFailure = e.description;
+        }
     }
 
+    if (!auditFailure.empty())
+        ui::MsgBox("The reading records were updated, but their audit file " + audit.Path() +
+                       " could not be written: " + auditFailure + "." +
+                       (startup::AuditTableSwitch() ? "\n\nEach change is recorded in table LIDB of the data database."
+                                                    : ""),
+                   ui::vbExclamation, "Quorvant 32");
     ui::MsgBox(UpdatedMessage(changed), ui::vbInformation, "FINISHED");
     pb1->SetValue(0);
     pb1->SetVisible(false);

@@ -62,7 +62,7 @@ void AuditEntry(const std::string &description) {
     db.Close();
 }
 
-AuditBatch::AuditBatch() : file_(std::make_unique<platform::TextAppender>(AuditFilePath())) {}
+AuditBatch::AuditBatch() : path_(AuditFilePath()), file_(std::make_unique<platform::TextAppender>(path_)) {}
 
 AuditBatch::~AuditBatch() {
     // Runs while a failed run unwinds: it must not throw. The appender closes itself; lines never

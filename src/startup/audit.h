@@ -33,8 +33,12 @@ public:
     AuditBatch();
     ~AuditBatch();
     void Add(const std::string &description);
+    // Writes the kept lines; raises when the file cannot be written (the caller's changes stand).
     void Commit();
+    // The audit file (Windows path) that the batch opened.
+    const std::string &Path() const { return path_; }
 private:
+    std::string path_;
     std::unique_ptr<platform::TextAppender> file_;
     std::vector<std::string> lines_;
     platform::dao::Database db_;  // the batch's own open of the data database, opened on first Add

@@ -115,6 +115,20 @@ TEST_F(FailureTest, MissingAuditFolderStopsTheRunBeforeAnyChange) {
     EXPECT_NE(boxes[0].prompt.find("Run-time error '76'"), std::string::npos) << boxes[0].prompt;
 }
 
+TEST_F(FailureTest, AuditFileThatCannotBeWrittenAfterTheCommitIsReported) {
+    Fill("05/01/2021", "04/28/2021", "04/30/2021");
+    std::filesystem::create_symlink("/dev/full", AuditFile());
+    const auto shown = Continue();
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(Box(shown[0]), "Quorvant 32 | 48 | The reading records were updated, but their audit file "
+                             "C:\\QVNWin32\\AUDIT\\billing202105.LOG could not be written: Disk full.\n\n"
+                             "Each change is recorded in table LIDB of the data database.");
+    EXPECT_EQ(Box(shown[1]), "FINISHED | 64 | 5 reading records were updated.");
+    EXPECT_FALSE(platform::ui::Ending());
+    EXPECT_EQ(DataCount("select count(*) from [tbl reading] where readdate = '2021-04-30'"), 5);
+    EXPECT_EQ(LidbCount(), 5);
+}
+
 TEST_F(FailureTest, EntriesInvalidAtThePressAreRefusedBeforeAnythingOpens) {
     struct Case {
         int field;
