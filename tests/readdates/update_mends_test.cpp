@@ -58,6 +58,7 @@ TEST_F(UpdateTest, RunVisitsEveryRecordOfALargeSet) {
     EXPECT_EQ(shown[0].prompt, "40000 reading records were updated.");
     EXPECT_EQ(DataCount("select count(*) from [tbl reading] where readdate = '2021-04-30'"), 40000);
     EXPECT_EQ(LidbCount(), 40000);
+    EXPECT_EQ(DataCount("select count(*) from LIDB where What not like '% for account A%'"), 0);  // each found
     const auto lines = AuditLines();
     ASSERT_EQ(lines.size(), 40000u);
     // Lines follow the record order.
