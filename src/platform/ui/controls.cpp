@@ -123,19 +123,22 @@ void ProgressBar::SetMax(double v) {
     SetValue(std::min(impl_->pbValue, v));
 }
 
+// The widget is told only when the shown percentage moves, and then drawn once: Qt's own redraw on
+// a change of value is held back so that it does not come on top of ours.
 void ProgressBar::SetValue(double v) {
     ControlState &s = *impl_;
     s.pbValue = v;
-    auto *bar = static_cast<QProgressBar *>(s.widget);
     const double span = s.pbMax - s.pbMin;
     const double frac = span > 0 ? std::clamp((v - s.pbMin) / span, 0.0, 1.0) : 0.0;
+    const int step = static_cast<int>(frac * 100);
+    if (step == s.pbStep) return;
+    s.pbStep = step;
+    auto *bar = static_cast<QProgressBar *>(s.widget);
+    bar->setUpdatesEnabled(false);
     bar->setValue(s.pbScale ? static_cast<int>(std::lround(frac * s.pbScale))
                             : static_cast<int>(std::lround(std::clamp(v, s.pbMin, s.pbMax))));
-    const int step = static_cast<int>(frac * 100);
-    if (step != s.pbStep) {
-        s.pbStep = step;
-        if (bar->isVisible()) bar->repaint();
-    }
+    bar->setUpdatesEnabled(true);
+    if (bar->isVisible()) bar->repaint();
 }
 
 }  // namespace platform::ui
