@@ -10,8 +10,10 @@ namespace platform {
 
 class FileLock {
 public:
-    // Takes the lock on the file at `windowsPath`; nullptr when someone else holds it.
-    // Raises 76 when its folder is missing, 70 when it may not be created or opened.
+    // Takes the lock on the file at `windowsPath`; nullptr when someone else holds it, or when this
+    // user may not open it at all (another user's file that is not readable by all). The file is
+    // created readable and writable by everyone. Raises 76 when its folder is missing, 75 for
+    // other failures.
     static std::unique_ptr<FileLock> TryTake(std::string_view windowsPath);
     ~FileLock();
     FileLock(const FileLock &) = delete;

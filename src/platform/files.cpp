@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "platform/error.h"
+#include "platform/fd_io.h"
 #include "platform/os_error.h"
 #include "platform/paths.h"
 
@@ -38,7 +39,9 @@ struct Fd {
     Fd &operator=(const Fd &) = delete;
 };
 
-void WriteAll(int fd, const char *data, size_t size, const fs::path &path) {
+}  // namespace
+
+void WriteAll(int fd, const char *data, std::size_t size, const fs::path &path) {
     while (size > 0) {
         const ssize_t n = ::write(fd, data, size);
         if (n < 0) {
@@ -62,8 +65,6 @@ void CopyData(int from, int to, const fs::path &source, const fs::path &destinat
         WriteAll(to, buffer, static_cast<size_t>(n), destination);
     }
 }
-
-}  // namespace
 
 bool FileExists(std::string_view path) {
     struct stat st {};

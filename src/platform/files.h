@@ -2,6 +2,7 @@
 // File operations on Windows paths. Failures raise the Visual Basic errors:
 // 53 File not found, 76 Path not found, 75 Path/File access error, 70 Permission denied,
 // 61 Disk full, 68 Device unavailable.
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -58,6 +59,24 @@ public:
 private:
     struct Impl;
     Impl *impl_;
+};
+
+// Lines for a text file that reach it only on Commit, all of them or none. Until then they wait in
+// an unnamed temporary file in the file's folder, so a long batch keeps no lines in memory. Opening
+// makes sure of the file at once, as TextAppender does; without Commit nothing is written to it.
+class SpooledAppender {
+public:
+    explicit SpooledAppender(std::string_view path);
+    ~SpooledAppender();
+    SpooledAppender(const SpooledAppender &) = delete;
+    SpooledAppender &operator=(const SpooledAppender &) = delete;
+    void WriteLine(std::string_view line);
+    // Appends every line written and closes the file. On failure the file is cut back to what it held
+    // before and the error raised (61 Disk full, ...).
+    void Commit();
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace platform

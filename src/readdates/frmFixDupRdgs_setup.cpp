@@ -122,14 +122,17 @@ void frmFixDupRdgs::Form_Load() {
     dbTempData = engine.OpenDatabase(TempDataPath);
     rsSelection = dbTempData.OpenRecordset("select lockey, accno from selectionsetDTC", dao::dbOpenSnapshot);
     if (rsSelection.RecordCount() > 0) {
-        // One transaction for the whole copy; a row whose insert fails is still dropped alone.
+        // One transaction for the whole copy; a row whose insert fails is still dropped alone. The key
+        // goes in as a value whatever it holds; a row without one selects no reading and is left out.
         auto &ws = engine.Workspaces(0);
         ws.BeginTrans();
         try {
-            for (; !rsSelection.Eof(); rsSelection.MoveNext())
-                startup::ExecuteSql("insert into FRDLK (lockey, accno) values (" +
-                                    Joined(rsSelection.Fields("lockey")) + ",'" +
-                                    startup::SqlQuote(Joined(rsSelection.Fields("accno"))) + "')");
+            for (; !rsSelection.Eof(); rsSelection.MoveNext()) {
+                const dao::Variant lockey = rsSelection.Fields("lockey");
+                if (lockey.IsNull()) continue;
+                startup::ExecuteSql("insert into FRDLK (lockey, accno) values (" + startup::SqlLiteral(lockey) +
+                                    ",'" + startup::SqlQuote(Joined(rsSelection.Fields("accno"))) + "')");
+            }
         } catch (...) {
             ws.Rollback();
             throw;

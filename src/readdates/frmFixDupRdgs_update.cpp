@@ -3,6 +3,7 @@
 #include <string>
 
 #include "platform/clock.h"
+#include "platform/error.h"
 #include "platform/ui/app.h"
 #include "readdates/frmFixDupRdgs.h"
 #include "readdates/read_date_entries.h"
@@ -68,57 +69,73 @@ void frmFixDupRdgs::cmdContinue_Click() {
     pb1->SetVisible(true);
 
     std::int64_t changed = 0;
-    dao::Workspace &ws = dao::DBEngine().Workspaces(0);
-    ws.BeginTrans();
-    try {
-        shared.db = ws.OpenDatabase(shared.DataFilePath);
-        dao::Recordset rsLock = shared.db.OpenRecordset("select * from frdlk order by lockey", dao::dbOpenSnapshot);
-        shared.QueryText = "select * from [tbl reading] where billdate = " + DateLiteral(billText) + filter;
-        shared.rs = shared.db.OpenRecordset(shared.QueryText, dao::dbOpenDynaset);
-        dao::Recordset &rs = shared.rs;
-        if (rs.RecordCount() != 0) {
-            ui::BusyScope busy;
-            rs.MoveLast();
-            rs.MoveFirst();
-            const std::int64_t count = rs.RecordCount();
-            pb1->SetMax(static_cast<double>(count));
-            for (std::int64_t position = 0; position < count; ++position) {
-                rs.SetAbsolutePosition(position);
-                if (!all) {
-                    const Variant readdate = rs.Fields("readdate");
-                    if (readdate.IsNull() || DateOnly(readdate.ToDate()) != oldDate) {
-                        busy.Pump();
-                        continue;
+    std::string auditFailure;  // why the committed run's audit lines could not be written
+    {
+        // From the start of the run until the final message the window takes no input.
+        ui::BusyScope busy;
+        dao::Workspace &ws = dao::DBEngine().Workspaces(0);
+        ws.BeginTrans();
+        try {
+            shared.db = ws.OpenDatabase(shared.DataFilePath);
+            dao::Recordset rsLock =
+                shared.db.OpenRecordset("select * from frdlk order by lockey", dao::dbOpenSnapshot);
+            shared.QueryText = "select * from [tbl reading] where billdate = " + DateLiteral(billText) + filter;
+            shared.rs = shared.db.OpenRecordset(shared.QueryText, dao::dbOpenDynaset);
+            dao::Recordset &rs = shared.rs;
+            if (rs.RecordCount() != 0) {
+                rs.MoveLast();
+                rs.MoveFirst();
+                const std::int64_t count = rs.RecordCount();
+                pb1->SetMax(static_cast<double>(count));
+                for (std::int64_t position = 0; position < count; ++position) {
+                    rs.SetAbsolutePosition(position);
+                    if (!all) {
+                        const Variant readdate = rs.Fields("readdate");
+                        if (readdate.IsNull() || DateOnly(readdate.ToDate()) != oldDate) {
+                            busy.Pump();
+                            continue;
+                        }
                     }
-                }
-                rs.Edit();
-                rs.Fields("readdate") = Variant(newDate);
-                rs.Update();
+                    rs.Edit();
+                    rs.Fields("readdate") = Variant(newDate);
+                    rs.Update();
 
-                const std::string lockey = rs.Fields("lockey").Value().ToText();
-                rsLock.FindFirst("lockey = " + lockey);
-                const std::string account = rsLock.NoMatch() ? "lockey " + lockey : TextOf(rsLock.Fields("accno"));
-                audit.Add("Changed read date from " + oldText + " to " + newText + " for bill date " + billText +
-                          " for account " + account + " for code " + TextOf(rs.Fields("code")));
-                ++changed;
-                pb1->SetValue(static_cast<double>(position + 1));
-                busy.Pump();
+                    const Variant lockey = rs.Fields("lockey");
+                    rsLock.FindFirst("lockey = " + startup::SqlLiteral(lockey));
+                    const std::string account =
+                        rsLock.NoMatch() ? "lockey " + lockey.ToText() : TextOf(rsLock.Fields("accno"));
+                    audit.Add("Changed read date from " + oldText + " to " + newText + " for bill date " +
+                              billText + " for account " + account + " for code " + TextOf(rs.Fields("code")));
+                    ++changed;
+                    pb1->SetValue(static_cast<double>(position + 1));
+                    busy.Pump();
+                }
             }
+            rs.Close();
+            shared.rs = {};
+            ws.CommitTrans();
+        } catch (...) {
+            CloseShared();
+            try {
+                ws.Rollback();
+            } catch (...) {
+            }
+            throw;
         }
-        rs.Close();
-        shared.rs = {};
-        ws.CommitTrans();
-    } catch (...) {
         CloseShared();
         try {
-            ws.Rollback();
-        } catch (...) {
+            audit.Commit();
+        } catch (const Error &e) {
+            auditFailure = e.description;
         }
-        throw;
     }
-    CloseShared();
-    audit.Commit();
 
+    if (!auditFailure.empty())
+        ui::MsgBox("The reading records were updated, but their audit file " + audit.Path() +
+                       " could not be written: " + auditFailure + "." +
+                       (startup::AuditTableSwitch() ? "\n\nEach change is recorded in table LIDB of the data database."
+                                                    : ""),
+                   ui::vbExclamation, "Quorvant 32");
     ui::MsgBox(UpdatedMessage(changed), ui::vbInformation, "FINISHED");
     pb1->SetValue(0);
     pb1->SetVisible(false);

@@ -1,5 +1,7 @@
 #include "startup/audit.h"
 
+#include <chrono>
+
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/paths.h"
@@ -21,8 +23,10 @@ std::string FilePathAt(platform::DateTime when) {
            ".LOG";
 }
 
-std::string FileLine(const std::string &timestamp, const std::string &user, const std::string &description) {
-    return timestamp + user + " " + description;
+// The file line of an entry, into `out`.
+const std::string &FileLine(std::string &out, const std::string &timestamp, const std::string &user,
+                            const std::string &description) {
+    return out.assign(timestamp).append(user).append(" ").append(description);
 }
 
 std::string LidbInsert(const std::string &timestamp, const std::string &user, const std::string &description) {
@@ -37,7 +41,7 @@ std::string AuditBaseName() {
     return name.empty() ? kFallbackBaseName : name;
 }
 
-std::string AuditUser() {
+const std::string &AuditUser() {
     // The login name of the process does not change while it runs; a run asks for it once per record.
     static const std::string user = platform::UserName();
     return user;
@@ -55,39 +59,61 @@ void AuditEntry(const std::string &description) {
     const platform::DateTime now = platform::Now();
     const std::string timestamp = platform::Format(now, kTimestampPattern);
     const std::string user = AuditUser();
-    platform::AppendLine(FilePathAt(now), FileLine(timestamp, user, description));
+    std::string line;
+    platform::AppendLine(FilePathAt(now), FileLine(line, timestamp, user, description));
     if (!AuditTableSwitch()) return;
     platform::dao::Database db = platform::dao::DBEngine().OpenDatabase(Shared().DataFilePath);
     db.Execute(LidbInsert(timestamp, user, description));
     db.Close();
 }
 
-AuditBatch::AuditBatch() : file_(std::make_unique<platform::TextAppender>(AuditFilePath())) {}
+AuditBatch::AuditBatch() : path_(AuditFilePath()), file_(std::make_unique<platform::SpooledAppender>(path_)) {}
 
 AuditBatch::~AuditBatch() {
-    if (db_) db_.Close();
-    // The appender closes itself; lines never committed are dropped.
+    // Runs while a failed run unwinds: it must not throw. Lines never committed are dropped with the
+    // spool.
+    try {
+        if (db_) db_.Close();
+    } catch (...) {
+    }
+}
+
+// The time stamp changes once a minute: it is formatted again only then.
+const std::string &AuditBatch::Timestamp() {
+    const auto minute =
+        std::chrono::time_point_cast<std::chrono::seconds>(std::chrono::floor<std::chrono::minutes>(platform::Now()));
+    if (stamp_.empty() || minute != stampMinute_) {
+        stamp_ = platform::Format(minute, kTimestampPattern);
+        stampMinute_ = minute;
+    }
+    return stamp_;
 }
 
 void AuditBatch::Add(const std::string &description) {
     if (description.empty() || AuditBaseName().empty()) return;
-    const std::string timestamp = AuditTimestamp();
-    const std::string user = AuditUser();
+    const std::string &timestamp = Timestamp();
+    const std::string &user = AuditUser();
     if (AuditTableSwitch()) {
-        if (!db_) db_ = platform::dao::DBEngine().OpenDatabase(Shared().DataFilePath);
-        db_.Execute(LidbInsert(timestamp, user, description));
+        if (!db_) {
+            db_ = platform::dao::DBEngine().OpenDatabase(Shared().DataFilePath);
+            lidb_ = db_.OpenRecordset("LIDB", platform::dao::dbOpenDynaset, platform::dao::dbAppendOnly);
+        }
+        lidb_.AddNew();
+        lidb_.Fields("When") = timestamp;
+        lidb_.Fields("ByWhom") = user;
+        lidb_.Fields("What") = description;
+        lidb_.Update();
     }
-    lines_.push_back(FileLine(timestamp, user, description));
+    file_->WriteLine(FileLine(line_, timestamp, user, description));
 }
 
 void AuditBatch::Commit() {
     if (db_) {
         db_.Close();
         db_ = {};
+        lidb_ = {};
     }
-    for (const std::string &line : lines_) file_->WriteLine(line);
-    lines_.clear();
-    file_->Close();
+    file_->Commit();
 }
 
 }  // namespace startup

@@ -35,4 +35,14 @@ std::string SqlQuote(const std::string &value) {
     return out;
 }
 
+std::string SqlLiteral(const platform::dao::Variant &value) {
+    using Kind = platform::dao::Variant::Kind;
+    switch (value.kind()) {
+    case Kind::Null: return "Null";
+    case Kind::Long:
+    case Kind::Double: return value.ToText();
+    default: return "'" + SqlQuote(value.ToText()) + "'";
+    }
+}
+
 }  // namespace startup

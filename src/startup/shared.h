@@ -30,4 +30,8 @@ std::string TrimBlanks(const std::string &text);
 // Doubles the single quotes of a value that goes between single quotes in SQL text.
 std::string SqlQuote(const std::string &value);
 
+// A field value as a literal of SQL text or of a FindFirst criterion: Null, a number in digits, any
+// other value as a text between single quotes (a value never becomes SQL of its own).
+std::string SqlLiteral(const platform::dao::Variant &value);
+
 }  // namespace startup

@@ -1,9 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdlib>
 
 #include "error_number.h"
 #include "platform/error.h"
+#include "platform/filelock.h"
 #include "platform/files.h"
 #include "support/temp_drive.h"
 
@@ -149,6 +154,44 @@ TEST_F(FileOps, TextAppenderOpensAtOnceAndWritesOnClose) {
         f.WriteLine("end");
     }  // the destructor flushes
     EXPECT_EQ(fs::file_size(c / "new.log"), 200000u + 2 + 5);
+}
+
+TEST_F(FileOps, LockFileServesEveryLogin) {
+    const bool root = ::getuid() == 0;
+    // Takes the lock as another login (nobody) in a child process: 0 taken, 1 refused, 2 an error.
+    auto takeAsNobody = [] {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(3);
+            try {
+                ::_exit(FileLock::TryTake("C:\\data.mdb.frd") ? 0 : 1);
+            } catch (...) {
+                ::_exit(2);
+            }
+        }
+        int status = -1;
+        ::waitpid(pid, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    fs::permissions(drives.root(), fs::perms(0755));
+    const fs::path file = c / "data.mdb.frd";
+    const mode_t umaskWas = ::umask(022);
+    {
+        auto lock = FileLock::TryTake("C:\\data.mdb.frd");
+        ::umask(umaskWas);
+        ASSERT_TRUE(lock);
+        EXPECT_EQ(fs::status(file).permissions() & fs::perms::all, fs::perms(0666));
+        if (root) {
+            EXPECT_EQ(takeAsNobody(), 1);  // held: refused, no error
+        }
+    }
+    if (!root) GTEST_SKIP() << "another login needs root";
+    // A file left by root: readable is enough for the lock; one not even readable is a refusal, no error.
+    for (auto [mode, taken] : {std::pair{0644, 0}, {0444, 0}, {0600, 1}}) {
+        WriteFile(file, "");
+        fs::permissions(file, fs::perms(mode));
+        EXPECT_EQ(takeAsNobody(), taken) << std::oct << mode;
+    }
 }
 
 TEST(FileErrors, DiskFull) {

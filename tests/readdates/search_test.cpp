@@ -1,5 +1,7 @@
 // The count of matching readings reported when an entry field is left: which records it counts and
 // the exact titles and prompts.
+#include <QTest>
+
 #include "readdates/frd_fixture.h"
 #include "startup/shared.h"
 
@@ -53,6 +55,13 @@ TEST_F(FrdSearch, ChosenCodeNarrowsTheCountAndNamesTheCode) {
     f.cboCode->SetText("O'B");  // a code with an apostrophe is counted, not refused
     ExpectBox(Count(0, "05/01/2021"), "ONE RECORD FOUND",
               "One reading record was found for code O'B with bill date 05/01/2021.");
+    // A typed code stays as typed: w is not completed to the code W.
+    f.cboCode->SetText("");
+    f.cboCode->SetFocus();
+    QTest::keyClicks(f.cboCode->widget(), "w");
+    ExpectBox(Count(0, "06/01/2021"), "ONE RECORD FOUND",
+              "One reading record was found for code w with bill date 06/01/2021.");
+    EXPECT_EQ(f.cboCode->Text(), "w");
 }
 
 TEST_F(FrdSearch, IncorrectReadDateIsPairedWithTheBillDate) {

@@ -1,5 +1,7 @@
 // The correction run's safeguards: quoted values, sets beyond 16-bit positions, all-or-nothing
 // with a failure injected mid-run, and entries checked again when Continue is pressed.
+#include <QComboBox>
+
 #include <filesystem>
 
 #include "platform/ui/app.h"
@@ -10,19 +12,41 @@ namespace {
 
 using platform::ui::MsgBoxRecord;
 
-TEST_F(UpdateTest, CodeAndAccountWithApostrophesAreCorrectedAndAuditedVerbatim) {
+TEST_F(UpdateTest, OddCodesAndKeysAreCorrectedAndAuditedVerbatim) {
     Select(7, "O'HARE-7");
     AddReadings({{"2021-05-01", "2021-04-28", "O'B", 7}, {"2021-05-01", "2021-04-28", "OB", 7}});
-    Fill("05/01/2021", "ALL", "04/30/2021", "O'B");
-    const auto shown = Continue();
+    // A selected key that is no number, and a code whose bytes are not UTF-8.
+    qvtest::SqlFile(TempDataFile()).exec("insert into selectionsetDTC (lockey, accno) values ('K'' or 1=1', 'KAY')");
+    Data()->exec("insert into [tbl reading] (billdate, readdate, code, lockey) values "
+                 "('2021-05-01', '2021-04-28', 'O''B', 'K'' or 1=1'), "
+                 "('2021-05-01', '2021-04-28', cast(x'4fff' as text), 7)");
+    auto &f = Fill("05/01/2021", "ALL", "04/30/2021", "O'B");
+    auto shown = Continue();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].prompt, "2 reading records were updated.");
+
+    // The code as listed and chosen in the list selects its own readings.
+    const std::string odd = "O\xff";
+    int listed = 0;
+    while (listed < f.cboCode->ListCount() && f.cboCode->List(listed) != odd) ++listed;
+    ASSERT_LT(listed, f.cboCode->ListCount());
+    static_cast<QComboBox *>(f.cboCode->widget())->setCurrentIndex(listed);
+    shown = Continue();
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].prompt, "1 reading record was updated.");
-    EXPECT_EQ(ReadDates(), (std::vector<std::string>{"2021-04-30", "2021-04-28"}));
-    const std::string what =
-        "Changed read date from ALL to 04/30/2021 for bill date 05/01/2021 for account O'HARE-7 for code O'B";
-    EXPECT_EQ(DataRows("select What from LIDB"), (std::vector<std::vector<std::string>>{{what}}));
-    ASSERT_EQ(AuditLines().size(), 1u);
-    EXPECT_TRUE(AuditLines()[0].ends_with(" " + what));
+
+    EXPECT_EQ(ReadDates(), (std::vector<std::string>{"2021-04-30", "2021-04-28", "2021-04-30", "2021-04-30"}));
+    const std::string what = "Changed read date from ALL to 04/30/2021 for bill date 05/01/2021 for account ";
+    const std::vector<std::string> whats = {what + "O'HARE-7 for code O'B", what + "KAY for code O'B",
+                                            what + "O'HARE-7 for code " + odd};
+    const auto rows = DataRows("select What from LIDB");
+    const auto lines = AuditLines();
+    ASSERT_EQ(rows.size(), 3u);
+    ASSERT_EQ(lines.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(rows[i][0], whats[i]);
+        EXPECT_TRUE(lines[i].ends_with(" " + whats[i])) << lines[i];
+    }
 }
 
 TEST_F(UpdateTest, RunVisitsEveryRecordOfALargeSet) {
@@ -34,6 +58,7 @@ TEST_F(UpdateTest, RunVisitsEveryRecordOfALargeSet) {
     EXPECT_EQ(shown[0].prompt, "40000 reading records were updated.");
     EXPECT_EQ(DataCount("select count(*) from [tbl reading] where readdate = '2021-04-30'"), 40000);
     EXPECT_EQ(LidbCount(), 40000);
+    EXPECT_EQ(DataCount("select count(*) from LIDB where What not like '% for account A%'"), 0);  // each found
     const auto lines = AuditLines();
     ASSERT_EQ(lines.size(), 40000u);
     // Lines follow the record order.
@@ -89,6 +114,20 @@ TEST_F(FailureTest, MissingAuditFolderStopsTheRunBeforeAnyChange) {
     std::filesystem::remove_all(AuditFolder());
     ExpectRunFailsAndChangesNothing();
     EXPECT_NE(boxes[0].prompt.find("Run-time error '76'"), std::string::npos) << boxes[0].prompt;
+}
+
+TEST_F(FailureTest, AuditFileThatCannotBeWrittenAfterTheCommitIsReported) {
+    Fill("05/01/2021", "04/28/2021", "04/30/2021");
+    std::filesystem::create_symlink("/dev/full", AuditFile());
+    const auto shown = Continue();
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(Box(shown[0]), "Quorvant 32 | 48 | The reading records were updated, but their audit file "
+                             "C:\\QVNWin32\\AUDIT\\billing202105.LOG could not be written: Disk full.\n\n"
+                             "Each change is recorded in table LIDB of the data database.");
+    EXPECT_EQ(Box(shown[1]), "FINISHED | 64 | 5 reading records were updated.");
+    EXPECT_FALSE(platform::ui::Ending());
+    EXPECT_EQ(DataCount("select count(*) from [tbl reading] where readdate = '2021-04-30'"), 5);
+    EXPECT_EQ(LidbCount(), 5);
 }
 
 TEST_F(FailureTest, EntriesInvalidAtThePressAreRefusedBeforeAnythingOpens) {

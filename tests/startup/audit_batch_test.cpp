@@ -1,5 +1,8 @@
 // Audit entries of a run that commits as a whole: rows inside the caller's transaction, file lines
 // only after Commit, and the audit file made sure of before anything changes.
+#include <sys/resource.h>
+
+#include <csignal>
 #include <filesystem>
 
 #include "platform/dao/dao.h"
@@ -68,6 +71,33 @@ TEST_F(AuditBatchTest, RowsJoinTheCallersTransaction) {
     db.Close();
     ws.Rollback();
     EXPECT_TRUE(LidbRows().empty());
+}
+
+TEST_F(AuditBatchTest, AFileThatFillsUpMidwayKeepsNoneOfTheBatch) {
+    qvtest::WriteFile(AuditFile("billing201705.LOG"), "earlier line\r\n");
+    auto &ws = DBEngine().Workspaces(0);
+    ws.BeginTrans();
+    startup::AuditBatch batch;
+    const std::size_t lines = 400, line = 18 + startup::AuditUser().size() + 1 + 200 + 2;
+    for (std::size_t i = 0; i < lines; ++i) batch.Add(std::string(200, 'x'));
+    ws.CommitTrans();
+    // The disk fills partway through the file's lines (a file size limit stands for it; the
+    // temporary file of the lines stays below it).
+    rlimit was{};
+    ::getrlimit(RLIMIT_FSIZE, &was);
+    const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit low{static_cast<rlim_t>(lines * line + 5), was.rlim_max};
+    ::setrlimit(RLIMIT_FSIZE, &low);
+    int number = 0;
+    try {
+        batch.Commit();
+    } catch (const platform::Error &e) {
+        number = e.number;
+    }
+    ::setrlimit(RLIMIT_FSIZE, &was);
+    std::signal(SIGXFSZ, handler);
+    EXPECT_EQ(number, 61);
+    EXPECT_EQ(AuditText("billing201705.LOG"), "earlier line\r\n");
 }
 
 TEST_F(AuditBatchTest, MissingAuditFolderFailsAtTheStart) {

@@ -18,9 +18,25 @@ std::string Lower(std::string s) {
     return s;
 }
 
+// Markers of jet::Shape standing for a text and a number literal.
+bool IsLiteralMark(const Token &t) {
+    return t.kind == TokenKind::Punct && t.value.size() == 1 &&
+           (t.value[0] == jet::kTextMark || t.value[0] == jet::kNumberMark);
+}
+
+Variant NumberValue(const std::string &s, bool negative) {
+    if (s.find_first_of(".eE") == std::string::npos && s.size() < 19) {
+        std::int64_t v = std::stoll(s);
+        return negative ? -v : v;
+    }
+    double d = std::stod(s);
+    return negative ? -d : d;
+}
+
 class Parser {
 public:
-    explicit Parser(std::string_view text) : text_(text), toks_(jet::Tokenize(text)) {}
+    // `parsed` is the text or its shape; `text` names the criterion in an error.
+    Parser(std::string_view parsed, std::string_view text) : text_(text), toks_(jet::Tokenize(parsed)) {}
 
     Criterion Whole() {
         Criterion c = Or();
@@ -87,24 +103,28 @@ private:
             Fail();
         ++i_;
         c.comparison = op->value == "!=" ? "<>" : op->value;
-        c.value = Literal();
+        Literal(c);
         return c;
     }
 
-    Variant Literal() {
-        bool negative = TakePunct("-");
+    void Literal(Criterion &c) {
+        const bool negative = TakePunct("-");
+        const Token *t = Peek();
+        if (t && IsLiteralMark(*t)) {
+            ++i_;
+            if (negative && t->value[0] != jet::kNumberMark) Fail();
+            c.slot = slots_++;
+            c.negated = negative;
+            return;
+        }
+        c.value = Value(negative);
+    }
+
+    Variant Value(bool negative) {
         const Token *t = Peek();
         if (!t) Fail();
         ++i_;
-        if (t->kind == TokenKind::Number) {
-            const std::string &s = t->value;
-            if (s.find_first_of(".eE") == std::string::npos && s.size() < 19) {
-                std::int64_t v = std::stoll(s);
-                return negative ? -v : v;
-            }
-            double d = std::stod(s);
-            return negative ? -d : d;
-        }
+        if (t->kind == TokenKind::Number) return NumberValue(t->value, negative);
         if (negative) Fail();
         if (t->kind == TokenKind::Text) return t->date ? Variant(*ParseStorageText(t->value)) : Variant(t->value);
         if (t->kind == TokenKind::Word) {
@@ -119,6 +139,7 @@ private:
     std::string_view text_;
     std::vector<Token> toks_;
     size_t i_ = 0;
+    int slots_ = 0;
 };
 
 // Numbers compare by value, texts exactly as stored (as the SQL comparisons do), dates by instant;
@@ -149,21 +170,16 @@ std::optional<int> Compare(const Variant &a, const Variant &b) {
 
 }  // namespace
 
-Criterion Criterion::Parse(std::string_view text) { return Parser(text).Whole(); }
+Criterion Criterion::Parse(std::string_view text) { return Parser(text, text).Whole(); }
 
-std::optional<std::vector<std::pair<std::string, Variant>>> Criterion::Equalities() const {
-    std::vector<std::pair<std::string, Variant>> out;
-    std::function<bool(const Criterion &)> collect = [&](const Criterion &c) {
-        if (c.op == Op::Compare && c.comparison == "=") {
-            out.emplace_back(Lower(c.field), c.value);
-            return true;
-        }
-        if (c.op != Op::And) return false;
-        return std::all_of(c.parts.begin(), c.parts.end(), collect);
-    };
-    if (!collect(*this)) return std::nullopt;
-    std::stable_sort(out.begin(), out.end(), [](auto &x, auto &y) { return x.first < y.first; });
-    return out;
+Criterion Criterion::ParseShape(std::string_view shape, std::string_view text) { return Parser(shape, text).Whole(); }
+
+void Criterion::Fill(const std::vector<jet::Token> &literals) {
+    if (slot >= 0) {
+        const Token &t = literals.at(static_cast<size_t>(slot));
+        value = t.kind == TokenKind::Number ? NumberValue(t.value, negated) : Variant(t.value);
+    }
+    for (Criterion &part : parts) part.Fill(literals);
 }
 
 bool Criterion::Matches(const std::function<Variant(const std::string &)> &valueOf) const {

@@ -14,6 +14,9 @@
 namespace platform::dao {
 
 enum RecordsetType { dbOpenDynaset = 2, dbOpenSnapshot = 4 };
+// OpenRecordset options. dbAppendOnly: a dynaset of one table that only adds records; it reads none
+// of the table's records and keeps none of those it adds (RecordCount stays 0).
+enum RecordsetOption { dbAppendOnly = 8 };
 
 class Recordset;
 class Database;
@@ -81,8 +84,9 @@ public:
     void Execute(std::string_view sql);
     // Number of rows the last Execute changed.
     std::int64_t RecordsAffected() const;
-    // A table name or a select statement; dbOpenSnapshot (read-only, stable) or dbOpenDynaset.
-    Recordset OpenRecordset(std::string_view source, RecordsetType type = dbOpenDynaset);
+    // A table name or a select statement; dbOpenSnapshot (read-only, stable) or dbOpenDynaset;
+    // options 0 or dbAppendOnly (a dynaset only; 3001 otherwise).
+    Recordset OpenRecordset(std::string_view source, RecordsetType type = dbOpenDynaset, int options = 0);
     void Close();
     std::string Name() const;  // the path it was opened by
 

@@ -44,7 +44,7 @@ DatabaseImpl &Open(const std::shared_ptr<DatabaseImpl> &impl) {
 
 // Defined in recordset_load.cpp.
 std::shared_ptr<RecordsetImpl> LoadRecordset(const std::shared_ptr<DatabaseImpl> &db, const std::string &jetText,
-                                             RecordsetType type);
+                                             RecordsetType type, int options);
 
 void Database::Execute(std::string_view sql) {
     DatabaseImpl &db = Open(impl_);
@@ -67,10 +67,10 @@ void Database::Execute(std::string_view sql) {
 
 std::int64_t Database::RecordsAffected() const { return Open(impl_).affected; }
 
-Recordset Database::OpenRecordset(std::string_view source, RecordsetType type) {
+Recordset Database::OpenRecordset(std::string_view source, RecordsetType type, int options) {
     Open(impl_);
     Recordset rs;
-    rs.impl_ = LoadRecordset(impl_, jet::SourceToSql(source), type);
+    rs.impl_ = LoadRecordset(impl_, jet::SourceToSql(source), type, options);
     impl_->recordsets.push_back(rs.impl_);
     std::erase_if(impl_->recordsets, [](auto &w) { return w.expired(); });
     return rs;

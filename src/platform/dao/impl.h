@@ -26,6 +26,21 @@ void BindVariant(sqlite3_stmt *st, int index, const Variant &v, std::string &tex
 struct WorkspaceImpl;
 struct RecordsetImpl;
 
+// The rows of a recordset by a 32-bit hash of their match key for a set of fields (see MatchKey), for
+// equality look-ups: entries sorted by hash and then position, and a directory of the first entry
+// for each value of the hash's top `bits` bits. About 12 bytes a row; rows whose key only shares
+// the hash are told apart by their key.
+struct EqualityIndex {
+    struct Entry {
+        std::uint32_t hash;
+        std::uint32_t row;
+        bool operator<(const Entry &o) const { return hash != o.hash ? hash < o.hash : row < o.row; }
+    };
+    std::vector<Entry> entries;
+    std::vector<std::uint32_t> directory;
+    int bits = 0;
+};
+
 struct DatabaseImpl {
     std::shared_ptr<Connection> conn;  // empty once closed
     std::string name;
@@ -61,6 +76,7 @@ struct RecordsetImpl {
     std::shared_ptr<DatabaseImpl> db;  // empty once closed
     RecordsetType type = dbOpenSnapshot;
     bool updatable = false;
+    bool appendOnly = false;  // adds records, holds none
     std::vector<Column> columns;
     std::string table;     // dynaset: the table its rows come from
     std::string fetchSql;  // dynaset: one row by rowid
@@ -78,8 +94,9 @@ struct RecordsetImpl {
     std::unordered_map<std::string, std::string> updateSql;  // dynaset: by the set of assigned columns
 
     bool noMatch = false;
-    // FindFirst indexes: field-set signature -> match key -> positions in ascending order.
-    std::unordered_map<std::string, std::unordered_map<std::string, std::vector<std::uint32_t>>> indexes;
+    // FindFirst equality indexes by field-set signature, and the last criterion's parsed shape.
+    std::unordered_map<std::string, EqualityIndex> indexes;
+    std::shared_ptr<struct FindPlan> findPlan;
 
     // An updatable dynaset keeps rowids; every other recordset keeps its rows.
     std::int64_t Size() const {

@@ -116,10 +116,6 @@ std::vector<Token> Tokenize(std::string_view sql) {
 
 namespace platform::dao::jet {
 
-// Markers standing for a blanked literal; a text holding them outside literals gets no shape.
-constexpr char kTextMark = '\x01';
-constexpr char kNumberMark = '\x02';
-
 bool Shape(std::string_view sql, std::string &shape, std::vector<Token> &literals) {
     shape.clear();
     literals.clear();

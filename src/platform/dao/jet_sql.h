@@ -41,6 +41,10 @@ struct Statement {
 
 Statement Translate(std::string_view sql);
 
+// Markers standing for a blanked literal in a shape; a text holding them outside literals gets no shape.
+inline constexpr char kTextMark = '\x01';
+inline constexpr char kNumberMark = '\x02';
+
 // The text with each text and number literal replaced by a marker (the "shape" of a statement),
 // and those literals in order. False when the text has a #date#, an unterminated literal or a
 // marker character: such texts have no shape.

@@ -67,6 +67,7 @@ void RecordsetImpl::Close() {
     rowids = {};
     current = {};
     indexes.clear();
+    findPlan.reset();
     db.reset();
 }
 

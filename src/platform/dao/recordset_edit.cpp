@@ -85,7 +85,7 @@ void Recordset::Update() {
         conn.BeforeWrite();
         st.Step(sql);
         if (!adding && sqlite3_changes(conn.db()) == 0) Raise(3167, "Record is deleted.");
-        if (adding) rs.rowids.push_back(sqlite3_last_insert_rowid(conn.db()));
+        if (adding && !rs.appendOnly) rs.rowids.push_back(sqlite3_last_insert_rowid(conn.db()));
     }
     rs.mode = RecordsetImpl::Mode::None;
     rs.buffer.clear();

@@ -38,9 +38,12 @@ std::vector<Column> Columns(sqlite3_stmt *st, int first, const std::string &tabl
 }  // namespace
 
 std::shared_ptr<RecordsetImpl> LoadRecordset(const std::shared_ptr<DatabaseImpl> &db, const std::string &jetText,
-                                             RecordsetType type) {
+                                             RecordsetType type, int options) {
     const jet::Statement st = jet::Translate(jetText);
     if (st.verb != "select") Raise(3219, "Invalid operation.");
+    const bool appendOnly = (options & dbAppendOnly) != 0;
+    if ((options & ~dbAppendOnly) != 0 || (appendOnly && (type != dbOpenDynaset || !st.singleTable || db->readOnly)))
+        Raise(3001, "Invalid argument.");
     Connection &conn = db->Conn();
     auto rs = std::make_shared<RecordsetImpl>();
     rs->db = db;
@@ -51,14 +54,15 @@ std::shared_ptr<RecordsetImpl> LoadRecordset(const std::shared_ptr<DatabaseImpl>
         try {
             keyed.emplace(conn.Prepare(st.withRowid, jetText));
         } catch (const Error &e) {
-            if (e.number != 3061) throw;  // no rowid (a view): read-only rows as a snapshot below
+            if (e.number != 3061 || appendOnly) throw;  // no rowid (a view): read-only rows as a snapshot below
         }
         if (keyed) {
             rs->updatable = true;
+            rs->appendOnly = appendOnly;
             rs->table = st.table;
             rs->fetchSql = st.fetchOne;
             rs->columns = Columns(keyed->get(), 1, st.table);
-            while (keyed->Step(jetText)) rs->rowids.push_back(sqlite3_column_int64(keyed->get(), 0));
+            while (!appendOnly && keyed->Step(jetText)) rs->rowids.push_back(sqlite3_column_int64(keyed->get(), 0));
             return rs;
         }
     }

@@ -3,6 +3,7 @@
 #include <QIcon>
 #include <QKeyEvent>
 #include <QTimer>
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -71,6 +72,13 @@ void Report(int number, const std::string &description) {
 
 void Dispatch(const std::function<void()> &handler) {
     if (g_ending || !handler) return;
+    // A handler is never entered again while it runs (an event delivered while it keeps the thread).
+    static std::vector<const std::function<void()> *> running;
+    if (std::find(running.begin(), running.end(), &handler) != running.end()) return;
+    running.push_back(&handler);
+    struct Leave {
+        ~Leave() { running.pop_back(); }
+    } leave;
     try {
         handler();
     } catch (const platform::Error &e) {

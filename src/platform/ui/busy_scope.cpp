@@ -13,22 +13,30 @@ constexpr qint64 kPumpIntervalMs = 30;
 int g_busy = 0;  // live BusyScopes
 
 // Swallows the user's input to the forms; a message box or file dialog opened meanwhile still
-// takes input, so it can be answered.
+// takes input, so it can be answered. Access keys and shortcuts reach a button as events that Qt
+// sends itself (not spontaneous) after the key press was taken from the window system: they are
+// swallowed whatever their origin, and a shortcut override is accepted so that no key press
+// becomes a shortcut at all. The program's own posted keys pass.
 class InputBlocker : public QObject {
 public:
     bool eventFilter(QObject *obj, QEvent *e) override {
-        if (!e->spontaneous() || !BelongsToForm(obj)) return false;  // the program's own posted keys pass
+        if (!BelongsToForm(obj)) return false;
+        switch (e->type()) {
+        case QEvent::ShortcutOverride: e->accept(); return true;
+        case QEvent::Shortcut:
+        case QEvent::Close: return true;
+        default: break;
+        }
+        if (!e->spontaneous()) return false;
         switch (e->type()) {
         case QEvent::MouseButtonPress:
         case QEvent::MouseButtonRelease:
         case QEvent::MouseButtonDblClick:
         case QEvent::KeyPress:
         case QEvent::KeyRelease:
-        case QEvent::ShortcutOverride:
-        case QEvent::Shortcut:
+        case QEvent::InputMethod:
         case QEvent::Wheel:
-        case QEvent::ContextMenu:
-        case QEvent::Close: return true;
+        case QEvent::ContextMenu: return true;
         default: return false;
         }
     }

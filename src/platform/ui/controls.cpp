@@ -54,11 +54,21 @@ void CommandButton::Press() {
     if (b->isEnabled()) b->click();
 }
 
+// Each item keeps its text's own bytes beside the shown text, so a text that is not UTF-8 (shown
+// with replacement characters) still reads back as it was added.
+namespace {
+constexpr int kBytesRole = Qt::UserRole;
+
+int ItemOfText(const QComboBox *cb, const std::string &text) {
+    return cb->findData(QByteArray::fromStdString(text), kBytesRole, Qt::MatchExactly);
+}
+}  // namespace
+
 void ComboBox::AddItem(const std::string &item) {
     auto *cb = As<QComboBox>(*this);
     const QString text = cb->currentText();  // adding to the list leaves the text alone, silently
     const QSignalBlocker quiet(cb);
-    cb->addItem(Q(item));
+    cb->addItem(Q(item), QByteArray::fromStdString(item));
     cb->setEditText(text);
 }
 void ComboBox::Clear() {
@@ -66,13 +76,23 @@ void ComboBox::Clear() {
     cb->clear();
 }
 int ComboBox::ListCount() const { return As<QComboBox>(*this)->count(); }
-std::string ComboBox::List(int index) const { return S(As<QComboBox>(*this)->itemText(index)); }
-std::string ComboBox::Text() const { return S(As<QComboBox>(*this)->currentText()); }
+std::string ComboBox::List(int index) const {
+    return As<QComboBox>(*this)->itemData(index, kBytesRole).toByteArray().toStdString();
+}
+// The text as typed, or the item as added when the text is the one that item shows (the chosen item
+// first, then the first item that shows it).
+std::string ComboBox::Text() const {
+    auto *cb = As<QComboBox>(*this);
+    const QString shown = cb->currentText();
+    int i = cb->currentIndex();
+    if (i < 0 || cb->itemText(i) != shown) i = cb->findText(shown, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    return i >= 0 ? List(i) : S(shown);
+}
 void ComboBox::SetText(const std::string &text) {
     auto *cb = As<QComboBox>(*this);
-    const int i = cb->findText(Q(text), Qt::MatchExactly);
+    const int i = ItemOfText(cb, text);
     if (i >= 0) cb->setCurrentIndex(i);
-    cb->setEditText(Q(text));
+    cb->setEditText(i >= 0 ? cb->itemText(i) : Q(text));
 }
 
 // The bar's own range is the real one when it fits an int, else a scale of 10000 steps. It is
@@ -103,19 +123,22 @@ void ProgressBar::SetMax(double v) {
     SetValue(std::min(impl_->pbValue, v));
 }
 
+// The widget is told only when the shown percentage moves, and then drawn once: Qt's own redraw on
+// a change of value is held back so that it does not come on top of ours.
 void ProgressBar::SetValue(double v) {
     ControlState &s = *impl_;
     s.pbValue = v;
-    auto *bar = static_cast<QProgressBar *>(s.widget);
     const double span = s.pbMax - s.pbMin;
     const double frac = span > 0 ? std::clamp((v - s.pbMin) / span, 0.0, 1.0) : 0.0;
+    const int step = static_cast<int>(frac * 100);
+    if (step == s.pbStep) return;
+    s.pbStep = step;
+    auto *bar = static_cast<QProgressBar *>(s.widget);
+    bar->setUpdatesEnabled(false);
     bar->setValue(s.pbScale ? static_cast<int>(std::lround(frac * s.pbScale))
                             : static_cast<int>(std::lround(std::clamp(v, s.pbMin, s.pbMax))));
-    const int step = static_cast<int>(frac * 100);
-    if (step != s.pbStep) {
-        s.pbStep = step;
-        if (bar->isVisible()) bar->repaint();
-    }
+    bar->setUpdatesEnabled(true);
+    if (bar->isVisible()) bar->repaint();
 }
 
 }  // namespace platform::ui

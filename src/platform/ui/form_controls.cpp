@@ -71,6 +71,7 @@ ComboBox &Form::AddComboBox(const std::string &name, Rect r, int tabIndex, std::
     auto *w = new QComboBox(Parent(*this));
     w->setEditable(true);
     w->setInsertPolicy(QComboBox::NoInsert);
+    w->setCompleter(nullptr);  // the text is what was typed: no completion, no change of letter case
     w->setMaxVisibleItems(8);
     SetFont(*this, w, font);
     auto &c = UiAccess::adopt<ComboBox>(*this, w, name, -1, r, tabIndex);

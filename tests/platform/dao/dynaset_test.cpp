@@ -68,6 +68,16 @@ TEST_F(DynasetTest, AddNewAndDelete) {
     EXPECT_EQ(rs.RecordCount(), 5);
     EXPECT_EQ(Scalar(file, "select group_concat(lockey) from (select lockey from FRDLK order by lockey)"),
               "5,9,13,17,42");
+
+    // Append-only: no record of the table is read or kept, the added ones included.
+    Recordset adding = db.OpenRecordset("FRDLK", dbOpenDynaset, dbAppendOnly);
+    EXPECT_EQ(adding.RecordCount(), 0);
+    adding.AddNew();
+    adding.Fields("lockey") = Variant(43);
+    adding.Update();
+    EXPECT_EQ(adding.RecordCount(), 0);
+    EXPECT_EQ(Scalar(file, "select count(*) from FRDLK where lockey = 43"), "1");
+    EXPECT_EQ(ErrorOf([&] { db.OpenRecordset("FRDLK", dbOpenSnapshot, dbAppendOnly); }), 3001);
 }
 
 TEST_F(DynasetTest, WhatCannotBeUpdatedIsRefused) {
