@@ -9,7 +9,7 @@
 #include <string>
 
 #include "platform/dao/dao.h"
-#include "support/sql_file.h"
+#include "qvsample/sql_file.h"
 
 namespace fs = std::filesystem;
 using namespace platform::dao;

@@ -23,7 +23,7 @@
 #include "platform/ui/app.h"
 #include "readdates/frmFixDupRdgs.h"
 #include "startup/shared.h"
-#include "support/sql_file.h"
+#include "qvsample/sql_file.h"
 
 namespace {
 

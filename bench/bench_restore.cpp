@@ -8,7 +8,7 @@
 #include <string>
 
 #include "platform/dao/dbfile.h"
-#include "support/sql_file.h"
+#include "qvsample/sql_file.h"
 
 namespace fs = std::filesystem;
 

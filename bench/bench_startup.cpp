@@ -15,8 +15,8 @@
 #include "restore/frmRestAutoCopy.h"
 #include "startup/shared.h"
 #include "startup/startup.h"
-#include "support/installation.h"
-#include "support/temp_drive.h"
+#include "qvsample/installation.h"
+#include "qvsample/temp_drive.h"
 
 namespace {
 

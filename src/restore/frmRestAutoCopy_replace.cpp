@@ -6,6 +6,7 @@
 // the replacement is one SQLite transaction. Any refusal or failure is reported and leaves the
 // window open; "FINISHED" is shown only after a replacement that succeeded.
 #include "platform/dao/dbfile.h"
+#include "platform/ascii.h"
 #include "platform/diagnostics.h"
 #include "platform/error.h"
 #include "platform/files.h"
@@ -35,7 +36,7 @@ void Refuse(const std::string &prompt) {
 std::string LiveBaseNameOf(const std::string &chosenName) {
     std::string extension;
     const auto dot = chosenName.find('.');
-    if (dot != std::string::npos) extension = startup::TrimBlanks(chosenName.substr(dot + 1));
+    if (dot != std::string::npos) extension = platform::TrimBlanks(chosenName.substr(dot + 1));
     const std::size_t drop = extension.size() > 3 ? 7 : 5;
     return chosenName.size() < drop ? std::string() : chosenName.substr(0, chosenName.size() - drop);
 }

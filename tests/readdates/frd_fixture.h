@@ -17,8 +17,8 @@
 #include "platform/ui/app.h"
 #include "readdates/frmFixDupRdgs.h"
 #include "support/modal.h"
-#include "support/sql_file.h"
-#include "support/temp_drive.h"
+#include "qvsample/sql_file.h"
+#include "qvsample/temp_drive.h"
 
 namespace frdtest {
 

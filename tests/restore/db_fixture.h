@@ -10,8 +10,8 @@
 #include <set>
 #include <string>
 
-#include "support/sql_file.h"
-#include "support/temp_drive.h"
+#include "qvsample/sql_file.h"
+#include "qvsample/temp_drive.h"
 
 namespace qvtest {
 

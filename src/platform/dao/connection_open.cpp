@@ -10,6 +10,7 @@
 #include <fstream>
 
 #include "platform/dao/connection.h"
+#include "platform/ascii.h"
 #include "platform/error.h"
 
 namespace platform::dao {
@@ -65,11 +66,6 @@ int LockSidecar(const fs::path &file, const std::string &name, bool exclusive, b
         RaiseErrno(err, ldb.string());
     }
     return fd;
-}
-
-std::string Lower(std::string s) {
-    for (char &c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
 }
 
 }  // namespace
