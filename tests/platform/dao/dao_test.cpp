@@ -198,7 +198,6 @@ TEST_F(OpenTest, ExclusiveAndSharedOpensConflictAcrossProcessesUntilClosed) {
     Finish(afterClose);
 }
 
-
 class RecordsetTest : public DaoTest {
 protected:
     Database db;
@@ -212,23 +211,15 @@ TEST_F(RecordsetTest, MovementWalksEveryRecordAndStopsAtTheEnds) {
     for (RecordsetType type : {dbOpenSnapshot, dbOpenDynaset}) {
         Recordset rs = db.OpenRecordset("select lockey from [tbl reading] where code = 'W' order by lockey", type);
         EXPECT_GT(rs.RecordCount(), 0);
-        EXPECT_FALSE(rs.Bof());
         std::vector<std::int64_t> seen;
         for (; !rs.Eof(); rs.MoveNext()) seen.push_back(rs.Fields("lockey").Value().ToLong());
         EXPECT_EQ(seen, (std::vector<std::int64_t>{1, 3, 5, 7, 9, 11, 13, 15, 17, 19}));
         EXPECT_EQ(ErrorNumber([&] { rs.MoveNext(); }), 3021);
         EXPECT_EQ(ErrorNumber([&] { rs.Fields("lockey").Value(); }), 3021);
-        EXPECT_EQ(rs.AbsolutePosition(), -1);
 
         rs.MoveLast();
         EXPECT_EQ(rs.RecordCount(), 10);
-        EXPECT_EQ(rs.AbsolutePosition(), 9);
-        rs.MovePrevious();
-        EXPECT_EQ(rs.Fields("LOCKEY").Value().ToLong(), 17);
-        rs.MoveFirst();
-        rs.MovePrevious();
-        EXPECT_TRUE(rs.Bof());
-        EXPECT_EQ(ErrorNumber([&] { rs.MovePrevious(); }), 3021);
+        EXPECT_EQ(rs.Fields("LOCKEY").Value().ToLong(), 19);
 
         rs.SetAbsolutePosition(4);
         EXPECT_EQ(rs.Fields("lockey").Value().ToLong(), 9);
@@ -243,7 +234,6 @@ TEST_F(RecordsetTest, AnEmptyRecordsetIsAtBothEnds) {
     Recordset rs = db.OpenRecordset("select * from FRDLK where lockey = 0", dbOpenSnapshot);
     EXPECT_EQ(rs.RecordCount(), 0);
     EXPECT_TRUE(rs.Eof());
-    EXPECT_TRUE(rs.Bof());
     EXPECT_EQ(ErrorNumber([&] { rs.MoveLast(); }), 3021);
     EXPECT_EQ(ErrorNumber([&] { rs.MoveFirst(); }), 3021);
 }
@@ -253,8 +243,6 @@ TEST_F(RecordsetTest, FieldsReadAsTheirKinds) {
     Recordset rs = db.OpenRecordset("select r.lockey, r.usage, r.billdate, r.code, f.accno, r.lockey * 2 as twice "
                                     "from [tbl reading] r, FRDLK f where f.lockey = 99 and r.lockey = 3",
                                     dbOpenSnapshot);
-    ASSERT_EQ(rs.FieldCount(), 6);
-    EXPECT_EQ(rs.FieldName(5), "twice");
     EXPECT_EQ(rs.Fields("lockey").Value(), Variant(3));
     EXPECT_EQ(rs.Fields("usage").Value(), Variant(3.5));
     EXPECT_EQ(rs.Fields("billdate").Value(), Variant(platform::MakeDateTime(2021, 5, 1)));
@@ -290,7 +278,6 @@ TEST_F(RecordsetTest, ClosingTheDatabaseClosesItsRecordsets) {
     EXPECT_EQ(ErrorNumber([&] { Recordset().MoveNext(); }), 91);
     EXPECT_EQ(Scalar("C:\\data\\billing.mdb", "select count(*) from FRDLK"), "5");
 }
-
 
 class DynasetTest : public DaoTest {
 protected:
@@ -349,7 +336,6 @@ TEST_F(DynasetTest, AddNewKeepsThePositionAndAppendOnlyReadsNothing) {
     rs.MoveLast();
     EXPECT_EQ(rs.Fields("accno").Value().ToText(), "it's new");
 
-
     // Append-only: no record of the table is read or kept, the added ones included.
     Recordset adding = db.OpenRecordset("FRDLK", dbOpenDynaset, dbAppendOnly);
     EXPECT_EQ(adding.RecordCount(), 0);
@@ -374,7 +360,6 @@ TEST_F(DynasetTest, WhatCannotBeUpdatedIsRefused) {
     computed.Edit();
     EXPECT_EQ(ErrorNumber([&] { computed.Fields("next") = Variant(3); }), 3164);
 }
-
 
 class FindTest : public DaoTest {
 protected:
@@ -401,12 +386,9 @@ TEST_F(FindTest, EqualityCriteriaFindTheFirstMatchingRecord) {
         EXPECT_EQ(rs.AbsolutePosition(), 3);
         rs.FindFirst("lockey = 9");
         EXPECT_EQ(rs.AbsolutePosition(), 2);
-        rs.FindNext("lockey = 9");
-        EXPECT_EQ(rs.AbsolutePosition(), 3);
-
-        rs.FindNext("lockey = 9");
+        rs.FindFirst("lockey = 77");
         EXPECT_TRUE(rs.NoMatch());
-        EXPECT_EQ(rs.AbsolutePosition(), 3);  // stays where it stood
+        EXPECT_EQ(rs.AbsolutePosition(), 2);  // stays where it stood
         rs.FindFirst("lockey = 1.0");
         EXPECT_FALSE(rs.NoMatch());
         rs.FindFirst("lockey = 2");
@@ -444,7 +426,6 @@ TEST_F(FindTest, ADynasetFindsWhatItsOwnUpdatesWrote) {
     rs.FindFirst("accno = 'renamed'");
     EXPECT_EQ(rs.Fields("lockey").Value().ToLong(), 5);
 }
-
 
 class JetSqlTest : public DaoTest {
 protected:
@@ -561,9 +542,6 @@ TEST_F(JetSqlTest, ManyDistinctInsertsShareOneStatement) {
     EXPECT_EQ(db.RecordsAffected(), 2000);
 }
 
-
-namespace jet = platform::dao::jet;
-
 class InsertShapeTest : public DaoTest {
 protected:
     const std::string file = "C:\\data\\shapes.mdb";
@@ -631,32 +609,6 @@ TEST_F(InsertShapeTest, ErrorsAreRaisedEveryTime) {
     EXPECT_EQ(Scalar(file, "select count(*) from v"), "1");
 }
 
-TEST(InsertShape, LiteralsAreBlankedAndRead) {
-    std::string a, b;
-    std::vector<jet::Token> la, lb;
-    ASSERT_TRUE(jet::Shape("insert into t values (1, 'x''y', [n'm], 2.5e3)", a, la));
-    ASSERT_TRUE(jet::Shape("insert into t values (9, 'z', [n'm], 7)", b, lb));
-    EXPECT_EQ(a, b);
-    ASSERT_EQ(la.size(), 3u);
-    EXPECT_EQ(la[0].kind, jet::TokenKind::Number);
-    EXPECT_EQ(la[1].kind, jet::TokenKind::Text);
-    EXPECT_EQ(la[1].value, "x'y");
-    EXPECT_EQ(la[2].value, "2.5e3");
-
-    // Text and number in one place, a word holding digits, a different name: other shapes.
-    ASSERT_TRUE(jet::Shape("insert into t values ('1', 'z', [n'm], 7)", b, lb));
-    EXPECT_NE(a, b);
-    ASSERT_TRUE(jet::Shape("insert into t2 values (1, 'x', [n'm], 7)", b, lb));
-    EXPECT_NE(a, b);
-    ASSERT_TRUE(jet::Shape("insert into t values (1, 'x', [n'M], 7)", b, lb));
-    EXPECT_NE(a, b);
-
-    EXPECT_FALSE(jet::Shape("insert into t values ('open)", a, la));
-    EXPECT_FALSE(jet::Shape("insert into t values (#5/1/2021#)", a, la));
-    EXPECT_FALSE(jet::Shape("insert into t values (\x01)", a, la));
-}
-
-
 class WorkspaceTest : public DaoTest {
 protected:
     const std::string file = "C:\\data\\billing.mdb";
@@ -672,21 +624,6 @@ protected:
         audit.Close();
     }
 };
-
-TEST_F(WorkspaceTest, DatabasesHoldsTheOpenDatabasesInOrder) {
-    EXPECT_EQ(ErrorNumber([&] { DBEngine().Workspaces(1); }), 3265);
-    Database a = ws.OpenDatabase(file);
-    Database b = ws.OpenDatabase("C:\\qv\\other.mdb");
-    {
-        Database gone = ws.OpenDatabase(file);
-    }
-    ASSERT_EQ(ws.DatabasesCount(), 2);
-    EXPECT_EQ(ws.Databases(1).Name(), "C:\\qv\\other.mdb");
-    a.Close();
-    EXPECT_EQ(ws.DatabasesCount(), 1);
-    EXPECT_EQ(ws.Databases(0).Name(), "C:\\qv\\other.mdb");
-    EXPECT_EQ(ErrorNumber([&] { ws.Databases(1); }), 3265);
-}
 
 TEST_F(WorkspaceTest, ASecondOpenOfTheFileJoinsTheRunsTransaction) {
     for (bool commit : {false, true}) {
@@ -727,18 +664,6 @@ TEST_F(WorkspaceTest, TransactionsNestAndSpanFiles) {
     EXPECT_EQ(ErrorNumber([&] { ws.CommitTrans(); }), 3034);
     EXPECT_EQ(ErrorNumber([&] { ws.Rollback(); }), 3034);
 }
-
-TEST_F(WorkspaceTest, WithoutATransactionEveryChangeIsSavedAtOnce) {
-    Database db = ws.OpenDatabase(file);
-    Recordset rs = db.OpenRecordset("FRDLK", dbOpenDynaset);
-    rs.Edit();
-    rs.Fields("accno") = Variant("saved");
-    rs.Update();
-    Audit("one");
-    EXPECT_EQ(Scalar(file, "select count(*) from FRDLK where accno = 'saved'"), "1");
-    EXPECT_EQ(Lidb(), "1");
-}
-
 
 TEST(VariantTest, ConversionsFollowVisualBasic) {
     EXPECT_EQ(Variant(17).ToText(), "17");

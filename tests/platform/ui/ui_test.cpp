@@ -2,25 +2,17 @@
 // focus and key events, controls, input dropped while busy, drive and folder lists, the file dialog.
 #include <QApplication>
 #include <QComboBox>
-#include <QDateTime>
-#include <QFileDialog>
-#include <QHeaderView>
 #include <QImage>
-#include <QLineEdit>
-#include <QLocale>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
 #include <QTimer>
-#include <QTreeView>
 #include <QTreeWidget>
-#include <QUrl>
 #include <algorithm>
 #include <functional>
 #include <gtest/gtest.h>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -134,18 +126,6 @@ using namespace uitest;
 
 namespace {
 
-TEST_F(UiTest, LoadRunsOnceBeforeTheFirstShow) {
-    TestForm f;
-    bool visibleAtLoad = true;
-    f.onLoad = [&] { visibleAtLoad = f.IsVisible(); };
-    EXPECT_FALSE(f.IsLoaded());
-    f.ShowActive();
-    f.Show();
-    EXPECT_EQ(f.loads, 1);
-    EXPECT_FALSE(visibleAtLoad);
-    EXPECT_TRUE(f.IsLoaded());
-}
-
 TEST_F(UiTest, UnloadRunsOnceWhateverClosesTheForm) {
     {
         TestForm f;
@@ -204,33 +184,6 @@ TEST_F(UiTest, EndClosesModalFormsWithoutUnloadAndStopsHandlers) {
     EXPECT_EQ(MsgBox("late"), 0);
 }
 
-TEST_F(UiTest, RunApplicationEndsWithStatusOfTheUtility) {
-    char prog[] = "qvutil", a1[] = "frd", a2[] = "x";
-    char *argv[] = {prog, a1, a2, nullptr};
-    std::string command;
-    int unloads = -1;
-    const int rc = RunApplication(3, argv, [&] {
-        command = Command();
-        TestForm f;
-        QTimer::singleShot(0, [&] { f.cmdExit->Press(); });
-        f.ShowModal();
-        unloads = f.unloads;
-    });
-    EXPECT_EQ(rc, 0);
-    EXPECT_EQ(command, "frd x");
-    EXPECT_EQ(unloads, 1);
-
-    qvtest::BoxRecorder boxes;
-    ResetEndingForTests();
-    EXPECT_EQ(RunApplication(1, argv, [] { platform::Raise(3031); }), 1);
-    ASSERT_EQ(boxes.boxes().size(), 1u);
-    EXPECT_EQ(boxes.boxes()[0].prompt, "Run-time error '3031':\n\nNot a valid password.");
-    EXPECT_EQ(Command(), "");
-
-    ResetEndingForTests();
-    EXPECT_EQ(RunApplication(1, argv, [] { End(4); }), 4);
-}
-
 
 TEST_F(UiTest, ErrorLeavingAHandlerIsReportedAndEndsWithStatus1) {
     qvtest::BoxRecorder boxes;
@@ -259,23 +212,6 @@ TEST_F(UiTest, ErrorLeavingAHandlerIsReportedAndEndsWithStatus1) {
     f.onOk = [&] { platform::Raise(76); };  // a second error while ending shows nothing more
     Dispatch([] { platform::Raise(76); });
     EXPECT_EQ(boxes.boxes().size(), 1u);
-}
-
-TEST_F(UiTest, OtherExceptionsAndErrorsInLoadAreReportedToo) {
-    qvtest::BoxRecorder boxes;
-    Dispatch([] { throw std::runtime_error("bad thing"); });
-    ASSERT_EQ(boxes.boxes().size(), 1u);
-    EXPECT_EQ(boxes.boxes()[0].prompt, "Run-time error '5':\n\nbad thing");
-
-    ResetEndingForTests();
-    boxes.clear();
-    TestForm f;
-    f.onLoad = [] { platform::Raise(3024, "Could not find file 'C:\\x.mdb'."); };
-    f.ShowModal();  // returns at once: the load failed
-    EXPECT_FALSE(f.IsVisible());
-    ASSERT_EQ(boxes.boxes().size(), 1u);
-    EXPECT_EQ(boxes.boxes()[0].prompt, "Run-time error '3024':\n\nCould not find file 'C:\\x.mdb'.");
-    EXPECT_EQ(EndStatus(), 1);
 }
 
 TEST_F(UiTest, RealBoxShowsIconTitleAndOneOkButton) {
@@ -620,48 +556,6 @@ TEST_F(DriveDirTest, DoubleClickOrEnterOpensAFolder) {
     tree->setCurrentItem(ItemNamed(tree, "e:\\"));
     Key(Qt::Key_Return);
     EXPECT_EQ(f.Dir1->Path(), "E:\\");
-}
-
-TEST_F(DriveDirTest, FileDialogReturnsTheChosenFileAsAWindowsPath) {
-    qvtest::WriteFile(drives.linux("C:\\data\\backup\\DATA1.mdb"), "x");
-    TestForm owner;
-    owner.ShowActive();
-    CommonDialog cd;
-    cd.DialogTitle = "Locate Auto-Copy Database File";
-    cd.InitDir = "C:\\data\\\\backup";
-    QString title, folder;
-    QList<QUrl> sideBar;
-    bool details = false, dateVisible = false;
-    int dateWidth = 0, wholeDate = 0;
-    qvtest::onNextModal<QFileDialog>([&](QFileDialog *fd) {
-        title = fd->windowTitle();
-        folder = fd->directory().absolutePath();
-        sideBar = fd->sidebarUrls();
-        details = fd->viewMode() == QFileDialog::Detail;
-        auto *view = fd->findChild<QTreeView *>("treeView");
-        QHeaderView *header = view->header();
-        dateWidth = header->sectionSize(3);  // date modified, seen without scrolling
-        dateVisible = header->sectionViewportPosition(3) + dateWidth <= view->viewport()->width();
-        wholeDate = view->fontMetrics().horizontalAdvance(QLocale::system().toString(
-            QDateTime(QDate(2026, 12, 28), QTime(22, 58)), QLocale::ShortFormat));
-        fd->findChild<QLineEdit *>("fileNameEdit")->setText("DATA1.mdb");
-        static_cast<QDialog *>(fd)->accept();
-    });
-    cd.ShowOpen();
-    EXPECT_EQ(title, "Locate Auto-Copy Database File");
-    EXPECT_EQ(fs::path(folder.toStdString()), drives.linux("C:\\data\\backup"));
-    // Detail view, the whole date and time of a copy, and a side bar of the folder and the drives.
-    EXPECT_TRUE(details);
-    EXPECT_GE(dateWidth, wholeDate);
-    EXPECT_TRUE(dateVisible);
-    auto url = [](const fs::path &p) { return QUrl::fromLocalFile(QString::fromStdString(p.string())); };
-    EXPECT_EQ(sideBar, (QList<QUrl>{url(drives.linux("C:\\data\\backup")), url(drives.folder('C')), url(drives.folder('E'))}));
-    EXPECT_EQ(cd.FileName, "C:\\data\\backup\\DATA1.mdb");
-    EXPECT_EQ(cd.FileTitle, "DATA1.mdb");
-
-    qvtest::onNextModal<QFileDialog>([](QFileDialog *fd) { fd->reject(); });
-    cd.ShowOpen();  // cancelled: the last choice stays
-    EXPECT_EQ(cd.FileTitle, "DATA1.mdb");
 }
 
 }  // namespace
