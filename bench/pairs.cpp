@@ -168,7 +168,7 @@ bool Selected(const Options &o, const std::string &name) {
 }
 
 void PrintSide(const char *letter, const Side &side, const Runs &r) {
-    std::printf("  %s %-34s median %-10s min %-10s peak %s%.1f MB%s\n", letter, side.name.c_str(),
+    std::printf("  %s %-40s median %-10s min %-10s peak %s%.1f MB%s\n", letter, side.name.c_str(),
                 Secs(Median(r.seconds)).c_str(), Secs(Min(r.seconds)).c_str(), r.child ? "" : "+", r.peakExtraMb,
                 r.child ? " (its own process)" : "");
 }
@@ -195,7 +195,7 @@ void Run(const std::string &name, const Comparison &c, const Options &o) {
     }
     PrintSide("A", c.a, a);
     if (c.b) PrintSide("B", *c.b, b);
-    if (c.b) std::printf("  A/B %-34s median %.2fx      min %.2fx\n", "", Median(ratios), Min(ratios));
+    if (c.b) std::printf("  A/B %-40s median %.2fx      min %.2fx\n", "", Median(ratios), Min(ratios));
     if (!runner.peakPerRun) std::printf("  (peak memory is the process's peak so far: the kernel refused a reset)\n");
     for (const Target &t : c.targets) {
         double figure = 0;
@@ -312,6 +312,13 @@ ChildResult Spawn(const std::vector<std::string> &argv, const std::map<std::stri
 
 void Shell(const std::string &command) {
     if (std::system(command.c_str()) != 0) throw std::runtime_error("failed: " + command);
+}
+
+void CopyThenSync(Probe &probe, const std::vector<std::string> &argv) {
+    const ChildResult r = Spawn(argv);
+    probe.ChildPeak(r.peakKb);
+    if (r.status != 0) throw std::runtime_error(argv[0] + " ended with status " + std::to_string(r.status));
+    Shell("sync");
 }
 
 void DropFromPageCache(const fs::path &file) {

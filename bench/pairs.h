@@ -91,6 +91,10 @@ ChildResult Spawn(const std::vector<std::string> &argv, const std::map<std::stri
 // Runs a shell command; throws std::runtime_error unless it exits 0.
 void Shell(const std::string &command);
 
+// The plain copy that benchmarks compare with: runs `argv` (a cp command line), its peak the side's,
+// then sync; throws unless both succeed.
+void CopyThenSync(Probe &probe, const std::vector<std::string> &argv);
+
 // Writes a file's dirty pages out and drops its pages from the page cache, so the next read comes from
 // the disk (POSIX_FADV_DONTNEED).
 void DropFromPageCache(const std::filesystem::path &file);
