@@ -27,6 +27,11 @@ TEST_F(JetSqlTest, TheToolsStatementsRun) {
     EXPECT_EQ(codes.Fields("code").Value().ToText(), "E");
     codes.MoveNext();
     EXPECT_EQ(codes.Fields("code").Value().ToText(), "W");
+    // The distinct rows are sorted after they are found: the columns keep their names and kinds.
+    Recordset pairs = db.OpenRecordset("select distinct [billdate], code from [tbl reading] order by code desc, "
+                                       "billdate", dbOpenSnapshot);
+    EXPECT_EQ(pairs.Fields("billdate").Value(), Variant(platform::MakeDateTime(2021, 5, 1)));
+    EXPECT_EQ(pairs.Fields("code").Value().ToText(), "W");
 
     db.Execute("DROP TABLE FRDLK");
     db.Execute("create table FRDLK (lockey long, accno text)");

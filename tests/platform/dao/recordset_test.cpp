@@ -83,6 +83,21 @@ TEST_F(RecordsetTest, SnapshotIsStableWhileADynasetShowsSavedChanges) {
     EXPECT_EQ(ErrorOf([&] { dyn.Fields("accno").Value(); }), 3167);
 }
 
+// Counted before any field is read, a long snapshot still gives the rows of its opening, and holds
+// no lock that another connection's write of the file waits for.
+TEST_F(RecordsetTest, ACountedSnapshotKeepsItsRowsWhileAnotherConnectionWrites) {
+    Scalar("C:\\data\\billing.mdb", "with recursive n(i) as (select 1 union all select i + 1 from n where i < 400) "
+                                    "insert into FRDLK select 100 + i, 'B' from n");
+    Recordset snap = db.OpenRecordset("select * from FRDLK order by lockey", dbOpenSnapshot);
+    snap.MoveLast();
+    ASSERT_EQ(snap.RecordCount(), 405);
+    DBEngine().OpenDatabase("C:\\data\\billing.mdb").Execute("delete from FRDLK where lockey > 1");
+    std::int64_t rows = 0;
+    for (snap.MoveFirst(); !snap.Eof(); snap.MoveNext()) rows += snap.Fields("lockey").Value().ToLong() > 1;
+    EXPECT_EQ(rows, 404);
+    EXPECT_EQ(Scalar("C:\\data\\billing.mdb", "select count(*) from FRDLK"), "1");
+}
+
 TEST_F(RecordsetTest, ClosingTheDatabaseClosesItsRecordsets) {
     Recordset rs = db.OpenRecordset("FRDLK", dbOpenSnapshot);
     Recordset other = db.OpenRecordset("select * from FRDLK", dbOpenDynaset);
