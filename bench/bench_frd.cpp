@@ -1,218 +1,222 @@
-// Speed of the read-date window on a large data database: 1,000,000 readings (200,000 of the bill
-// date under test, indexed on billdate) and a selection of 50,000 accounts.
+// Speed of the read-date window on the installations of readings.h.
 //
-//   BM_Load                  code list + FRDLK copy (Form_Load)                 target <= 0.5 s
-//   BM_CountViaWindow        ReportMatchingReadings for the bill date           target <= 2x BM_CountHandWritten
-//   BM_CountHandWritten      select count(*) of the same filter, raw SQLite
-//   BM_Run                   Continue over 100,000 matching records, audited    target <= 1 s, <= 5x BM_RunSetBased
-//   BM_RunSetBased           one UPDATE + INSERT ... SELECT of the same rows, raw SQLite
-//   BM_ProgressBar           pb1 driven as the run drives it (100,000 steps)    target <= 5% of BM_Run
-#include <benchmark/benchmark.h>
-
+//   bench_frd [--pairs N] [--size N] [window|count|run|progress]
+//
+//   window    the window opened (Form_Load and its first show) on 1,000,000 readings and a 50,000-account
+//             selection                                                        target <= 0.2 s
+//   count     ReportMatchingReadings for the bill date vs a hand-written select count(*) of the same
+//             filter; size: readings (1,000,000 by default)                    target <= 1.3x
+//   run       Continue over `size` matching records (ALL read dates), audited to file and table, vs one
+//             set-based UPDATE + INSERT ... SELECT of the same change and audit rows
+//                                                                              target <= 4x, <= 64 MB extra
+//   progress  pb1 driven as the run drives it, 100,000 steps
 #include <QApplication>
-#include <QTemporaryDir>
 
-#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <stdexcept>
 #include <string>
 
-#include "platform/clock.h"
+#include "pairs.h"
 #include "platform/paths.h"
 #include "platform/ui/app.h"
 #include "readdates/frmFixDupRdgs.h"
+#include "readings.h"
 #include "startup/shared.h"
+#include "startup/startup.h"
 #include "qvsample/sql_file.h"
+#include "qvsample/temp_drive.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-constexpr long long kAccounts = 100000;   // two readings (W, E) per account and bill date
-constexpr long long kSelected = 50000;    // lockeys 1..50,000 selected: 100,000 readings of a bill date
-constexpr int kBillDates = 5;             // 5 x 200,000 = 1,000,000 readings
-constexpr const char *kBillDate = "2021-05-01";
-constexpr const char *kBillText = "05/01/2021";
-
 using Sql = qvtest::SqlFile;
+using bench::kBillDateStored;
+using bench::kBillDateText;
 
-std::string Series(long long n) {
-    return "with recursive n(i) as (select 1 union all select i + 1 from n where i < " + std::to_string(n) + ") ";
+void Expect(long long got, long long want, const std::string &what) {
+    if (got != want)
+        throw std::runtime_error(what + ": " + std::to_string(got) + " where " + std::to_string(want) + " were due");
 }
 
-// The installation on drive C of a temporary folder.
-struct Installation {
-    QTemporaryDir dir;
-    fs::path c, data;
+// One installation on a temporary drive C, with start-up's settings read as qvutil reads them, and every
+// message box answered OK (the last one kept).
+struct Fixture {
+    qvtest::TempDrives drives{"C"};
+    bench::ReadingsLayout layout;
+    qvtest::Installation inst;
+    std::shared_ptr<platform::ui::MsgBoxRecord> lastBox = std::make_shared<platform::ui::MsgBoxRecord>();
 
-    Installation() {
-        c = fs::path(dir.path().toStdString()) / "c";
-        fs::create_directories(c / "QVNWin32/AUDIT");
-        fs::create_directories(c / "QVData");
-        fs::create_directories(c / "users/public/qv32tempdata");
-        data = c / "QVData/billing.mdb";
-        setenv("QUORVANT_DRIVES", ("C=" + c.string()).c_str(), 1);
+    explicit Fixture(const bench::ReadingsLayout &l) : layout(l) {
+        inst = bench::LayOutReadings(drives.folder('C'), layout, false);
         platform::SetAppPathForTests("C:\\QVNWin32");
-        {
-            Sql g(c / "QVNWin32/global.mdb");
-            g.exec("create table current (databasepath TEXT, DatabaseFileName TEXT)");
-            g.exec("insert into current values ('C:\\QVData', 'billing.mdb')");
-            g.setPassword("tovan58");
-        }
-        {
-            Sql d(data);
-            d.exec("create table [tbl reading] (billdate DATETIME, readdate DATETIME, code TEXT, lockey INTEGER)");
-            d.exec("create table LIDB ([When] TEXT, ByWhom TEXT, What TEXT)");
-            d.exec("begin");
-            for (int b = 0; b < kBillDates; ++b) {
-                const std::string bill = "2021-0" + std::to_string(3 + b) + "-01";
-                for (const char *code : {"W", "E"})
-                    d.exec(Series(kAccounts) + "insert into [tbl reading] select '" + bill + "', '" + bill +
-                           "', '" + code + "', i from n");
-            }
-            d.exec("commit");
-            d.exec("create index billdate_ix on [tbl reading] (billdate)");
-        }
-        {
-            Sql t(c / "users/public/qv32tempdata/tempdataDTC.mdb");
-            t.exec("create table selectionsetDTC (lockey INTEGER, accno TEXT)");
-            t.exec(Series(kSelected) + "insert into selectionsetDTC select i, 'A' || i from n");
-        }
-        auto &s = startup::Shared();
-        s.DataFolder = "C:\\QVData";
-        s.DataFileName = "billing.mdb";
-        s.DataFilePath = "C:\\QVData\\billing.mdb";
+        startup::Shared() = {};
+        startup::ReadSettings();
+        platform::ui::SetMsgBoxResponderForTests([box = lastBox](const platform::ui::MsgBoxRecord &r) {
+            *box = r;
+            return platform::ui::vbOK;
+        });
     }
+    ~Fixture() { platform::ui::SetMsgBoxResponderForTests({}); }
+
 };
 
-Installation &Inst() {
-    static Installation inst;
-    return inst;
-}
+// The window open on a fixture; closed as the user closes it (Unload drops FRDLK) when it goes.
+struct Window {
+    std::shared_ptr<Fixture> fx;
+    std::unique_ptr<readdates::frmFixDupRdgs> form = std::make_unique<readdates::frmFixDupRdgs>();
 
-// Every box answered OK at once.
-void AnswerBoxes() {
-    platform::ui::SetMsgBoxResponderForTests([](const platform::ui::MsgBoxRecord &) { return platform::ui::vbOK; });
-}
-
-std::unique_ptr<readdates::frmFixDupRdgs> OpenWindow() {
-    auto f = std::make_unique<readdates::frmFixDupRdgs>();
-    f->Show();
-    return f;
-}
-
-void BM_Load(benchmark::State &state) {
-    Inst();
-    AnswerBoxes();
-    for (auto _ : state) {
-        auto f = OpenWindow();
-        state.PauseTiming();
-        if (f->cboCode->ListCount() != 3) state.SkipWithError("code list");
-        f->Unload();
-        f.reset();
-        state.ResumeTiming();
+    explicit Window(std::shared_ptr<Fixture> f) : fx(std::move(f)) {
+        form->Show();
+        QApplication::processEvents();
     }
-}
-BENCHMARK(BM_Load)->Unit(benchmark::kMillisecond)->Iterations(3);
-
-void BM_CountViaWindow(benchmark::State &state) {
-    Inst();
-    AnswerBoxes();
-    auto f = OpenWindow();
-    f->txt[0]->SetText(kBillText);
-    for (auto _ : state) f->ReportMatchingReadings(0);
-    f->Unload();
-}
-BENCHMARK(BM_CountViaWindow)->Unit(benchmark::kMillisecond);
-
-void BM_CountHandWritten(benchmark::State &state) {
-    Inst();
-    AnswerBoxes();
-    auto f = OpenWindow();  // FRDLK as the window leaves it
-    for (auto _ : state) {
-        Sql d(Inst().data);
-        const long long n = d.count(std::string("select count(*) from [tbl reading] where billdate = '") + kBillDate +
-                                    "' and lockey in (select lockey from FRDLK)");
-        if (n != 2 * kSelected) state.SkipWithError("count");
+    ~Window() {
+        form->Unload();
+        form.reset();
+        QApplication::processEvents();
     }
-    f->Unload();
-}
-BENCHMARK(BM_CountHandWritten)->Unit(benchmark::kMillisecond);
+    readdates::frmFixDupRdgs *operator->() const { return form.get(); }
+};
 
-// Each run gives every reading of the bill date within the selection (ALL) a new read date.
-void BM_Run(benchmark::State &state) {
-    Inst();
-    AnswerBoxes();
-    auto f = OpenWindow();
-    f->txt[0]->SetText(kBillText);
-    f->txt[1]->SetText("ALL");
-    int day = 1;
-    for (auto _ : state) {
-        f->txt[2]->SetText("04/" + std::to_string(day) + "/2021");
-        day = day % 28 + 1;
-        f->RefreshContinue();
-        f->cmdContinue_Click();
-    }
-    state.counters["records"] = static_cast<double>(2 * kSelected);
-    f->Unload();
-}
-BENCHMARK(BM_Run)->Unit(benchmark::kMillisecond)->Iterations(3);
+// Each run gives the readings of the bill date a read date of its own, so every run changes them all.
+struct NewDate {
+    int day = 0;
+    void Next() { day = day % 28 + 1; }
+    std::string Typed() const { return "03/" + std::to_string(day) + "/2021"; }
+    std::string Stored() const { return "2021-03-" + std::string(day < 10 ? "0" : "") + std::to_string(day); }
+};
 
-void BM_RunSetBased(benchmark::State &state) {
-    Inst();
-    AnswerBoxes();
-    auto f = OpenWindow();
-    int day = 1;
-    for (auto _ : state) {
-        const std::string newDate = "2021-04-" + std::string(day < 10 ? "0" : "") + std::to_string(day);
-        day = day % 28 + 1;
-        const std::string where = std::string(" where billdate = '") + kBillDate +
-                                  "' and lockey in (select lockey from FRDLK)";
-        Sql d(Inst().data);
-        d.exec("begin");
-        d.exec("update [tbl reading] set readdate = '" + newDate + "'" + where);
-        // FRDLK has no index: the account lookup gets a keyed copy, as a hand-written statement would.
-        d.exec("create temp table acc (lockey INTEGER PRIMARY KEY, accno TEXT)");
-        d.exec("insert or ignore into acc select lockey, accno from FRDLK");
-        d.exec("insert into LIDB ([When], ByWhom, What) select '20210503 02:07 PM ', 'bench', "
-               "'Changed read date from ALL to " + newDate + " for bill date 05/01/2021 for account ' || "
-               "a.accno || ' for code ' || r.code from [tbl reading] r join acc a on a.lockey = r.lockey "
-               "where r.billdate = '" + kBillDate + "'");
-        d.exec("drop table acc");
-        d.exec("commit");
-    }
-    f->Unload();
+bench::Comparison Shown(long size) {
+    auto fx = std::make_shared<Fixture>(bench::ReadingsLayout{size / 10, size / 20, 5});
+    auto open = std::make_shared<std::unique_ptr<Window>>();
+    bench::Side a{"window opened and shown", [=](bench::Probe &probe) {
+                      *open = std::make_unique<Window>(fx);
+                      probe.Stop();
+                  }};
+    a.check = [=] {
+        if (!(*open)->form->IsVisible()) throw std::runtime_error("the window is not shown");
+        Expect((*open)->form->cboCode->ListCount(), 3, "entries of the code list");
+        Expect(Sql(fx->inst.dataDb).count("select count(*) from FRDLK"), fx->layout.selected, "rows of FRDLK");
+        open->reset();
+    };
+    return {"the read-date window shown, " + std::to_string(fx->layout.Readings()) + " readings, " +
+                std::to_string(fx->layout.selected) + "-account selection",
+            a, std::nullopt, {{bench::Figure::SecondsMedian, 0.2}}};
 }
-BENCHMARK(BM_RunSetBased)->Unit(benchmark::kMillisecond)->Iterations(3);
 
-void BM_ProgressBar(benchmark::State &state) {
-    Inst();
-    AnswerBoxes();
-    auto f = OpenWindow();
-    const long long steps = 2 * kSelected;
-    for (auto _ : state) {
-        f->pb1->SetValue(0);
-        f->pb1->SetVisible(true);
-        f->pb1->SetMax(static_cast<double>(steps));
-        platform::ui::BusyScope busy;
-        for (long long i = 0; i < steps; ++i) {
-            f->pb1->SetValue(static_cast<double>(i + 1));
-            busy.Pump();
+bench::Comparison Count(long size) {
+    auto fx = std::make_shared<Fixture>(bench::ReadingsLayout{size / 10, size / 20, 5});
+    auto form = std::make_shared<Window>(fx);
+    (*form)->txt[0]->SetText(kBillDateText);
+    const long long due = fx->layout.Matching();
+    auto counted = std::make_shared<long long>(-1);
+    bench::Side a{"the window's count", [=](bench::Probe &) { (*form)->ReportMatchingReadings(0); }};
+    a.reset = [=] { fx->lastBox->title.clear(); };
+    a.check = [=] {
+        if (fx->lastBox->title != std::to_string(due) + " RECORDS FOUND")
+            throw std::runtime_error("the count reported \"" + fx->lastBox->title + "\"");
+    };
+    bench::Side b{"hand-written select count(*)", [=](bench::Probe &) {
+                      Sql d(fx->inst.dataDb);
+                      *counted = d.count(std::string("select count(*) from [tbl reading] where billdate = '") +
+                                         kBillDateStored + "' and lockey in (select lockey from FRDLK)");
+                  }};
+    b.check = [=] { Expect(*counted, due, "readings counted"); };
+    return {"count of matching readings, " + std::to_string(fx->layout.Readings()) + " readings, vs select count(*)",
+            a, b, {{bench::Figure::RatioMedian, 1.3}}};
+}
+
+bench::Comparison Run(long size) {
+    // `size` matching records: as many selected accounts as half of them, twice as many accounts, two
+    // bill dates.
+    auto fx = std::make_shared<Fixture>(bench::ReadingsLayout{size, size / 2, 2});
+    auto form = std::make_shared<Window>(fx);
+    (*form)->txt[0]->SetText(kBillDateText);
+    (*form)->txt[1]->SetText("ALL");
+    auto date = std::make_shared<NewDate>();
+    const long long due = fx->layout.Matching();
+    const fs::path auditDir = fx->inst.auditDir;
+
+    auto reset = [=] {
+        date->Next();
+        Sql(fx->inst.dataDb).exec("delete from LIDB");
+        for (const auto &e : fs::directory_iterator(auditDir)) fs::remove(e.path());
+    };
+    auto checkTable = [=] {
+        Sql d(fx->inst.dataDb);
+        Expect(d.count(std::string("select count(*) from [tbl reading] where billdate = '") + kBillDateStored +
+                       "' and readdate = '" + date->Stored() + "'"),
+               due, "readings given the new read date");
+        Expect(d.count("select count(*) from LIDB"), due, "audit rows");
+    };
+    bench::Side a{"Continue, audited to file and table", [=](bench::Probe &) {
+                      (*form)->txt[2]->SetText(date->Typed());
+                      (*form)->RefreshContinue();
+                      (*form)->cmdContinue_Click();
+                  }};
+    a.reset = reset;
+    a.check = [=] {
+        checkTable();
+        long long lines = 0;
+        for (const auto &e : fs::directory_iterator(auditDir)) {
+            std::ifstream in(e.path());
+            for (std::string line; std::getline(in, line);) ++lines;
         }
-        f->pb1->SetVisible(false);
-    }
-    f->Unload();
+        Expect(lines, due, "audit file lines");
+    };
+    bench::Side b{"set-based UPDATE + INSERT ... SELECT", [=](bench::Probe &) {
+                      const std::string where =
+                          std::string(" where billdate = '") + kBillDateStored + "' and lockey in (select lockey from FRDLK)";
+                      Sql d(fx->inst.dataDb);
+                      d.exec("begin");
+                      d.exec("update [tbl reading] set readdate = '" + date->Stored() + "'" + where);
+                      // FRDLK has no index: the account lookup gets a keyed copy, as a hand-written statement would.
+                      d.exec("create temp table acc (lockey INTEGER PRIMARY KEY, accno TEXT)");
+                      d.exec("insert or ignore into acc select lockey, accno from FRDLK");
+                      d.exec("insert into LIDB ([When], ByWhom, What) select '20210503 02:07 PM ', 'bench', "
+                             "'Changed read date from ALL to " + date->Typed() + " for bill date " + kBillDateText +
+                             " for account ' || a.accno || ' for code ' || r.code from [tbl reading] r join acc a "
+                             "on a.lockey = r.lockey where r.billdate = '" + kBillDateStored + "'");
+                      d.exec("drop table acc");
+                      d.exec("commit");
+                  }};
+    b.reset = reset;
+    b.check = checkTable;
+    return {"correction run of " + std::to_string(due) + " records (" + std::to_string(fx->layout.Readings()) +
+                " readings) vs set-based SQL",
+            a, b, {{bench::Figure::RatioMedian, 4}, {bench::Figure::PeakMB, 64}}};
 }
-BENCHMARK(BM_ProgressBar)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+bench::Comparison Progress(long) {
+    auto fx = std::make_shared<Fixture>(bench::ReadingsLayout{1000, 500, 2});
+    auto form = std::make_shared<Window>(fx);
+    constexpr long long steps = 100'000;
+    bench::Side a{"pb1 stepped 100,000 times", [=](bench::Probe &) {
+                      (*form)->pb1->SetValue(0);
+                      (*form)->pb1->SetVisible(true);
+                      (*form)->pb1->SetMax(static_cast<double>(steps));
+                      platform::ui::BusyScope busy;
+                      for (long long i = 0; i < steps; ++i) {
+                          (*form)->pb1->SetValue(static_cast<double>(i + 1));
+                          busy.Pump();
+                      }
+                  }};
+    a.check = [=] {
+        Expect(static_cast<long long>((*form)->pb1->Value()), steps, "progress bar value");
+        (*form)->pb1->SetVisible(false);
+    };
+    return {"the progress bar as the run drives it", a, std::nullopt, {}};
+}
 
 }  // namespace
 
 int main(int argc, char **argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return bench::Main(argc, argv,
+                       {{"window", {1'000'000}, Shown},
+                        {"count", {1'000'000}, Count},
+                        {"run", {10'000, 100'000, 1'000'000}, Run},
+                        {"progress", {}, Progress}});
 }

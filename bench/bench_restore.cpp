@@ -1,12 +1,13 @@
 // The restore's file work on a large database (QV_BENCH_MB, default 1024 MB): safety copy plus
 // replacement, against copying the same bytes with cp followed by sync.
-#include <benchmark/benchmark.h>
-
+//
+//   bench_restore [--pairs N] [copy-and-replace|safety-copy]
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
 
+#include "pairs.h"
 #include "platform/dao/dbfile.h"
 #include "qvsample/sql_file.h"
 
@@ -21,15 +22,13 @@ void MakeDatabase(const fs::path &p, const std::string &tag, long mb) {
     db.exec("PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF");
     db.exec("CREATE TABLE t (id INTEGER PRIMARY KEY, tag TEXT, v BLOB)");
     db.exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " + std::to_string(mb * 1000) +
-                 ") INSERT INTO t SELECT i, '" + tag + "', randomblob(1000) FROM n");
+            ") INSERT INTO t SELECT i, '" + tag + "', randomblob(1000) FROM n");
 }
 
 struct Files {
     fs::path dir, pristine, chosen, live, safety, cpTarget;
     Files() {
-        const char *d = std::getenv("QV_BENCH_DIR");
-        dir = d ? fs::path(d) : fs::temp_directory_path() / "qv_bench_restore";
-        fs::create_directories(dir);
+        dir = bench::WorkFolder("restore");
         const char *mb = std::getenv("QV_BENCH_MB");
         const long size = mb ? std::atol(mb) : 1024;
         pristine = dir / ("old" + std::to_string(size) + ".mdb");
@@ -47,55 +46,62 @@ Files &TheFiles() {
     return f;
 }
 
-void Run(const std::string &command) {
-    if (std::system(command.c_str()) != 0) throw std::runtime_error("failed: " + command);
+// The file is a database as big as `like` whose rows carry `tag`.
+void ExpectDatabase(const fs::path &file, const fs::path &like, const std::string &tag) {
+    if (!fs::exists(file) || fs::file_size(file) != fs::file_size(like))
+        throw std::runtime_error(file.string() + " is missing or of the wrong size");
+    qvtest::SqlFile db(file);
+    if (db.scalar("select tag from t where id = (select max(id) from t)") != tag)
+        throw std::runtime_error(file.string() + " does not hold the " + tag + " rows");
 }
 
-void BM_SafetyCopyAndReplacement(benchmark::State &state) {
+bench::Side CpAndSync() {
     Files &f = TheFiles();
-    for (auto _ : state) {
-        state.PauseTiming();
+    bench::Side b{"cp + sync of the chosen copy", [&f](bench::Probe &probe) {
+                      bench::CopyThenSync(probe, {"/bin/cp", f.chosen.string(), f.cpTarget.string()});
+                  }};
+    b.reset = [&f] {
+        fs::remove(f.cpTarget);
+        bench::Shell("sync");
+    };
+    b.check = [&f] { ExpectDatabase(f.cpTarget, f.chosen, "new"); };
+    return b;
+}
+
+bench::Comparison SafetyCopyAndReplacement(long) {
+    Files &f = TheFiles();
+    bench::Side a{"safety copy + replacement", [&f](bench::Probe &) {
+                      auto hold = platform::dao::ExclusiveHold::Acquire(f.live);
+                      platform::dao::BackupToNewFile(f.live, f.safety);
+                      platform::dao::ReplaceContent(f.chosen, f.live);
+                  }};
+    a.reset = [&f] {
         fs::remove(f.safety);
         fs::copy_file(f.pristine, f.live, fs::copy_options::overwrite_existing);
-        Run("sync");
-        state.ResumeTiming();
-        {
-            auto hold = platform::dao::ExclusiveHold::Acquire(f.live);
-            platform::dao::BackupToNewFile(f.live, f.safety);
-            platform::dao::ReplaceContent(f.chosen, f.live);
-        }
-    }
-    state.SetBytesProcessed(state.iterations() * static_cast<long>(fs::file_size(f.chosen)));
+        bench::Shell("sync");
+    };
+    a.check = [&f] {
+        ExpectDatabase(f.safety, f.pristine, "old");
+        ExpectDatabase(f.live, f.chosen, "new");
+    };
+    return {"the restore's safety copy and replacement vs one cp + sync", a, CpAndSync(), {}};
 }
 
-void BM_SafetyCopyOnly(benchmark::State &state) {
+bench::Comparison SafetyCopyOnly(long) {
     Files &f = TheFiles();
     fs::copy_file(f.pristine, f.live, fs::copy_options::overwrite_existing);
-    for (auto _ : state) {
-        state.PauseTiming();
+    bench::Side a{"safety copy", [&f](bench::Probe &) { platform::dao::BackupToNewFile(f.live, f.safety); }};
+    a.reset = [&f] {
         fs::remove(f.safety);
-        Run("sync");
-        state.ResumeTiming();
-        platform::dao::BackupToNewFile(f.live, f.safety);
-    }
-    state.SetBytesProcessed(state.iterations() * static_cast<long>(fs::file_size(f.live)));
-}
-
-void BM_CpAndSync(benchmark::State &state) {
-    Files &f = TheFiles();
-    for (auto _ : state) {
-        state.PauseTiming();
-        fs::remove(f.cpTarget);
-        Run("sync");
-        state.ResumeTiming();
-        Run("cp '" + f.chosen.string() + "' '" + f.cpTarget.string() + "' && sync");
-    }
-    state.SetBytesProcessed(state.iterations() * static_cast<long>(fs::file_size(f.chosen)));
+        bench::Shell("sync");
+    };
+    a.check = [&f] { ExpectDatabase(f.safety, f.pristine, "old"); };
+    return {"the restore's safety copy alone vs one cp + sync", a, CpAndSync(), {}};
 }
 
 }  // namespace
 
-BENCHMARK(BM_CpAndSync)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
-BENCHMARK(BM_SafetyCopyOnly)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
-BENCHMARK(BM_SafetyCopyAndReplacement)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
-BENCHMARK_MAIN();
+int main(int argc, char **argv) {
+    return bench::Main(argc, argv,
+                       {{"copy-and-replace", {}, SafetyCopyAndReplacement}, {"safety-copy", {}, SafetyCopyOnly}});
+}

@@ -159,8 +159,9 @@ void SpooledAppender::Commit() {
         if (::lseek(f.spool, 0, SEEK_SET) != 0) RaiseOsError(errno, f.path);
         CopyData(f.spool, fd, f.path, f.path);
     } catch (...) {
-        // No line, and no part of one, stays; the copy's own error is the one reported.
-        if (known && ::ftruncate(fd, before.st_size) != 0) errno = 0;
+        // No line, and no part of one, stays; the write's own failure is the one reported.
+        if (known && ::ftruncate(fd, before.st_size) != 0) {
+        }
         ::close(fd);
         throw;
     }

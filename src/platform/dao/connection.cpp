@@ -88,6 +88,16 @@ void Connection::Exec(const std::string &sql) {
 }
 
 void Connection::BeforeWrite() {
+    SettleReadsOf(id_);
+    if (!writing_) {
+        // Room for a long run's changed pages, so a large transaction does not spill them to the file
+        // before it commits (memory is taken only as pages are used). SQLite also sorts within this
+        // much memory; a larger cache would make the memory of a long run grow with it. A connection
+        // that only reads keeps SQLite's small cache and reuses its pages, instead of taking memory for
+        // every page that a large read passes.
+        Exec("PRAGMA cache_size = -16384");
+        writing_ = true;
+    }
     while (level_ < wanted_) {
         Exec(level_ == 0 ? "BEGIN IMMEDIATE" : "SAVEPOINT qv_" + std::to_string(level_ + 1));
         ++level_;
@@ -95,6 +105,7 @@ void Connection::BeforeWrite() {
 }
 
 void Connection::EndLevel(int level, bool commit) {
+    SettleReadsOf(id_);
     if (level_ >= level) {
         if (!commit && level == 1 && sqlite3_get_autocommit(db_)) {
             // SQLite already rolled the transaction back after a failure: nothing is left to undo.

@@ -88,9 +88,15 @@ private:
     std::optional<std::string> passwordHash_;
     int wanted_ = 0;
     int level_ = 0;
+    bool writing_ = false;  // has written: its page cache is the larger one
     std::list<Cached> lru_;  // most recently used first
     std::unordered_map<std::string, std::list<Cached>::iterator> bySql_;
 };
+
+// Before this process writes to a file (or ends a transaction on it): the snapshots still reading
+// it read the rest of their rows, so they keep the rows of the moment they opened and hold no
+// read lock that the write would wait for.
+void SettleReadsOf(const FileId &file);
 
 // Lowercase hex SHA-256 of a text's bytes.
 std::string Sha256Hex(const std::string &text);

@@ -101,10 +101,6 @@ std::shared_ptr<Connection> Connection::Open(const fs::path &file, const std::st
     sqlite3_busy_timeout(c->db_, kBusyTimeoutMs);
     // A "quoted" name is always a name: an unknown one is an error, never a text.
     sqlite3_db_config(c->db_, SQLITE_DBCONFIG_DQS_DML, 0, nullptr);
-    // Room for a run's changed pages, so a transaction of some hundred thousand changes does not
-    // spill them to the file before it commits (memory is taken only as pages are used). SQLite also
-    // sorts within this much memory; a larger cache would make the memory of a long run grow with it.
-    c->Exec("PRAGMA cache_size = -16384");
     c->ReadPassword();
     return c;
 }

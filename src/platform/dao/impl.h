@@ -72,6 +72,17 @@ struct Column {
     std::string tableColumn;
 };
 
+// The statement of a snapshot whose rows have not all been read yet. It holds its read transaction
+// open, so the rows read later are those of the moment the snapshot opened; a snapshot counted before
+// its rows are asked for is counted by a count(*) of the same statement under that transaction.
+struct PendingRows {
+    Stmt stmt;
+    std::string jetText;
+    std::string sql;
+    int columnCount = 0;
+    std::int64_t counted = -1;  // the count(*), once taken
+};
+
 struct RecordsetImpl {
     std::shared_ptr<DatabaseImpl> db;  // empty once closed
     RecordsetType type = dbOpenSnapshot;
@@ -80,8 +91,9 @@ struct RecordsetImpl {
     std::vector<Column> columns;
     std::string table;     // dynaset: the table its rows come from
     std::string fetchSql;  // dynaset: one row by rowid
-    RowStore rows;                     // snapshot: the rows
+    mutable RowStore rows;             // snapshot: the rows (read so far)
     std::vector<std::int64_t> rowids;  // dynaset: the rows' keys
+    mutable std::unique_ptr<PendingRows> pending;  // snapshot: the rest of its rows not read yet
 
     std::int64_t pos = 0;  // -1: before the first record; Size(): after the last
     bool currentDeleted = false;
@@ -98,10 +110,16 @@ struct RecordsetImpl {
     std::unordered_map<std::string, EqualityIndex> indexes;
     std::shared_ptr<struct FindPlan> findPlan;
 
-    // An updatable dynaset keeps rowids; every other recordset keeps its rows.
+    // An updatable dynaset keeps rowids; every other recordset keeps its rows, all read by the time
+    // Size answers.
     std::int64_t Size() const {
-        return updatable ? static_cast<std::int64_t>(rowids.size()) : static_cast<std::int64_t>(rows.Size());
+        if (updatable) return static_cast<std::int64_t>(rowids.size());
+        if (pending) ReadRest();
+        return static_cast<std::int64_t>(rows.Size());
     }
+    // The number of records without reading the rest of a snapshot's rows (RecordCount).
+    std::int64_t Count();
+    void ReadRest() const;
     Connection &Conn() const {
         if (!db) RaiseClosed();
         return db->Conn();

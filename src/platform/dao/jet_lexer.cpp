@@ -8,11 +8,13 @@
 namespace platform::dao::jet {
 namespace {
 
-bool IsSpace(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
-bool IsDigit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
+// Character classes by their ASCII codes, whatever the process's locale (and without its cost: every
+// insert of a long copy passes through here).
+bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsWordChar(char c) {
-    auto u = static_cast<unsigned char>(c);
-    return std::isalnum(u) || c == '_' || c == '$' || u >= 0x80;
+    return IsDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == '$' ||
+           static_cast<unsigned char>(c) >= 0x80;
 }
 
 // The value between `quote` characters, an inner `quote` doubled.
@@ -118,14 +120,23 @@ namespace platform::dao::jet {
 
 bool Shape(std::string_view sql, std::string &shape, std::vector<Token> &literals) {
     shape.clear();
-    literals.clear();
     shape.reserve(sql.size());
+    // The tokens of the last call are reused, so their texts keep what they allocated.
+    size_t used = 0;
+    auto next = [&](TokenKind kind) -> Token & {
+        if (used == literals.size()) literals.emplace_back();
+        Token &t = literals[used++];
+        t.kind = kind;
+        t.text.clear();
+        t.space.clear();
+        t.date = false;
+        return t;
+    };
     const size_t n = sql.size();
     size_t i = 0;
     while (i < n) {
         const char c = sql[i];
         if (c == '\'' || c == '"') {
-            Token t{TokenKind::Text, {}, {}, {}};
             size_t j = i + 1;
             for (;; ++j) {
                 if (j >= n) return false;  // unterminated: the full lexer reports it
@@ -137,17 +148,17 @@ bool Shape(std::string_view sql, std::string &shape, std::vector<Token> &literal
                 break;
             }
             const std::string_view inner = sql.substr(i + 1, j - i - 1);
+            Token &t = next(TokenKind::Text);
             if (inner.find(c) == std::string_view::npos) {
                 t.value.assign(inner);
             } else {
-                t.value.reserve(inner.size());
+                t.value.clear();
                 for (size_t k = 0; k < inner.size(); ++k) {
                     t.value += inner[k];
                     if (inner[k] == c) ++k;  // doubled
                 }
             }
             shape += kTextMark;
-            literals.push_back(std::move(t));
             i = j + 1;
         } else if (c == '[' || c == '`') {
             const size_t close = sql.find(c == '[' ? ']' : '`', i + 1);
@@ -158,7 +169,7 @@ bool Shape(std::string_view sql, std::string &shape, std::vector<Token> &literal
             return false;  // dates are read by the full lexer
         } else if (IsDigit(c) || (c == '.' && i + 1 < n && IsDigit(sql[i + 1]))) {
             const size_t end = ReadNumber(sql, i);
-            literals.push_back(Token{TokenKind::Number, {}, std::string(sql.substr(i, end - i)), {}});
+            next(TokenKind::Number).value.assign(sql.substr(i, end - i));
             shape += kNumberMark;
             i = end;
         } else if (IsWordChar(c)) {
@@ -170,6 +181,7 @@ bool Shape(std::string_view sql, std::string &shape, std::vector<Token> &literal
             ++i;
         }
     }
+    literals.resize(used);
     return true;
 }
 

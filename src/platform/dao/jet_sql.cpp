@@ -145,6 +145,51 @@ void AnalyseSelect(const std::vector<Token> &toks, Statement &st) {
     st.fetchOne = "SELECT" + Join(toks, 1, fromEnd) + " WHERE rowid = ?1";
 }
 
+// The bare column names of a comma-separated list toks[from, to) (each optionally followed by
+// ASC or DESC when `directions`), lower case; false when an item is anything else.
+bool NameList(const std::vector<Token> &toks, size_t from, size_t to, bool directions, std::set<std::string> &names) {
+    size_t i = from;
+    while (i < to) {
+        const Token &t = toks[i];
+        if (t.kind != TokenKind::Word && t.kind != TokenKind::Name) return false;
+        if (!names.insert(Lower(t.value)).second) return false;
+        ++i;
+        if (directions && i < to && (IsWord(toks[i], "asc") || IsWord(toks[i], "desc"))) ++i;
+        if (i == to) break;
+        if (!IsPunct(toks[i], ",") || ++i == to) return false;
+    }
+    return !names.empty();
+}
+
+// "select distinct a, b from ... order by b, a": SQLite would sort every row to find the distinct
+// ones; the distinct rows are found first instead, and only they are sorted. That holds when both
+// lists name the same plain columns, so the order of the rows is fully given either way. Returns the
+// rewritten text, or "" to leave the statement as it is.
+std::string DistinctBeforeOrder(const std::vector<Token> &toks) {
+    static const std::set<std::string> refuse = {"group", "having", "union", "intersect", "except", "limit",
+                                                 "offset", "top"};
+    if (toks.size() < 7 || !IsWord(toks[1], "distinct")) return {};
+    size_t from = 0, order = 0;
+    int depth = 0;
+    for (size_t i = 2; i < toks.size(); ++i) {
+        if (IsPunct(toks[i], "(")) ++depth;
+        if (IsPunct(toks[i], ")")) --depth;
+        if (depth != 0 || toks[i].kind != TokenKind::Word) continue;
+        const std::string w = Lower(toks[i].value);
+        if (refuse.count(w) || (w == "from" && from) || (w == "order" && (order || !from))) return {};
+        if (w == "from") from = i;
+        if (w == "order") {
+            if (i + 1 >= toks.size() || !IsWord(toks[i + 1], "by")) return {};
+            order = i++;
+        }
+    }
+    std::set<std::string> selected, ordered;
+    if (!from || !order || !NameList(toks, 2, from, false, selected) ||
+        !NameList(toks, order + 2, toks.size(), true, ordered) || selected != ordered)
+        return {};
+    return "SELECT * FROM (" + Join(toks, 0, order) + ") ORDER BY" + Join(toks, order + 2, toks.size());
+}
+
 }  // namespace
 
 Statement Translate(std::string_view sql) {
@@ -157,7 +202,8 @@ Statement Translate(std::string_view sql) {
     if (st.verb == "insert") TranslateInsert(toks, st.params);
     if (st.verb == "select" || st.verb == "update" || st.verb == "delete") JetTextRules(toks);
     if (st.verb == "select") AnalyseSelect(toks, st);
-    st.sql = Join(toks, 0, toks.size());
+    if (st.verb == "select") st.sql = DistinctBeforeOrder(toks);
+    if (st.sql.empty()) st.sql = Join(toks, 0, toks.size());
     return st;
 }
 

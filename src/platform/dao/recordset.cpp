@@ -63,6 +63,7 @@ void RecordsetImpl::Leave() {
 }
 
 void RecordsetImpl::Close() {
+    pending.reset();
     rows.Clear();
     rowids = {};
     current = {};
@@ -71,7 +72,7 @@ void RecordsetImpl::Close() {
     db.reset();
 }
 
-std::int64_t Recordset::RecordCount() const { return Live(impl_).Size(); }
+std::int64_t Recordset::RecordCount() const { return Live(impl_).Count(); }
 bool Recordset::Eof() const {
     auto &rs = Live(impl_);
     return rs.pos >= rs.Size();
@@ -103,11 +104,13 @@ void Recordset::MoveFirst() {
     rs.pos = 0;
 }
 
+// Standing on the last record needs its position only: a snapshot's rows are not read for it.
 void Recordset::MoveLast() {
     auto &rs = Live(impl_);
-    if (rs.Size() == 0) Raise(3021);
+    const std::int64_t count = rs.Count();
+    if (count == 0) Raise(3021);
     rs.Leave();
-    rs.pos = rs.Size() - 1;
+    rs.pos = count - 1;
 }
 
 std::int64_t Recordset::AbsolutePosition() const {

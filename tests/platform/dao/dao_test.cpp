@@ -267,6 +267,21 @@ TEST_F(RecordsetTest, SnapshotIsStableWhileADynasetShowsSavedChanges) {
     EXPECT_EQ(ErrorNumber([&] { dyn.Fields("accno").Value(); }), 3167);
 }
 
+// Counted before any field is read, a long snapshot still gives the rows of its opening, and holds
+// no lock that another connection's write of the file waits for.
+TEST_F(RecordsetTest, ACountedSnapshotKeepsItsRowsWhileAnotherConnectionWrites) {
+    Scalar("C:\\data\\billing.mdb", "with recursive n(i) as (select 1 union all select i + 1 from n where i < 400) "
+                                    "insert into FRDLK select 100 + i, 'B' from n");
+    Recordset snap = db.OpenRecordset("select * from FRDLK order by lockey", dbOpenSnapshot);
+    snap.MoveLast();
+    ASSERT_EQ(snap.RecordCount(), 405);
+    DBEngine().OpenDatabase("C:\\data\\billing.mdb").Execute("delete from FRDLK where lockey > 1");
+    std::int64_t rows = 0;
+    for (snap.MoveFirst(); !snap.Eof(); snap.MoveNext()) rows += snap.Fields("lockey").Value().ToLong() > 1;
+    EXPECT_EQ(rows, 404);
+    EXPECT_EQ(Scalar("C:\\data\\billing.mdb", "select count(*) from FRDLK"), "1");
+}
+
 TEST_F(RecordsetTest, ClosingTheDatabaseClosesItsRecordsets) {
     Recordset rs = db.OpenRecordset("FRDLK", dbOpenSnapshot);
     Recordset other = db.OpenRecordset("select * from FRDLK", dbOpenDynaset);
@@ -451,6 +466,11 @@ TEST_F(JetSqlTest, TheToolsStatementsRun) {
     EXPECT_EQ(codes.Fields("code").Value().ToText(), "E");
     codes.MoveNext();
     EXPECT_EQ(codes.Fields("code").Value().ToText(), "W");
+    // The distinct rows are sorted after they are found: the columns keep their names and kinds.
+    Recordset pairs = db.OpenRecordset("select distinct [billdate], code from [tbl reading] order by code desc, "
+                                       "billdate", dbOpenSnapshot);
+    EXPECT_EQ(pairs.Fields("billdate").Value(), Variant(platform::MakeDateTime(2021, 5, 1)));
+    EXPECT_EQ(pairs.Fields("code").Value().ToText(), "W");
 
     db.Execute("DROP TABLE FRDLK");
     db.Execute("create table FRDLK (lockey long, accno text)");
