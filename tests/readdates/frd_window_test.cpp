@@ -184,13 +184,6 @@ TEST_F(FrdTest, TabbingIntoAFieldSelectsItsWholeText) {
     EXPECT_EQ(f.txt[1]->SelLength(), 10);
 }
 
-TEST_F(FrdTest, TabbingThroughEmptyFieldsShowsNothing) {
-    auto &f = OpenForm();
-    for (int i = 0; i < 4; ++i) PressTab();
-    EXPECT_TRUE(boxes.empty());
-    EXPECT_FALSE(f.cmdContinue->Enabled());
-}
-
 TEST_F(FrdTest, ValidBillDateRewritesBothPromptsAndAnInvalidOneKeepsThem) {
     auto &f = OpenForm();
     Enter(0, "5117");
@@ -228,48 +221,29 @@ TEST_F(FrdTest, AllInAnyCaseIsTheKeywordAndStaysAsTyped) {
     EXPECT_EQ(boxes[0].prompt, "Invalid Date");
 }
 
+// Each step leaves one field with an entry; Continue is enabled only while all three are valid, and
+// a field left empty or blank says nothing.
 TEST_F(FrdTest, ContinueIsEnabledOnlyWhileAllThreeEntriesAreValid) {
+    struct Step {
+        int field;
+        std::string entry;
+        bool enabled;
+    };
+    const Step steps[] = {{0, "05/01/2021", false}, {1, "04/28/2021", false}, {2, "04/30/2021", true},
+                          {1, "xyz", false},        {1, "ALL", true},         {2, "   ", false},
+                          {2, "04/30/2021", true},  {0, "", false},           {0, "05/01/2021", true},
+                          {1, "", false},           {1, "all", true},         {2, "", false},
+                          {2, "04/30/2021", true},  {0, "0000", false}};
     auto &f = OpenForm();
-    Enter(0, "05/01/2021");
-    Enter(1, "04/28/2021");
-    EXPECT_FALSE(f.cmdContinue->Enabled());
-    Enter(2, "04/30/2021");
-    EXPECT_TRUE(f.cmdContinue->Enabled());
-
-    Enter(1, "xyz");  // refused and emptied
-    EXPECT_FALSE(f.cmdContinue->Enabled());
-    Enter(1, "ALL");
-    EXPECT_TRUE(f.cmdContinue->Enabled());
-
-    Enter(2, "   ");  // blanks only: no message, no longer valid
-    EXPECT_FALSE(f.cmdContinue->Enabled());
-    Enter(2, "04/30/2021");
-    EXPECT_TRUE(f.cmdContinue->Enabled());
-
-    Enter(0, "0000");
-    EXPECT_FALSE(f.cmdContinue->Enabled());
-}
-
-TEST_F(FrdTest, FieldLeftEmptyDisablesContinueWithoutAMessage) {
-    auto &f = OpenForm();
-    Enter(0, "05/01/2021");
-    Enter(1, "ALL");
-    Enter(2, "04/30/2021");
-    ASSERT_TRUE(f.cmdContinue->Enabled());
-    for (int i : {0, 1, 2}) {
-        SCOPED_TRACE(i);
-        const std::string kept = f.txt[i]->Text();
+    for (const Step &st : steps) {
+        SCOPED_TRACE(std::to_string(st.field) + " = '" + st.entry + "'");
         ClearBoxes();
-        Enter(i, "");
-        EXPECT_FALSE(f.cmdContinue->Enabled());
-        EXPECT_TRUE(boxes.empty());
-        Enter(i, kept);
-        EXPECT_TRUE(f.cmdContinue->Enabled());
+        Enter(st.field, st.entry);
+        EXPECT_EQ(f.cmdContinue->Enabled(), st.enabled);
+        const bool blank = st.entry.find_first_not_of(' ') == std::string::npos;
+        EXPECT_TRUE(!blank || boxes.empty());
     }
 }
-
-
-using platform::ui::MsgBoxRecord;
 
 // Selection: accounts 1 to 5. Lockey 9 is outside it.
 class FrdSearch : public frdtest::FrdTest {
@@ -285,92 +259,70 @@ protected:
                      {"2021-06-01", "2021-05-30", "w", 5}});
     }
 
-    // Leaves field `index` holding `text` and returns the one box it showed.
-    MsgBoxRecord Count(int index, const std::string &text) {
-        ClearBoxes();
-        Enter(index, text);
-        EXPECT_EQ(boxes.size(), 1u) << "field " << index << " = " << text;
-        return boxes.empty() ? MsgBoxRecord{"<none>", 0, ""} : boxes.back();
-    }
-
-    void ExpectBox(const MsgBoxRecord &b, const std::string &title, const std::string &prompt) {
-        EXPECT_EQ(b.title, title);
-        EXPECT_EQ(b.prompt, prompt);
-        EXPECT_EQ(b.style, platform::ui::vbInformation);
-    }
 };
 
-TEST_F(FrdSearch, BillDateCountsTheSelectionWithAllCodes) {
-    OpenForm();
-    ExpectBox(Count(0, "05/01/2021"), "4 RECORDS FOUND", "4 reading records were found with bill date 05/01/2021.");
-    ExpectBox(Count(0, "07/01/2021"), "NO RECORDS FOUND", "NO reading records were found with bill date 07/01/2021.");
-}
-
-TEST_F(FrdSearch, ChosenCodeNarrowsTheCountAndNamesTheCode) {
+// One row a count: the code chosen ("" for all codes), the bill date already in its field, the field
+// left and its entry, and the box (none for ALL without a bill date, which runs no query either).
+TEST_F(FrdSearch, CountsTheSelectedReadingsOfTheCodeBillDateAndWholeReadDay) {
+    struct Case {
+        std::string code, bill;
+        int field;
+        std::string entry, title, prompt;
+    };
+    const Case cases[] = {
+        {"", "", 0, "05/01/2021", "4 RECORDS FOUND", "4 reading records were found with bill date 05/01/2021."},
+        {"", "", 0, "07/01/2021", "NO RECORDS FOUND", "NO reading records were found with bill date 07/01/2021."},
+        {"W", "", 0, "05/01/2021", "2 RECORDS FOUND", "2 reading records were found for code W with bill date 05/01/2021."},
+        {"E", "", 0, "05/01/2021", "ONE RECORD FOUND", "One reading record was found for code E with bill date 05/01/2021."},
+        {"O'B", "", 0, "05/01/2021", "ONE RECORD FOUND", "One reading record was found for code O'B with bill date 05/01/2021."},
+        // The reading read at 10:30 on 4/28 counts, as the run would change it.
+        {"", "05/01/2021", 1, "4/28/21", "3 RECORDS FOUND",
+         "3 reading records were found with bill date 05/01/2021 and read date 04/28/2021."},
+        {"", "05/01/2021", 1, "4/27/21", "NO RECORDS FOUND",
+         "NO reading records were found with bill date 05/01/2021 and read date 04/27/2021."},
+        {"", "05/01/2021", 1, "all", "4 RECORDS FOUND",
+         "4 reading records were found with bill date 05/01/2021 and read date all."},
+        {"", "", 1, "04/28/2021", "4 RECORDS FOUND", "4 reading records were found with read date 04/28/2021."},
+        {"W", "", 1, "04/28/2021", "3 RECORDS FOUND", "3 reading records were found for code W with read date 04/28/2021."},
+        {"", "", 1, "ALL", "", ""},
+        // A new read date: on any bill date without one, else only on that bill date.
+        {"", "", 2, "05/30/2021", "ONE RECORD FOUND", "One reading record was found with read date 05/30/2021."},
+        {"", "05/01/2021", 2, "05/30/2021", "NO RECORDS FOUND", "NO reading records were found with read date 05/30/2021."},
+        {"", "05/01/2021", 2, "04/29/2021", "ONE RECORD FOUND", "One reading record was found with read date 04/29/2021."},
+    };
     auto &f = OpenForm();
-    f.cboCode->SetText("W");
-    ExpectBox(Count(0, "05/01/2021"), "2 RECORDS FOUND",
-              "2 reading records were found for code W with bill date 05/01/2021.");
-    f.cboCode->SetText("E");
-    ExpectBox(Count(0, "05/01/2021"), "ONE RECORD FOUND",
-              "One reading record was found for code E with bill date 05/01/2021.");
-    f.cboCode->SetText("O'B");  // a code with an apostrophe is counted, not refused
-    ExpectBox(Count(0, "05/01/2021"), "ONE RECORD FOUND",
-              "One reading record was found for code O'B with bill date 05/01/2021.");
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.code + " | " + c.bill + " | " + std::to_string(c.field) + " = " + c.entry);
+        for (auto *t : f.txt) t->SetText("");
+        f.cboCode->SetFocus();
+        ProcessEvents();
+        f.cboCode->SetText(c.code.empty() ? " ALL CODES" : c.code);
+        f.txt[0]->SetText(c.bill);
+        startup::Shared().QueryText = "left over";
+        ClearBoxes();
+        Enter(c.field, c.entry);
+        if (c.title.empty()) {
+            EXPECT_TRUE(boxes.empty());
+            EXPECT_EQ(startup::Shared().QueryText, "left over");
+            continue;
+        }
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].title, c.title);
+        EXPECT_EQ(boxes[0].prompt, c.prompt);
+        EXPECT_EQ(boxes[0].style, platform::ui::vbInformation);
+        // The count leaves no database open.
+        EXPECT_EQ(platform::dao::DBEngine().Workspaces(0).DatabasesCount(), 0);
+        EXPECT_FALSE(startup::Shared().db);
+    }
     // A typed code stays as typed: w is not completed to the code W.
     f.cboCode->SetText("");
     f.cboCode->SetFocus();
     QTest::keyClicks(f.cboCode->widget(), "w");
-    ExpectBox(Count(0, "06/01/2021"), "ONE RECORD FOUND",
-              "One reading record was found for code w with bill date 06/01/2021.");
-    EXPECT_EQ(f.cboCode->Text(), "w");
-}
-
-TEST_F(FrdSearch, IncorrectReadDateIsPairedWithTheBillDate) {
-    OpenForm();
-    Enter(0, "05/01/2021");
-    // The reading read at 10:30 on 4/28 counts, as the run would change it.
-    ExpectBox(Count(1, "4/28/21"), "3 RECORDS FOUND",
-              "3 reading records were found with bill date 05/01/2021 and read date 04/28/2021.");
-    ExpectBox(Count(1, "4/27/21"), "NO RECORDS FOUND",
-              "NO reading records were found with bill date 05/01/2021 and read date 04/27/2021.");
-    ExpectBox(Count(1, "all"), "4 RECORDS FOUND",
-              "4 reading records were found with bill date 05/01/2021 and read date all.");
-}
-
-TEST_F(FrdSearch, IncorrectReadDateWithoutBillDateCountsEveryBillDate) {
-    auto &f = OpenForm();
-    ExpectBox(Count(1, "04/28/2021"), "4 RECORDS FOUND", "4 reading records were found with read date 04/28/2021.");
-    f.cboCode->SetText("W");
-    ExpectBox(Count(1, "04/28/2021"), "3 RECORDS FOUND",
-              "3 reading records were found for code W with read date 04/28/2021.");
-}
-
-TEST_F(FrdSearch, AllWithoutBillDateShowsNothingAndRunsNoQuery) {
-    OpenForm();
-    startup::Shared().QueryText = "left over";
     ClearBoxes();
-    Enter(1, "ALL");
-    EXPECT_TRUE(boxes.empty());
-    EXPECT_EQ(startup::Shared().QueryText, "left over");
-}
-
-TEST_F(FrdSearch, NewReadDateCountsThoseAlreadyCarryingIt) {
-    OpenForm();
-    // Without a bill date: on any bill date.
-    ExpectBox(Count(2, "05/30/2021"), "ONE RECORD FOUND", "One reading record was found with read date 05/30/2021.");
-    // With one: only on that bill date.
-    Enter(0, "05/01/2021");
-    ExpectBox(Count(2, "05/30/2021"), "NO RECORDS FOUND", "NO reading records were found with read date 05/30/2021.");
-    ExpectBox(Count(2, "04/29/2021"), "ONE RECORD FOUND", "One reading record was found with read date 04/29/2021.");
-}
-
-TEST_F(FrdSearch, CountLeavesNoDatabaseOpen) {
-    OpenForm();
-    Count(0, "05/01/2021");
-    EXPECT_EQ(platform::dao::DBEngine().Workspaces(0).DatabasesCount(), 0);
-    EXPECT_FALSE(startup::Shared().db);
-    EXPECT_FALSE(startup::Shared().rs);
+    Enter(0, "06/01/2021");
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].prompt, "One reading record was found for code w with bill date 06/01/2021.");
+    EXPECT_EQ(f.cboCode->Text(), "w");
 }
 
 TEST(FrdSearchEmptySelection, NothingIsFoundEvenWithAllCodes) {

@@ -1,16 +1,9 @@
-// The restore window: layout, loading, and the listing of an automatic copy.
-#include <QAbstractButton>
-#include <QApplication>
-#include <QFileDialog>
-#include <QLineEdit>
-#include <QTimer>
-
+// The restore window: loading, and the listing of an automatic copy.
 #include <fcntl.h>
 #include <sys/stat.h>
 
 #include <ctime>
 #include <filesystem>
-#include <set>
 
 #include "platform/files.h"
 #include "platform/ui/forms.h"
@@ -35,33 +28,10 @@ void SetWritten(const fs::path &p, int year, int month, int day, int h, int m, i
     ASSERT_EQ(::utimensat(AT_FDCWD, p.c_str(), times, 0), 0);
 }
 
-TEST_F(RacEnv, WindowLayoutAndDialogSettings) {
+TEST_F(RacEnv, WindowOpensWithRestoreDisabledAndTheDialogOnTheAutoCopyFolder) {
     auto &f = Open();
-    EXPECT_EQ(f.Caption(), "Restore Auto-Copy Database Files");
-    struct Expect {
-        platform::ui::Control *c;
-        platform::ui::Rect r;
-        int tab;
-    } expected[] = {
-        {f.cmdList, {120, 120, 3405, 400}, 2},
-        {f.txt, {120, 600, 8295, 405}, 3},
-        {f.cmdRestore, {6120, 1200, 1000, 400}, 0},
-        {f.cmdExit, {7320, 1200, 1000, 400}, 1},
-    };
-    for (auto &e : expected) {
-        SCOPED_TRACE(e.c->Name());
-        EXPECT_EQ(e.c->Geometry().left, e.r.left);
-        EXPECT_EQ(e.c->Geometry().top, e.r.top);
-        EXPECT_EQ(e.c->Geometry().width, e.r.width);
-        EXPECT_EQ(e.c->Geometry().height, e.r.height);
-        EXPECT_EQ(e.c->TabIndex(), e.tab);
-    }
-    EXPECT_EQ(f.cmdList->Caption(), "Display List of Auto-Copy Files");
-    EXPECT_EQ(f.cmdRestore->Caption(), "&Restore");
-    EXPECT_EQ(f.cmdExit->Caption(), "E&xit");
     EXPECT_FALSE(f.cmdRestore->Enabled());
     EXPECT_EQ(f.txt->Text(), "");
-    EXPECT_EQ(qvtest::AccessibleName(f.txt), "Auto-Copy Database File");
     EXPECT_TRUE(platform::ui::ClippedCaptions(f).empty());
 
     List("C:\\QVData\\backup\\BILLING1.mdb");
@@ -174,37 +144,6 @@ TEST_F(RacEnv, CancellingTheFirstDialogLocatesNothing) {
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].prompt, "No Files were located.");
     EXPECT_FALSE(f.cmdRestore->Enabled());
-}
-
-// The real dialog, driven through its name field.
-TEST_F(RacEnv, RealFileDialogChoosesACopy) {
-    platform::ui::SetFileDialogChooserForTests({});
-    auto &f = Open();
-    std::string title, shownFolder;
-    auto *poll = new QTimer(qApp);
-    int waited = 0;
-    QObject::connect(poll, &QTimer::timeout, poll, [&, poll] {
-        auto *fd = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
-        if (!fd || !fd->isVisible()) {
-            if (++waited > 500) {
-                poll->deleteLater();
-                ADD_FAILURE() << "no file dialog";
-            }
-            return;
-        }
-        poll->stop();
-        poll->deleteLater();
-        title = fd->windowTitle().toStdString();
-        shownFolder = fd->directory().absolutePath().toStdString();
-        fd->findChild<QLineEdit *>("fileNameEdit")->setText("BILLING1.mdb");
-        static_cast<QDialog *>(fd)->accept();
-    });
-    poll->start(10);
-    f.cmdList->Press();
-    EXPECT_EQ(title, "Locate Auto-Copy Database File");
-    EXPECT_EQ(fs::path(shownFolder), fs::canonical(dataDir / "backup"));
-    EXPECT_EQ(f.txt->Text().rfind("BILLING1.mdb created ", 0), 0u) << f.txt->Text();
-    EXPECT_TRUE(f.cmdRestore->Enabled());
 }
 
 }  // namespace
