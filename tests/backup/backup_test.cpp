@@ -28,16 +28,46 @@ class BackupWindowTest : public ::testing::Test {
 protected:
     TempDrives drives{"CE"};
 
-    void SetUp() override;
-    void TearDown() override;
+    void SetUp() override {
+        oldCurrent_ = fs::current_path();
+        ui::SetMsgBoxResponderForTests([this](const ui::MsgBoxRecord &box) {
+            events.push_back("box " + box.title + " (" + std::to_string(box.style) + "): " + box.prompt);
+            return ui::vbOK;
+        });
+        platform::SetShellRecorderForTests([this](const std::string &line) { events.push_back("shell: " + line); });
+        Place("C:\\QVNWin32", "E:\\Backups");
+    }
+
+    void TearDown() override {
+        form.reset();
+        fs::current_path(oldCurrent_);
+        ui::SetMsgBoxResponderForTests({});
+        platform::SetShellRecorderForTests({});
+        platform::SetAppPathForTests({});
+        ui::ResetEndingForTests();
+    }
 
     // Sets the program folder (as AppPath reports it) and the process's current folder, both created.
-    void Place(const std::string &programFolder, const std::string &currentFolder);
+    void Place(const std::string &programFolder, const std::string &currentFolder) {
+        fs::create_directories(drives.linux(programFolder));
+        WriteFile(drives.linux(programFolder) / "qvutil", "program");
+        platform::SetAppPathForTests(programFolder);
+        fs::create_directories(drives.linux(currentFolder));
+        fs::current_path(drives.linux(currentFolder));
+    }
+
     // Creates the form and shows it.
-    void Open();
-    // Clicks step 2; returns the recorded events: "shell: <command line>" and
-    // "box <title> (<style>): <prompt>".
-    std::vector<std::string> ClickStep2();
+    void Open() {
+        form = std::make_unique<backup::frmQuorDBBkUp>();
+        form->Show();
+    }
+
+    // Clicks step 2; returns the recorded events: "shell: <command line>" and "box <title> (<style>): <prompt>".
+    std::vector<std::string> ClickStep2() {
+        events.clear();
+        form->cmd2->Press();
+        return events;
+    }
 
     std::unique_ptr<backup::frmQuorDBBkUp> form;
     std::vector<std::string> events;
@@ -45,45 +75,6 @@ protected:
 private:
     std::filesystem::path oldCurrent_;
 };
-
-
-void BackupWindowTest::SetUp() {
-    oldCurrent_ = fs::current_path();
-    ui::SetMsgBoxResponderForTests([this](const ui::MsgBoxRecord &box) {
-        events.push_back("box " + box.title + " (" + std::to_string(box.style) + "): " + box.prompt);
-        return ui::vbOK;
-    });
-    platform::SetShellRecorderForTests([this](const std::string &line) { events.push_back("shell: " + line); });
-    Place("C:\\QVNWin32", "E:\\Backups");
-}
-
-void BackupWindowTest::TearDown() {
-    form.reset();
-    fs::current_path(oldCurrent_);
-    ui::SetMsgBoxResponderForTests({});
-    platform::SetShellRecorderForTests({});
-    platform::SetAppPathForTests({});
-    ui::ResetEndingForTests();
-}
-
-void BackupWindowTest::Place(const std::string &programFolder, const std::string &currentFolder) {
-    fs::create_directories(drives.linux(programFolder));
-    WriteFile(drives.linux(programFolder) / "qvutil", "program");
-    platform::SetAppPathForTests(programFolder);
-    fs::create_directories(drives.linux(currentFolder));
-    fs::current_path(drives.linux(currentFolder));
-}
-
-void BackupWindowTest::Open() {
-    form = std::make_unique<backup::frmQuorDBBkUp>();
-    form->Show();
-}
-
-std::vector<std::string> BackupWindowTest::ClickStep2() {
-    events.clear();
-    form->cmd2->Press();
-    return events;
-}
 
 namespace {
 

@@ -28,63 +28,54 @@
 namespace qvtest {
 
 inline const std::filesystem::path kJet = QV_SOURCE_DIR "/../shared/jet";
-// Where scripts/setup puts the two Access files that Debian packages ship.
-std::filesystem::path DebianJet();
-
-struct QvRun {
-    int status = -1;
-    std::string out, err;
-};
-
-struct MigrateEnv {
-    MigrateEnv();
-    TempDrives drives{"SC"};  // S: the copy of the Windows drive; C: the Linux folder it becomes
-    std::filesystem::path source, target, config;
-    std::vector<std::pair<std::filesystem::path, std::filesystem::path>> copies;  // Jet file, converted file
-
-    // Puts a Jet file into the data folder's backup folder, where every .mdb is converted.
-    void AddCopy(const std::filesystem::path &jet);
-    QvRun Run(std::vector<std::string> args) const;  // qvmigrate [args] --config CONFIG SOURCE TARGET
-};
-
-
 namespace fs = std::filesystem;
 
+// Where scripts/setup puts the two Access files that Debian packages ship.
 fs::path DebianJet() {
     const char *xdg = std::getenv("XDG_CACHE_HOME");
     const char *home = std::getenv("HOME");
     return (xdg && *xdg ? fs::path(xdg) : fs::path(home ? home : "/") / ".cache") / "qvutil/debian-jet";
 }
 
-MigrateEnv::MigrateEnv() : source(drives.folder('S')), target(drives.folder('C')), config(drives.root() / "xdg/quorvant/qvutil.conf") {
-    const fs::path billing = kJet / "billing";
-    const std::vector<std::pair<std::string, std::string>> files = {{"global.mdb", "QVNWin32"},
-                                                                    {"BILLING.mdb", "QVData"},
-                                                                    {"BILLING1.mdb", "QVData/backup"},
-                                                                    {"tempdataDTC.mdb", "users/public/qv32tempdata"}};
-    fs::create_directories(source / "QVNWin32/AUDIT");
-    for (const auto &[name, folder] : files) {
-        fs::create_directories(source / folder);
-        fs::copy_file(billing / name, source / folder / name);
-        copies.emplace_back(source / folder / name, target / folder / name);
+struct QvRun {
+    int status = -1;
+    std::string out, err;
+};
+
+// The Windows drive of an office (S:, with the billing-shaped Jet files) and the Linux folder it
+// becomes (C:).
+struct MigrateEnv {
+    TempDrives drives{"SC"};
+    fs::path source = drives.folder('S'), target = drives.folder('C'), config = drives.root() / "xdg/quorvant/qvutil.conf";
+    std::vector<std::pair<fs::path, fs::path>> copies;  // Jet file, converted file
+
+    MigrateEnv() {
+        fs::create_directories(source / "QVNWin32/AUDIT");
+        for (const auto &[name, folder] : std::vector<std::pair<std::string, std::string>>{
+                 {"global.mdb", "QVNWin32"}, {"BILLING.mdb", "QVData"}, {"BILLING1.mdb", "QVData/backup"},
+                 {"tempdataDTC.mdb", "users/public/qv32tempdata"}}) {
+            fs::create_directories(source / folder);
+            fs::copy_file(kJet / "billing" / name, source / folder / name);
+            copies.emplace_back(source / folder / name, target / folder / name);
+        }
     }
-}
-
-void MigrateEnv::AddCopy(const fs::path &jet) {
-    const fs::path to = source / "QVData/backup" / jet.filename();
-    fs::copy_file(jet, to, fs::copy_options::overwrite_existing);
-    copies.emplace_back(to, target / "QVData/backup" / jet.filename());
-}
-
-QvRun MigrateEnv::Run(std::vector<std::string> args) const {
-    args.insert(args.end(), {"--config", config.string(), source.string(), target.string()});
-    Program p(fs::path(QV_BIN_DIR) / "qvmigrate", args, {});
-    QvRun r;
-    r.status = p.wait(120000).value_or(-1);
-    r.out = p.output();
-    r.err = p.errorOutput();
-    return r;
-}
+    // Puts a Jet file into the data folder's backup folder, where every .mdb is converted.
+    void AddCopy(const fs::path &jet) {
+        const fs::path to = source / "QVData/backup" / jet.filename();
+        fs::copy_file(jet, to, fs::copy_options::overwrite_existing);
+        copies.emplace_back(to, target / "QVData/backup" / jet.filename());
+    }
+    // qvmigrate [args] --config CONFIG SOURCE TARGET
+    QvRun Run(std::vector<std::string> args) const {
+        args.insert(args.end(), {"--config", config.string(), source.string(), target.string()});
+        Program p(fs::path(QV_BIN_DIR) / "qvmigrate", args, {});
+        QvRun r;
+        r.status = p.wait(120000).value_or(-1);
+        r.out = p.output();
+        r.err = p.errorOutput();
+        return r;
+    }
+};
 
 }  // namespace qvtest
 

@@ -26,17 +26,7 @@ struct CopierRun {
 
 // Runs QV_BIN_DIR/qvxcopy with `argumentText` as its one argument, in `currentFolder` (when given),
 // with the drive map of the calling process; as the user nobody when `asNobody` (the caller is root).
-CopierRun RunCopier(const std::string &argumentText, const std::filesystem::path &currentFolder = {},
-                    bool asNobody = false);
-
-// The files and folders under `root` (relative paths, folders with a trailing "/"), sorted.
-std::string Listing(const std::filesystem::path &root);
-
-// Sets a file's modification time to `secondsAgo` seconds before now.
-void SetAge(const std::filesystem::path &file, int secondsAgo);
-
-
-CopierRun RunCopier(const std::string &argumentText, const fs::path &currentFolder, bool asNobody) {
+CopierRun RunCopier(const std::string &argumentText, const fs::path &currentFolder = {}, bool asNobody = false) {
     QProcess p;
     if (!currentFolder.empty()) p.setWorkingDirectory(QString::fromStdString(currentFolder.string()));
     QString program = QV_BIN_DIR "/qvxcopy";
@@ -54,6 +44,7 @@ CopierRun RunCopier(const std::string &argumentText, const fs::path &currentFold
     return run;
 }
 
+// The files and folders under `root` (relative paths, folders with a trailing "/"), sorted.
 std::string Listing(const fs::path &root) {
     std::vector<std::string> names;
     for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it)
@@ -64,6 +55,7 @@ std::string Listing(const fs::path &root) {
     return text;
 }
 
+// Sets a file's modification time to `secondsAgo` seconds before now.
 void SetAge(const fs::path &file, int secondsAgo) {
     fs::last_write_time(file, fs::file_time_type::clock::now() - std::chrono::seconds(secondsAgo));
 }
