@@ -114,21 +114,6 @@ TEST_F(StartupTest, TheKeywordIsUpperCasedAndComparedWhole) {
     }
 }
 
-TEST_F(StartupTest, TheSqlExecuteRoutineDropsEveryFailure) {
-    auto data = drives.linux("C:\\data.mdb");
-    { SqlFile d(data); d.exec("create table t (x INTEGER)"); }
-    startup::ExecuteSql("DROP TABLE FRDLK");  // no database handle at all
-
-    Shared().db = platform::dao::DBEngine().OpenDatabase("C:\\data.mdb");
-    startup::ExecuteSql("DROP TABLE FRDLK");         // absent table
-    startup::ExecuteSql("insert into nowhere values (1)");
-    startup::ExecuteSql("this is not sql");
-    startup::ExecuteSql("insert into t (x) values (5)");  // and a good statement still runs
-    Shared().db.Close();
-    Shared().db = {};
-    EXPECT_EQ(SqlFile(data).scalar("select x from t"), "5");
-}
-
 }  // namespace
 
 namespace {

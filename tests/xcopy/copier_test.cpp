@@ -74,15 +74,6 @@ TEST(CopierCommandLine, SplitsAtBlanksAndBeforeEverySlashOutsideQuotes) {
     EXPECT_EQ(xcopy::SplitArguments("C:\\My\" \"Dir x"), (Parts{"C:\\My Dir", "x"}));
 }
 
-TEST(CopierWildcard, MatchesAsDosPatternsDo) {
-    EXPECT_FALSE(platform::WildcardMatch("*.mdb", "global.mdb.bak"));
-    EXPECT_TRUE(platform::WildcardMatch("BILLING?.mdb", "billing3.mdb"));
-    EXPECT_TRUE(platform::WildcardMatch("BILLING?.mdb", "billing.mdb"));  // "?" may match nothing before the dot
-    EXPECT_TRUE(platform::WildcardMatch("*.*", "README"));
-    EXPECT_TRUE(platform::WildcardMatch("a*b*c", "aXbYbZc"));
-    EXPECT_FALSE(platform::WildcardMatch("a*b*c", "aXbYbZ"));
-}
-
 }  // namespace
 
 using qvtest::Listing;

@@ -230,14 +230,6 @@ TEST_F(RecordsetTest, MovementWalksEveryRecordAndStopsAtTheEnds) {
     }
 }
 
-TEST_F(RecordsetTest, AnEmptyRecordsetIsAtBothEnds) {
-    Recordset rs = db.OpenRecordset("select * from FRDLK where lockey = 0", dbOpenSnapshot);
-    EXPECT_EQ(rs.RecordCount(), 0);
-    EXPECT_TRUE(rs.Eof());
-    EXPECT_EQ(ErrorNumber([&] { rs.MoveLast(); }), 3021);
-    EXPECT_EQ(ErrorNumber([&] { rs.MoveFirst(); }), 3021);
-}
-
 TEST_F(RecordsetTest, FieldsReadAsTheirKinds) {
     db.Execute("insert into FRDLK (lockey, accno) values (99, null)");
     Recordset rs = db.OpenRecordset("select r.lockey, r.usage, r.billdate, r.code, f.accno, r.lockey * 2 as twice "
