@@ -247,6 +247,14 @@ std::string WindowsPath(const fs::path &linuxPath) {
     Raise(76);
 }
 
+std::string ShownPath(const fs::path &linuxPath) {
+    try {
+        return WindowsPath(linuxPath);
+    } catch (const Error &) {
+        return linuxPath.string();
+    }
+}
+
 std::string AppPath() {
     {
         std::lock_guard<std::mutex> lock(mapMutex);

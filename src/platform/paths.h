@@ -27,6 +27,8 @@ std::filesystem::path MapPath(std::string_view windowsPath);
 // The reverse map: "X:\..." through the drive whose folder is the longest prefix of `linuxPath`
 // ("X:\" for the drive's folder itself). Raises 76 (Path not found) when no drive holds it.
 std::string WindowsPath(const std::filesystem::path &linuxPath);
+// A path as messages show it: its Windows form, or the Linux path itself when no drive holds it.
+std::string ShownPath(const std::filesystem::path &linuxPath);
 
 // The folder of the running executable, as a Windows path without a trailing backslash.
 std::string AppPath();

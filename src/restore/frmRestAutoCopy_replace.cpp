@@ -1,12 +1,15 @@
 // Restore: a safety copy of the live data database, then the chosen copy's content in its place.
 //
-// Nothing is written until every check has passed: the live database exists, the chosen copy is a
-// sound database, and no other program holds the live one (which stays held until the end). The
-// safety copy is complete and synced under its own name before the live database is touched, and
-// the replacement is one SQLite transaction. Any refusal or failure is reported and leaves the
+// Nothing is written until every check has passed: the live database exists and may be written,
+// no other program and no read-date window holds it (it stays held until the end), and the chosen
+// copy still exists and is a database the tools can use. The safety copy is complete and synced
+// under its own name before the live database is touched, and the replacement is one SQLite
+// transaction. The work runs under a busy scope (input blocked, wait cursor, the display kept
+// current). Any refusal or failure is reported, naming files in their Windows form, and leaves the
 // window open; "FINISHED" is shown only after a replacement that succeeded.
 #include "platform/dao/dbfile.h"
 #include "platform/error.h"
+#include "platform/filelock.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/ui/app.h"
@@ -29,6 +32,50 @@ std::string LiveBaseNameOf(const std::string &chosenName) {
     return chosenName.size() < drop ? std::string() : chosenName.substr(0, chosenName.size() - drop);
 }
 
+namespace {
+
+// The safety copy and the replacement of `live` (Windows paths) by `chosen`, once every check has
+// passed. Returns the message of a refusal or failure; empty when the live database was replaced.
+std::string Replace(const std::string &live, const std::string &chosen, const std::string &baseName,
+                    const std::string &dataFolder) {
+    std::unique_ptr<dbfile::ExclusiveHold> hold;
+    try {
+        hold = dbfile::ExclusiveHold::Acquire(platform::MapPath(live));
+    } catch (const platform::Error &e) {
+        return live + " cannot be opened for the replacement.\n\n" + e.description + "\n\nNothing was changed.";
+    }
+    if (!hold) return live + " is in use by another program. Close it and try again.";
+    if (platform::FileLock::HeldByAnyone(startup::ReadDateLockOf(live)))
+        return live + " is in use by a read-date correction window. Close it and try again.";
+
+    try {
+        dbfile::CheckDatabaseFile(platform::MapPath(chosen));
+    } catch (const platform::Error &e) {
+        return chosen + " cannot be restored: it is not a sound database.\n\n" + e.description +
+               "\n\nNothing was changed.";
+    }
+
+    const std::string stamp = platform::Format(platform::Now(), "mmddyyhhmmss");
+    std::string safety = dataFolder + "\\" + baseName + "replacedbyautocopy" + stamp + ".mdb";
+    try {
+        const auto written = dbfile::BackupToNewFile(platform::MapPath(live), platform::MapPath(safety));
+        safety = dataFolder + "\\" + written.filename().string();
+    } catch (const platform::Error &e) {
+        return "The safety copy " + safety + " of " + live + " could not be made.\n\n" + e.description +
+               "\n\nNothing was replaced.";
+    }
+
+    try {
+        dbfile::ReplaceContent(platform::MapPath(chosen), platform::MapPath(live));
+    } catch (const platform::Error &e) {
+        return live + " could not be replaced with " + chosen + ".\n\n" + e.description + "\n\n" + live +
+               " keeps its previous content; its safety copy is " + safety + ".";
+    }
+    return {};
+}
+
+}  // namespace
+
 void frmRestAutoCopy::cmdRestore_Click() {
     const std::string chosenName = cd.FileTitle;
     if (chosenName.empty()) {
@@ -39,56 +86,20 @@ void frmRestAutoCopy::cmdRestore_Click() {
     const std::string live = DataFolder + "\\" + LiveBaseName + ".mdb";
     const std::string chosen = DataFolder + "\\backup\\" + chosenName;  // the file the listing showed
 
+    std::string failure;
     if (!platform::FileExists(live)) {
-        MsgBox("The live database " + live + " does not exist, so there is nothing to replace with " + chosen +
-                   ".\n\nNothing was copied.",
-               vbCritical, kRefusalTitle);
+        failure = "The live database " + live + " does not exist, so there is nothing to replace with " + chosen +
+                  ".\n\nNothing was copied.";
+    } else if (!platform::FileExists(chosen)) {
+        failure = chosen + " no longer exists, so it cannot be restored.\n\nNothing was changed.";
+    } else {
+        platform::ui::BusyScope busy;
+        busy.Run([&] { failure = Replace(live, chosen, LiveBaseName, DataFolder); });
+    }
+    if (!failure.empty()) {
+        MsgBox(failure, vbCritical, kRefusalTitle);
         return;
     }
-    try {
-        dbfile::CheckDatabaseFile(platform::MapPath(chosen));
-    } catch (const platform::Error &e) {
-        MsgBox(chosen + " cannot be restored: it is not a sound database.\n\n" + e.description +
-                   "\n\nNothing was changed.",
-               vbCritical, kRefusalTitle);
-        return;
-    }
-
-    std::unique_ptr<dbfile::ExclusiveHold> hold;
-    try {
-        hold = dbfile::ExclusiveHold::Acquire(platform::MapPath(live));
-    } catch (const platform::Error &e) {
-        MsgBox(live + " cannot be opened for the replacement.\n\n" + e.description + "\n\nNothing was changed.",
-               vbCritical, kRefusalTitle);
-        return;
-    }
-    if (!hold) {
-        MsgBox(live + " is in use by another program. Close it and try again.", vbCritical, kRefusalTitle);
-        return;
-    }
-
-    const std::string stamp = platform::Format(platform::Now(), "mmddyyhhmmss");
-    std::string safety = DataFolder + "\\" + LiveBaseName + "replacedbyautocopy" + stamp + ".mdb";
-    try {
-        const auto written = dbfile::BackupToNewFile(platform::MapPath(live), platform::MapPath(safety));
-        safety = DataFolder + "\\" + written.filename().string();
-    } catch (const platform::Error &e) {
-        MsgBox("The safety copy " + safety + " of " + live + " could not be made.\n\n" + e.description +
-                   "\n\nNothing was replaced.",
-               vbCritical, kRefusalTitle);
-        return;
-    }
-
-    try {
-        dbfile::ReplaceContent(platform::MapPath(chosen), platform::MapPath(live));
-    } catch (const platform::Error &e) {
-        MsgBox(live + " could not be replaced with " + chosen + ".\n\n" + e.description + "\n\n" + live +
-                   " keeps its previous content; its safety copy is " + safety + ".",
-               vbCritical, kRefusalTitle);
-        return;
-    }
-    hold.reset();
-
     MsgBox(live + " was replaced with " + chosen, platform::ui::vbInformation, "FINISHED");
     platform::ui::End(0);
 }

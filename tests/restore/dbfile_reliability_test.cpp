@@ -2,7 +2,9 @@
 #include <sys/file.h>
 
 #include <chrono>
+#include <cstring>
 #include <fcntl.h>
+#include <iostream>
 #include <random>
 #include <thread>
 
@@ -131,6 +133,44 @@ TEST_F(RestoreReliability, WriteFailuresLeaveTheLiveDatabaseByteIdentical) {
         // No safety copy under its name, no temporary file left.
         if (!c.safetyCopyFirst) {
             EXPECT_EQ(qvtest::Listing(dataDir), "BILLING.ldb\nBILLING.mdb\nbackup\n");
+        }
+    }
+}
+
+TEST_F(RestoreReliability, ATemporaryFileOfAKilledSafetyCopyIsRemovedByTheNextRestore) {
+    qvtest::Child killed([&] {
+        std::signal(SIGXFSZ, [](int) { ::raise(SIGKILL); });  // killed when the copy passes the limit
+        rlimit limit{oldBytes.size() / 3, RLIM_INFINITY};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        return Restore();
+    });
+    ASSERT_EQ(killed.Wait(), 128 + SIGKILL);
+    ASSERT_NE(qvtest::Listing(dataDir).substr(0, 1), "B");  // it left a hidden file
+    ASSERT_EQ(Restore(), 0);
+    EXPECT_EQ(qvtest::Listing(dataDir), "BILLING.ldb\nBILLING.mdb\n" + safety.filename().string() + "\nbackup\n");
+}
+
+TEST_F(RestoreReliability, AReadOnlyDatabaseOrFileSystemIsRefusedWithTheRealReason) {
+    for (const fs::path &readOnly : {dataDir, live}) {
+        for (bool lockFileLeft : {false, true}) {
+            SCOPED_TRACE(readOnly.string() + (lockFileLeft ? " with" : " without") + " a lock file");
+            ResetLive();
+            if (lockFileLeft) qvtest::WriteFile(LockFileOf(live), "");
+            qvtest::Child restoring([&] {
+                if (!qvtest::MountReadOnly(readOnly)) return 77;
+                try {
+                    ExclusiveHold::Acquire(live);
+                    return 1;
+                } catch (const platform::Error &e) {
+                    const std::string &d = e.description;
+                    std::cerr << d << "\n";
+                    return e.number == 70 && d.find(std::strerror(EROFS)) != std::string::npos &&
+                                   d.find("C:\\QVData\\BILLING.") != std::string::npos ? 0 : 2;
+                }
+            });
+            const int status = restoring.Wait();
+            if (status == 77) GTEST_SKIP() << "no read-only mounts here";
+            EXPECT_EQ(status, 0);
         }
     }
 }

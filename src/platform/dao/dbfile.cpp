@@ -1,7 +1,9 @@
 #include "platform/dao/dbfile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +14,7 @@
 
 #include "platform/dao/connection.h"
 #include "platform/error.h"
+#include "platform/paths.h"
 
 namespace platform::dao {
 namespace fs = std::filesystem;
@@ -33,9 +36,11 @@ int NumberForErrno(int err) {
     }
 }
 
+// Files are named in their Windows form.
 std::string Describe(int number, const fs::path &file, const std::string &reason) {
-    std::string text = ErrorDescription(number, file.string());
-    if (number != 3024 && number != 3045 && number != 3343) text += ": '" + file.string() + "'";
+    const std::string shown = ShownPath(file);
+    std::string text = ErrorDescription(number, shown);
+    if (number != 3024 && number != 3045 && number != 3343) text += ": '" + shown + "'";
     if (!reason.empty()) text += " (" + reason + ")";
     return text;
 }
@@ -65,11 +70,12 @@ std::string Describe(int number, const fs::path &file, const std::string &reason
     throw Error(number, Describe(number, file, reason));
 }
 
+// A plain SQLite connection; its failures name `shownAs` (the file the caller knows it by).
 class SqlConn {
 public:
-    SqlConn(const fs::path &file, int flags) : file_(file) {
+    SqlConn(const fs::path &file, int flags, const fs::path &shownAs = {}) : file_(shownAs.empty() ? file : shownAs) {
         int rc = sqlite3_open_v2(file.c_str(), &db_, flags | SQLITE_OPEN_NOMUTEX, nullptr);
-        if (rc != SQLITE_OK) FailSqlite(file, rc, db_);
+        if (rc != SQLITE_OK) FailSqlite(file_, rc, db_);
         sqlite3_extended_result_codes(db_, 1);
     }
     ~SqlConn() { sqlite3_close_v2(db_); }
@@ -103,7 +109,7 @@ private:
 
 void RequireExisting(const fs::path &database) {
     std::error_code ec;
-    if (!fs::is_regular_file(database, ec)) throw Error(3024, ErrorDescription(3024, database.string()));
+    if (!fs::is_regular_file(database, ec)) throw Error(3024, ErrorDescription(3024, ShownPath(database)));
 }
 
 // Copies every page of `from` into `to` in one step (one read transaction on `from`, one write
@@ -148,24 +154,49 @@ bool RenameNoReplace(const fs::path &from, const fs::path &to) {
     return true;
 }
 
-// A hidden temporary file beside `target`; removed again unless kept.
+// The hidden temporary files that copies of `source` are written under in `folder`.
+std::string TemporaryPrefix(const fs::path &source) { return "." + source.filename().string() + ".copy-"; }
+
+// Removes the temporary files that copies of `source` left in `folder` when their process died:
+// a live writer holds a lock on its file.
+void RemoveLeftovers(const fs::path &folder, const fs::path &source) {
+    const std::string prefix = TemporaryPrefix(source);
+    DIR *dir = ::opendir(folder.empty() ? "." : folder.c_str());
+    if (!dir) return;
+    while (const dirent *e = ::readdir(dir)) {
+        if (std::strncmp(e->d_name, prefix.c_str(), prefix.size()) != 0) continue;
+        const fs::path leftover = folder / e->d_name;
+        FileDescriptor fd(::open(leftover.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+        if (fd.get() >= 0 && ::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) ::unlink(leftover.c_str());
+    }
+    ::closedir(dir);
+}
+
+// A hidden temporary file in `folder` for a copy of `source`, locked while this object lives;
+// removed again unless kept. Failures name `shownAs`, the file the copy is meant to become.
 class TempFile {
 public:
-    explicit TempFile(const fs::path &target, mode_t mode) {
-        std::string name = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
-        FileDescriptor fd(::mkstemp(name.data()));
-        if (fd.get() < 0) FailErrno(target.parent_path(), "create a temporary file", errno);
+    TempFile(const fs::path &folder, const fs::path &source, const fs::path &shownAs) {
+        RemoveLeftovers(folder, source);
+        std::string name = (folder / (TemporaryPrefix(source) + "XXXXXX")).string();
+        fd_ = ::mkstemp(name.data());
+        if (fd_ < 0) FailErrno(shownAs, "create", errno);
         path_ = name;
-        ::fchmod(fd.get(), mode);
+        ::flock(fd_, LOCK_EX | LOCK_NB);
     }
-    ~TempFile() { if (!kept_) ::unlink(path_.c_str()); }
+    ~TempFile() {
+        if (!kept_) ::unlink(path_.c_str());
+        ::close(fd_);
+    }
     TempFile(const TempFile &) = delete;
     TempFile &operator=(const TempFile &) = delete;
     const fs::path &path() const { return path_; }
+    int fd() const { return fd_; }
     void Keep() { kept_ = true; }
 
 private:
     fs::path path_;
+    int fd_ = -1;
     bool kept_ = false;
 };
 
@@ -188,12 +219,17 @@ fs::path LockFileOf(const fs::path &database) {
 }
 
 void CheckDatabaseFile(const fs::path &database) {
-    RequireExisting(database);
-    SqlConn db(database, SQLITE_OPEN_READONLY);
-    sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
+    // Opened as the tools open the data database: the engine's header, size and lock rules, no password.
+    const auto engine = Connection::Open(database, ShownPath(database), /*exclusive=*/false, /*readOnly=*/true);
+    try {
+        engine->CheckPassword(std::nullopt);
+    } catch (const Error &e) {
+        throw Error(e.number, e.description + " (the file is protected by a password; the data database has none)");
+    }
+    sqlite3 *db = engine->db();
     sqlite3_stmt *stmt = nullptr;
-    int rc = sqlite3_prepare_v2(db.get(), "PRAGMA quick_check", -1, &stmt, nullptr);
-    if (rc != SQLITE_OK) FailSqlite(database, rc, db.get());
+    int rc = sqlite3_prepare_v2(db, "PRAGMA quick_check", -1, &stmt, nullptr);
+    if (rc != SQLITE_OK) FailSqlite(database, rc, db);
     std::string problems;
     while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
         const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0));
@@ -201,8 +237,18 @@ void CheckDatabaseFile(const fs::path &database) {
         if (line != "ok") problems += (problems.empty() ? "" : "; ") + line;
     }
     sqlite3_finalize(stmt);
-    if (rc != SQLITE_DONE) FailSqlite(database, rc, db.get());
+    if (rc != SQLITE_DONE) FailSqlite(database, rc, db);
     if (!problems.empty()) throw Error(3343, Describe(3343, database, problems));
+
+    rc = sqlite3_prepare_v2(
+        db, "SELECT count(*) FROM sqlite_schema WHERE type = 'table' AND name NOT LIKE 'sqlite!_%' ESCAPE '!'", -1,
+        &stmt, nullptr);
+    if (rc != SQLITE_OK) FailSqlite(database, rc, db);
+    rc = sqlite3_step(stmt);
+    const bool hasTable = rc == SQLITE_ROW && sqlite3_column_int(stmt, 0) > 0;
+    sqlite3_finalize(stmt);
+    if (rc != SQLITE_ROW) FailSqlite(database, rc, db);
+    if (!hasTable) throw Error(3343, Describe(3343, database, "the database holds no table"));
 }
 
 std::unique_ptr<ExclusiveHold> ExclusiveHold::Acquire(const fs::path &database) {
@@ -213,6 +259,11 @@ std::unique_ptr<ExclusiveHold> ExclusiveHold::Acquire(const fs::path &database) 
     } catch (const Error &e) {
         if (e.number == 3045) return nullptr;
         throw;
+    }
+    if (sqlite3_db_readonly(engine->db(), "main") == 1) {
+        // SQLite opened it read-only: the file (or its file system) may not be written.
+        const int err = ::access(database.c_str(), W_OK) != 0 ? errno : EACCES;
+        FailErrno(database, "open for writing", err);
     }
     sqlite3_busy_timeout(engine->db(), 0);
     int rc = sqlite3_exec(engine->db(), "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr);
@@ -230,19 +281,21 @@ bool ProbeInUse(const fs::path &database) { return ExclusiveHold::Acquire(databa
 fs::path BackupToNewFile(const fs::path &live, const fs::path &target) {
     RequireExisting(live);
     struct stat st {};
-    mode_t mode = ::stat(live.c_str(), &st) == 0 ? (st.st_mode & 0777) : 0644;
-    TempFile temp(target, mode);
+    if (::stat(live.c_str(), &st) != 0) FailErrno(live, "read", errno);
+    TempFile temp(target.parent_path(), live, target);
     {
         // Read-write, so that a journal left by a writer that died is rolled back before copying.
         SqlConn from(live, SQLITE_OPEN_READWRITE);
         sqlite3_busy_timeout(from.get(), kBusyTimeoutMs);
-        SqlConn to(temp.path(), SQLITE_OPEN_READWRITE);
+        SqlConn to(temp.path(), SQLITE_OPEN_READWRITE, target);
         // A fresh private file: no journal needed, it is synced below before it gets its name.
         to.Exec("PRAGMA journal_mode=OFF");
         to.Exec("PRAGMA synchronous=OFF");
         OnlineBackup(from, to);
     }
-    SyncPath(temp.path(), O_RDONLY);
+    // The live file's permissions (SQLite gives the files it creates its own).
+    if (::fchmod(temp.fd(), st.st_mode & 0777) != 0) FailErrno(target, "set the permissions of", errno);
+    if (::fsync(temp.fd()) != 0) FailErrno(target, "sync", errno);
     for (int n = 1;; ++n) {
         fs::path name = WithSuffix(target, n);
         if (RenameNoReplace(temp.path(), name)) {

@@ -4,7 +4,7 @@
 // one, and finding out whether another program holds a database.
 //
 // Paths are Linux paths (map Windows paths with platform::MapPath first). Failures raise
-// platform::Error with a description that names the file and the reason:
+// platform::Error with a description that names the file in its Windows form and the reason:
 //   3024 missing file, 3343 not a database or damaged, 3045 in use, 61 disk full,
 //   70 permission denied, 75 other input/output failures.
 #include <filesystem>
@@ -12,8 +12,10 @@
 
 namespace platform::dao {
 
-// Opens the file read-only and runs SQLite's quick integrity check on it; raises when it is missing,
-// is not a database or fails the check. Writes nothing.
+// Accepts only a database that the tools can use as their data database: the engine opens it (its
+// header, size and lock rules) without a password, it passes SQLite's quick integrity check and it
+// holds at least one table. Raises otherwise (3024 missing, 3343 not a database, damaged, empty or
+// without tables, 3031 protected by a password, 3045 held exclusively). Writes no database.
 void CheckDatabaseFile(const std::filesystem::path &database);
 
 class Connection;
@@ -31,7 +33,8 @@ class Connection;
 class ExclusiveHold {
 public:
     // Nothing (an empty pointer) when another program holds the database. Raises for a missing
-    // database (3024) or one the engine cannot open (3343 not a database, ...).
+    // database (3024), one the engine cannot open (3343 not a database, ...) and one that may not
+    // be written (70, with the reason: a read-only file or file system).
     static std::unique_ptr<ExclusiveHold> Acquire(const std::filesystem::path &database);
     ~ExclusiveHold();
     ExclusiveHold(const ExclusiveHold &) = delete;
@@ -50,9 +53,10 @@ std::filesystem::path LockFileOf(const std::filesystem::path &database);
 
 // Writes a consistent copy of `live` (SQLite's online backup, under a shared lock) to a new file
 // named `target`, never overwriting a file: when `target` exists, "-2", "-3"... go before its
-// extension. The copy is written under a hidden temporary name in the target's folder, synced, and
-// renamed into place, and the folder is synced. Returns the path written. On failure nothing is
-// left behind and `live` is unchanged.
+// extension. The copy gets the permissions of `live`. It is written under a hidden temporary name in
+// the target's folder, synced, and renamed into place, and the folder is synced. Returns the path
+// written. On failure nothing is left behind and `live` is unchanged; a temporary file that a killed
+// copy of `live` left in that folder is removed by the next one.
 std::filesystem::path BackupToNewFile(const std::filesystem::path &live, const std::filesystem::path &target);
 
 // Replaces the content of the database `live` with that of the database `chosen`, in one write
