@@ -2,9 +2,9 @@
 //
 // Nothing is written until every check has passed: the live database exists and may be written,
 // no other program and no read-date window holds it (it stays held until the end), and the chosen
-// copy still exists and is a database the tools can use. The safety copy is complete and synced
-// under its own name before the live database is touched, and the replacement is one SQLite
-// transaction. The work runs under a busy scope (input blocked, wait cursor, the display kept
+// copy still exists and is a database the tools can use (and stays so until the end). The safety
+// copy is complete and synced under its own name before the live database is touched, and the
+// replacement is journaled as SQLite journals a transaction. The work runs under a busy scope (input blocked, wait cursor, the display kept
 // current). Any refusal or failure is reported, naming files in their Windows form, and leaves the
 // window open; "FINISHED" is shown only after a replacement that succeeded.
 #include "platform/dao/dbfile.h"
@@ -48,28 +48,26 @@ std::string Replace(const std::string &live, const std::string &chosen, const st
     if (platform::FileLock::HeldByAnyone(startup::ReadDateLockOf(live)))
         return live + " is in use by a read-date correction window. Close it and try again.";
 
+    std::unique_ptr<dbfile::SoundDatabase> sound;
     try {
-        dbfile::CheckDatabaseFile(platform::MapPath(chosen));
+        sound = dbfile::SoundDatabase::Check(platform::MapPath(chosen));
     } catch (const platform::Error &e) {
         return chosen + " cannot be restored: it is not a sound database.\n\n" + e.description +
                "\n\nNothing was changed.";
     }
 
     const std::string stamp = platform::Format(platform::Now(), "mmddyyhhmmss");
-    std::string safety = dataFolder + "\\" + baseName + "replacedbyautocopy" + stamp + ".mdb";
+    const std::string safety = dataFolder + "\\" + baseName + "replacedbyautocopy" + stamp + ".mdb";
+    std::filesystem::path written;  // the safety copy once it has its name
     try {
-        const auto written = dbfile::BackupToNewFile(platform::MapPath(live), platform::MapPath(safety));
-        safety = dataFolder + "\\" + written.filename().string();
+        hold->ReplaceContent(*sound, platform::MapPath(safety), written);
     } catch (const platform::Error &e) {
-        return "The safety copy " + safety + " of " + live + " could not be made.\n\n" + e.description +
-               "\n\nNothing was replaced.";
-    }
-
-    try {
-        dbfile::ReplaceContent(platform::MapPath(chosen), platform::MapPath(live));
-    } catch (const platform::Error &e) {
+        if (written.empty())
+            return "The safety copy " + safety + " of " + live + " could not be made.\n\n" + e.description +
+                   "\n\nNothing was replaced.";
         return live + " could not be replaced with " + chosen + ".\n\n" + e.description + "\n\n" + live +
-               " keeps its previous content; its safety copy is " + safety + ".";
+               " keeps its previous content; its safety copy is " + dataFolder + "\\" +
+               written.filename().string() + ".";
     }
     return {};
 }

@@ -30,10 +30,13 @@ inline void MakeTaggedDatabase(const std::filesystem::path &p, const std::string
 }
 
 // What the rows hold, in a few numbers; equal for equal content, whatever the file's bytes.
-inline std::string Digest(const std::filesystem::path &p) {
-    SqlFile db(p);
+inline std::string Digest(SqlFile &db) {
     return db.scalar("SELECT group_concat(DISTINCT tag) || ' ' || count(*) || ' ' || sum(length(v)) || ' ' || "
                      "total(id * unicode(v)) FROM t");
+}
+inline std::string Digest(const std::filesystem::path &p) {
+    SqlFile db(p);
+    return Digest(db);
 }
 
 inline std::string IntegrityOf(const std::filesystem::path &p) {

@@ -184,6 +184,7 @@ TEST_F(RacRestore, ACopyTheToolsCannotUseIsRefusedWithTheReason) {
         {[&] { qvtest::WriteFile(copy2, std::string(20000, 'z')); }, false, "cannot be restored"},
         {[&] { qvtest::SqlFile(copy2).exec("PRAGMA user_version = 7"); }, false, "(the database holds no table)"},
         {[&] { tagged(), qvtest::SqlFile(copy2).setPassword("x"); }, false, "Not a valid password."},
+        {[&] { tagged(), qvtest::SqlFile(copy2).exec("PRAGMA journal_mode = WAL"); }, false, "write-ahead log"},
         {tagged, true, " no longer exists, so it cannot be restored."},
     };
     const std::string before = Files();
