@@ -259,6 +259,14 @@ std::string ShownPath(const fs::path &linuxPath) {
     }
 }
 
+std::string ShownPath(const fs::path &linuxPath) {
+    try {
+        return WindowsPath(linuxPath);
+    } catch (const Error &) {
+        return linuxPath.string();
+    }
+}
+
 std::string AppPath() {
     {
         std::lock_guard<std::mutex> lock(mapMutex);
