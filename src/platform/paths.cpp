@@ -259,14 +259,6 @@ std::string ShownPath(const fs::path &linuxPath) {
     }
 }
 
-std::string ShownPath(const fs::path &linuxPath) {
-    try {
-        return WindowsPath(linuxPath);
-    } catch (const Error &) {
-        return linuxPath.string();
-    }
-}
-
 std::string AppPath() {
     {
         std::lock_guard<std::mutex> lock(mapMutex);
