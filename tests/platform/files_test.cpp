@@ -114,7 +114,7 @@ TEST_F(FileOps, MkDirAndRename) {
     EXPECT_EQ(ErrorNumber([] { MkDir("C:\\AUDIT"); }), 75);  // exists in another case
     EXPECT_EQ(ErrorText([] { MkDir("C:\\No\\Such"); }), "76 Path not found: 'C:\\No\\Such'");
     EXPECT_EQ(ErrorText([] { MkDir("Q:\\x"); }),
-              "68 Device unavailable: drive Q: is not mapped (QUORVANT_DRIVES maps it, for example Q=/media/backup)");
+              "68 Device unavailable: drive Q: is not mapped (the drive map maps it: a line such as Q=/media/backup in qvutil.conf, or QUORVANT_DRIVES)");
 
     WriteFile(c / "one.txt", "1");
     WriteFile(c / "two.txt", "2");
