@@ -94,6 +94,8 @@ void ReadFile(const fs::path &file, FileSettings &out) {
     std::map<std::string, int> seen;  // upper-cased key -> its line
     std::string line;
     for (int number = 1; std::getline(in, line); ++number) {
+        // A byte-order mark, as some Windows editors write at the start of a UTF-8 file, is no setting.
+        if (number == 1 && line.starts_with("\xEF\xBB\xBF")) line.erase(0, 3);
         const std::string text = Trim(line);
         const std::string where = file.string() + ", line " + std::to_string(number);
         if (text.empty() || text.front() == ';' || text.front() == '#') continue;

@@ -64,6 +64,15 @@ std::unique_ptr<FileLock> FileLock::TryTake(std::string_view windowsPath) {
     }
 }
 
+bool FileLock::HeldByAnyone(std::string_view windowsPath) {
+    const std::string linuxPath = MapPath(windowsPath).string();
+    const int fd = ::open(linuxPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return errno != ENOENT && errno != ENOTDIR;
+    const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0;
+    ::close(fd);  // releases the probe's own lock
+    return held;
+}
+
 FileLock::FileLock(int fd, std::string linuxPath, std::string windowsPath)
     : fd_(fd), linuxPath_(std::move(linuxPath)), path_(std::move(windowsPath)) {}
 

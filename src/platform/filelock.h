@@ -15,6 +15,9 @@ public:
     // created readable and writable by everyone. Raises 76 when its folder is missing, 75 for
     // other failures.
     static std::unique_ptr<FileLock> TryTake(std::string_view windowsPath);
+    // True when someone holds the lock on the file at `windowsPath` now (or the file exists and
+    // cannot be opened to find out). Takes nothing and creates nothing.
+    static bool HeldByAnyone(std::string_view windowsPath);
     ~FileLock();
     FileLock(const FileLock &) = delete;
     FileLock &operator=(const FileLock &) = delete;

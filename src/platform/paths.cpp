@@ -140,8 +140,8 @@ std::string WindowsText(char letter, const fs::path &rest) {
 
 [[noreturn]] void RaiseUnmapped(char letter) {
     Raise(68, ErrorDescription(68) + ": drive " + std::string(1, UpperChar(letter)) +
-                  ": is not mapped (QUORVANT_DRIVES maps it, for example " + std::string(1, UpperChar(letter)) +
-                  "=/media/backup)");
+                  ": is not mapped (the drive map maps it: a line such as " + std::string(1, UpperChar(letter)) +
+                  "=/media/backup in qvutil.conf, or QUORVANT_DRIVES)");
 }
 
 fs::path CurrentFolder() {
@@ -242,7 +242,7 @@ std::string WindowsPath(const fs::path &linuxPath) {
         }
         if (best) return WindowsText(best->letter, bestRest);
     }
-    Raise(76, ErrorDescription(76) + ": '" + p.string() + "' lies on no drive that QUORVANT_DRIVES maps");
+    Raise(76, ErrorDescription(76) + ": '" + p.string() + "' lies on no drive that the drive map (qvutil.conf or QUORVANT_DRIVES) maps");
 }
 
 std::string ShownPath(const fs::path &linuxPath) {

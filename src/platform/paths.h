@@ -34,7 +34,6 @@ std::filesystem::path MapBelow(const std::filesystem::path &folder, std::string_
 // The reverse map: "X:\..." through the drive whose folder is the longest prefix of `linuxPath`
 // ("X:\" for the drive's folder itself). Raises 76 (Path not found) when no drive holds it.
 std::string WindowsPath(const std::filesystem::path &linuxPath);
-
 // A path as messages name it: its Windows form, or the Linux path itself when no drive holds it.
 std::string ShownPath(const std::filesystem::path &linuxPath);
 

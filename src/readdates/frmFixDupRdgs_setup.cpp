@@ -93,7 +93,7 @@ void frmFixDupRdgs::Form_Load() {
 
     // FRDLK is one table per data database: a second window on the same database would rebuild it
     // under the first one and drop it on close, so only one window may hold it.
-    toolLock_ = platform::FileLock::TryTake(shared.DataFilePath + ".frd");
+    toolLock_ = platform::FileLock::TryTake(startup::ReadDateLockOf(shared.DataFilePath));
     if (!toolLock_) {
         shared.db.Close();
         shared.db = {};

@@ -126,7 +126,7 @@ void frmFixDupRdgs::cmdContinue_Click() {
         try {
             audit.Commit();
         } catch (const Error &e) {
-            auditFailure = ErrorDescription(e.number);  // the message names the file already
+            auditFailure = platform::ErrorDescription(e.number);  // the message names the file itself
         }
     }
 

@@ -1,14 +1,17 @@
 // Restore: a safety copy of the live data database, then the chosen copy's content in its place.
 //
-// Nothing is written until every check has passed: the live database exists, the chosen copy is a
-// sound database, and no other program holds the live one (which stays held until the end). The
-// safety copy is complete and synced under its own name before the live database is touched, and
-// the replacement is one SQLite transaction. Any refusal or failure is reported and leaves the
+// Nothing is written until every check has passed: the live database exists and may be written,
+// no other program and no read-date window holds it (it stays held until the end), and the chosen
+// copy still exists and is a database the tools can use (and stays so until the end). The safety
+// copy is complete and synced under its own name before the live database is touched, and the
+// replacement is journaled as SQLite journals a transaction. The work runs under a busy scope (input blocked, wait cursor, the display kept
+// current). Any refusal or failure is reported, naming files in their Windows form, and leaves the
 // window open; "FINISHED" is shown only after a replacement that succeeded.
 #include "platform/dao/dbfile.h"
 #include "platform/ascii.h"
 #include "platform/diagnostics.h"
 #include "platform/error.h"
+#include "platform/filelock.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/ui/app.h"
@@ -23,6 +26,14 @@ namespace dbfile = platform::dao;
 
 constexpr const char *kRefusalTitle = "RESTORE";
 
+std::string LiveBaseNameOf(const std::string &chosenName) {
+    std::string extension;
+    const auto dot = chosenName.find('.');
+    if (dot != std::string::npos) extension = platform::TrimBlanks(chosenName.substr(dot + 1));
+    const std::size_t drop = extension.size() > 3 ? 7 : 5;
+    return chosenName.size() < drop ? std::string() : chosenName.substr(0, chosenName.size() - drop);
+}
+
 namespace {
 
 // A restore that does not take place: told to the user and written to the system log.
@@ -31,15 +42,47 @@ void Refuse(const std::string &prompt) {
     MsgBox(prompt, vbCritical, kRefusalTitle);
 }
 
-}  // namespace
+// The safety copy and the replacement of `live` (Windows paths) by `chosen`, once every check has
+// passed. Returns the message of a refusal or failure; empty when the live database was replaced,
+// with the safety copy's Windows path in `safetyShown`.
+std::string Replace(const std::string &live, const std::string &chosen, const std::string &baseName,
+                    const std::string &dataFolder, std::string &safetyShown) {
+    std::unique_ptr<dbfile::ExclusiveHold> hold;
+    try {
+        hold = dbfile::ExclusiveHold::Acquire(platform::MapPath(live));
+    } catch (const platform::Error &e) {
+        return live + " cannot be opened for the replacement.\n\n" + e.description + "\n\nNothing was changed.";
+    }
+    if (!hold) return live + " is in use by another program. Close it and try again.";
+    if (platform::FileLock::HeldByAnyone(startup::ReadDateLockOf(live)))
+        return live + " is in use by a read-date correction window. Close it and try again.";
 
-std::string LiveBaseNameOf(const std::string &chosenName) {
-    std::string extension;
-    const auto dot = chosenName.find('.');
-    if (dot != std::string::npos) extension = platform::TrimBlanks(chosenName.substr(dot + 1));
-    const std::size_t drop = extension.size() > 3 ? 7 : 5;
-    return chosenName.size() < drop ? std::string() : chosenName.substr(0, chosenName.size() - drop);
+    std::unique_ptr<dbfile::SoundDatabase> sound;
+    try {
+        sound = dbfile::SoundDatabase::Check(platform::MapPath(chosen));
+    } catch (const platform::Error &e) {
+        return chosen + " cannot be restored: it is not a sound database.\n\n" + e.description +
+               "\n\nNothing was changed.";
+    }
+
+    const std::string stamp = platform::Format(platform::Now(), "mmddyyhhmmss");
+    const std::string safety = dataFolder + "\\" + baseName + "replacedbyautocopy" + stamp + ".mdb";
+    std::filesystem::path written;  // the safety copy once it has its name
+    try {
+        hold->ReplaceContent(*sound, platform::MapPath(safety), written);
+    } catch (const platform::Error &e) {
+        if (written.empty())
+            return "The safety copy " + safety + " of " + live + " could not be made.\n\n" + e.description +
+                   "\n\nNothing was replaced.";
+        return live + " could not be replaced with " + chosen + ".\n\n" + e.description + "\n\n" + live +
+               " keeps its previous content; its safety copy is " + dataFolder + "\\" +
+               written.filename().string() + ".";
+    }
+    safetyShown = dataFolder + "\\" + written.filename().string();
+    return {};
 }
+
+}  // namespace
 
 void frmRestAutoCopy::cmdRestore_Click() {
     const std::string chosenName = cd.FileTitle;
@@ -51,51 +94,20 @@ void frmRestAutoCopy::cmdRestore_Click() {
     const std::string live = DataFolder + "\\" + LiveBaseName + ".mdb";
     const std::string chosen = DataFolder + "\\backup\\" + chosenName;  // the file the listing showed
 
+    std::string failure, safety;
     if (!platform::FileExists(live)) {
-        Refuse("The live database " + live + " does not exist, so there is nothing to replace with " + chosen +
-                   ".\n\nNothing was copied.");
+        failure = "The live database " + live + " does not exist, so there is nothing to replace with " + chosen +
+                  ".\n\nNothing was copied.";
+    } else if (!platform::FileExists(chosen)) {
+        failure = chosen + " no longer exists, so it cannot be restored.\n\nNothing was changed.";
+    } else {
+        platform::ui::BusyScope busy;
+        busy.Run([&] { failure = Replace(live, chosen, LiveBaseName, DataFolder, safety); });
+    }
+    if (!failure.empty()) {
+        Refuse(failure);
         return;
     }
-    try {
-        dbfile::CheckDatabaseFile(platform::MapPath(chosen));
-    } catch (const platform::Error &e) {
-        Refuse(chosen + " cannot be restored: it is not a sound database.\n\n" + e.description +
-                   "\n\nNothing was changed.");
-        return;
-    }
-
-    std::unique_ptr<dbfile::ExclusiveHold> hold;
-    try {
-        hold = dbfile::ExclusiveHold::Acquire(platform::MapPath(live));
-    } catch (const platform::Error &e) {
-        Refuse(live + " cannot be opened for the replacement.\n\n" + e.description + "\n\nNothing was changed.");
-        return;
-    }
-    if (!hold) {
-        Refuse(live + " is in use by another program. Close it and try again.");
-        return;
-    }
-
-    const std::string stamp = platform::Format(platform::Now(), "mmddyyhhmmss");
-    std::string safety = DataFolder + "\\" + LiveBaseName + "replacedbyautocopy" + stamp + ".mdb";
-    try {
-        const auto written = dbfile::BackupToNewFile(platform::MapPath(live), platform::MapPath(safety));
-        safety = DataFolder + "\\" + written.filename().string();
-    } catch (const platform::Error &e) {
-        Refuse("The safety copy " + safety + " of " + live + " could not be made.\n\n" + e.description +
-                   "\n\nNothing was replaced.");
-        return;
-    }
-
-    try {
-        dbfile::ReplaceContent(platform::MapPath(chosen), platform::MapPath(live));
-    } catch (const platform::Error &e) {
-        Refuse(live + " could not be replaced with " + chosen + ".\n\n" + e.description + "\n\n" + live +
-               " keeps its previous content; its safety copy is " + safety + ".");
-        return;
-    }
-    hold.reset();
-
     platform::LogEvent("restore: " + live + " replaced with " + chosen + "; safety copy " + safety);
     MsgBox(live + " was replaced with " + chosen, platform::ui::vbInformation, "FINISHED");
     platform::ui::End(0);

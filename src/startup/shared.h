@@ -21,6 +21,10 @@ SharedState &Shared();
 // The password connect string of the settings database.
 inline constexpr const char *kGlobalConnect = ";pwd=tovan58";
 
+// The lock file that a read-date window holds beside the data database it works on, for as long
+// as it is open (one window per data database; the restore tool does not replace a database held so).
+inline std::string ReadDateLockOf(const std::string &dataFilePath) { return dataFilePath + ".frd"; }
+
 // Runs one statement on the shared database handle; every failure (a missing handle included) is dropped.
 void ExecuteSql(const std::string &sql);
 

@@ -318,6 +318,7 @@ TEST(Configuration, FilesVariablesAndRefusals) {
         // A file only: comments, [General], a quoted value, backslashes as written or doubled by QSettings.
         {"; drives\nc=/srv/qv/c/ ; drive C\n[General]\nE = \"/media/a;b\"\nProgramFolder=C:\\new\\QV\n", "", "", "",
          "C=/srv/qv/c;E=/media/a;b", "C:\\new\\QV", ""},
+        {"\xEF\xBB\xBF[General]\r\nC=/b\r\n", "", "", "", "C=/b", "", ""},  // saved by a Windows editor
         {"[general]\nC=/c\nProgramFolder=C:\\\\QVNWin32\\\\\n", "", "", "", "C=/c", "C:\\QVNWin32\\", ""},
         // The user's file over the system's, setting by setting.
         {"C=/a\nE=/e\nProgramFolder=C:\\X\n", "C=/b\n", "", "", "C=/b;E=/e", "C:\\X", ""},
@@ -457,7 +458,8 @@ TEST_F(FileOps, MkDirRefusesAnExistingFolderInAnyCaseAndAMissingParent) {
     EXPECT_EQ(ErrorNumber([] { MkDir("C:\\AUDIT"); }), 75);  // exists in another case
     EXPECT_EQ(ErrorText([] { MkDir("C:\\No\\Such"); }), "76 Path not found: 'C:\\No\\Such'");
     EXPECT_EQ(ErrorText([] { MkDir("Q:\\x"); }),
-              "68 Device unavailable: drive Q: is not mapped (QUORVANT_DRIVES maps it, for example Q=/media/backup)");
+              "68 Device unavailable: drive Q: is not mapped (the drive map maps it: a line such as Q=/media/backup in "
+              "qvutil.conf, or QUORVANT_DRIVES)");
 
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 // Test databases with recognisable content, and forked helper processes, for the restore tests.
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -28,10 +30,13 @@ inline void MakeTaggedDatabase(const std::filesystem::path &p, const std::string
 }
 
 // What the rows hold, in a few numbers; equal for equal content, whatever the file's bytes.
-inline std::string Digest(const std::filesystem::path &p) {
-    SqlFile db(p);
+inline std::string Digest(SqlFile &db) {
     return db.scalar("SELECT group_concat(DISTINCT tag) || ' ' || count(*) || ' ' || sum(length(v)) || ' ' || "
                      "total(id * unicode(v)) FROM t");
+}
+inline std::string Digest(const std::filesystem::path &p) {
+    SqlFile db(p);
+    return Digest(db);
 }
 
 inline std::string IntegrityOf(const std::filesystem::path &p) {
@@ -97,6 +102,23 @@ public:
 private:
     int fds_[2] = {-1, -1};
 };
+
+// Makes a folder or file read-only for this process alone (a read-only bind mount in a mount
+// namespace of its own; in a user namespace when not privileged). False when the system allows
+// neither.
+inline bool MountReadOnly(const std::filesystem::path &p) {
+    if (::unshare(CLONE_NEWNS) != 0) {
+        const uid_t uid = ::getuid();
+        const gid_t gid = ::getgid();
+        if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) return false;
+        WriteFile("/proc/self/setgroups", "deny");
+        WriteFile("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1");
+        WriteFile("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1");
+    }
+    return ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+           ::mount(p.c_str(), p.c_str(), nullptr, MS_BIND, nullptr) == 0 &&
+           ::mount(nullptr, p.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
+}
 
 // Limits the size of files this process may write, with writes past it failing (EFBIG) instead of
 // killing the process.

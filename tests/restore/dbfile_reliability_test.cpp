@@ -2,7 +2,9 @@
 #include <sys/file.h>
 
 #include <chrono>
+#include <cstring>
 #include <fcntl.h>
+#include <iostream>
 #include <random>
 #include <thread>
 
@@ -31,7 +33,7 @@ protected:
     void SetUp() override {
         fs::create_directories(dataDir / "backup");
         qvtest::MakeTaggedDatabase(pristine, "old", 3000);
-        qvtest::MakeTaggedDatabase(chosen, "new", 4500);
+        qvtest::MakeTaggedDatabase(chosen, "new", 4500, 1024);  // another page size than the live one
         oldDigest = qvtest::Digest(pristine);
         newDigest = qvtest::Digest(chosen);
         oldBytes = qvtest::ReadFile(pristine);
@@ -49,8 +51,9 @@ protected:
         try {
             auto hold = ExclusiveHold::Acquire(live);
             if (!hold) return 1;
-            BackupToNewFile(live, safety);
-            ReplaceContent(chosen, live);
+            const auto sound = SoundDatabase::Check(chosen);
+            fs::path written;
+            hold->ReplaceContent(*sound, safety, written);
             return 0;
         } catch (const platform::Error &e) {
             return e.number % 256;
@@ -100,37 +103,82 @@ TEST_F(RestoreReliability, WriteFailuresLeaveTheLiveDatabaseByteIdentical) {
     const auto oldSize = static_cast<rlim_t>(oldBytes.size());
     struct Case {
         const char *what;
-        rlim_t limit;
-        bool safetyCopyFirst;  // made beforehand without a limit, so the limit hits the replacement
+        rlim_t limit;      // no file written may grow past it
+        bool safetyCopied; // the safety copy fits
     } cases[] = {
         {"safety copy cut short", oldSize / 3, false},
-        {"replacement journal cut short", oldSize / 2, true},
+        {"replacement journal cut short", oldSize + 4096, true},
         {"replacement cannot grow the live file", oldSize + 16 * 4096, true},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         ResetLive();
-        if (c.safetyCopyFirst) {
-            ASSERT_EQ(BackupToNewFile(live, safety), safety);
-        }
         qvtest::Child limited([&] {
             qvtest::LimitFileSize(c.limit);
-            if (c.safetyCopyFirst) {
-                try {
-                    ReplaceContent(chosen, live);
-                    return 0;
-                } catch (const platform::Error &e) {
-                    return e.number % 256;
-                }
-            }
             return Restore();
         });
         EXPECT_NE(limited.Wait(), 0);
         EXPECT_TRUE(qvtest::ReadFile(live) == oldBytes) << "live database changed";
-        EXPECT_FALSE(fs::exists(qvtest::JournalOf(live)));
-        // No safety copy under its name, no temporary file left.
-        if (!c.safetyCopyFirst) {
-            EXPECT_EQ(qvtest::Listing(dataDir), "BILLING.ldb\nBILLING.mdb\nbackup\n");
+        // No journal and no temporary file left; a safety copy only when it is whole.
+        EXPECT_EQ(qvtest::Listing(dataDir),
+                  "BILLING.ldb\nBILLING.mdb\n" + (c.safetyCopied ? safety.filename().string() + "\n" : "") + "backup\n");
+        EXPECT_TRUE(!c.safetyCopied || qvtest::ReadFile(safety) == oldBytes);
+    }
+}
+
+TEST_F(RestoreReliability, KilledWhileWritingLeavesTheOldContentAndTheNextRestoreCleansUp) {
+    const auto oldSize = static_cast<rlim_t>(oldBytes.size());
+    struct Case {
+        const char *what;
+        rlim_t limit;      // the process is killed when a file it writes passes this size
+        bool overwriting;  // killed with the live file half overwritten (else in the safety copy)
+    } cases[] = {
+        {"killed during the safety copy and the journal", oldSize / 3, false},
+        {"killed while the live file grows (its journal is whole)", oldSize + oldSize / 4, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        ResetLive();
+        qvtest::Child killed([&] {
+            std::signal(SIGXFSZ, [](int) { ::raise(SIGKILL); });
+            rlimit limit{c.limit, RLIM_INFINITY};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            return Restore();
+        });
+        ASSERT_EQ(killed.Wait(), 128 + SIGKILL);
+        EXPECT_NE(qvtest::Listing(dataDir), "BILLING.ldb\nBILLING.mdb\nbackup\n");  // something half made
+        EXPECT_EQ(qvtest::ReadFile(live) != oldBytes, c.overwriting);
+        EXPECT_TRUE(!c.overwriting || fs::exists(qvtest::JournalOf(live)));
+        ASSERT_EQ(qvtest::IntegrityOf(live), "ok");  // an open rolls the journal back
+        EXPECT_TRUE(qvtest::ReadFile(live) == oldBytes);
+        fs::remove(safety);
+        ASSERT_EQ(Restore(), 0);
+        EXPECT_EQ(qvtest::Listing(dataDir), "BILLING.ldb\nBILLING.mdb\n" + safety.filename().string() + "\nbackup\n");
+        EXPECT_EQ(qvtest::Digest(live), newDigest);
+    }
+}
+
+TEST_F(RestoreReliability, AReadOnlyDatabaseOrFileSystemIsRefusedWithTheRealReason) {
+    for (const fs::path &readOnly : {dataDir, live}) {
+        for (bool lockFileLeft : {false, true}) {
+            SCOPED_TRACE(readOnly.string() + (lockFileLeft ? " with" : " without") + " a lock file");
+            ResetLive();
+            if (lockFileLeft) qvtest::WriteFile(LockFileOf(live), "");
+            qvtest::Child restoring([&] {
+                if (!qvtest::MountReadOnly(readOnly)) return 77;
+                try {
+                    ExclusiveHold::Acquire(live);
+                    return 1;
+                } catch (const platform::Error &e) {
+                    const std::string &d = e.description;
+                    std::cerr << d << "\n";
+                    return e.number == 70 && d.find(std::strerror(EROFS)) != std::string::npos &&
+                                   d.find("C:\\QVData\\BILLING.") != std::string::npos ? 0 : 2;
+                }
+            });
+            const int status = restoring.Wait();
+            if (status == 77) GTEST_SKIP() << "no read-only mounts here";
+            EXPECT_EQ(status, 0);
         }
     }
 }

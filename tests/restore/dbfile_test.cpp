@@ -1,5 +1,6 @@
 // Whole-file database work: checking a chosen copy, the safety copy, the replacement, the in-use probe.
 #include <fstream>
+#include <memory>
 
 #include <gtest/gtest.h>
 
@@ -33,6 +34,16 @@ protected:
         return 0;
     }
 
+    // The tool's steps under a hold of the database.
+    static fs::path CopyOf(const fs::path &database, const fs::path &target) {
+        return ExclusiveHold::Acquire(database)->CopyToNewFile(target);
+    }
+    static void Replace(const fs::path &chosen, const fs::path &database) {
+        const auto sound = SoundDatabase::Check(chosen);
+        fs::path safety;
+        ExclusiveHold::Acquire(database)->ReplaceContent(*sound, database.string() + ".safety", safety);
+    }
+
     // Leaves a hot journal on `db`: a writer rewrites every row and dies before committing.
     void LeaveHotJournal(const fs::path &db) {
         qvtest::Child writer([&] {
@@ -49,11 +60,11 @@ protected:
 };
 
 TEST_F(DbFile, CheckAcceptsDatabasesAndRefusesOtherFiles) {
-    EXPECT_NO_THROW(CheckDatabaseFile(chosen));
-    EXPECT_EQ(ErrorNumberOf([&] { CheckDatabaseFile(dir / "none.mdb"); }), 3024);
+    EXPECT_NO_THROW(SoundDatabase::Check(chosen));
+    EXPECT_EQ(ErrorNumberOf([&] { SoundDatabase::Check(dir / "none.mdb"); }), 3024);
 
     qvtest::WriteFile(dir / "notes.mdb", std::string(8192, 'x'));
-    EXPECT_EQ(ErrorNumberOf([&] { CheckDatabaseFile(dir / "notes.mdb"); }), 3343);
+    EXPECT_EQ(ErrorNumberOf([&] { SoundDatabase::Check(dir / "notes.mdb"); }), 3343);
 
     // Garbage over an inner page of a good database: the header still reads, the check finds it.
     fs::path damaged = dir / "damaged.mdb";
@@ -63,19 +74,19 @@ TEST_F(DbFile, CheckAcceptsDatabasesAndRefusesOtherFiles) {
         f.seekp(1024 * 5);
         f << std::string(1024, '\x5a');
     }
-    EXPECT_EQ(ErrorNumberOf([&] { CheckDatabaseFile(damaged); }), 3343);
+    EXPECT_EQ(ErrorNumberOf([&] { SoundDatabase::Check(damaged); }), 3343);
 
     fs::resize_file(chosen, fs::file_size(chosen) / 2);
-    EXPECT_EQ(ErrorNumberOf([&] { CheckDatabaseFile(chosen); }), 3343);
+    EXPECT_EQ(ErrorNumberOf([&] { SoundDatabase::Check(chosen); }), 3343);
 }
 
 TEST_F(DbFile, SafetyCopyNeverOverwritesAndLeavesNoTemporaryFile) {
     fs::path target = dir / "BILLINGreplacedbyautocopy120426223705.mdb";
-    EXPECT_EQ(BackupToNewFile(live, target), target);
+    EXPECT_EQ(CopyOf(live, target), target);
     qvtest::SqlFile(live).exec("UPDATE t SET tag = 'second'");
-    EXPECT_EQ(BackupToNewFile(live, target), dir / "BILLINGreplacedbyautocopy120426223705-2.mdb");
+    EXPECT_EQ(CopyOf(live, target), dir / "BILLINGreplacedbyautocopy120426223705-2.mdb");
     qvtest::SqlFile(live).exec("UPDATE t SET tag = 'third'");
-    EXPECT_EQ(BackupToNewFile(live, target), dir / "BILLINGreplacedbyautocopy120426223705-3.mdb");
+    EXPECT_EQ(CopyOf(live, target), dir / "BILLINGreplacedbyautocopy120426223705-3.mdb");
 
     EXPECT_EQ(qvtest::Digest(target).substr(0, 4), "old ");
     EXPECT_EQ(qvtest::Digest(dir / "BILLINGreplacedbyautocopy120426223705-2.mdb").substr(0, 7), "second ");
@@ -87,15 +98,15 @@ TEST_F(DbFile, SafetyCopyNeverOverwritesAndLeavesNoTemporaryFile) {
 TEST_F(DbFile, SafetyCopySettlesAJournalLeftByADeadWriter) {
     std::string before = qvtest::Digest(live);
     LeaveHotJournal(live);
-    fs::path copy = BackupToNewFile(live, dir / "safety.mdb");
+    fs::path copy = CopyOf(live, dir / "safety.mdb");
     EXPECT_EQ(qvtest::Digest(copy), before);
     EXPECT_FALSE(fs::exists(qvtest::JournalOf(live)));
 }
 
 TEST_F(DbFile, SafetyCopyOfAMissingOrForeignFileFailsCleanly) {
-    EXPECT_EQ(ErrorNumberOf([&] { BackupToNewFile(dir / "BILLIN.mdb", dir / "x.mdb"); }), 3024);
+    EXPECT_EQ(ErrorNumberOf([&] { CopyOf(dir / "BILLIN.mdb", dir / "x.mdb"); }), 3024);
     qvtest::WriteFile(dir / "text.mdb", std::string(4096, 't'));
-    EXPECT_EQ(ErrorNumberOf([&] { BackupToNewFile(dir / "text.mdb", dir / "y.mdb"); }), 3343);
+    EXPECT_EQ(ErrorNumberOf([&] { CopyOf(dir / "text.mdb", dir / "y.mdb"); }), 3343);
     EXPECT_FALSE(fs::exists(dir / "x.mdb"));
     EXPECT_FALSE(fs::exists(dir / "y.mdb"));
     for (auto &e : fs::directory_iterator(dir)) EXPECT_NE(e.path().filename().string()[0], '.') << e.path();
@@ -104,7 +115,7 @@ TEST_F(DbFile, SafetyCopyOfAMissingOrForeignFileFailsCleanly) {
 TEST_F(DbFile, ReplacementTakesTheChosenContentWhateverItsPageSize) {
     std::string wanted = qvtest::Digest(chosen);
     std::string chosenBytes = qvtest::ReadFile(chosen);
-    ReplaceContent(chosen, live);
+    Replace(chosen, live);
     EXPECT_EQ(qvtest::Digest(live), wanted);
     EXPECT_EQ(qvtest::IntegrityOf(live), "ok");
     EXPECT_EQ(qvtest::ReadFile(chosen), chosenBytes);
@@ -112,23 +123,35 @@ TEST_F(DbFile, ReplacementTakesTheChosenContentWhateverItsPageSize) {
 
     // A smaller copy shrinks the file: no pages of the old content stay behind.
     qvtest::MakeTaggedDatabase(dir / "small.mdb", "small", 20);
-    ReplaceContent(dir / "small.mdb", live);
+    Replace(dir / "small.mdb", live);
     EXPECT_EQ(qvtest::Digest(live), qvtest::Digest(dir / "small.mdb"));
     EXPECT_EQ(fs::file_size(live), fs::file_size(dir / "small.mdb"));
+}
+
+TEST_F(DbFile, AProgramThatKeepsTheDatabaseOpenSeesTheNewContent) {
+    // A copy that differs from the live database only in its rows, down to the header's counters.
+    const fs::path same = dir / "same.mdb";
+    fs::copy_file(live, same);
+    qvtest::SqlFile(same).exec("UPDATE t SET tag = 'new'");
+    std::fstream(same, std::ios::in | std::ios::out | std::ios::binary).seekp(24) << qvtest::ReadFile(live).substr(24, 4);
+    qvtest::SqlFile keptOpen(live);
+    ASSERT_EQ(qvtest::Digest(keptOpen).substr(0, 4), "old ");  // its cache holds the old pages
+    Replace(same, live);
+    EXPECT_EQ(qvtest::Digest(keptOpen), qvtest::Digest(same));
 }
 
 TEST_F(DbFile, ReplacementOverALeftoverJournalIsNotUndoneByIt) {
     // A plain file copy over the live file would let the next open replay this journal onto the new
     // pages; the replacement settles it first.
     LeaveHotJournal(live);
-    ReplaceContent(chosen, live);
+    Replace(chosen, live);
     EXPECT_FALSE(fs::exists(qvtest::JournalOf(live)));
     EXPECT_EQ(qvtest::Digest(live), qvtest::Digest(chosen));
     EXPECT_EQ(qvtest::IntegrityOf(live), "ok");
 }
 
 TEST_F(DbFile, ReplacementNeedsAnExistingLiveDatabase) {
-    EXPECT_EQ(ErrorNumberOf([&] { ReplaceContent(chosen, dir / "BILLIN.mdb"); }), 3024);
+    EXPECT_EQ(ErrorNumberOf([&] { Replace(chosen, dir / "BILLIN.mdb"); }), 3024);
     EXPECT_FALSE(fs::exists(dir / "BILLIN.mdb"));
 }
 

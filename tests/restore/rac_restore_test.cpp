@@ -1,10 +1,14 @@
 // The restore window's replacement: the derived names, the safety copy, the refusals and failures.
 #include <sys/resource.h>
 
+#include <QApplication>
+#include <QTimer>
+
 #include <csignal>
 #include <filesystem>
 
 #include "platform/dao/dao.h"
+#include "platform/filelock.h"
 #include "rac_fixture.h"
 
 namespace fs = std::filesystem;
@@ -55,17 +59,25 @@ protected:
         form->cmdRestore->Press();
     }
 
-    // The data folder's files, without the engine's lock files (which stay after an open).
+    // The data folder's files, without lock files (the engine's stay after an open).
     std::string Files() const {
         std::string out, all = qvtest::Listing(dataDir);
         for (std::size_t at = 0, end; (end = all.find('\n', at)) != std::string::npos; at = end + 1)
-            if (all.compare(end - 4, 4, ".ldb") != 0) out += all.substr(at, end + 1 - at);
+            if (all.compare(end - 4, 4, ".ldb") != 0 && all.compare(end - 4, 4, ".frd") != 0)
+                out += all.substr(at, end + 1 - at);
         return out;
+    }
+
+    // Messages name files in their Windows form: no Linux path, no hidden temporary name.
+    void ExpectWindowsPathsOnly(const std::string &prompt) {
+        EXPECT_EQ(prompt.find(drives.root().string()), std::string::npos) << prompt;
+        EXPECT_EQ(prompt.find("\\."), std::string::npos) << prompt;
     }
 
     // A refusal: one critical box titled RESTORE, the window still open, nothing changed.
     void ExpectRefusedUnchanged(const std::string &beforeListing) {
         ASSERT_EQ(boxes.size(), 1u);
+        ExpectWindowsPathsOnly(boxes[0].prompt);
         EXPECT_EQ(boxes[0].style, platform::ui::vbCritical);
         EXPECT_EQ(boxes[0].title, "RESTORE");
         EXPECT_FALSE(platform::ui::Ending());
@@ -76,7 +88,19 @@ protected:
 };
 
 TEST_F(RacRestore, RestoresTheCopyKeepsASafetyCopyAndEnds) {
-    ListAndRestore("C:\\QVData\\backup\\BILLING1.mdb");
+    fs::permissions(live, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    Open();
+    List("C:\\QVData\\backup\\BILLING1.mdb");
+    boxes.clear();
+    bool busyDuringRestore = false;  // the display is kept current under a wait cursor
+    QTimer::singleShot(0, [&] {
+        busyDuringRestore = QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor;
+    });
+    form->cmdRestore->Press();
+    QApplication::processEvents();
+    EXPECT_TRUE(busyDuringRestore);
+    EXPECT_EQ(fs::status(safety).permissions(), fs::status(live).permissions());
+    EXPECT_EQ(Files(), "BILLING.mdb\n" + safety.filename().string() + "\nbackup\n");
     ASSERT_EQ(boxes.size(), 1u) << LastPrompt();
     EXPECT_EQ(boxes[0].prompt, "C:\\QVData\\BILLING.mdb was replaced with C:\\QVData\\backup\\BILLING1.mdb");
     EXPECT_EQ(boxes[0].style, platform::ui::vbInformation);
@@ -117,13 +141,29 @@ TEST_F(RacRestore, MissingLiveDatabaseIsNamedAndNothingIsCopied) {
 
 TEST_F(RacRestore, ADatabaseInUseIsNotReplaced) {
     const std::string before = Files();
-    auto other = platform::dao::DBEngine().OpenDatabase("C:\\QVData\\BILLING.mdb");
-    ListAndRestore("C:\\QVData\\backup\\BILLING1.mdb");
-    ExpectRefusedUnchanged(before);
-    EXPECT_EQ(boxes[0].prompt, "C:\\QVData\\BILLING.mdb is in use by another program. Close it and try again.");
-    other.Close();
+    Open();
+    List("C:\\QVData\\backup\\BILLING1.mdb");
+    struct Case {
+        std::function<std::shared_ptr<void>()> hold;
+        const char *prompt;
+    } cases[] = {
+        {[] {
+             auto *db = new auto(platform::dao::DBEngine().OpenDatabase("C:\\QVData\\BILLING.mdb"));
+             return std::shared_ptr<void>(db, [db](void *) { db->Close(), delete db; });
+         },
+         "C:\\QVData\\BILLING.mdb is in use by another program. Close it and try again."},
+        {[] { return std::shared_ptr<void>(platform::FileLock::TryTake("C:\\QVData\\BILLING.mdb.frd")); },
+         "C:\\QVData\\BILLING.mdb is in use by a read-date correction window. Close it and try again."},
+    };
+    for (const Case &c : cases) {
+        const auto held = c.hold();
+        boxes.clear();
+        form->cmdRestore->Press();
+        ExpectRefusedUnchanged(before);
+        EXPECT_EQ(boxes.at(0).prompt, c.prompt);
+    }
 
-    // Closed: the same window goes on and restores.
+    // Released: the same window goes on and restores.
     boxes.clear();
     form->cmdRestore->Press();
     ASSERT_EQ(boxes.size(), 1u);
@@ -131,12 +171,36 @@ TEST_F(RacRestore, ADatabaseInUseIsNotReplaced) {
     EXPECT_EQ(qvtest::Digest(live), newDigest);
 }
 
-TEST_F(RacRestore, AChosenFileThatIsNoSoundDatabaseIsRefused) {
-    qvtest::WriteFile(dataDir / "backup" / "BILLING2.mdb", std::string(20000, 'z'));
+TEST_F(RacRestore, ACopyTheToolsCannotUseIsRefusedWithTheReason) {
+    const fs::path copy2 = dataDir / "backup" / "BILLING2.mdb";
+    const auto tagged = [&] { qvtest::MakeTaggedDatabase(copy2, "new", 5); };
+    struct Case {
+        std::function<void()> make;
+        bool goneAfterListing;
+        const char *reason;
+    } cases[] = {
+        {[&] { qvtest::WriteFile(copy2, ""); }, false, "cannot be restored: it is not a sound database.\n\n"
+                                                       "Unrecognized database format 'C:\\QVData\\backup\\BILLING2.mdb'. (the file is empty)"},
+        {[&] { qvtest::WriteFile(copy2, std::string(20000, 'z')); }, false, "cannot be restored"},
+        {[&] { qvtest::SqlFile(copy2).exec("PRAGMA user_version = 7"); }, false, "(the database holds no table)"},
+        {[&] { tagged(), qvtest::SqlFile(copy2).setPassword("x"); }, false, "Not a valid password."},
+        {[&] { tagged(), qvtest::SqlFile(copy2).exec("PRAGMA journal_mode = WAL"); }, false, "write-ahead log"},
+        {tagged, true, " no longer exists, so it cannot be restored."},
+    };
     const std::string before = Files();
-    ListAndRestore("C:\\QVData\\backup\\BILLING2.mdb");
-    ExpectRefusedUnchanged(before);
-    EXPECT_EQ(boxes[0].prompt.rfind("C:\\QVData\\backup\\BILLING2.mdb cannot be restored", 0), 0u) << boxes[0].prompt;
+    Open();
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.reason);
+        fs::remove(copy2);
+        c.make();
+        List("C:\\QVData\\backup\\BILLING2.mdb");
+        if (c.goneAfterListing) fs::remove(copy2);
+        boxes.clear();
+        form->cmdRestore->Press();
+        ExpectRefusedUnchanged(before);
+        EXPECT_EQ(boxes.at(0).prompt.rfind("C:\\QVData\\backup\\BILLING2.mdb", 0), 0u) << boxes[0].prompt;
+        EXPECT_NE(boxes[0].prompt.find(c.reason), std::string::npos) << boxes[0].prompt;
+    }
 }
 
 TEST_F(RacRestore, ASafetyCopyThatCannotBeMadeStopsTheRestore) {
@@ -155,6 +219,7 @@ TEST_F(RacRestore, ASafetyCopyThatCannotBeMadeStopsTheRestore) {
     const std::string &p = boxes[0].prompt;
     EXPECT_NE(p.find("C:\\QVData\\BILLINGreplacedbyautocopy" + std::string(kStamp) + ".mdb"), std::string::npos) << p;
     EXPECT_NE(p.find("File too large"), std::string::npos) << p;
+    ExpectWindowsPathsOnly(p);
     EXPECT_NE(p.find("Nothing was replaced."), std::string::npos) << p;
 }
 
@@ -174,6 +239,7 @@ TEST_F(RacRestore, AReplacementThatFailsIsReportedNotFinished) {
     const std::string &p = boxes[0].prompt;
     EXPECT_EQ(p.rfind("C:\\QVData\\BILLING.mdb could not be replaced with C:\\QVData\\backup\\BILLING1.mdb", 0), 0u) << p;
     EXPECT_NE(p.find("C:\\QVData\\BILLINGreplacedbyautocopy" + std::string(kStamp) + ".mdb"), std::string::npos) << p;
+    ExpectWindowsPathsOnly(p);
     EXPECT_FALSE(platform::ui::Ending());
     EXPECT_EQ(qvtest::ReadFile(live), liveBytes);
     EXPECT_EQ(qvtest::Digest(safety), oldDigest);

@@ -12,6 +12,7 @@
 #include "platform/dao/connection.h"
 #include "platform/ascii.h"
 #include "platform/error.h"
+#include "platform/paths.h"
 
 namespace platform::dao {
 namespace fs = std::filesystem;
@@ -35,8 +36,9 @@ std::uint32_t BigEndian(const unsigned char *p, int bytes) {
 void CheckFormat(const fs::path &file, const std::string &name, std::uintmax_t size) {
     unsigned char h[100] = {};
     std::ifstream in(file, std::ios::binary);
-    if (!in) RaiseErrno(errno ? errno : EACCES, file.string());
+    if (!in) RaiseErrno(errno ? errno : EACCES, name);
     in.read(reinterpret_cast<char *>(h), sizeof h);
+    if (size == 0) throw Error(3343, ErrorDescription(3343, name) + " (the file is empty)");
     if (in.gcount() < 100 || std::memcmp(h, "SQLite format 3", 16) != 0) Raise(3343, ErrorDescription(3343, name));
     std::uint32_t pageSize = BigEndian(h + 16, 2);
     if (pageSize == 1) pageSize = 65536;
@@ -54,16 +56,17 @@ int LockSidecar(const fs::path &file, const std::string &name, bool exclusive, b
     fs::path ldb = file;
     ldb.replace_extension(".ldb");
     int fd = ::open(ldb.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0 && (errno == EACCES || errno == EROFS)) fd = ::open(ldb.c_str(), O_RDONLY | O_CLOEXEC);
+    const int err = errno;  // the reason, when the read-only open below finds no file either
+    if (fd < 0 && (err == EACCES || err == EROFS)) fd = ::open(ldb.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         if (readOnly) return -1;
-        RaiseErrno(errno, ldb.string());
+        RaiseErrno(err, ShownPath(ldb));
     }
     if (::flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
-        const int err = errno;
+        const int lockErr = errno;
         ::close(fd);
-        if (err == EWOULDBLOCK) Raise(3045, ErrorDescription(3045, name));
-        RaiseErrno(err, ldb.string());
+        if (lockErr == EWOULDBLOCK) Raise(3045, ErrorDescription(3045, name));
+        RaiseErrno(lockErr, ShownPath(ldb));
     }
     return fd;
 }

@@ -1,25 +1,32 @@
+// Whole-file database work: the errors, raw file access, the check of a chosen copy, the exclusive
+// hold and the byte copy. The replacement is in dbfile_replace.cpp.
 #include "platform/dao/dbfile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
-#include "platform/dao/connection.h"
+#include "platform/dao/dbfile_private.h"
 #include "platform/error.h"
+#include "platform/paths.h"
 
 namespace platform::dao {
 namespace fs = std::filesystem;
 
+namespace dbfile_detail {
 namespace {
-
-// How long an operation waits for another connection's SQLite lock before it gives up.
-constexpr int kBusyTimeoutMs = 3000;
 
 int NumberForErrno(int err) {
     switch (err) {
@@ -33,19 +40,23 @@ int NumberForErrno(int err) {
     }
 }
 
+// Files are named in their Windows form.
 std::string Describe(int number, const fs::path &file, const std::string &reason) {
-    std::string text = ErrorDescription(number, file.string());
-    if (number != 3024 && number != 3045 && number != 3343) text += ": '" + file.string() + "'";
+    const std::string shown = ShownPath(file);
+    std::string text = ErrorDescription(number, shown);
+    if (number != 3024 && number != 3045 && number != 3343) text += ": '" + shown + "'";
     if (!reason.empty()) text += " (" + reason + ")";
     return text;
 }
 
-[[noreturn]] void FailErrno(const fs::path &file, const char *doing, int err) {
+}  // namespace
+
+void FailErrno(const fs::path &file, const char *doing, int err) {
     throw Error(NumberForErrno(err), Describe(NumberForErrno(err), file, std::string(doing) + ": " + std::strerror(err)));
 }
 
 // Maps a SQLite result (and the OS error behind it) to the utility's error numbers.
-[[noreturn]] void FailSqlite(const fs::path &file, int rc, sqlite3 *db) {
+void FailSqlite(const fs::path &file, int rc, sqlite3 *db) {
     int sysErr = db ? sqlite3_system_errno(db) : 0;
     std::string reason = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
     if (sysErr != 0) reason += std::string(": ") + std::strerror(sysErr);
@@ -59,71 +70,107 @@ std::string Describe(int number, const fs::path &file, const std::string &reason
     case SQLITE_LOCKED: number = 3045; break;
     case SQLITE_NOTADB:
     case SQLITE_CORRUPT: number = 3343; break;
-    case SQLITE_CANTOPEN: number = fs::exists(file) ? (sysErr ? NumberForErrno(sysErr) : 75) : 3024; break;
     default: number = sysErr ? NumberForErrno(sysErr) : 75; break;
     }
     throw Error(number, Describe(number, file, reason));
 }
 
-class SqlConn {
-public:
-    SqlConn(const fs::path &file, int flags) : file_(file) {
-        int rc = sqlite3_open_v2(file.c_str(), &db_, flags | SQLITE_OPEN_NOMUTEX, nullptr);
-        if (rc != SQLITE_OK) FailSqlite(file, rc, db_);
-        sqlite3_extended_result_codes(db_, 1);
+void Exec(sqlite3 *db, const fs::path &file, const char *sql) {
+    const int rc = sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) FailSqlite(file, rc, db);
+}
+
+void ReadAt(int fd, void *data, std::size_t size, std::uint64_t offset, const fs::path &shown) {
+    auto *p = static_cast<char *>(data);
+    while (size > 0) {
+        const ssize_t n = ::pread(fd, p, size, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) FailErrno(shown, "read", errno);
+        if (n == 0) FailErrno(shown, "read", EIO);  // shorter than it was a moment ago
+        p += n;
+        size -= static_cast<std::size_t>(n);
+        offset += static_cast<std::uint64_t>(n);
     }
-    ~SqlConn() { sqlite3_close_v2(db_); }
-    SqlConn(const SqlConn &) = delete;
-    SqlConn &operator=(const SqlConn &) = delete;
+}
 
-    sqlite3 *get() const { return db_; }
-    const fs::path &file() const { return file_; }
-    int TryExec(const char *sql) { return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr); }
-    void Exec(const char *sql) {
-        int rc = TryExec(sql);
-        if (rc != SQLITE_OK) FailSqlite(file_, rc, db_);
+void WriteAt(int fd, const void *data, std::size_t size, std::uint64_t offset, const fs::path &shown) {
+    const auto *p = static_cast<const char *>(data);
+    while (size > 0) {
+        const ssize_t n = ::pwrite(fd, p, size, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) FailErrno(shown, "write", errno);
+        p += n;
+        size -= static_cast<std::size_t>(n);
+        offset += static_cast<std::uint64_t>(n);
     }
+}
 
-private:
-    fs::path file_;
-    sqlite3 *db_ = nullptr;
-};
+void CopyRange(int from, int to, std::uint64_t offset, std::uint64_t size, const fs::path &source,
+               const fs::path &target) {
+    auto in = static_cast<off_t>(offset), out = static_cast<off_t>(offset);
+    const std::uint64_t end = offset + size;
+    while (static_cast<std::uint64_t>(in) < end) {
+        const ssize_t n = ::copy_file_range(from, &in, to, &out, end - static_cast<std::uint64_t>(in), 0);
+        if (n > 0) continue;
+        if (n == 0) FailErrno(source, "read", EIO);  // shorter than it was a moment ago
+        if (errno == EINTR) continue;
+        if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) FailErrno(target, "write", errno);
+        // No copy in the kernel between these files: through a buffer.
+        std::vector<char> buffer(1 << 20);
+        while (static_cast<std::uint64_t>(in) < end) {
+            const auto step = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), end - static_cast<std::uint64_t>(in)));
+            ReadAt(from, buffer.data(), step, static_cast<std::uint64_t>(in), source);
+            WriteAt(to, buffer.data(), step, static_cast<std::uint64_t>(in), target);
+            in += static_cast<off_t>(step);
+        }
+    }
+}
 
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() { if (fd_ >= 0) ::close(fd_); }
-    FileDescriptor(const FileDescriptor &) = delete;
-    FileDescriptor &operator=(const FileDescriptor &) = delete;
-    int get() const { return fd_; }
+void Sync(int fd, const fs::path &shown) {
+    if (::fsync(fd) != 0) FailErrno(shown, "sync", errno);
+}
 
-private:
-    int fd_;
-};
+void SyncFolderOf(const fs::path &file, const fs::path &shown) {
+    const fs::path folder = file.parent_path().empty() ? fs::path(".") : file.parent_path();
+    FileDescriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.get() < 0) FailErrno(shown, "sync the folder of", errno);
+    Sync(fd.get(), shown);
+}
+
+std::uint32_t BigEndian32(const unsigned char *p) {
+    return std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 | p[3];
+}
+
+void PutBigEndian32(unsigned char *p, std::uint32_t v) {
+    p[0] = static_cast<unsigned char>(v >> 24);
+    p[1] = static_cast<unsigned char>(v >> 16);
+    p[2] = static_cast<unsigned char>(v >> 8);
+    p[3] = static_cast<unsigned char>(v);
+}
+
+std::uint32_t PageSizeOf(const unsigned char *header) {
+    const std::uint32_t size = std::uint32_t{header[16]} << 8 | header[17];
+    return size == 1 ? 65536 : size;
+}
+
+}  // namespace dbfile_detail
+
+using namespace dbfile_detail;
+
+namespace {
+
+// A database in write-ahead-log mode keeps part of its content beside the file; the data
+// databases never use it, and neither the check nor the replacement reads or writes that part.
+void RequireRollbackJournal(int fd, const fs::path &database) {
+    unsigned char header[100];
+    ReadAt(fd, header, sizeof header, 0, database);
+    if (header[18] != 1 || header[19] != 1)
+        throw Error(3343, ErrorDescription(3343, ShownPath(database)) + " (the file uses a write-ahead log)");
+}
 
 void RequireExisting(const fs::path &database) {
     std::error_code ec;
-    if (!fs::is_regular_file(database, ec)) throw Error(3024, ErrorDescription(3024, database.string()));
-}
-
-// Copies every page of `from` into `to` in one step (one read transaction on `from`, one write
-// transaction on `to`). Either connection's failure raises, naming that connection's file.
-void OnlineBackup(SqlConn &from, SqlConn &to) {
-    sqlite3_backup *backup = sqlite3_backup_init(to.get(), "main", from.get(), "main");
-    if (!backup) FailSqlite(to.file(), sqlite3_errcode(to.get()), to.get());
-    int rc = sqlite3_backup_step(backup, -1);
-    int finished = sqlite3_backup_finish(backup);
-    if (rc == SQLITE_DONE) rc = finished;
-    if (rc == SQLITE_OK || rc == SQLITE_DONE) return;
-    // The source's failures are reported on the source connection, the rest on the destination.
-    if (sqlite3_errcode(from.get()) == rc && sqlite3_errcode(to.get()) != rc) FailSqlite(from.file(), rc, from.get());
-    FailSqlite(to.file(), rc, to.get());
-}
-
-void SyncPath(const fs::path &p, int flags) {
-    FileDescriptor fd(::open(p.c_str(), flags | O_CLOEXEC));
-    if (fd.get() < 0) FailErrno(p, "open for sync", errno);
-    if (::fsync(fd.get()) != 0) FailErrno(p, "sync", errno);
+    if (!fs::is_regular_file(database, ec)) throw Error(3024, ErrorDescription(3024, ShownPath(database)));
 }
 
 fs::path WithSuffix(const fs::path &target, int n) {
@@ -148,37 +195,51 @@ bool RenameNoReplace(const fs::path &from, const fs::path &to) {
     return true;
 }
 
-// A hidden temporary file beside `target`; removed again unless kept.
+// The hidden temporary files that copies of `source` are written under.
+std::string TemporaryPrefix(const fs::path &source) { return "." + source.filename().string() + ".copy-"; }
+
+// Removes the temporary files that copies of `source` left in `folder` when their process died:
+// a live writer holds a lock on its file.
+void RemoveLeftovers(const fs::path &folder, const fs::path &source) {
+    const std::string prefix = TemporaryPrefix(source);
+    DIR *dir = ::opendir(folder.empty() ? "." : folder.c_str());
+    if (!dir) return;
+    while (const dirent *e = ::readdir(dir)) {
+        if (std::strncmp(e->d_name, prefix.c_str(), prefix.size()) != 0) continue;
+        const fs::path leftover = folder / e->d_name;
+        FileDescriptor fd(::open(leftover.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+        if (fd.get() >= 0 && ::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) ::unlink(leftover.c_str());
+    }
+    ::closedir(dir);
+}
+
+// A hidden temporary file in `folder` for a copy of `source`, locked while this object lives;
+// removed again unless kept. Failures name `shownAs`, the file the copy is meant to become.
 class TempFile {
 public:
-    explicit TempFile(const fs::path &target, mode_t mode) {
-        std::string name = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
-        FileDescriptor fd(::mkstemp(name.data()));
-        if (fd.get() < 0) FailErrno(target.parent_path(), "create a temporary file", errno);
+    TempFile(const fs::path &folder, const fs::path &source, const fs::path &shownAs) {
+        RemoveLeftovers(folder, source);
+        std::string name = (folder / (TemporaryPrefix(source) + "XXXXXX")).string();
+        fd_ = ::mkstemp(name.data());
+        if (fd_ < 0) FailErrno(shownAs, "create", errno);
         path_ = name;
-        ::fchmod(fd.get(), mode);
+        ::flock(fd_, LOCK_EX | LOCK_NB);
     }
-    ~TempFile() { if (!kept_) ::unlink(path_.c_str()); }
+    ~TempFile() {
+        if (!kept_) ::unlink(path_.c_str());
+        ::close(fd_);
+    }
     TempFile(const TempFile &) = delete;
     TempFile &operator=(const TempFile &) = delete;
     const fs::path &path() const { return path_; }
+    int fd() const { return fd_; }
     void Keep() { kept_ = true; }
 
 private:
     fs::path path_;
+    int fd_ = -1;
     bool kept_ = false;
 };
-
-// Opens the database and reads it once: SQLite rolls back a journal left by an interrupted write
-// transaction. Failures are left for the next open.
-void SettleJournal(const fs::path &database) {
-    sqlite3 *db = nullptr;
-    if (sqlite3_open_v2(database.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
-        sqlite3_busy_timeout(db, kBusyTimeoutMs);
-        sqlite3_exec(db, "SELECT count(*) FROM sqlite_schema", nullptr, nullptr, nullptr);
-    }
-    sqlite3_close_v2(db);
-}
 
 }  // namespace
 
@@ -187,88 +248,123 @@ fs::path LockFileOf(const fs::path &database) {
     return lock.replace_extension(".ldb");
 }
 
-void CheckDatabaseFile(const fs::path &database) {
-    RequireExisting(database);
-    SqlConn db(database, SQLITE_OPEN_READONLY);
-    sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
-    sqlite3_stmt *stmt = nullptr;
-    int rc = sqlite3_prepare_v2(db.get(), "PRAGMA quick_check", -1, &stmt, nullptr);
-    if (rc != SQLITE_OK) FailSqlite(database, rc, db.get());
-    std::string problems;
-    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-        const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0));
-        std::string line = text ? text : "";
-        if (line != "ok") problems += (problems.empty() ? "" : "; ") + line;
+// ---- the check ----
+
+SoundDatabase::SoundDatabase(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+SoundDatabase::~SoundDatabase() = default;
+
+SoundDatabase::Impl::~Impl() {
+    if (engine) sqlite3_exec(engine->db(), "ROLLBACK", nullptr, nullptr, nullptr);
+    engine.reset();  // before the descriptor (see dbfile_private.h)
+}
+
+std::unique_ptr<SoundDatabase> SoundDatabase::Check(const fs::path &database) {
+    auto impl = std::make_unique<Impl>();
+    impl->path = database;
+    impl->fd.Reset(::open(database.c_str(), O_RDONLY | O_CLOEXEC));
+    const int openError = errno;
+    // Opened as the tools open the data database: the engine's header, size and lock rules, no password.
+    impl->engine = Connection::Open(database, ShownPath(database), /*exclusive=*/false, /*readOnly=*/true);
+    if (impl->fd.get() < 0) FailErrno(database, "read", openError);
+    try {
+        impl->engine->CheckPassword(std::nullopt);
+    } catch (const Error &e) {
+        throw Error(e.number, e.description + " (the file is protected by a password; the data database has none)");
     }
-    sqlite3_finalize(stmt);
-    if (rc != SQLITE_DONE) FailSqlite(database, rc, db.get());
-    if (!problems.empty()) throw Error(3343, Describe(3343, database, problems));
+    RequireRollbackJournal(impl->fd.get(), database);
+    sqlite3 *db = impl->engine->db();
+    // Mapped reads: a copy that is not in the page cache is read in large steps, not page by page in
+    // the check's order.
+    struct stat st {};
+    ::fstat(impl->fd.get(), &st);
+    Exec(db, database, ("PRAGMA mmap_size = " + std::to_string(st.st_size)).c_str());
+    // One read transaction from the check to the copy: what is copied is what was checked.
+    Exec(db, database, "BEGIN");
+
+    std::string problems;
+    std::optional<std::int64_t> tables, pageSize, pages;
+    auto each = [&](const char *sql, const std::function<void(sqlite3_stmt *)> &row) {
+        sqlite3_stmt *stmt = nullptr;
+        int rc = sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
+        if (rc != SQLITE_OK) FailSqlite(database, rc, db);
+        while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) row(stmt);
+        sqlite3_finalize(stmt);
+        if (rc != SQLITE_DONE) FailSqlite(database, rc, db);
+    };
+    each("PRAGMA quick_check", [&](sqlite3_stmt *s) {
+        const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(s, 0));
+        const std::string line = text ? text : "";
+        if (line != "ok") problems += (problems.empty() ? "" : "; ") + line;
+    });
+    if (!problems.empty()) throw Error(3343, ErrorDescription(3343, ShownPath(database)) + " (" + problems + ")");
+    each("SELECT count(*) FROM sqlite_schema WHERE type = 'table' AND name NOT LIKE 'sqlite!_%' ESCAPE '!'",
+         [&](sqlite3_stmt *s) { tables = sqlite3_column_int64(s, 0); });
+    if (tables.value_or(0) == 0)
+        throw Error(3343, ErrorDescription(3343, ShownPath(database)) + " (the database holds no table)");
+    each("PRAGMA page_size", [&](sqlite3_stmt *s) { pageSize = sqlite3_column_int64(s, 0); });
+    each("PRAGMA page_count", [&](sqlite3_stmt *s) { pages = sqlite3_column_int64(s, 0); });
+    impl->pageSize = static_cast<std::uint32_t>(pageSize.value_or(0));
+    impl->pages = static_cast<std::uint64_t>(pages.value_or(0));
+    return std::unique_ptr<SoundDatabase>(new SoundDatabase(std::move(impl)));
+}
+
+// ---- the hold ----
+
+ExclusiveHold::ExclusiveHold(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+ExclusiveHold::~ExclusiveHold() = default;  // closing the engine's connection drops the .ldb lock
+
+void ExclusiveHold::Impl::EndTransaction() {
+    // A rollback, never a commit: a commit may cut the file to the size the connection saw at the start.
+    if (engine && !sqlite3_get_autocommit(engine->db())) sqlite3_exec(engine->db(), "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+ExclusiveHold::Impl::~Impl() {
+    EndTransaction();
+    engine.reset();  // before the descriptor (see dbfile_private.h)
 }
 
 std::unique_ptr<ExclusiveHold> ExclusiveHold::Acquire(const fs::path &database) {
     RequireExisting(database);
-    std::shared_ptr<Connection> engine;
+    auto impl = std::make_unique<Impl>();
+    impl->path = database;
     try {
-        engine = Connection::Open(database, database.string(), /*exclusive=*/true, /*readOnly=*/false);
+        impl->engine = Connection::Open(database, ShownPath(database), /*exclusive=*/true, /*readOnly=*/false);
     } catch (const Error &e) {
         if (e.number == 3045) return nullptr;
         throw;
     }
-    sqlite3_busy_timeout(engine->db(), 0);
-    int rc = sqlite3_exec(engine->db(), "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr);
+    sqlite3 *db = impl->engine->db();
+    impl->fd.Reset(::open(database.c_str(), O_RDWR | O_CLOEXEC));
+    const int openError = errno;
+    if (impl->fd.get() < 0 || sqlite3_db_readonly(db, "main") == 1) {
+        // The file (or its file system) may not be written.
+        const int err = impl->fd.get() < 0 ? openError : ::access(database.c_str(), W_OK) != 0 ? errno : EACCES;
+        FailErrno(database, "open for writing", err);
+    }
+    sqlite3_busy_timeout(db, 0);
+    const int rc = sqlite3_exec(db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr);
     if ((rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED) return nullptr;
-    if (rc != SQLITE_OK) FailSqlite(database, rc, engine->db());
-    sqlite3_exec(engine->db(), "COMMIT", nullptr, nullptr, nullptr);
-    return std::unique_ptr<ExclusiveHold>(new ExclusiveHold(std::move(engine)));
+    if (rc != SQLITE_OK) FailSqlite(database, rc, db);
+    RequireRollbackJournal(impl->fd.get(), database);
+    return std::unique_ptr<ExclusiveHold>(new ExclusiveHold(std::move(impl)));
 }
-
-ExclusiveHold::ExclusiveHold(std::shared_ptr<Connection> engine) : engine_(std::move(engine)) {}
-ExclusiveHold::~ExclusiveHold() = default;  // closing the engine's connection drops the .ldb lock
 
 bool ProbeInUse(const fs::path &database) { return ExclusiveHold::Acquire(database) == nullptr; }
 
-fs::path BackupToNewFile(const fs::path &live, const fs::path &target) {
-    RequireExisting(live);
+fs::path ExclusiveHold::CopyToNewFile(const fs::path &target) {
     struct stat st {};
-    mode_t mode = ::stat(live.c_str(), &st) == 0 ? (st.st_mode & 0777) : 0644;
-    TempFile temp(target, mode);
-    {
-        // Read-write, so that a journal left by a writer that died is rolled back before copying.
-        SqlConn from(live, SQLITE_OPEN_READWRITE);
-        sqlite3_busy_timeout(from.get(), kBusyTimeoutMs);
-        SqlConn to(temp.path(), SQLITE_OPEN_READWRITE);
-        // A fresh private file: no journal needed, it is synced below before it gets its name.
-        to.Exec("PRAGMA journal_mode=OFF");
-        to.Exec("PRAGMA synchronous=OFF");
-        OnlineBackup(from, to);
-    }
-    SyncPath(temp.path(), O_RDONLY);
+    if (::fstat(impl_->fd.get(), &st) != 0) FailErrno(impl_->path, "read", errno);
+    TempFile temp(target.parent_path(), impl_->path, target);
+    CopyRange(impl_->fd.get(), temp.fd(), 0, static_cast<std::uint64_t>(st.st_size), impl_->path, target);
+    if (::fchmod(temp.fd(), st.st_mode & 0777) != 0) FailErrno(target, "set the permissions of", errno);
+    Sync(temp.fd(), target);
     for (int n = 1;; ++n) {
         fs::path name = WithSuffix(target, n);
         if (RenameNoReplace(temp.path(), name)) {
             temp.Keep();
-            SyncPath(target.parent_path().empty() ? fs::path(".") : target.parent_path(), O_RDONLY | O_DIRECTORY);
+            SyncFolderOf(name, name);
             return name;
         }
-    }
-}
-
-void ReplaceContent(const fs::path &chosen, const fs::path &live) {
-    RequireExisting(chosen);
-    RequireExisting(live);
-    try {
-        SqlConn from(chosen, SQLITE_OPEN_READONLY);
-        sqlite3_busy_timeout(from.get(), kBusyTimeoutMs);
-        SqlConn to(live, SQLITE_OPEN_READWRITE);
-        sqlite3_busy_timeout(to.get(), kBusyTimeoutMs);
-        // Durable commit: the journal is synced before any page of the live file is overwritten.
-        to.Exec("PRAGMA synchronous=FULL");
-        OnlineBackup(from, to);
-    } catch (const Error &) {
-        // A commit that failed half-way leaves its journal for the next open to roll back; do that
-        // now, so the live file is back to its old bytes and no journal is left lying beside it.
-        SettleJournal(live);
-        throw;
     }
 }
 

@@ -1,45 +1,80 @@
 #pragma once
-// Whole-file work on database files that must respect SQLite's own locking: checking a file,
-// making a consistent copy of a database, putting another database's content in place of a live
-// one, and finding out whether another program holds a database.
+// Whole-file work on database files under SQLite's own locking, for the restore tool: checking a
+// chosen copy, holding the live database, a byte copy of it, and putting the chosen copy's content
+// in its place.
 //
 // Paths are Linux paths (map Windows paths with platform::MapPath first). Failures raise
-// platform::Error with a description that names the file and the reason:
-//   3024 missing file, 3343 not a database or damaged, 3045 in use, 61 disk full,
+// platform::Error with a description that names the file in its Windows form and the reason:
+//   3024 missing file, 3343 not a database or damaged, 3045 in use, 3031 password, 61 disk full,
 //   70 permission denied, 75 other input/output failures.
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 
 namespace platform::dao {
 
-// Opens the file read-only and runs SQLite's quick integrity check on it; raises when it is missing,
-// is not a database or fails the check. Writes nothing.
-void CheckDatabaseFile(const std::filesystem::path &database);
+// A database that the tools can use as their data database, kept as it was checked: it is held
+// under SQLite's shared lock (and the engine's shared .ldb lock) until this object goes, so nobody
+// writes it in between.
+class SoundDatabase {
+public:
+    // Accepts only what the engine opens (its header, size and lock rules) without a password, in
+    // the rollback-journal format, passing SQLite's quick integrity check and holding at least one
+    // table. Raises otherwise, with the reason. Writes no database.
+    static std::unique_ptr<SoundDatabase> Check(const std::filesystem::path &database);
+    ~SoundDatabase();
+    SoundDatabase(const SoundDatabase &) = delete;
+    SoundDatabase &operator=(const SoundDatabase &) = delete;
 
-class Connection;
+private:
+    friend class ExclusiveHold;
+    struct Impl;
+    explicit SoundDatabase(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
+};
 
-// Exclusive use of a database by this process, for a sequence of whole-file operations.
+// Exclusive use of a database by this process, for the whole of a restore.
 //
-// Acquiring opens the database through the engine exclusively: the engine's flock on the sidecar
-// "<name>.ldb" (every engine open takes it, shared or exclusive), so no engine open of the database,
-// here or in another program, coexists with the hold. Programs that use the file with SQLite
-// directly never see the .ldb, so acquiring also takes SQLite's EXCLUSIVE lock once without
-// waiting: that fails while another connection reads or writes inside a transaction. That SQLite
-// lock is released again at once (the operations below take it themselves, each under SQLite's
-// normal locking); the .ldb lock is kept until the hold goes. A leftover journal of a writer that
-// died is rolled back on the way, as any SQLite open does.
+// Acquiring opens the database through the engine exclusively (its flock on the sidecar
+// "<name>.ldb"), so no engine open of the database, here or in another program, coexists with the
+// hold; and it takes SQLite's EXCLUSIVE lock without waiting, which keeps out programs that use the
+// file with SQLite directly (it fails while one of them reads or writes in a transaction). Both are
+// kept until the hold goes. A journal left by a writer that died is rolled back on the way, as any
+// SQLite open does.
 class ExclusiveHold {
 public:
     // Nothing (an empty pointer) when another program holds the database. Raises for a missing
-    // database (3024) or one the engine cannot open (3343 not a database, ...).
+    // database (3024), one the engine cannot open (3343 not a database, ...), one that may not be
+    // written (70, with the reason: a read-only file or file system) and one in write-ahead-log
+    // mode (3343).
     static std::unique_ptr<ExclusiveHold> Acquire(const std::filesystem::path &database);
     ~ExclusiveHold();
     ExclusiveHold(const ExclusiveHold &) = delete;
     ExclusiveHold &operator=(const ExclusiveHold &) = delete;
 
+    // Writes a byte copy of the held database to a new file named `target`, never overwriting a
+    // file: when `target` exists, "-2", "-3"... go before its extension. The copy gets the
+    // database's permissions; it is written under a hidden temporary name in the target's folder,
+    // synced, and given its name, and the folder is synced. Returns the path written. On failure
+    // nothing is left behind; a temporary file that a killed copy of this database left in that
+    // folder is removed by the next one.
+    std::filesystem::path CopyToNewFile(const std::filesystem::path &target);
+
+    // Makes a safety copy of the held database (as CopyToNewFile does, to `safetyTarget`) and puts
+    // the content of `chosen` in its place, in the file itself (a program that has it open sees
+    // the new content). Meanwhile with the safety copy, the old content of every part that changes
+    // is written to the database's rollback journal, in SQLite's format, and synced; only when both
+    // are complete and synced are the changed parts written and synced, and removing the journal
+    // commits. Killed at any point, the file holds all its old content (SQLite rolls the journal
+    // back at the next open) or all the new. On failure the old content is put back at once.
+    // `safetyCopy` is the safety copy's path as soon as it has its name; empty on failure before.
+    void ReplaceContent(const SoundDatabase &chosen, const std::filesystem::path &safetyTarget,
+                        std::filesystem::path &safetyCopy);
+
 private:
-    explicit ExclusiveHold(std::shared_ptr<Connection> engine);
-    std::shared_ptr<Connection> engine_;
+    struct Impl;
+    explicit ExclusiveHold(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
 };
 
 // True when another program holds the database (see ExclusiveHold); holds nothing afterwards.
@@ -47,18 +82,5 @@ bool ProbeInUse(const std::filesystem::path &database);
 
 // The sidecar lock file of a database: the same name with the extension ".ldb".
 std::filesystem::path LockFileOf(const std::filesystem::path &database);
-
-// Writes a consistent copy of `live` (SQLite's online backup, under a shared lock) to a new file
-// named `target`, never overwriting a file: when `target` exists, "-2", "-3"... go before its
-// extension. The copy is written under a hidden temporary name in the target's folder, synced, and
-// renamed into place, and the folder is synced. Returns the path written. On failure nothing is
-// left behind and `live` is unchanged.
-std::filesystem::path BackupToNewFile(const std::filesystem::path &live, const std::filesystem::path &target);
-
-// Replaces the content of the database `live` with that of the database `chosen`, in one write
-// transaction of SQLite's online backup under SQLite's locking and journal: a crash at any point
-// leaves `live` with all its old content (rolled back by the next open) or all the new. `live` must
-// exist; `chosen` is only read.
-void ReplaceContent(const std::filesystem::path &chosen, const std::filesystem::path &live);
 
 }  // namespace platform::dao

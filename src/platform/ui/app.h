@@ -72,6 +72,9 @@ public:
     BusyScope(const BusyScope &) = delete;
     BusyScope &operator=(const BusyScope &) = delete;
     void Pump();
+    // Runs `work`, which must not touch any window, on a thread of its own and keeps the display
+    // current until it returns; what it throws is thrown here.
+    void Run(const std::function<void()> &work);
 private:
     struct Impl;
     Impl *impl_;

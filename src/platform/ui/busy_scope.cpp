@@ -2,6 +2,11 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEvent>
+#include <QEventLoop>
+
+#include <atomic>
+#include <exception>
+#include <thread>
 
 #include "platform/ui/ui_private.h"
 
@@ -74,6 +79,26 @@ void BusyScope::Pump() {
     if (!impl_->active || impl_->sincePump.elapsed() < kPumpIntervalMs) return;
     QCoreApplication::processEvents();
     impl_->sincePump.restart();
+}
+
+void BusyScope::Run(const std::function<void()> &work) {
+    if (!impl_->active) return work();
+    std::exception_ptr failure;
+    std::atomic<bool> done = false;
+    QEventLoop waiting;
+    std::thread worker([&] {
+        try {
+            work();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        done = true;  // before the wake-up: a quit that arrives before exec() is lost
+        QMetaObject::invokeMethod(&waiting, [&waiting] { waiting.quit(); }, Qt::QueuedConnection);
+    });
+    QCoreApplication::processEvents();
+    if (!done) waiting.exec();
+    worker.join();
+    if (failure) std::rethrow_exception(failure);
 }
 
 }  // namespace platform::ui

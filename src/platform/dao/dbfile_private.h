@@ -1,0 +1,88 @@
+#pragma once
+// What the whole-file database work shares between its files.
+//
+// Raw reads and writes of a database go through a descriptor of our own, beside SQLite's. POSIX
+// locks belong to the process and closing any descriptor of a file drops all of them, SQLite's too;
+// so each object below opens its descriptor before its SQLite connection takes a lock and closes it
+// only after that connection has let go (members are destroyed in reverse order).
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "platform/dao/connection.h"
+#include "platform/dao/dbfile.h"
+
+namespace platform::dao::dbfile_detail {
+
+namespace fs = std::filesystem;
+
+class FileDescriptor {
+public:
+    FileDescriptor() = default;
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor() { Reset(); }
+    FileDescriptor(const FileDescriptor &) = delete;
+    FileDescriptor &operator=(const FileDescriptor &) = delete;
+    int get() const { return fd_; }
+    int Release() { return std::exchange(fd_, -1); }
+    void Reset(int fd = -1) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = fd;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+// Raises the error of a failed system call on `file` (shown in its Windows form); `doing` says what
+// was being done ("write", "sync", ...).
+[[noreturn]] void FailErrno(const fs::path &file, const char *doing, int err);
+// Raises the error of a failed SQLite call on a connection to `file`.
+[[noreturn]] void FailSqlite(const fs::path &file, int rc, sqlite3 *db);
+// Runs one statement; raises on failure.
+void Exec(sqlite3 *db, const fs::path &file, const char *sql);
+
+// Whole reads and writes at an offset; failures are raised naming `shown`.
+void ReadAt(int fd, void *data, std::size_t size, std::uint64_t offset, const fs::path &shown);
+void WriteAt(int fd, const void *data, std::size_t size, std::uint64_t offset, const fs::path &shown);
+// Copies bytes [offset, offset + size) of one file to the same place in another, in the kernel
+// where it can.
+void CopyRange(int from, int to, std::uint64_t offset, std::uint64_t size, const fs::path &source,
+               const fs::path &target);
+void Sync(int fd, const fs::path &shown);
+// Syncs the folder that holds `file`, so that a name made or removed there lasts.
+void SyncFolderOf(const fs::path &file, const fs::path &shown);
+
+// The page size a database header gives (bytes 16-17; 1 stands for 65536).
+std::uint32_t PageSizeOf(const unsigned char *header);
+std::uint32_t BigEndian32(const unsigned char *p);
+void PutBigEndian32(unsigned char *p, std::uint32_t v);
+
+}  // namespace platform::dao::dbfile_detail
+
+namespace platform::dao {
+
+struct SoundDatabase::Impl {
+    std::filesystem::path path;
+    dbfile_detail::FileDescriptor fd;    // read-only; opened first, closed last
+    std::shared_ptr<Connection> engine;  // inside a read transaction while this lives
+    std::uint32_t pageSize = 0;
+    std::uint64_t pages = 0;             // the database's size as SQLite sees it
+    ~Impl();
+};
+
+struct ExclusiveHold::Impl {
+    std::filesystem::path path;
+    dbfile_detail::FileDescriptor fd;    // read-write; opened first, closed last
+    std::shared_ptr<Connection> engine;  // inside BEGIN EXCLUSIVE while this lives
+    ~Impl();
+    // Ends the transaction that keeps the EXCLUSIVE lock; it wrote nothing itself.
+    void EndTransaction();
+};
+
+}  // namespace platform::dao

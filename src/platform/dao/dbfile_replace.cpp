@@ -1,0 +1,214 @@
+// Putting a checked database's content in place of a held database's, in the file itself, under a
+// rollback journal written as SQLite writes its own.
+//
+// The journal is SQLite's "<database>-journal": a header (magic, record count, checksum nonce, the
+// database's size in pages, the header's size, the page size) and one record per page (page number,
+// the page's old bytes, a checksum). While it exists with its magic, every SQLite open of the
+// database rolls it back before reading: the old pages go back and the file is cut to its old size.
+// So the order is: the records (while the safety copy is written on another thread), synced; once
+// the safety copy is complete, synced and named, the magic and count, synced; the changed parts of
+// the file, synced; then removing the journal is the commit. Pages that stay the same are neither
+// journaled nor written. Large steps replace SQLite's page-by-page writes and its syncs per cache
+// spill: the old pages are read through a mapping, the new ones copied in the kernel.
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/mman.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <exception>
+#include <thread>
+#include <vector>
+
+#include "platform/dao/dbfile_private.h"
+#include "platform/error.h"
+
+namespace platform::dao {
+namespace fs = std::filesystem;
+using namespace dbfile_detail;
+
+namespace {
+
+const unsigned char kJournalMagic[8] = {0xd9, 0xd5, 0x05, 0xf9, 0x20, 0xa1, 0x63, 0xd7};
+constexpr std::uint32_t kJournalHeaderSize = 512;  // the "sector size" field: records start here
+constexpr std::uint64_t kPendingByte = 0x40000000; // SQLite's lock bytes live in the page at this offset
+
+// SQLite's checksum of a journaled page: the nonce plus every 200th byte from the end.
+std::uint32_t PageChecksum(std::uint32_t nonce, const unsigned char *page, std::uint32_t pageSize) {
+    std::uint32_t sum = nonce;
+    for (std::int64_t i = std::int64_t{pageSize} - 200; i > 0; i -= 200) sum += page[i];
+    return sum;
+}
+
+// A file's first `size` bytes mapped for reading.
+class Mapping {
+public:
+    Mapping(int fd, std::uint64_t size, const fs::path &shown) : size_(size) {
+        data_ = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
+        if (data_ == MAP_FAILED) FailErrno(shown, "read", errno);
+    }
+    ~Mapping() { ::munmap(data_, size_); }
+    Mapping(const Mapping &) = delete;
+    Mapping &operator=(const Mapping &) = delete;
+    const unsigned char *data() const { return static_cast<const unsigned char *>(data_); }
+
+private:
+    void *data_;
+    std::uint64_t size_;
+};
+
+std::uint32_t Nonce() {
+    std::uint32_t n = 0;
+    if (::getrandom(&n, sizeof n, 0) != static_cast<ssize_t>(sizeof n)) n = static_cast<std::uint32_t>(::getpid());
+    return n;
+}
+
+}  // namespace
+
+void ExclusiveHold::ReplaceContent(const SoundDatabase &chosen, const fs::path &safetyTarget, fs::path &safetyCopy) {
+    const fs::path &live = impl_->path;
+    const fs::path &source = chosen.impl_->path;
+    const int liveFd = impl_->fd.get();
+    const int newFd = chosen.impl_->fd.get();
+    sqlite3 *db = impl_->engine->db();
+
+    // The old content: the file's whole pages.
+    struct stat st {};
+    if (::fstat(liveFd, &st) != 0) FailErrno(live, "read", errno);
+    const Mapping oldMap(liveFd, static_cast<std::uint64_t>(st.st_size), live);
+    const unsigned char *oldBytes = oldMap.data();
+    const std::uint32_t oldPageSize = PageSizeOf(oldBytes);
+    const std::uint64_t oldPages = static_cast<std::uint64_t>(st.st_size) / oldPageSize;
+    const std::uint64_t oldLength = oldPages * oldPageSize;
+    const std::uint64_t lockPage = kPendingByte / oldPageSize + 1;  // never used, and it ends a journal
+    const std::uint64_t newLength = chosen.impl_->pages * chosen.impl_->pageSize;
+    const Mapping newMap(newFd, newLength, source);
+    const unsigned char *newBytes = newMap.data();
+
+    // The new header: the chosen copy's, with the change counter and the schema cookie of the old
+    // moved on (as SQLite's own backup does), so that no other connection goes on with cached pages
+    // or a cached schema of the old content.
+    unsigned char newHeader[100];
+    std::memcpy(newHeader, newBytes, sizeof newHeader);
+    const std::uint32_t counter = BigEndian32(oldBytes + 24) + 1;
+    PutBigEndian32(newHeader + 24, counter);
+    PutBigEndian32(newHeader + 92, counter);  // the page count at 28 is valid for this change
+    PutBigEndian32(newHeader + 28, static_cast<std::uint32_t>(chosen.impl_->pages));
+    PutBigEndian32(newHeader + 40, BigEndian32(oldBytes + 40) + 1);
+
+    // Which old pages change: page 1 always does (its header), and every page past the new end.
+    std::vector<bool> changed(oldPages + 1, false);
+    for (std::uint64_t page = 1; page <= oldPages; ++page) {
+        const std::uint64_t at = (page - 1) * oldPageSize;
+        changed[page] = page == 1 || at + oldPageSize > newLength ||
+                        std::memcmp(oldBytes + at, newBytes + at, oldPageSize) != 0;
+    }
+
+    // 1. The safety copy, on a thread of its own, and meanwhile the journal's records: the old bytes
+    // of every page that changes. When both are complete and synced, the journal's header makes it
+    // count, synced.
+    const fs::path journal = sqlite3_filename_journal(sqlite3_db_filename(db, "main"));
+    std::exception_ptr copyFailure;
+    std::thread copying([&] {
+        try {
+            safetyCopy = CopyToNewFile(safetyTarget);
+        } catch (...) {
+            copyFailure = std::current_exception();
+        }
+    });
+    FileDescriptor jfd;
+    try {
+        jfd.Reset(::open(journal.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+        try {
+            if (jfd.get() < 0) FailErrno(live, "create the journal of", errno);
+            if (::fchmod(jfd.get(), st.st_mode & 0777) != 0 ||
+                (::geteuid() == 0 && ::fchown(jfd.get(), st.st_uid, st.st_gid) != 0))
+                FailErrno(live, "create the journal of", errno);  // anyone who may write the database rolls it back
+            unsigned char header[kJournalHeaderSize] = {};
+            const std::uint32_t nonce = Nonce();
+            PutBigEndian32(header + 12, nonce);
+            PutBigEndian32(header + 16, static_cast<std::uint32_t>(oldPages));
+            PutBigEndian32(header + 20, kJournalHeaderSize);
+            PutBigEndian32(header + 24, oldPageSize);
+            WriteAt(jfd.get(), header, sizeof header, 0, live);
+
+            const std::size_t record = oldPageSize + 8;
+            std::vector<unsigned char> out(std::max<std::size_t>(1, (1 << 20) / record) * record);
+            std::size_t used = 0;
+            std::uint64_t end = kJournalHeaderSize;
+            std::uint32_t records = 0;
+            for (std::uint64_t page = 1; page <= oldPages; ++page) {
+                if (!changed[page] || page == lockPage) continue;
+                const unsigned char *data = oldBytes + (page - 1) * oldPageSize;
+                unsigned char *r = out.data() + used;
+                PutBigEndian32(r, static_cast<std::uint32_t>(page));
+                std::memcpy(r + 4, data, oldPageSize);
+                PutBigEndian32(r + 4 + oldPageSize, PageChecksum(nonce, data, oldPageSize));
+                used += record;
+                ++records;
+                if (used == out.size()) {
+                    WriteAt(jfd.get(), out.data(), used, end, live);
+                    end += used;
+                    used = 0;
+                }
+            }
+            WriteAt(jfd.get(), out.data(), used, end, live);
+            Sync(jfd.get(), live);
+            copying.join();
+            if (copyFailure) std::rethrow_exception(copyFailure);
+            std::memcpy(header, kJournalMagic, sizeof kJournalMagic);
+            PutBigEndian32(header + 8, records);
+            WriteAt(jfd.get(), header, 12, 0, live);
+            Sync(jfd.get(), live);
+            SyncFolderOf(journal, live);
+        } catch (...) {
+            ::unlink(journal.c_str());  // not yet counted: the database is as it was
+            throw;
+        }
+    } catch (...) {
+        if (copying.joinable()) copying.join();
+        if (copyFailure) std::rethrow_exception(copyFailure);  // the safety copy's failure comes first
+        throw;
+    }
+
+    // 2. The changed pages and whatever lies beyond the old end, from the chosen copy (in the
+    // kernel), the new header over them; the file cut to the new size; synced. 3. Removing the
+    // journal commits.
+    try {
+        auto toWrite = [&](std::uint64_t offset) { return offset >= oldLength || changed[offset / oldPageSize + 1]; };
+        for (std::uint64_t at = 0; at < newLength;) {
+            if (!toWrite(at)) {
+                at += oldPageSize;
+                continue;
+            }
+            std::uint64_t end = at;
+            while (end < newLength && toWrite(end)) end += oldPageSize;
+            end = std::min(end, newLength);
+            CopyRange(newFd, liveFd, at, end - at, source, live);
+            at = end;
+        }
+        WriteAt(liveFd, newHeader, sizeof newHeader, 0, live);
+        if (newLength != static_cast<std::uint64_t>(st.st_size) && ::ftruncate(liveFd, static_cast<off_t>(newLength)) != 0)
+            FailErrno(live, "write", errno);
+        Sync(liveFd, live);
+        if (::unlink(journal.c_str()) != 0) FailErrno(live, "remove the journal of", errno);
+    } catch (...) {
+        // Put the old content back now, as the next open would: let go of the lock and read.
+        impl_->EndTransaction();
+        sqlite3_exec(db, "SELECT count(*) FROM sqlite_schema", nullptr, nullptr, nullptr);
+        throw;
+    }
+    try {
+        SyncFolderOf(journal, live);  // the commit lasts; without it a crash of the machine may undo it
+    } catch (const Error &) {
+    }
+    // The journal's disk space is given back when its last descriptor closes, which takes a while
+    // for a large one: on a thread of its own, so that the restore can report at once.
+    std::thread([fd = jfd.Release()] { ::close(fd); }).detach();
+}
+
+}  // namespace platform::dao
