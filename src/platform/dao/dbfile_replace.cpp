@@ -9,7 +9,8 @@
 // the safety copy is complete, synced and named, the magic and count, synced; the changed parts of
 // the file, synced; then removing the journal is the commit. Pages that stay the same are neither
 // journaled nor written. Large steps replace SQLite's page-by-page writes and its syncs per cache
-// spill: the old pages are read a megabyte at a time, the new ones copied in the kernel.
+// spill: the old pages are read a megabyte at a time, the journal and the safety copy are written
+// past the page cache (NewFileWriter), the new pages are copied in the kernel.
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/random.h>
@@ -110,33 +111,28 @@ void ExclusiveHold::ReplaceContent(const SoundDatabase &chosen, const fs::path &
             PutBigEndian32(header + 16, static_cast<std::uint32_t>(oldPages));
             PutBigEndian32(header + 20, kJournalHeaderSize);
             PutBigEndian32(header + 24, oldPageSize);
-            WriteAt(jfd.get(), header, sizeof header, 0, live);
-
-            std::vector<unsigned char> oldBuf(kStep), newBuf(kStep), out(kStep / oldPageSize * (oldPageSize + 8));
-            std::uint64_t end = kJournalHeaderSize;
+            NewFileWriter out(jfd.get(), live);
+            out.Append(header, sizeof header);
+            std::vector<unsigned char> oldBuf(kStep), newBuf(kStep);
             std::uint32_t records = 0;
-            std::size_t used = 0;
             for (std::uint64_t at = 0; at < oldLength; at += kStep) {
                 const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(kStep, oldLength - at));
                 const auto same = static_cast<std::size_t>(at < newLength ? std::min<std::uint64_t>(n, newLength - at) : 0);
                 ReadAt(liveFd, oldBuf.data(), n, at, live);
                 ReadAt(newFd, newBuf.data(), same, at, source);
-                used = 0;
                 for (std::size_t p = 0; p < n; p += oldPageSize) {
                     const std::uint64_t page = (at + p) / oldPageSize + 1;
                     changed[page] = page == 1 || p + oldPageSize > same ||
                                     std::memcmp(oldBuf.data() + p, newBuf.data() + p, oldPageSize) != 0;
                     if (!changed[page] || page == lockPage) continue;
-                    unsigned char *r = out.data() + used;
+                    unsigned char *r = out.Room(oldPageSize + 8);
                     PutBigEndian32(r, static_cast<std::uint32_t>(page));
                     std::memcpy(r + 4, oldBuf.data() + p, oldPageSize);
                     PutBigEndian32(r + 4 + oldPageSize, PageChecksum(nonce, oldBuf.data() + p, oldPageSize));
-                    used += oldPageSize + 8;
                     ++records;
                 }
-                WriteAt(jfd.get(), out.data(), used, end, live);
-                end += used;
             }
+            out.Finish();
             Sync(jfd.get(), live);
             copying.join();
             if (copyFailure) std::rethrow_exception(copyFailure);
