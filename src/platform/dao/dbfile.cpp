@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <new>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -103,6 +105,59 @@ void WriteAt(int fd, const void *data, std::size_t size, std::uint64_t offset, c
         size -= static_cast<std::size_t>(n);
         offset += static_cast<std::uint64_t>(n);
     }
+}
+
+namespace {
+constexpr std::size_t kBlock = 4096;  // the alignment that writes past the page cache need
+}
+
+NewFileWriter::NewFileWriter(int fd, const fs::path &shown)
+    : fd_(fd), shown_(shown), buffer_(static_cast<unsigned char *>(std::aligned_alloc(kBlock, 2 * kChunk))) {
+    if (!buffer_) throw std::bad_alloc();
+    const int flags = ::fcntl(fd_, F_GETFL);
+    direct_ = flags >= 0 && ::fcntl(fd_, F_SETFL, flags | O_DIRECT) == 0;
+}
+
+NewFileWriter::~NewFileWriter() {
+    Buffered();
+    std::free(buffer_);
+}
+
+void NewFileWriter::Buffered() {
+    if (!direct_) return;
+    direct_ = false;
+    ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_DIRECT);
+}
+
+void NewFileWriter::WriteOut(std::size_t bytes) {
+    for (std::size_t done = 0; done < bytes;) {
+        const ssize_t n = ::pwrite(fd_, buffer_ + done, bytes - done, static_cast<off_t>(offset_ + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EINVAL && direct_) {
+            Buffered();  // this file system takes no such writes after all
+            continue;
+        }
+        if (n < 0) FailErrno(shown_, "write", errno);
+        done += static_cast<std::size_t>(n);
+    }
+    offset_ += bytes;
+    used_ -= bytes;
+    std::memmove(buffer_, buffer_ + bytes, used_);
+}
+
+unsigned char *NewFileWriter::Room(std::size_t size) {
+    if (used_ + size > 2 * kChunk) WriteOut(used_ / kBlock * kBlock);
+    unsigned char *room = buffer_ + used_;
+    used_ += size;
+    return room;
+}
+
+void NewFileWriter::Append(const void *data, std::size_t size) { std::memcpy(Room(size), data, size); }
+
+void NewFileWriter::Finish() {
+    WriteOut(used_ / kBlock * kBlock);
+    Buffered();
+    WriteOut(used_);
 }
 
 void CopyRange(int from, int to, std::uint64_t offset, std::uint64_t size, const fs::path &source,
@@ -355,7 +410,13 @@ fs::path ExclusiveHold::CopyToNewFile(const fs::path &target) {
     struct stat st {};
     if (::fstat(impl_->fd.get(), &st) != 0) FailErrno(impl_->path, "read", errno);
     TempFile temp(target.parent_path(), impl_->path, target);
-    CopyRange(impl_->fd.get(), temp.fd(), 0, static_cast<std::uint64_t>(st.st_size), impl_->path, target);
+    NewFileWriter out(temp.fd(), target);
+    const auto size = static_cast<std::uint64_t>(st.st_size);
+    for (std::uint64_t at = 0; at < size; at += NewFileWriter::kChunk) {
+        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(NewFileWriter::kChunk, size - at));
+        ReadAt(impl_->fd.get(), out.Room(n), n, at, impl_->path);
+    }
+    out.Finish();
     if (::fchmod(temp.fd(), st.st_mode & 0777) != 0) FailErrno(target, "set the permissions of", errno);
     Sync(temp.fd(), target);
     for (int n = 1;; ++n) {

@@ -50,6 +50,34 @@ void Exec(sqlite3 *db, const fs::path &file, const char *sql);
 // Whole reads and writes at an offset; failures are raised naming `shown`.
 void ReadAt(int fd, void *data, std::size_t size, std::uint64_t offset, const fs::path &shown);
 void WriteAt(int fd, const void *data, std::size_t size, std::uint64_t offset, const fs::path &shown);
+// Writes a new file from its start, past the page cache where the file system allows it: the file
+// is written once and seldom read, and its pages would only push others out of the cache (and cost
+// a copy each). What does not fill a whole block at the end is written through the cache.
+class NewFileWriter {
+public:
+    NewFileWriter(int fd, const fs::path &shown);
+    ~NewFileWriter();
+    NewFileWriter(const NewFileWriter &) = delete;
+    NewFileWriter &operator=(const NewFileWriter &) = delete;
+    // Room for `size` more bytes (at most kChunk) after what was written so far, to be filled now.
+    unsigned char *Room(std::size_t size);
+    void Append(const void *data, std::size_t size);
+    // Writes what is left; the file takes ordinary writes afterwards.
+    void Finish();
+
+    static constexpr std::size_t kChunk = 4 << 20;
+
+private:
+    void WriteOut(std::size_t bytes);
+    void Buffered();
+    int fd_;
+    fs::path shown_;
+    bool direct_ = false;
+    unsigned char *buffer_;
+    std::size_t used_ = 0;
+    std::uint64_t offset_ = 0;
+};
+
 // Copies bytes [offset, offset + size) of one file to the same place in another, in the kernel
 // where it can.
 void CopyRange(int from, int to, std::uint64_t offset, std::uint64_t size, const fs::path &source,

@@ -9,10 +9,10 @@
 // the safety copy is complete, synced and named, the magic and count, synced; the changed parts of
 // the file, synced; then removing the journal is the commit. Pages that stay the same are neither
 // journaled nor written. Large steps replace SQLite's page-by-page writes and its syncs per cache
-// spill: the old pages are read through a mapping, the new ones copied in the kernel.
+// spill: the old pages are read a megabyte at a time, the journal and the safety copy are written
+// past the page cache (NewFileWriter), the new pages are copied in the kernel.
 #include <fcntl.h>
 #include <sqlite3.h>
-#include <sys/mman.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -36,6 +36,7 @@ namespace {
 const unsigned char kJournalMagic[8] = {0xd9, 0xd5, 0x05, 0xf9, 0x20, 0xa1, 0x63, 0xd7};
 constexpr std::uint32_t kJournalHeaderSize = 512;  // the "sector size" field: records start here
 constexpr std::uint64_t kPendingByte = 0x40000000; // SQLite's lock bytes live in the page at this offset
+constexpr std::size_t kStep = 1 << 20;             // bytes read at a time; a multiple of every page size
 
 // SQLite's checksum of a journaled page: the nonce plus every 200th byte from the end.
 std::uint32_t PageChecksum(std::uint32_t nonce, const unsigned char *page, std::uint32_t pageSize) {
@@ -43,23 +44,6 @@ std::uint32_t PageChecksum(std::uint32_t nonce, const unsigned char *page, std::
     for (std::int64_t i = std::int64_t{pageSize} - 200; i > 0; i -= 200) sum += page[i];
     return sum;
 }
-
-// A file's first `size` bytes mapped for reading.
-class Mapping {
-public:
-    Mapping(int fd, std::uint64_t size, const fs::path &shown) : size_(size) {
-        data_ = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
-        if (data_ == MAP_FAILED) FailErrno(shown, "read", errno);
-    }
-    ~Mapping() { ::munmap(data_, size_); }
-    Mapping(const Mapping &) = delete;
-    Mapping &operator=(const Mapping &) = delete;
-    const unsigned char *data() const { return static_cast<const unsigned char *>(data_); }
-
-private:
-    void *data_;
-    std::uint64_t size_;
-};
 
 std::uint32_t Nonce() {
     std::uint32_t n = 0;
@@ -79,34 +63,27 @@ void ExclusiveHold::ReplaceContent(const SoundDatabase &chosen, const fs::path &
     // The old content: the file's whole pages.
     struct stat st {};
     if (::fstat(liveFd, &st) != 0) FailErrno(live, "read", errno);
-    const Mapping oldMap(liveFd, static_cast<std::uint64_t>(st.st_size), live);
-    const unsigned char *oldBytes = oldMap.data();
-    const std::uint32_t oldPageSize = PageSizeOf(oldBytes);
+    unsigned char oldHeader[100], newHeader[100];
+    ReadAt(liveFd, oldHeader, sizeof oldHeader, 0, live);
+    ReadAt(newFd, newHeader, sizeof newHeader, 0, source);
+    const std::uint32_t oldPageSize = PageSizeOf(oldHeader);
     const std::uint64_t oldPages = static_cast<std::uint64_t>(st.st_size) / oldPageSize;
     const std::uint64_t oldLength = oldPages * oldPageSize;
     const std::uint64_t lockPage = kPendingByte / oldPageSize + 1;  // never used, and it ends a journal
     const std::uint64_t newLength = chosen.impl_->pages * chosen.impl_->pageSize;
-    const Mapping newMap(newFd, newLength, source);
-    const unsigned char *newBytes = newMap.data();
 
     // The new header: the chosen copy's, with the change counter and the schema cookie of the old
     // moved on (as SQLite's own backup does), so that no other connection goes on with cached pages
     // or a cached schema of the old content.
-    unsigned char newHeader[100];
-    std::memcpy(newHeader, newBytes, sizeof newHeader);
-    const std::uint32_t counter = BigEndian32(oldBytes + 24) + 1;
+    const std::uint32_t counter = BigEndian32(oldHeader + 24) + 1;
     PutBigEndian32(newHeader + 24, counter);
     PutBigEndian32(newHeader + 92, counter);  // the page count at 28 is valid for this change
     PutBigEndian32(newHeader + 28, static_cast<std::uint32_t>(chosen.impl_->pages));
-    PutBigEndian32(newHeader + 40, BigEndian32(oldBytes + 40) + 1);
+    PutBigEndian32(newHeader + 40, BigEndian32(oldHeader + 40) + 1);
 
-    // Which old pages change: page 1 always does (its header), and every page past the new end.
+    // Which old pages change, found while the journal is written: page 1 always does (its header),
+    // and every page past the new end.
     std::vector<bool> changed(oldPages + 1, false);
-    for (std::uint64_t page = 1; page <= oldPages; ++page) {
-        const std::uint64_t at = (page - 1) * oldPageSize;
-        changed[page] = page == 1 || at + oldPageSize > newLength ||
-                        std::memcmp(oldBytes + at, newBytes + at, oldPageSize) != 0;
-    }
 
     // 1. The safety copy, on a thread of its own, and meanwhile the journal's records: the old bytes
     // of every page that changes. When both are complete and synced, the journal's header makes it
@@ -134,29 +111,28 @@ void ExclusiveHold::ReplaceContent(const SoundDatabase &chosen, const fs::path &
             PutBigEndian32(header + 16, static_cast<std::uint32_t>(oldPages));
             PutBigEndian32(header + 20, kJournalHeaderSize);
             PutBigEndian32(header + 24, oldPageSize);
-            WriteAt(jfd.get(), header, sizeof header, 0, live);
-
-            const std::size_t record = oldPageSize + 8;
-            std::vector<unsigned char> out(std::max<std::size_t>(1, (1 << 20) / record) * record);
-            std::size_t used = 0;
-            std::uint64_t end = kJournalHeaderSize;
+            NewFileWriter out(jfd.get(), live);
+            out.Append(header, sizeof header);
+            std::vector<unsigned char> oldBuf(kStep), newBuf(kStep);
             std::uint32_t records = 0;
-            for (std::uint64_t page = 1; page <= oldPages; ++page) {
-                if (!changed[page] || page == lockPage) continue;
-                const unsigned char *data = oldBytes + (page - 1) * oldPageSize;
-                unsigned char *r = out.data() + used;
-                PutBigEndian32(r, static_cast<std::uint32_t>(page));
-                std::memcpy(r + 4, data, oldPageSize);
-                PutBigEndian32(r + 4 + oldPageSize, PageChecksum(nonce, data, oldPageSize));
-                used += record;
-                ++records;
-                if (used == out.size()) {
-                    WriteAt(jfd.get(), out.data(), used, end, live);
-                    end += used;
-                    used = 0;
+            for (std::uint64_t at = 0; at < oldLength; at += kStep) {
+                const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(kStep, oldLength - at));
+                const auto same = static_cast<std::size_t>(at < newLength ? std::min<std::uint64_t>(n, newLength - at) : 0);
+                ReadAt(liveFd, oldBuf.data(), n, at, live);
+                ReadAt(newFd, newBuf.data(), same, at, source);
+                for (std::size_t p = 0; p < n; p += oldPageSize) {
+                    const std::uint64_t page = (at + p) / oldPageSize + 1;
+                    changed[page] = page == 1 || p + oldPageSize > same ||
+                                    std::memcmp(oldBuf.data() + p, newBuf.data() + p, oldPageSize) != 0;
+                    if (!changed[page] || page == lockPage) continue;
+                    unsigned char *r = out.Room(oldPageSize + 8);
+                    PutBigEndian32(r, static_cast<std::uint32_t>(page));
+                    std::memcpy(r + 4, oldBuf.data() + p, oldPageSize);
+                    PutBigEndian32(r + 4 + oldPageSize, PageChecksum(nonce, oldBuf.data() + p, oldPageSize));
+                    ++records;
                 }
             }
-            WriteAt(jfd.get(), out.data(), used, end, live);
+            out.Finish();
             Sync(jfd.get(), live);
             copying.join();
             if (copyFailure) std::rethrow_exception(copyFailure);
