@@ -12,7 +12,7 @@
 
 #include "pairs.h"
 #include "platform/dao/dao.h"
-#include "support/sql_file.h"
+#include "qvsample/sql_file.h"
 
 namespace fs = std::filesystem;
 using namespace platform::dao;

@@ -25,8 +25,8 @@
 #include "readings.h"
 #include "startup/shared.h"
 #include "startup/startup.h"
-#include "support/sql_file.h"
-#include "support/temp_drive.h"
+#include "qvsample/sql_file.h"
+#include "qvsample/temp_drive.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include "qvmigrate/jet.h"
 #include "qvmigrate/migrate.h"
 #include "qvmigrate/storage.h"
-#include "support/sql_file.h"
+#include "qvsample/sql_file.h"
 
 namespace fs = std::filesystem;
 using namespace qvmigrate;

@@ -25,7 +25,7 @@
 #include "platform/paths.h"
 #include "platform/ui/app.h"
 #include "restore/frmRestAutoCopy.h"
-#include "support/sql_file.h"
+#include "qvsample/sql_file.h"
 
 namespace fs = std::filesystem;
 

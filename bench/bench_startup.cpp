@@ -24,8 +24,8 @@
 
 #include "pairs.h"
 #include "readings.h"
-#include "support/sql_file.h"
-#include "support/temp_drive.h"
+#include "qvsample/sql_file.h"
+#include "qvsample/temp_drive.h"
 
 namespace {
 

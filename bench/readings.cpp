@@ -1,7 +1,7 @@
 #include "readings.h"
 
 #include "pairs.h"
-#include "support/sql_file.h"
+#include "qvsample/sql_file.h"
 
 namespace bench {
 

@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <string>
 
-#include "support/installation.h"
+#include "qvsample/installation.h"
 
 namespace bench {
 

@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <exception>
 
-#include "support/installation.h"
+#include "qvsample/installation.h"
 
 int main(int argc, char **argv) {
     if (argc != 3) {

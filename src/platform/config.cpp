@@ -7,6 +7,7 @@
 // unquoted value as written (a doubled backslash, as QSettings writes one, counts once). A quoted
 // value is QSettings' own.
 #include "platform/config.h"
+#include "platform/ascii.h"
 
 #include <QLoggingCategory>
 #include <QSettings>
@@ -43,13 +44,6 @@ std::string Trim(std::string_view s) {
     while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
     while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
     return std::string(s);
-}
-
-char Upper(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return Upper(x) == Upper(y); });
 }
 
 bool IsDriveLetter(const std::string &key) {
@@ -118,8 +112,7 @@ void ReadFile(const fs::path &file, FileSettings &out) {
         if (!drive && !EqualsNoCase(key, "ProgramFolder"))
             Refuse(where, "unknown setting \"" + key +
                               "\"; a line maps one drive letter (C=/srv/qv/c) or names the ProgramFolder");
-        std::string upper = key;
-        std::transform(upper.begin(), upper.end(), upper.begin(), Upper);
+        const std::string upper = Upper(key);
         if (const auto first = seen.find(upper); first != seen.end())
             Refuse(where, key + " is set a second time (first on line " + std::to_string(first->second) + ")");
         seen[upper] = number;
@@ -134,7 +127,7 @@ void ReadFile(const fs::path &file, FileSettings &out) {
             value = UnquotedValue(raw);
         }
         if (drive)
-            out.drives[Upper(key[0])] = {DriveFolder(upper, value, where), where};
+            out.drives[UpperChar(key[0])] = {DriveFolder(upper, value, where), where};
         else
             out.programFolder = Setting{ProgramFolder(value, where), where};
     }
@@ -157,7 +150,7 @@ std::map<char, Setting> ParseDriveVariable(const std::string &text) {
             Refuse(kDrivesVariable, "\"" + entry +
                                         "\" is not a drive mapping; write LETTER=/folder entries separated by \";\", "
                                         "for example C=/srv/qv/c;E=/media/backup");
-        const char l = Upper(letter[0]);
+        const char l = UpperChar(letter[0]);
         drives[l] = {DriveFolder(std::string(1, l), Trim(entry.substr(equals + 1)), kDrivesVariable), kDrivesVariable};
     }
     return drives;
@@ -198,7 +191,7 @@ Configuration ReadConfiguration(const std::vector<fs::path> &files) {
     if (const std::string text = EnvText(kProgramFolderVariable); !text.empty())
         program = Setting{ProgramFolder(text, kProgramFolderVariable), kProgramFolderVariable};
     if (program) {
-        const char letter = Upper(program->value[0]);
+        const char letter = UpperChar(program->value[0]);
         if (std::none_of(config.drives.begin(), config.drives.end(), [&](const Drive &d) { return d.letter == letter; }))
             Refuse(program->where, "the program folder " + program->value + " lies on drive " + letter +
                                        ":, which the drive map does not map");

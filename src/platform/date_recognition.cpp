@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/ascii.h"
 #include "platform/error.h"
 
 namespace platform {
@@ -12,7 +13,6 @@ using namespace std::chrono;
 
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsAlpha(char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; }
 
@@ -20,14 +20,6 @@ std::string_view Trim(std::string_view s) {
     while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
     while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
     return s;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
 }
 
 // A run of 1..maxDigits digits as a number; -1 when it is not one.

@@ -6,13 +6,12 @@
 #include <cctype>
 
 #include "platform/files.h"
+#include "platform/ascii.h"
 #include "platform/paths.h"
 
 namespace platform {
 
 namespace {
-
-char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
 
 // DOS matching, without regard to case: "*" any run, "?" one character (or none before a dot or at
 // the end of the name), and a "." of the pattern also matches the end of a name that has no dot when
@@ -32,7 +31,7 @@ bool Matches(std::string_view pattern, std::string_view name, bool dotless) {
     }
     if (p == '.' && name.empty())
         return dotless && pattern.find_first_not_of("*?", 1) == std::string_view::npos;
-    if (name.empty() || Lower(p) != Lower(name.front())) return false;
+    if (name.empty() || LowerChar(p) != LowerChar(name.front())) return false;
     return Matches(pattern.substr(1), name.substr(1), dotless);
 }
 
@@ -46,10 +45,10 @@ std::string Simplify(std::string_view pattern) {
 
 bool LessNoCase(const std::string &a, const std::string &b) {
     const auto r = std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                                [](char x, char y) { return Lower(x) < Lower(y); });
+                                                [](char x, char y) { return LowerChar(x) < LowerChar(y); });
     if (r) return true;
     const bool reverse = std::lexicographical_compare(b.begin(), b.end(), a.begin(), a.end(),
-                                                      [](char x, char y) { return Lower(x) < Lower(y); });
+                                                      [](char x, char y) { return LowerChar(x) < LowerChar(y); });
     return !reverse && a < b;
 }
 

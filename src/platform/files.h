@@ -12,13 +12,9 @@
 namespace platform {
 
 bool FileExists(std::string_view path);    // an ordinary file
-bool FolderExists(std::string_view path);
 
 // Last-modified date and time of a file, in local wall-clock time. 53 when missing.
 DateTime FileDateTime(std::string_view path);
-
-// Copies a file to another name, overwriting an existing file there.
-void FileCopy(std::string_view source, std::string_view destination);
 
 // Names of the ordinary files (not folders, not hidden) that match a DOS wildcard pattern such as
 // "C:\a\*.*" or "C:\a\DATA?.MDB" (case-insensitive; "*.*" matches every name, with or without a dot),
@@ -31,12 +27,6 @@ bool HasWildcard(std::string_view text);
 
 // Creates one folder; an existing one, or a missing parent, is an error (75 / 76).
 void MkDir(std::string_view path);
-
-// Appends `line` and CR LF to a text file, creating it when missing (its folder must exist: 76).
-void AppendLine(std::string_view path, std::string_view line);
-
-// Renames a file (Visual Basic's Name ... As ...).
-void RenameFile(std::string_view from, std::string_view to);
 
 // The login name of the user running the process.
 std::string UserName();

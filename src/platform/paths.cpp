@@ -1,4 +1,5 @@
 #include "platform/paths.h"
+#include "platform/ascii.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -28,7 +29,6 @@ std::shared_ptr<const Configuration> config;
 std::optional<Error> configError;
 std::string appPathOverride;
 
-char Upper(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 bool Exists(const fs::path &p) {
@@ -39,12 +39,6 @@ bool Exists(const fs::path &p) {
 bool IsFolder(const fs::path &p) {
     struct stat st {};
     return ::stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
 }
 
 // The entry of `folder` whose name equals `name` without regard to case (the first in byte order when
@@ -111,7 +105,7 @@ fs::path Resolve(const fs::path &base, const std::vector<std::string> &parts) {
 
 const Drive *FindDrive(const std::vector<Drive> &drives, char letter) {
     for (const auto &d : drives)
-        if (d.letter == Upper(letter)) return &d;
+        if (d.letter == UpperChar(letter)) return &d;
     return nullptr;
 }
 
@@ -145,8 +139,8 @@ std::string WindowsText(char letter, const fs::path &rest) {
 }
 
 [[noreturn]] void RaiseUnmapped(char letter) {
-    Raise(68, ErrorDescription(68) + ": drive " + std::string(1, Upper(letter)) +
-                  ": is not mapped (the drive map maps it: a line such as " + std::string(1, Upper(letter)) +
+    Raise(68, ErrorDescription(68) + ": drive " + std::string(1, UpperChar(letter)) +
+                  ": is not mapped (the drive map maps it: a line such as " + std::string(1, UpperChar(letter)) +
                   "=/media/backup in qvutil.conf, or QUORVANT_DRIVES)");
 }
 

@@ -1,4 +1,5 @@
 #include "platform/process.h"
+#include "platform/ascii.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -25,8 +26,6 @@ namespace {
 
 std::mutex recorderMutex;
 std::function<void(const std::string &)> recorder;
-
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 bool IsExecutable(const fs::path &p) {
     struct stat st {};

@@ -1,6 +1,7 @@
 // The read-date window's entry fields: Enter as Tab, select on focus, validation and prompts when a
 // field is left, and the state of Continue.
 #include "platform/clock.h"
+#include "platform/ascii.h"
 #include "platform/ui/app.h"
 #include "readdates/frmFixDupRdgs.h"
 #include "readdates/read_date_entries.h"
@@ -58,7 +59,7 @@ void frmFixDupRdgs::txt_LostFocus(int Index) {
         }
         break;
     default:
-        if (!IsBlank(field.Text())) {
+        if (!platform::IsAllSpaces(field.Text())) {
             startup::DateEntryValidation(field);
             if (platform::IsDate(field.Text())) ReportMatchingReadings(2);
         }

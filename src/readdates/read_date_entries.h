@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "platform/clock.h"
+#include "platform/ascii.h"
 
 namespace readdates {
 
@@ -32,7 +33,6 @@ inline bool IsAllKeyword(std::string_view text) {
     return true;
 }
 
-inline bool IsBlank(std::string_view text) { return text.find_first_not_of(' ') == std::string_view::npos; }
 
 // All three entries valid: Continue may start a run.
 inline bool EntriesValid(std::string_view billDate, std::string_view incorrectReadDate, std::string_view newReadDate) {

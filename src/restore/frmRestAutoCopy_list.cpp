@@ -3,20 +3,18 @@
 #include <cctype>
 
 #include "platform/error.h"
+#include "platform/ascii.h"
 #include "platform/files.h"
 #include "platform/ui/app.h"
 #include "restore/frmRestAutoCopy.h"
 
 namespace restore {
 
+using platform::Upper;
+
 using platform::ui::MsgBox;
 
 namespace {
-
-std::string Upper(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return s;
-}
 
 // The refusal message for a name that is no automatic copy of the data database; empty when none.
 std::string RefusalFor(const std::string &chosenName) {

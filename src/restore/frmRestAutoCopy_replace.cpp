@@ -8,6 +8,7 @@
 // current). Any refusal or failure is reported, naming files in their Windows form, and leaves the
 // window open; "FINISHED" is shown only after a replacement that succeeded.
 #include "platform/dao/dbfile.h"
+#include "platform/ascii.h"
 #include "platform/diagnostics.h"
 #include "platform/error.h"
 #include "platform/filelock.h"
@@ -28,7 +29,7 @@ constexpr const char *kRefusalTitle = "RESTORE";
 std::string LiveBaseNameOf(const std::string &chosenName) {
     std::string extension;
     const auto dot = chosenName.find('.');
-    if (dot != std::string::npos) extension = startup::TrimBlanks(chosenName.substr(dot + 1));
+    if (dot != std::string::npos) extension = platform::TrimBlanks(chosenName.substr(dot + 1));
     const std::size_t drop = extension.size() > 3 ? 7 : 5;
     return chosenName.size() < drop ? std::string() : chosenName.substr(0, chosenName.size() - drop);
 }

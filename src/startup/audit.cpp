@@ -29,11 +29,6 @@ const std::string &FileLine(std::string &out, const std::string &timestamp, cons
     return out.assign(timestamp).append(user).append(" ").append(description);
 }
 
-std::string LidbInsert(const std::string &timestamp, const std::string &user, const std::string &description) {
-    return "insert into LIDB (When, ByWhom, What) values ('" + SqlQuote(timestamp) + "','" + SqlQuote(user) +
-           "','" + SqlQuote(description) + "')";
-}
-
 }  // namespace
 
 std::string AuditBaseName() {
@@ -52,20 +47,6 @@ bool AuditTableSwitch() { return true; }
 std::string AuditFilePath() { return FilePathAt(platform::Now()); }
 
 std::string AuditTimestamp() { return platform::Format(platform::Now(), kTimestampPattern); }
-
-void AuditEntry(const std::string &description) {
-    if (description.empty() || AuditBaseName().empty()) return;
-    // One reading of the clock for both the line and the month of the file.
-    const platform::DateTime now = platform::Now();
-    const std::string timestamp = platform::Format(now, kTimestampPattern);
-    const std::string user = AuditUser();
-    std::string line;
-    platform::AppendLine(FilePathAt(now), FileLine(line, timestamp, user, description));
-    if (!AuditTableSwitch()) return;
-    platform::dao::Database db = platform::dao::DBEngine().OpenDatabase(Shared().DataFilePath);
-    db.Execute(LidbInsert(timestamp, user, description));
-    db.Close();
-}
 
 AuditBatch::AuditBatch() : path_(AuditFilePath()), file_(std::make_unique<platform::SpooledAppender>(path_)) {}
 

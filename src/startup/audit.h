@@ -20,10 +20,6 @@ std::string AuditFilePath();
 // "yyyymmdd hh:mm AMPM " of the current time.
 std::string AuditTimestamp();
 
-// Records one change description at once: file line, then (switch on) an LIDB row through its own
-// open of the data database. An empty description or base name writes nothing.
-void AuditEntry(const std::string &description);
-
 // Audit entries of a run that commits as a whole: the audit file is opened when the batch starts
 // (so a missing AUDIT folder fails before anything changes), each Add inserts its LIDB row at once
 // (inside the caller's transaction) and keeps the file line (spooled to a temporary file, not held

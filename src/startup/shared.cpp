@@ -19,12 +19,6 @@ void ExecuteSql(const std::string &sql) {
     }
 }
 
-std::string TrimBlanks(const std::string &text) {
-    const auto first = text.find_first_not_of(' ');
-    if (first == std::string::npos) return {};
-    return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
-
 std::string SqlQuote(const std::string &value) {
     std::string out;
     out.reserve(value.size() + 2);

@@ -29,7 +29,6 @@ inline std::string ReadDateLockOf(const std::string &dataFilePath) { return data
 void ExecuteSql(const std::string &sql);
 
 // The text without its leading and trailing blanks (blanks only, as the billing product writes them).
-std::string TrimBlanks(const std::string &text);
 
 // Doubles the single quotes of a value that goes between single quotes in SQL text.
 std::string SqlQuote(const std::string &value);

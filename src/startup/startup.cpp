@@ -1,4 +1,5 @@
 #include "startup/startup.h"
+#include "platform/ascii.h"
 
 #include <algorithm>
 #include <cctype>
@@ -11,6 +12,9 @@
 #include "startup/shared.h"
 
 namespace startup {
+
+using platform::TrimBlanks;
+using platform::Upper;
 
 namespace {
 
@@ -28,11 +32,6 @@ The drive map and the program folder come from /etc/quorvant/qvutil.conf and
 ~/.config/quorvant/qvutil.conf; QUORVANT_DRIVES and QUORVANT_PROGRAM_FOLDER override them.
 See qvutil(1).
 )";
-
-std::string Upper(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return s;
-}
 
 }  // namespace
 

@@ -6,6 +6,9 @@
 //   C:\users\public\qv32tempdata\tempdataDTC.mdb (selectionsetDTC)
 // The app path is C:\QVNWin32, start-up's shared state points at the data database, and every
 // message box is recorded and answered OK.
+#include <QApplication>
+#include <QTest>
+
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -14,11 +17,13 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/paths.h"
 #include "platform/ui/app.h"
+#include "qvsample/sql_file.h"
+#include "qvsample/temp_drive.h"
 #include "readdates/frmFixDupRdgs.h"
+#include "startup/shared.h"
 #include "support/modal.h"
-#include "support/sql_file.h"
-#include "support/temp_drive.h"
 
 namespace frdtest {
 
@@ -35,10 +40,38 @@ struct Reading {
     std::optional<long long> lockey;      // nullopt for Null
 };
 
+// An SQL text literal ('' for each quote).
+inline std::string Quoted(const std::string &s) { return "'" + startup::SqlQuote(s) + "'"; }
+
 class FrdEnv {
 public:
-    FrdEnv();
-    ~FrdEnv();
+    FrdEnv() {
+        std::filesystem::create_directories(AuditFolder());
+        std::filesystem::create_directories(DataFile().parent_path());
+        qvtest::SqlFile(GlobalFile()).exec("create table current (databasepath TEXT, DatabaseFileName TEXT)");
+        qvtest::SqlFile(GlobalFile()).setPassword("tovan58");
+        SetCurrent(kDataFolder, kDataFile);
+        Data()->exec("create table [tbl reading] (billdate DATETIME, readdate DATETIME, code TEXT, lockey INTEGER);"
+                     "create index billdate_ix on [tbl reading] (billdate);"
+                     "create table LIDB ([When] TEXT, ByWhom TEXT, What TEXT)");
+        std::filesystem::create_directories(TempDataFile().parent_path());
+        qvtest::SqlFile(TempDataFile()).exec("create table selectionsetDTC (lockey INTEGER, accno TEXT)");
+        platform::SetAppPathForTests(kAppFolder);
+        auto &s = startup::Shared();
+        s.DataFolder = kDataFolder;
+        s.DataFileName = kDataFile;
+        s.DataFilePath = kDataPath;
+        s.ToolKeyword = "FRD";
+        ResetShared();
+    }
+    ~FrdEnv() {
+        if (form_ && form_->IsLoaded()) form_->Unload();
+        form_.reset();
+        ProcessEvents();
+        platform::ui::ResetEndingForTests();
+        platform::SetAppPathForTests("");
+        ResetShared();
+    }
     FrdEnv(const FrdEnv &) = delete;
     FrdEnv &operator=(const FrdEnv &) = delete;
 
@@ -51,44 +84,103 @@ public:
     std::filesystem::path AuditFolder() const { return drives.linux(std::string(kAppFolder) + "\\AUDIT"); }
 
     // Rewrites the one record of `current` (texts stored as given, blanks included).
-    void SetCurrent(const std::string &databasepath, const std::string &fileName);
+    void SetCurrent(const std::string &databasepath, const std::string &fileName) {
+        qvtest::SqlFile(GlobalFile()).exec("delete from current; insert into current values (" + Quoted(databasepath) +
+                                           ", " + Quoted(fileName) + ")");
+    }
 
     // Readings of `tbl reading`.
-    void AddReading(const Reading &r);
-    void AddReadings(const std::vector<Reading> &rs);
+    void AddReading(const Reading &r) { AddReadings({r}); }
+    void AddReadings(const std::vector<Reading> &rs) {
+        auto d = Data();
+        d->exec("begin");
+        auto dateOrNull = [](const std::string &s) { return s.empty() ? "NULL" : Quoted(s); };
+        for (const auto &r : rs)
+            d->exec("insert into [tbl reading] (billdate, readdate, code, lockey) values (" + dateOrNull(r.billdate) +
+                    ", " + dateOrNull(r.readdate) + ", " + (r.code ? Quoted(*r.code) : "NULL") + ", " +
+                    (r.lockey ? std::to_string(*r.lockey) : "NULL") + ")");
+        d->exec("commit");
+    }
     // `count` readings of one bill date, read date and code, lockeys firstLockey, firstLockey+1, ...
-    // (one transaction; for large sets).
     void AddManyReadings(const std::string &billdate, const std::string &readdate, const std::string &code,
-                         long long firstLockey, long long count);
-    // Accounts of the billing product's selection (selectionsetDTC).
-    void Select(long long lockey, const std::string &accno);
-    void SelectRange(long long firstLockey, long long count);  // accno "A<lockey>"
+                         long long firstLockey, long long count) {
+        Data()->exec(Numbers(count) + " insert into [tbl reading] (billdate, readdate, code, lockey) select " +
+                     Quoted(billdate) + ", " + Quoted(readdate) + ", " + Quoted(code) + ", " +
+                     std::to_string(firstLockey) + " + i from n");
+    }
+    // Accounts of the billing product's selection (selectionsetDTC); SelectRange names them "A<lockey>".
+    void Select(long long lockey, const std::string &accno) {
+        qvtest::SqlFile(TempDataFile()).exec("insert into selectionsetDTC values (" + std::to_string(lockey) + ", " +
+                                             Quoted(accno) + ")");
+    }
+    void SelectRange(long long firstLockey, long long count) {
+        const std::string key = std::to_string(firstLockey) + " + i";
+        qvtest::SqlFile(TempDataFile()).exec(Numbers(count) + " insert into selectionsetDTC select " + key +
+                                             ", 'A' || (" + key + ") from n");
+    }
 
-    // Raw access to the databases (a fresh connection each call; closed when the pointer goes).
-    std::unique_ptr<qvtest::SqlFile> Data() const;
-    long long DataCount(const std::string &sql) const;
-    std::vector<std::vector<std::string>> DataRows(const std::string &sql) const;
-    bool DataHasTable(const std::string &name) const;
+    // Raw access to the data database (a fresh connection each call).
+    std::unique_ptr<qvtest::SqlFile> Data() const { return std::make_unique<qvtest::SqlFile>(DataFile()); }
+    long long DataCount(const std::string &sql) const { return Data()->count(sql); }
+    std::vector<std::vector<std::string>> DataRows(const std::string &sql) const { return Data()->rows(sql); }
+    bool DataHasTable(const std::string &name) const {
+        return DataCount("select count(*) from sqlite_master where type = 'table' and name = " + Quoted(name) +
+                         " collate nocase") > 0;
+    }
 
     // The form, constructed and shown (Form_Load has run); unloaded by the destructor when still loaded.
-    readdates::frmFixDupRdgs &OpenForm();
+    readdates::frmFixDupRdgs &OpenForm() { return *(form_ = OpenSecondForm()); }
     readdates::frmFixDupRdgs *form() const { return form_.get(); }
-    // A second copy of the window on the same installation (for the one-tool-per-database rule).
-    std::unique_ptr<readdates::frmFixDupRdgs> OpenSecondForm();
+    // Another copy of the window on the same installation (for the one-tool-per-database rule).
+    std::unique_ptr<readdates::frmFixDupRdgs> OpenSecondForm() {
+        auto f = std::make_unique<readdates::frmFixDupRdgs>();
+        f->Show();
+        ProcessEvents();
+        return f;
+    }
 
     // Message boxes shown since the last ClearBoxes().
     qvtest::BoxRecorder recorder;
     std::vector<platform::ui::MsgBoxRecord> &boxes = recorder.boxes();
     void ClearBoxes() { boxes.clear(); }
 
-    // Keyboard helpers through the real focus chain.
-    // Types `text` into the field (focus first, whole text replaced) and leaves it with Tab.
-    void Enter(int index, const std::string &text);
-    void PressTab();
-    void PressEnter();
-    void ProcessEvents();
+    // Keyboard through the real focus chain. Enter types `text` into the field (focus first, whole
+    // text replaced) and leaves it with Tab.
+    void Enter(int index, const std::string &text) {
+        QWidget *window = form_->widget()->window();
+        if (!window->isActiveWindow()) {
+            window->activateWindow();
+            (void)QTest::qWaitForWindowActive(window);
+        }
+        form_->txt[index]->SetFocus();
+        ProcessEvents();
+        form_->txt[index]->SetText(text);
+        PressTab();
+    }
+    void PressTab() { Press(Qt::Key_Tab); }
+    void PressEnter() { Press(Qt::Key_Return); }
+    static void ProcessEvents() {
+        for (int i = 0; i < 3; ++i) {
+            QCoreApplication::sendPostedEvents();
+            QCoreApplication::processEvents();
+        }
+    }
 
 private:
+    static std::string Numbers(long long count) {
+        return "with recursive n(i) as (select 0 union all select i + 1 from n where i + 1 < " + std::to_string(count) +
+               ")";
+    }
+    static void ResetShared() {
+        auto &s = startup::Shared();
+        s.rs = {};
+        s.db = {};
+        s.QueryText.clear();
+    }
+    void Press(Qt::Key key) {
+        if (QWidget *w = QApplication::focusWidget()) QTest::keyClick(w, key);
+        ProcessEvents();
+    }
     std::unique_ptr<readdates::frmFixDupRdgs> form_;
 };
 

@@ -1,10 +1,19 @@
-// Whole-file database work: checking a chosen copy, the safety copy, the replacement, the in-use probe.
+// Whole-file database work of the restore: checking a chosen copy, the safety copy, the replacement,
+// the in-use probe; and the same under kills, write failures and other programs holding the database.
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
 #include <fstream>
-#include <memory>
-
 #include <gtest/gtest.h>
+#include <iostream>
+#include <memory>
+#include <random>
+#include <sys/file.h>
+#include <thread>
 
-#include "db_fixture.h"
+#include "restore_fixture.h"
+#include "support/error_number.h"
+#include "platform/dao/connection.h"
 #include "platform/dao/dbfile.h"
 #include "platform/error.h"
 
@@ -23,15 +32,6 @@ protected:
     void SetUp() override {
         qvtest::MakeTaggedDatabase(live, "old", 300);
         qvtest::MakeTaggedDatabase(chosen, "new", 500, 1024);
-    }
-
-    int ErrorNumberOf(const std::function<void()> &f) {
-        try {
-            f();
-        } catch (const platform::Error &e) {
-            return e.number;
-        }
-        return 0;
     }
 
     // The tool's steps under a hold of the database.
@@ -61,10 +61,10 @@ protected:
 
 TEST_F(DbFile, CheckAcceptsDatabasesAndRefusesOtherFiles) {
     EXPECT_NO_THROW(SoundDatabase::Check(chosen));
-    EXPECT_EQ(ErrorNumberOf([&] { SoundDatabase::Check(dir / "none.mdb"); }), 3024);
+    EXPECT_EQ(qvtest::ErrorNumber([&] { SoundDatabase::Check(dir / "none.mdb"); }), 3024);
 
     qvtest::WriteFile(dir / "notes.mdb", std::string(8192, 'x'));
-    EXPECT_EQ(ErrorNumberOf([&] { SoundDatabase::Check(dir / "notes.mdb"); }), 3343);
+    EXPECT_EQ(qvtest::ErrorNumber([&] { SoundDatabase::Check(dir / "notes.mdb"); }), 3343);
 
     // Garbage over an inner page of a good database: the header still reads, the check finds it.
     fs::path damaged = dir / "damaged.mdb";
@@ -74,10 +74,10 @@ TEST_F(DbFile, CheckAcceptsDatabasesAndRefusesOtherFiles) {
         f.seekp(1024 * 5);
         f << std::string(1024, '\x5a');
     }
-    EXPECT_EQ(ErrorNumberOf([&] { SoundDatabase::Check(damaged); }), 3343);
+    EXPECT_EQ(qvtest::ErrorNumber([&] { SoundDatabase::Check(damaged); }), 3343);
 
     fs::resize_file(chosen, fs::file_size(chosen) / 2);
-    EXPECT_EQ(ErrorNumberOf([&] { SoundDatabase::Check(chosen); }), 3343);
+    EXPECT_EQ(qvtest::ErrorNumber([&] { SoundDatabase::Check(chosen); }), 3343);
 }
 
 TEST_F(DbFile, SafetyCopyNeverOverwritesAndLeavesNoTemporaryFile) {
@@ -104,9 +104,9 @@ TEST_F(DbFile, SafetyCopySettlesAJournalLeftByADeadWriter) {
 }
 
 TEST_F(DbFile, SafetyCopyOfAMissingOrForeignFileFailsCleanly) {
-    EXPECT_EQ(ErrorNumberOf([&] { CopyOf(dir / "BILLIN.mdb", dir / "x.mdb"); }), 3024);
+    EXPECT_EQ(qvtest::ErrorNumber([&] { CopyOf(dir / "BILLIN.mdb", dir / "x.mdb"); }), 3024);
     qvtest::WriteFile(dir / "text.mdb", std::string(4096, 't'));
-    EXPECT_EQ(ErrorNumberOf([&] { CopyOf(dir / "text.mdb", dir / "y.mdb"); }), 3343);
+    EXPECT_EQ(qvtest::ErrorNumber([&] { CopyOf(dir / "text.mdb", dir / "y.mdb"); }), 3343);
     EXPECT_FALSE(fs::exists(dir / "x.mdb"));
     EXPECT_FALSE(fs::exists(dir / "y.mdb"));
     for (auto &e : fs::directory_iterator(dir)) EXPECT_NE(e.path().filename().string()[0], '.') << e.path();
@@ -151,8 +151,232 @@ TEST_F(DbFile, ReplacementOverALeftoverJournalIsNotUndoneByIt) {
 }
 
 TEST_F(DbFile, ReplacementNeedsAnExistingLiveDatabase) {
-    EXPECT_EQ(ErrorNumberOf([&] { Replace(chosen, dir / "BILLIN.mdb"); }), 3024);
+    EXPECT_EQ(qvtest::ErrorNumber([&] { Replace(chosen, dir / "BILLIN.mdb"); }), 3024);
     EXPECT_FALSE(fs::exists(dir / "BILLIN.mdb"));
+}
+
+
+class RestoreReliability : public ::testing::Test {
+protected:
+    qvtest::TempDrives drives{"C"};
+    fs::path dataDir = drives.folder('C') / "QVData";
+    fs::path live = dataDir / "BILLING.mdb";
+    fs::path chosen = dataDir / "backup" / "BILLING1.mdb";
+    fs::path safety = dataDir / "BILLINGreplacedbyautocopy010224101500.mdb";
+    fs::path pristine = drives.folder('C') / "pristine.mdb";
+    std::string oldDigest, newDigest, oldBytes;
+
+    void SetUp() override {
+        fs::create_directories(dataDir / "backup");
+        qvtest::MakeTaggedDatabase(pristine, "old", 3000);
+        qvtest::MakeTaggedDatabase(chosen, "new", 4500, 1024);  // another page size than the live one
+        oldDigest = qvtest::Digest(pristine);
+        newDigest = qvtest::Digest(chosen);
+        oldBytes = qvtest::ReadFile(pristine);
+        ResetLive();
+    }
+
+    void ResetLive() {
+        for (auto &e : fs::directory_iterator(dataDir))
+            if (e.is_regular_file()) fs::remove(e.path());
+        fs::copy_file(pristine, live);
+    }
+
+    // The tool's sequence: exclusive hold, safety copy, replacement. 0 when done, else the error number.
+    int Restore() {
+        try {
+            auto hold = ExclusiveHold::Acquire(live);
+            if (!hold) return 1;
+            const auto sound = SoundDatabase::Check(chosen);
+            fs::path written;
+            hold->ReplaceContent(*sound, safety, written);
+            return 0;
+        } catch (const platform::Error &e) {
+            return e.number % 256;
+        }
+    }
+};
+
+TEST_F(RestoreReliability, KilledAtRandomPointsLeavesOldOrNewContent) {
+    // How long an undisturbed restore takes, to spread the kills over it.
+    auto start = std::chrono::steady_clock::now();
+    {
+        qvtest::Child whole([&] { return Restore(); });
+        ASSERT_EQ(whole.Wait(), 0);
+    }
+    auto span = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+    ASSERT_EQ(qvtest::Digest(live), newDigest);
+
+    unsigned seed = std::random_device{}();
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 rng(seed);
+    std::uniform_int_distribution<long> delay(0, span.count() * 12 / 10);
+    int sawOld = 0, sawNew = 0;
+    for (int round = 0; round < 30; ++round) {
+        ResetLive();
+        long at = delay(rng);
+        SCOPED_TRACE("killed after " + std::to_string(at) + " us");
+        qvtest::Child restoring([&] { return Restore(); });
+        std::this_thread::sleep_for(std::chrono::microseconds(at));
+        restoring.Kill();
+        restoring.Wait();
+
+        // Whatever a later open sees (it rolls back an interrupted replacement) is whole.
+        ASSERT_EQ(qvtest::IntegrityOf(live), "ok");
+        std::string now = qvtest::Digest(live);
+        ASSERT_TRUE(now == oldDigest || now == newDigest) << now;
+        (now == oldDigest ? sawOld : sawNew)++;
+        // A safety copy that got its name is complete.
+        if (fs::exists(safety)) {
+            EXPECT_EQ(qvtest::Digest(safety), oldDigest);
+        }
+    }
+    RecordProperty("old", sawOld);
+    RecordProperty("new", sawNew);
+}
+
+TEST_F(RestoreReliability, WriteFailuresLeaveTheLiveDatabaseByteIdentical) {
+    const auto oldSize = static_cast<rlim_t>(oldBytes.size());
+    struct Case {
+        const char *what;
+        rlim_t limit;      // no file written may grow past it
+        bool safetyCopied; // the safety copy fits
+    } cases[] = {
+        {"safety copy cut short", oldSize / 3, false},
+        {"replacement journal cut short", oldSize + 4096, true},
+        {"replacement cannot grow the live file", oldSize + 16 * 4096, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        ResetLive();
+        qvtest::Child limited([&] {
+            qvtest::LimitFileSize(c.limit);
+            return Restore();
+        });
+        EXPECT_NE(limited.Wait(), 0);
+        EXPECT_TRUE(qvtest::ReadFile(live) == oldBytes) << "live database changed";
+        // No journal and no temporary file left; a safety copy only when it is whole.
+        EXPECT_EQ(qvtest::Listing(dataDir),
+                  "BILLING.ldb\nBILLING.mdb\n" + (c.safetyCopied ? safety.filename().string() + "\n" : "") + "backup\n");
+        EXPECT_TRUE(!c.safetyCopied || qvtest::ReadFile(safety) == oldBytes);
+    }
+}
+
+TEST_F(RestoreReliability, KilledWhileWritingLeavesTheOldContentAndTheNextRestoreCleansUp) {
+    const auto oldSize = static_cast<rlim_t>(oldBytes.size());
+    struct Case {
+        const char *what;
+        rlim_t limit;      // the process is killed when a file it writes passes this size
+        bool overwriting;  // killed with the live file half overwritten (else in the safety copy)
+    } cases[] = {
+        {"killed during the safety copy and the journal", oldSize / 3, false},
+        {"killed while the live file grows (its journal is whole)", oldSize + oldSize / 4, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        ResetLive();
+        qvtest::Child killed([&] {
+            std::signal(SIGXFSZ, [](int) { ::raise(SIGKILL); });
+            rlimit limit{c.limit, RLIM_INFINITY};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            return Restore();
+        });
+        ASSERT_EQ(killed.Wait(), 128 + SIGKILL);
+        EXPECT_NE(qvtest::Listing(dataDir), "BILLING.ldb\nBILLING.mdb\nbackup\n");  // something half made
+        EXPECT_EQ(qvtest::ReadFile(live) != oldBytes, c.overwriting);
+        EXPECT_TRUE(!c.overwriting || fs::exists(qvtest::JournalOf(live)));
+        ASSERT_EQ(qvtest::IntegrityOf(live), "ok");  // an open rolls the journal back
+        EXPECT_TRUE(qvtest::ReadFile(live) == oldBytes);
+        fs::remove(safety);
+        ASSERT_EQ(Restore(), 0);
+        EXPECT_EQ(qvtest::Listing(dataDir), "BILLING.ldb\nBILLING.mdb\n" + safety.filename().string() + "\nbackup\n");
+        EXPECT_EQ(qvtest::Digest(live), newDigest);
+    }
+}
+
+TEST_F(RestoreReliability, AReadOnlyDatabaseOrFileSystemIsRefusedWithTheRealReason) {
+    for (const fs::path &readOnly : {dataDir, live}) {
+        for (bool lockFileLeft : {false, true}) {
+            SCOPED_TRACE(readOnly.string() + (lockFileLeft ? " with" : " without") + " a lock file");
+            ResetLive();
+            if (lockFileLeft) qvtest::WriteFile(LockFileOf(live), "");
+            qvtest::Child restoring([&] {
+                if (!qvtest::MountReadOnly(readOnly)) return 77;
+                try {
+                    ExclusiveHold::Acquire(live);
+                    return 1;
+                } catch (const platform::Error &e) {
+                    const std::string &d = e.description;
+                    std::cerr << d << "\n";
+                    return e.number == 70 && d.find(std::strerror(EROFS)) != std::string::npos &&
+                                   d.find("C:\\QVData\\BILLING.") != std::string::npos ? 0 : 2;
+                }
+            });
+            const int status = restoring.Wait();
+            if (status == 77) GTEST_SKIP() << "no read-only mounts here";
+            EXPECT_EQ(status, 0);
+        }
+    }
+}
+
+TEST_F(RestoreReliability, AnotherProgramHoldingTheDatabaseIsRefused) {
+    struct Holder {
+        const char *what;
+        std::function<void()> hold;  // runs in the child until it signals
+    };
+    fs::path lockFile = LockFileOf(live);
+    std::vector<Holder> holders = {
+        {"shared open through the engine",
+         [&] { new auto(Connection::Open(live, "BILLING.mdb", /*exclusive=*/false, /*readOnly=*/false)); }},
+        {"bare .ldb lock of another engine",
+         [&] {
+             int fd = ::open(lockFile.c_str(), O_RDWR | O_CREAT, 0666);
+             ::flock(fd, LOCK_SH);
+         }},
+        {"writer inside BEGIN IMMEDIATE",
+         [&] {
+             auto *db = new qvtest::SqlFile(live);
+             db->exec("BEGIN IMMEDIATE");
+             db->exec("UPDATE t SET tag = 'pending' WHERE id = 1");
+         }},
+        {"reader inside a transaction",
+         [&] {
+             auto *db = new qvtest::SqlFile(live);
+             db->exec("BEGIN");
+             db->scalar("SELECT count(*) FROM t");
+         }},
+    };
+    for (const Holder &h : holders) {
+        SCOPED_TRACE(h.what);
+        qvtest::Signal holding, release;
+        {
+            qvtest::Child other([&] {
+                h.hold();
+                holding.Post();
+                release.Await();
+                return 0;
+            });
+            holding.Await();
+            EXPECT_TRUE(ProbeInUse(live));
+            EXPECT_EQ(ExclusiveHold::Acquire(live), nullptr);
+            release.Post();
+            EXPECT_EQ(other.Wait(), 0);
+        }
+        EXPECT_FALSE(ProbeInUse(live));
+        EXPECT_EQ(qvtest::Digest(live), oldDigest);
+    }
+}
+
+TEST_F(RestoreReliability, TheHoldKeepsOthersOutUntilReleased) {
+    auto hold = ExclusiveHold::Acquire(live);
+    ASSERT_NE(hold, nullptr);
+    qvtest::Child other([&] {
+        int fd = ::open(LockFileOf(live).c_str(), O_RDWR);
+        return ::flock(fd, LOCK_SH | LOCK_NB) == 0 ? 0 : 1;
+    });
+    EXPECT_EQ(other.Wait(), 1);
+    hold.reset();
+    EXPECT_FALSE(ProbeInUse(live));
 }
 
 }  // namespace

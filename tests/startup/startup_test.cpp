@@ -1,17 +1,27 @@
-// Start-up: reading the settings database, dispatch on the keyword, the SQL execute routine.
-#include <gtest/gtest.h>
-
+// Start-up: the settings database, dispatch on the keyword, the SQL execute routine, date entry in
+// the fields, and the audit trail of a run that commits as a whole.
 #include <QApplication>
+#include <QTest>
 #include <QTimer>
+#include <csignal>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include "platform/clock.h"
 #include "platform/dao/dao.h"
 #include "platform/error.h"
 #include "platform/paths.h"
+#include "platform/ui/app.h"
 #include "platform/ui/forms.h"
+#include "qvsample/sql_file.h"
+#include "qvsample/temp_drive.h"
+#include "startup/audit.h"
+#include "startup/date_entry.h"
 #include "startup/shared.h"
 #include "startup/startup.h"
-#include "support/sql_file.h"
-#include "support/temp_drive.h"
+#include "support/error_number.h"
+#include "support/modal.h"
 
 namespace {
 
@@ -39,57 +49,33 @@ protected:
         for (auto &r : rows) g.exec("insert into current values (" + r + ")");
         g.setPassword(password);
     }
-    int ReadSettingsError() {
-        try {
-            startup::ReadSettings();
-        } catch (const platform::Error &e) {
-            return e.number;
-        }
-        return 0;
-    }
+    int ReadSettingsError() { return qvtest::ErrorNumber(startup::ReadSettings); }
 };
 
-TEST_F(StartupTest, SettingsAreTrimmedAndJoinedFromTheFirstRecord) {
-    MakeGlobal({"'  C:\\Data  ', ' live.mdb'", "'D:\\Other', 'other.mdb'"});
-    startup::ReadSettings();
-    EXPECT_EQ(Shared().DataFolder, "C:\\Data");
-    EXPECT_EQ(Shared().DataFileName, "live.mdb");
-    EXPECT_EQ(Shared().DataFilePath, "C:\\Data\\live.mdb");
-    // Nothing stays open for the tool.
-    EXPECT_FALSE(Shared().db);
-    EXPECT_FALSE(Shared().rs);
-    EXPECT_EQ(platform::dao::DBEngine().Workspaces(0).DatabasesCount(), 0);
-}
-
-TEST_F(StartupTest, AFolderEndingInABackslashGivesADoubledBackslash) {
-    MakeGlobal({"'C:\\Data\\', 'live.mdb'"});
-    startup::ReadSettings();
-    EXPECT_EQ(Shared().DataFilePath, "C:\\Data\\\\live.mdb");
-}
-
-TEST_F(StartupTest, AnEmptyCurrentTableLeavesThePathsEmpty) {
-    MakeGlobal({});
-    startup::ReadSettings();
-    EXPECT_EQ(Shared().DataFolder, "");
-    EXPECT_EQ(Shared().DataFileName, "");
-    EXPECT_EQ(Shared().DataFilePath, "");
-}
-
-TEST_F(StartupTest, SettingsFailuresRaiseTheirErrors) {
-    EXPECT_EQ(ReadSettingsError(), 3024) << "missing global.mdb";
-    MakeGlobal({"'C:\\Data', 'live.mdb'"}, "something else");
-    EXPECT_EQ(ReadSettingsError(), 3031) << "wrong password";
-    std::filesystem::remove(global);
-    MakeGlobal({"NULL, 'live.mdb'"});
-    EXPECT_EQ(ReadSettingsError(), 94) << "Null databasepath";
-}
-
-TEST_F(StartupTest, GlobalHeldOpenByAnotherProgramIsRefused) {
-    MakeGlobal({"'C:\\Data', 'live.mdb'"});
-    auto other = platform::dao::DBEngine().OpenDatabase("C:\\QVNWin32\\global.mdb", false, true, ";pwd=tovan58");
-    EXPECT_EQ(ReadSettingsError(), 3045);
-    other.Close();
-    EXPECT_EQ(ReadSettingsError(), 0);
+// Missing, wrong-password and held-open settings databases are run end to end (StartupE2E).
+TEST_F(StartupTest, SettingsAreTrimmedJoinedFromTheFirstRecordAndANullPathRefused) {
+    struct Case {
+        std::vector<std::string> rows;
+        std::string folder, file, path;
+        int error;
+    };
+    for (const Case &c : std::vector<Case>{
+             {{"'  C:\\Data  ', ' live.mdb'", "'D:\\Other', 'other.mdb'"}, "C:\\Data", "live.mdb", "C:\\Data\\live.mdb", 0},
+             {{"'C:\\Data\\', 'live.mdb'"}, "C:\\Data\\", "live.mdb", "C:\\Data\\\\live.mdb", 0},
+             {{}, "", "", "", 0},
+             {{"NULL, 'live.mdb'"}, "", "", "", 94}}) {
+        std::filesystem::remove(global);
+        Shared() = {};
+        MakeGlobal(c.rows);
+        EXPECT_EQ(ReadSettingsError(), c.error);
+        EXPECT_EQ(Shared().DataFolder, c.folder);
+        EXPECT_EQ(Shared().DataFileName, c.file);
+        EXPECT_EQ(Shared().DataFilePath, c.path);
+        if (c.error != 0) continue;  // the last case: start-up ends through the last-resort report
+        // Nothing stays open for the tool.
+        EXPECT_FALSE(Shared().db);
+        EXPECT_EQ(platform::dao::DBEngine().Workspaces(0).DatabasesCount(), 0);
+    }
 }
 
 // A window that records that it was shown and closes itself as soon as it is on screen.
@@ -128,25 +114,222 @@ TEST_F(StartupTest, TheKeywordIsUpperCasedAndComparedWhole) {
     }
 }
 
-TEST_F(StartupTest, TheSqlExecuteRoutineDropsEveryFailure) {
-    auto data = drives.linux("C:\\data.mdb");
-    { SqlFile d(data); d.exec("create table t (x INTEGER)"); }
-    startup::ExecuteSql("DROP TABLE FRDLK");  // no database handle at all
+}  // namespace
 
-    Shared().db = platform::dao::DBEngine().OpenDatabase("C:\\data.mdb");
-    startup::ExecuteSql("DROP TABLE FRDLK");         // absent table
-    startup::ExecuteSql("insert into nowhere values (1)");
-    startup::ExecuteSql("this is not sql");
-    startup::ExecuteSql("insert into t (x) values (5)");  // and a good statement still runs
-    Shared().db.Close();
-    Shared().db = {};
-    EXPECT_EQ(SqlFile(data).scalar("select x from t"), "5");
+namespace {
+
+using platform::ui::MsgBoxRecord;
+
+class DateForm : public platform::ui::Form {
+public:
+    DateForm() : Form("frmDates", "Dates", 4000, 1500) {
+        field = &AddTextBox("txt", 0, {120, 120, 1215, 285}, 0);
+        other = &AddTextBox("txt", 1, {120, 600, 1215, 285}, 1);
+    }
+    platform::ui::TextBox *field;
+    platform::ui::TextBox *other;
+};
+
+class DateEntryTest : public ::testing::Test {
+protected:
+    DateForm form;
+    qvtest::BoxRecorder recorder;
+    std::vector<MsgBoxRecord> &boxes = recorder.boxes();
+
+    void SetUp() override {
+        // Month/day alone and two-digit years are read against this clock.
+        platform::SetClockForTests([] { return platform::MakeDateTime(2017, 6, 15, 9, 0, 0); });
+        form.Show();
+        QApplication::processEvents();
+    }
+    void TearDown() override {
+        platform::SetClockForTests({});
+    }
+    std::string Validate(const std::string &typed) {
+        boxes.clear();
+        form.other->SetFocus();
+        QApplication::processEvents();
+        form.field->SetText(typed);
+        startup::DateEntryValidation(*form.field);
+        QApplication::processEvents();
+        return form.field->Text();
+    }
+};
+
+// One row an entry: the text the field keeps ("?" for a composed text that is no date, left to the
+// caller without a message) and the box it shows ("" for none; a refused entry empties the field).
+TEST_F(DateEntryTest, EntriesAreNormalisedComposedRefusedOrCalledAmbiguous) {
+    const std::string invalid = "Invalid Date", ambiguous = "Ambiguous Date Entry";
+    struct Case {
+        const char *typed;
+        std::string kept, prompt;
+    };
+    for (const Case &c : std::vector<Case>{
+             {"5/1/17", "05/01/2017", ""},        {"5-1-17", "05/01/2017", ""},      {"May 1, 2017", "05/01/2017", ""},
+             {"5/1/2017 10:30", "05/01/2017", ""}, {"5117", "05/01/2017", ""},        {"9999", "09/09/1999", ""},
+             {"51517", "05/15/2017", ""},         {"051517", "05/15/2017", ""},      {"05152017", "05/15/2017", ""},
+             {"1012017", "10/01/2017", ""},       {"0512017", "05/01/2017", ""},     {"5152017", "05/15/2017", ""},
+             {"1152017", "11/05/2017", ""},       {"12/31/29", "12/31/2029", ""},    {"1/1/30", "01/01/1930", ""},
+             {"   ", "", invalid},  {"0000", "", invalid}, {"123", "", invalid},   {"123456789", "", invalid},
+             {"ab", "", invalid},   {"13/45/2017", "", invalid},                    {"5\u00e917", "", invalid},
+             {"10117", "", ambiguous}, {"11317", "", ambiguous},  {"12345", "", ambiguous},
+             {"05117", "?", ""},    {"ab/cd/ef", "?", ""},   {"99999999", "?", ""},
+         }) {
+        SCOPED_TRACE(c.typed);
+        const std::string kept = Validate(c.typed);
+        EXPECT_TRUE(c.kept == "?" ? !platform::IsDate(kept) : kept == c.kept) << kept;
+        if (c.prompt.empty()) {
+            EXPECT_TRUE(boxes.empty());
+            continue;
+        }
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].prompt, c.prompt);
+        EXPECT_EQ(boxes[0].title, "Quorvant 32");
+        EXPECT_EQ(boxes[0].style, platform::ui::vbCritical);
+        EXPECT_TRUE(c.prompt != ambiguous || form.field->HasFocus()) << "focus goes back to the field";
+    }
 }
 
-TEST(SqlQuote, DoublesEverySingleQuote) {
-    EXPECT_EQ(startup::SqlQuote("O'HARE-7"), "O''HARE-7");
-    EXPECT_EQ(startup::SqlQuote("''"), "''''");
-    EXPECT_EQ(startup::SqlQuote("plain"), "plain");
+}  // namespace
+
+namespace {
+
+using platform::MakeDateTime;
+using platform::dao::DBEngine;
+
+class AuditBatchTest : public ::testing::Test {
+protected:
+    qvtest::TempDrives drives{"C"};
+
+    AuditBatchTest() {
+        std::filesystem::create_directories(drives.linux("C:\\QV\\AUDIT"));
+        std::filesystem::create_directories(drives.linux("C:\\Data"));
+        qvtest::SqlFile(DataFile()).exec("create table LIDB ([When] TEXT, ByWhom TEXT, What TEXT)");
+        platform::SetAppPathForTests("C:\\QV");
+        auto &s = startup::Shared();
+        s.DataFolder = "C:\\Data";
+        s.DataFileName = "billing.mdb";
+        s.DataFilePath = "C:\\Data\\billing.mdb";
+        SetTime(platform::MakeDateTime(2017, 5, 17, 21, 8, 30));
+    }
+    ~AuditBatchTest() override {
+        auto &ws = DBEngine().Workspaces(0);
+        if (ws.InTransaction()) ws.Rollback();
+        platform::SetClockForTests({});
+        platform::SetAppPathForTests("");
+        auto &s = startup::Shared();
+        s.DataFolder.clear();
+        s.DataFileName.clear();
+        s.DataFilePath.clear();
+    }
+
+    static void SetTime(platform::DateTime t) {
+        platform::SetClockForTests([t] { return t; });
+    }
+    std::filesystem::path DataFile() const { return drives.linux("C:\\Data\\billing.mdb"); }
+    std::filesystem::path AuditFile(const std::string &name) const { return drives.linux("C:\\QV\\AUDIT\\" + name); }
+    std::string AuditText(const std::string &name) const {
+        const auto p = AuditFile(name);
+        return std::filesystem::exists(p) ? qvtest::ReadFile(p) : std::string();
+    }
+    std::vector<std::vector<std::string>> LidbRows() const {
+        return qvtest::SqlFile(DataFile()).rows("select [When], ByWhom, What from LIDB order by rowid");
+    }
+};
+
+TEST_F(AuditBatchTest, LinesWaitForCommitKeepTheirOrderAndQuotes) {
+    const std::string user = startup::AuditUser();
+    {
+        auto &ws = DBEngine().Workspaces(0);
+        ws.BeginTrans();
+        startup::AuditBatch batch;
+        batch.Add("one");
+        platform::SetClockForTests([] { return platform::MakeDateTime(2017, 5, 17, 21, 9); });
+        batch.Add("");  // nothing at all
+        batch.Add("O'HARE-7 for code 'W''");
+        EXPECT_EQ(AuditText("billing201705.LOG"), "");
+        ws.CommitTrans();
+        batch.Commit();
+    }
+    EXPECT_EQ(AuditText("billing201705.LOG"),
+              "20170517 09:08 PM " + user + " one\r\n" + "20170517 09:09 PM " + user + " O'HARE-7 for code 'W''\r\n");
+    const auto rows = LidbRows();
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0][2], "one");
+    EXPECT_EQ(rows[1][0], "20170517 09:09 PM ");
+    EXPECT_EQ(rows[1][2], "O'HARE-7 for code 'W''");  // quotes stored verbatim
+}
+
+TEST_F(AuditBatchTest, RolledBackRunLeavesNoRowAndNoLine) {
+    {
+        auto &ws = DBEngine().Workspaces(0);
+        ws.BeginTrans();
+        startup::AuditBatch batch;
+        batch.Add("O'HARE-7 changed");
+        ws.Rollback();
+    }  // never committed
+    EXPECT_TRUE(LidbRows().empty());
+    EXPECT_EQ(AuditText("billing201705.LOG"), "");
+}
+
+TEST_F(AuditBatchTest, RowsJoinTheCallersTransaction) {
+    auto &ws = DBEngine().Workspaces(0);
+    ws.BeginTrans();
+    auto db = ws.OpenDatabase("C:\\Data\\billing.mdb");
+    startup::AuditBatch batch;
+    batch.Add("inside");
+    // The batch's row is visible to the caller's own open of the same file before the commit.
+    auto rs = db.OpenRecordset("select * from LIDB", platform::dao::dbOpenSnapshot);
+    EXPECT_EQ(rs.RecordCount(), 1);
+    rs.Close();
+    db.Close();
+    ws.Rollback();
+    EXPECT_TRUE(LidbRows().empty());
+}
+
+TEST_F(AuditBatchTest, AFileThatFillsUpMidwayKeepsNoneOfTheBatch) {
+    qvtest::WriteFile(AuditFile("billing201705.LOG"), "earlier line\r\n");
+    auto &ws = DBEngine().Workspaces(0);
+    ws.BeginTrans();
+    startup::AuditBatch batch;
+    const std::size_t lines = 400, line = 18 + startup::AuditUser().size() + 1 + 200 + 2;
+    for (std::size_t i = 0; i < lines; ++i) batch.Add(std::string(200, 'x'));
+    ws.CommitTrans();
+    // The disk fills partway through the file's lines (a file size limit stands for it; the
+    // temporary file of the lines stays below it).
+    rlimit was{};
+    ::getrlimit(RLIMIT_FSIZE, &was);
+    const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit low{static_cast<rlim_t>(lines * line + 5), was.rlim_max};
+    ::setrlimit(RLIMIT_FSIZE, &low);
+    const int number = qvtest::ErrorNumber([&] { batch.Commit(); });
+    ::setrlimit(RLIMIT_FSIZE, &was);
+    std::signal(SIGXFSZ, handler);
+    EXPECT_EQ(number, 61);
+    EXPECT_EQ(AuditText("billing201705.LOG"), "earlier line\r\n");
+}
+
+TEST_F(AuditBatchTest, MissingAuditFolderFailsAtTheStart) {
+    std::filesystem::remove_all(drives.linux("C:\\QV\\AUDIT"));
+    EXPECT_EQ(qvtest::ErrorNumber([] { startup::AuditBatch batch; }), 76);
+}
+
+
+TEST_F(AuditBatchTest, TimestampAndFileNameFollowTheClockAndTheDataFileName) {
+    struct Case {
+        platform::DateTime when;
+        std::string dataFile, stamp, path;
+    };
+    for (const Case &c : std::vector<Case>{
+             {MakeDateTime(2021, 1, 2, 0, 5), "billing.mdb", "20210102 12:05 AM ", "C:\\QV\\AUDIT\\billing202101.LOG"},
+             {MakeDateTime(2021, 12, 31, 12, 0), "", "20211231 12:00 PM ", "C:\\QV\\AUDIT\\QV32DATA202112.LOG"},
+             {MakeDateTime(2021, 7, 4, 9, 59), "abc", "20210704 09:59 AM ", "C:\\QV\\AUDIT\\abc202107.LOG"},
+             {MakeDateTime(2017, 5, 17, 21, 8), "a.db", "20170517 09:08 PM ", "C:\\QV\\AUDIT\\201705.LOG"}}) {
+        SetTime(c.when);
+        startup::Shared().DataFileName = c.dataFile;
+        EXPECT_EQ(startup::AuditTimestamp(), c.stamp);
+        EXPECT_EQ(startup::AuditFilePath(), c.path);
+    }
 }
 
 }  // namespace

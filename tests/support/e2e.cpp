@@ -107,15 +107,6 @@ void XSession::type(const std::string &windowId, const std::string &text) const 
     QThread::msleep(100);
 }
 
-bool XSession::screenshot(const std::filesystem::path &png) const {
-    QProcess p;
-    auto env = QProcessEnvironment::systemEnvironment();
-    env.insert("DISPLAY", QString::fromStdString(display_));
-    p.setProcessEnvironment(env);
-    p.start("sh", {"-c", "xwd -root -silent | convert xwd:- png:" + QString::fromStdString(png.string())});
-    return p.waitForFinished(20000) && p.exitCode() == 0;
-}
-
 Program::Program(const std::filesystem::path &exe, const std::vector<std::string> &args,
                  const std::map<std::string, std::string> &env, const std::filesystem::path &cwd)
     : p_(std::make_unique<QProcess>()) {

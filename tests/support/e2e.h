@@ -29,8 +29,6 @@ public:
     void keys(const std::string &windowId, const std::vector<std::string> &keys) const;
     // Types text into the focused control of a window.
     void type(const std::string &windowId, const std::string &text) const;
-    // Saves a PNG of the whole screen.
-    bool screenshot(const std::filesystem::path &png) const;
 
 private:
     std::unique_ptr<QProcess> xvfb_;

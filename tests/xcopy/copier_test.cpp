@@ -1,17 +1,81 @@
-// qvxcopy run as the built executable on real folders mapped as drives.
-#include <gtest/gtest.h>
-
-#include <unistd.h>
-
+// qvxcopy: its command-line splitting and name patterns, and the built executable run on real folders
+// mapped as drives.
 #include <QProcess>
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <gtest/gtest.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
 
+#include "platform/files.h"
 #include "platform/process.h"
-#include "run_copier.h"
-#include "support/temp_drive.h"
+#include "qvsample/temp_drive.h"
+#include "xcopy/command_line.h"
 
 namespace fs = std::filesystem;
+
+namespace qvtest {
+
+struct CopierRun {
+    int status = -1;
+    std::string output;  // standard output
+    std::string errors;  // standard error
+};
+
+// Runs QV_BIN_DIR/qvxcopy with `argumentText` as its one argument, in `currentFolder` (when given),
+// with the drive map of the calling process; as the user nobody when `asNobody` (the caller is root).
+CopierRun RunCopier(const std::string &argumentText, const fs::path &currentFolder = {}, bool asNobody = false) {
+    QProcess p;
+    if (!currentFolder.empty()) p.setWorkingDirectory(QString::fromStdString(currentFolder.string()));
+    QString program = QV_BIN_DIR "/qvxcopy";
+    QStringList args = {QString::fromStdString(argumentText)};
+    if (asNobody) {
+        args = QStringList{"--reuid=nobody", "--regid=nogroup", "--clear-groups", program} + args;
+        program = "setpriv";
+    }
+    p.start(program, args);
+    CopierRun run;
+    if (!p.waitForFinished(60000)) return run;
+    run.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    run.output = p.readAllStandardOutput().toStdString();
+    run.errors = p.readAllStandardError().toStdString();
+    return run;
+}
+
+// The files and folders under `root` (relative paths, folders with a trailing "/"), sorted.
+std::string Listing(const fs::path &root) {
+    std::vector<std::string> names;
+    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it)
+        names.push_back(fs::relative(it->path(), root).string() + (it->is_directory() ? "/" : ""));
+    std::sort(names.begin(), names.end());
+    std::string text;
+    for (const auto &n : names) text += n + "\n";
+    return text;
+}
+
+// Sets a file's modification time to `secondsAgo` seconds before now.
+void SetAge(const fs::path &file, int secondsAgo) {
+    fs::last_write_time(file, fs::file_time_type::clock::now() - std::chrono::seconds(secondsAgo));
+}
+
+}  // namespace qvtest
+
+namespace {
+
+using Parts = std::vector<std::string>;
+
+TEST(CopierCommandLine, SplitsAtBlanksAndBeforeEverySlashOutsideQuotes) {
+    EXPECT_EQ(xcopy::SplitArguments("C:\\Q\\*.* E:\\\\Q /s/d/y"), (Parts{"C:\\Q\\*.*", "E:\\\\Q", "/s", "/d", "/y"}));
+    EXPECT_EQ(xcopy::SplitArguments("  a   b/T"), (Parts{"a", "b", "/T"}));
+    EXPECT_EQ(xcopy::SplitArguments("\"C:\\Program Files\\Q\\*.*\" \"E:\\a/b c\""),
+              (Parts{"C:\\Program Files\\Q\\*.*", "E:\\a/b c"}));
+    EXPECT_EQ(xcopy::SplitArguments("C:\\My\" \"Dir x"), (Parts{"C:\\My Dir", "x"}));
+}
+
+}  // namespace
+
 using qvtest::Listing;
 using qvtest::ReadFile;
 using qvtest::RunCopier;

@@ -10,6 +10,7 @@
 #include <fstream>
 
 #include "platform/dao/connection.h"
+#include "platform/ascii.h"
 #include "platform/error.h"
 #include "platform/paths.h"
 
@@ -68,11 +69,6 @@ int LockSidecar(const fs::path &file, const std::string &name, bool exclusive, b
         RaiseErrno(lockErr, ShownPath(ldb));
     }
     return fd;
-}
-
-std::string Lower(std::string s) {
-    for (char &c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include "platform/dao/criteria.h"
+#include "platform/ascii.h"
 
 #include <algorithm>
 #include <cmath>
@@ -12,11 +13,6 @@ namespace {
 
 using jet::Token;
 using jet::TokenKind;
-
-std::string Lower(std::string s) {
-    for (char &c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
 
 // Markers of jet::Shape standing for a text and a number literal.
 bool IsLiteralMark(const Token &t) {

@@ -1,5 +1,6 @@
 // Jet SQL statements rewritten for SQLite.
 #include "platform/dao/jet_sql.h"
+#include "platform/ascii.h"
 
 #include <algorithm>
 #include <cctype>
@@ -11,12 +12,6 @@
 
 namespace platform::dao::jet {
 namespace {
-
-std::string Lower(std::string_view s) {
-    std::string out(s);
-    for (char &c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
 
 bool IsWord(const Token &t, std::string_view lower) { return t.kind == TokenKind::Word && Lower(t.value) == lower; }
 bool IsPunct(const Token &t, std::string_view p) { return t.kind == TokenKind::Punct && t.value == p; }

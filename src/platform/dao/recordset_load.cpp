@@ -2,16 +2,12 @@
 #include <cctype>
 
 #include "platform/dao/impl.h"
+#include "platform/ascii.h"
 #include "platform/dao/jet_sql.h"
 #include "platform/error.h"
 
 namespace platform::dao {
 namespace {
-
-std::string Lower(std::string s) {
-    for (char &c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
 
 bool DateDeclared(const char *decl) {
     if (!decl) return false;

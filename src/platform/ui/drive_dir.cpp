@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "platform/error.h"
+#include "platform/ascii.h"
 #include "platform/os_error.h"
 #include "platform/paths.h"
 #include "platform/ui/ui_private.h"
@@ -20,11 +21,6 @@ namespace {
 
 std::string DriveText(char letter) {
     return std::string(1, static_cast<char>(std::tolower(static_cast<unsigned char>(letter)))) + ":";
-}
-
-std::string Lower(std::string s) {
-    for (char &ch : s) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-    return s;
 }
 
 // The visible subfolders of a folder, in name order regardless of case.

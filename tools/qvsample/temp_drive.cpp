@@ -1,4 +1,4 @@
-#include "support/temp_drive.h"
+#include "qvsample/temp_drive.h"
 
 #include <cstdlib>
 #include <fstream>

@@ -1,9 +1,9 @@
-#include "support/installation.h"
+#include "qvsample/installation.h"
 
 #include <random>
 #include <stdexcept>
 
-#include "support/sql_file.h"
+#include "qvsample/sql_file.h"
 
 namespace qvtest {
 

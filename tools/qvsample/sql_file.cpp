@@ -1,4 +1,4 @@
-#include "support/sql_file.h"
+#include "qvsample/sql_file.h"
 
 #include <sqlite3.h>
 

@@ -1,0 +1,195 @@
+// The backup window on temporary drives C (program folder) and E (backup drive), the process's current
+// folder on E, every message box and started command line recorded in one event list: its opening
+// state, a drive that cannot be opened, Exit, and Step 2 (destination, the two command lines, the end).
+#include <QApplication>
+#include <QComboBox>
+#include <QTest>
+#include <QTreeWidget>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "backup/frmQuorDBBkUp.h"
+#include "platform/paths.h"
+#include "platform/process.h"
+#include "platform/ui/app.h"
+#include "qvsample/temp_drive.h"
+#include "support/modal.h"
+
+namespace fs = std::filesystem;
+namespace ui = platform::ui;
+using Events = std::vector<std::string>;
+
+namespace qvtest {
+
+class BackupWindowTest : public ::testing::Test {
+protected:
+    TempDrives drives{"CE"};
+
+    void SetUp() override {
+        oldCurrent_ = fs::current_path();
+        ui::SetMsgBoxResponderForTests([this](const ui::MsgBoxRecord &box) {
+            events.push_back("box " + box.title + " (" + std::to_string(box.style) + "): " + box.prompt);
+            return ui::vbOK;
+        });
+        platform::SetShellRecorderForTests([this](const std::string &line) { events.push_back("shell: " + line); });
+        Place("C:\\QVNWin32", "E:\\Backups");
+    }
+
+    void TearDown() override {
+        form.reset();
+        fs::current_path(oldCurrent_);
+        ui::SetMsgBoxResponderForTests({});
+        platform::SetShellRecorderForTests({});
+        platform::SetAppPathForTests({});
+        ui::ResetEndingForTests();
+    }
+
+    // Sets the program folder (as AppPath reports it) and the process's current folder, both created.
+    void Place(const std::string &programFolder, const std::string &currentFolder) {
+        fs::create_directories(drives.linux(programFolder));
+        WriteFile(drives.linux(programFolder) / "qvutil", "program");
+        platform::SetAppPathForTests(programFolder);
+        fs::create_directories(drives.linux(currentFolder));
+        fs::current_path(drives.linux(currentFolder));
+    }
+
+    // Creates the form and shows it.
+    void Open() {
+        form = std::make_unique<backup::frmQuorDBBkUp>();
+        form->Show();
+    }
+
+    // Clicks step 2; returns the recorded events: "shell: <command line>" and "box <title> (<style>): <prompt>".
+    std::vector<std::string> ClickStep2() {
+        events.clear();
+        form->cmd2->Press();
+        return events;
+    }
+
+    std::unique_ptr<backup::frmQuorDBBkUp> form;
+    std::vector<std::string> events;
+
+private:
+    std::filesystem::path oldCurrent_;
+};
+
+namespace {
+
+TEST_F(BackupWindowTest, OpensOnTheCurrentFolderWithFocusOnStep2AndNoClippedCaption) {
+    Open();
+    EXPECT_EQ(form->Caption(), "Quorvant32 Complete Software Backup");
+    EXPECT_TRUE(ui::ClippedCaptions(*form).empty());
+    EXPECT_EQ(LabelledBy(form->Drive1), "Step 1. Select destination for this backup");
+    EXPECT_EQ(AccessibleName(form->Dir1), "destination folder");
+    QTRY_COMPARE(QApplication::focusWidget(), form->cmd2->widget());
+    // Both lists start at the process's current drive and folder.
+    EXPECT_EQ(form->Drive1->Drive(), "e:");
+    EXPECT_EQ(form->Dir1->Path(), "E:\\Backups");
+}
+
+TEST_F(BackupWindowTest, DriveThatCannotBeOpenedIsReportedAndTheListsStay) {
+    Place("C:\\QVNWin32", "C:\\QVNWin32");
+    Open();
+    fs::remove_all(drives.folder('E'));  // E is still listed, but its folder is gone
+    events.clear();
+    auto *combo = static_cast<QComboBox *>(form->Drive1->widget());
+    combo->setCurrentIndex(combo->findText("e:"));
+    emit combo->activated(combo->currentIndex());  // as a pick by the user
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0],
+              "box Quorvant 32 Utilities (48): Drive E: cannot be opened: Device unavailable.\n\n"
+              "The lists stay on drive C:.");
+    EXPECT_FALSE(ui::Ending());
+    EXPECT_EQ(form->Drive1->Drive(), "c:");
+    EXPECT_EQ(combo->currentText(), "c:");
+    EXPECT_EQ(form->Dir1->Path(), "C:\\QVNWin32");
+    EXPECT_TRUE(form->IsVisible());
+}
+
+TEST_F(BackupWindowTest, ExitClosesTheWindowOnly) {
+    Open();
+    form->cmdExit->Press();
+    EXPECT_FALSE(form->IsVisible());
+    EXPECT_TRUE(events.empty());
+    EXPECT_FALSE(ui::Ending());
+    EXPECT_FALSE(fs::exists(drives.linux("E:\\Backups\\QVNWin32")));
+}
+
+
+// `target` as the commands hold it; `shown` as the closing message names it (default: the same).
+Events Expected(const std::string &source, const std::string &target, std::string shown = {}) {
+    if (shown.empty()) shown = target;
+    return {"shell: xcopy " + source + " " + target + " /T/Y",
+            "box STEP 1 (64): Click OK when the black screen disappears.",
+            "shell: xcopy " + source + " " + target + " /s/d/y",
+            "box FINISHED (64): All files have been copied to " + shown};
+}
+
+TEST_F(BackupWindowTest, ClickAtOnceCopiesToTheCurrentFolderAndEnds) {
+    Open();
+    EXPECT_EQ(ClickStep2(), Expected("C:\\QVNWin32\\*.*", "E:\\Backups\\QVNWin32"));
+    EXPECT_TRUE(fs::is_directory(drives.linux("E:\\Backups\\QVNWin32")));
+    EXPECT_TRUE(ui::Ending());
+    EXPECT_EQ(ui::EndStatus(), 0);
+}
+
+TEST_F(BackupWindowTest, DriveRootGivesTwoBackslashesAsJoined) {
+    Place("C:\\QVNWin32", "E:\\");
+    Open();
+    EXPECT_EQ(ClickStep2(), Expected("C:\\QVNWin32\\*.*", "E:\\\\QVNWin32"));
+    EXPECT_TRUE(fs::is_directory(drives.folder('E') / "QVNWin32"));
+}
+
+TEST_F(BackupWindowTest, FolderNameFollowsTheProgramFolderInExactCase) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"C:\\Apps\\QVNWin32", "QVNWin32"}, {"C:\\qvnwin32", "QVWin32"}, {"C:\\QVWin32", "QVWin32"}};
+    for (const auto &[program, name] : cases) {
+        Place(program, "E:\\Backups");
+        Open();
+        const Events got = ClickStep2();
+        ASSERT_EQ(got.size(), 4u) << program;
+        EXPECT_EQ(got[0], "shell: xcopy " + program + "\\*.* E:\\Backups\\" + name + " /T/Y");
+        EXPECT_TRUE(fs::is_directory(drives.linux("E:\\Backups\\" + name))) << program;
+        form.reset();
+        ui::ResetEndingForTests();
+    }
+}
+
+TEST_F(BackupWindowTest, ExistingBackupIsReusedAndFailuresAreSkippedSilently) {
+    WriteFile(drives.linux("E:\\Backups\\QVNWin32\\qvutil"), "old backup");
+    Open();
+    EXPECT_EQ(ClickStep2(), Expected("C:\\QVNWin32\\*.*", "E:\\Backups\\QVNWin32"));
+    EXPECT_EQ(ReadFile(drives.linux("E:\\Backups\\QVNWin32\\qvutil")), "old backup");
+    ui::ResetEndingForTests();
+
+    // The destination vanished after it was chosen: the folder cannot be created, and the
+    // commands and messages still follow in order.
+    form.reset();
+    Place("C:\\QVNWin32", "E:\\Gone");
+    Open();
+    fs::current_path(drives.folder('E'));
+    fs::remove_all(drives.linux("E:\\Gone"));
+    EXPECT_EQ(ClickStep2(), Expected("C:\\QVNWin32\\*.*", "E:\\Gone\\QVNWin32"));
+    EXPECT_FALSE(fs::exists(drives.linux("E:\\Gone")));
+    EXPECT_TRUE(ui::Ending());
+}
+
+TEST_F(BackupWindowTest, PathsWithBlanksAreQuotedAndOthersLeftAsBuilt) {
+    Place("C:\\Program Files\\QVNWin32", "E:\\My Backups");
+    Open();
+    EXPECT_EQ(ClickStep2(), Expected("\"C:\\Program Files\\QVNWin32\\*.*\"", "\"E:\\My Backups\\QVNWin32\"",
+                                     "E:\\My Backups\\QVNWin32"));
+    EXPECT_TRUE(fs::is_directory(drives.linux("E:\\My Backups\\QVNWin32")));
+    form.reset();
+    ui::ResetEndingForTests();
+
+    Place("C:\\QVNWin32", "E:\\My Backups");
+    Open();
+    EXPECT_EQ(ClickStep2()[0], "shell: xcopy C:\\QVNWin32\\*.* \"E:\\My Backups\\QVNWin32\" /T/Y");
+}
+
+}  // namespace
+}  // namespace qvtest

@@ -1,0 +1,364 @@
+// The built executables run as a user runs them, on generated installations: start-up and dispatch,
+// the last-resort report, and each tool taken through a whole run by the keyboard alone on its own X
+// display (read-date correction, complete backup to a second drive, restore of an automatic copy); the
+// databases, files and audit trail tell what each did. One run builds and checks the Debian package.
+#include <QDate>
+#include <QElapsedTimer>
+#include <QThread>
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <functional>
+#include <gtest/gtest.h>
+#include <map>
+#include <string>
+
+#include "platform/dao/dao.h"
+#include "qvsample/installation.h"
+#include "qvsample/sql_file.h"
+#include "qvsample/temp_drive.h"
+#include "support/e2e.h"
+
+namespace {
+
+using namespace qvtest;
+namespace fs = std::filesystem;
+
+class StartupE2E : public ::testing::Test {
+protected:
+    static inline std::unique_ptr<XSession> x;
+    static void SetUpTestSuite() { x = std::make_unique<XSession>(); }
+    static void TearDownTestSuite() { x.reset(); }
+
+    TempDrives drives{"CE"};
+    Installation inst;
+
+    void Install(InstallationOptions o = {}) {
+        o.readingsPerBill = 30;
+        inst = LayOutInstallation(drives.folder('C'), QV_BIN_DIR, o);
+    }
+    std::unique_ptr<Program> Run(const std::vector<std::string> &args, const XSession *session) {
+        return std::make_unique<Program>(inst.qvutil, args, QvutilEnv(session, drives.spec()), drives.folder('E'));
+    }
+    // Runs qvutil, expects the last-resort box, answers it, and returns the exit status and error text.
+    std::pair<int, std::string> RunToLastResort(const std::string &keyword) {
+        auto p = Run({keyword}, x.get());
+        std::string box = x->waitForWindow("Quorvant 32 Utilities");
+        EXPECT_FALSE(box.empty()) << "no last-resort box";
+        if (!box.empty()) x->keys(box, {"Return"});
+        auto status = p->wait(15000);
+        return {status.value_or(-100), p->errorOutput()};
+    }
+};
+
+TEST_F(StartupE2E, KeywordsThatNameNoToolEndAtOnceWithoutAWindow) {
+    Install();
+    for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
+             {}, {"XYZ"}, {"FRD "}, {"FRD", "x"}, {"QBUX"}, {"", "RAC"}, {"--hel"}, {"--HELP"}, {"--version", "x"}}) {
+        auto p = Run(args, nullptr);  // offscreen: any window would block the process
+        auto status = p->wait(10000);
+        ASSERT_TRUE(status.has_value()) << "did not end: " << (args.empty() ? "" : args[0]);
+        EXPECT_EQ(*status, 0);
+        EXPECT_EQ(p->errorOutput().find("Run-time error"), std::string::npos);
+        EXPECT_EQ(p->output(), "");
+    }
+}
+
+// Exactly --help or --version: the answer on standard output, before the settings and without a
+// display (a QApplication on this X display would abort).
+TEST(StartupOptions, HelpAndVersionNeedNoDisplayAndNoSettings) {
+    for (const char *exe : {"qvutil", "qvxcopy"}) {
+        for (const std::string option : {"--help", "--version"}) {
+            Program p(fs::path(QV_BIN_DIR) / exe, {option}, {{"DISPLAY", ""}, {"QT_QPA_PLATFORM", "xcb"}});
+            EXPECT_EQ(p.wait(10000), 0) << exe << option << p.errorOutput();
+            const std::string out = p.output(), name = exe + std::string(" ");
+            EXPECT_EQ(out.rfind(option == "--help" ? "Usage: " + name : name, 0), 0u) << out;
+        }
+    }
+}
+
+TEST_F(StartupE2E, WithoutADisplayAToolSaysSoInOneLineAndAnUnknownKeywordEndsSilently) {
+    Install();
+    for (const char *display : {"", ":987"}) {  // none, and one that nothing serves
+        for (const auto &[keyword, status] : {std::pair{"frd", 1}, std::pair{"XYZ", 0}}) {
+            auto env = QvutilEnv(nullptr, drives.spec());
+            env["QT_QPA_PLATFORM"] = "xcb";
+            env["DISPLAY"] = display;
+            Program p(inst.qvutil, {keyword}, env, drives.folder('E'));
+            EXPECT_EQ(p.wait(10000), status) << keyword << " on '" << display << "'";
+            const std::string err = p.errorOutput();
+            EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), status) << err;
+            EXPECT_EQ(err.find("no display") != std::string::npos, status == 1) << err;
+        }
+    }
+}
+
+// A settings database held open by another program, with another password, missing, or with an empty
+// `current` table (the read-date window then finds no data database): each ends through the
+// last-resort report with status 1, and nothing is left in the current folder.
+TEST_F(StartupE2E, SettingsFailuresEndThroughTheLastResortReport) {
+    for (const auto &[failure, keyword, error] :
+         {std::tuple{"held", "FRD", "3045"}, {"password", "RAC", "3031"}, {"missing", "QBU", "3024"}, {"empty", "frd", "3024"}}) {
+        SCOPED_TRACE(failure);
+        InstallationOptions o;
+        o.emptyCurrent = std::string(failure) == "empty";
+        std::filesystem::remove_all(drives.folder('C'));
+        Install(o);
+        platform::dao::Database held;
+        if (std::string(failure) == "held")
+            held = platform::dao::DBEngine().OpenDatabase("C:\\QVNWin32\\global.mdb", false, true, ";pwd=tovan58");
+        if (std::string(failure) == "password") SqlFile(inst.globalDb).setPassword("not the one");
+        if (std::string(failure) == "missing") std::filesystem::remove(inst.globalDb);
+        auto [status, err] = RunToLastResort(keyword);
+        EXPECT_EQ(status, 1);
+        EXPECT_NE(err.find(std::string("Run-time error '") + error + "':"), std::string::npos) << err;
+        EXPECT_TRUE(std::filesystem::is_empty(drives.folder('E')));
+        if (held) held.Close();
+    }
+}
+
+TEST_F(StartupE2E, AnEmptyCurrentTableStillOpensTheBackupWindow) {
+    InstallationOptions o;
+    o.emptyCurrent = true;
+    Install(o);
+    auto p = Run({"qbu"}, x.get());
+    std::string w = x->waitForWindow("Quorvant32 Complete Software Backup");
+    ASSERT_FALSE(w.empty());
+    x->keys(w, {"alt+F4"});
+    auto status = p->wait(10000);
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(*status, 0);
+}
+
+
+bool WaitFor(const std::function<bool()> &done, int timeoutMs = 30000) {
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > timeoutMs) return false;
+        QThread::msleep(50);
+    }
+    return true;
+}
+
+// Visible files below a folder (relative path -> content); hidden names are skipped with their subtrees.
+std::map<std::string, std::string> VisibleFiles(const fs::path &root) {
+    std::map<std::string, std::string> files;
+    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
+        if (it->path().filename().string()[0] == '.') {
+            if (it->is_directory()) it.disable_recursion_pending();
+            continue;
+        }
+        if (it->is_regular_file()) files[fs::relative(it->path(), root).string()] = ReadFile(it->path());
+    }
+    return files;
+}
+
+TEST(QbuE2E, BackupOfTheProgramTreeToTheCurrentFolderOnAnotherDrive) {
+    XSession x;
+    TempDrives drives{"CE"};
+    InstallationOptions o;
+    o.readingsPerBill = 20;
+    const Installation inst = LayOutInstallation(drives.folder('C'), QV_BIN_DIR, o);
+    fs::create_directories(inst.programDir / "Empty" / "Nested");
+    const fs::path current = drives.folder('E') / "Backups";
+    fs::create_directories(current);
+    const fs::path target = current / "QVNWin32";
+
+    Program qvutil(inst.qvutil, {"QBU"}, QvutilEnv(&x, drives.spec()), current);
+    const std::string w = x.waitForWindow("Quorvant32 Complete Software Backup");
+    ASSERT_FALSE(w.empty()) << qvutil.errorOutput();
+    x.keys(w, {"Return"});  // focus is on step 2
+
+    const std::string step1 = x.waitForWindow("STEP 1");
+    ASSERT_FALSE(step1.empty()) << qvutil.errorOutput();
+    // The user waits for the structure pass before confirming.
+    ASSERT_TRUE(WaitFor([&] { return fs::is_directory(target / "DATA" / "backup"); }));
+    ASSERT_TRUE(WaitForNoProcess("qvxcopy"));
+    x.keys(step1, {"Return"});
+
+    const std::string finished = x.waitForWindow("FINISHED");
+    ASSERT_FALSE(finished.empty()) << qvutil.errorOutput();
+    x.keys(finished, {"Return"});
+    EXPECT_EQ(qvutil.wait(), 0) << qvutil.errorOutput();
+
+    // The copier goes on after the utility has ended.
+    const auto source = VisibleFiles(inst.programDir);
+    ASSERT_TRUE(WaitFor([&] { return VisibleFiles(target).size() >= source.size(); }));
+    ASSERT_TRUE(WaitForNoProcess("qvxcopy"));
+    EXPECT_EQ(VisibleFiles(target), source);
+    EXPECT_FALSE(fs::exists(target / "Empty"));
+    EXPECT_TRUE(fs::is_regular_file(target / "qvutil"));
+    EXPECT_NE(fs::status(target / "qvxcopy").permissions() & fs::perms::owner_exec, fs::perms::none);
+}
+
+
+std::string Readings(const fs::path &db) {
+    return SqlFile(db).scalar("select count(*) || '/' || group_concat(lockey || ' ' || readdate, ',') from "
+                              "(select * from [tbl reading] order by rowid)");
+}
+
+TEST(RacE2E, KeyboardRestoresAnAutomaticCopy) {
+    XSession x;
+    TempDrives drives{"C"};
+    InstallationOptions o;
+    o.readingsPerBill = 40;
+    const Installation inst = LayOutInstallation(drives.folder('C'), QV_BIN_DIR, o);
+    const std::string before = Readings(inst.dataDb);
+    const std::string copy = Readings(inst.backupDir / "BILLING2.mdb");
+    ASSERT_NE(before, copy);
+
+    Program qvutil(inst.qvutil, {"RAC"}, QvutilEnv(&x, drives.spec()), drives.folder('C'));
+    const std::string w = x.waitForWindow("Restore Auto-Copy Database Files");
+    ASSERT_FALSE(w.empty()) << qvutil.errorOutput();
+    x.keys(w, {"Tab", "space"});  // focus starts on Exit (Restore is off); Tab reaches the list button
+    const std::string dialog = x.waitForWindow("Locate Auto-Copy Database File");
+    ASSERT_FALSE(dialog.empty()) << qvutil.errorOutput();
+    x.type(dialog, "BILLING2.mdb");
+    x.keys(dialog, {"Return"});
+    x.keys(w, {"alt+r"});
+    const std::string finished = x.waitForWindow("FINISHED");
+    ASSERT_FALSE(finished.empty()) << qvutil.errorOutput();
+    x.keys(finished, {"Return"});
+    ASSERT_EQ(qvutil.wait(), std::optional<int>(0)) << qvutil.errorOutput();
+
+    EXPECT_EQ(Readings(inst.dataDb), copy);
+    EXPECT_EQ(SqlFile(inst.dataDb).scalar("PRAGMA integrity_check"), "ok");
+    int safetyCopies = 0;
+    for (auto &e : fs::directory_iterator(inst.dataDir)) {
+        const std::string name = e.path().filename().string();
+        if (name.rfind("BILLINGreplacedbyautocopy", 0) != 0) continue;
+        ++safetyCopies;
+        EXPECT_EQ(name.size(), std::string("BILLINGreplacedbyautocopy").size() + 12 + 4) << name;
+        EXPECT_EQ(Readings(e.path()), before);
+    }
+    EXPECT_EQ(safetyCopies, 1);
+}
+
+
+std::string Trimmed(std::string s) {
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.pop_back();
+    return s;
+}
+
+std::vector<std::string> Lines(const std::string &text) {
+    std::vector<std::string> lines;
+    for (std::size_t at = 0, end; (end = text.find("\r\n", at)) != std::string::npos; at = end + 2)
+        lines.push_back(text.substr(at, end - at));
+    return lines;
+}
+
+// Takes the read-date window of a started qvutil through a correction of every reading of one bill
+// date with the keyboard alone; the databases and the audit file tell what it did.
+void CorrectEveryReadingOfABillDate(const XSession &x, Program &qvutil, const Installation &inst,
+                                    const InstallationOptions &o) {
+    const std::string inScope = "billdate = '2026-05-01' and lockey <= " + std::to_string(o.selected);
+    const long long n = SqlFile(inst.dataDb).count("select count(*) from [tbl reading] where " + inScope);
+    const long long total = SqlFile(inst.dataDb).count("select count(*) from [tbl reading]");
+    ASSERT_GT(n, 1);
+    // Each change of a read date costs some time, so the run lasts long enough to press keys into.
+    SqlFile(inst.dataDb).exec("create table slow (x INTEGER);"
+                              "with recursive c(x) as (select 1 union all select x + 1 from c where x < 1400) "
+                              "insert into slow select x from c;"
+                              "create trigger slow_run after update on [tbl reading] begin "
+                              "select count(*) from slow a, slow b where a.x <> b.x; end");
+    const std::string found = std::to_string(n) + " RECORDS FOUND";
+
+    const std::string w = x.waitForWindow("Correct READ DATES for Meter Reading Records");
+    ASSERT_FALSE(w.empty()) << qvutil.errorOutput();
+    // Answers the count box that leaving a field shows.
+    auto answer = [&](const std::string &title) {
+        const std::string box = x.waitForWindow(title);
+        ASSERT_FALSE(box.empty()) << "no box " << title;
+        x.keys(box, {"Return"});
+    };
+
+    x.keys(w, {"Return"});  // Enter in the code list moves on to the bill date
+    x.type(w, "5/1/2026");
+    x.keys(w, {"Return"});
+    answer(found);
+    x.type(w, "all");
+    x.keys(w, {"Return"});
+    answer(found);
+    x.type(w, "5/2/26");
+    x.keys(w, {"Return"});
+    answer("NO RECORDS FOUND");
+    x.keys(w, {"alt+c"});
+    // Nothing that the clerk does during the run reaches the window: not the access keys of Continue
+    // and Exit, not Escape or Enter, not the close box's Alt+F4, not a click on Exit.
+    x.keys(w, {"alt+c", "alt+x", "Escape", "Return", "alt+F4"});
+    x.xdotool({"mousemove", "--window", w, "401", "301", "click", "1"});
+    ASSERT_EQ(x.xdotool({"search", "--onlyvisible", "--name", "^FINISHED$"}), "") << "the run ended too soon";
+    answer("FINISHED");
+    x.keys(w, {"alt+x"});
+
+    const auto status = qvutil.wait(20000);
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(*status, 0) << qvutil.errorOutput();
+
+    SqlFile data(inst.dataDb);
+    EXPECT_EQ(data.count("select count(*) from [tbl reading] where " + inScope + " and readdate = '2026-05-02'"), n);
+    EXPECT_EQ(data.count("select count(*) from [tbl reading] where readdate = '2026-05-02'"), n);
+    EXPECT_EQ(data.count("select count(*) from [tbl reading]"), total);
+    EXPECT_EQ(data.count("select count(*) from sqlite_master where name = 'FRDLK' collate nocase"), 0);
+    EXPECT_EQ(data.count("select count(*) from LIDB"), n);
+    const std::string prefix = "Changed read date from all to 05/02/2026 for bill date 05/01/2026 for account 1002";
+    EXPECT_EQ(data.count("select count(*) from LIDB where What like '" + prefix + "% for code _'"), n);
+
+    const auto audit = inst.auditDir / ("BILLING" + QDate::currentDate().toString("yyyyMM").toStdString() + ".LOG");
+    ASSERT_TRUE(std::filesystem::exists(audit));
+    const auto lines = Lines(ReadFile(audit));
+    ASSERT_EQ(static_cast<long long>(lines.size()), n);
+    for (const auto &line : lines) EXPECT_NE(line.find(" " + prefix), std::string::npos) << line;
+    // The file tells the changes in the order of the table rows.
+    const auto rows = data.rows("select [When], ByWhom, What from LIDB order by rowid");
+    for (std::size_t i = 0; i < rows.size() && i < lines.size(); ++i)
+        EXPECT_EQ(lines[i], rows[i][0] + rows[i][1] + " " + rows[i][2]);
+}
+
+TEST(FrdE2E, KeyboardCorrectionOfEveryReadingOfABillDate) {
+    XSession x;
+    TempDrives drives{"C"};
+    InstallationOptions o;
+    o.readingsPerBill = 60;
+    const Installation inst = LayOutInstallation(drives.folder('C'), QV_BIN_DIR, o);
+    Program qvutil(inst.qvutil, {"FRD"}, QvutilEnv(&x, drives.spec()), drives.folder('C'));
+    CorrectEveryReadingOfABillDate(x, qvutil, inst, o);
+}
+
+// The Debian package as an administrator installs it: lintian and desktop-file-validate find
+// nothing, and its qvutil, unpacked, finds the installation through a configuration file alone.
+TEST(FrdE2E, DebianPackageWithAConfigurationFile) {
+    TempDrives drives{"C"};
+    const fs::path work = drives.root() / "package", root = work / "root";
+    auto run = [](const std::string &program, const std::vector<std::string> &args) {
+        Program p(program, args, {{"QV_BUILD_DIR", fs::path(QV_BIN_DIR).parent_path().string()}});
+        const auto status = p.wait(100000);
+        const std::string output = p.output();
+        EXPECT_EQ(status, 0) << program << ": " << output << p.errorOutput();
+        return output;
+    };
+    const std::string deb = Trimmed(run(QV_SOURCE_DIR "/scripts/package", {work.string()}));
+    ASSERT_TRUE(fs::exists(deb)) << deb;
+    EXPECT_EQ(fs::path(deb).filename().string().rfind("qvutil_", 0), 0u);
+    const std::string lintian = run("lintian", {"--fail-on", "error,warning", deb});
+    EXPECT_EQ(lintian.find("E: "), std::string::npos) << lintian;
+    EXPECT_EQ(lintian.find("W: "), std::string::npos) << lintian;
+    run("dpkg-deb", {"-x", deb, root.string()});
+    for (const char *tool : {"qbu", "rac", "frd"})
+        EXPECT_EQ(run("desktop-file-validate", {(root / "usr/share/applications" / ("qvutil-" + std::string(tool) + ".desktop")).string()}), "");
+
+    InstallationOptions o;
+    o.readingsPerBill = 60;
+    o.copyBinaries = false;
+    const Installation inst = LayOutInstallation(drives.folder('C'), QV_BIN_DIR, o);
+    WriteFile(work / "config" / "quorvant" / "qvutil.conf",
+              "; written by hand\nC=" + drives.folder('C').string() + "\nProgramFolder=C:\\QVNWin32\n");
+    XSession x;
+    auto env = QvutilEnv(&x, "");  // no drive map in the environment
+    env["XDG_CONFIG_HOME"] = (work / "config").string();
+    Program qvutil(root / "usr/bin/qvutil", {"FRD"}, env, drives.folder('C'));
+    CorrectEveryReadingOfABillDate(x, qvutil, inst, o);
+}
+
+}  // namespace

@@ -1,0 +1,699 @@
+// The database engine on real SQLite files in temporary folders mapped as drive C: opening and
+// refusals, recordsets, updates, FindFirst, Jet SQL, transactions, shared insert statements.
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "platform/dao/dao.h"
+#include "platform/dao/jet_sql.h"
+#include "platform/error.h"
+#include "qvsample/sql_file.h"
+#include "qvsample/temp_drive.h"
+#include "support/error_number.h"
+
+namespace daotest {
+
+using namespace platform::dao;
+
+class DaoTest : public ::testing::Test {
+protected:
+    qvtest::TempDrives drives{"C"};
+
+    std::filesystem::path Linux(const std::string &windowsPath) const { return drives.linux(windowsPath); }
+
+    // Creates the database file with the given statements run by raw SQLite.
+    void Make(const std::string &windowsPath, const std::vector<std::string> &sql) {
+        std::filesystem::create_directories(Linux(windowsPath).parent_path());
+        qvtest::SqlFile f(Linux(windowsPath));
+        f.exec("begin");
+        for (const auto &s : sql) f.exec(s);
+        f.exec("commit");
+    }
+
+    // The standard data database: tbl reading (20 rows) and FRDLK.
+    void MakeData(const std::string &windowsPath = "C:\\data\\billing.mdb") {
+        std::vector<std::string> sql = {
+            "create table [tbl reading] (lockey INTEGER, code TEXT, billdate DATETIME, readdate DATETIME, usage REAL)",
+            "create table FRDLK (lockey INTEGER, accno TEXT)",
+            "create table LIDB (\"When\" TEXT, ByWhom TEXT, What TEXT)"};
+        for (int i = 1; i <= 20; ++i) {
+            const std::string code = i % 2 ? "W" : "E";
+            const std::string read = i <= 5 ? "2021-04-28" : "2021-04-29 10:15:00";
+            sql.push_back("insert into [tbl reading] values (" + std::to_string(i) + ",'" + code + "','2021-05-01','" +
+                          read + "'," + std::to_string(i) + ".5)");
+            if (i % 4 == 1) sql.push_back("insert into FRDLK values (" + std::to_string(i) + ",'A-" + std::to_string(i) + "')");
+        }
+        Make(windowsPath, sql);
+    }
+
+    std::string Scalar(const std::string &windowsPath, const std::string &sql) {
+        qvtest::SqlFile f(Linux(windowsPath));
+        return f.scalar(sql);
+    }
+
+    void TearDown() override {
+        Workspace &ws = DBEngine().Workspaces(0);
+        while (ws.InTransaction()) ws.Rollback();
+        for (int i = ws.DatabasesCount() - 1; i >= 0; --i) ws.Databases(i).Close();
+    }
+};
+
+using qvtest::ErrorNumber;
+
+std::string DescriptionOf(const std::function<void()> &f) {
+    const std::string text = qvtest::ErrorText(f);
+    return text.substr(text.find(' ') + 1);
+}
+namespace fs = std::filesystem;
+
+using OpenTest = DaoTest;
+
+TEST_F(OpenTest, FilesThatAreNoDatabaseFailWithTheirNumberAndCreateNothing) {
+    const std::string missing = "C:\\data\\none.mdb";
+    fs::create_directories(Linux("C:\\data"));
+    EXPECT_EQ(DescriptionOf([&] { DBEngine().OpenDatabase(missing); }), "Could not find file 'C:\\data\\none.mdb'.");
+    EXPECT_FALSE(fs::exists(Linux(missing)));
+    EXPECT_FALSE(fs::exists(Linux("C:\\data\\none.ldb")));
+
+    qvtest::WriteFile(Linux("C:\\data\\text.mdb"), "just some words, not a database at all........................"
+                                                   "................................................");
+    qvtest::WriteFile(Linux("C:\\data\\empty.mdb"), "");
+    for (const char *name : {"C:\\data\\text.mdb", "C:\\data\\empty.mdb"}) {
+        EXPECT_EQ(ErrorNumber([&] { DBEngine().OpenDatabase(name); }), 3343) << name;
+        EXPECT_NE(DescriptionOf([&] { DBEngine().OpenDatabase(name); }).find(name), std::string::npos);
+    }
+    EXPECT_EQ(fs::file_size(Linux("C:\\data\\empty.mdb")), 0u);
+
+    std::vector<std::string> rows = {"create table t (x TEXT)"};
+    for (int i = 0; i < 300; ++i) rows.push_back("insert into t values ('" + std::string(200, 'x') + "')");
+    Make("C:\\data\\cut.mdb", rows);
+    fs::resize_file(Linux("C:\\data\\cut.mdb"), fs::file_size(Linux("C:\\data\\cut.mdb")) / 2);
+    EXPECT_EQ(ErrorNumber([&] { DBEngine().OpenDatabase("C:\\data\\cut.mdb"); }), 3343);
+
+    EXPECT_EQ(ErrorNumber([&] { DBEngine().OpenDatabase("Q:\\data\\billing.mdb"); }), 68);
+    EXPECT_EQ(DBEngine().Workspaces(0).DatabasesCount(), 0);
+}
+
+TEST_F(OpenTest, PasswordIsNeededExactlyWhenTheDatabaseHasOne) {
+    Make("C:\\qv\\global.mdb", {"create table current (databasepath TEXT)"});
+    {
+        qvtest::SqlFile f(Linux("C:\\qv\\global.mdb"));
+        f.setPassword("tovan58");
+    }
+    Make("C:\\qv\\plain.mdb", {"create table t (x INTEGER)"});
+    const std::string global = "C:\\qv\\global.mdb";
+    EXPECT_EQ(ErrorNumber([&] { DBEngine().OpenDatabase(global); }), 3031);
+    EXPECT_EQ(ErrorNumber([&] { DBEngine().OpenDatabase(global, false, false, ";pwd=wrong"); }), 3031);
+    EXPECT_EQ(ErrorNumber([&] { DBEngine().OpenDatabase(global, false, false, ";pwd=TOVAN58"); }), 3031);
+    EXPECT_EQ(ErrorNumber([&] { DBEngine().OpenDatabase(global, true, true, ";PWD=tovan58").Close(); }), 0);
+    EXPECT_EQ(ErrorNumber([&] { DBEngine().OpenDatabase(global, false, false, "ODBC;Pwd=tovan58").Close(); }), 0);
+    EXPECT_EQ(ErrorNumber([&] { DBEngine().OpenDatabase("C:\\qv\\plain.mdb").Close(); }), 0);
+    EXPECT_EQ(ErrorNumber([&] { DBEngine().OpenDatabase("C:\\qv\\plain.mdb", false, false, ";pwd=x").Close(); }), 0);
+}
+
+TEST_F(OpenTest, ReadOnlyOpenLeavesTheFileUntouchedAndRefusesWrites) {
+    MakeData();
+    const fs::path file = Linux("C:\\data\\billing.mdb");
+    const std::string before = qvtest::ReadFile(file);
+    const auto mtime = fs::last_write_time(file);
+
+    Database db = DBEngine().OpenDatabase("c:\\DATA\\Billing.MDB", true, true);
+    Recordset rs = db.OpenRecordset("select * from [tbl reading]", dbOpenDynaset);
+    EXPECT_EQ(rs.RecordCount(), 20);
+    EXPECT_EQ(ErrorNumber([&] { rs.Edit(); }), 3027);
+    EXPECT_EQ(ErrorNumber([&] { db.Execute("delete from FRDLK"); }), 3027);
+    db.Close();
+
+    EXPECT_EQ(qvtest::ReadFile(file), before);
+    EXPECT_EQ(fs::last_write_time(file), mtime);
+    EXPECT_TRUE(fs::exists(Linux("C:\\data\\billing.ldb")));
+}
+
+// A child process opens the database as told and reports the error number it got; it keeps the
+// database open until the parent writes to `release`.
+struct Child {
+    pid_t pid;
+    int report;   // read end: one int, the child's error number
+    int release;  // write end
+};
+
+Child OpenInChild(const std::string &name, bool exclusive) {
+    int up[2], down[2];
+    EXPECT_EQ(pipe(up), 0);
+    EXPECT_EQ(pipe(down), 0);
+    pid_t pid = fork();
+    if (pid == 0) {
+        Database db;
+        int number = ErrorNumber([&] { db = DBEngine().OpenDatabase(name, exclusive); });
+        (void)!write(up[1], &number, sizeof number);
+        char c;
+        (void)!read(down[0], &c, 1);
+        _exit(0);
+    }
+    close(up[1]);
+    close(down[0]);
+    return {pid, up[0], down[1]};
+}
+
+int Reported(const Child &c) {
+    int number = -1;
+    EXPECT_EQ(read(c.report, &number, sizeof number), static_cast<ssize_t>(sizeof number));
+    return number;
+}
+
+void Finish(const Child &c) {
+    (void)!write(c.release, "x", 1);
+    int status = 0;
+    waitpid(c.pid, &status, 0);
+    close(c.report);
+    close(c.release);
+}
+
+TEST_F(OpenTest, ExclusiveAndSharedOpensConflictAcrossProcessesUntilClosed) {
+    MakeData();
+    const std::string name = "C:\\data\\billing.mdb";
+
+    Child exclusive = OpenInChild(name, true);
+    ASSERT_EQ(Reported(exclusive), 0);
+    EXPECT_EQ(DescriptionOf([&] { DBEngine().OpenDatabase(name); }),
+              "Could not use 'C:\\data\\billing.mdb'; file already in use.");
+    EXPECT_EQ(ErrorNumber([&] { DBEngine().OpenDatabase(name, false, true); }), 3045);
+    Finish(exclusive);
+    EXPECT_EQ(ErrorNumber([&] { DBEngine().OpenDatabase(name).Close(); }), 0);
+
+    Database shared = DBEngine().OpenDatabase(name);
+    Child sharedChild = OpenInChild(name, false);
+    EXPECT_EQ(Reported(sharedChild), 0);
+    Finish(sharedChild);
+    Child refused = OpenInChild(name, true);
+    EXPECT_EQ(Reported(refused), 3045);
+    Finish(refused);
+
+    shared.Close();
+    Child afterClose = OpenInChild(name, true);
+    EXPECT_EQ(Reported(afterClose), 0);
+    Finish(afterClose);
+}
+
+class RecordsetTest : public DaoTest {
+protected:
+    Database db;
+    void SetUp() override {
+        MakeData();
+        db = DBEngine().OpenDatabase("C:\\data\\billing.mdb");
+    }
+};
+
+TEST_F(RecordsetTest, MovementWalksEveryRecordAndStopsAtTheEnds) {
+    for (RecordsetType type : {dbOpenSnapshot, dbOpenDynaset}) {
+        Recordset rs = db.OpenRecordset("select lockey from [tbl reading] where code = 'W' order by lockey", type);
+        EXPECT_GT(rs.RecordCount(), 0);
+        std::vector<std::int64_t> seen;
+        for (; !rs.Eof(); rs.MoveNext()) seen.push_back(rs.Fields("lockey").Value().ToLong());
+        EXPECT_EQ(seen, (std::vector<std::int64_t>{1, 3, 5, 7, 9, 11, 13, 15, 17, 19}));
+        EXPECT_EQ(ErrorNumber([&] { rs.MoveNext(); }), 3021);
+        EXPECT_EQ(ErrorNumber([&] { rs.Fields("lockey").Value(); }), 3021);
+
+        rs.MoveLast();
+        EXPECT_EQ(rs.RecordCount(), 10);
+        EXPECT_EQ(rs.Fields("LOCKEY").Value().ToLong(), 19);
+
+        rs.SetAbsolutePosition(4);
+        EXPECT_EQ(rs.Fields("lockey").Value().ToLong(), 9);
+        EXPECT_EQ(ErrorNumber([&] { rs.SetAbsolutePosition(10); }), 3021);
+        EXPECT_EQ(ErrorNumber([&] { rs.SetAbsolutePosition(-1); }), 3021);
+        EXPECT_EQ(rs.Fields("lockey").Value().ToLong(), 9);
+        EXPECT_EQ(ErrorNumber([&] { rs.Fields("nosuch"); }), 3265);
+    }
+}
+
+TEST_F(RecordsetTest, FieldsReadAsTheirKinds) {
+    db.Execute("insert into FRDLK (lockey, accno) values (99, null)");
+    Recordset rs = db.OpenRecordset("select r.lockey, r.usage, r.billdate, r.code, f.accno, r.lockey * 2 as twice "
+                                    "from [tbl reading] r, FRDLK f where f.lockey = 99 and r.lockey = 3",
+                                    dbOpenSnapshot);
+    EXPECT_EQ(rs.Fields("lockey").Value(), Variant(3));
+    EXPECT_EQ(rs.Fields("usage").Value(), Variant(3.5));
+    EXPECT_EQ(rs.Fields("billdate").Value(), Variant(platform::MakeDateTime(2021, 5, 1)));
+    EXPECT_EQ(rs.Fields("code").Value(), Variant("W"));
+    EXPECT_EQ(rs.Fields("twice").Value(), Variant(6));
+    EXPECT_TRUE(rs.Fields("accno").Value().IsNull());
+    EXPECT_EQ(ErrorNumber([&] { rs.Fields("accno").Value().ToText(); }), 94);
+}
+
+TEST_F(RecordsetTest, SnapshotIsStableWhileADynasetShowsSavedChanges) {
+    Recordset snap = db.OpenRecordset("select * from FRDLK order by lockey", dbOpenSnapshot);
+    Recordset dyn = db.OpenRecordset("select * from FRDLK order by lockey", dbOpenDynaset);
+    db.Execute("update FRDLK set accno = 'changed'");
+    db.Execute("insert into FRDLK (lockey, accno) values (0, 'new')");
+    EXPECT_EQ(snap.RecordCount(), 5);
+    EXPECT_EQ(snap.Fields("accno").Value().ToText(), "A-1");
+    EXPECT_EQ(dyn.Fields("accno").Value().ToText(), "changed");
+    EXPECT_EQ(dyn.RecordCount(), 5);  // its membership was fixed when it opened
+
+    db.Execute("delete from FRDLK where lockey = 5");
+    dyn.MoveNext();
+    EXPECT_EQ(ErrorNumber([&] { dyn.Fields("accno").Value(); }), 3167);
+}
+
+// Counted before any field is read, a long snapshot still gives the rows of its opening, and holds
+// no lock that another connection's write of the file waits for.
+TEST_F(RecordsetTest, ACountedSnapshotKeepsItsRowsWhileAnotherConnectionWrites) {
+    Scalar("C:\\data\\billing.mdb", "with recursive n(i) as (select 1 union all select i + 1 from n where i < 400) "
+                                    "insert into FRDLK select 100 + i, 'B' from n");
+    Recordset snap = db.OpenRecordset("select * from FRDLK order by lockey", dbOpenSnapshot);
+    snap.MoveLast();
+    ASSERT_EQ(snap.RecordCount(), 405);
+    DBEngine().OpenDatabase("C:\\data\\billing.mdb").Execute("delete from FRDLK where lockey > 1");
+    std::int64_t rows = 0;
+    for (snap.MoveFirst(); !snap.Eof(); snap.MoveNext()) rows += snap.Fields("lockey").Value().ToLong() > 1;
+    EXPECT_EQ(rows, 404);
+    EXPECT_EQ(Scalar("C:\\data\\billing.mdb", "select count(*) from FRDLK"), "1");
+}
+
+TEST_F(RecordsetTest, ClosingTheDatabaseClosesItsRecordsets) {
+    Recordset rs = db.OpenRecordset("FRDLK", dbOpenSnapshot);
+    Recordset other = db.OpenRecordset("select * from FRDLK", dbOpenDynaset);
+    other.Close();
+    EXPECT_EQ(ErrorNumber([&] { other.MoveNext(); }), 3420);
+    db.Close();
+    EXPECT_EQ(ErrorNumber([&] { rs.RecordCount(); }), 3420);
+    EXPECT_EQ(ErrorNumber([&] { db.Execute("delete from FRDLK"); }), 3420);
+    EXPECT_EQ(ErrorNumber([&] { Recordset().MoveNext(); }), 91);
+    EXPECT_EQ(Scalar("C:\\data\\billing.mdb", "select count(*) from FRDLK"), "5");
+}
+
+class DynasetTest : public DaoTest {
+protected:
+    const std::string file = "C:\\data\\billing.mdb";
+    Database db;
+    void SetUp() override {
+        MakeData(file);
+        db = DBEngine().OpenDatabase(file);
+    }
+};
+
+TEST_F(DynasetTest, EditUpdateSavesTheCurrentRecordAtOnce) {
+    // Two records with equal values: only the row under the cursor may change.
+    db.Execute("insert into [tbl reading] (lockey, code, billdate, readdate) values (3, 'W', #5/1/2021#, #4/28/2021#)");
+    Recordset rs = db.OpenRecordset(
+        "select * from [tbl reading] where billdate = #5/1/2021# and (code = 'W') and lockey = 3", dbOpenDynaset);
+    ASSERT_EQ(rs.RecordCount(), 2);
+    rs.SetAbsolutePosition(1);
+    rs.Edit();
+    rs.Fields("readdate") = Variant(platform::MakeDateTime(2021, 4, 30));
+    EXPECT_EQ(rs.Fields("readdate").Value().ToDate(), platform::MakeDateTime(2021, 4, 30));
+    rs.Update();
+    EXPECT_EQ(Scalar(file, "select group_concat(readdate, '|') from (select readdate from [tbl reading] "
+                           "where lockey = 3 order by rowid)"),
+              "2021-04-28|2021-04-30");
+    EXPECT_EQ(rs.Fields("readdate").Value(), Variant(platform::MakeDateTime(2021, 4, 30)));
+
+    rs.MoveFirst();
+    rs.Edit();
+    rs.Fields("readdate") = Variant(platform::MakeDateTime(2021, 4, 30, 8, 5, 0));
+    rs.Fields("usage") = Variant();
+    rs.Update();
+    EXPECT_EQ(Scalar(file, "select readdate || '/' || ifnull(usage, 'null') from [tbl reading] where lockey = 3 "
+                           "order by rowid limit 1"),
+              "2021-04-30 08:05:00/null");
+}
+
+TEST_F(DynasetTest, AnEditIsDroppedWhenTheRecordsetMovesOn) {
+    Recordset rs = db.OpenRecordset("FRDLK", dbOpenDynaset);
+    rs.Edit();
+    rs.Fields("accno") = Variant("lost");
+    rs.MoveNext();
+    EXPECT_EQ(ErrorNumber([&] { rs.Update(); }), 3020);
+    EXPECT_EQ(ErrorNumber([&] { rs.Fields("accno") = Variant("x"); }), 3020);
+    EXPECT_EQ(Scalar(file, "select count(*) from FRDLK where accno = 'lost'"), "0");
+}
+
+TEST_F(DynasetTest, AddNewKeepsThePositionAndAppendOnlyReadsNothing) {
+    Recordset rs = db.OpenRecordset("select lockey, accno from FRDLK order by lockey", dbOpenDynaset);
+    rs.AddNew();
+    rs.Fields("lockey") = Variant(42);
+    rs.Fields("accno") = Variant("it's new");
+    rs.Update();
+    EXPECT_EQ(rs.RecordCount(), 6);
+    EXPECT_EQ(rs.Fields("lockey").Value().ToLong(), 1);  // still on the record it stood on
+    rs.MoveLast();
+    EXPECT_EQ(rs.Fields("accno").Value().ToText(), "it's new");
+
+    // Append-only: no record of the table is read or kept, the added ones included.
+    Recordset adding = db.OpenRecordset("FRDLK", dbOpenDynaset, dbAppendOnly);
+    EXPECT_EQ(adding.RecordCount(), 0);
+    adding.AddNew();
+    adding.Fields("lockey") = Variant(43);
+    adding.Update();
+    EXPECT_EQ(adding.RecordCount(), 0);
+    EXPECT_EQ(Scalar(file, "select count(*) from FRDLK where lockey = 43"), "1");
+    EXPECT_EQ(ErrorNumber([&] { db.OpenRecordset("FRDLK", dbOpenSnapshot, dbAppendOnly); }), 3001);
+}
+
+TEST_F(DynasetTest, WhatCannotBeUpdatedIsRefused) {
+    Recordset snap = db.OpenRecordset("FRDLK", dbOpenSnapshot);
+    EXPECT_EQ(ErrorNumber([&] { snap.Edit(); }), 3027);
+    Recordset joined = db.OpenRecordset("select r.code, f.accno from [tbl reading] r, FRDLK f where r.lockey = f.lockey",
+                                        dbOpenDynaset);
+    EXPECT_EQ(joined.RecordCount(), 5);
+    EXPECT_EQ(ErrorNumber([&] { joined.Edit(); }), 3027);
+    Recordset distinct = db.OpenRecordset("select distinct code from [tbl reading]", dbOpenDynaset);
+    EXPECT_EQ(ErrorNumber([&] { distinct.AddNew(); }), 3027);
+    Recordset computed = db.OpenRecordset("select lockey, lockey + 1 as next from FRDLK", dbOpenDynaset);
+    computed.Edit();
+    EXPECT_EQ(ErrorNumber([&] { computed.Fields("next") = Variant(3); }), 3164);
+}
+
+class FindTest : public DaoTest {
+protected:
+    Database db;
+    void SetUp() override {
+        MakeData();
+        db = DBEngine().OpenDatabase("C:\\data\\billing.mdb");
+        db.Execute("insert into FRDLK (lockey, accno) values (21, 'O''Brien')");
+        db.Execute("insert into FRDLK (lockey, accno) values (9, 'second nine')");
+    }
+};
+
+TEST_F(FindTest, EqualityCriteriaFindTheFirstMatchingRecord) {
+    for (RecordsetType type : {dbOpenSnapshot, dbOpenDynaset}) {
+        Recordset rs = db.OpenRecordset("select * from frdlk order by lockey, accno", type);
+        rs.FindFirst("lockey = 13");
+        ASSERT_FALSE(rs.NoMatch());
+        EXPECT_EQ(rs.Fields("accno").Value().ToText(), "A-13");
+        rs.FindFirst("accno = 'o''brien'");  // texts match exactly, as the SQL comparisons do
+        EXPECT_TRUE(rs.NoMatch());
+        rs.FindFirst("accno = 'O''Brien'");
+        EXPECT_EQ(rs.Fields("lockey").Value().ToLong(), 21);
+        rs.FindFirst("[lockey] = 9 and accno = \"second nine\"");
+        EXPECT_EQ(rs.AbsolutePosition(), 3);
+        rs.FindFirst("lockey = 9");
+        EXPECT_EQ(rs.AbsolutePosition(), 2);
+        rs.FindFirst("lockey = 77");
+        EXPECT_TRUE(rs.NoMatch());
+        EXPECT_EQ(rs.AbsolutePosition(), 2);  // stays where it stood
+        rs.FindFirst("lockey = 1.0");
+        EXPECT_FALSE(rs.NoMatch());
+        rs.FindFirst("lockey = 2");
+        EXPECT_TRUE(rs.NoMatch());
+        rs.FindFirst("accno = null");
+        EXPECT_TRUE(rs.NoMatch());
+    }
+}
+
+TEST_F(FindTest, DatesAndOtherCriteria) {
+    Recordset rs = db.OpenRecordset("select * from [tbl reading] order by lockey", dbOpenSnapshot);
+    rs.FindFirst("readdate = #4/29/2021 10:15:00 AM# and code = 'E'");
+    EXPECT_EQ(rs.Fields("lockey").Value().ToLong(), 6);
+    rs.FindFirst("readdate = #4/28/2021#");
+    EXPECT_EQ(rs.Fields("lockey").Value().ToLong(), 1);
+    rs.FindFirst("lockey > 10 and (code = 'E' or usage < 0)");
+    EXPECT_EQ(rs.Fields("lockey").Value().ToLong(), 12);
+    rs.FindNext("not (code = 'E') and lockey >= 12");
+    EXPECT_EQ(rs.Fields("lockey").Value().ToLong(), 13);
+    rs.FindFirst("usage is null");
+    EXPECT_TRUE(rs.NoMatch());
+    EXPECT_EQ(ErrorNumber([&] { rs.FindFirst("nosuch = 1"); }), 3070);
+    EXPECT_EQ(ErrorNumber([&] { rs.FindFirst("lockey = = 1"); }), 3075);
+    EXPECT_EQ(ErrorNumber([&] { rs.FindFirst("lockey = 'open"); }), 3075);
+}
+
+TEST_F(FindTest, ADynasetFindsWhatItsOwnUpdatesWrote) {
+    Recordset rs = db.OpenRecordset("FRDLK", dbOpenDynaset);
+    rs.FindFirst("accno = 'A-5'");
+    rs.Edit();
+    rs.Fields("accno") = Variant("renamed");
+    rs.Update();
+    rs.FindFirst("accno = 'A-5'");
+    EXPECT_TRUE(rs.NoMatch());
+    rs.FindFirst("accno = 'renamed'");
+    EXPECT_EQ(rs.Fields("lockey").Value().ToLong(), 5);
+}
+
+class JetSqlTest : public DaoTest {
+protected:
+    const std::string file = "C:\\data\\billing.mdb";
+    Database db;
+    void SetUp() override {
+        MakeData(file);
+        Make("C:\\users\\public\\qv32tempdata\\tempdataDTC.mdb",
+             {"create table selectionsetDTC (lockey INTEGER, accno TEXT)",
+              "insert into selectionsetDTC values (5, 'A-5'), (9, 'O''Brien')"});
+        db = DBEngine().OpenDatabase(file);
+    }
+    std::int64_t Count(const std::string &sql) {
+        Recordset rs = db.OpenRecordset(sql, dbOpenSnapshot);
+        if (rs.RecordCount() > 0) rs.MoveLast();
+        return rs.RecordCount();
+    }
+};
+
+TEST_F(JetSqlTest, TheToolsStatementsRun) {
+    Recordset codes = db.OpenRecordset("select distinct code from [tbl reading] order by code", dbOpenSnapshot);
+    ASSERT_EQ(codes.RecordCount(), 2);
+    EXPECT_EQ(codes.Fields("code").Value().ToText(), "E");
+    codes.MoveNext();
+    EXPECT_EQ(codes.Fields("code").Value().ToText(), "W");
+    // The distinct rows are sorted after they are found: the columns keep their names and kinds.
+    Recordset pairs = db.OpenRecordset("select distinct [billdate], code from [tbl reading] order by code desc, "
+                                       "billdate", dbOpenSnapshot);
+    EXPECT_EQ(pairs.Fields("billdate").Value(), Variant(platform::MakeDateTime(2021, 5, 1)));
+    EXPECT_EQ(pairs.Fields("code").Value().ToText(), "W");
+
+    db.Execute("DROP TABLE FRDLK");
+    db.Execute("create table FRDLK (lockey long, accno text)");
+    EXPECT_EQ(Scalar(file, "select group_concat(name || ':' || type) from pragma_table_info('FRDLK')"),
+              "lockey:INTEGER,accno:TEXT");
+    db.Execute("insert into FRDLK (lockey, accno) values (17,'A-17')");
+    db.Execute("insert into FRDLK (lockey, accno) values (1,'O''Hara')");
+    db.Execute("insert into FRDLK (lockey, accno) values (5,'A-5')");
+    EXPECT_EQ(Scalar(file, "select accno from FRDLK where lockey = 1"), "O'Hara");
+    EXPECT_EQ(Scalar(file, "select typeof(lockey) from FRDLK where lockey = 17"), "integer");
+
+    Database temp = DBEngine().OpenDatabase("C:\\users\\public\\qv32tempdata\\tempdataDTC.mdb");
+    EXPECT_EQ(temp.OpenRecordset("select lockey, accno from selectionsetDTC", dbOpenSnapshot).RecordCount(), 2);
+
+    Recordset lock = db.OpenRecordset("select * from frdlk order by lockey", dbOpenSnapshot);
+    EXPECT_EQ(lock.Fields("lockey").Value().ToLong(), 1);
+
+    EXPECT_EQ(Count("select * from [tbl reading] where billdate = #5/1/2021# and code = 'W' and lockey in "
+                    "(select lockey from FRDLK)"), 3);  // 1, 5 and 17: odd lockeys have code W
+    EXPECT_EQ(Count("select * from [tbl reading] where (billdate = #5/1/2021#) and (code = 'E') and "
+                    "(lockey in (select lockey from FRDLK))"), 0);
+    EXPECT_EQ(Count("select * from [tbl reading] where billdate = #5/1/2021# and readdate = #4/28/2021# and "
+                    "lockey in (select lockey from FRDLK)"), 2);
+    EXPECT_EQ(Count("select * from [tbl reading] where readdate = #4/29/2021 10:15:00 AM#"), 15);
+
+    db.Execute("insert into LIDB (When, ByWhom, What) values ('a','b','c')");
+    EXPECT_EQ(Scalar(file, "select \"When\" || ByWhom || What from LIDB"), "abc");
+
+    Make("C:\\qv\\global.mdb", {"create table current (databasepath TEXT, DatabaseFileName TEXT)",
+                                "insert into current values ('C:\\data', 'billing.mdb')"});
+    Recordset current = DBEngine().OpenDatabase("C:\\qv\\global.mdb").OpenRecordset("current", dbOpenSnapshot);
+    EXPECT_EQ(current.Fields("DatabaseFileName").Value().ToText(), "billing.mdb");
+}
+
+TEST_F(JetSqlTest, DatesAreStoredAsStorageTextAndCompareWithLiterals) {
+    db.Execute("create table d (id long, [when stamp] datetime, note text)");
+    db.Execute("insert into d (id, [when stamp], note) values (1, #5/1/2021#, 'midnight')");
+    db.Execute("insert into d (id, [when stamp], note) values (2, #5/1/2021 1:02:03 PM#, 'afternoon')");
+    EXPECT_EQ(Scalar(file, "select group_concat(\"when stamp\", '|') from d"), "2021-05-01|2021-05-01 13:02:03");
+    EXPECT_EQ(Count("select * from d where [when stamp] > #5/1/2021#"), 1);
+    EXPECT_EQ(Count("select * from d where [when stamp] = #05/01/2021 13:02:03#"), 1);
+
+    Recordset rs = db.OpenRecordset("select * from d order by id", dbOpenSnapshot);
+    ASSERT_EQ(rs.Fields("when stamp").Value().kind(), Variant::Kind::Date);
+    EXPECT_EQ(rs.Fields("when stamp").Value().ToDate(), platform::MakeDateTime(2021, 5, 1));
+    rs.MoveNext();
+    EXPECT_EQ(rs.Fields("when stamp").Value().ToDate(), platform::MakeDateTime(2021, 5, 1, 13, 2, 3));
+    EXPECT_EQ(rs.Fields("note").Value().kind(), Variant::Kind::Text);
+}
+
+TEST_F(JetSqlTest, TextComparesExactlyAndLikeUsesJetWildcards) {
+    EXPECT_EQ(Count("select * from [tbl reading] where code = 'W'"), 10);
+    EXPECT_EQ(Count("select * from [tbl reading] where code = 'w'"), 0);
+    EXPECT_EQ(Count("select * from [tbl reading] where code like 'W*'"), 10);
+    EXPECT_EQ(Count("select * from [tbl reading] where code = \"E\""), 10);
+    EXPECT_EQ(Count("select * from [tbl reading] where code = 'it''s'"), 0);
+    EXPECT_EQ(Count("select code & '-' & lockey as k from [tbl reading] where code & lockey = 'W1'"), 1);
+}
+
+TEST_F(JetSqlTest, FailuresCarryJetNumbers) {
+    EXPECT_EQ(DescriptionOf([&] { db.Execute("drop table nosuch"); }),
+              platform::ErrorDescription(3078, "nosuch"));
+    EXPECT_EQ(ErrorNumber([&] { db.OpenRecordset("select * from [tbl readings]", dbOpenSnapshot); }), 3078);
+    EXPECT_EQ(ErrorNumber([&] { db.OpenRecordset("no such table", dbOpenSnapshot); }), 3078);
+    EXPECT_EQ(DescriptionOf([&] { db.OpenRecordset("select * from FRDLK where nosuch = 1", dbOpenSnapshot); }),
+              "Too few parameters. Expected 1.");
+    EXPECT_EQ(ErrorNumber([&] { db.OpenRecordset("select [no such] from FRDLK", dbOpenDynaset); }), 3061);
+    EXPECT_EQ(ErrorNumber([&] { db.Execute("insert into FRDLK (lockey, nosuch) values (1, 2)"); }), 3265);
+    EXPECT_EQ(DescriptionOf([&] { db.Execute("selec * from FRDLK"); }),
+              "Syntax error in query expression 'selec * from FRDLK'.");
+    EXPECT_EQ(ErrorNumber([&] { db.Execute("select * from FRDLK where lockey = 'open"); }), 3075);
+    EXPECT_EQ(ErrorNumber([&] { db.Execute("select * from FRDLK where lockey = #13/45/2021#"); }), 3075);
+    EXPECT_EQ(ErrorNumber([&] { db.Execute("create table FRDLK (x long)"); }), 3010);
+    EXPECT_EQ(ErrorNumber([&] { db.Execute("select * from FRDLK"); }), 3065);
+    EXPECT_EQ(ErrorNumber([&] { db.Execute("delete from FRDLK; delete from LIDB"); }), 3142);
+    EXPECT_EQ(Scalar(file, "select count(*) from FRDLK"), "5");
+}
+
+TEST_F(JetSqlTest, ManyDistinctInsertsShareOneStatement) {
+    DBEngine().Workspaces(0).BeginTrans();
+    for (int i = 0; i < 2000; ++i)
+        db.Execute("insert into FRDLK (lockey, accno) values (" + std::to_string(100 + i) + ",'acc " +
+                   std::to_string(i) + "')");
+    EXPECT_EQ(db.RecordsAffected(), 1);
+    DBEngine().Workspaces(0).CommitTrans();
+    EXPECT_EQ(Scalar(file, "select count(*) from FRDLK where accno like 'acc %'"), "2000");
+    EXPECT_EQ(Scalar(file, "select accno from FRDLK where lockey = 2099"), "acc 1999");
+    db.Execute("update FRDLK set accno = 'x' where lockey >= 100");
+    EXPECT_EQ(db.RecordsAffected(), 2000);
+}
+
+class InsertShapeTest : public DaoTest {
+protected:
+    const std::string file = "C:\\data\\shapes.mdb";
+    Database db;
+    void SetUp() override {
+        Make(file, {"create table src (lockey INTEGER, code TEXT)",
+                    "insert into src values (1, 'W'), (2, 'E'), (3, 'W'), (4, 'E')"});
+        db = DBEngine().OpenDatabase(file);
+        db.Execute("create table v (id long, a text, n double)");
+    }
+    std::string Row(int id) {
+        return Scalar(file, "select ifnull(a, 'null') || '|' || typeof(a) || '|' || ifnull(n, 'null') || '|' || "
+                            "typeof(n) from v where id = " + std::to_string(id));
+    }
+};
+
+TEST_F(InsertShapeTest, EachInsertOfOneShapeWritesItsOwnValues) {
+    db.Execute("insert into v (id, a, n) values (1, 'first', 1.5)");
+    db.Execute("insert into v (id, a, n) values (2, 'O''Hara', 2e3)");
+    db.Execute("insert into v (id, a, n) values (3, '', .25)");
+    db.Execute("insert into v (id, a, n) values (4, \"say \"\"hi\"\"\", 7)");
+    db.Execute("insert into v (id, a, n) values (5, '5', 8)");   // a text that looks like a number
+    db.Execute("insert into v (id, a, n) values (6, 5, '8')");   // and the other way round
+    db.Execute("insert into v (id, a, n) values (7, '[x]', -3)");
+    EXPECT_EQ(Row(1), "first|text|1.5|real");
+    EXPECT_EQ(Row(2), "O'Hara|text|2000.0|real");
+    EXPECT_EQ(Row(3), "|text|0.25|real");
+    EXPECT_EQ(Row(4), "say \"hi\"|text|7.0|real");
+    EXPECT_EQ(Row(5), "5|text|8.0|real");
+    EXPECT_EQ(Row(6), "5|text|8.0|real");  // column affinity, as for any insert
+    EXPECT_EQ(Row(7), "[x]|text|-3.0|real");
+    EXPECT_EQ(db.RecordsAffected(), 1);
+
+    db.Execute("insert into v (id, a) values (8, 'p'), (9, 'q')");
+    db.Execute("insert into v (id, a) values (10, 'r'), (11, 's')");
+    EXPECT_EQ(Scalar(file, "select group_concat(id || a, ',') from v where id >= 8"), "8p,9q,10r,11s");
+}
+
+TEST_F(InsertShapeTest, LiteralsThatStayInTheTextAreNotShared) {
+    // Literals outside a values list, and #dates#, are part of the statement itself.
+    db.Execute("insert into v (id, a) select lockey, 'W-code' from src where code = 'W' and lockey < 4");
+    db.Execute("insert into v (id, a) select lockey, 'E-code' from src where code = 'E' and lockey < 4");
+    EXPECT_EQ(Scalar(file, "select group_concat(id || a, ',') from (select * from v order by id)"), "1W-code,2E-code,3W-code");
+
+    db.Execute("create table d (id long, at datetime)");
+    db.Execute("insert into d (id, at) values (1, #5/1/2021#)");
+    db.Execute("insert into d (id, at) values (2, #5/2/2021 1:02:03 PM#)");
+    EXPECT_EQ(Scalar(file, "select group_concat(id || '=' || at, ',') from d"), "1=2021-05-01,2=2021-05-02 13:02:03");
+
+    // A name in brackets may hold a quote; it is a name, not the start of a text.
+    db.Execute("create table [it's] (a text)");
+    db.Execute("insert into [it's] (a) values ('one')");
+    db.Execute("insert into [it's] (a) values ('two')");
+    EXPECT_EQ(Scalar(file, "select group_concat(a, ',') from \"it's\""), "one,two");
+}
+
+TEST_F(InsertShapeTest, ErrorsAreRaisedEveryTime) {
+    for (int i = 0; i < 2; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(ErrorNumber([&] { db.Execute("insert into v (id, a) values (1, 'open)"); }), 3075);
+        EXPECT_EQ(ErrorNumber([&] { db.Execute("insert into nosuch (id) values (" + std::to_string(i) + ")"); }), 3078);
+        EXPECT_EQ(ErrorNumber([&] { db.Execute("insert into v (id, a) values (1, #13/45/2021#)"); }), 3075);
+    }
+    db.Execute("insert into v (id, a) values (1, 'ok')");
+    EXPECT_EQ(Scalar(file, "select count(*) from v"), "1");
+}
+
+class WorkspaceTest : public DaoTest {
+protected:
+    const std::string file = "C:\\data\\billing.mdb";
+    Workspace &ws = DBEngine().Workspaces(0);
+    void SetUp() override {
+        MakeData(file);
+        Make("C:\\qv\\other.mdb", {"create table t (x INTEGER)"});
+    }
+    std::string Lidb() { return Scalar(file, "select count(*) from LIDB"); }
+    void Audit(const std::string &what) {
+        Database audit = DBEngine().OpenDatabase(file);
+        audit.Execute("insert into LIDB (When, ByWhom, What) values ('now','me','" + what + "')");
+        audit.Close();
+    }
+};
+
+TEST_F(WorkspaceTest, ASecondOpenOfTheFileJoinsTheRunsTransaction) {
+    for (bool commit : {false, true}) {
+        ws.BeginTrans();
+        Database db = ws.OpenDatabase(file);
+        Recordset rs = db.OpenRecordset("select * from [tbl reading] where lockey = 1", dbOpenDynaset);
+        rs.Edit();
+        rs.Fields("code") = Variant("X");
+        rs.Update();
+        Audit("changed 1");  // would wait on the run's write lock if it had a connection of its own
+        Database seen = ws.OpenDatabase(file, false, true);
+        EXPECT_EQ(seen.OpenRecordset("LIDB", dbOpenSnapshot).RecordCount(), 1);
+        rs.Close();
+        db.Close();  // closed before the end: the transaction still ends as told
+        if (commit) ws.CommitTrans();
+        else ws.Rollback();
+        seen.Close();
+        EXPECT_FALSE(ws.InTransaction());
+        EXPECT_EQ(Lidb(), commit ? "1" : "0");
+        EXPECT_EQ(Scalar(file, "select code from [tbl reading] where lockey = 1"), commit ? "X" : "W");
+    }
+}
+
+TEST_F(WorkspaceTest, TransactionsNestAndSpanFiles) {
+    Database data = ws.OpenDatabase(file);
+    Database other = ws.OpenDatabase("C:\\qv\\other.mdb");
+    ws.BeginTrans();
+    data.Execute("delete from FRDLK where lockey = 1");
+    ws.BeginTrans();
+    other.Execute("insert into t (x) values (1)");
+    data.Execute("delete from FRDLK");
+    ws.Rollback();
+    EXPECT_EQ(data.OpenRecordset("FRDLK", dbOpenSnapshot).RecordCount(), 4);
+    other.Execute("insert into t (x) values (2)");
+    ws.CommitTrans();
+    EXPECT_EQ(Scalar("C:\\qv\\other.mdb", "select group_concat(x) from t"), "2");
+    EXPECT_EQ(Scalar(file, "select count(*) from FRDLK"), "4");
+    EXPECT_EQ(ErrorNumber([&] { ws.CommitTrans(); }), 3034);
+    EXPECT_EQ(ErrorNumber([&] { ws.Rollback(); }), 3034);
+}
+
+TEST(VariantTest, ConversionsFollowVisualBasic) {
+    EXPECT_EQ(Variant(17).ToText(), "17");
+    EXPECT_EQ(Variant(2.5).ToText(), "2.5");
+    EXPECT_EQ(Variant(1.0 / 3).ToText(), "0.333333333333333");
+    EXPECT_EQ(Variant(platform::MakeDateTime(2021, 5, 1)).ToText(), "5/1/2021");
+    EXPECT_EQ(Variant(2.5).ToLong(), 2);
+    EXPECT_EQ(Variant(3.5).ToLong(), 4);
+    EXPECT_EQ(Variant(" 42 ").ToLong(), 42);
+    EXPECT_EQ(ErrorNumber([] { Variant("4x").ToLong(); }), 13);
+    EXPECT_EQ(ErrorNumber([] { Variant(1e300).ToLong(); }), 6);
+    EXPECT_EQ(ErrorNumber([] { Variant().ToLong(); }), 94);
+    EXPECT_EQ(ErrorNumber([] { Variant().ToDate(); }), 94);
+    EXPECT_EQ(Variant("2021-04-30 08:05:00").ToDate(), platform::MakeDateTime(2021, 4, 30, 8, 5, 0));
+    EXPECT_EQ(Variant("5/1/2021").ToDate(), platform::MakeDateTime(2021, 5, 1));
+    EXPECT_EQ(Variant(44317).ToDate(), platform::MakeDateTime(2021, 5, 1));
+    EXPECT_EQ(Variant(platform::MakeDateTime(2021, 5, 1, 12)).ToDouble(), 44317.5);
+    EXPECT_EQ(ErrorNumber([] { Variant("no date").ToDate(); }), 13);
+}
+
+}  // namespace daotest

@@ -1,0 +1,631 @@
+// The platform layer on temporary drives: date recognition and formatting, the clock seam, drive
+// mapping and the configuration, file listing and files, the lock file, file errors, started processes.
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <optional>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/config.h"
+#include "platform/error.h"
+#include "platform/filelock.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+#include "platform/process.h"
+#include "qvsample/temp_drive.h"
+#include "support/error_number.h"
+
+using namespace platform;
+namespace fs = std::filesystem;
+using qvtest::ErrorNumber;
+
+namespace {
+
+// Pins Now() for the life of the object.
+struct FixedClock {
+    explicit FixedClock(DateTime t) {
+        SetClockForTests([t] { return t; });
+    }
+    ~FixedClock() { SetClockForTests({}); }
+};
+
+struct Recognized {
+    const char *text;
+    int y;
+    unsigned m, d;
+    int h, mi, s;
+};
+
+TEST(DateRecognition, AcceptsTheTypedFormsInMonthDayYearOrder) {
+    FixedClock clock(MakeDateTime(2023, 8, 9, 15, 0, 0));
+    const Recognized cases[] = {
+        {"5/1/17", 2017, 5, 1, 0, 0, 0},
+        {"5-1-17", 2017, 5, 1, 0, 0, 0},
+        {"05/01/2017", 2017, 5, 1, 0, 0, 0},
+        {"12/31/1999", 1999, 12, 31, 0, 0, 0},
+        {"May 1, 2017", 2017, 5, 1, 0, 0, 0},
+        {"may 1 2017", 2017, 5, 1, 0, 0, 0},
+        {"1 May 2017", 2017, 5, 1, 0, 0, 0},
+        {"1-May-17", 2017, 5, 1, 0, 0, 0},
+        {"September 30, 2020", 2020, 9, 30, 0, 0, 0},
+        {"2017-05-01", 2017, 5, 1, 0, 0, 0},
+        {"5/1/2017 10:30", 2017, 5, 1, 10, 30, 0},
+        {"5/1/2017 10:30:15", 2017, 5, 1, 10, 30, 15},
+        {"5/1/2017 10:30 PM", 2017, 5, 1, 22, 30, 0},
+        {"5/1/2017 12:05 am", 2017, 5, 1, 0, 5, 0},
+        {"5/1/2017 12:05PM", 2017, 5, 1, 12, 5, 0},
+        {"  5/1/17  ", 2017, 5, 1, 0, 0, 0},
+        {"2/29/2024", 2024, 2, 29, 0, 0, 0},
+        {"5/1", 2023, 5, 1, 0, 0, 0},      // month/day alone: the current year
+        {"Dec 25", 2023, 12, 25, 0, 0, 0},
+        {"5/2017", 2017, 5, 1, 0, 0, 0},    // month/yyyy: the first of the month
+        {"5/1/2017 10 PM", 2017, 5, 1, 22, 0, 0},
+        {"May 1, 2017 7:05:09 am", 2017, 5, 1, 7, 5, 9},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.text);
+        auto v = RecognizeDate(c.text);
+        ASSERT_TRUE(v.has_value());
+        EXPECT_EQ(*v, MakeDateTime(c.y, c.m, c.d, c.h, c.mi, c.s));
+        EXPECT_TRUE(IsDate(c.text));
+    }
+}
+
+TEST(DateRecognition, TwoDigitYearWindowAndShortYears) {
+    EXPECT_EQ(*RecognizeDate("1/1/00"), MakeDateTime(2000, 1, 1));
+    EXPECT_EQ(*RecognizeDate("1/1/29"), MakeDateTime(2029, 1, 1));
+    EXPECT_EQ(*RecognizeDate("1/1/30"), MakeDateTime(1930, 1, 1));
+    EXPECT_EQ(*RecognizeDate("9/9/99"), MakeDateTime(1999, 9, 9));
+    EXPECT_EQ(*RecognizeDate("9/9/9"), MakeDateTime(2009, 9, 9));
+    EXPECT_EQ(*RecognizeDate("1/2/123"), MakeDateTime(123, 1, 2));
+}
+
+TEST(DateRecognition, RefusesWhatIsNoDate) {
+    const char *refused[] = {
+        "",          "   ",        "5117",       "051517",     "05152017",  "10:30",    "10:30 PM",
+        "02/30/2021", "13/01/2021", "0/51/17",   "2/29/2023",  "5/0/17",    "5/1/17/3", "5//17",
+        "May 2017",  "Mai 1, 2017", "5/1/2017 25:00", "5/1/2017 10:60", "5/1/2017 13:00 PM",
+        "5/1/2017 10:30 XM", "5/1/2017T10:30", "abc",   "1/1/10000",  "5.1.17",
+        "10 PM",     "5/1/2017 13 PM", "5/1/2017 10", "2/30", "13/5", "5/201",
+    };
+    for (const char *text : refused) {
+        SCOPED_TRACE(text);
+        EXPECT_FALSE(IsDate(text));
+    }
+}
+
+TEST(DateRecognition, DateValueDropsTheTimeAndRaisesTypeMismatch) {
+    EXPECT_EQ(DateValue("5/1/2017 10:30 PM"), MakeDateTime(2017, 5, 1));
+    EXPECT_FALSE(HasTimeOfDay(DateValue("5/1/2017 10:30 PM")));
+    try {
+        DateValue("0/51/17");
+        FAIL() << "no error";
+    } catch (const Error &e) {
+        EXPECT_EQ(e.number, 13);
+        EXPECT_EQ(e.description, "Type mismatch");
+    }
+}
+
+TEST(DateRecognition, MakeDateTimeRefusesDaysThatDoNotExist) {
+    EXPECT_THROW(MakeDateTime(2021, 2, 29), Error);
+    EXPECT_THROW(MakeDateTime(2021, 13, 1), Error);
+    EXPECT_THROW(MakeDateTime(2021, 1, 1, 24), Error);
+    EXPECT_NO_THROW(MakeDateTime(2020, 2, 29, 23, 59, 59));
+}
+
+
+struct Formatted {
+    DateTime value;
+    const char *pattern;
+    const char *expected;
+};
+
+TEST(DateFormat, PatternsOfTheTools) {
+    const Formatted cases[] = {
+        {MakeDateTime(2017, 5, 17, 21, 8), "yyyymmdd hh:mm AMPM ", "20170517 09:08 PM "},
+        {MakeDateTime(2017, 5, 17, 0, 7), "yyyymmdd hh:mm AMPM ", "20170517 12:07 AM "},
+        {MakeDateTime(2017, 5, 17, 12, 0), "yyyymmdd hh:mm AMPM ", "20170517 12:00 PM "},
+        {MakeDateTime(2024, 3, 7, 14, 5, 9), "MM/DD/YYYY HH:MM:SS", "03/07/2024 14:05:09"},
+        {MakeDateTime(2024, 3, 7, 0, 0, 0), "MM/DD/YYYY HH:MM:SS", "03/07/2024 00:00:00"},
+        {MakeDateTime(2026, 12, 4, 22, 37, 5), "mmddyyhhmmss", "120426223705"},
+        {MakeDateTime(2017, 5, 17), "YYYYMM", "201705"},
+        {MakeDateTime(2017, 5, 1), "mm/dd/yyyy", "05/01/2017"},
+        {MakeDateTime(2017, 11, 30), "mm/dd/yyyy", "11/30/2017"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.pattern);
+        EXPECT_EQ(Format(c.value, c.pattern), c.expected);
+    }
+}
+
+TEST(DateFormat, GeneralTokensAndLiterals) {
+    const DateTime t = MakeDateTime(2009, 1, 4, 7, 3, 2);  // a Sunday
+    EXPECT_EQ(Format(t, "m/d/yy h:n:s"), "1/4/09 7:3:2");
+    EXPECT_EQ(Format(t, "h:mm"), "7:03");             // m after h: minutes
+    EXPECT_EQ(Format(t, "mm:ss yyy"), "01:02 094");   // m before s: month; yyy is yy then y
+    EXPECT_EQ(Format(t, "hh dd mm"), "07 04 01");     // a day field between: month again
+    EXPECT_EQ(Format(t, "h am/pm"), "7 am");
+    EXPECT_EQ(Format(t, "h A/P"), "7 A");
+    EXPECT_EQ(Format(t, "dddd, mmmm d"), "Sunday, January 4");
+    EXPECT_EQ(Format(t, "ddd mmm"), "Sun Jan");
+    EXPECT_EQ(Format(t, "\"day\" d \\d"), "day 4 d");
+    EXPECT_EQ(Format(t, "yyyy-mm-dd_#"), "2009-01-04_#");
+}
+
+TEST(DateFormat, ShortDateText) {
+    EXPECT_EQ(ShortDateText(MakeDateTime(2021, 5, 1)), "5/1/2021");
+    EXPECT_EQ(ShortDateText(MakeDateTime(2021, 12, 25, 22, 5, 9)), "12/25/2021 10:05:09 PM");
+    EXPECT_EQ(ShortDateText(MakeDateTime(2021, 12, 25, 0, 30, 0)), "12/25/2021 12:30:00 AM");
+    // The short form reads back as the same value.
+    const DateTime t = MakeDateTime(1999, 7, 4, 13, 14, 15);
+    EXPECT_EQ(RecognizeDate(ShortDateText(t)), t);
+}
+
+TEST(DateFormat, StorageTextRoundTrip) {
+    EXPECT_EQ(StorageText(MakeDateTime(2021, 5, 1)), "2021-05-01");
+    EXPECT_EQ(StorageText(MakeDateTime(2021, 5, 1, 0, 0, 1)), "2021-05-01 00:00:01");
+    for (const DateTime t : {MakeDateTime(2021, 5, 1), MakeDateTime(1930, 12, 31, 23, 59, 59)})
+        EXPECT_EQ(ParseStorageText(StorageText(t)), t);
+    EXPECT_EQ(ParseStorageText("2021-05-01T08:09:10"), MakeDateTime(2021, 5, 1, 8, 9, 10));
+    for (const char *bad : {"", "2021-5-1", "2021-02-30", "05/01/2021", "2021-05-01 24:00:00", "2021-05-01 10:00",
+                            "2021-05-01x"}) {
+        SCOPED_TRACE(bad);
+        EXPECT_FALSE(ParseStorageText(bad).has_value());
+    }
+}
+
+
+// Restores the process's current folder when it goes out of scope.
+struct KeepCurrentFolder {
+    fs::path saved = fs::current_path();
+    ~KeepCurrentFolder() { fs::current_path(saved); }
+};
+
+TEST(DriveMap, MapsDrivesSeparatorsAndRefusesUnmappedDrives) {
+    qvtest::TempDrives drives("CE");
+    const fs::path c = drives.folder('C'), e = drives.folder('E');
+    EXPECT_EQ(MapPath("C:\\a\\b.mdb"), c / "a" / "b.mdb");
+    EXPECT_EQ(MapPath("e:/a\\b"), e / "a" / "b");
+    EXPECT_EQ(MapPath("E:\\\\a\\\\b\\"), e / "a" / "b");  // doubled separators are harmless
+    EXPECT_EQ(MapPath("E:\\"), e);
+    EXPECT_EQ(MapPath("E:\\a\\..\\..\\x"), e / "x");      // ".." stops at the drive's root
+    EXPECT_EQ(ErrorNumber([] { MapPath("Q:\\x"); }), 68);
+    const auto list = Drives();
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(list[0].letter, 'C');
+    EXPECT_EQ(list[1].folder, e);
+}
+
+TEST(DriveMap, IsReadAgainWhenTheVariableChanges) {
+    const char *old = std::getenv("QUORVANT_DRIVES");
+    const std::string saved = old ? old : "";
+    unsetenv("QUORVANT_DRIVES");
+    EXPECT_EQ(MapPath("C:\\usr"), fs::path("/usr"));  // unset: C is the root folder
+    setenv("QUORVANT_DRIVES", "x=/srv/qv/;C=/tmp;;C=/opt;", 1);
+    const auto list = Drives();
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(list[0].letter, 'C');
+    EXPECT_EQ(list[0].folder, fs::path("/opt"));  // a later entry replaces an earlier one
+    EXPECT_EQ(list[1].letter, 'X');
+    EXPECT_EQ(MapPath("x:\\a"), fs::path("/srv/qv/a"));
+    if (old)
+        setenv("QUORVANT_DRIVES", saved.c_str(), 1);
+    else
+        unsetenv("QUORVANT_DRIVES");
+}
+
+TEST(DriveMap, ExistingComponentsMatchWithoutRegardToCase) {
+    qvtest::TempDrives drives("C");
+    const fs::path c = drives.folder('C');
+    qvtest::WriteFile(c / "QVNWin32" / "GLOBAL.MDB", "x");
+    EXPECT_EQ(MapPath("C:\\qvnwin32\\global.mdb"), c / "QVNWin32" / "GLOBAL.MDB");
+    // A new name keeps its spelling below the existing folder's own.
+    EXPECT_EQ(MapPath("c:\\QVNWIN32\\Audit\\New.Log"), c / "QVNWin32" / "Audit" / "New.Log");
+    // An exact match wins over a case-insensitive one.
+    qvtest::WriteFile(c / "QVNWin32" / "global.mdb", "y");
+    EXPECT_EQ(MapPath("C:\\QVNWin32\\global.mdb"), c / "QVNWin32" / "global.mdb");
+    EXPECT_EQ(MapPath("C:\\QVNWin32\\GLOBAL.MDB"), c / "QVNWin32" / "GLOBAL.MDB");
+}
+
+TEST(DriveMap, TrailingBlanksAndDotsOfComponentsAreDropped) {
+    qvtest::TempDrives drives("C");
+    const fs::path c = drives.folder('C');
+    EXPECT_EQ(MapPath("C:\\Data  \\x.mdb"), c / "Data" / "x.mdb");
+    EXPECT_EQ(MapPath("C:\\Data. .\\x.mdb..."), c / "Data" / "x.mdb");
+    EXPECT_EQ(MapPath("C:\\ Data\\x"), c / " Data" / "x");  // leading blanks are kept
+    EXPECT_EQ(MapPath("C:\\a\\.\\...\\b"), c / "a" / "b");
+}
+
+TEST(DriveMap, CurrentDriveAndRelativePaths) {
+    qvtest::TempDrives drives("CE");
+    KeepCurrentFolder keep;
+    fs::create_directories(drives.folder('E') / "Sub" / "Deeper");
+    ChDir("e:\\sub");
+    EXPECT_EQ(CurrentDrive(), 'E');
+    EXPECT_EQ(CurDir(), "E:\\Sub");
+    EXPECT_EQ(CurDir('E'), "E:\\Sub");
+    EXPECT_EQ(CurDir('c'), "C:\\");
+    EXPECT_EQ(MapPath("\\x\\y"), drives.folder('E') / "x" / "y");
+    EXPECT_EQ(MapPath("deeper\\f"), drives.folder('E') / "Sub" / "Deeper" / "f");
+    EXPECT_EQ(MapPath("..\\..\\..\\f"), drives.folder('E') / "f");
+    EXPECT_EQ(MapPath("E:f"), drives.folder('E') / "Sub" / "f");  // the drive's current folder
+    EXPECT_EQ(MapPath("C:f"), drives.folder('C') / "f");
+    EXPECT_EQ(ErrorNumber([] { ChDir("E:\\missing"); }), 76);
+    EXPECT_EQ(ErrorNumber([] { CurDir('Q'); }), 68);
+    ChDir("C:\\");
+    EXPECT_EQ(CurDir(), "C:\\");
+}
+
+TEST(ReverseMap, UsesTheDriveWithTheLongestPrefix) {
+    qvtest::TempDrives drives("C");
+    const fs::path root = drives.root();
+    const fs::path deep = root / "C" / "nested";
+    setenv("QUORVANT_DRIVES", ("C=" + root.string() + ";D=" + deep.string() + "/").c_str(), 1);
+    EXPECT_EQ(WindowsPath(root / "C" / "x" / "f.txt"), "C:\\C\\x\\f.txt");
+    EXPECT_EQ(WindowsPath(deep / "a" / "b"), "D:\\a\\b");
+    EXPECT_EQ(WindowsPath(deep), "D:\\");
+    EXPECT_EQ(WindowsPath(root / "C" / "nestedness"), "C:\\C\\nestedness");  // a prefix of a name is not a folder
+    EXPECT_EQ(ErrorNumber([] { WindowsPath("/somewhere/else"); }), 76);
+    // Mapping there and back gives the same path.
+    EXPECT_EQ(MapPath(WindowsPath(deep / "a")), deep / "a");
+}
+
+TEST(ReverseMap, DriveFolderReachedThroughASymbolicLink) {
+    qvtest::TempDrives drives("C");
+    const fs::path real = drives.root() / "real";
+    fs::create_directories(real / "x");
+    fs::create_directory_symlink(real, drives.root() / "link");
+    setenv("QUORVANT_DRIVES", ("E=" + (drives.root() / "link").string()).c_str(), 1);
+    EXPECT_EQ(WindowsPath(real / "x"), "E:\\x");
+}
+
+// Sets (or, for nullptr, unsets) variables for the life of the object.
+struct ScopedEnv {
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved;
+    void set(const char *name, const char *value) {
+        const char *old = std::getenv(name);
+        saved.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+        value ? setenv(name, value, 1) : unsetenv(name);
+    }
+    ~ScopedEnv() {
+        for (auto it = saved.rbegin(); it != saved.rend(); ++it)
+            it->second ? setenv(it->first.c_str(), it->second->c_str(), 1) : unsetenv(it->first.c_str());
+    }
+};
+
+// The system file, the user's file and the variables: which setting wins, and every refusal names
+// the file and line (or the variable).
+TEST(Configuration, FilesVariablesAndRefusals) {
+    qvtest::TempDrives drives("C");
+    const fs::path sys = drives.root() / "sys.conf", user = drives.root() / "user.conf";
+    struct Case {
+        std::string system, user, drivesVar, folderVar;
+        std::string map, folder;  // expected, or else
+        std::string error;        // the start of the refusal ("<sys>"/"<user>" for the files)
+    };
+    const Case cases[] = {
+        // No configuration (a site install): C: is "/", the program folder the executable's.
+        {"", "", "", "", "C=/", "", ""},
+        // A file only: comments, [General], a quoted value, backslashes as written or doubled by QSettings.
+        {"; drives\nc=/srv/qv/c/ ; drive C\n[General]\nE = \"/media/a;b\"\nProgramFolder=C:\\new\\QV\n", "", "", "",
+         "C=/srv/qv/c;E=/media/a;b", "C:\\new\\QV", ""},
+        {"\xEF\xBB\xBF[General]\r\nC=/b\r\n", "", "", "", "C=/b", "", ""},  // saved by a Windows editor
+        {"[general]\nC=/c\nProgramFolder=C:\\\\QVNWin32\\\\\n", "", "", "", "C=/c", "C:\\QVNWin32\\", ""},
+        // The user's file over the system's, setting by setting.
+        {"C=/a\nE=/e\nProgramFolder=C:\\X\n", "C=/b\n", "", "", "C=/b;E=/e", "C:\\X", ""},
+        // The variables over the files: the whole drive map, the program folder.
+        {"C=/a\nProgramFolder=C:\\X\n", "E=/e\n", "D=/d;e=/x", "D:\\Y", "D=/d;E=/x", "D:\\Y", ""},
+        {"C /b\n", "", "", "", "", "", "<sys>, line 1: \"C /b\" is not a setting"},
+        {"C=/a\n", "C=/b\n[Drives]\n", "", "", "", "", "<user>, line 2: unknown section [Drives]"},
+        {"", "C=/a\n\nProgramFolde=C:\\X\n", "", "", "", "", "<user>, line 3: unknown setting \"ProgramFolde\""},
+        {"C=srv/qv\n", "", "", "", "", "", "<sys>, line 1: drive C: must stand for an absolute Linux folder"},
+        {"C=/a\n[General]\nc=/b\n", "", "", "", "", "", "<sys>, line 3: c is set a second time (first on line 1)"},
+        {"ProgramFolder=QVNWin32\n", "", "", "", "", "", "<sys>, line 1: the program folder must be a Windows folder"},
+        {"C=/a\nProgramFolder=E:\\QV\n", "", "", "", "", "", "<sys>, line 2: the program folder E:\\QV lies on drive E:"},
+        {"C=/a\n", "", "C=/c;bad", "", "", "", "QUORVANT_DRIVES: \"bad\" is not a drive mapping"},
+        {"C=/a\n", "", "", "QVNWin32", "", "", "QUORVANT_PROGRAM_FOLDER: the program folder must be"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.system + " | " + c.user + " | " + c.drivesVar + " | " + c.folderVar);
+        fs::remove(sys);
+        fs::remove(user);
+        if (!c.system.empty()) qvtest::WriteFile(sys, c.system);
+        if (!c.user.empty()) qvtest::WriteFile(user, c.user);
+        ScopedEnv env;
+        env.set("QUORVANT_DRIVES", c.drivesVar.empty() ? nullptr : c.drivesVar.c_str());
+        env.set("QUORVANT_PROGRAM_FOLDER", c.folderVar.empty() ? nullptr : c.folderVar.c_str());
+        try {
+            const Configuration config = ReadConfiguration({sys, user});
+            std::string map;
+            for (const auto &d : config.drives) map += (map.empty() ? "" : ";") + std::string(1, d.letter) + "=" + d.folder.string();
+            EXPECT_EQ(map, c.map);
+            EXPECT_EQ(config.programFolder, c.folder);
+            EXPECT_EQ(c.error, "");
+        } catch (const Error &e) {
+            std::string expected = c.error;
+            if (expected.starts_with("<sys>")) expected.replace(0, 5, sys.string());
+            if (expected.starts_with("<user>")) expected.replace(0, 6, user.string());
+            EXPECT_EQ(e.number, 5);
+            EXPECT_EQ(e.description.substr(0, expected.size()), expected) << e.description;
+            EXPECT_NE(c.error, "");
+        }
+    }
+}
+
+TEST(AppPath, ExecutableFolderConfiguredFolderAndTheTestOverride) {
+    qvtest::TempDrives drives("C");
+    ScopedEnv env;
+    env.set("QUORVANT_DRIVES", nullptr);
+    const fs::path exeFolder = fs::read_symlink("/proc/self/exe").parent_path();
+    std::string expected = "C:";
+    for (const auto &part : exeFolder.relative_path()) expected += "\\" + part.string();
+    EXPECT_EQ(AppPath(), expected);
+    SetAppPathForTests("C:\\QVNWin32");
+    EXPECT_EQ(AppPath(), "C:\\QVNWin32");
+    SetAppPathForTests("");
+    EXPECT_EQ(AppPath(), expected);
+
+    // The user's file through XDG_CONFIG_HOME: the configured folder, as it is spelt on disk.
+    const fs::path c = drives.folder('C'), file = drives.root() / "xdg" / "quorvant" / "qvutil.conf";
+    fs::create_directories(c / "QVNWin32");
+    qvtest::WriteFile(file, "C=" + c.string() + "\nProgramFolder=c:\\qvnwin32\n");
+    env.set("XDG_CONFIG_HOME", (drives.root() / "xdg").c_str());
+    EXPECT_EQ(AppPath(), "C:\\QVNWin32");
+    EXPECT_EQ(MapPath("C:\\x"), c / "x");
+    // Malformed, it maps nothing.
+    qvtest::WriteFile(file, "C=" + c.string() + "\nProgramFolder\n");
+    env.set("XDG_CONFIG_HOME", file.parent_path().parent_path().c_str());  // the same text: not read again
+    env.set("HOME", "/nonexistent");                                          // a changed variable: read again
+    EXPECT_EQ(ErrorNumber([] { AppPath(); }), 5);
+    EXPECT_EQ(ErrorNumber([] { MapPath("C:\\x"); }), 5);
+}
+
+using qvtest::ReadFile;
+using qvtest::WriteFile;
+using qvtest::ErrorText;
+
+using Names = std::vector<std::string>;
+
+class Listing : public ::testing::Test {
+protected:
+    qvtest::TempDrives drives{"C"};
+    fs::path dir = drives.folder('C') / "Data";
+    void SetUp() override {
+        for (const char *name : {"a.txt", "B.TXT", "noext", "DATA1.MDB", "DATA.MDB", "DATA12.MDB", ".hidden",
+                                 ".hidden.txt", "x.tar.gz"})
+            WriteFile(dir / name, "x");
+        fs::create_directories(dir / "sub.txt");
+        fs::create_directories(dir / "folder");
+        fs::create_symlink(dir / "a.txt", dir / "link.txt");
+    }
+};
+
+// Ordinary files only (no folders, no hidden files), in name order, matched as DOS patterns without
+// regard to case; a missing folder lists nothing, an unmapped drive raises.
+TEST_F(Listing, PatternsTakeOrdinaryFilesAsDosMatchesThem) {
+    const std::pair<const char *, Names> cases[] = {
+        {"C:\\Data\\*.*", {"a.txt", "B.TXT", "DATA.MDB", "DATA1.MDB", "DATA12.MDB", "link.txt", "noext", "x.tar.gz"}},
+        {"c:\\data\\*", {"a.txt", "B.TXT", "DATA.MDB", "DATA1.MDB", "DATA12.MDB", "link.txt", "noext", "x.tar.gz"}},
+        {"C:\\Data\\*.txt", {"a.txt", "B.TXT", "link.txt"}},
+        {"C:\\Data\\data?.mdb", {"DATA.MDB", "DATA1.MDB"}},  // "?" may match nothing before the dot
+        {"C:\\Data\\DATA??.MDB", {"DATA.MDB", "DATA1.MDB", "DATA12.MDB"}},
+        {"C:\\Data\\*.", {"noext"}},
+        {"C:\\Data\\*.gz", {"x.tar.gz"}},
+        {"C:\\Data\\b.txt", {"B.TXT"}},
+        {"C:\\Data\\DATA.*", {"DATA.MDB"}},
+        {"C:\\Data\\*.mdbx", {}},
+        {"C:\\Nowhere\\*.*", {}},
+    };
+    for (const auto &[pattern, names] : cases) EXPECT_EQ(ListFiles(pattern), names) << pattern;
+    EXPECT_TRUE(WildcardMatch("a*b*c", "aXbYbZc"));
+    EXPECT_FALSE(WildcardMatch("a*b*c", "aXbYbZ"));
+    EXPECT_FALSE(WildcardMatch("*.mdb", "global.mdb.bak"));
+    fs::remove_all(dir);
+    fs::create_directories(dir / "only-a-folder");
+    WriteFile(dir / ".only-hidden", "x");
+    EXPECT_TRUE(ListFiles("C:\\Data\\*.*").empty());
+    EXPECT_EQ(ErrorNumber([] { ListFiles("Q:\\*.*"); }), 68);
+}
+
+class FileOps : public ::testing::Test {
+protected:
+    qvtest::TempDrives drives{"C"};
+    fs::path c = drives.folder('C');
+};
+
+TEST_F(FileOps, ExistenceAndTimeStamps) {
+    WriteFile(c / "f.txt", "x");
+    fs::create_directories(c / "Folder");
+    EXPECT_TRUE(FileExists("C:\\F.TXT"));
+    EXPECT_FALSE(FileExists("C:\\Folder"));
+    EXPECT_FALSE(FileExists("Q:\\f.txt"));
+    EXPECT_EQ(ErrorText([] { FileDateTime("C:\\missing.txt"); }), "53 File not found: 'C:\\missing.txt'");
+}
+
+TEST_F(FileOps, MkDirRefusesAnExistingFolderInAnyCaseAndAMissingParent) {
+    MkDir("C:\\Audit");
+    EXPECT_TRUE(fs::is_directory(c / "Audit"));
+    EXPECT_EQ(ErrorNumber([] { MkDir("C:\\Audit"); }), 75);
+    EXPECT_EQ(ErrorNumber([] { MkDir("C:\\AUDIT"); }), 75);  // exists in another case
+    EXPECT_EQ(ErrorText([] { MkDir("C:\\No\\Such"); }), "76 Path not found: 'C:\\No\\Such'");
+    EXPECT_EQ(ErrorText([] { MkDir("Q:\\x"); }),
+              "68 Device unavailable: drive Q: is not mapped (the drive map maps it: a line such as Q=/media/backup in "
+              "qvutil.conf, or QUORVANT_DRIVES)");
+
+}
+
+TEST_F(FileOps, TextAppenderOpensAtOnceAndWritesOnClose) {
+    EXPECT_EQ(ErrorNumber([] { TextAppender f("C:\\missing\\a.log"); }), 76);
+    WriteFile(c / "a.log", "old\r\n");
+    {
+        TextAppender f("C:\\a.log");
+        f.WriteLine("one");
+        f.WriteLine("");
+        f.WriteLine("two");
+        f.Close();
+        f.Close();  // a second close is harmless
+        EXPECT_EQ(ReadFile(c / "a.log"), "old\r\none\r\n\r\ntwo\r\n");
+    }
+    {
+        TextAppender f("C:\\new.log");
+        EXPECT_TRUE(fs::exists(c / "new.log"));  // created before anything is written
+        f.WriteLine(std::string(200000, 'x'));   // more than the buffer holds
+        f.WriteLine("end");
+    }  // the destructor flushes
+    EXPECT_EQ(fs::file_size(c / "new.log"), 200000u + 2 + 5);
+}
+
+TEST_F(FileOps, LockFileServesEveryLogin) {
+    const bool root = ::getuid() == 0;
+    // Takes the lock as another login (nobody) in a child process: 0 taken, 1 refused, 2 an error.
+    auto takeAsNobody = [] {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(3);
+            try {
+                ::_exit(FileLock::TryTake("C:\\data.mdb.frd") ? 0 : 1);
+            } catch (...) {
+                ::_exit(2);
+            }
+        }
+        int status = -1;
+        ::waitpid(pid, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    fs::permissions(drives.root(), fs::perms(0755));
+    const fs::path file = c / "data.mdb.frd";
+    const mode_t umaskWas = ::umask(022);
+    {
+        auto lock = FileLock::TryTake("C:\\data.mdb.frd");
+        ::umask(umaskWas);
+        ASSERT_TRUE(lock);
+        EXPECT_EQ(fs::status(file).permissions() & fs::perms::all, fs::perms(0666));
+        if (root) {
+            EXPECT_EQ(takeAsNobody(), 1);  // held: refused, no error
+        }
+    }
+    if (!root) GTEST_SKIP() << "another login needs root";
+    // A file left by root: readable is enough for the lock; one not even readable is a refusal, no error.
+    for (auto [mode, taken] : {std::pair{0644, 0}, {0444, 0}, {0600, 1}}) {
+        WriteFile(file, "");
+        fs::permissions(file, fs::perms(mode));
+        EXPECT_EQ(takeAsNobody(), taken) << std::oct << mode;
+    }
+}
+
+TEST(FileErrors, DiskFullIsReportedWhenTheLinesAreWritten) {
+    setenv("QUORVANT_DRIVES", "D=/dev", 1);
+    TextAppender full("D:\\full");
+    full.WriteLine("x");
+    EXPECT_EQ(ErrorNumber([&] { full.Close(); }), 61);
+    unsetenv("QUORVANT_DRIVES");
+}
+
+TEST(FileErrors, AFolderThatRefusesNewFilesIsPermissionDenied) {
+    // The kernel's own folders refuse new files even to root.
+    if (!fs::is_directory("/sys/kernel")) GTEST_SKIP() << "no /sys/kernel";
+    setenv("QUORVANT_DRIVES", "S=/sys", 1);
+    EXPECT_EQ(ErrorText([] { TextAppender f("S:\\kernel\\qv.log"); }), "70 Permission denied: 'S:\\kernel\\qv.log'");
+    EXPECT_EQ(ErrorNumber([] { MkDir("S:\\qv"); }), 70);
+    unsetenv("QUORVANT_DRIVES");
+}
+
+
+// Waits for a file that a started process renames into place when it is done writing.
+std::string AwaitFile(const fs::path &p) {
+    for (int i = 0; i < 600 && !fs::exists(p); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    return qvtest::ReadFile(p);
+}
+
+// Keeps DISPLAY away so that the copier runs without a terminal window.
+struct NoDisplay {
+    std::string saved;
+    bool had = false;
+    NoDisplay() {
+        if (const char *d = std::getenv("DISPLAY")) saved = d, had = true;
+        unsetenv("DISPLAY");
+    }
+    ~NoDisplay() {
+        if (had) setenv("DISPLAY", saved.c_str(), 1);
+    }
+};
+
+TEST(Shell, MissingProgramRaisesFileNotFound) {
+    qvtest::TempDrives drives("C");
+    EXPECT_EQ(ErrorNumber([] { Shell("C:\\no\\such.exe /x"); }), 53);
+    EXPECT_EQ(ErrorNumber([] { Shell("qv-no-such-program-anywhere arg"); }), 53);
+    EXPECT_EQ(ErrorNumber([] { Shell(""); }), 53);
+    qvtest::WriteFile(drives.folder('C') / "notexec.sh", "#!/bin/sh\n");
+    EXPECT_EQ(ErrorNumber([] { Shell("C:\\notexec.sh"); }), 53);
+}
+
+TEST(Shell, StartsADetachedProcessThatInheritsNoOpenFiles) {
+    qvtest::TempDrives drives("C");
+    const fs::path out = drives.folder('C') / "out";
+    const int held = ::open((drives.folder('C') / "held").c_str(), O_CREAT | O_RDWR, 0644);
+    ASSERT_GE(held, 3);
+    unsetenv("QUORVANT_DRIVES");  // C is the root folder: the program is written as a Windows path
+    const std::string script = "echo $PPID $(cut -d' ' -f6 /proc/$$/stat); if [ -e /proc/self/fd/" +
+                               std::to_string(held) + " ]; then echo leaked; else echo clean; fi";
+    Shell("C:\\bin\\sh -c \"(" + script + ") > " + out.string() + ".tmp; mv " + out.string() + ".tmp " +
+          out.string() + "\"");
+    // Nothing started is our child: no zombie can stay behind and nobody waits for it.
+    EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
+    EXPECT_EQ(errno, ECHILD);
+    std::istringstream text(AwaitFile(out));
+    long parent = 0, session = 0;
+    std::string fds;
+    text >> parent >> session >> fds;
+    ::close(held);
+    ASSERT_GT(session, 0);
+    EXPECT_NE(parent, static_cast<long>(::getpid()));
+    EXPECT_NE(session, static_cast<long>(::getsid(0)));
+    EXPECT_EQ(fds, "clean");
+}
+
+// One test case for both ways of starting the copier: it puts a stand-in copier beside the test program,
+// which no other test case of this program may do at the same time.
+TEST(Shell, XcopyStartsTheCopierBesideTheExecutableWithTheRawArgumentText) {
+    NoDisplay noDisplay;
+    qvtest::TempDrives drives("C");
+    const fs::path copier = fs::read_symlink("/proc/self/exe").parent_path() / "qvxcopy";
+    if (fs::exists(copier)) GTEST_SKIP() << "a real copier lies beside the test program";
+    EXPECT_EQ(ErrorNumber([] { Shell("xcopy C:\\a\\*.* C:\\b /T/Y"); }), 53);
+
+    // The stand-in copier and terminal program write down their arguments.
+    const fs::path bin = drives.root() / "bin", out = drives.root() / "args";
+    const std::string record = "#!/bin/sh\nprintf '%s|' \"$#\" \"$@\" > " + out.string() + ".tmp; mv " +
+                               out.string() + ".tmp " + out.string() + "\n";
+    qvtest::WriteFile(copier, record);
+    qvtest::WriteFile(bin / "x-terminal-emulator", record);
+    fs::permissions(copier, fs::perms::owner_all);
+    fs::permissions(bin / "x-terminal-emulator", fs::perms::owner_all);
+    struct RemoveCopier {
+        fs::path p;
+        ~RemoveCopier() { fs::remove(p); }
+    } remove{copier};
+
+    // Without a desktop the copier runs by itself, with the argument text as one argument.
+    Shell("XCOPY.EXE C:\\QV Win32\\*.* E:\\\\QVNWin32  /s/d/y");
+    EXPECT_EQ(AwaitFile(out), "1|C:\\QV Win32\\*.* E:\\\\QVNWin32  /s/d/y|");
+    fs::remove(out);
+
+    // With a desktop it runs inside a terminal window, which stays open after a failure.
+    const std::string path = std::getenv("PATH");
+    setenv("PATH", (bin.string() + ":" + path).c_str(), 1);
+    setenv("DISPLAY", ":97", 1);
+    Shell("xcopy C:\\a\\*.* D:\\b /T/Y");
+    setenv("PATH", path.c_str(), 1);
+    EXPECT_EQ(AwaitFile(out), "4|-e|" + copier.string() + "|--pause-on-failure|C:\\a\\*.* D:\\b /T/Y|");
+}
+
+}  // namespace

@@ -1,0 +1,542 @@
+// The form framework on real widgets (offscreen): life of a form, the last-resort report and boxes,
+// focus and key events, controls, input dropped while busy, drive and folder lists, the file dialog.
+#include <QApplication>
+#include <QComboBox>
+#include <QImage>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+#include <algorithm>
+#include <functional>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+#include "platform/error.h"
+#include "platform/paths.h"
+#include "platform/ui/app.h"
+#include "platform/ui/forms.h"
+#include "qvsample/temp_drive.h"
+#include "support/error_number.h"
+#include "support/modal.h"
+
+namespace uitest {
+
+using namespace platform::ui;
+
+class TestForm : public Form {
+public:
+    TestForm() : Form("frmTest", "Test Form", 6000, 3000) {
+        // created out of tab order on purpose: focus order must follow the tab indexes
+        cmdExit = &AddButton("cmdExit", -1, {4500, 2400, 1000, 400}, "E&xit", 4);
+        txt[1] = &AddTextBox("txt", 1, {1500, 900, 1500, 285}, 2);
+        txt[0] = &AddTextBox("txt", 0, {1500, 500, 1500, 285}, 1);
+        cbo = &AddComboBox("cbo", {1500, 100, 1935, 315}, 0);
+        cmdOk = &AddButton("cmdOk", -1, {3300, 2400, 1000, 400}, "&Continue", 3);
+        lbl = &AddLabel("lbl", 0, {120, 500, 1300, 255}, "Bill date:", 5);
+        pb = &AddProgressBar("pb", {120, 1800, 5700, 375}, 6);
+        AddLine("Line1", 120, 1600, 5800, 1600);
+        for (int i = 0; i < 2; ++i) {
+            txt[i]->onGotFocus = [this, i] { log.push_back("txt" + std::to_string(i) + ":got"); };
+            txt[i]->onLostFocus = [this, i] {
+                log.push_back("txt" + std::to_string(i) + ":lost");
+                if (onTxtLost) onTxtLost(i);
+            };
+            txt[i]->onKeyPress = [this, i](int &key) {
+                if (onTxtKey) onTxtKey(i, key);
+            };
+        }
+        cbo->onGotFocus = [this] { log.push_back("cbo:got"); };
+        cbo->onLostFocus = [this] { log.push_back("cbo:lost"); };
+        cmdOk->onGotFocus = [this] { log.push_back("cmdOk:got"); };
+        cmdOk->onClick = [this] {
+            log.push_back("cmdOk:click");
+            if (onOk) onOk();
+        };
+        cmdExit->onClick = [this] {
+            log.push_back("cmdExit:click");
+            Unload();
+        };
+    }
+
+    int loads = 0, unloads = 0;
+    std::vector<std::string> log;
+    std::function<void(int, int &)> onTxtKey;
+    std::function<void(int)> onTxtLost;
+    std::function<void()> onOk, onLoad;
+
+    TextBox *txt[2]{};
+    ComboBox *cbo{};
+    CommandButton *cmdOk{}, *cmdExit{};
+    Label *lbl{};
+    ProgressBar *pb{};
+
+    void ShowActive();
+    bool has(const std::string &entry) const {
+        return std::find(log.begin(), log.end(), entry) != log.end();
+    }
+
+protected:
+    void Form_Load() override {
+        ++loads;
+        if (onLoad) onLoad();
+    }
+    void Form_Unload() override { ++unloads; }
+};
+
+// Shows the form and waits until it is active with its first control focused.
+inline void ShowActive(Form &f) {
+    f.Show();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(f.widget()));
+    QCoreApplication::processEvents();
+}
+inline void TestForm::ShowActive() { uitest::ShowActive(*this); }
+
+// Presses a key as the keyboard would: at the focused widget.
+inline void Key(Qt::Key key, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+    QWidget *w = QApplication::focusWidget();
+    ASSERT_NE(w, nullptr) << "no widget has the focus";
+    QTest::keyClick(w, key, mods);
+    QCoreApplication::processEvents();
+}
+
+inline void Type(const char *text) {
+    QWidget *w = QApplication::focusWidget();
+    ASSERT_NE(w, nullptr);
+    QTest::keyClicks(w, text);
+}
+
+// Each ui test starts with the utility not ending and no box responder.
+class UiTest : public ::testing::Test {
+protected:
+    void SetUp() override { ResetEndingForTests(); }
+    void TearDown() override {
+        ResetEndingForTests();
+        SetMsgBoxResponderForTests({});
+    }
+};
+
+}  // namespace uitest
+
+using namespace uitest;
+
+namespace {
+
+TEST_F(UiTest, UnloadRunsOnceWhateverClosesTheForm) {
+    {
+        TestForm f;
+        f.ShowActive();
+        f.Unload();
+        f.Unload();
+        EXPECT_EQ(f.unloads, 1);
+        EXPECT_FALSE(f.IsVisible());
+        EXPECT_FALSE(f.IsLoaded());
+    }
+    {
+        TestForm f;  // the window's close box
+        f.ShowActive();
+        f.widget()->close();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(f.unloads, 1);
+        EXPECT_FALSE(f.IsVisible());
+    }
+    {
+        TestForm f;  // a handler that unloads the form from inside a click
+        f.ShowActive();
+        f.cmdExit->Press();
+        EXPECT_EQ(f.unloads, 1);
+        EXPECT_FALSE(f.IsVisible());
+    }
+}
+
+TEST_F(UiTest, ShowModalReturnsWhenAHandlerUnloadsTheForm) {
+    TestForm f;
+    QTimer::singleShot(0, [&] { f.cmdExit->Press(); });
+    f.ShowModal();
+    EXPECT_EQ(f.loads, 1);
+    EXPECT_EQ(f.unloads, 1);
+    EXPECT_FALSE(f.IsVisible());
+}
+
+TEST_F(UiTest, FormUnloadedDuringLoadIsNeverShown) {
+    TestForm f;
+    f.onLoad = [&] { f.Unload(); };
+    f.ShowModal();  // would block if it showed
+    EXPECT_EQ(f.unloads, 1);
+    EXPECT_FALSE(f.IsVisible());
+}
+
+TEST_F(UiTest, EndClosesModalFormsWithoutUnloadAndStopsHandlers) {
+    TestForm f;
+    f.onOk = [] { End(3); };
+    QTimer::singleShot(0, [&] { f.cmdOk->Press(); });
+    f.ShowModal();
+    EXPECT_TRUE(Ending());
+    EXPECT_EQ(EndStatus(), 3);
+    EXPECT_EQ(f.unloads, 0);
+    EXPECT_FALSE(f.IsVisible());
+    f.cmdOk->Press();  // while ending, no handler runs
+    EXPECT_EQ(std::count(f.log.begin(), f.log.end(), "cmdOk:click"), 1);
+    EXPECT_EQ(MsgBox("late"), 0);
+}
+
+
+TEST_F(UiTest, ErrorLeavingAHandlerIsReportedAndEndsWithStatus1) {
+    qvtest::BoxRecorder boxes;
+    TestForm f;
+    bool after = false;
+    f.onOk = [&] {
+        platform::Raise(53);
+        after = true;
+    };
+    f.ShowActive();
+    testing::internal::CaptureStderr();
+    f.cmdOk->Press();
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(after);
+    ASSERT_EQ(boxes.boxes().size(), 1u);
+    const platform::ui::MsgBoxRecord &box = boxes.boxes()[0];
+    EXPECT_EQ(box.prompt, "Run-time error '53':\n\nFile not found");
+    EXPECT_EQ(box.style, vbCritical);
+    EXPECT_EQ(box.title, kAppTitle);
+    EXPECT_NE(err.find(box.prompt), std::string::npos);
+    EXPECT_TRUE(Ending());
+    EXPECT_EQ(EndStatus(), 1);
+    EXPECT_FALSE(f.IsVisible());
+    EXPECT_EQ(f.unloads, 0);
+
+    f.onOk = [&] { platform::Raise(76); };  // a second error while ending shows nothing more
+    Dispatch([] { platform::Raise(76); });
+    EXPECT_EQ(boxes.boxes().size(), 1u);
+}
+
+TEST_F(UiTest, RealBoxShowsIconTitleAndOneOkButton) {
+    struct Case {
+        int style;
+        QMessageBox::Icon icon;
+        std::string title, shown;
+    };
+    const std::vector<Case> cases{{vbCritical, QMessageBox::Critical, "Quorvant 32", "Quorvant 32"},
+                                  {vbInformation, QMessageBox::Information, "NOTHING TO DO", "NOTHING TO DO"},
+                                  {vbOKOnly, QMessageBox::NoIcon, "", kAppTitle},
+                                  {vbExclamation, QMessageBox::Warning, "", kAppTitle},
+                                  {vbQuestion, QMessageBox::Question, "", kAppTitle}};
+    for (const Case &c : cases) {
+        QMessageBox::Icon icon{};
+        QString title, text;
+        int buttons = 0;
+        qvtest::onNextModal<QMessageBox>([&](QMessageBox *mb) {
+            icon = mb->icon();
+            title = mb->windowTitle();
+            text = mb->text();
+            buttons = static_cast<int>(mb->buttons().size());
+            mb->button(QMessageBox::Ok)->click();
+        });
+        EXPECT_EQ(MsgBox("Hello", c.style, c.title), vbOK);
+        EXPECT_EQ(icon, c.icon) << c.style;
+        EXPECT_EQ(title.toStdString(), c.shown);
+        EXPECT_EQ(text, "Hello");
+        EXPECT_EQ(buttons, 1);
+    }
+}
+
+
+QWidget *Focused() { return QApplication::focusWidget(); }
+
+// Tab, a click and an access key each give one LostFocus then one GotFocus; Escape closes nothing and
+// Enter clicks only a focused button.
+TEST_F(UiTest, TabClickAndAccessKeyMoveFocusOnceAndOnlyAFocusedButtonTakesEnter) {
+    TestForm f;
+    f.ShowActive();
+    f.txt[0]->SetFocus();
+    f.log.clear();
+    Key(Qt::Key_Tab);
+    QTest::mouseClick(f.txt[0]->widget(), Qt::LeftButton);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(f.ActiveControl(), f.txt[0]);
+    Key(Qt::Key_Escape);
+    Key(Qt::Key_Return);
+    EXPECT_TRUE(f.IsVisible());
+    EXPECT_EQ(f.unloads, 0);
+    Key(Qt::Key_C, Qt::AltModifier);
+    EXPECT_EQ(f.log, (std::vector<std::string>{"txt0:lost", "txt1:got", "txt1:lost", "txt0:got", "txt0:lost",
+                                               "cmdOk:got", "cmdOk:click"}));
+    Key(Qt::Key_Return);
+    EXPECT_EQ(std::count(f.log.begin(), f.log.end(), "cmdOk:click"), 2);
+}
+
+TEST_F(UiTest, BoxOpenedWhileAControlHasFocusIsNoLostFocus) {
+    TestForm f;
+    f.onTxtKey = [](int, int &key) {
+        if (key == 'm') {
+            key = 0;
+            MsgBox("Invalid Date", vbCritical, "Quorvant 32");
+        }
+    };
+    f.ShowActive();
+    f.txt[0]->SetFocus();
+    f.log.clear();
+    QString text;
+    qvtest::onNextModal<QMessageBox>([&](QMessageBox *mb) {
+        text = mb->text();
+        mb->button(QMessageBox::Ok)->click();
+    });
+    Key(Qt::Key_M);
+    EXPECT_EQ(text, "Invalid Date");
+    QTRY_VERIFY(f.widget()->isActiveWindow());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Focused(), f.txt[0]->widget());
+    EXPECT_TRUE(f.log.empty()) << f.log.front();  // neither LostFocus nor a second GotFocus
+}
+
+TEST_F(UiTest, ValidationBoxInLostFocusKeepsFocusWithoutEventsOfTheNextControl) {
+    TestForm f;
+    f.onTxtLost = [&](int i) {
+        if (i == 0 && f.txt[0]->Text() == "bad") {
+            MsgBox("Invalid Date", vbCritical, "Quorvant 32");
+            f.txt[0]->SetFocus();
+        }
+    };
+    f.ShowActive();
+    f.txt[0]->SetFocus();
+    Type("bad");
+    f.log.clear();
+    qvtest::onNextModal<QMessageBox>([](QMessageBox *mb) { mb->button(QMessageBox::Ok)->click(); });
+    Key(Qt::Key_Tab);
+    QTRY_COMPARE(Focused(), f.txt[0]->widget());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(f.log, (std::vector<std::string>{"txt0:lost", "txt0:got"}));
+}
+
+TEST_F(UiTest, ComboPopupIsNoLostFocus) {
+    TestForm f;
+    f.cbo->AddItem("A");
+    f.cbo->AddItem("B");
+    f.ShowActive();
+    f.log.clear();
+    auto *combo = static_cast<QComboBox *>(f.cbo->widget());
+    combo->showPopup();
+    QCoreApplication::processEvents();
+    combo->hidePopup();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(f.log.empty()) << f.log.front();
+    Key(Qt::Key_Tab);
+    EXPECT_EQ(f.log, (std::vector<std::string>{"cbo:lost", "txt0:got"}));
+}
+
+
+// The share of the bar's inner row that is on screen in the highlight colour (read back from the
+// window system, not painted afresh).
+double FilledShare(QWidget *bar) {
+    const QPoint at = bar->mapTo(bar->window(), QPoint(0, 0));
+    const QImage img = bar->screen()->grabWindow(bar->window()->winId(), at.x(), at.y(), bar->width(), bar->height()).toImage();
+    const QColor hl = bar->palette().color(QPalette::Highlight);
+    const int y = img.height() / 2;
+    int filled = 0, inner = 0;
+    for (int x = 3; x < img.width() - 3; ++x) {
+        ++inner;
+        const QColor c = img.pixelColor(x, y);
+        if (std::abs(c.hue() - hl.hue()) < 20 && c.saturation() > 60) ++filled;
+    }
+    return static_cast<double>(filled) / inner;
+}
+
+TEST_F(UiTest, ProgressBarShowsItsValueWhileTheHandlerKeepsTheThread) {
+    TestForm f;
+    f.ShowActive();
+    double shownAtHalf = -1, shownAtEnd = -1;
+    f.onOk = [&] {  // a busy handler that never returns to the event loop until done
+        BusyScope busy;
+        f.pb->SetMax(2000);
+        for (int i = 0; i <= 2000; ++i) {
+            f.pb->SetValue(i);
+            if (i == 1000) shownAtHalf = FilledShare(f.pb->widget());
+        }
+        shownAtEnd = FilledShare(f.pb->widget());
+    };
+    f.cmdOk->Press();
+    EXPECT_NEAR(shownAtHalf, 0.5, 0.015);
+    EXPECT_NEAR(shownAtEnd, 1.0, 0.05);
+}
+
+TEST_F(UiTest, ProgressBarOnALargeRangeScalesAndClamps) {
+    TestForm f;
+    f.pb->SetMax(2'000'000);
+    f.pb->SetValue(500'000);
+    auto *bar = static_cast<QProgressBar *>(f.pb->widget());
+    EXPECT_EQ(f.pb->Value(), 500'000);
+    EXPECT_NEAR(double(bar->value() - bar->minimum()) / (bar->maximum() - bar->minimum()), 0.25, 0.001);
+    f.pb->SetValue(3'000'000);
+    EXPECT_EQ(bar->value(), bar->maximum());
+    f.pb->SetMin(10);
+    f.pb->SetMax(20);
+    f.pb->SetValue(15);
+    EXPECT_EQ(bar->value(), 15);
+    EXPECT_EQ(f.pb->Min(), 10);
+}
+
+TEST_F(UiTest, ClippedCaptionsReportsOnlyWhatDoesNotFit) {
+    class Captions : public Form {
+    public:
+        Captions() : Form("frmCaptions", "Captions", 6000, 2000) {
+            AddLabel("lblWide", -1, {120, 120, 5000, 255}, "Records processed: 0 of 12,345", 0);
+            AddLabel("lbl", 3, {120, 500, 900, 255}, "Records processed: 0 of 12,345", 1);
+            AddLabel("lblWrap", -1, {120, 900, 3200, 495}, "Update only meter reading records with this code:", 2);
+            AddButton("cmdExit", -1, {120, 1400, 1000, 400}, "E&xit", 3);
+            AddButton("cmdNarrow", -1, {2000, 1400, 600, 400}, "&Continue", 4);
+        }
+    } form;
+    EXPECT_EQ(ClippedCaptions(form),
+              (std::vector<std::string>{"lbl(3): Records processed: 0 of 12,345", "cmdNarrow: &Continue"}));
+}
+
+
+TEST_F(UiTest, ClicksAndKeysDuringTheWorkAreDroppedNotDeferred) {
+    TestForm f;
+    ShowActive(f);
+    f.txt[0]->SetFocus();
+    f.onOk = [&] {
+        BusyScope busy;
+        QTest::mouseClick(f.cmdExit->widget(), Qt::LeftButton);
+        QTest::keyClicks(f.txt[0]->widget(), "abc");
+        busy.Pump();
+        QCoreApplication::processEvents();
+    };
+    f.cmdOk->Press();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(f.has("cmdExit:click"));
+    EXPECT_EQ(f.txt[0]->Text(), "");
+    EXPECT_TRUE(f.IsVisible());
+
+    QTest::mouseClick(f.cmdExit->widget(), Qt::LeftButton);  // afterwards input is normal
+    EXPECT_TRUE(f.has("cmdExit:click"));
+}
+
+TEST_F(UiTest, BoxShownWhileBusyCanBeAnswered) {
+    TestForm f;
+    ShowActive(f);
+    bool answered = false;
+    f.onOk = [&] {
+        BusyScope busy;
+        qvtest::onNextModal<QMessageBox>([&](QMessageBox *mb) {
+            QTest::mouseClick(mb->button(QMessageBox::Ok), Qt::LeftButton);
+            answered = !mb->isVisible();
+            if (!answered) mb->done(0);  // never hang on a box that ignored its click
+        });
+        MsgBox("Records changed: 3", vbInformation, "FINISHED");
+    };
+    f.cmdOk->Press();
+    EXPECT_TRUE(answered);
+}
+
+namespace fs = std::filesystem;
+
+class Lists : public Form {
+public:
+    Lists() : Form("frmLists", "Lists", 5520, 4260) {
+        Drive1 = &AddDriveListBox("Drive1", {240, 480, 5055, 315}, 3);
+        Dir1 = &AddDirListBox("Dir1", {240, 840, 5055, 2340}, 2);
+        Drive1->onChange = [this] {
+            log.push_back("Drive1:" + Drive1->Drive());
+            Dir1->SetPath(Drive1->Drive());
+        };
+        Dir1->onChange = [this] { log.push_back("Dir1:" + Dir1->Path()); };
+    }
+    DriveListBox *Drive1;
+    DirListBox *Dir1;
+    std::vector<std::string> log;
+};
+
+class DriveDirTest : public UiTest {
+protected:
+    void SetUp() override {
+        UiTest::SetUp();
+        for (const char *d : {"C/QVNWin32/AUDIT", "C/data/backup", "C/.hidden", "E/Backups/2024", "E/archive"})
+            fs::create_directories(drives.root() / d);
+    }
+    qvtest::TempDrives drives{"CE"};
+};
+
+QTreeWidgetItem *ItemNamed(QTreeWidget *tree, const QString &text) {
+    const auto found = tree->findItems(text, Qt::MatchExactly | Qt::MatchRecursive);
+    return found.isEmpty() ? nullptr : found.front();
+}
+
+TEST_F(DriveDirTest, DirListShowsTheChainAndSubfoldersOfItsPath) {
+    Lists f;
+    f.Dir1->SetPath("c:\\DATA");  // matched regardless of case, reported as stored
+    EXPECT_EQ(f.Dir1->Path(), "C:\\data");
+    EXPECT_EQ(f.Dir1->List(-1), "C:\\data");
+    EXPECT_EQ(f.Dir1->List(-2), "C:\\");
+    EXPECT_EQ(f.Dir1->List(-3), "");
+    ASSERT_EQ(f.Dir1->ListCount(), 1);
+    EXPECT_EQ(f.Dir1->List(0), "C:\\data\\backup");
+
+    f.Dir1->SetPath("C:\\");
+    EXPECT_EQ(f.Dir1->Path(), "C:\\");
+    ASSERT_EQ(f.Dir1->ListCount(), 2);  // the dot folder is hidden
+    EXPECT_EQ(f.Dir1->List(0), "C:\\data");
+    EXPECT_EQ(f.Dir1->List(1), "C:\\QVNWin32");
+    EXPECT_EQ(f.log, (std::vector<std::string>{"Dir1:C:\\data", "Dir1:C:\\"}));
+
+    f.Dir1->SetPath("C:\\");  // no change, no event
+    EXPECT_EQ(f.log.size(), 2u);
+}
+
+TEST_F(DriveDirTest, DirListRefusesMissingFoldersAndUnmappedDrives) {
+    Lists f;
+    f.Dir1->SetPath("E:\\archive");
+    EXPECT_EQ(qvtest::ErrorNumber([&] { f.Dir1->SetPath("E:\\nowhere"); }), 76);
+    EXPECT_EQ(qvtest::ErrorNumber([&] { f.Dir1->SetPath("Q:\\"); }), 68);
+    EXPECT_EQ(f.Dir1->Path(), "E:\\archive");
+}
+
+TEST_F(DriveDirTest, PickingADriveOpensThatDrivesCurrentFolder) {
+    const fs::path old = fs::current_path();
+    fs::current_path(drives.root() / "E/Backups");
+    Lists f;
+    EXPECT_EQ(f.Drive1->Drive(), "e:");
+    EXPECT_EQ(f.Dir1->Path(), "E:\\Backups");
+    auto *combo = static_cast<QComboBox *>(f.Drive1->widget());
+    ASSERT_EQ(combo->count(), 2);
+    EXPECT_EQ(combo->itemText(0), "c:");
+
+    ShowActive(f);
+    combo->setFocus();
+    Key(Qt::Key_Up);  // the user picks the other drive
+    EXPECT_EQ(f.Drive1->Drive(), "c:");
+    f.Dir1->SetPath("E:\\archive");
+    f.Drive1->SetDrive("E:");
+    EXPECT_EQ(f.Dir1->Path(), "E:\\Backups");  // the drive's current folder, not its root
+    EXPECT_EQ(f.log, (std::vector<std::string>{"Drive1:c:", "Dir1:C:\\", "Dir1:E:\\archive", "Drive1:e:",
+                                               "Dir1:E:\\Backups"}));
+    fs::current_path(old);
+}
+
+TEST_F(DriveDirTest, DoubleClickOrEnterOpensAFolder) {
+    Lists f;
+    f.Dir1->SetPath("E:\\");
+    ShowActive(f);
+    auto *tree = static_cast<QTreeWidget *>(f.Dir1->widget());
+    QTreeWidgetItem *item = ItemNamed(tree, "Backups");
+    ASSERT_NE(item, nullptr);
+    const QPoint at = tree->visualItemRect(item).center();
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, at);
+    EXPECT_EQ(f.Dir1->Path(), "E:\\");  // highlighted only
+    QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, at);
+    EXPECT_EQ(f.Dir1->Path(), "E:\\Backups");
+
+    tree->setFocus();
+    tree->setCurrentItem(ItemNamed(tree, "2024"));
+    Key(Qt::Key_Return);
+    EXPECT_EQ(f.Dir1->Path(), "E:\\Backups\\2024");
+    tree->setCurrentItem(ItemNamed(tree, "e:\\"));
+    Key(Qt::Key_Return);
+    EXPECT_EQ(f.Dir1->Path(), "E:\\");
+}
+
+}  // namespace

@@ -1,0 +1,337 @@
+// The read-date window opened, used and closed through its controls: the code list and the selection
+// lock table FRDLK, one window per data database, the entry fields driven by the keyboard, and the
+// count of matching readings reported when a field is left.
+#include <QTest>
+#include <QWidget>
+
+#include "platform/dao/dao.h"
+#include "platform/ui/forms.h"
+#include "readdates/frd_fixture.h"
+#include "startup/shared.h"
+
+namespace {
+
+using frdtest::FrdTest;
+std::vector<std::string> CodeList(const readdates::frmFixDupRdgs &f) {
+    std::vector<std::string> out;
+    for (int i = 0; i < f.cboCode->ListCount(); ++i) out.push_back(f.cboCode->List(i));
+    return out;
+}
+
+int OpenDatabases() { return platform::dao::DBEngine().Workspaces(0).DatabasesCount(); }
+
+TEST_F(FrdTest, WindowOpensOnTheCodeListWithTabOrderWholeCaptionsAndContinueDisabled) {
+    auto &f = OpenForm();
+    const platform::ui::Control *order[] = {f.cboCode, f.txt[0], f.txt[1], f.txt[2], f.cmdContinue, f.cmdExit};
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(order[i]->TabIndex(), i) << order[i]->Name();
+    EXPECT_EQ(qvtest::LabelledBy(f.txt[0]), f.lbl[2]->Caption());
+    EXPECT_FALSE(f.cmdContinue->Enabled());
+    EXPECT_FALSE(f.pb1->Visible());
+    EXPECT_EQ(f.ActiveControl(), f.cboCode);
+    EXPECT_EQ(platform::ui::ClippedCaptions(f), std::vector<std::string>{});
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(FrdTest, CodeListOffersAllCodesFirstThenDistinctCodesInOrderSkippingNull) {
+    AddReadings({{"2021-05-01", "2021-04-28", "B", 1},
+                 {"2021-05-01", "2021-04-28", "A", 2},
+                 {"2021-05-01", "2021-04-28", std::nullopt, 3},
+                 {"2021-06-01", "2021-05-28", "C", 1},
+                 {"2021-06-01", "2021-05-28", "B", 2},
+                 {"2021-06-01", "2021-05-28", "O'B", 2}});
+    auto &f = OpenForm();
+    EXPECT_EQ(CodeList(f), (std::vector<std::string>{" ALL CODES", "A", "B", "C", "O'B"}));
+    EXPECT_EQ(f.cboCode->Text(), " ALL CODES");
+}
+
+TEST_F(FrdTest, EmptyReadingTableLeavesOnlyAllCodes) {
+    auto &f = OpenForm();
+    EXPECT_EQ(CodeList(f), std::vector<std::string>{" ALL CODES"});
+}
+
+TEST_F(FrdTest, LoadCopiesTheSelectionIntoFrdlkAndClosesEveryDatabase) {
+    Select(11, "1001");
+    Select(12, "O'HARE-7");
+    Select(13, "1003");
+    OpenForm();
+    EXPECT_EQ(DataRows("select lockey, accno from FRDLK order by lockey"),
+              (std::vector<std::vector<std::string>>{{"11", "1001"}, {"12", "O'HARE-7"}, {"13", "1003"}}));
+    EXPECT_EQ(OpenDatabases(), 0);
+    EXPECT_FALSE(startup::Shared().db);
+    EXPECT_FALSE(startup::Shared().rs);
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(FrdTest, LoadRebuildsALeftoverFrdlk) {
+    {
+        auto d = Data();
+        d->exec("create table FRDLK (lockey INTEGER, accno TEXT)");
+        d->exec("insert into FRDLK values (99, 'OLD')");
+    }
+    Select(5, "NEW");
+    OpenForm();
+    EXPECT_EQ(DataRows("select lockey, accno from FRDLK"), (std::vector<std::vector<std::string>>{{"5", "NEW"}}));
+}
+
+TEST_F(FrdTest, SelectionRowThatCannotBeCopiedIsDroppedAloneInsideTheCopy) {
+    SelectRange(1, 3000);
+    {
+        qvtest::SqlFile t(TempDataFile());
+        t.exec("insert into selectionsetDTC (lockey, accno) values (NULL, 'NOKEY')");
+    }
+    SelectRange(3001, 3000);
+    OpenForm();
+    EXPECT_EQ(DataCount("select count(*) from FRDLK"), 6000);
+    EXPECT_EQ(DataCount("select count(*) from FRDLK where accno = 'NOKEY'"), 0);
+    EXPECT_EQ(DataCount("select count(distinct lockey) from FRDLK"), 6000);
+    EXPECT_FALSE(platform::dao::DBEngine().Workspaces(0).InTransaction());
+}
+
+TEST_F(FrdTest, LoadTakesTheDataPathAfreshFromTheSettingsUntrimmed) {
+    SetCurrent("C:\\QVData  ", "billing.mdb");
+    startup::Shared().DataFilePath = "C:\\elsewhere\\none.mdb";
+    Select(1, "A1");
+    OpenForm();
+    EXPECT_EQ(startup::Shared().DataFilePath, "C:\\QVData  \\billing.mdb");
+    EXPECT_TRUE(DataHasTable("FRDLK"));
+}
+
+TEST_F(FrdTest, ClosingByExitOrByCloseBoxDropsFrdlk) {
+    for (bool closeBox : {false, true}) {
+        SCOPED_TRACE(closeBox ? "close box" : "Exit");
+        Select(1, "A1");
+        auto &f = OpenForm();
+        ASSERT_TRUE(DataHasTable("FRDLK"));
+        if (closeBox)
+            f.widget()->close();
+        else
+            f.cmdExit->Press();
+        ProcessEvents();
+        EXPECT_FALSE(f.IsLoaded());
+        EXPECT_FALSE(DataHasTable("FRDLK"));
+        EXPECT_EQ(OpenDatabases(), 0);
+    }
+}
+
+TEST_F(FrdTest, SecondWindowOnTheSameDataDatabaseIsRefusedAndChangesNothing) {
+    Select(1, "A1");
+    Select(2, "A2");
+    auto &first = OpenForm();
+    {
+        qvtest::SqlFile t(TempDataFile());  // a selection changed since the first window loaded
+        t.exec("delete from selectionsetDTC where lockey = 2");
+    }
+    auto second = OpenSecondForm();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].style, platform::ui::vbInformation);
+    EXPECT_NE(boxes[0].prompt.find(frdtest::kDataPath), std::string::npos) << boxes[0].prompt;
+    EXPECT_FALSE(second->IsLoaded());
+    EXPECT_FALSE(second->IsVisible());
+    second.reset();
+
+    // The first window's FRDLK is untouched and still serves it.
+    EXPECT_EQ(DataCount("select count(*) from FRDLK"), 2);
+    ClearBoxes();
+    AddReading({"2021-05-01", "2021-04-28", "W", 2});
+    Enter(0, "05/01/2021");
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].title, "ONE RECORD FOUND");
+
+    // Once the first closes, the data database is free again.
+    first.Unload();
+    EXPECT_FALSE(DataHasTable("FRDLK"));
+    ClearBoxes();
+    auto third = OpenSecondForm();
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(DataCount("select count(*) from FRDLK"), 1);
+    third->Unload();
+}
+
+
+
+const char *kPrompt1Start = "Enter the INCORRECT READ DATE that needs to be changed, or enter ALL if all read dates for BILL DATE ";
+
+TEST_F(FrdTest, EnterMovesOnLikeTabAndInsertsNothing) {
+    AddReading({"2021-05-01", "2021-04-28", "W", 1});
+    auto &f = OpenForm();
+    ASSERT_EQ(f.ActiveControl(), f.cboCode);
+
+    PressEnter();
+    EXPECT_EQ(f.ActiveControl(), f.txt[0]);
+    EXPECT_EQ(f.cboCode->Text(), " ALL CODES");
+    EXPECT_EQ(f.cboCode->ListCount(), 2);
+
+    f.txt[0]->SetText("5/1/21");
+    PressEnter();
+    EXPECT_EQ(f.ActiveControl(), f.txt[1]);
+    EXPECT_EQ(f.txt[0]->Text(), "05/01/2021");  // left like Tab: validated, nothing added
+
+    PressEnter();
+    EXPECT_EQ(f.ActiveControl(), f.txt[2]);
+    PressEnter();
+    EXPECT_EQ(f.ActiveControl(), f.cmdExit);  // Continue is still disabled
+    for (auto *t : {f.txt[1], f.txt[2]}) EXPECT_EQ(t->Text(), "");
+}
+
+TEST_F(FrdTest, TabbingIntoAFieldSelectsItsWholeText) {
+    auto &f = OpenForm();
+    f.txt[1]->SetText("04/28/2021");
+    f.txt[0]->SetFocus();
+    ProcessEvents();
+    PressTab();
+    ASSERT_EQ(f.ActiveControl(), f.txt[1]);
+    EXPECT_EQ(f.txt[1]->SelStart(), 0);
+    EXPECT_EQ(f.txt[1]->SelLength(), 10);
+}
+
+TEST_F(FrdTest, ValidBillDateRewritesBothPromptsAndAnInvalidOneKeepsThem) {
+    auto &f = OpenForm();
+    Enter(0, "5117");
+    EXPECT_EQ(f.txt[0]->Text(), "05/01/2017");
+    const std::string label1 = std::string(kPrompt1Start) + "05/01/2017 need to be changed to the same READ DATE.";
+    const std::string label4 =
+        "Enter the READ DATE that needs to be given to the set of readings that are being corrected for BILL DATE "
+        "05/01/2017.";
+    EXPECT_EQ(f.Label1->Caption(), label1);
+    EXPECT_EQ(f.Label4->Caption(), label4);
+
+    ClearBoxes();
+    Enter(0, "13/45/2017");
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].prompt, "Invalid Date");
+    EXPECT_EQ(f.txt[0]->Text(), "");
+    EXPECT_EQ(f.Label1->Caption(), label1);
+    EXPECT_EQ(f.Label4->Caption(), label4);
+}
+
+TEST_F(FrdTest, AllInAnyCaseIsTheKeywordAndStaysAsTyped) {
+    auto &f = OpenForm();
+    Enter(0, "05/01/2021");
+    for (const char *kw : {"all", "All", "ALL"}) {
+        SCOPED_TRACE(kw);
+        ClearBoxes();
+        Enter(1, kw);
+        EXPECT_EQ(f.txt[1]->Text(), kw);
+        ASSERT_EQ(boxes.size(), 1u);  // the count, no date message
+        EXPECT_EQ(boxes[0].title, "NO RECORDS FOUND");
+    }
+    ClearBoxes();
+    Enter(1, " ALL");  // with a blank it is no keyword and no date
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].prompt, "Invalid Date");
+}
+
+// Each step leaves one field with an entry; Continue is enabled only while all three are valid, and
+// a field left empty or blank says nothing.
+TEST_F(FrdTest, ContinueIsEnabledOnlyWhileAllThreeEntriesAreValid) {
+    struct Step {
+        int field;
+        std::string entry;
+        bool enabled;
+    };
+    const Step steps[] = {{0, "05/01/2021", false}, {1, "04/28/2021", false}, {2, "04/30/2021", true},
+                          {1, "xyz", false},        {1, "ALL", true},         {2, "   ", false},
+                          {2, "04/30/2021", true},  {0, "", false},           {0, "05/01/2021", true},
+                          {1, "", false},           {1, "all", true},         {2, "", false},
+                          {2, "04/30/2021", true},  {0, "0000", false}};
+    auto &f = OpenForm();
+    for (const Step &st : steps) {
+        SCOPED_TRACE(std::to_string(st.field) + " = '" + st.entry + "'");
+        ClearBoxes();
+        Enter(st.field, st.entry);
+        EXPECT_EQ(f.cmdContinue->Enabled(), st.enabled);
+        const bool blank = st.entry.find_first_not_of(' ') == std::string::npos;
+        EXPECT_TRUE(!blank || boxes.empty());
+    }
+}
+
+// Selection: accounts 1 to 5. Lockey 9 is outside it.
+class FrdSearch : public frdtest::FrdTest {
+protected:
+    FrdSearch() {
+        for (long long k = 1; k <= 5; ++k) Select(k, "A" + std::to_string(k));
+        AddReadings({{"2021-05-01", "2021-04-28", "W", 1},
+                     {"2021-05-01", "2021-04-28 10:30:00", "W", 2},
+                     {"2021-05-01", "2021-04-29", "E", 3},
+                     {"2021-05-01", "2021-04-28", "W", 9},
+                     {"2021-05-01", "2021-04-28", "O'B", 4},
+                     {"2021-06-01", "2021-04-28", "W", 1},
+                     {"2021-06-01", "2021-05-30", "w", 5}});
+    }
+
+};
+
+// One row a count: the code chosen ("" for all codes), the bill date already in its field, the field
+// left and its entry, and the box (none for ALL without a bill date, which runs no query either).
+TEST_F(FrdSearch, CountsTheSelectedReadingsOfTheCodeBillDateAndWholeReadDay) {
+    struct Case {
+        std::string code, bill;
+        int field;
+        std::string entry, title, prompt;
+    };
+    const Case cases[] = {
+        {"", "", 0, "05/01/2021", "4 RECORDS FOUND", "4 reading records were found with bill date 05/01/2021."},
+        {"", "", 0, "07/01/2021", "NO RECORDS FOUND", "NO reading records were found with bill date 07/01/2021."},
+        {"W", "", 0, "05/01/2021", "2 RECORDS FOUND", "2 reading records were found for code W with bill date 05/01/2021."},
+        {"E", "", 0, "05/01/2021", "ONE RECORD FOUND", "One reading record was found for code E with bill date 05/01/2021."},
+        {"O'B", "", 0, "05/01/2021", "ONE RECORD FOUND", "One reading record was found for code O'B with bill date 05/01/2021."},
+        // The reading read at 10:30 on 4/28 counts, as the run would change it.
+        {"", "05/01/2021", 1, "4/28/21", "3 RECORDS FOUND",
+         "3 reading records were found with bill date 05/01/2021 and read date 04/28/2021."},
+        {"", "05/01/2021", 1, "4/27/21", "NO RECORDS FOUND",
+         "NO reading records were found with bill date 05/01/2021 and read date 04/27/2021."},
+        {"", "05/01/2021", 1, "all", "4 RECORDS FOUND",
+         "4 reading records were found with bill date 05/01/2021 and read date all."},
+        {"", "", 1, "04/28/2021", "4 RECORDS FOUND", "4 reading records were found with read date 04/28/2021."},
+        {"W", "", 1, "04/28/2021", "3 RECORDS FOUND", "3 reading records were found for code W with read date 04/28/2021."},
+        {"", "", 1, "ALL", "", ""},
+        // A new read date: on any bill date without one, else only on that bill date.
+        {"", "", 2, "05/30/2021", "ONE RECORD FOUND", "One reading record was found with read date 05/30/2021."},
+        {"", "05/01/2021", 2, "05/30/2021", "NO RECORDS FOUND", "NO reading records were found with read date 05/30/2021."},
+        {"", "05/01/2021", 2, "04/29/2021", "ONE RECORD FOUND", "One reading record was found with read date 04/29/2021."},
+    };
+    auto &f = OpenForm();
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.code + " | " + c.bill + " | " + std::to_string(c.field) + " = " + c.entry);
+        for (auto *t : f.txt) t->SetText("");
+        f.cboCode->SetFocus();
+        ProcessEvents();
+        f.cboCode->SetText(c.code.empty() ? " ALL CODES" : c.code);
+        f.txt[0]->SetText(c.bill);
+        startup::Shared().QueryText = "left over";
+        ClearBoxes();
+        Enter(c.field, c.entry);
+        if (c.title.empty()) {
+            EXPECT_TRUE(boxes.empty());
+            EXPECT_EQ(startup::Shared().QueryText, "left over");
+            continue;
+        }
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].title, c.title);
+        EXPECT_EQ(boxes[0].prompt, c.prompt);
+        EXPECT_EQ(boxes[0].style, platform::ui::vbInformation);
+        // The count leaves no database open.
+        EXPECT_EQ(platform::dao::DBEngine().Workspaces(0).DatabasesCount(), 0);
+        EXPECT_FALSE(startup::Shared().db);
+    }
+    // A typed code stays as typed: w is not completed to the code W.
+    f.cboCode->SetText("");
+    f.cboCode->SetFocus();
+    QTest::keyClicks(f.cboCode->widget(), "w");
+    ClearBoxes();
+    Enter(0, "06/01/2021");
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].prompt, "One reading record was found for code w with bill date 06/01/2021.");
+    EXPECT_EQ(f.cboCode->Text(), "w");
+}
+
+TEST(FrdSearchEmptySelection, NothingIsFoundEvenWithAllCodes) {
+    frdtest::FrdEnv env;
+    env.AddReading({"2021-05-01", "2021-04-28", "W", 1});
+    env.OpenForm();
+    env.Enter(0, "05/01/2021");
+    ASSERT_EQ(env.boxes.size(), 1u);
+    EXPECT_EQ(env.boxes[0].title, "NO RECORDS FOUND");
+}
+
+}  // namespace
