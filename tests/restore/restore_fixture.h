@@ -128,13 +128,25 @@ inline bool MountReadOnly(const std::filesystem::path &p) {
            ::mount(nullptr, p.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
 }
 
-// Limits the size of files this process may write, with writes past it failing (EFBIG) instead of
-// killing the process.
-inline void LimitFileSize(rlim_t bytes) {
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit lim{bytes, bytes};
-    ::setrlimit(RLIMIT_FSIZE, &lim);
-}
+// The file-size limit of this process, lowered for one block (writes past it fail with EFBIG instead of
+// killing the process).
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &old_);
+        old_handler_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit lim{bytes, old_.rlim_max};
+        ::setrlimit(RLIMIT_FSIZE, &lim);
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &old_);
+        std::signal(SIGXFSZ, old_handler_);
+    }
+
+private:
+    rlimit old_{};
+    void (*old_handler_)(int) = nullptr;
+};
 
 }  // namespace qvtest
 
