@@ -80,7 +80,7 @@ TEST_F(FrdTest, LoadTakesTheDataPathAfreshFromTheSettingsUntrimmed) {
     Select(1, "A1");
     OpenForm();
     EXPECT_EQ(startup::Shared().DataFilePath, "C:\\QVData  \\billing.mdb");
-    EXPECT_TRUE(DataHasTable("FRDLK"));
+    EXPECT_EQ(DataRows("select lockey, accno from FRDLK"), (std::vector<std::vector<std::string>>{{"1", "A1"}}));
 }
 
 TEST_F(FrdTest, ClosingByExitOrByCloseBoxDropsFrdlk) {
