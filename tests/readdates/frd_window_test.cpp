@@ -169,7 +169,7 @@ TEST_F(FrdTest, EnterMovesOnLikeTabAndInsertsNothingAndTabSelectsTheWholeText) {
     EXPECT_EQ(f.txt[1]->SelLength(), 10);
 }
 
-TEST_F(FrdTest, ValidBillDateRewritesBothPromptsAndAnInvalidOneKeepsThem) {
+TEST_F(FrdTest, ValidBillDateRewritesBothPromptsAnInvalidOneKeepsThemAndAllInAnyCaseStaysAsTyped) {
     auto &f = OpenForm();
     Enter(0, "5117");
     EXPECT_EQ(f.txt[0]->Text(), "05/01/2017");
@@ -187,10 +187,8 @@ TEST_F(FrdTest, ValidBillDateRewritesBothPromptsAndAnInvalidOneKeepsThem) {
     EXPECT_EQ(f.txt[0]->Text(), "");
     EXPECT_EQ(f.Label1->Caption(), label1);
     EXPECT_EQ(f.Label4->Caption(), label4);
-}
 
-TEST_F(FrdTest, AllInAnyCaseIsTheKeywordAndStaysAsTyped) {
-    auto &f = OpenForm();
+    // ALL in any case is the keyword of the old read date and stays as typed.
     Enter(0, "05/01/2021");
     for (const char *kw : {"all", "All", "ALL"}) {
         SCOPED_TRACE(kw);
