@@ -10,7 +10,6 @@
 #include <set>
 #include <string>
 #include <sys/mount.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -21,6 +20,7 @@
 #include "qvsample/sql_file.h"
 #include "qvsample/temp_drive.h"
 #include "restore/frmRestAutoCopy.h"
+#include "support/file_size_limit.h"
 #include "support/modal.h"
 
 namespace qvtest {
@@ -127,26 +127,6 @@ inline bool MountReadOnly(const std::filesystem::path &p) {
            ::mount(p.c_str(), p.c_str(), nullptr, MS_BIND, nullptr) == 0 &&
            ::mount(nullptr, p.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
 }
-
-// The file-size limit of this process, lowered for one block (writes past it fail with EFBIG instead of
-// killing the process).
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        ::getrlimit(RLIMIT_FSIZE, &old_);
-        old_handler_ = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit lim{bytes, old_.rlim_max};
-        ::setrlimit(RLIMIT_FSIZE, &lim);
-    }
-    ~FileSizeLimit() {
-        ::setrlimit(RLIMIT_FSIZE, &old_);
-        std::signal(SIGXFSZ, old_handler_);
-    }
-
-private:
-    rlimit old_{};
-    void (*old_handler_)(int) = nullptr;
-};
 
 }  // namespace qvtest
 
