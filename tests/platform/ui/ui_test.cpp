@@ -126,7 +126,9 @@ using namespace uitest;
 
 namespace {
 
-TEST_F(UiTest, UnloadRunsOnceWhateverClosesTheForm) {
+// Unload runs once whatever closes the form; ShowModal returns when a handler unloads it, and a form
+// unloaded during its load is never shown.
+TEST_F(UiTest, UnloadRunsOnceWhateverClosesTheFormAndShowModalReturnsOnUnload) {
     {
         TestForm f;
         f.ShowActive();
@@ -151,23 +153,21 @@ TEST_F(UiTest, UnloadRunsOnceWhateverClosesTheForm) {
         EXPECT_EQ(f.unloads, 1);
         EXPECT_FALSE(f.IsVisible());
     }
-}
-
-TEST_F(UiTest, ShowModalReturnsWhenAHandlerUnloadsTheForm) {
-    TestForm f;
-    QTimer::singleShot(0, [&] { f.cmdExit->Press(); });
-    f.ShowModal();
-    EXPECT_EQ(f.loads, 1);
-    EXPECT_EQ(f.unloads, 1);
-    EXPECT_FALSE(f.IsVisible());
-}
-
-TEST_F(UiTest, FormUnloadedDuringLoadIsNeverShown) {
-    TestForm f;
-    f.onLoad = [&] { f.Unload(); };
-    f.ShowModal();  // would block if it showed
-    EXPECT_EQ(f.unloads, 1);
-    EXPECT_FALSE(f.IsVisible());
+    {
+        TestForm f;  // ShowModal returns when a handler unloads the form
+        QTimer::singleShot(0, [&] { f.cmdExit->Press(); });
+        f.ShowModal();
+        EXPECT_EQ(f.loads, 1);
+        EXPECT_EQ(f.unloads, 1);
+        EXPECT_FALSE(f.IsVisible());
+    }
+    {
+        TestForm f;  // unloaded during its load: never shown (ShowModal would block if it showed)
+        f.onLoad = [&] { f.Unload(); };
+        f.ShowModal();
+        EXPECT_EQ(f.unloads, 1);
+        EXPECT_FALSE(f.IsVisible());
+    }
 }
 
 TEST_F(UiTest, EndClosesModalFormsWithoutUnloadAndStopsHandlers) {
@@ -183,7 +183,6 @@ TEST_F(UiTest, EndClosesModalFormsWithoutUnloadAndStopsHandlers) {
     EXPECT_EQ(std::count(f.log.begin(), f.log.end(), "cmdOk:click"), 1);
     EXPECT_EQ(MsgBox("late"), 0);
 }
-
 
 TEST_F(UiTest, ErrorLeavingAHandlerIsReportedAndEndsWithStatus1) {
     qvtest::BoxRecorder boxes;
@@ -296,7 +295,6 @@ TEST_F(UiTest, ComboPopupIsNoLostFocus) {
     Key(Qt::Key_Tab);
     EXPECT_EQ(f.log, (std::vector<std::string>{"cbo:lost", "txt0:got"}));
 }
-
 
 // The share of the bar's inner row that is on screen in the highlight colour (read back from the
 // window system, not painted afresh).
