@@ -373,11 +373,6 @@ TEST(MigrateE2E, TheToolsWorkOnAConvertedInstallation) {
     std::map<std::string, std::string> viaConfig = QvutilEnv(&x, "");
     viaConfig.erase("QUORVANT_DRIVES");
     viaConfig["XDG_CONFIG_HOME"] = env.config.parent_path().parent_path().string();
-    auto answer = [&](const std::string &title) {
-        const std::string box = x.waitForWindow(title);
-        ASSERT_FALSE(box.empty()) << "no box " << title;
-        x.keys(box, {"Return"});
-    };
     {
         Program frd(qvutil, {"FRD"}, viaConfig, env.target);
         const std::string w = x.waitForWindow("Correct READ DATES for Meter Reading Records");
@@ -386,15 +381,15 @@ TEST(MigrateE2E, TheToolsWorkOnAConvertedInstallation) {
         x.keys(w, {"Return"});
         x.type(w, "3/28/2024");
         x.keys(w, {"Return"});
-        answer("6 RECORDS FOUND");
+        ASSERT_TRUE(x.answer("6 RECORDS FOUND"));
         x.type(w, "all");
         x.keys(w, {"Return"});
-        answer("6 RECORDS FOUND");
+        ASSERT_TRUE(x.answer("6 RECORDS FOUND"));
         x.type(w, "3/20/2024");
         x.keys(w, {"Return"});
-        answer("NO RECORDS FOUND");
+        ASSERT_TRUE(x.answer("NO RECORDS FOUND"));
         x.keys(w, {"alt+c"});
-        answer("FINISHED");
+        ASSERT_TRUE(x.answer("FINISHED"));
         x.keys(w, {"alt+x"});
         ASSERT_EQ(frd.wait(), std::optional<int>(0)) << frd.errorOutput();
     }
@@ -423,7 +418,7 @@ TEST(MigrateE2E, TheToolsWorkOnAConvertedInstallation) {
         x.type(dialog, "BILLING1.mdb");
         x.keys(dialog, {"Return"});
         x.keys(w, {"alt+r"});
-        answer("FINISHED");
+        ASSERT_TRUE(x.answer("FINISHED"));
         ASSERT_EQ(rac.wait(), std::optional<int>(0)) << rac.errorOutput();
     }
     const std::string readings = "select * from [tbl reading] order by rowid";

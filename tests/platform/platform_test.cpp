@@ -89,7 +89,7 @@ TEST(DateRecognition, TwoDigitYearWindowAndShortYears) {
     EXPECT_EQ(*RecognizeDate("1/2/123"), MakeDateTime(123, 1, 2));
 }
 
-TEST(DateRecognition, RefusesWhatIsNoDate) {
+TEST(DateRecognition, RefusesWhatIsNoDateTypeMismatchAndDaysThatDoNotExist) {
     const char *refused[] = {
         "",          "   ",        "5117",       "051517",     "05152017",  "10:30",    "10:30 PM",
         "02/30/2021", "13/01/2021", "0/51/17",   "2/29/2023",  "5/0/17",    "5/1/17/3", "5//17",
@@ -101,27 +101,15 @@ TEST(DateRecognition, RefusesWhatIsNoDate) {
         SCOPED_TRACE(text);
         EXPECT_FALSE(IsDate(text));
     }
-}
-
-TEST(DateRecognition, DateValueDropsTheTimeAndRaisesTypeMismatch) {
+    // DateValue drops the time and raises a type mismatch; MakeDateTime refuses days that do not exist.
     EXPECT_EQ(DateValue("5/1/2017 10:30 PM"), MakeDateTime(2017, 5, 1));
     EXPECT_FALSE(HasTimeOfDay(DateValue("5/1/2017 10:30 PM")));
-    try {
-        DateValue("0/51/17");
-        FAIL() << "no error";
-    } catch (const Error &e) {
-        EXPECT_EQ(e.number, 13);
-        EXPECT_EQ(e.description, "Type mismatch");
-    }
-}
-
-TEST(DateRecognition, MakeDateTimeRefusesDaysThatDoNotExist) {
+    EXPECT_EQ(qvtest::ErrorText([] { DateValue("0/51/17"); }), "13 Type mismatch");
     EXPECT_THROW(MakeDateTime(2021, 2, 29), Error);
     EXPECT_THROW(MakeDateTime(2021, 13, 1), Error);
     EXPECT_THROW(MakeDateTime(2021, 1, 1, 24), Error);
     EXPECT_NO_THROW(MakeDateTime(2020, 2, 29, 23, 59, 59));
 }
-
 
 struct Formatted {
     DateTime value;
@@ -190,7 +178,7 @@ struct KeepCurrentFolder {
     ~KeepCurrentFolder() { fs::current_path(saved); }
 };
 
-TEST(DriveMap, MapsDrivesSeparatorsAndRefusesUnmappedDrives) {
+TEST(DriveMap, MapsDrivesSeparatorsBlanksAndCaseAndRefusesUnmappedDrives) {
     qvtest::TempDrives drives("CE");
     const fs::path c = drives.folder('C'), e = drives.folder('E');
     EXPECT_EQ(MapPath("C:\\a\\b.mdb"), c / "a" / "b.mdb");
@@ -203,6 +191,21 @@ TEST(DriveMap, MapsDrivesSeparatorsAndRefusesUnmappedDrives) {
     ASSERT_EQ(list.size(), 2u);
     EXPECT_EQ(list[0].letter, 'C');
     EXPECT_EQ(list[1].folder, e);
+
+    // Trailing blanks and dots of components are dropped, leading blanks kept.
+    EXPECT_EQ(MapPath("C:\\Data  \\x.mdb"), c / "Data" / "x.mdb");
+    EXPECT_EQ(MapPath("C:\\Data. .\\x.mdb..."), c / "Data" / "x.mdb");
+    EXPECT_EQ(MapPath("C:\\ Data\\x"), c / " Data" / "x");
+    EXPECT_EQ(MapPath("C:\\a\\.\\...\\b"), c / "a" / "b");
+
+    // Existing components match without regard to case; a new name keeps its spelling below the existing
+    // folder's own; an exact match wins over a case-insensitive one.
+    qvtest::WriteFile(c / "QVNWin32" / "GLOBAL.MDB", "x");
+    EXPECT_EQ(MapPath("C:\\qvnwin32\\global.mdb"), c / "QVNWin32" / "GLOBAL.MDB");
+    EXPECT_EQ(MapPath("c:\\QVNWIN32\\Audit\\New.Log"), c / "QVNWin32" / "Audit" / "New.Log");
+    qvtest::WriteFile(c / "QVNWin32" / "global.mdb", "y");
+    EXPECT_EQ(MapPath("C:\\QVNWin32\\global.mdb"), c / "QVNWin32" / "global.mdb");
+    EXPECT_EQ(MapPath("C:\\QVNWin32\\GLOBAL.MDB"), c / "QVNWin32" / "GLOBAL.MDB");
 }
 
 TEST(DriveMap, IsReadAgainWhenTheVariableChanges) {
@@ -221,28 +224,6 @@ TEST(DriveMap, IsReadAgainWhenTheVariableChanges) {
         setenv("QUORVANT_DRIVES", saved.c_str(), 1);
     else
         unsetenv("QUORVANT_DRIVES");
-}
-
-TEST(DriveMap, ExistingComponentsMatchWithoutRegardToCase) {
-    qvtest::TempDrives drives("C");
-    const fs::path c = drives.folder('C');
-    qvtest::WriteFile(c / "QVNWin32" / "GLOBAL.MDB", "x");
-    EXPECT_EQ(MapPath("C:\\qvnwin32\\global.mdb"), c / "QVNWin32" / "GLOBAL.MDB");
-    // A new name keeps its spelling below the existing folder's own.
-    EXPECT_EQ(MapPath("c:\\QVNWIN32\\Audit\\New.Log"), c / "QVNWin32" / "Audit" / "New.Log");
-    // An exact match wins over a case-insensitive one.
-    qvtest::WriteFile(c / "QVNWin32" / "global.mdb", "y");
-    EXPECT_EQ(MapPath("C:\\QVNWin32\\global.mdb"), c / "QVNWin32" / "global.mdb");
-    EXPECT_EQ(MapPath("C:\\QVNWin32\\GLOBAL.MDB"), c / "QVNWin32" / "GLOBAL.MDB");
-}
-
-TEST(DriveMap, TrailingBlanksAndDotsOfComponentsAreDropped) {
-    qvtest::TempDrives drives("C");
-    const fs::path c = drives.folder('C');
-    EXPECT_EQ(MapPath("C:\\Data  \\x.mdb"), c / "Data" / "x.mdb");
-    EXPECT_EQ(MapPath("C:\\Data. .\\x.mdb..."), c / "Data" / "x.mdb");
-    EXPECT_EQ(MapPath("C:\\ Data\\x"), c / " Data" / "x");  // leading blanks are kept
-    EXPECT_EQ(MapPath("C:\\a\\.\\...\\b"), c / "a" / "b");
 }
 
 TEST(DriveMap, CurrentDriveAndRelativePaths) {

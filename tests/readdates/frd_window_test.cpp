@@ -20,7 +20,7 @@ std::vector<std::string> CodeList(const readdates::frmFixDupRdgs &f) {
 
 int OpenDatabases() { return platform::dao::DBEngine().Workspaces(0).DatabasesCount(); }
 
-TEST_F(FrdTest, WindowOpensOnTheCodeListWithTabOrderWholeCaptionsAndContinueDisabled) {
+TEST_F(FrdTest, WindowOpensOnTheCodeListWithTabOrderWholeCaptionsOnlyAllCodesAndContinueDisabled) {
     auto &f = OpenForm();
     const platform::ui::Control *order[] = {f.cboCode, f.txt[0], f.txt[1], f.txt[2], f.cmdContinue, f.cmdExit};
     for (int i = 0; i < 6; ++i) EXPECT_EQ(order[i]->TabIndex(), i) << order[i]->Name();
@@ -29,6 +29,7 @@ TEST_F(FrdTest, WindowOpensOnTheCodeListWithTabOrderWholeCaptionsAndContinueDisa
     EXPECT_FALSE(f.pb1->Visible());
     EXPECT_EQ(f.ActiveControl(), f.cboCode);
     EXPECT_EQ(platform::ui::ClippedCaptions(f), std::vector<std::string>{});
+    EXPECT_EQ(CodeList(f), std::vector<std::string>{" ALL CODES"});  // an empty reading table
     EXPECT_TRUE(boxes.empty());
 }
 
@@ -44,12 +45,9 @@ TEST_F(FrdTest, CodeListOffersAllCodesFirstThenDistinctCodesInOrderSkippingNull)
     EXPECT_EQ(f.cboCode->Text(), " ALL CODES");
 }
 
-TEST_F(FrdTest, EmptyReadingTableLeavesOnlyAllCodes) {
-    auto &f = OpenForm();
-    EXPECT_EQ(CodeList(f), std::vector<std::string>{" ALL CODES"});
-}
-
-TEST_F(FrdTest, LoadCopiesTheSelectionIntoFrdlkAndClosesEveryDatabase) {
+// A leftover FRDLK is rebuilt from the selection.
+TEST_F(FrdTest, LoadCopiesTheSelectionIntoANewFrdlkAndClosesEveryDatabase) {
+    Data()->exec("create table FRDLK (lockey INTEGER, accno TEXT); insert into FRDLK values (99, 'OLD')");
     Select(11, "1001");
     Select(12, "O'HARE-7");
     Select(13, "1003");
@@ -60,17 +58,6 @@ TEST_F(FrdTest, LoadCopiesTheSelectionIntoFrdlkAndClosesEveryDatabase) {
     EXPECT_FALSE(startup::Shared().db);
     EXPECT_FALSE(startup::Shared().rs);
     EXPECT_TRUE(boxes.empty());
-}
-
-TEST_F(FrdTest, LoadRebuildsALeftoverFrdlk) {
-    {
-        auto d = Data();
-        d->exec("create table FRDLK (lockey INTEGER, accno TEXT)");
-        d->exec("insert into FRDLK values (99, 'OLD')");
-    }
-    Select(5, "NEW");
-    OpenForm();
-    EXPECT_EQ(DataRows("select lockey, accno from FRDLK"), (std::vector<std::vector<std::string>>{{"5", "NEW"}}));
 }
 
 TEST_F(FrdTest, SelectionRowThatCannotBeCopiedIsDroppedAloneInsideTheCopy) {
@@ -93,7 +80,7 @@ TEST_F(FrdTest, LoadTakesTheDataPathAfreshFromTheSettingsUntrimmed) {
     Select(1, "A1");
     OpenForm();
     EXPECT_EQ(startup::Shared().DataFilePath, "C:\\QVData  \\billing.mdb");
-    EXPECT_TRUE(DataHasTable("FRDLK"));
+    EXPECT_EQ(DataRows("select lockey, accno from FRDLK"), (std::vector<std::vector<std::string>>{{"1", "A1"}}));
 }
 
 TEST_F(FrdTest, ClosingByExitOrByCloseBoxDropsFrdlk) {
@@ -151,7 +138,7 @@ TEST_F(FrdTest, SecondWindowOnTheSameDataDatabaseIsRefusedAndChangesNothing) {
 
 const char *kPrompt1Start = "Enter the INCORRECT READ DATE that needs to be changed, or enter ALL if all read dates for BILL DATE ";
 
-TEST_F(FrdTest, EnterMovesOnLikeTabAndInsertsNothing) {
+TEST_F(FrdTest, EnterMovesOnLikeTabAndInsertsNothingAndTabSelectsTheWholeText) {
     AddReading({"2021-05-01", "2021-04-28", "W", 1});
     auto &f = OpenForm();
     ASSERT_EQ(f.ActiveControl(), f.cboCode);
@@ -171,10 +158,8 @@ TEST_F(FrdTest, EnterMovesOnLikeTabAndInsertsNothing) {
     PressEnter();
     EXPECT_EQ(f.ActiveControl(), f.cmdExit);  // Continue is still disabled
     for (auto *t : {f.txt[1], f.txt[2]}) EXPECT_EQ(t->Text(), "");
-}
 
-TEST_F(FrdTest, TabbingIntoAFieldSelectsItsWholeText) {
-    auto &f = OpenForm();
+    // Tabbing into a field selects its whole text.
     f.txt[1]->SetText("04/28/2021");
     f.txt[0]->SetFocus();
     ProcessEvents();
@@ -184,7 +169,7 @@ TEST_F(FrdTest, TabbingIntoAFieldSelectsItsWholeText) {
     EXPECT_EQ(f.txt[1]->SelLength(), 10);
 }
 
-TEST_F(FrdTest, ValidBillDateRewritesBothPromptsAndAnInvalidOneKeepsThem) {
+TEST_F(FrdTest, ValidBillDateRewritesBothPromptsAnInvalidOneKeepsThemAndAllInAnyCaseStaysAsTyped) {
     auto &f = OpenForm();
     Enter(0, "5117");
     EXPECT_EQ(f.txt[0]->Text(), "05/01/2017");
@@ -202,10 +187,8 @@ TEST_F(FrdTest, ValidBillDateRewritesBothPromptsAndAnInvalidOneKeepsThem) {
     EXPECT_EQ(f.txt[0]->Text(), "");
     EXPECT_EQ(f.Label1->Caption(), label1);
     EXPECT_EQ(f.Label4->Caption(), label4);
-}
 
-TEST_F(FrdTest, AllInAnyCaseIsTheKeywordAndStaysAsTyped) {
-    auto &f = OpenForm();
+    // ALL in any case is the keyword of the old read date and stays as typed.
     Enter(0, "05/01/2021");
     for (const char *kw : {"all", "All", "ALL"}) {
         SCOPED_TRACE(kw);
@@ -258,7 +241,6 @@ protected:
                      {"2021-06-01", "2021-04-28", "W", 1},
                      {"2021-06-01", "2021-05-30", "w", 5}});
     }
-
 };
 
 // One row a count: the code chosen ("" for all codes), the bill date already in its field, the field

@@ -80,7 +80,7 @@ TEST_F(DbFile, CheckAcceptsDatabasesAndRefusesOtherFiles) {
     EXPECT_EQ(qvtest::ErrorNumber([&] { SoundDatabase::Check(chosen); }), 3343);
 }
 
-TEST_F(DbFile, SafetyCopyNeverOverwritesAndLeavesNoTemporaryFile) {
+TEST_F(DbFile, SafetyCopyNeverOverwritesFailsCleanlyOnAForeignFileAndLeavesNoTemporaryFile) {
     fs::path target = dir / "BILLINGreplacedbyautocopy120426223705.mdb";
     EXPECT_EQ(CopyOf(live, target), target);
     qvtest::SqlFile(live).exec("UPDATE t SET tag = 'second'");
@@ -92,6 +92,13 @@ TEST_F(DbFile, SafetyCopyNeverOverwritesAndLeavesNoTemporaryFile) {
     EXPECT_EQ(qvtest::Digest(dir / "BILLINGreplacedbyautocopy120426223705-2.mdb").substr(0, 7), "second ");
     EXPECT_EQ(qvtest::Digest(dir / "BILLINGreplacedbyautocopy120426223705-3.mdb"), qvtest::Digest(live));
     EXPECT_EQ(qvtest::IntegrityOf(dir / "BILLINGreplacedbyautocopy120426223705-3.mdb"), "ok");
+
+    // A missing or foreign file fails cleanly.
+    EXPECT_EQ(qvtest::ErrorNumber([&] { CopyOf(dir / "BILLIN.mdb", dir / "x.mdb"); }), 3024);
+    qvtest::WriteFile(dir / "text.mdb", std::string(4096, 't'));
+    EXPECT_EQ(qvtest::ErrorNumber([&] { CopyOf(dir / "text.mdb", dir / "y.mdb"); }), 3343);
+    EXPECT_FALSE(fs::exists(dir / "x.mdb"));
+    EXPECT_FALSE(fs::exists(dir / "y.mdb"));
     for (auto &e : fs::directory_iterator(dir)) EXPECT_NE(e.path().filename().string()[0], '.') << e.path();
 }
 
@@ -101,15 +108,6 @@ TEST_F(DbFile, SafetyCopySettlesAJournalLeftByADeadWriter) {
     fs::path copy = CopyOf(live, dir / "safety.mdb");
     EXPECT_EQ(qvtest::Digest(copy), before);
     EXPECT_FALSE(fs::exists(qvtest::JournalOf(live)));
-}
-
-TEST_F(DbFile, SafetyCopyOfAMissingOrForeignFileFailsCleanly) {
-    EXPECT_EQ(qvtest::ErrorNumber([&] { CopyOf(dir / "BILLIN.mdb", dir / "x.mdb"); }), 3024);
-    qvtest::WriteFile(dir / "text.mdb", std::string(4096, 't'));
-    EXPECT_EQ(qvtest::ErrorNumber([&] { CopyOf(dir / "text.mdb", dir / "y.mdb"); }), 3343);
-    EXPECT_FALSE(fs::exists(dir / "x.mdb"));
-    EXPECT_FALSE(fs::exists(dir / "y.mdb"));
-    for (auto &e : fs::directory_iterator(dir)) EXPECT_NE(e.path().filename().string()[0], '.') << e.path();
 }
 
 TEST_F(DbFile, ReplacementTakesTheChosenContentWhateverItsPageSize) {
@@ -250,7 +248,7 @@ TEST_F(RestoreReliability, WriteFailuresLeaveTheLiveDatabaseByteIdentical) {
         SCOPED_TRACE(c.what);
         ResetLive();
         qvtest::Child limited([&] {
-            qvtest::LimitFileSize(c.limit);
+            qvtest::FileSizeLimit limit(c.limit);
             return Restore();
         });
         EXPECT_NE(limited.Wait(), 0);

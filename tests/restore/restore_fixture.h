@@ -10,7 +10,6 @@
 #include <set>
 #include <string>
 #include <sys/mount.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -21,6 +20,7 @@
 #include "qvsample/sql_file.h"
 #include "qvsample/temp_drive.h"
 #include "restore/frmRestAutoCopy.h"
+#include "support/file_size_limit.h"
 #include "support/modal.h"
 
 namespace qvtest {
@@ -126,14 +126,6 @@ inline bool MountReadOnly(const std::filesystem::path &p) {
     return ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
            ::mount(p.c_str(), p.c_str(), nullptr, MS_BIND, nullptr) == 0 &&
            ::mount(nullptr, p.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
-}
-
-// Limits the size of files this process may write, with writes past it failing (EFBIG) instead of
-// killing the process.
-inline void LimitFileSize(rlim_t bytes) {
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit lim{bytes, bytes};
-    ::setrlimit(RLIMIT_FSIZE, &lim);
 }
 
 }  // namespace qvtest

@@ -1,12 +1,8 @@
-// Start-up: the settings database, dispatch on the keyword, the SQL execute routine, date entry in
+// Start-up: the settings database (the keyword's dispatch is run end to end, StartupE2E), date entry in
 // the fields, and the audit trail of a run that commits as a whole.
 #include <QApplication>
-#include <QTest>
-#include <QTimer>
-#include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include "platform/clock.h"
 #include "platform/dao/dao.h"
@@ -21,6 +17,7 @@
 #include "startup/shared.h"
 #include "startup/startup.h"
 #include "support/error_number.h"
+#include "support/file_size_limit.h"
 #include "support/modal.h"
 
 namespace {
@@ -77,46 +74,6 @@ TEST_F(StartupTest, SettingsAreTrimmedJoinedFromTheFirstRecordAndANullPathRefuse
         EXPECT_EQ(platform::dao::DBEngine().Workspaces(0).DatabasesCount(), 0);
     }
 }
-
-// A window that records that it was shown and closes itself as soon as it is on screen.
-class SelfClosingForm : public platform::ui::Form {
-public:
-    explicit SelfClosingForm(std::vector<std::string> &shown, std::string name)
-        : Form(name, name, 3000, 1500), shown_(shown) {}
-
-protected:
-    void Form_Load() override {
-        shown_.push_back(Name());
-        QTimer::singleShot(0, [this] { Unload(); });
-    }
-
-private:
-    std::vector<std::string> &shown_;
-};
-
-TEST_F(StartupTest, TheKeywordIsUpperCasedAndComparedWhole) {
-    std::vector<std::string> shown;
-    std::vector<startup::ToolWindow> tools;
-    for (std::string k : {"QBU", "RAC", "FRD"})
-        tools.push_back({k, [&shown, k] { return std::make_unique<SelfClosingForm>(shown, "frm" + k); }});
-
-    struct Case {
-        std::string argument;
-        int expected;
-    };
-    for (const Case &c : std::vector<Case>{{"QBU", 0}, {"RAC", 1}, {"FRD", 2}, {"rac", 1}, {"Rac", 1},
-                                           {"frd", 2}, {"", -1}, {"XYZ", -1}, {"FRD ", -1}, {" FRD", -1},
-                                           {"FRD x", -1}, {"QBUX", -1}}) {
-        shown.clear();
-        EXPECT_EQ(startup::ShowTool(c.argument, tools), c.expected) << "'" << c.argument << "'";
-        EXPECT_EQ(shown.size(), c.expected < 0 ? 0u : 1u) << "'" << c.argument << "'";
-        EXPECT_EQ(Shared().ToolKeyword, QString::fromStdString(c.argument).toUpper().toStdString());
-    }
-}
-
-}  // namespace
-
-namespace {
 
 using platform::ui::MsgBoxRecord;
 
@@ -260,34 +217,26 @@ TEST_F(AuditBatchTest, LinesWaitForCommitKeepTheirOrderAndQuotes) {
     EXPECT_EQ(rows[1][2], "O'HARE-7 for code 'W''");  // quotes stored verbatim
 }
 
-TEST_F(AuditBatchTest, RolledBackRunLeavesNoRowAndNoLine) {
+// The batch's rows join the caller's transaction: seen by its own open of the file before the commit,
+// gone with its rollback, and no line is written for a batch never committed.
+TEST_F(AuditBatchTest, RowsJoinTheCallersTransactionAndARolledBackRunLeavesNoRowAndNoLine) {
+    auto &ws = DBEngine().Workspaces(0);
     {
-        auto &ws = DBEngine().Workspaces(0);
         ws.BeginTrans();
+        auto db = ws.OpenDatabase("C:\\Data\\billing.mdb");
         startup::AuditBatch batch;
         batch.Add("O'HARE-7 changed");
+        auto rs = db.OpenRecordset("select * from LIDB", platform::dao::dbOpenSnapshot);
+        EXPECT_EQ(rs.RecordCount(), 1);
+        rs.Close();
+        db.Close();
         ws.Rollback();
-    }  // never committed
+    }
     EXPECT_TRUE(LidbRows().empty());
     EXPECT_EQ(AuditText("billing201705.LOG"), "");
 }
 
-TEST_F(AuditBatchTest, RowsJoinTheCallersTransaction) {
-    auto &ws = DBEngine().Workspaces(0);
-    ws.BeginTrans();
-    auto db = ws.OpenDatabase("C:\\Data\\billing.mdb");
-    startup::AuditBatch batch;
-    batch.Add("inside");
-    // The batch's row is visible to the caller's own open of the same file before the commit.
-    auto rs = db.OpenRecordset("select * from LIDB", platform::dao::dbOpenSnapshot);
-    EXPECT_EQ(rs.RecordCount(), 1);
-    rs.Close();
-    db.Close();
-    ws.Rollback();
-    EXPECT_TRUE(LidbRows().empty());
-}
-
-TEST_F(AuditBatchTest, AFileThatFillsUpMidwayKeepsNoneOfTheBatch) {
+TEST_F(AuditBatchTest, AFileThatFillsUpMidwayKeepsNoneOfTheBatchAndAMissingFolderFailsAtTheStart) {
     qvtest::WriteFile(AuditFile("billing201705.LOG"), "earlier line\r\n");
     auto &ws = DBEngine().Workspaces(0);
     ws.BeginTrans();
@@ -297,23 +246,16 @@ TEST_F(AuditBatchTest, AFileThatFillsUpMidwayKeepsNoneOfTheBatch) {
     ws.CommitTrans();
     // The disk fills partway through the file's lines (a file size limit stands for it; the
     // temporary file of the lines stays below it).
-    rlimit was{};
-    ::getrlimit(RLIMIT_FSIZE, &was);
-    const auto handler = std::signal(SIGXFSZ, SIG_IGN);
-    const rlimit low{static_cast<rlim_t>(lines * line + 5), was.rlim_max};
-    ::setrlimit(RLIMIT_FSIZE, &low);
-    const int number = qvtest::ErrorNumber([&] { batch.Commit(); });
-    ::setrlimit(RLIMIT_FSIZE, &was);
-    std::signal(SIGXFSZ, handler);
-    EXPECT_EQ(number, 61);
+    {
+        qvtest::FileSizeLimit low(static_cast<rlim_t>(lines * line + 5));
+        EXPECT_EQ(qvtest::ErrorNumber([&] { batch.Commit(); }), 61);
+    }
     EXPECT_EQ(AuditText("billing201705.LOG"), "earlier line\r\n");
-}
 
-TEST_F(AuditBatchTest, MissingAuditFolderFailsAtTheStart) {
+    // A missing audit folder fails when the batch starts.
     std::filesystem::remove_all(drives.linux("C:\\QV\\AUDIT"));
-    EXPECT_EQ(qvtest::ErrorNumber([] { startup::AuditBatch batch; }), 76);
+    EXPECT_EQ(qvtest::ErrorNumber([] { startup::AuditBatch started; }), 76);
 }
-
 
 TEST_F(AuditBatchTest, TimestampAndFileNameFollowTheClockAndTheDataFileName) {
     struct Case {

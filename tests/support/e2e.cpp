@@ -83,6 +83,12 @@ std::string XSession::waitForWindow(const std::string &title, int timeoutMs) con
     return {};
 }
 
+bool XSession::answer(const std::string &title) const {
+    const std::string box = waitForWindow(title);
+    if (!box.empty()) keys(box, {"Return"});
+    return !box.empty();
+}
+
 // Activates the window and makes sure it still has the focus: a window mapped meanwhile (the copier's
 // terminal) may take it between the activation and the key.
 void XSession::activate(const std::string &windowId) const {

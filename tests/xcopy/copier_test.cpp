@@ -110,13 +110,19 @@ protected:
         "DATA/\nDATA/BILLING.mdb\nDATA/backup/\nDATA/backup/BILLING1.mdb\nglobal.mdb\nqvutil\nread only.txt\n";
 };
 
-TEST_F(CopierTest, StructurePassCreatesOnlyFoldersHoldingFiles) {
+// The structure pass creates only folders holding files; after the file pass, a second run copies nothing.
+TEST_F(CopierTest, StructurePassMakesOnlyFoldersHoldingFilesAndASecondRunCopiesNothing) {
     auto run = RunCopier("C:\\QVNWin32\\*.* E:\\Backup\\QVNWin32 /T/Y");
     EXPECT_EQ(run.status, 0) << run.output;
     ASSERT_TRUE(fs::is_directory(dst));
     // No files, no empty or nested-empty folders, nothing for folders of hidden files only.
     EXPECT_EQ(Listing(dst), "DATA/\nDATA/backup/\n");
     EXPECT_NE(run.output.find("0 File(s) copied"), std::string::npos) << run.output;
+    ASSERT_EQ(RunCopier("C:\\QVNWin32\\*.* E:\\Backup\\QVNWin32 /s/d/y").status, 0);
+    auto again = RunCopier("C:\\QVNWin32\\*.* E:\\Backup\\QVNWin32 /s/d/y");
+    EXPECT_EQ(again.status, 0);
+    EXPECT_EQ(again.output, "0 File(s) copied\n");  // and no temporary file left
+    EXPECT_EQ(Listing(dst), kAllFiles);
 }
 
 TEST_F(CopierTest, SubfolderPassCopiesVisibleFilesWithTimesAndPermissions) {
@@ -134,15 +140,6 @@ TEST_F(CopierTest, SubfolderPassCopiesVisibleFilesWithTimesAndPermissions) {
     EXPECT_NE(run.output.find("C:\\QVNWin32\\DATA\\backup\\BILLING1.mdb\n"), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("C:\\QVNWin32\\read only.txt\n"), std::string::npos);
     EXPECT_NE(run.output.find("5 File(s) copied"), std::string::npos);
-}
-
-TEST_F(CopierTest, SecondRunCopiesNothingAndLeavesNoTemporaryFiles) {
-    ASSERT_EQ(RunCopier("C:\\QVNWin32\\*.* E:\\Backup\\QVNWin32 /T/Y").status, 0);
-    ASSERT_EQ(RunCopier("C:\\QVNWin32\\*.* E:\\Backup\\QVNWin32 /s/d/y").status, 0);
-    auto again = RunCopier("C:\\QVNWin32\\*.* E:\\Backup\\QVNWin32 /s/d/y");
-    EXPECT_EQ(again.status, 0);
-    EXPECT_EQ(again.output, "0 File(s) copied\n");
-    EXPECT_EQ(Listing(dst), kAllFiles);
 }
 
 TEST_F(CopierTest, DateSwitchCopiesOnlyMissingOrStrictlyOlderFiles) {
@@ -178,14 +175,11 @@ TEST_F(CopierTest, WithoutSubfolderSwitchOnlyTopFilesMatchingThePattern) {
     EXPECT_EQ(Listing(dst), "README\nglobal.mdb\n");
 }
 
-TEST_F(CopierTest, QuotedPathsKeepTheirBlanksAndSwitchesTakeAnyCase) {
-    WriteFile(drives.linux("C:\\Program Files\\QVNWin32\\DATA\\a b.mdb"), "blank");
-    auto run = RunCopier("\"C:\\Program Files\\QVNWin32\\*.*\" \"E:\\My Backups\\QVNWin32\" /S/d/Y");
-    ASSERT_EQ(run.status, 0) << run.output;
-    EXPECT_EQ(ReadFile(drives.linux("E:\\My Backups\\QVNWin32\\DATA\\a b.mdb")), "blank");
-}
-
+// Also: quoted paths keep their blanks and switches take any case.
 TEST_F(CopierTest, MissingDestinationIsCreatedAsFolderAndCurrentFolderIsDefault) {
+    WriteFile(drives.linux("C:\\Program Files\\QVNWin32\\DATA\\a b.mdb"), "blank");
+    ASSERT_EQ(RunCopier("\"C:\\Program Files\\QVNWin32\\*.*\" \"E:\\My Backups\\QVNWin32\" /S/d/Y").status, 0);
+    EXPECT_EQ(ReadFile(drives.linux("E:\\My Backups\\QVNWin32\\DATA\\a b.mdb")), "blank");
     auto run = RunCopier("C:\\QVNWin32\\global.mdb E:\\New");
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(ReadFile(drives.linux("E:\\New\\global.mdb")), "settings");

@@ -198,12 +198,14 @@ TEST_F(OpenTest, ExclusiveAndSharedOpensConflictAcrossProcessesUntilClosed) {
     Finish(afterClose);
 }
 
+// The standard data database, open.
 class RecordsetTest : public DaoTest {
 protected:
+    const std::string file = "C:\\data\\billing.mdb";
     Database db;
     void SetUp() override {
-        MakeData();
-        db = DBEngine().OpenDatabase("C:\\data\\billing.mdb");
+        MakeData(file);
+        db = DBEngine().OpenDatabase(file);
     }
 };
 
@@ -286,15 +288,7 @@ TEST_F(RecordsetTest, ClosingTheDatabaseClosesItsRecordsets) {
     EXPECT_EQ(Scalar("C:\\data\\billing.mdb", "select count(*) from FRDLK"), "5");
 }
 
-class DynasetTest : public DaoTest {
-protected:
-    const std::string file = "C:\\data\\billing.mdb";
-    Database db;
-    void SetUp() override {
-        MakeData(file);
-        db = DBEngine().OpenDatabase(file);
-    }
-};
+using DynasetTest = RecordsetTest;
 
 TEST_F(DynasetTest, EditUpdateSavesTheCurrentRecordAtOnce) {
     // Two records with equal values: only the row under the cursor may change.
@@ -368,12 +362,10 @@ TEST_F(DynasetTest, WhatCannotBeUpdatedIsRefused) {
     EXPECT_EQ(ErrorNumber([&] { computed.Fields("next") = Variant(3); }), 3164);
 }
 
-class FindTest : public DaoTest {
+class FindTest : public RecordsetTest {
 protected:
-    Database db;
     void SetUp() override {
-        MakeData();
-        db = DBEngine().OpenDatabase("C:\\data\\billing.mdb");
+        RecordsetTest::SetUp();
         db.Execute("insert into FRDLK (lockey, accno) values (21, 'O''Brien')");
         db.Execute("insert into FRDLK (lockey, accno) values (9, 'second nine')");
     }
@@ -434,16 +426,13 @@ TEST_F(FindTest, ADynasetFindsWhatItsOwnUpdatesWrote) {
     EXPECT_EQ(rs.Fields("lockey").Value().ToLong(), 5);
 }
 
-class JetSqlTest : public DaoTest {
+class JetSqlTest : public RecordsetTest {
 protected:
-    const std::string file = "C:\\data\\billing.mdb";
-    Database db;
     void SetUp() override {
-        MakeData(file);
+        RecordsetTest::SetUp();
         Make("C:\\users\\public\\qv32tempdata\\tempdataDTC.mdb",
              {"create table selectionsetDTC (lockey INTEGER, accno TEXT)",
               "insert into selectionsetDTC values (5, 'A-5'), (9, 'O''Brien')"});
-        db = DBEngine().OpenDatabase(file);
     }
     std::int64_t Count(const std::string &sql) {
         Recordset rs = db.OpenRecordset(sql, dbOpenSnapshot);

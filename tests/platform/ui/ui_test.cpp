@@ -126,7 +126,9 @@ using namespace uitest;
 
 namespace {
 
-TEST_F(UiTest, UnloadRunsOnceWhateverClosesTheForm) {
+// Unload runs once whatever closes the form; ShowModal returns when a handler unloads it, and a form
+// unloaded during its load is never shown.
+TEST_F(UiTest, UnloadRunsOnceWhateverClosesTheFormAndShowModalReturnsOnUnload) {
     {
         TestForm f;
         f.ShowActive();
@@ -151,23 +153,21 @@ TEST_F(UiTest, UnloadRunsOnceWhateverClosesTheForm) {
         EXPECT_EQ(f.unloads, 1);
         EXPECT_FALSE(f.IsVisible());
     }
-}
-
-TEST_F(UiTest, ShowModalReturnsWhenAHandlerUnloadsTheForm) {
-    TestForm f;
-    QTimer::singleShot(0, [&] { f.cmdExit->Press(); });
-    f.ShowModal();
-    EXPECT_EQ(f.loads, 1);
-    EXPECT_EQ(f.unloads, 1);
-    EXPECT_FALSE(f.IsVisible());
-}
-
-TEST_F(UiTest, FormUnloadedDuringLoadIsNeverShown) {
-    TestForm f;
-    f.onLoad = [&] { f.Unload(); };
-    f.ShowModal();  // would block if it showed
-    EXPECT_EQ(f.unloads, 1);
-    EXPECT_FALSE(f.IsVisible());
+    {
+        TestForm f;  // ShowModal returns when a handler unloads the form
+        QTimer::singleShot(0, [&] { f.cmdExit->Press(); });
+        f.ShowModal();
+        EXPECT_EQ(f.loads, 1);
+        EXPECT_EQ(f.unloads, 1);
+        EXPECT_FALSE(f.IsVisible());
+    }
+    {
+        TestForm f;  // unloaded during its load: never shown (ShowModal would block if it showed)
+        f.onLoad = [&] { f.Unload(); };
+        f.ShowModal();
+        EXPECT_EQ(f.unloads, 1);
+        EXPECT_FALSE(f.IsVisible());
+    }
 }
 
 TEST_F(UiTest, EndClosesModalFormsWithoutUnloadAndStopsHandlers) {
@@ -183,7 +183,6 @@ TEST_F(UiTest, EndClosesModalFormsWithoutUnloadAndStopsHandlers) {
     EXPECT_EQ(std::count(f.log.begin(), f.log.end(), "cmdOk:click"), 1);
     EXPECT_EQ(MsgBox("late"), 0);
 }
-
 
 TEST_F(UiTest, ErrorLeavingAHandlerIsReportedAndEndsWithStatus1) {
     qvtest::BoxRecorder boxes;
@@ -213,37 +212,6 @@ TEST_F(UiTest, ErrorLeavingAHandlerIsReportedAndEndsWithStatus1) {
     Dispatch([] { platform::Raise(76); });
     EXPECT_EQ(boxes.boxes().size(), 1u);
 }
-
-TEST_F(UiTest, RealBoxShowsIconTitleAndOneOkButton) {
-    struct Case {
-        int style;
-        QMessageBox::Icon icon;
-        std::string title, shown;
-    };
-    const std::vector<Case> cases{{vbCritical, QMessageBox::Critical, "Quorvant 32", "Quorvant 32"},
-                                  {vbInformation, QMessageBox::Information, "NOTHING TO DO", "NOTHING TO DO"},
-                                  {vbOKOnly, QMessageBox::NoIcon, "", kAppTitle},
-                                  {vbExclamation, QMessageBox::Warning, "", kAppTitle},
-                                  {vbQuestion, QMessageBox::Question, "", kAppTitle}};
-    for (const Case &c : cases) {
-        QMessageBox::Icon icon{};
-        QString title, text;
-        int buttons = 0;
-        qvtest::onNextModal<QMessageBox>([&](QMessageBox *mb) {
-            icon = mb->icon();
-            title = mb->windowTitle();
-            text = mb->text();
-            buttons = static_cast<int>(mb->buttons().size());
-            mb->button(QMessageBox::Ok)->click();
-        });
-        EXPECT_EQ(MsgBox("Hello", c.style, c.title), vbOK);
-        EXPECT_EQ(icon, c.icon) << c.style;
-        EXPECT_EQ(title.toStdString(), c.shown);
-        EXPECT_EQ(text, "Hello");
-        EXPECT_EQ(buttons, 1);
-    }
-}
-
 
 QWidget *Focused() { return QApplication::focusWidget(); }
 
@@ -327,7 +295,6 @@ TEST_F(UiTest, ComboPopupIsNoLostFocus) {
     Key(Qt::Key_Tab);
     EXPECT_EQ(f.log, (std::vector<std::string>{"cbo:lost", "txt0:got"}));
 }
-
 
 // The share of the bar's inner row that is on screen in the highlight colour (read back from the
 // window system, not painted afresh).
@@ -416,6 +383,7 @@ TEST_F(UiTest, ClicksAndKeysDuringTheWorkAreDroppedNotDeferred) {
     EXPECT_TRUE(f.has("cmdExit:click"));
 }
 
+// A real box shows its icon, its title and one OK button, and takes a click while the form is busy.
 TEST_F(UiTest, BoxShownWhileBusyCanBeAnswered) {
     TestForm f;
     ShowActive(f);
@@ -423,6 +391,9 @@ TEST_F(UiTest, BoxShownWhileBusyCanBeAnswered) {
     f.onOk = [&] {
         BusyScope busy;
         qvtest::onNextModal<QMessageBox>([&](QMessageBox *mb) {
+            EXPECT_EQ(mb->icon(), QMessageBox::Information);
+            EXPECT_EQ(mb->windowTitle(), "FINISHED");
+            EXPECT_EQ(mb->buttons().size(), 1);
             QTest::mouseClick(mb->button(QMessageBox::Ok), Qt::LeftButton);
             answered = !mb->isVisible();
             if (!answered) mb->done(0);  // never hang on a box that ignored its click
@@ -466,7 +437,7 @@ QTreeWidgetItem *ItemNamed(QTreeWidget *tree, const QString &text) {
     return found.isEmpty() ? nullptr : found.front();
 }
 
-TEST_F(DriveDirTest, DirListShowsTheChainAndSubfoldersOfItsPath) {
+TEST_F(DriveDirTest, DirListShowsTheChainAndSubfoldersOfItsPathAndRefusesMissingFolders) {
     Lists f;
     f.Dir1->SetPath("c:\\DATA");  // matched regardless of case, reported as stored
     EXPECT_EQ(f.Dir1->Path(), "C:\\data");
@@ -485,17 +456,15 @@ TEST_F(DriveDirTest, DirListShowsTheChainAndSubfoldersOfItsPath) {
 
     f.Dir1->SetPath("C:\\");  // no change, no event
     EXPECT_EQ(f.log.size(), 2u);
-}
 
-TEST_F(DriveDirTest, DirListRefusesMissingFoldersAndUnmappedDrives) {
-    Lists f;
+    // Missing folders and unmapped drives are refused and the path stays.
     f.Dir1->SetPath("E:\\archive");
     EXPECT_EQ(qvtest::ErrorNumber([&] { f.Dir1->SetPath("E:\\nowhere"); }), 76);
     EXPECT_EQ(qvtest::ErrorNumber([&] { f.Dir1->SetPath("Q:\\"); }), 68);
     EXPECT_EQ(f.Dir1->Path(), "E:\\archive");
 }
 
-TEST_F(DriveDirTest, PickingADriveOpensThatDrivesCurrentFolder) {
+TEST_F(DriveDirTest, PickingADriveOpensItsCurrentFolderAndDoubleClickOrEnterOpensAFolder) {
     const fs::path old = fs::current_path();
     fs::current_path(drives.root() / "E/Backups");
     Lists f;
@@ -515,12 +484,9 @@ TEST_F(DriveDirTest, PickingADriveOpensThatDrivesCurrentFolder) {
     EXPECT_EQ(f.log, (std::vector<std::string>{"Drive1:c:", "Dir1:C:\\", "Dir1:E:\\archive", "Drive1:e:",
                                                "Dir1:E:\\Backups"}));
     fs::current_path(old);
-}
 
-TEST_F(DriveDirTest, DoubleClickOrEnterOpensAFolder) {
-    Lists f;
+    // A click only highlights a folder; a double click or Enter opens it.
     f.Dir1->SetPath("E:\\");
-    ShowActive(f);
     auto *tree = static_cast<QTreeWidget *>(f.Dir1->widget());
     QTreeWidgetItem *item = ItemNamed(tree, "Backups");
     ASSERT_NE(item, nullptr);
