@@ -59,7 +59,7 @@ std::string Replace(const std::string &live, const std::string &chosen, const st
 
     std::unique_ptr<dbfile::SoundDatabase> sound;
     try {
-        sound = dbfile::SoundDatabase::Check(platform::MapPath(chosen));
+        sound = dbfile::SoundDatabase::Check(platform::MapPath(chosen), hold.get());
     } catch (const platform::Error &e) {
         return chosen + " cannot be restored: it is not a sound database.\n\n" + e.description +
                "\n\nNothing was changed.";

@@ -185,7 +185,7 @@ protected:
         try {
             auto hold = ExclusiveHold::Acquire(live);
             if (!hold) return 1;
-            const auto sound = SoundDatabase::Check(chosen);
+            const auto sound = SoundDatabase::Check(chosen, hold.get());
             fs::path written;
             hold->ReplaceContent(*sound, safety, written);
             return 0;

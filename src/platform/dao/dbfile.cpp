@@ -6,18 +6,21 @@
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <new>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <functional>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/dao/dbfile_private.h"
@@ -152,7 +155,68 @@ unsigned char *NewFileWriter::Room(std::size_t size) {
     return room;
 }
 
-void NewFileWriter::Append(const void *data, std::size_t size) { std::memcpy(Room(size), data, size); }
+void NewFileWriter::Append(const void *data, std::size_t size) {
+    const auto *from = static_cast<const unsigned char *>(data);
+    // Whole blocks from page-aligned memory (a mapping) go to the file without a copy of our own.
+    if (direct_ && used_ == 0 && reinterpret_cast<std::uintptr_t>(from) % kBlock == 0) {
+        const std::size_t whole = size / kBlock * kBlock;
+        std::size_t done = 0;
+        while (done < whole) {
+            const ssize_t n = ::pwrite(fd_, from + done, whole - done, static_cast<off_t>(offset_ + done));
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && done == 0 && (errno == EINVAL || errno == EFAULT)) break;  // then through the buffer
+            if (n < 0) FailErrno(shown_, "write", errno);
+            done += static_cast<std::size_t>(n);
+        }
+        offset_ += done;
+        from += done;
+        size -= done;
+    }
+    for (std::size_t step; size > 0; from += step, size -= step) {
+        step = std::min(size, kChunk);
+        std::memcpy(Room(step), from, step);
+    }
+}
+
+Mapping::Mapping(int fd, std::uint64_t size, const fs::path &shown) : size_(size) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) FailErrno(shown, "read", errno);
+    if (static_cast<std::uint64_t>(st.st_size) < size) FailErrno(shown, "read", EIO);  // shorter than it was
+    if (size == 0) return;
+    void *p = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
+    if (p == MAP_FAILED) FailErrno(shown, "read", errno);
+    data_ = static_cast<unsigned char *>(p);
+    ::madvise(p, size, MADV_SEQUENTIAL);
+}
+
+Mapping::~Mapping() {
+    if (data_) ::munmap(data_, size_);
+}
+
+void Mapping::Done(std::uint64_t offset) {
+    offset = std::min(offset, size_) / kBlock * kBlock;
+    if (offset <= done_) return;
+    ::madvise(data_ + done_, offset - done_, MADV_DONTNEED);
+    done_ = offset;
+}
+
+std::vector<bool> PagesThatDiffer(int beforeFd, std::uint64_t beforeSize, int afterFd, std::uint64_t afterSize,
+                                  std::uint32_t pageSize, const fs::path &beforeShown, const fs::path &afterShown) {
+    const std::uint64_t pages = beforeSize / pageSize;
+    const std::uint64_t common = std::min(pages * pageSize, afterSize / pageSize * pageSize);
+    Mapping before(beforeFd, common, beforeShown), after(afterFd, common, afterShown);
+    std::vector<bool> differs(pages + 1, true);
+    differs[0] = false;
+    constexpr std::uint64_t kWindow = 16 << 20;
+    for (std::uint64_t at = 0; at < common; at += pageSize) {
+        differs[at / pageSize + 1] = std::memcmp(before.data() + at, after.data() + at, pageSize) != 0;
+        if ((at + pageSize) % kWindow == 0) {
+            before.Done(at + pageSize);
+            after.Done(at + pageSize);
+        }
+    }
+    return differs;
+}
 
 void NewFileWriter::Finish() {
     WriteOut(used_ / kBlock * kBlock);
@@ -313,7 +377,7 @@ SoundDatabase::Impl::~Impl() {
     engine.reset();  // before the descriptor (see dbfile_private.h)
 }
 
-std::unique_ptr<SoundDatabase> SoundDatabase::Check(const fs::path &database) {
+std::unique_ptr<SoundDatabase> SoundDatabase::Check(const fs::path &database, const ExclusiveHold *replacing) {
     auto impl = std::make_unique<Impl>();
     impl->path = database;
     impl->fd.Reset(::open(database.c_str(), O_RDONLY | O_CLOEXEC));
@@ -346,14 +410,42 @@ std::unique_ptr<SoundDatabase> SoundDatabase::Check(const fs::path &database) {
         sqlite3_finalize(stmt);
         if (rc != SQLITE_DONE) FailSqlite(database, rc, db);
     };
+    each("SELECT count(*) FROM sqlite_schema WHERE type = 'table' AND name NOT LIKE 'sqlite!_%' ESCAPE '!'",
+         [&](sqlite3_stmt *s) { tables = sqlite3_column_int64(s, 0); });
+    // Under the read lock now: while the check reads the copy on this thread, another compares it
+    // with the database it is to replace (reading both from start to end, which also brings a copy
+    // that is not in the page cache in faster than the check's own order of reads). A comparison
+    // that fails is left to the replacement, which raises its error.
+    std::thread comparing;
+    if (replacing) {
+        impl->comparedWith = replacing->impl_.get();
+        comparing = std::thread([self = impl.get(), &st] {
+            const ExclusiveHold::Impl &live = *self->comparedWith;
+            try {
+                struct stat liveSt {};
+                unsigned char header[100];
+                if (::fstat(live.fd.get(), &liveSt) != 0) return;
+                ReadAt(live.fd.get(), header, sizeof header, 0, live.path);
+                self->differs = PagesThatDiffer(live.fd.get(), static_cast<std::uint64_t>(liveSt.st_size), self->fd.get(),
+                                                static_cast<std::uint64_t>(st.st_size), PageSizeOf(header), live.path, self->path);
+            } catch (...) {
+                self->differs.clear();
+            }
+        });
+    }
+    struct Joined {
+        std::thread &t;
+        ~Joined() {
+            if (t.joinable()) t.join();
+        }
+    } joined{comparing};
     each("PRAGMA quick_check", [&](sqlite3_stmt *s) {
         const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(s, 0));
         const std::string line = text ? text : "";
         if (line != "ok") problems += (problems.empty() ? "" : "; ") + line;
     });
+    if (comparing.joinable()) comparing.join();
     if (!problems.empty()) throw Error(3343, ErrorDescription(3343, ShownPath(database)) + " (" + problems + ")");
-    each("SELECT count(*) FROM sqlite_schema WHERE type = 'table' AND name NOT LIKE 'sqlite!_%' ESCAPE '!'",
-         [&](sqlite3_stmt *s) { tables = sqlite3_column_int64(s, 0); });
     if (tables.value_or(0) == 0)
         throw Error(3343, ErrorDescription(3343, ShownPath(database)) + " (the database holds no table)");
     each("PRAGMA page_size", [&](sqlite3_stmt *s) { pageSize = sqlite3_column_int64(s, 0); });
@@ -412,9 +504,10 @@ fs::path ExclusiveHold::CopyToNewFile(const fs::path &target) {
     TempFile temp(target.parent_path(), impl_->path, target);
     NewFileWriter out(temp.fd(), target);
     const auto size = static_cast<std::uint64_t>(st.st_size);
+    Mapping from(impl_->fd.get(), size, impl_->path);
     for (std::uint64_t at = 0; at < size; at += NewFileWriter::kChunk) {
-        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(NewFileWriter::kChunk, size - at));
-        ReadAt(impl_->fd.get(), out.Room(n), n, at, impl_->path);
+        out.Append(from.data() + at, static_cast<std::size_t>(std::min<std::uint64_t>(NewFileWriter::kChunk, size - at)));
+        from.Done(at);
     }
     out.Finish();
     if (::fchmod(temp.fd(), st.st_mode & 0777) != 0) FailErrno(target, "set the permissions of", errno);

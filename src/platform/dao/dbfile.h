@@ -20,8 +20,11 @@ class SoundDatabase {
 public:
     // Accepts only what the engine opens (its header, size and lock rules) without a password, in
     // the rollback-journal format, passing SQLite's quick integrity check and holding at least one
-    // table. Raises otherwise, with the reason. Writes no database.
-    static std::unique_ptr<SoundDatabase> Check(const std::filesystem::path &database);
+    // table. Raises otherwise, with the reason. Writes no database. Given the database that the
+    // copy is to replace, it also finds, while the check runs, which of that database's pages the
+    // copy's content changes (what ExclusiveHold::ReplaceContent needs first).
+    static std::unique_ptr<SoundDatabase> Check(const std::filesystem::path &database,
+                                                const class ExclusiveHold *replacing = nullptr);
     ~SoundDatabase();
     SoundDatabase(const SoundDatabase &) = delete;
     SoundDatabase &operator=(const SoundDatabase &) = delete;
@@ -72,6 +75,7 @@ public:
                         std::filesystem::path &safetyCopy);
 
 private:
+    friend class SoundDatabase;
     struct Impl;
     explicit ExclusiveHold(std::unique_ptr<Impl> impl);
     std::unique_ptr<Impl> impl_;

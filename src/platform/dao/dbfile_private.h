@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/dao/connection.h"
 #include "platform/dao/dbfile.h"
@@ -78,6 +79,29 @@ private:
     std::uint64_t offset_ = 0;
 };
 
+// A read-only mapping of the first `size` bytes of a file, read from start to end. Raises when
+// the file is shorter. Reads through it touch no other file's pages in the cache.
+class Mapping {
+public:
+    Mapping(int fd, std::uint64_t size, const fs::path &shown);
+    ~Mapping();
+    Mapping(const Mapping &) = delete;
+    Mapping &operator=(const Mapping &) = delete;
+    const unsigned char *data() const { return data_; }
+    std::uint64_t size() const { return size_; }
+    // What lies before `offset` will not be read again: let go of it (the file's pages stay cached).
+    void Done(std::uint64_t offset);
+
+private:
+    unsigned char *data_ = nullptr;
+    std::uint64_t size_ = 0, done_ = 0;
+};
+
+// For each page of `before` (pages of `pageSize` bytes, numbered from 1; index 0 unused): true when
+// `after` holds other bytes there or ends before the page does.
+std::vector<bool> PagesThatDiffer(int beforeFd, std::uint64_t beforeSize, int afterFd, std::uint64_t afterSize,
+                                  std::uint32_t pageSize, const fs::path &beforeShown, const fs::path &afterShown);
+
 // Copies bytes [offset, offset + size) of one file to the same place in another, in the kernel
 // where it can.
 void CopyRange(int from, int to, std::uint64_t offset, std::uint64_t size, const fs::path &source,
@@ -101,6 +125,10 @@ struct SoundDatabase::Impl {
     std::shared_ptr<Connection> engine;  // inside a read transaction while this lives
     std::uint32_t pageSize = 0;
     std::uint64_t pages = 0;             // the database's size as SQLite sees it
+    // The pages of a database to be replaced that this content changes (PagesThatDiffer), found
+    // during the check, and that database.
+    std::vector<bool> differs;
+    const ExclusiveHold::Impl *comparedWith = nullptr;
     ~Impl();
 };
 

@@ -9,8 +9,10 @@
 // the safety copy is complete, synced and named, the magic and count, synced; the changed parts of
 // the file, synced; then removing the journal is the commit. Pages that stay the same are neither
 // journaled nor written. Large steps replace SQLite's page-by-page writes and its syncs per cache
-// spill: the old pages are read a megabyte at a time, the journal and the safety copy are written
-// past the page cache (NewFileWriter), the new pages are copied in the kernel.
+// spill: which pages change is found while the chosen copy is checked (SoundDatabase::Check), the
+// old pages are read through a mapping, the journal and the safety copy are written past the page
+// cache (NewFileWriter; the safety copy straight from the mapping), the new pages are copied in the
+// kernel.
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/random.h>
@@ -36,7 +38,6 @@ namespace {
 const unsigned char kJournalMagic[8] = {0xd9, 0xd5, 0x05, 0xf9, 0x20, 0xa1, 0x63, 0xd7};
 constexpr std::uint32_t kJournalHeaderSize = 512;  // the "sector size" field: records start here
 constexpr std::uint64_t kPendingByte = 0x40000000; // SQLite's lock bytes live in the page at this offset
-constexpr std::size_t kStep = 1 << 20;             // bytes read at a time; a multiple of every page size
 
 // SQLite's checksum of a journaled page: the nonce plus every 200th byte from the end.
 std::uint32_t PageChecksum(std::uint32_t nonce, const unsigned char *page, std::uint32_t pageSize) {
@@ -81,9 +82,13 @@ void ExclusiveHold::ReplaceContent(const SoundDatabase &chosen, const fs::path &
     PutBigEndian32(newHeader + 28, static_cast<std::uint32_t>(chosen.impl_->pages));
     PutBigEndian32(newHeader + 40, BigEndian32(oldHeader + 40) + 1);
 
-    // Which old pages change, found while the journal is written: page 1 always does (its header),
-    // and every page past the new end.
-    std::vector<bool> changed(oldPages + 1, false);
+    // Which old pages change: page 1 always does (its header), and every page past the new end. The
+    // comparison was made during the check when the check knew this database; else it is made now.
+    std::vector<bool> changed = chosen.impl_->comparedWith == impl_.get() && chosen.impl_->differs.size() == oldPages + 1
+                                    ? chosen.impl_->differs
+                                    : PagesThatDiffer(liveFd, oldLength, newFd, newLength, oldPageSize, live, source);
+    for (std::uint64_t page = 1; page <= oldPages; ++page)
+        changed[page] = changed[page] || page == 1 || page * oldPageSize > newLength;
 
     // 1. The safety copy, on a thread of its own, and meanwhile the journal's records: the old bytes
     // of every page that changes. When both are complete and synced, the journal's header makes it
@@ -113,24 +118,17 @@ void ExclusiveHold::ReplaceContent(const SoundDatabase &chosen, const fs::path &
             PutBigEndian32(header + 24, oldPageSize);
             NewFileWriter out(jfd.get(), live);
             out.Append(header, sizeof header);
-            std::vector<unsigned char> oldBuf(kStep), newBuf(kStep);
+            Mapping old(liveFd, oldLength, live);
             std::uint32_t records = 0;
-            for (std::uint64_t at = 0; at < oldLength; at += kStep) {
-                const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(kStep, oldLength - at));
-                const auto same = static_cast<std::size_t>(at < newLength ? std::min<std::uint64_t>(n, newLength - at) : 0);
-                ReadAt(liveFd, oldBuf.data(), n, at, live);
-                ReadAt(newFd, newBuf.data(), same, at, source);
-                for (std::size_t p = 0; p < n; p += oldPageSize) {
-                    const std::uint64_t page = (at + p) / oldPageSize + 1;
-                    changed[page] = page == 1 || p + oldPageSize > same ||
-                                    std::memcmp(oldBuf.data() + p, newBuf.data() + p, oldPageSize) != 0;
-                    if (!changed[page] || page == lockPage) continue;
-                    unsigned char *r = out.Room(oldPageSize + 8);
-                    PutBigEndian32(r, static_cast<std::uint32_t>(page));
-                    std::memcpy(r + 4, oldBuf.data() + p, oldPageSize);
-                    PutBigEndian32(r + 4 + oldPageSize, PageChecksum(nonce, oldBuf.data() + p, oldPageSize));
-                    ++records;
-                }
+            for (std::uint64_t page = 1; page <= oldPages; ++page) {
+                if (!changed[page] || page == lockPage) continue;
+                const unsigned char *bytes = old.data() + (page - 1) * oldPageSize;
+                unsigned char *r = out.Room(oldPageSize + 8);
+                PutBigEndian32(r, static_cast<std::uint32_t>(page));
+                std::memcpy(r + 4, bytes, oldPageSize);
+                PutBigEndian32(r + 4 + oldPageSize, PageChecksum(nonce, bytes, oldPageSize));
+                ++records;
+                if (page % 4096 == 0) old.Done((page - 1) * oldPageSize);
             }
             out.Finish();
             Sync(jfd.get(), live);
