@@ -1,19 +1,17 @@
-// qvmigrate's conversion of one Jet file, against `mdb-schema | sqlite3` plus `mdb-export -I sqlite | sqlite3`
-// per table on the same file, run in pairs (A, B, A, B ...; QV_BENCH_REPS pairs, default 20): medians,
-// minimums and rows per second of both. The file is the Jet test file with the most rows. Then the
-// SQLite write side alone: 1,000,000 readings (dates converted from Jet day numbers, as read) into a
-// new file with its index, checked and closed (QV_BENCH_ROWS, default 1000000; 5 runs). Between them the
-// read side alone: the file's rows read again and again on the open file.
-#include <algorithm>
-#include <chrono>
-#include <cstdio>
+// qvmigrate's conversion of one Jet file, against `mdb-schema | sqlite3` plus `mdb-export -I sqlite |
+// sqlite3` per table on the same file (the Jet test file with the most rows); then each half alone:
+// the file's rows read and converted again and again on the open file, and readings written into a
+// new storage file with their index.
+//
+//   bench_migrate [--pairs N] [--size N] [convert|read|write]
 #include <cstdlib>
 #include <filesystem>
-#include <iostream>
+#include <memory>
 #include <sstream>
+#include <stdexcept>
 #include <string>
-#include <vector>
 
+#include "pairs.h"
 #include "qvmigrate/jet.h"
 #include "qvmigrate/migrate.h"
 #include "qvmigrate/storage.h"
@@ -21,22 +19,8 @@
 
 namespace fs = std::filesystem;
 using namespace qvmigrate;
-using Clock = std::chrono::steady_clock;
 
 namespace {
-
-double Seconds(Clock::time_point from) { return std::chrono::duration<double>(Clock::now() - from).count(); }
-
-struct Times {
-    std::vector<double> s;
-    double Median() {
-        std::sort(s.begin(), s.end());
-        return s[s.size() / 2];
-    }
-    double Min() { return *std::min_element(s.begin(), s.end()); }
-};
-
-std::string Quote(const std::string &s) { return "'" + s + "'"; }
 
 unsigned long long TotalRows(const fs::path &file) {
     const JetFile jet(file);
@@ -45,109 +29,103 @@ unsigned long long TotalRows(const fs::path &file) {
     return n;
 }
 
-// The rows of every table of a converted file, counted by SQLite.
-unsigned long long CountedRows(const fs::path &db, const JetFile &jet) {
-    qvtest::SqlFile f(db);
-    unsigned long long n = 0;
-    for (const auto &t : jet.Tables()) n += static_cast<unsigned long long>(f.count("select count(*) from \"" + t.name + "\""));
-    return n;
+// The Jet test file with the most rows, and that number.
+std::pair<fs::path, unsigned long long> Largest() {
+    const fs::path jetDir = QV_SOURCE_DIR "/../shared/jet";
+    if (!fs::exists(jetDir)) throw std::runtime_error(jetDir.string() + " is absent");
+    std::pair<fs::path, unsigned long long> largest;
+    for (const auto &e : fs::recursive_directory_iterator(jetDir))
+        if (e.path().extension() == ".mdb" && TotalRows(e.path()) > largest.second) largest = {e.path(), TotalRows(e.path())};
+    return largest;
 }
 
-void Report(const char *what, Times &t, unsigned long long rows) {
-    std::printf("%-34s median %9.3f ms  min %9.3f ms  %12.0f rows/s\n", what, t.Median() * 1e3, t.Min() * 1e3,
-                static_cast<double>(rows) / t.Median());
+// The rows of every table of `jet` that a converted file holds, counted by SQLite.
+void ExpectRows(const fs::path &db, const fs::path &jet, unsigned long long rows) {
+    qvtest::SqlFile f(db);
+    const JetFile file(jet);
+    unsigned long long n = 0;
+    for (const auto &t : file.Tables()) n += static_cast<unsigned long long>(f.count("select count(*) from \"" + t.name + "\""));
+    if (n != rows) throw std::runtime_error(db.string() + " holds " + std::to_string(n) + " rows of " + std::to_string(rows));
+}
+
+std::string Quote(const fs::path &p) { return "'" + p.string() + "'"; }
+
+bench::Comparison Convert(long) {
+    const auto [jet, rows] = Largest();
+    const fs::path a = bench::WorkFolder("migrate") / "a.mdb", b = bench::WorkFolder("migrate") / "b.mdb";
+    std::string pipeline = "mdb-schema " + Quote(jet) + " sqlite | sqlite3 " + Quote(b);
+    const JetFile file(jet);
+    for (const auto &t : file.Tables())
+        pipeline += " && mdb-export -I sqlite " + Quote(jet) + " '" + t.name + "' | sqlite3 " + Quote(b);
+    bench::Side sa{"qvmigrate's conversion (in process)", [jet = jet, a](bench::Probe &) {
+                       std::ostringstream quiet;
+                       ConvertJet(jet, a, jet.filename().string(), quiet);
+                   }};
+    sa.reset = [a] { fs::remove(a); };
+    sa.check = [a, jet = jet, rows = rows] { ExpectRows(a, jet, rows); };
+    bench::Side sb{"mdb-schema + mdb-export | sqlite3", [pipeline](bench::Probe &probe) {
+                       const bench::ChildResult r = bench::Spawn({"/bin/sh", "-c", pipeline});
+                       if (r.status != 0) throw std::runtime_error("the mdbtools pipeline ended with status " + std::to_string(r.status));
+                       probe.ChildPeak(r.peakKb);
+                   }};
+    sb.reset = [b] { fs::remove(b); };
+    sb.check = [b, jet = jet, rows = rows] { ExpectRows(b, jet, rows); };
+    return {jet.filename().string() + ": " + std::to_string(rows) + " rows converted", sa, sb, {}};
+}
+
+// Every row of the file read and its cells converted, `passes` times, on the file opened once.
+bench::Comparison Read(long passes) {
+    const auto [jet, rows] = Largest();
+    auto open = std::make_shared<JetFile>(jet);
+    auto read = std::make_shared<unsigned long long>(0);
+    bench::Side a{"read + convert cells, " + std::to_string(passes) + " passes", [=](bench::Probe &) {
+                      for (long p = 0; p < passes; ++p)
+                          for (std::size_t t = 0; t < open->Tables().size(); ++t)
+                              *read += open->ReadRows(t, [](unsigned long, const Row &) {});
+                  }};
+    a.reset = [read] { *read = 0; };
+    a.check = [=, rows = rows] {
+        if (*read != rows * static_cast<unsigned long long>(passes)) throw std::runtime_error("rows were not read");
+    };
+    return {jet.filename().string() + ": the Jet read side alone", a, std::nullopt, {}};
+}
+
+// `n` readings shaped like `tbl reading` (dates converted from Jet day numbers, as read) into a new
+// storage file, indexed on lockey, finished.
+bench::Comparison Write(long n) {
+    const fs::path file = bench::WorkFolder("migrate") / "w.mdb";
+    const JetTable table{"tbl reading",
+                         {{"billdate", 0, 0, 0, "DATETIME"}, {"readdate", 0, 0, 0, "DATETIME"}, {"code", 0, 0, 0, "TEXT"},
+                          {"lockey", 0, 0, 0, "INTEGER"}},
+                         {{"lockey", {3}, {false}, false}},
+                         static_cast<unsigned long>(n)};
+    bench::Side a{"convert dates + insert + index", [=](bench::Probe &) {
+                      auto db = StorageFile::CreateForLoad(file);
+                      db->CreateTable(table);
+                      Row row(4);
+                      const char *codes[] = {"W", "E", "G"};
+                      for (long i = 0; i < n; ++i) {
+                          const double bill = 45000 + static_cast<double>(i % 36) * 30;
+                          row[0].kind = row[1].kind = row[2].kind = Value::Kind::Text;
+                          JetDateText(bill, row[0].s);
+                          JetDateText(bill - 2 - static_cast<double>(i % 5) + (i % 10 == 3 ? 0.4375 : 0), row[1].s);
+                          row[2].s = codes[i % 3];
+                          row[3].SetInteger(i % 40000);
+                          db->Insert(row);
+                      }
+                      db->CreateIndexes(table);
+                      db->Finish({{table.name, static_cast<unsigned long>(n)}});
+                  }};
+    a.reset = [file] { fs::remove(file); };
+    a.check = [file, n] {
+        if (qvtest::SqlFile(file).count("select count(*) from \"tbl reading\" where lockey >= 0") != n)
+            throw std::runtime_error("the readings were not written");
+    };
+    return {"the storage write side alone: " + std::to_string(n) + " readings", a, std::nullopt, {}};
 }
 
 }  // namespace
 
-int main() {
-    const fs::path jetDir = QV_SOURCE_DIR "/../shared/jet";
-    if (!fs::exists(jetDir)) {
-        std::cerr << jetDir << " is absent\n";
-        return 1;
-    }
-    fs::path largest;
-    unsigned long long rows = 0;
-    for (const auto &e : fs::recursive_directory_iterator(jetDir))
-        if (e.path().extension() == ".mdb" && TotalRows(e.path()) > rows) rows = TotalRows(largest = e.path());
-    const JetFile jet(largest);
-    const fs::path dir = fs::temp_directory_path() / ("qv_bench_migrate_" + std::to_string(::getpid()));
-    fs::create_directories(dir);
-    const fs::path a = dir / "a.mdb", b = dir / "b.mdb";
-    std::string pipeline = "mdb-schema " + Quote(largest.string()) + " sqlite | sqlite3 " + Quote(b.string());
-    for (const auto &t : jet.Tables())
-        pipeline += " && mdb-export -I sqlite " + Quote(largest.string()) + " " + Quote(t.name) + " | sqlite3 " + Quote(b.string());
-
-    const int reps = std::getenv("QV_BENCH_REPS") ? std::atoi(std::getenv("QV_BENCH_REPS")) : 20;
-    Times ta, tb;
-    std::ostringstream quiet;
-    for (int i = 0; i < reps; ++i) {
-        fs::remove(a);
-        fs::remove(b);
-        auto t0 = Clock::now();
-        ConvertJet(largest, a, largest.filename().string(), quiet);
-        ta.s.push_back(Seconds(t0));
-        t0 = Clock::now();
-        if (std::system(pipeline.c_str()) != 0) {
-            std::cerr << "failed: " << pipeline << "\n";
-            return 1;
-        }
-        tb.s.push_back(Seconds(t0));
-        if (CountedRows(a, jet) != rows || CountedRows(b, jet) != rows) {
-            std::cerr << "a conversion lost rows\n";
-            return 1;
-        }
-    }
-    std::printf("%s: %llu rows in %zu tables, %d pairs\n", largest.string().c_str(), rows, jet.Tables().size(), reps);
-    Report("qvmigrate conversion (in process)", ta, rows);
-    Report("mdb-schema + mdb-export | sqlite3", tb, rows);
-
-    // The read side alone: every row of the file read again and again on the open file (libmdb's pages
-    // and the cells converted), for a per-row cost without the opening.
-    {
-        JetFile open(largest);
-        Times tr;
-        const int passes = 2000;
-        for (int run = 0; run < 5; ++run) {
-            unsigned long long read = 0;
-            const auto t0 = Clock::now();
-            for (int p = 0; p < passes; ++p)
-                for (std::size_t t = 0; t < open.Tables().size(); ++t) read += open.ReadRows(t, [](unsigned long, const Row &) {});
-            tr.s.push_back(Seconds(t0));
-            if (read != rows * passes) return 1;
-        }
-        std::printf("Jet read side, %d passes over the file's rows, 5 runs:\n", passes);
-        Report("read + convert cells", tr, rows * passes);
-    }
-
-    // The write side alone: readings shaped like `tbl reading`, indexed on lockey.
-    const unsigned long n = std::getenv("QV_BENCH_ROWS") ? std::strtoul(std::getenv("QV_BENCH_ROWS"), nullptr, 10) : 1000000;
-    JetTable table{"tbl reading", {{"billdate", 0, 0, 0, "DATETIME"}, {"readdate", 0, 0, 0, "DATETIME"},
-                                   {"code", 0, 0, 0, "TEXT"}, {"lockey", 0, 0, 0, "INTEGER"}},
-                   {{"lockey", {3}, {false}, false}}, n};
-    Times tw;
-    for (int run = 0; run < 5; ++run) {
-        fs::remove(a);
-        const auto t0 = Clock::now();
-        auto db = StorageFile::CreateForLoad(a);
-        db->CreateTable(table);
-        Row row(4);
-        const char *codes[] = {"W", "E", "G"};
-        for (unsigned long i = 0; i < n; ++i) {
-            const double bill = 45000 + static_cast<double>(i % 36) * 30;
-            row[0].kind = row[1].kind = row[2].kind = Value::Kind::Text;
-            JetDateText(bill, row[0].s);
-            JetDateText(bill - 2 - static_cast<double>(i % 5) + (i % 10 == 3 ? 0.4375 : 0), row[1].s);
-            row[2].s = codes[i % 3];
-            row[3].SetInteger(static_cast<long long>(i % 40000));
-            db->Insert(row);
-        }
-        db->CreateIndexes(table);
-        db->Finish({{table.name, n}});
-        tw.s.push_back(Seconds(t0));
-    }
-    std::printf("SQLite write side, %lu readings, 5 runs:\n", n);
-    Report("convert dates + insert + index", tw, n);
-    fs::remove_all(dir);
-    return 0;
+int main(int argc, char **argv) {
+    return bench::Main(argc, argv, {{"convert", {}, Convert}, {"read", {2000}, Read}, {"write", {1000000}, Write}});
 }
