@@ -99,19 +99,13 @@ TEST_F(OpenTest, FilesThatAreNoDatabaseFailWithTheirNumberAndCreateNothing) {
 
 TEST_F(OpenTest, PasswordIsNeededExactlyWhenTheDatabaseHasOne) {
     Make("C:\\qv\\global.mdb", {"create table current (databasepath TEXT)"});
-    {
-        qvtest::SqlFile f(Linux("C:\\qv\\global.mdb"));
-        f.setPassword("tovan58");
-    }
+    qvtest::SqlFile(Linux("C:\\qv\\global.mdb")).setPassword("tovan58");
     Make("C:\\qv\\plain.mdb", {"create table t (x INTEGER)"});
     const std::string global = "C:\\qv\\global.mdb";
-    EXPECT_EQ(ErrorNumber([&] { DBEngine().OpenDatabase(global); }), 3031);
-    EXPECT_EQ(ErrorNumber([&] { DBEngine().OpenDatabase(global, false, false, ";pwd=wrong"); }), 3031);
-    EXPECT_EQ(ErrorNumber([&] { DBEngine().OpenDatabase(global, false, false, ";pwd=TOVAN58"); }), 3031);
-    EXPECT_EQ(ErrorNumber([&] { DBEngine().OpenDatabase(global, true, true, ";PWD=tovan58").Close(); }), 0);
-    EXPECT_EQ(ErrorNumber([&] { DBEngine().OpenDatabase(global, false, false, "ODBC;Pwd=tovan58").Close(); }), 0);
-    EXPECT_EQ(ErrorNumber([&] { DBEngine().OpenDatabase("C:\\qv\\plain.mdb").Close(); }), 0);
-    EXPECT_EQ(ErrorNumber([&] { DBEngine().OpenDatabase("C:\\qv\\plain.mdb", false, false, ";pwd=x").Close(); }), 0);
+    for (const auto &[file, connect, error] : std::vector<std::tuple<std::string, std::string, int>>{
+             {global, "", 3031}, {global, ";pwd=wrong", 3031}, {global, ";pwd=TOVAN58", 3031}, {global, ";PWD=tovan58", 0},
+             {global, "ODBC;Pwd=tovan58", 0}, {"C:\\qv\\plain.mdb", "", 0}, {"C:\\qv\\plain.mdb", ";pwd=x", 0}})
+        EXPECT_EQ(ErrorNumber([&] { DBEngine().OpenDatabase(file, false, true, connect).Close(); }), error) << connect;
 }
 
 TEST_F(OpenTest, ReadOnlyOpenLeavesTheFileUntouchedAndRefusesWrites) {
@@ -428,12 +422,6 @@ TEST_F(FindTest, ADynasetFindsWhatItsOwnUpdatesWrote) {
 
 class JetSqlTest : public RecordsetTest {
 protected:
-    void SetUp() override {
-        RecordsetTest::SetUp();
-        Make("C:\\users\\public\\qv32tempdata\\tempdataDTC.mdb",
-             {"create table selectionsetDTC (lockey INTEGER, accno TEXT)",
-              "insert into selectionsetDTC values (5, 'A-5'), (9, 'O''Brien')"});
-    }
     std::int64_t Count(const std::string &sql) {
         Recordset rs = db.OpenRecordset(sql, dbOpenSnapshot);
         if (rs.RecordCount() > 0) rs.MoveLast();
@@ -441,12 +429,9 @@ protected:
     }
 };
 
+// The tools' own statements run in their tests (the code list, FRDLK, the counts and the run); these are
+// the translations they rest on.
 TEST_F(JetSqlTest, TheToolsStatementsRun) {
-    Recordset codes = db.OpenRecordset("select distinct code from [tbl reading] order by code", dbOpenSnapshot);
-    ASSERT_EQ(codes.RecordCount(), 2);
-    EXPECT_EQ(codes.Fields("code").Value().ToText(), "E");
-    codes.MoveNext();
-    EXPECT_EQ(codes.Fields("code").Value().ToText(), "W");
     // The distinct rows are sorted after they are found: the columns keep their names and kinds.
     Recordset pairs = db.OpenRecordset("select distinct [billdate], code from [tbl reading] order by code desc, "
                                        "billdate", dbOpenSnapshot);
@@ -458,32 +443,13 @@ TEST_F(JetSqlTest, TheToolsStatementsRun) {
     EXPECT_EQ(Scalar(file, "select group_concat(name || ':' || type) from pragma_table_info('FRDLK')"),
               "lockey:INTEGER,accno:TEXT");
     db.Execute("insert into FRDLK (lockey, accno) values (17,'A-17')");
-    db.Execute("insert into FRDLK (lockey, accno) values (1,'O''Hara')");
-    db.Execute("insert into FRDLK (lockey, accno) values (5,'A-5')");
-    EXPECT_EQ(Scalar(file, "select accno from FRDLK where lockey = 1"), "O'Hara");
     EXPECT_EQ(Scalar(file, "select typeof(lockey) from FRDLK where lockey = 17"), "integer");
 
-    Database temp = DBEngine().OpenDatabase("C:\\users\\public\\qv32tempdata\\tempdataDTC.mdb");
-    EXPECT_EQ(temp.OpenRecordset("select lockey, accno from selectionsetDTC", dbOpenSnapshot).RecordCount(), 2);
-
-    Recordset lock = db.OpenRecordset("select * from frdlk order by lockey", dbOpenSnapshot);
-    EXPECT_EQ(lock.Fields("lockey").Value().ToLong(), 1);
-
-    EXPECT_EQ(Count("select * from [tbl reading] where billdate = #5/1/2021# and code = 'W' and lockey in "
-                    "(select lockey from FRDLK)"), 3);  // 1, 5 and 17: odd lockeys have code W
-    EXPECT_EQ(Count("select * from [tbl reading] where (billdate = #5/1/2021#) and (code = 'E') and "
-                    "(lockey in (select lockey from FRDLK))"), 0);
-    EXPECT_EQ(Count("select * from [tbl reading] where billdate = #5/1/2021# and readdate = #4/28/2021# and "
-                    "lockey in (select lockey from FRDLK)"), 2);
+    EXPECT_EQ(Count("select * from [tbl reading] where billdate = #5/1/2021# and readdate = #4/28/2021#"), 5);
     EXPECT_EQ(Count("select * from [tbl reading] where readdate = #4/29/2021 10:15:00 AM#"), 15);
 
     db.Execute("insert into LIDB (When, ByWhom, What) values ('a','b','c')");
     EXPECT_EQ(Scalar(file, "select \"When\" || ByWhom || What from LIDB"), "abc");
-
-    Make("C:\\qv\\global.mdb", {"create table current (databasepath TEXT, DatabaseFileName TEXT)",
-                                "insert into current values ('C:\\data', 'billing.mdb')"});
-    Recordset current = DBEngine().OpenDatabase("C:\\qv\\global.mdb").OpenRecordset("current", dbOpenSnapshot);
-    EXPECT_EQ(current.Fields("DatabaseFileName").Value().ToText(), "billing.mdb");
 }
 
 TEST_F(JetSqlTest, DatesAreStoredAsStorageTextAndCompareWithLiterals) {
@@ -530,19 +496,6 @@ TEST_F(JetSqlTest, FailuresCarryJetNumbers) {
     EXPECT_EQ(Scalar(file, "select count(*) from FRDLK"), "5");
 }
 
-TEST_F(JetSqlTest, ManyDistinctInsertsShareOneStatement) {
-    DBEngine().Workspaces(0).BeginTrans();
-    for (int i = 0; i < 2000; ++i)
-        db.Execute("insert into FRDLK (lockey, accno) values (" + std::to_string(100 + i) + ",'acc " +
-                   std::to_string(i) + "')");
-    EXPECT_EQ(db.RecordsAffected(), 1);
-    DBEngine().Workspaces(0).CommitTrans();
-    EXPECT_EQ(Scalar(file, "select count(*) from FRDLK where accno like 'acc %'"), "2000");
-    EXPECT_EQ(Scalar(file, "select accno from FRDLK where lockey = 2099"), "acc 1999");
-    db.Execute("update FRDLK set accno = 'x' where lockey >= 100");
-    EXPECT_EQ(db.RecordsAffected(), 2000);
-}
-
 class InsertShapeTest : public DaoTest {
 protected:
     const std::string file = "C:\\data\\shapes.mdb";
@@ -579,18 +532,15 @@ TEST_F(InsertShapeTest, EachInsertOfOneShapeWritesItsOwnValues) {
     db.Execute("insert into v (id, a) values (8, 'p'), (9, 'q')");
     db.Execute("insert into v (id, a) values (10, 'r'), (11, 's')");
     EXPECT_EQ(Scalar(file, "select group_concat(id || a, ',') from v where id >= 8"), "8p,9q,10r,11s");
+    db.Execute("update v set n = 0 where id >= 8");
+    EXPECT_EQ(db.RecordsAffected(), 4);
 }
 
 TEST_F(InsertShapeTest, LiteralsThatStayInTheTextAreNotShared) {
-    // Literals outside a values list, and #dates#, are part of the statement itself.
+    // Literals outside a values list are part of the statement itself.
     db.Execute("insert into v (id, a) select lockey, 'W-code' from src where code = 'W' and lockey < 4");
     db.Execute("insert into v (id, a) select lockey, 'E-code' from src where code = 'E' and lockey < 4");
     EXPECT_EQ(Scalar(file, "select group_concat(id || a, ',') from (select * from v order by id)"), "1W-code,2E-code,3W-code");
-
-    db.Execute("create table d (id long, at datetime)");
-    db.Execute("insert into d (id, at) values (1, #5/1/2021#)");
-    db.Execute("insert into d (id, at) values (2, #5/2/2021 1:02:03 PM#)");
-    EXPECT_EQ(Scalar(file, "select group_concat(id || '=' || at, ',') from d"), "1=2021-05-01,2=2021-05-02 13:02:03");
 
     // A name in brackets may hold a quote; it is a name, not the start of a text.
     db.Execute("create table [it's] (a text)");
