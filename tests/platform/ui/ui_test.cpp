@@ -75,7 +75,6 @@ public:
     Label *lbl{};
     ProgressBar *pb{};
 
-    void ShowActive();
     bool has(const std::string &entry) const {
         return std::find(log.begin(), log.end(), entry) != log.end();
     }
@@ -94,7 +93,6 @@ inline void ShowActive(Form &f) {
     EXPECT_TRUE(QTest::qWaitForWindowActive(f.widget()));
     QCoreApplication::processEvents();
 }
-inline void TestForm::ShowActive() { uitest::ShowActive(*this); }
 
 // Presses a key as the keyboard would: at the focused widget.
 inline void Key(Qt::Key key, Qt::KeyboardModifiers mods = Qt::NoModifier) {
@@ -102,12 +100,6 @@ inline void Key(Qt::Key key, Qt::KeyboardModifiers mods = Qt::NoModifier) {
     ASSERT_NE(w, nullptr) << "no widget has the focus";
     QTest::keyClick(w, key, mods);
     QCoreApplication::processEvents();
-}
-
-inline void Type(const char *text) {
-    QWidget *w = QApplication::focusWidget();
-    ASSERT_NE(w, nullptr);
-    QTest::keyClicks(w, text);
 }
 
 // Each ui test starts with the utility not ending and no box responder.
@@ -129,44 +121,25 @@ namespace {
 // Unload runs once whatever closes the form; ShowModal returns when a handler unloads it, and a form
 // unloaded during its load is never shown.
 TEST_F(UiTest, UnloadRunsOnceWhateverClosesTheFormAndShowModalReturnsOnUnload) {
-    {
+    const std::function<void(TestForm &)> closings[] = {
+        [](TestForm &f) { ShowActive(f); f.Unload(); f.Unload(); },
+        [](TestForm &f) { ShowActive(f); f.widget()->close(); QCoreApplication::processEvents(); },  // close box
+        [](TestForm &f) { ShowActive(f); f.cmdExit->Press(); },  // a handler unloads it from inside a click
+        [](TestForm &f) {  // ShowModal returns when a handler unloads the form
+            QTimer::singleShot(0, [&f] { f.cmdExit->Press(); });
+            f.ShowModal();
+        },
+        [](TestForm &f) {  // unloaded during its load: never shown (ShowModal would block if it showed)
+            f.onLoad = [&f] { f.Unload(); };
+            f.ShowModal();
+        }};
+    for (const auto &close : closings) {
         TestForm f;
-        f.ShowActive();
-        f.Unload();
-        f.Unload();
-        EXPECT_EQ(f.unloads, 1);
-        EXPECT_FALSE(f.IsVisible());
-        EXPECT_FALSE(f.IsLoaded());
-    }
-    {
-        TestForm f;  // the window's close box
-        f.ShowActive();
-        f.widget()->close();
-        QCoreApplication::processEvents();
-        EXPECT_EQ(f.unloads, 1);
-        EXPECT_FALSE(f.IsVisible());
-    }
-    {
-        TestForm f;  // a handler that unloads the form from inside a click
-        f.ShowActive();
-        f.cmdExit->Press();
-        EXPECT_EQ(f.unloads, 1);
-        EXPECT_FALSE(f.IsVisible());
-    }
-    {
-        TestForm f;  // ShowModal returns when a handler unloads the form
-        QTimer::singleShot(0, [&] { f.cmdExit->Press(); });
-        f.ShowModal();
+        close(f);
         EXPECT_EQ(f.loads, 1);
         EXPECT_EQ(f.unloads, 1);
         EXPECT_FALSE(f.IsVisible());
-    }
-    {
-        TestForm f;  // unloaded during its load: never shown (ShowModal would block if it showed)
-        f.onLoad = [&] { f.Unload(); };
-        f.ShowModal();
-        EXPECT_EQ(f.unloads, 1);
-        EXPECT_FALSE(f.IsVisible());
+        EXPECT_FALSE(f.IsLoaded());
     }
 }
 
@@ -192,7 +165,7 @@ TEST_F(UiTest, ErrorLeavingAHandlerIsReportedAndEndsWithStatus1) {
         platform::Raise(53);
         after = true;
     };
-    f.ShowActive();
+    ShowActive(f);
     testing::internal::CaptureStderr();
     f.cmdOk->Press();
     const std::string err = testing::internal::GetCapturedStderr();
@@ -219,7 +192,7 @@ QWidget *Focused() { return QApplication::focusWidget(); }
 // Enter clicks only a focused button.
 TEST_F(UiTest, TabClickAndAccessKeyMoveFocusOnceAndOnlyAFocusedButtonTakesEnter) {
     TestForm f;
-    f.ShowActive();
+    ShowActive(f);
     f.txt[0]->SetFocus();
     f.log.clear();
     Key(Qt::Key_Tab);
@@ -237,16 +210,31 @@ TEST_F(UiTest, TabClickAndAccessKeyMoveFocusOnceAndOnlyAFocusedButtonTakesEnter)
     EXPECT_EQ(std::count(f.log.begin(), f.log.end(), "cmdOk:click"), 2);
 }
 
-TEST_F(UiTest, BoxOpenedWhileAControlHasFocusIsNoLostFocus) {
+// A combo's popup, a box opened from a key press and a validation box in LostFocus (which sets the
+// focus back) give no LostFocus or GotFocus of their own, nor events of the next control.
+TEST_F(UiTest, PopupsAndBoxesAreNoLostFocusAndAValidationBoxKeepsTheFocus) {
     TestForm f;
     f.onTxtKey = [](int, int &key) {
-        if (key == 'm') {
-            key = 0;
+        if (key == 'm') { key = 0; MsgBox("Invalid Date", vbCritical, "Quorvant 32"); }
+    };
+    f.onTxtLost = [&](int i) {
+        if (i == 0 && f.txt[0]->Text() == "bad") {
             MsgBox("Invalid Date", vbCritical, "Quorvant 32");
+            f.txt[0]->SetFocus();
         }
     };
-    f.ShowActive();
-    f.txt[0]->SetFocus();
+    f.cbo->AddItem("A");
+    ShowActive(f);
+    f.log.clear();
+    auto *combo = static_cast<QComboBox *>(f.cbo->widget());
+    combo->showPopup();
+    QCoreApplication::processEvents();
+    combo->hidePopup();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(f.log.empty()) << f.log.front();
+    Key(Qt::Key_Tab);
+    EXPECT_EQ(f.log, (std::vector<std::string>{"cbo:lost", "txt0:got"}));
+
     f.log.clear();
     QString text;
     qvtest::onNextModal<QMessageBox>([&](QMessageBox *mb) {
@@ -259,41 +247,14 @@ TEST_F(UiTest, BoxOpenedWhileAControlHasFocusIsNoLostFocus) {
     QCoreApplication::processEvents();
     EXPECT_EQ(Focused(), f.txt[0]->widget());
     EXPECT_TRUE(f.log.empty()) << f.log.front();  // neither LostFocus nor a second GotFocus
-}
 
-TEST_F(UiTest, ValidationBoxInLostFocusKeepsFocusWithoutEventsOfTheNextControl) {
-    TestForm f;
-    f.onTxtLost = [&](int i) {
-        if (i == 0 && f.txt[0]->Text() == "bad") {
-            MsgBox("Invalid Date", vbCritical, "Quorvant 32");
-            f.txt[0]->SetFocus();
-        }
-    };
-    f.ShowActive();
-    f.txt[0]->SetFocus();
-    Type("bad");
+    QTest::keyClicks(Focused(), "bad");
     f.log.clear();
     qvtest::onNextModal<QMessageBox>([](QMessageBox *mb) { mb->button(QMessageBox::Ok)->click(); });
     Key(Qt::Key_Tab);
     QTRY_COMPARE(Focused(), f.txt[0]->widget());
     QCoreApplication::processEvents();
     EXPECT_EQ(f.log, (std::vector<std::string>{"txt0:lost", "txt0:got"}));
-}
-
-TEST_F(UiTest, ComboPopupIsNoLostFocus) {
-    TestForm f;
-    f.cbo->AddItem("A");
-    f.cbo->AddItem("B");
-    f.ShowActive();
-    f.log.clear();
-    auto *combo = static_cast<QComboBox *>(f.cbo->widget());
-    combo->showPopup();
-    QCoreApplication::processEvents();
-    combo->hidePopup();
-    QCoreApplication::processEvents();
-    EXPECT_TRUE(f.log.empty()) << f.log.front();
-    Key(Qt::Key_Tab);
-    EXPECT_EQ(f.log, (std::vector<std::string>{"cbo:lost", "txt0:got"}));
 }
 
 // The share of the bar's inner row that is on screen in the highlight colour (read back from the
@@ -314,7 +275,7 @@ double FilledShare(QWidget *bar) {
 
 TEST_F(UiTest, ProgressBarShowsItsValueWhileTheHandlerKeepsTheThread) {
     TestForm f;
-    f.ShowActive();
+    ShowActive(f);
     double shownAtHalf = -1, shownAtEnd = -1;
     f.onOk = [&] {  // a busy handler that never returns to the event loop until done
         BusyScope busy;
