@@ -134,15 +134,6 @@ TEST_F(RunTest, AllChangesEveryReadingOfTheBillDateInTheSelection) {
     EXPECT_EQ(LidbCount(), 4);
 }
 
-TEST_F(RunTest, ChosenCodeLimitsTheRun) {
-    Fill("05/01/2021", "ALL", "05/02/2021", "E");
-    auto shown = Continue();
-    ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(Box(shown[0]), Finished("1 reading record was updated."));
-    EXPECT_EQ(DataRows("select code from [tbl reading] where readdate = '2021-05-02'"),
-              (std::vector<std::vector<std::string>>{{"E"}}));
-}
-
 TEST_F(RunTest, EmptySelectionChangesNothing) {
     qvtest::SqlFile(TempDataFile()).exec("delete from selectionsetDTC");
     Fill("05/01/2021", "ALL", "05/02/2021");
