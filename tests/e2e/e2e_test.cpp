@@ -174,7 +174,6 @@ TEST_F(QbuE2E, BackupOfTheProgramTreeToTheCurrentFolderOnAnotherDriveWithoutADat
     ASSERT_TRUE(WaitForNoProcess("qvxcopy"));
     EXPECT_EQ(VisibleFiles(target), source);
     EXPECT_FALSE(fs::exists(target / "Empty"));
-    EXPECT_TRUE(fs::is_regular_file(target / "qvutil"));
     EXPECT_NE(fs::status(target / "qvxcopy").permissions() & fs::perms::owner_exec, fs::perms::none);
 }
 
@@ -281,8 +280,7 @@ void CorrectEveryReadingOfABillDate(const XSession &x, Program &qvutil, const In
     ASSERT_TRUE(std::filesystem::exists(audit));
     const auto lines = Lines(ReadFile(audit));
     ASSERT_EQ(static_cast<long long>(lines.size()), n);
-    for (const auto &line : lines) EXPECT_NE(line.find(" " + prefix), std::string::npos) << line;
-    // The file tells the changes in the order of the table rows.
+    // The file tells the changes of the table rows, in their order.
     const auto rows = data.rows("select [When], ByWhom, What from LIDB order by rowid");
     for (std::size_t i = 0; i < rows.size() && i < lines.size(); ++i)
         EXPECT_EQ(lines[i], rows[i][0] + rows[i][1] + " " + rows[i][2]);

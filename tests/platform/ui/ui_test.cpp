@@ -163,16 +163,13 @@ TEST_F(UiTest, ErrorLeavingAHandlerIsReportedAndEndsWithStatus1) {
         after = true;
     };
     ShowActive(f);
-    testing::internal::CaptureStderr();
-    f.cmdOk->Press();
-    const std::string err = testing::internal::GetCapturedStderr();
+    f.cmdOk->Press();  // the report on standard error is checked end to end (StartupE2E.SettingsFailures...)
     EXPECT_FALSE(after);
     ASSERT_EQ(boxes.boxes().size(), 1u);
     const platform::ui::MsgBoxRecord &box = boxes.boxes()[0];
     EXPECT_EQ(box.prompt, "Run-time error '53':\n\nFile not found");
     EXPECT_EQ(box.style, vbCritical);
     EXPECT_EQ(box.title, kAppTitle);
-    EXPECT_NE(err.find(box.prompt), std::string::npos);
     EXPECT_TRUE(Ending());
     EXPECT_EQ(EndStatus(), 1);
     EXPECT_FALSE(f.IsVisible());
