@@ -267,37 +267,29 @@ double FilledShare(QWidget *bar) {
     return static_cast<double>(filled) / inner;
 }
 
-TEST_F(UiTest, ProgressBarShowsItsValueWhileTheHandlerKeepsTheThread) {
+// A range of millions is scaled to the widget and a value past the maximum fills the bar; a small range is
+// the widget's own.
+TEST_F(UiTest, ProgressBarShowsItsScaledValueWhileTheHandlerKeepsTheThreadAndClampsIt) {
     TestForm f;
     ShowActive(f);
-    double shownAtHalf = -1, shownAtEnd = -1;
+    double shownAtHalf = -1, shownPastTheEnd = -1;
     f.onOk = [&] {  // a busy handler that never returns to the event loop until done
         BusyScope busy;
-        f.pb->SetMax(2000);
-        for (int i = 0; i <= 2000; ++i) {
-            f.pb->SetValue(i);
-            if (i == 1000) shownAtHalf = FilledShare(f.pb->widget());
-        }
-        shownAtEnd = FilledShare(f.pb->widget());
+        f.pb->SetMax(2'000'000);
+        for (int i = 0; i <= 1000; ++i) f.pb->SetValue(i * 1000);
+        shownAtHalf = FilledShare(f.pb->widget());
+        f.pb->SetValue(3'000'000);
+        shownPastTheEnd = FilledShare(f.pb->widget());
     };
     f.cmdOk->Press();
     EXPECT_NEAR(shownAtHalf, 0.5, 0.015);
-    EXPECT_NEAR(shownAtEnd, 1.0, 0.05);
-}
-
-TEST_F(UiTest, ProgressBarOnALargeRangeScalesAndClamps) {
-    TestForm f;
-    f.pb->SetMax(2'000'000);
+    EXPECT_NEAR(shownPastTheEnd, 1.0, 0.05);
     f.pb->SetValue(500'000);
-    auto *bar = static_cast<QProgressBar *>(f.pb->widget());
     EXPECT_EQ(f.pb->Value(), 500'000);
-    EXPECT_NEAR(double(bar->value() - bar->minimum()) / (bar->maximum() - bar->minimum()), 0.25, 0.001);
-    f.pb->SetValue(3'000'000);
-    EXPECT_EQ(bar->value(), bar->maximum());
     f.pb->SetMin(10);
     f.pb->SetMax(20);
     f.pb->SetValue(15);
-    EXPECT_EQ(bar->value(), 15);
+    EXPECT_EQ(static_cast<QProgressBar *>(f.pb->widget())->value(), 15);
     EXPECT_EQ(f.pb->Min(), 10);
 }
 
