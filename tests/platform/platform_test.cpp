@@ -30,6 +30,20 @@ using qvtest::ErrorNumber;
 
 namespace {
 
+// Sets (or, for nullptr, unsets) variables for the life of the object.
+struct ScopedEnv {
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved;
+    void set(const char *name, const char *value) {
+        const char *old = std::getenv(name);
+        saved.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+        value ? setenv(name, value, 1) : unsetenv(name);
+    }
+    ~ScopedEnv() {
+        for (auto it = saved.rbegin(); it != saved.rend(); ++it)
+            it->second ? setenv(it->first.c_str(), it->second->c_str(), 1) : unsetenv(it->first.c_str());
+    }
+};
+
 // Pins Now() for the life of the object.
 struct FixedClock {
     explicit FixedClock(DateTime t) {
@@ -111,30 +125,8 @@ TEST(DateRecognition, RefusesWhatIsNoDateTypeMismatchAndDaysThatDoNotExist) {
     EXPECT_NO_THROW(MakeDateTime(2020, 2, 29, 23, 59, 59));
 }
 
-struct Formatted {
-    DateTime value;
-    const char *pattern;
-    const char *expected;
-};
-
-TEST(DateFormat, PatternsOfTheTools) {
-    const Formatted cases[] = {
-        {MakeDateTime(2017, 5, 17, 21, 8), "yyyymmdd hh:mm AMPM ", "20170517 09:08 PM "},
-        {MakeDateTime(2017, 5, 17, 0, 7), "yyyymmdd hh:mm AMPM ", "20170517 12:07 AM "},
-        {MakeDateTime(2017, 5, 17, 12, 0), "yyyymmdd hh:mm AMPM ", "20170517 12:00 PM "},
-        {MakeDateTime(2024, 3, 7, 14, 5, 9), "MM/DD/YYYY HH:MM:SS", "03/07/2024 14:05:09"},
-        {MakeDateTime(2024, 3, 7, 0, 0, 0), "MM/DD/YYYY HH:MM:SS", "03/07/2024 00:00:00"},
-        {MakeDateTime(2026, 12, 4, 22, 37, 5), "mmddyyhhmmss", "120426223705"},
-        {MakeDateTime(2017, 5, 17), "YYYYMM", "201705"},
-        {MakeDateTime(2017, 5, 1), "mm/dd/yyyy", "05/01/2017"},
-        {MakeDateTime(2017, 11, 30), "mm/dd/yyyy", "11/30/2017"},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.pattern);
-        EXPECT_EQ(Format(c.value, c.pattern), c.expected);
-    }
-}
-
+// The tools' own patterns are checked where they are used: the audit stamp and file name (AuditBatchTest),
+// the restore listing and safety copy (RacEnv, RacRestore), date entry (DateEntryTest).
 TEST(DateFormat, GeneralTokensAndLiterals) {
     const DateTime t = MakeDateTime(2009, 1, 4, 7, 3, 2);  // a Sunday
     EXPECT_EQ(Format(t, "m/d/yy h:n:s"), "1/4/09 7:3:2");
@@ -147,10 +139,10 @@ TEST(DateFormat, GeneralTokensAndLiterals) {
     EXPECT_EQ(Format(t, "ddd mmm"), "Sun Jan");
     EXPECT_EQ(Format(t, "\"day\" d \\d"), "day 4 d");
     EXPECT_EQ(Format(t, "yyyy-mm-dd_#"), "2009-01-04_#");
+    EXPECT_EQ(Format(MakeDateTime(2024, 3, 7), "MM/DD/YYYY HH:MM:SS"), "03/07/2024 00:00:00");
 }
 
 TEST(DateFormat, ShortDateText) {
-    EXPECT_EQ(ShortDateText(MakeDateTime(2021, 5, 1)), "5/1/2021");
     EXPECT_EQ(ShortDateText(MakeDateTime(2021, 12, 25, 22, 5, 9)), "12/25/2021 10:05:09 PM");
     EXPECT_EQ(ShortDateText(MakeDateTime(2021, 12, 25, 0, 30, 0)), "12/25/2021 12:30:00 AM");
     // The short form reads back as the same value.
@@ -171,12 +163,6 @@ TEST(DateFormat, StorageTextRoundTrip) {
     }
 }
 
-
-// Restores the process's current folder when it goes out of scope.
-struct KeepCurrentFolder {
-    fs::path saved = fs::current_path();
-    ~KeepCurrentFolder() { fs::current_path(saved); }
-};
 
 TEST(DriveMap, MapsDrivesSeparatorsBlanksAndCaseAndRefusesUnmappedDrives) {
     qvtest::TempDrives drives("CE");
@@ -209,26 +195,21 @@ TEST(DriveMap, MapsDrivesSeparatorsBlanksAndCaseAndRefusesUnmappedDrives) {
 }
 
 TEST(DriveMap, IsReadAgainWhenTheVariableChanges) {
-    const char *old = std::getenv("QUORVANT_DRIVES");
-    const std::string saved = old ? old : "";
-    unsetenv("QUORVANT_DRIVES");
+    ScopedEnv env;
+    env.set("QUORVANT_DRIVES", nullptr);
     EXPECT_EQ(MapPath("C:\\usr"), fs::path("/usr"));  // unset: C is the root folder
-    setenv("QUORVANT_DRIVES", "x=/srv/qv/;C=/tmp;;C=/opt;", 1);
+    env.set("QUORVANT_DRIVES", "x=/srv/qv/;C=/tmp;;C=/opt;");
     const auto list = Drives();
     ASSERT_EQ(list.size(), 2u);
     EXPECT_EQ(list[0].letter, 'C');
     EXPECT_EQ(list[0].folder, fs::path("/opt"));  // a later entry replaces an earlier one
     EXPECT_EQ(list[1].letter, 'X');
     EXPECT_EQ(MapPath("x:\\a"), fs::path("/srv/qv/a"));
-    if (old)
-        setenv("QUORVANT_DRIVES", saved.c_str(), 1);
-    else
-        unsetenv("QUORVANT_DRIVES");
 }
 
 TEST(DriveMap, CurrentDriveAndRelativePaths) {
     qvtest::TempDrives drives("CE");
-    KeepCurrentFolder keep;
+    const fs::path old = fs::current_path();
     fs::create_directories(drives.folder('E') / "Sub" / "Deeper");
     ChDir("e:\\sub");
     EXPECT_EQ(CurrentDrive(), 'E');
@@ -244,6 +225,7 @@ TEST(DriveMap, CurrentDriveAndRelativePaths) {
     EXPECT_EQ(ErrorNumber([] { CurDir('Q'); }), 68);
     ChDir("C:\\");
     EXPECT_EQ(CurDir(), "C:\\");
+    fs::current_path(old);
 }
 
 TEST(ReverseMap, UsesTheDriveWithTheLongestPrefix) {
@@ -268,20 +250,6 @@ TEST(ReverseMap, DriveFolderReachedThroughASymbolicLink) {
     setenv("QUORVANT_DRIVES", ("E=" + (drives.root() / "link").string()).c_str(), 1);
     EXPECT_EQ(WindowsPath(real / "x"), "E:\\x");
 }
-
-// Sets (or, for nullptr, unsets) variables for the life of the object.
-struct ScopedEnv {
-    std::vector<std::pair<std::string, std::optional<std::string>>> saved;
-    void set(const char *name, const char *value) {
-        const char *old = std::getenv(name);
-        saved.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
-        value ? setenv(name, value, 1) : unsetenv(name);
-    }
-    ~ScopedEnv() {
-        for (auto it = saved.rbegin(); it != saved.rend(); ++it)
-            it->second ? setenv(it->first.c_str(), it->second->c_str(), 1) : unsetenv(it->first.c_str());
-    }
-};
 
 // The system file, the user's file and the variables: which setting wins, and every refusal names
 // the file and line (or the variable).
@@ -503,21 +471,16 @@ TEST_F(FileOps, LockFileServesEveryLogin) {
     }
 }
 
-TEST(FileErrors, DiskFullIsReportedWhenTheLinesAreWritten) {
-    setenv("QUORVANT_DRIVES", "D=/dev", 1);
+// A full disk when the lines are written; the kernel's own folders refuse new files even to root.
+TEST(FileErrors, DiskFullAndAFolderThatRefusesNewFilesAreReported) {
+    ScopedEnv env;
+    env.set("QUORVANT_DRIVES", "D=/dev;S=/sys");
     TextAppender full("D:\\full");
     full.WriteLine("x");
     EXPECT_EQ(ErrorNumber([&] { full.Close(); }), 61);
-    unsetenv("QUORVANT_DRIVES");
-}
-
-TEST(FileErrors, AFolderThatRefusesNewFilesIsPermissionDenied) {
-    // The kernel's own folders refuse new files even to root.
     if (!fs::is_directory("/sys/kernel")) GTEST_SKIP() << "no /sys/kernel";
-    setenv("QUORVANT_DRIVES", "S=/sys", 1);
     EXPECT_EQ(ErrorText([] { TextAppender f("S:\\kernel\\qv.log"); }), "70 Permission denied: 'S:\\kernel\\qv.log'");
     EXPECT_EQ(ErrorNumber([] { MkDir("S:\\qv"); }), 70);
-    unsetenv("QUORVANT_DRIVES");
 }
 
 
@@ -526,19 +489,6 @@ std::string AwaitFile(const fs::path &p) {
     for (int i = 0; i < 600 && !fs::exists(p); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
     return qvtest::ReadFile(p);
 }
-
-// Keeps DISPLAY away so that the copier runs without a terminal window.
-struct NoDisplay {
-    std::string saved;
-    bool had = false;
-    NoDisplay() {
-        if (const char *d = std::getenv("DISPLAY")) saved = d, had = true;
-        unsetenv("DISPLAY");
-    }
-    ~NoDisplay() {
-        if (had) setenv("DISPLAY", saved.c_str(), 1);
-    }
-};
 
 TEST(Shell, MissingProgramRaisesFileNotFound) {
     qvtest::TempDrives drives("C");
@@ -576,8 +526,9 @@ TEST(Shell, StartsADetachedProcessThatInheritsNoOpenFiles) {
 // One test case for both ways of starting the copier: it puts a stand-in copier beside the test program,
 // which no other test case of this program may do at the same time.
 TEST(Shell, XcopyStartsTheCopierBesideTheExecutableWithTheRawArgumentText) {
-    NoDisplay noDisplay;
     qvtest::TempDrives drives("C");
+    ScopedEnv env;
+    env.set("DISPLAY", nullptr);  // no terminal window at first
     const fs::path copier = fs::read_symlink("/proc/self/exe").parent_path() / "qvxcopy";
     if (fs::exists(copier)) GTEST_SKIP() << "a real copier lies beside the test program";
     EXPECT_EQ(ErrorNumber([] { Shell("xcopy C:\\a\\*.* C:\\b /T/Y"); }), 53);
@@ -601,11 +552,9 @@ TEST(Shell, XcopyStartsTheCopierBesideTheExecutableWithTheRawArgumentText) {
     fs::remove(out);
 
     // With a desktop it runs inside a terminal window, which stays open after a failure.
-    const std::string path = std::getenv("PATH");
-    setenv("PATH", (bin.string() + ":" + path).c_str(), 1);
-    setenv("DISPLAY", ":97", 1);
+    env.set("PATH", (bin.string() + ":" + std::getenv("PATH")).c_str());
+    env.set("DISPLAY", ":97");
     Shell("xcopy C:\\a\\*.* D:\\b /T/Y");
-    setenv("PATH", path.c_str(), 1);
     EXPECT_EQ(AwaitFile(out), "4|-e|" + copier.string() + "|--pause-on-failure|C:\\a\\*.* D:\\b /T/Y|");
 }
 

@@ -101,13 +101,6 @@ public:
                     (r.lockey ? std::to_string(*r.lockey) : "NULL") + ")");
         d->exec("commit");
     }
-    // `count` readings of one bill date, read date and code, lockeys firstLockey, firstLockey+1, ...
-    void AddManyReadings(const std::string &billdate, const std::string &readdate, const std::string &code,
-                         long long firstLockey, long long count) {
-        Data()->exec(Numbers(count) + " insert into [tbl reading] (billdate, readdate, code, lockey) select " +
-                     Quoted(billdate) + ", " + Quoted(readdate) + ", " + Quoted(code) + ", " +
-                     std::to_string(firstLockey) + " + i from n");
-    }
     // Accounts of the billing product's selection (selectionsetDTC); SelectRange names them "A<lockey>".
     void Select(long long lockey, const std::string &accno) {
         qvtest::SqlFile(TempDataFile()).exec("insert into selectionsetDTC values (" + std::to_string(lockey) + ", " +

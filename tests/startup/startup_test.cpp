@@ -174,10 +174,7 @@ protected:
         if (ws.InTransaction()) ws.Rollback();
         platform::SetClockForTests({});
         platform::SetAppPathForTests("");
-        auto &s = startup::Shared();
-        s.DataFolder.clear();
-        s.DataFileName.clear();
-        s.DataFilePath.clear();
+        startup::Shared() = {};
     }
 
     static void SetTime(platform::DateTime t) {

@@ -59,14 +59,13 @@ XSession::~XSession() {
     }
 }
 
-std::string XSession::xdotool(const std::vector<std::string> &args, int *exitCode) const {
+std::string XSession::xdotool(const std::vector<std::string> &args) const {
     QProcess p;
     auto env = QProcessEnvironment::systemEnvironment();
     env.insert("DISPLAY", QString::fromStdString(display_));
     p.setProcessEnvironment(env);
     p.start("xdotool", ToQt(args));
     p.waitForFinished(15000);
-    if (exitCode) *exitCode = p.exitCode();
     return QString::fromUtf8(p.readAllStandardOutput()).trimmed().toStdString();
 }
 

@@ -21,7 +21,7 @@ public:
 
     const std::string &display() const { return display_; }  // ":N"
     // Runs xdotool with these arguments on this display; returns its standard output, trimmed.
-    std::string xdotool(const std::vector<std::string> &args, int *exitCode = nullptr) const;
+    std::string xdotool(const std::vector<std::string> &args) const;
     // Waits until a visible window has exactly this title; returns its id, or "" on time-out.
     std::string waitForWindow(const std::string &title, int timeoutMs = 20000) const;
     // Waits for the box with this title and answers it with Enter; false when none came.

@@ -57,9 +57,7 @@ public:
     ~BoxRecorder();
     BoxRecorder(const BoxRecorder &) = delete;
     BoxRecorder &operator=(const BoxRecorder &) = delete;
-    const std::vector<platform::ui::MsgBoxRecord> &boxes() const { return boxes_; }
     std::vector<platform::ui::MsgBoxRecord> &boxes() { return boxes_; }
-    void clear() { boxes_.clear(); }
 
 private:
     std::vector<platform::ui::MsgBoxRecord> boxes_;

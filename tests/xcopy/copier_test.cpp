@@ -12,11 +12,14 @@
 #include "platform/files.h"
 #include "platform/process.h"
 #include "qvsample/temp_drive.h"
+#include "support/e2e.h"
 #include "xcopy/command_line.h"
 
 namespace fs = std::filesystem;
 
-namespace qvtest {
+namespace {
+
+using namespace qvtest;
 
 struct CopierRun {
     int status = -1;
@@ -27,21 +30,11 @@ struct CopierRun {
 // Runs QV_BIN_DIR/qvxcopy with `argumentText` as its one argument, in `currentFolder` (when given),
 // with the drive map of the calling process; as the user nobody when `asNobody` (the caller is root).
 CopierRun RunCopier(const std::string &argumentText, const fs::path &currentFolder = {}, bool asNobody = false) {
-    QProcess p;
-    if (!currentFolder.empty()) p.setWorkingDirectory(QString::fromStdString(currentFolder.string()));
-    QString program = QV_BIN_DIR "/qvxcopy";
-    QStringList args = {QString::fromStdString(argumentText)};
-    if (asNobody) {
-        args = QStringList{"--reuid=nobody", "--regid=nogroup", "--clear-groups", program} + args;
-        program = "setpriv";
-    }
-    p.start(program, args);
-    CopierRun run;
-    if (!p.waitForFinished(60000)) return run;
-    run.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    run.output = p.readAllStandardOutput().toStdString();
-    run.errors = p.readAllStandardError().toStdString();
-    return run;
+    std::vector<std::string> args = {argumentText};
+    if (asNobody) args.insert(args.begin(), {"--reuid=nobody", "--regid=nogroup", "--clear-groups", QV_BIN_DIR "/qvxcopy"});
+    Program p(asNobody ? "setpriv" : QV_BIN_DIR "/qvxcopy", args, {}, currentFolder);
+    const auto status = p.wait(60000);
+    return {status.value_or(-1), p.output(), p.errorOutput()};
 }
 
 // The files and folders under `root` (relative paths, folders with a trailing "/"), sorted.
@@ -60,10 +53,6 @@ void SetAge(const fs::path &file, int secondsAgo) {
     fs::last_write_time(file, fs::file_time_type::clock::now() - std::chrono::seconds(secondsAgo));
 }
 
-}  // namespace qvtest
-
-namespace {
-
 using Parts = std::vector<std::string>;
 
 TEST(CopierCommandLine, SplitsAtBlanksAndBeforeEverySlashOutsideQuotes) {
@@ -73,16 +62,6 @@ TEST(CopierCommandLine, SplitsAtBlanksAndBeforeEverySlashOutsideQuotes) {
               (Parts{"C:\\Program Files\\Q\\*.*", "E:\\a/b c"}));
     EXPECT_EQ(xcopy::SplitArguments("C:\\My\" \"Dir x"), (Parts{"C:\\My Dir", "x"}));
 }
-
-}  // namespace
-
-using qvtest::Listing;
-using qvtest::ReadFile;
-using qvtest::RunCopier;
-using qvtest::SetAge;
-using qvtest::WriteFile;
-
-namespace {
 
 // A program folder with nested, empty and hidden parts; drive E is the backup drive.
 class CopierTest : public ::testing::Test {

@@ -63,55 +63,31 @@ protected:
 
 using qvtest::ErrorNumber;
 
-std::string DescriptionOf(const std::function<void()> &f) {
-    const std::string text = qvtest::ErrorText(f);
-    return text.substr(text.find(' ') + 1);
-}
+using qvtest::ErrorText;
 namespace fs = std::filesystem;
 
 using OpenTest = DaoTest;
 
-TEST_F(OpenTest, FilesThatAreNoDatabaseFailWithTheirNumberAndCreateNothing) {
+// Empty, foreign and cut files are refused by the same open in the restore tests (DbFile, RacRestore).
+TEST_F(OpenTest, AMissingFileFailsWithItsNumberAndCreatesNothing) {
     const std::string missing = "C:\\data\\none.mdb";
     fs::create_directories(Linux("C:\\data"));
-    EXPECT_EQ(DescriptionOf([&] { DBEngine().OpenDatabase(missing); }), "Could not find file 'C:\\data\\none.mdb'.");
+    EXPECT_EQ(ErrorText([&] { DBEngine().OpenDatabase(missing); }), "3024 Could not find file 'C:\\data\\none.mdb'.");
     EXPECT_FALSE(fs::exists(Linux(missing)));
     EXPECT_FALSE(fs::exists(Linux("C:\\data\\none.ldb")));
-
-    qvtest::WriteFile(Linux("C:\\data\\text.mdb"), "just some words, not a database at all........................"
-                                                   "................................................");
-    qvtest::WriteFile(Linux("C:\\data\\empty.mdb"), "");
-    for (const char *name : {"C:\\data\\text.mdb", "C:\\data\\empty.mdb"}) {
-        EXPECT_EQ(ErrorNumber([&] { DBEngine().OpenDatabase(name); }), 3343) << name;
-        EXPECT_NE(DescriptionOf([&] { DBEngine().OpenDatabase(name); }).find(name), std::string::npos);
-    }
-    EXPECT_EQ(fs::file_size(Linux("C:\\data\\empty.mdb")), 0u);
-
-    std::vector<std::string> rows = {"create table t (x TEXT)"};
-    for (int i = 0; i < 300; ++i) rows.push_back("insert into t values ('" + std::string(200, 'x') + "')");
-    Make("C:\\data\\cut.mdb", rows);
-    fs::resize_file(Linux("C:\\data\\cut.mdb"), fs::file_size(Linux("C:\\data\\cut.mdb")) / 2);
-    EXPECT_EQ(ErrorNumber([&] { DBEngine().OpenDatabase("C:\\data\\cut.mdb"); }), 3343);
-
     EXPECT_EQ(ErrorNumber([&] { DBEngine().OpenDatabase("Q:\\data\\billing.mdb"); }), 68);
     EXPECT_EQ(DBEngine().Workspaces(0).DatabasesCount(), 0);
 }
 
 TEST_F(OpenTest, PasswordIsNeededExactlyWhenTheDatabaseHasOne) {
     Make("C:\\qv\\global.mdb", {"create table current (databasepath TEXT)"});
-    {
-        qvtest::SqlFile f(Linux("C:\\qv\\global.mdb"));
-        f.setPassword("tovan58");
-    }
+    qvtest::SqlFile(Linux("C:\\qv\\global.mdb")).setPassword("tovan58");
     Make("C:\\qv\\plain.mdb", {"create table t (x INTEGER)"});
     const std::string global = "C:\\qv\\global.mdb";
-    EXPECT_EQ(ErrorNumber([&] { DBEngine().OpenDatabase(global); }), 3031);
-    EXPECT_EQ(ErrorNumber([&] { DBEngine().OpenDatabase(global, false, false, ";pwd=wrong"); }), 3031);
-    EXPECT_EQ(ErrorNumber([&] { DBEngine().OpenDatabase(global, false, false, ";pwd=TOVAN58"); }), 3031);
-    EXPECT_EQ(ErrorNumber([&] { DBEngine().OpenDatabase(global, true, true, ";PWD=tovan58").Close(); }), 0);
-    EXPECT_EQ(ErrorNumber([&] { DBEngine().OpenDatabase(global, false, false, "ODBC;Pwd=tovan58").Close(); }), 0);
-    EXPECT_EQ(ErrorNumber([&] { DBEngine().OpenDatabase("C:\\qv\\plain.mdb").Close(); }), 0);
-    EXPECT_EQ(ErrorNumber([&] { DBEngine().OpenDatabase("C:\\qv\\plain.mdb", false, false, ";pwd=x").Close(); }), 0);
+    for (const auto &[file, connect, error] : std::vector<std::tuple<std::string, std::string, int>>{
+             {global, "", 3031}, {global, ";pwd=wrong", 3031}, {global, ";pwd=TOVAN58", 3031}, {global, ";PWD=tovan58", 0},
+             {global, "ODBC;Pwd=tovan58", 0}, {"C:\\qv\\plain.mdb", "", 0}, {"C:\\qv\\plain.mdb", ";pwd=x", 0}})
+        EXPECT_EQ(ErrorNumber([&] { DBEngine().OpenDatabase(file, false, true, connect).Close(); }), error) << connect;
 }
 
 TEST_F(OpenTest, ReadOnlyOpenLeavesTheFileUntouchedAndRefusesWrites) {
@@ -178,8 +154,8 @@ TEST_F(OpenTest, ExclusiveAndSharedOpensConflictAcrossProcessesUntilClosed) {
 
     Child exclusive = OpenInChild(name, true);
     ASSERT_EQ(Reported(exclusive), 0);
-    EXPECT_EQ(DescriptionOf([&] { DBEngine().OpenDatabase(name); }),
-              "Could not use 'C:\\data\\billing.mdb'; file already in use.");
+    EXPECT_EQ(ErrorText([&] { DBEngine().OpenDatabase(name); }),
+              "3045 Could not use 'C:\\data\\billing.mdb'; file already in use.");
     EXPECT_EQ(ErrorNumber([&] { DBEngine().OpenDatabase(name, false, true); }), 3045);
     Finish(exclusive);
     EXPECT_EQ(ErrorNumber([&] { DBEngine().OpenDatabase(name).Close(); }), 0);
@@ -428,12 +404,6 @@ TEST_F(FindTest, ADynasetFindsWhatItsOwnUpdatesWrote) {
 
 class JetSqlTest : public RecordsetTest {
 protected:
-    void SetUp() override {
-        RecordsetTest::SetUp();
-        Make("C:\\users\\public\\qv32tempdata\\tempdataDTC.mdb",
-             {"create table selectionsetDTC (lockey INTEGER, accno TEXT)",
-              "insert into selectionsetDTC values (5, 'A-5'), (9, 'O''Brien')"});
-    }
     std::int64_t Count(const std::string &sql) {
         Recordset rs = db.OpenRecordset(sql, dbOpenSnapshot);
         if (rs.RecordCount() > 0) rs.MoveLast();
@@ -441,12 +411,9 @@ protected:
     }
 };
 
+// The tools' own statements run in their tests (the code list, FRDLK, the counts and the run); these are
+// the translations they rest on.
 TEST_F(JetSqlTest, TheToolsStatementsRun) {
-    Recordset codes = db.OpenRecordset("select distinct code from [tbl reading] order by code", dbOpenSnapshot);
-    ASSERT_EQ(codes.RecordCount(), 2);
-    EXPECT_EQ(codes.Fields("code").Value().ToText(), "E");
-    codes.MoveNext();
-    EXPECT_EQ(codes.Fields("code").Value().ToText(), "W");
     // The distinct rows are sorted after they are found: the columns keep their names and kinds.
     Recordset pairs = db.OpenRecordset("select distinct [billdate], code from [tbl reading] order by code desc, "
                                        "billdate", dbOpenSnapshot);
@@ -458,32 +425,13 @@ TEST_F(JetSqlTest, TheToolsStatementsRun) {
     EXPECT_EQ(Scalar(file, "select group_concat(name || ':' || type) from pragma_table_info('FRDLK')"),
               "lockey:INTEGER,accno:TEXT");
     db.Execute("insert into FRDLK (lockey, accno) values (17,'A-17')");
-    db.Execute("insert into FRDLK (lockey, accno) values (1,'O''Hara')");
-    db.Execute("insert into FRDLK (lockey, accno) values (5,'A-5')");
-    EXPECT_EQ(Scalar(file, "select accno from FRDLK where lockey = 1"), "O'Hara");
     EXPECT_EQ(Scalar(file, "select typeof(lockey) from FRDLK where lockey = 17"), "integer");
 
-    Database temp = DBEngine().OpenDatabase("C:\\users\\public\\qv32tempdata\\tempdataDTC.mdb");
-    EXPECT_EQ(temp.OpenRecordset("select lockey, accno from selectionsetDTC", dbOpenSnapshot).RecordCount(), 2);
-
-    Recordset lock = db.OpenRecordset("select * from frdlk order by lockey", dbOpenSnapshot);
-    EXPECT_EQ(lock.Fields("lockey").Value().ToLong(), 1);
-
-    EXPECT_EQ(Count("select * from [tbl reading] where billdate = #5/1/2021# and code = 'W' and lockey in "
-                    "(select lockey from FRDLK)"), 3);  // 1, 5 and 17: odd lockeys have code W
-    EXPECT_EQ(Count("select * from [tbl reading] where (billdate = #5/1/2021#) and (code = 'E') and "
-                    "(lockey in (select lockey from FRDLK))"), 0);
-    EXPECT_EQ(Count("select * from [tbl reading] where billdate = #5/1/2021# and readdate = #4/28/2021# and "
-                    "lockey in (select lockey from FRDLK)"), 2);
+    EXPECT_EQ(Count("select * from [tbl reading] where billdate = #5/1/2021# and readdate = #4/28/2021#"), 5);
     EXPECT_EQ(Count("select * from [tbl reading] where readdate = #4/29/2021 10:15:00 AM#"), 15);
 
     db.Execute("insert into LIDB (When, ByWhom, What) values ('a','b','c')");
     EXPECT_EQ(Scalar(file, "select \"When\" || ByWhom || What from LIDB"), "abc");
-
-    Make("C:\\qv\\global.mdb", {"create table current (databasepath TEXT, DatabaseFileName TEXT)",
-                                "insert into current values ('C:\\data', 'billing.mdb')"});
-    Recordset current = DBEngine().OpenDatabase("C:\\qv\\global.mdb").OpenRecordset("current", dbOpenSnapshot);
-    EXPECT_EQ(current.Fields("DatabaseFileName").Value().ToText(), "billing.mdb");
 }
 
 TEST_F(JetSqlTest, DatesAreStoredAsStorageTextAndCompareWithLiterals) {
@@ -504,43 +452,27 @@ TEST_F(JetSqlTest, DatesAreStoredAsStorageTextAndCompareWithLiterals) {
 
 TEST_F(JetSqlTest, TextComparesExactlyAndLikeUsesJetWildcards) {
     EXPECT_EQ(Count("select * from [tbl reading] where code = 'W'"), 10);
-    EXPECT_EQ(Count("select * from [tbl reading] where code = 'w'"), 0);
     EXPECT_EQ(Count("select * from [tbl reading] where code like 'W*'"), 10);
     EXPECT_EQ(Count("select * from [tbl reading] where code = \"E\""), 10);
-    EXPECT_EQ(Count("select * from [tbl reading] where code = 'it''s'"), 0);
     EXPECT_EQ(Count("select code & '-' & lockey as k from [tbl reading] where code & lockey = 'W1'"), 1);
 }
 
 TEST_F(JetSqlTest, FailuresCarryJetNumbers) {
-    EXPECT_EQ(DescriptionOf([&] { db.Execute("drop table nosuch"); }),
-              platform::ErrorDescription(3078, "nosuch"));
+    EXPECT_EQ(ErrorText([&] { db.Execute("drop table nosuch"); }), "3078 " + platform::ErrorDescription(3078, "nosuch"));
     EXPECT_EQ(ErrorNumber([&] { db.OpenRecordset("select * from [tbl readings]", dbOpenSnapshot); }), 3078);
     EXPECT_EQ(ErrorNumber([&] { db.OpenRecordset("no such table", dbOpenSnapshot); }), 3078);
-    EXPECT_EQ(DescriptionOf([&] { db.OpenRecordset("select * from FRDLK where nosuch = 1", dbOpenSnapshot); }),
-              "Too few parameters. Expected 1.");
+    EXPECT_EQ(ErrorText([&] { db.OpenRecordset("select * from FRDLK where nosuch = 1", dbOpenSnapshot); }),
+              "3061 Too few parameters. Expected 1.");
     EXPECT_EQ(ErrorNumber([&] { db.OpenRecordset("select [no such] from FRDLK", dbOpenDynaset); }), 3061);
     EXPECT_EQ(ErrorNumber([&] { db.Execute("insert into FRDLK (lockey, nosuch) values (1, 2)"); }), 3265);
-    EXPECT_EQ(DescriptionOf([&] { db.Execute("selec * from FRDLK"); }),
-              "Syntax error in query expression 'selec * from FRDLK'.");
+    EXPECT_EQ(ErrorText([&] { db.Execute("selec * from FRDLK"); }),
+              "3075 Syntax error in query expression 'selec * from FRDLK'.");
     EXPECT_EQ(ErrorNumber([&] { db.Execute("select * from FRDLK where lockey = 'open"); }), 3075);
     EXPECT_EQ(ErrorNumber([&] { db.Execute("select * from FRDLK where lockey = #13/45/2021#"); }), 3075);
     EXPECT_EQ(ErrorNumber([&] { db.Execute("create table FRDLK (x long)"); }), 3010);
     EXPECT_EQ(ErrorNumber([&] { db.Execute("select * from FRDLK"); }), 3065);
     EXPECT_EQ(ErrorNumber([&] { db.Execute("delete from FRDLK; delete from LIDB"); }), 3142);
     EXPECT_EQ(Scalar(file, "select count(*) from FRDLK"), "5");
-}
-
-TEST_F(JetSqlTest, ManyDistinctInsertsShareOneStatement) {
-    DBEngine().Workspaces(0).BeginTrans();
-    for (int i = 0; i < 2000; ++i)
-        db.Execute("insert into FRDLK (lockey, accno) values (" + std::to_string(100 + i) + ",'acc " +
-                   std::to_string(i) + "')");
-    EXPECT_EQ(db.RecordsAffected(), 1);
-    DBEngine().Workspaces(0).CommitTrans();
-    EXPECT_EQ(Scalar(file, "select count(*) from FRDLK where accno like 'acc %'"), "2000");
-    EXPECT_EQ(Scalar(file, "select accno from FRDLK where lockey = 2099"), "acc 1999");
-    db.Execute("update FRDLK set accno = 'x' where lockey >= 100");
-    EXPECT_EQ(db.RecordsAffected(), 2000);
 }
 
 class InsertShapeTest : public DaoTest {
@@ -579,18 +511,15 @@ TEST_F(InsertShapeTest, EachInsertOfOneShapeWritesItsOwnValues) {
     db.Execute("insert into v (id, a) values (8, 'p'), (9, 'q')");
     db.Execute("insert into v (id, a) values (10, 'r'), (11, 's')");
     EXPECT_EQ(Scalar(file, "select group_concat(id || a, ',') from v where id >= 8"), "8p,9q,10r,11s");
+    db.Execute("update v set n = 0 where id >= 8");
+    EXPECT_EQ(db.RecordsAffected(), 4);
 }
 
 TEST_F(InsertShapeTest, LiteralsThatStayInTheTextAreNotShared) {
-    // Literals outside a values list, and #dates#, are part of the statement itself.
+    // Literals outside a values list are part of the statement itself.
     db.Execute("insert into v (id, a) select lockey, 'W-code' from src where code = 'W' and lockey < 4");
     db.Execute("insert into v (id, a) select lockey, 'E-code' from src where code = 'E' and lockey < 4");
     EXPECT_EQ(Scalar(file, "select group_concat(id || a, ',') from (select * from v order by id)"), "1W-code,2E-code,3W-code");
-
-    db.Execute("create table d (id long, at datetime)");
-    db.Execute("insert into d (id, at) values (1, #5/1/2021#)");
-    db.Execute("insert into d (id, at) values (2, #5/2/2021 1:02:03 PM#)");
-    EXPECT_EQ(Scalar(file, "select group_concat(id || '=' || at, ',') from d"), "1=2021-05-01,2=2021-05-02 13:02:03");
 
     // A name in brackets may hold a quote; it is a name, not the start of a text.
     db.Execute("create table [it's] (a text)");
@@ -618,34 +547,28 @@ protected:
         MakeData(file);
         Make("C:\\qv\\other.mdb", {"create table t (x INTEGER)"});
     }
-    std::string Lidb() { return Scalar(file, "select count(*) from LIDB"); }
-    void Audit(const std::string &what) {
-        Database audit = DBEngine().OpenDatabase(file);
-        audit.Execute("insert into LIDB (When, ByWhom, What) values ('now','me','" + what + "')");
-        audit.Close();
-    }
 };
 
+// A rollback with a second open of the file is checked with the audit batch (AuditBatchTest) and the
+// read-date run's failures; here the second open writes inside the run's transaction, and a database
+// closed before the commit still has its changes committed.
 TEST_F(WorkspaceTest, ASecondOpenOfTheFileJoinsTheRunsTransaction) {
-    for (bool commit : {false, true}) {
-        ws.BeginTrans();
-        Database db = ws.OpenDatabase(file);
-        Recordset rs = db.OpenRecordset("select * from [tbl reading] where lockey = 1", dbOpenDynaset);
-        rs.Edit();
-        rs.Fields("code") = Variant("X");
-        rs.Update();
-        Audit("changed 1");  // would wait on the run's write lock if it had a connection of its own
-        Database seen = ws.OpenDatabase(file, false, true);
-        EXPECT_EQ(seen.OpenRecordset("LIDB", dbOpenSnapshot).RecordCount(), 1);
-        rs.Close();
-        db.Close();  // closed before the end: the transaction still ends as told
-        if (commit) ws.CommitTrans();
-        else ws.Rollback();
-        seen.Close();
-        EXPECT_FALSE(ws.InTransaction());
-        EXPECT_EQ(Lidb(), commit ? "1" : "0");
-        EXPECT_EQ(Scalar(file, "select code from [tbl reading] where lockey = 1"), commit ? "X" : "W");
-    }
+    ws.BeginTrans();
+    Database db = ws.OpenDatabase(file);
+    Recordset rs = db.OpenRecordset("select * from [tbl reading] where lockey = 1", dbOpenDynaset);
+    rs.Edit();
+    rs.Fields("code") = Variant("X");
+    rs.Update();
+    // This would wait on the run's write lock if it had a connection of its own.
+    DBEngine().OpenDatabase(file).Execute("insert into LIDB (When, ByWhom, What) values ('now','me','changed 1')");
+    Database seen = ws.OpenDatabase(file, false, true);
+    EXPECT_EQ(seen.OpenRecordset("LIDB", dbOpenSnapshot).RecordCount(), 1);
+    rs.Close();
+    db.Close();
+    ws.CommitTrans();
+    seen.Close();
+    EXPECT_FALSE(ws.InTransaction());
+    EXPECT_EQ(Scalar(file, "select count(*) || min(code) from LIDB, [tbl reading] where lockey = 1"), "1X");
 }
 
 TEST_F(WorkspaceTest, TransactionsNestAndSpanFiles) {

@@ -75,10 +75,6 @@ public:
     Label *lbl{};
     ProgressBar *pb{};
 
-    void ShowActive();
-    bool has(const std::string &entry) const {
-        return std::find(log.begin(), log.end(), entry) != log.end();
-    }
 
 protected:
     void Form_Load() override {
@@ -94,7 +90,6 @@ inline void ShowActive(Form &f) {
     EXPECT_TRUE(QTest::qWaitForWindowActive(f.widget()));
     QCoreApplication::processEvents();
 }
-inline void TestForm::ShowActive() { uitest::ShowActive(*this); }
 
 // Presses a key as the keyboard would: at the focused widget.
 inline void Key(Qt::Key key, Qt::KeyboardModifiers mods = Qt::NoModifier) {
@@ -102,12 +97,6 @@ inline void Key(Qt::Key key, Qt::KeyboardModifiers mods = Qt::NoModifier) {
     ASSERT_NE(w, nullptr) << "no widget has the focus";
     QTest::keyClick(w, key, mods);
     QCoreApplication::processEvents();
-}
-
-inline void Type(const char *text) {
-    QWidget *w = QApplication::focusWidget();
-    ASSERT_NE(w, nullptr);
-    QTest::keyClicks(w, text);
 }
 
 // Each ui test starts with the utility not ending and no box responder.
@@ -129,44 +118,25 @@ namespace {
 // Unload runs once whatever closes the form; ShowModal returns when a handler unloads it, and a form
 // unloaded during its load is never shown.
 TEST_F(UiTest, UnloadRunsOnceWhateverClosesTheFormAndShowModalReturnsOnUnload) {
-    {
+    const std::function<void(TestForm &)> closings[] = {
+        [](TestForm &f) { ShowActive(f); f.Unload(); f.Unload(); },
+        [](TestForm &f) { ShowActive(f); f.widget()->close(); QCoreApplication::processEvents(); },  // close box
+        [](TestForm &f) { ShowActive(f); f.cmdExit->Press(); },  // a handler unloads it from inside a click
+        [](TestForm &f) {  // ShowModal returns when a handler unloads the form
+            QTimer::singleShot(0, [&f] { f.cmdExit->Press(); });
+            f.ShowModal();
+        },
+        [](TestForm &f) {  // unloaded during its load: never shown (ShowModal would block if it showed)
+            f.onLoad = [&f] { f.Unload(); };
+            f.ShowModal();
+        }};
+    for (const auto &close : closings) {
         TestForm f;
-        f.ShowActive();
-        f.Unload();
-        f.Unload();
-        EXPECT_EQ(f.unloads, 1);
-        EXPECT_FALSE(f.IsVisible());
-        EXPECT_FALSE(f.IsLoaded());
-    }
-    {
-        TestForm f;  // the window's close box
-        f.ShowActive();
-        f.widget()->close();
-        QCoreApplication::processEvents();
-        EXPECT_EQ(f.unloads, 1);
-        EXPECT_FALSE(f.IsVisible());
-    }
-    {
-        TestForm f;  // a handler that unloads the form from inside a click
-        f.ShowActive();
-        f.cmdExit->Press();
-        EXPECT_EQ(f.unloads, 1);
-        EXPECT_FALSE(f.IsVisible());
-    }
-    {
-        TestForm f;  // ShowModal returns when a handler unloads the form
-        QTimer::singleShot(0, [&] { f.cmdExit->Press(); });
-        f.ShowModal();
+        close(f);
         EXPECT_EQ(f.loads, 1);
         EXPECT_EQ(f.unloads, 1);
         EXPECT_FALSE(f.IsVisible());
-    }
-    {
-        TestForm f;  // unloaded during its load: never shown (ShowModal would block if it showed)
-        f.onLoad = [&] { f.Unload(); };
-        f.ShowModal();
-        EXPECT_EQ(f.unloads, 1);
-        EXPECT_FALSE(f.IsVisible());
+        EXPECT_FALSE(f.IsLoaded());
     }
 }
 
@@ -192,17 +162,14 @@ TEST_F(UiTest, ErrorLeavingAHandlerIsReportedAndEndsWithStatus1) {
         platform::Raise(53);
         after = true;
     };
-    f.ShowActive();
-    testing::internal::CaptureStderr();
-    f.cmdOk->Press();
-    const std::string err = testing::internal::GetCapturedStderr();
+    ShowActive(f);
+    f.cmdOk->Press();  // the report on standard error is checked end to end (StartupE2E.SettingsFailures...)
     EXPECT_FALSE(after);
     ASSERT_EQ(boxes.boxes().size(), 1u);
     const platform::ui::MsgBoxRecord &box = boxes.boxes()[0];
     EXPECT_EQ(box.prompt, "Run-time error '53':\n\nFile not found");
     EXPECT_EQ(box.style, vbCritical);
     EXPECT_EQ(box.title, kAppTitle);
-    EXPECT_NE(err.find(box.prompt), std::string::npos);
     EXPECT_TRUE(Ending());
     EXPECT_EQ(EndStatus(), 1);
     EXPECT_FALSE(f.IsVisible());
@@ -219,7 +186,7 @@ QWidget *Focused() { return QApplication::focusWidget(); }
 // Enter clicks only a focused button.
 TEST_F(UiTest, TabClickAndAccessKeyMoveFocusOnceAndOnlyAFocusedButtonTakesEnter) {
     TestForm f;
-    f.ShowActive();
+    ShowActive(f);
     f.txt[0]->SetFocus();
     f.log.clear();
     Key(Qt::Key_Tab);
@@ -237,16 +204,31 @@ TEST_F(UiTest, TabClickAndAccessKeyMoveFocusOnceAndOnlyAFocusedButtonTakesEnter)
     EXPECT_EQ(std::count(f.log.begin(), f.log.end(), "cmdOk:click"), 2);
 }
 
-TEST_F(UiTest, BoxOpenedWhileAControlHasFocusIsNoLostFocus) {
+// A combo's popup, a box opened from a key press and a validation box in LostFocus (which sets the
+// focus back) give no LostFocus or GotFocus of their own, nor events of the next control.
+TEST_F(UiTest, PopupsAndBoxesAreNoLostFocusAndAValidationBoxKeepsTheFocus) {
     TestForm f;
     f.onTxtKey = [](int, int &key) {
-        if (key == 'm') {
-            key = 0;
+        if (key == 'm') { key = 0; MsgBox("Invalid Date", vbCritical, "Quorvant 32"); }
+    };
+    f.onTxtLost = [&](int i) {
+        if (i == 0 && f.txt[0]->Text() == "bad") {
             MsgBox("Invalid Date", vbCritical, "Quorvant 32");
+            f.txt[0]->SetFocus();
         }
     };
-    f.ShowActive();
-    f.txt[0]->SetFocus();
+    f.cbo->AddItem("A");
+    ShowActive(f);
+    f.log.clear();
+    auto *combo = static_cast<QComboBox *>(f.cbo->widget());
+    combo->showPopup();
+    QCoreApplication::processEvents();
+    combo->hidePopup();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(f.log.empty()) << f.log.front();
+    Key(Qt::Key_Tab);
+    EXPECT_EQ(f.log, (std::vector<std::string>{"cbo:lost", "txt0:got"}));
+
     f.log.clear();
     QString text;
     qvtest::onNextModal<QMessageBox>([&](QMessageBox *mb) {
@@ -259,41 +241,14 @@ TEST_F(UiTest, BoxOpenedWhileAControlHasFocusIsNoLostFocus) {
     QCoreApplication::processEvents();
     EXPECT_EQ(Focused(), f.txt[0]->widget());
     EXPECT_TRUE(f.log.empty()) << f.log.front();  // neither LostFocus nor a second GotFocus
-}
 
-TEST_F(UiTest, ValidationBoxInLostFocusKeepsFocusWithoutEventsOfTheNextControl) {
-    TestForm f;
-    f.onTxtLost = [&](int i) {
-        if (i == 0 && f.txt[0]->Text() == "bad") {
-            MsgBox("Invalid Date", vbCritical, "Quorvant 32");
-            f.txt[0]->SetFocus();
-        }
-    };
-    f.ShowActive();
-    f.txt[0]->SetFocus();
-    Type("bad");
+    QTest::keyClicks(Focused(), "bad");
     f.log.clear();
     qvtest::onNextModal<QMessageBox>([](QMessageBox *mb) { mb->button(QMessageBox::Ok)->click(); });
     Key(Qt::Key_Tab);
     QTRY_COMPARE(Focused(), f.txt[0]->widget());
     QCoreApplication::processEvents();
     EXPECT_EQ(f.log, (std::vector<std::string>{"txt0:lost", "txt0:got"}));
-}
-
-TEST_F(UiTest, ComboPopupIsNoLostFocus) {
-    TestForm f;
-    f.cbo->AddItem("A");
-    f.cbo->AddItem("B");
-    f.ShowActive();
-    f.log.clear();
-    auto *combo = static_cast<QComboBox *>(f.cbo->widget());
-    combo->showPopup();
-    QCoreApplication::processEvents();
-    combo->hidePopup();
-    QCoreApplication::processEvents();
-    EXPECT_TRUE(f.log.empty()) << f.log.front();
-    Key(Qt::Key_Tab);
-    EXPECT_EQ(f.log, (std::vector<std::string>{"cbo:lost", "txt0:got"}));
 }
 
 // The share of the bar's inner row that is on screen in the highlight colour (read back from the
@@ -312,37 +267,29 @@ double FilledShare(QWidget *bar) {
     return static_cast<double>(filled) / inner;
 }
 
-TEST_F(UiTest, ProgressBarShowsItsValueWhileTheHandlerKeepsTheThread) {
+// A range of millions is scaled to the widget and a value past the maximum fills the bar; a small range is
+// the widget's own.
+TEST_F(UiTest, ProgressBarShowsItsScaledValueWhileTheHandlerKeepsTheThreadAndClampsIt) {
     TestForm f;
-    f.ShowActive();
-    double shownAtHalf = -1, shownAtEnd = -1;
+    ShowActive(f);
+    double shownAtHalf = -1, shownPastTheEnd = -1;
     f.onOk = [&] {  // a busy handler that never returns to the event loop until done
         BusyScope busy;
-        f.pb->SetMax(2000);
-        for (int i = 0; i <= 2000; ++i) {
-            f.pb->SetValue(i);
-            if (i == 1000) shownAtHalf = FilledShare(f.pb->widget());
-        }
-        shownAtEnd = FilledShare(f.pb->widget());
+        f.pb->SetMax(2'000'000);
+        for (int i = 0; i <= 1000; ++i) f.pb->SetValue(i * 1000);
+        shownAtHalf = FilledShare(f.pb->widget());
+        f.pb->SetValue(3'000'000);
+        shownPastTheEnd = FilledShare(f.pb->widget());
     };
     f.cmdOk->Press();
     EXPECT_NEAR(shownAtHalf, 0.5, 0.015);
-    EXPECT_NEAR(shownAtEnd, 1.0, 0.05);
-}
-
-TEST_F(UiTest, ProgressBarOnALargeRangeScalesAndClamps) {
-    TestForm f;
-    f.pb->SetMax(2'000'000);
+    EXPECT_NEAR(shownPastTheEnd, 1.0, 0.05);
     f.pb->SetValue(500'000);
-    auto *bar = static_cast<QProgressBar *>(f.pb->widget());
     EXPECT_EQ(f.pb->Value(), 500'000);
-    EXPECT_NEAR(double(bar->value() - bar->minimum()) / (bar->maximum() - bar->minimum()), 0.25, 0.001);
-    f.pb->SetValue(3'000'000);
-    EXPECT_EQ(bar->value(), bar->maximum());
     f.pb->SetMin(10);
     f.pb->SetMax(20);
     f.pb->SetValue(15);
-    EXPECT_EQ(bar->value(), 15);
+    EXPECT_EQ(static_cast<QProgressBar *>(f.pb->widget())->value(), 15);
     EXPECT_EQ(f.pb->Min(), 10);
 }
 
@@ -361,27 +308,8 @@ TEST_F(UiTest, ClippedCaptionsReportsOnlyWhatDoesNotFit) {
               (std::vector<std::string>{"lbl(3): Records processed: 0 of 12,345", "cmdNarrow: &Continue"}));
 }
 
-
-TEST_F(UiTest, ClicksAndKeysDuringTheWorkAreDroppedNotDeferred) {
-    TestForm f;
-    ShowActive(f);
-    f.txt[0]->SetFocus();
-    f.onOk = [&] {
-        BusyScope busy;
-        QTest::mouseClick(f.cmdExit->widget(), Qt::LeftButton);
-        QTest::keyClicks(f.txt[0]->widget(), "abc");
-        busy.Pump();
-        QCoreApplication::processEvents();
-    };
-    f.cmdOk->Press();
-    QCoreApplication::processEvents();
-    EXPECT_FALSE(f.has("cmdExit:click"));
-    EXPECT_EQ(f.txt[0]->Text(), "");
-    EXPECT_TRUE(f.IsVisible());
-
-    QTest::mouseClick(f.cmdExit->widget(), Qt::LeftButton);  // afterwards input is normal
-    EXPECT_TRUE(f.has("cmdExit:click"));
-}
+// Keys and clicks during a long run are dropped, not deferred: the keyboard run end to end
+// (FrdE2E.KeyboardCorrectionOfEveryReadingOfABillDate) presses and clicks into it under X.
 
 // A real box shows its icon, its title and one OK button, and takes a click while the form is busy.
 TEST_F(UiTest, BoxShownWhileBusyCanBeAnswered) {
