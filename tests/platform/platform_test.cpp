@@ -220,6 +220,7 @@ TEST(DriveMap, CurrentDriveAndRelativePaths) {
     EXPECT_EQ(MapPath("deeper\\f"), drives.folder('E') / "Sub" / "Deeper" / "f");
     EXPECT_EQ(MapPath("..\\..\\..\\f"), drives.folder('E') / "f");
     EXPECT_EQ(MapPath("E:f"), drives.folder('E') / "Sub" / "f");  // the drive's current folder
+    EXPECT_EQ(MapPath("e:"), drives.folder('E') / "Sub");
     EXPECT_EQ(MapPath("C:f"), drives.folder('C') / "f");
     EXPECT_EQ(ErrorNumber([] { ChDir("E:\\missing"); }), 76);
     EXPECT_EQ(ErrorNumber([] { CurDir('Q'); }), 68);

@@ -435,7 +435,7 @@ TEST_F(JetSqlTest, TheToolsStatementsRun) {
 }
 
 TEST_F(JetSqlTest, DatesAreStoredAsStorageTextAndCompareWithLiterals) {
-    db.Execute("create table d (id long, [when stamp] datetime, note text)");
+    db.Execute("create table d (id long, [when stamp] datetime, note text, Group text)");  // a keyword as a name
     db.Execute("insert into d (id, [when stamp], note) values (1, #5/1/2021#, 'midnight')");
     db.Execute("insert into d (id, [when stamp], note) values (2, #5/1/2021 1:02:03 PM#, 'afternoon')");
     EXPECT_EQ(Scalar(file, "select group_concat(\"when stamp\", '|') from d"), "2021-05-01|2021-05-01 13:02:03");
