@@ -16,6 +16,7 @@ frmRestAutoCopy::frmRestAutoCopy()
     cmdList = &AddButton("cmdList", -1, {120, 120, 3405, 400}, "Display List of Auto-Copy Files", 2, buttonFont);
     txt = &AddTextBox("txt", -1, {120, 600, 8295, 405}, 3);
     txt->SetAccessibleName("Auto-Copy Database File");
+    txt->SetLocked(true);  // it only shows the listed copy; Restore acts on the listing, not on this text
     cmdRestore = &AddButton("cmdRestore", -1, {6120, 1200, 1000, 400}, "&Restore", 0, buttonFont);
     cmdRestore->SetEnabled(false);
     cmdExit = &AddButton("cmdExit", -1, {7320, 1200, 1000, 400}, "E&xit", 1, buttonFont);

@@ -1,6 +1,7 @@
 // The restore window: loading, the listing of an automatic copy, and the replacement (derived names,
 // the safety copy, the refusals and failures).
 #include <QApplication>
+#include <QTest>
 #include <QTimer>
 #include <ctime>
 #include <fcntl.h>
@@ -110,6 +111,8 @@ TEST_F(RacEnv, ListingShowsTheTimeStampOfTheCopyInTheAutoCopyFolder) {
     EXPECT_TRUE(boxes.empty());
     EXPECT_EQ(f.txt->Text(), "BILLING1.mdb created 03/07/2024 14:05:09");
     EXPECT_TRUE(f.cmdRestore->Enabled());
+    QTest::keyClicks(f.txt->widget(), "BILLING5.mdb");  // the field never names another file than Restore takes
+    EXPECT_EQ(f.txt->Text(), "BILLING1.mdb created 03/07/2024 14:05:09");
 
     // Browsed elsewhere: the auto-copy folder's file of that name is what is listed.
     qvtest::MakeTaggedDatabase(drives.linux("C:\\Elsewhere\\BILLING1.mdb"), "elsewhere", 5);

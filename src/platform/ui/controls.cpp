@@ -21,6 +21,7 @@ void Label::SetCaption(const std::string &caption) { As<QLabel>(*this)->setText(
 
 std::string TextBox::Text() const { return S(As<QLineEdit>(*this)->text()); }
 void TextBox::SetText(const std::string &text) { As<QLineEdit>(*this)->setText(Q(text)); }
+void TextBox::SetLocked(bool locked) { As<QLineEdit>(*this)->setReadOnly(locked); }
 
 int TextBox::SelStart() const {
     auto *e = As<QLineEdit>(*this);

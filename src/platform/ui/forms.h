@@ -80,6 +80,8 @@ public:
     void SetSelStart(int start);
     int SelLength() const;
     void SetSelLength(int length);
+    // A locked field shows its text and takes the focus, but typing does not change it.
+    void SetLocked(bool locked);
 };
 
 class CommandButton : public Control {
