@@ -1,7 +1,9 @@
 // MsgBox: the one message box of the utility, and the responder seam for tests.
 #include <QAbstractButton>
 #include <QApplication>
+#include <QGridLayout>
 #include <QMessageBox>
+#include <QSpacerItem>
 #include <QPointer>
 #include <QTimer>
 
@@ -36,6 +38,12 @@ int MsgBox(const std::string &prompt, int style, const std::string &title) {
     QPointer<QWidget> target = QApplication::focusWidget();  // maybe a button being clicked
     {
         QMessageBox box(IconOf(style), Q(record.title), Q(prompt), QMessageBox::Ok, form);
+        // A short prompt makes a box narrower than its title, which the window manager then cuts
+        // short: the box is kept as wide as the title and the frame's buttons need.
+        if (auto *grid = qobject_cast<QGridLayout *>(box.layout())) {
+            const int width = box.fontMetrics().horizontalAdvance(box.windowTitle()) * 5 / 4 + 120;
+            grid->addItem(new QSpacerItem(width, 0), grid->rowCount(), 0, 1, grid->columnCount());
+        }
         const bool busy = Busy();  // no wait cursor over a box that waits for the user
         if (busy) QApplication::setOverrideCursor(Qt::ArrowCursor);
         box.exec();
