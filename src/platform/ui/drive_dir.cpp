@@ -174,7 +174,10 @@ DirListBox &Form::AddDirListBox(const std::string &name, Rect r, int tabIndex, s
     w->setItemsExpandable(false);
     w->setExpandsOnDoubleClick(false);
     w->setIndentation(12);
-    w->setStyleSheet("QTreeView::branch { image: none; border-image: none; }");
+    // The open folder's row is grey while the list does not have the focus: the style draws no focus
+    // frame that shows on a highlighted row, so a keyboard user could not see where the focus is.
+    w->setStyleSheet("QTreeView::branch { image: none; border-image: none; }"
+                     "QTreeView::item:selected:!focus { background: palette(midlight); color: palette(text); }");
     auto &c = UiAccess::adopt<DirListBox>(*this, w, name, -1, r, tabIndex);
     ControlState &s = UiAccess::of(c);
     s.dirPath = InitialFolder();
