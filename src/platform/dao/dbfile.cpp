@@ -194,8 +194,9 @@ Mapping::~Mapping() {
 }
 
 void Mapping::Done(std::uint64_t offset) {
+    constexpr std::uint64_t kRelease = 16 << 20;  // let go in steps of this size, not a call per page
     offset = std::min(offset, size_) / kBlock * kBlock;
-    if (offset <= done_) return;
+    if (offset < done_ + kRelease) return;
     ::madvise(data_ + done_, offset - done_, MADV_DONTNEED);
     done_ = offset;
 }
@@ -207,13 +208,10 @@ std::vector<bool> PagesThatDiffer(int beforeFd, std::uint64_t beforeSize, int af
     Mapping before(beforeFd, common, beforeShown), after(afterFd, common, afterShown);
     std::vector<bool> differs(pages + 1, true);
     differs[0] = false;
-    constexpr std::uint64_t kWindow = 16 << 20;
     for (std::uint64_t at = 0; at < common; at += pageSize) {
         differs[at / pageSize + 1] = std::memcmp(before.data() + at, after.data() + at, pageSize) != 0;
-        if ((at + pageSize) % kWindow == 0) {
-            before.Done(at + pageSize);
-            after.Done(at + pageSize);
-        }
+        before.Done(at);
+        after.Done(at);
     }
     return differs;
 }
@@ -416,10 +414,10 @@ std::unique_ptr<SoundDatabase> SoundDatabase::Check(const fs::path &database, co
     // with the database it is to replace (reading both from start to end, which also brings a copy
     // that is not in the page cache in faster than the check's own order of reads). A comparison
     // that fails is left to the replacement, which raises its error.
-    std::thread comparing;
+    std::jthread comparing;  // joined before the check's result is used, and on every way out
     if (replacing) {
         impl->comparedWith = replacing->impl_.get();
-        comparing = std::thread([self = impl.get(), &st] {
+        comparing = std::jthread([self = impl.get(), &st] {
             const ExclusiveHold::Impl &live = *self->comparedWith;
             try {
                 struct stat liveSt {};
@@ -433,12 +431,6 @@ std::unique_ptr<SoundDatabase> SoundDatabase::Check(const fs::path &database, co
             }
         });
     }
-    struct Joined {
-        std::thread &t;
-        ~Joined() {
-            if (t.joinable()) t.join();
-        }
-    } joined{comparing};
     each("PRAGMA quick_check", [&](sqlite3_stmt *s) {
         const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(s, 0));
         const std::string line = text ? text : "";

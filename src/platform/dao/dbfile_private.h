@@ -88,7 +88,6 @@ public:
     Mapping(const Mapping &) = delete;
     Mapping &operator=(const Mapping &) = delete;
     const unsigned char *data() const { return data_; }
-    std::uint64_t size() const { return size_; }
     // What lies before `offset` will not be read again: let go of it (the file's pages stay cached).
     void Done(std::uint64_t offset);
 

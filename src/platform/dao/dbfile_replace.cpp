@@ -128,7 +128,7 @@ void ExclusiveHold::ReplaceContent(const SoundDatabase &chosen, const fs::path &
                 std::memcpy(r + 4, bytes, oldPageSize);
                 PutBigEndian32(r + 4 + oldPageSize, PageChecksum(nonce, bytes, oldPageSize));
                 ++records;
-                if (page % 4096 == 0) old.Done((page - 1) * oldPageSize);
+                old.Done((page - 1) * oldPageSize);
             }
             out.Finish();
             Sync(jfd.get(), live);
