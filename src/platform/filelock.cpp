@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include "platform/error.h"
+#include "platform/os_error.h"
 #include "platform/paths.h"
 
 namespace platform {
@@ -16,28 +17,29 @@ namespace {
 
 bool Refused(int err) { return err == EACCES || err == EPERM; }
 
-[[noreturn]] void RaiseOpenError(int err) {
+[[noreturn]] void RaiseOpenError(int err, const std::string &linuxPath) {
+    if (IsRefusedLink(err)) RaiseOsError(err, linuxPath);
     if (err == ENOENT || err == ENOTDIR) Raise(76);
     Raise(err == EROFS ? 70 : 75);
 }
 
-// True when `fd` is still the file named `path` (the last holder may have removed it in between).
-bool SameFile(int fd, const std::string &path) {
+// True when `fd` is still the file `name` in `dir` (the last holder may have removed it in between).
+bool SameFile(int fd, int dir, const std::string &name) {
     struct stat a {}, b {};
-    return fstat(fd, &a) == 0 && stat(path.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+    return fstat(fd, &a) == 0 && fstatat(dir, name.c_str(), &b, AT_SYMLINK_NOFOLLOW) == 0 && a.st_dev == b.st_dev &&
+           a.st_ino == b.st_ino;
 }
 
-// Opens the lock file, creating it readable and writable by everyone whatever the umask, so that
-// every user who may use the folder can take the lock after us. A file left by another user that
-// we may only read serves as well: flock needs no write access. -1 with errno set on failure.
-int OpenLockFile(const std::string &path) {
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0 && (Refused(errno) || errno == EROFS)) {
+// Opens the lock file, creating it with the access of its folder, so that every user who may use the
+// folder can take the lock after us. A file left by another user that we may only read serves as
+// well: flock needs no write access. A link another user made at the name is never followed.
+Fd OpenLockFile(int dir, const std::string &name) {
+    Fd fd = OpenFileAt(dir, name, O_RDWR | O_CREAT, 0666, Access::LikeFolder);
+    if (!fd && (Refused(errno) || errno == EROFS)) {
         const int denied = errno;
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0 && errno == ENOENT) errno = denied;  // missing, and the folder refuses to create it
+        fd = OpenFileAt(dir, name, O_RDONLY);
+        if (!fd && errno == ENOENT) errno = denied;  // missing, and the folder refuses to create it
     }
-    if (fd >= 0) (void)::fchmod(fd, 0666);  // refused for another user's file, which is left as it is
     return fd;
 }
 
@@ -45,40 +47,40 @@ int OpenLockFile(const std::string &path) {
 
 std::unique_ptr<FileLock> FileLock::TryTake(std::string_view windowsPath) {
     const std::string linuxPath = MapPath(windowsPath).string();
+    std::string name;
+    Fd dir = OpenParent(linuxPath, name);
+    if (!dir) RaiseOpenError(errno, linuxPath);
     for (;;) {
-        const int fd = OpenLockFile(linuxPath);
-        if (fd < 0) {
+        Fd fd = OpenLockFile(dir.get(), name);
+        if (!fd) {
             // A file that this user may not open at all is held by someone this user cannot share with.
             if (Refused(errno)) return nullptr;
-            RaiseOpenError(errno);
+            RaiseOpenError(errno, linuxPath);
         }
-        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-            const int err = errno;
-            ::close(fd);
-            if (err == EWOULDBLOCK) return nullptr;
-            RaiseOpenError(err);
+        if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+            if (errno == EWOULDBLOCK) return nullptr;
+            RaiseOpenError(errno, linuxPath);
         }
-        if (SameFile(fd, linuxPath))
-            return std::unique_ptr<FileLock>(new FileLock(fd, linuxPath, std::string(windowsPath)));
-        ::close(fd);  // locked a file that was removed meanwhile: try the new one
+        if (SameFile(fd.get(), dir.get(), name))
+            return std::unique_ptr<FileLock>(
+                new FileLock(std::move(fd), std::move(dir), std::move(name), std::string(windowsPath)));
+        // locked a file that was removed meanwhile: try the new one
     }
 }
 
 bool FileLock::HeldByAnyone(std::string_view windowsPath) {
     const std::string linuxPath = MapPath(windowsPath).string();
-    const int fd = ::open(linuxPath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return errno != ENOENT && errno != ENOTDIR;
-    const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0;
-    ::close(fd);  // releases the probe's own lock
-    return held;
+    const Fd fd = OpenFile(linuxPath, O_RDONLY | O_NONBLOCK);
+    if (!fd) return errno != ENOENT && errno != ENOTDIR;
+    return ::flock(fd.get(), LOCK_SH | LOCK_NB) != 0;  // closing the descriptor releases the probe's own lock
 }
 
-FileLock::FileLock(int fd, std::string linuxPath, std::string windowsPath)
-    : fd_(fd), linuxPath_(std::move(linuxPath)), path_(std::move(windowsPath)) {}
+FileLock::FileLock(Fd fd, Fd dir, std::string name, std::string windowsPath)
+    : fd_(std::move(fd)), dir_(std::move(dir)), name_(std::move(name)), path_(std::move(windowsPath)) {}
 
 FileLock::~FileLock() {
-    ::unlink(linuxPath_.c_str());  // while still locked, so nobody takes a file that is going away
-    ::close(fd_);
+    // Removed while still locked, so nobody takes a file that is going away; only if it is still ours.
+    if (SameFile(fd_.get(), dir_.get(), name_)) ::unlinkat(dir_.get(), name_.c_str(), 0);
 }
 
 }  // namespace platform

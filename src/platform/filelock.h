@@ -1,19 +1,21 @@
 #pragma once
 // An exclusive lock on a file, held by this object: a second holder (in this process or another)
-// is refused at once instead of waiting. The lock file is created when missing and removed again
-// when the lock is released.
+// is refused at once instead of waiting. The lock file is created when missing, with the access of
+// its folder, and removed again when the lock is released; a link that another user made at its name
+// is refused (70, naming the link).
 #include <memory>
 #include <string>
 #include <string_view>
+
+#include "platform/safe_file.h"
 
 namespace platform {
 
 class FileLock {
 public:
     // Takes the lock on the file at `windowsPath`; nullptr when someone else holds it, or when this
-    // user may not open it at all (another user's file that is not readable by all). The file is
-    // created readable and writable by everyone. Raises 76 when its folder is missing, 75 for
-    // other failures.
+    // user may not open it at all (another user's file that is not readable by all). Raises 76 when
+    // its folder is missing, 75 for other failures.
     static std::unique_ptr<FileLock> TryTake(std::string_view windowsPath);
     // True when someone holds the lock on the file at `windowsPath` now (or the file exists and
     // cannot be opened to find out). Takes nothing and creates nothing.
@@ -25,9 +27,10 @@ public:
     const std::string &Path() const { return path_; }
 
 private:
-    FileLock(int fd, std::string linuxPath, std::string windowsPath);
-    int fd_;
-    std::string linuxPath_;
+    FileLock(Fd fd, Fd dir, std::string name, std::string windowsPath);
+    Fd fd_;
+    Fd dir_;            // the folder that holds the lock file
+    std::string name_;  // the lock file's name in it
     std::string path_;
 };
 

@@ -6,6 +6,7 @@
 
 #include "platform/error.h"
 #include "platform/paths.h"
+#include "platform/safe_file.h"
 
 namespace platform {
 
@@ -18,6 +19,7 @@ int ErrorNumberOf(int err, const std::filesystem::path &path, int missingNumber)
         return missingNumber;
     }
     case ENOTDIR: return 76;
+    case ELOOP:
     case EACCES:
     case EPERM:
     case EROFS:
@@ -33,6 +35,7 @@ int ErrorNumberOf(int err, const std::filesystem::path &path, int missingNumber)
 }
 
 void RaiseOsError(int err, const std::filesystem::path &path, int missingNumber) {
+    if (IsRefusedLink(err)) Raise(70, RefusedLinkText());
     const int number = ErrorNumberOf(err, path, missingNumber);
     if (path.empty()) Raise(number);
     RaisePathError(number, path);

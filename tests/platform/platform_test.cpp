@@ -458,7 +458,7 @@ TEST_F(FileOps, LockFileServesEveryLogin) {
         auto lock = FileLock::TryTake("C:\\data.mdb.frd");
         ::umask(umaskWas);
         ASSERT_TRUE(lock);
-        EXPECT_EQ(fs::status(file).permissions() & fs::perms::all, fs::perms(0666));
+        EXPECT_EQ(fs::status(file).permissions() & fs::perms::all, fs::perms(0644));  // the folder's access
         if (root) {
             EXPECT_EQ(takeAsNobody(), 1);  // held: refused, no error
         }
@@ -470,6 +470,14 @@ TEST_F(FileOps, LockFileServesEveryLogin) {
         fs::permissions(file, fs::perms(mode));
         EXPECT_EQ(takeAsNobody(), taken) << std::oct << mode;
     }
+    // A link that another login planted at the name is refused, and what it names is left as it was.
+    fs::remove(file);
+    WriteFile(c / "root-only", "");
+    fs::permissions(c / "root-only", fs::perms(0600));
+    fs::create_symlink(c / "root-only", file);
+    ASSERT_EQ(::lchown(file.c_str(), 65534, 65534), 0);
+    EXPECT_EQ(ErrorNumber([] { FileLock::TryTake("C:\\data.mdb.frd"); }), 70);
+    EXPECT_EQ(fs::status(c / "root-only").permissions() & fs::perms::all, fs::perms(0600));
 }
 
 // A full disk when the lines are written; the kernel's own folders refuse new files even to root.

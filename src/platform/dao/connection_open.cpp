@@ -13,6 +13,7 @@
 #include "platform/ascii.h"
 #include "platform/error.h"
 #include "platform/paths.h"
+#include "platform/safe_file.h"
 
 namespace platform::dao {
 namespace fs = std::filesystem;
@@ -21,6 +22,7 @@ namespace {
 constexpr int kBusyTimeoutMs = 5000;
 
 [[noreturn]] void RaiseErrno(int err, const std::string &what) {
+    if (IsRefusedLink(err)) throw Error(70, RefusedLinkText());
     int number = err == ENOSPC ? 61 : (err == EACCES || err == EPERM || err == EROFS) ? 70 : 75;
     throw Error(number, ErrorDescription(number) + " (" + what + ": " + std::strerror(err) + ")");
 }
@@ -51,14 +53,17 @@ void CheckFormat(const fs::path &file, const std::string &name, std::uintmax_t s
 }
 
 // flock on the sidecar .ldb: shared, or exclusive; a conflict fails at once. -1 when a read-only
-// open finds no way to create or open the .ldb (a read-only folder): it then runs unlocked.
+// open finds no way to create or open the .ldb (a read-only folder): it then runs unlocked. Every
+// login of the data folder shares the .ldb: it is created with the folder's access, and never
+// through a link another user made.
 int LockSidecar(const fs::path &file, const std::string &name, bool exclusive, bool readOnly) {
     fs::path ldb = file;
     ldb.replace_extension(".ldb");
-    int fd = ::open(ldb.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    int fd = OpenFile(ldb, O_RDWR | O_CREAT, 0666, Access::LikeFolder).release();
     const int err = errno;  // the reason, when the read-only open below finds no file either
-    if (fd < 0 && (err == EACCES || err == EROFS)) fd = ::open(ldb.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 && (err == EACCES || err == EROFS)) fd = OpenFile(ldb, O_RDONLY).release();
     if (fd < 0) {
+        if (IsRefusedLink(err)) RaiseErrno(err, {});
         if (readOnly) return -1;
         RaiseErrno(err, ShownPath(ldb));
     }
