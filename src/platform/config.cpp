@@ -1,23 +1,29 @@
 // The configuration files and variables.
 //
-// QSettings reads each file. Its INI rules make a backslash an escape character, so a Windows path
-// written by hand (ProgramFolder=C:\QVNWin32) would lose its backslashes; and it passes over any
-// line it does not understand without a word. So every line is also read here, as written: that
-// gives each setting its line for the messages, refuses what QSettings would drop, and takes an
-// unquoted value as written (a doubled backslash, as QSettings writes one, counts once). A quoted
-// value is QSettings' own.
+// The files are INI files as QSettings writes them, and also as people write them by hand. QSettings'
+// own reading would take a backslash as an escape character (so a hand-written C:\QVNWin32, quoted or
+// not, would lose its backslashes) and pass over any line it does not understand without a word. So
+// every line is read here: each setting keeps its line for the messages, what QSettings would drop is
+// refused, and a value is taken as written: unquoted up to a ";" comment, or between double quotes,
+// where a doubled backslash (as QSettings writes one) counts once and \" stands for a quote.
 #include "platform/config.h"
 #include "platform/ascii.h"
 
 #include <QLoggingCategory>
-#include <QSettings>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstdint>
 #include <cstdlib>
-#include <fstream>
+#include <cstring>
 #include <map>
 #include <optional>
+#include <sstream>
 
 #include "platform/error.h"
 
@@ -31,6 +37,7 @@ namespace {
 
 constexpr const char *kDrivesVariable = "QUORVANT_DRIVES";
 constexpr const char *kProgramFolderVariable = "QUORVANT_PROGRAM_FOLDER";
+constexpr const char *kSystemFileVariable = "QUORVANT_SYSTEM_CONFIG";
 
 // A setting and where it was written ("<file>, line <n>", or the variable's name).
 struct Setting {
@@ -55,30 +62,65 @@ std::string EnvText(const char *name) {
     return v ? Trim(v) : std::string();
 }
 
-// The folder a drive stands for, normalised and without a trailing "/"; refused unless absolute.
-std::string DriveFolder(const std::string &letter, const std::string &text, const std::string &where) {
+// The folder a drive stands for, normalised and without a trailing "/"; refused, quoting the value as
+// `written`, unless absolute.
+std::string DriveFolder(const std::string &letter, const std::string &text, const std::string &where,
+                        const std::string &written) {
     if (text.empty() || text.front() != '/')
         Refuse(where, "drive " + letter + ": must stand for an absolute Linux folder (one that starts with \"/\"), not \"" +
-                          text + "\"");
+                          written + "\"");
     std::string folder = fs::path(text).lexically_normal().string();
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
     return folder;
 }
 
 // A program folder: a drive letter, ":" and "\" (or "/"), as in C:\QVNWin32.
-std::string ProgramFolder(const std::string &text, const std::string &where) {
+std::string ProgramFolder(const std::string &text, const std::string &where, const std::string &written) {
     if (text.size() < 3 || !std::isalpha(static_cast<unsigned char>(text[0])) || text[1] != ':' ||
         (text[2] != '\\' && text[2] != '/'))
         Refuse(where, "the program folder must be a Windows folder with its drive letter, such as C:\\QVNWin32, not \"" +
-                          text + "\"");
+                          written + "\"");
     return text;
 }
 
-// An unquoted value as written, up to a ";" that starts a comment; "\\" counts as one backslash.
-std::string UnquotedValue(const std::string &raw) {
-    std::string value = Trim(raw.substr(0, raw.find(';')));
-    for (std::size_t at = 0; (at = value.find("\\\\", at)) != std::string::npos; ++at) value.erase(at, 1);
-    return value;
+// A value and its text as written (without its quotes), which refusals quote.
+struct Value {
+    std::string text;
+    std::string written;
+};
+
+// True when only blanks or a ";" comment follow `from`.
+bool EndsLine(const std::string &raw, std::size_t from) {
+    const std::string rest = Trim(std::string_view(raw).substr(std::min(from, raw.size())));
+    return rest.empty() || rest.front() == ';';
+}
+
+// The value of a line, `raw` being its text after the "=". Unquoted: up to a ";" that starts a comment.
+// Quoted: up to the closing quote, which only blanks or a comment may follow; inside, "\\" is one
+// backslash and \" a quote, except that a backslash before the quote that ends the line is itself
+// ("C:\" is C:\). Any other backslash is itself.
+Value ValueOf(const std::string &key, const std::string &raw, const std::string &where) {
+    if (!raw.starts_with('"')) {
+        Value v{Trim(raw.substr(0, raw.find(';'))), {}};
+        v.written = v.text;
+        for (std::size_t at = 0; (at = v.text.find("\\\\", at)) != std::string::npos; ++at) v.text.erase(at, 1);
+        return v;
+    }
+    Value v;
+    for (std::size_t i = 1; i < raw.size(); ++i) {
+        const char c = raw[i];
+        if (c == '"') {
+            if (!EndsLine(raw, i + 1))
+                Refuse(where, key + " must hold one value; after its closing quote comes " + Trim(raw.substr(i + 1)));
+            v.written = raw.substr(1, i - 1);
+            v.text = Trim(v.text);
+            return v;
+        }
+        if (c == '\\' && i + 1 < raw.size() && (raw[i + 1] == '\\' || (raw[i + 1] == '"' && !EndsLine(raw, i + 2))))
+            ++i;
+        v.text += raw[i];
+    }
+    Refuse(where, "the value of " + key + " opens a quote that it does not close: " + raw);
 }
 
 struct FileSettings {
@@ -86,11 +128,41 @@ struct FileSettings {
     std::optional<Setting> programFolder;
 };
 
+// A configuration file holds a few lines; anything much larger is not one.
+constexpr std::size_t kMaxFileBytes = 1024 * 1024;
+
+// The whole text of a configuration file, read from one descriptor: a regular file of at most
+// kMaxFileBytes (no device, no pipe that would keep the reading waiting).
+std::string FileText(const fs::path &file) {
+    const auto fail = [&](const std::string &problem) { Refuse(file.string(), problem); };
+    const auto failErrno = [&] { fail(std::string("cannot be read (") + std::strerror(errno) + ")"); };
+    const auto tooLarge = [&](std::uintmax_t bytes) {
+        fail("is too large for a configuration file (" + std::to_string(bytes) + " bytes; at most 1 MB): is it the right file?");
+    };
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) failErrno();
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) failErrno();
+    if (!S_ISREG(st.st_mode)) fail("is not a file");
+    if (static_cast<std::uintmax_t>(st.st_size) > kMaxFileBytes) tooLarge(static_cast<std::uintmax_t>(st.st_size));
+    std::string text;
+    char buffer[16384];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) failErrno();
+        if (n == 0) return text;
+        text.append(buffer, static_cast<std::size_t>(n));
+        if (text.size() > kMaxFileBytes) tooLarge(text.size());  // it grew while it was read
+    }
+}
+
 void ReadFile(const fs::path &file, FileSettings &out) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) Refuse(file.string(), "cannot be read");
-    const QSettings ini(QString::fromStdString(file.string()), QSettings::IniFormat);
-    if (ini.status() != QSettings::NoError) Refuse(file.string(), "cannot be read as an INI file");
+    std::istringstream in(FileText(file));
     std::map<std::string, int> seen;  // upper-cased key -> its line
     std::string line;
     for (int number = 1; std::getline(in, line); ++number) {
@@ -117,19 +189,11 @@ void ReadFile(const fs::path &file, FileSettings &out) {
             Refuse(where, key + " is set a second time (first on line " + std::to_string(first->second) + ")");
         seen[upper] = number;
 
-        const std::string raw = Trim(text.substr(equals + 1));
-        std::string value;
-        if (raw.starts_with('"')) {
-            const QVariant v = ini.value(QString::fromStdString(key));
-            if (v.typeId() != QMetaType::QString) Refuse(where, key + " must hold one value");
-            value = Trim(v.toString().toStdString());
-        } else {
-            value = UnquotedValue(raw);
-        }
+        const Value value = ValueOf(key, Trim(text.substr(equals + 1)), where);
         if (drive)
-            out.drives[UpperChar(key[0])] = {DriveFolder(upper, value, where), where};
+            out.drives[UpperChar(key[0])] = {DriveFolder(upper, value.text, where, value.written), where};
         else
-            out.programFolder = Setting{ProgramFolder(value, where), where};
+            out.programFolder = Setting{ProgramFolder(value.text, where, value.written), where};
     }
 }
 
@@ -151,7 +215,8 @@ std::map<char, Setting> ParseDriveVariable(const std::string &text) {
                                         "\" is not a drive mapping; write LETTER=/folder entries separated by \";\", "
                                         "for example C=/srv/qv/c;E=/media/backup");
         const char l = UpperChar(letter[0]);
-        drives[l] = {DriveFolder(std::string(1, l), Trim(entry.substr(equals + 1)), kDrivesVariable), kDrivesVariable};
+        const std::string folder = Trim(entry.substr(equals + 1));
+        drives[l] = {DriveFolder(std::string(1, l), folder, kDrivesVariable, folder), kDrivesVariable};
     }
     return drives;
 }
@@ -159,7 +224,8 @@ std::map<char, Setting> ParseDriveVariable(const std::string &text) {
 }  // namespace
 
 std::vector<fs::path> ConfigurationFiles() {
-    std::vector<fs::path> files{"/etc/quorvant/qvutil.conf"};
+    const std::string system = EnvText(kSystemFileVariable);
+    std::vector<fs::path> files{system.empty() ? fs::path("/etc/quorvant/qvutil.conf") : fs::path(system)};
     const std::string xdg = EnvText("XDG_CONFIG_HOME"), home = EnvText("HOME");
     if (xdg.starts_with('/'))  // a relative XDG_CONFIG_HOME is invalid and ignored
         files.push_back(fs::path(xdg) / "quorvant" / "qvutil.conf");
@@ -176,7 +242,6 @@ Configuration ReadConfiguration(const std::vector<fs::path> &files) {
         const bool exists = fs::exists(file, ec);
         if (ec) Refuse(file.string(), "cannot be read (" + ec.message() + ")");
         if (!exists) continue;
-        if (!fs::is_regular_file(file, ec)) Refuse(file.string(), "is not a file");
         ReadFile(file, settings);
         config.files.push_back(file);
         qCDebug(lcConfig) << "configuration file read:" << file.c_str();
@@ -189,7 +254,7 @@ Configuration ReadConfiguration(const std::vector<fs::path> &files) {
 
     std::optional<Setting> program = settings.programFolder;
     if (const std::string text = EnvText(kProgramFolderVariable); !text.empty())
-        program = Setting{ProgramFolder(text, kProgramFolderVariable), kProgramFolderVariable};
+        program = Setting{ProgramFolder(text, kProgramFolderVariable, text), kProgramFolderVariable};
     if (program) {
         const char letter = UpperChar(program->value[0]);
         if (std::none_of(config.drives.begin(), config.drives.end(), [&](const Drive &d) { return d.letter == letter; }))

@@ -8,8 +8,14 @@
 //   C=/srv/qv/c                  one key per drive letter: the Linux folder the drive stands for
 //   ProgramFolder=C:\QVNWin32    the program folder as a Windows path (optional)
 //
+// A value may stand between double quotes (C="/srv/qv c"); backslashes are taken as written, a doubled
+// one (as QSettings writes it) counting once. A file larger than 1 MB is no configuration file and is
+// refused.
+//
 // QUORVANT_DRIVES ("C=/srv/qv/c;E=/media/backup") replaces the drive map of the files and
 // QUORVANT_PROGRAM_FOLDER their program folder. With no drive mapped anywhere, C: is "/".
+// QUORVANT_SYSTEM_CONFIG names another file in place of /etc/quorvant/qvutil.conf: the tests point it
+// at none, so that the machine's own configuration never reaches them.
 #include <filesystem>
 #include <string>
 #include <vector>

@@ -42,7 +42,7 @@ void RaiseOsError(int err, const std::filesystem::path &path, int missingNumber)
 }
 
 void RaisePathError(int number, const std::filesystem::path &linuxPath) {
-    Raise(number, ErrorDescription(number) + ": '" + ShownPath(linuxPath) + "'");
+    Raise(number, WithDriveNote(ErrorDescription(number) + ": '" + ShownPath(linuxPath) + "'", linuxPath));
 }
 
 }  // namespace platform

@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -159,7 +161,7 @@ std::string EnvText(const char *name) {
 // tests may set them at any time). A configuration that cannot be read fails every use.
 std::shared_ptr<const Configuration> CurrentConfiguration() {
     std::string key;
-    for (const char *name : {"QUORVANT_DRIVES", "QUORVANT_PROGRAM_FOLDER", "XDG_CONFIG_HOME", "HOME"})
+    for (const char *name : {"QUORVANT_DRIVES", "QUORVANT_PROGRAM_FOLDER", "QUORVANT_SYSTEM_CONFIG", "XDG_CONFIG_HOME", "HOME"})
         key += EnvText(name) + '\n';
     std::lock_guard<std::mutex> lock(mapMutex);
     if (!configRead || key != configKey) {
@@ -253,6 +255,31 @@ std::string ShownPath(const fs::path &linuxPath) {
     }
 }
 
+std::string WithDriveNote(std::string message, const fs::path &linuxPath) {
+    std::shared_ptr<const Configuration> c;
+    try {
+        c = CurrentConfiguration();
+    } catch (const Error &) {
+        return message;
+    }
+    std::error_code ec;
+    const fs::path p = fs::absolute(linuxPath, ec).lexically_normal();
+    fs::path rest;
+    const Drive *d = ec ? nullptr : DriveOf(c->drives, p, rest);
+    if (!d) return message;
+    struct stat st {};
+    std::string state;
+    if (::stat(d->folder.c_str(), &st) != 0)
+        state = errno == ENOENT || errno == ENOTDIR ? "which does not exist" : "which cannot be reached (" + std::string(std::strerror(errno)) + ")";
+    else if (!S_ISDIR(st.st_mode))
+        state = "which is not a folder";
+    else
+        return message;
+    if (!message.empty() && message.back() != '.') message += '.';
+    return message + " Drive " + std::string(1, d->letter) + ": is mapped to the Linux folder " + d->folder.string() + ", " +
+           state + ".";
+}
+
 std::string AppPath() {
     {
         std::lock_guard<std::mutex> lock(mapMutex);
@@ -293,7 +320,7 @@ std::string CurDir(char drive) {
     const std::vector<Drive> &drives = *map;
     const Drive *d = FindDrive(drives, drive);
     if (!d) RaiseUnmapped(drive);
-    if (!IsFolder(d->folder)) Raise(68);
+    if (!IsFolder(d->folder)) Raise(68, WithDriveNote(ErrorDescription(68), d->folder));
     fs::path rest;
     const Drive *current = DriveOf(drives, CurrentFolder(), rest);
     if (current && current->letter == d->letter) return WindowsText(d->letter, rest);

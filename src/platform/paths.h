@@ -37,6 +37,11 @@ std::string WindowsPath(const std::filesystem::path &linuxPath);
 // A path as messages name it: its Windows form, or the Linux path itself when no drive holds it.
 std::string ShownPath(const std::filesystem::path &linuxPath);
 
+// `message` followed, when the drive that holds `linuxPath` stands for a folder that is missing (or
+// cannot be reached), by a sentence that names that folder: "... Drive C: is mapped to the Linux
+// folder /srv/qv/c, which does not exist." Messages about files that could not be found or used take it.
+std::string WithDriveNote(std::string message, const std::filesystem::path &linuxPath);
+
 // The program folder: the configured one as it is spelt on disk, else the folder of the running
 // executable; a Windows path without a trailing backslash ("X:\" for a drive's root).
 std::string AppPath();

@@ -3,8 +3,12 @@
 #include <gtest/gtest.h>
 
 int main(int argc, char **argv) {
-    // The tests set the drive map themselves: no user's configuration file or program folder applies.
+    // The tests set the drive map themselves: neither the machine's configuration file nor the user's,
+    // nor a drive map or program folder of the environment applies (processes that tests start
+    // inherit this).
+    qputenv("QUORVANT_SYSTEM_CONFIG", "/nonexistent/qvutil-tests/system.conf");
     qputenv("XDG_CONFIG_HOME", "/nonexistent/qvutil-tests");
+    qunsetenv("QUORVANT_DRIVES");
     qunsetenv("QUORVANT_PROGRAM_FOLDER");
     qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
     QApplication app(argc, argv);

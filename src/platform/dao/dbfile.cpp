@@ -51,7 +51,7 @@ std::string Describe(int number, const fs::path &file, const std::string &reason
     std::string text = ErrorDescription(number, shown);
     if (number != 3024 && number != 3045 && number != 3343) text += ": '" + shown + "'";
     if (!reason.empty()) text += " (" + reason + ")";
-    return text;
+    return WithDriveNote(text, file);
 }
 
 }  // namespace
@@ -287,7 +287,8 @@ void RequireRollbackJournal(int fd, const fs::path &database) {
 
 void RequireExisting(const fs::path &database) {
     std::error_code ec;
-    if (!fs::is_regular_file(database, ec)) throw Error(3024, ErrorDescription(3024, ShownPath(database)));
+    if (!fs::is_regular_file(database, ec))
+        throw Error(3024, WithDriveNote(ErrorDescription(3024, ShownPath(database)), database));
 }
 
 fs::path WithSuffix(const fs::path &target, int n) {
