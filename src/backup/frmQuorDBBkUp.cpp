@@ -52,7 +52,8 @@ void frmQuorDBBkUp::Drive1_Change() {
         Dir1->SetPath(chosen);
     } catch (const platform::Error &e) {
         const std::string previous = Dir1->Path().substr(0, 2);
-        MsgBox("Drive " + DriveName(chosen) + " cannot be opened: " + e.description + ".\n\nThe lists stay on drive " +
+        const std::string reason = e.description.ends_with('.') ? e.description : e.description + ".";
+        MsgBox("Drive " + DriveName(chosen) + " cannot be opened: " + reason + "\n\nThe lists stay on drive " +
                    DriveName(previous) + ".",
                platform::ui::vbExclamation);
         if (platform::ui::Ending()) return;

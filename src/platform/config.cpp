@@ -137,7 +137,8 @@ std::string FileText(const fs::path &file) {
     const auto fail = [&](const std::string &problem) { Refuse(file.string(), problem); };
     const auto failErrno = [&] { fail(std::string("cannot be read (") + std::strerror(errno) + ")"); };
     const auto tooLarge = [&](std::uintmax_t bytes) {
-        fail("is too large for a configuration file (" + std::to_string(bytes) + " bytes; at most 1 MB): is it the right file?");
+        fail("is too large for a configuration file (" + std::to_string(bytes) +
+             " bytes; at most 1 MB): is it the right file?");
     };
     const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) failErrno();

@@ -161,7 +161,8 @@ std::string EnvText(const char *name) {
 // tests may set them at any time). A configuration that cannot be read fails every use.
 std::shared_ptr<const Configuration> CurrentConfiguration() {
     std::string key;
-    for (const char *name : {"QUORVANT_DRIVES", "QUORVANT_PROGRAM_FOLDER", "QUORVANT_SYSTEM_CONFIG", "XDG_CONFIG_HOME", "HOME"})
+    for (const char *name :
+         {"QUORVANT_DRIVES", "QUORVANT_PROGRAM_FOLDER", "QUORVANT_SYSTEM_CONFIG", "XDG_CONFIG_HOME", "HOME"})
         key += EnvText(name) + '\n';
     std::lock_guard<std::mutex> lock(mapMutex);
     if (!configRead || key != configKey) {
@@ -270,7 +271,8 @@ std::string WithDriveNote(std::string message, const fs::path &linuxPath) {
     struct stat st {};
     std::string state;
     if (::stat(d->folder.c_str(), &st) != 0)
-        state = errno == ENOENT || errno == ENOTDIR ? "which does not exist" : "which cannot be reached (" + std::string(std::strerror(errno)) + ")";
+        state = errno == ENOENT || errno == ENOTDIR ? std::string("which does not exist")
+                                                    : "which cannot be reached (" + std::string(std::strerror(errno)) + ")";
     else if (!S_ISDIR(st.st_mode))
         state = "which is not a folder";
     else

@@ -95,9 +95,9 @@ TEST_F(BackupWindowTest, DriveThatCannotBeOpenedIsReportedAndTheListsStay) {
     combo->setCurrentIndex(combo->findText("e:"));
     emit combo->activated(combo->currentIndex());  // as a pick by the user
     ASSERT_EQ(events.size(), 1u);
-    EXPECT_EQ(events[0],
-              "box Quorvant 32 Utilities (48): Drive E: cannot be opened: Device unavailable.\n\n"
-              "The lists stay on drive C:.");
+    EXPECT_EQ(events[0], "box Quorvant 32 Utilities (48): Drive E: cannot be opened: Device unavailable. Drive E: is mapped "
+                         "to the Linux folder " + drives.folder('E').string() + ", which does not exist.\n\n"
+                         "The lists stay on drive C:.");
     EXPECT_FALSE(ui::Ending());
     EXPECT_EQ(form->Drive1->Drive(), "c:");
     EXPECT_EQ(combo->currentText(), "c:");

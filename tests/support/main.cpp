@@ -3,9 +3,8 @@
 #include <gtest/gtest.h>
 
 int main(int argc, char **argv) {
-    // The tests set the drive map themselves: neither the machine's configuration file nor the user's,
-    // nor a drive map or program folder of the environment applies (processes that tests start
-    // inherit this).
+    // The tests set the drive map themselves: no configuration of the machine, the user or the environment
+    // applies, in the tests or in the programs they start.
     qputenv("QUORVANT_SYSTEM_CONFIG", "/nonexistent/qvutil-tests/system.conf");
     qputenv("XDG_CONFIG_HOME", "/nonexistent/qvutil-tests");
     qunsetenv("QUORVANT_DRIVES");

@@ -94,7 +94,8 @@ std::string Sha256Hex(const std::string &text) {
 std::shared_ptr<Connection> Connection::Open(const fs::path &file, const std::string &name, bool exclusive,
                                              bool readOnly) {
     struct stat sb {};
-    if (::stat(file.c_str(), &sb) != 0 || !S_ISREG(sb.st_mode)) Raise(3024, WithDriveNote(ErrorDescription(3024, name), file));
+    if (::stat(file.c_str(), &sb) != 0 || !S_ISREG(sb.st_mode))
+        Raise(3024, WithDriveNote(ErrorDescription(3024, name), file));
     CheckFormat(file, name, static_cast<std::uintmax_t>(sb.st_size));
 
     std::shared_ptr<Connection> c(new Connection());
