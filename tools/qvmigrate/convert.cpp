@@ -23,17 +23,22 @@ Converted ConvertJet(const std::filesystem::path &jetFile, const std::filesystem
         progress << "qvmigrate: " << name << ": [" << t.name << "] " << t.rows << " rows" << std::endl;
         db->CreateTable(t);
         auto shown = Clock::now();
-        const unsigned long n = jet.ReadRows(i, [&](unsigned long row, const Row &cells) {
+        JetFile::Rows rows(jet, i);
+        for (Row cells; rows.Next(cells);) {
             db->Insert(cells);
-            if (row % 16384 == 0) {
+            if (rows.Count() % 16384 == 0) {
                 ThrowIfStopped();
                 if (Clock::now() - shown >= std::chrono::seconds(1)) {
                     shown = Clock::now();
-                    progress << "qvmigrate: " << name << ": [" << t.name << "] " << row << " of " << t.rows << " rows"
-                             << std::endl;
+                    progress << "qvmigrate: " << name << ": [" << t.name << "] " << rows.Count() << " of " << t.rows
+                             << " rows" << std::endl;
                 }
             }
-        });
+        }
+        const unsigned long n = rows.Count();
+        if (rows.MinusZeros())
+            done.notes.push_back("[" + t.name + "]: " + std::to_string(rows.MinusZeros()) +
+                                 " cells of minus zero stored as 0 (SQLite keeps no minus zero)");
         const auto notes = db->CreateIndexes(t);
         done.notes.insert(done.notes.end(), notes.begin(), notes.end());
         done.indexes += t.indexes.size();

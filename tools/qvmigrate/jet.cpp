@@ -1,7 +1,11 @@
-// libmdb's catalog, table definitions and row pages, read through its C API. Rows are cracked with
-// mdb_crack_row directly so that each cell's NULL flag (the row's null mask) is kept: libmdb's bound
-// values show NULL and empty text alike.
+// libmdb's catalog, table definitions and row pages, read through its C API. Rows are walked here and
+// cracked with mdb_crack_row directly so that each cell's NULL flag (the row's null mask) is kept
+// (libmdb's bound values show NULL and empty text alike), deleted rows are passed over and moved rows
+// are read where they stand (libmdb takes the one flag for the other).
 #include "qvmigrate/jet.h"
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <QString>
 #include <mdbtools.h>
@@ -11,17 +15,21 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
+#include <cerrno>
+#include <memory>
 
 #include "platform/clock.h"
+#include "qvmigrate/codepage.h"
 #include "qvmigrate/jet_header.h"
+#include "qvmigrate/jet_pages.h"
 
 namespace qvmigrate {
 
 namespace {
 
 constexpr int kOffsetMask = 0x1fff;
-constexpr int kDeletedRow = 0x4000;
+constexpr int kDeletedRow = 0x8000, kMovedRow = 0x4000;
+constexpr int kMaxMoves = 8;
 
 std::string StorageType(int type) {
     switch (type) {
@@ -82,6 +90,18 @@ std::string Jet4Text(const unsigned char *p, std::size_t n) {
     return QString::fromUtf16(units.data(), static_cast<qsizetype>(units.size())).toStdString();
 }
 
+std::string GuidText(const unsigned char *b) {
+    static constexpr int kOrder[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out = "{";
+    for (int i = 0; i < 16; ++i) {
+        if (i == 4 || i == 6 || i == 8 || i == 10) out += '-';
+        out += kHex[b[kOrder[i]] >> 4];
+        out += kHex[b[kOrder[i]] & 15];
+    }
+    return out + "}";
+}
+
 bool JetDateText(double days, std::string &out) {
     using namespace std::chrono;
     // 1899-12-30 is day 0; for earlier days the fraction still counts forward from midnight.
@@ -103,18 +123,40 @@ bool JetDateText(double days, std::string &out) {
 struct JetFile::Impl {
     MdbHandle *mdb = nullptr;
     std::vector<MdbTableDef *> defs;
+    std::unique_ptr<CodePageText> jet3Text;
     ~Impl() {
         for (auto *t : defs) mdb_free_tabledef(t);
         if (mdb) mdb_close(mdb);
     }
 };
 
+namespace {
+
+// The indexes of a table as its definition holds them. libmdb is not asked: it loses the key columns
+// of an index whose logical number is not its physical one, and then reads those after it at the
+// wrong place.
+std::vector<JetIndex> Indexes(const pages::Table &table) {
+    std::vector<JetIndex> out;
+    for (const auto &idx : table.indexes) {
+        if (!idx.unreadable.empty())
+            throw JetError("index '" + idx.name + "' of [" + table.name + "] cannot be read: " + idx.unreadable);
+        out.push_back({idx.name, {idx.columns.begin(), idx.columns.end()}, idx.descending, idx.unique, idx.primary});
+    }
+    return out;
+}
+
+}  // namespace
+
 JetFile::JetFile(const std::filesystem::path &file) : impl_(std::make_unique<Impl>()) {
     unsigned char page0[0x98] = {};
     {
-        std::ifstream in(file, std::ios::binary);
-        in.read(reinterpret_cast<char *>(page0), sizeof page0);
-        if (in.gcount() < static_cast<std::streamsize>(sizeof page0)) throw JetError("too short to be a Jet database");
+        const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) throw JetError(std::string("it cannot be read: ") + std::strerror(errno));
+        const ssize_t n = ::pread(fd, page0, sizeof page0, 0);
+        const int err = errno;
+        ::close(fd);
+        if (n < 0) throw JetError(std::string("it cannot be read: ") + std::strerror(err));
+        if (n < static_cast<ssize_t>(sizeof page0)) throw JetError("it is too short to be a Jet database");
     }
     impl_->mdb = mdb_open(file.c_str(), MDB_NOFLAGS);
     MdbHandle *mdb = impl_->mdb;
@@ -122,14 +164,16 @@ JetFile::JetFile(const std::filesystem::path &file) : impl_(std::make_unique<Imp
     const bool jet4 = mdb->f->jet_version == MDB_VER_JET4;
     if (!jet4 && mdb->f->jet_version != MDB_VER_JET3)
         throw JetError("an Access 2007 or later database (.accdb format); only Jet 3 and Jet 4 files are read");
+    // A Jet 3 file names the code page of its texts (libmdb, too, takes 1252 where it names none).
+    if (!jet4) impl_->jet3Text = std::make_unique<CodePageText>(mdb->f->code_page ? mdb->f->code_page : 1252);
     const std::string raw = PasswordBytes(page0, jet4);
-    if (jet4) {
-        password_ = Jet4Text(reinterpret_cast<const unsigned char *>(raw.data()), raw.size());
-    } else if (!raw.empty()) {
-        std::string buf(raw.size() * 3 + 1, '\0');
-        buf.resize(static_cast<std::size_t>(mdb_unicode2ascii(mdb, raw.data(), raw.size(), buf.data(), buf.size())));
-        password_ = buf;
-    }
+    const auto *rawBytes = reinterpret_cast<const unsigned char *>(raw.data());
+    if (jet4)
+        password_ = Jet4Text(rawBytes, raw.size());
+    else if (!impl_->jet3Text->Decode(rawBytes, raw.size(), password_))
+        throw JetError("its database password holds a byte that is no character of code page " +
+                       std::to_string(impl_->jet3Text->CodePage()));
+    const pages::File definitions(file);
     if (!mdb_read_catalog(mdb, MDB_TABLE)) throw JetError("its catalog cannot be read");
     for (unsigned i = 0; i < mdb->num_catalog; ++i) {
         auto *entry = static_cast<MdbCatalogEntry *>(g_ptr_array_index(mdb->catalog, i));
@@ -139,7 +183,6 @@ JetFile::JetFile(const std::filesystem::path &file) : impl_(std::make_unique<Imp
         impl_->defs.push_back(def);
         if (!mdb_read_columns(def) || def->columns->len != def->num_cols)
             throw JetError("the columns of [" + std::string(entry->object_name) + "] cannot be read");
-        mdb_read_indices(def);
         JetTable t;
         t.name = entry->object_name;
         t.rows = def->num_rows;
@@ -154,18 +197,14 @@ JetFile::JetFile(const std::filesystem::path &file) : impl_(std::make_unique<Imp
                                std::to_string(jc.type) + ") that this tool does not convert");
             t.columns.push_back(std::move(jc));
         }
-        for (unsigned k = 0; def->indices && k < def->indices->len; ++k) {
-            auto *idx = static_cast<MdbIndex *>(g_ptr_array_index(def->indices, k));
-            if (idx->index_type == 2) continue;  // the hidden index of a relationship's foreign key
-            JetIndex ji{idx->name, {}, {}, idx->index_type == 1 || (idx->flags & MDB_IDX_UNIQUE)};
-            for (unsigned n = 0; n < idx->num_keys; ++n) {
-                const int at = idx->key_col_num[n] - 1;
-                if (at < 0 || at >= static_cast<int>(t.columns.size())) throw JetError("index " + Quote(ji.name) + " is damaged");
-                ji.columns.push_back(at);
-                ji.descending.push_back(idx->key_col_order[n] == MDB_DESC);
-            }
-            if (!ji.columns.empty()) t.indexes.push_back(std::move(ji));
-        }
+        const auto table = std::find_if(definitions.Tables().begin(), definitions.Tables().end(),
+                                        [&](const pages::Table &d) { return d.definitionPage == entry->table_pg; });
+        if (table == definitions.Tables().end() || table->columns.size() != t.columns.size())
+            throw JetError("the definition of [" + t.name + "] reads differently through libmdb and from its pages");
+        for (std::size_t c = 0; c < t.columns.size(); ++c)
+            if (table->columns[c].type != t.columns[c].type)
+                throw JetError("column " + Quote(t.columns[c].name) + " of [" + t.name + "] reads differently through libmdb and from its pages");
+        t.indexes = Indexes(*table);
         tables_.push_back(std::move(t));
     }
 }
@@ -182,7 +221,8 @@ struct JetFile::Rows::State {
     bool done = false;
     int rowsOnPage = 0;
     int nextRow = 0;
-    std::string scratch, longValue;
+    unsigned long minusZeros = 0;
+    std::string longValue;
 
     [[noreturn]] void Damaged(unsigned long row, const std::string &what) const {
         throw JetError("[" + table->name + "] row " + std::to_string(row) + ": " + what);
@@ -225,15 +265,14 @@ struct JetFile::Rows::State {
         if (out.size() != length) Damaged(row, "a long value is not as long as its header says");
     }
 
-    void Text(const unsigned char *p, std::size_t n, std::string &out) {
+    void Text(unsigned long row, std::size_t c, const unsigned char *p, std::size_t n, std::string &out) {
         if (mdb->f->jet_version == MDB_VER_JET4) {
             out = Jet4Text(p, n);
             return;
         }
-        scratch.resize(n * 3 + 1);
-        scratch.resize(static_cast<std::size_t>(
-            mdb_unicode2ascii(mdb, reinterpret_cast<const char *>(p), n, scratch.data(), scratch.size())));
-        out = scratch;
+        const CodePageText &text = *file->impl_->jet3Text;
+        if (!text.Decode(p, n, out))
+            Refuse(row, c, "the text holds a byte that is no character of code page " + std::to_string(text.CodePage()));
     }
 
     void Cell(unsigned long row, std::size_t c, const MdbField &f, Value &v) {
@@ -248,6 +287,7 @@ struct JetFile::Rows::State {
         case MDB_FLOAT: case MDB_DOUBLE:
             v.SetReal(type == MDB_FLOAT ? Read<float>(p) : Read<double>(p));
             if (std::isnan(v.d)) Refuse(row, c, "the number is not a number (NaN), which SQLite would store as NULL");
+            if (v.d == 0 && std::signbit(v.d)) ++minusZeros;
             return;
         case MDB_MONEY: {
             const auto units = Read<std::int64_t>(p);
@@ -286,11 +326,11 @@ struct JetFile::Rows::State {
         }
         case MDB_TEXT:
             v.kind = Value::Kind::Text;
-            return Text(p, static_cast<std::size_t>(f.siz), v.s);
+            return Text(row, c, p, static_cast<std::size_t>(f.siz), v.s);
         case MDB_MEMO:
             LongValue(row, f, longValue);
             v.kind = Value::Kind::Text;
-            return Text(reinterpret_cast<const unsigned char *>(longValue.data()), longValue.size(), v.s);
+            return Text(row, c, reinterpret_cast<const unsigned char *>(longValue.data()), longValue.size(), v.s);
         case MDB_OLE:
             v.kind = Value::Kind::Blob;
             return LongValue(row, f, v.s);
@@ -298,13 +338,11 @@ struct JetFile::Rows::State {
             v.kind = Value::Kind::Blob;
             v.s.assign(reinterpret_cast<const char *>(p), static_cast<std::size_t>(f.siz));
             return;
-        case MDB_REPID: {
-            char *text = mdb_uuid_to_string(mdb->pg_buf, f.start);
+        case MDB_REPID:
+            if (f.siz != 16) Damaged(row, "a Replication ID is not 16 bytes long");
             v.kind = Value::Kind::Text;
-            v.s = text ? text : "";
-            g_free(text);
+            v.s = GuidText(p);
             return;
-        }
         default: Damaged(row, "unknown column type");
         }
     }
@@ -320,6 +358,8 @@ JetFile::Rows::Rows(JetFile &file, std::size_t table) : st_(std::make_unique<Sta
 }
 
 JetFile::Rows::~Rows() = default;
+
+unsigned long JetFile::Rows::MinusZeros() const { return st_->minusZeros; }
 
 bool JetFile::Rows::Next(Row &row) {
     State &s = *st_;
@@ -338,11 +378,21 @@ bool JetFile::Rows::Next(Row &row) {
         int start = 0;
         size_t size = 0;
         if (mdb_find_row(s.mdb, s.nextRow++, &start, &size) != 0 || size == 0 || (start & kDeletedRow)) continue;
-        start &= kOffsetMask;
-        if (mdb_crack_row(s.def, start, size, s.fields.data()) < 0) s.Damaged(count_ + 1, "the row cannot be read");
         ++count_;
+        // A moved row holds the page and row where it now stands (that row is marked deleted): it is
+        // read there, and this data page read again afterwards.
+        const bool moved = start & kMovedRow;
+        for (int hops = 0; start & kMovedRow; ++hops) {
+            const auto to = Read<std::uint32_t>(s.mdb->pg_buf + (start & kOffsetMask));
+            if (hops == kMaxMoves || size < 4 || !mdb_read_pg(s.mdb, to >> 8) ||
+                mdb_find_row(s.mdb, static_cast<int>(to & 0xff), &start, &size) != 0 || size == 0)
+                s.Damaged(count_, "its moved row cannot be found");
+        }
+        start &= kOffsetMask;
+        if (mdb_crack_row(s.def, start, size, s.fields.data()) < 0) s.Damaged(count_, "the row cannot be read");
         row.resize(s.table->columns.size());
         for (std::size_t c = 0; c < row.size(); ++c) s.Cell(count_, c, s.fields[c], row[c]);
+        if (moved && !mdb_read_pg(s.mdb, s.def->cur_phys_pg)) s.Damaged(count_, "its data page cannot be read again");
         return true;
     }
     if (count_ != s.table->rows)

@@ -1,6 +1,7 @@
 #pragma once
-// Reading a Jet 3 or Jet 4 database (.mdb) through libmdb: its tables, columns, indexes, password and
-// rows, each cell already converted to the storage format's value.
+// Reading a Jet 3 or Jet 4 database (.mdb) through libmdb: its tables, columns, password and rows,
+// each cell already converted to the storage format's value; the indexes as the table definitions
+// hold them (jet_pages.h), checked against libmdb's where libmdb reads them whole.
 #include <filesystem>
 #include <memory>
 #include <stdexcept>
@@ -34,7 +35,7 @@ struct JetIndex {
     std::string name;
     std::vector<int> columns;     // positions in the table's columns
     std::vector<bool> descending;
-    bool unique = false;
+    bool unique = false, primary = false;
 };
 
 struct JetTable {
@@ -46,7 +47,9 @@ struct JetTable {
 
 class JetFile {
 public:
-    // Opens the file read-only and reads its catalog; raises JetError when libmdb cannot read it.
+    // Opens the file read-only and reads its catalog and table definitions; raises JetError when the
+    // file cannot be read (naming the system's reason), when libmdb cannot read it, and for an index
+    // whose key columns cannot be told (naming the table and the index).
     explicit JetFile(const std::filesystem::path &file);
     ~JetFile();
     JetFile(const JetFile &) = delete;
@@ -78,6 +81,8 @@ public:
     ~Rows();
     bool Next(Row &row);
     unsigned long Count() const { return count_; }
+    // The cells of minus zero read so far: SQLite keeps them as 0.
+    unsigned long MinusZeros() const;
 
 private:
     struct State;
@@ -99,5 +104,9 @@ bool JetDateText(double days, std::string &out);
 
 // UTF-8 of Jet 4 text bytes: UTF-16LE, or the compressed form that starts with FF FE.
 std::string Jet4Text(const unsigned char *bytes, std::size_t size);
+
+// A Replication ID's 16 bytes as {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}: the first three groups are
+// stored little-endian, the last two byte by byte.
+std::string GuidText(const unsigned char *bytes);
 
 }  // namespace qvmigrate

@@ -8,6 +8,13 @@ namespace qvmigrate {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// What ends the index of a Jet table's primary key.
+constexpr const char *kPrimaryKeyMark = " /* primary key */";
+
+}  // namespace
+
 std::string QuoteName(const std::string &name) {
     std::string out = "\"";
     for (char c : name) out += c == '"' ? std::string("\"\"") : std::string(1, c);
@@ -88,7 +95,10 @@ std::vector<std::string> StorageFile::CreateIndexes(const JetTable &t) {
         std::string keys;
         for (std::size_t k = 0; k < idx.columns.size(); ++k)
             keys += (k ? ", " : "") + QuoteName(t.columns[idx.columns[k]].name) + (idx.descending[k] ? " DESC" : "");
-        const std::string rest = "INDEX " + QuoteName(t.name + "_" + idx.name) + " ON " + QuoteName(t.name) + " (" + keys + ")";
+        // SQLite cannot give a table a primary key after the fact (and an INTEGER one would take the
+        // rowid, the row's number): the key's index says what it was.
+        const std::string rest = "INDEX " + QuoteName(t.name + "_" + idx.name) + " ON " + QuoteName(t.name) + " (" + keys + ")" +
+                                 (idx.primary ? kPrimaryKeyMark : "");
         if (idx.unique && sqlite3_exec(db_, ("CREATE UNIQUE " + rest).c_str(), nullptr, nullptr, nullptr) == SQLITE_OK) continue;
         if (idx.unique) notes.push_back("index " + idx.name + " of [" + t.name + "] is not unique over the rows: made without UNIQUE");
         Exec("CREATE " + rest);
@@ -143,6 +153,30 @@ std::string StorageFile::PasswordHash() {
     std::string out;
     if (sqlite3_step(st) == SQLITE_ROW && sqlite3_column_text(st, 0))
         out = reinterpret_cast<const char *>(sqlite3_column_text(st, 0));
+    sqlite3_finalize(st);
+    return out;
+}
+
+std::vector<StorageIndex> StorageFile::Indexes(const std::string &table) {
+    std::vector<StorageIndex> out;
+    sqlite3_stmt *st = Prepare("SELECT l.name, l.\"unique\", coalesce(m.sql, '') FROM pragma_index_list(?) l "
+                               "LEFT JOIN sqlite_master m ON m.name = l.name ORDER BY l.name");
+    sqlite3_stmt *keys = Prepare("SELECT name, \"desc\" FROM pragma_index_xinfo(?) WHERE key ORDER BY seqno");
+    sqlite3_bind_text(st, 1, table.c_str(), -1, SQLITE_TRANSIENT);
+    while (sqlite3_step(st) == SQLITE_ROW) {
+        StorageIndex idx;
+        idx.name = reinterpret_cast<const char *>(sqlite3_column_text(st, 0));
+        idx.unique = sqlite3_column_int(st, 1) != 0;
+        idx.primary = std::string(reinterpret_cast<const char *>(sqlite3_column_text(st, 2))).ends_with(kPrimaryKeyMark);
+        sqlite3_reset(keys);
+        sqlite3_bind_text(keys, 1, idx.name.c_str(), -1, SQLITE_TRANSIENT);
+        while (sqlite3_step(keys) == SQLITE_ROW) {
+            const auto *column = reinterpret_cast<const char *>(sqlite3_column_text(keys, 0));
+            idx.keys += (idx.keys.empty() ? "" : ", ") + std::string(column ? column : "?") + (sqlite3_column_int(keys, 1) ? " DESC" : "");
+        }
+        out.push_back(std::move(idx));
+    }
+    sqlite3_finalize(keys);
     sqlite3_finalize(st);
     return out;
 }

@@ -18,6 +18,12 @@ struct StorageError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// An index of a converted table: its key columns as "a, b DESC".
+struct StorageIndex {
+    std::string name, keys;
+    bool unique = false, primary = false;
+};
+
 class StorageFile {
 public:
     // A new or empty file set up for a bulk load inside one transaction. Nothing is
@@ -44,6 +50,7 @@ public:
     std::vector<std::string> TableNames();
     std::vector<std::string> ColumnNames(const std::string &table);
     std::string PasswordHash();  // "" when the file has none
+    std::vector<StorageIndex> Indexes(const std::string &table);
     // Rows of a table by rowid: the listed columns (all must exist) of each row.
     class Scan {
     public:
