@@ -3,6 +3,10 @@
 #include <QSettings>
 #include <QString>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <stdexcept>
 
@@ -22,6 +26,18 @@ fs::path UserConfigFile() {
     const char *home = std::getenv("HOME");
     const fs::path base = xdg && *xdg ? fs::path(xdg) : fs::path(home ? home : "/") / ".config";
     return base / "quorvant" / "qvutil.conf";
+}
+
+fs::path DefaultConfigFile() { return ::geteuid() == 0 ? kSystemConfigFile : UserConfigFile(); }
+
+std::string WhoReadsConfig(const fs::path &file) {
+    if (fs::absolute(file).lexically_normal() == kSystemConfigFile)
+        return "every login's tools read " + file.string() + " (a login's own ~/.config/quorvant/qvutil.conf may map a drive anew)";
+    const std::string lines = "the clerks' logins need these lines in " + kSystemConfigFile.string() +
+                              " (qvmigrate run as root writes them there) or in their own ~/.config/quorvant/qvutil.conf";
+    if (fs::absolute(file).lexically_normal() == fs::absolute(UserConfigFile()).lexically_normal())
+        return "only this login's tools read " + file.string() + ": " + lines;
+    return "the tools do not read " + file.string() + " by themselves: " + lines;
 }
 
 std::optional<fs::path> ConfiguredDrive(const fs::path &file, char letter) {
@@ -45,6 +61,13 @@ std::string UpdateConfig(const fs::path &file, char letter, const fs::path &fold
     settings.sync();
     if (settings.status() != QSettings::NoError)
         throw std::runtime_error("cannot write the configuration file " + file.string());
+    if (::geteuid() == 0) {
+        // Every login's tools must read it, whatever root's umask.
+        const int fd = ::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        const bool shared = fd >= 0 && ::fchmod(fd, 0644) == 0;
+        if (fd >= 0) ::close(fd);
+        if (!shared) throw std::runtime_error("cannot make the configuration file " + file.string() + " readable by every login");
+    }
     return before;
 }
 

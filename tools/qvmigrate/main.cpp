@@ -1,36 +1,63 @@
 // qvmigrate: brings a Windows installation's folders over, converting its Jet databases to the storage
 // format, and maps the drive in the configuration file. See qvmigrate(1).
+#include <grp.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cctype>
-#include <fstream>
+#include <cstring>
 #include <cstdlib>
+#include <fstream>
 #include <iostream>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "platform/diagnostics.h"
+#include "platform/safe_file.h"
 #include "qvmigrate/config.h"
 #include "qvmigrate/jet.h"
 #include "qvmigrate/migrate.h"
 #include "qvmigrate/place.h"
 #include "qvmigrate/plan.h"
 #include "qvmigrate/storage.h"
+#include "qvmigrate/tools_open.h"
 
 namespace fs = std::filesystem;
 using namespace qvmigrate;
 
 namespace {
 
-constexpr const char *kUsage =
-    "usage: qvmigrate [--drive C] [--program 'C:\\QVNWin32'] [--data DIR] [--config FILE] [--replace] SOURCE TARGET\n"
-    "       qvmigrate --check [--drive C] [--program ...] [--data DIR] [--config FILE] SOURCE TARGET\n";
+constexpr const char *kUsage = R"(Usage: qvmigrate [OPTION]... SOURCE TARGET
+       qvmigrate --check [OPTION]... SOURCE TARGET
+Brings a Quorvant 32 installation over from Windows: SOURCE is a copy of the Windows drive (the folder
+that was C:\), TARGET the folder that becomes that drive for qvutil. The Jet databases the tools read
+are converted, every other file is copied, and the drive is mapped in the configuration file.
+  --drive C            the drive letter that SOURCE was and TARGET becomes (default C)
+  --program 'C:\DIR'   the program folder (default: QVNWin32 or QVWin32 holding global.mdb)
+  --data DIR           the copy of the data folder when it lies on another drive
+  --config FILE        the configuration file to write (default: /etc/quorvant/qvutil.conf as root,
+                       else ~/.config/quorvant/qvutil.conf)
+  --owner USER[:GROUP] the office's login and group, who get the installation (run as root: default
+                       the owner and group of TARGET)
+  --replace            write target files that exist anew
+  --check              convert nothing: compare the converted files with their sources
+  --help               show this text and exit
+  --version            show the version and exit
+Exit status: 0 done (--check: no difference), 1 a file failed (--check: differences), 2 nothing done,
+130 stopped. See qvmigrate(1).
+)";
 
 Options ParseArguments(int argc, char **argv) {
+    if (platform::PrintHelpOrVersion(argc, argv, "qvmigrate", kUsage)) std::exit(0);
     Options o;
     std::vector<std::string> positional;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i], value;
-        const bool takesValue = arg == "--drive" || arg == "--program" || arg == "--data" || arg == "--config";
+        const bool takesValue = arg == "--drive" || arg == "--program" || arg == "--data" || arg == "--config" || arg == "--owner";
         if (const auto eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
             value = arg.substr(eq + 1);
             arg.resize(eq);
@@ -49,13 +76,12 @@ Options ParseArguments(int argc, char **argv) {
             o.data = value;
         } else if (arg == "--config") {
             o.config = value;
+        } else if (arg == "--owner") {
+            o.owner = value;
         } else if (arg == "--replace") {
             o.replace = true;
         } else if (arg == "--check") {
             o.check = true;
-        } else if (arg == "--help" || arg == "-h") {
-            std::cout << kUsage;
-            std::exit(0);
         } else if (arg.size() > 1 && arg[0] == '-') {
             throw UsageError("unknown option " + arg);
         } else {
@@ -65,9 +91,55 @@ Options ParseArguments(int argc, char **argv) {
     if (positional.size() != 2) throw UsageError("SOURCE and TARGET are needed");
     o.source = positional[0];
     o.target = positional[1];
-    if (o.config.empty()) o.config = UserConfigFile();
+    if (o.config.empty()) o.config = DefaultConfigFile();
     return o;
 }
+
+// Whose the installation is: --owner, else (as root) the owner of TARGET when that is not root. A
+// migration as root must know it; a check takes root's own view without.
+Owner ResolveOwner(const Options &o, bool required) {
+    Owner owner;
+    if (!o.owner.empty()) {
+        const std::string user = o.owner.substr(0, o.owner.find(':'));
+        const std::string group = o.owner.find(':') == std::string::npos ? "" : o.owner.substr(o.owner.find(':') + 1);
+        const struct passwd *pw = ::getpwnam(user.c_str());
+        if (!pw) throw UsageError("--owner: there is no login " + user);
+        owner = {true, pw->pw_uid, pw->pw_gid};
+        if (!group.empty()) {
+            const struct group *gr = ::getgrnam(group.c_str());
+            if (!gr) throw UsageError("--owner: there is no group " + group);
+            owner.gid = gr->gr_gid;
+        }
+        if (::geteuid() != 0 && owner.uid != ::geteuid())
+            throw UsageError("--owner: only root may give the files to another login");
+        return owner;
+    }
+    if (::geteuid() != 0) return owner;
+    struct stat st {};
+    if (::stat(o.target.c_str(), &st) == 0 && st.st_uid != 0) return {true, st.st_uid, st.st_gid};
+    if (!required) return owner;
+    throw UsageError("run as root, qvmigrate gives the installation to the office: name its login and group with "
+                     "--owner USER:GROUP, or make TARGET theirs first");
+}
+
+// Holds TARGET (and the data folder's target) for the run: a second run into it is refused at once.
+class TargetLock {
+public:
+    TargetLock(const std::vector<fs::path> &folders, bool shared) {
+        for (const auto &folder : folders) {
+            if (shared && !fs::exists(folder)) continue;
+            if (!shared) MakeTargetFolders(folder);
+            platform::Fd fd = platform::OpenFile(folder, O_RDONLY | O_DIRECTORY);
+            if (!fd) throw std::runtime_error("cannot open " + folder.string() + ": " + std::strerror(errno));
+            if (::flock(fd.get(), (shared ? LOCK_SH : LOCK_EX) | LOCK_NB) != 0)
+                throw std::runtime_error("another qvmigrate run is writing " + folder.string() + "; nothing was done");
+            held_.push_back(std::move(fd));
+        }
+    }
+
+private:
+    std::vector<platform::Fd> held_;
+};
 
 std::string Count(unsigned long long n, const std::string &one, const std::string &many) {
     return std::to_string(n) + " " + (n == 1 ? one : many);
@@ -114,12 +186,17 @@ Converted Decode(const std::string &text) {
 void ConvertDatabases(const Plan &plan, const Options &o, Tally &tally) {
     for (const auto &db : plan.databases) {
         Converted done;
+        std::string said;
         try {
             if (!o.replace && IsForeignFile(db.target))
                 throw std::runtime_error("a file that is not a converted database has its name: move it away or run with --replace");
-            const auto written = PlaceFile(db.target, o.replace, true, fs::last_write_time(db.source),
-                                           [&](const fs::path &temp) {
-                done = Decode(Isolated([&] { return Encode(ConvertJet(db.source, temp, db.windows, std::cerr)); }));
+            const auto written = PlaceFile(db.target, o.replace, true, fs::last_write_time(db.source), [&](int fd) {
+                // SQLite writes by name: into a folder of this user's alone, then copied in.
+                const PrivateFolder stage;
+                const fs::path built = stage.Path() / "converted.db";
+                done = Decode(Isolated([&](std::ostream &progress) { return Encode(ConvertJet(db.source, built, db.windows, progress)); },
+                                       &said));
+                CopyBytes(built, fd);
             });
             if (written == Placed::Kept) {
                 std::cout << "kept      " << db.windows << " (it exists; --replace writes it anew)\n";
@@ -134,7 +211,8 @@ void ConvertDatabases(const Plan &plan, const Options &o, Tally &tally) {
         }
         std::cout << "converted " << db.windows << ": " << Count(done.tables, "table", "tables") << ", "
                   << Count(done.rows, "row", "rows") << ", " << Count(done.indexes, "index", "indexes")
-                  << (done.password ? ", database password carried over" : "") << "\n";
+                  << (done.password ? ", database password carried over" : "")
+                  << (said.empty() ? "" : " (libmdb said: " + said + ")") << "\n";
         for (const auto &note : done.notes) std::cout << "          note: " << note << "\n";
         ++tally.converted;
         tally.rows += done.rows;
@@ -147,7 +225,6 @@ void CopyTrees(const Plan &plan, const Options &o, Tally &tally) {
     for (const auto &db : plan.databases) databases.insert(db.source);
     for (const auto &tree : plan.trees) {
         std::error_code ec;
-        fs::create_directories(tree.target, ec);
         fs::recursive_directory_iterator it(tree.source, ec), end;
         if (ec) tally.Fail(tree.windows, ec.message());
         for (; it != end; it.increment(ec)) {
@@ -160,20 +237,18 @@ void CopyTrees(const Plan &plan, const Options &o, Tally &tally) {
             const fs::path to = tree.target / from.lexically_relative(tree.source);
             const std::string name = WindowsName(tree, from);
             const auto status = it->symlink_status(ec);
-            if (fs::is_symlink(status)) {
-                tally.Fail(name, "not copied: it is a symbolic link");
-            } else if (fs::is_directory(status)) {
-                fs::create_directories(to, ec);
-                if (ec) tally.Fail(name, ec.message());
-            } else if (!fs::is_regular_file(status)) {
-                tally.Fail(name, "not copied: it is not a regular file");
-            } else if (!databases.count(from)) {
-                if (SameNoCase(from.extension().string(), ".ldb"))
-                    std::cerr << "qvmigrate: warning: " << name
-                              << " is a Jet lock file: the database beside it may have been open when it was copied\n";
-                try {
-                    const auto written = PlaceFile(to, o.replace, false, fs::last_write_time(from),
-                                                   [&](const fs::path &temp) { CopyBytes(from, temp); });
+            try {
+                if (fs::is_symlink(status)) {
+                    tally.Fail(name, "not copied: it is a symbolic link");
+                } else if (fs::is_directory(status)) {
+                    MakeTargetFolders(to);
+                } else if (!fs::is_regular_file(status)) {
+                    tally.Fail(name, "not copied: it is not a regular file");
+                } else if (!databases.count(from)) {
+                    if (SameNoCase(from.extension().string(), ".ldb"))
+                        std::cerr << "qvmigrate: warning: " << name
+                                  << " is a Jet lock file: the database beside it may have been open when it was copied\n";
+                    const auto written = PlaceFile(to, o.replace, false, fs::last_write_time(from), [&](int fd) { CopyBytes(from, fd); });
                     if (written == Placed::Kept) {
                         std::cout << "kept      " << name << " (it exists; --replace writes it anew)\n";
                         ++tally.kept;
@@ -181,22 +256,38 @@ void CopyTrees(const Plan &plan, const Options &o, Tally &tally) {
                         std::cout << "copied    " << name << "\n";
                         ++tally.copied;
                     }
-                } catch (const Stopped &) {
-                    throw;
-                } catch (const std::exception &e) {
-                    tally.Fail(name, e.what());
                 }
+            } catch (const Stopped &) {
+                throw;
+            } catch (const std::exception &e) {
+                tally.Fail(name, e.what());
             }
             ec.clear();
         }
     }
 }
 
-int Migrate(const Plan &plan, const Options &o) {
+// The tools open the converted installation as a clerk would (as the office's login when one is
+// given): each refusal is a failure naming the file.
+int ToolsRefusals(const Plan &plan, const Options &o, const Owner &owner) {
+    std::vector<std::string> problems;
+    try {
+        const std::string found = IsolatedAs(owner, [&] { return ToolsWillRefuse(plan, o); });
+        std::istringstream lines(found);
+        for (std::string line; std::getline(lines, line);) problems.push_back(line);
+    } catch (const std::exception &e) {
+        problems.push_back("the tools' opening of the installation could not be tried: " + std::string(e.what()));
+    }
+    for (const auto &p : problems) std::cout << "failed    " << p << "\n";
+    return static_cast<int>(problems.size());
+}
+
+int Migrate(const Plan &plan, const Options &o, const Owner &owner) {
     Tally tally;
     ConvertDatabases(plan, o, tally);
     CopyTrees(plan, o, tally);
     for (const auto &p : plan.problems) tally.Fail("installation", p);
+    if (!tally.failed) tally.failed += ToolsRefusals(plan, o, owner);
     std::cout << "qvmigrate: " << Count(tally.converted, "database", "databases") << " converted ("
               << Count(tally.rows, "row", "rows") << "), " << Count(tally.copied, "file", "files") << " copied, " << tally.kept
               << " kept, " << tally.failed << " failed\n";
@@ -214,17 +305,19 @@ int Migrate(const Plan &plan, const Options &o) {
     }
     std::cout << "qvmigrate: " << o.config.string() << ": " << o.drive << "=" << target
               << (before.empty() || before == target ? "" : " (was " + before + ")") << ", ProgramFolder=" << plan.programFolder << "\n";
+    std::cout << "qvmigrate: " << WhoReadsConfig(o.config) << "\n";
     if (const char *env = std::getenv("QUORVANT_DRIVES"); env && *env)
         std::cout << "qvmigrate: note: QUORVANT_DRIVES is set here and the tools prefer it to the configuration file\n";
     return 0;
 }
 
-int Check(const Plan &plan) {
+int Check(const Plan &plan, const Options &o, const Owner &owner) {
     unsigned long differences = 0;
     int failed = 0;
     for (const auto &db : plan.databases) {
         try {
-            differences += std::stoul(Isolated([&] { return std::to_string(CompareJet(db.source, db.target, db.windows, std::cout)); }));
+            differences += std::stoul(Isolated(
+                [&](std::ostream &out) { return std::to_string(CompareJet(db.source, db.target, db.windows, out)); }, nullptr, true));
         } catch (const std::exception &e) {
             std::cout << db.windows << ": cannot be compared: " << e.what() << "\n";
             ++failed;
@@ -234,6 +327,7 @@ int Check(const Plan &plan) {
         std::cout << "installation: " << p << "\n";
         ++failed;
     }
+    if (!failed) failed += ToolsRefusals(plan, o, owner);
     std::cout << "qvmigrate: " << Count(plan.databases.size(), "database", "databases") << " compared, "
               << Count(differences, "difference", "differences") << (failed ? ", " + std::to_string(failed) + " failed" : "")
               << "\n";
@@ -246,9 +340,18 @@ int main(int argc, char **argv) {
     try {
         const Options o = ParseArguments(argc, argv);
         const Plan plan = MakePlan(o);
-        if (o.check) return Check(plan);
+        std::vector<fs::path> targets;
+        for (const auto &tree : plan.trees) targets.push_back(tree.target);
+        if (o.check) {
+            const Owner owner = ResolveOwner(o, false);
+            const TargetLock lock(targets, true);
+            return Check(plan, o, owner);
+        }
+        const Owner owner = ResolveOwner(o, true);
+        SetOwner(owner);
         InstallStopHandlers();
-        return Migrate(plan, o);
+        const TargetLock lock(targets, false);
+        return Migrate(plan, o, owner);
     } catch (const UsageError &e) {
         std::cerr << "qvmigrate: " << e.what() << "\n" << kUsage;
         return 2;

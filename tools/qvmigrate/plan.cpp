@@ -105,7 +105,7 @@ Plan MakePlan(const Options &o) {
     std::string folderText, fileName;
     try {
         // Read in a child process: libmdb may crash on a damaged file.
-        const std::string record = Isolated([&] {
+        const std::string record = Isolated([&](std::ostream &) {
             auto [folder, file] = CurrentRecord(global);
             return folder + '\0' + file;
         });

@@ -13,6 +13,7 @@ struct Options {
     std::string program;            // the program folder as a Windows path; empty: look for it
     std::filesystem::path data;     // copy of the data folder when it lies on another drive
     std::filesystem::path config;
+    std::string owner;              // --owner USER[:GROUP]
     bool replace = false;
     bool check = false;
     std::filesystem::path source, target;
