@@ -425,7 +425,9 @@ TEST(MigrationFailures, UnreadableFilesAreNamedAndTheRestGoesOn) {
     WriteFile(env.source / "QVData/backup/INDEX.mdb", index);
     WriteFile(env.source / "QVNWin32/readme.txt", "theirs");
     WriteFile(env.target / "QVNWin32/readme.txt", "mine");
-    WriteFile(env.target / "QVNWin32/.readme.txt.0123456789abcdef.qvtmp", "left by a killed run");
+    const fs::path left = env.target / "QVNWin32/.readme.txt.0123456789abcdef.qvtmp";
+    WriteFile(left, "left by a killed run");
+    fs::last_write_time(left, fs::file_time_type::clock::now() - std::chrono::hours(1));
     fs::create_directory_symlink("/etc", env.source / "QVNWin32/etc");
 
     const QvRun r = env.Run({});
