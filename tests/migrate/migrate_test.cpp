@@ -23,7 +23,6 @@
 #include <utility>
 #include <vector>
 
-#include "qvmigrate/config.h"
 #include "qvmigrate/jet.h"
 #include "qvmigrate/jet_header.h"
 #include "qvsample/sql_file.h"
@@ -81,12 +80,14 @@ struct MigrateEnv {
         copies.emplace_back(to, target / folder / jet.filename());
         return copies.back().second;
     }
-    // qvmigrate [args] --config CONFIG SOURCE TARGET; a migration as root gives the files to root.
-    QvRun Run(std::vector<std::string> args, bool asNobody = false) const {
+    // qvmigrate [args] --config CONFIG SOURCE TARGET (as the system's file: without --config); a
+    // migration as root gives the files to root.
+    QvRun Run(std::vector<std::string> args, bool asNobody = false, bool systemFile = false) const {
         if (!asNobody && std::find(args.begin(), args.end(), "--owner") == args.end() &&
             std::find(args.begin(), args.end(), "--check") == args.end())
             args.insert(args.end(), {"--owner", "root:root"});
-        args.insert(args.end(), {"--config", config.string(), source.string(), target.string()});
+        if (!systemFile) args.insert(args.end(), {"--config", config.string()});
+        args.insert(args.end(), {source.string(), target.string()});
         return RunProgram(fs::path(QV_BIN_DIR) / "qvmigrate", args, asNobody);
     }
 };
@@ -523,22 +524,23 @@ std::set<std::string> ChangedRows(const fs::path &before, const fs::path &after)
     return out;
 }
 
-// Run as root as the README says: the installation is given to the office's login and a clerk's login
+// Run as root as the README says: the installation is given to the office's login, the drive map goes
+// to the system's configuration file (here the one QUORVANT_SYSTEM_CONFIG names), and a clerk's login
 // uses it on the real windows.
 TEST(MigrateE2E, TheToolsWorkOnAConvertedInstallation) {
     if (!fs::exists(kJet)) GTEST_SKIP() << kJet << " is absent";
-    EXPECT_EQ(qvmigrate::DefaultConfigFile(), "/etc/quorvant/qvutil.conf");  // as root
     MigrateEnv env;
+    qputenv("QUORVANT_SYSTEM_CONFIG", QByteArray::fromStdString(env.config.string()));
     // The fixture's settings database has a password of its own, which the tools refuse.
-    const QvRun refused = env.Run({"--owner", "nobody:nogroup"});
+    const QvRun refused = env.Run({"--owner", "nobody:nogroup"}, false, true);
     EXPECT_EQ(refused.status, 1);
     EXPECT_NE(refused.out.find("failed    C:\\QVNWin32\\global.mdb: the tools will refuse it: Run-time error '3031': Not a valid password."),
               std::string::npos) << refused.out;
     EXPECT_FALSE(fs::exists(env.config));
     SetJetPassword(env.source / "QVNWin32/global.mdb", "tovan58");
-    const QvRun run = env.Run({"--owner", "nobody:nogroup", "--replace"});
+    const QvRun run = env.Run({"--owner", "nobody:nogroup", "--replace"}, false, true);
     ASSERT_EQ(run.status, 0) << run.out << run.err;
-    EXPECT_NE(run.out.find("the tools do not read " + env.config.string() + " by themselves"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("qvmigrate: every login's tools read " + env.config.string()), std::string::npos) << run.out;
     for (const auto &e : fs::recursive_directory_iterator(env.target)) {
         struct stat st {};
         ASSERT_EQ(::stat(e.path().c_str(), &st), 0);
@@ -547,15 +549,13 @@ TEST(MigrateE2E, TheToolsWorkOnAConvertedInstallation) {
     }
     const QSettings conf(QString::fromStdString(env.config.string()), QSettings::IniFormat);
     EXPECT_EQ(conf.value("ProgramFolder").toString().toStdString(), "C:\\QVNWin32");
-    fs::permissions(env.drives.root(), fs::perms::all);  // the configuration's folder, for nobody
+    EXPECT_EQ(fs::status(env.config).permissions(), static_cast<fs::perms>(0644));
     // The tools find the installation through the configuration file alone: its drive map and program folder.
     const fs::path data = env.target / "QVData/BILLING.mdb", before = env.drives.root() / "converted.db";
     fs::copy_file(data, before);
 
     XSession x;
-    std::map<std::string, std::string> viaConfig = QvutilEnv(&x, "");
-    viaConfig.erase("QUORVANT_DRIVES");
-    viaConfig["XDG_CONFIG_HOME"] = env.config.parent_path().parent_path().string();
+    const std::map<std::string, std::string> viaConfig = QvutilEnv(&x, "");  // QUORVANT_DRIVES empty: no map of its own
     auto asClerk = [&](const std::string &keyword) {
         return std::make_unique<Program>("setpriv", std::vector<std::string>{"--reuid=nobody", "--regid=nogroup", "--clear-groups",
                                                                            QV_BIN_DIR "/qvutil", keyword},
@@ -584,7 +584,7 @@ TEST(MigrateE2E, TheToolsWorkOnAConvertedInstallation) {
     const std::set<std::string> changed = ChangedRows(before, data);
     EXPECT_EQ(changed.size(), 12u);  // 6 readings and their 6 audit rows
 
-    const QvRun check = env.Run({"--check"});
+    const QvRun check = env.Run({"--check"}, false, true);
     EXPECT_EQ(check.status, 1) << check.out << check.err;
     std::set<std::string> reported;
     std::istringstream lines(check.out);

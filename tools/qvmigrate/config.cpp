@@ -7,8 +7,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <stdexcept>
+
+#include "platform/config.h"
 
 namespace qvmigrate {
 
@@ -21,22 +22,22 @@ QString Path(const fs::path &p) { return QString::fromStdString(p.string()); }
 
 }  // namespace
 
+fs::path SystemConfigFile() { return platform::ConfigurationFiles().front(); }
+
 fs::path UserConfigFile() {
-    const char *xdg = std::getenv("XDG_CONFIG_HOME");
-    const char *home = std::getenv("HOME");
-    const fs::path base = xdg && *xdg ? fs::path(xdg) : fs::path(home ? home : "/") / ".config";
-    return base / "quorvant" / "qvutil.conf";
+    const auto files = platform::ConfigurationFiles();
+    return files.size() > 1 ? files[1] : fs::path("/") / ".config/quorvant/qvutil.conf";
 }
 
-fs::path DefaultConfigFile() { return ::geteuid() == 0 ? kSystemConfigFile : UserConfigFile(); }
+fs::path DefaultConfigFile() { return ::geteuid() == 0 ? SystemConfigFile() : UserConfigFile(); }
 
 std::string WhoReadsConfig(const fs::path &file) {
-    if (fs::absolute(file).lexically_normal() == kSystemConfigFile)
+    auto same = [&](const fs::path &other) { return fs::absolute(file).lexically_normal() == fs::absolute(other).lexically_normal(); };
+    if (same(SystemConfigFile()))
         return "every login's tools read " + file.string() + " (a login's own ~/.config/quorvant/qvutil.conf may map a drive anew)";
-    const std::string lines = "the clerks' logins need these lines in " + kSystemConfigFile.string() +
+    const std::string lines = "the clerks' logins need these lines in " + SystemConfigFile().string() +
                               " (qvmigrate run as root writes them there) or in their own ~/.config/quorvant/qvutil.conf";
-    if (fs::absolute(file).lexically_normal() == fs::absolute(UserConfigFile()).lexically_normal())
-        return "only this login's tools read " + file.string() + ": " + lines;
+    if (same(UserConfigFile())) return "only this login's tools read " + file.string() + ": " + lines;
     return "the tools do not read " + file.string() + " by themselves: " + lines;
 }
 

@@ -7,10 +7,9 @@
 
 namespace qvmigrate {
 
-// The system's configuration file, which every login's tools read.
-inline const std::filesystem::path kSystemConfigFile = "/etc/quorvant/qvutil.conf";
-
-// $XDG_CONFIG_HOME/quorvant/qvutil.conf, else ~/.config/quorvant/qvutil.conf.
+// The system's configuration file, which every login's tools read (/etc/quorvant/qvutil.conf, or
+// what QUORVANT_SYSTEM_CONFIG names), and the user's own, as the tools find them.
+std::filesystem::path SystemConfigFile();
 std::filesystem::path UserConfigFile();
 
 // Where a migration maps the drive: the system's file when run as root, else the user's own.
