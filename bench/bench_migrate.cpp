@@ -1,9 +1,10 @@
 // qvmigrate's conversion of one Jet file, against `mdb-schema | sqlite3` plus `mdb-export -I sqlite |
 // sqlite3` per table on the same file (the Jet test file with the most rows); then each half alone:
 // the file's rows read and converted again and again on the open file, and readings written into a
-// new storage file with their index.
+// new storage file with their index; and the second reading that --check goes through against the
+// conversion's reading through libmdb.
 //
-//   bench_migrate [--pairs N] [--size N] [convert|read|write]
+//   bench_migrate [--pairs N] [--size N] [convert|read|write|second]
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -13,6 +14,7 @@
 
 #include "pairs.h"
 #include "qvmigrate/jet.h"
+#include "qvmigrate/jet_pages.h"
 #include "qvmigrate/migrate.h"
 #include "qvmigrate/storage.h"
 #include "qvsample/sql_file.h"
@@ -90,6 +92,37 @@ bench::Comparison Read(long passes) {
     return {jet.filename().string() + ": the Jet read side alone", a, std::nullopt, {}};
 }
 
+// Every row of the file, `passes` times on the file opened once: the pages read the second way (the
+// stored bytes of each cell, long values gathered) against libmdb's rows with their cells converted.
+bench::Comparison Second(long passes) {
+    const auto [jet, rows] = Largest();
+    auto raw = std::make_shared<pages::File>(jet);
+    auto open = std::make_shared<JetFile>(jet);
+    auto readA = std::make_shared<unsigned long long>(0), readB = std::make_shared<unsigned long long>(0);
+    bench::Side a{"second reading (jet_pages), " + std::to_string(passes) + " passes", [=](bench::Probe &) {
+                      for (long p = 0; p < passes; ++p)
+                          for (const auto &t : raw->Tables()) {
+                              pages::File::Rows r(*raw, t);
+                              for (std::vector<pages::Cell> cells; r.Next(cells);) ++*readA;
+                          }
+                  }};
+    bench::Side b{"libmdb reading + cells converted, " + std::to_string(passes) + " passes", [=](bench::Probe &) {
+                      for (long p = 0; p < passes; ++p)
+                          for (std::size_t t = 0; t < open->Tables().size(); ++t)
+                              *readB += open->ReadRows(t, [](unsigned long, const Row &) {});
+                  }};
+    a.reset = [readA] { *readA = 0; };
+    b.reset = [readB] { *readB = 0; };
+    const unsigned long long expected = rows * static_cast<unsigned long long>(passes);
+    a.check = [=] {
+        if (*readA != expected) throw std::runtime_error("the second reading did not read every row");
+    };
+    b.check = [=] {
+        if (*readB != expected) throw std::runtime_error("libmdb did not read every row");
+    };
+    return {jet.filename().string() + ": the second reading against libmdb's", a, b, {}};
+}
+
 // `n` readings shaped like `tbl reading` (dates converted from Jet day numbers, as read) into a new
 // storage file, indexed on lockey, finished.
 bench::Comparison Write(long n) {
@@ -127,5 +160,5 @@ bench::Comparison Write(long n) {
 }  // namespace
 
 int main(int argc, char **argv) {
-    return bench::Main(argc, argv, {{"convert", {}, Convert}, {"read", {2000}, Read}, {"write", {1000000}, Write}});
+    return bench::Main(argc, argv, {{"convert", {}, Convert}, {"read", {2000}, Read}, {"write", {1000000}, Write}, {"second", {2000}, Second}});
 }
