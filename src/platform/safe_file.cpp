@@ -297,7 +297,18 @@ bool IsRefusedLink(int err) { return err == ELOOP && !refusedLink.empty(); }
 AtomicFile::AtomicFile(const fs::path &target, Access access, unsigned mode) : target_(target) {
     folder_ = OpenParent(target, name_);
     if (!folder_) Throw(errno, target);
-    if (name_ == "." || name_ == "..") Throw(EISDIR, target);
+    Create(access, mode);
+}
+
+AtomicFile::AtomicFile(int dirfd, const fs::path &target, Access access, unsigned mode)
+    : target_(target), name_(target.filename().string()) {
+    folder_.reset(::fcntl(dirfd, F_DUPFD_CLOEXEC, 0));
+    if (!folder_) Throw(errno, target);
+    Create(access, mode);
+}
+
+void AtomicFile::Create(Access access, unsigned mode) {
+    if (name_.empty() || name_ == "." || name_ == "..") Throw(EISDIR, target_);
     thread_local std::mt19937_64 random{std::random_device{}()};
     for (int attempt = 0; !file_; ++attempt) {
         char suffix[17];
@@ -308,7 +319,7 @@ AtomicFile::AtomicFile(const fs::path &target, Access access, unsigned mode) : t
         if (!file_ && (errno != EEXIST || attempt == 8)) {
             const int err = errno;
             temporary_.clear();
-            Throw(err, target);
+            Throw(err, target_);
         }
     }
     (void)::flock(file_.get(), LOCK_EX);  // a temporary being written is not stale
@@ -336,6 +347,11 @@ void AtomicFile::Commit() {
     temporary_.clear();
     const Fd folder(::openat(folder_.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (folder && ::fsync(folder.get()) != 0 && errno != EINVAL) Throw(errno, target_);
+}
+
+void AtomicFile::CommitUnsynced() {
+    if (::renameat(folder_.get(), temporary_.c_str(), folder_.get(), name_.c_str()) != 0) Throw(errno, target_);
+    temporary_.clear();
 }
 
 void RemoveStaleTemporaries(const fs::path &folder) {

@@ -92,6 +92,9 @@ bool IsRefusedLink(int err);
 class AtomicFile {
 public:
     explicit AtomicFile(const std::filesystem::path &target, Access access = Access::Private, unsigned mode = 0666);
+    // The same in the folder open as `dirfd` (from OpenFolder), for a writer of many files in one
+    // folder: `target` is the file's path, its last component its name in that folder.
+    AtomicFile(int dirfd, const std::filesystem::path &target, Access access = Access::Private, unsigned mode = 0666);
     ~AtomicFile();
     AtomicFile(const AtomicFile &) = delete;
     AtomicFile &operator=(const AtomicFile &) = delete;
@@ -102,8 +105,13 @@ public:
     void Write(const void *data, std::size_t size);
     // Syncs the data, renames the temporary over the target and syncs the folder.
     void Commit();
+    // Renames the temporary over the target and syncs nothing: for a copy of many files, which syncs
+    // the file system once when they are all written (SyncFileSystem in copy_tree.h).
+    void CommitUnsynced();
 
 private:
+    void Create(Access access, unsigned mode);
+
     std::filesystem::path target_;
     std::string name_;       // the target's name in its folder
     std::string temporary_;  // the temporary's name in that folder; empty once committed
