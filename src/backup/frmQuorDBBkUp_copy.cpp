@@ -1,10 +1,19 @@
-// Step 2 of the backup window: the destination folder and the two copier passes.
+// Step 2 of the backup window: the destination folder, the two copier passes and the check of the copy.
+//
+// A destination that cannot work is refused before anything starts, and the window stays open for
+// another choice. The window waits for each pass (busy: input blocked, the display kept current) and
+// reads how it ended; after both passes every file that they were to copy is compared with the
+// program folder's. "STEP 1" and "FINISHED" come only while everything succeeds; a failed pass or
+// check ends in a critical box that says the backup is not complete, why and how many files were
+// checked good, and the utility ends.
+#include <cstring>
+#include <iostream>
 #include <string>
 
 #include "backup/frmQuorDBBkUp.h"
+#include "platform/copy_tree.h"
 #include "platform/diagnostics.h"
 #include "platform/error.h"
-#include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/ui/app.h"
@@ -12,21 +21,87 @@
 namespace backup {
 
 using platform::ui::MsgBox;
+using platform::ui::vbCritical;
 using platform::ui::vbInformation;
 
 namespace {
 
-// Every step of the copy is passed over without a message when it fails.
-template <class Step>
-void SkipOnFailure(Step step) {
-    try {
-        step();
-    } catch (const platform::Error &) {
-    }
-}
+constexpr const char *kTitle = "BACKUP";
 
 std::string Quoted(const std::string &path) {
     return path.find(' ') == std::string::npos ? path : "\"" + path + "\"";
+}
+
+// The first character of a Windows path that Windows does not allow in a name (the drive's colon
+// and the separators aside); 0 when there is none.
+char ForbiddenCharacter(const std::string &path) {
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        const auto c = static_cast<unsigned char>(path[i]);
+        if (c < 32 || (std::strchr("<>:\"|?*/", c) && !(c == ':' && i == 1))) return static_cast<char>(c);
+    }
+    return 0;
+}
+
+std::string CharacterName(char c) {
+    return static_cast<unsigned char>(c) < 32 ? "a control character" : std::string("the character ") + c;
+}
+
+// Why the program folder cannot be copied to `target`; empty when it can. Makes the target folder.
+std::string Refusal(const std::string &programFolder, const std::string &target) {
+    if (const char c = ForbiddenCharacter(target))
+        return "Its name holds " + CharacterName(c) + ", which Windows does not allow in names.";
+    if (const char c = ForbiddenCharacter(programFolder))
+        return "The name of the program folder " + programFolder + " holds " + CharacterName(c) +
+               ", which Windows does not allow in names.";
+    if (platform::LiesWithin(target, programFolder))
+        return "It is the program folder " + programFolder +
+               " or lies inside it: the folder would be copied into itself.";
+    try {
+        platform::PrepareCopyDestination(target);
+    } catch (const platform::Error &e) {
+        return e.description + (e.description.ends_with('.') ? "" : ".");
+    }
+    return {};
+}
+
+// Runs `work` with the window busy.
+template <class Work>
+void Busy(const Work &work) {
+    platform::ui::BusyScope busy;
+    busy.Run(work);
+}
+
+// Runs one copier pass and waits for it; empty when it succeeded, else why not.
+std::string Pass(const std::string &command) {
+    platform::ShellOutcome pass;
+    try {
+        Busy([&] { pass = platform::ShellAndWait(command); });
+    } catch (const platform::Error &e) {
+        return "The copier could not be started: " + e.description;
+    }
+    if (pass.status == 0) return {};
+    if (pass.status < 0) return pass.reason;
+    if (pass.reason.empty()) return "The copier ended with exit status " + std::to_string(pass.status) + ".";
+    return "The copier stopped: " + pass.reason;
+}
+
+// The files of a check that are missing or differ, the first few by name; empty when there are none.
+std::string Differences(const platform::TreeCheck &check) {
+    const long bad = check.files - check.good, named = static_cast<long>(check.firstBad.size());
+    if (bad == 0) return {};
+    std::string text = bad == 1 ? "1 file in the copy is missing or differs"
+                                : std::to_string(bad) + " files in the copy are missing or differ";
+    text += " from the program folder's:";
+    for (const std::string &name : check.firstBad) text += "\n" + name;
+    if (bad > named) text += "\n(and " + std::to_string(bad - named) + " more)";
+    return text;
+}
+
+// Tells the clerk, the system log and standard error.
+void Tell(const std::string &prompt, const std::string &logPrefix) {
+    platform::LogEvent(logPrefix + prompt, true);
+    std::cerr << prompt << std::endl;
+    MsgBox(prompt, vbCritical, kTitle);
 }
 
 }  // namespace
@@ -36,30 +111,48 @@ std::string CopyCommand(const std::string &programFolder, const std::string &tar
 }
 
 void frmQuorDBBkUp::cmd2_Click() {
-    std::string programFolder;
-    std::string destination;
-    SkipOnFailure([&] { programFolder = platform::AppPath(); });
-    SkipOnFailure([&] { destination = Dir1->Path(); });
-
+    const std::string programFolder = platform::AppPath();
     // Named after the program folder, letter case exact.
-    const std::string folderName =
-        programFolder.find("QVNWin32") != std::string::npos ? "QVNWin32" : "QVWin32";
-    const std::string target = destination + "\\" + folderName;
+    const std::string folderName = programFolder.find("QVNWin32") != std::string::npos ? "QVNWin32" : "QVWin32";
+    const std::string target = Dir1->Path() + "\\" + folderName;
 
-    // Create the destination folder unless it already holds files; an existing folder is fine.
-    SkipOnFailure([&] {
-        if (platform::ListFiles(target + "\\*.*").empty()) platform::MkDir(target);
-    });
+    if (const std::string why = Refusal(programFolder, target); !why.empty()) {
+        Tell("The backup cannot be made in " + target + ".\n\n" + why +
+                 "\n\nNothing was copied. Choose another destination.",
+             "backup not started: ");
+        return;
+    }
 
-    platform::LogEvent("backup started: " + CopyCommand(programFolder, target, "/T/Y") + ", then " +
-                       CopyCommand(programFolder, target, "/s/d/y"));
-    SkipOnFailure([&] { platform::Shell(CopyCommand(programFolder, target, "/T/Y")); });
-    SkipOnFailure([&] { MsgBox("Click OK when the black screen disappears.", vbInformation, "STEP 1"); });
+    const std::string structure = CopyCommand(programFolder, target, "/T/Y");
+    const std::string files = CopyCommand(programFolder, target, "/s/d/y");
+    platform::LogEvent("backup started: " + structure + ", then " + files);
+    std::string failure = Pass(structure);
+    if (failure.empty()) {
+        MsgBox("Click OK when the black screen disappears.", vbInformation, "STEP 1");
+        if (platform::ui::Ending()) return;
+        failure = Pass(files);
+    }
+
+    // Checked after a failed pass too, to tell how much of the copy is good.
+    platform::TreeCheck check;
+    std::string checked;
+    try {
+        Busy([&] { check = platform::CheckCopiedTree(programFolder, "*.*", target); });
+        checked = std::to_string(check.good) + " of " + std::to_string(check.files) +
+                  " files of the program folder were checked good there.";
+        if (failure.empty()) failure = Differences(check);
+    } catch (const platform::Error &e) {
+        checked = "The copy could not be checked: " + e.description;
+    }
+    if (!failure.empty() || check.good < check.files) {
+        const std::string why = failure.empty() ? checked : failure + "\n\n" + checked;
+        Tell("The backup in " + target + " is not complete.\n\n" + why, "backup not complete: ");
+        if (!platform::ui::Ending()) platform::ui::End(1);
+        return;
+    }
+    platform::LogEvent("backup finished: " + std::to_string(check.files) + " files checked good in " + target);
+    MsgBox("All files have been copied to " + target, vbInformation, "FINISHED");
     if (platform::ui::Ending()) return;
-    SkipOnFailure([&] { platform::Shell(CopyCommand(programFolder, target, "/s/d/y")); });
-    SkipOnFailure([&] { MsgBox("All files have been copied to " + target, vbInformation, "FINISHED"); });
-    if (platform::ui::Ending()) return;
-    // The copier passes go on by themselves.
     platform::ui::End(0);
 }
 

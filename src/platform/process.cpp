@@ -3,20 +3,26 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <optional>
+#include <thread>
 #include <vector>
 
 #include "platform/error.h"
 #include "platform/os_error.h"
 #include "platform/paths.h"
+#include "platform/safe_file.h"
 
 namespace platform {
 
@@ -25,7 +31,7 @@ namespace fs = std::filesystem;
 namespace {
 
 std::mutex recorderMutex;
-std::function<void(const std::string &)> recorder;
+ShellRecorder recorder;
 
 bool IsExecutable(const fs::path &p) {
     struct stat st {};
@@ -104,12 +110,13 @@ fs::path OwnFolder() {
     return exe.parent_path();
 }
 
-// Starts argv[0] with its arguments in a new session, as a grandchild that nobody waits for: the
-// intermediate child exits at once and is reaped here, so no zombie stays and the program outlives
-// this process. Its standard streams go to /dev/null and it inherits no other open file (a database
-// lock held here must not live on in the copier). Returns once the program has been executed, or
+// Starts argv[0] with its arguments in a new session. Its standard streams go to /dev/null and it
+// inherits no other open file (a database lock held here must not live on in the copier). Detached,
+// it runs as a grandchild that nobody waits for: the intermediate child exits at once and is reaped
+// here, so no zombie stays and the program outlives this process; 0 is returned. Otherwise it is
+// a child of this process, whose pid is returned. Returns once the program has been executed, or
 // raises the error of a failed exec.
-void StartDetached(const std::vector<std::string> &args) {
+pid_t Start(const std::vector<std::string> &args, bool detach) {
     std::vector<char *> argv;
     for (const auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
     argv.push_back(nullptr);
@@ -126,13 +133,15 @@ void StartDetached(const std::vector<std::string> &args) {
         // Only async-signal-safe calls from here on.
         ::close(report[0]);
         ::setsid();
-        const pid_t grandchild = ::fork();
-        if (grandchild != 0) {
-            if (grandchild < 0) {
-                const int err = errno;
-                (void)!::write(report[1], &err, sizeof err);
+        if (detach) {
+            const pid_t grandchild = ::fork();
+            if (grandchild != 0) {
+                if (grandchild < 0) {
+                    const int err = errno;
+                    (void)!::write(report[1], &err, sizeof err);
+                }
+                ::_exit(0);
             }
-            ::_exit(0);
         }
         const int null = ::open("/dev/null", O_RDWR);
         if (null >= 0) {
@@ -152,31 +161,44 @@ void StartDetached(const std::vector<std::string> &args) {
         ::_exit(127);
     }
     ::close(report[1]);
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
     int err = 0;
     ssize_t n;
     while ((n = ::read(report[0], &err, sizeof err)) < 0 && errno == EINTR) {
     }
     ::close(report[0]);
-    if (n == static_cast<ssize_t>(sizeof err)) RaiseOsError(err, args.front(), 53);
+    const bool failed = n == static_cast<ssize_t>(sizeof err);
+    if (detach || failed) {
+        int status = 0;
+        while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+        }
+    }
+    if (failed) RaiseOsError(err, args.front(), 53);
+    return detach ? 0 : child;
 }
 
-// The copier beside the running executable, in a terminal window when a desktop is there to show it.
-std::vector<std::string> CopierCommand(const std::string &arguments) {
+// The copier beside the running executable, in a terminal window when a desktop is there to show it;
+// with a status file when the caller waits for it.
+struct CopierStart {
+    std::vector<std::string> argv;
+    bool inTerminal = false;
+};
+CopierStart CopierCommand(const std::string &arguments, const std::string &statusFile = {}) {
     const fs::path copier = OwnFolder() / "qvxcopy";
     if (!IsExecutable(copier)) RaisePathError(53, copier);
-    std::vector<std::string> argv;
+    CopierStart start;
     const char *display = std::getenv("DISPLAY");
     if (display && *display) {
         fs::path terminal = FindOnPath("x-terminal-emulator");
         if (terminal.empty()) terminal = FindOnPath("xterm");
-        if (!terminal.empty()) argv = {terminal.string(), "-e", copier.string(), kCopierPauseOnFailure};
+        if (!terminal.empty()) {
+            start.argv = {terminal.string(), "-e", copier.string(), kCopierPauseOnFailure};
+            start.inTerminal = true;
+        }
     }
-    if (argv.empty()) argv.push_back(copier.string());
-    if (!arguments.empty()) argv.push_back(arguments);
-    return argv;
+    if (start.argv.empty()) start.argv.push_back(copier.string());
+    if (!statusFile.empty()) start.argv.push_back(kCopierStatusFile + statusFile);
+    if (!arguments.empty()) start.argv.push_back(arguments);
+    return start;
 }
 
 // Any other program: a Windows path through the drive map, or a bare name on PATH.
@@ -194,25 +216,166 @@ std::vector<std::string> ProgramCommand(const std::string &program, const std::s
     return argv;
 }
 
-}  // namespace
+// A private folder holding the copier's status file, both removed when done.
+class StatusFile {
+public:
+    StatusFile() {
+        std::string folder = (fs::temp_directory_path() / "qvxcopy-XXXXXX").string();
+        if (!::mkdtemp(folder.data())) RaiseOsError(errno, fs::temp_directory_path());
+        folder_ = folder;
+        path_ = folder_ / "status";
+        fd_.reset(::open(path_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!fd_) {
+            const int err = errno;
+            ::rmdir(folder_.c_str());
+            RaiseOsError(err, path_);
+        }
+    }
+    ~StatusFile() {
+        ::unlink(path_.c_str());
+        ::rmdir(folder_.c_str());
+    }
+    const fs::path &path() const { return path_; }
+    // What the copier wrote, when it no longer holds the file; nullopt while it does.
+    std::optional<std::string> Written() const {
+        if (::flock(fd_.get(), LOCK_SH | LOCK_NB) != 0) return std::nullopt;
+        std::string text;
+        char buffer[4096];
+        ssize_t n;
+        for (off_t at = 0; (n = ::pread(fd_.get(), buffer, sizeof buffer, at)) > 0; at += n) text.append(buffer, n);
+        ::flock(fd_.get(), LOCK_UN);
+        return text;
+    }
 
-void Shell(std::string_view commandLine) {
-    std::function<void(const std::string &)> seam;
-    {
-        std::lock_guard<std::mutex> lock(recorderMutex);
-        seam = recorder;
+private:
+    fs::path folder_, path_;
+    Fd fd_;
+};
+
+constexpr const char *kStarted = "started\n";
+constexpr const char *kEnded = "end ";
+
+// Waits for a child that is no longer needed, off this thread, so that it leaves no zombie.
+void ReapLater(pid_t child) {
+    std::thread([child] {
+        while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+        }
+    }).detach();
+}
+
+// Waits until the copier started as `child` (itself, or the terminal it runs in) has reported through
+// `status`, or has ended without a report. A terminal may hand the copier to a server of its own and
+// end at once, so the copier gets a while to appear after the terminal's end.
+ShellOutcome AwaitCopier(pid_t child, const StatusFile &status, const CopierStart &start) {
+    using Clock = std::chrono::steady_clock;
+    const auto grace = start.inTerminal ? std::chrono::seconds(10) : std::chrono::seconds(0);
+    std::optional<Clock::time_point> childEnded;
+    int childStatus = -1;
+    for (;; std::this_thread::sleep_for(std::chrono::milliseconds(40))) {
+        if (!childEnded) {
+            int st = 0;
+            const pid_t r = ::waitpid(child, &st, WNOHANG);
+            if (r == child || (r < 0 && errno == ECHILD)) {
+                childEnded = Clock::now();
+                if (r == child && WIFEXITED(st)) childStatus = WEXITSTATUS(st);
+            }
+        }
+        const std::optional<std::string> text = status.Written();
+        if (!text) continue;  // the copier is at work
+        if (const std::size_t end = text->find(kEnded); end != std::string::npos) {
+            if (!childEnded) ReapLater(child);
+            ShellOutcome outcome;
+            const std::size_t line = text->find('\n', end);
+            outcome.status = std::atoi(text->c_str() + end + std::strlen(kEnded));
+            if (line != std::string::npos) outcome.reason = text->substr(line + 1);
+            return outcome;
+        }
+        if (text->rfind(kStarted, 0) == 0) {
+            if (!childEnded) ReapLater(child);
+            return {-1, "The copier ended before its work was done: its window was closed, or it was stopped."};
+        }
+        if (childEnded && Clock::now() - *childEnded >= grace) {
+            const std::string ended = " ended with status " + std::to_string(childStatus);
+            return {-1, start.inTerminal ? "The copier did not run: its terminal window (" + start.argv.front() + ")" +
+                                               ended + " before the copier started."
+                                         : "The copier did not run: it" + ended + "."};
+        }
     }
-    if (seam) {
-        seam(std::string(commandLine));
-        return;
-    }
+}
+
+ShellOutcome Run(const std::string &commandLine) {
     std::string program, arguments;
     SplitProgram(commandLine, program, arguments);
     if (program.empty()) Raise(53);
-    StartDetached(BaseName(program) == "xcopy" ? CopierCommand(arguments) : ProgramCommand(program, arguments));
+    if (BaseName(program) == "xcopy") {
+        const StatusFile status;
+        const CopierStart start = CopierCommand(arguments, status.path().string());
+        return AwaitCopier(Start(start.argv, false), status, start);
+    }
+    const pid_t child = Start(ProgramCommand(program, arguments), false);
+    int st = 0;
+    while (::waitpid(child, &st, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFEXITED(st)) return {WEXITSTATUS(st), {}};
+    return {-1, "It was ended by signal " + std::to_string(WTERMSIG(st)) + "."};
 }
 
-void SetShellRecorderForTests(std::function<void(const std::string &commandLine)> recorder_) {
+ShellRecorder Recorder() {
+    std::lock_guard<std::mutex> lock(recorderMutex);
+    return recorder;
+}
+
+}  // namespace
+
+void Shell(std::string_view commandLine) {
+    const std::string line(commandLine);
+    auto start = [&line]() -> ShellOutcome {
+        std::string program, arguments;
+        SplitProgram(line, program, arguments);
+        if (program.empty()) Raise(53);
+        Start(BaseName(program) == "xcopy" ? CopierCommand(arguments).argv : ProgramCommand(program, arguments), true);
+        return {};
+    };
+    if (const ShellRecorder seam = Recorder()) {
+        seam(line, start);
+        return;
+    }
+    start();
+}
+
+ShellOutcome ShellAndWait(std::string_view commandLine) {
+    const std::string line(commandLine);
+    if (const ShellRecorder seam = Recorder()) return seam(line, [&line] { return Run(line); });
+    return Run(line);
+}
+
+CopierReport::CopierReport(const std::string &path) {
+    if (path.empty()) return;
+    fd_ = OpenFile(path, O_WRONLY | O_APPEND).release();
+    struct stat st {};
+    if (fd_ >= 0 && (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || st.st_size != 0)) {
+        ::close(fd_);  // not a fresh status file of this user's: nothing is written to it
+        fd_ = -1;
+    }
+    if (fd_ < 0) return;
+    while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+    }
+    (void)!::write(fd_, kStarted, std::strlen(kStarted));
+}
+
+CopierReport::~CopierReport() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+void CopierReport::Finish(int status, const std::string &reason) {
+    if (fd_ < 0) return;
+    const std::string text = kEnded + std::to_string(status) + "\n" + reason;
+    (void)!::write(fd_, text.data(), text.size());
+    ::close(fd_);
+    fd_ = -1;
+}
+
+void SetShellRecorderForTests(ShellRecorder recorder_) {
     std::lock_guard<std::mutex> lock(recorderMutex);
     recorder = std::move(recorder_);
 }

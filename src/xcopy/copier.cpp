@@ -1,14 +1,18 @@
 #include "xcopy/copier.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
-#include <random>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "platform/copy_tree.h"
 #include "platform/error.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "platform/safe_file.h"
 #include "xcopy/file_writer.h"
 
 namespace fs = std::filesystem;
@@ -22,7 +26,6 @@ struct Refusal {
 };
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
-bool IsHidden(const std::string &name) { return !name.empty() && name[0] == '.'; }
 
 // Maps a Windows path; an unmapped drive is refused as the command processor words it.
 fs::path Map(const std::string &windowsPath) {
@@ -77,14 +80,6 @@ bool Inside(const fs::path &inner, const fs::path &outer) {
     return !rel.empty() && *rel.begin() != "..";
 }
 
-std::vector<fs::directory_entry> SortedEntries(const fs::path &folder) {
-    std::vector<fs::directory_entry> entries;
-    for (const auto &entry : fs::directory_iterator(folder)) entries.push_back(entry);
-    std::sort(entries.begin(), entries.end(),
-              [](const auto &a, const auto &b) { return a.path().filename() < b.path().filename(); });
-    return entries;
-}
-
 class TreeCopy {
 public:
     TreeCopy(const Options &options, const Source &source, fs::path destination, std::ostream &out,
@@ -93,51 +88,42 @@ public:
 
     int copied() const { return copied_; }
 
-    // Walks one folder (relative to the source folder); a write failure throws WriteFailure.
-    // Links to folders and files are followed; a folder that is already being copied on the current
-    // path (a link back to an ancestor) or that is the destination is passed over with a note on `err`.
-    void Walk(const fs::path &relative) {
-        bool createdHere = false;
-        walking_.push_back(relative);
-        for (const auto &entry : SortedEntries(source_.folder / relative)) {
-            std::string name = entry.path().filename().string();
-            if (IsHidden(name)) continue;
-            std::error_code ec;
-            if (entry.is_directory(ec)) {
-                if (!(options_.subfolders || options_.structureOnly)) continue;
-                if (std::string loop = Loop(entry.path()); !loop.empty())
-                    err_ << "Skipped " << Shown(relative / name) << ": " << loop << '\n';
-                else
-                    Walk(relative / name);
-                continue;
-            }
-            if (!entry.is_regular_file(ec) || !platform::WildcardMatch(source_.pattern, name)) continue;
-            if (options_.structureOnly) {
-                if (!createdHere) MakeFolder(destination_ / relative);
-                createdHere = true;
-                continue;
-            }
-            if (CopyFile(entry.path(), relative, name, createdHere)) createdHere = true;
-        }
-        walking_.pop_back();
+    // Walks the source tree and copies; a write failure throws WriteFailure.
+    void Run() {
+        platform::WalkCopySource(
+            source_.folder, source_.pattern, options_.subfolders || options_.structureOnly, destination_,
+            {[this](const fs::path &relative) { File(relative); },
+             [this](const fs::path &relative, const fs::path *ancestor) {
+                 err_ << "Skipped " << Shown(relative) << ": "
+                      << (ancestor ? "it leads back to " + Shown(*ancestor) + ", which is being copied"
+                                   : "it leads into the destination " + platform::ShownPath(destination_))
+                      << '\n';
+             }});
     }
 
 private:
-    // Copies one file when /D allows; returns whether its destination folder now exists.
-    bool CopyFile(const fs::path &from, const fs::path &relative, const std::string &name, bool folderMade) {
-        fs::path folder = destination_ / relative;
-        fs::path to = folder / name;
-        fs::file_time_type fromTime = fs::last_write_time(from);
-        if (options_.newerOnly) {
-            std::error_code ec;
-            fs::file_time_type toTime = fs::last_write_time(to, ec);
-            if (!ec && toTime >= fromTime) return folderMade;
+    // /T makes the file's folder; otherwise the file is copied when /D allows.
+    void File(const fs::path &relative) {
+        const fs::path folder = relative.has_parent_path() ? destination_ / relative.parent_path() : destination_;
+        if (options_.structureOnly) {
+            if (made_.insert(folder).second) MakeFolder(folder);
+            return;
         }
-        if (!folderMade) MakeFolder(folder);
-        WriteCopy(from, to, fromTime, generator_);
-        out_ << Shown(relative / name) << '\n';
+        const fs::path from = source_.folder / relative;
+        const std::string name = relative.filename().string();
+        try {
+            if (!folder_ || folder_->path() != folder) {
+                folder_.reset();
+                folder_.emplace(folder);
+                if (made_.insert(folder).second) platform::RemoveStaleTemporaries(folder);  // of killed copies
+            }
+            if (options_.newerOnly && folder_->HoldsAsNew(name, from)) return;
+            folder_->Copy(from, name);
+        } catch (const platform::CopyFailure &f) {
+            throw WriteFailure{Describe(f.err, f.reading ? from : !folder_ ? folder : folder / name, f.reading)};
+        }
+        out_ << Shown(relative) << '\n';
         ++copied_;
-        return true;
     }
 
     // A source path as the listing names it: the source folder as written, then the relative part.
@@ -148,31 +134,19 @@ private:
         return source_.folderText + "\\" + text;
     }
 
-    // Why a folder must not be entered: it is (by device and inode) a folder on the current path or
-    // the destination; empty when it is neither.
-    std::string Loop(const fs::path &folder) const {
-        std::error_code ec;
-        for (const fs::path &open : walking_)
-            if (fs::equivalent(folder, source_.folder / open, ec))
-                return "it leads back to " + Shown(open) + ", which is being copied";
-        if (fs::equivalent(folder, destination_, ec))
-            return "it leads into the destination " + platform::ShownPath(destination_);
-        return {};
-    }
-
     const Options &options_;
     const Source &source_;
     fs::path destination_;
     std::ostream &out_;
     std::ostream &err_;
-    std::vector<fs::path> walking_;  // the folders on the current path, relative to the source folder
+    std::set<fs::path> made_;             // the folders made (/T) or written into
+    std::optional<platform::CopyFolder> folder_;  // the folder the last file went into
     int copied_ = 0;
-    std::mt19937_64 generator_{std::random_device{}()};
 };
 
 }  // namespace
 
-int Copy(const Options &options, std::ostream &out, std::ostream &err) {
+Result Copy(const Options &options, std::ostream &out, std::ostream &err) {
     Source source;
     fs::path destination;
     try {
@@ -188,32 +162,34 @@ int Copy(const Options &options, std::ostream &out, std::ostream &err) {
             throw Refusal{"Cannot create folder - " + *options.destination + " is a file"};
     } catch (const Refusal &r) {
         out << r.message << '\n' << "0 File(s) copied" << std::endl;
-        return kBadCommand;
+        return {kBadCommand, r.message};
     }
 
     TreeCopy copy(options, source, destination, out, err);
-    int status = kSuccess;
+    Result result;
     try {
         // A destination written with a trailing backslash is made only when something goes into it.
         if (!options.destination || !IsSeparator(options.destination->back())) MakeFolder(destination);
-        copy.Walk({});
+        copy.Run();
+        // Copied means written out, as far as the file system can tell.
+        if (!options.structureOnly && copy.copied() > 0 && !platform::SyncFileSystem(destination))
+            throw WriteFailure{Describe(errno, destination)};
     } catch (const WriteFailure &failure) {
-        out << failure.message << '\n';
-        status = kWriteFailure;
+        result = {kWriteFailure, failure.message};
     } catch (const fs::filesystem_error &e) {  // reading the source tree failed
-        out << e.what() << '\n';
-        status = kWriteFailure;
+        result = {kWriteFailure, Describe(e.code().value(), e.path1(), true)};
     }
+    if (!result.reason.empty()) out << result.reason << '\n';
     out << copy.copied() << " File(s) copied" << std::endl;
-    return status;
+    return result;
 }
 
-int Run(std::string_view argumentText, std::ostream &out, std::ostream &err) {
+Result Run(std::string_view argumentText, std::ostream &out, std::ostream &err) {
     try {
         return Copy(ParseCommandLine(argumentText), out, err);
     } catch (const CommandLineError &e) {
         out << e.message << '\n' << "0 File(s) copied" << std::endl;
-        return kBadCommand;
+        return {kBadCommand, e.message};
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // The copier's work: resolving the paths, walking the source tree and copying.
 #include <ostream>
+#include <string>
 #include <string_view>
 
 #include "xcopy/command_line.h"
@@ -12,11 +13,18 @@ inline constexpr int kSuccess = 0;        // including nothing to copy
 inline constexpr int kBadCommand = 4;     // bad command line, unmapped drive, missing source, cyclic copy
 inline constexpr int kWriteFailure = 5;   // a file or folder could not be written
 
+// How a copy ended: its exit status and, for a failure, the line that tells why.
+struct Result {
+    int status = kSuccess;
+    std::string reason;
+};
+
 // Copies as `options` say, printing each file copied and "<n> File(s) copied" to `out`, and a note
-// for each folder passed over as a loop to `err`.
-int Copy(const Options &options, std::ostream &out, std::ostream &err);
+// for each folder passed over as a loop to `err`. The files a pass takes are those of
+// platform::WalkCopySource.
+Result Copy(const Options &options, std::ostream &out, std::ostream &err);
 
 // Parses the argument text and copies; a refused command line prints its message.
-int Run(std::string_view argumentText, std::ostream &out, std::ostream &err);
+Result Run(std::string_view argumentText, std::ostream &out, std::ostream &err);
 
 }  // namespace xcopy

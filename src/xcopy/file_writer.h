@@ -1,7 +1,7 @@
 #pragma once
-// Writing at the destination: folders, and files copied under a temporary name then renamed.
+// Writing at the destination: the folders of the copy (never made through a link that another user
+// made, platform/safe_file.h), and the copier's words for what failed.
 #include <filesystem>
-#include <random>
 #include <string>
 
 namespace xcopy {
@@ -12,15 +12,10 @@ struct WriteFailure {
     std::string message;
 };
 
+// The message for the failure `err` (an errno value) of reading or writing `path`.
+std::string Describe(int err, const std::filesystem::path &path, bool reading = false);
+
 // Creates a folder and its missing parents; an existing folder is fine.
 void MakeFolder(const std::filesystem::path &folder);
-
-// Copies `from` to `to`: the data goes to a hidden temporary file in the destination folder, which
-// gets the source's modification time and permissions (plus write permission for the owner, so a
-// read-only source gives a copy that a later run can replace) and is then renamed over `to`.
-// An interruption never leaves a partial file under the real name. A read-only `to` (no write
-// permission for its owner) is not replaced: that is a failure, whoever runs the copier.
-void WriteCopy(const std::filesystem::path &from, const std::filesystem::path &to,
-               std::filesystem::file_time_type modified, std::mt19937_64 &random);
 
 }  // namespace xcopy

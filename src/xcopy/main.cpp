@@ -1,18 +1,20 @@
 // qvxcopy: the copier that the utility starts for a command line whose program is "xcopy".
 // argv[1] is the Windows argument text; further arguments are joined to it with blanks.
 // The utility starts it in a terminal window with kCopierPauseOnFailure first: a failed copy then keeps its
-// window open until Enter is pressed, so that its error can be read.
+// window open until Enter is pressed, so that its error can be read. With kCopierStatusFile the exit
+// status and the reason of a failure go to the utility that waits for the copy (platform::CopierReport)
+// before that pause.
 #include <chrono>
 #include <cstring>
 #include <iostream>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "platform/diagnostics.h"
 #include "platform/process.h"
 #include "platform/terminal.h"
 #include "xcopy/copier.h"
-#include "xcopy/output_tail.h"
 
 namespace {
 
@@ -33,17 +35,29 @@ See qvxcopy(1).
 int main(int argc, char **argv) {
     if (platform::PrintHelpOrVersion(argc, argv, "qvxcopy", kUsage)) return 0;
     int first = 1;
-    const bool pauseOnFailure = argc > 1 && std::strcmp(argv[1], platform::kCopierPauseOnFailure) == 0;
-    if (pauseOnFailure) ++first;
+    bool pauseOnFailure = false;
+    std::string statusFile;
+    for (; first < argc; ++first) {
+        const std::string_view arg = argv[first];
+        if (arg == platform::kCopierPauseOnFailure)
+            pauseOnFailure = true;
+        else if (arg.starts_with(platform::kCopierStatusFile))
+            statusFile = arg.substr(std::strlen(platform::kCopierStatusFile));
+        else
+            break;
+    }
+    platform::CopierReport report(statusFile);
     std::string text;
     for (int i = first; i < argc; ++i) {
         if (i > first) text += ' ';
         text += argv[i];
     }
-    xcopy::OutputTail err(std::cerr, 2);
-    const int status = xcopy::Run(text, std::cout, err);
+    const xcopy::Result result = xcopy::Run(text, std::cout, std::cerr);
+    report.Finish(result.status, result.reason);
+    const int status = result.status;
     if (status != xcopy::kSuccess) {
-        platform::LogEvent("qvxcopy " + text + ": " + err.Text() + " (exit status " + std::to_string(status) + ")", true);
+        platform::LogEvent("qvxcopy " + text + ": " + result.reason + " (exit status " + std::to_string(status) + ")",
+                           true);
         if (pauseOnFailure) {
             std::cout << "\nThe copy failed. Press Enter to close this window." << std::endl;
             std::string line;

@@ -4,12 +4,16 @@
 // databases, files and audit trail tell what each did. One run builds and checks the Debian package.
 #include <QDate>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QThread>
 #include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
 #include <map>
+#include <optional>
+#include <sys/file.h>
+#include <unistd.h>
 #include <string>
 
 #include "platform/dao/dao.h"
@@ -17,6 +21,7 @@
 #include "qvsample/sql_file.h"
 #include "qvsample/temp_drive.h"
 #include "support/e2e.h"
+#include "support/file_size_limit.h"
 
 namespace {
 
@@ -39,9 +44,10 @@ protected:
         inst = LayOutInstallation(drives.folder('C'), QV_BIN_DIR, o);
     }
     std::unique_ptr<Program> Run(const std::vector<std::string> &args, const XSession *session,
-                                 const fs::path &current = {}) {
-        return std::make_unique<Program>(inst.qvutil, args, QvutilEnv(session, drives.spec()),
-                                         current.empty() ? drives.folder('E') : current);
+                                 const fs::path &current = {}, const std::map<std::string, std::string> &more = {}) {
+        auto env = QvutilEnv(session, drives.spec());
+        for (const auto &[name, value] : more) env[name] = value;
+        return std::make_unique<Program>(inst.qvutil, args, env, current.empty() ? drives.folder('E') : current);
     }
 };
 using QbuE2E = StartupE2E;
@@ -115,16 +121,6 @@ TEST_F(StartupE2E, SettingsFailuresEndThroughTheLastResortReport) {
     }
 }
 
-bool WaitFor(const std::function<bool()> &done, int timeoutMs = 30000) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > timeoutMs) return false;
-        QThread::msleep(50);
-    }
-    return true;
-}
-
 // Visible files below a folder (relative path -> content); hidden names are skipped with their subtrees.
 std::map<std::string, std::string> VisibleFiles(const fs::path &root) {
     std::map<std::string, std::string> files;
@@ -138,37 +134,137 @@ std::map<std::string, std::string> VisibleFiles(const fs::path &root) {
     return files;
 }
 
-// The settings' `current` table is empty: the backup does not need the data database.
-TEST_F(QbuE2E, BackupOfTheProgramTreeToTheCurrentFolderOnAnotherDriveWithoutADataDatabase) {
+// The status file of the copier pass that a qvutil started with TMPDIR=`tmp` waits for, open; the
+// copier takes it (a lock) when it starts and lets it go when its work is done.
+class CopierStatus {
+public:
+    explicit CopierStatus(const fs::path &tmp) {
+        QElapsedTimer t;
+        for (t.start(); !file_.isOpen() && t.elapsed() < 20000; QThread::msleep(2))
+            for (const auto &e : fs::directory_iterator(tmp)) {
+                file_.setFileName(QString::fromStdString((e.path() / "status").string()));
+                if (file_.open(QIODevice::ReadOnly)) break;
+            }
+    }
+    // Keeps the copier from starting (it waits for the file) until Release; false when it had started.
+    bool Hold() { return file_.isOpen() && ::flock(file_.handle(), LOCK_SH | LOCK_NB) == 0 && file_.size() == 0; }
+    void Release() { ::flock(file_.handle(), LOCK_UN); }
+    // Waits until the copier has started, then until its work is done, and holds the file so that
+    // qvutil cannot see the end until Release.
+    bool HoldEnd() {
+        QElapsedTimer t;
+        for (t.start(); file_.size() == 0 && t.elapsed() < 20000;) QThread::msleep(1);
+        return file_.size() > 0 && ::flock(file_.handle(), LOCK_EX) == 0;
+    }
+
+private:
+    QFile file_;
+};
+
+// A complete backup by the keyboard alone; the files pass is held at its start, and what is pressed or
+// clicked in the window meanwhile does nothing, then or later. The settings' `current` table is empty:
+// the backup does not need the data database.
+TEST_F(QbuE2E, KeyboardBackupIsCheckedAndKeysDuringTheCopyDoNothing) {
     o.emptyCurrent = true;
     Install(20);
     fs::create_directories(inst.programDir / "Empty" / "Nested");
-    const fs::path current = drives.folder('E') / "Backups";
+    const fs::path current = drives.folder('E') / "Backups", target = current / "QVNWin32", tmp = drives.root() / "tmp";
     fs::create_directories(current);
-    const fs::path target = current / "QVNWin32";
+    fs::create_directories(tmp);
 
-    auto qvutil = Run({"QBU"}, x.get(), current);
+    auto qvutil = Run({"QBU"}, x.get(), current, {{"TMPDIR", tmp.string()}});
     const std::string w = x->waitForWindow("Quorvant32 Complete Software Backup");
     ASSERT_FALSE(w.empty()) << qvutil->errorOutput();
     x->keys(w, {"Return"});  // focus is on step 2
-
     const std::string step1 = x->waitForWindow("STEP 1");
     ASSERT_FALSE(step1.empty()) << qvutil->errorOutput();
-    // The user waits for the structure pass before confirming.
-    ASSERT_TRUE(WaitFor([&] { return fs::is_directory(target / "DATA" / "backup"); }));
-    ASSERT_TRUE(WaitForNoProcess("qvxcopy"));
-    x->keys(step1, {"Return"});
+    x->activate(step1);
+    x->xdotool({"key", "Return"});
+    CopierStatus pass(tmp);
+    ASSERT_TRUE(pass.Hold()) << "the files pass started before it could be held";
+    QElapsedTimer t;  // the copier's terminal window takes the focus when it comes
+    for (t.start(); x->xdotool({"getactivewindow"}) == w && t.elapsed() < 3000;) QThread::msleep(50);
+    for (const char *key : {"Return", "Escape", "alt+F4"}) x->keys(w, {key});
+    x->xdotool({"mousemove", "--window", w, "316", "260", "click", "1"});  // on Exit
+    QThread::msleep(300);
+    EXPECT_EQ(x->xdotool({"search", "--onlyvisible", "--name", "^FINISHED$"}), "") << "did not wait for the copy";
+    pass.Release();
 
-    ASSERT_TRUE(x->answer("FINISHED")) << qvutil->errorOutput();
+    ASSERT_FALSE(x->waitForWindow("FINISHED").empty()) << qvutil->errorOutput();
+    QThread::msleep(500);  // a key held back would close the box now
+    ASSERT_TRUE(x->answer("FINISHED"));
     EXPECT_EQ(qvutil->wait(), 0) << qvutil->errorOutput();
-
-    // The copier goes on after the utility has ended.
-    const auto source = VisibleFiles(inst.programDir);
-    ASSERT_TRUE(WaitFor([&] { return VisibleFiles(target).size() >= source.size(); }));
-    ASSERT_TRUE(WaitForNoProcess("qvxcopy"));
-    EXPECT_EQ(VisibleFiles(target), source);
+    EXPECT_EQ(VisibleFiles(target), VisibleFiles(inst.programDir));
     EXPECT_FALSE(fs::exists(target / "Empty"));
     EXPECT_NE(fs::status(target / "qvxcopy").permissions() & fs::perms::owner_exec, fs::perms::none);
+}
+
+// Each way a backup fails, by the keyboard. A destination that cannot work is refused before anything
+// starts, and the window stays for another choice; a failed pass or check ends the utility after its
+// box. Never FINISHED; the box names the reason (the test reads it on standard error, where it goes too);
+// the program tree stays as it was.
+TEST_F(QbuE2E, FailedBackupsNameTheReasonAndNeverSayFinished) {
+    Install(20);
+    const fs::path e = drives.folder('E'), tmp = drives.root() / "tmp", rootOnly = e / "RootOnly";
+    fs::create_directories(tmp);
+    struct Case {
+        std::string name;
+        fs::path current;    // the destination, the folder qvutil starts in
+        std::string reason;  // a part of the box's text
+        bool started;        // the passes started (STEP 1 came)
+        std::function<void()> during = {};
+    };
+    const Case cases[] = {
+        {"unwritable", "/sys/kernel", "Permission denied: 'S:\\kernel\\QVNWin32'", false},
+        {"QVNWin32 a file", e / "File", "'E:\\File\\QVNWin32' is a file, not a folder", false},
+        {"another user's link", e / "Shared", "'E:\\Shared\\QVNWin32' is a link made by another user", false},
+        {"inside the program folder", inst.programDir / "DATA", "program folder C:\\QVNWin32 or lies inside it", false},
+        {"quote in the name", e / "Back \"Jan\" Ü", "holds the character \", which Windows does not allow", false},
+        {"vanished", e / "Gone", "Path not found: 'E:\\Gone'", false, [&] { fs::remove(e / "Gone"); }},
+        {"full disk", e / "Full", "QVNWin32\\qvutil: The file is too large for the destination file system.", true},
+        {"changed after the copy", e / "Changed", "DATA\\BILLING.mdb (differs)", true, [&] {
+             CopierStatus pass(tmp);
+             ASSERT_TRUE(pass.HoldEnd());
+             std::string data = ReadFile(e / "Changed" / "QVNWin32" / "DATA" / "BILLING.mdb");
+             data[100] ^= 1;
+             WriteFile(e / "Changed" / "QVNWin32" / "DATA" / "BILLING.mdb", data);
+             pass.Release();
+         }},
+    };
+    WriteFile(e / "File" / "QVNWin32", "a file");
+    fs::create_directories(rootOnly);
+    fs::permissions(rootOnly, fs::perms::owner_all);
+    fs::create_directories(e / "Shared");
+    fs::create_directory_symlink(rootOnly, e / "Shared" / "QVNWin32");
+    ASSERT_EQ(::lchown((e / "Shared" / "QVNWin32").c_str(), 65534, 65534), 0);  // planted by nobody
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::create_directories(c.current);
+        std::unique_ptr<Program> qvutil;
+        {
+            std::optional<FileSizeLimit> limit;
+            if (c.name == "full disk") limit.emplace(1 << 20);  // the copier's too
+            qvutil = Run({"QBU"}, x.get(), c.current,
+                         {{"TMPDIR", tmp.string()}, {"QUORVANT_DRIVES", drives.spec() + ";S=/sys"}});
+        }
+        const std::string w = x->waitForWindow("Quorvant32 Complete Software Backup");
+        ASSERT_FALSE(w.empty()) << qvutil->errorOutput();
+        const auto program = VisibleFiles(inst.programDir);
+        if (!c.started && c.during) c.during();
+        x->keys(w, {"Return"});
+        if (c.started) {
+            ASSERT_TRUE(x->answer("STEP 1")) << qvutil->errorOutput();
+            if (c.during) c.during();
+        }
+        ASSERT_TRUE(x->answer("BACKUP")) << qvutil->errorOutput();
+        if (!c.started) x->keys(w, {"alt+F4"});  // the window stayed
+        EXPECT_EQ(qvutil->wait(), c.started ? 1 : 0);  // after the box, never a FINISHED box
+        const std::string said = qvutil->errorOutput();
+        EXPECT_NE(said.find(c.reason), std::string::npos) << said;
+        EXPECT_EQ(VisibleFiles(inst.programDir), program);
+    }
+    EXPECT_TRUE(fs::is_empty(rootOnly));
+    EXPECT_FALSE(fs::exists(inst.programDir / "DATA" / "QVNWin32"));
 }
 
 std::string Readings(const fs::path &db) {

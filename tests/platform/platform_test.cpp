@@ -592,6 +592,17 @@ TEST(Shell, XcopyStartsTheCopierBesideTheExecutableWithTheRawArgumentText) {
     EXPECT_EQ(AwaitFile(out), "1|C:\\QV Win32\\*.* E:\\\\QVNWin32  /s/d/y|");
     fs::remove(out);
 
+    // Waited for, it tells its exit status and reason through its status file, which it holds while it
+    // works; one that ends without a word is told from one still at work.
+    qvtest::WriteFile(copier, "#!/bin/sh\nexec 3>>\"${1#--status-file=}\"; flock 3; echo started >&3\n"
+                              "[ \"$2\" = stop ] || printf 'end 5\\nAccess denied - E:\\\\Q' >&3\n");
+    const ShellOutcome finished = ShellAndWait("xcopy finish"), stopped = ShellAndWait("xcopy stop");
+    EXPECT_EQ(finished.status, 5);
+    EXPECT_EQ(finished.reason, "Access denied - E:\\Q");
+    EXPECT_EQ(stopped.status, -1);
+    EXPECT_EQ(stopped.reason, "The copier ended before its work was done: its window was closed, or it was stopped.");
+    qvtest::WriteFile(copier, record);
+
     // With a desktop it runs inside a terminal window, which stays open after a failure.
     env.set("PATH", (bin.string() + ":" + std::getenv("PATH")).c_str());
     env.set("DISPLAY", ":97");

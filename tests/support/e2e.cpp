@@ -153,17 +153,4 @@ std::map<std::string, std::string> QvutilEnv(const XSession *session, const std:
     return env;
 }
 
-bool WaitForNoProcess(const std::string &exeName, int timeoutMs) {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < timeoutMs) {
-        QProcess p;
-        p.start("pgrep", {"-x", QString::fromStdString(exeName)});
-        p.waitForFinished(5000);
-        if (p.exitCode() != 0) return true;
-        QThread::msleep(100);
-    }
-    return false;
-}
-
 }  // namespace qvtest

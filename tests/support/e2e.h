@@ -60,7 +60,4 @@ private:
 // Environment for qvutil on a session: DISPLAY, QT_QPA_PLATFORM=xcb, QUORVANT_DRIVES.
 std::map<std::string, std::string> QvutilEnv(const XSession *session, const std::string &drives);
 
-// Waits until no process of this executable path is running (for detached copiers).
-bool WaitForNoProcess(const std::string &exeName, int timeoutMs = 30000);
-
 }  // namespace qvtest

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/paths.h"
 #include "platform/process.h"
 #include "qvsample/temp_drive.h"
 #include "support/e2e.h"
@@ -212,6 +213,43 @@ TEST_F(CopierTest, WriteFailureStopsWithStatusFiveAndNoPartialFiles) {
     EXPECT_EQ(readOnly.status, 5);
     EXPECT_EQ(ReadFile(drives.linux("E:\\ro\\global.mdb")), "read-only backup");
     EXPECT_NE(readOnly.output.find("Access denied - E:\\ro\\global.mdb"), std::string::npos) << readOnly.output;
+}
+
+// A full disk is named as such: a size-limited file system in a mount namespace of the copier's own,
+// where this login may make one.
+TEST_F(CopierTest, AFullDiskIsNamedAsSuch) {
+    WriteFile(src / "big.dat", std::string(256 * 1024, 'x'));
+    const fs::path full = drives.folder('E') / "Full";
+    fs::create_directories(full);
+    Program p("unshare", {"-m", "sh", "-c", "mount -t tmpfs -o size=128k tmpfs \"$0\" || exit 99; exec \"$1\" \"$2\"",
+                          full.string(), QV_BIN_DIR "/qvxcopy", "C:\\QVNWin32\\*.* E:\\Full /s/y"}, {});
+    const auto status = p.wait(60000);
+    if (status != 5 && (status == 99 || p.errorOutput().find("unshare") != std::string::npos))
+        GTEST_SKIP() << "no size-limited file system here";
+    EXPECT_EQ(status, 5);
+    EXPECT_NE(p.output().find("Unable to write E:\\Full\\big.dat: There is not enough space on the disk.\n"),
+              std::string::npos) << p.output();
+}
+
+// Root copies into a folder that another login can write: a link that login planted in the copy's
+// place, at the destination folder or below it, is not followed, and nothing is written through it.
+TEST_F(CopierTest, LinksThatAnotherUserPlantedAtTheDestinationAreNotFollowed) {
+    if (::getuid() != 0) GTEST_SKIP() << "needs root and a second login";
+    const fs::path shared = drives.folder('E') / "Shared", rootOnly = drives.folder('E') / "RootOnly";
+    fs::create_directories(rootOnly);
+    fs::permissions(rootOnly, fs::perms::owner_all);
+    for (const fs::path &link : {shared / "QVNWin32", shared / "QVNWin32" / "DATA"}) {
+        fs::create_directories(link.parent_path());
+        ASSERT_EQ(::chown(link.parent_path().c_str(), 65534, 65534), 0);
+        fs::create_directory_symlink(rootOnly, link);
+        ASSERT_EQ(::lchown(link.c_str(), 65534, 65534), 0);  // planted by nobody
+        auto run = RunCopier("C:\\QVNWin32\\*.* E:\\Shared\\QVNWin32 /s/y");
+        EXPECT_EQ(run.status, 5);
+        const std::string refused = "'" + platform::ShownPath(link) + "' is a link made by another user";
+        EXPECT_NE(run.output.find(refused + "; nothing was written\n"), std::string::npos) << run.output;
+        fs::remove(link);
+    }
+    EXPECT_TRUE(fs::is_empty(rootOnly));
 }
 
 TEST_F(CopierTest, AFileTheUserCannotReadIsNamedAsTheSource) {

@@ -1,0 +1,84 @@
+#pragma once
+// Copying a folder tree as the copier (qvxcopy) does, and checking such a copy afterwards: the files a
+// copier pass takes, the copy of one file, the comparison of a copy with its source, and the
+// destination folder made ready before anything is copied. The copier and the backup window share
+// these rules, so that the check covers exactly the files the copier was to copy.
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/safe_file.h"
+
+namespace platform {
+
+// What a copier pass takes from `folder`: the files whose names match `pattern` (DOS wildcards, as
+// ListFiles matches them) and, with `subfolders`, those of every folder below, in name order, a
+// folder's files where its name falls. A hidden name (leading ".") is passed over with all below
+// it. Links to files and folders are followed, but never into a folder that is already on the
+// current path (a link back to an ancestor) nor into `destination`: such a folder goes to `skipped`
+// with the ancestor it leads back to (nullptr: it leads into the destination). Paths are relative to
+// `folder`. A folder that cannot be read throws std::filesystem::filesystem_error.
+struct CopySource {
+    std::function<void(const std::filesystem::path &relative)> file;
+    std::function<void(const std::filesystem::path &relative, const std::filesystem::path *ancestor)> skipped;
+};
+void WalkCopySource(const std::filesystem::path &folder, std::string_view pattern, bool subfolders,
+                    const std::filesystem::path &destination, const CopySource &visit);
+
+// A copy of one file that failed: the errno value, and whether reading the source failed (else
+// writing the copy). A write that the file system cut short for want of space is ENOSPC.
+struct CopyFailure {
+    int err;
+    bool reading;
+};
+
+// A folder that a copy writes files into: made with its missing parents, then opened once, under the
+// link rule of safe_file.h. Throws CopyFailure when it cannot be made or opened.
+class CopyFolder {
+public:
+    explicit CopyFolder(const std::filesystem::path &folder);
+    const std::filesystem::path &path() const { return path_; }
+    // Whether `name` here is a file (not a link) modified no earlier than `source`.
+    bool HoldsAsNew(std::string_view name, const std::filesystem::path &source) const;
+    // Copies the content of `source` (links followed) to `name` through an AtomicFile: the copy gets
+    // the source's modification time and permissions, plus write permission for its owner (a later
+    // copy may replace it), never a set-user or set-group bit (a file system without Unix permissions
+    // keeps the mode it gives). A file at `name` whose owner may not
+    // write it is not replaced (EACCES). Not synced: see SyncFileSystem. Throws CopyFailure.
+    void Copy(const std::filesystem::path &source, std::string_view name) const;
+
+private:
+    std::filesystem::path path_;
+    Fd fd_;
+};
+
+// Writes out what is waiting in the page cache for the file system that holds `folder` (syncfs).
+// False with errno set on failure.
+bool SyncFileSystem(const std::filesystem::path &folder);
+
+// The copy of a whole tree checked file by file: every file that a copier pass of `sourceFolder`
+// with `pattern` and subfolders takes is at the same place below `copyFolder` (reached under the link
+// rule of safe_file.h) with the same size and the same bytes, read back from the copy's file system.
+// Windows paths. Raises the error of a source folder that cannot be read.
+struct TreeCheck {
+    long files = 0;  // files the copy should hold
+    long good = 0;   // of them, found with the same content
+    std::vector<std::string> firstBad;  // the first few that are not, "DATA\x.mdb (missing)"
+};
+TreeCheck CheckCopiedTree(std::string_view sourceFolder, std::string_view pattern, std::string_view copyFolder);
+inline constexpr std::size_t kNamedBadFiles = 5;
+
+// True when the Windows path `path` is `folder` or lies below it, judged by the folders themselves
+// (links and other names of a folder count as that folder). A path that does not exist yet is
+// judged by its nearest existing folder.
+bool LiesWithin(std::string_view path, std::string_view folder);
+
+// Makes the folder `folder` (a Windows path) in its existing parent folder unless it exists, under the
+// link rule of safe_file.h, and makes sure that files can be created in it. Raises 76 when the
+// parent folder does not exist, 75 when `folder` is a file, and the error of the failure
+// otherwise (70 for a folder that may not be written, or a link made by another user).
+void PrepareCopyDestination(std::string_view folder);
+
+}  // namespace platform
