@@ -1,7 +1,12 @@
-// qvxcopy on a generated program tree of 5,000 files / 500 MB in 200 folders, against cp -a + sync.
-// The tree is generated once in the work folder (QV_BENCH_DIR) and kept for later runs.
+// qvxcopy on a generated program tree of 5,000 files / 500 MB in 200 folders, against cp -a + sync; and
+// the whole backup (Step 2 of the real window, offscreen: both copier passes, each waited for, and the
+// check that reads every copied file back) of a program folder of 1 GB in files of 256 KB, against
+// cp -a + sync + sha256sum of the copy. The trees are generated once in the work folder (QV_BENCH_DIR)
+// and kept for later runs.
 //
-//   bench_xcopy [--pairs N] [copy|second-pass]
+//   bench_xcopy [--pairs N] [--size MB] [copy|second-pass|backup]
+#include <QApplication>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -10,7 +15,10 @@
 #include <string>
 #include <vector>
 
+#include "backup/frmQuorDBBkUp.h"
 #include "pairs.h"
+#include "platform/paths.h"
+#include "platform/ui/app.h"
 
 namespace fs = std::filesystem;
 
@@ -23,20 +31,21 @@ const fs::path &Root() {
     return root;
 }
 
-void GenerateTree() {
-    const fs::path src = Root() / "src";
-    if (fs::exists(Root() / "src.done")) return;
+// `files` files of `bytes` bytes each in 20 folders of 10 subfolders below Root() / name, made once.
+void GenerateTree(const std::string &name, long files, long bytes) {
+    const fs::path src = Root() / name, done = Root() / (name + ".done");
+    if (fs::exists(done)) return;
     fs::remove_all(src);
-    std::vector<char> data(kFileBytes);
+    std::vector<char> data(static_cast<std::size_t>(bytes));
     unsigned x = 12345;
-    for (int i = 0; i < kFiles; ++i) {
-        const int folder = i % kFolders;  // 20 folders of 10 subfolders
+    for (long i = 0; i < files; ++i) {
+        const long folder = i % kFolders;
         const fs::path dir = src / ("dir" + std::to_string(folder / 10)) / ("sub" + std::to_string(folder % 10));
         fs::create_directories(dir);
         for (char &c : data) c = static_cast<char>((x = x * 1103515245u + 12345u) >> 24);
-        std::ofstream(dir / ("file" + std::to_string(i) + ".dat"), std::ios::binary).write(data.data(), kFileBytes);
+        std::ofstream(dir / ("file" + std::to_string(i) + ".dat"), std::ios::binary).write(data.data(), bytes);
     }
-    std::ofstream(Root() / "src.done") << "ok";
+    std::ofstream(done) << "ok";
     bench::Shell("sync");
 }
 
@@ -48,14 +57,15 @@ void Copier(bench::Probe &probe, const std::string &arguments) {
 }
 
 // Every file of the source tree is in `copy` with its size.
-void ExpectCopied(const fs::path &copy) {
+void ExpectCopied(const fs::path &copy, long count = kFiles, long bytes = kFileBytes) {
     long files = 0;
     for (const auto &e : fs::recursive_directory_iterator(copy)) {
         if (!e.is_regular_file()) continue;
-        if (e.file_size() != kFileBytes) throw std::runtime_error(e.path().string() + " has the wrong size");
+        if (static_cast<long>(e.file_size()) != bytes)
+            throw std::runtime_error(e.path().string() + " has the wrong size");
         ++files;
     }
-    if (files != kFiles) throw std::runtime_error(std::to_string(files) + " files copied to " + copy.string());
+    if (files != count) throw std::runtime_error(std::to_string(files) + " files copied to " + copy.string());
 }
 
 // A fresh destination, with the page cache written out, before each run.
@@ -67,7 +77,7 @@ std::function<void()> Fresh(const fs::path &destination) {
 }
 
 bench::Comparison Copy(long) {
-    GenerateTree();
+    GenerateTree("src", kFiles, kFileBytes);
     const fs::path dst = Root() / "dst", cp = Root() / "cp";
     bench::Side a{"qvxcopy /T/Y then /s/d/y, sync", [](bench::Probe &probe) {
                       Copier(probe, "C:\\src\\*.* C:\\dst\\QVNWin32 /T/Y");
@@ -85,7 +95,7 @@ bench::Comparison Copy(long) {
 }
 
 bench::Comparison SecondPass(long) {
-    GenerateTree();
+    GenerateTree("src", kFiles, kFileBytes);
     const fs::path dst = Root() / "dst";
     bench::Shell("QUORVANT_DRIVES='C=" + Root().string() + "' " QV_BIN_DIR "/qvxcopy 'C:\\src\\*.* C:\\dst\\QVNWin32 /s/d/y' >/dev/null");
     bench::Side a{"qvxcopy /s/d/y, nothing changed",
@@ -94,8 +104,52 @@ bench::Comparison SecondPass(long) {
     return {"the second pass over an unchanged copy", a, std::nullopt, {}};
 }
 
+bench::Comparison Backup(long mb) {
+    constexpr long kBytes = 256 * 1024;
+    const long files = mb * 4;
+    const std::string name = "QVNWin32-" + std::to_string(mb);
+    GenerateTree(name, files, kBytes);
+    const fs::path into = Root() / "backups", copy = into / "QVNWin32", cp = Root() / "cp";
+    setenv("QUORVANT_DRIVES", ("C=" + Root().string()).c_str(), 1);
+    platform::SetAppPathForTests("C:\\" + name);
+    auto boxes = std::make_shared<std::vector<std::string>>();
+    platform::ui::SetMsgBoxResponderForTests([boxes](const platform::ui::MsgBoxRecord &box) {
+        boxes->push_back(box.title + ": " + box.prompt);
+        return platform::ui::vbOK;
+    });
+    auto form = std::make_shared<std::unique_ptr<backup::frmQuorDBBkUp>>();
+
+    bench::Side a{"the backup window's Step 2: two passes and the check",
+                  [form](bench::Probe &) { (*form)->cmd2->Press(); }};
+    a.reset = [=] {
+        Fresh(copy)();
+        fs::create_directories(into);
+        fs::current_path(into);  // the destination the window opens on
+        platform::ui::ResetEndingForTests();
+        *form = std::make_unique<backup::frmQuorDBBkUp>();
+        (*form)->Show();
+        boxes->clear();
+    };
+    a.check = [=] {
+        if (boxes->size() != 2 || boxes->back().rfind("FINISHED: ", 0) != 0)
+            throw std::runtime_error("no FINISHED: " + (boxes->empty() ? std::string() : boxes->back()));
+        ExpectCopied(copy, files, kBytes);
+        form->reset();
+    };
+    bench::Side b{"cp -a, sync, sha256sum of the copy", [src = Root() / name, cp](bench::Probe &probe) {
+                      bench::CopyThenSync(probe, {"/bin/cp", "-a", src.string(), cp.string()});
+                      bench::Shell("find '" + cp.string() + "' -type f -print0 | xargs -0 sha256sum >/dev/null");
+                  }};
+    b.reset = Fresh(cp);
+    b.check = [cp, files] { ExpectCopied(cp, files, kBytes); };
+    return {"backup of a " + std::to_string(mb) + " MB program folder, copy and check, vs cp -a + sync + sha256sum",
+            a, b, {{bench::Figure::RatioMedian, 2.0}}};
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
-    return bench::Main(argc, argv, {{"copy", {}, Copy}, {"second-pass", {}, SecondPass}});
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication app(argc, argv);
+    return bench::Main(argc, argv, {{"copy", {}, Copy}, {"second-pass", {}, SecondPass}, {"backup", {1024}, Backup}});
 }
