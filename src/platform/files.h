@@ -2,6 +2,7 @@
 // File operations on Windows paths. Failures raise the Visual Basic errors:
 // 53 File not found, 76 Path not found, 75 Path/File access error, 70 Permission denied,
 // 61 Disk full, 68 Device unavailable.
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -35,36 +36,58 @@ std::string UserName();
 
 namespace platform {
 
-// A text file held open for appending lines (CR LF after each). Opening creates a missing file
-// (its folder must exist: 76) and raises at once when the file cannot be written, so a caller can
-// make sure of the file before it changes anything else.
-class TextAppender {
-public:
-    explicit TextAppender(std::string_view path);
-    ~TextAppender();
-    TextAppender(const TextAppender &) = delete;
-    TextAppender &operator=(const TextAppender &) = delete;
-    void WriteLine(std::string_view line);  // buffered
-    void Close();                           // flushes; raises 61/75 when the data cannot be written
-private:
-    struct Impl;
-    Impl *impl_;
-};
-
-// Lines for a text file that reach it only on Commit, all of them or none. Until then they wait in
-// an unnamed temporary file in the file's folder, so a long batch keeps no lines in memory. Opening
-// makes sure of the file at once, as TextAppender does; without Commit nothing is written to it.
+// A batch of lines for a log file that every login appends to (the audit file): the lines reach the
+// file only on Commit, all of them or none, and once Prepare has made them durable a kill cannot lose
+// them.
+// - The file is reached without following another user's link and is created with its folder's
+//   access (safe_file.h); opening raises at once when it cannot be written (76 for a missing folder,
+//   70 naming a refused link), so a caller can make sure of it before it changes anything else.
+// - The lines wait in an unnamed file of the same folder, so a long batch keeps no lines in memory.
+// - Beside the file a pending file holds `note`, the caller's words for what the lines belong to.
+//   Prepare adds `mark`, how the caller can find the lines again (say, the rows of its transaction
+//   that they describe), and a digest of the lines, and syncs it: a caller prepares before it commits
+//   the changes that the lines describe, and commits the lines after them. A batch whose process ended
+//   before Commit finished is completed through PendingLines.
 class SpooledAppender {
 public:
-    explicit SpooledAppender(std::string_view path);
-    ~SpooledAppender();
+    explicit SpooledAppender(std::string_view path, std::string_view note = {});
+    ~SpooledAppender();  // without Prepare, the pending file goes with the lines
     SpooledAppender(const SpooledAppender &) = delete;
     SpooledAppender &operator=(const SpooledAppender &) = delete;
-    void WriteLine(std::string_view line);
-    // Appends every line written and closes the file. On failure the file is cut back to what it held
-    // before and the error raised (61 Disk full, ...).
+    void WriteLine(std::string_view line);  // one line, without its line end (CR LF is added)
+    void Prepare(std::string_view mark);
+    // Appends every line written (after a line end when the file ends inside a line that a killed
+    // writer cut short), syncs the file and removes the pending file. On failure the file is cut back to
+    // what it held, the pending file stays for PendingLines, and the error is raised (61 Disk full, ...).
     void Commit();
 private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// A prepared batch of a SpooledAppender whose process ended before its Commit finished.
+class PendingLines {
+public:
+    // The prepared batches of the log files in `folder` (a Windows path) that no running process
+    // holds, oldest first, each held until its object goes. Batches that never reached Prepare are
+    // removed on the way. A missing folder has none.
+    static std::vector<PendingLines> In(std::string_view folder);
+    PendingLines(PendingLines &&) noexcept;
+    PendingLines &operator=(PendingLines &&) noexcept;
+    ~PendingLines();
+
+    const std::string &Log() const;  // the log file's name in the folder
+    const std::string &Note() const;
+    const std::string &Mark() const;
+    // `next` gives the lines that the mark leads to now, in order (false after the last). When they
+    // are the batch's own, the log gets what it lacks of them (a line that a kill cut short is
+    // completed, or written again whole when others wrote after it); when they are not, the batch's
+    // changes never committed. Either way the pending file goes. True when they were the batch's own.
+    // Raises as Commit does.
+    bool Complete(const std::function<bool(std::string &line)> &next);
+
+private:
+    PendingLines();
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
