@@ -1,6 +1,9 @@
 #include "startup/audit.h"
 
+#include <algorithm>
+#include <charconv>
 #include <chrono>
+#include <string_view>
 
 #include "platform/clock.h"
 #include "platform/files.h"
@@ -9,6 +12,8 @@
 
 namespace startup {
 namespace {
+
+namespace dao = platform::dao;
 
 constexpr const char *kFallbackBaseName = "QV32DATA.mdb";
 constexpr const char *kTimestampPattern = "yyyymmdd hh:mm AMPM ";
@@ -23,11 +28,34 @@ std::string FilePathAt(platform::DateTime when) {
            ".LOG";
 }
 
-// The file line of an entry, into `out`.
-const std::string &FileLine(std::string &out, const std::string &timestamp, const std::string &user,
-                            const std::string &description) {
-    return out.assign(timestamp).append(user).append(" ").append(description);
+bool IsControl(char c) { return static_cast<unsigned char>(c) < 0x20 || c == '\x7f'; }
+
+// Text as the audit file shows it: a control character (C0 or DEL) as <XX>, so that none makes or
+// breaks a line.
+void AppendVisible(std::string &out, std::string_view text) {
+    for (auto at = text.begin(); at != text.end();) {
+        const auto control = std::find_if(at, text.end(), IsControl);
+        out.append(at, control);
+        if (control == text.end()) break;
+        static constexpr char digits[] = "0123456789ABCDEF";
+        const auto c = static_cast<unsigned char>(*control);
+        out += {'<', digits[c >> 4], digits[c & 15], '>'};
+        at = control + 1;
+    }
 }
+
+// The file line of an entry, into `out`.
+const std::string &FileLine(std::string &out, std::string_view timestamp, std::string_view user,
+                            std::string_view description) {
+    out.clear();
+    AppendVisible(out, timestamp);
+    AppendVisible(out, user);
+    out += ' ';
+    AppendVisible(out, description);
+    return out;
+}
+
+std::string TextOf(const dao::Variant &v) { return v.IsNull() ? std::string() : v.ToText(); }
 
 }  // namespace
 
@@ -48,7 +76,8 @@ std::string AuditFilePath() { return FilePathAt(platform::Now()); }
 
 std::string AuditTimestamp() { return platform::Format(platform::Now(), kTimestampPattern); }
 
-AuditBatch::AuditBatch() : path_(AuditFilePath()), file_(std::make_unique<platform::SpooledAppender>(path_)) {}
+AuditBatch::AuditBatch()
+    : path_(AuditFilePath()), file_(std::make_unique<platform::SpooledAppender>(path_, Shared().DataFilePath)) {}
 
 AuditBatch::~AuditBatch() {
     // Runs while a failed run unwinds: it must not throw. Lines never committed are dropped with the
@@ -70,22 +99,36 @@ const std::string &AuditBatch::Timestamp() {
     return stamp_;
 }
 
+// The rowid of the last row of LIDB, as the caller's transaction sees it.
+std::int64_t AuditBatch::LastRow() {
+    dao::Recordset rs = db_.OpenRecordset("select max(rowid) as r from LIDB", dao::dbOpenSnapshot);
+    const std::int64_t row = rs.Fields("r").Value().ToLong();
+    rs.Close();
+    return row;
+}
+
 void AuditBatch::Add(const std::string &description) {
     if (description.empty() || AuditBaseName().empty()) return;
     const std::string &timestamp = Timestamp();
     const std::string &user = AuditUser();
     if (AuditTableSwitch()) {
         if (!db_) {
-            db_ = platform::dao::DBEngine().OpenDatabase(Shared().DataFilePath);
-            lidb_ = db_.OpenRecordset("LIDB", platform::dao::dbOpenDynaset, platform::dao::dbAppendOnly);
+            db_ = dao::DBEngine().OpenDatabase(Shared().DataFilePath);
+            lidb_ = db_.OpenRecordset("LIDB", dao::dbOpenDynaset, dao::dbAppendOnly);
         }
         lidb_.AddNew();
         lidb_.Fields("When") = timestamp;
         lidb_.Fields("ByWhom") = user;
         lidb_.Fields("What") = description;
         lidb_.Update();
+        if (rows_++ == 0) firstRow_ = LastRow();
     }
     file_->WriteLine(FileLine(line_, timestamp, user, description));
+}
+
+void AuditBatch::Prepare() {
+    // The batch's rows follow one another: the first and the last name them all.
+    file_->Prepare(rows_ == 0 ? std::string() : std::to_string(firstRow_) + " " + std::to_string(LastRow()));
 }
 
 void AuditBatch::Commit() {
@@ -95,6 +138,34 @@ void AuditBatch::Commit() {
         lidb_ = {};
     }
     file_->Commit();
+}
+
+void CompleteAuditFile() {
+    const std::string &data = Shared().DataFilePath;
+    for (auto &batch : platform::PendingLines::In(platform::AppPath() + "\\AUDIT")) {
+        if (batch.Note() != data) continue;  // another data database's: its own tools complete it
+        // The mark is "<first rowid> <last rowid>" of the batch's rows, or empty: no rows, no lines.
+        std::int64_t first = 0, last = -1;
+        const std::string &mark = batch.Mark();
+        const char *end = mark.data() + mark.size();
+        const auto [at, err] = std::from_chars(mark.data(), end, first);
+        if (err != std::errc() || at == end || *at != ' ' || std::from_chars(at + 1, end, last).ptr != end) last = -1;
+        dao::Database db;
+        dao::Recordset rs;
+        if (last >= first) {
+            db = dao::DBEngine().OpenDatabase(data);
+            rs = db.OpenRecordset("select [When], ByWhom, What from LIDB where rowid between " + std::to_string(first) +
+                                      " and " + std::to_string(last) + " order by rowid",
+                                  dao::dbOpenSnapshot);
+        }
+        batch.Complete([&](std::string &line) {
+            if (!rs || rs.Eof()) return false;
+            FileLine(line, TextOf(rs.Fields("When")), TextOf(rs.Fields("ByWhom")), TextOf(rs.Fields("What")));
+            rs.MoveNext();
+            return true;
+        });
+        if (db) db.Close();
+    }
 }
 
 }  // namespace startup

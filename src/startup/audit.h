@@ -1,5 +1,6 @@
 #pragma once
 // The audit trail: a line in the monthly audit file and a row in table LIDB for each change.
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -20,29 +21,46 @@ std::string AuditFilePath();
 // "yyyymmdd hh:mm AMPM " of the current time.
 std::string AuditTimestamp();
 
-// Audit entries of a run that commits as a whole: the audit file is opened when the batch starts
-// (so a missing AUDIT folder fails before anything changes), each Add inserts its LIDB row at once
-// (inside the caller's transaction) and keeps the file line (spooled to a temporary file, not held
-// in memory), and Commit writes the kept lines in order once the caller's transaction has committed,
-// all of them or none. Without Commit no line is written.
+// Audit entries of a run that commits as a whole, around the caller's transaction:
+// - the batch starts before anything changes and opens the audit file, so that a missing AUDIT folder,
+//   one that refuses writes or a link planted there fails first;
+// - Add inserts the entry's LIDB row at once (inside the caller's transaction) and keeps its file line
+//   (in an unnamed file, not in memory). The row keeps the text exactly; in the file, control
+//   characters are written as <0D>, <0A>, ... so that no text can make or break a line;
+// - Prepare, just before the caller commits, makes the lines durable: a pending file in AUDIT names the
+//   batch's LIDB rows;
+// - Commit, after the caller's commit, appends the lines in order, all of them or none.
+// Without Commit no line is written and the pending file goes. A process killed between its commit
+// and the end of Commit leaves the pending file, and CompleteAuditFile writes the lines then.
 class AuditBatch {
 public:
     AuditBatch();
     ~AuditBatch();
     void Add(const std::string &description);
-    // Writes the kept lines; raises when the file cannot be written (the caller's changes stand).
+    void Prepare();
+    // Raises when the file cannot be written (the caller's changes stand; the lines wait for
+    // CompleteAuditFile).
     void Commit();
     // The audit file (Windows path) that the batch opened.
     const std::string &Path() const { return path_; }
 private:
     const std::string &Timestamp();
+    std::int64_t LastRow();
     std::string path_;
     std::unique_ptr<platform::SpooledAppender> file_;
     platform::dao::Database db_;       // the batch's own open of the data database, opened on first Add
     platform::dao::Recordset lidb_;    // LIDB, for adding rows only
+    std::int64_t firstRow_ = 0;        // rowid of the batch's first LIDB row
+    std::int64_t rows_ = 0;
     platform::DateTime stampMinute_{};  // the minute that stamp_ shows
     std::string stamp_;
     std::string line_;
 };
+
+// Writes the lines of audit batches on the data database whose process was killed after its commit
+// (they are read again from their LIDB rows, so this needs the table switch on), and removes the pending
+// files of batches that never committed. Called when a tool that audits opens, before it changes
+// anything. Raises when the file cannot be written; the lines then keep waiting.
+void CompleteAuditFile();
 
 }  // namespace startup

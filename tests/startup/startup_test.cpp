@@ -1,6 +1,9 @@
 // Start-up: the settings database (the keyword's dispatch is run end to end, StartupE2E), date entry in
 // the fields, and the audit trail of a run that commits as a whole.
 #include <QApplication>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <gtest/gtest.h>
 
@@ -202,6 +205,7 @@ TEST_F(AuditBatchTest, LinesWaitForCommitKeepTheirOrderAndQuotes) {
         batch.Add("");  // nothing at all
         batch.Add("O'HARE-7 for code 'W''");
         EXPECT_EQ(AuditText("billing201705.LOG"), "");
+        batch.Prepare();
         ws.CommitTrans();
         batch.Commit();
     }
@@ -214,44 +218,61 @@ TEST_F(AuditBatchTest, LinesWaitForCommitKeepTheirOrderAndQuotes) {
     EXPECT_EQ(rows[1][2], "O'HARE-7 for code 'W''");  // quotes stored verbatim
 }
 
-// The batch's rows join the caller's transaction: seen by its own open of the file before the commit,
-// gone with its rollback, and no line is written for a batch never committed.
-TEST_F(AuditBatchTest, RowsJoinTheCallersTransactionAndARolledBackRunLeavesNoRowAndNoLine) {
-    auto &ws = DBEngine().Workspaces(0);
-    {
-        ws.BeginTrans();
-        auto db = ws.OpenDatabase("C:\\Data\\billing.mdb");
-        startup::AuditBatch batch;
-        batch.Add("O'HARE-7 changed");
-        auto rs = db.OpenRecordset("select * from LIDB", platform::dao::dbOpenSnapshot);
-        EXPECT_EQ(rs.RecordCount(), 1);
-        rs.Close();
-        db.Close();
-        ws.Rollback();
-    }
-    EXPECT_TRUE(LidbRows().empty());
-    EXPECT_EQ(AuditText("billing201705.LOG"), "");
-}
-
-TEST_F(AuditBatchTest, AFileThatFillsUpMidwayKeepsNoneOfTheBatchAndAMissingFolderFailsAtTheStart) {
+// A file that fills up keeps none of the batch's lines; they are written whole once it can take them.
+TEST_F(AuditBatchTest, AFileThatFillsUpMidwayKeepsNoneOfTheBatchUntilItCanTakeThemAll) {
     qvtest::WriteFile(AuditFile("billing201705.LOG"), "earlier line\r\n");
-    auto &ws = DBEngine().Workspaces(0);
-    ws.BeginTrans();
-    startup::AuditBatch batch;
     const std::size_t lines = 400, line = 18 + startup::AuditUser().size() + 1 + 200 + 2;
-    for (std::size_t i = 0; i < lines; ++i) batch.Add(std::string(200, 'x'));
-    ws.CommitTrans();
-    // The disk fills partway through the file's lines (a file size limit stands for it; the
-    // temporary file of the lines stays below it).
     {
+        auto &ws = DBEngine().Workspaces(0);
+        ws.BeginTrans();
+        startup::AuditBatch batch;
+        for (std::size_t i = 0; i < lines; ++i) batch.Add(std::string(200, 'x'));
+        batch.Prepare();
+        ws.CommitTrans();
+        // The disk fills partway through the file's lines (a file size limit stands for it; the
+        // temporary file of the lines stays below it).
         qvtest::FileSizeLimit low(static_cast<rlim_t>(lines * line + 5));
         EXPECT_EQ(qvtest::ErrorNumber([&] { batch.Commit(); }), 61);
     }
     EXPECT_EQ(AuditText("billing201705.LOG"), "earlier line\r\n");
+    startup::CompleteAuditFile();
+    EXPECT_EQ(AuditText("billing201705.LOG").size(), 14 + lines * line);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(AuditFile("")), {}), 1);  // no pending file stays
+}
 
-    // A missing audit folder fails when the batch starts.
-    std::filesystem::remove_all(drives.linux("C:\\QV\\AUDIT"));
-    EXPECT_EQ(qvtest::ErrorNumber([] { startup::AuditBatch started; }), 76);
+// A file that one login made in the shared AUDIT folder takes the folder's access, and another login adds
+// its lines to it.
+TEST_F(AuditBatchTest, AnotherLoginAddsToTheFileThatOneMade) {
+    if (::geteuid() != 0) GTEST_SKIP() << "another login needs root";
+    for (const char *f : {"", "C", "C/QV", "C/Data"}) std::filesystem::permissions(drives.root() / f, std::filesystem::perms(0755));
+    for (const char *f : {"C/QV/AUDIT", "C/Data"}) std::filesystem::permissions(drives.root() / f, std::filesystem::perms(0777));
+    auto audit = [](const std::string &what) {
+        auto &ws = DBEngine().Workspaces(0);
+        ws.BeginTrans();
+        startup::AuditBatch batch;
+        batch.Add(what);
+        batch.Prepare();
+        ws.CommitTrans();
+        batch.Commit();
+    };
+    audit("by root");
+    std::filesystem::permissions(DataFile(), std::filesystem::perms(0666));
+    const pid_t child = ::fork();
+    if (child == 0) {
+        try {
+            if (::setgid(65534) == 0 && ::setuid(65534) == 0) audit("by nobody");
+        } catch (...) {
+            ::_exit(1);
+        }
+        ::_exit(0);
+    }
+    int status = -1;
+    ::waitpid(child, &status, 0);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(std::filesystem::status(AuditFile("billing201705.LOG")).permissions(), std::filesystem::perms(0666));
+    const std::string text = AuditText("billing201705.LOG");
+    EXPECT_NE(text.find(" by root\r\n"), std::string::npos);
+    EXPECT_TRUE(text.ends_with(" by nobody\r\n")) << text;
 }
 
 TEST_F(AuditBatchTest, TimestampAndFileNameFollowTheClockAndTheDataFileName) {
