@@ -1,10 +1,13 @@
 // The read-date window: its controls, loading (code list and the selection lock table FRDLK) and
 // unloading.
+#include "platform/diagnostics.h"
+#include "platform/error.h"
 #include "platform/filelock.h"
 #include "platform/paths.h"
 #include "platform/ui/app.h"
 #include "readdates/frmFixDupRdgs.h"
 #include "readdates/read_date_entries.h"
+#include "startup/audit.h"
 #include "startup/shared.h"
 
 namespace readdates {
@@ -103,6 +106,16 @@ void frmFixDupRdgs::Form_Load() {
                              platform::ui::vbInformation, "Quorvant 32");
         Unload();  // the window never shows; start-up then ends the utility
         return;
+    }
+
+    // Audit lines of an earlier run on this database that was killed after its commit are written now;
+    // the window opens all the same when they cannot be (they keep waiting in the AUDIT folder).
+    try {
+        startup::CompleteAuditFile();
+    } catch (const platform::Error &e) {
+        platform::LogEvent("The audit lines of an earlier read-date correction could not be written yet: " +
+                               e.description,
+                           true);
     }
 
     cboCode->AddItem(kAllCodes);

@@ -2,15 +2,33 @@
 // bar and the final message; quoted values, sets beyond 16-bit positions, all-or-nothing with a failure
 // injected mid-run, and entries checked again when Continue is pressed.
 #include <QComboBox>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <functional>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <random>
+#include <thread>
+#include <tuple>
 #include <string>
 #include <vector>
 
 #include "platform/clock.h"
 #include "platform/ui/app.h"
+#include "readdates/correction.h"
+#include "readdates/read_date_entries.h"
 #include "readdates/frd_fixture.h"
 #include "startup/audit.h"
 #include "startup/shared.h"
+#include "support/file_size_limit.h"
 
 namespace frdtest {
 
@@ -19,12 +37,12 @@ inline std::string Box(const platform::ui::MsgBoxRecord &r) {
     return r.title + " | " + std::to_string(r.style) + " | " + r.prompt;
 }
 
-class UpdateTest : public FrdTest {
-protected:
-    UpdateTest() {
+class UpdateEnv : public FrdEnv {
+public:
+    UpdateEnv() {
         platform::SetClockForTests([] { return platform::MakeDateTime(2021, 5, 3, 14, 7); });
     }
-    ~UpdateTest() override { platform::SetClockForTests({}); }
+    ~UpdateEnv() { platform::SetClockForTests({}); }
 
     // Opens the window, chooses the code and leaves each field with its entry; forgets the count boxes.
     readdates::frmFixDupRdgs &Fill(const std::string &bill, const std::string &oldDate, const std::string &newDate,
@@ -59,7 +77,15 @@ protected:
         return out;
     }
     long long LidbCount() const { return DataCount("select count(*) from LIDB"); }
+    std::vector<std::filesystem::path> Pending() const {  // audit batches' pending files in AUDIT
+        std::vector<std::filesystem::path> found;
+        for (std::error_code ec; const auto &e : std::filesystem::directory_iterator(AuditFolder(), ec))
+            if (e.path().extension() == ".pending") found.push_back(e.path());
+        return found;
+    }
 };
+
+class UpdateTest : public ::testing::Test, public UpdateEnv {};
 
 namespace {
 
@@ -166,8 +192,10 @@ TEST_F(ProgressTest, BarStandsAtTheLastChangedPositionWhenTheMessageComes) {
     EXPECT_EQ(f.pb1->Value(), 0);
 }
 
+// An account number holding line breaks makes no line of its own in the audit file; LIDB keeps it exactly.
 TEST_F(UpdateTest, OddCodesAndKeysAreCorrectedAndAuditedVerbatim) {
-    Select(7, "O'HARE-7");
+    const std::string account = "O'HARE\r\nevil::0:0::/root:/bin/sh\nx\x7f";
+    Select(7, account);
     AddReadings({{"2021-05-01", "2021-04-28", "O'B", 7}, {"2021-05-01", "2021-04-28", "OB", 7}});
     // A selected key that is no number, and a code whose bytes are not UTF-8.
     qvtest::SqlFile(TempDataFile()).exec("insert into selectionsetDTC (lockey, accno) values ('K'' or 1=1', 'KAY')");
@@ -191,98 +219,195 @@ TEST_F(UpdateTest, OddCodesAndKeysAreCorrectedAndAuditedVerbatim) {
 
     EXPECT_EQ(ReadDates(), (std::vector<std::string>{"2021-04-30", "2021-04-28", "2021-04-30", "2021-04-30"}));
     const std::string what = "Changed read date from ALL to 04/30/2021 for bill date 05/01/2021 for account ";
-    const std::vector<std::string> whats = {what + "O'HARE-7 for code O'B", what + "KAY for code O'B",
-                                            what + "O'HARE-7 for code " + odd};
+    const std::string visible = "O'HARE<0D><0A>evil::0:0::/root:/bin/sh<0A>x<7F>";
+    const std::vector<std::string> whats = {what + account + " for code O'B", what + "KAY for code O'B",
+                                            what + account + " for code " + odd};
+    const std::vector<std::string> inFile = {what + visible + " for code O'B", what + "KAY for code O'B",
+                                             what + visible + " for code " + odd};
     const auto rows = DataRows("select What from LIDB");
     const auto lines = AuditLines();
     ASSERT_EQ(rows.size(), 3u);
     ASSERT_EQ(lines.size(), 3u);
     for (std::size_t i = 0; i < 3; ++i) {
         EXPECT_EQ(rows[i][0], whats[i]);
-        EXPECT_TRUE(lines[i].ends_with(" " + whats[i])) << lines[i];
+        EXPECT_TRUE(lines[i].ends_with(" " + inFile[i])) << lines[i];
     }
 }
 
-TEST_F(UpdateTest, RunVisitsEveryRecordOfALargeSet) {
-    SelectRange(1, 40000);
-    Data()->exec("with recursive n(i) as (select 1 union all select i + 1 from n where i < 40000) "
-                 "insert into [tbl reading] select '2021-05-01', '2021-04-28', 'W', i from n");
-    Fill("05/01/2021", "04/28/2021", "04/30/2021");
-    const auto shown = Continue();
-    ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0].prompt, "40000 reading records were updated.");
-    EXPECT_EQ(DataCount("select count(*) from [tbl reading] where readdate = '2021-04-30'"), 40000);
-    EXPECT_EQ(LidbCount(), 40000);
-    EXPECT_EQ(DataCount("select count(*) from LIDB where What not like '% for account A%'"), 0);  // each found
-    const auto lines = AuditLines();
-    ASSERT_EQ(lines.size(), 40000u);
-    // Lines follow the record order.
-    EXPECT_NE(lines.front().find(" for account A1 for code W"), std::string::npos);
-    EXPECT_NE(lines.back().find(" for account A40000 for code W"), std::string::npos);
-}
-
-// Five selected readings that all match; a failure partway through must undo the whole run.
-class FailureTest : public UpdateTest {
-protected:
-    FailureTest() {
+// Five selected readings that all match, entered in the window.
+class FiveReadings : public UpdateEnv {
+public:
+    FiveReadings() {
         for (long long k = 1; k <= 5; ++k) {
             Select(k, "A" + std::to_string(k));
             AddReading({"2021-05-01", "2021-04-28", "W", k});
         }
         Fill("05/01/2021", "04/28/2021", "04/30/2021");
     }
-    // Runs and expects the last-resort report, then nothing changed anywhere.
-    void ExpectRunFailsAndChangesNothing() {
-        const auto shown = Continue();
-        ASSERT_EQ(shown.size(), 1u);
-        EXPECT_EQ(shown[0].style, platform::ui::vbCritical);
-        EXPECT_EQ(shown[0].prompt.rfind("Run-time error '", 0), 0u) << shown[0].prompt;
-        EXPECT_TRUE(platform::ui::Ending());
-        EXPECT_EQ(DataCount("select count(*) from [tbl reading] where readdate = '2021-04-28'"), 5);
-        if (DataHasTable("LIDB")) {
-            EXPECT_EQ(LidbCount(), 0);
-        }
-        EXPECT_TRUE(AuditLines().empty());
-        EXPECT_FALSE(platform::dao::DBEngine().Workspaces(0).InTransaction());
-    }
 };
 
-TEST_F(FailureTest, UpdateRefusedOnTheFourthRecordRollsBackTheRun) {
-    auto d = Data();
-    d->exec("create table hits (n INTEGER)");
-    d->exec("insert into hits values (0)");
-    d->exec("create trigger refuse_fourth before update on [tbl reading] begin "
-            "update hits set n = n + 1; "
-            "select raise(abort, 'refused') where (select n from hits) >= 4; end");
-    d.reset();
-    ExpectRunFailsAndChangesNothing();
+// A run that fails after it began changes nothing, says what failed and that nothing changed, and leaves
+// the window as it was; FRDLK goes when the window closes.
+TEST(RunFailure, ChangesNothingSaysWhatFailedAndKeepsTheWindow) {
+    using Held = std::shared_ptr<void>;  // what stays in force during the run
+    // The AUDIT folder, or the month's file in it, replaced by a link to `target` made by `owner`.
+    auto link = [](FiveReadings &e, const char *name, const std::filesystem::path &target, uid_t owner) {
+        const auto at = *name ? e.AuditFolder() / name : e.AuditFolder();
+        std::filesystem::remove_all(at);
+        std::filesystem::create_directories(e.drives.root() / "elsewhere");
+        std::filesystem::create_symlink(target, at);
+        EXPECT_EQ(::lchown(at.c_str(), owner, owner), 0);
+        return Held();
+    };
+    const std::string audit = "C:\\QVNWin32\\AUDIT", elsewhere = "elsewhere";
+    const std::vector<std::tuple<std::string, std::function<Held(FiveReadings &)>, bool>> cases = {
+        {"refused", [](FiveReadings &e) {
+             e.Data()->exec("create table hits (n INTEGER); insert into hits values (0); create trigger refuse_fourth "
+                            "before update on [tbl reading] begin update hits set n = n + 1; "
+                            "select raise(abort, 'refused') where (select n from hits) >= 4; end");
+             return Held(); }, false},
+        {"Path not found: '" + audit + "\\billing202105.LOG'",
+         [](FiveReadings &e) { std::filesystem::remove_all(e.AuditFolder()); return Held(); }, false},
+        {"Permission denied: '" + audit + "\\billing202105.LOG'",  // a folder that refuses writes
+         [&](FiveReadings &e) { return link(e, "", "/sys", ::geteuid()); }, false},
+        {"'" + audit + "' is a link made by another user; nothing was written",
+         [&](FiveReadings &e) { return link(e, "", e.drives.root() / elsewhere, 65534); }, true},
+        {"'" + audit + "\\billing202105.LOG' is a link made by another user; nothing was written",
+         [&](FiveReadings &e) { return link(e, "billing202105.LOG", e.drives.root() / elsewhere / "x", 65534); }, true},
+        {"Could not use 'C:\\QVData\\billing.mdb'; file already in use.", [](FiveReadings &e) {  // by another program
+             auto held = std::make_shared<int>(::open(e.DataFile().replace_extension(".ldb").c_str(), O_RDWR | O_CREAT, 0666));
+             EXPECT_EQ(::flock(*held, LOCK_EX), 0);
+             return Held(held.get(), [held](void *) { ::close(*held); }); }, false},
+        {"", [](FiveReadings &) { return std::make_shared<qvtest::FileSizeLimit>(2000); }, false},  // a full disk
+    };
+    for (const auto &[says, arrange, asRoot] : cases) {
+        SCOPED_TRACE(says);
+        if (asRoot && ::geteuid() != 0) continue;
+        FiveReadings e;
+        auto &f = *e.form();
+        Held held = arrange(e);
+        const auto shown = e.Continue();
+        held.reset();
+        ASSERT_EQ(shown.size(), 1u);
+        EXPECT_EQ(shown[0].style, platform::ui::vbCritical);
+        EXPECT_TRUE(shown[0].prompt.starts_with("The read dates could not be corrected:\n\n") &&
+                    shown[0].prompt.find(says) != std::string::npos &&
+                    shown[0].prompt.ends_with("\n\nNo reading record was changed."))
+            << shown[0].prompt;
+        EXPECT_FALSE(platform::ui::Ending());
+        EXPECT_EQ(e.DataCount("select count(*) from [tbl reading] where readdate = '2021-04-28'"), 5);
+        EXPECT_EQ(e.LidbCount(), 0);
+        EXPECT_TRUE(e.AuditLines().empty());
+        EXPECT_TRUE(e.Pending().empty());
+        EXPECT_TRUE(!std::filesystem::exists(e.drives.root() / elsewhere) ||
+                    std::filesystem::is_empty(e.drives.root() / elsewhere));
+        EXPECT_FALSE(platform::dao::DBEngine().Workspaces(0).InTransaction());
+        EXPECT_FALSE(f.pb1->Visible());
+        EXPECT_EQ(f.pb1->Value(), 0);
+        EXPECT_EQ(f.txt[1]->Text(), "04/28/2021");
+        EXPECT_TRUE(e.DataHasTable("FRDLK"));
+        f.cmdExit->Press();
+        EXPECT_FALSE(e.DataHasTable("FRDLK"));
+    }
 }
 
-TEST_F(FailureTest, MissingAuditTableRollsBackTheRun) {
-    Data()->exec("drop table LIDB");
-    ExpectRunFailsAndChangesNothing();
+// Killed at random points around the commit of corrections beyond 32767 readings, the audit file ends
+// with exactly one line per changed reading: every line of each run that committed (written when the
+// window opens next, a line cut short included) and none of a run that did not. The kills aim at the
+// time from the batch's preparation through the commit to its first line, and at the time its lines
+// are being written. QV_KILLS="<records> <kills>" sets the size.
+TEST_F(UpdateTest, KilledAroundTheCommitTheAuditFileHoldsOneLinePerChangedReading) {
+    long long records = 33000, kills = 6;
+    if (const char *size = std::getenv("QV_KILLS")) std::sscanf(size, "%lld %lld", &records, &kills);
+    SelectRange(1, records);
+    Data()->exec("with recursive n(i) as (select 1 union all select i + 1 from n where i < " + std::to_string(records) +
+                 ") insert into [tbl reading] select '2021-05-01', '2021-04-28', 'W', i from n");
+    using us = std::chrono::microseconds;
+    std::map<std::string, int> landed;
+    // One round: the window opens (and completes what the last round left), a child process corrects every
+    // reading to a read date of its own and is killed `delay` after its batch was prepared, or after the
+    // audit file began to grow (`atTheLines`); not at all for a negative delay. The times from the preparation
+    // to the first line written and from there to the last.
+    auto round = [&](int number, bool atTheLines, us delay) {
+        OpenForm();
+        EXPECT_TRUE(Pending().empty());
+        const long long rowsBefore = LidbCount();
+        const pid_t child = ::fork();
+        if (child == 0) {
+            const std::string date = "03/" + std::to_string(1 + number % 28) + "/2021";
+            readdates::CorrectReadDates({"05/01/2021", "ALL", date, readdates::kAllCodes}, [](auto, auto, bool) {});
+            ::_exit(0);
+        }
+        siginfo_t ended{};
+        auto running = [&] { return !::waitid(P_PID, static_cast<id_t>(child), &ended, WEXITED | WNOHANG | WNOWAIT) && !ended.si_pid; };
+        std::vector<std::filesystem::path> pending;
+        while ((pending = Pending()).empty() && running()) std::this_thread::sleep_for(us(200));
+        EXPECT_EQ(pending.size(), 1u);
+        pending.resize(1);
+        std::error_code ec;
+        const auto logged = std::filesystem::file_size(AuditFile(), ec);
+        auto reached = [&](bool writing) {  // the batch prepared, or its lines being written; or the child's end
+            while (running() && (writing ? std::filesystem::file_size(AuditFile(), ec) == logged
+                                         : qvtest::ReadFile(pending[0]).find("\nmark ") == std::string::npos))
+                std::this_thread::sleep_for(us(200));
+            return std::chrono::steady_clock::now();
+        };
+        const auto prepared = reached(false), aimed = reached(atTheLines);
+        if (delay.count() >= 0) {
+            std::this_thread::sleep_until(aimed + delay);
+            ::kill(child, SIGKILL);
+        }
+        auto written = reached(true), full = written;  // the first line, the last
+        for (auto size = logged; running() && size != std::filesystem::file_size(AuditFile(), ec); full = std::chrono::steady_clock::now()) {
+            size = std::filesystem::file_size(AuditFile(), ec);
+            std::this_thread::sleep_for(us(200));
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFSIGNALED(status) || status == 0);
+        const auto text = qvtest::ReadFile(AuditFile());
+        const auto rows = LidbCount(), lines = static_cast<long long>(std::count(text.begin(), text.end(), '\n'));
+        ++landed[rows == rowsBefore ? "before the commit" : !text.ends_with("\r\n") ? "inside a line" : lines < rows ? "between lines" : "after them"];
+        form()->Unload();
+        return std::pair{std::chrono::duration_cast<us>(written - prepared), std::chrono::duration_cast<us>(full - written)};
+    };
+    const auto [toLines, writing] = round(0, false, us(-1));
+    const unsigned seed = std::random_device{}();
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    for (int i = 1; i <= kills; ++i)  // half before the commit, half after it
+        round(i, i % 2 == 0, us(std::uniform_int_distribution<long>(0, (i % 2 ? toLines : writing).count())(random)));
+
+    OpenForm();
+    EXPECT_TRUE(Pending().empty());
+    const auto rows = DataRows("select [When], ByWhom, What from LIDB order by rowid");
+    const auto lines = AuditLines();
+    ASSERT_EQ(lines.size(), rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) ASSERT_EQ(lines[i], rows[i][0] + rows[i][1] + " " + rows[i][2]) << i;
+    EXPECT_EQ(rows.size() % records, 0u);
+    EXPECT_EQ(DataCount("select count(*) from LIDB where What not like '% for account A%'"), 0);  // each found
+    std::cout << toLines.count() << " us from preparation to the first line, " << writing.count() << " us to the last; killed";
+    for (const auto &[where, count] : landed) std::cout << " " << where << ": " << count;
+    std::cout << "\n";
 }
 
-TEST_F(FailureTest, MissingAuditFolderStopsTheRunBeforeAnyChange) {
-    std::filesystem::remove_all(AuditFolder());
-    ExpectRunFailsAndChangesNothing();
-    EXPECT_NE(boxes[0].prompt.find("Run-time error '76'"), std::string::npos) << boxes[0].prompt;
-}
+class FiveReadingsTest : public ::testing::Test, public FiveReadings {};
 
-TEST_F(FailureTest, AuditFileThatCannotBeWrittenAfterTheCommitIsReported) {
+TEST_F(FiveReadingsTest, AuditFileThatCannotBeWrittenAfterTheCommitIsReported) {
     std::filesystem::create_symlink("/dev/full", AuditFile());
     const auto shown = Continue();
     ASSERT_EQ(shown.size(), 2u);
     EXPECT_EQ(Box(shown[0]), "Quorvant 32 | 48 | The reading records were updated, but their audit file "
                              "C:\\QVNWin32\\AUDIT\\billing202105.LOG could not be written: Disk full.\n\n"
-                             "Each change is recorded in table LIDB of the data database.");
+                             "The lines are kept in the AUDIT folder and written when the read-date window opens "
+                             "next. Each change is recorded in table LIDB of the data database.");
     EXPECT_EQ(Box(shown[1]), "FINISHED | 64 | 5 reading records were updated.");
     EXPECT_FALSE(platform::ui::Ending());
     EXPECT_EQ(DataCount("select count(*) from [tbl reading] where readdate = '2021-04-30'"), 5);
     EXPECT_EQ(LidbCount(), 5);
 }
 
-TEST_F(FailureTest, EntriesInvalidAtThePressAreRefusedBeforeAnythingOpens) {
+TEST_F(FiveReadingsTest, EntriesInvalidAtThePressAreRefusedBeforeAnythingOpens) {
     struct Case {
         int field;
         std::string text;

@@ -1,0 +1,107 @@
+// The correction run: one transaction over the readings of the bill date, audited.
+#include "readdates/correction.h"
+
+#include "platform/clock.h"
+#include "platform/error.h"
+#include "readdates/read_date_entries.h"
+#include "startup/audit.h"
+#include "startup/shared.h"
+
+namespace readdates {
+namespace {
+
+namespace dao = platform::dao;
+using dao::Variant;
+
+// A Null field joins a text as nothing.
+std::string TextOf(const Variant &value) { return value.IsNull() ? std::string() : value.ToText(); }
+
+// Closes the shared recordset and database handles, whatever state they are in.
+void CloseShared() noexcept {
+    auto &shared = startup::Shared();
+    try {
+        if (shared.rs) shared.rs.Close();
+    } catch (...) {
+    }
+    shared.rs = {};
+    try {
+        if (shared.db) shared.db.Close();
+    } catch (...) {
+    }
+    shared.db = {};
+}
+
+}  // namespace
+
+CorrectionOutcome CorrectReadDates(const Correction &entries, const ReadingVisited &visited) {
+    using platform::DateTime;
+    auto &shared = startup::Shared();
+    const bool all = IsAllKeyword(entries.oldDate);
+    const DateTime oldDate = all ? DateTime{} : platform::DateValue(entries.oldDate);  // unused under ALL
+    const DateTime newDate = platform::DateValue(entries.newDate);
+
+    std::string filter;
+    if (entries.code != kAllCodes) filter = " and (code = '" + startup::SqlQuote(entries.code) + "')";
+    filter += " and (lockey in (select lockey from FRDLK))";
+
+    // The audit file is made sure of before anything changes; its lines are written after the commit.
+    startup::AuditBatch audit;
+    CorrectionOutcome outcome;
+    outcome.auditFile = audit.Path();
+    dao::Workspace &ws = dao::DBEngine().Workspaces(0);
+    ws.BeginTrans();
+    try {
+        shared.db = ws.OpenDatabase(shared.DataFilePath);
+        dao::Recordset rsLock = shared.db.OpenRecordset("select * from frdlk order by lockey", dao::dbOpenSnapshot);
+        shared.QueryText = "select * from [tbl reading] where billdate = " + DateLiteral(entries.billDate) + filter;
+        shared.rs = shared.db.OpenRecordset(shared.QueryText, dao::dbOpenDynaset);
+        dao::Recordset &rs = shared.rs;
+        if (rs.RecordCount() != 0) {
+            rs.MoveLast();
+            rs.MoveFirst();
+            const std::int64_t count = rs.RecordCount();
+            for (std::int64_t position = 0; position < count; ++position) {
+                rs.SetAbsolutePosition(position);
+                if (!all) {
+                    const Variant readdate = rs.Fields("readdate");
+                    if (readdate.IsNull() || platform::DateOnly(readdate.ToDate()) != oldDate) {
+                        visited(position, count, false);
+                        continue;
+                    }
+                }
+                rs.Edit();
+                rs.Fields("readdate") = Variant(newDate);
+                rs.Update();
+
+                const Variant lockey = rs.Fields("lockey");
+                rsLock.FindFirst("lockey = " + startup::SqlLiteral(lockey));
+                const std::string account =
+                    rsLock.NoMatch() ? "lockey " + lockey.ToText() : TextOf(rsLock.Fields("accno"));
+                audit.Add("Changed read date from " + entries.oldDate + " to " + entries.newDate + " for bill date " +
+                          entries.billDate + " for account " + account + " for code " + TextOf(rs.Fields("code")));
+                ++outcome.changed;
+                visited(position, count, true);
+            }
+        }
+        rs.Close();
+        shared.rs = {};
+        audit.Prepare();
+        ws.CommitTrans();
+    } catch (...) {
+        CloseShared();
+        try {
+            ws.Rollback();
+        } catch (...) {
+        }
+        throw;
+    }
+    CloseShared();
+    try {
+        audit.Commit();
+    } catch (const platform::Error &e) {
+        outcome.auditFailure = platform::ErrorDescription(e.number);  // the message names the file itself
+    }
+    return outcome;
+}
+
+}  // namespace readdates
