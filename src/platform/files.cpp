@@ -71,6 +71,11 @@ DateTime FileDateTime(std::string_view path) {
                         local.tm_sec > 59 ? 59 : local.tm_sec);
 }
 
+bool SameFolder(std::string_view a, std::string_view b) {
+    struct stat sa {}, sb {};
+    return StatOf(a, sa) && StatOf(b, sb) && S_ISDIR(sa.st_mode) && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
 void MkDir(std::string_view path) {
     const fs::path p = MapPath(path);
     if (::mkdir(p.c_str(), 0777) != 0) RaiseOsError(errno, p, 76);

@@ -26,6 +26,10 @@ std::vector<std::string> ListFiles(std::string_view pattern);
 bool WildcardMatch(std::string_view pattern, std::string_view name);
 bool HasWildcard(std::string_view text);
 
+// True when two Windows paths name one and the same existing folder, however each is spelt (letter
+// case, a linked folder, two drives mapped onto one folder).
+bool SameFolder(std::string_view a, std::string_view b);
+
 // Creates one folder; an existing one, or a missing parent, is an error (75 / 76).
 void MkDir(std::string_view path);
 

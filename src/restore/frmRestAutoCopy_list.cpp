@@ -32,21 +32,28 @@ std::string ListingText(const std::string &chosenName, platform::DateTime writte
     return chosenName + " created " + platform::Format(written, "MM/DD/YYYY HH:MM:SS");
 }
 
-// The copy listed is always the file of the chosen name in the auto-copy folder, whatever folder
-// the dialog was browsed to; that same file is what Restore copies.
+// Only a file in the auto-copy folder is listed (the dialog may have been browsed to any other
+// folder); the file of that name in the auto-copy folder is what Restore copies.
 void frmRestAutoCopy::cmdList_Click() {
     try {
-        cd.InitDir = DataFolder + "\\backup";
+        const std::string autoCopyFolder = DataFolder + "\\backup";
+        cd.InitDir = autoCopyFolder;
         cd.ShowOpen();
         if (platform::ui::Ending()) return;
         const std::string chosenName = cd.FileTitle;
-        if (const std::string refusal = RefusalFor(chosenName); !refusal.empty()) {
+        std::string refusal = RefusalFor(chosenName);
+        if (chosenName.empty()) platform::Raise(53);
+        const std::string chosenFolder = cd.FileName.substr(0, cd.FileName.size() - chosenName.size());
+        if (refusal.empty() && !platform::SameFolder(chosenFolder, autoCopyFolder))
+            refusal = cd.FileName + " is not an automatic copy: only the files in the auto-copy folder " +
+                      autoCopyFolder + " can be restored, and this one lies in " +
+                      chosenFolder.substr(0, chosenFolder.find_last_not_of("\\/") + 1) + ".";
+        if (!refusal.empty()) {
             MsgBox(refusal);
             cmdRestore->SetEnabled(false);
             return;
         }
-        if (chosenName.empty()) platform::Raise(53);
-        const platform::DateTime written = platform::FileDateTime(DataFolder + "\\backup\\" + chosenName);
+        const platform::DateTime written = platform::FileDateTime(autoCopyFolder + "\\" + chosenName);
         txt->SetText(ListingText(chosenName, written));
         cmdRestore->SetEnabled(true);
     } catch (const platform::Error &) {

@@ -114,16 +114,25 @@ TEST_F(RacEnv, ListingShowsTheTimeStampOfTheCopyInTheAutoCopyFolder) {
     QTest::keyClicks(f.txt->widget(), "BILLING5.mdb");  // the field never names another file than Restore takes
     EXPECT_EQ(f.txt->Text(), "BILLING1.mdb created 03/07/2024 14:05:09");
 
-    // Browsed elsewhere: the auto-copy folder's file of that name is what is listed.
-    qvtest::MakeTaggedDatabase(drives.linux("C:\\Elsewhere\\BILLING1.mdb"), "elsewhere", 5);
-    SetWritten(drives.linux("C:\\Elsewhere\\BILLING1.mdb"), 2025, 1, 2, 3, 4, 5);
-    List("C:\\Elsewhere\\BILLING1.mdb");
-    EXPECT_EQ(f.txt->Text(), "BILLING1.mdb created 03/07/2024 14:05:09");
+    // The auto-copy folder however spelt, or through a linked folder, is the auto-copy folder.
+    fs::create_directory_symlink(dataDir / "backup", drives.linux("C:\\Linked"));
+    for (const char *path : {"C:\\QVDATA\\Backup\\BILLING1.mdb", "C:\\Linked\\BILLING1.mdb"}) {
+        List(path);
+        EXPECT_TRUE(boxes.empty()) << path;
+        EXPECT_TRUE(f.cmdRestore->Enabled()) << path;
+    }
 
-    // A refused name after a good listing keeps the text, but Restore goes off.
-    List("C:\\QVData\\backup\\GLOBAL1.mdb");
-    EXPECT_EQ(f.txt->Text(), "BILLING1.mdb created 03/07/2024 14:05:09");
-    EXPECT_FALSE(f.cmdRestore->Enabled());
+    // A refused name, or a file of another folder (never swapped for the auto-copy folder's file of
+    // that name), after a good listing keeps the text, but Restore goes off.
+    qvtest::MakeTaggedDatabase(drives.linux("C:\\Elsewhere\\BILLING1.mdb"), "elsewhere", 5);
+    for (const char *path : {"C:\\QVData\\backup\\GLOBAL1.mdb", "C:\\Elsewhere\\BILLING1.mdb"}) {
+        List(path);
+        EXPECT_EQ(f.txt->Text(), "BILLING1.mdb created 03/07/2024 14:05:09");
+        EXPECT_FALSE(f.cmdRestore->Enabled());
+    }
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[1].prompt, "C:\\Elsewhere\\BILLING1.mdb is not an automatic copy: only the files in the auto-copy "
+                               "folder C:\\QVData\\backup can be restored, and this one lies in C:\\Elsewhere.");
 }
 
 TEST_F(RacEnv, NothingToListIsReportedAndDisablesRestore) {
@@ -131,18 +140,14 @@ TEST_F(RacEnv, NothingToListIsReportedAndDisablesRestore) {
     List("C:\\QVData\\backup\\BILLING1.mdb");
     ASSERT_TRUE(f.cmdRestore->Enabled());
 
-    qvtest::MakeTaggedDatabase(drives.linux("C:\\Elsewhere\\ONLYHERE.mdb"), "x", 1);
-    for (const char *path : {"C:\\Elsewhere\\ONLYHERE.mdb", "C:\\QVData\\backup\\MISSING.mdb"}) {
-        SCOPED_TRACE(path);
-        boxes.clear();
-        List(path);
-        ASSERT_EQ(boxes.size(), 1u);
-        EXPECT_EQ(boxes[0].prompt, "No Files were located.");
-        EXPECT_EQ(boxes[0].style, platform::ui::vbInformation);
-        EXPECT_EQ(boxes[0].title, "NOTHING TO DO");
-        EXPECT_FALSE(f.cmdRestore->Enabled());
-        EXPECT_EQ(f.txt->Text(), "BILLING1.mdb created " + platform::Format(platform::FileDateTime("C:\\QVData\\backup\\BILLING1.mdb"), "MM/DD/YYYY HH:MM:SS"));
-    }
+    boxes.clear();
+    List("C:\\QVData\\backup\\MISSING.mdb");
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].prompt, "No Files were located.");
+    EXPECT_EQ(boxes[0].style, platform::ui::vbInformation);
+    EXPECT_EQ(boxes[0].title, "NOTHING TO DO");
+    EXPECT_FALSE(f.cmdRestore->Enabled());
+    EXPECT_EQ(f.txt->Text(), "BILLING1.mdb created " + platform::Format(platform::FileDateTime("C:\\QVData\\backup\\BILLING1.mdb"), "MM/DD/YYYY HH:MM:SS"));
 }
 
 TEST_F(RacEnv, CancellingTheFirstDialogLocatesNothing) {
@@ -232,12 +237,9 @@ TEST_F(RacRestore, RestoresTheCopyKeepsASafetyCopyAndEnds) {
     EXPECT_EQ(qvtest::Digest(safety), oldDigest);
 }
 
-// The file restored is the auto-copy folder's one of the listed name, not the same name in another folder;
-// an earlier safety copy of the same second is kept.
-TEST_F(RacRestore, TheListedCopyIsRestoredAndAnEarlierSafetyCopyOfTheSameSecondIsKept) {
-    qvtest::MakeTaggedDatabase(drives.linux("C:\\Elsewhere\\BILLING1.mdb"), "elsewhere", 50);
+TEST_F(RacRestore, AnEarlierSafetyCopyOfTheSameSecondIsKept) {
     qvtest::MakeTaggedDatabase(safety, "earlier", 3);
-    ListAndRestore("C:\\Elsewhere\\BILLING1.mdb");
+    ListAndRestore("C:\\QVData\\backup\\BILLING1.mdb");
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].prompt, "C:\\QVData\\BILLING.mdb was replaced with C:\\QVData\\backup\\BILLING1.mdb");
     EXPECT_EQ(qvtest::Digest(live), newDigest);
