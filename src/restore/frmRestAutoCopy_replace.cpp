@@ -3,9 +3,10 @@
 // Nothing is written until every check has passed: the live database exists and may be written,
 // no other program and no read-date window holds it (it stays held until the end), and the chosen
 // copy still exists and is a database the tools can use (and stays so until the end). The safety
-// copy is complete and synced under its own name before the live database is touched, and the
-// replacement is journaled as SQLite journals a transaction. The work runs under a busy scope (input blocked, wait cursor, the display kept
-// current). Any refusal or failure is reported, naming files in their Windows form, and leaves the
+// copy is complete and synced before the live database is touched, the replacement is journaled as
+// SQLite journals a transaction and checked before it commits, and the safety copy is named only
+// with the commit: a restore that replaced nothing leaves none. The work runs under a busy scope
+// (input blocked, wait cursor, the display kept current). Any refusal or failure is reported, naming files in their Windows form, and leaves the
 // window open; "FINISHED" is shown only after a replacement that succeeded.
 #include "platform/dao/dbfile.h"
 #include "platform/ascii.h"
@@ -43,8 +44,8 @@ void Refuse(const std::string &prompt) {
 }
 
 // The safety copy and the replacement of `live` (Windows paths) by `chosen`, once every check has
-// passed. Returns the message of a refusal or failure; empty when the live database was replaced,
-// with the safety copy's Windows path in `safetyShown`.
+// passed. Returns the message of a refusal or failure (nothing replaced, no safety copy left); empty
+// when the live database was replaced, with the safety copy's Windows path in `safetyShown`.
 std::string Replace(const std::string &live, const std::string &chosen, const std::string &baseName,
                     const std::string &dataFolder, std::string &safetyShown) {
     std::unique_ptr<dbfile::ExclusiveHold> hold;
@@ -61,24 +62,23 @@ std::string Replace(const std::string &live, const std::string &chosen, const st
     try {
         sound = dbfile::SoundDatabase::Check(platform::MapPath(chosen), hold.get());
     } catch (const platform::Error &e) {
-        return chosen + " cannot be restored: it is not a sound database.\n\n" + e.description +
-               "\n\nNothing was changed.";
+        return chosen + (e.number == 75 ? " could not be read" : " cannot be restored: it is not a sound database") +
+               ".\n\n" + e.description + "\n\nNothing was changed.";
     }
 
     const std::string stamp = platform::Format(platform::Now(), "mmddyyhhmmss");
     const std::string safety = dataFolder + "\\" + baseName + "replacedbyautocopy" + stamp + ".mdb";
-    std::filesystem::path written;  // the safety copy once it has its name
+    bool safetyCopied = false;
     try {
-        hold->ReplaceContent(*sound, platform::MapPath(safety), written);
+        const std::filesystem::path written = hold->ReplaceContent(*sound, platform::MapPath(safety), safetyCopied);
+        safetyShown = dataFolder + "\\" + written.filename().string();
     } catch (const platform::Error &e) {
-        if (written.empty())
+        if (!safetyCopied)
             return "The safety copy " + safety + " of " + live + " could not be made.\n\n" + e.description +
                    "\n\nNothing was replaced.";
         return live + " could not be replaced with " + chosen + ".\n\n" + e.description + "\n\n" + live +
-               " keeps its previous content; its safety copy is " + dataFolder + "\\" +
-               written.filename().string() + ".";
+               " keeps its previous content: nothing was replaced, and no safety copy was kept.";
     }
-    safetyShown = dataFolder + "\\" + written.filename().string();
     return {};
 }
 

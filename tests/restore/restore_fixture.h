@@ -86,6 +86,14 @@ public:
     Child(const Child &) = delete;
     Child &operator=(const Child &) = delete;
     void Kill() { ::kill(pid_, SIGKILL); }
+    // Stops it and returns once it stands still; Continue lets it go on.
+    void Stop() {
+        int status = 0;
+        ::kill(pid_, SIGSTOP);
+        ::waitpid(pid_, &status, WUNTRACED);
+    }
+    void Continue() { ::kill(pid_, SIGCONT); }
+    pid_t Pid() const { return pid_; }
     // The exit status, or 128 + the signal that ended it.
     int Wait() {
         int status = 0;

@@ -44,8 +44,9 @@ private:
 
 class Connection {
 public:
-    // Locks the .ldb, checks the file's format and opens it; the errors of a failed open are raised
-    // and nothing is created but the .ldb.
+    // Locks the .ldb, opens the file (a change that a killed writer left is rolled back, as SQLite
+    // does) and checks its format; the errors of a failed open are raised and nothing is created but
+    // the .ldb.
     static std::shared_ptr<Connection> Open(const std::filesystem::path &file, const std::string &name,
                                             bool exclusive, bool readOnly);
     ~Connection();
@@ -73,6 +74,7 @@ public:
 private:
     friend class Stmt;
     Connection() = default;
+    void Settle(const std::filesystem::path &file);
     void ReadPassword();
 
     struct Cached {

@@ -1,4 +1,5 @@
-// Opening a database file: the .ldb lock, the format check, the SQLite open and the password.
+// Opening a database file: the .ldb lock, the SQLite open, the journal a killed writer left, the format
+// check and the password.
 #include <fcntl.h>
 #include <openssl/evp.h>
 #include <sys/file.h>
@@ -7,9 +8,9 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 
 #include "platform/dao/connection.h"
+#include "platform/dao/sqlite_error.h"
 #include "platform/ascii.h"
 #include "platform/error.h"
 #include "platform/paths.h"
@@ -35,20 +36,26 @@ std::uint32_t BigEndian(const unsigned char *p, int bytes) {
 
 // A SQLite file starts with its magic text; its header's page count (when the header vouches for
 // it) tells the size a whole file has. Empty, foreign and truncated files are refused with 3343.
-void CheckFormat(const fs::path &file, const std::string &name, std::uintmax_t size) {
+// The file is read through the connection's own descriptor: closing one of our own would drop the
+// process's POSIX locks on the file, SQLite's among them.
+void CheckFormat(sqlite3 *db, const fs::path &file, const std::string &name) {
+    sqlite3_file *f = nullptr;
+    sqlite3_int64 size = 0;
     unsigned char h[100] = {};
-    std::ifstream in(file, std::ios::binary);
-    if (!in) RaiseErrno(errno ? errno : EACCES, name);
-    in.read(reinterpret_cast<char *>(h), sizeof h);
+    if (sqlite3_file_control(db, "main", SQLITE_FCNTL_FILE_POINTER, &f) != SQLITE_OK || !f || !f->pMethods ||
+        f->pMethods->xFileSize(f, &size) != SQLITE_OK)
+        RaiseErrno(EIO, name);
+    const int rc = size > 0 ? f->pMethods->xRead(f, h, sizeof h, 0) : SQLITE_OK;  // a short read fills zeros
+    if (rc != SQLITE_OK && rc != SQLITE_IOERR_SHORT_READ) RaiseErrno(EIO, name);
     if (size == 0) throw Error(3343, ErrorDescription(3343, name) + " (the file is empty)");
-    if (in.gcount() < 100 || std::memcmp(h, "SQLite format 3", 16) != 0) Raise(3343, ErrorDescription(3343, name));
+    if (size < 100 || std::memcmp(h, "SQLite format 3", 16) != 0) Raise(3343, ErrorDescription(3343, name));
     std::uint32_t pageSize = BigEndian(h + 16, 2);
     if (pageSize == 1) pageSize = 65536;
     const std::uint32_t pages = BigEndian(h + 28, 4);
     const bool countValid = pages > 0 && BigEndian(h + 24, 4) == BigEndian(h + 92, 4);
     std::error_code ec;
     const bool wal = fs::exists(fs::path(file.string() + "-wal"), ec);
-    if (countValid && !wal && size < std::uintmax_t{pages} * pageSize)
+    if (countValid && !wal && static_cast<std::uint64_t>(size) < std::uint64_t{pages} * pageSize)
         throw Error(3343, ErrorDescription(3343, name) + " (the file is shorter than its header says)");
 }
 
@@ -96,7 +103,6 @@ std::shared_ptr<Connection> Connection::Open(const fs::path &file, const std::st
     struct stat sb {};
     if (::stat(file.c_str(), &sb) != 0 || !S_ISREG(sb.st_mode))
         Raise(3024, WithDriveNote(ErrorDescription(3024, name), file));
-    CheckFormat(file, name, static_cast<std::uintmax_t>(sb.st_size));
 
     std::shared_ptr<Connection> c(new Connection());
     c->name_ = name;
@@ -110,8 +116,32 @@ std::shared_ptr<Connection> Connection::Open(const fs::path &file, const std::st
     sqlite3_busy_timeout(c->db_, kBusyTimeoutMs);
     // A "quoted" name is always a name: an unknown one is an error, never a text.
     sqlite3_db_config(c->db_, SQLITE_DBCONFIG_DQS_DML, 0, nullptr);
+    c->Settle(file);
     c->ReadPassword();
     return c;
+}
+
+// The first read takes SQLite's shared lock, and with it SQLite rolls back a change that a killed
+// writer left in the journal (a read-only open refuses such a file, as SQLite does, and writes
+// nothing). Only then is the format checked, under that lock: a file in the middle of a change,
+// or of a restore's replacement, may be longer or shorter than its header says until the journal
+// is rolled back.
+void Connection::Settle(const fs::path &file) {
+    const int rc = sqlite3_exec(db_, "BEGIN; PRAGMA schema_version", nullptr, nullptr, nullptr);
+    const int extended = sqlite3_extended_errcode(db_);
+    const std::string message = sqlite3_errmsg(db_);
+    if (rc != SQLITE_OK && !sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK && extended == SQLITE_READONLY_ROLLBACK)
+        throw Error(70, ErrorDescription(70) + " (" + name_ + " holds a change that was cut off; an open that may "
+                                               "write the file rolls it back)");
+    try {
+        CheckFormat(db_, file, name_);
+    } catch (...) {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+    if (rc != SQLITE_OK) RaiseSqlite((extended & 0xff) == (rc & 0xff) ? extended : rc, message, {}, name_);
+    sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);  // ends the read
 }
 
 void Connection::ReadPassword() {

@@ -1,5 +1,6 @@
-// Whole-file database work: the errors, raw file access, the check of a chosen copy, the exclusive
-// hold and the byte copy. The replacement is in dbfile_replace.cpp.
+// Whole-file database work: the errors, raw file access, the exclusive hold and the byte copy. The
+// check is in dbfile_check.cpp, the replacement in dbfile_replace.cpp, files cut or changed by other
+// programs in dbfile_cut.cpp.
 #include "platform/dao/dbfile.h"
 
 #include <dirent.h>
@@ -45,7 +46,8 @@ int NumberForErrno(int err) {
     }
 }
 
-// Files are named in their Windows form.
+}  // namespace
+
 std::string Describe(int number, const fs::path &file, const std::string &reason) {
     const std::string shown = ShownPath(file);
     std::string text = ErrorDescription(number, shown);
@@ -53,8 +55,6 @@ std::string Describe(int number, const fs::path &file, const std::string &reason
     if (!reason.empty()) text += " (" + reason + ")";
     return WithDriveNote(text, file);
 }
-
-}  // namespace
 
 void FailErrno(const fs::path &file, const char *doing, int err) {
     throw Error(NumberForErrno(err), Describe(NumberForErrno(err), file, std::string(doing) + ": " + std::strerror(err)));
@@ -270,20 +270,18 @@ std::uint32_t PageSizeOf(const unsigned char *header) {
     return size == 1 ? 65536 : size;
 }
 
-}  // namespace dbfile_detail
-
-using namespace dbfile_detail;
-
-namespace {
-
-// A database in write-ahead-log mode keeps part of its content beside the file; the data
-// databases never use it, and neither the check nor the replacement reads or writes that part.
 void RequireRollbackJournal(int fd, const fs::path &database) {
     unsigned char header[100];
     ReadAt(fd, header, sizeof header, 0, database);
     if (header[18] != 1 || header[19] != 1)
         throw Error(3343, ErrorDescription(3343, ShownPath(database)) + " (the file uses a write-ahead log)");
 }
+
+}  // namespace dbfile_detail
+
+using namespace dbfile_detail;
+
+namespace {
 
 void RequireExisting(const fs::path &database) {
     std::error_code ec;
@@ -331,121 +329,11 @@ void RemoveLeftovers(const fs::path &folder, const fs::path &source) {
     ::closedir(dir);
 }
 
-// A hidden temporary file in `folder` for a copy of `source`, locked while this object lives;
-// removed again unless kept. Failures name `shownAs`, the file the copy is meant to become.
-class TempFile {
-public:
-    TempFile(const fs::path &folder, const fs::path &source, const fs::path &shownAs) {
-        RemoveLeftovers(folder, source);
-        std::string name = (folder / (TemporaryPrefix(source) + "XXXXXX")).string();
-        fd_ = ::mkstemp(name.data());
-        if (fd_ < 0) FailErrno(shownAs, "create", errno);
-        path_ = name;
-        ::flock(fd_, LOCK_EX | LOCK_NB);
-    }
-    ~TempFile() {
-        if (!kept_) ::unlink(path_.c_str());
-        ::close(fd_);
-    }
-    TempFile(const TempFile &) = delete;
-    TempFile &operator=(const TempFile &) = delete;
-    const fs::path &path() const { return path_; }
-    int fd() const { return fd_; }
-    void Keep() { kept_ = true; }
-
-private:
-    fs::path path_;
-    int fd_ = -1;
-    bool kept_ = false;
-};
-
 }  // namespace
 
 fs::path LockFileOf(const fs::path &database) {
     fs::path lock = database;
     return lock.replace_extension(".ldb");
-}
-
-// ---- the check ----
-
-SoundDatabase::SoundDatabase(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
-SoundDatabase::~SoundDatabase() = default;
-
-SoundDatabase::Impl::~Impl() {
-    if (engine) sqlite3_exec(engine->db(), "ROLLBACK", nullptr, nullptr, nullptr);
-    engine.reset();  // before the descriptor (see dbfile_private.h)
-}
-
-std::unique_ptr<SoundDatabase> SoundDatabase::Check(const fs::path &database, const ExclusiveHold *replacing) {
-    auto impl = std::make_unique<Impl>();
-    impl->path = database;
-    impl->fd.Reset(::open(database.c_str(), O_RDONLY | O_CLOEXEC));
-    const int openError = errno;
-    // Opened as the tools open the data database: the engine's header, size and lock rules, no password.
-    impl->engine = Connection::Open(database, ShownPath(database), /*exclusive=*/false, /*readOnly=*/true);
-    if (impl->fd.get() < 0) FailErrno(database, "read", openError);
-    try {
-        impl->engine->CheckPassword(std::nullopt);
-    } catch (const Error &e) {
-        throw Error(e.number, e.description + " (the file is protected by a password; the data database has none)");
-    }
-    RequireRollbackJournal(impl->fd.get(), database);
-    sqlite3 *db = impl->engine->db();
-    // Mapped reads: a copy that is not in the page cache is read in large steps, not page by page in
-    // the check's order.
-    struct stat st {};
-    ::fstat(impl->fd.get(), &st);
-    Exec(db, database, ("PRAGMA mmap_size = " + std::to_string(st.st_size)).c_str());
-    // One read transaction from the check to the copy: what is copied is what was checked.
-    Exec(db, database, "BEGIN");
-
-    std::string problems;
-    std::optional<std::int64_t> tables, pageSize, pages;
-    auto each = [&](const char *sql, const std::function<void(sqlite3_stmt *)> &row) {
-        sqlite3_stmt *stmt = nullptr;
-        int rc = sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
-        if (rc != SQLITE_OK) FailSqlite(database, rc, db);
-        while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) row(stmt);
-        sqlite3_finalize(stmt);
-        if (rc != SQLITE_DONE) FailSqlite(database, rc, db);
-    };
-    each("SELECT count(*) FROM sqlite_schema WHERE type = 'table' AND name NOT LIKE 'sqlite!_%' ESCAPE '!'",
-         [&](sqlite3_stmt *s) { tables = sqlite3_column_int64(s, 0); });
-    // Under the read lock now: while the check reads the copy on this thread, another compares it
-    // with the database it is to replace (reading both from start to end, which also brings a copy
-    // that is not in the page cache in faster than the check's own order of reads). A comparison
-    // that fails is left to the replacement, which raises its error.
-    std::jthread comparing;  // joined before the check's result is used, and on every way out
-    if (replacing) {
-        impl->comparedWith = replacing->impl_.get();
-        comparing = std::jthread([self = impl.get(), &st] {
-            const ExclusiveHold::Impl &live = *self->comparedWith;
-            try {
-                struct stat liveSt {};
-                unsigned char header[100];
-                if (::fstat(live.fd.get(), &liveSt) != 0) return;
-                ReadAt(live.fd.get(), header, sizeof header, 0, live.path);
-                self->differs = PagesThatDiffer(live.fd.get(), static_cast<std::uint64_t>(liveSt.st_size), self->fd.get(),
-                                                static_cast<std::uint64_t>(st.st_size), PageSizeOf(header), live.path, self->path);
-            } catch (...) {
-                self->differs.clear();
-            }
-        });
-    }
-    each("PRAGMA quick_check", [&](sqlite3_stmt *s) {
-        const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(s, 0));
-        const std::string line = text ? text : "";
-        if (line != "ok") problems += (problems.empty() ? "" : "; ") + line;
-    });
-    if (comparing.joinable()) comparing.join();
-    if (!problems.empty()) throw Error(3343, ErrorDescription(3343, ShownPath(database)) + " (" + problems + ")");
-    if (tables.value_or(0) == 0)
-        throw Error(3343, ErrorDescription(3343, ShownPath(database)) + " (the database holds no table)");
-    each("PRAGMA page_size", [&](sqlite3_stmt *s) { pageSize = sqlite3_column_int64(s, 0); });
-    each("PRAGMA page_count", [&](sqlite3_stmt *s) { pages = sqlite3_column_int64(s, 0); });
-    impl->pageSize = static_cast<std::uint32_t>(pageSize.value_or(0));
-    impl->pages = static_cast<std::uint64_t>(pages.value_or(0));
-    return std::unique_ptr<SoundDatabase>(new SoundDatabase(std::move(impl)));
 }
 
 // ---- the hold ----
@@ -486,33 +374,84 @@ std::unique_ptr<ExclusiveHold> ExclusiveHold::Acquire(const fs::path &database) 
     if ((rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED) return nullptr;
     if (rc != SQLITE_OK) FailSqlite(database, rc, db);
     RequireRollbackJournal(impl->fd.get(), database);
+    impl->held = FileState::Of(impl->fd.get(), database);
+    // A journal still there now is not hot (taking the lock rolled a hot one back): the rest of a
+    // replacement killed before its journal counted. Nobody else writes one while the hold lasts.
+    impl->journal = sqlite3_filename_journal(sqlite3_db_filename(db, "main"));
+    struct stat js {};
+    if (::lstat(impl->journal.c_str(), &js) == 0 && S_ISREG(js.st_mode)) ::unlink(impl->journal.c_str());
     return std::unique_ptr<ExclusiveHold>(new ExclusiveHold(std::move(impl)));
 }
 
 bool ProbeInUse(const fs::path &database) { return ExclusiveHold::Acquire(database) == nullptr; }
 
-fs::path ExclusiveHold::CopyToNewFile(const fs::path &target) {
-    struct stat st {};
-    if (::fstat(impl_->fd.get(), &st) != 0) FailErrno(impl_->path, "read", errno);
-    TempFile temp(target.parent_path(), impl_->path, target);
-    NewFileWriter out(temp.fd(), target);
-    const auto size = static_cast<std::uint64_t>(st.st_size);
-    Mapping from(impl_->fd.get(), size, impl_->path);
-    for (std::uint64_t at = 0; at < size; at += NewFileWriter::kChunk) {
-        out.Append(from.data() + at, static_cast<std::size_t>(std::min<std::uint64_t>(NewFileWriter::kChunk, size - at)));
-        from.Done(at);
+PendingCopy::PendingCopy(int fromFd, const fs::path &database, const FileState &state, const fs::path &target)
+    : target_(target) {
+    const fs::path folder = target.parent_path();
+    RemoveLeftovers(folder, database);
+    std::string name = (folder / (TemporaryPrefix(database) + "XXXXXX")).string();
+    fd_.Reset(::mkstemp(name.data()));
+    if (fd_.get() < 0) FailErrno(target, "create", errno);
+    path_ = name;
+    ::flock(fd_.get(), LOCK_EX | LOCK_NB);  // tells a running copy from the leftover of a killed one
+    try {
+        Write(fromFd, database, state);
+    } catch (...) {
+        ::unlink(path_.c_str());
+        throw;
     }
-    out.Finish();
-    if (::fchmod(temp.fd(), st.st_mode & 0777) != 0) FailErrno(target, "set the permissions of", errno);
-    Sync(temp.fd(), target);
+}
+
+void PendingCopy::Write(int fromFd, const fs::path &database, const FileState &state) {
+    const fs::path &target = target_;
+    NewFileWriter out(fd_.get(), target);
+    const std::uint64_t size = state.size;
+    const CutWatch watch({{fromFd, &database, size}});
+    try {
+        Mapping from(fromFd, size, database);
+        for (std::uint64_t at = 0; at < size; at += NewFileWriter::kChunk) {
+            out.Append(from.data() + at, static_cast<std::size_t>(std::min<std::uint64_t>(NewFileWriter::kChunk, size - at)));
+            from.Done(at);
+        }
+        out.Finish();
+    } catch (const Error &) {
+        watch.Check();
+        throw;
+    }
+    watch.Check();
+    state.RequireSame(fromFd, database);
+    struct stat st {};
+    if (::fstat(fromFd, &st) != 0) FailErrno(database, "read", errno);
+    if (::fchmod(fd_.get(), st.st_mode & 0777) != 0) FailErrno(target, "set the permissions of", errno);
+    Sync(fd_.get(), target);
+}
+
+PendingCopy::~PendingCopy() {
+    if (named_.empty()) ::unlink(path_.c_str());
+}
+
+fs::path PendingCopy::Name() {
     for (int n = 1;; ++n) {
-        fs::path name = WithSuffix(target, n);
-        if (RenameNoReplace(temp.path(), name)) {
-            temp.Keep();
-            SyncFolderOf(name, name);
+        fs::path name = WithSuffix(target_, n);
+        if (RenameNoReplace(path_, name)) {
+            named_ = name;
             return name;
         }
     }
+}
+
+void PendingCopy::Remove() {
+    if (named_.empty()) return;
+    ::unlink(named_.c_str());
+    named_.clear();
+    path_.clear();
+}
+
+fs::path ExclusiveHold::CopyToNewFile(const fs::path &target) {
+    PendingCopy copy(impl_->fd.get(), impl_->path, impl_->held, target);
+    const fs::path name = copy.Name();
+    SyncFolderOf(name, name);
+    return name;
 }
 
 }  // namespace platform::dao

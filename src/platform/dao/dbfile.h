@@ -43,7 +43,8 @@ private:
 // hold; and it takes SQLite's EXCLUSIVE lock without waiting, which keeps out programs that use the
 // file with SQLite directly (it fails while one of them reads or writes in a transaction). Both are
 // kept until the hold goes. A journal left by a writer that died is rolled back on the way, as any
-// SQLite open does.
+// SQLite open does, and one that no longer counts (a replacement killed before its journal was
+// complete) is removed.
 class ExclusiveHold {
 public:
     // Nothing (an empty pointer) when another program holds the database. Raises for a missing
@@ -67,12 +68,16 @@ public:
     // the content of `chosen` in its place, in the file itself (a program that has it open sees
     // the new content). Meanwhile with the safety copy, the old content of every part that changes
     // is written to the database's rollback journal, in SQLite's format, and synced; only when both
-    // are complete and synced are the changed parts written and synced, and removing the journal
-    // commits. Killed at any point, the file holds all its old content (SQLite rolls the journal
-    // back at the next open) or all the new. On failure the old content is put back at once.
-    // `safetyCopy` is the safety copy's path as soon as it has its name; empty on failure before.
-    void ReplaceContent(const SoundDatabase &chosen, const std::filesystem::path &safetyTarget,
-                        std::filesystem::path &safetyCopy);
+    // are complete and synced are the changed parts written and synced. The content in place is then
+    // checked as the chosen copy was (SoundDatabase::Check), the chosen copy must be as it was
+    // checked and the database as it was written; only then does the safety copy take its name, and
+    // removing the journal commits. Killed at any point, the file holds all its old content (SQLite
+    // rolls the journal back at the next open) or all the new. On failure the old content is put
+    // back at once and no safety copy is left. A file cut short or written by another program
+    // meanwhile is a failure (75) that names it. Returns the safety copy's path; `safetyCopied` tells
+    // a failure after the safety copy was complete from one before.
+    std::filesystem::path ReplaceContent(const SoundDatabase &chosen, const std::filesystem::path &safetyTarget,
+                                         bool &safetyCopied);
 
 private:
     friend class SoundDatabase;

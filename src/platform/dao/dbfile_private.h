@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <utility>
@@ -40,6 +41,8 @@ private:
     int fd_ = -1;
 };
 
+// "<description of `number`>: '<file>' (<reason>)", the file in its Windows form.
+std::string Describe(int number, const fs::path &file, const std::string &reason);
 // Raises the error of a failed system call on `file` (shown in its Windows form); `doing` says what
 // was being done ("write", "sync", ...).
 [[noreturn]] void FailErrno(const fs::path &file, const char *doing, int err);
@@ -109,6 +112,78 @@ void Sync(int fd, const fs::path &shown);
 // Syncs the folder that holds `file`, so that a name made or removed there lasts.
 void SyncFolderOf(const fs::path &file, const fs::path &shown);
 
+// A database in write-ahead-log mode keeps part of its content beside the file; the data
+// databases never use it, and neither the check nor the replacement reads or writes that part.
+// Raises 3343 for one.
+void RequireRollbackJournal(int fd, const fs::path &database);
+
+// What tells whether another program wrote a file: its size and its times of change.
+struct FileState {
+    std::uint64_t size = 0;
+    long mtime = 0, mtimeNs = 0, ctime = 0, ctimeNs = 0;
+    bool operator==(const FileState &) const = default;
+    static FileState Of(int fd, const fs::path &shown);
+    // Raises 75 naming `shown` when the file open as `fd` is no longer in this state.
+    void RequireSame(int fd, const fs::path &shown) const;
+};
+
+// Reads through mappings of files that another program may cut short meanwhile (see dbfile_cut.cpp):
+// while a watch lives, a read past the new end finds zeros instead of ending the process.
+class CutWatch {
+public:
+    struct Watched {
+        int fd;
+        const fs::path *shown;
+        std::uint64_t size;  // as the reads expect it
+    };
+    explicit CutWatch(std::initializer_list<Watched> files);
+    ~CutWatch();
+    CutWatch(const CutWatch &) = delete;
+    CutWatch &operator=(const CutWatch &) = delete;
+    // True once a read found a page gone (under any watch).
+    bool PagesGone() const;
+    // Raises 75 naming the watched file that is now shorter than its reads expect, or the first one
+    // when a page went and came back.
+    void Check() const;
+
+private:
+    std::vector<Watched> files_;
+    unsigned long gone_ = 0;
+};
+
+// What the tools require of a database's content, read through a connection in a read transaction:
+// SQLite's quick integrity check passes and the database holds at least one table. Raises 3343 naming
+// `shown` otherwise; stops early when `watch` sees a file cut short.
+void CheckContent(sqlite3 *db, const fs::path &shown, std::uint64_t size, const CutWatch &watch);
+
+// Checks a held database's content (open as `fd`, `size` bytes) as CheckContent does, read as it lies
+// in the file: neither locked (the hold keeps others out) nor rolled back by the journal that the
+// hold is writing.
+void CheckInPlace(const fs::path &database, int fd, std::uint64_t size);
+
+// A byte copy of a held database (open as `fd`, in the state `state`), written past the page cache,
+// complete and synced under a hidden temporary name in `target`'s folder (the temporaries that killed
+// copies of it left there are removed first), with the database's permissions. It takes a name of its own only when Name is
+// called; until then it is removed when this object goes.
+class PendingCopy {
+public:
+    PendingCopy(int fd, const fs::path &database, const FileState &state, const fs::path &target);
+    ~PendingCopy();
+    PendingCopy(const PendingCopy &) = delete;
+    PendingCopy &operator=(const PendingCopy &) = delete;
+    int fd() const { return fd_.get(); }
+    // Gives it `target`'s name, or when that exists the first free one of "<stem>-2<ext>",
+    // "<stem>-3<ext>"...; never overwrites a file. Returns the name.
+    fs::path Name();
+    // Removes it again under the name it was given.
+    void Remove();
+
+private:
+    void Write(int fromFd, const fs::path &database, const FileState &state);
+    fs::path target_, path_, named_;
+    FileDescriptor fd_;
+};
+
 // The page size a database header gives (bytes 16-17; 1 stands for 65536).
 std::uint32_t PageSizeOf(const unsigned char *header);
 std::uint32_t BigEndian32(const unsigned char *p);
@@ -124,6 +199,7 @@ struct SoundDatabase::Impl {
     std::shared_ptr<Connection> engine;  // inside a read transaction while this lives
     std::uint32_t pageSize = 0;
     std::uint64_t pages = 0;             // the database's size as SQLite sees it
+    dbfile_detail::FileState checked;    // the file as the check read it
     // The pages of a database to be replaced that this content changes (PagesThatDiffer), found
     // during the check, and that database.
     std::vector<bool> differs;
@@ -135,6 +211,8 @@ struct ExclusiveHold::Impl {
     std::filesystem::path path;
     dbfile_detail::FileDescriptor fd;    // read-write; opened first, closed last
     std::shared_ptr<Connection> engine;  // inside BEGIN EXCLUSIVE while this lives
+    dbfile_detail::FileState held;       // the file as the hold found it
+    std::filesystem::path journal;       // SQLite's rollback journal of it
     ~Impl();
     // Ends the transaction that keeps the EXCLUSIVE lock; it wrote nothing itself.
     void EndTransaction();

@@ -5,10 +5,10 @@
 // database's size in pages, the header's size, the page size) and one record per page (page number,
 // the page's old bytes, a checksum). While it exists with its magic, every SQLite open of the
 // database rolls it back before reading: the old pages go back and the file is cut to its old size.
-// So the order is: the records (while the safety copy is written on another thread), synced; once
-// the safety copy is complete, synced and named, the magic and count, synced; the changed parts of
-// the file, synced; then removing the journal is the commit. Pages that stay the same are neither
-// journaled nor written. Large steps replace SQLite's page-by-page writes and its syncs per cache
+// So the order is: the records (while the safety copy is written on another thread, under a hidden
+// name), synced; once the safety copy is complete and synced, the magic and count, synced; the
+// changed parts of the file, synced; the content in place checked; the safety copy named; then
+// removing the journal is the commit. Pages that stay the same are neither journaled nor written. Large steps replace SQLite's page-by-page writes and its syncs per cache
 // spill: which pages change is found while the chosen copy is checked (SoundDatabase::Check), the
 // old pages are read through a mapping, the journal and the safety copy are written past the page
 // cache (NewFileWriter; the safety copy straight from the mapping), the new pages are copied in the
@@ -23,6 +23,7 @@
 #include <cerrno>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -54,21 +55,24 @@ std::uint32_t Nonce() {
 
 }  // namespace
 
-void ExclusiveHold::ReplaceContent(const SoundDatabase &chosen, const fs::path &safetyTarget, fs::path &safetyCopy) {
+fs::path ExclusiveHold::ReplaceContent(const SoundDatabase &chosen, const fs::path &safetyTarget, bool &safetyCopied) {
+    safetyCopied = false;
     const fs::path &live = impl_->path;
     const fs::path &source = chosen.impl_->path;
+    const fs::path &journal = impl_->journal;
     const int liveFd = impl_->fd.get();
     const int newFd = chosen.impl_->fd.get();
     sqlite3 *db = impl_->engine->db();
 
-    // The old content: the file's whole pages.
-    struct stat st {};
-    if (::fstat(liveFd, &st) != 0) FailErrno(live, "read", errno);
+    // The old content: the file's whole pages, as the hold found it; the new: the copy as checked.
+    impl_->held.RequireSame(liveFd, live);
+    chosen.impl_->checked.RequireSame(newFd, source);
+    const std::uint64_t oldSize = impl_->held.size;
     unsigned char oldHeader[100], newHeader[100];
     ReadAt(liveFd, oldHeader, sizeof oldHeader, 0, live);
     ReadAt(newFd, newHeader, sizeof newHeader, 0, source);
     const std::uint32_t oldPageSize = PageSizeOf(oldHeader);
-    const std::uint64_t oldPages = static_cast<std::uint64_t>(st.st_size) / oldPageSize;
+    const std::uint64_t oldPages = oldSize / oldPageSize;
     const std::uint64_t oldLength = oldPages * oldPageSize;
     const std::uint64_t lockPage = kPendingByte / oldPageSize + 1;  // never used, and it ends a journal
     const std::uint64_t newLength = chosen.impl_->pages * chosen.impl_->pageSize;
@@ -92,22 +96,24 @@ void ExclusiveHold::ReplaceContent(const SoundDatabase &chosen, const fs::path &
 
     // 1. The safety copy, on a thread of its own, and meanwhile the journal's records: the old bytes
     // of every page that changes. When both are complete and synced, the journal's header makes it
-    // count, synced.
-    const fs::path journal = sqlite3_filename_journal(sqlite3_db_filename(db, "main"));
+    // count, synced. The safety copy keeps a hidden name until the commit.
+    std::unique_ptr<PendingCopy> safety;
     std::exception_ptr copyFailure;
     std::thread copying([&] {
         try {
-            safetyCopy = CopyToNewFile(safetyTarget);
+            safety = std::make_unique<PendingCopy>(liveFd, live, impl_->held, safetyTarget);
         } catch (...) {
             copyFailure = std::current_exception();
         }
     });
     FileDescriptor jfd;
     try {
-        jfd.Reset(::open(journal.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+        // A leftover was removed when the hold began: a name in the way now is not ours to follow.
+        jfd.Reset(::open(journal.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (jfd.get() < 0) FailErrno(live, "create the journal of", errno);
         try {
-            if (jfd.get() < 0) FailErrno(live, "create the journal of", errno);
-            if (::fchmod(jfd.get(), st.st_mode & 0777) != 0 ||
+            struct stat st {};
+            if (::fstat(liveFd, &st) != 0 || ::fchmod(jfd.get(), st.st_mode & 0777) != 0 ||
                 (::geteuid() == 0 && ::fchown(jfd.get(), st.st_uid, st.st_gid) != 0))
                 FailErrno(live, "create the journal of", errno);  // anyone who may write the database rolls it back
             unsigned char header[kJournalHeaderSize] = {};
@@ -118,22 +124,31 @@ void ExclusiveHold::ReplaceContent(const SoundDatabase &chosen, const fs::path &
             PutBigEndian32(header + 24, oldPageSize);
             NewFileWriter out(jfd.get(), live);
             out.Append(header, sizeof header);
-            Mapping old(liveFd, oldLength, live);
             std::uint32_t records = 0;
-            for (std::uint64_t page = 1; page <= oldPages; ++page) {
-                if (!changed[page] || page == lockPage) continue;
-                const unsigned char *bytes = old.data() + (page - 1) * oldPageSize;
-                unsigned char *r = out.Room(oldPageSize + 8);
-                PutBigEndian32(r, static_cast<std::uint32_t>(page));
-                std::memcpy(r + 4, bytes, oldPageSize);
-                PutBigEndian32(r + 4 + oldPageSize, PageChecksum(nonce, bytes, oldPageSize));
-                ++records;
-                old.Done((page - 1) * oldPageSize);
+            const CutWatch watch({{liveFd, &live, oldSize}});
+            try {
+                Mapping old(liveFd, oldLength, live);
+                for (std::uint64_t page = 1; page <= oldPages && !watch.PagesGone(); ++page) {
+                    if (!changed[page] || page == lockPage) continue;
+                    const unsigned char *bytes = old.data() + (page - 1) * oldPageSize;
+                    unsigned char *r = out.Room(oldPageSize + 8);
+                    PutBigEndian32(r, static_cast<std::uint32_t>(page));
+                    std::memcpy(r + 4, bytes, oldPageSize);
+                    PutBigEndian32(r + 4 + oldPageSize, PageChecksum(nonce, bytes, oldPageSize));
+                    ++records;
+                    old.Done((page - 1) * oldPageSize);
+                }
+            } catch (const Error &) {
+                watch.Check();
+                throw;
             }
+            watch.Check();
             out.Finish();
             Sync(jfd.get(), live);
             copying.join();
             if (copyFailure) std::rethrow_exception(copyFailure);
+            safetyCopied = true;
+            impl_->held.RequireSame(liveFd, live);  // what the journal and the safety copy hold is the old content
             std::memcpy(header, kJournalMagic, sizeof kJournalMagic);
             PutBigEndian32(header + 8, records);
             WriteAt(jfd.get(), header, 12, 0, live);
@@ -149,9 +164,27 @@ void ExclusiveHold::ReplaceContent(const SoundDatabase &chosen, const fs::path &
         throw;
     }
 
+    // Put back after a failure from here on: the safety copy holds the whole old content, also of
+    // pages that another program may have changed meanwhile and that the journal does not hold; then
+    // what the journal still holds goes back as the next open would (let go of the lock and read).
+    auto putBack = [&] {
+        try {
+            CopyRange(safety->fd(), liveFd, 0, oldSize, live, live);
+            if (::ftruncate(liveFd, static_cast<off_t>(oldSize)) != 0) FailErrno(live, "write", errno);
+            Sync(liveFd, live);
+            if (::unlink(journal.c_str()) != 0) FailErrno(live, "remove the journal of", errno);
+        } catch (const Error &) {
+        }
+        impl_->EndTransaction();
+        sqlite3_exec(db, "SELECT count(*) FROM sqlite_schema", nullptr, nullptr, nullptr);
+        safety->Remove();
+    };
+
     // 2. The changed pages and whatever lies beyond the old end, from the chosen copy (in the
-    // kernel), the new header over them; the file cut to the new size; synced. 3. Removing the
-    // journal commits.
+    // kernel), the new header over them; the file cut to the new size; synced. The content in place
+    // is checked as the chosen copy was, and the chosen copy must still be as it was checked and the
+    // live file as it was written. 3. The safety copy takes its name and removing the journal commits.
+    fs::path safetyCopy;
     try {
         auto toWrite = [&](std::uint64_t offset) { return offset >= oldLength || changed[offset / oldPageSize + 1]; };
         for (std::uint64_t at = 0; at < newLength;) {
@@ -166,23 +199,26 @@ void ExclusiveHold::ReplaceContent(const SoundDatabase &chosen, const fs::path &
             at = end;
         }
         WriteAt(liveFd, newHeader, sizeof newHeader, 0, live);
-        if (newLength != static_cast<std::uint64_t>(st.st_size) && ::ftruncate(liveFd, static_cast<off_t>(newLength)) != 0)
-            FailErrno(live, "write", errno);
+        if (newLength != oldSize && ::ftruncate(liveFd, static_cast<off_t>(newLength)) != 0) FailErrno(live, "write", errno);
         Sync(liveFd, live);
+        const FileState written = FileState::Of(liveFd, live);
+        CheckInPlace(live, liveFd, newLength);
+        chosen.impl_->checked.RequireSame(newFd, source);
+        written.RequireSame(liveFd, live);
+        safetyCopy = safety->Name();
         if (::unlink(journal.c_str()) != 0) FailErrno(live, "remove the journal of", errno);
     } catch (...) {
-        // Put the old content back now, as the next open would: let go of the lock and read.
-        impl_->EndTransaction();
-        sqlite3_exec(db, "SELECT count(*) FROM sqlite_schema", nullptr, nullptr, nullptr);
+        putBack();
         throw;
     }
     try {
-        SyncFolderOf(journal, live);  // the commit lasts; without it a crash of the machine may undo it
+        SyncFolderOf(journal, live);  // the commit and the safety copy's name last; without it a crash of the machine may undo them
     } catch (const Error &) {
     }
     // The journal's disk space is given back when its last descriptor closes, which takes a while
     // for a large one: on a thread of its own, so that the restore can report at once.
     std::thread([fd = jfd.Release()] { ::close(fd); }).detach();
+    return safetyCopy;
 }
 
 }  // namespace platform::dao
