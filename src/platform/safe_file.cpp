@@ -354,6 +354,22 @@ void AtomicFile::CommitUnsynced() {
     temporary_.clear();
 }
 
+bool AtomicFile::CommitAsNew(std::string_view name) {
+    const std::string to(name);
+    if (::renameat2(folder_.get(), temporary_.c_str(), folder_.get(), to.c_str(), RENAME_NOREPLACE) != 0) {
+        if (errno == EEXIST) return false;
+        if (errno != EINVAL && errno != ENOSYS) Throw(errno, target_.parent_path() / to);
+        // A file system without RENAME_NOREPLACE: a hard link never replaces either.
+        if (::linkat(folder_.get(), temporary_.c_str(), folder_.get(), to.c_str(), 0) != 0) {
+            if (errno == EEXIST) return false;
+            Throw(errno, target_.parent_path() / to);
+        }
+        (void)::unlinkat(folder_.get(), temporary_.c_str(), 0);
+    }
+    temporary_.clear();
+    return true;
+}
+
 void RemoveStaleTemporaries(const fs::path &folder) {
     const Fd at = OpenFolder(folder);
     if (!at) return;

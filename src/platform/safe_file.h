@@ -108,6 +108,10 @@ public:
     // Renames the temporary over the target and syncs nothing: for a copy of many files, which syncs
     // the file system once when they are all written (SyncFileSystem in copy_tree.h).
     void CommitUnsynced();
+    // Gives the temporary, its data synced by the caller, the name `name` in the target's folder
+    // unless something of that name is there: false then (nothing followed or replaced), and the
+    // temporary stays. The folder is not synced: the caller syncs it with what else it changes there.
+    bool CommitAsNew(std::string_view name);
 
 private:
     void Create(Access access, unsigned mode);

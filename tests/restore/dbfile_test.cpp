@@ -175,6 +175,8 @@ protected:
         fs::copy_file(pristine, live);
     }
 
+    std::string failure;  // the description of Restore's last failure
+
     // The tool's sequence: exclusive hold, safety copy, replacement. 0 when done, else the error number.
     int Restore() {
         try {
@@ -185,6 +187,7 @@ protected:
             hold->ReplaceContent(*sound, safety, copied);
             return 0;
         } catch (const platform::Error &e) {
+            failure = e.description;
             return e.number % 256;
         }
     }
@@ -286,6 +289,9 @@ TEST_F(RestoreReliability, KilledWhileWritingLeavesTheOldContentAndTheNextRestor
         }
         ASSERT_NO_THROW((void)Connection::Open(live, "BILLING.mdb", false, false));
         EXPECT_TRUE(qvtest::ReadFile(live) == oldBytes);
+        // The next restore, once the killed run's temporary is no longer new, leaves nothing of it.
+        const timespec old[2] = {{0, UTIME_OMIT}, {1000000000, 0}};
+        for (auto &e : fs::directory_iterator(dataDir)) ::utimensat(AT_FDCWD, e.path().c_str(), old, 0);
         ASSERT_EQ(Restore(), 0);
         EXPECT_EQ(qvtest::Listing(dataDir), "BILLING.ldb\nBILLING.mdb\n" + safety.filename().string() + "\nbackup\n");
         EXPECT_EQ(qvtest::Digest(live), newDigest);
@@ -388,6 +394,32 @@ TEST_F(RestoreReliability, AFileChangedByAnotherProgramMeanwhileFailsTheRestore)
             EXPECT_TRUE(c.liveCut ? now == oldBytes.substr(0, now.size()) : now == oldBytes);
         }
         EXPECT_TRUE(caught) << "the moment never came";
+    }
+}
+
+// Run by root in a data folder that other logins can write: a link another login planted at the
+// journal's, the safety copy's or the live database's name is refused and named, and nothing is
+// written, there or where it points.
+TEST_F(RestoreReliability, LinksAnotherUserPlantedAreRefusedAndNothingIsWritten) {
+    if (::geteuid() != 0) GTEST_SKIP() << "a link of another login needs root to make";
+    fs::permissions(dataDir, fs::perms::all);
+    const fs::path outside = drives.folder('C') / "outside";
+    fs::create_directory(outside);
+    for (const fs::path &at : {qvtest::JournalOf(live), safety, live}) {
+        SCOPED_TRACE(at);
+        ResetLive();
+        const fs::path planted = at == live ? dataDir / "moved.mdb" : outside / "made";
+        if (at == live) fs::rename(live, planted);
+        fs::create_symlink(planted, at);
+        ASSERT_EQ(::lchown(at.c_str(), 65534, 65534), 0);
+        qvtest::WriteFile(LockFileOf(live), "");  // the engine's, made by any open
+        const std::string before = qvtest::Listing(dataDir);
+        EXPECT_EQ(Restore(), 70);
+        EXPECT_EQ(failure, "'C:\\QVData\\" + at.filename().string() + "' is a link made by another user; nothing was written");
+        EXPECT_EQ(qvtest::Listing(dataDir), before);
+        EXPECT_TRUE(fs::is_empty(outside));
+        EXPECT_TRUE(qvtest::ReadFile(at == live ? planted : live) == oldBytes);
+        fs::remove(at);
     }
 }
 

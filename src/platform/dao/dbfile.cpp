@@ -3,7 +3,6 @@
 // programs in dbfile_cut.cpp.
 #include "platform/dao/dbfile.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/file.h>
@@ -21,12 +20,14 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
 #include "platform/dao/dbfile_private.h"
 #include "platform/error.h"
 #include "platform/paths.h"
+#include "platform/safe_file.h"
 
 namespace platform::dao {
 namespace fs = std::filesystem;
@@ -57,6 +58,7 @@ std::string Describe(int number, const fs::path &file, const std::string &reason
 }
 
 void FailErrno(const fs::path &file, const char *doing, int err) {
+    if (IsRefusedLink(err)) throw Error(70, RefusedLinkText());
     throw Error(NumberForErrno(err), Describe(NumberForErrno(err), file, std::string(doing) + ": " + std::strerror(err)));
 }
 
@@ -249,7 +251,7 @@ void Sync(int fd, const fs::path &shown) {
 
 void SyncFolderOf(const fs::path &file, const fs::path &shown) {
     const fs::path folder = file.parent_path().empty() ? fs::path(".") : file.parent_path();
-    FileDescriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const Fd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (fd.get() < 0) FailErrno(shown, "sync the folder of", errno);
     Sync(fd.get(), shown);
 }
@@ -297,38 +299,6 @@ fs::path WithSuffix(const fs::path &target, int n) {
     return target.parent_path() / name;
 }
 
-// Renames `from` to `to` unless `to` exists; false when it does.
-bool RenameNoReplace(const fs::path &from, const fs::path &to) {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
-    if (errno == EEXIST) return false;
-    if (errno != EINVAL && errno != ENOSYS) FailErrno(to, "rename", errno);
-    // File systems without RENAME_NOREPLACE: a hard link never overwrites either.
-    if (::link(from.c_str(), to.c_str()) != 0) {
-        if (errno == EEXIST) return false;
-        FailErrno(to, "link", errno);
-    }
-    ::unlink(from.c_str());
-    return true;
-}
-
-// The hidden temporary files that copies of `source` are written under.
-std::string TemporaryPrefix(const fs::path &source) { return "." + source.filename().string() + ".copy-"; }
-
-// Removes the temporary files that copies of `source` left in `folder` when their process died:
-// a live writer holds a lock on its file.
-void RemoveLeftovers(const fs::path &folder, const fs::path &source) {
-    const std::string prefix = TemporaryPrefix(source);
-    DIR *dir = ::opendir(folder.empty() ? "." : folder.c_str());
-    if (!dir) return;
-    while (const dirent *e = ::readdir(dir)) {
-        if (std::strncmp(e->d_name, prefix.c_str(), prefix.size()) != 0) continue;
-        const fs::path leftover = folder / e->d_name;
-        FileDescriptor fd(::open(leftover.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-        if (fd.get() >= 0 && ::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) ::unlink(leftover.c_str());
-    }
-    ::closedir(dir);
-}
-
 }  // namespace
 
 fs::path LockFileOf(const fs::path &database) {
@@ -362,7 +332,7 @@ std::unique_ptr<ExclusiveHold> ExclusiveHold::Acquire(const fs::path &database) 
         throw;
     }
     sqlite3 *db = impl->engine->db();
-    impl->fd.Reset(::open(database.c_str(), O_RDWR | O_CLOEXEC));
+    impl->fd = OpenFile(database, O_RDWR);  // never through another user's link
     const int openError = errno;
     if (impl->fd.get() < 0 || sqlite3_db_readonly(db, "main") == 1) {
         // The file (or its file system) may not be written.
@@ -378,33 +348,30 @@ std::unique_ptr<ExclusiveHold> ExclusiveHold::Acquire(const fs::path &database) 
     // A journal still there now is not hot (taking the lock rolled a hot one back): the rest of a
     // replacement killed before its journal counted. Nobody else writes one while the hold lasts.
     impl->journal = sqlite3_filename_journal(sqlite3_db_filename(db, "main"));
+    std::string name;
+    const Fd folder = OpenParent(impl->journal, name);
     struct stat js {};
-    if (::lstat(impl->journal.c_str(), &js) == 0 && S_ISREG(js.st_mode)) ::unlink(impl->journal.c_str());
+    if (folder && ::fstatat(folder.get(), name.c_str(), &js, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(js.st_mode))
+        ::unlinkat(folder.get(), name.c_str(), 0);
     return std::unique_ptr<ExclusiveHold>(new ExclusiveHold(std::move(impl)));
 }
 
 bool ProbeInUse(const fs::path &database) { return ExclusiveHold::Acquire(database) == nullptr; }
 
-PendingCopy::PendingCopy(int fromFd, const fs::path &database, const FileState &state, const fs::path &target)
-    : target_(target) {
-    const fs::path folder = target.parent_path();
-    RemoveLeftovers(folder, database);
-    std::string name = (folder / (TemporaryPrefix(database) + "XXXXXX")).string();
-    fd_.Reset(::mkstemp(name.data()));
-    if (fd_.get() < 0) FailErrno(target, "create", errno);
-    path_ = name;
-    ::flock(fd_.get(), LOCK_EX | LOCK_NB);  // tells a running copy from the leftover of a killed one
-    try {
-        Write(fromFd, database, state);
-    } catch (...) {
-        ::unlink(path_.c_str());
-        throw;
-    }
+void dbfile_detail::RefuseLinkAt(const fs::path &file) {
+    const Fd probe = OpenFile(file, O_RDONLY | O_NONBLOCK);
+    if (!probe && IsRefusedLink(errno)) throw Error(70, RefusedLinkText());
 }
 
-void PendingCopy::Write(int fromFd, const fs::path &database, const FileState &state) {
-    const fs::path &target = target_;
-    NewFileWriter out(fd_.get(), target);
+PendingCopy::PendingCopy(int fromFd, const fs::path &database, const FileState &state, const fs::path &target) {
+    RemoveStaleTemporaries(target.parent_path());
+    RefuseLinkAt(target);
+    try {
+        file_.emplace(target, Access::Private, 0600);
+    } catch (const std::system_error &e) {
+        FailErrno(target, "create", e.code().value());
+    }
+    NewFileWriter out(file_->fd(), target);
     const std::uint64_t size = state.size;
     const CutWatch watch({{fromFd, &database, size}});
     try {
@@ -422,29 +389,25 @@ void PendingCopy::Write(int fromFd, const fs::path &database, const FileState &s
     state.RequireSame(fromFd, database);
     struct stat st {};
     if (::fstat(fromFd, &st) != 0) FailErrno(database, "read", errno);
-    if (::fchmod(fd_.get(), st.st_mode & 0777) != 0) FailErrno(target, "set the permissions of", errno);
-    Sync(fd_.get(), target);
-}
-
-PendingCopy::~PendingCopy() {
-    if (named_.empty()) ::unlink(path_.c_str());
+    if (::fchmod(file_->fd(), st.st_mode & 0777) != 0) FailErrno(target, "set the permissions of", errno);
+    Sync(file_->fd(), target);
 }
 
 fs::path PendingCopy::Name() {
+    const fs::path &target = file_->Target();
     for (int n = 1;; ++n) {
-        fs::path name = WithSuffix(target_, n);
-        if (RenameNoReplace(path_, name)) {
-            named_ = name;
-            return name;
+        const fs::path name = WithSuffix(target, n);
+        try {
+            if (file_->CommitAsNew(name.filename().native())) return named_ = name;
+        } catch (const std::system_error &e) {
+            FailErrno(name, "rename", e.code().value());
         }
     }
 }
 
 void PendingCopy::Remove() {
-    if (named_.empty()) return;
-    ::unlink(named_.c_str());
+    if (!named_.empty()) RemoveFile(named_);
     named_.clear();
-    path_.clear();
 }
 
 fs::path ExclusiveHold::CopyToNewFile(const fs::path &target) {

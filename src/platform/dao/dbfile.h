@@ -49,8 +49,8 @@ class ExclusiveHold {
 public:
     // Nothing (an empty pointer) when another program holds the database. Raises for a missing
     // database (3024), one the engine cannot open (3343 not a database, ...), one that may not be
-    // written (70, with the reason: a read-only file or file system) and one in write-ahead-log
-    // mode (3343).
+    // written (70, with the reason: a read-only file or file system, or a link another user made)
+    // and one in write-ahead-log mode (3343).
     static std::unique_ptr<ExclusiveHold> Acquire(const std::filesystem::path &database);
     ~ExclusiveHold();
     ExclusiveHold(const ExclusiveHold &) = delete;
@@ -58,10 +58,10 @@ public:
 
     // Writes a byte copy of the held database to a new file named `target`, never overwriting a
     // file: when `target` exists, "-2", "-3"... go before its extension. The copy gets the
-    // database's permissions; it is written under a hidden temporary name in the target's folder,
-    // synced, and given its name, and the folder is synced. Returns the path written. On failure
-    // nothing is left behind; a temporary file that a killed copy of this database left in that
-    // folder is removed by the next one.
+    // database's permissions; it is written under a hidden temporary name in the target's folder
+    // (AtomicFile), synced, and given its name, and the folder is synced. Returns the path written.
+    // On failure nothing is left behind; the temporaries that killed runs left in that folder are
+    // removed by the next one. A link that another user made at `target` is refused (70, named).
     std::filesystem::path CopyToNewFile(const std::filesystem::path &target);
 
     // Makes a safety copy of the held database (as CopyToNewFile does, to `safetyTarget`) and puts
@@ -74,7 +74,8 @@ public:
     // removing the journal commits. Killed at any point, the file holds all its old content (SQLite
     // rolls the journal back at the next open) or all the new. On failure the old content is put
     // back at once and no safety copy is left. A file cut short or written by another program
-    // meanwhile is a failure (75) that names it. Returns the safety copy's path; `safetyCopied` tells
+    // meanwhile is a failure (75) that names it; a link another user made at the journal's or the
+    // safety copy's name is refused (70, named) before anything is written. Returns the safety copy's path; `safetyCopied` tells
     // a failure after the safety copy was complete from one before.
     std::filesystem::path ReplaceContent(const SoundDatabase &chosen, const std::filesystem::path &safetyTarget,
                                          bool &safetyCopied);

@@ -94,7 +94,7 @@ SoundDatabase::Impl::~Impl() {
 std::unique_ptr<SoundDatabase> SoundDatabase::Check(const fs::path &database, const ExclusiveHold *replacing) {
     auto impl = std::make_unique<Impl>();
     impl->path = database;
-    impl->fd.Reset(::open(database.c_str(), O_RDONLY | O_CLOEXEC));
+    impl->fd.reset(::open(database.c_str(), O_RDONLY | O_CLOEXEC));
     const int openError = errno;
     // Opened as the tools open the data database: the engine's header, size and lock rules, no password.
     impl->engine = Connection::Open(database, ShownPath(database), /*exclusive=*/false, /*readOnly=*/true);

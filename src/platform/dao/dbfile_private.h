@@ -12,34 +12,18 @@
 #include <filesystem>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "platform/dao/connection.h"
 #include "platform/dao/dbfile.h"
+#include "platform/safe_file.h"
 
 namespace platform::dao::dbfile_detail {
 
 namespace fs = std::filesystem;
-
-class FileDescriptor {
-public:
-    FileDescriptor() = default;
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() { Reset(); }
-    FileDescriptor(const FileDescriptor &) = delete;
-    FileDescriptor &operator=(const FileDescriptor &) = delete;
-    int get() const { return fd_; }
-    int Release() { return std::exchange(fd_, -1); }
-    void Reset(int fd = -1) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = fd;
-    }
-
-private:
-    int fd_ = -1;
-};
 
 // "<description of `number`>: '<file>' (<reason>)", the file in its Windows form.
 std::string Describe(int number, const fs::path &file, const std::string &reason);
@@ -161,27 +145,28 @@ void CheckContent(sqlite3 *db, const fs::path &shown, std::uint64_t size, const 
 // hold is writing.
 void CheckInPlace(const fs::path &database, int fd, std::uint64_t size);
 
+// Raises 70 naming the link when `file` is a link that another user made (nothing was written).
+void RefuseLinkAt(const fs::path &file);
+
 // A byte copy of a held database (open as `fd`, in the state `state`), written past the page cache,
-// complete and synced under a hidden temporary name in `target`'s folder (the temporaries that killed
-// copies of it left there are removed first), with the database's permissions. It takes a name of its own only when Name is
-// called; until then it is removed when this object goes.
+// complete and synced under a hidden temporary name in `target`'s folder (AtomicFile: temporaries
+// that killed runs left there are removed first), with the database's permissions; refused when
+// another user's link stands at `target`. It takes a name of its own only when Name is called;
+// until then it is removed when this object goes.
 class PendingCopy {
 public:
     PendingCopy(int fd, const fs::path &database, const FileState &state, const fs::path &target);
-    ~PendingCopy();
-    PendingCopy(const PendingCopy &) = delete;
-    PendingCopy &operator=(const PendingCopy &) = delete;
-    int fd() const { return fd_.get(); }
-    // Gives it `target`'s name, or when that exists the first free one of "<stem>-2<ext>",
-    // "<stem>-3<ext>"...; never overwrites a file. Returns the name.
+    int fd() const { return file_->fd(); }
+    // Gives it `target`'s name, or when that is taken the first free one of "<stem>-2<ext>",
+    // "<stem>-3<ext>"...; never overwrites a file or follows a link. Returns the name; the caller
+    // syncs the folder.
     fs::path Name();
     // Removes it again under the name it was given.
     void Remove();
 
 private:
-    void Write(int fromFd, const fs::path &database, const FileState &state);
-    fs::path target_, path_, named_;
-    FileDescriptor fd_;
+    std::optional<AtomicFile> file_;
+    fs::path named_;
 };
 
 // The page size a database header gives (bytes 16-17; 1 stands for 65536).
@@ -195,7 +180,7 @@ namespace platform::dao {
 
 struct SoundDatabase::Impl {
     std::filesystem::path path;
-    dbfile_detail::FileDescriptor fd;    // read-only; opened first, closed last
+    Fd fd;                               // read-only; opened first, closed last
     std::shared_ptr<Connection> engine;  // inside a read transaction while this lives
     std::uint32_t pageSize = 0;
     std::uint64_t pages = 0;             // the database's size as SQLite sees it
@@ -209,7 +194,7 @@ struct SoundDatabase::Impl {
 
 struct ExclusiveHold::Impl {
     std::filesystem::path path;
-    dbfile_detail::FileDescriptor fd;    // read-write; opened first, closed last
+    Fd fd;                               // read-write; opened first, closed last
     std::shared_ptr<Connection> engine;  // inside BEGIN EXCLUSIVE while this lives
     dbfile_detail::FileState held;       // the file as the hold found it
     std::filesystem::path journal;       // SQLite's rollback journal of it

@@ -29,6 +29,7 @@
 
 #include "platform/dao/dbfile_private.h"
 #include "platform/error.h"
+#include "platform/safe_file.h"
 
 namespace platform::dao {
 namespace fs = std::filesystem;
@@ -97,6 +98,15 @@ fs::path ExclusiveHold::ReplaceContent(const SoundDatabase &chosen, const fs::pa
     // 1. The safety copy, on a thread of its own, and meanwhile the journal's records: the old bytes
     // of every page that changes. When both are complete and synced, the journal's header makes it
     // count, synced. The safety copy keeps a hidden name until the commit.
+    // A journal that no longer counted was removed when the hold began: what stands at its name now
+    // (another user's link) is not ours to follow.
+    RefuseLinkAt(safetyTarget);
+    Fd jfd = OpenFile(journal, O_WRONLY | O_CREAT | O_EXCL, 0600);
+    if (!jfd) {
+        const int err = errno;
+        if (err == EEXIST) RefuseLinkAt(journal);
+        FailErrno(journal, "create", err);
+    }
     std::unique_ptr<PendingCopy> safety;
     std::exception_ptr copyFailure;
     std::thread copying([&] {
@@ -106,11 +116,7 @@ fs::path ExclusiveHold::ReplaceContent(const SoundDatabase &chosen, const fs::pa
             copyFailure = std::current_exception();
         }
     });
-    FileDescriptor jfd;
     try {
-        // A leftover was removed when the hold began: a name in the way now is not ours to follow.
-        jfd.Reset(::open(journal.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-        if (jfd.get() < 0) FailErrno(live, "create the journal of", errno);
         try {
             struct stat st {};
             if (::fstat(liveFd, &st) != 0 || ::fchmod(jfd.get(), st.st_mode & 0777) != 0 ||
@@ -155,7 +161,7 @@ fs::path ExclusiveHold::ReplaceContent(const SoundDatabase &chosen, const fs::pa
             Sync(jfd.get(), live);
             SyncFolderOf(journal, live);
         } catch (...) {
-            ::unlink(journal.c_str());  // not yet counted: the database is as it was
+            RemoveFile(journal);  // not yet counted: the database is as it was
             throw;
         }
     } catch (...) {
@@ -172,7 +178,7 @@ fs::path ExclusiveHold::ReplaceContent(const SoundDatabase &chosen, const fs::pa
             CopyRange(safety->fd(), liveFd, 0, oldSize, live, live);
             if (::ftruncate(liveFd, static_cast<off_t>(oldSize)) != 0) FailErrno(live, "write", errno);
             Sync(liveFd, live);
-            if (::unlink(journal.c_str()) != 0) FailErrno(live, "remove the journal of", errno);
+            if (!RemoveFile(journal)) FailErrno(live, "remove the journal of", errno);
         } catch (const Error &) {
         }
         impl_->EndTransaction();
@@ -206,7 +212,7 @@ fs::path ExclusiveHold::ReplaceContent(const SoundDatabase &chosen, const fs::pa
         chosen.impl_->checked.RequireSame(newFd, source);
         written.RequireSame(liveFd, live);
         safetyCopy = safety->Name();
-        if (::unlink(journal.c_str()) != 0) FailErrno(live, "remove the journal of", errno);
+        if (!RemoveFile(journal)) FailErrno(live, "remove the journal of", errno);
     } catch (...) {
         putBack();
         throw;
@@ -217,7 +223,7 @@ fs::path ExclusiveHold::ReplaceContent(const SoundDatabase &chosen, const fs::pa
     }
     // The journal's disk space is given back when its last descriptor closes, which takes a while
     // for a large one: on a thread of its own, so that the restore can report at once.
-    std::thread([fd = jfd.Release()] { ::close(fd); }).detach();
+    std::thread([fd = jfd.release()] { ::close(fd); }).detach();
     return safetyCopy;
 }
 
