@@ -206,9 +206,19 @@ fs::path ExclusiveHold::ReplaceContent(const SoundDatabase &chosen, const fs::pa
         }
         WriteAt(liveFd, newHeader, sizeof newHeader, 0, live);
         if (newLength != oldSize && ::ftruncate(liveFd, static_cast<off_t>(newLength)) != 0) FailErrno(live, "write", errno);
-        Sync(liveFd, live);
+        // The check reads what the page cache holds while the sync writes it out, on the other core.
         const FileState written = FileState::Of(liveFd, live);
-        CheckInPlace(live, liveFd, newLength);
+        std::exception_ptr checkFailure;
+        std::jthread checking([&] {
+            try {
+                CheckInPlace(live, liveFd, newLength);
+            } catch (...) {
+                checkFailure = std::current_exception();
+            }
+        });
+        Sync(liveFd, live);
+        checking.join();
+        if (checkFailure) std::rethrow_exception(checkFailure);
         chosen.impl_->checked.RequireSame(newFd, source);
         written.RequireSame(liveFd, live);
         safetyCopy = safety->Name();
