@@ -165,19 +165,4 @@ TEST_F(SafeFile, AtomicFileShowsTheOldContentUntilCommitAndKilledRunsLeaveNothin
     EXPECT_EQ(Read(target), "");
 }
 
-// The safety copy's way of taking a name: never over a file, nor through a link, even the user's own.
-TEST_F(SafeFile, CommitAsNewNeitherReplacesNorFollows) {
-    Write(shared / "copy.mdb", "earlier");
-    fs::create_symlink(outside / "made", shared / "copy-2.mdb");
-    AtomicFile f(shared / "copy.mdb");
-    f.Write("new", 3);
-    EXPECT_FALSE(f.CommitAsNew("copy.mdb"));
-    EXPECT_FALSE(f.CommitAsNew("copy-2.mdb"));
-    EXPECT_TRUE(f.CommitAsNew("copy-3.mdb"));
-    EXPECT_EQ(Read(shared / "copy.mdb"), "earlier");
-    EXPECT_EQ(Read(shared / "copy-3.mdb"), "new");
-    EXPECT_FALSE(fs::exists(outside / "made"));
-    EXPECT_EQ(std::distance(fs::directory_iterator(shared), {}), 3);  // no temporary left
-}
-
 }  // namespace
