@@ -1,0 +1,170 @@
+// The tools run by root over folders that another login (nobody) can write, with a link that login
+// planted at each name a tool writes: every tool refuses the link, and nothing outside those folders is
+// created or changed.
+#include <QDate>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+
+#include "qvsample/installation.h"
+#include "qvsample/sql_file.h"
+#include "qvsample/temp_drive.h"
+#include "support/e2e.h"
+
+namespace {
+
+using namespace qvtest;
+namespace fs = std::filesystem;
+
+constexpr uid_t kNobody = 65534;
+
+// Runs `work` as nobody in a child process; true when it succeeded.
+bool AsNobody(const std::function<bool()> &work) {
+    const pid_t pid = ::fork();
+    if (pid == 0) ::_exit(::setgid(kNobody) == 0 && ::setuid(kNobody) == 0 && work() ? 0 : 1);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// Every entry below a folder: its path, owner, mode, size and content.
+std::map<std::string, std::string> Snapshot(const fs::path &root) {
+    std::map<std::string, std::string> entries;
+    for (const auto &e : fs::recursive_directory_iterator(root)) {
+        struct stat st {};
+        ::lstat(e.path().c_str(), &st);
+        entries[e.path().string()] = std::to_string(st.st_uid) + " " + std::to_string(st.st_mode) + " " +
+                                     std::to_string(st.st_size) + " " + (e.is_regular_file() ? ReadFile(e.path()) : "");
+    }
+    return entries;
+}
+
+class SharedMachineE2E : public ::testing::Test {
+protected:
+    static inline std::unique_ptr<XSession> x;
+    static void SetUpTestSuite() { x = std::make_unique<XSession>(); }
+    static void TearDownTestSuite() { x.reset(); }
+
+    void SetUp() override {
+        if (::geteuid() != 0) GTEST_SKIP() << "root and a second login are needed";
+        o.readingsPerBill = 20;
+        inst = LayOutInstallation(drives.folder('C'), QV_BIN_DIR, o);
+        // The installation and the backup drive are the other login's to write.
+        for (const fs::path &top : {drives.folder('C'), drives.folder('E')}) {
+            ASSERT_EQ(::chown(top.c_str(), kNobody, kNobody), 0);
+            for (const auto &e : fs::recursive_directory_iterator(top))
+                ASSERT_EQ(::lchown(e.path().c_str(), kNobody, kNobody), 0);
+        }
+        fs::permissions(drives.root(), fs::perms(0755));
+        victim = drives.root() / "root-only";
+        fs::create_directories(victim);
+        fs::permissions(victim, fs::perms::owner_all);
+        WriteFile(victim / "secret", "root's own");
+        fs::permissions(victim / "secret", fs::perms(0600));
+    }
+
+    std::unique_ptr<Program> Run(const char *keyword, const fs::path &current) {
+        return std::make_unique<Program>(inst.qvutil, std::vector<std::string>{keyword},
+                                         QvutilEnv(x.get(), drives.spec()), current);
+    }
+
+    // The keyboard entries of a correction of every reading of one bill date, then Continue.
+    void CorrectEveryReading(const std::string &w) {
+        const long long n = SqlFile(inst.dataDb).count("select count(*) from [tbl reading] where billdate = "
+                                                       "'2026-05-01' and lockey <= " + std::to_string(o.selected));
+        const std::string found = std::to_string(n) + " RECORDS FOUND";
+        x->keys(w, {"Return"});
+        x->type(w, "5/1/2026");
+        x->keys(w, {"Return"});
+        ASSERT_TRUE(x->answer(found));
+        x->type(w, "all");
+        x->keys(w, {"Return"});
+        ASSERT_TRUE(x->answer(found));
+        x->type(w, "5/2/2026");
+        x->keys(w, {"Return"});
+        ASSERT_TRUE(x->answer("NO RECORDS FOUND"));
+        x->keys(w, {"alt+c"});
+    }
+
+    TempDrives drives{"CE"};
+    InstallationOptions o;
+    Installation inst;
+    fs::path victim;
+};
+
+TEST_F(SharedMachineE2E, RootFollowsNoLinkThatAnotherLoginPlanted) {
+    const std::string month = QDate::currentDate().toString("yyyyMM").toStdString();
+    const fs::path data = inst.dataDir, audit = inst.auditDir;
+    const auto window = [&](const char *title) {
+        const std::string w = x->waitForWindow(title);
+        EXPECT_FALSE(w.empty()) << title;
+        return w;
+    };
+    // From the start of the tool to its refusal and its end.
+    const auto loadRefused = [&] { EXPECT_TRUE(x->answer("Quorvant 32 Utilities")); };
+    const auto correctionRefused = [&] {
+        const std::string w = window("Correct READ DATES for Meter Reading Records");
+        CorrectEveryReading(w);
+        EXPECT_TRUE(x->answer("Quorvant 32"));
+        x->keys(w, {"alt+x"});
+    };
+    struct Case {
+        std::string name;
+        fs::path link, target;
+        const char *keyword;
+        std::function<void()> run;
+    };
+    const Case cases[] = {
+        {"read-date lock", data / "BILLING.mdb.frd", victim / "secret", "FRD", loadRefused},
+        {"database lock", data / "BILLING.ldb", victim / "made.ldb", "FRD", loadRefused},
+        {"audit file", audit / ("BILLING" + month + ".LOG"), victim / "secret", "FRD", correctionRefused},
+        {"audit folder", audit, victim, "FRD", correctionRefused},
+        {"restore journal", data / "BILLING.mdb-journal", victim / "journal", "RAC",
+         [&] {
+             const std::string w = window("Restore Auto-Copy Database Files");
+             x->keys(w, {"Tab", "space"});
+             const std::string dialog = window("Locate Auto-Copy Database File");
+             x->type(dialog, "BILLING2.mdb");
+             x->keys(dialog, {"Return"});
+             x->keys(w, {"alt+r"});
+             EXPECT_TRUE(x->answer("RESTORE"));
+             x->keys(w, {"alt+F4"});
+         }},
+        {"backup destination", drives.folder('E') / "QVNWin32", victim, "QBU",
+         [&] {
+             const std::string w = window("Quorvant32 Complete Software Backup");
+             x->keys(w, {"Return"});
+             EXPECT_TRUE(x->answer("BACKUP"));
+             x->keys(w, {"alt+F4"});
+         }},
+    };
+    const auto before = Snapshot(victim);
+    const std::string readings = SqlFile(inst.dataDb).scalar("select group_concat(readdate) from [tbl reading]");
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(AsNobody([&] {
+            std::error_code ec;
+            if (fs::is_directory(c.link, ec)) fs::rename(c.link, c.link.string() + ".old", ec);
+            fs::remove(c.link, ec);  // a lock file that an earlier run left
+            fs::create_symlink(c.target, c.link, ec);
+            return !ec;
+        }));
+        auto qvutil = Run(c.keyword, std::string(c.keyword) == "QBU" ? drives.folder('E') : drives.folder('C'));
+        c.run();
+        EXPECT_TRUE(qvutil->wait(20000).has_value()) << qvutil->errorOutput();
+        EXPECT_EQ(x->xdotool({"search", "--onlyvisible", "--name", "^FINISHED$"}), "");
+        EXPECT_EQ(Snapshot(victim), before);
+        fs::remove(c.link);
+        std::error_code ec;
+        fs::rename(c.link.string() + ".old", c.link, ec);
+    }
+    EXPECT_EQ(SqlFile(inst.dataDb).scalar("select group_concat(readdate) from [tbl reading]"), readings);
+}
+
+}  // namespace
