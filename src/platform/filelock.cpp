@@ -46,7 +46,14 @@ Fd OpenLockFile(int dir, const std::string &name) {
 }  // namespace
 
 std::unique_ptr<FileLock> FileLock::TryTake(std::string_view windowsPath) {
-    const std::string linuxPath = MapPath(windowsPath).string();
+    return TryTakeAt(MapPath(windowsPath).string(), windowsPath);
+}
+
+std::unique_ptr<FileLock> FileLock::TryTakeFile(const std::filesystem::path &linuxPath) {
+    return TryTakeAt(linuxPath.string(), linuxPath.string());
+}
+
+std::unique_ptr<FileLock> FileLock::TryTakeAt(const std::string &linuxPath, std::string_view shownPath) {
     std::string name;
     Fd dir = OpenParent(linuxPath, name);
     if (!dir) RaiseOpenError(errno, linuxPath);
@@ -63,7 +70,7 @@ std::unique_ptr<FileLock> FileLock::TryTake(std::string_view windowsPath) {
         }
         if (SameFile(fd.get(), dir.get(), name))
             return std::unique_ptr<FileLock>(
-                new FileLock(std::move(fd), std::move(dir), std::move(name), std::string(windowsPath)));
+                new FileLock(std::move(fd), std::move(dir), std::move(name), std::string(shownPath)));
         // locked a file that was removed meanwhile: try the new one
     }
 }

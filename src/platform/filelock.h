@@ -3,6 +3,7 @@
 // is refused at once instead of waiting. The lock file is created when missing, with the access of
 // its folder, and removed again when the lock is released; a link that another user made at its name
 // is refused (70, naming the link).
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -17,6 +18,8 @@ public:
     // user may not open it at all (another user's file that is not readable by all). Raises 76 when
     // its folder is missing, 75 for other failures.
     static std::unique_ptr<FileLock> TryTake(std::string_view windowsPath);
+    // The same for a Linux path, for a program without the drive map (Path() then gives it back).
+    static std::unique_ptr<FileLock> TryTakeFile(const std::filesystem::path &linuxPath);
     // True when someone holds the lock on the file at `windowsPath` now (or the file exists and
     // cannot be opened to find out). Takes nothing and creates nothing.
     static bool HeldByAnyone(std::string_view windowsPath);
@@ -27,6 +30,7 @@ public:
     const std::string &Path() const { return path_; }
 
 private:
+    static std::unique_ptr<FileLock> TryTakeAt(const std::string &linuxPath, std::string_view shownPath);
     FileLock(Fd fd, Fd dir, std::string name, std::string windowsPath);
     Fd fd_;
     Fd dir_;            // the folder that holds the lock file

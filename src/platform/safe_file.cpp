@@ -370,15 +370,16 @@ bool AtomicFile::CommitAsNew(std::string_view name) {
     return true;
 }
 
-void RemoveStaleTemporaries(const fs::path &folder) {
+std::vector<std::string> RemoveStaleTemporaries(const fs::path &folder, int minimumAgeSeconds) {
+    std::vector<std::string> removed;
     const Fd at = OpenFolder(folder);
-    if (!at) return;
+    if (!at) return removed;
     const int listed = ::openat(at.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (listed < 0) return;
+    if (listed < 0) return removed;
     DIR *entries = ::fdopendir(listed);
     if (!entries) {
         ::close(listed);
-        return;
+        return removed;
     }
     const std::time_t now = std::time(nullptr);
     while (const dirent *entry = ::readdir(entries)) {
@@ -386,10 +387,12 @@ void RemoveStaleTemporaries(const fs::path &folder) {
         const Fd file(::openat(at.get(), entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
         struct stat st {};
         // A writer locks its temporary right after creating it: one only seconds old may be in between.
-        if (!file || ::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode) || now - st.st_mtime < 10) continue;
-        if (::flock(file.get(), LOCK_EX | LOCK_NB) == 0) (void)::unlinkat(at.get(), entry->d_name, 0);
+        if (!file || ::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode) || now - st.st_mtime < minimumAgeSeconds) continue;
+        if (::flock(file.get(), LOCK_EX | LOCK_NB) == 0 && ::unlinkat(at.get(), entry->d_name, 0) == 0)
+            removed.emplace_back(entry->d_name);
     }
     ::closedir(entries);
+    return removed;
 }
 
 }  // namespace platform

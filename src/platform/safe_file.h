@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -123,7 +124,9 @@ private:
     Fd file_;
 };
 
-// Removes the temporaries of AtomicFile in `folder` that no running process is writing.
-void RemoveStaleTemporaries(const std::filesystem::path &folder);
+// Removes the temporaries of AtomicFile in `folder` that no running process is writing and that are at
+// least `minimumAgeSeconds` old (a writer locks its temporary just after creating it: a caller that
+// knows no other writer uses the folder may pass 0). Returns the names removed.
+std::vector<std::string> RemoveStaleTemporaries(const std::filesystem::path &folder, int minimumAgeSeconds = 10);
 
 }  // namespace platform
