@@ -5,6 +5,8 @@
 // conversion's reading through libmdb.
 //
 //   bench_migrate [--pairs N] [--size N] [convert|read|write|second]
+#include <fcntl.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -61,7 +63,8 @@ bench::Comparison Convert(long) {
         pipeline += " && mdb-export -I sqlite " + Quote(jet) + " '" + t.name + "' | sqlite3 " + Quote(b);
     bench::Side sa{"qvmigrate's conversion (in process)", [jet = jet, a](bench::Probe &) {
                        std::ostringstream quiet;
-                       ConvertJet(jet, a, jet.filename().string(), quiet);
+                       const platform::Fd out(::open(a.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+                       ConvertJet(jet, out.get(), a, jet.filename().string(), quiet);
                    }};
     sa.reset = [a] { fs::remove(a); };
     sa.check = [a, jet = jet, rows = rows] { ExpectRows(a, jet, rows); };

@@ -6,7 +6,6 @@
 // used by a clerk's login on the real windows (a read-date correction, --check naming the changed rows,
 // a restore).
 #include <QProcess>
-#include <QSettings>
 #include <QThread>
 #include <algorithm>
 #include <cstdlib>
@@ -23,11 +22,13 @@
 #include <utility>
 #include <vector>
 
+#include "platform/filelock.h"
 #include "qvmigrate/jet.h"
 #include "qvmigrate/jet_header.h"
 #include "qvsample/sql_file.h"
 #include "qvsample/temp_drive.h"
 #include "support/e2e.h"
+#include "support/file_size_limit.h"
 
 namespace qvtest {
 
@@ -409,8 +410,9 @@ TEST(JetDate, StorageTextToTheNearestSecond) {
 }  // namespace
 
 // Files that cannot be read are named, each in one line that holds what libmdb printed, and the rest
-// goes on; nothing of theirs reaches the target, no temporary file stays, the configuration is left
-// alone, and a target file that exists is kept.
+// goes on; nothing of theirs reaches the target, a temporary file that a killed run left goes (and is
+// said to), the configuration is left alone, a target file that exists is kept (said older than its
+// source when it is), names show no control character, and TMPDIR is never written.
 TEST(MigrationFailures, UnreadableFilesAreNamedAndTheRestGoesOn) {
     if (!fs::exists(kJet)) GTEST_SKIP() << kJet << " is absent";
     MigrateEnv env;
@@ -420,44 +422,60 @@ TEST(MigrationFailures, UnreadableFilesAreNamedAndTheRestGoesOn) {
     map[0x21037] = 0x15;  // a byte of a table's page map on which libmdb crashes
     index[135584] = 7;    // the primary key of customer names physical index 7 of 1
     const std::vector<std::pair<std::string, std::string>> bad = {
-        {"EMPTY.mdb", ""},           {"CUT.mdb", jet.substr(0, 60000)}, {"TEXT.mdb", "not a database\n"}, {"ACE.mdb", ace},
-        {"MAP.mdb", map},            {"LATE.mdb", jet.substr(0, 150000)}};
-    for (const auto &[name, bytes] : bad) WriteFile(env.source / "QVData/backup" / name, bytes);
-    WriteFile(env.source / "QVData/backup/INDEX.mdb", index);
+        {"EMPTY.mdb", "it is too short to be a Jet database"}, {"CUT.mdb", ""}, {"TEXT.mdb", "it is too short"},
+        {"ACE.mdb", "an Access 2007 or later database"}, {"MAP.mdb", ""}, {"ZERO.mdb", "it is not a Jet database"},
+        {"LATE.mdb", "[customer]: 0 rows read, but the table says it holds 5 (libmdb said: "},
+        {"INDEX.mdb", "index 'PrimaryKey' of [customer] cannot be read: "}};
+    const std::map<std::string, std::string> bytes = {{"CUT.mdb", jet.substr(0, 60000)}, {"TEXT.mdb", "not a database\n"}, {"ACE.mdb", ace},
+                                                      {"MAP.mdb", map}, {"ZERO.mdb", std::string(8192, '\0')},
+                                                      {"LATE.mdb", jet.substr(0, 150000)}, {"INDEX.mdb", index}};
+    for (const auto &[name, why] : bad) WriteFile(env.source / "QVData/backup" / name, bytes.count(name) ? bytes.at(name) : "");
     WriteFile(env.source / "QVNWin32/readme.txt", "theirs");
     WriteFile(env.target / "QVNWin32/readme.txt", "mine");
+    fs::last_write_time(env.source / "QVNWin32/readme.txt", fs::file_time_type::clock::now() + std::chrono::hours(1));
     const fs::path left = env.target / "QVNWin32/.readme.txt.0123456789abcdef.qvtmp";
-    WriteFile(left, "left by a killed run");
-    fs::last_write_time(left, fs::file_time_type::clock::now() - std::chrono::hours(1));
+    WriteFile(left, "left by a killed run a moment ago");
     fs::create_directory_symlink("/etc", env.source / "QVNWin32/etc");
+    WriteFile(env.source / "QVData/BILLING.ldb", "");
+    WriteFile(env.source / "QVNWin32/a\nfailed    C:\\fake", "");
+    WriteFile(env.source / "QVNWin32/\x1b[31mred", "");
 
+    const bool tmpSet = qEnvironmentVariableIsSet("TMPDIR");
+    const QByteArray tmp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", QByteArray::fromStdString((env.drives.root() / "no-such-folder").string()));
     const QvRun r = env.Run({});
+    tmpSet ? qputenv("TMPDIR", tmp) : qunsetenv("TMPDIR");
     EXPECT_EQ(r.status, 1) << r.out << r.err;
-    for (const auto &[name, bytes] : bad) {
-        EXPECT_NE(r.out.find("failed    C:\\QVData\\backup\\" + name + ": "), std::string::npos) << name << "\n" << r.out;
+    for (const auto &[name, why] : bad) {
+        EXPECT_NE(r.out.find("failed    C:\\QVData\\backup\\" + name + ": " + why), std::string::npos) << name << "\n" << r.out;
         EXPECT_FALSE(fs::exists(env.target / "QVData/backup" / name)) << name;
     }
-    EXPECT_NE(r.out.find("failed    C:\\QVData\\backup\\LATE.mdb: [customer]: 0 rows read, but the table says it holds 5 (libmdb said: "),
-              std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("failed    C:\\QVData\\backup\\INDEX.mdb: index 'PrimaryKey' of [customer] cannot be read: "),
-              std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("failed    C:\\QVNWin32\\etc: not copied: it is a symbolic link"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("converted C:\\QVData\\backup\\BILLING1.mdb"), std::string::npos) << r.out;
+    for (const std::string &line : std::vector<std::string>{"failed    C:\\QVNWin32\\etc: not copied: it is a symbolic link (to /etc): put a copy of what it names",
+                                   "kept      C:\\QVNWin32\\readme.txt (the source is newer; use --replace to copy it again)\n",
+                                   "qvmigrate: removed " + left.string() + ", a temporary file that a stopped run left\n",
+                                   "copied    C:\\QVData\\BILLING.ldb\n          note: a Jet lock file: C:\\QVData\\BILLING.mdb may have been open",
+                                   "copied    C:\\QVNWin32\\a<0A>failed    C:\\fake\n", "copied    C:\\QVNWin32\\<1B>[31mred\n",
+                                   "converted C:\\QVData\\backup\\BILLING1.mdb", "qvutil.conf not changed: mend each failure above"})
+        EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out;
     std::istringstream lines(r.out);
     for (std::string line; std::getline(lines, line);)
         EXPECT_TRUE(line.rfind("converted ", 0) == 0 || line.rfind("copied    ", 0) == 0 || line.rfind("kept      ", 0) == 0 ||
-                    line.rfind("failed    ", 0) == 0 || line.rfind("qvmigrate: ", 0) == 0) << line;
+                    line.rfind("failed    ", 0) == 0 || line.rfind("qvmigrate: ", 0) == 0 || line.rfind("          note: ", 0) == 0) << line;
+    EXPECT_EQ(r.err.find('\x1b'), std::string::npos) << r.err;
     EXPECT_EQ(ReadFile(env.target / "QVNWin32/readme.txt"), "mine");
     EXPECT_FALSE(fs::exists(env.config));
     for (const auto &e : fs::recursive_directory_iterator(env.target)) EXPECT_FALSE(e.path().string().ends_with(".qvtmp")) << e.path();
-    // --version and --help as the other programs answer them.
-    const QvRun version = RunProgram(fs::path(QV_BIN_DIR) / "qvmigrate", {"--version"}), qvutil = RunProgram(fs::path(QV_BIN_DIR) / "qvutil", {"--version"});
+    // --version and --help as the other programs answer them; a mistake in the command line in one line.
+    const fs::path qvmigrate = fs::path(QV_BIN_DIR) / "qvmigrate";
+    const QvRun version = RunProgram(qvmigrate, {"--version"}), qvutil = RunProgram(fs::path(QV_BIN_DIR) / "qvutil", {"--version"});
     EXPECT_EQ(version.out, "qvmigrate" + qvutil.out.substr(6));
-    EXPECT_EQ(RunProgram(fs::path(QV_BIN_DIR) / "qvmigrate", {"--help"}).out.rfind("Usage: qvmigrate ", 0), 0u);
+    EXPECT_EQ(RunProgram(qvmigrate, {"--help"}).out.rfind("Usage: qvmigrate ", 0), 0u);
+    EXPECT_EQ(RunProgram(qvmigrate, {"--bogus"}).err, "qvmigrate: unknown option --bogus\nTry 'qvmigrate --help' for more information.\n");
 }
 
 // A run stopped in the middle of a file removes that file's temporary copy and names no half file; a
-// second run into the target while the first writes it is refused at once.
+// second run into the target while the first writes it is refused at once, and so is a --replace of a
+// database that a read-date window holds; a file that finds the disk full is named.
 TEST(MigrationFailures, AStoppedRunLeavesNoHalfFileAndASecondRunIsRefused) {
     if (!fs::exists(kJet)) GTEST_SKIP() << kJet << " is absent";
     MigrateEnv env;
@@ -480,26 +498,55 @@ TEST(MigrationFailures, AStoppedRunLeavesNoHalfFileAndASecondRunIsRefused) {
     EXPECT_EQ(std::distance(fs::directory_iterator(env.target / "QVNWin32"), {}), 2);  // global.mdb and AUDIT
     EXPECT_EQ(SqlFile(env.target / "QVData/BILLING.mdb").scalar("PRAGMA integrity_check"), "ok");
     EXPECT_FALSE(fs::exists(env.config));
+    fs::remove(env.source / "QVNWin32/big.bin");
+    const auto window = platform::FileLock::TryTakeFile(env.target / "QVData/BILLING.mdb.frd");  // a read-date window is open
+    EXPECT_NE(env.Run({"--replace"}).out.find("failed    C:\\QVData\\BILLING.mdb: a read-date window is open on the database"),
+              std::string::npos);
+
+    MigrateEnv full;  // a full disk is named by the file that did not fit
+    QvRun r;
+    {
+        const FileSizeLimit limit(16384);
+        r = full.Run({});
+    }
+    EXPECT_NE(r.out.find("failed    C:\\QVData\\BILLING.mdb: cannot write " + (full.target / "QVData/BILLING.mdb").string() + ": File too large"),
+              std::string::npos) << r.out;
 }
 
 // On a machine that several logins share: root follows no link that another login planted in the
-// target, and a file the running login may not read is named with the system's reason.
+// target or at TARGET itself, nor does --check (which writes nothing beside what it reads); a file the
+// running login may not read is named with the system's reason; a kept data database that the login
+// may not write fails the tools' trial opening.
 TEST(MigrationFailures, OtherLoginsLinksAreNotFollowedAndUnreadableFilesSaySo) {
     if (!fs::exists(kJet)) GTEST_SKIP() << kJet << " is absent";
     MigrateEnv env;
-    const fs::path rootOnly = env.drives.root() / "root-only";
+    const fs::path rootOnly = env.drives.root() / "root-only", shared = env.drives.root() / "shared";
     fs::create_directories(rootOnly);
     fs::permissions(rootOnly, fs::perms::owner_all);
-    fs::create_directories(env.target / "QVData");
-    fs::permissions(env.target / "QVData", fs::perms::all);
-    ASSERT_EQ(RunProgram("/bin/ln", {"-s", rootOnly.string(), (env.target / "QVData/backup").string()}, true).status, 0);
-    const QvRun root = env.Run({});
+    SqlFile(rootOnly / "secret.db").exec("pragma journal_mode = wal; create table t (x); insert into t values ('root only')");
+    for (const fs::path &open : {env.target / "QVData", shared}) {
+        fs::create_directories(open);
+        fs::permissions(open, fs::perms::all | fs::perms::sticky_bit);
+    }
+    const std::vector<std::pair<fs::path, fs::path>> links = {{rootOnly, env.target / "QVData/backup"},
+                                                              {rootOnly / "secret.db", env.target / "QVData/BILLING.mdb"},
+                                                              {rootOnly, shared / "target"}};
+    for (const auto &[to, link] : links) ASSERT_EQ(RunProgram("/bin/ln", {"-s", to.string(), link.string()}, true).status, 0);
+    const QvRun root = env.Run({}), check = env.Run({"--check"});
     EXPECT_EQ(root.status, 1);
-    EXPECT_NE(root.out.find("failed    C:\\QVData\\backup\\BILLING1.mdb: " + (env.target / "QVData/backup").string() +
-                            " is a link made by another user; nothing was written"), std::string::npos) << root.out;
-    EXPECT_TRUE(fs::is_empty(rootOnly));
+    const std::string nothing = " is a link made by another user; nothing was ";
+    EXPECT_NE(root.out.find("failed    C:\\QVData\\backup\\BILLING1.mdb: " + links[0].second.string() + nothing + "written"),
+              std::string::npos) << root.out;
+    EXPECT_NE(root.out.find("failed    C:\\QVData\\BILLING.mdb: " + links[1].second.string() + nothing + "written"), std::string::npos) << root.out;
+    EXPECT_NE(check.out.find("C:\\QVData\\BILLING.mdb: cannot be compared: " + links[1].second.string() + nothing + "read"),
+              std::string::npos) << check.out;
+    const QvRun linked = RunProgram(fs::path(QV_BIN_DIR) / "qvmigrate", {"--owner", "root:root", "--config", env.config.string(),
+                                                                         env.source.string(), links[2].second.string()});
+    EXPECT_EQ(linked.err, "qvmigrate: " + links[2].second.string() + nothing + "written\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(rootOnly), {}), 1);  // secret.db alone: no -shm, no -wal
 
     MigrateEnv own;  // the same office migrated by nobody, into a folder of nobody's
+    SetJetPassword(own.source / "QVNWin32/global.mdb", "tovan58");
     fs::permissions(own.source / "QVData/backup/BILLING1.mdb", fs::perms::none);
     fs::permissions(own.drives.root(), fs::perms::all);
     ASSERT_EQ(RunProgram("/bin/chown", {"nobody:nogroup", own.target.string()}).status, 0);
@@ -507,6 +554,12 @@ TEST(MigrationFailures, OtherLoginsLinksAreNotFollowedAndUnreadableFilesSaySo) {
     EXPECT_NE(nobody.out.find("failed    C:\\QVData\\backup\\BILLING1.mdb: it cannot be read: Permission denied\n"), std::string::npos)
         << nobody.out << nobody.err;
     EXPECT_NE(nobody.out.find("converted C:\\QVData\\BILLING.mdb"), std::string::npos) << nobody.out;
+    fs::permissions(own.source / "QVData/backup/BILLING1.mdb", fs::perms::owner_read | fs::perms::others_read);
+    ASSERT_EQ(RunProgram("/bin/chown", {"root:root", (own.target / "QVData/BILLING.mdb").string()}).status, 0);
+    const QvRun kept = own.Run({}, true);
+    EXPECT_EQ(kept.status, 1);
+    EXPECT_NE(kept.out.find("failed    C:\\QVData\\BILLING.mdb: the tools will refuse it, so no read date can be corrected: "),
+              std::string::npos) << kept.out;
 }
 
 namespace {
@@ -531,25 +584,51 @@ TEST(MigrateE2E, TheToolsWorkOnAConvertedInstallation) {
     if (!fs::exists(kJet)) GTEST_SKIP() << kJet << " is absent";
     MigrateEnv env;
     qputenv("QUORVANT_SYSTEM_CONFIG", QByteArray::fromStdString(env.config.string()));
-    // The fixture's settings database has a password of its own, which the tools refuse.
-    const QvRun refused = env.Run({"--owner", "nobody:nogroup"}, false, true);
+    // The office's lines are kept, the keys it sets replaced whatever their case; a line the tools refuse
+    // fails the run, naming it, and the file is put back.
+    const std::string notes = "; the office's notes\n[General]\nc = /old/place ; old\nprogramfolder=C:\\QVWin32\nE=/media/backup\n";
+    WriteFile(env.config, notes + "Colour=blue\n");
+    const QvRun badLine = env.Run({"--owner", "root:root"}, false, true);
+    EXPECT_NE(badLine.out.find(env.config.string() + ", line 6: unknown setting \"Colour\""), std::string::npos) << badLine.out;
+    EXPECT_EQ(ReadFile(env.config), notes + "Colour=blue\n");
+    WriteFile(env.config, notes);
+    // The fixture's settings database has a password of its own, which the tools refuse; it is no file that failed.
+    const QvRun refused = env.Run({"--owner", "root:root"}, false, true);
     EXPECT_EQ(refused.status, 1);
-    EXPECT_NE(refused.out.find("failed    C:\\QVNWin32\\global.mdb: the tools will refuse it: Run-time error '3031': Not a valid password."),
-              std::string::npos) << refused.out;
-    EXPECT_FALSE(fs::exists(env.config));
+    EXPECT_NE(refused.out.find(", 0 failed\nfailed    C:\\QVNWin32\\global.mdb: the tools will refuse it, so they will not start: "
+                               "Run-time error '3031': Not a valid password."), std::string::npos) << refused.out;
+    EXPECT_EQ(ReadFile(env.config), notes);
     SetJetPassword(env.source / "QVNWin32/global.mdb", "tovan58");
-    const QvRun run = env.Run({"--owner", "nobody:nogroup", "--replace"}, false, true);
+    fs::remove(env.target / "QVNWin32/global.mdb");
+    // A clerk of the office's group who is not its owner is tried too: here the folder above TARGET
+    // lets in its owner alone.
+    ASSERT_EQ(RunProgram("/bin/chown", {"nobody", env.drives.root().string()}).status, 0);
+    fs::permissions(env.drives.root(), fs::perms::owner_all);
+    const QvRun locked = env.Run({"--owner", "65534:65534"}, false, true);
+    EXPECT_EQ(locked.status, 1);
+    EXPECT_NE(locked.out.find(" (of group nogroup), the tools will refuse it, so they will not start: "), std::string::npos) << locked.out;
+    fs::permissions(env.drives.root(), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+    // Given to the office (numeric ids): what earlier runs wrote as root and kept now, TARGET itself too.
+    const QvRun run = env.Run({"--owner", "65534:65534"}, false, true);
     ASSERT_EQ(run.status, 0) << run.out << run.err;
     EXPECT_NE(run.out.find("qvmigrate: every login's tools read " + env.config.string()), std::string::npos) << run.out;
-    for (const auto &e : fs::recursive_directory_iterator(env.target)) {
+    std::vector<fs::path> given{env.target};
+    for (const auto &e : fs::recursive_directory_iterator(env.target)) given.push_back(e.path());
+    for (const auto &path : given) {
         struct stat st {};
-        ASSERT_EQ(::stat(e.path().c_str(), &st), 0);
-        EXPECT_EQ(st.st_mode & 07777, e.is_directory() ? 02775u : 0664u) << e.path();
-        EXPECT_EQ(RunProgram("/usr/bin/stat", {"-c", "%U:%G", e.path().string()}).out, "nobody:nogroup\n") << e.path();
+        ASSERT_EQ(::stat(path.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, S_ISDIR(st.st_mode) ? 02775u : 0664u) << path;
+        EXPECT_EQ(RunProgram("/usr/bin/stat", {"-c", "%U:%G", path.string()}).out, "nobody:nogroup\n") << path;
     }
-    const QSettings conf(QString::fromStdString(env.config.string()), QSettings::IniFormat);
-    EXPECT_EQ(conf.value("ProgramFolder").toString().toStdString(), "C:\\QVNWin32");
+    EXPECT_EQ(ReadFile(env.config), "; the office's notes\n[General]\nC=" + env.target.string() +
+                                        "\nProgramFolder=C:\\QVNWin32\nE=/media/backup\n");
     EXPECT_EQ(fs::status(env.config).permissions(), static_cast<fs::perms>(0644));
+    // A source changed after its file was kept: said so, and the run is not plain success.
+    fs::last_write_time(env.source / "QVData/backup/BILLING1.mdb", fs::file_time_type::clock::now() + std::chrono::hours(1));
+    const QvRun older = env.Run({"--owner", "nobody:nogroup"}, false, true);
+    EXPECT_EQ(older.status, 3);
+    EXPECT_NE(older.out.find("kept      C:\\QVData\\backup\\BILLING1.mdb (the source is newer; use --replace to convert it again)\n"),
+              std::string::npos) << older.out;
     // The tools find the installation through the configuration file alone: its drive map and program folder.
     const fs::path data = env.target / "QVData/BILLING.mdb", before = env.drives.root() / "converted.db";
     fs::copy_file(data, before);

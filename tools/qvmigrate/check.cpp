@@ -14,6 +14,7 @@
 #include "qvmigrate/jet_header.h"
 #include "qvmigrate/jet_pages.h"
 #include "qvmigrate/migrate.h"
+#include "qvmigrate/place.h"
 #include "qvmigrate/storage.h"
 
 namespace qvmigrate {
@@ -162,12 +163,8 @@ bool Same(const Value &expected, const Value &target) {
     return true;
 }
 
-std::string Password(const pg::File &jet, const std::filesystem::path &file) {
-    unsigned char page0[0x98] = {};
-    std::FILE *f = std::fopen(file.c_str(), "rb");
-    const bool read = f && std::fread(page0, 1, sizeof page0, f) == sizeof page0;
-    if (f) std::fclose(f);
-    if (!read) throw JetError("its header cannot be read");
+std::string Password(const pg::File &jet) {
+    const auto *page0 = reinterpret_cast<const unsigned char *>(jet.Header().data());
     const std::string raw = PasswordBytes(page0, jet.Jet4());
     if (!jet.Jet4()) return Utf8(pg::Jet3Chars(raw, jet.CodePage()));
     const std::u16string units = pg::Jet4Units(raw);
@@ -206,17 +203,17 @@ void CompareIndexes(const pg::Table &table, StorageFile &db, const std::string &
 unsigned long CompareJet(const std::filesystem::path &jetFile, const std::filesystem::path &converted,
                          const std::string &name, std::ostream &out) {
     const pg::File jet(jetFile);
-    if (!std::filesystem::exists(converted)) {
-        out << name << ": not converted (the file is missing)\n";
+    auto db = StorageFile::OpenReadOnly(converted);
+    if (!db) {
+        Say(out, name + ": not converted (the file is missing)");
         return 1;
     }
-    auto db = StorageFile::OpenReadOnly(converted);
     unsigned long differences = 0;
     auto report = [&](const std::string &line) {
-        out << name << ": " << line << "\n";
+        Say(out, name + ": " + line);
         ++differences;
     };
-    const std::string password = Password(jet, jetFile);
+    const std::string password = Password(jet);
     const std::string expected = password.empty() ? "" : platform::dao::Sha256Hex(password);
     if (!SameNoCase(db->PasswordHash(), expected)) report("the database password differs");
     const auto targetTables = db->TableNames();

@@ -1,6 +1,8 @@
 #pragma once
-// The configuration file the tools read their drive map from: INI through QSettings, one top-level key
-// per drive letter ("C=/srv/qv/c") and an optional ProgramFolder ("C:\QVNWin32").
+// The configuration file the tools read their drive map from (platform/config.h): one top-level key per
+// drive letter ("C=/srv/qv/c") and an optional ProgramFolder ("C:\QVNWin32"), read line by line.
+#include <sys/types.h>
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -18,13 +20,32 @@ std::filesystem::path DefaultConfigFile();
 // Whose tools read the file, and how the clerks' logins get the drive map when they do not.
 std::string WhoReadsConfig(const std::filesystem::path &file);
 
-// The folder a drive letter stands for in the file; nullopt when the file does not map it.
+// The folder the file maps a drive letter to, read as the tools read the file; nullopt when it does not
+// map it. Raises platform::Error (5, naming the file and line) for a file the tools refuse.
 std::optional<std::filesystem::path> ConfiguredDrive(const std::filesystem::path &file, char letter);
 
-// Maps `letter` to `folder` and sets the program folder, keeping every other key; the file is replaced
-// atomically. As root it is left readable by every login (0644). Returns the folder the letter stood
-// for before ("" when none). Throws on failure.
-std::string UpdateConfig(const std::filesystem::path &file, char letter, const std::filesystem::path &folder,
-                         const std::string &programFolder);
+// `text` with `letter` mapped to `folder` and ProgramFolder set to `programFolder`: the first line of
+// each of these keys (its name matched without regard to case, as the tools match it) replaced, a later
+// one (which the tools would refuse) made a comment, a missing one added at the end; every other line
+// kept as written. A value that unquoted would read otherwise is written quoted.
+std::string EditedConfig(const std::string &text, char letter, const std::string &folder, const std::string &programFolder);
+
+// What a configuration file held before a run wrote it, to put back when the run fails.
+struct ConfigBefore {
+    bool existed = false;
+    std::string text;
+    mode_t mode = 0644;
+    uid_t uid = 0;
+    gid_t gid = 0;
+};
+
+// Writes EditedConfig of the file atomically (its folder made when missing; no link of another user
+// followed), with the mode, owner and group it had (a new one 0644; as root, readable by every login).
+// Returns what it held. Throws std::runtime_error naming the file and the reason.
+ConfigBefore UpdateConfig(const std::filesystem::path &file, char letter, const std::filesystem::path &folder,
+                          const std::string &programFolder);
+
+// Puts the file back as it was (removes it when there was none). Throws as UpdateConfig.
+void RestoreConfig(const std::filesystem::path &file, const ConfigBefore &before);
 
 }  // namespace qvmigrate

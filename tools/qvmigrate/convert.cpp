@@ -7,7 +7,7 @@
 
 namespace qvmigrate {
 
-Converted ConvertJet(const std::filesystem::path &jetFile, const std::filesystem::path &out, const std::string &name,
+Converted ConvertJet(const std::filesystem::path &jetFile, int out, const std::filesystem::path &target, const std::string &name,
                      std::ostream &progress) {
     using Clock = std::chrono::steady_clock;
     JetFile jet(jetFile);
@@ -16,11 +16,11 @@ Converted ConvertJet(const std::filesystem::path &jetFile, const std::filesystem
     for (const auto &t : jet.Tables())
         if (done.password && SameNoCase(t.name, "db_password"))
             throw JetError("it holds a table named db_password, the name this format keeps the password in");
-    auto db = StorageFile::CreateForLoad(out);
+    auto db = StorageFile::CreateForLoad(out, target);
     std::vector<std::pair<std::string, unsigned long>> counts;
     for (std::size_t i = 0; i < jet.Tables().size(); ++i) {
         const JetTable &t = jet.Tables()[i];
-        progress << "qvmigrate: " << name << ": [" << t.name << "] " << t.rows << " rows" << std::endl;
+        Say(progress, "qvmigrate: " + name + ": [" + t.name + "] " + std::to_string(t.rows) + " rows");
         db->CreateTable(t);
         auto shown = Clock::now();
         JetFile::Rows rows(jet, i);
@@ -30,8 +30,8 @@ Converted ConvertJet(const std::filesystem::path &jetFile, const std::filesystem
                 ThrowIfStopped();
                 if (Clock::now() - shown >= std::chrono::seconds(1)) {
                     shown = Clock::now();
-                    progress << "qvmigrate: " << name << ": [" << t.name << "] " << rows.Count() << " of " << t.rows
-                             << " rows" << std::endl;
+                    Say(progress, "qvmigrate: " + name + ": [" + t.name + "] " + std::to_string(rows.Count()) + " of " +
+                                      std::to_string(t.rows) + " rows");
                 }
             }
         }

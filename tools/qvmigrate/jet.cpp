@@ -121,6 +121,7 @@ bool JetDateText(double days, std::string &out) {
 }
 
 struct JetFile::Impl {
+    platform::Fd fd;  // the file, reached under the link rule; libmdb reads it through /proc/self/fd
     MdbHandle *mdb = nullptr;
     std::vector<MdbTableDef *> defs;
     std::unique_ptr<CodePageText> jet3Text;
@@ -148,17 +149,11 @@ std::vector<JetIndex> Indexes(const pages::Table &table) {
 }  // namespace
 
 JetFile::JetFile(const std::filesystem::path &file) : impl_(std::make_unique<Impl>()) {
-    unsigned char page0[0x98] = {};
-    {
-        const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) throw JetError(std::string("it cannot be read: ") + std::strerror(errno));
-        const ssize_t n = ::pread(fd, page0, sizeof page0, 0);
-        const int err = errno;
-        ::close(fd);
-        if (n < 0) throw JetError(std::string("it cannot be read: ") + std::strerror(err));
-        if (n < static_cast<ssize_t>(sizeof page0)) throw JetError("it is too short to be a Jet database");
-    }
-    impl_->mdb = mdb_open(file.c_str(), MDB_NOFLAGS);
+    impl_->fd = pages::OpenForReading(file);
+    const pages::File definitions(impl_->fd.get());
+    const auto *page0 = reinterpret_cast<const unsigned char *>(definitions.Header().data());
+    const std::string self = "/proc/self/fd/" + std::to_string(impl_->fd.get());
+    impl_->mdb = mdb_open(self.c_str(), MDB_NOFLAGS);
     MdbHandle *mdb = impl_->mdb;
     if (!mdb) throw JetError("not a Jet database that libmdb can read");
     const bool jet4 = mdb->f->jet_version == MDB_VER_JET4;
@@ -173,7 +168,6 @@ JetFile::JetFile(const std::filesystem::path &file) : impl_(std::make_unique<Imp
     else if (!impl_->jet3Text->Decode(rawBytes, raw.size(), password_))
         throw JetError("its database password holds a byte that is no character of code page " +
                        std::to_string(impl_->jet3Text->CodePage()));
-    const pages::File definitions(file);
     if (!mdb_read_catalog(mdb, MDB_TABLE)) throw JetError("its catalog cannot be read");
     for (unsigned i = 0; i < mdb->num_catalog; ++i) {
         auto *entry = static_cast<MdbCatalogEntry *>(g_ptr_array_index(mdb->catalog, i));

@@ -13,6 +13,15 @@ constexpr unsigned char kKey[] = {0xc7, 0xda, 0x39, 0x6b};
 
 }  // namespace
 
+std::string FormatProblem(const unsigned char *page0, std::size_t size) {
+    if (size < 0x98) return "it is too short to be a Jet database";
+    const auto magic = [&](const char *text) { return std::memcmp(page0 + 4, text, 16) == 0; };
+    if (std::memcmp(page0, "\0\1\0\0", 4) != 0 || !(magic("Standard Jet DB") || magic("Standard ACE DB")))
+        return "it is not a Jet database (its first page is not a Jet header)";
+    if (page0[0x14] > 1) return "an Access 2007 or later database (.accdb format); only Jet 3 and Jet 4 files are read";
+    return {};
+}
+
 void ToggleHeaderMask(unsigned char *page0, bool jet4) {
     unsigned char s[256];
     for (int i = 0; i < 256; ++i) s[i] = static_cast<unsigned char>(i);

@@ -9,6 +9,11 @@ namespace qvmigrate {
 inline constexpr std::size_t kPasswordAt = 0x42;
 inline constexpr std::size_t kCreationDateAt = 0x72;
 
+// Why a file whose first `size` bytes (at least 0x98 of them) are `page0` is no Jet 3 or Jet 4 file:
+// "it is not a Jet database", or that it is a later Access file; empty for a Jet file. A missing byte
+// is "too short".
+std::string FormatProblem(const unsigned char *page0, std::size_t size);
+
 // Masks or unmasks (the same operation) the header area of page 0 in place. `page0` holds at least
 // 0x98 bytes.
 void ToggleHeaderMask(unsigned char *page0, bool jet4);

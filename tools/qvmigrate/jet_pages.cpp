@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/safe_file.h"
 #include "qvmigrate/jet.h"
 #include "qvmigrate/jet_header.h"
 #include "qvmigrate/value.h"
@@ -92,19 +93,32 @@ std::u32string Jet3Chars(const std::string &bytes, int codePage) {
     return text.toStdU32String();
 }
 
-File::File(const std::filesystem::path &path) {
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+platform::Fd OpenForReading(const std::filesystem::path &path) {
+    platform::Fd fd = platform::OpenFile(path, O_RDONLY | O_NONBLOCK);
+    if (!fd && platform::IsRefusedLink(errno))
+        throw JetError(platform::RefusedLink().string() + " is a link made by another user; nothing was read");
+    if (!fd) throw JetError(std::string("it cannot be read: ") + std::strerror(errno));
+    return fd;
+}
+
+File::File(const std::filesystem::path &path) : fd_(OpenForReading(path).release()) { Read(); }
+
+File::File(int fd) : fd_(::fcntl(fd, F_DUPFD_CLOEXEC, 0)) {
     if (fd_ < 0) throw JetError(std::string("it cannot be read: ") + std::strerror(errno));
+    Read();
+}
+
+void File::Read() {
     struct stat st {};
     unsigned char head[0x98] = {};
-    if (::fstat(fd_, &st) != 0 || ::pread(fd_, head, sizeof head, 0) != static_cast<ssize_t>(sizeof head)) {
+    const ssize_t got = ::fstat(fd_, &st) == 0 ? ::pread(fd_, head, sizeof head, 0) : -1;
+    const std::string problem = got < 0 ? std::string("it cannot be read: ") + std::strerror(errno)
+                                        : FormatProblem(head, static_cast<std::size_t>(got));
+    if (!problem.empty()) {
         ::close(fd_);
-        throw JetError("it is too short to be a Jet database");
+        throw JetError(problem);
     }
-    if (head[0x14] > 1) {
-        ::close(fd_);
-        throw JetError("it is not a Jet 3 or Jet 4 database");
-    }
+    header_.assign(reinterpret_cast<const char *>(head), sizeof head);
     jet4_ = head[0x14] == 1;
     pageSize_ = jet4_ ? 4096 : 2048;
     pages_ = static_cast<std::uint64_t>(st.st_size) / pageSize_;

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/safe_file.h"
+
 namespace qvmigrate::pages {
 
 // The stored type codes of Jet columns.
@@ -52,13 +54,18 @@ struct Cell {
 
 class File {
 public:
-    // Opens the file read-only and reads its header, catalog and table definitions. Raises JetError.
+    // Opens the file read-only (no link of another user followed) and reads its header, catalog and
+    // table definitions. Raises JetError.
     explicit File(const std::filesystem::path &path);
+    // The same for the file open as `fd` (which stays the caller's).
+    explicit File(int fd);
     ~File();
     File(const File &) = delete;
     File &operator=(const File &) = delete;
 
     bool Jet4() const { return jet4_; }
+    // The first 0x98 bytes of the file (the header page's fixed part).
+    const std::string &Header() const { return header_; }
     int CodePage() const { return codePage_; }  // the database's code page (the texts of Jet 3)
     const std::vector<Table> &Tables() const { return tables_; }
 
@@ -84,6 +91,7 @@ public:
 
 private:
     friend class Rows;
+    void Read();
     struct Span {
         std::vector<unsigned char> page;
         std::size_t start = 0, size = 0;
@@ -103,12 +111,17 @@ private:
     std::string Name(const unsigned char *bytes, std::size_t size) const;
 
     int fd_ = -1;
+    std::string header_;
     bool jet4_ = false;
     std::size_t pageSize_ = 0;
     std::uint64_t pages_ = 0;
     int codePage_ = 0;
     std::vector<Table> tables_;
 };
+
+// A Jet file opened read-only under the link rule (another user's link refused); JetError with the
+// system's reason.
+platform::Fd OpenForReading(const std::filesystem::path &path);
 
 // UTF-16 code units of Jet 4 text bytes: plain UTF-16LE, or the compressed form (FF FE, then one byte
 // a character, a 0 byte switching to and from two-byte characters).

@@ -6,11 +6,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -48,7 +52,7 @@ are converted, every other file is copied, and the drive is mapped in the config
   --help               show this text and exit
   --version            show the version and exit
 Exit status: 0 done (--check: no difference), 1 a file failed (--check: differences), 2 nothing done,
-130 stopped. See qvmigrate(1).
+3 done, but a kept file is older than its source, 130 stopped. See qvmigrate(1).
 )";
 
 Options ParseArguments(int argc, char **argv) {
@@ -95,21 +99,38 @@ Options ParseArguments(int argc, char **argv) {
     return o;
 }
 
+// A user or group named by name or number; nullopt when there is none.
+std::optional<uid_t> UserId(const std::string &name, gid_t *loginGroup) {
+    const struct passwd *pw = ::getpwnam(name.c_str());
+    if (!pw && !name.empty() && name.find_first_not_of("0123456789") == std::string::npos) {
+        const auto id = static_cast<uid_t>(std::stoul(name));
+        pw = ::getpwuid(id);
+        if (!pw) return id;
+    }
+    if (!pw) return std::nullopt;
+    *loginGroup = pw->pw_gid;
+    return pw->pw_uid;
+}
+std::optional<gid_t> GroupId(const std::string &name) {
+    if (const struct group *gr = ::getgrnam(name.c_str())) return gr->gr_gid;
+    if (!name.empty() && name.find_first_not_of("0123456789") == std::string::npos) return static_cast<gid_t>(std::stoul(name));
+    return std::nullopt;
+}
+
 // Whose the installation is: --owner, else (as root) the owner of TARGET when that is not root. A
 // migration as root must know it; a check takes root's own view without.
 Owner ResolveOwner(const Options &o, bool required) {
     Owner owner;
     if (!o.owner.empty()) {
-        const std::string user = o.owner.substr(0, o.owner.find(':'));
-        const std::string group = o.owner.find(':') == std::string::npos ? "" : o.owner.substr(o.owner.find(':') + 1);
-        const struct passwd *pw = ::getpwnam(user.c_str());
-        if (!pw) throw UsageError("--owner: there is no login " + user);
-        owner = {true, pw->pw_uid, pw->pw_gid};
-        if (!group.empty()) {
-            const struct group *gr = ::getgrnam(group.c_str());
-            if (!gr) throw UsageError("--owner: there is no group " + group);
-            owner.gid = gr->gr_gid;
-        }
+        const auto colon = o.owner.find(':');
+        const std::string user = o.owner.substr(0, colon), group = colon == std::string::npos ? "" : o.owner.substr(colon + 1);
+        gid_t loginGroup = static_cast<gid_t>(-1);
+        const auto uid = UserId(user, &loginGroup);
+        if (!uid) throw UsageError("--owner: there is no login " + user);
+        const auto gid = group.empty() ? std::optional<gid_t>(loginGroup) : GroupId(group);
+        if (!gid) throw UsageError("--owner: there is no group " + group);
+        if (*gid == static_cast<gid_t>(-1)) throw UsageError("--owner: uid " + user + " has no login: name its group too (USER:GROUP)");
+        owner = {true, *uid, *gid};
         if (::geteuid() != 0 && owner.uid != ::geteuid())
             throw UsageError("--owner: only root may give the files to another login");
         return owner;
@@ -130,6 +151,8 @@ public:
             if (shared && !fs::exists(folder)) continue;
             if (!shared) MakeTargetFolders(folder);
             platform::Fd fd = platform::OpenFile(folder, O_RDONLY | O_DIRECTORY);
+            if (!fd && platform::IsRefusedLink(errno))
+                throw std::runtime_error(platform::RefusedLink().string() + " is a link made by another user; nothing was done");
             if (!fd) throw std::runtime_error("cannot open " + folder.string() + ": " + std::strerror(errno));
             if (::flock(fd.get(), (shared ? LOCK_SH : LOCK_EX) | LOCK_NB) != 0)
                 throw std::runtime_error("another qvmigrate run is writing " + folder.string() + "; nothing was done");
@@ -148,19 +171,29 @@ std::string Count(unsigned long long n, const std::string &one, const std::strin
 // A file at a database's place that is not one this format wrote: most likely a Jet file copied
 // as it was by an earlier run that could not convert it.
 bool IsForeignFile(const fs::path &p) {
-    std::ifstream in(p, std::ios::binary);
-    if (!in) return false;
+    const platform::Fd fd = platform::OpenFile(p, O_RDONLY | O_NONBLOCK);
     char head[16] = {};
-    in.read(head, sizeof head);
-    return in.gcount() < 16 || std::string(head, sizeof head) != std::string("SQLite format 3\0", 16);
+    if (!fd) return false;  // missing, or a link the writing refuses with its own message
+    return ::pread(fd.get(), head, sizeof head, 0) < 16 || std::memcmp(head, "SQLite format 3", 16) != 0;
 }
 
 struct Tally {
-    int converted = 0, copied = 0, kept = 0, failed = 0;
+    int converted = 0, copied = 0, kept = 0, older = 0, failed = 0;
     unsigned long long rows = 0;
-    void Fail(const std::string &name, const std::string &why) {
-        std::cout << "failed    " << name << ": " << why << "\n";
+    bool essential = false;  // a file failed that the tools need (not only old automatic copies and plain files)
+    void Fail(const std::string &name, const std::string &why, bool needed = false) {
+        Say(std::cout, "failed    " + name + ": " + why);
         ++failed;
+        essential |= needed;
+    }
+    // A target that exists and is kept; one older than its source is said to be so.
+    void Kept(const std::string &name, Placed placed, bool database) {
+        Say(std::cout, "kept      " + name +
+                           (placed == Placed::KeptOlder ? std::string(" (the source is newer; use --replace to ") +
+                                                              (database ? "convert" : "copy") + " it again)"
+                                                        : " (it exists; --replace writes it anew)"));
+        ++kept;
+        older += placed == Placed::KeptOlder;
     }
 };
 
@@ -183,6 +216,13 @@ Converted Decode(const std::string &text) {
     return c;
 }
 
+// The databases the tools open: the settings database, the data database and the temp data; a failure
+// of another (an automatic copy) leaves an installation that works.
+bool Needed(const Plan &plan, const Database &db) {
+    return &db == &plan.databases.front() || db.windows == "C:\\users\\public\\qv32tempdata\\tempdataDTC.mdb" ||
+           db.source.parent_path().filename() != "backup";
+}
+
 void ConvertDatabases(const Plan &plan, const Options &o, Tally &tally) {
     for (const auto &db : plan.databases) {
         Converted done;
@@ -191,29 +231,23 @@ void ConvertDatabases(const Plan &plan, const Options &o, Tally &tally) {
             if (!o.replace && IsForeignFile(db.target))
                 throw std::runtime_error("a file that is not a converted database has its name: move it away or run with --replace");
             const auto written = PlaceFile(db.target, o.replace, true, fs::last_write_time(db.source), [&](int fd) {
-                // SQLite writes by name: into a folder of this user's alone, then copied in.
-                const PrivateFolder stage;
-                const fs::path built = stage.Path() / "converted.db";
-                done = Decode(Isolated([&](std::ostream &progress) { return Encode(ConvertJet(db.source, built, db.windows, progress)); },
-                                       &said));
-                CopyBytes(built, fd);
+                done = Decode(Isolated(
+                    [&](std::ostream &progress) { return Encode(ConvertJet(db.source, fd, db.target, db.windows, progress)); }, &said));
             });
-            if (written == Placed::Kept) {
-                std::cout << "kept      " << db.windows << " (it exists; --replace writes it anew)\n";
-                ++tally.kept;
+            if (written != Placed::Written) {
+                tally.Kept(db.windows, written, true);
                 continue;
             }
         } catch (const Stopped &) {
             throw;
         } catch (const std::exception &e) {
-            tally.Fail(db.windows, e.what());
+            tally.Fail(db.windows, e.what(), Needed(plan, db));
             continue;
         }
-        std::cout << "converted " << db.windows << ": " << Count(done.tables, "table", "tables") << ", "
-                  << Count(done.rows, "row", "rows") << ", " << Count(done.indexes, "index", "indexes")
-                  << (done.password ? ", database password carried over" : "")
-                  << (said.empty() ? "" : " (libmdb said: " + said + ")") << "\n";
-        for (const auto &note : done.notes) std::cout << "          note: " << note << "\n";
+        Say(std::cout, "converted " + db.windows + ": " + Count(done.tables, "table", "tables") + ", " + Count(done.rows, "row", "rows") +
+                           ", " + Count(done.indexes, "index", "indexes") + (done.password ? ", database password carried over" : "") +
+                           (said.empty() ? "" : " (libmdb said: " + said + ")"));
+        for (const auto &note : done.notes) Say(std::cout, "          note: " + note);
         ++tally.converted;
         tally.rows += done.rows;
     }
@@ -226,10 +260,10 @@ void CopyTrees(const Plan &plan, const Options &o, Tally &tally) {
     for (const auto &tree : plan.trees) {
         std::error_code ec;
         fs::recursive_directory_iterator it(tree.source, ec), end;
-        if (ec) tally.Fail(tree.windows, ec.message());
+        if (ec) tally.Fail(tree.windows, ec.message(), true);
         for (; it != end; it.increment(ec)) {
             if (ec) {
-                tally.Fail(WindowsName(tree, it->path()), ec.message());
+                tally.Fail(WindowsName(tree, it->path()), ec.message(), true);
                 break;
             }
             ThrowIfStopped();
@@ -239,22 +273,28 @@ void CopyTrees(const Plan &plan, const Options &o, Tally &tally) {
             const auto status = it->symlink_status(ec);
             try {
                 if (fs::is_symlink(status)) {
-                    tally.Fail(name, "not copied: it is a symbolic link");
+                    tally.Fail(name, "not copied: it is a symbolic link (to " + fs::read_symlink(from, ec).string() +
+                                         "): put a copy of what it names in its place in SOURCE (cp -a --dereference), or remove it, "
+                                         "and run again", true);
                 } else if (fs::is_directory(status)) {
                     MakeTargetFolders(to);
                 } else if (!fs::is_regular_file(status)) {
-                    tally.Fail(name, "not copied: it is not a regular file");
+                    tally.Fail(name, "not copied: it is not a regular file: remove it from SOURCE and run again");
                 } else if (!databases.count(from)) {
-                    if (SameNoCase(from.extension().string(), ".ldb"))
-                        std::cerr << "qvmigrate: warning: " << name
-                                  << " is a Jet lock file: the database beside it may have been open when it was copied\n";
-                    const auto written = PlaceFile(to, o.replace, false, fs::last_write_time(from), [&](int fd) { CopyBytes(from, fd); });
-                    if (written == Placed::Kept) {
-                        std::cout << "kept      " << name << " (it exists; --replace writes it anew)\n";
-                        ++tally.kept;
+                    const auto written = PlaceFile(to, o.replace, false, fs::last_write_time(from), [&](int fd) { CopyBytes(from, fd, to); });
+                    if (written != Placed::Written) {
+                        tally.Kept(name, written, false);
                     } else {
-                        std::cout << "copied    " << name << "\n";
+                        Say(std::cout, "copied    " + name);
                         ++tally.copied;
+                    }
+                    if (SameNoCase(from.extension().string(), ".ldb")) {
+                        fs::path mdb = from;
+                        mdb.replace_extension(".mdb");
+                        Say(std::cout, "          note: a Jet lock file: " + WindowsName(tree, mdb) +
+                                           " may have been open when the drive was copied, and then misses what was not yet written. "
+                                           "Copy the drive again with every program closed on Windows, or check the data with the "
+                                           "office; the lock file itself is of no use here and may be removed");
                     }
                 }
             } catch (const Stopped &) {
@@ -267,47 +307,105 @@ void CopyTrees(const Plan &plan, const Options &o, Tally &tally) {
     }
 }
 
-// The tools open the converted installation as a clerk would (as the office's login when one is
-// given): each refusal is a failure naming the file.
-int ToolsRefusals(const Plan &plan, const Options &o, const Owner &owner) {
-    std::vector<std::string> problems;
-    try {
-        const std::string found = IsolatedAs(owner, [&] { return ToolsWillRefuse(plan, o); });
-        std::istringstream lines(found);
-        for (std::string line; std::getline(lines, line);) problems.push_back(line);
-    } catch (const std::exception &e) {
-        problems.push_back("the tools' opening of the installation could not be tried: " + std::string(e.what()));
-    }
-    for (const auto &p : problems) std::cout << "failed    " << p << "\n";
-    return static_cast<int>(problems.size());
+// The logins the installation is tried as: the office's owner (or this login), and, when --owner names
+// the office's group, a clerk of it who is not its owner.
+std::vector<Login> TrialLogins(const Options &o, const Owner &owner) {
+    if (!owner.given || ::geteuid() != 0) return {OwnLogin()};
+    std::vector<Login> logins{LoginOf(owner.uid, owner.gid)};
+    if (o.owner.find(':') != std::string::npos) logins.push_back(GroupMember(owner.gid, owner.uid));
+    return logins;
 }
 
-int Migrate(const Plan &plan, const Options &o, const Owner &owner) {
+// The tools open the installation as the office's logins would: each refusal a failure line naming
+// the file, once for all the logins it holds for. Returns how many.
+int TryTools(const Plan &plan, const Options &o, const Owner &owner) {
+    const auto logins = TrialLogins(o, owner);
+    std::vector<std::pair<std::string, std::vector<std::string>>> found;  // line, the logins it holds for
+    for (const auto &login : logins) {
+        std::string lines;
+        try {
+            lines = IsolatedAs(login, [&] { return ToolsWillRefuse(plan, o); });
+        } catch (const std::exception &e) {
+            lines = std::string("F") + "the tools' opening of the installation could not be tried: " + e.what() + "\n";
+        }
+        std::istringstream in(lines);
+        for (std::string line; std::getline(in, line);) {
+            auto at = std::find_if(found.begin(), found.end(), [&](const auto &f) { return f.first == line; });
+            if (at == found.end()) at = found.insert(found.end(), {line, {}});
+            const struct group *gr = ::getgrgid(owner.gid);
+            at->second.push_back(login.name + (&login == &logins.front() ? " (the owner)"
+                                                                          : " (of group " + (gr ? gr->gr_name : std::to_string(owner.gid)) + ")"));
+        }
+    }
+    int failed = 0;
+    for (const auto &[line, who] : found) {
+        std::string text = line.substr(1);
+        if (who.size() < logins.size()) {
+            const auto colon = text.find(": ");
+            text.insert(colon == std::string::npos ? 0 : colon + 2, "for " + who.front() + ", ");
+        }
+        Say(std::cout, (line[0] == 'F' ? "failed    " : "          note: ") + text);
+        failed += line[0] == 'F';
+    }
+    const bool denied = std::any_of(found.begin(), found.end(), [](const auto &f) { return f.first.find("ermission denied") != std::string::npos; });
+    if (denied && owner.given)
+        Say(std::cout, "qvmigrate: where a login may not read or write: every file and folder below " + plan.trees.front().target.string() +
+                           " that qvmigrate wrote or kept is the office's (files 0664, folders 2775); the office's group must also "
+                           "be able to enter each folder above it (chmod o+x, or g+x with the folder's group)");
+    return failed;
+}
+
+int Migrate(const Plan &plan, const Options &o, const Owner &owner, bool variablesSet) {
     Tally tally;
     ConvertDatabases(plan, o, tally);
     CopyTrees(plan, o, tally);
-    for (const auto &p : plan.problems) tally.Fail("installation", p);
-    if (!tally.failed) tally.failed += ToolsRefusals(plan, o, owner);
-    std::cout << "qvmigrate: " << Count(tally.converted, "database", "databases") << " converted ("
-              << Count(tally.rows, "row", "rows") << "), " << Count(tally.copied, "file", "files") << " copied, " << tally.kept
-              << " kept, " << tally.failed << " failed\n";
+    for (const auto &p : plan.problems) tally.Fail("installation", p, true);
+    Say(std::cout, "qvmigrate: " + Count(tally.converted, "database", "databases") + " converted (" + Count(tally.rows, "row", "rows") +
+                       "), " + Count(tally.copied, "file", "files") + " copied, " + std::to_string(tally.kept) + " kept" +
+                       (tally.older ? " (" + std::to_string(tally.older) + " older than their source)" : "") + ", " +
+                       std::to_string(tally.failed) + " failed");
+    const std::string target = plan.trees.front().target.string();
+    const std::string lines = std::string(1, o.drive) + "=" + target + " and ProgramFolder=" + plan.programFolder;
     if (tally.failed) {
-        std::cout << "qvmigrate: " << o.config.string() << " not changed: mend the failures above and run again\n";
+        Say(std::cout, "qvmigrate: " + o.config.string() + " not changed: mend each failure above and run again (what was written is kept)" +
+                           (tally.essential ? ""
+                                            : "; or, as only automatic copies and plain files failed, remove those from SOURCE first, "
+                                              "or map the drive by hand: " + lines + " in " + o.config.string()));
         return 1;
     }
-    const std::string target = plan.trees.front().target.string();
-    std::string before;
+    ConfigBefore before;
+    std::string was;
+    try {
+        if (auto mapped = ConfiguredDrive(o.config, o.drive)) was = mapped->string();
+    } catch (const std::exception &) {
+    }
     try {
         before = UpdateConfig(o.config, o.drive, target, plan.programFolder);
     } catch (const std::exception &e) {
-        std::cout << "qvmigrate: " << e.what() << "\n";
+        Say(std::cout, std::string("qvmigrate: ") + e.what());
         return 1;
     }
-    std::cout << "qvmigrate: " << o.config.string() << ": " << o.drive << "=" << target
-              << (before.empty() || before == target ? "" : " (was " + before + ")") << ", ProgramFolder=" << plan.programFolder << "\n";
-    std::cout << "qvmigrate: " << WhoReadsConfig(o.config) << "\n";
-    if (const char *env = std::getenv("QUORVANT_DRIVES"); env && *env)
-        std::cout << "qvmigrate: note: QUORVANT_DRIVES is set here and the tools prefer it to the configuration file\n";
+    if (TryTools(plan, o, owner)) {
+        std::string undone = "put back as it was";
+        try {
+            RestoreConfig(o.config, before);
+        } catch (const std::exception &e) {
+            undone = std::string("left with the new lines, as putting it back failed: ") + e.what();
+        }
+        Say(std::cout, "qvmigrate: " + o.config.string() + " " + undone + ": the tools would refuse the installation as the lines above "
+                           "say; mend them and run again");
+        return 1;
+    }
+    Say(std::cout, "qvmigrate: " + o.config.string() + ": " + std::string(1, o.drive) + "=" + target +
+                       (was.empty() || was == target ? "" : " (was " + was + ")") + ", ProgramFolder=" + plan.programFolder);
+    Say(std::cout, "qvmigrate: " + WhoReadsConfig(o.config));
+    if (variablesSet) Say(std::cout, "qvmigrate: note: QUORVANT_DRIVES is set here and the tools prefer it to the configuration file");
+    if (tally.older) {
+        Say(std::cout, "qvmigrate: " + Count(tally.older, "file was", "files were") +
+                           " kept though the source is newer: the installation holds the older data; run again with --replace to bring "
+                           "the newer over");
+        return 3;
+    }
     return 0;
 }
 
@@ -319,24 +417,30 @@ int Check(const Plan &plan, const Options &o, const Owner &owner) {
             differences += std::stoul(Isolated(
                 [&](std::ostream &out) { return std::to_string(CompareJet(db.source, db.target, db.windows, out)); }, nullptr, true));
         } catch (const std::exception &e) {
-            std::cout << db.windows << ": cannot be compared: " << e.what() << "\n";
+            Say(std::cout, db.windows + ": cannot be compared: " + e.what());
             ++failed;
         }
     }
     for (const auto &p : plan.problems) {
-        std::cout << "installation: " << p << "\n";
+        Say(std::cout, "installation: " + p);
         ++failed;
     }
-    if (!failed) failed += ToolsRefusals(plan, o, owner);
-    std::cout << "qvmigrate: " << Count(plan.databases.size(), "database", "databases") << " compared, "
-              << Count(differences, "difference", "differences") << (failed ? ", " + std::to_string(failed) + " failed" : "")
-              << "\n";
+    if (!failed) failed += TryTools(plan, o, owner);
+    Say(std::cout, "qvmigrate: " + Count(plan.databases.size(), "database", "databases") + " compared, " +
+                       Count(differences, "difference", "differences") + (failed ? ", " + std::to_string(failed) + " failed" : ""));
     return differences || failed ? 1 : 0;
 }
 
 }  // namespace
 
 int main(int argc, char **argv) {
+    // The tools of the office's logins see none of this process's drive variables: neither does the run.
+    bool variablesSet = false;
+    for (const char *v : {"QUORVANT_DRIVES", "QUORVANT_PROGRAM_FOLDER"}) {
+        const char *value = std::getenv(v);
+        variablesSet |= value && *value;
+        ::unsetenv(v);
+    }
     try {
         const Options o = ParseArguments(argc, argv);
         const Plan plan = MakePlan(o);
@@ -348,19 +452,20 @@ int main(int argc, char **argv) {
             return Check(plan, o, owner);
         }
         const Owner owner = ResolveOwner(o, true);
-        SetOwner(owner);
+        SetOwner(owner, targets);
         InstallStopHandlers();
         const TargetLock lock(targets, false);
-        return Migrate(plan, o, owner);
+        return Migrate(plan, o, owner, variablesSet);
     } catch (const UsageError &e) {
-        std::cerr << "qvmigrate: " << e.what() << "\n" << kUsage;
+        Say(std::cerr, std::string("qvmigrate: ") + e.what());
+        std::cerr << "Try 'qvmigrate --help' for more information.\n";
         return 2;
     } catch (const Stopped &) {
         std::cout << std::flush;
         std::cerr << "qvmigrate: stopped; the file being written was removed, the files listed above are complete\n";
         return 130;
     } catch (const std::exception &e) {
-        std::cerr << "qvmigrate: " << e.what() << "\n";
+        Say(std::cerr, std::string("qvmigrate: ") + e.what());
         return 2;
     }
 }

@@ -14,10 +14,10 @@ struct Converted {
     std::vector<std::string> notes;
 };
 
-// Writes the tables, rows, indexes and password of `jetFile` into the new, empty SQLite file `out`,
-// and checks it. Progress per table goes to `progress`, headed by `name`. Raises JetError, ValueError,
-// StorageError or Stopped.
-Converted ConvertJet(const std::filesystem::path &jetFile, const std::filesystem::path &out, const std::string &name,
+// Writes the tables, rows, indexes and password of `jetFile` into the new, empty SQLite file open as
+// `out` (to become `target`), and checks it. Progress per table goes to `progress`, headed by `name`.
+// Raises JetError, ValueError, StorageError or Stopped.
+Converted ConvertJet(const std::filesystem::path &jetFile, int out, const std::filesystem::path &target, const std::string &name,
                      std::ostream &progress);
 
 // Compares every table of a converted file with its Jet source, cell by cell (rows matched by their

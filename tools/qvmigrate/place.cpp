@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <memory>
 #include <set>
 #include <sstream>
 #include <streambuf>
@@ -26,6 +27,8 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/error.h"
+#include "platform/filelock.h"
 #include "platform/safe_file.h"
 
 namespace qvmigrate {
@@ -36,15 +39,17 @@ namespace {
 
 std::atomic<bool> stopRequested{false};
 Owner owner;
+std::vector<fs::path> roots;  // the trees' roots in the target, which the owner gets with all below
 
 void OnStopSignal(int) { stopRequested = true; }
 
-// A failure of `what` on `path`; a link of another login that was not followed is named as such.
+std::string LinkText(const fs::path &link) { return link.string() + " is a link made by another user; nothing was written"; }
+
+// A failure of `what` on `path`; a link of another login that was not followed is named as such, a
+// full disk as the disk that holds `path`.
 [[noreturn]] void Fail(const std::string &what, int err = errno, const fs::path &path = {}) {
-    if (platform::IsRefusedLink(err))
-        throw std::runtime_error((platform::RefusedLink().empty() ? path : platform::RefusedLink()).string() +
-                                 " is a link made by another user; nothing was written");
-    throw std::runtime_error(what + ": " + std::strerror(err));
+    if (platform::IsRefusedLink(err)) throw std::runtime_error(LinkText(platform::RefusedLink().empty() ? path : platform::RefusedLink()));
+    throw std::runtime_error(what + ": " + WriteFailure(err, path.parent_path()));
 }
 
 // Progress lines of a child, written straight to a descriptor.
@@ -183,11 +188,60 @@ struct timespec Timespec(fs::file_time_type t) {
     return ts;
 }
 
-// Gives a file or folder just created the run's owner and mode.
+// Gives a file or folder the run's owner and mode.
 void Give(int fd, bool folder, const fs::path &path) {
     if (!owner.given) return;
     if (::fchown(fd, owner.uid, owner.gid) != 0 || ::fchmod(fd, folder ? 02775 : 0664) != 0)
         Fail("cannot give " + path.string() + " to its owner");
+}
+
+bool IsAtOrBelow(const fs::path &inner, const fs::path &outer) {
+    const fs::path rel = inner.lexically_relative(outer);
+    return !rel.empty() && *rel.begin() != "..";
+}
+
+// A login as the trial opening names it.
+std::string NameOf(uid_t uid) {
+    const struct passwd *pw = ::getpwuid(uid);
+    return pw ? pw->pw_name : "uid " + std::to_string(uid);
+}
+
+// A kept file given to the owner as a written one is, unless it is a link (whose target is no file
+// of the installation).
+void GiveKept(int parent, const std::string &name, const fs::path &target) {
+    if (!owner.given) return;
+    const platform::Fd fd(::openat(parent, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat st {};
+    if (!fd) {
+        if (errno == ELOOP) return;
+        Fail("cannot open " + target.string(), errno, target);
+    }
+    if (::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode)) Give(fd.get(), false, target);
+}
+
+bool Before(const struct timespec &a, const struct timespec &b) {
+    return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
+}
+
+// The tools' locks on a database that --replace is to write over: its .ldb (held while a tool has it
+// open) and the read-date window's .frd, taken until the new file is in place.
+std::vector<std::unique_ptr<platform::FileLock>> HoldToolLocks(const fs::path &target) {
+    fs::path ldb = target;
+    ldb.replace_extension(".ldb");
+    const std::vector<std::pair<fs::path, std::string>> locks = {
+        {ldb, "the database is in use (its .ldb is locked): close the tools and run again"},
+        {target.string() + ".frd", "a read-date window is open on the database (its .frd is locked): close it and run again"}};
+    std::vector<std::unique_ptr<platform::FileLock>> held;
+    for (const auto &[file, busy] : locks) {
+        try {
+            held.push_back(platform::FileLock::TryTakeFile(file));
+        } catch (const platform::Error &e) {
+            if (platform::IsRefusedLink(ELOOP)) throw std::runtime_error(LinkText(platform::RefusedLink()));
+            throw std::runtime_error("cannot take the lock " + file.string() + ": " + e.description);
+        }
+        if (!held.back()) throw std::runtime_error(busy);
+    }
+    return held;
 }
 
 }  // namespace
@@ -203,39 +257,117 @@ void ThrowIfStopped() {
     if (stopRequested) throw Stopped();
 }
 
+std::string Shown(std::string_view text) {
+    std::string out;
+    char buf[12];
+    for (std::size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        // The length of a well-formed UTF-8 sequence that starts here (1 for ASCII), 0 for none.
+        std::size_t n = c < 0x80 ? 1 : c >= 0xc2 && c < 0xe0 ? 2 : c >= 0xe0 && c < 0xf0 ? 3 : c >= 0xf0 && c < 0xf5 ? 4 : 0;
+        for (std::size_t k = 1; k < n; ++k)
+            if (i + k >= text.size() || (static_cast<unsigned char>(text[i + k]) & 0xc0) != 0x80) n = 0;
+        if (n == 2 && c == 0xc2 && static_cast<unsigned char>(text[i + 1]) < 0xa0) {  // U+0080 to U+009F
+            std::snprintf(buf, sizeof buf, "<U+%04X>", static_cast<unsigned char>(text[i + 1]));
+            out += buf;
+        } else if (n == 0 || (n == 1 && (c < 0x20 || c == 0x7f))) {
+            std::snprintf(buf, sizeof buf, "<%02X>", c);
+            out += buf;
+            n = 1;
+        } else {
+            out.append(text.substr(i, n));
+        }
+        i += n;
+    }
+    return out;
+}
+
+void Say(std::ostream &out, std::string_view line) { out << Shown(line) << '\n'; }
+
 std::string Isolated(const std::function<std::string(std::ostream &)> &work, std::string *said, bool toOutput) {
     return RunChild(work, [] {}, said, toOutput ? 1 : 2);
 }
 
-std::string IsolatedAs(const Owner &as, const std::function<std::string()> &work) {
+Login OwnLogin() {
+    Login me;
+    me.uid = ::geteuid();
+    me.gid = ::getegid();
+    me.name = NameOf(me.uid);
+    return me;
+}
+
+Login LoginOf(uid_t uid, gid_t gidWithoutLogin) {
+    Login l{true, uid, gidWithoutLogin, {gidWithoutLogin}, NameOf(uid), {}};
+    if (const struct passwd *pw = ::getpwuid(uid)) {
+        l.gid = pw->pw_gid;
+        l.home = pw->pw_dir;
+        int n = 64;
+        l.groups.assign(static_cast<std::size_t>(n), 0);
+        if (::getgrouplist(pw->pw_name, pw->pw_gid, l.groups.data(), &n) < 0) {
+            l.groups.assign(static_cast<std::size_t>(n), 0);
+            ::getgrouplist(pw->pw_name, pw->pw_gid, l.groups.data(), &n);
+        }
+        l.groups.resize(static_cast<std::size_t>(n));
+    }
+    return l;
+}
+
+Login GroupMember(gid_t gid, uid_t notUid) {
+    if (const struct group *gr = ::getgrgid(gid))
+        for (char **m = gr->gr_mem; *m; ++m)
+            if (const struct passwd *pw = ::getpwnam(*m); pw && pw->pw_uid != notUid) return LoginOf(pw->pw_uid, gid);
+    ::setpwent();
+    while (const struct passwd *pw = ::getpwent())
+        if (pw->pw_gid == gid && pw->pw_uid != notUid) {
+            const uid_t uid = pw->pw_uid;
+            ::endpwent();
+            return LoginOf(uid, gid);
+        }
+    ::endpwent();
+    // No login of the group yet: a user id that no login has, in the group alone.
+    uid_t uid = 65533;
+    while (uid > 1000 && (uid == notUid || ::getpwuid(uid))) --uid;
+    return Login{true, uid, gid, {gid}, "uid " + std::to_string(uid), {}};
+}
+
+std::string IsolatedAs(const Login &as, const std::function<std::string()> &work) {
     return RunChild([&](std::ostream &) { return work(); },
                     [&] {
-                        if (!as.given || ::geteuid() != 0) return;
-                        const struct passwd *pw = ::getpwuid(as.uid);
-                        if ((pw ? ::initgroups(pw->pw_name, as.gid) : ::setgroups(0, nullptr)) != 0 || ::setgid(as.gid) != 0 ||
-                            ::setuid(as.uid) != 0)
-                            Fail("cannot take the office's user and group");
-                        // The login's own configuration, not root's.
+                        // The login's own configuration, as its tools read it, not this process's.
+                        for (const char *v : {"QUORVANT_DRIVES", "QUORVANT_PROGRAM_FOLDER"}) ::unsetenv(v);
+                        if (!as.switchTo) return;
                         ::unsetenv("XDG_CONFIG_HOME");
-                        if (pw) ::setenv("HOME", pw->pw_dir, 1);
+                        if (::setgroups(as.groups.size(), as.groups.data()) != 0 || ::setgid(as.gid) != 0 || ::setuid(as.uid) != 0)
+                            Fail("cannot take the user and group of " + as.name);
+                        if (as.home.empty())
+                            ::unsetenv("HOME");
+                        else
+                            ::setenv("HOME", as.home.c_str(), 1);
                     },
                     nullptr, 2);
 }
 
-void SetOwner(const Owner &o) { owner = o; }
+void SetOwner(const Owner &o, const std::vector<fs::path> &treeRoots) {
+    owner = o;
+    roots = treeRoots;
+}
 
 void MakeTargetFolders(const fs::path &folder) {
-    std::vector<fs::path> missing;
-    std::error_code ec;
-    for (fs::path p = folder; !p.empty() && !fs::exists(fs::symlink_status(p, ec)); p = p.parent_path()) {
-        missing.push_back(p);
-        if (p == p.parent_path()) break;
-    }
-    if (!platform::MakeFolders(folder)) Fail("cannot create the folder " + folder.string(), errno, folder);
-    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
-        platform::Fd fd = platform::OpenFile(*it, O_RDONLY | O_DIRECTORY);
-        if (!fd) Fail("cannot open the folder " + it->string(), errno, *it);
-        Give(fd.get(), true, *it);
+    static std::set<fs::path> given;
+    if (!platform::MakeFolders(folder)) Fail("cannot create the folder " + folder.string(), errno, folder / ".");
+    if (!owner.given) return;
+    for (const auto &root : roots) {
+        if (!IsAtOrBelow(folder, root) && folder != root) continue;
+        fs::path at = root;
+        const fs::path below = folder.lexically_relative(root);
+        for (auto part = below.begin();; ++part) {
+            if (given.insert(at).second) {
+                const platform::Fd fd = platform::OpenFile(at, O_RDONLY | O_DIRECTORY);
+                if (!fd) Fail("cannot open the folder " + at.string(), errno, at / ".");
+                Give(fd.get(), true, at);
+            }
+            if (part == below.end() || *part == ".") break;
+            at /= *part;
+        }
     }
 }
 
@@ -244,32 +376,33 @@ Placed PlaceFile(const fs::path &target, bool replace, bool database, fs::file_t
     static std::set<fs::path> cleaned;
     const fs::path folder = target.parent_path();
     MakeTargetFolders(folder);
-    // A run killed outright (no chance to clean up) leaves its temporary file: it goes now.
-    if (cleaned.insert(folder).second) platform::RemoveStaleTemporaries(folder);
+    // A run killed outright (no chance to clean up) leaves its temporary file: it goes now. No other
+    // run writes this target while this one holds it, so a temporary of any age that nobody locks is stale.
+    if (cleaned.insert(folder).second)
+        for (const auto &name : platform::RemoveStaleTemporaries(folder, 0))
+            Say(std::cout, "qvmigrate: removed " + (folder / name).string() + ", a temporary file that a stopped run left");
     std::string name;
-    platform::Fd parent = platform::OpenParent(target, name);
-    if (!parent) Fail("cannot open the folder " + folder.string(), errno, folder);
+    const platform::Fd parent = platform::OpenParent(target, name);
+    if (!parent) Fail("cannot open the folder " + folder.string(), errno, target);
     struct stat existing {};
     const bool exists = ::fstatat(parent.get(), name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
-    if (exists && !replace) return Placed::Kept;
-    if (exists && !S_ISREG(existing.st_mode)) throw std::runtime_error("something other than a file has that name");
+    if (exists && S_ISLNK(existing.st_mode) && existing.st_uid != ::geteuid() && existing.st_uid != 0)
+        throw std::runtime_error(LinkText(target));
+    if (exists && !replace) {
+        GiveKept(parent.get(), name, target);
+        return S_ISREG(existing.st_mode) && Before(existing.st_mtim, Timespec(modified)) ? Placed::KeptOlder : Placed::Kept;
+    }
+    if (exists && !S_ISREG(existing.st_mode) && !S_ISLNK(existing.st_mode))
+        throw std::runtime_error("something other than a file has that name");
     try {
-        platform::AtomicFile file(target);
+        platform::AtomicFile file(parent.get(), target);
         fill(file.fd());
         ThrowIfStopped();
         const struct timespec times[2] = {{0, UTIME_OMIT}, Timespec(modified)};
         if (::futimens(file.fd(), times) != 0) Fail("cannot set the time of " + target.string());
         Give(file.fd(), false, target);
-        platform::Fd lock;
-        if (database && exists) {
-            // The engine holds the sidecar .ldb while a database is open: never replace one in use.
-            fs::path ldb = target;
-            ldb.replace_extension(".ldb");
-            lock = platform::OpenFile(ldb, O_RDONLY);
-            if (!lock && errno != ENOENT) Fail("cannot open " + ldb.string(), errno, ldb);
-            if (lock && ::flock(lock.get(), LOCK_EX | LOCK_NB) != 0)
-                throw std::runtime_error("the database is in use (its .ldb is locked): close the tools and run again");
-        }
+        std::vector<std::unique_ptr<platform::FileLock>> held;
+        if (database && exists) held = HoldToolLocks(target);
         ThrowIfStopped();
         file.Commit();
     } catch (const std::system_error &e) {
@@ -278,21 +411,15 @@ Placed PlaceFile(const fs::path &target, bool replace, bool database, fs::file_t
     return Placed::Written;
 }
 
-PrivateFolder::PrivateFolder() {
-    const char *tmp = std::getenv("TMPDIR");
-    std::string pattern = (tmp && *tmp == '/' ? std::string(tmp) : std::string("/var/tmp")) + "/qvmigrate-XXXXXX";
-    if (!::mkdtemp(pattern.data())) Fail("cannot create a private folder in " + fs::path(pattern).parent_path().string());
-    path_ = pattern;
+std::string WriteFailure(int err, const fs::path &folder) {
+    if (err == ENOSPC || err == EDQUOT)
+        return "the disk that holds " + folder.string() + " is full (" + std::strerror(err) + ")";
+    return std::strerror(err);
 }
 
-PrivateFolder::~PrivateFolder() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-}
-
-void CopyBytes(const fs::path &from, int to) {
-    platform::Fd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!in) Fail("cannot read " + from.string());
+void CopyBytes(const fs::path &from, int to, const fs::path &target) {
+    const platform::Fd in = platform::OpenFile(from, O_RDONLY | O_NONBLOCK);
+    if (!in) Fail("cannot read " + from.string(), errno, from);
     std::vector<char> buf(1 << 20);
     long long copied = 0;
     while (true) {
@@ -304,7 +431,7 @@ void CopyBytes(const fs::path &from, int to) {
         for (ssize_t done = 0; done < n;) {
             const ssize_t w = ::write(to, buf.data() + done, static_cast<size_t>(n - done));
             if (w < 0 && errno == EINTR) continue;
-            if (w < 0) Fail("cannot write a copy of " + from.string());
+            if (w < 0) Fail("cannot write " + target.string(), errno, target);
             done += w;
         }
         copied += n;

@@ -1,6 +1,7 @@
 #pragma once
 // Writing target files so that no half-written file ever carries a target's name, no link that another
-// login planted in a target folder is followed, and the installation belongs to the office.
+// login planted is followed, and the installation belongs to the office; the identities that the
+// tools' trial opening runs as; qvmigrate's output lines.
 #include <sys/types.h>
 
 #include <filesystem>
@@ -8,6 +9,8 @@
 #include <ostream>
 #include <stdexcept>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace qvmigrate {
 
@@ -17,6 +20,13 @@ struct Stopped : std::runtime_error {
     Stopped() : std::runtime_error("stopped") {}
 };
 void ThrowIfStopped();
+
+// Text as a line of the output shows it: control characters (C0, DEL, C1) and bytes that are no UTF-8
+// as <XX> (<U+XXXX> for C1), so that no file name or text read from a file makes a line or reaches the
+// terminal as an escape sequence.
+std::string Shown(std::string_view text);
+// Writes `line`, shown so, and a line break.
+void Say(std::ostream &out, std::string_view line);
 
 // Runs `work` in a child process and returns what it returned: libmdb may crash on a damaged file, and
 // that must end only the work on that file. `work` writes to the stream it is given, which goes to
@@ -28,50 +38,63 @@ void ThrowIfStopped();
 std::string Isolated(const std::function<std::string(std::ostream &progress)> &work, std::string *said = nullptr,
                      bool toOutput = false);
 
-// Runs `work` in a child process under the user and group `owner` (a run as root gives the tools'
-// check to the office's login); as Isolated otherwise.
+// Whose the installation is: with `given`, every file and folder under the trees' roots that a run
+// writes, copies, keeps or passes through is given to `uid`:`gid`, files with mode 0664 and folders
+// with 2775 (the office's group may write the data, and what it creates there stays the group's);
+// folders that a run creates above the roots keep the running user's own access.
 struct Owner {
     bool given = false;  // false: files and folders are the running user's, with the umask's modes
     uid_t uid = 0;
     gid_t gid = 0;
 };
-std::string IsolatedAs(const Owner &owner, const std::function<std::string()> &work);
+void SetOwner(const Owner &owner, const std::vector<std::filesystem::path> &roots);
 
-// The owner, group and modes of what is created from now on: with an owner given, files are 0664 and
-// folders 2775 (the office's group may write the data, and what it creates there stays the group's).
-void SetOwner(const Owner &owner);
+// A login that the tools' trial opening runs as: a login as it logs in (its own groups and HOME), or
+// a member of the office's group made up for the trial when the group has none yet.
+struct Login {
+    bool switchTo = false;  // false: this process's own user
+    uid_t uid = 0;
+    gid_t gid = 0;
+    std::vector<gid_t> groups;
+    std::string name;  // as the lines name it: "clerk" or "uid 65533"
+    std::string home;  // empty: none
+};
+// This process's own login; the login `uid` as it logs in; a member of `gid` who is not `notUid` (a
+// login of the group, else one made up).
+Login OwnLogin();
+Login LoginOf(uid_t uid, gid_t gidWithoutLogin);
+Login GroupMember(gid_t gid, uid_t notUid);
 
-// Creates a target folder and the folders above it that are missing; the folders it creates take the
-// owner and modes of SetOwner. Raises std::runtime_error naming the folder, or a link of another user.
+// Runs `work` in a child process as `login`, with no configuration variable of this process; as
+// Isolated otherwise.
+std::string IsolatedAs(const Login &login, const std::function<std::string()> &work);
+
+// Creates a target folder and the folders above it that are missing, no link of another login followed;
+// the roots and the folders below them on the way take the owner of SetOwner (those that existed too).
+// Raises std::runtime_error naming the folder, or a link of another user.
 void MakeTargetFolders(const std::filesystem::path &folder);
 
-enum class Placed { Written, Kept };
+enum class Placed {
+    Written,
+    Kept,       // it exists, and the run does not replace it
+    KeptOlder,  // kept, though its source was changed after it was written
+};
 
 // Writes `target` through a new hidden temporary file in its folder (made with MakeTargetFolders):
 // `fill` writes the temporary file, open as `fd`, and checks it; it is then given `modified` as its
 // time, the owner and mode of SetOwner, flushed to disk and renamed to the target name. An existing
-// target is kept unless `replace`; a database is replaced only while nobody holds its .ldb lock. On
-// any failure or stop the temporary file is removed and the target is left as it was; temporaries
-// that killed runs left are removed first.
+// target is kept (and given to the owner) unless `replace`; a database is replaced only while no tool
+// holds its .ldb lock or the read-date window's .frd lock. On any failure or stop the temporary file
+// is removed and the target is left as it was; temporaries that stopped runs left in the folder are
+// removed first (and said so on standard output).
 Placed PlaceFile(const std::filesystem::path &target, bool replace, bool database, std::filesystem::file_time_type modified,
                  const std::function<void(int fd)> &fill);
 
-// A new folder that only this user may enter, under $TMPDIR (else /var/tmp), removed with what it
-// holds when the object goes: where a library that opens files by name (SQLite) writes, apart from
-// the folders that other logins may write.
-class PrivateFolder {
-public:
-    PrivateFolder();
-    ~PrivateFolder();
-    PrivateFolder(const PrivateFolder &) = delete;
-    PrivateFolder &operator=(const PrivateFolder &) = delete;
-    const std::filesystem::path &Path() const { return path_; }
+// Copies the bytes of `from` (reached under the link rule) into the open file `to`, checking that all
+// of them arrived; a failure to write names `target` (and its disk when that is full).
+void CopyBytes(const std::filesystem::path &from, int to, const std::filesystem::path &target);
 
-private:
-    std::filesystem::path path_;
-};
-
-// Copies the bytes of `from` into the open file `to`, checking that all of them arrived.
-void CopyBytes(const std::filesystem::path &from, int to);
+// "the disk that holds <folder> is full (<reason>)" for ENOSPC and EDQUOT, else the system's reason.
+std::string WriteFailure(int err, const std::filesystem::path &folder);
 
 }  // namespace qvmigrate

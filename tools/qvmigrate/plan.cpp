@@ -26,6 +26,21 @@ bool IsInside(const fs::path &inner, const fs::path &outer) {
     return !rel.empty() && *rel.begin() != "..";
 }
 
+bool HasControl(const std::string &text) {
+    return std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == '\x7f'; });
+}
+
+// The folder `file` maps `letter` to; a file the tools refuse is a problem of the plan (`refused`).
+std::optional<fs::path> MappedIn(const fs::path &file, char letter, Plan &plan, bool &refused) {
+    try {
+        return ConfiguredDrive(file, letter);
+    } catch (const std::exception &e) {
+        plan.problems.push_back(std::string("the configuration file cannot be read as the tools read it: ") + e.what());
+        refused = true;
+        return std::nullopt;
+    }
+}
+
 fs::path RealFolder(const fs::path &p) {
     std::error_code ec;
     fs::path real = fs::weakly_canonical(fs::absolute(p), ec);
@@ -69,8 +84,12 @@ Plan MakePlan(const Options &o) {
     Plan plan;
     const char drive = static_cast<char>(std::toupper(static_cast<unsigned char>(o.drive)));
     if (!fs::is_directory(o.source)) throw UsageError("SOURCE " + o.source.string() + " is not a folder");
-    const fs::path source = RealFolder(o.source), target = RealFolder(o.target);
-    if (source == target || IsInside(target, source) || IsInside(source, target))
+    // TARGET as it is named: what it is reached through is written under the link rule, never resolved here.
+    const fs::path source = RealFolder(o.source), target = fs::absolute(o.target).lexically_normal();
+    if (HasControl(target.string()))
+        throw UsageError("TARGET holds a line break or another control character, which the configuration file cannot hold");
+    const fs::path realTarget = RealFolder(o.target);
+    if (source == realTarget || IsInside(realTarget, source) || IsInside(source, realTarget))
         throw UsageError("SOURCE and TARGET must be separate folders, neither inside the other");
     const Tree drivetree{source, target, std::string(1, drive) + ":\\"};
     plan.trees.push_back(drivetree);
@@ -94,6 +113,8 @@ Plan MakePlan(const Options &o) {
     const fs::path global = platform::MapBelow(program, "global.mdb");
     if (!fs::is_regular_file(global)) throw UsageError("the program folder " + program.string() + " holds no global.mdb");
     plan.programFolder = WindowsName(drivetree, program);
+    if (HasControl(plan.programFolder))
+        throw UsageError("the program folder's name holds a control character, which the configuration file cannot hold");
     std::set<fs::path> listed;
     auto add = [&](const Tree &tree, const fs::path &file) {
         if (listed.insert(file).second)
@@ -119,6 +140,7 @@ Plan MakePlan(const Options &o) {
         const char letter = onDrive ? static_cast<char>(std::toupper(static_cast<unsigned char>(folderText[0]))) : 0;
         const std::string below = onDrive ? "\\" + folderText.substr(2) : std::string();
         std::optional<Tree> dataTree;
+        bool refused = false;
         if (!onDrive) {
             plan.problems.push_back("the data folder " + folderText + " in global.mdb is not on a drive letter, which the tools need");
         } else if (letter == drive) {
@@ -126,8 +148,9 @@ Plan MakePlan(const Options &o) {
             dataTree = Tree{folder, target / folder.lexically_relative(source), WindowsName(drivetree, folder)};
         } else if (o.data.empty()) {
             plan.problems.push_back("the data folder " + folderText + " lies on drive " + letter + ": give its copy with --data DIR");
-        } else if (auto mapped = ConfiguredDrive(o.config, letter); !mapped) {
-            plan.problems.push_back("the data folder " + folderText + " lies on drive " + letter + ", which " + o.config.string() +
+        } else if (auto mapped = MappedIn(o.config, letter, plan, refused); !mapped) {
+            if (!refused)
+                plan.problems.push_back("the data folder " + folderText + " lies on drive " + letter + ", which " + o.config.string() +
                                     " does not map: add " + letter + "=<folder> to it and run again");
         } else {
             const fs::path folderTarget = platform::MapBelow(*mapped, below);

@@ -2,7 +2,17 @@
 
 #include <sqlite3.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
 #include "platform/dao/connection.h"
+#include "qvmigrate/place.h"
 
 namespace qvmigrate {
 
@@ -13,6 +23,149 @@ namespace {
 // What ends the index of a Jet table's primary key.
 constexpr const char *kPrimaryKeyMark = " /* primary key */";
 
+// The VFS of files on a descriptor: the main database is "fd:<n>"; SQLite's unnamed temporaries go to
+// the default VFS; any other named file (a journal, a WAL) is refused, so nothing is made beside it.
+constexpr const char *kVfsName = "qvmigrate-fd";
+constexpr sqlite3_int64 kPendingByte = 0x40000000, kSharedFirst = kPendingByte + 2, kSharedSize = 510;
+
+struct FdFile {
+    sqlite3_file base;
+    int fd;
+    bool readOnly;
+};
+
+int writeErrno = 0;  // why the last write of a file on a descriptor failed
+
+int FdOf(sqlite3_file *f) { return reinterpret_cast<FdFile *>(f)->fd; }
+
+int FdClose(sqlite3_file *) { return SQLITE_OK; }
+
+int FdRead(sqlite3_file *f, void *buf, int amount, sqlite3_int64 offset) {
+    auto *p = static_cast<char *>(buf);
+    int got = 0;
+    while (got < amount) {
+        const ssize_t n = ::pread(FdOf(f), p + got, static_cast<size_t>(amount - got), offset + got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return SQLITE_IOERR_READ;
+        if (n == 0) break;
+        got += static_cast<int>(n);
+    }
+    if (got == amount) return SQLITE_OK;
+    std::memset(p + got, 0, static_cast<size_t>(amount - got));
+    return SQLITE_IOERR_SHORT_READ;
+}
+
+int FdWrite(sqlite3_file *f, const void *buf, int amount, sqlite3_int64 offset) {
+    const auto *p = static_cast<const char *>(buf);
+    for (int done = 0; done < amount;) {
+        const ssize_t n = ::pwrite(FdOf(f), p + done, static_cast<size_t>(amount - done), offset + done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            writeErrno = n < 0 ? errno : ENOSPC;
+            return writeErrno == ENOSPC || writeErrno == EDQUOT ? SQLITE_FULL : SQLITE_IOERR_WRITE;
+        }
+        done += static_cast<int>(n);
+    }
+    return SQLITE_OK;
+}
+
+int FdTruncate(sqlite3_file *f, sqlite3_int64 size) { return ::ftruncate(FdOf(f), size) == 0 ? SQLITE_OK : SQLITE_IOERR_TRUNCATE; }
+int FdSync(sqlite3_file *, int) { return SQLITE_OK; }  // the writer syncs the whole file before it names it
+
+int FdFileSize(sqlite3_file *f, sqlite3_int64 *size) {
+    struct stat st {};
+    if (::fstat(FdOf(f), &st) != 0) return SQLITE_IOERR_FSTAT;
+    *size = st.st_size;
+    return SQLITE_OK;
+}
+
+// A read lock on `length` bytes from `start`, or their release, as SQLite's own locks take them.
+bool RangeLock(int fd, short type, sqlite3_int64 start, sqlite3_int64 length) {
+    struct flock lk {};
+    lk.l_type = type;
+    lk.l_whence = SEEK_SET;
+    lk.l_start = start;
+    lk.l_len = length;
+    return ::fcntl(fd, F_SETLK, &lk) == 0;
+}
+
+// A file being loaded is this process's alone; a converted file that is read takes SQLite's SHARED
+// lock, so that a tool does not commit while it is read.
+int FdLock(sqlite3_file *f, int level) {
+    const auto *file = reinterpret_cast<FdFile *>(f);
+    if (!file->readOnly || level != SQLITE_LOCK_SHARED) return SQLITE_OK;
+    if (!RangeLock(file->fd, F_RDLCK, kPendingByte, 1)) return SQLITE_BUSY;
+    const bool shared = RangeLock(file->fd, F_RDLCK, kSharedFirst, kSharedSize);
+    RangeLock(file->fd, F_UNLCK, kPendingByte, 1);
+    return shared ? SQLITE_OK : SQLITE_BUSY;
+}
+
+int FdUnlock(sqlite3_file *f, int level) {
+    const auto *file = reinterpret_cast<FdFile *>(f);
+    if (file->readOnly && level == SQLITE_LOCK_NONE) RangeLock(file->fd, F_UNLCK, kSharedFirst, kSharedSize);
+    return SQLITE_OK;
+}
+
+int FdCheckReserved(sqlite3_file *, int *reserved) {
+    *reserved = 0;
+    return SQLITE_OK;
+}
+
+int FdFileControl(sqlite3_file *, int, void *) { return SQLITE_NOTFOUND; }
+int FdSectorSize(sqlite3_file *) { return 4096; }
+int FdDeviceCharacteristics(sqlite3_file *) { return 0; }
+
+const sqlite3_io_methods kFdMethods = {1,      FdClose,         FdRead,        FdWrite,      FdTruncate,
+                                       FdSync, FdFileSize,      FdLock,        FdUnlock,     FdCheckReserved,
+                                       FdFileControl, FdSectorSize, FdDeviceCharacteristics,
+                                       nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+
+int FdOpen(sqlite3_vfs *vfs, sqlite3_filename name, sqlite3_file *file, int flags, int *outFlags) {
+    auto *base = static_cast<sqlite3_vfs *>(vfs->pAppData);
+    if (!name) return base->xOpen(base, name, file, flags, outFlags);
+    file->pMethods = nullptr;
+    if (!(flags & SQLITE_OPEN_MAIN_DB) || std::strncmp(name, "fd:", 3) != 0) return SQLITE_CANTOPEN;
+    auto *f = reinterpret_cast<FdFile *>(file);
+    f->fd = std::atoi(name + 3);
+    f->readOnly = (flags & SQLITE_OPEN_READONLY) != 0;
+    f->base.pMethods = &kFdMethods;
+    if (outFlags) *outFlags = flags;
+    return SQLITE_OK;
+}
+
+int FdAccess(sqlite3_vfs *, const char *, int, int *result) {
+    *result = 0;  // no journal or WAL is ever beside these files
+    return SQLITE_OK;
+}
+
+int FdFullPathname(sqlite3_vfs *, const char *name, int size, char *out) {
+    sqlite3_snprintf(size, out, "%s", name);
+    return SQLITE_OK;
+}
+
+void RegisterFdVfs() {
+    static const bool registered = [] {
+        sqlite3_vfs *base = sqlite3_vfs_find(nullptr);
+        static sqlite3_vfs vfs = *base;
+        vfs.zName = kVfsName;
+        vfs.pAppData = base;
+        vfs.pNext = nullptr;
+        vfs.szOsFile = std::max(base->szOsFile, static_cast<int>(sizeof(FdFile)));
+        vfs.xOpen = FdOpen;
+        vfs.xAccess = FdAccess;
+        vfs.xFullPathname = FdFullPathname;
+        return sqlite3_vfs_register(&vfs, 0) == SQLITE_OK;
+    }();
+    if (!registered) throw StorageError("SQLite refused the file system of descriptors");
+}
+
+// SQLite's folder for its temporaries, as it picks one.
+std::string TemporaryFolder() {
+    for (const char *v : {"SQLITE_TMPDIR", "TMPDIR"})
+        if (const char *dir = std::getenv(v); dir && *dir) return dir;
+    return "/var/tmp";
+}
+
 }  // namespace
 
 std::string QuoteName(const std::string &name) {
@@ -21,22 +174,43 @@ std::string QuoteName(const std::string &name) {
     return out + "\"";
 }
 
-std::unique_ptr<StorageFile> StorageFile::CreateForLoad(const fs::path &file) {
-    sqlite3 *db = nullptr;
-    const int rc = sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-    std::unique_ptr<StorageFile> f(new StorageFile(db));
-    if (rc != SQLITE_OK) f->Fail("cannot create " + file.string());
+std::unique_ptr<StorageFile> StorageFile::Open(int fd, const fs::path &where, bool readOnly) {
+    RegisterFdVfs();
+    std::unique_ptr<StorageFile> f(new StorageFile());
+    f->where_ = where;
+    const std::string name = "fd:" + std::to_string(fd);
+    const int rc = sqlite3_open_v2(name.c_str(), &f->db_, readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE, kVfsName);
+    if (rc != SQLITE_OK) f->Fail("cannot open " + where.string());
+    return f;
+}
+
+std::unique_ptr<StorageFile> StorageFile::CreateForLoad(int fd, const fs::path &target) {
+    writeErrno = 0;
+    auto f = Open(fd, target, false);
     f->Exec("PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF; PRAGMA locking_mode = EXCLUSIVE; "
             "PRAGMA cache_size = -65536; BEGIN");
     return f;
 }
 
+std::unique_ptr<StorageFile> StorageFile::CreateForLoad(const fs::path &file) {
+    platform::Fd fd(::open(file.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (!fd) throw StorageError("cannot create " + file.string() + ": " + std::strerror(errno));
+    auto f = CreateForLoad(fd.get(), file);
+    f->owned_ = std::move(fd);
+    return f;
+}
+
 std::unique_ptr<StorageFile> StorageFile::OpenReadOnly(const fs::path &file) {
-    sqlite3 *db = nullptr;
-    const int rc = sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-    std::unique_ptr<StorageFile> f(new StorageFile(db));
-    if (rc != SQLITE_OK) f->Fail("cannot open " + file.string());
-    sqlite3_busy_timeout(db, 5000);
+    platform::Fd fd = platform::OpenFile(file, O_RDONLY | O_NONBLOCK);
+    if (!fd && errno == ENOENT) return nullptr;
+    if (!fd && platform::IsRefusedLink(errno))
+        throw StorageError(platform::RefusedLink().string() + " is a link made by another user; nothing was read");
+    struct stat st {};
+    if (!fd || ::fstat(fd.get(), &st) != 0) throw StorageError("cannot open " + file.string() + ": " + std::strerror(errno));
+    if (!S_ISREG(st.st_mode)) throw StorageError(file.string() + " is not a file");
+    auto f = Open(fd.get(), file, true);
+    f->owned_ = std::move(fd);
+    sqlite3_busy_timeout(f->db_, 5000);
     f->Exec("SELECT count(*) FROM sqlite_master");  // proves it is a database SQLite can read
     return f;
 }
@@ -47,6 +221,11 @@ StorageFile::~StorageFile() {
 }
 
 void StorageFile::Fail(const std::string &what) const {
+    // A write that failed: of the file itself (its errno kept), else of SQLite's own temporaries.
+    if (writeErrno) throw StorageError("cannot write " + where_.string() + ": " + WriteFailure(writeErrno, where_.parent_path()));
+    if (db_ && sqlite3_errcode(db_) == SQLITE_FULL)
+        throw StorageError("cannot write " + where_.string() + ": the disk that holds SQLite's temporary folder " + TemporaryFolder() +
+                           " (TMPDIR) is full");
     throw StorageError(what + ": " + (db_ ? sqlite3_errmsg(db_) : "out of memory"));
 }
 

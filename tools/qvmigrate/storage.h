@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/safe_file.h"
 #include "qvmigrate/jet.h"
 #include "qvmigrate/value.h"
 
@@ -24,11 +25,19 @@ struct StorageIndex {
     bool unique = false, primary = false;
 };
 
+// SQLite reaches these files only through a descriptor opened here or by the caller (under the link
+// rule): it opens nothing by name beside them (no journal, WAL or lock file); only its own unnamed
+// temporaries for sorting go to its temporary folder.
 class StorageFile {
 public:
-    // A new or empty file set up for a bulk load inside one transaction. Nothing is
-    // journaled: a load that fails is thrown away whole, never repaired.
+    // The new, empty file open as `fd` (kept open by the caller), set up for a bulk load inside one
+    // transaction. Nothing is journaled: a load that fails is thrown away whole, never repaired. A full
+    // disk is named: the one that holds `target`, or the temporary folder's.
+    static std::unique_ptr<StorageFile> CreateForLoad(int fd, const std::filesystem::path &target);
+    // The same for a file created (or emptied) here.
     static std::unique_ptr<StorageFile> CreateForLoad(const std::filesystem::path &file);
+    // A converted file, read under SQLite's shared lock (a tool that writes it waits); nullptr when it is
+    // missing. A link of another user at its name or above is refused (StorageError naming it).
     static std::unique_ptr<StorageFile> OpenReadOnly(const std::filesystem::path &file);
     ~StorageFile();
     StorageFile(const StorageFile &) = delete;
@@ -64,11 +73,14 @@ public:
     };
 
 private:
-    explicit StorageFile(sqlite3 *db) : db_(db) {}
+    StorageFile() = default;
+    static std::unique_ptr<StorageFile> Open(int fd, const std::filesystem::path &where, bool readOnly);
     [[noreturn]] void Fail(const std::string &what) const;
     sqlite3_stmt *Prepare(const std::string &sql);
-    sqlite3 *db_;
+    sqlite3 *db_ = nullptr;
     sqlite3_stmt *insert_ = nullptr;
+    platform::Fd owned_;             // the file's descriptor when this object opened it
+    std::filesystem::path where_;    // the file's name for messages
 };
 
 // "name" with its double quotes doubled: any Jet name is a valid SQLite name this way.

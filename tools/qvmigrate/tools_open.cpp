@@ -1,83 +1,176 @@
 #include "qvmigrate/tools_open.h"
 
+#include <fcntl.h>
+
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <system_error>
 #include <vector>
 
+#include "platform/config.h"
 #include "platform/dao/dao.h"
 #include "platform/error.h"
+#include "platform/filelock.h"
 #include "platform/paths.h"
 #include "platform/safe_file.h"
-#include "qvmigrate/config.h"
+#include "startup/audit.h"
 #include "startup/shared.h"
 #include "startup/startup.h"
 
 namespace qvmigrate {
 
 namespace fs = std::filesystem;
+namespace dao = platform::dao;
 
 namespace {
 
 constexpr const char *kTempData = "C:\\users\\public\\qv32tempdata\\tempdataDTC.mdb";
 
-std::string Refusal(const std::string &file, const std::exception &e, const std::string &passwordReason) {
-    const auto *error = dynamic_cast<const platform::Error *>(&e);
-    std::string line = file + ": the tools will refuse it: ";
-    line += error ? "Run-time error '" + std::to_string(error->number) + "': " + error->description : std::string(e.what());
-    if (error && error->number == 3031) line += " (" + passwordReason + ")";
-    return line + "\n";
+bool SameFile(const fs::path &a, const fs::path &b) {
+    return fs::absolute(a).lexically_normal() == fs::absolute(b).lexically_normal();
+}
+
+// What the trial found: "F" lines (what will fail) and "N" lines (notes).
+class Findings {
+public:
+    // `file` (a Windows path) failed `e` in the tools' hands, so `loses` (what a clerk cannot do).
+    void Refused(const std::string &file, const std::exception &e, const std::string &loses, const std::string &passwordReason = {}) {
+        const auto *error = dynamic_cast<const platform::Error *>(&e);
+        if (error && error->number == 3045) {  // in use by the tools now: that says nothing about them
+            out_ += "N" + file + " is in use by the tools now, so the trial opening passed it over\n";
+            return;
+        }
+        std::string line = "F" + file + ": the tools will refuse it, so " + loses + ": ";
+        line += error ? "Run-time error '" + std::to_string(error->number) + "': " + error->description : std::string(e.what());
+        if (error && error->number == 3031) line += " (" + passwordReason + ")";
+        out_ += line + "\n";
+    }
+    void Problem(const std::string &line) { out_ += "F" + line + "\n"; }
+    bool Any() const { return !out_.empty(); }
+    const std::string &Text() const { return out_; }
+
+private:
+    std::string out_;
+};
+
+// Removes, when the trial ends, the lock files that the engine made for it and leaves behind.
+class LockFiles {
+public:
+    void Note(const std::string &windowsPath) {
+        try {
+            fs::path ldb = platform::MapPath(windowsPath);
+            ldb.replace_extension(".ldb");
+            std::error_code ec;
+            if (!fs::exists(fs::symlink_status(ldb, ec))) made_.push_back(ldb);
+        } catch (const std::exception &) {
+        }
+    }
+    ~LockFiles() {
+        for (const auto &ldb : made_) platform::RemoveFile(ldb);
+    }
+
+private:
+    std::vector<fs::path> made_;
+};
+
+// The AUDIT folder takes a new file and this month's audit file (when there is one) opens to append,
+// as a correction run needs; raises std::system_error.
+void TryAuditFolder() {
+    const fs::path folder = platform::MapPath(platform::AppPath() + "\\AUDIT");
+    platform::AtomicFile probe(folder / "qvmigrate-trial", platform::Access::LikeFolder);  // removed unwritten
+    const platform::Fd month = platform::OpenFile(platform::MapPath(startup::AuditFilePath()), O_WRONLY | O_APPEND | O_NONBLOCK);
+    if (!month && errno != ENOENT) throw std::system_error(errno, std::generic_category(), startup::AuditFilePath());
 }
 
 }  // namespace
 
 std::string ToolsWillRefuse(const Plan &plan, const Options &o) {
-    std::string drives = std::string(1, o.drive) + "=" + plan.trees.front().target.string();
-    for (std::size_t i = 1; i < plan.trees.size(); ++i) {
-        const char letter = plan.trees[i].windows[0];
-        if (const auto folder = ConfiguredDrive(o.config, letter)) drives += ";" + std::string(1, letter) + "=" + folder->string();
+    Findings found;
+    const auto files = platform::ConfigurationFiles();
+    if (!SameFile(files.front(), o.config) && (files.size() < 2 || !SameFile(files[1], o.config)))
+        ::setenv("QUORVANT_SYSTEM_CONFIG", o.config.c_str(), 1);  // the tools would not read it: in the system file's place
+    const fs::path target = plan.trees.front().target;
+    try {
+        const platform::Configuration config = platform::ReadConfiguration(platform::ConfigurationFiles());
+        for (const auto &drive : config.drives)
+            if (drive.letter == o.drive && !SameFile(drive.folder, target)) {
+                std::string read;
+                for (const auto &f : config.files) read += (read.empty() ? "" : ", ") + f.string();
+                found.Problem(std::string(1, o.drive) + ": the tools will take drive " + o.drive + ": for " + drive.folder.string() +
+                              ", not " + target.string() + " (as " + read + " map it): they will not find the installation");
+            }
+    } catch (const std::exception &e) {
+        found.Refused(o.config.string(), e, "they will not start");
     }
-    ::setenv("QUORVANT_DRIVES", drives.c_str(), 1);
-    ::setenv("QUORVANT_PROGRAM_FOLDER", plan.programFolder.c_str(), 1);
-    // The engine leaves the .ldb lock files it creates: those of this trial go again.
-    std::vector<fs::path> locks;
-    auto lockOf = [&](const std::string &file) {
-        try {
-            fs::path ldb = platform::MapPath(file);
-            ldb.replace_extension(".ldb");
-            std::error_code ec;
-            if (!fs::exists(fs::symlink_status(ldb, ec))) locks.push_back(ldb);
-        } catch (const std::exception &) {
-        }
-    };
-    struct Tidy {
-        std::vector<fs::path> &locks;
-        ~Tidy() {
-            for (const auto &ldb : locks) platform::RemoveFile(ldb);
-        }
-    } tidy{locks};
+    if (found.Any()) return found.Text();
+
+    LockFiles locks;
     const std::string global = plan.programFolder + "\\global.mdb";
-    lockOf(global);
+    locks.Note(global);
     try {
         startup::ReadSettings();
     } catch (const std::exception &e) {
-        return Refusal(global, e, "its database password is not the one the tools open it with");
+        found.Refused(global, e, "they will not start", "its database password is not the one the tools open it with");
+        return found.Text();
     }
     const startup::SharedState &st = startup::Shared();
-    if (st.DataFolder.empty() || st.DataFileName.empty())
-        return global + ": the tools will refuse it: the first record of its current table names no data database\n";
-    std::string out;
-    auto open = [&](const std::string &file) {
-        lockOf(file);
+    if (st.DataFolder.empty() || st.DataFileName.empty()) {
+        found.Problem(global + ": the tools will refuse it, so they will not start: the first record of its current table names no data database");
+        return found.Text();
+    }
+    const std::string window = "the read-date window will not open";
+    auto &engine = dao::DBEngine();
+    try {
+        engine.OpenDatabase(global, false, false, startup::kGlobalConnect).Close();
+    } catch (const std::exception &e) {
+        found.Refused(global, e, window, "its database password is not the one the tools open it with");
+    }
+    const std::string withoutPassword = "it has a database password, and the tools open it without one";
+    locks.Note(st.DataFilePath);
+    try {
+        // Written as a correction writes it, and rolled back: the file, its .ldb and its journal.
+        auto &ws = engine.Workspaces(0);
+        dao::Database db = engine.OpenDatabase(st.DataFilePath);
+        ws.BeginTrans();
         try {
-            platform::dao::DBEngine().OpenDatabase(file, false, true).Close();
-        } catch (const std::exception &e) {
-            out += Refusal(file, e, "it has a database password, and the tools open it without one");
+            db.Execute("create table [qvmigrate trial] (x long)");
+        } catch (...) {
+            ws.Rollback();
+            throw;
         }
-    };
-    open(st.DataFilePath);
-    for (const auto &db : plan.databases)
-        if (db.windows == kTempData) open(kTempData);
-    return out;
+        ws.Rollback();
+        db.Close();
+    } catch (const std::exception &e) {
+        found.Refused(st.DataFilePath, e, "no read date can be corrected", withoutPassword);
+    }
+    const std::string frd = startup::ReadDateLockOf(st.DataFilePath);
+    try {
+        if (!platform::FileLock::TryTake(frd)) found.Refused(frd, platform::Error(3045, "held"), window);
+    } catch (const std::exception &e) {
+        found.Refused(frd, e, window);
+    }
+    const std::string audit = plan.programFolder + "\\AUDIT";
+    try {
+        TryAuditFolder();
+    } catch (const std::system_error &e) {
+        const int err = e.code().value();
+        found.Refused(audit, std::runtime_error(platform::IsRefusedLink(err) ? platform::RefusedLinkText() : std::strerror(err)),
+                      "no read date can be corrected (the audit lines cannot be written)");
+    } catch (const std::exception &e) {
+        found.Refused(audit, e, "no read date can be corrected (the audit lines cannot be written)");
+    }
+    for (const auto &db : plan.databases) {
+        if (db.windows != kTempData) continue;
+        locks.Note(kTempData);
+        try {
+            engine.OpenDatabase(kTempData).Close();
+        } catch (const std::exception &e) {
+            found.Refused(kTempData, e, window, withoutPassword);
+        }
+    }
+    return found.Text();
 }
 
 }  // namespace qvmigrate

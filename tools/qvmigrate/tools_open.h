@@ -1,15 +1,21 @@
 #pragma once
 // The converted installation opened as the tools open it.
+#include <filesystem>
 #include <string>
 
 #include "qvmigrate/plan.h"
 
 namespace qvmigrate {
 
-// Opens the settings database as start-up does (its program folder, the tools' password, the first
-// record of `current`), then the data database and the temp-data database as the read-date window
-// does, through the drive map the migration writes. Returns one line a file the tools would refuse,
-// naming it and saying why; empty when they open them all.
+// Run as the login that is to use the installation (IsolatedAs): reads the configuration files as the
+// tools read them (`config` taking the system file's place when the tools would not read it), checks
+// that they map the drive to TARGET, then opens what the tools open: the settings database as start-up
+// does (its program folder, the tools' password, the first record of `current`), and as the read-date
+// window does: the settings database, the data database written in a transaction that is rolled back
+// (its .ldb and journal made), its .frd lock, a file made in the AUDIT folder (and this month's audit
+// file opened to append), the temp-data database. Returns one line a problem: "F" and what a clerk will
+// not be able to do, naming the file and the tools' error, or "N" and a note (a file in use by the tools
+// now); empty when the tools open them all.
 std::string ToolsWillRefuse(const Plan &plan, const Options &options);
 
 }  // namespace qvmigrate
