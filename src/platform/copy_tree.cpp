@@ -271,7 +271,7 @@ void PrepareCopyDestination(std::string_view folder) {
     const fs::path target = MapPath(folder);
     auto fail = [&](int err, const fs::path &path) {
         if (err == ENOTDIR && path == target) Raise(75, "'" + ShownPath(target) + "' is a file, not a folder");
-        RaiseOsError(err, path, 76);
+        RaiseOsError(err, path, OsContext::Folder);
     };
     if (!OpenFolder(target.parent_path())) fail(errno, target.parent_path());
     if (!MakeFolders(target)) fail(errno, target);

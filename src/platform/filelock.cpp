@@ -7,7 +7,6 @@
 
 #include <cerrno>
 
-#include "platform/error.h"
 #include "platform/os_error.h"
 #include "platform/paths.h"
 
@@ -17,10 +16,9 @@ namespace {
 
 bool Refused(int err) { return err == EACCES || err == EPERM; }
 
+// The lock file's folder is what goes missing: 76.
 [[noreturn]] void RaiseOpenError(int err, const std::string &linuxPath) {
-    if (IsRefusedLink(err)) RaiseOsError(err, linuxPath);
-    if (err == ENOENT || err == ENOTDIR) Raise(76);
-    Raise(err == EROFS ? 70 : 75);
+    RaiseOsError(err, linuxPath, OsContext::Folder);
 }
 
 // True when `fd` is still the file `name` in `dir` (the last holder may have removed it in between).

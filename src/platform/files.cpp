@@ -78,7 +78,7 @@ bool SameFolder(std::string_view a, std::string_view b) {
 
 void MkDir(std::string_view path) {
     const fs::path p = MapPath(path);
-    if (::mkdir(p.c_str(), 0777) != 0) RaiseOsError(errno, p, 76);
+    if (::mkdir(p.c_str(), 0777) != 0) RaiseOsError(errno, p, OsContext::Folder);
 }
 
 std::string UserName() {

@@ -172,7 +172,7 @@ pid_t Start(const std::vector<std::string> &args, bool detach) {
         while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
         }
     }
-    if (failed) RaiseOsError(err, args.front(), 53);
+    if (failed) RaiseOsError(err, args.front());
     return detach ? 0 : child;
 }
 

@@ -205,7 +205,7 @@ void AppendBatch(int log, int pending, int folder, const std::string &pendingNam
 // The log for appending, created for every login as its folder allows.
 Fd OpenLog(int folder, const std::string &name, const fs::path &shown) {
     Fd log = OpenFileAt(folder, name, O_RDWR | O_APPEND | O_CREAT, 0666, Access::LikeFolder);
-    if (!log) RaiseOsError(errno, shown, 76);
+    if (!log) RaiseOsError(errno, shown, OsContext::Folder);
     return log;
 }
 
@@ -243,7 +243,7 @@ SpooledAppender::SpooledAppender(std::string_view path, std::string_view note) :
     Impl &f = *impl_;
     f.path = MapPath(path);
     f.folder = OpenParent(f.path, f.name);
-    if (!f.folder) RaiseOsError(errno, f.path, 76);
+    if (!f.folder) RaiseOsError(errno, f.path, OsContext::Folder);
     f.log = OpenLog(f.folder.get(), f.name, f.path);
     thread_local std::mt19937_64 random{std::random_device{}()};
     for (int attempt = 0; !f.pending; ++attempt) {
@@ -251,7 +251,7 @@ SpooledAppender::SpooledAppender(std::string_view path, std::string_view note) :
         std::snprintf(token, sizeof token, "%016llx", static_cast<unsigned long long>(random()));
         f.pendingName = "." + f.name + "." + token + std::string(kSuffix);
         f.pending = OpenFileAt(f.folder.get(), f.pendingName, O_RDWR | O_CREAT | O_EXCL, 0666, Access::LikeFolder);
-        if (!f.pending && (errno != EEXIST || attempt == 8)) RaiseOsError(errno, f.path.parent_path(), 76);
+        if (!f.pending && (errno != EEXIST || attempt == 8)) RaiseOsError(errno, f.path.parent_path(), OsContext::Folder);
     }
     Lock(f.pending.get());
     const auto made = std::chrono::system_clock::now().time_since_epoch();

@@ -340,7 +340,7 @@ TEST_F(RacRestore, ASafetyCopyOrReplacementThatCannotBeWrittenKeepsTheLiveDataba
     ExpectRefusedUnchanged(before);
     EXPECT_TRUE(qvtest::ReadFile(live) == liveBytes);
     const std::string refused = boxes[0].prompt;
-    for (const std::string &part : {safetyName, std::string("File too large"), std::string("Nothing was replaced.")})
+    for (const std::string &part : {safetyName, std::string("Disk full"), std::string("File too large"), std::string("Nothing was replaced.")})
         EXPECT_NE(refused.find(part), std::string::npos) << refused;
 
     List("C:\\QVData\\backup\\BILLING1.mdb");

@@ -30,20 +30,21 @@ bool Stmt::Step(const std::string &jetText) {
     int extended = sqlite3_extended_errcode(db);
     if ((extended & 0xff) != (rc & 0xff)) extended = rc;
     const std::string message = sqlite3_errmsg(db);
+    const int sysErr = sqlite3_system_errno(db);
     sqlite3_reset(st_);
-    RaiseSqlite(extended, message, jetText, owner_->Name());
+    RaiseSqlite(extended, message, jetText, owner_->Name(), sysErr);
 }
 
 Connection::~Connection() {
     for (auto &c : lru_) sqlite3_finalize(c.st);
     if (db_) sqlite3_close_v2(db_);
-    if (lockFd_ >= 0) ::close(lockFd_);  // releases the flock
+    // lockFd_ closes after this: that releases the flock
 }
 
 void Connection::Fail(int rc, const std::string &jetText) const {
     int extended = db_ ? sqlite3_extended_errcode(db_) : rc;
     if ((extended & 0xff) != (rc & 0xff)) extended = rc;
-    RaiseSqlite(extended, db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc), jetText, name_);
+    RaiseSqlite(extended, db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc), jetText, name_, db_ ? sqlite3_system_errno(db_) : 0);
 }
 
 Stmt Connection::Prepare(const std::string &sql, const std::string &jetText) {

@@ -11,6 +11,8 @@
 #include <string>
 #include <unordered_map>
 
+#include "platform/safe_file.h"
+
 namespace platform::dao {
 
 struct FileId {
@@ -83,7 +85,7 @@ private:
         bool busy;
     };
     sqlite3 *db_ = nullptr;
-    int lockFd_ = -1;
+    Fd lockFd_;  // the .ldb, locked
     FileId id_;
     bool readOnly_ = false;
     std::string name_;

@@ -13,6 +13,7 @@
 #include "platform/dao/sqlite_error.h"
 #include "platform/ascii.h"
 #include "platform/error.h"
+#include "platform/os_error.h"
 #include "platform/paths.h"
 #include "platform/safe_file.h"
 
@@ -21,12 +22,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int kBusyTimeoutMs = 5000;
-
-[[noreturn]] void RaiseErrno(int err, const std::string &what) {
-    if (IsRefusedLink(err)) throw Error(70, RefusedLinkText());
-    int number = err == ENOSPC ? 61 : (err == EACCES || err == EPERM || err == EROFS) ? 70 : 75;
-    throw Error(number, ErrorDescription(number) + " (" + what + ": " + std::strerror(err) + ")");
-}
 
 std::uint32_t BigEndian(const unsigned char *p, int bytes) {
     std::uint32_t v = 0;
@@ -44,9 +39,9 @@ void CheckFormat(sqlite3 *db, const fs::path &file, const std::string &name) {
     unsigned char h[100] = {};
     if (sqlite3_file_control(db, "main", SQLITE_FCNTL_FILE_POINTER, &f) != SQLITE_OK || !f || !f->pMethods ||
         f->pMethods->xFileSize(f, &size) != SQLITE_OK)
-        RaiseErrno(EIO, name);
+        RaiseOsError(EIO, file, OsContext::Database, "read");
     const int rc = size > 0 ? f->pMethods->xRead(f, h, sizeof h, 0) : SQLITE_OK;  // a short read fills zeros
-    if (rc != SQLITE_OK && rc != SQLITE_IOERR_SHORT_READ) RaiseErrno(EIO, name);
+    if (rc != SQLITE_OK && rc != SQLITE_IOERR_SHORT_READ) RaiseOsError(EIO, file, OsContext::Database, "read");
     if (size == 0) throw Error(3343, ErrorDescription(3343, name) + " (the file is empty)");
     if (size < 100 || std::memcmp(h, "SQLite format 3", 16) != 0) Raise(3343, ErrorDescription(3343, name));
     std::uint32_t pageSize = BigEndian(h + 16, 2);
@@ -59,26 +54,23 @@ void CheckFormat(sqlite3 *db, const fs::path &file, const std::string &name) {
         throw Error(3343, ErrorDescription(3343, name) + " (the file is shorter than its header says)");
 }
 
-// flock on the sidecar .ldb: shared, or exclusive; a conflict fails at once. -1 when a read-only
+// flock on the sidecar .ldb: shared, or exclusive; a conflict fails at once. None when a read-only
 // open finds no way to create or open the .ldb (a read-only folder): it then runs unlocked. Every
 // login of the data folder shares the .ldb: it is created with the folder's access, and never
 // through a link another user made.
-int LockSidecar(const fs::path &file, const std::string &name, bool exclusive, bool readOnly) {
+Fd LockSidecar(const fs::path &file, const std::string &name, bool exclusive, bool readOnly) {
     fs::path ldb = file;
     ldb.replace_extension(".ldb");
-    int fd = OpenFile(ldb, O_RDWR | O_CREAT, 0666, Access::LikeFolder).release();
+    Fd fd = OpenFile(ldb, O_RDWR | O_CREAT, 0666, Access::LikeFolder);
     const int err = errno;  // the reason, when the read-only open below finds no file either
-    if (fd < 0 && (err == EACCES || err == EROFS)) fd = OpenFile(ldb, O_RDONLY).release();
-    if (fd < 0) {
-        if (IsRefusedLink(err)) RaiseErrno(err, {});
-        if (readOnly) return -1;
-        RaiseErrno(err, ShownPath(ldb));
+    if (!fd && (err == EACCES || err == EROFS)) fd = OpenFile(ldb, O_RDONLY);
+    if (!fd) {
+        if (readOnly && !IsRefusedLink(err)) return fd;
+        RaiseOsError(err, ldb, OsContext::Database, "open");
     }
-    if (::flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
-        const int lockErr = errno;
-        ::close(fd);
-        if (lockErr == EWOULDBLOCK) Raise(3045, ErrorDescription(3045, name));
-        RaiseErrno(lockErr, ShownPath(ldb));
+    if (::flock(fd.get(), (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
+        if (errno == EWOULDBLOCK) Raise(3045, ErrorDescription(3045, name));
+        RaiseOsError(errno, ldb, OsContext::Database, "lock");
     }
     return fd;
 }
@@ -140,7 +132,8 @@ void Connection::Settle(const fs::path &file) {
         sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
         throw;
     }
-    if (rc != SQLITE_OK) RaiseSqlite((extended & 0xff) == (rc & 0xff) ? extended : rc, message, {}, name_);
+    if (rc != SQLITE_OK)
+        RaiseSqlite((extended & 0xff) == (rc & 0xff) ? extended : rc, message, {}, name_, sqlite3_system_errno(db_));
     sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);  // ends the read
 }
 

@@ -33,58 +33,10 @@ namespace platform::dao {
 namespace fs = std::filesystem;
 
 namespace dbfile_detail {
-namespace {
-
-int NumberForErrno(int err) {
-    switch (err) {
-    case ENOSPC:
-    case EDQUOT: return 61;
-    case EACCES:
-    case EPERM:
-    case EROFS: return 70;
-    case ENOENT: return 3024;
-    default: return 75;
-    }
-}
-
-}  // namespace
-
-std::string Describe(int number, const fs::path &file, const std::string &reason) {
-    const std::string shown = ShownPath(file);
-    std::string text = ErrorDescription(number, shown);
-    if (number != 3024 && number != 3045 && number != 3343) text += ": '" + shown + "'";
-    if (!reason.empty()) text += " (" + reason + ")";
-    return WithDriveNote(text, file);
-}
-
-void FailErrno(const fs::path &file, const char *doing, int err) {
-    if (IsRefusedLink(err)) throw Error(70, RefusedLinkText());
-    throw Error(NumberForErrno(err), Describe(NumberForErrno(err), file, std::string(doing) + ": " + std::strerror(err)));
-}
-
-// Maps a SQLite result (and the OS error behind it) to the utility's error numbers.
-void FailSqlite(const fs::path &file, int rc, sqlite3 *db) {
-    int sysErr = db ? sqlite3_system_errno(db) : 0;
-    std::string reason = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
-    if (sysErr != 0) reason += std::string(": ") + std::strerror(sysErr);
-    int number = 75;
-    switch (rc & 0xff) {
-    case SQLITE_FULL: number = 61; break;
-    case SQLITE_PERM:
-    case SQLITE_READONLY:
-    case SQLITE_AUTH: number = 70; break;
-    case SQLITE_BUSY:
-    case SQLITE_LOCKED: number = 3045; break;
-    case SQLITE_NOTADB:
-    case SQLITE_CORRUPT: number = 3343; break;
-    default: number = sysErr ? NumberForErrno(sysErr) : 75; break;
-    }
-    throw Error(number, Describe(number, file, reason));
-}
 
 void Exec(sqlite3 *db, const fs::path &file, const char *sql) {
     const int rc = sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
-    if (rc != SQLITE_OK) FailSqlite(file, rc, db);
+    if (rc != SQLITE_OK) RaiseSqliteFileError(file, rc, db);
 }
 
 void ReadAt(int fd, void *data, std::size_t size, std::uint64_t offset, const fs::path &shown) {
@@ -92,8 +44,8 @@ void ReadAt(int fd, void *data, std::size_t size, std::uint64_t offset, const fs
     while (size > 0) {
         const ssize_t n = ::pread(fd, p, size, static_cast<off_t>(offset));
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) FailErrno(shown, "read", errno);
-        if (n == 0) FailErrno(shown, "read", EIO);  // shorter than it was a moment ago
+        if (n < 0) RaiseOsError(errno, shown, OsContext::Database, "read");
+        if (n == 0) RaiseOsError(EIO, shown, OsContext::Database, "read");  // shorter than it was a moment ago
         p += n;
         size -= static_cast<std::size_t>(n);
         offset += static_cast<std::uint64_t>(n);
@@ -105,7 +57,7 @@ void WriteAt(int fd, const void *data, std::size_t size, std::uint64_t offset, c
     while (size > 0) {
         const ssize_t n = ::pwrite(fd, p, size, static_cast<off_t>(offset));
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) FailErrno(shown, "write", errno);
+        if (n < 0) RaiseOsError(errno, shown, OsContext::Database, "write");
         p += n;
         size -= static_cast<std::size_t>(n);
         offset += static_cast<std::uint64_t>(n);
@@ -142,7 +94,7 @@ void NewFileWriter::WriteOut(std::size_t bytes) {
             Buffered();  // this file system takes no such writes after all
             continue;
         }
-        if (n < 0) FailErrno(shown_, "write", errno);
+        if (n < 0) RaiseOsError(errno, shown_, OsContext::Database, "write");
         done += static_cast<std::size_t>(n);
     }
     offset_ += bytes;
@@ -167,7 +119,7 @@ void NewFileWriter::Append(const void *data, std::size_t size) {
             const ssize_t n = ::pwrite(fd_, from + done, whole - done, static_cast<off_t>(offset_ + done));
             if (n < 0 && errno == EINTR) continue;
             if (n < 0 && done == 0 && (errno == EINVAL || errno == EFAULT)) break;  // then through the buffer
-            if (n < 0) FailErrno(shown_, "write", errno);
+            if (n < 0) RaiseOsError(errno, shown_, OsContext::Database, "write");
             done += static_cast<std::size_t>(n);
         }
         offset_ += done;
@@ -182,11 +134,11 @@ void NewFileWriter::Append(const void *data, std::size_t size) {
 
 Mapping::Mapping(int fd, std::uint64_t size, const fs::path &shown) : size_(size) {
     struct stat st {};
-    if (::fstat(fd, &st) != 0) FailErrno(shown, "read", errno);
-    if (static_cast<std::uint64_t>(st.st_size) < size) FailErrno(shown, "read", EIO);  // shorter than it was
+    if (::fstat(fd, &st) != 0) RaiseOsError(errno, shown, OsContext::Database, "read");
+    if (static_cast<std::uint64_t>(st.st_size) < size) RaiseOsError(EIO, shown, OsContext::Database, "read");  // shorter than it was
     if (size == 0) return;
     void *p = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
-    if (p == MAP_FAILED) FailErrno(shown, "read", errno);
+    if (p == MAP_FAILED) RaiseOsError(errno, shown, OsContext::Database, "read");
     data_ = static_cast<unsigned char *>(p);
     ::madvise(p, size, MADV_SEQUENTIAL);
 }
@@ -231,9 +183,9 @@ void CopyRange(int from, int to, std::uint64_t offset, std::uint64_t size, const
     while (static_cast<std::uint64_t>(in) < end) {
         const ssize_t n = ::copy_file_range(from, &in, to, &out, end - static_cast<std::uint64_t>(in), 0);
         if (n > 0) continue;
-        if (n == 0) FailErrno(source, "read", EIO);  // shorter than it was a moment ago
+        if (n == 0) RaiseOsError(EIO, source, OsContext::Database, "read");  // shorter than it was a moment ago
         if (errno == EINTR) continue;
-        if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) FailErrno(target, "write", errno);
+        if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) RaiseOsError(errno, target, OsContext::Database, "write");
         // No copy in the kernel between these files: through a buffer.
         std::vector<char> buffer(1 << 20);
         while (static_cast<std::uint64_t>(in) < end) {
@@ -246,13 +198,13 @@ void CopyRange(int from, int to, std::uint64_t offset, std::uint64_t size, const
 }
 
 void Sync(int fd, const fs::path &shown) {
-    if (::fsync(fd) != 0) FailErrno(shown, "sync", errno);
+    if (::fsync(fd) != 0) RaiseOsError(errno, shown, OsContext::Database, "sync");
 }
 
 void SyncFolderOf(const fs::path &file, const fs::path &shown) {
     const fs::path folder = file.parent_path().empty() ? fs::path(".") : file.parent_path();
     const Fd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd.get() < 0) FailErrno(shown, "sync the folder of", errno);
+    if (fd.get() < 0) RaiseOsError(errno, shown, OsContext::Database, "sync the folder of");
     Sync(fd.get(), shown);
 }
 
@@ -337,12 +289,12 @@ std::unique_ptr<ExclusiveHold> ExclusiveHold::Acquire(const fs::path &database) 
     if (impl->fd.get() < 0 || sqlite3_db_readonly(db, "main") == 1) {
         // The file (or its file system) may not be written.
         const int err = impl->fd.get() < 0 ? openError : ::access(database.c_str(), W_OK) != 0 ? errno : EACCES;
-        FailErrno(database, "open for writing", err);
+        RaiseOsError(err, database, OsContext::Database, "open for writing");
     }
     sqlite3_busy_timeout(db, 0);
     const int rc = sqlite3_exec(db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr);
     if ((rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED) return nullptr;
-    if (rc != SQLITE_OK) FailSqlite(database, rc, db);
+    if (rc != SQLITE_OK) RaiseSqliteFileError(database, rc, db);
     RequireRollbackJournal(impl->fd.get(), database);
     impl->held = FileState::Of(impl->fd.get(), database);
     // A journal still there now is not hot (taking the lock rolled a hot one back): the rest of a
@@ -369,7 +321,7 @@ PendingCopy::PendingCopy(int fromFd, const fs::path &database, const FileState &
     try {
         file_.emplace(target, Access::Private, 0600);
     } catch (const std::system_error &e) {
-        FailErrno(target, "create", e.code().value());
+        RaiseOsError(e.code().value(), target, OsContext::Database, "create");
     }
     NewFileWriter out(file_->fd(), target);
     const std::uint64_t size = state.size;
@@ -388,8 +340,8 @@ PendingCopy::PendingCopy(int fromFd, const fs::path &database, const FileState &
     watch.Check();
     state.RequireSame(fromFd, database);
     struct stat st {};
-    if (::fstat(fromFd, &st) != 0) FailErrno(database, "read", errno);
-    if (::fchmod(file_->fd(), st.st_mode & 0777) != 0) FailErrno(target, "set the permissions of", errno);
+    if (::fstat(fromFd, &st) != 0) RaiseOsError(errno, database, OsContext::Database, "read");
+    if (::fchmod(file_->fd(), st.st_mode & 0777) != 0) RaiseOsError(errno, target, OsContext::Database, "set the permissions of");
     Sync(file_->fd(), target);
 }
 
@@ -400,7 +352,7 @@ fs::path PendingCopy::Name() {
         try {
             if (file_->CommitAsNew(name.filename().native())) return named_ = name;
         } catch (const std::system_error &e) {
-            FailErrno(name, "rename", e.code().value());
+            RaiseOsError(e.code().value(), name, OsContext::Database, "rename");
         }
     }
 }

@@ -35,10 +35,10 @@ void CheckContent(sqlite3 *db, const fs::path &shown, std::uint64_t size, const 
     auto each = [&](const char *sql, const std::function<void(sqlite3_stmt *)> &row) {
         sqlite3_stmt *stmt = nullptr;
         int rc = sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
-        if (rc != SQLITE_OK) FailSqlite(shown, rc, db);
+        if (rc != SQLITE_OK) RaiseSqliteFileError(shown, rc, db);
         while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) row(stmt);
         sqlite3_finalize(stmt);
-        if (rc != SQLITE_DONE) FailSqlite(shown, rc, db);
+        if (rc != SQLITE_DONE) RaiseSqliteFileError(shown, rc, db);
     };
     each("SELECT count(*) FROM sqlite_schema WHERE type = 'table' AND name NOT LIKE 'sqlite!_%' ESCAPE '!'",
          [&](sqlite3_stmt *s) { tables = sqlite3_column_int64(s, 0); });
@@ -69,7 +69,7 @@ void CheckInPlace(const fs::path &database, int fd, std::uint64_t size) {
     const int rc = sqlite3_open_v2(uri.c_str(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
     // Closing it keeps the hold's locks: SQLite closes the descriptor only once they are let go.
     const std::unique_ptr<sqlite3, int (*)(sqlite3 *)> db(raw, sqlite3_close_v2);
-    if (rc != SQLITE_OK) FailSqlite(database, rc, raw);
+    if (rc != SQLITE_OK) RaiseSqliteFileError(database, rc, raw);
     sqlite3_extended_result_codes(raw, 1);
     const CutWatch watch({{fd, &database, size}});
     try {
@@ -98,7 +98,7 @@ std::unique_ptr<SoundDatabase> SoundDatabase::Check(const fs::path &database, co
     const int openError = errno;
     // Opened as the tools open the data database: the engine's header, size and lock rules, no password.
     impl->engine = Connection::Open(database, ShownPath(database), /*exclusive=*/false, /*readOnly=*/true);
-    if (impl->fd.get() < 0) FailErrno(database, "read", openError);
+    if (impl->fd.get() < 0) RaiseOsError(openError, database, OsContext::Database, "read");
     try {
         impl->engine->CheckPassword(std::nullopt);
     } catch (const Error &e) {
@@ -143,11 +143,11 @@ std::unique_ptr<SoundDatabase> SoundDatabase::Check(const fs::path &database, co
     watch.Check();
     auto pragma = [&](const char *sql) {
         sqlite3_stmt *stmt = nullptr;
-        if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) != SQLITE_OK) FailSqlite(database, SQLITE_ERROR, db);
+        if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) != SQLITE_OK) RaiseSqliteFileError(database, SQLITE_ERROR, db);
         const int rc = sqlite3_step(stmt);
         const std::int64_t value = rc == SQLITE_ROW ? sqlite3_column_int64(stmt, 0) : 0;
         sqlite3_finalize(stmt);
-        if (rc != SQLITE_ROW || value <= 0) FailSqlite(database, rc == SQLITE_ROW ? SQLITE_CORRUPT : rc, db);
+        if (rc != SQLITE_ROW || value <= 0) RaiseSqliteFileError(database, rc == SQLITE_ROW ? SQLITE_CORRUPT : rc, db);
         return value;
     };
     impl->pageSize = static_cast<std::uint32_t>(pragma("PRAGMA page_size"));

@@ -72,22 +72,22 @@ void CutWatch::Check() const {
     for (const Watched &f : files_) {
         struct stat st {};
         if (::fstat(f.fd, &st) == 0 && static_cast<std::uint64_t>(st.st_size) < f.size)
-            throw Error(75, Describe(75, *f.shown, "another program cut the file short while it was read"));
+            throw Error(75, PathErrorText(75, *f.shown, "another program cut the file short while it was read"));
     }
     if (PagesGone())
-        throw Error(75, Describe(75, *files_.front().shown, "another program cut the file short while it was read"));
+        throw Error(75, PathErrorText(75, *files_.front().shown, "another program cut the file short while it was read"));
 }
 
 FileState FileState::Of(int fd, const fs::path &shown) {
     struct stat st {};
-    if (::fstat(fd, &st) != 0) FailErrno(shown, "read", errno);
+    if (::fstat(fd, &st) != 0) RaiseOsError(errno, shown, OsContext::Database, "read");
     return {static_cast<std::uint64_t>(st.st_size), st.st_mtim.tv_sec, st.st_mtim.tv_nsec, st.st_ctim.tv_sec,
             st.st_ctim.tv_nsec};
 }
 
 void FileState::RequireSame(int fd, const fs::path &shown) const {
     if (Of(fd, shown) != *this)
-        throw Error(75, Describe(75, shown, "another program changed the file while the restore held it"));
+        throw Error(75, PathErrorText(75, shown, "another program changed the file while the restore held it"));
 }
 
 }  // namespace platform::dao::dbfile_detail

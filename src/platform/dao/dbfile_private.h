@@ -19,19 +19,14 @@
 
 #include "platform/dao/connection.h"
 #include "platform/dao/dbfile.h"
+#include "platform/dao/sqlite_error.h"
+#include "platform/os_error.h"
 #include "platform/safe_file.h"
 
 namespace platform::dao::dbfile_detail {
 
 namespace fs = std::filesystem;
 
-// "<description of `number`>: '<file>' (<reason>)", the file in its Windows form.
-std::string Describe(int number, const fs::path &file, const std::string &reason);
-// Raises the error of a failed system call on `file` (shown in its Windows form); `doing` says what
-// was being done ("write", "sync", ...).
-[[noreturn]] void FailErrno(const fs::path &file, const char *doing, int err);
-// Raises the error of a failed SQLite call on a connection to `file`.
-[[noreturn]] void FailSqlite(const fs::path &file, int rc, sqlite3 *db);
 // Runs one statement; raises on failure.
 void Exec(sqlite3 *db, const fs::path &file, const char *sql);
 

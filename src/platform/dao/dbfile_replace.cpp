@@ -105,7 +105,7 @@ fs::path ExclusiveHold::ReplaceContent(const SoundDatabase &chosen, const fs::pa
     if (!jfd) {
         const int err = errno;
         if (err == EEXIST) RefuseLinkAt(journal);
-        FailErrno(journal, "create", err);
+        RaiseOsError(err, journal, OsContext::Database, "create");
     }
     std::unique_ptr<PendingCopy> safety;
     std::exception_ptr copyFailure;
@@ -121,7 +121,7 @@ fs::path ExclusiveHold::ReplaceContent(const SoundDatabase &chosen, const fs::pa
             struct stat st {};
             if (::fstat(liveFd, &st) != 0 || ::fchmod(jfd.get(), st.st_mode & 0777) != 0 ||
                 (::geteuid() == 0 && ::fchown(jfd.get(), st.st_uid, st.st_gid) != 0))
-                FailErrno(live, "create the journal of", errno);  // anyone who may write the database rolls it back
+                RaiseOsError(errno, live, OsContext::Database, "create the journal of");  // anyone who may write the database rolls it back
             unsigned char header[kJournalHeaderSize] = {};
             const std::uint32_t nonce = Nonce();
             PutBigEndian32(header + 12, nonce);
@@ -176,9 +176,9 @@ fs::path ExclusiveHold::ReplaceContent(const SoundDatabase &chosen, const fs::pa
     auto putBack = [&] {
         try {
             CopyRange(safety->fd(), liveFd, 0, oldSize, live, live);
-            if (::ftruncate(liveFd, static_cast<off_t>(oldSize)) != 0) FailErrno(live, "write", errno);
+            if (::ftruncate(liveFd, static_cast<off_t>(oldSize)) != 0) RaiseOsError(errno, live, OsContext::Database, "write");
             Sync(liveFd, live);
-            if (!RemoveFile(journal)) FailErrno(live, "remove the journal of", errno);
+            if (!RemoveFile(journal)) RaiseOsError(errno, live, OsContext::Database, "remove the journal of");
         } catch (const Error &) {
         }
         impl_->EndTransaction();
@@ -205,7 +205,7 @@ fs::path ExclusiveHold::ReplaceContent(const SoundDatabase &chosen, const fs::pa
             at = end;
         }
         WriteAt(liveFd, newHeader, sizeof newHeader, 0, live);
-        if (newLength != oldSize && ::ftruncate(liveFd, static_cast<off_t>(newLength)) != 0) FailErrno(live, "write", errno);
+        if (newLength != oldSize && ::ftruncate(liveFd, static_cast<off_t>(newLength)) != 0) RaiseOsError(errno, live, OsContext::Database, "write");
         // The check reads what the page cache holds while the sync writes it out, on the other core.
         const FileState written = FileState::Of(liveFd, live);
         std::exception_ptr checkFailure;
@@ -222,7 +222,7 @@ fs::path ExclusiveHold::ReplaceContent(const SoundDatabase &chosen, const fs::pa
         chosen.impl_->checked.RequireSame(newFd, source);
         written.RequireSame(liveFd, live);
         safetyCopy = safety->Name();
-        if (!RemoveFile(journal)) FailErrno(live, "remove the journal of", errno);
+        if (!RemoveFile(journal)) RaiseOsError(errno, live, OsContext::Database, "remove the journal of");
     } catch (...) {
         putBack();
         throw;

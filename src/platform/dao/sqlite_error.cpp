@@ -2,7 +2,10 @@
 
 #include <sqlite3.h>
 
+#include <cstring>
+
 #include "platform/error.h"
+#include "platform/os_error.h"
 
 namespace platform::dao {
 namespace {
@@ -41,31 +44,53 @@ std::string After(const std::string &s, const std::string &head) {
 
 }  // namespace
 
-void RaiseSqlite(int rc, const std::string &message, const std::string &sql, const std::string &database) {
+int SqliteErrorNumber(int rc, int sysErr, SqliteContext context) {
     switch (rc & 0xff) {
-    case SQLITE_FULL: WithMessage(61, {}, message);
+    case SQLITE_FULL: return 61;
     case SQLITE_READONLY:
     case SQLITE_PERM:
-    case SQLITE_AUTH: WithMessage(70, {}, message);
+    case SQLITE_AUTH: return 70;
     case SQLITE_BUSY:
-    case SQLITE_LOCKED: WithMessage(3045, database, message);
+    case SQLITE_LOCKED: return 3045;
     case SQLITE_NOTADB:
-    case SQLITE_CORRUPT: WithMessage(3343, database, message);
+    case SQLITE_CORRUPT: return 3343;
     case SQLITE_CANTOPEN:
     case SQLITE_IOERR:
     case SQLITE_NOLFS:
-    case SQLITE_PROTOCOL: WithMessage(75, {}, message);
-    case SQLITE_MISMATCH: WithMessage(13, {}, message);
+    case SQLITE_PROTOCOL: return sysErr ? ErrorNumberOf(sysErr, OsContext::Database) : 75;
+    case SQLITE_MISMATCH: return 13;
     case SQLITE_TOOBIG:
-    case SQLITE_RANGE: WithMessage(6, {}, message);
-    case SQLITE_NOMEM: throw Error(7, "Out of memory (" + message + ")");
-    case SQLITE_CONSTRAINT:
-        if (rc == SQLITE_CONSTRAINT_UNIQUE || rc == SQLITE_CONSTRAINT_PRIMARYKEY)
-            throw Error(3022, "The changes you requested to the table were not successful because they would "
-                              "create duplicate values in the index, primary key, or relationship. (" + message + ")");
-        throw Error(3314, "A field of the record cannot hold this value. (" + message + ")");
-    default: RaiseStatementError(message, sql);
+    case SQLITE_RANGE: return 6;
+    case SQLITE_NOMEM: return 7;
+    case SQLITE_CONSTRAINT: return rc == SQLITE_CONSTRAINT_UNIQUE || rc == SQLITE_CONSTRAINT_PRIMARYKEY ? 3022 : 3314;
+    default:
+        if (context == SqliteContext::Statement) return 3075;
+        return sysErr ? ErrorNumberOf(sysErr, OsContext::Database) : 75;
     }
+}
+
+void RaiseSqlite(int rc, const std::string &message, const std::string &sql, const std::string &database, int sysErr) {
+    const int number = SqliteErrorNumber(rc, sysErr, SqliteContext::Statement);
+    switch (number) {
+    case 7: throw Error(7, "Out of memory (" + message + ")");
+    case 3022:
+        throw Error(3022, "The changes you requested to the table were not successful because they would "
+                          "create duplicate values in the index, primary key, or relationship. (" + message + ")");
+    case 3314: throw Error(3314, "A field of the record cannot hold this value. (" + message + ")");
+    case 3075: RaiseStatementError(message, sql);
+    case 3024:
+    case 3045:
+    case 3343: WithMessage(number, database, message);
+    default: WithMessage(number, {}, message);
+    }
+}
+
+void RaiseSqliteFileError(const std::filesystem::path &file, int rc, sqlite3 *db) {
+    const int sysErr = db ? sqlite3_system_errno(db) : 0;
+    std::string reason = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+    if (sysErr != 0) reason += std::string(": ") + std::strerror(sysErr);
+    const int number = SqliteErrorNumber(rc, sysErr, SqliteContext::WholeFile);
+    throw Error(number, PathErrorText(number, file, reason));
 }
 
 }  // namespace platform::dao
