@@ -26,6 +26,8 @@
 #include <sstream>
 
 #include "platform/error.h"
+#include "platform/file_io.h"
+#include "platform/safe_file.h"
 
 Q_LOGGING_CATEGORY(lcConfig, "qvutil.config", QtInfoMsg)
 
@@ -140,26 +142,18 @@ std::string FileText(const fs::path &file) {
         fail("is too large for a configuration file (" + std::to_string(bytes) +
              " bytes; at most 1 MB): is it the right file?");
     };
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) failErrno();
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
+    const Fd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (!fd) failErrno();
     struct stat st {};
-    if (::fstat(fd, &st) != 0) failErrno();
+    if (::fstat(fd.get(), &st) != 0) failErrno();
     if (!S_ISREG(st.st_mode)) fail("is not a file");
     if (static_cast<std::uintmax_t>(st.st_size) > kMaxFileBytes) tooLarge(static_cast<std::uintmax_t>(st.st_size));
-    std::string text;
-    char buffer[16384];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) failErrno();
-        if (n == 0) return text;
-        text.append(buffer, static_cast<std::size_t>(n));
-        if (text.size() > kMaxFileBytes) tooLarge(text.size());  // it grew while it was read
-    }
+    std::string text(kMaxFileBytes + 1, '\0');
+    const ssize_t n = ReadFully(fd.get(), text.data(), text.size());
+    if (n < 0) failErrno();
+    if (static_cast<std::size_t>(n) > kMaxFileBytes) tooLarge(static_cast<std::uintmax_t>(n));  // it grew while it was read
+    text.resize(static_cast<std::size_t>(n));
+    return text;
 }
 
 void ReadFile(const fs::path &file, FileSettings &out) {

@@ -14,6 +14,7 @@
 #include <tuple>
 
 #include "platform/error.h"
+#include "platform/file_io.h"
 #include "platform/files.h"
 #include "platform/os_error.h"
 #include "platform/paths.h"
@@ -78,27 +79,14 @@ private:
     std::vector<fs::path> walking_;  // the folders on the current path, relative to folder_
 };
 
-// Why a write to `fd` failed: `err` (0 for a write that wrote nothing), read as a full disk when the
-// file system has no room left whatever the call said (a short write is not always ENOSPC).
+// Why a write to `fd` failed: `err`, read as a full disk when the file system has no room left
+// whatever the call said (a short write is not always ENOSPC).
 int WriteError(int fd, int err) {
     if (err == ENOSPC || err == EDQUOT) return ENOSPC;
     struct statvfs room {};
     if (err != EFBIG && ::fstatvfs(fd, &room) == 0 && (::geteuid() == 0 ? room.f_bfree : room.f_bavail) == 0)
         return ENOSPC;
-    return err ? err : EIO;
-}
-
-// Reads up to `size` bytes, fewer only at the end of the file; -1 with errno set on failure.
-ssize_t ReadFull(int fd, char *buffer, std::size_t size) {
-    std::size_t got = 0;
-    while (got < size) {
-        const ssize_t n = ::read(fd, buffer + got, size - got);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return -1;
-        if (n == 0) break;
-        got += static_cast<std::size_t>(n);
-    }
-    return static_cast<ssize_t>(got);
+    return err;
 }
 
 constexpr std::size_t kChunk = 1 << 20;
@@ -147,37 +135,8 @@ void CopyFolder::Copy(const fs::path &source, std::string_view name) const {
         throw CopyFailure{e.code().value(), false};
     }
     const int out = copy->fd();
-    // In the kernel while it can (no copy through this process); read and write where it cannot,
-    // which also tells a failed read from a failed write.
-    bool inKernel = true;
-    off_t copied = 0;
-    std::unique_ptr<char[]> buffer;
-    for (;;) {
-        if (inKernel) {
-            const ssize_t n = ::copy_file_range(in.get(), nullptr, out, nullptr, kChunk * 64, 0);
-            if (n > 0) {
-                copied += n;
-                continue;
-            }
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0 && (errno == ENOSPC || errno == EDQUOT || errno == EFBIG))
-                throw CopyFailure{WriteError(out, errno), false};
-            if (n == 0 && copied > 0 && copied >= st.st_size) break;
-            inKernel = false;  // not supported here, another failure, or an end that the size denies
-            continue;
-        }
-        if (!buffer) buffer.reset(new char[kChunk]);
-        const ssize_t n = ::read(in.get(), buffer.get(), kChunk);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) throw CopyFailure{errno, true};
-        if (n == 0) break;
-        for (ssize_t at = 0; at < n;) {
-            const ssize_t w = ::write(out, buffer.get() + at, static_cast<std::size_t>(n - at));
-            if (w < 0 && errno == EINTR) continue;
-            if (w <= 0) throw CopyFailure{WriteError(out, w < 0 ? errno : 0), false};
-            at += w;
-        }
-    }
+    const CopyResult copied = CopyBytes(in.get(), out);
+    if (copied.err) throw CopyFailure{copied.reading ? copied.err : WriteError(out, copied.err), copied.reading};
     // A file system without Unix permissions (the FAT family of removable media) keeps the mode it
     // gives; the copy made by this process may be refused no other change.
     if (::fchmod(out, (st.st_mode & 0777) | S_IWUSR) != 0 && errno != EPERM && errno != EOPNOTSUPP)
@@ -209,7 +168,7 @@ CopyState Compare(const Fd &a, const Fd &b) {
     for (int fd : {a.get(), b.get()}) (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     std::unique_ptr<char[]> ba(new char[kChunk]), bb(new char[kChunk]);
     for (;;) {
-        const ssize_t na = ReadFull(a.get(), ba.get(), kChunk), nb = ReadFull(b.get(), bb.get(), kChunk);
+        const ssize_t na = ReadFully(a.get(), ba.get(), kChunk), nb = ReadFully(b.get(), bb.get(), kChunk);
         if (na < 0 || nb < 0) return CopyState::Unreadable;
         if (na != nb || std::memcmp(ba.get(), bb.get(), static_cast<std::size_t>(na)) != 0) return CopyState::Differs;
         if (na == 0) return CopyState::Same;

@@ -10,7 +10,6 @@
 #include <cstdlib>
 
 #include "platform/error.h"
-#include "platform/fd_io.h"
 #include "platform/os_error.h"
 #include "platform/paths.h"
 
@@ -29,31 +28,6 @@ bool StatOf(std::string_view path, struct stat &st) {
 }
 
 }  // namespace
-
-void WriteAll(int fd, const char *data, std::size_t size, const fs::path &path) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            RaiseOsError(errno, path);
-        }
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-}
-
-void CopyData(int from, int to, const fs::path &source, const fs::path &destination) {
-    char buffer[1 << 16];
-    for (;;) {
-        const ssize_t n = ::read(from, buffer, sizeof buffer);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            RaiseOsError(errno, source);
-        }
-        if (n == 0) return;
-        WriteAll(to, buffer, static_cast<size_t>(n), destination);
-    }
-}
 
 bool FileExists(std::string_view path) {
     struct stat st {};

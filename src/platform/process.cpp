@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "platform/error.h"
+#include "platform/file_io.h"
 #include "platform/os_error.h"
 #include "platform/paths.h"
 #include "platform/safe_file.h"
@@ -120,25 +121,21 @@ pid_t Start(const std::vector<std::string> &args, bool detach) {
     std::vector<char *> argv;
     for (const auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
     argv.push_back(nullptr);
-    int report[2];
-    if (::pipe2(report, O_CLOEXEC) != 0) RaiseOsError(errno);
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0) RaiseOsError(errno);
+    Fd reading(ends[0]), writing(ends[1]);
     const pid_t child = ::fork();
-    if (child < 0) {
-        const int err = errno;
-        ::close(report[0]);
-        ::close(report[1]);
-        RaiseOsError(err);
-    }
+    if (child < 0) RaiseOsError(errno);
     if (child == 0) {
         // Only async-signal-safe calls from here on.
-        ::close(report[0]);
+        reading.reset();
         ::setsid();
         if (detach) {
             const pid_t grandchild = ::fork();
             if (grandchild != 0) {
                 if (grandchild < 0) {
                     const int err = errno;
-                    (void)!::write(report[1], &err, sizeof err);
+                    (void)!::write(writing.get(), &err, sizeof err);
                 }
                 ::_exit(0);
             }
@@ -157,16 +154,12 @@ pid_t Start(const std::vector<std::string> &args, bool detach) {
         for (int sig : {SIGPIPE, SIGCHLD, SIGHUP, SIGINT, SIGQUIT, SIGTERM}) ::signal(sig, SIG_DFL);
         ::execve(argv[0], argv.data(), environ);
         const int err = errno;
-        (void)!::write(report[1], &err, sizeof err);
+        (void)!::write(writing.get(), &err, sizeof err);
         ::_exit(127);
     }
-    ::close(report[1]);
+    writing.reset();
     int err = 0;
-    ssize_t n;
-    while ((n = ::read(report[0], &err, sizeof err)) < 0 && errno == EINTR) {
-    }
-    ::close(report[0]);
-    const bool failed = n == static_cast<ssize_t>(sizeof err);
+    const bool failed = ReadFully(reading.get(), &err, sizeof err) == static_cast<ssize_t>(sizeof err);
     if (detach || failed) {
         int status = 0;
         while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
@@ -351,28 +344,23 @@ ShellOutcome ShellAndWait(std::string_view commandLine) {
 
 CopierReport::CopierReport(const std::string &path) {
     if (path.empty()) return;
-    fd_ = OpenFile(path, O_WRONLY | O_APPEND).release();
+    fd_ = OpenFile(path, O_WRONLY | O_APPEND);
     struct stat st {};
-    if (fd_ >= 0 && (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || st.st_size != 0)) {
-        ::close(fd_);  // not a fresh status file of this user's: nothing is written to it
-        fd_ = -1;
+    if (fd_ && (::fstat(fd_.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || st.st_size != 0))
+        fd_.reset();  // not a fresh status file of this user's: nothing is written to it
+    if (!fd_) return;
+    while (::flock(fd_.get(), LOCK_EX) != 0 && errno == EINTR) {
     }
-    if (fd_ < 0) return;
-    while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
-    }
-    (void)!::write(fd_, kStarted, std::strlen(kStarted));
+    (void)WriteFully(fd_.get(), kStarted, std::strlen(kStarted));
 }
 
-CopierReport::~CopierReport() {
-    if (fd_ >= 0) ::close(fd_);
-}
+CopierReport::~CopierReport() = default;
 
 void CopierReport::Finish(int status, const std::string &reason) {
-    if (fd_ < 0) return;
+    if (!fd_) return;
     const std::string text = kEnded + std::to_string(status) + "\n" + reason;
-    (void)!::write(fd_, text.data(), text.size());
-    ::close(fd_);
-    fd_ = -1;
+    (void)WriteFully(fd_.get(), text.data(), text.size());
+    fd_.reset();
 }
 
 void SetShellRecorderForTests(ShellRecorder recorder_) {

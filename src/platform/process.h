@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/safe_file.h"
+
 namespace platform {
 
 // The copier's first arguments when the utility starts it: kCopierPauseOnFailure when it runs in a
@@ -45,7 +47,7 @@ public:
     void Finish(int status, const std::string &reason);
 
 private:
-    int fd_ = -1;
+    Fd fd_;
 };
 
 // Tests: every command line goes to `recorder` instead, with a function that starts it for real

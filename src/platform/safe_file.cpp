@@ -12,12 +12,14 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <deque>
 #include <random>
 #include <system_error>
 #include <utility>
 
+#include "platform/file_io.h"
 #include "platform/paths.h"
 
 namespace platform {
@@ -285,6 +287,18 @@ void GiveAccess(int fd, int dirfd, bool isFolder, Access access) {
     (void)::fchmod(fd, mode);
 }
 
+std::vector<std::string> FolderNames(int dirfd) {
+    std::vector<std::string> names;
+    Fd listed(::openat(dirfd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    DIR *entries = listed ? ::fdopendir(listed.get()) : nullptr;
+    if (!entries) return names;
+    listed.release();  // closed with the listing
+    while (const dirent *entry = ::readdir(entries))
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) names.emplace_back(entry->d_name);
+    ::closedir(entries);
+    return names;
+}
+
 const fs::path &RefusedLink() { return refusedLink; }
 
 std::string RefusedLinkText() {
@@ -331,22 +345,15 @@ AtomicFile::~AtomicFile() {
 }
 
 void AtomicFile::Write(const void *data, std::size_t size) {
-    const char *at = static_cast<const char *>(data);
-    while (size > 0) {
-        const ssize_t n = ::write(file_.get(), at, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) Throw(n < 0 ? errno : ENOSPC, target_);
-        at += n;
-        size -= static_cast<std::size_t>(n);
-    }
+    if (const int err = WriteFully(file_.get(), data, size)) Throw(err, target_);
 }
 
 void AtomicFile::Commit() {
     if (::fdatasync(file_.get()) != 0) Throw(errno, target_);
     if (::renameat(folder_.get(), temporary_.c_str(), folder_.get(), name_.c_str()) != 0) Throw(errno, target_);
     temporary_.clear();
-    const Fd folder(::openat(folder_.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folder && ::fsync(folder.get()) != 0 && errno != EINVAL) Throw(errno, target_);
+    const int err = SyncFolder(folder_.get());
+    if (err && err != EACCES) Throw(err, target_);  // a folder that may be written but not read is not synced
 }
 
 void AtomicFile::CommitUnsynced() {
@@ -374,24 +381,16 @@ std::vector<std::string> RemoveStaleTemporaries(const fs::path &folder, int mini
     std::vector<std::string> removed;
     const Fd at = OpenFolder(folder);
     if (!at) return removed;
-    const int listed = ::openat(at.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (listed < 0) return removed;
-    DIR *entries = ::fdopendir(listed);
-    if (!entries) {
-        ::close(listed);
-        return removed;
-    }
     const std::time_t now = std::time(nullptr);
-    while (const dirent *entry = ::readdir(entries)) {
-        if (!IsTemporaryName(entry->d_name)) continue;
-        const Fd file(::openat(at.get(), entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    for (const std::string &name : FolderNames(at.get())) {
+        if (!IsTemporaryName(name)) continue;
+        const Fd file(::openat(at.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
         struct stat st {};
         // A writer locks its temporary right after creating it: one only seconds old may be in between.
         if (!file || ::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode) || now - st.st_mtime < minimumAgeSeconds) continue;
-        if (::flock(file.get(), LOCK_EX | LOCK_NB) == 0 && ::unlinkat(at.get(), entry->d_name, 0) == 0)
-            removed.emplace_back(entry->d_name);
+        if (::flock(file.get(), LOCK_EX | LOCK_NB) == 0 && ::unlinkat(at.get(), name.c_str(), 0) == 0)
+            removed.push_back(name);
     }
-    ::closedir(entries);
     return removed;
 }
 

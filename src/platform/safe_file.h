@@ -74,6 +74,10 @@ bool MakeFolders(const std::filesystem::path &folder, Access access = Access::Pr
 // on failure; a missing file is no failure.
 bool RemoveFile(const std::filesystem::path &path);
 
+// The names in the folder open as `dirfd` (O_PATH will do), "." and ".." left out; none when it
+// cannot be read.
+std::vector<std::string> FolderNames(int dirfd);
+
 // Gives a file or folder that the caller has just created the access `access` of the folder open as
 // `dirfd` (Access::Private leaves it as it is). Best effort: a mode or group that the user may not
 // give is left as it is.

@@ -10,7 +10,6 @@
 //   done                 (when the file could not be removed after all)
 // The lines themselves wait in an unnamed file, so a kill leaves nothing of them but what the caller
 // can find again through its mark.
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -29,7 +28,7 @@
 #include <vector>
 
 #include "platform/error.h"
-#include "platform/fd_io.h"
+#include "platform/file_io.h"
 #include "platform/files.h"
 #include "platform/os_error.h"
 #include "platform/paths.h"
@@ -149,12 +148,12 @@ private:
 void Record(int pending, const std::string &record, const fs::path &shown) {
     struct stat st {};
     char last = '\n';
-    if (::fstat(pending, &st) != 0 || (st.st_size > 0 && ::pread(pending, &last, 1, st.st_size - 1) != 1))
-        RaiseOsError(errno, shown);
+    if (::fstat(pending, &st) != 0) RaiseOsError(errno, shown);
+    const auto size = static_cast<std::uint64_t>(st.st_size);
+    if (size > 0) ReadAt(pending, &last, 1, size - 1, shown);
     const std::string text = (last == '\n' ? "" : "\n") + record + "\n";
-    if (::pwrite(pending, text.data(), text.size(), st.st_size) != static_cast<ssize_t>(text.size()))
-        RaiseOsError(errno ? errno : ENOSPC, shown);
-    if (::fdatasync(pending) != 0) RaiseOsError(errno, shown);
+    WriteAt(pending, text.data(), text.size(), size, shown);
+    Sync(pending, shown);
 }
 
 // Removes a pending file whose batch is done with; one that may not be removed (another login's in a
@@ -172,7 +171,7 @@ bool EndsInsideALine(int log, std::uint64_t size) {
     if (size == 0) return false;
     char tail[2] = {};
     if (size == 1) return true;
-    return ::pread(log, tail, 2, static_cast<off_t>(size - 2)) == 2 && (tail[0] != '\r' || tail[1] != '\n');
+    return ReadFully(log, tail, 2, static_cast<std::int64_t>(size - 2)) == 2 && (tail[0] != '\r' || tail[1] != '\n');
 }
 
 // Under the log's lock: unless the pending file says so already, records in it where the batch's bytes
@@ -191,7 +190,7 @@ void AppendBatch(int log, int pending, int folder, const std::string &pendingNam
     try {
         if (breakLine) WriteAll(log, "\r\n", 2, shown);
         if (::lseek(spool.fd(), static_cast<off_t>(from), SEEK_SET) < 0) RaiseOsError(errno, shown);
-        CopyData(spool.fd(), log, shown, shown);
+        CopyRange(spool.fd(), log, kToEnd, kAtPosition, shown, shown);
         if (::fdatasync(log) != 0 && errno != EINVAL) RaiseOsError(errno, shown);
     } catch (...) {
         // No line and no part of one stays; the write's own failure is the one reported.
@@ -277,10 +276,9 @@ void SpooledAppender::Prepare(std::string_view mark) {
     std::snprintf(digest, sizeof digest, "%016llx", static_cast<unsigned long long>(f.spool->digest.value));
     Record(f.pending.get(), "mark " + Hex(mark) + " " + std::to_string(f.spool->digest.lines) + " " + digest, shown);
     // The pending file's name must last too; one that another program removed keeps nothing.
-    const Fd sync(::openat(f.folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (const int err = SyncFolder(f.folder.get())) RaiseOsError(err, shown);
     struct stat st {};
-    if (!sync || (::fsync(sync.get()) != 0 && errno != EINVAL) || ::fstat(f.pending.get(), &st) != 0)
-        RaiseOsError(errno, shown);
+    if (::fstat(f.pending.get(), &st) != 0) RaiseOsError(errno, shown);
     if (st.st_nlink == 0) RaiseOsError(ENOENT, shown);
     f.prepared = true;
 }
@@ -358,40 +356,33 @@ std::vector<PendingLines> PendingLines::In(std::string_view folder) {
     const fs::path path = MapPath(folder);
     const Fd at = OpenFolder(path);
     if (!at) return found;
-    const int listed = ::openat(at.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    DIR *entries = listed < 0 ? nullptr : ::fdopendir(listed);
-    if (!entries) {
-        if (listed >= 0) ::close(listed);
-        return found;
-    }
     const auto now = std::chrono::system_clock::now();
-    while (const dirent *entry = ::readdir(entries)) {
+    for (const std::string &name : FolderNames(at.get())) {
         PendingLines p;
         Impl &b = *p.impl_;
-        b.log = LogOf(entry->d_name);
+        b.log = LogOf(name);
         if (b.log.empty()) continue;
-        b.name = entry->d_name;
-        b.pending.reset(::openat(at.get(), entry->d_name, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        b.name = name;
+        b.pending.reset(::openat(at.get(), name.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
         struct stat st {};
         if (!b.pending || ::fstat(b.pending.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
             ::flock(b.pending.get(), LOCK_EX | LOCK_NB) != 0)
             continue;  // not ours to read, or its writer is alive
         std::string text(static_cast<std::size_t>(std::min<off_t>(st.st_size, 1 << 16)), '\0');
-        const ssize_t n = ::pread(b.pending.get(), text.data(), text.size(), 0);
+        const ssize_t n = ReadFully(b.pending.get(), text.data(), text.size(), 0);
         text.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
         const bool ours = b.Parse(text);
         if (!b.prepared) {
             // Its writer ended before its changes could commit; one only seconds old may be between
             // being made and being locked.
             if (now - std::chrono::system_clock::from_time_t(st.st_mtime) > std::chrono::seconds(10) || ours)
-                (void)::unlinkat(at.get(), entry->d_name, 0);
+                (void)::unlinkat(at.get(), name.c_str(), 0);
             continue;
         }
         b.folderPath = path;
         b.folder.reset(::fcntl(at.get(), F_DUPFD_CLOEXEC, 0));
         found.push_back(std::move(p));
     }
-    ::closedir(entries);
     std::sort(found.begin(), found.end(),
               [](const PendingLines &a, const PendingLines &b) { return a.impl_->made < b.impl_->made; });
     return found;
@@ -422,8 +413,8 @@ bool PendingLines::Complete(const std::function<bool(std::string &line)> &next) 
         while (b.at <= size && b.from + same < spool.Size() && b.at + same < size) {
             const std::size_t want = static_cast<std::size_t>(
                 std::min<std::uint64_t>({kBuffer, spool.Size() - b.from - same, size - b.at - same}));
-            const ssize_t n1 = ::pread(spool.fd(), mine.data(), want, static_cast<off_t>(b.from + same));
-            const ssize_t n2 = ::pread(log.get(), theirs.data(), want, static_cast<off_t>(b.at + same));
+            const ssize_t n1 = ReadFully(spool.fd(), mine.data(), want, static_cast<std::int64_t>(b.from + same));
+            const ssize_t n2 = ReadFully(log.get(), theirs.data(), want, static_cast<std::int64_t>(b.at + same));
             if (n1 <= 0 || n2 <= 0) RaiseOsError(n1 < 0 || n2 < 0 ? errno : EIO, shown);
             const std::size_t n = static_cast<std::size_t>(std::min(n1, n2));
             std::size_t k = 0;

@@ -20,10 +20,12 @@
 #include "platform/config.h"
 #include "platform/dao/dao.h"
 #include "platform/error.h"
+#include "platform/file_io.h"
 #include "platform/filelock.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/process.h"
+#include "platform/safe_file.h"
 #include "qvsample/temp_drive.h"
 #include "support/error_number.h"
 
@@ -445,6 +447,21 @@ TEST_F(FileOps, MkDirRefusesAnExistingFolderInAnyCaseAndAMissingParent) {
               "68 Device unavailable: drive Q: is not mapped (the drive map maps it: a line such as Q=/media/backup in "
               "qvutil.conf, or QUORVANT_DRIVES)");
 
+}
+
+// The kernel copies what it can; a file open for appending and a file of /proc (empty to the kernel's
+// copy) go through memory; a source shorter than the range asked for fails, naming it.
+TEST_F(FileOps, CopiesGoThroughMemoryWhereTheKernelCannotAndAShortSourceFails) {
+    WriteFile(c / "log", "head\n");
+    const Fd status(::open("/proc/self/status", O_RDONLY)), log(::open((c / "log").c_str(), O_WRONLY | O_APPEND));
+    CopyRange(status.get(), log.get(), kToEnd, kAtPosition, "/proc/self/status", c / "log");
+    EXPECT_EQ(ReadFile(c / "log").rfind("head\nName:", 0), 0u);
+    const Fd from(::open((c / "log").c_str(), O_RDONLY)), to(::open((c / "copy").c_str(), O_RDWR | O_CREAT, 0600));
+    const auto size = fs::file_size(c / "log");
+    CopyRange(from.get(), to.get(), size, 0, c / "log", c / "copy");
+    EXPECT_EQ(ReadFile(c / "copy"), ReadFile(c / "log"));
+    EXPECT_EQ(ErrorText([&] { CopyRange(from.get(), to.get(), size + 1, 0, c / "log", c / "copy", OsContext::Database); }),
+              "75 Path/File access error: 'C:\\log' (read: Input/output error)");
 }
 
 // A batch whose writer was killed partway through a line: the line is completed, or, when another writer

@@ -39,127 +39,11 @@ void Exec(sqlite3 *db, const fs::path &file, const char *sql) {
     if (rc != SQLITE_OK) RaiseSqliteFileError(file, rc, db);
 }
 
-void ReadAt(int fd, void *data, std::size_t size, std::uint64_t offset, const fs::path &shown) {
-    auto *p = static_cast<char *>(data);
-    while (size > 0) {
-        const ssize_t n = ::pread(fd, p, size, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) RaiseOsError(errno, shown, OsContext::Database, "read");
-        if (n == 0) RaiseOsError(EIO, shown, OsContext::Database, "read");  // shorter than it was a moment ago
-        p += n;
-        size -= static_cast<std::size_t>(n);
-        offset += static_cast<std::uint64_t>(n);
-    }
-}
-
-void WriteAt(int fd, const void *data, std::size_t size, std::uint64_t offset, const fs::path &shown) {
-    const auto *p = static_cast<const char *>(data);
-    while (size > 0) {
-        const ssize_t n = ::pwrite(fd, p, size, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) RaiseOsError(errno, shown, OsContext::Database, "write");
-        p += n;
-        size -= static_cast<std::size_t>(n);
-        offset += static_cast<std::uint64_t>(n);
-    }
-}
-
-namespace {
-constexpr std::size_t kBlock = 4096;  // the alignment that writes past the page cache need
-}
-
-NewFileWriter::NewFileWriter(int fd, const fs::path &shown)
-    : fd_(fd), shown_(shown), buffer_(static_cast<unsigned char *>(std::aligned_alloc(kBlock, 2 * kChunk))) {
-    if (!buffer_) throw std::bad_alloc();
-    const int flags = ::fcntl(fd_, F_GETFL);
-    direct_ = flags >= 0 && ::fcntl(fd_, F_SETFL, flags | O_DIRECT) == 0;
-}
-
-NewFileWriter::~NewFileWriter() {
-    Buffered();
-    std::free(buffer_);
-}
-
-void NewFileWriter::Buffered() {
-    if (!direct_) return;
-    direct_ = false;
-    ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_DIRECT);
-}
-
-void NewFileWriter::WriteOut(std::size_t bytes) {
-    for (std::size_t done = 0; done < bytes;) {
-        const ssize_t n = ::pwrite(fd_, buffer_ + done, bytes - done, static_cast<off_t>(offset_ + done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && errno == EINVAL && direct_) {
-            Buffered();  // this file system takes no such writes after all
-            continue;
-        }
-        if (n < 0) RaiseOsError(errno, shown_, OsContext::Database, "write");
-        done += static_cast<std::size_t>(n);
-    }
-    offset_ += bytes;
-    used_ -= bytes;
-    std::memmove(buffer_, buffer_ + bytes, used_);
-}
-
-unsigned char *NewFileWriter::Room(std::size_t size) {
-    if (used_ + size > 2 * kChunk) WriteOut(used_ / kBlock * kBlock);
-    unsigned char *room = buffer_ + used_;
-    used_ += size;
-    return room;
-}
-
-void NewFileWriter::Append(const void *data, std::size_t size) {
-    const auto *from = static_cast<const unsigned char *>(data);
-    // Whole blocks from page-aligned memory (a mapping) go to the file without a copy of our own.
-    if (direct_ && used_ == 0 && reinterpret_cast<std::uintptr_t>(from) % kBlock == 0) {
-        const std::size_t whole = size / kBlock * kBlock;
-        std::size_t done = 0;
-        while (done < whole) {
-            const ssize_t n = ::pwrite(fd_, from + done, whole - done, static_cast<off_t>(offset_ + done));
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0 && done == 0 && (errno == EINVAL || errno == EFAULT)) break;  // then through the buffer
-            if (n < 0) RaiseOsError(errno, shown_, OsContext::Database, "write");
-            done += static_cast<std::size_t>(n);
-        }
-        offset_ += done;
-        from += done;
-        size -= done;
-    }
-    for (std::size_t step; size > 0; from += step, size -= step) {
-        step = std::min(size, kChunk);
-        std::memcpy(Room(step), from, step);
-    }
-}
-
-Mapping::Mapping(int fd, std::uint64_t size, const fs::path &shown) : size_(size) {
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) RaiseOsError(errno, shown, OsContext::Database, "read");
-    if (static_cast<std::uint64_t>(st.st_size) < size) RaiseOsError(EIO, shown, OsContext::Database, "read");  // shorter than it was
-    if (size == 0) return;
-    void *p = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
-    if (p == MAP_FAILED) RaiseOsError(errno, shown, OsContext::Database, "read");
-    data_ = static_cast<unsigned char *>(p);
-    ::madvise(p, size, MADV_SEQUENTIAL);
-}
-
-Mapping::~Mapping() {
-    if (data_) ::munmap(data_, size_);
-}
-
-void Mapping::Done(std::uint64_t offset) {
-    constexpr std::uint64_t kRelease = 16 << 20;  // let go in steps of this size, not a call per page
-    offset = std::min(offset, size_) / kBlock * kBlock;
-    if (offset < done_ + kRelease) return;
-    ::madvise(data_ + done_, offset - done_, MADV_DONTNEED);
-    done_ = offset;
-}
-
 std::vector<bool> PagesThatDiffer(int beforeFd, std::uint64_t beforeSize, int afterFd, std::uint64_t afterSize,
                                   std::uint32_t pageSize, const fs::path &beforeShown, const fs::path &afterShown) {
     const std::uint64_t pages = beforeSize / pageSize;
     const std::uint64_t common = std::min(pages * pageSize, afterSize / pageSize * pageSize);
-    Mapping before(beforeFd, common, beforeShown), after(afterFd, common, afterShown);
+    Mapping before(beforeFd, common, beforeShown, kDatabase), after(afterFd, common, afterShown, kDatabase);
     std::vector<bool> differs(pages + 1, true);
     differs[0] = false;
     for (std::uint64_t at = 0; at < common; at += pageSize) {
@@ -168,44 +52,6 @@ std::vector<bool> PagesThatDiffer(int beforeFd, std::uint64_t beforeSize, int af
         after.Done(at);
     }
     return differs;
-}
-
-void NewFileWriter::Finish() {
-    WriteOut(used_ / kBlock * kBlock);
-    Buffered();
-    WriteOut(used_);
-}
-
-void CopyRange(int from, int to, std::uint64_t offset, std::uint64_t size, const fs::path &source,
-               const fs::path &target) {
-    auto in = static_cast<off_t>(offset), out = static_cast<off_t>(offset);
-    const std::uint64_t end = offset + size;
-    while (static_cast<std::uint64_t>(in) < end) {
-        const ssize_t n = ::copy_file_range(from, &in, to, &out, end - static_cast<std::uint64_t>(in), 0);
-        if (n > 0) continue;
-        if (n == 0) RaiseOsError(EIO, source, OsContext::Database, "read");  // shorter than it was a moment ago
-        if (errno == EINTR) continue;
-        if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) RaiseOsError(errno, target, OsContext::Database, "write");
-        // No copy in the kernel between these files: through a buffer.
-        std::vector<char> buffer(1 << 20);
-        while (static_cast<std::uint64_t>(in) < end) {
-            const auto step = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), end - static_cast<std::uint64_t>(in)));
-            ReadAt(from, buffer.data(), step, static_cast<std::uint64_t>(in), source);
-            WriteAt(to, buffer.data(), step, static_cast<std::uint64_t>(in), target);
-            in += static_cast<off_t>(step);
-        }
-    }
-}
-
-void Sync(int fd, const fs::path &shown) {
-    if (::fsync(fd) != 0) RaiseOsError(errno, shown, OsContext::Database, "sync");
-}
-
-void SyncFolderOf(const fs::path &file, const fs::path &shown) {
-    const fs::path folder = file.parent_path().empty() ? fs::path(".") : file.parent_path();
-    const Fd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd.get() < 0) RaiseOsError(errno, shown, OsContext::Database, "sync the folder of");
-    Sync(fd.get(), shown);
 }
 
 std::uint32_t BigEndian32(const unsigned char *p) {
@@ -226,7 +72,7 @@ std::uint32_t PageSizeOf(const unsigned char *header) {
 
 void RequireRollbackJournal(int fd, const fs::path &database) {
     unsigned char header[100];
-    ReadAt(fd, header, sizeof header, 0, database);
+    ReadAt(fd, header, sizeof header, 0, database, kDatabase);
     if (header[18] != 1 || header[19] != 1)
         throw Error(3343, ErrorDescription(3343, ShownPath(database)) + " (the file uses a write-ahead log)");
 }
@@ -323,13 +169,13 @@ PendingCopy::PendingCopy(int fromFd, const fs::path &database, const FileState &
     } catch (const std::system_error &e) {
         RaiseOsError(e.code().value(), target, OsContext::Database, "create");
     }
-    NewFileWriter out(file_->fd(), target);
+    DirectWriter out(file_->fd(), target, kDatabase);
     const std::uint64_t size = state.size;
     const CutWatch watch({{fromFd, &database, size}});
     try {
-        Mapping from(fromFd, size, database);
-        for (std::uint64_t at = 0; at < size; at += NewFileWriter::kChunk) {
-            out.Append(from.data() + at, static_cast<std::size_t>(std::min<std::uint64_t>(NewFileWriter::kChunk, size - at)));
+        Mapping from(fromFd, size, database, kDatabase);
+        for (std::uint64_t at = 0; at < size; at += DirectWriter::kChunk) {
+            out.Append(from.data() + at, static_cast<std::size_t>(std::min<std::uint64_t>(DirectWriter::kChunk, size - at)));
             from.Done(at);
         }
         out.Finish();
@@ -342,7 +188,7 @@ PendingCopy::PendingCopy(int fromFd, const fs::path &database, const FileState &
     struct stat st {};
     if (::fstat(fromFd, &st) != 0) RaiseOsError(errno, database, OsContext::Database, "read");
     if (::fchmod(file_->fd(), st.st_mode & 0777) != 0) RaiseOsError(errno, target, OsContext::Database, "set the permissions of");
-    Sync(file_->fd(), target);
+    Sync(file_->fd(), target, kDatabase);
 }
 
 fs::path PendingCopy::Name() {
@@ -365,7 +211,7 @@ void PendingCopy::Remove() {
 fs::path ExclusiveHold::CopyToNewFile(const fs::path &target) {
     PendingCopy copy(impl_->fd.get(), impl_->path, impl_->held, target);
     const fs::path name = copy.Name();
-    SyncFolderOf(name, name);
+    SyncFolderOf(name, kDatabase);
     return name;
 }
 

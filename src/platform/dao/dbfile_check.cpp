@@ -124,7 +124,7 @@ std::unique_ptr<SoundDatabase> SoundDatabase::Check(const fs::path &database, co
             const ExclusiveHold::Impl &live = *self->comparedWith;
             try {
                 unsigned char header[100];
-                ReadAt(live.fd.get(), header, sizeof header, 0, live.path);
+                ReadAt(live.fd.get(), header, sizeof header, 0, live.path, kDatabase);
                 self->differs = PagesThatDiffer(live.fd.get(), live.held.size, self->fd.get(), self->checked.size,
                                                 PageSizeOf(header), live.path, self->path);
             } catch (...) {

@@ -20,6 +20,7 @@
 #include "platform/dao/connection.h"
 #include "platform/dao/dbfile.h"
 #include "platform/dao/sqlite_error.h"
+#include "platform/file_io.h"
 #include "platform/os_error.h"
 #include "platform/safe_file.h"
 
@@ -27,69 +28,16 @@ namespace platform::dao::dbfile_detail {
 
 namespace fs = std::filesystem;
 
+// The kind of file whose failures the whole-file work raises (a missing one is 3024).
+inline constexpr OsContext kDatabase = OsContext::Database;
+
 // Runs one statement; raises on failure.
 void Exec(sqlite3 *db, const fs::path &file, const char *sql);
-
-// Whole reads and writes at an offset; failures are raised naming `shown`.
-void ReadAt(int fd, void *data, std::size_t size, std::uint64_t offset, const fs::path &shown);
-void WriteAt(int fd, const void *data, std::size_t size, std::uint64_t offset, const fs::path &shown);
-// Writes a new file from its start, past the page cache where the file system allows it: the file
-// is written once and seldom read, and its pages would only push others out of the cache (and cost
-// a copy each). What does not fill a whole block at the end is written through the cache.
-class NewFileWriter {
-public:
-    NewFileWriter(int fd, const fs::path &shown);
-    ~NewFileWriter();
-    NewFileWriter(const NewFileWriter &) = delete;
-    NewFileWriter &operator=(const NewFileWriter &) = delete;
-    // Room for `size` more bytes (at most kChunk) after what was written so far, to be filled now.
-    unsigned char *Room(std::size_t size);
-    void Append(const void *data, std::size_t size);
-    // Writes what is left; the file takes ordinary writes afterwards.
-    void Finish();
-
-    static constexpr std::size_t kChunk = 4 << 20;
-
-private:
-    void WriteOut(std::size_t bytes);
-    void Buffered();
-    int fd_;
-    fs::path shown_;
-    bool direct_ = false;
-    unsigned char *buffer_;
-    std::size_t used_ = 0;
-    std::uint64_t offset_ = 0;
-};
-
-// A read-only mapping of the first `size` bytes of a file, read from start to end. Raises when
-// the file is shorter. Reads through it touch no other file's pages in the cache.
-class Mapping {
-public:
-    Mapping(int fd, std::uint64_t size, const fs::path &shown);
-    ~Mapping();
-    Mapping(const Mapping &) = delete;
-    Mapping &operator=(const Mapping &) = delete;
-    const unsigned char *data() const { return data_; }
-    // What lies before `offset` will not be read again: let go of it (the file's pages stay cached).
-    void Done(std::uint64_t offset);
-
-private:
-    unsigned char *data_ = nullptr;
-    std::uint64_t size_ = 0, done_ = 0;
-};
 
 // For each page of `before` (pages of `pageSize` bytes, numbered from 1; index 0 unused): true when
 // `after` holds other bytes there or ends before the page does.
 std::vector<bool> PagesThatDiffer(int beforeFd, std::uint64_t beforeSize, int afterFd, std::uint64_t afterSize,
                                   std::uint32_t pageSize, const fs::path &beforeShown, const fs::path &afterShown);
-
-// Copies bytes [offset, offset + size) of one file to the same place in another, in the kernel
-// where it can.
-void CopyRange(int from, int to, std::uint64_t offset, std::uint64_t size, const fs::path &source,
-               const fs::path &target);
-void Sync(int fd, const fs::path &shown);
-// Syncs the folder that holds `file`, so that a name made or removed there lasts.
-void SyncFolderOf(const fs::path &file, const fs::path &shown);
 
 // A database in write-ahead-log mode keeps part of its content beside the file; the data
 // databases never use it, and neither the check nor the replacement reads or writes that part.

@@ -11,7 +11,7 @@
 // removing the journal is the commit. Pages that stay the same are neither journaled nor written. Large steps replace SQLite's page-by-page writes and its syncs per cache
 // spill: which pages change is found while the chosen copy is checked (SoundDatabase::Check), the
 // old pages are read through a mapping, the journal and the safety copy are written past the page
-// cache (NewFileWriter; the safety copy straight from the mapping), the new pages are copied in the
+// cache (DirectWriter; the safety copy straight from the mapping), the new pages are copied in the
 // kernel.
 #include <fcntl.h>
 #include <sqlite3.h>
@@ -70,8 +70,8 @@ fs::path ExclusiveHold::ReplaceContent(const SoundDatabase &chosen, const fs::pa
     chosen.impl_->checked.RequireSame(newFd, source);
     const std::uint64_t oldSize = impl_->held.size;
     unsigned char oldHeader[100], newHeader[100];
-    ReadAt(liveFd, oldHeader, sizeof oldHeader, 0, live);
-    ReadAt(newFd, newHeader, sizeof newHeader, 0, source);
+    ReadAt(liveFd, oldHeader, sizeof oldHeader, 0, live, kDatabase);
+    ReadAt(newFd, newHeader, sizeof newHeader, 0, source, kDatabase);
     const std::uint32_t oldPageSize = PageSizeOf(oldHeader);
     const std::uint64_t oldPages = oldSize / oldPageSize;
     const std::uint64_t oldLength = oldPages * oldPageSize;
@@ -128,12 +128,12 @@ fs::path ExclusiveHold::ReplaceContent(const SoundDatabase &chosen, const fs::pa
             PutBigEndian32(header + 16, static_cast<std::uint32_t>(oldPages));
             PutBigEndian32(header + 20, kJournalHeaderSize);
             PutBigEndian32(header + 24, oldPageSize);
-            NewFileWriter out(jfd.get(), live);
+            DirectWriter out(jfd.get(), live, kDatabase);
             out.Append(header, sizeof header);
             std::uint32_t records = 0;
             const CutWatch watch({{liveFd, &live, oldSize}});
             try {
-                Mapping old(liveFd, oldLength, live);
+                Mapping old(liveFd, oldLength, live, kDatabase);
                 for (std::uint64_t page = 1; page <= oldPages && !watch.PagesGone(); ++page) {
                     if (!changed[page] || page == lockPage) continue;
                     const unsigned char *bytes = old.data() + (page - 1) * oldPageSize;
@@ -150,16 +150,16 @@ fs::path ExclusiveHold::ReplaceContent(const SoundDatabase &chosen, const fs::pa
             }
             watch.Check();
             out.Finish();
-            Sync(jfd.get(), live);
+            Sync(jfd.get(), live, kDatabase);
             copying.join();
             if (copyFailure) std::rethrow_exception(copyFailure);
             safetyCopied = true;
             impl_->held.RequireSame(liveFd, live);  // what the journal and the safety copy hold is the old content
             std::memcpy(header, kJournalMagic, sizeof kJournalMagic);
             PutBigEndian32(header + 8, records);
-            WriteAt(jfd.get(), header, 12, 0, live);
-            Sync(jfd.get(), live);
-            SyncFolderOf(journal, live);
+            WriteAt(jfd.get(), header, 12, 0, live, kDatabase);
+            Sync(jfd.get(), live, kDatabase);
+            SyncFolderOf(journal, kDatabase);
         } catch (...) {
             RemoveFile(journal);  // not yet counted: the database is as it was
             throw;
@@ -175,9 +175,9 @@ fs::path ExclusiveHold::ReplaceContent(const SoundDatabase &chosen, const fs::pa
     // what the journal still holds goes back as the next open would (let go of the lock and read).
     auto putBack = [&] {
         try {
-            CopyRange(safety->fd(), liveFd, 0, oldSize, live, live);
+            CopyRange(safety->fd(), liveFd, oldSize, 0, live, live, kDatabase);
             if (::ftruncate(liveFd, static_cast<off_t>(oldSize)) != 0) RaiseOsError(errno, live, OsContext::Database, "write");
-            Sync(liveFd, live);
+            Sync(liveFd, live, kDatabase);
             if (!RemoveFile(journal)) RaiseOsError(errno, live, OsContext::Database, "remove the journal of");
         } catch (const Error &) {
         }
@@ -201,10 +201,10 @@ fs::path ExclusiveHold::ReplaceContent(const SoundDatabase &chosen, const fs::pa
             std::uint64_t end = at;
             while (end < newLength && toWrite(end)) end += oldPageSize;
             end = std::min(end, newLength);
-            CopyRange(newFd, liveFd, at, end - at, source, live);
+            CopyRange(newFd, liveFd, end - at, static_cast<std::int64_t>(at), source, live, kDatabase);
             at = end;
         }
-        WriteAt(liveFd, newHeader, sizeof newHeader, 0, live);
+        WriteAt(liveFd, newHeader, sizeof newHeader, 0, live, kDatabase);
         if (newLength != oldSize && ::ftruncate(liveFd, static_cast<off_t>(newLength)) != 0) RaiseOsError(errno, live, OsContext::Database, "write");
         // The check reads what the page cache holds while the sync writes it out, on the other core.
         const FileState written = FileState::Of(liveFd, live);
@@ -216,7 +216,7 @@ fs::path ExclusiveHold::ReplaceContent(const SoundDatabase &chosen, const fs::pa
                 checkFailure = std::current_exception();
             }
         });
-        Sync(liveFd, live);
+        Sync(liveFd, live, kDatabase);
         checking.join();
         if (checkFailure) std::rethrow_exception(checkFailure);
         chosen.impl_->checked.RequireSame(newFd, source);
@@ -228,12 +228,12 @@ fs::path ExclusiveHold::ReplaceContent(const SoundDatabase &chosen, const fs::pa
         throw;
     }
     try {
-        SyncFolderOf(journal, live);  // the commit and the safety copy's name last; without it a crash of the machine may undo them
+        SyncFolderOf(journal, kDatabase);  // the commit and the safety copy's name last; without it a crash of the machine may undo them
     } catch (const Error &) {
     }
     // The journal's disk space is given back when its last descriptor closes, which takes a while
     // for a large one: on a thread of its own, so that the restore can report at once.
-    std::thread([fd = jfd.release()] { ::close(fd); }).detach();
+    std::thread([fd = std::move(jfd)] {}).detach();
     return safetyCopy;
 }
 
