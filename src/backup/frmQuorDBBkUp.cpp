@@ -37,6 +37,9 @@ frmQuorDBBkUp::frmQuorDBBkUp() : Form("frmQuorDBBkUp", "Quorvant32 Complete Soft
     cmdExit->SetToolTipText("Exit this module");
 
     Drive1->onChange = [this] { Drive1_Change(); };
+    Dir1->onOpenFailed = [this](const std::string &folder, const std::string &reason) {
+        Dir1_OpenFailed(folder, reason);
+    };
     cmd2->onClick = [this] { cmd2_Click(); };
     cmdExit->onClick = [this] { cmdExit_Click(); };
 }
@@ -51,16 +54,30 @@ void frmQuorDBBkUp::Drive1_Change() {
     try {
         Dir1->SetPath(chosen);
     } catch (const platform::Error &e) {
-        const std::string previous = Dir1->Path().substr(0, 2);
-        const std::string reason = e.description.ends_with('.') ? e.description : e.description + ".";
-        MsgBox("Drive " + DriveName(chosen) + " cannot be opened: " + reason + "\n\nThe lists stay on drive " +
-                   DriveName(previous) + ".",
-               platform::ui::vbExclamation);
+        CannotOpen("Drive " + DriveName(chosen), e.description);
         if (platform::ui::Ending()) return;
         restoringDrive_ = true;
-        Drive1->SetDrive(DriveText(previous));
+        Drive1->SetDrive(DriveText(Dir1->Path().substr(0, 2)));
         restoringDrive_ = false;
     }
+}
+
+// A folder opened in Dir1 that cannot be opened (removed meanwhile, the disk pulled, a name that no
+// Windows path reaches) is reported as a drive is; the list is read again where it stands.
+void frmQuorDBBkUp::Dir1_OpenFailed(const std::string &folder, const std::string &reason) {
+    CannotOpen("The folder " + folder, reason);
+    if (platform::ui::Ending()) return;
+    try {
+        Dir1->SetPath(Dir1->Path());
+    } catch (const platform::Error &) {
+        // the open folder is gone too: the list keeps what it showed, and Step 2 names the failure
+    }
+}
+
+void frmQuorDBBkUp::CannotOpen(const std::string &what, const std::string &reason) {
+    MsgBox(what + " cannot be opened: " + (reason.ends_with('.') ? reason : reason + ".") + "\n\nThe lists stay on '" +
+               Dir1->Path() + "'.",
+           platform::ui::vbExclamation);
 }
 
 void frmQuorDBBkUp::cmdExit_Click() { Unload(); }

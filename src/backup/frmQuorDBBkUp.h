@@ -23,10 +23,13 @@ public:
 
     // Event handlers.
     void Drive1_Change();
+    void Dir1_OpenFailed(const std::string &folder, const std::string &reason);
     void cmdExit_Click();
     void cmd2_Click();
 
 private:
+    void CannotOpen(const std::string &what, const std::string &reason);  // the box, naming where the lists stay
+
     bool restoringDrive_ = false;  // Drive1 is being put back after a drive that cannot be opened
 };
 

@@ -1,6 +1,6 @@
 // The backup window on temporary drives C (program folder) and E (backup drive), the process's current
 // folder on E, every message box and started command line recorded in one event list: its opening
-// state, a drive that cannot be opened, Exit, and Step 2 (destination, the two command lines run by the
+// state, a drive or folder that cannot be opened, Exit, and Step 2 (destination, the two command lines run by the
 // real copier beside this program, the check, the end). The ways a backup fails are taken end to end
 // (QbuE2E).
 #include <QApplication>
@@ -9,6 +9,7 @@
 #include <QTreeWidget>
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
@@ -92,23 +93,40 @@ TEST_F(BackupWindowTest, OpensWithNoClippedCaptionAndItsListsNamedForAScreenRead
     EXPECT_EQ(AccessibleName(form->Dir1), "destination folder");
 }
 
-TEST_F(BackupWindowTest, DriveThatCannotBeOpenedIsReportedAndTheListsStay) {
+// A drive or a folder that cannot be opened, picked as the user picks it, is reported and the lists stay
+// where they were; a folder whose name is not UTF-8 opens.
+TEST_F(BackupWindowTest, WhatCannotBeOpenedIsReportedAndTheListsStay) {
     Place("C:\\QVNWin32", "C:\\QVNWin32");
+    const fs::path program = drives.linux("C:\\QVNWin32");
+    for (const char *name : {"Aa\xdc" "bad", "Dot.", "Gone"}) fs::create_directories(program / name);
     Open();
-    fs::remove_all(drives.folder('E'));  // E is still listed, but its folder is gone
-    events.clear();
     auto *combo = static_cast<QComboBox *>(form->Drive1->widget());
-    combo->setCurrentIndex(combo->findText("e:"));
-    emit combo->activated(combo->currentIndex());  // as a pick by the user
-    ASSERT_EQ(events.size(), 1u);
-    EXPECT_EQ(events[0], "box Quorvant 32 Utilities (48): Drive E: cannot be opened: Device unavailable. Drive E: is mapped "
-                         "to the Linux folder " + drives.folder('E').string() + ", which does not exist.\n\n"
-                         "The lists stay on drive C:.");
-    EXPECT_FALSE(ui::Ending());
-    EXPECT_EQ(form->Drive1->Drive(), "c:");
-    EXPECT_EQ(combo->currentText(), "c:");
-    EXPECT_EQ(form->Dir1->Path(), "C:\\QVNWin32");
-    EXPECT_TRUE(form->IsVisible());
+    auto *tree = static_cast<QTreeWidget *>(form->Dir1->widget());
+    const auto openRow = [tree](int row) { emit tree->itemDoubleClicked(tree->currentItem()->child(row), 0); };
+    const std::string stay = "\n\nThe lists stay on 'C:\\QVNWin32'.";
+    const std::pair<std::function<void()>, std::string> cases[] = {
+        {[&] {
+             fs::remove_all(drives.folder('E'));  // E is still listed, but its folder is gone
+             combo->setCurrentIndex(combo->findText("e:"));
+             emit combo->activated(combo->currentIndex());
+         },
+         "Drive E: cannot be opened: Device unavailable. Drive E: is mapped to the Linux folder " +
+             drives.folder('E').string() + ", which does not exist." + stay},
+        {[&] { fs::remove(program / "Gone"); openRow(2); },
+         "The folder C:\\QVNWin32\\Gone cannot be opened: Path not found: 'C:\\QVNWin32\\Gone'." + stay},
+        {[&] { openRow(1); }, "The folder C:\\QVNWin32\\Dot. cannot be opened: Path not found: 'C:\\QVNWin32\\Dot'." + stay},
+    };
+    for (const auto &[pick, box] : cases) {
+        events.clear();
+        pick();
+        EXPECT_EQ(events, Events{"box Quorvant 32 Utilities (48): " + box});
+        EXPECT_FALSE(ui::Ending());
+        EXPECT_EQ(combo->currentText(), "c:");
+        EXPECT_EQ(form->Dir1->Path(), "C:\\QVNWin32");
+    }
+    EXPECT_EQ(form->Dir1->ListCount(), 2);  // read again, without the folder removed
+    openRow(0);
+    EXPECT_EQ(form->Dir1->Path(), "C:\\QVNWin32\\Aa\xdc" "bad");
 }
 
 TEST_F(BackupWindowTest, ExitClosesTheWindowOnly) {

@@ -56,6 +56,22 @@ std::vector<std::string> Chain(const std::string &path) {
     return chain;
 }
 
+// A folder's path kept with its item as the bytes of its name, so that a name that is not UTF-8 opens too.
+QByteArray Bytes(const std::string &path) { return QByteArray(path.data(), static_cast<qsizetype>(path.size())); }
+
+// Opens the folder of a row of the list, as the user asked.
+void OpenItem(DirListBox &dir, const QTreeWidgetItem &item) {
+    const std::string path = item.data(0, Qt::UserRole).toByteArray().toStdString();
+    Dispatch([&] {
+        try {
+            dir.SetPath(path);
+        } catch (const Error &e) {
+            if (!dir.onOpenFailed) throw;
+            dir.onOpenFailed(path, e.description);
+        }
+    });
+}
+
 void Fill(ControlState &s) {
     auto *tree = static_cast<QTreeWidget *>(s.widget);
     const QSignalBlocker quiet(tree);
@@ -67,7 +83,7 @@ void Fill(ControlState &s) {
         const std::string text = item ? p.substr(p.rfind('\\') + 1) : Lower(p);
         item = item ? new QTreeWidgetItem(item) : new QTreeWidgetItem(tree);
         item->setText(0, Q(text));
-        item->setData(0, Qt::UserRole, Q(p));
+        item->setData(0, Qt::UserRole, Bytes(p));
         item->setIcon(0, open);
     }
     QTreeWidgetItem *current = item;
@@ -75,7 +91,7 @@ void Fill(ControlState &s) {
     for (const std::string &name : s.dirSubs) {
         auto *sub = new QTreeWidgetItem(current);
         sub->setText(0, Q(name));
-        sub->setData(0, Qt::UserRole, Q(Join(s.dirPath, name)));
+        sub->setData(0, Qt::UserRole, Bytes(Join(s.dirPath, name)));
         sub->setIcon(0, closed);
     }
     tree->expandAll();
@@ -142,10 +158,7 @@ std::string DirListBox::List(int index) const {
 void OpenFolderItem(Control &dirList) {
     auto &dir = static_cast<DirListBox &>(dirList);
     auto *tree = static_cast<QTreeWidget *>(dir.widget());
-    if (QTreeWidgetItem *item = tree->currentItem()) {
-        const std::string path = S(item->data(0, Qt::UserRole).toString());
-        Dispatch([&] { dir.SetPath(path); });
-    }
+    if (QTreeWidgetItem *item = tree->currentItem()) OpenItem(dir, *item);
 }
 
 DriveListBox &Form::AddDriveListBox(const std::string &name, Rect r, int tabIndex, std::optional<FontSpec> font) {
@@ -187,10 +200,7 @@ DirListBox &Form::AddDirListBox(const std::string &name, Rect r, int tabIndex, s
         } catch (const std::exception &) {
         }
     }
-    QObject::connect(w, &QTreeWidget::itemDoubleClicked, s.filter, [&c](QTreeWidgetItem *item) {
-        const std::string path = S(item->data(0, Qt::UserRole).toString());
-        Dispatch([&] { c.SetPath(path); });
-    });
+    QObject::connect(w, &QTreeWidget::itemDoubleClicked, s.filter, [&c](QTreeWidgetItem *item) { OpenItem(c, *item); });
     QObject::connect(w, &QTreeWidget::itemClicked, s.filter, [&c] { Fire(c.onClick); });
     return c;
 }

@@ -135,6 +135,10 @@ public:
 class DirListBox : public Control {
 public:
     using Control::Control;
+    // A folder that the user opens but that cannot be opened (gone meanwhile, a name that no Windows
+    // path reaches) goes to this handler, with its path and the reason, instead of the last-resort
+    // report; the list stays on Path().
+    std::function<void(const std::string &folder, const std::string &reason)> onOpenFailed;
     std::string Path() const;  // Windows path: "E:\" for a root, else without trailing backslash
     // Opens a folder; raises 68 for an unmapped drive, 76 for a missing folder. A bare drive ("e:")
     // opens that drive's current folder.
