@@ -6,7 +6,6 @@
 // program folder's. "STEP 1" and "FINISHED" come only while everything succeeds; a failed pass or
 // check ends in a critical box that says the backup is not complete, why and how many files were
 // checked good, and the utility ends.
-#include <cstring>
 #include <iostream>
 #include <string>
 
@@ -32,26 +31,14 @@ std::string Quoted(const std::string &path) {
     return path.find(' ') == std::string::npos ? path : "\"" + path + "\"";
 }
 
-// The first character of a Windows path that Windows does not allow in a name (the drive's colon
-// and the separators aside); 0 when there is none.
-char ForbiddenCharacter(const std::string &path) {
-    for (std::size_t i = 0; i < path.size(); ++i) {
-        const auto c = static_cast<unsigned char>(path[i]);
-        if (c < 32 || (std::strchr("<>:\"|?*/", c) && !(c == ':' && i == 1))) return static_cast<char>(c);
-    }
-    return 0;
-}
-
-std::string CharacterName(char c) {
-    return static_cast<unsigned char>(c) < 32 ? "a control character" : std::string("the character ") + c;
-}
+std::string WithFullStop(const std::string &text) { return text.ends_with('.') ? text : text + "."; }
 
 // Why the program folder cannot be copied to `target`; empty when it can. Makes the target folder.
 std::string Refusal(const std::string &programFolder, const std::string &target) {
-    if (const char c = ForbiddenCharacter(target))
-        return "Its name holds " + CharacterName(c) + ", which Windows does not allow in names.";
-    if (const char c = ForbiddenCharacter(programFolder))
-        return "The name of the program folder " + programFolder + " holds " + CharacterName(c) +
+    if (const std::string c = platform::ForbiddenCharacter(target, true); !c.empty())
+        return "Its name holds " + c + ", which Windows does not allow in names.";
+    if (const std::string c = platform::ForbiddenCharacter(programFolder, true); !c.empty())
+        return "The name of the program folder " + programFolder + " holds " + c +
                ", which Windows does not allow in names.";
     if (platform::LiesWithin(target, programFolder))
         return "It is the program folder " + programFolder +
@@ -59,7 +46,7 @@ std::string Refusal(const std::string &programFolder, const std::string &target)
     try {
         platform::PrepareCopyDestination(target);
     } catch (const platform::Error &e) {
-        return e.description + (e.description.ends_with('.') ? "" : ".");
+        return WithFullStop(e.description);
     }
     return {};
 }
@@ -77,12 +64,13 @@ std::string Pass(const std::string &command) {
     try {
         Busy([&] { pass = platform::ShellAndWait(command); });
     } catch (const platform::Error &e) {
-        return "The copier could not be started: " + e.description;
+        return "The copier could not be started: " + WithFullStop(e.description);
     }
     if (pass.status == 0) return {};
-    if (pass.status < 0) return pass.reason;
     if (pass.reason.empty()) return "The copier ended with exit status " + std::to_string(pass.status) + ".";
-    return "The copier stopped: " + pass.reason;
+    // -1: it did not end by itself; 1: it left out what links of another user name, and says so.
+    if (pass.status < 0 || pass.status == 1) return WithFullStop(pass.reason);
+    return "The copier stopped: " + WithFullStop(pass.reason);
 }
 
 // The files of a check that are missing or differ, the first few by name; empty when there are none.
@@ -95,6 +83,17 @@ std::string Differences(const platform::TreeCheck &check) {
     for (const std::string &name : check.firstBad) text += "\n" + name;
     if (bad > named) text += "\n(and " + std::to_string(bad - named) + " more)";
     return text;
+}
+
+// What to do about copies that a backup keeps because they are newer than the program folder's files.
+std::string NewerCopies(const platform::TreeCheck &check, const std::string &target) {
+    if (check.newer == 0) return {};
+    return std::string(check.newer == 1 ? "A file in the copy is newer than the program folder's, so the backup left "
+                                          "it as it was"
+                                        : std::to_string(check.newer) + " files in the copy are newer than the "
+                                          "program folder's, so the backup left them as they were") +
+           " (it replaces only older copies). To make a complete backup, remove the folder " + target +
+           " or choose another folder, and make the backup again.";
 }
 
 // Tells the clerk, the system log and standard error.
@@ -114,10 +113,12 @@ void frmQuorDBBkUp::cmd2_Click() {
     const std::string programFolder = platform::AppPath();
     // Named after the program folder, letter case exact.
     const std::string folderName = programFolder.find("QVNWin32") != std::string::npos ? "QVNWin32" : "QVWin32";
-    const std::string target = Dir1->Path() + "\\" + folderName;
+    const std::string destination = Dir1->Path();
+    const std::string target = destination + "\\" + folderName;  // joined as text: "E:\\QVNWin32" on a root
+    const std::string shown = destination.ends_with('\\') ? destination + folderName : target;
 
     if (const std::string why = Refusal(programFolder, target); !why.empty()) {
-        Tell("The backup cannot be made in " + target + ".\n\n" + why +
+        Tell("The backup cannot be made in " + shown + ".\n\n" + why +
                  "\n\nNothing was copied. Choose another destination.",
              "backup not started: ");
         return;
@@ -142,15 +143,16 @@ void frmQuorDBBkUp::cmd2_Click() {
                   " files of the program folder were checked good there.";
         if (failure.empty()) failure = Differences(check);
     } catch (const platform::Error &e) {
-        checked = "The copy could not be checked: " + e.description;
+        checked = "The copy could not be checked: " + WithFullStop(e.description);
     }
     if (!failure.empty() || check.good < check.files) {
-        const std::string why = failure.empty() ? checked : failure + "\n\n" + checked;
-        Tell("The backup in " + target + " is not complete.\n\n" + why, "backup not complete: ");
+        std::string why = failure.empty() ? checked : failure + "\n\n" + checked;
+        if (const std::string advice = NewerCopies(check, shown); !advice.empty()) why += "\n\n" + advice;
+        Tell("The backup in " + shown + " is not complete.\n\n" + why, "backup not complete: ");
         if (!platform::ui::Ending()) platform::ui::End(1);
         return;
     }
-    platform::LogEvent("backup finished: " + std::to_string(check.files) + " files checked good in " + target);
+    platform::LogEvent("backup finished: " + std::to_string(check.files) + " files checked good in " + shown);
     MsgBox("All files have been copied to " + target, vbInformation, "FINISHED");
     if (platform::ui::Ending()) return;
     platform::ui::End(0);

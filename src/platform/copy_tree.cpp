@@ -1,13 +1,18 @@
 #include "platform/copy_tree.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <system_error>
@@ -28,55 +33,136 @@ namespace {
 
 bool IsHidden(const std::string &name) { return !name.empty() && name[0] == '.'; }
 
+// Whether an open file or folder lies on one of the kernel's own file systems, whose "files" are no
+// files to copy (endless, or changing as they are read).
+bool OnKernelFileSystem(int fd) {
+    struct statfs fs {};
+    if (::fstatfs(fd, &fs) != 0) return false;
+    switch (static_cast<unsigned long>(fs.f_type)) {
+    case PROC_SUPER_MAGIC:
+    case SYSFS_MAGIC:
+    case DEBUGFS_MAGIC:
+    case TRACEFS_MAGIC:
+    case SECURITYFS_MAGIC:
+    case CGROUP_SUPER_MAGIC:
+    case CGROUP2_SUPER_MAGIC: return true;
+    default: return false;
+    }
+}
+
+[[noreturn]] void ThrowUnreadable(const fs::path &path, int err) {
+    throw fs::filesystem_error("cannot read the folder", path, std::error_code(err, std::generic_category()));
+}
+
+// The visible names in the folder open as `at`, sorted.
+std::vector<std::string> VisibleNames(int at, const fs::path &path) {
+    const int listed = ::openat(at, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR *entries = listed < 0 ? nullptr : ::fdopendir(listed);
+    if (!entries) {
+        const int err = errno;
+        if (listed >= 0) ::close(listed);
+        ThrowUnreadable(path, err);
+    }
+    std::vector<std::string> names;
+    errno = 0;
+    while (const dirent *entry = ::readdir(entries)) {
+        if (!IsHidden(entry->d_name)) names.emplace_back(entry->d_name);
+        errno = 0;
+    }
+    const int err = errno;
+    ::closedir(entries);
+    if (err) ThrowUnreadable(path, err);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+struct FolderId {
+    dev_t dev;
+    ino_t ino;
+    bool operator==(const FolderId &) const = default;
+};
+
 class SourceWalk {
 public:
     SourceWalk(const fs::path &folder, std::string_view pattern, bool subfolders, const fs::path &destination,
                const CopySource &visit)
-        : folder_(folder), pattern_(pattern), subfolders_(subfolders), destination_(destination), visit_(visit) {}
+        : folder_(folder), pattern_(pattern), subfolders_(subfolders), visit_(visit) {
+        struct stat st {};
+        if (::stat(destination.c_str(), &st) == 0) destination_ = FolderId{st.st_dev, st.st_ino};
+    }
 
-    void Walk(const fs::path &relative) {
-        std::vector<fs::directory_entry> entries;
-        for (const auto &entry : fs::directory_iterator(folder_ / relative)) entries.push_back(entry);
-        std::sort(entries.begin(), entries.end(),
-                  [](const auto &a, const auto &b) { return a.path().filename() < b.path().filename(); });
-        walking_.push_back(relative);
-        for (const auto &entry : entries) {
-            const std::string name = entry.path().filename().string();
-            if (IsHidden(name)) continue;
-            std::error_code ec;
-            if (entry.is_directory(ec)) {
-                if (!subfolders_) continue;
-                if (const fs::path *ancestor = Ancestor(entry.path()); ancestor || LeadsIntoDestination(entry.path())) {
-                    if (visit_.skipped) visit_.skipped(relative / name, ancestor);
-                } else {
-                    Walk(relative / name);
+    void Start() {
+        Fd top = OpenFile(folder_, O_RDONLY | O_DIRECTORY);
+        if (!top && IsRefusedLink(errno)) return Refuse({}, RefusedLink());
+        if (!top) ThrowUnreadable(folder_, errno);
+        Walk({}, top);
+    }
+
+private:
+    void Walk(const fs::path &relative, const Fd &at) {
+        struct stat self {};
+        if (::fstat(at.get(), &self) != 0) ThrowUnreadable(folder_ / relative, errno);
+        if (OnKernelFileSystem(at.get())) return;
+        walking_.push_back({{self.st_dev, self.st_ino}, relative});
+        for (const std::string &name : VisibleNames(at.get(), folder_ / relative)) {
+            struct stat st {};
+            if (::fstatat(at.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;  // gone meanwhile
+            const bool link = S_ISLNK(st.st_mode);
+            if (link && !MayFollowLink(st.st_uid)) {
+                Refuse(relative / name, folder_ / relative / name);
+                continue;
+            }
+            if (link && ::fstatat(at.get(), name.c_str(), &st, 0) != 0) continue;  // leads nowhere
+            if (S_ISDIR(st.st_mode) && subfolders_) {
+                Folder(relative / name, at, name);
+            } else if (S_ISREG(st.st_mode) && WildcardMatch(pattern_, name)) {
+                if (link) {  // it may lead through another user's link, or to a file system of the kernel's
+                    const Fd file = OpenFileAt(at.get(), name, O_RDONLY | O_NONBLOCK);
+                    if (!file && IsRefusedLink(errno)) {
+                        Refuse(relative / name, RefusedLink());
+                        continue;
+                    }
+                    if (file && OnKernelFileSystem(file.get())) continue;
                 }
-            } else if (entry.is_regular_file(ec) && WildcardMatch(pattern_, name)) {
                 visit_.file(relative / name);
             }
         }
         walking_.pop_back();
     }
 
-private:
-    // The folder on the current path that `folder` is (by device and inode), if any.
-    const fs::path *Ancestor(const fs::path &folder) const {
-        std::error_code ec;
-        for (const fs::path &open : walking_)
-            if (fs::equivalent(folder, folder_ / open, ec)) return &open;
-        return nullptr;
+    // Walks the subfolder `name` of the folder open as `at`, unless it is a folder already on the
+    // current path or the destination.
+    void Folder(const fs::path &relative, const Fd &at, const std::string &name) {
+        const Fd sub = OpenFileAt(at.get(), name, O_RDONLY | O_DIRECTORY);
+        if (!sub && IsRefusedLink(errno)) return Refuse(relative, RefusedLink());
+        if (!sub && (errno == ENOENT || errno == ENOTDIR)) return;  // gone or replaced meanwhile
+        if (!sub) ThrowUnreadable(folder_ / relative, errno);
+        struct stat st {};
+        if (::fstat(sub.get(), &st) != 0) ThrowUnreadable(folder_ / relative, errno);
+        const FolderId id{st.st_dev, st.st_ino};
+        for (const auto &[open, path] : walking_) {
+            if (id == open) {
+                if (visit_.skipped) visit_.skipped(relative, &path);
+                return;
+            }
+        }
+        if (destination_ && id == *destination_) {
+            if (visit_.skipped) visit_.skipped(relative, nullptr);
+            return;
+        }
+        Walk(relative, sub);
     }
-    bool LeadsIntoDestination(const fs::path &folder) const {
-        std::error_code ec;
-        return fs::equivalent(folder, destination_, ec);
+
+    void Refuse(const fs::path &relative, const fs::path &link) {
+        if (visit_.refused) visit_.refused(relative, link);
     }
 
     const fs::path &folder_;
     std::string_view pattern_;
     bool subfolders_;
-    const fs::path &destination_;
+    std::optional<FolderId> destination_;
     const CopySource &visit_;
-    std::vector<fs::path> walking_;  // the folders on the current path, relative to folder_
+    std::vector<std::pair<FolderId, fs::path>> walking_;  // the folders on the current path, relative to folder_
 };
 
 // Why a write to `fd` failed: `err`, read as a full disk when the file system has no room left
@@ -90,6 +176,7 @@ int WriteError(int fd, int err) {
 }
 
 constexpr std::size_t kChunk = 1 << 20;
+constexpr std::uint64_t kStopStep = 16 << 20;  // copied between two looks for a stop signal
 
 std::string WindowsRelative(const fs::path &relative) {
     std::string text = relative.string();
@@ -101,13 +188,42 @@ std::string WindowsRelative(const fs::path &relative) {
 
 void WalkCopySource(const fs::path &folder, std::string_view pattern, bool subfolders, const fs::path &destination,
                     const CopySource &visit) {
-    SourceWalk(folder, pattern, subfolders, destination, visit).Walk({});
+    SourceWalk(folder, pattern, subfolders, destination, visit).Start();
 }
 
+Fd OpenSourceFile(const fs::path &file) {
+    Fd in = OpenFile(file, O_RDONLY | O_NONBLOCK);  // a pipe put there meanwhile must not block the open
+    struct stat st {};
+    if (in && (::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode) || OnKernelFileSystem(in.get()))) {
+        in.reset();
+        errno = ENODEV;
+    }
+    return in;
+}
+
+namespace {
+
+volatile std::sig_atomic_t stopSignal = 0;
+
+void OnStopSignal(int signal) { stopSignal = signal; }
+
+}  // namespace
+
+void StopCopiesOnSignals() {
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;  // no SA_RESTART: a read or write that waits returns EINTR
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
+}
+
+int StopSignal() { return stopSignal; }
+
 CopyFolder::CopyFolder(const fs::path &folder) : path_(folder) {
-    if (!MakeFolders(folder)) throw CopyFailure{errno, false};
+    if (!MakeFolders(folder, Access::LikeFolder)) throw CopyFailure{errno, false};
     fd_ = OpenFolder(folder);
-    if (!fd_) throw CopyFailure{errno, false};
+    struct stat st {};
+    if (!fd_ || ::fstat(fd_.get(), &st) != 0) throw CopyFailure{errno, false};
+    writeBits_ = st.st_mode & 0222;
 }
 
 bool CopyFolder::HoldsAsNew(std::string_view name, const fs::path &source) const {
@@ -124,22 +240,28 @@ void CopyFolder::Copy(const fs::path &source, std::string_view name) const {
     if (::fstatat(fd_.get(), std::string(name).c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 &&
         S_ISREG(existing.st_mode) && !(existing.st_mode & S_IWUSR))
         throw CopyFailure{EACCES, false};
-    const Fd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    const Fd in = OpenSourceFile(source);
     struct stat st {};
     if (!in || ::fstat(in.get(), &st) != 0) throw CopyFailure{errno, true};
     (void)::posix_fadvise(in.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    if (stopSignal) throw CopyFailure{EINTR, false};
     std::optional<AtomicFile> copy;
     try {
-        copy.emplace(fd_.get(), path_ / name);
+        copy.emplace(fd_.get(), path_ / name, Access::LikeFolder);
     } catch (const std::system_error &e) {
         throw CopyFailure{e.code().value(), false};
     }
     const int out = copy->fd();
-    const CopyResult copied = CopyBytes(in.get(), out);
-    if (copied.err) throw CopyFailure{copied.reading ? copied.err : WriteError(out, copied.err), copied.reading};
+    // In steps, so that a stop signal ends the copy of a large file soon.
+    for (;;) {
+        if (stopSignal) throw CopyFailure{EINTR, false};
+        const CopyResult copied = CopyBytes(in.get(), out, kStopStep);
+        if (copied.err) throw CopyFailure{copied.reading ? copied.err : WriteError(out, copied.err), copied.reading};
+        if (copied.copied < kStopStep) break;
+    }
     // A file system without Unix permissions (the FAT family of removable media) keeps the mode it
     // gives; the copy made by this process may be refused no other change.
-    if (::fchmod(out, (st.st_mode & 0777) | S_IWUSR) != 0 && errno != EPERM && errno != EOPNOTSUPP)
+    if (::fchmod(out, (st.st_mode & 0555) | S_IWUSR | writeBits_) != 0 && errno != EPERM && errno != EOPNOTSUPP)
         throw CopyFailure{errno, false};
     const struct timespec times[2] = {{0, UTIME_OMIT}, st.st_mtim};
     if (::futimens(out, times) != 0) throw CopyFailure{errno, false};
@@ -157,55 +279,121 @@ bool SyncFileSystem(const fs::path &folder) {
 
 namespace {
 
-enum class CopyState { Same, Missing, Differs, Unreadable };
+enum class CopyState { Same, Missing, Differs, Newer, Unreadable, Refused };
 
-// Compares the copy open as `b` with the source open as `a`, size then every byte.
+// Compares the copy open as `b` with the source open as `a`, size then every byte. A copy that differs
+// and was modified after the source is Newer.
 CopyState Compare(const Fd &a, const Fd &b) {
     struct stat sa {}, sb {};
     if (::fstat(a.get(), &sa) != 0 || ::fstat(b.get(), &sb) != 0) return CopyState::Unreadable;
     if (!S_ISREG(sb.st_mode)) return CopyState::Missing;
-    if (sa.st_size != sb.st_size) return CopyState::Differs;
+    const CopyState differs = std::tie(sb.st_mtim.tv_sec, sb.st_mtim.tv_nsec) >
+                                      std::tie(sa.st_mtim.tv_sec, sa.st_mtim.tv_nsec)
+                                  ? CopyState::Newer
+                                  : CopyState::Differs;
+    if (sa.st_size != sb.st_size) return differs;
     for (int fd : {a.get(), b.get()}) (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     std::unique_ptr<char[]> ba(new char[kChunk]), bb(new char[kChunk]);
     for (;;) {
         const ssize_t na = ReadFully(a.get(), ba.get(), kChunk), nb = ReadFully(b.get(), bb.get(), kChunk);
         if (na < 0 || nb < 0) return CopyState::Unreadable;
-        if (na != nb || std::memcmp(ba.get(), bb.get(), static_cast<std::size_t>(na)) != 0) return CopyState::Differs;
+        if (na != nb || std::memcmp(ba.get(), bb.get(), static_cast<std::size_t>(na)) != 0) return differs;
         if (na == 0) return CopyState::Same;
     }
 }
+
+using CheckedFiles = std::vector<std::pair<fs::path, bool>>;  // and whether the pass refuses it
+
+// The copies of a check's files, opened some files ahead of the comparison: each, written out by then,
+// is dropped from the page cache, so that what the comparison reads comes from the disk, and its first
+// part is asked for at once, so that the disk serves many files at a time.
+class CopiesAhead {
+public:
+    CopiesAhead(const fs::path &copyFolder, const CheckedFiles &files) : to_(copyFolder), files_(files) {}
+
+    // The copy of the next file, invalid with `err` set when it cannot be opened (or is refused).
+    Fd Next(int &err) {
+        while (opened_ < files_.size() && open_.size() < kAhead) Open(files_[opened_++]);
+        Opened next = std::move(open_.front());
+        open_.pop_front();
+        err = next.err;
+        return std::move(next.copy);
+    }
+
+private:
+    struct Opened {
+        Fd copy;
+        int err = 0;
+    };
+    static constexpr std::size_t kAhead = 64;
+    static constexpr off_t kAheadBytes = 2 << 20;
+
+    void Open(const std::pair<fs::path, bool> &file) {
+        Opened opened;
+        const auto &[relative, refused] = file;
+        if (!refused) {
+            if (!at_ || folder_ != relative.parent_path()) {
+                folder_ = relative.parent_path();
+                at_ = OpenFolder(to_ / folder_);
+                atErr_ = errno;
+            }
+            opened.copy = at_ ? OpenFileAt(at_.get(), relative.filename().string(), O_RDONLY | O_NONBLOCK) : Fd();
+            opened.err = !at_ ? atErr_ : errno;
+            if (opened.copy) {
+                (void)::posix_fadvise(opened.copy.get(), 0, 0, POSIX_FADV_DONTNEED);
+                (void)::posix_fadvise(opened.copy.get(), 0, kAheadBytes, POSIX_FADV_WILLNEED);
+            }
+        }
+        open_.push_back(std::move(opened));
+    }
+
+    const fs::path &to_;
+    const CheckedFiles &files_;
+    std::size_t opened_ = 0;
+    std::deque<Opened> open_;
+    fs::path folder_;  // the folder of the copy open as `at_`, for the files that lie in it
+    Fd at_;
+    int atErr_ = 0;
+};
 
 }  // namespace
 
 TreeCheck CheckCopiedTree(std::string_view sourceFolder, std::string_view pattern, std::string_view copyFolder) {
     const fs::path from = MapPath(sourceFolder), to = MapPath(copyFolder);
-    std::vector<fs::path> files;
+    CheckedFiles files;
     try {
-        WalkCopySource(from, pattern, true, to, {[&](const fs::path &relative) { files.push_back(relative); }, {}});
+        WalkCopySource(from, pattern, true, to,
+                       {[&](const fs::path &relative) { files.emplace_back(relative, false); }, {},
+                        [&](const fs::path &relative, const fs::path &) { files.emplace_back(relative, true); }});
     } catch (const fs::filesystem_error &e) {
         RaiseOsError(e.code().value(), e.path1());
     }
+    // What the copier wrote goes to the medium first, so that what is read back comes from there.
+    if (!SyncFileSystem(to) && errno != ENOENT) RaiseOsError(errno, to);
     TreeCheck check;
     check.files = static_cast<long>(files.size());
-    fs::path folder;  // the folder of the copy open as `at`, for the files that lie in it
-    Fd at;
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        const fs::path &relative = files[i];
-        if (!at || folder != relative.parent_path()) {
-            folder = relative.parent_path();
-            at = OpenFolder(to / folder);
+    CopiesAhead copies(to, files);
+    for (const auto &[relative, refused] : files) {
+        int err = 0;
+        const Fd copy = copies.Next(err);
+        CopyState state = CopyState::Refused;
+        if (!refused) {
+            const bool missing = !copy && (err == ENOENT || err == ENOTDIR);
+            const Fd source = OpenSourceFile(from / relative);
+            state = missing            ? CopyState::Missing
+                    : !copy || !source ? CopyState::Unreadable
+                                       : Compare(source, copy);
         }
-        const Fd copy = at ? OpenFileAt(at.get(), relative.filename().string(), O_RDONLY) : Fd();
-        const bool missing = !copy && (errno == ENOENT || errno == ENOTDIR);
-        const Fd source(::open((from / relative).c_str(), O_RDONLY | O_CLOEXEC));
-        const CopyState state = missing            ? CopyState::Missing
-                                : !copy || !source ? CopyState::Unreadable
-                                                   : Compare(source, copy);
         if (state == CopyState::Same) {
             ++check.good;
-        } else if (check.firstBad.size() < kNamedBadFiles) {
+            continue;
+        }
+        if (state == CopyState::Newer) ++check.newer;
+        if (check.firstBad.size() < kNamedBadFiles) {
             const char *what = state == CopyState::Missing   ? "missing"
                                : state == CopyState::Differs ? "differs"
+                               : state == CopyState::Newer   ? "differs, newer in the copy"
+                               : state == CopyState::Refused ? "a link made by another user, not followed"
                                                              : "cannot be read";
             check.firstBad.push_back(WindowsRelative(relative) + " (" + what + ")");
         }
@@ -230,15 +418,44 @@ void PrepareCopyDestination(std::string_view folder) {
     const fs::path target = MapPath(folder);
     auto fail = [&](int err, const fs::path &path) {
         if (err == ENOTDIR && path == target) Raise(75, "'" + ShownPath(target) + "' is a file, not a folder");
+        if (const std::string trouble = DestinationTrouble(err, path); !trouble.empty())
+            Raise(err == EROFS ? 70 : 71, trouble);
         RaiseOsError(err, path, OsContext::Folder);
     };
     if (!OpenFolder(target.parent_path())) fail(errno, target.parent_path());
-    if (!MakeFolders(target)) fail(errno, target);
+    if (!MakeFolders(target, Access::LikeFolder)) fail(errno, target);
     try {
         AtomicFile probe(target / "qvutil-probe");  // removed again at once
     } catch (const std::system_error &e) {
         fail(e.code().value(), target);
     }
+}
+
+std::string DestinationTrouble(int err, const fs::path &path) {
+    switch (err) {
+    case ENOTCONN:
+    case ENODEV:
+    case ENXIO:
+    case ENOMEDIUM:
+    case ESTALE: return "The destination " + ShownPath(path) + " can no longer be reached; was the disk removed?";
+    case EROFS:
+        return "The disk that holds " + ShownPath(path) +
+               " is read-only (write-protected); nothing can be written on it.";
+    case EIO:
+        return "The disk that holds " + ShownPath(path) +
+               " reported an error while writing; was it removed, or is it failing?";
+    default: return {};
+    }
+}
+
+std::string ForbiddenCharacter(std::string_view text, bool path) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (path && (c == '\\' || (c == ':' && i == 1))) continue;
+        if (c < 32) return "a control character";
+        if (std::strchr("<>:\"|?*/\\", c)) return std::string("the character ") + static_cast<char>(c);
+    }
+    return {};
 }
 
 }  // namespace platform

@@ -47,7 +47,7 @@ thread_local fs::path refusedLink;
 constexpr int kMaxLinks = 40;  // the kernel's own limit on links in one lookup
 constexpr const char *kTemporarySuffix = ".qvtmp";
 
-bool MayFollow(const struct stat &link) { return link.st_uid == ::geteuid() || link.st_uid == 0; }
+bool MayFollow(const struct stat &link) { return MayFollowLink(link.st_uid); }
 
 // One lookup: the folder reached so far and the components still to walk.
 class Walk {
@@ -298,6 +298,8 @@ std::vector<std::string> FolderNames(int dirfd) {
     ::closedir(entries);
     return names;
 }
+
+bool MayFollowLink(unsigned owner) { return owner == ::geteuid() || owner == 0; }
 
 const fs::path &RefusedLink() { return refusedLink; }
 

@@ -83,6 +83,9 @@ std::vector<std::string> FolderNames(int dirfd);
 // give is left as it is.
 void GiveAccess(int fd, int dirfd, bool isFolder, Access access);
 
+// Whether a link owned by `owner` may be followed under the rule above (the running user's or root's).
+bool MayFollowLink(unsigned owner);
+
 // The link that the last refused open of this thread stopped at (empty when that open found none).
 const std::filesystem::path &RefusedLink();
 // "'<link, in its Windows form>' is a link made by another user; nothing was written"

@@ -87,6 +87,8 @@ public:
         : options_(options), source_(source), destination_(std::move(destination)), out_(out), err_(err) {}
 
     int copied() const { return copied_; }
+    // The links made by another user that were not followed, as shown.
+    const std::vector<std::string> &refused() const { return refused_; }
 
     // Walks the source tree and copies; a write failure throws WriteFailure.
     void Run() {
@@ -98,7 +100,8 @@ public:
                       << (ancestor ? "it leads back to " + Shown(*ancestor) + ", which is being copied"
                                    : "it leads into the destination " + platform::ShownPath(destination_))
                       << '\n';
-             }});
+             },
+             [this](const fs::path &relative, const fs::path &link) { Refused(relative, link); }});
     }
 
 private:
@@ -120,10 +123,21 @@ private:
             if (options_.newerOnly && folder_->HoldsAsNew(name, from)) return;
             folder_->Copy(from, name);
         } catch (const platform::CopyFailure &f) {
+            if (f.reading && platform::IsRefusedLink(f.err)) return Refused(relative, platform::RefusedLink());
+            if (f.err == EINTR && platform::StopSignal())
+                throw WriteFailure{"The copy was stopped before " + Shown(relative) + " was copied."};
             throw WriteFailure{Describe(f.err, f.reading ? from : !folder_ ? folder : folder / name, f.reading)};
         }
         out_ << Shown(relative) << '\n';
         ++copied_;
+    }
+
+    // Nothing of what a link of another user names is read; the link is named, for an administrator to remove.
+    void Refused(const fs::path &relative, const fs::path &link) {
+        const std::string shown = "'" + platform::ShownPath(link) + "'";
+        err_ << "Skipped " << Shown(relative) << ": " << shown
+             << " is a link made by another user; it was not followed\n";
+        refused_.push_back(shown);
     }
 
     // A source path as the listing names it: the source folder as written, then the relative part.
@@ -142,7 +156,21 @@ private:
     std::set<fs::path> made_;             // the folders made (/T) or written into
     std::optional<platform::CopyFolder> folder_;  // the folder the last file went into
     int copied_ = 0;
+    std::vector<std::string> refused_;
 };
+
+// The reason of a copy that left out what links of another user name.
+std::string LeftOut(const std::vector<std::string> &links) {
+    if (links.size() == 1)
+        return links[0] + " is a link made by another user: it was not followed, and nothing it leads to was "
+                          "copied. An administrator should remove it.";
+    std::string names;
+    constexpr std::size_t kNamed = 5;
+    for (std::size_t i = 0; i < links.size() && i < kNamed; ++i) names += (i ? ", " : "") + links[i];
+    if (links.size() > kNamed) names += " and " + std::to_string(links.size() - kNamed) + " more";
+    return std::to_string(links.size()) + " links made by another user were not followed, and nothing they lead "
+           "to was copied: " + names + ". An administrator should remove them.";
+}
 
 }  // namespace
 
@@ -179,6 +207,9 @@ Result Copy(const Options &options, std::ostream &out, std::ostream &err) {
     } catch (const fs::filesystem_error &e) {  // reading the source tree failed
         result = {kWriteFailure, Describe(e.code().value(), e.path1(), true)};
     }
+    // The files pass tells of the links it did not follow; the structure pass only notes them.
+    if (result.status == kSuccess && !options.structureOnly && !copy.refused().empty())
+        result = {kLeftOut, LeftOut(copy.refused())};
     if (!result.reason.empty()) out << result.reason << '\n';
     out << copy.copied() << " File(s) copied" << std::endl;
     return result;

@@ -12,10 +12,12 @@ struct WriteFailure {
     std::string message;
 };
 
-// The message for the failure `err` (an errno value) of reading or writing `path`.
+// The message for the failure `err` (an errno value) of reading or writing `path`: a disk that is gone
+// or read-only and a name that the destination's file system refuses in a clerk's words.
 std::string Describe(int err, const std::filesystem::path &path, bool reading = false);
 
-// Creates a folder and its missing parents; an existing folder is fine.
+// Creates a folder and its missing parents, each with the access of the folder it is made in; an
+// existing folder is fine.
 void MakeFolder(const std::filesystem::path &folder);
 
 }  // namespace xcopy

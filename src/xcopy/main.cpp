@@ -3,14 +3,16 @@
 // The utility starts it in a terminal window with kCopierPauseOnFailure first: a failed copy then keeps its
 // window open until Enter is pressed, so that its error can be read. With kCopierStatusFile the exit
 // status and the reason of a failure go to the utility that waits for the copy (platform::CopierReport)
-// before that pause.
+// before that pause. SIGINT, SIGTERM and SIGHUP stop it with the temporary of the file at hand removed.
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <iostream>
 #include <string>
 #include <string_view>
 #include <thread>
 
+#include "platform/copy_tree.h"
 #include "platform/diagnostics.h"
 #include "platform/process.h"
 #include "platform/terminal.h"
@@ -26,7 +28,8 @@ folder when missing). Switches may be written together (/s/d/y), in any letter c
   /S  copy the folders and subfolders with their files
   /D  copy only files that are newer than their copy in the destination, or missing there
   /Y  replace existing files without asking
-Exit status: 0 done, 4 a bad command line, drive or source, or a cyclic copy, 5 a write failure.
+Exit status: 0 done, 1 done but links made by another user not followed, 4 a bad command line,
+drive or source, or a cyclic copy, 5 a read or write failure.
 See qvxcopy(1).
 )";
 
@@ -46,6 +49,7 @@ int main(int argc, char **argv) {
         else
             break;
     }
+    platform::StopCopiesOnSignals();
     platform::CopierReport report(statusFile);
     std::string text;
     for (int i = first; i < argc; ++i) {
@@ -53,6 +57,13 @@ int main(int argc, char **argv) {
         text += argv[i];
     }
     const xcopy::Result result = xcopy::Run(text, std::cout, std::cerr);
+    if (const int signal = platform::StopSignal()) {
+        // Stopped (Ctrl+C, its window closed): the file at hand was left out, its temporary removed. The
+        // utility that waits is told by the report that never ends.
+        platform::LogEvent("qvxcopy " + text + ": stopped by signal " + std::to_string(signal), true);
+        std::signal(signal, SIG_DFL);
+        std::raise(signal);
+    }
     report.Finish(result.status, result.reason);
     const int status = result.status;
     if (status != xcopy::kSuccess) {

@@ -1,21 +1,29 @@
 // The backup window on temporary drives C (program folder) and E (backup drive), the process's current
 // folder on E, every message box and started command line recorded in one event list: its opening
-// state, a drive or folder that cannot be opened, Exit, and Step 2 (destination, the two command lines run by the
-// real copier beside this program, the check, the end). The ways a backup fails are taken end to end
-// (QbuE2E).
+// state, a drive or folder that cannot be opened, Exit, and Step 2 (destination, the two command lines
+// run by the real copier beside this program, the check, read from the disk, the end). The ways a backup
+// fails are taken end to end (QbuE2E).
 #include <QApplication>
 #include <QComboBox>
 #include <QTest>
 #include <QTreeWidget>
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "backup/frmQuorDBBkUp.h"
+#include "platform/copy_tree.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/ui/app.h"
@@ -114,7 +122,8 @@ TEST_F(BackupWindowTest, WhatCannotBeOpenedIsReportedAndTheListsStay) {
              drives.folder('E').string() + ", which does not exist." + stay},
         {[&] { fs::remove(program / "Gone"); openRow(2); },
          "The folder C:\\QVNWin32\\Gone cannot be opened: Path not found: 'C:\\QVNWin32\\Gone'." + stay},
-        {[&] { openRow(1); }, "The folder C:\\QVNWin32\\Dot. cannot be opened: Path not found: 'C:\\QVNWin32\\Dot'." + stay},
+        {[&] { openRow(1); },
+         "The folder C:\\QVNWin32\\Dot. cannot be opened: Path not found: 'C:\\QVNWin32\\Dot'." + stay},
     };
     for (const auto &[pick, box] : cases) {
         events.clear();
@@ -180,7 +189,8 @@ TEST_F(BackupWindowTest, StepTwoCopiesTheProgramFolderIntoTheCurrentFolderAndEnd
 
 // A tree of 5,000 files in 300 folders, with blanks, apostrophes and letters beyond ASCII in their names:
 // each file is at the destination with its content. The next backup into it copies nothing, and a
-// byte changed in one copy after that pass is found by the check and named.
+// byte changed in one copy after that pass is found by the check and named, as is a copy that the pass
+// kept because it is newer than the program folder's file (with what to do about it).
 TEST_F(BackupWindowTest, LargeTreeIsCheckedFileByFileAndAChangedByteIsNamed) {
     const fs::path program = drives.linux("C:\\QVNWin32"), copy = drives.linux("E:\\Backups\\QVNWin32");
     std::vector<fs::path> files;
@@ -195,12 +205,16 @@ TEST_F(BackupWindowTest, LargeTreeIsCheckedFileByFileAndAChangedByteIsNamed) {
     for (const fs::path &file : files) ASSERT_EQ(ReadFile(copy / file), ReadFile(program / file)) << file;
 
     const fs::path changed = files[4321];
+    WriteFile(copy / files[0], "edited at the destination");
+    fs::last_write_time(copy / files[0], fs::last_write_time(program / files[0]) + std::chrono::hours(1));
     platform::SetShellRecorderForTests([&](const std::string &line, const auto &start) {
         const platform::ShellOutcome outcome = start();
         if (line.ends_with("/s/d/y")) {
             std::string text = ReadFile(copy / changed);
+            const auto written = fs::last_write_time(copy / changed);
             text[3] ^= 1;
             WriteFile(copy / changed, text);
+            fs::last_write_time(copy / changed, written);  // as a disk that gives back other bytes
         }
         return outcome;
     });
@@ -209,11 +223,41 @@ TEST_F(BackupWindowTest, LargeTreeIsCheckedFileByFileAndAChangedByteIsNamed) {
     Open();
     std::string shown = changed.string();
     std::replace(shown.begin(), shown.end(), '/', '\\');
-    EXPECT_EQ(ClickStep2().back(), "box BACKUP (16): The backup in E:\\Backups\\QVNWin32 is not complete.\n\n"
-                                   "1 file in the copy is missing or differs from the program folder's:\n" +
-                                       shown + " (differs)\n\n"
-                                               "5000 of 5001 files of the program folder were checked good there.");
+    EXPECT_EQ(ClickStep2().back(),
+              "box BACKUP (16): The backup in E:\\Backups\\QVNWin32 is not complete.\n\n2 files in the copy are "
+              "missing or differ from the program folder's:\nRoute 0 O'Neil\\Zähler 0\\read's 0 é.txt (differs, "
+              "newer in the copy)\n" + shown +
+                  " (differs)\n\n4999 of 5001 files of the program folder were checked good there.\n\nA file in "
+                  "the copy is newer than the program folder's, so the backup left it as it was (it replaces only "
+                  "older copies). To make a complete backup, remove the folder E:\\Backups\\QVNWin32 or choose "
+                  "another folder, and make the backup again.");
     EXPECT_EQ(ui::EndStatus(), 1);
+}
+
+// The check reads each copy back from its disk, not from the page cache: on an ext4 image whose block is
+// changed beneath the file system (a stick that returns other bytes than it was given), the copy differs.
+// In a child process, with a mount namespace of its own.
+TEST_F(BackupWindowTest, CheckReadsTheCopyFromItsDisk) {
+    const std::string image = (drives.root() / "stick.img").string(), block(4096, 'q');
+    WriteFile(drives.linux("C:\\QVNWin32\\global.mdb"), block);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            std::system(("truncate -s 8M " + image + " && mkfs.ext4 -q " + image + " && mount -o loop " + image + " " +
+                         drives.folder('E').string()).c_str()) != 0)
+            ::_exit(77);
+        if (platform::ShellAndWait("xcopy C:\\QVNWin32\\*.* E:\\QVNWin32 /s/y").status != 0) ::_exit(2);
+        (void)ReadFile(drives.linux("E:\\QVNWin32\\global.mdb"));  // in the page cache
+        std::fstream disk(image, std::ios::in | std::ios::out | std::ios::binary);
+        disk.seekp(static_cast<std::streamoff>(ReadFile(image).find(block)) + 100);
+        disk.put('X').flush();
+        const platform::TreeCheck check = platform::CheckCopiedTree("C:\\QVNWin32", "*.*", "E:\\QVNWin32");
+        ::_exit(check.firstBad == std::vector<std::string>{"global.mdb (differs)"} ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no loop-mounted disk here";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 }  // namespace

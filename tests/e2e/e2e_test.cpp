@@ -216,13 +216,13 @@ TEST_F(QbuE2E, FailedBackupsNameTheReasonAndNeverSayFinished) {
     };
     const Case cases[] = {
         {"unwritable", "/sys/kernel", "Permission denied: 'S:\\kernel\\QVNWin32'", false},
-        {"QVNWin32 a file", e / "File", "'E:\\File\\QVNWin32' is a file, not a folder", false},
+        {"QVNWin32 a file at the root", e, "in E:\\QVNWin32.\n\n'E:\\QVNWin32' is a file, not a folder.", false},
         {"another user's link", e / "Shared", "'E:\\Shared\\QVNWin32' is a link made by another user", false},
         {"inside the program folder", inst.programDir / "DATA", "program folder C:\\QVNWin32 or lies inside it", false},
         {"quote in the name", e / "Back \"Jan\" Ü", "holds the character \", which Windows does not allow", false},
         {"vanished", e / "Gone", "Path not found: 'E:\\Gone'", false, [&] { fs::remove(e / "Gone"); }},
         {"full disk", e / "Full", ": The file is too large for the destination file system.", true},
-        {"changed after the copy", e / "Changed", "DATA\\BILLING.mdb (differs)", true, [&] {
+        {"changed after the copy", e / "Changed", "DATA\\BILLING.mdb (differs, newer in the copy)", true, [&] {
              CopierStatus pass(tmp);
              ASSERT_TRUE(pass.Hold()) << "the files pass started before it could be watched";
              pass.Release();
@@ -233,7 +233,7 @@ TEST_F(QbuE2E, FailedBackupsNameTheReasonAndNeverSayFinished) {
              pass.Release();
          }},
     };
-    WriteFile(e / "File" / "QVNWin32", "a file");
+    WriteFile(e / "QVNWin32", "a file");
     fs::create_directories(rootOnly);
     fs::permissions(rootOnly, fs::perms::owner_all);
     fs::create_directories(e / "Shared");

@@ -1,6 +1,6 @@
 // The tools run by root over folders that another login (nobody) can write, with a link that login
-// planted at each name a tool writes: every tool refuses the link, and nothing outside those folders is
-// created or changed.
+// planted at each name a tool writes, or reads for the backup: every tool refuses the link, nothing
+// outside those folders is created or changed, and nothing there is copied where nobody can read it.
 #include <QDate>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -114,6 +114,12 @@ TEST_F(SharedMachineE2E, RootFollowsNoLinkThatAnotherLoginPlanted) {
         EXPECT_TRUE(x->answer("Quorvant 32"));
         x->keys(w, {"alt+x"});
     };
+    const auto backupNotComplete = [&] {  // the link named in the box
+        const std::string w = window("Quorvant32 Complete Software Backup");
+        x->keys(w, {"Return"});
+        EXPECT_TRUE(x->answer("STEP 1"));
+        EXPECT_TRUE(x->answer("BACKUP"));
+    };
     struct Case {
         std::string name;
         fs::path link, target;
@@ -143,6 +149,8 @@ TEST_F(SharedMachineE2E, RootFollowsNoLinkThatAnotherLoginPlanted) {
              EXPECT_TRUE(x->answer("BACKUP"));
              x->keys(w, {"alt+F4"});
          }},
+        {"a file in the program folder", inst.programDir / "notes.txt", victim / "secret", "QBU", backupNotComplete},
+        {"a folder in the program folder", inst.programDir / "Reports", victim, "QBU", backupNotComplete},
     };
     const auto before = Snapshot(victim);
     const std::string readings = SqlFile(inst.dataDb).scalar("select group_concat(readdate) from [tbl reading]");
@@ -165,6 +173,8 @@ TEST_F(SharedMachineE2E, RootFollowsNoLinkThatAnotherLoginPlanted) {
         fs::rename(c.link.string() + ".old", c.link, ec);
     }
     EXPECT_EQ(SqlFile(inst.dataDb).scalar("select group_concat(readdate) from [tbl reading]"), readings);
+    for (const auto &e : fs::recursive_directory_iterator(drives.folder('E')))  // nothing of root's copied
+        EXPECT_FALSE(e.is_regular_file() && ReadFile(e.path()) == "root's own") << e.path();
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "qvsample/temp_drive.h"
 #include "support/e2e.h"
 #include "xcopy/command_line.h"
+#include "xcopy/file_writer.h"
 
 namespace fs = std::filesystem;
 
@@ -29,11 +31,13 @@ struct CopierRun {
 };
 
 // Runs QV_BIN_DIR/qvxcopy with `argumentText` as its one argument, in `currentFolder` (when given),
-// with the drive map of the calling process; as the user nobody when `asNobody` (the caller is root).
-CopierRun RunCopier(const std::string &argumentText, const fs::path &currentFolder = {}, bool asNobody = false) {
+// with the drive map of the calling process; as the user `uid` of the group nogroup when given (the
+// caller is root).
+CopierRun RunCopier(const std::string &argumentText, const fs::path &currentFolder = {}, const std::string &uid = {}) {
     std::vector<std::string> args = {argumentText};
-    if (asNobody) args.insert(args.begin(), {"--reuid=nobody", "--regid=nogroup", "--clear-groups", QV_BIN_DIR "/qvxcopy"});
-    Program p(asNobody ? "setpriv" : QV_BIN_DIR "/qvxcopy", args, {}, currentFolder);
+    if (!uid.empty())
+        args.insert(args.begin(), {"--reuid=" + uid, "--regid=nogroup", "--clear-groups", QV_BIN_DIR "/qvxcopy"});
+    Program p(uid.empty() ? QV_BIN_DIR "/qvxcopy" : "setpriv", args, {}, currentFolder);
     const auto status = p.wait(60000);
     return {status.value_or(-1), p.output(), p.errorOutput()};
 }
@@ -62,6 +66,17 @@ TEST(CopierCommandLine, SplitsAtBlanksAndBeforeEverySlashOutsideQuotes) {
     EXPECT_EQ(xcopy::SplitArguments("\"C:\\Program Files\\Q\\*.*\" \"E:\\a/b c\""),
               (Parts{"C:\\Program Files\\Q\\*.*", "E:\\a/b c"}));
     EXPECT_EQ(xcopy::SplitArguments("C:\\My\" \"Dir x"), (Parts{"C:\\My Dir", "x"}));
+}
+
+// What no disk here does: a name that the destination's file system refuses (a FAT stick and ':'), a disk
+// that was pulled (a FUSE mount whose server is gone).
+TEST(CopierMessages, NameTheCauseInAClerksWords) {
+    TempDrives drives{"E"};
+    EXPECT_EQ(xcopy::Describe(EINVAL, drives.linux("E:\\Q\\a:b.txt")),
+              "Unable to write E:\\Q\\a:b.txt: the destination disk does not allow the character : in names. Rename "
+              "the file in the program folder, or choose another disk.");
+    EXPECT_EQ(xcopy::Describe(ENOTCONN, drives.linux("E:\\Q\\big.bin")),
+              "The destination E:\\Q\\big.bin can no longer be reached; was the disk removed?");
 }
 
 // A program folder with nested, empty and hidden parts; drive E is the backup drive.
@@ -99,9 +114,11 @@ TEST_F(CopierTest, StructurePassMakesOnlyFoldersHoldingFilesAndASecondRunCopiesN
     EXPECT_EQ(Listing(dst), "DATA/\nDATA/backup/\n");
     EXPECT_NE(run.output.find("0 File(s) copied"), std::string::npos) << run.output;
     ASSERT_EQ(RunCopier("C:\\QVNWin32\\*.* E:\\Backup\\QVNWin32 /s/d/y").status, 0);
+    WriteFile(dst / "DATA" / ".BILLING.mdb.0123456789abcdef.qvtmp", "left by a killed copy");
+    SetAge(dst / "DATA" / ".BILLING.mdb.0123456789abcdef.qvtmp", 60);
     auto again = RunCopier("C:\\QVNWin32\\*.* E:\\Backup\\QVNWin32 /s/d/y");
     EXPECT_EQ(again.status, 0);
-    EXPECT_EQ(again.output, "0 File(s) copied\n");  // and no temporary file left
+    EXPECT_EQ(again.output, "0 File(s) copied\n");  // and no temporary file left, of this copy or a killed one
     EXPECT_EQ(Listing(dst), kAllFiles);
 }
 
@@ -215,20 +232,62 @@ TEST_F(CopierTest, WriteFailureStopsWithStatusFiveAndNoPartialFiles) {
     EXPECT_NE(readOnly.output.find("Access denied - E:\\ro\\global.mdb"), std::string::npos) << readOnly.output;
 }
 
-// A full disk is named as such: a size-limited file system in a mount namespace of the copier's own,
-// where this login may make one.
-TEST_F(CopierTest, AFullDiskIsNamedAsSuch) {
+// The copier on a file system of its own, in a mount namespace of its own where this login may make one:
+// a full disk and a read-only one are named as such, and a copy stopped by SIGTERM, SIGINT or SIGHUP (its
+// terminal window closed) in the middle of a file leaves no temporary.
+TEST_F(CopierTest, DisksThatFailAreNamedAndAStoppedCopyLeavesNoTemporary) {
     WriteFile(src / "big.dat", std::string(256 * 1024, 'x'));
+    WriteFile(src / "huge.dat", "");
+    fs::resize_file(src / "huge.dat", std::uintmax_t{1} << 30);
     const fs::path full = drives.folder('E') / "Full";
     fs::create_directories(full);
-    Program p("unshare", {"-m", "sh", "-c", "mount -t tmpfs -o size=128k tmpfs \"$0\" || exit 99; exec \"$1\" \"$2\"",
-                          full.string(), QV_BIN_DIR "/qvxcopy", "C:\\QVNWin32\\*.* E:\\Full /s/y"}, {});
-    const auto status = p.wait(60000);
-    if (status != 5 && (status == 99 || p.errorOutput().find("unshare") != std::string::npos))
-        GTEST_SKIP() << "no size-limited file system here";
-    EXPECT_EQ(status, 5);
-    EXPECT_NE(p.output().find("Unable to write E:\\Full\\big.dat: There is not enough space on the disk.\n"),
-              std::string::npos) << p.output();
+    const struct {
+        std::string options, signal;
+        int status;
+        std::string said;
+    } cases[] = {
+        {"size=128k", "", 5, "Unable to write E:\\Full\\big.dat: There is not enough space on the disk.\n"},
+        {"ro", "", 5, "The disk that holds E:\\Full\\DATA is read-only (write-protected); nothing can be written on "
+                      "it.\n"},
+        {"size=2g", "TERM", 0, "stopped: 143\n"},
+        {"size=2g", "INT", 0, "stopped: 130\n"},
+        {"size=2g", "HUP", 0, "stopped: 129\n"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.options + " " + c.signal);
+        // Stopped while huge.dat is copied (its temporary is there), or run to its end.
+        const std::string copy =
+            c.signal.empty() ? "exec \"$1\" \"$2\""
+                             : "\"$1\" \"$2\" & until ls -A \"$0\" | grep -q 'huge.dat.*qvtmp'; do kill -0 $! || break; "
+                               "done; kill -" + c.signal + " $!; wait $!; echo \"stopped: $?\"; ls -RA \"$0\"";
+        Program p("unshare", {"-m", "sh", "-c", "mount -t tmpfs -o " + c.options + " tmpfs \"$0\" || exit 99; " + copy,
+                              full.string(), QV_BIN_DIR "/qvxcopy", "C:\\QVNWin32\\*.* E:\\Full /s/y"}, {});
+        const auto status = p.wait(60000);
+        if (status != c.status && (status == 99 || p.errorOutput().find("unshare") != std::string::npos))
+            GTEST_SKIP() << "no file system of its own here";
+        EXPECT_EQ(status, c.status);
+        EXPECT_NE(p.output().find(c.said), std::string::npos) << p.output();
+        EXPECT_EQ(p.output().find("qvtmp"), std::string::npos) << p.output();
+    }
+}
+
+// Two clerks of one group refresh the office's backup in a folder of that group: the folders and files
+// that the first one's copy makes take the access of the folder they are made in.
+TEST_F(CopierTest, AClerkOfTheGroupRefreshesTheBackupThatAnotherMade) {
+    if (::getuid() != 0) GTEST_SKIP() << "needs root to run the copier as two logins";
+    const fs::path office = drives.folder('E') / "Office";
+    fs::create_directories(office);
+    ASSERT_EQ(::chown(office.c_str(), 0, 65534), 0);
+    fs::permissions(office, fs::perms(02775));
+    fs::permissions(src / "read only.txt", fs::perms(0444));
+    for (const std::string clerk : {"65534", "65000"}) {
+        WriteFile(src / "DATA" / "BILLING.mdb", "data of " + clerk);
+        auto run = RunCopier("C:\\QVNWin32\\*.* E:\\Office\\QVNWin32 /s/d/y", {}, clerk);
+        EXPECT_EQ(run.status, 0) << run.output;
+        EXPECT_EQ(ReadFile(office / "QVNWin32" / "DATA" / "BILLING.mdb"), "data of " + clerk);
+    }
+    EXPECT_EQ(fs::status(office / "QVNWin32" / "DATA").permissions(), fs::perms(02775));
+    EXPECT_EQ(fs::status(office / "QVNWin32" / "global.mdb").permissions(), fs::perms(0664));
 }
 
 // Root copies into a folder that another login can write: a link that login planted in the copy's
@@ -246,7 +305,7 @@ TEST_F(CopierTest, LinksThatAnotherUserPlantedAtTheDestinationAreNotFollowed) {
         auto run = RunCopier("C:\\QVNWin32\\*.* E:\\Shared\\QVNWin32 /s/y");
         EXPECT_EQ(run.status, 5);
         const std::string refused = "'" + platform::ShownPath(link) + "' is a link made by another user";
-        EXPECT_NE(run.output.find(refused + "; nothing was written\n"), std::string::npos) << run.output;
+        EXPECT_NE(run.output.find(refused + "; nothing was written.\n"), std::string::npos) << run.output;
         fs::remove(link);
     }
     EXPECT_TRUE(fs::is_empty(rootOnly));
@@ -257,26 +316,37 @@ TEST_F(CopierTest, AFileTheUserCannotReadIsNamedAsTheSource) {
     ASSERT_EQ(std::system(("chown -R nobody:nogroup " + drives.root().string()).c_str()), 0);
     WriteFile(src / "secret.mdb", "root only");
     fs::permissions(src / "secret.mdb", fs::perms::owner_read | fs::perms::owner_write);
-    auto run = RunCopier("C:\\QVNWin32\\*.* E:\\Backup\\QVNWin32 /s/y", {}, true);
+    auto run = RunCopier("C:\\QVNWin32\\*.* E:\\Backup\\QVNWin32 /s/y", {}, "nobody");
     EXPECT_EQ(run.status, 5) << run.output;
     EXPECT_NE(run.output.find("Access denied - C:\\QVNWin32\\secret.mdb\n"), std::string::npos) << run.output;
 }
 
-TEST_F(CopierTest, LinkedFoldersAreCopiedButNoLinkIsFollowedIntoALoop) {
+// Links that the running user made are followed (a linked folder is copied), never into a loop nor to what
+// is no file (a pipe, the kernel's files); as root, a link that another login (nobody) made is named,
+// nothing it leads to is read, and the copy says it left it out.
+TEST_F(CopierTest, LinksOfTheUserAreFollowedButNotIntoALoopNorAnotherUsersLinks) {
     WriteFile(drives.linux("C:\\Shared\\Reports\\month.rpt"), "report");
     fs::create_directory_symlink(drives.linux("C:\\Shared\\Reports"), src / "Reports");
     fs::create_directory_symlink(src, src / "DATA" / "up");          // back to an ancestor
     fs::create_directory_symlink(drives.linux("E:\\Backup"), src / "Out");  // holds the destination
     WriteFile(drives.linux("E:\\Backup\\note.txt"), "beside the backup");
+    ASSERT_EQ(::mkfifo((src / "pipe.txt").c_str(), 0644), 0);  // read, it would wait for a writer
+    fs::create_symlink("/proc/self/status", src / "status.txt");
+    const bool root = ::getuid() == 0;
+    fs::create_symlink(drives.linux("C:\\Shared\\Reports\\month.rpt"), src / "their.txt");
+    ASSERT_TRUE(!root || ::lchown((src / "their.txt").c_str(), 65534, 65534) == 0);
     auto run = RunCopier("C:\\QVNWin32\\*.* E:\\Backup\\QVNWin32 /s/y");
-    ASSERT_EQ(run.status, 0) << run.output << run.errors;
+    ASSERT_EQ(run.status, root ? 1 : 0) << run.output << run.errors;
     EXPECT_EQ(ReadFile(dst / "Reports" / "month.rpt"), "report");
     EXPECT_EQ(ReadFile(dst / "Out" / "note.txt"), "beside the backup");
-    EXPECT_FALSE(fs::exists(dst / "DATA" / "up"));
-    EXPECT_FALSE(fs::exists(dst / "Out" / "QVNWin32"));
-    EXPECT_EQ(run.errors,
-              "Skipped C:\\QVNWin32\\DATA\\up: it leads back to C:\\QVNWin32, which is being copied\n"
-              "Skipped C:\\QVNWin32\\Out\\QVNWin32: it leads into the destination E:\\Backup\\QVNWin32\n");
+    for (const char *none : {"DATA/up", "Out/QVNWin32", "pipe.txt", "status.txt", root ? "their.txt" : "up"})
+        EXPECT_FALSE(fs::exists(dst / none)) << none;
+    const std::string refused = "'C:\\QVNWin32\\their.txt' is a link made by another user";
+    EXPECT_EQ(run.errors, "Skipped C:\\QVNWin32\\DATA\\up: it leads back to C:\\QVNWin32, which is being copied\n"
+                          "Skipped C:\\QVNWin32\\Out\\QVNWin32: it leads into the destination E:\\Backup\\QVNWin32\n" +
+                              (root ? "Skipped C:\\QVNWin32\\their.txt: " + refused + "; it was not followed\n" : ""));
+    EXPECT_EQ(run.output.find(refused + ": it was not followed, and nothing it leads to was copied. An "
+                                        "administrator should remove it.\n") != std::string::npos, root) << run.output;
 }
 
 // Started in a terminal window by the utility, a failed copy keeps the window open until Enter.
