@@ -1,9 +1,10 @@
 // Restore: a safety copy of the live data database, then the chosen copy's content in its place.
 //
-// Nothing is written until every check has passed: the live database exists and may be written,
+// Nothing is replaced until every check has passed: the live database exists and may be written,
 // no other program and no read-date window holds it (it stays held until the end), and the chosen
-// copy still exists and is a database the tools can use (and stays so until the end). The safety
-// copy is complete and synced before the live database is touched, the replacement is journaled as
+// copy still exists and is a database the tools can use (and stays so until the end; its check runs
+// while the old content is saved beside it). The safety copy is complete and synced before the live
+// database is touched, the replacement is journaled as
 // SQLite journals a transaction and checked before it commits, and the safety copy is named only
 // with the commit: a restore that replaced nothing leaves none. The work runs under a busy scope
 // (input blocked, wait cursor, the display kept current). Any refusal or failure is reported, naming files in their Windows form, and leaves the
@@ -58,24 +59,23 @@ std::string Replace(const std::string &live, const std::string &chosen, const st
     if (platform::FileLock::HeldByAnyone(startup::ReadDateLockOf(live)))
         return live + " is in use by a read-date correction window. Close it and try again.";
 
-    std::unique_ptr<dbfile::SoundDatabase> sound;
-    try {
-        sound = dbfile::SoundDatabase::Check(platform::MapPath(chosen), hold.get());
-    } catch (const platform::Error &e) {
-        return chosen + (e.number == 75 ? " could not be read" : " cannot be restored: it is not a sound database") +
-               ".\n\n" + e.description + "\n\nNothing was changed.";
-    }
-
     const std::string stamp = platform::Format(platform::Now(), "mmddyyhhmmss");
     const std::string safety = dataFolder + "\\" + baseName + "replacedbyautocopy" + stamp + ".mdb";
-    bool safetyCopied = false;
+    dbfile::ReplaceStage stage{};
     try {
-        const std::filesystem::path written = hold->ReplaceContent(*sound, platform::MapPath(safety), safetyCopied);
+        const std::filesystem::path written =
+            hold->ReplaceContent(platform::MapPath(chosen), platform::MapPath(safety), stage);
         safetyShown = dataFolder + "\\" + written.filename().string();
     } catch (const platform::Error &e) {
-        if (!safetyCopied)
+        switch (stage) {
+        case dbfile::ReplaceStage::Checking:
+            return chosen + (e.number == 75 ? " could not be read" : " cannot be restored: it is not a sound database") +
+                   ".\n\n" + e.description + "\n\nNothing was changed.";
+        case dbfile::ReplaceStage::SafetyCopy:
             return "The safety copy " + safety + " of " + live + " could not be made.\n\n" + e.description +
                    "\n\nNothing was replaced.";
+        case dbfile::ReplaceStage::Replacing: break;
+        }
         return live + " could not be replaced with " + chosen + ".\n\n" + e.description + "\n\n" + live +
                " keeps its previous content: nothing was replaced, and no safety copy was kept.";
     }

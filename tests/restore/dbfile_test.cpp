@@ -1,5 +1,5 @@
 // Whole-file database work of the restore: checking a chosen copy, the safety copy, the replacement,
-// the in-use probe; and the same under kills, write failures and other programs holding the database.
+// the hold; and the same under kills, write failures and other programs holding the database.
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
@@ -34,14 +34,24 @@ protected:
         qvtest::MakeTaggedDatabase(chosen, "new", 500, 1024);
     }
 
-    // The tool's steps under a hold of the database.
-    static fs::path CopyOf(const fs::path &database, const fs::path &target) {
-        return ExclusiveHold::Acquire(database)->CopyToNewFile(target);
+    // The tool's steps: a hold of the database, then the replacement. Returns the safety copy.
+    static fs::path Replace(const fs::path &chosen, const fs::path &database, const fs::path &safety) {
+        ReplaceStage stage{};
+        return ExclusiveHold::Acquire(database)->ReplaceContent(chosen, safety, stage);
     }
-    static void Replace(const fs::path &chosen, const fs::path &database) {
-        const auto sound = SoundDatabase::Check(chosen);
-        bool copied = false;
-        ExclusiveHold::Acquire(database)->ReplaceContent(*sound, database.string() + ".safety", copied);
+    // The error number of a replacement of the live database by `copy` that failed at the check (-1
+    // for a failure elsewhere, 0 for none), the live database unchanged.
+    int CheckFailure(const fs::path &copy) {
+        const std::string before = qvtest::ReadFile(live);
+        ReplaceStage stage{};
+        int number = 0;
+        try {
+            ExclusiveHold::Acquire(live)->ReplaceContent(copy, dir / "safety.mdb", stage);
+        } catch (const platform::Error &e) {
+            number = stage == ReplaceStage::Checking ? e.number : -1;
+        }
+        EXPECT_TRUE(qvtest::ReadFile(live) == before);
+        return number;
     }
 
     // Leaves a hot journal on `db`: a writer rewrites every row and dies before committing.
@@ -59,12 +69,10 @@ protected:
     }
 };
 
-TEST_F(DbFile, CheckAcceptsDatabasesAndRefusesOtherFiles) {
-    EXPECT_NO_THROW(SoundDatabase::Check(chosen));
-    EXPECT_EQ(qvtest::ErrorNumber([&] { SoundDatabase::Check(dir / "none.mdb"); }), 3024);
-
+TEST_F(DbFile, CheckRefusesOtherFilesAndDamagedDatabases) {
+    EXPECT_EQ(CheckFailure(dir / "none.mdb"), 3024);
     qvtest::WriteFile(dir / "notes.mdb", std::string(8192, 'x'));
-    EXPECT_EQ(qvtest::ErrorNumber([&] { SoundDatabase::Check(dir / "notes.mdb"); }), 3343);
+    EXPECT_EQ(CheckFailure(dir / "notes.mdb"), 3343);
 
     // Garbage over an inner page of a good database: the header still reads, the check finds it.
     fs::path damaged = dir / "damaged.mdb";
@@ -74,38 +82,37 @@ TEST_F(DbFile, CheckAcceptsDatabasesAndRefusesOtherFiles) {
         f.seekp(1024 * 5);
         f << std::string(1024, '\x5a');
     }
-    EXPECT_EQ(qvtest::ErrorNumber([&] { SoundDatabase::Check(damaged); }), 3343);
+    EXPECT_EQ(CheckFailure(damaged), 3343);
 
     fs::resize_file(chosen, fs::file_size(chosen) / 2);
-    EXPECT_EQ(qvtest::ErrorNumber([&] { SoundDatabase::Check(chosen); }), 3343);
+    EXPECT_EQ(CheckFailure(chosen), 3343);
+    for (auto &e : fs::directory_iterator(dir)) EXPECT_NE(e.path().filename().string()[0], '.') << e.path();
+    EXPECT_FALSE(fs::exists(dir / "safety.mdb"));
+    EXPECT_FALSE(fs::exists(qvtest::JournalOf(live)));
 }
 
-TEST_F(DbFile, SafetyCopyNeverOverwritesFailsCleanlyOnAForeignFileAndLeavesNoTemporaryFile) {
+TEST_F(DbFile, SafetyCopyNeverOverwritesAndAMissingOrForeignFileFailsCleanly) {
     fs::path target = dir / "BILLINGreplacedbyautocopy120426223705.mdb";
-    EXPECT_EQ(CopyOf(live, target), target);
+    EXPECT_EQ(Replace(chosen, live, target), target);
     qvtest::SqlFile(live).exec("UPDATE t SET tag = 'second'");
-    EXPECT_EQ(CopyOf(live, target), dir / "BILLINGreplacedbyautocopy120426223705-2.mdb");
+    EXPECT_EQ(Replace(chosen, live, target), dir / "BILLINGreplacedbyautocopy120426223705-2.mdb");
     qvtest::SqlFile(live).exec("UPDATE t SET tag = 'third'");
-    EXPECT_EQ(CopyOf(live, target), dir / "BILLINGreplacedbyautocopy120426223705-3.mdb");
+    EXPECT_EQ(Replace(chosen, live, target), dir / "BILLINGreplacedbyautocopy120426223705-3.mdb");
 
     EXPECT_EQ(qvtest::Digest(target).substr(0, 4), "old ");
     EXPECT_EQ(qvtest::Digest(dir / "BILLINGreplacedbyautocopy120426223705-2.mdb").substr(0, 7), "second ");
-    EXPECT_EQ(qvtest::Digest(dir / "BILLINGreplacedbyautocopy120426223705-3.mdb"), qvtest::Digest(live));
+    EXPECT_EQ(qvtest::Digest(dir / "BILLINGreplacedbyautocopy120426223705-3.mdb").substr(0, 6), "third ");
     EXPECT_EQ(qvtest::IntegrityOf(dir / "BILLINGreplacedbyautocopy120426223705-3.mdb"), "ok");
 
-    // A missing or foreign file fails cleanly.
-    EXPECT_EQ(qvtest::ErrorNumber([&] { CopyOf(dir / "BILLIN.mdb", dir / "x.mdb"); }), 3024);
+    EXPECT_EQ(qvtest::ErrorNumber([&] { ExclusiveHold::Acquire(dir / "BILLIN.mdb"); }), 3024);
     qvtest::WriteFile(dir / "text.mdb", std::string(4096, 't'));
-    EXPECT_EQ(qvtest::ErrorNumber([&] { CopyOf(dir / "text.mdb", dir / "y.mdb"); }), 3343);
-    EXPECT_FALSE(fs::exists(dir / "x.mdb"));
-    EXPECT_FALSE(fs::exists(dir / "y.mdb"));
-    for (auto &e : fs::directory_iterator(dir)) EXPECT_NE(e.path().filename().string()[0], '.') << e.path();
+    EXPECT_EQ(qvtest::ErrorNumber([&] { ExclusiveHold::Acquire(dir / "text.mdb"); }), 3343);
 }
 
 TEST_F(DbFile, ReplacementTakesTheChosenContentWhateverItsPageSize) {
     std::string wanted = qvtest::Digest(chosen);
     std::string chosenBytes = qvtest::ReadFile(chosen);
-    Replace(chosen, live);
+    Replace(chosen, live, dir / "safety.mdb");
     EXPECT_EQ(qvtest::Digest(live), wanted);
     EXPECT_EQ(qvtest::IntegrityOf(live), "ok");
     EXPECT_EQ(qvtest::ReadFile(chosen), chosenBytes);
@@ -113,7 +120,7 @@ TEST_F(DbFile, ReplacementTakesTheChosenContentWhateverItsPageSize) {
 
     // A smaller copy shrinks the file: no pages of the old content stay behind.
     qvtest::MakeTaggedDatabase(dir / "small.mdb", "small", 20);
-    Replace(dir / "small.mdb", live);
+    Replace(dir / "small.mdb", live, dir / "safety.mdb");
     EXPECT_EQ(qvtest::Digest(live), qvtest::Digest(dir / "small.mdb"));
     EXPECT_EQ(fs::file_size(live), fs::file_size(dir / "small.mdb"));
 }
@@ -126,7 +133,7 @@ TEST_F(DbFile, AProgramThatKeepsTheDatabaseOpenSeesTheNewContent) {
     std::fstream(same, std::ios::in | std::ios::out | std::ios::binary).seekp(24) << qvtest::ReadFile(live).substr(24, 4);
     qvtest::SqlFile keptOpen(live);
     ASSERT_EQ(qvtest::Digest(keptOpen).substr(0, 4), "old ");  // its cache holds the old pages
-    Replace(same, live);
+    Replace(same, live, dir / "safety.mdb");
     EXPECT_EQ(qvtest::Digest(keptOpen), qvtest::Digest(same));
 }
 
@@ -135,9 +142,7 @@ TEST_F(DbFile, AProgramThatKeepsTheDatabaseOpenSeesTheNewContent) {
 TEST_F(DbFile, AJournalLeftByADeadWriterIsSettledFirst) {
     const std::string before = qvtest::Digest(live);
     LeaveHotJournal(live);
-    EXPECT_EQ(qvtest::Digest(CopyOf(live, dir / "safety.mdb")), before);
-    LeaveHotJournal(live);
-    Replace(chosen, live);
+    EXPECT_EQ(qvtest::Digest(Replace(chosen, live, dir / "safety.mdb")), before);
     EXPECT_FALSE(fs::exists(qvtest::JournalOf(live)));
     EXPECT_EQ(qvtest::Digest(live), qvtest::Digest(chosen));
     EXPECT_EQ(qvtest::IntegrityOf(live), "ok");
@@ -176,9 +181,8 @@ protected:
         try {
             auto hold = ExclusiveHold::Acquire(live);
             if (!hold) return 1;
-            const auto sound = SoundDatabase::Check(chosen, hold.get());
-            bool copied = false;
-            hold->ReplaceContent(*sound, safety, copied);
+            ReplaceStage stage{};
+            hold->ReplaceContent(chosen, safety, stage);
             return 0;
         } catch (const platform::Error &e) {
             failure = e.description;
@@ -398,7 +402,7 @@ TEST_F(RestoreReliability, LinksAnotherUserPlantedAreRefusedAndNothingIsWritten)
         if (at == live) fs::rename(live, planted);
         fs::create_symlink(planted, at);
         ASSERT_EQ(::lchown(at.c_str(), 65534, 65534), 0);
-        qvtest::WriteFile(LockFileOf(live), "");  // the engine's, made by any open
+        qvtest::WriteFile(qvtest::LockFileOf(live), "");  // the engine's, made by any open
         const std::string before = qvtest::Listing(dataDir);
         EXPECT_EQ(Restore(), 70);
         EXPECT_EQ(failure, "'C:\\QVData\\" + at.filename().string() + "' is a link made by another user; nothing was written");
@@ -414,7 +418,7 @@ TEST_F(RestoreReliability, AReadOnlyDatabaseOrFileSystemIsRefusedWithTheRealReas
         for (bool lockFileLeft : {false, true}) {
             SCOPED_TRACE(readOnly.string() + (lockFileLeft ? " with" : " without") + " a lock file");
             ResetLive();
-            if (lockFileLeft) qvtest::WriteFile(LockFileOf(live), "");
+            if (lockFileLeft) qvtest::WriteFile(qvtest::LockFileOf(live), "");
             qvtest::Child restoring([&] {
                 if (!qvtest::MountReadOnly(readOnly)) return 77;
                 try {
@@ -439,7 +443,7 @@ TEST_F(RestoreReliability, AnotherProgramHoldingTheDatabaseIsRefused) {
         const char *what;
         std::function<void()> hold;  // runs in the child until it signals
     };
-    fs::path lockFile = LockFileOf(live);
+    fs::path lockFile = qvtest::LockFileOf(live);
     std::vector<Holder> holders = {
         {"shared open through the engine",
          [&] { new auto(Connection::Open(live, "BILLING.mdb", /*exclusive=*/false, /*readOnly=*/false)); }},
@@ -472,12 +476,11 @@ TEST_F(RestoreReliability, AnotherProgramHoldingTheDatabaseIsRefused) {
                 return 0;
             });
             holding.Await();
-            EXPECT_TRUE(ProbeInUse(live));
             EXPECT_EQ(ExclusiveHold::Acquire(live), nullptr);
             release.Post();
             EXPECT_EQ(other.Wait(), 0);
         }
-        EXPECT_FALSE(ProbeInUse(live));
+        EXPECT_NE(ExclusiveHold::Acquire(live), nullptr);
         EXPECT_EQ(qvtest::Digest(live), oldDigest);
     }
 }
@@ -486,12 +489,12 @@ TEST_F(RestoreReliability, TheHoldKeepsOthersOutUntilReleased) {
     auto hold = ExclusiveHold::Acquire(live);
     ASSERT_NE(hold, nullptr);
     qvtest::Child other([&] {
-        int fd = ::open(LockFileOf(live).c_str(), O_RDWR);
+        int fd = ::open(qvtest::LockFileOf(live).c_str(), O_RDWR);
         return ::flock(fd, LOCK_SH | LOCK_NB) == 0 ? 0 : 1;
     });
     EXPECT_EQ(other.Wait(), 1);
     hold.reset();
-    EXPECT_FALSE(ProbeInUse(live));
+    EXPECT_NE(ExclusiveHold::Acquire(live), nullptr);
 }
 
 }  // namespace

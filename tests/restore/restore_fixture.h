@@ -53,6 +53,7 @@ inline std::string IntegrityOf(const std::filesystem::path &p) {
 }
 
 inline std::filesystem::path JournalOf(const std::filesystem::path &p) { return p.string() + "-journal"; }
+inline std::filesystem::path LockFileOf(const std::filesystem::path &p) { return std::filesystem::path(p).replace_extension(".ldb"); }
 
 // The names in a folder, sorted, one a line: for checking that nothing was left behind.
 inline std::string Listing(const std::filesystem::path &folder) {

@@ -1,28 +1,16 @@
-// Whole-file database work: the errors, raw file access, the exclusive hold and the byte copy. The
-// check is in dbfile_check.cpp, the replacement in dbfile_replace.cpp, files cut or changed by other
-// programs in dbfile_cut.cpp.
+// The exclusive hold of a database, and what the whole-file work shares: statements, the header's
+// fields, the refusal of another user's link. The check of a chosen copy is in dbfile_check.cpp, the
+// safety copy in dbfile_copy.cpp, the replacement in place in dbfile_replace.cpp, files that other
+// programs cut or change meanwhile in dbfile_cut.cpp.
 #include "platform/dao/dbfile.h"
 
 #include <fcntl.h>
 #include <sqlite3.h>
-#include <sys/file.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <cstdint>
-#include <cstdlib>
-#include <new>
-#include <cstdio>
-#include <cstring>
-#include <functional>
-#include <optional>
 #include <string>
-#include <system_error>
-#include <thread>
-#include <vector>
 
 #include "platform/dao/dbfile_private.h"
 #include "platform/error.h"
@@ -37,21 +25,6 @@ namespace dbfile_detail {
 void Exec(sqlite3 *db, const fs::path &file, const char *sql) {
     const int rc = sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) RaiseSqliteFileError(file, rc, db);
-}
-
-std::vector<bool> PagesThatDiffer(int beforeFd, std::uint64_t beforeSize, int afterFd, std::uint64_t afterSize,
-                                  std::uint32_t pageSize, const fs::path &beforeShown, const fs::path &afterShown) {
-    const std::uint64_t pages = beforeSize / pageSize;
-    const std::uint64_t common = std::min(pages * pageSize, afterSize / pageSize * pageSize);
-    Mapping before(beforeFd, common, beforeShown, kDatabase), after(afterFd, common, afterShown, kDatabase);
-    std::vector<bool> differs(pages + 1, true);
-    differs[0] = false;
-    for (std::uint64_t at = 0; at < common; at += pageSize) {
-        differs[at / pageSize + 1] = std::memcmp(before.data() + at, after.data() + at, pageSize) != 0;
-        before.Done(at);
-        after.Done(at);
-    }
-    return differs;
 }
 
 std::uint32_t BigEndian32(const unsigned char *p) {
@@ -89,22 +62,7 @@ void RequireExisting(const fs::path &database) {
         throw Error(3024, WithDriveNote(ErrorDescription(3024, ShownPath(database)), database));
 }
 
-fs::path WithSuffix(const fs::path &target, int n) {
-    if (n < 2) return target;
-    fs::path name = target.stem();
-    name += "-" + std::to_string(n);
-    name += target.extension();
-    return target.parent_path() / name;
-}
-
 }  // namespace
-
-fs::path LockFileOf(const fs::path &database) {
-    fs::path lock = database;
-    return lock.replace_extension(".ldb");
-}
-
-// ---- the hold ----
 
 ExclusiveHold::ExclusiveHold(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 ExclusiveHold::~ExclusiveHold() = default;  // closing the engine's connection drops the .ldb lock
@@ -135,7 +93,7 @@ std::unique_ptr<ExclusiveHold> ExclusiveHold::Acquire(const fs::path &database) 
     if (impl->fd.get() < 0 || sqlite3_db_readonly(db, "main") == 1) {
         // The file (or its file system) may not be written.
         const int err = impl->fd.get() < 0 ? openError : ::access(database.c_str(), W_OK) != 0 ? errno : EACCES;
-        RaiseOsError(err, database, OsContext::Database, "open for writing");
+        RaiseOsError(err, database, kDatabase, "open for writing");
     }
     sqlite3_busy_timeout(db, 0);
     const int rc = sqlite3_exec(db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr);
@@ -154,65 +112,9 @@ std::unique_ptr<ExclusiveHold> ExclusiveHold::Acquire(const fs::path &database) 
     return std::unique_ptr<ExclusiveHold>(new ExclusiveHold(std::move(impl)));
 }
 
-bool ProbeInUse(const fs::path &database) { return ExclusiveHold::Acquire(database) == nullptr; }
-
 void dbfile_detail::RefuseLinkAt(const fs::path &file) {
     const Fd probe = OpenFile(file, O_RDONLY | O_NONBLOCK);
     if (!probe && IsRefusedLink(errno)) throw Error(70, RefusedLinkText());
-}
-
-PendingCopy::PendingCopy(int fromFd, const fs::path &database, const FileState &state, const fs::path &target) {
-    RemoveStaleTemporaries(target.parent_path());
-    RefuseLinkAt(target);
-    try {
-        file_.emplace(target, Access::Private, 0600);
-    } catch (const std::system_error &e) {
-        RaiseOsError(e.code().value(), target, OsContext::Database, "create");
-    }
-    DirectWriter out(file_->fd(), target, kDatabase);
-    const std::uint64_t size = state.size;
-    const CutWatch watch({{fromFd, &database, size}});
-    try {
-        Mapping from(fromFd, size, database, kDatabase);
-        for (std::uint64_t at = 0; at < size; at += DirectWriter::kChunk) {
-            out.Append(from.data() + at, static_cast<std::size_t>(std::min<std::uint64_t>(DirectWriter::kChunk, size - at)));
-            from.Done(at);
-        }
-        out.Finish();
-    } catch (const Error &) {
-        watch.Check();
-        throw;
-    }
-    watch.Check();
-    state.RequireSame(fromFd, database);
-    struct stat st {};
-    if (::fstat(fromFd, &st) != 0) RaiseOsError(errno, database, OsContext::Database, "read");
-    if (::fchmod(file_->fd(), st.st_mode & 0777) != 0) RaiseOsError(errno, target, OsContext::Database, "set the permissions of");
-    Sync(file_->fd(), target, kDatabase);
-}
-
-fs::path PendingCopy::Name() {
-    const fs::path &target = file_->Target();
-    for (int n = 1;; ++n) {
-        const fs::path name = WithSuffix(target, n);
-        try {
-            if (file_->CommitAsNew(name.filename().native())) return named_ = name;
-        } catch (const std::system_error &e) {
-            RaiseOsError(e.code().value(), name, OsContext::Database, "rename");
-        }
-    }
-}
-
-void PendingCopy::Remove() {
-    if (!named_.empty()) RemoveFile(named_);
-    named_.clear();
-}
-
-fs::path ExclusiveHold::CopyToNewFile(const fs::path &target) {
-    PendingCopy copy(impl_->fd.get(), impl_->path, impl_->held, target);
-    const fs::path name = copy.Name();
-    SyncFolderOf(name, kDatabase);
-    return name;
 }
 
 }  // namespace platform::dao

@@ -1,39 +1,22 @@
 #pragma once
-// Whole-file work on database files under SQLite's own locking, for the restore tool: checking a
-// chosen copy, holding the live database, a byte copy of it, and putting the chosen copy's content
-// in its place.
+// Whole-file work on database files under SQLite's own locking, for the restore tool: holding the live
+// database, and putting a chosen copy's content in its place once the copy is checked and the old
+// content is saved.
 //
 // Paths are Linux paths (map Windows paths with platform::MapPath first). Failures raise
 // platform::Error with a description that names the file in its Windows form and the reason:
 //   3024 missing file, 3343 not a database or damaged, 3045 in use, 3031 password, 61 disk full,
 //   70 permission denied, 75 other input/output failures.
-#include <cstdint>
 #include <filesystem>
 #include <memory>
 
 namespace platform::dao {
 
-// A database that the tools can use as their data database, kept as it was checked: it is held
-// under SQLite's shared lock (and the engine's shared .ldb lock) until this object goes, so nobody
-// writes it in between.
-class SoundDatabase {
-public:
-    // Accepts only what the engine opens (its header, size and lock rules) without a password, in
-    // the rollback-journal format, passing SQLite's quick integrity check and holding at least one
-    // table. Raises otherwise, with the reason. Writes no database. Given the database that the
-    // copy is to replace, it also finds, while the check runs, which of that database's pages the
-    // copy's content changes (what ExclusiveHold::ReplaceContent needs first).
-    static std::unique_ptr<SoundDatabase> Check(const std::filesystem::path &database,
-                                                const class ExclusiveHold *replacing = nullptr);
-    ~SoundDatabase();
-    SoundDatabase(const SoundDatabase &) = delete;
-    SoundDatabase &operator=(const SoundDatabase &) = delete;
-
-private:
-    friend class ExclusiveHold;
-    struct Impl;
-    explicit SoundDatabase(std::unique_ptr<Impl> impl);
-    std::unique_ptr<Impl> impl_;
+// How far a replacement came when it failed.
+enum class ReplaceStage {
+    Checking,    // the chosen copy is no database the tools can use, or could not be read
+    SafetyCopy,  // the old content could not be saved (safety copy, journal): nothing was replaced
+    Replacing,   // the old content was saved; the new could not be put in place: the old is back
 };
 
 // Exclusive use of a database by this process, for the whole of a restore.
@@ -56,41 +39,34 @@ public:
     ExclusiveHold(const ExclusiveHold &) = delete;
     ExclusiveHold &operator=(const ExclusiveHold &) = delete;
 
-    // Writes a byte copy of the held database to a new file named `target`, never overwriting a
-    // file: when `target` exists, "-2", "-3"... go before its extension. The copy gets the
-    // database's permissions; it is written under a hidden temporary name in the target's folder
-    // (AtomicFile), synced, and given its name, and the folder is synced. Returns the path written.
-    // On failure nothing is left behind; the temporaries that killed runs left in that folder are
-    // removed by the next one. A link that another user made at `target` is refused (70, named).
-    std::filesystem::path CopyToNewFile(const std::filesystem::path &target);
-
-    // Makes a safety copy of the held database (as CopyToNewFile does, to `safetyTarget`) and puts
-    // the content of `chosen` in its place, in the file itself (a program that has it open sees
-    // the new content). Meanwhile with the safety copy, the old content of every part that changes
-    // is written to the database's rollback journal, in SQLite's format, and synced; only when both
-    // are complete and synced are the changed parts written and synced. The content in place is then
-    // checked as the chosen copy was (SoundDatabase::Check), the chosen copy must be as it was
+    // Puts the content of the database `chosen` in place of the held database's, in the file itself (a
+    // program that has it open sees the new content), and keeps the old content in a safety copy
+    // named `safetyTarget` (when that name is taken, "-2", "-3"... go before its extension; never a
+    // file overwritten or a link followed). Returns the safety copy's path.
+    //
+    // The chosen copy is accepted only as the engine opens a data database (its header, size and lock
+    // rules, no password), in the rollback-journal format, passing SQLite's quick integrity check and
+    // holding at least one table; it is held under SQLite's shared lock until the end, so what is
+    // copied is what was checked. While it is checked, the old content is saved: a byte copy of the
+    // whole file under a hidden name beside `safetyTarget` (an AtomicFile, with the database's
+    // permissions; the temporaries of killed runs are removed first), and the old bytes of every page
+    // that changes in the database's rollback journal, in SQLite's format. Once both are complete and
+    // synced, the journal's header makes it count; then the changed pages are written and synced,
+    // the content in place is checked as the chosen copy was, the chosen copy must be as it was
     // checked and the database as it was written; only then does the safety copy take its name, and
     // removing the journal commits. Killed at any point, the file holds all its old content (SQLite
-    // rolls the journal back at the next open) or all the new. On failure the old content is put
-    // back at once and no safety copy is left. A file cut short or written by another program
-    // meanwhile is a failure (75) that names it; a link another user made at the journal's or the
-    // safety copy's name is refused (70, named) before anything is written. Returns the safety copy's path; `safetyCopied` tells
-    // a failure after the safety copy was complete from one before.
-    std::filesystem::path ReplaceContent(const SoundDatabase &chosen, const std::filesystem::path &safetyTarget,
-                                         bool &safetyCopied);
+    // rolls the journal back at the next open) or all the new. On failure the old content is put back
+    // at once and no safety copy is left; `stage` tells how far it came. A file cut short or written
+    // by another program meanwhile is a failure (75) that names it; a link another user made at the
+    // journal's or the safety copy's name is refused (70, named) before anything is written.
+    std::filesystem::path ReplaceContent(const std::filesystem::path &chosen, const std::filesystem::path &safetyTarget,
+                                         ReplaceStage &stage);
+
+    struct Impl;  // dbfile_private.h
 
 private:
-    friend class SoundDatabase;
-    struct Impl;
     explicit ExclusiveHold(std::unique_ptr<Impl> impl);
     std::unique_ptr<Impl> impl_;
 };
-
-// True when another program holds the database (see ExclusiveHold); holds nothing afterwards.
-bool ProbeInUse(const std::filesystem::path &database);
-
-// The sidecar lock file of a database: the same name with the extension ".ldb".
-std::filesystem::path LockFileOf(const std::filesystem::path &database);
 
 }  // namespace platform::dao

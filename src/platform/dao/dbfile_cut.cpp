@@ -80,7 +80,7 @@ void CutWatch::Check() const {
 
 FileState FileState::Of(int fd, const fs::path &shown) {
     struct stat st {};
-    if (::fstat(fd, &st) != 0) RaiseOsError(errno, shown, OsContext::Database, "read");
+    if (::fstat(fd, &st) != 0) RaiseOsError(errno, shown, kDatabase, "read");
     return {static_cast<std::uint64_t>(st.st_size), st.st_mtim.tv_sec, st.st_mtim.tv_nsec, st.st_ctim.tv_sec,
             st.st_ctim.tv_nsec};
 }

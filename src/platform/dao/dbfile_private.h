@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <functional>
 #include <filesystem>
 #include <initializer_list>
 #include <memory>
@@ -33,11 +34,6 @@ inline constexpr OsContext kDatabase = OsContext::Database;
 
 // Runs one statement; raises on failure.
 void Exec(sqlite3 *db, const fs::path &file, const char *sql);
-
-// For each page of `before` (pages of `pageSize` bytes, numbered from 1; index 0 unused): true when
-// `after` holds other bytes there or ends before the page does.
-std::vector<bool> PagesThatDiffer(int beforeFd, std::uint64_t beforeSize, int afterFd, std::uint64_t afterSize,
-                                  std::uint32_t pageSize, const fs::path &beforeShown, const fs::path &afterShown);
 
 // A database in write-ahead-log mode keeps part of its content beside the file; the data
 // databases never use it, and neither the check nor the replacement reads or writes that part.
@@ -78,24 +74,32 @@ private:
     unsigned long gone_ = 0;
 };
 
-// What the tools require of a database's content, read through a connection in a read transaction:
-// SQLite's quick integrity check passes and the database holds at least one table. Raises 3343 naming
-// `shown` otherwise; stops early when `watch` sees a file cut short.
-void CheckContent(sqlite3 *db, const fs::path &shown, std::uint64_t size, const CutWatch &watch);
-
-// Checks a held database's content (open as `fd`, `size` bytes) as CheckContent does, read as it lies
-// in the file: neither locked (the hold keeps others out) nor rolled back by the journal that the
-// hold is writing.
-void CheckInPlace(const fs::path &database, int fd, std::uint64_t size);
-
 // Raises 70 naming the link when `file` is a link that another user made (nothing was written).
 void RefuseLinkAt(const fs::path &file);
+
+// A chosen copy as checked: open, and held under SQLite's shared lock (and the engine's shared .ldb
+// lock) while this lives, so that nobody writes it in between.
+struct CheckedCopy {
+    fs::path path;
+    Fd fd;                               // read-only; opened first, closed last
+    std::shared_ptr<Connection> engine;  // inside a read transaction while this lives
+    std::uint32_t pageSize = 0;
+    std::uint64_t pages = 0;             // the database's size as SQLite sees it
+    FileState checked;                   // the file as the check read it
+    ~CheckedCopy();
+};
+
+// Checks the copy `database` by the rules of ExclusiveHold::ReplaceContent (dbfile_check.cpp).
+// Meanwhile `beside` runs on a thread of its own, given the copy once it is open and locked; it is
+// joined before this returns or raises, and must not throw.
+std::unique_ptr<CheckedCopy> CheckCopy(const fs::path &database,
+                                       const std::function<void(const CheckedCopy &)> &beside = {});
 
 // A byte copy of a held database (open as `fd`, in the state `state`), written past the page cache,
 // complete and synced under a hidden temporary name in `target`'s folder (AtomicFile: temporaries
 // that killed runs left there are removed first), with the database's permissions; refused when
-// another user's link stands at `target`. It takes a name of its own only when Name is called;
-// until then it is removed when this object goes.
+// another user's link stands at `target` (dbfile_copy.cpp). It takes a name of its own only when Name
+// is called; until then it is removed when this object goes.
 class PendingCopy {
 public:
     PendingCopy(int fd, const fs::path &database, const FileState &state, const fs::path &target);
@@ -120,20 +124,6 @@ void PutBigEndian32(unsigned char *p, std::uint32_t v);
 }  // namespace platform::dao::dbfile_detail
 
 namespace platform::dao {
-
-struct SoundDatabase::Impl {
-    std::filesystem::path path;
-    Fd fd;                               // read-only; opened first, closed last
-    std::shared_ptr<Connection> engine;  // inside a read transaction while this lives
-    std::uint32_t pageSize = 0;
-    std::uint64_t pages = 0;             // the database's size as SQLite sees it
-    dbfile_detail::FileState checked;    // the file as the check read it
-    // The pages of a database to be replaced that this content changes (PagesThatDiffer), found
-    // during the check, and that database.
-    std::vector<bool> differs;
-    const ExclusiveHold::Impl *comparedWith = nullptr;
-    ~Impl();
-};
 
 struct ExclusiveHold::Impl {
     std::filesystem::path path;

@@ -1,18 +1,26 @@
-// Putting a checked database's content in place of a held database's, in the file itself, under a
-// rollback journal written as SQLite writes its own.
+// Putting a chosen copy's content in place of a held database's, in the file itself, under a rollback
+// journal written as SQLite writes its own.
 //
 // The journal is SQLite's "<database>-journal": a header (magic, record count, checksum nonce, the
 // database's size in pages, the header's size, the page size) and one record per page (page number,
 // the page's old bytes, a checksum). While it exists with its magic, every SQLite open of the
 // database rolls it back before reading: the old pages go back and the file is cut to its old size.
-// So the order is: the records (while the safety copy is written on another thread, under a hidden
-// name), synced; once the safety copy is complete and synced, the magic and count, synced; the
-// changed parts of the file, synced; the content in place checked; the safety copy named; then
-// removing the journal is the commit. Pages that stay the same are neither journaled nor written. Large steps replace SQLite's page-by-page writes and its syncs per cache
-// spill: which pages change is found while the chosen copy is checked (SoundDatabase::Check), the
-// old pages are read through a mapping, the journal and the safety copy are written past the page
-// cache (DirectWriter; the safety copy straight from the mapping), the new pages are copied in the
-// kernel.
+// The steps of ExclusiveHold::ReplaceContent, each a member of Replacement below:
+//   1. while the chosen copy is checked, the old content is saved: the safety copy on a thread of its
+//      own (under a hidden name), and the journal's records of the pages that change on the check's
+//      second thread, each old page compared with the copy's as it goes;
+//   2. CountJournal: once the check passed and both are complete and synced, the journal's magic and
+//      count make it count, synced;
+//   3. WriteNewContent: the changed pages copied from the chosen copy, the new header, the new size;
+//   4. CheckNewContent: the content in place compared byte for byte with the chosen copy that the check
+//      passed, while its sync runs;
+//   5. Commit: the safety copy takes its name and removing the journal commits.
+// PutBack puts the old content back after a failure from step 3 on. Pages that stay the same are
+// neither journaled nor written. Large steps replace SQLite's page-by-page writes and its syncs per
+// cache spill: the old pages are read through a mapping, the journal and the safety copy are written
+// past the page cache (DirectWriter; the safety copy straight from the mapping), the new pages are
+// copied in the kernel. On the machines measured (bench/README.md) this is faster than the same work
+// through the page cache: see there.
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/random.h>
@@ -24,6 +32,7 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -40,6 +49,7 @@ namespace {
 const unsigned char kJournalMagic[8] = {0xd9, 0xd5, 0x05, 0xf9, 0x20, 0xa1, 0x63, 0xd7};
 constexpr std::uint32_t kJournalHeaderSize = 512;  // the "sector size" field: records start here
 constexpr std::uint64_t kPendingByte = 0x40000000; // SQLite's lock bytes live in the page at this offset
+constexpr std::uint64_t kStep = 16 << 20;          // compared at a time, between looks at the watch
 
 // SQLite's checksum of a journaled page: the nonce plus every 200th byte from the end.
 std::uint32_t PageChecksum(std::uint32_t nonce, const unsigned char *page, std::uint32_t pageSize) {
@@ -54,187 +64,285 @@ std::uint32_t Nonce() {
     return n;
 }
 
-}  // namespace
-
-fs::path ExclusiveHold::ReplaceContent(const SoundDatabase &chosen, const fs::path &safetyTarget, bool &safetyCopied) {
-    safetyCopied = false;
-    const fs::path &live = impl_->path;
-    const fs::path &source = chosen.impl_->path;
-    const fs::path &journal = impl_->journal;
-    const int liveFd = impl_->fd.get();
-    const int newFd = chosen.impl_->fd.get();
-    sqlite3 *db = impl_->engine->db();
-
-    // The old content: the file's whole pages, as the hold found it; the new: the copy as checked.
-    impl_->held.RequireSame(liveFd, live);
-    chosen.impl_->checked.RequireSame(newFd, source);
-    const std::uint64_t oldSize = impl_->held.size;
-    unsigned char oldHeader[100], newHeader[100];
-    ReadAt(liveFd, oldHeader, sizeof oldHeader, 0, live, kDatabase);
-    ReadAt(newFd, newHeader, sizeof newHeader, 0, source, kDatabase);
-    const std::uint32_t oldPageSize = PageSizeOf(oldHeader);
-    const std::uint64_t oldPages = oldSize / oldPageSize;
-    const std::uint64_t oldLength = oldPages * oldPageSize;
-    const std::uint64_t lockPage = kPendingByte / oldPageSize + 1;  // never used, and it ends a journal
-    const std::uint64_t newLength = chosen.impl_->pages * chosen.impl_->pageSize;
-
-    // The new header: the chosen copy's, with the change counter and the schema cookie of the old
-    // moved on (as SQLite's own backup does), so that no other connection goes on with cached pages
-    // or a cached schema of the old content.
-    const std::uint32_t counter = BigEndian32(oldHeader + 24) + 1;
-    PutBigEndian32(newHeader + 24, counter);
-    PutBigEndian32(newHeader + 92, counter);  // the page count at 28 is valid for this change
-    PutBigEndian32(newHeader + 28, static_cast<std::uint32_t>(chosen.impl_->pages));
-    PutBigEndian32(newHeader + 40, BigEndian32(oldHeader + 40) + 1);
-
-    // Which old pages change: page 1 always does (its header), and every page past the new end. The
-    // comparison was made during the check when the check knew this database; else it is made now.
-    std::vector<bool> changed = chosen.impl_->comparedWith == impl_.get() && chosen.impl_->differs.size() == oldPages + 1
-                                    ? chosen.impl_->differs
-                                    : PagesThatDiffer(liveFd, oldLength, newFd, newLength, oldPageSize, live, source);
-    for (std::uint64_t page = 1; page <= oldPages; ++page)
-        changed[page] = changed[page] || page == 1 || page * oldPageSize > newLength;
-
-    // 1. The safety copy, on a thread of its own, and meanwhile the journal's records: the old bytes
-    // of every page that changes. When both are complete and synced, the journal's header makes it
-    // count, synced. The safety copy keeps a hidden name until the commit.
-    // A journal that no longer counted was removed when the hold began: what stands at its name now
-    // (another user's link) is not ours to follow.
-    RefuseLinkAt(safetyTarget);
-    Fd jfd = OpenFile(journal, O_WRONLY | O_CREAT | O_EXCL, 0600);
-    if (!jfd) {
-        const int err = errno;
-        if (err == EEXIST) RefuseLinkAt(journal);
-        RaiseOsError(err, journal, OsContext::Database, "create");
+// The journal file, removed when this goes unless it counts.
+struct Journal {
+    fs::path path;
+    Fd fd;
+    bool counts = false;
+    ~Journal() {
+        if (fd && !counts) RemoveFile(path);
     }
-    std::unique_ptr<PendingCopy> safety;
-    std::exception_ptr copyFailure;
-    std::thread copying([&] {
+};
+
+// One replacement, step by step (see the top of this file).
+class Replacement {
+public:
+    // Refuses another user's link at the safety copy's or the journal's name, creates the journal
+    // and starts the safety copy.
+    Replacement(ExclusiveHold::Impl &held, const fs::path &safetyTarget);
+    ~Replacement();
+    Replacement(const Replacement &) = delete;
+    Replacement &operator=(const Replacement &) = delete;
+
+    void JournalChangedPages(const CheckedCopy &copy) noexcept;  // a failure is raised by CountJournal
+    void CountJournal(const CheckedCopy &copy);
+    void WriteNewContent(const CheckedCopy &copy);
+    void CheckNewContent(const CheckedCopy &copy);
+    fs::path Commit();
+    void PutBack() noexcept;
+
+private:
+    void StartJournal();
+    void CompareWithCopy(const CheckedCopy &copy) const;
+    void AddRecord(std::uint64_t page, const unsigned char *bytes);
+
+    ExclusiveHold::Impl &held_;
+    const fs::path &live_;
+    const int liveFd_;
+    unsigned char oldHeader_[100], newHeader_[100];
+    std::uint32_t pageSize_;                 // the old content's
+    std::uint64_t oldSize_, oldPages_, oldLength_, newLength_ = 0;
+    Journal journal_;
+    std::optional<DirectWriter> records_;
+    std::uint32_t nonce_ = Nonce(), recordCount_ = 0;
+    std::vector<bool> changed_;              // per old page (from 1): its old bytes are in the journal
+    std::exception_ptr journalFailure_, copyFailure_;
+    std::unique_ptr<PendingCopy> safety_;
+    std::thread copying_;                    // writes safety_; joined before anything else goes
+};
+
+Replacement::Replacement(ExclusiveHold::Impl &held, const fs::path &safetyTarget)
+    : held_(held), live_(held.path), liveFd_(held.fd.get()) {
+    held_.held.RequireSame(liveFd_, live_);
+    ReadAt(liveFd_, oldHeader_, sizeof oldHeader_, 0, live_, kDatabase);
+    pageSize_ = PageSizeOf(oldHeader_);
+    oldSize_ = held_.held.size;
+    oldPages_ = oldSize_ / pageSize_;
+    oldLength_ = oldPages_ * pageSize_;
+    changed_.assign(oldPages_ + 1, false);
+    RefuseLinkAt(safetyTarget);
+    StartJournal();
+    copying_ = std::thread([this, safetyTarget] {
         try {
-            safety = std::make_unique<PendingCopy>(liveFd, live, impl_->held, safetyTarget);
+            safety_ = std::make_unique<PendingCopy>(liveFd_, live_, held_.held, safetyTarget);
         } catch (...) {
-            copyFailure = std::current_exception();
+            copyFailure_ = std::current_exception();
         }
     });
+}
+
+Replacement::~Replacement() {
+    if (copying_.joinable()) copying_.join();
+}
+
+// The journal, created new (a journal that no longer counted was removed when the hold began: what
+// stands at its name now, another user's link, is not ours to follow), with the database's access so
+// that anyone who may write the database rolls it back; its header without the magic, so it does not
+// count yet.
+void Replacement::StartJournal() {
+    journal_.path = held_.journal;
+    journal_.fd = OpenFile(journal_.path, O_WRONLY | O_CREAT | O_EXCL, 0600);
+    if (!journal_.fd) {
+        const int err = errno;
+        if (err == EEXIST) RefuseLinkAt(journal_.path);
+        RaiseOsError(err, journal_.path, kDatabase, "create");
+    }
+    struct stat st {};
+    if (::fstat(liveFd_, &st) != 0 || ::fchmod(journal_.fd.get(), st.st_mode & 0777) != 0 ||
+        (::geteuid() == 0 && ::fchown(journal_.fd.get(), st.st_uid, st.st_gid) != 0))
+        RaiseOsError(errno, live_, kDatabase, "create the journal of");
+    unsigned char header[kJournalHeaderSize] = {};
+    PutBigEndian32(header + 12, nonce_);
+    PutBigEndian32(header + 16, static_cast<std::uint32_t>(oldPages_));
+    PutBigEndian32(header + 20, kJournalHeaderSize);
+    PutBigEndian32(header + 24, pageSize_);
+    records_.emplace(journal_.fd.get(), live_, kDatabase);
+    records_->Append(header, sizeof header);
+}
+
+void Replacement::AddRecord(std::uint64_t page, const unsigned char *bytes) {
+    changed_[page] = true;
+    if (page == kPendingByte / pageSize_ + 1) return;  // never used, and a record of it ends a journal
+    unsigned char *r = records_->Room(pageSize_ + 8);
+    PutBigEndian32(r, static_cast<std::uint32_t>(page));
+    std::memcpy(r + 4, bytes, pageSize_);
+    PutBigEndian32(r + 4 + pageSize_, PageChecksum(nonce_, bytes, pageSize_));
+    ++recordCount_;
+}
+
+// Page 1 always changes (its header), and so does every page that the copy does not hold alike.
+void Replacement::JournalChangedPages(const CheckedCopy &copy) noexcept {
     try {
+        const std::uint64_t common = std::min(oldLength_, copy.checked.size / pageSize_ * pageSize_);
+        const CutWatch watch({{liveFd_, &live_, oldSize_}});
         try {
-            struct stat st {};
-            if (::fstat(liveFd, &st) != 0 || ::fchmod(jfd.get(), st.st_mode & 0777) != 0 ||
-                (::geteuid() == 0 && ::fchown(jfd.get(), st.st_uid, st.st_gid) != 0))
-                RaiseOsError(errno, live, OsContext::Database, "create the journal of");  // anyone who may write the database rolls it back
-            unsigned char header[kJournalHeaderSize] = {};
-            const std::uint32_t nonce = Nonce();
-            PutBigEndian32(header + 12, nonce);
-            PutBigEndian32(header + 16, static_cast<std::uint32_t>(oldPages));
-            PutBigEndian32(header + 20, kJournalHeaderSize);
-            PutBigEndian32(header + 24, oldPageSize);
-            DirectWriter out(jfd.get(), live, kDatabase);
-            out.Append(header, sizeof header);
-            std::uint32_t records = 0;
-            const CutWatch watch({{liveFd, &live, oldSize}});
-            try {
-                Mapping old(liveFd, oldLength, live, kDatabase);
-                for (std::uint64_t page = 1; page <= oldPages && !watch.PagesGone(); ++page) {
-                    if (!changed[page] || page == lockPage) continue;
-                    const unsigned char *bytes = old.data() + (page - 1) * oldPageSize;
-                    unsigned char *r = out.Room(oldPageSize + 8);
-                    PutBigEndian32(r, static_cast<std::uint32_t>(page));
-                    std::memcpy(r + 4, bytes, oldPageSize);
-                    PutBigEndian32(r + 4 + oldPageSize, PageChecksum(nonce, bytes, oldPageSize));
-                    ++records;
-                    old.Done((page - 1) * oldPageSize);
-                }
-            } catch (const Error &) {
-                watch.Check();
-                throw;
+            Mapping old(liveFd_, oldLength_, live_, kDatabase), now(copy.fd.get(), common, copy.path, kDatabase);
+            for (std::uint64_t page = 1, at = 0; page <= oldPages_ && !watch.PagesGone(); ++page, at += pageSize_) {
+                if (page == 1 || at + pageSize_ > common || std::memcmp(old.data() + at, now.data() + at, pageSize_) != 0)
+                    AddRecord(page, old.data() + at);
+                old.Done(at);
+                now.Done(at);
             }
+        } catch (const Error &) {
             watch.Check();
-            out.Finish();
-            Sync(jfd.get(), live, kDatabase);
-            copying.join();
-            if (copyFailure) std::rethrow_exception(copyFailure);
-            safetyCopied = true;
-            impl_->held.RequireSame(liveFd, live);  // what the journal and the safety copy hold is the old content
-            std::memcpy(header, kJournalMagic, sizeof kJournalMagic);
-            PutBigEndian32(header + 8, records);
-            WriteAt(jfd.get(), header, 12, 0, live, kDatabase);
-            Sync(jfd.get(), live, kDatabase);
-            SyncFolderOf(journal, kDatabase);
-        } catch (...) {
-            RemoveFile(journal);  // not yet counted: the database is as it was
             throw;
         }
+        watch.Check();
     } catch (...) {
-        if (copying.joinable()) copying.join();
-        if (copyFailure) std::rethrow_exception(copyFailure);  // the safety copy's failure comes first
-        throw;
+        journalFailure_ = std::current_exception();
     }
+}
 
-    // Put back after a failure from here on: the safety copy holds the whole old content, also of
-    // pages that another program may have changed meanwhile and that the journal does not hold; then
-    // what the journal still holds goes back as the next open would (let go of the lock and read).
-    auto putBack = [&] {
+void Replacement::CountJournal(const CheckedCopy &copy) {
+    newLength_ = copy.pages * copy.pageSize;
+    if (!journalFailure_) {
         try {
-            CopyRange(safety->fd(), liveFd, oldSize, 0, live, live, kDatabase);
-            if (::ftruncate(liveFd, static_cast<off_t>(oldSize)) != 0) RaiseOsError(errno, live, OsContext::Database, "write");
-            Sync(liveFd, live, kDatabase);
-            if (!RemoveFile(journal)) RaiseOsError(errno, live, OsContext::Database, "remove the journal of");
-        } catch (const Error &) {
+            // The pages that the new size cuts off (the copy may be longer than its pages), then synced.
+            std::vector<unsigned char> page(pageSize_);
+            for (std::uint64_t p = newLength_ / pageSize_ + 1; p <= oldPages_; ++p) {
+                if (changed_[p]) continue;
+                ReadAt(liveFd_, page.data(), pageSize_, (p - 1) * pageSize_, live_, kDatabase);
+                AddRecord(p, page.data());
+            }
+            records_->Finish();
+            Sync(journal_.fd.get(), live_, kDatabase);
+        } catch (...) {
+            journalFailure_ = std::current_exception();
         }
-        impl_->EndTransaction();
-        sqlite3_exec(db, "SELECT count(*) FROM sqlite_schema", nullptr, nullptr, nullptr);
-        safety->Remove();
-    };
+    }
+    copying_.join();
+    if (copyFailure_) std::rethrow_exception(copyFailure_);  // the safety copy's failure comes first
+    if (journalFailure_) std::rethrow_exception(journalFailure_);
+    held_.held.RequireSame(liveFd_, live_);  // what the journal and the safety copy hold is the old content
+    unsigned char header[12];
+    std::memcpy(header, kJournalMagic, sizeof kJournalMagic);
+    PutBigEndian32(header + 8, recordCount_);
+    WriteAt(journal_.fd.get(), header, sizeof header, 0, live_, kDatabase);
+    Sync(journal_.fd.get(), live_, kDatabase);
+    SyncFolderOf(journal_.path, kDatabase);
+    journal_.counts = true;
+}
 
-    // 2. The changed pages and whatever lies beyond the old end, from the chosen copy (in the
-    // kernel), the new header over them; the file cut to the new size; synced. The content in place
-    // is checked as the chosen copy was, and the chosen copy must still be as it was checked and the
-    // live file as it was written. 3. The safety copy takes its name and removing the journal commits.
-    fs::path safetyCopy;
-    try {
-        auto toWrite = [&](std::uint64_t offset) { return offset >= oldLength || changed[offset / oldPageSize + 1]; };
-        for (std::uint64_t at = 0; at < newLength;) {
-            if (!toWrite(at)) {
-                at += oldPageSize;
-                continue;
-            }
-            std::uint64_t end = at;
-            while (end < newLength && toWrite(end)) end += oldPageSize;
-            end = std::min(end, newLength);
-            CopyRange(newFd, liveFd, end - at, static_cast<std::int64_t>(at), source, live, kDatabase);
-            at = end;
+// The changed pages and whatever lies beyond the old end, from the chosen copy (in the kernel); the
+// new header over them: the chosen copy's, with the change counter and the schema cookie of the old
+// moved on (as SQLite's own backup does), so that no other connection goes on with cached pages or a
+// cached schema of the old content; the file cut to the new size.
+void Replacement::WriteNewContent(const CheckedCopy &copy) {
+    copy.checked.RequireSame(copy.fd.get(), copy.path);
+    unsigned char *header = newHeader_;
+    ReadAt(copy.fd.get(), header, sizeof newHeader_, 0, copy.path, kDatabase);
+    const std::uint32_t counter = BigEndian32(oldHeader_ + 24) + 1;
+    PutBigEndian32(header + 24, counter);
+    PutBigEndian32(header + 92, counter);  // the page count at 28 is valid for this change
+    PutBigEndian32(header + 28, static_cast<std::uint32_t>(copy.pages));
+    PutBigEndian32(header + 40, BigEndian32(oldHeader_ + 40) + 1);
+    auto toWrite = [&](std::uint64_t offset) { return offset >= oldLength_ || changed_[offset / pageSize_ + 1]; };
+    for (std::uint64_t at = 0; at < newLength_;) {
+        if (!toWrite(at)) {
+            at += pageSize_;
+            continue;
         }
-        WriteAt(liveFd, newHeader, sizeof newHeader, 0, live, kDatabase);
-        if (newLength != oldSize && ::ftruncate(liveFd, static_cast<off_t>(newLength)) != 0) RaiseOsError(errno, live, OsContext::Database, "write");
-        // The check reads what the page cache holds while the sync writes it out, on the other core.
-        const FileState written = FileState::Of(liveFd, live);
-        std::exception_ptr checkFailure;
-        std::jthread checking([&] {
-            try {
-                CheckInPlace(live, liveFd, newLength);
-            } catch (...) {
-                checkFailure = std::current_exception();
-            }
-        });
-        Sync(liveFd, live, kDatabase);
-        checking.join();
-        if (checkFailure) std::rethrow_exception(checkFailure);
-        chosen.impl_->checked.RequireSame(newFd, source);
-        written.RequireSame(liveFd, live);
-        safetyCopy = safety->Name();
-        if (!RemoveFile(journal)) RaiseOsError(errno, live, OsContext::Database, "remove the journal of");
-    } catch (...) {
-        putBack();
+        std::uint64_t end = at;
+        while (end < newLength_ && toWrite(end)) end += pageSize_;
+        end = std::min(end, newLength_);
+        CopyRange(copy.fd.get(), liveFd_, end - at, static_cast<std::int64_t>(at), copy.path, live_, kDatabase);
+        at = end;
+    }
+    WriteAt(liveFd_, header, sizeof newHeader_, 0, live_, kDatabase);
+    if (newLength_ != oldSize_ && ::ftruncate(liveFd_, static_cast<off_t>(newLength_)) != 0)
+        RaiseOsError(errno, live_, kDatabase, "write");
+}
+
+// The content in place must be the chosen copy's, byte for byte but for the header written over it:
+// then it is the content that the check passed. Another program that wrote or cut either file
+// meanwhile, or a page that did not reach the file, fails it. Compared on the other core while the
+// sync writes the file out, from the page cache.
+void Replacement::CheckNewContent(const CheckedCopy &copy) {
+    const FileState written = FileState::Of(liveFd_, live_);
+    std::exception_ptr differs;
+    std::jthread comparing([&] {
+        try {
+            CompareWithCopy(copy);
+        } catch (...) {
+            differs = std::current_exception();
+        }
+    });
+    Sync(liveFd_, live_, kDatabase);
+    comparing.join();
+    if (differs) std::rethrow_exception(differs);
+    copy.checked.RequireSame(copy.fd.get(), copy.path);
+    written.RequireSame(liveFd_, live_);
+}
+
+void Replacement::CompareWithCopy(const CheckedCopy &copy) const {
+    const CutWatch watch({{liveFd_, &live_, newLength_}, {copy.fd.get(), &copy.path, newLength_}});
+    std::uint64_t at = 0;
+    try {
+        Mapping now(liveFd_, newLength_, live_, kDatabase), chosen(copy.fd.get(), newLength_, copy.path, kDatabase);
+        bool same = std::memcmp(now.data(), newHeader_, sizeof newHeader_) == 0;
+        for (at = sizeof newHeader_; same && at < newLength_ && !watch.PagesGone(); at += kStep) {
+            const std::uint64_t step = std::min<std::uint64_t>(kStep, newLength_ - at);
+            same = std::memcmp(now.data() + at, chosen.data() + at, step) == 0;
+            now.Done(at);
+            chosen.Done(at);
+        }
+        watch.Check();
+        if (!same)
+            throw Error(75, PathErrorText(75, live_, "the content put in place is not the chosen copy's; another program "
+                                                     "changed one of them"));
+    } catch (const Error &) {
+        watch.Check();
         throw;
     }
+}
+
+fs::path Replacement::Commit() {
+    const fs::path named = safety_->Name();
+    if (!RemoveFile(journal_.path)) RaiseOsError(errno, live_, kDatabase, "remove the journal of");
     try {
-        SyncFolderOf(journal, kDatabase);  // the commit and the safety copy's name last; without it a crash of the machine may undo them
+        SyncFolderOf(journal_.path, kDatabase);  // the commit and the safety copy's name last; without it a crash of the machine may undo them
     } catch (const Error &) {
     }
-    // The journal's disk space is given back when its last descriptor closes, which takes a while
-    // for a large one: on a thread of its own, so that the restore can report at once.
-    std::thread([fd = std::move(jfd)] {}).detach();
-    return safetyCopy;
+    // The journal's disk space is given back when its last descriptor closes, which takes a while for
+    // a large one: on a thread of its own, so that the restore can report at once.
+    std::thread([fd = std::move(journal_.fd)] {}).detach();
+    return named;
+}
+
+// The safety copy holds the whole old content, also of pages that another program may have changed
+// meanwhile and that the journal does not hold; then what the journal still holds goes back as the
+// next open would (the lock let go of and the file read).
+void Replacement::PutBack() noexcept {
+    try {
+        CopyRange(safety_->fd(), liveFd_, oldSize_, 0, live_, live_, kDatabase);
+        if (::ftruncate(liveFd_, static_cast<off_t>(oldSize_)) != 0) RaiseOsError(errno, live_, kDatabase, "write");
+        Sync(liveFd_, live_, kDatabase);
+        if (!RemoveFile(journal_.path)) RaiseOsError(errno, live_, kDatabase, "remove the journal of");
+    } catch (...) {
+    }
+    held_.EndTransaction();
+    sqlite3_exec(held_.engine->db(), "SELECT count(*) FROM sqlite_schema", nullptr, nullptr, nullptr);
+    safety_->Remove();
+}
+
+}  // namespace
+
+fs::path ExclusiveHold::ReplaceContent(const fs::path &chosen, const fs::path &safetyTarget, ReplaceStage &stage) {
+    stage = ReplaceStage::SafetyCopy;
+    Replacement replacement(*impl_, safetyTarget);
+    stage = ReplaceStage::Checking;
+    const auto copy = CheckCopy(chosen, [&](const CheckedCopy &c) { replacement.JournalChangedPages(c); });
+    stage = ReplaceStage::SafetyCopy;
+    replacement.CountJournal(*copy);
+    stage = ReplaceStage::Replacing;
+    try {
+        replacement.WriteNewContent(*copy);
+        replacement.CheckNewContent(*copy);
+        return replacement.Commit();
+    } catch (...) {
+        replacement.PutBack();
+        throw;
+    }
 }
 
 }  // namespace platform::dao
