@@ -20,9 +20,12 @@
 #include <string>
 #include <vector>
 
-#include "platform/paths.h"
-
 namespace platform {
+
+struct Drive {
+    char letter;                  // upper case
+    std::filesystem::path folder; // the Linux folder the drive stands for
+};
 
 struct Configuration {
     std::vector<Drive> drives;                 // in letter order

@@ -16,7 +16,6 @@
 
 #include "platform/config.h"
 #include "platform/error.h"
-#include "platform/os_error.h"
 
 namespace platform {
 
@@ -327,11 +326,6 @@ std::string CurDir(char drive) {
     const Drive *current = DriveOf(drives, CurrentFolder(), rest);
     if (current && current->letter == d->letter) return WindowsText(d->letter, rest);
     return std::string(1, d->letter) + ":\\";
-}
-
-void ChDir(std::string_view windowsPath) {
-    const fs::path p = MapPath(windowsPath);
-    if (!IsFolder(p) || ::chdir(p.c_str()) != 0) RaisePathError(76, p);
 }
 
 }  // namespace platform

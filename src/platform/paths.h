@@ -11,12 +11,9 @@
 #include <string_view>
 #include <vector>
 
-namespace platform {
+#include "platform/config.h"
 
-struct Drive {
-    char letter;                  // upper case
-    std::filesystem::path folder; // the Linux folder the drive stands for
-};
+namespace platform {
 
 // The mapped drives, in letter order.
 std::vector<Drive> Drives();
@@ -54,7 +51,5 @@ std::string CurDir();
 // The current folder of one drive: the process's current folder when it lies on that drive,
 // else the drive's root. Raises 68 when the drive is not mapped or its folder is missing.
 std::string CurDir(char drive);
-// Changes the process's current folder. Raises 76 when it does not exist.
-void ChDir(std::string_view windowsPath);
 
 }  // namespace platform
