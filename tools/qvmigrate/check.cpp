@@ -9,7 +9,7 @@
 #include <functional>
 #include <optional>
 
-#include "platform/dao/connection.h"
+#include "platform/dao/storage_format.h"
 #include "qvmigrate/jet.h"
 #include "qvmigrate/jet_header.h"
 #include "qvmigrate/jet_pages.h"

@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/dao/connection.h"
+#include "platform/dao/storage_format.h"
 #include "qvmigrate/place.h"
 
 namespace qvmigrate {

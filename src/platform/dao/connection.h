@@ -1,6 +1,7 @@
 #pragma once
-// One SQLite connection to a database file, with the .ldb lock it holds, its password and a cache
-// of prepared statements. Databases opened in one workspace transaction on the same file share one.
+// Private to platform_dao: one SQLite connection to a database file, with the .ldb lock it holds, its
+// password and a cache of prepared statements. Databases opened in one workspace transaction on the
+// same file share one.
 #include <sqlite3.h>
 #include <sys/types.h>
 
@@ -101,8 +102,5 @@ private:
 // it read the rest of their rows, so they keep the rows of the moment they opened and hold no
 // read lock that the write would wait for.
 void SettleReadsOf(const FileId &file);
-
-// Lowercase hex SHA-256 of a text's bytes.
-std::string Sha256Hex(const std::string &text);
 
 }  // namespace platform::dao

@@ -1,7 +1,6 @@
 // Opening a database file: the .ldb lock, the SQLite open, the journal a killed writer left, the format
 // check and the password.
 #include <fcntl.h>
-#include <openssl/evp.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,6 +10,7 @@
 
 #include "platform/dao/connection.h"
 #include "platform/dao/sqlite_error.h"
+#include "platform/dao/storage_format.h"
 #include "platform/ascii.h"
 #include "platform/error.h"
 #include "platform/os_error.h"
@@ -76,19 +76,6 @@ Fd LockSidecar(const fs::path &file, const std::string &name, bool exclusive, bo
 }
 
 }  // namespace
-
-std::string Sha256Hex(const std::string &text) {
-    unsigned char md[EVP_MAX_MD_SIZE];
-    unsigned int len = 0;
-    EVP_Digest(text.data(), text.size(), md, &len, EVP_sha256(), nullptr);
-    static const char hex[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned int i = 0; i < len; ++i) {
-        out += hex[md[i] >> 4];
-        out += hex[md[i] & 15];
-    }
-    return out;
-}
 
 std::shared_ptr<Connection> Connection::Open(const fs::path &file, const std::string &name, bool exclusive,
                                              bool readOnly) {

@@ -1,6 +1,6 @@
 #pragma once
-// FindFirst/FindNext criteria: comparisons of a field with a number, a 'text' or a #date#, joined by
-// and / or / not, with parentheses; "is null" and "is not null".
+// Private to platform_dao: FindFirst/FindNext criteria: comparisons of a field with a number, a
+// 'text' or a #date#, joined by and / or / not, with parentheses; "is null" and "is not null".
 #include <functional>
 #include <memory>
 #include <optional>

@@ -1,5 +1,5 @@
 #pragma once
-// Jet SQL as the tools write it, turned into SQLite SQL.
+// Private to platform_dao: Jet SQL as the tools write it, turned into SQLite SQL.
 //
 // [bracketed] names become "quoted" names, #m/d/yyyy# date literals become storage-text literals,
 // Jet column types map onto the storage types, the column lists of inserts are quoted, and the

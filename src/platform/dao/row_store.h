@@ -1,6 +1,6 @@
 #pragma once
-// The rows of a snapshot, packed: each cell a type byte and its bytes (whole numbers as varints),
-// rows in 1 MB chunks, one 8-byte reference per row.
+// Private to platform_dao: the rows of a snapshot, packed: each cell a type byte and its bytes (whole
+// numbers as varints), rows in 1 MB chunks, one 8-byte reference per row.
 #include <sqlite3.h>
 
 #include <cstdint>
