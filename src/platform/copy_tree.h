@@ -14,7 +14,7 @@
 namespace platform {
 
 // What a copier pass takes from `folder`: the files whose names match `pattern` (DOS wildcards, as
-// ListFiles matches them) and, with `subfolders`, those of every folder below, in name order, a
+// WildcardMatch matches them) and, with `subfolders`, those of every folder below, in name order, a
 // folder's files where its name falls. A hidden name (leading ".") is passed over with all below
 // it, and so is whatever is not a plain file or folder (a device, a pipe, the files of the kernel's
 // own file systems such as /proc): nothing of it is ever read. Links are followed under the rule of

@@ -50,11 +50,6 @@ bool SameFolder(std::string_view a, std::string_view b) {
     return StatOf(a, sa) && StatOf(b, sb) && S_ISDIR(sa.st_mode) && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
-void MkDir(std::string_view path) {
-    const fs::path p = MapPath(path);
-    if (::mkdir(p.c_str(), 0777) != 0) RaiseOsError(errno, p, OsContext::Folder);
-}
-
 std::string UserName() {
     struct passwd pw {};
     struct passwd *found = nullptr;

@@ -17,21 +17,14 @@ bool FileExists(std::string_view path);    // an ordinary file
 // Last-modified date and time of a file, in local wall-clock time. 53 when missing.
 DateTime FileDateTime(std::string_view path);
 
-// Names of the ordinary files (not folders, not hidden) that match a DOS wildcard pattern such as
-// "C:\a\*.*" or "C:\a\DATA?.MDB" (case-insensitive; "*.*" matches every name, with or without a dot),
-// in name order. A missing folder gives an empty list.
-std::vector<std::string> ListFiles(std::string_view pattern);
-
-// True when a file name matches a DOS wildcard pattern, as ListFiles matches them.
+// True when a file name matches a DOS wildcard pattern such as "*.*" or "DATA?.MDB" (without regard to
+// case; "*.*" matches every name, with or without a dot; wildcards.cpp).
 bool WildcardMatch(std::string_view pattern, std::string_view name);
 bool HasWildcard(std::string_view text);
 
 // True when two Windows paths name one and the same existing folder, however each is spelt (letter
 // case, a linked folder, two drives mapped onto one folder).
 bool SameFolder(std::string_view a, std::string_view b);
-
-// Creates one folder; an existing one, or a missing parent, is an error (75 / 76).
-void MkDir(std::string_view path);
 
 // The login name of the user running the process.
 std::string UserName();
@@ -80,7 +73,6 @@ public:
     PendingLines &operator=(PendingLines &&) noexcept;
     ~PendingLines();
 
-    const std::string &Log() const;  // the log file's name in the folder
     const std::string &Note() const;
     const std::string &Mark() const;
     // `next` gives the lines that the mark leads to now, in order (false after the last). When they

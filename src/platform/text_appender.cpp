@@ -347,7 +347,6 @@ PendingLines::PendingLines(PendingLines &&) noexcept = default;
 PendingLines &PendingLines::operator=(PendingLines &&) noexcept = default;
 PendingLines::~PendingLines() = default;
 
-const std::string &PendingLines::Log() const { return impl_->log; }
 const std::string &PendingLines::Note() const { return impl_->note; }
 const std::string &PendingLines::Mark() const { return impl_->mark; }
 

@@ -36,9 +36,6 @@ struct Installation {
     std::filesystem::path qvutil;      // the installed executable
 };
 
-// The bill dates of the sample readings (m/d/yyyy) and their read dates.
-inline constexpr const char *kSampleBillDates[] = {"4/1/2026", "5/1/2026", "6/1/2026"};
-
 // Lays out the installation under `driveC` (created when missing). binDir holds the built qvutil and
 // qvxcopy. Throws std::runtime_error on failure.
 Installation LayOutInstallation(const std::filesystem::path &driveC, const std::filesystem::path &binDir,

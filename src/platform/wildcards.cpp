@@ -1,13 +1,8 @@
-// Listing the ordinary files of a folder that match a DOS wildcard pattern.
-#include <dirent.h>
-#include <sys/stat.h>
-
-#include <algorithm>
-#include <cctype>
+// DOS wildcard patterns ("*.*", "DATA?.MDB") as the copier matches file names against them.
+#include <string>
 
 #include "platform/files.h"
 #include "platform/ascii.h"
-#include "platform/paths.h"
 
 namespace platform {
 
@@ -43,15 +38,6 @@ std::string Simplify(std::string_view pattern) {
     return out;
 }
 
-bool LessNoCase(const std::string &a, const std::string &b) {
-    const auto r = std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                                [](char x, char y) { return LowerChar(x) < LowerChar(y); });
-    if (r) return true;
-    const bool reverse = std::lexicographical_compare(b.begin(), b.end(), a.begin(), a.end(),
-                                                      [](char x, char y) { return LowerChar(x) < LowerChar(y); });
-    return !reverse && a < b;
-}
-
 }  // namespace
 
 bool WildcardMatch(std::string_view pattern, std::string_view name) {
@@ -60,35 +46,5 @@ bool WildcardMatch(std::string_view pattern, std::string_view name) {
 }
 
 bool HasWildcard(std::string_view text) { return text.find_first_of("*?") != std::string_view::npos; }
-
-std::vector<std::string> ListFiles(std::string_view pattern) {
-    const size_t cut = pattern.find_last_of("\\/");
-    std::string folder;
-    std::string_view namePattern;
-    if (cut != std::string_view::npos) {
-        folder = std::string(pattern.substr(0, cut + 1));
-        namePattern = pattern.substr(cut + 1);
-    } else if (pattern.size() >= 2 && pattern[1] == ':') {
-        folder = std::string(pattern.substr(0, 2));
-        namePattern = pattern.substr(2);
-    } else {
-        folder = ".";
-        namePattern = pattern;
-    }
-    const std::filesystem::path dirPath = MapPath(folder);
-    std::vector<std::string> names;
-    DIR *dir = ::opendir(dirPath.c_str());
-    if (!dir) return names;
-    while (const dirent *e = ::readdir(dir)) {
-        const std::string name = e->d_name;
-        if (name.empty() || name.front() == '.' || !WildcardMatch(namePattern, name)) continue;
-        struct stat st {};
-        if (::stat((dirPath / name).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-        names.push_back(name);
-    }
-    ::closedir(dir);
-    std::sort(names.begin(), names.end(), LessNoCase);
-    return names;
-}
 
 }  // namespace platform
