@@ -1,3 +1,5 @@
+// The copier's rules: the files a pass takes, the copy of one file through an AtomicFile, the
+// destination made ready and what a failing one is told as (the check of a copy: copy_check.cpp).
 #include "platform/copy_tree.h"
 
 #include <dirent.h>
@@ -12,7 +14,6 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <deque>
 #include <memory>
 #include <optional>
 #include <system_error>
@@ -175,14 +176,7 @@ int WriteError(int fd, int err) {
     return err;
 }
 
-constexpr std::size_t kChunk = 1 << 20;
 constexpr std::uint64_t kStopStep = 16 << 20;  // copied between two looks for a stop signal
-
-std::string WindowsRelative(const fs::path &relative) {
-    std::string text = relative.string();
-    std::replace(text.begin(), text.end(), '/', '\\');
-    return text;
-}
 
 }  // namespace
 
@@ -275,130 +269,6 @@ void CopyFolder::Copy(const fs::path &source, std::string_view name) const {
 bool SyncFileSystem(const fs::path &folder) {
     const Fd at(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     return at && ::syncfs(at.get()) == 0;
-}
-
-namespace {
-
-enum class CopyState { Same, Missing, Differs, Newer, Unreadable, Refused };
-
-// Compares the copy open as `b` with the source open as `a`, size then every byte. A copy that differs
-// and was modified after the source is Newer.
-CopyState Compare(const Fd &a, const Fd &b) {
-    struct stat sa {}, sb {};
-    if (::fstat(a.get(), &sa) != 0 || ::fstat(b.get(), &sb) != 0) return CopyState::Unreadable;
-    if (!S_ISREG(sb.st_mode)) return CopyState::Missing;
-    const CopyState differs = std::tie(sb.st_mtim.tv_sec, sb.st_mtim.tv_nsec) >
-                                      std::tie(sa.st_mtim.tv_sec, sa.st_mtim.tv_nsec)
-                                  ? CopyState::Newer
-                                  : CopyState::Differs;
-    if (sa.st_size != sb.st_size) return differs;
-    for (int fd : {a.get(), b.get()}) (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    std::unique_ptr<char[]> ba(new char[kChunk]), bb(new char[kChunk]);
-    for (;;) {
-        const ssize_t na = ReadFully(a.get(), ba.get(), kChunk), nb = ReadFully(b.get(), bb.get(), kChunk);
-        if (na < 0 || nb < 0) return CopyState::Unreadable;
-        if (na != nb || std::memcmp(ba.get(), bb.get(), static_cast<std::size_t>(na)) != 0) return differs;
-        if (na == 0) return CopyState::Same;
-    }
-}
-
-using CheckedFiles = std::vector<std::pair<fs::path, bool>>;  // and whether the pass refuses it
-
-// The copies of a check's files, opened some files ahead of the comparison: each, written out by then,
-// is dropped from the page cache, so that what the comparison reads comes from the disk, and its first
-// part is asked for at once, so that the disk serves many files at a time.
-class CopiesAhead {
-public:
-    CopiesAhead(const fs::path &copyFolder, const CheckedFiles &files) : to_(copyFolder), files_(files) {}
-
-    // The copy of the next file, invalid with `err` set when it cannot be opened (or is refused).
-    Fd Next(int &err) {
-        while (opened_ < files_.size() && open_.size() < kAhead) Open(files_[opened_++]);
-        Opened next = std::move(open_.front());
-        open_.pop_front();
-        err = next.err;
-        return std::move(next.copy);
-    }
-
-private:
-    struct Opened {
-        Fd copy;
-        int err = 0;
-    };
-    static constexpr std::size_t kAhead = 64;
-    static constexpr off_t kAheadBytes = 2 << 20;
-
-    void Open(const std::pair<fs::path, bool> &file) {
-        Opened opened;
-        const auto &[relative, refused] = file;
-        if (!refused) {
-            if (!at_ || folder_ != relative.parent_path()) {
-                folder_ = relative.parent_path();
-                at_ = OpenFolder(to_ / folder_);
-                atErr_ = errno;
-            }
-            opened.copy = at_ ? OpenFileAt(at_.get(), relative.filename().string(), O_RDONLY | O_NONBLOCK) : Fd();
-            opened.err = !at_ ? atErr_ : errno;
-            if (opened.copy) {
-                (void)::posix_fadvise(opened.copy.get(), 0, 0, POSIX_FADV_DONTNEED);
-                (void)::posix_fadvise(opened.copy.get(), 0, kAheadBytes, POSIX_FADV_WILLNEED);
-            }
-        }
-        open_.push_back(std::move(opened));
-    }
-
-    const fs::path &to_;
-    const CheckedFiles &files_;
-    std::size_t opened_ = 0;
-    std::deque<Opened> open_;
-    fs::path folder_;  // the folder of the copy open as `at_`, for the files that lie in it
-    Fd at_;
-    int atErr_ = 0;
-};
-
-}  // namespace
-
-TreeCheck CheckCopiedTree(std::string_view sourceFolder, std::string_view pattern, std::string_view copyFolder) {
-    const fs::path from = MapPath(sourceFolder), to = MapPath(copyFolder);
-    CheckedFiles files;
-    try {
-        WalkCopySource(from, pattern, true, to,
-                       {[&](const fs::path &relative) { files.emplace_back(relative, false); }, {},
-                        [&](const fs::path &relative, const fs::path &) { files.emplace_back(relative, true); }});
-    } catch (const fs::filesystem_error &e) {
-        RaiseOsError(e.code().value(), e.path1());
-    }
-    // What the copier wrote goes to the medium first, so that what is read back comes from there.
-    if (!SyncFileSystem(to) && errno != ENOENT) RaiseOsError(errno, to);
-    TreeCheck check;
-    check.files = static_cast<long>(files.size());
-    CopiesAhead copies(to, files);
-    for (const auto &[relative, refused] : files) {
-        int err = 0;
-        const Fd copy = copies.Next(err);
-        CopyState state = CopyState::Refused;
-        if (!refused) {
-            const bool missing = !copy && (err == ENOENT || err == ENOTDIR);
-            const Fd source = OpenSourceFile(from / relative);
-            state = missing            ? CopyState::Missing
-                    : !copy || !source ? CopyState::Unreadable
-                                       : Compare(source, copy);
-        }
-        if (state == CopyState::Same) {
-            ++check.good;
-            continue;
-        }
-        if (state == CopyState::Newer) ++check.newer;
-        if (check.firstBad.size() < kNamedBadFiles) {
-            const char *what = state == CopyState::Missing   ? "missing"
-                               : state == CopyState::Differs ? "differs"
-                               : state == CopyState::Newer   ? "differs, newer in the copy"
-                               : state == CopyState::Refused ? "a link made by another user, not followed"
-                                                             : "cannot be read";
-            check.firstBad.push_back(WindowsRelative(relative) + " (" + what + ")");
-        }
-    }
-    return check;
 }
 
 bool LiesWithin(std::string_view path, std::string_view folder) {
