@@ -269,6 +269,18 @@ struct JetFile::Rows::State {
             Refuse(row, c, "the text holds a byte that is no character of code page " + std::to_string(text.CodePage()));
     }
 
+    // A currency value (units of 1/10000) as a REAL, refused when the REAL does not keep its digits.
+    void Money(unsigned long row, std::size_t c, std::int64_t units, Value &v) {
+        v.SetReal(static_cast<double>(units) / 10000.0);
+        char exact[32], stored[48];
+        const unsigned long long mag = units < 0 ? 0ULL - static_cast<unsigned long long>(units)
+                                                 : static_cast<unsigned long long>(units);
+        std::snprintf(exact, sizeof exact, "%s%llu.%04llu", units < 0 ? "-" : "", mag / 10000, mag % 10000);
+        std::snprintf(stored, sizeof stored, "%.4f", v.d);
+        if (std::strcmp(exact, stored) != 0)
+            Refuse(row, c, "the currency value " + std::string(exact) + " has more digits than a REAL keeps");
+    }
+
     void Cell(unsigned long row, std::size_t c, const MdbField &f, Value &v) {
         const int type = table->columns[c].type;
         if (type == MDB_BOOL) return v.SetInteger(f.is_null ? 0 : 1);  // the null mask bit is the value
@@ -283,18 +295,7 @@ struct JetFile::Rows::State {
             if (std::isnan(v.d)) Refuse(row, c, "the number is not a number (NaN), which SQLite would store as NULL");
             if (v.d == 0 && std::signbit(v.d)) ++minusZeros;
             return;
-        case MDB_MONEY: {
-            const auto units = Read<std::int64_t>(p);
-            v.SetReal(static_cast<double>(units) / 10000.0);
-            char exact[32], stored[48];
-            const unsigned long long mag = units < 0 ? 0ULL - static_cast<unsigned long long>(units)
-                                                     : static_cast<unsigned long long>(units);
-            std::snprintf(exact, sizeof exact, "%s%llu.%04llu", units < 0 ? "-" : "", mag / 10000, mag % 10000);
-            std::snprintf(stored, sizeof stored, "%.4f", v.d);
-            if (std::strcmp(exact, stored) != 0)
-                Refuse(row, c, "the currency value " + std::string(exact) + " has more digits than a REAL keeps");
-            return;
-        }
+        case MDB_MONEY: return Money(row, c, Read<std::int64_t>(p), v);
         case MDB_NUMERIC: {
             const JetColumn &col = table->columns[c];
             const auto *raw = static_cast<const MdbColumn *>(g_ptr_array_index(def->columns, c));

@@ -58,6 +58,20 @@ struct Cursor {
     }
 };
 
+// The column whose definition entry starts at `e` (its name follows the entries).
+Column ColumnAt(const Layout &L, const unsigned char *e) {
+    Column col;
+    col.type = e[0];
+    col.number = U16(e + L.colNumber);
+    col.varIndex = U16(e + L.colVar);
+    col.precision = e[L.colPrecision];
+    col.scale = e[L.colScale];
+    col.fixed = e[L.colFlags] & 0x01;
+    col.fixedOffset = U16(e + L.colFixed);
+    col.size = U16(e + L.colSize);
+    return col;
+}
+
 }  // namespace
 
 std::u16string Jet4Units(const std::string &bytes) {
@@ -227,19 +241,7 @@ Table File::ReadTable(std::uint32_t page, const std::string &name) const {
     const std::uint32_t logical = U32(def.data() + L.indexes), real = U32(def.data() + L.realIndexes);
     if (columns > 4096 || logical > 1024 || real > 1024) throw JetError("the definition of [" + name + "] is damaged");
     at.Take(L.realIndexCount * real);
-    for (unsigned c = 0; c < columns; ++c) {
-        const unsigned char *e = at.Take(L.column);
-        Column col;
-        col.type = e[0];
-        col.number = U16(e + L.colNumber);
-        col.varIndex = U16(e + L.colVar);
-        col.precision = e[L.colPrecision];
-        col.scale = e[L.colScale];
-        col.fixed = e[L.colFlags] & 0x01;
-        col.fixedOffset = U16(e + L.colFixed);
-        col.size = U16(e + L.colSize);
-        t.columns.push_back(col);
-    }
+    for (unsigned c = 0; c < columns; ++c) t.columns.push_back(ColumnAt(L, at.Take(L.column)));
     auto name_ = [&] {
         const std::size_t n = jet4_ ? U16(at.Take(2)) : *at.Take(1);
         return Name(at.Take(n), n);

@@ -80,6 +80,77 @@ std::string WindowsName(const Tree &tree, const fs::path &file) {
     return out;
 }
 
+namespace {
+
+// The program folder: the one given, else QVNWin32 or QVWin32 holding global.mdb.
+fs::path ProgramFolder(const Options &o, const fs::path &source, char drive) {
+    if (!o.program.empty()) {
+        if (o.program.size() < 2 || o.program[1] != ':' || std::toupper(static_cast<unsigned char>(o.program[0])) != drive)
+            throw UsageError("--program must be a path on drive " + std::string(1, drive) + ": such as " + drive + ":\\QVNWin32");
+        return platform::MapBelow(source, o.program.substr(2));
+    }
+    for (const char *name : {"QVNWin32", "QVWin32"}) {
+        const fs::path p = platform::MapBelow(source, name);
+        if (fs::is_regular_file(platform::MapBelow(p, "global.mdb"))) return p;
+    }
+    throw UsageError("no program folder: neither QVNWin32 nor QVWin32 under SOURCE holds global.mdb (name it with --program)");
+}
+
+// The data folder and file name as the tools read them from global.mdb: trimmed; empty when unknown
+// (a problem of the plan).
+std::pair<std::string, std::string> DataFileOf(const fs::path &global, const Tree &drivetree, Plan &plan) {
+    try {
+        // Read in a child process: libmdb may crash on a damaged file.
+        const std::string record = Isolated([&](std::ostream &) {
+            auto [folder, file] = CurrentRecord(global);
+            return folder + '\0' + file;
+        });
+        return {TrimSpaces(record.substr(0, record.find('\0'))), TrimSpaces(record.substr(record.find('\0') + 1))};
+    } catch (const std::exception &e) {
+        plan.problems.push_back(WindowsName(drivetree, global) + ": the data database is not known: " + e.what());
+        return {};
+    }
+}
+
+// The tree that holds the data folder `folderText` (as global.mdb names it, on a drive): on SOURCE's
+// drive, or on another drive given by --data and mapped in the configuration (then added to the
+// plan's trees). None, with a problem of the plan, when it cannot be reached.
+std::optional<Tree> DataTree(const Options &o, const std::string &folderText, const Tree &drivetree, Plan &plan) {
+    const bool onDrive = folderText.size() >= 2 && folderText[1] == ':' && std::isalpha(static_cast<unsigned char>(folderText[0]));
+    if (!onDrive) {
+        plan.problems.push_back("the data folder " + folderText + " in global.mdb is not on a drive letter, which the tools need");
+        return std::nullopt;
+    }
+    const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(folderText[0])));
+    const std::string below = "\\" + folderText.substr(2);
+    if (letter == drivetree.windows[0]) {
+        const fs::path folder = platform::MapBelow(drivetree.source, below);
+        return Tree{folder, drivetree.target / folder.lexically_relative(drivetree.source), WindowsName(drivetree, folder)};
+    }
+    if (o.data.empty()) {
+        plan.problems.push_back("the data folder " + folderText + " lies on drive " + letter + ": give its copy with --data DIR");
+        return std::nullopt;
+    }
+    bool refused = false;
+    const auto mapped = MappedIn(o.config, letter, plan, refused);
+    if (!mapped) {
+        if (!refused)
+            plan.problems.push_back("the data folder " + folderText + " lies on drive " + letter + ", which " + o.config.string() +
+                                    " does not map: add " + letter + "=<folder> to it and run again");
+        return std::nullopt;
+    }
+    const fs::path folderTarget = platform::MapBelow(*mapped, below);
+    std::string windows = std::string(1, letter) + ":";
+    for (const auto &part : folderTarget.lexically_relative(*mapped)) windows += "\\" + part.string();
+    Tree tree{RealFolder(o.data), folderTarget, windows};
+    if (IsInside(tree.target, tree.source) || IsInside(tree.source, tree.target) || tree.source == tree.target)
+        throw UsageError("--data and the folder drive " + std::string(1, letter) + " maps it to must be separate folders");
+    plan.trees.push_back(tree);
+    return tree;
+}
+
+}  // namespace
+
 Plan MakePlan(const Options &o) {
     Plan plan;
     const char drive = static_cast<char>(std::toupper(static_cast<unsigned char>(o.drive)));
@@ -94,22 +165,7 @@ Plan MakePlan(const Options &o) {
     const Tree drivetree{source, target, std::string(1, drive) + ":\\"};
     plan.trees.push_back(drivetree);
 
-    // The program folder: the one given, else QVNWin32 or QVWin32 holding global.mdb.
-    fs::path program;
-    if (!o.program.empty()) {
-        if (o.program.size() < 2 || o.program[1] != ':' || std::toupper(static_cast<unsigned char>(o.program[0])) != drive)
-            throw UsageError("--program must be a path on drive " + std::string(1, drive) + ": such as " + drive + ":\\QVNWin32");
-        program = platform::MapBelow(source, o.program.substr(2));
-    } else {
-        for (const char *name : {"QVNWin32", "QVWin32"}) {
-            const fs::path p = platform::MapBelow(source, name);
-            if (fs::is_regular_file(platform::MapBelow(p, "global.mdb"))) {
-                program = p;
-                break;
-            }
-        }
-        if (program.empty()) throw UsageError("no program folder: neither QVNWin32 nor QVWin32 under SOURCE holds global.mdb (name it with --program)");
-    }
+    const fs::path program = ProgramFolder(o, source, drive);
     const fs::path global = platform::MapBelow(program, "global.mdb");
     if (!fs::is_regular_file(global)) throw UsageError("the program folder " + program.string() + " holds no global.mdb");
     plan.programFolder = WindowsName(drivetree, program);
@@ -122,47 +178,9 @@ Plan MakePlan(const Options &o) {
     };
     add(drivetree, global);
 
-    // The data folder and file name as the tools read them: trimmed, on a drive.
-    std::string folderText, fileName;
-    try {
-        // Read in a child process: libmdb may crash on a damaged file.
-        const std::string record = Isolated([&](std::ostream &) {
-            auto [folder, file] = CurrentRecord(global);
-            return folder + '\0' + file;
-        });
-        folderText = TrimSpaces(record.substr(0, record.find('\0')));
-        fileName = TrimSpaces(record.substr(record.find('\0') + 1));
-    } catch (const std::exception &e) {
-        plan.problems.push_back(WindowsName(drivetree, global) + ": the data database is not known: " + e.what());
-    }
+    const auto [folderText, fileName] = DataFileOf(global, drivetree, plan);
     if (!folderText.empty() && !fileName.empty()) {
-        const bool onDrive = folderText.size() >= 2 && folderText[1] == ':' && std::isalpha(static_cast<unsigned char>(folderText[0]));
-        const char letter = onDrive ? static_cast<char>(std::toupper(static_cast<unsigned char>(folderText[0]))) : 0;
-        const std::string below = onDrive ? "\\" + folderText.substr(2) : std::string();
-        std::optional<Tree> dataTree;
-        bool refused = false;
-        if (!onDrive) {
-            plan.problems.push_back("the data folder " + folderText + " in global.mdb is not on a drive letter, which the tools need");
-        } else if (letter == drive) {
-            const fs::path folder = platform::MapBelow(source, below);
-            dataTree = Tree{folder, target / folder.lexically_relative(source), WindowsName(drivetree, folder)};
-        } else if (o.data.empty()) {
-            plan.problems.push_back("the data folder " + folderText + " lies on drive " + letter + ": give its copy with --data DIR");
-        } else if (auto mapped = MappedIn(o.config, letter, plan, refused); !mapped) {
-            if (!refused)
-                plan.problems.push_back("the data folder " + folderText + " lies on drive " + letter + ", which " + o.config.string() +
-                                    " does not map: add " + letter + "=<folder> to it and run again");
-        } else {
-            const fs::path folderTarget = platform::MapBelow(*mapped, below);
-            std::string windows = std::string(1, letter) + ":";
-            for (const auto &part : folderTarget.lexically_relative(*mapped)) windows += "\\" + part.string();
-            dataTree = Tree{RealFolder(o.data), folderTarget, windows};
-            if (IsInside(dataTree->target, dataTree->source) || IsInside(dataTree->source, dataTree->target) ||
-                dataTree->source == dataTree->target)
-                throw UsageError("--data and the folder drive " + std::string(1, letter) + " maps it to must be separate folders");
-            plan.trees.push_back(*dataTree);
-        }
-        if (dataTree) {
+        if (const std::optional<Tree> dataTree = DataTree(o, folderText, drivetree, plan)) {
             const fs::path data = platform::MapBelow(dataTree->source, fileName);
             if (fs::is_regular_file(data))
                 add(*dataTree, data);

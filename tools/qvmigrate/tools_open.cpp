@@ -84,14 +84,12 @@ void TryAuditFolder() {
     if (!month && errno != ENOENT) throw std::system_error(errno, std::generic_category(), startup::AuditFilePath());
 }
 
-}  // namespace
-
-std::string ToolsWillRefuse(const Plan &plan, const Options &o) {
-    Findings found;
+// The configuration the tools will read (the edited file in the system file's place when they would
+// not read it) maps the drive onto TARGET.
+void TryConfiguration(const Options &o, const fs::path &target, Findings &found) {
     const auto files = platform::ConfigurationFiles();
     if (!SameFile(files.front(), o.config) && (files.size() < 2 || !SameFile(files[1], o.config)))
         ::setenv("QUORVANT_SYSTEM_CONFIG", o.config.c_str(), 1);  // the tools would not read it: in the system file's place
-    const fs::path target = plan.trees.front().target;
     try {
         const platform::Configuration config = platform::ReadConfiguration(platform::ConfigurationFiles());
         for (const auto &drive : config.drives)
@@ -104,6 +102,34 @@ std::string ToolsWillRefuse(const Plan &plan, const Options &o) {
     } catch (const std::exception &e) {
         found.Refused(o.config.string(), e, "they will not start");
     }
+}
+
+// The read-date lock can be taken and the AUDIT folder written, as a correction run needs.
+void TryCorrectionFiles(const std::string &programFolder, const std::string &dataFile, Findings &found) {
+    const std::string window = "the read-date window will not open";
+    const std::string frd = startup::ReadDateLockOf(dataFile);
+    try {
+        if (!platform::FileLock::TryTake(frd)) found.Refused(frd, platform::Error(3045, "held"), window);
+    } catch (const std::exception &e) {
+        found.Refused(frd, e, window);
+    }
+    const std::string audit = programFolder + "\\AUDIT";
+    try {
+        TryAuditFolder();
+    } catch (const std::system_error &e) {
+        const int err = e.code().value();
+        found.Refused(audit, std::runtime_error(platform::IsRefusedLink(err) ? platform::RefusedLinkText() : std::strerror(err)),
+                      "no read date can be corrected (the audit lines cannot be written)");
+    } catch (const std::exception &e) {
+        found.Refused(audit, e, "no read date can be corrected (the audit lines cannot be written)");
+    }
+}
+
+}  // namespace
+
+std::string ToolsWillRefuse(const Plan &plan, const Options &o) {
+    Findings found;
+    TryConfiguration(o, plan.trees.front().target, found);
     if (found.Any()) return found.Text();
 
     LockFiles locks;
@@ -145,22 +171,7 @@ std::string ToolsWillRefuse(const Plan &plan, const Options &o) {
     } catch (const std::exception &e) {
         found.Refused(st.DataFilePath, e, "no read date can be corrected", withoutPassword);
     }
-    const std::string frd = startup::ReadDateLockOf(st.DataFilePath);
-    try {
-        if (!platform::FileLock::TryTake(frd)) found.Refused(frd, platform::Error(3045, "held"), window);
-    } catch (const std::exception &e) {
-        found.Refused(frd, e, window);
-    }
-    const std::string audit = plan.programFolder + "\\AUDIT";
-    try {
-        TryAuditFolder();
-    } catch (const std::system_error &e) {
-        const int err = e.code().value();
-        found.Refused(audit, std::runtime_error(platform::IsRefusedLink(err) ? platform::RefusedLinkText() : std::strerror(err)),
-                      "no read date can be corrected (the audit lines cannot be written)");
-    } catch (const std::exception &e) {
-        found.Refused(audit, e, "no read date can be corrected (the audit lines cannot be written)");
-    }
+    TryCorrectionFiles(plan.programFolder, st.DataFilePath, found);
     for (const auto &db : plan.databases) {
         if (db.windows != kTempData) continue;
         locks.Note(kTempData);
