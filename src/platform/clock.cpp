@@ -1,3 +1,4 @@
+// The clock with its test seam, and a DateTime made and cut to its day.
 #include "platform/clock.h"
 
 #include <time.h>

@@ -1,3 +1,4 @@
+// --help and --version, the system log line, and the start-up logging category.
 #include "platform/diagnostics.h"
 
 #include <syslog.h>

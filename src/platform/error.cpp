@@ -1,3 +1,4 @@
+// The error descriptions by number, and Raise.
 #include "platform/error.h"
 
 #include <map>

@@ -1,3 +1,4 @@
+// Existence, times and identity of files and folders named by Windows paths; the login name.
 #include "platform/files.h"
 
 #include <fcntl.h>

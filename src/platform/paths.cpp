@@ -1,3 +1,5 @@
+// The drive map read from the configuration, and Windows paths turned into Linux ones and back
+// (components found without regard to case, trailing blanks and dots dropped).
 #include "platform/paths.h"
 #include "platform/ascii.h"
 

@@ -1,3 +1,5 @@
+// Shell and ShellAndWait: programs started detached or waited for, the copier in a terminal window
+// when there is a desktop, and the status file through which the copier reports.
 #include "platform/process.h"
 #include "platform/ascii.h"
 

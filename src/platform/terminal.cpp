@@ -1,3 +1,4 @@
+// Whether the process has a terminal to write to.
 #include "platform/terminal.h"
 
 #include <unistd.h>

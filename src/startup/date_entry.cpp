@@ -1,3 +1,4 @@
+// The checks of a typed date: normalised, composed from its parts, refused or called ambiguous.
 #include "startup/date_entry.h"
 
 #include <vector>

@@ -1,3 +1,5 @@
+// The state start-up leaves for the tools; statements run on the data database, and the literals
+// they are written with.
 #include "startup/shared.h"
 
 #include "platform/error.h"

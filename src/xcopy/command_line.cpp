@@ -1,3 +1,4 @@
+// Splitting and reading the copier's command line.
 #include "xcopy/command_line.h"
 
 #include <cctype>

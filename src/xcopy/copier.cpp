@@ -1,3 +1,4 @@
+// The copier's passes over the source tree, with its counts, its stop on a signal and its words.
 #include "xcopy/copier.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The destination's folders made under the link rule, and what the copier says of a failed write.
 #include "xcopy/file_writer.h"
 
 #include <cerrno>

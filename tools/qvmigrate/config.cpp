@@ -1,3 +1,4 @@
+// Reading and editing the configuration file line by line, as the tools read it.
 #include "qvmigrate/config.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// One Jet file converted into a database file of the storage format, table by table, with progress.
 #include <chrono>
 
 #include "qvmigrate/jet.h"

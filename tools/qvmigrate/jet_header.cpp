@@ -1,3 +1,4 @@
+// The header page of a Jet file: its format check, its mask, and the database password under it.
 #include "qvmigrate/jet_header.h"
 
 #include <cstdint>

@@ -1,3 +1,5 @@
+// Target files written under temporary names and renamed, folders made under the link rule, the
+// installation handed to the office, and the lines qvmigrate prints.
 #include "qvmigrate/place.h"
 
 #include <fcntl.h>

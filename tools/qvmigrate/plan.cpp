@@ -1,3 +1,5 @@
+// Finding the installation's Jet files as the tools find them: the program folder, the data file
+// that global.mdb names and its backup copies, the temporary database.
 #include "qvmigrate/plan.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Database files of the storage format: created and loaded in bulk, or read back for the check.
 #include "qvmigrate/storage.h"
 
 #include <sqlite3.h>

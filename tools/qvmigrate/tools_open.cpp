@@ -1,3 +1,4 @@
+// The trial opening of a converted installation as the tools will open it, and what they will refuse.
 #include "qvmigrate/tools_open.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// Cells compared and shown, and names compared without regard to case.
 #include "qvmigrate/value.h"
 
 #include <algorithm>

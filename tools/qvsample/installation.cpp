@@ -1,3 +1,4 @@
+// Laying out a generated installation: its folders, databases, configuration and programs.
 #include "qvsample/installation.h"
 
 #include <random>

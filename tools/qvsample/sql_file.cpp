@@ -1,3 +1,4 @@
+// Raw SQLite access for tests: statements run and rows read without the engine.
 #include "qvsample/sql_file.h"
 
 #include <sqlite3.h>

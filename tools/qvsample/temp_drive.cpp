@@ -1,3 +1,4 @@
+// Temporary folders mapped as drives, removed with the object.
 #include "qvsample/temp_drive.h"
 
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// Parsing a criterion (once per shape, its literals filled in afterwards) and matching a record against it.
 #include "platform/dao/criteria.h"
 #include "platform/ascii.h"
 

@@ -1,3 +1,4 @@
+// Packing and reading the cells of a snapshot's rows.
 #include "platform/dao/row_store.h"
 
 #include <cstring>
