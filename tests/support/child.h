@@ -1,0 +1,55 @@
+#pragma once
+// A forked child process of a test, killed when the object goes.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <functional>
+
+namespace qvtest {
+
+// A forked child running `body`; its exit status is body's return value (99 when it throws).
+class Child {
+public:
+    explicit Child(const std::function<int()> &body) {
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            int rc = 99;
+            try {
+                rc = body();
+            } catch (...) {
+            }
+            ::_exit(rc);
+        }
+    }
+    ~Child() {
+        if (pid_ > 0 && !waited_) {
+            ::kill(pid_, SIGKILL);
+            Wait();
+        }
+    }
+    Child(const Child &) = delete;
+    Child &operator=(const Child &) = delete;
+    void Kill() { ::kill(pid_, SIGKILL); }
+    // Stops it and returns once it stands still; Continue lets it go on.
+    void Stop() {
+        int status = 0;
+        ::kill(pid_, SIGSTOP);
+        ::waitpid(pid_, &status, WUNTRACED);
+    }
+    void Continue() { ::kill(pid_, SIGCONT); }
+    pid_t Pid() const { return pid_; }
+    // The exit status, or 128 + the signal that ended it.
+    int Wait() {
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+        waited_ = true;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+
+private:
+    pid_t pid_ = -1;
+    bool waited_ = false;
+};
+
+}  // namespace qvtest
