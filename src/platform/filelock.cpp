@@ -31,12 +31,17 @@ bool SameFile(int fd, int dir, const std::string &name) {
 // Opens the lock file, creating it with the access of its folder, so that every user who may use the
 // folder can take the lock after us. A file left by another user that we may only read serves as
 // well: flock needs no write access. A link another user made at the name is never followed.
-Fd OpenLockFile(int dir, const std::string &name) {
+// `uncreatable`: the file is missing and the folder refuses to create it (errno tells why).
+Fd OpenLockFile(int dir, const std::string &name, bool &uncreatable) {
+    uncreatable = false;
     Fd fd = OpenFileAt(dir, name, O_RDWR | O_CREAT, 0666, Access::LikeFolder);
     if (!fd && (Refused(errno) || errno == EROFS)) {
         const int denied = errno;
         fd = OpenFileAt(dir, name, O_RDONLY);
-        if (!fd && errno == ENOENT) errno = denied;  // missing, and the folder refuses to create it
+        if (!fd && errno == ENOENT) {
+            uncreatable = true;
+            errno = denied;
+        }
     }
     return fd;
 }
@@ -56,8 +61,11 @@ std::unique_ptr<FileLock> FileLock::TryTakeAt(const std::string &linuxPath, std:
     Fd dir = OpenParent(linuxPath, name);
     if (!dir) RaiseOpenError(errno, linuxPath);
     for (;;) {
-        Fd fd = OpenLockFile(dir.get(), name);
+        bool uncreatable = false;
+        Fd fd = OpenLockFile(dir.get(), name, uncreatable);
         if (!fd) {
+            // Nobody holds a lock that is not there: this user may not create it (70, naming it).
+            if (uncreatable) RaiseOsError(errno, linuxPath);
             // A file that this user may not open at all is held by someone this user cannot share with.
             if (Refused(errno)) return nullptr;
             RaiseOpenError(errno, linuxPath);

@@ -16,7 +16,8 @@ class FileLock {
 public:
     // Takes the lock on the file at `windowsPath`; nullptr when someone else holds it, or when this
     // user may not open it at all (another user's file that is not readable by all). Raises 76 when
-    // its folder is missing, 75 for other failures.
+    // its folder is missing, 70 naming the file when it is missing and this user may not create it,
+    // 75 for other failures.
     static std::unique_ptr<FileLock> TryTake(std::string_view windowsPath);
     // The same for a Linux path, for a program without the drive map (Path() then gives it back).
     static std::unique_ptr<FileLock> TryTakeFile(const std::filesystem::path &linuxPath);

@@ -512,6 +512,9 @@ TEST_F(FileOps, LockFileServesEveryLogin) {
         fs::permissions(file, fs::perms(mode));
         EXPECT_EQ(takeAsNobody(), taken) << std::oct << mode;
     }
+    // No lock file, and a folder that refuses to create one: an error, not a window in the way.
+    fs::remove(file);
+    EXPECT_EQ(takeAsNobody(), 2);
     // A link that another login planted at the name is refused, and what it names is left as it was.
     fs::remove(file);
     WriteFile(c / "root-only", "");
