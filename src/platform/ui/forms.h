@@ -147,6 +147,21 @@ public:
     std::string List(int index) const;  // -1 current folder, -2 its parent..., 0..n-1 subfolders
 };
 
+// Rows of texts under column headers (a list view in report view), one row chosen at a time: by the
+// arrow keys, Home, End, Page Up and Down, or a click (which fires onClick).
+class ListView : public Control {
+public:
+    using Control::Control;
+    // The next column: its header's caption and its width; a right-aligned one for numbers.
+    void AddColumn(const std::string &caption, int widthTwips, bool rightAligned = false);
+    void AddItem(const std::vector<std::string> &texts);  // one text per column
+    void Clear();
+    int ListCount() const;
+    std::string ItemText(int row, int column) const;
+    int ListIndex() const;          // the chosen row; -1 when none is chosen
+    void SetListIndex(int index);   // chooses the row and scrolls it into view; -1 chooses none
+};
+
 // The file-open dialog (not a control of the window).
 class CommonDialog {
 public:
@@ -201,6 +216,7 @@ protected:
                                   std::optional<FontSpec> font = {});
     DirListBox &AddDirListBox(const std::string &name, Rect r, int tabIndex,
                               std::optional<FontSpec> font = {});
+    ListView &AddListView(const std::string &name, Rect r, int tabIndex, std::optional<FontSpec> font = {});
 
 private:
     struct Impl;

@@ -51,6 +51,8 @@ struct ControlState {
     std::string drive;
     std::string dirPath;
     std::vector<std::string> dirSubs;  // subfolders of dirPath as last listed
+    // List view
+    int listColumns = 0;
 };
 
 struct Form::Impl : FormState {};
