@@ -21,6 +21,7 @@ enum RecordsetOption { dbAppendOnly = 8 };
 class Recordset;
 class Database;
 class Workspace;
+class QueryDef;
 
 // Fields("name") of a recordset: read as a Variant, assigned between Edit and Update.
 class FieldRef {
@@ -28,13 +29,13 @@ public:
     Variant Value() const;
     operator Variant() const { return Value(); }
     FieldRef &operator=(const Variant &value);
-    const std::string &Name() const { return name_; }
+    const std::string &Name() const;  // as the recordset names the field
 
 private:
     friend class Recordset;
-    FieldRef(std::shared_ptr<struct RecordsetImpl> rs, std::string name);
+    FieldRef(std::shared_ptr<struct RecordsetImpl> rs, int column) : rs_(std::move(rs)), column_(column) {}
     std::shared_ptr<struct RecordsetImpl> rs_;
-    std::string name_;
+    int column_;  // the field's column: a recordset's fields stay as they were when it opened
 };
 
 class Recordset {
@@ -87,12 +88,30 @@ public:
     // A table name or a select statement; dbOpenSnapshot (read-only, stable) or dbOpenDynaset;
     // options 0 or dbAppendOnly (a dynaset only; 3001 otherwise).
     Recordset OpenRecordset(std::string_view source, RecordsetType type = dbOpenDynaset, int options = 0);
+    // A statement to run many times with other values (a temporary QueryDef): Jet SQL with a "?" for
+    // each parameter, and no literal values in an insert's values list. Prepared once; each Execute
+    // binds the parameters' values as they stand.
+    QueryDef CreateQueryDef(std::string_view sql);
     void Close();
     std::string Name() const;  // the path it was opened by
 
 private:
     friend class Workspace;
     std::shared_ptr<struct DatabaseImpl> impl_;
+};
+
+class QueryDef {
+public:
+    QueryDef() = default;
+    explicit operator bool() const { return static_cast<bool>(impl_); }
+    // The value of the index-th "?" (from 0); it keeps its value through later Executes.
+    void SetParameter(int index, Variant value);
+    // Runs the statement on its database (which must still be open); raises as Database::Execute does.
+    void Execute();
+
+private:
+    friend class Database;
+    std::shared_ptr<struct QueryDefImpl> impl_;
 };
 
 class Workspace {

@@ -76,6 +76,53 @@ Recordset Database::OpenRecordset(std::string_view source, RecordsetType type, i
     return rs;
 }
 
+struct QueryDefImpl {
+    std::shared_ptr<DatabaseImpl> db;
+    std::string jetText;
+    std::string sql;                  // translated
+    std::vector<Variant> parameters;  // one for each "?"
+    std::vector<std::string> texts;   // the bound texts of the last Execute
+};
+
+QueryDef Database::CreateQueryDef(std::string_view sql) {
+    DatabaseImpl &db = Open(impl_);
+    auto q = std::make_shared<QueryDefImpl>();
+    q->db = impl_;
+    q->jetText = std::string(sql);
+    const jet::Statement st0 = jet::Translate(q->jetText);
+    if (!st0.params.empty()) Raise(3001, "Invalid argument.");  // its parameters would be taken for the literals
+    q->sql = st0.sql;
+    Stmt st = db.Conn().Prepare(q->sql, q->jetText);  // a statement that cannot be prepared fails here
+    q->parameters.resize(static_cast<size_t>(sqlite3_bind_parameter_count(st.get())));
+    q->texts.resize(q->parameters.size());
+    QueryDef qd;
+    qd.impl_ = std::move(q);
+    return qd;
+}
+
+void QueryDef::SetParameter(int index, Variant value) {
+    if (!impl_) RaiseNothing();
+    if (index < 0 || static_cast<size_t>(index) >= impl_->parameters.size()) Raise(3265);
+    impl_->parameters[static_cast<size_t>(index)] = std::move(value);
+}
+
+void QueryDef::Execute() {
+    if (!impl_) RaiseNothing();
+    QueryDefImpl &q = *impl_;
+    DatabaseImpl &db = Open(q.db);
+    Connection &conn = db.Conn();
+    Stmt st = conn.Prepare(q.sql, q.jetText);
+    for (size_t i = 0; i < q.parameters.size(); ++i)
+        BindVariant(st.get(), static_cast<int>(i + 1), q.parameters[i], q.texts[i]);
+    if (!sqlite3_stmt_readonly(st.get())) {
+        if (db.readOnly) Raise(3027);
+        conn.BeforeWrite();
+    }
+    while (st.Step(q.jetText)) {
+    }
+    db.affected = sqlite3_changes64(conn.db());
+}
+
 void Database::Close() { Open(impl_).Close(); }
 
 std::string Database::Name() const {

@@ -127,8 +127,9 @@ void Recordset::SetAbsolutePosition(std::int64_t position) {
 
 FieldRef Recordset::Fields(std::string_view name) {
     auto &rs = Live(impl_);
-    if (rs.ColumnIndex(name) < 0) Raise(3265);
-    return FieldRef(impl_, std::string(name));
+    const int column = rs.ColumnIndex(name);
+    if (column < 0) Raise(3265);
+    return FieldRef(impl_, column);
 }
 
 int Recordset::FieldCount() const { return static_cast<int>(Live(impl_).columns.size()); }
@@ -145,13 +146,8 @@ void Recordset::Close() {
     Live(impl_).Close();
 }
 
-FieldRef::FieldRef(std::shared_ptr<RecordsetImpl> rs, std::string name) : rs_(std::move(rs)), name_(std::move(name)) {}
+const std::string &FieldRef::Name() const { return Live(rs_).columns[static_cast<size_t>(column_)].name; }
 
-Variant FieldRef::Value() const {
-    auto &rs = Live(rs_);
-    const int column = rs.ColumnIndex(name_);
-    if (column < 0) Raise(3265);
-    return rs.Get(column);
-}
+Variant FieldRef::Value() const { return Live(rs_).Get(column_); }
 
 }  // namespace platform::dao

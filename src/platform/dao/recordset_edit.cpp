@@ -55,8 +55,7 @@ FieldRef &FieldRef::operator=(const Variant &value) {
     if (!rs_) RaiseNothing();
     RecordsetImpl &rs = *rs_;
     if (!rs.db) RaiseClosed();
-    const int column = rs.ColumnIndex(name_);
-    if (column < 0) Raise(3265);
+    const int column = column_;
     if (rs.mode == RecordsetImpl::Mode::None) Raise(3020, "Update or CancelUpdate without AddNew or Edit.");
     if (!rs.columns[column].updatable) Raise(3164, "Field cannot be updated.");
     rs.buffer[column] = value;
