@@ -14,6 +14,11 @@ namespace platform { class FileLock; }
 
 namespace readdates {
 
+// Sets the data file path afresh from the settings database, its two values joined untrimmed as
+// stored; an empty `current` leaves it as start-up set it. The read-date windows take it so, and it
+// names the lock file they share (startup::ReadDateLockOf).
+void TakeDataFilePathFromSettings();
+
 class frmFixDupRdgs : public platform::ui::Form {
 public:
     frmFixDupRdgs();

@@ -24,6 +24,19 @@ std::string Joined(const dao::Variant &v) { return v.IsNull() ? std::string() : 
 
 }  // namespace
 
+void TakeDataFilePathFromSettings() {
+    auto &shared = startup::Shared();
+    shared.db = dao::DBEngine().OpenDatabase(platform::AppPath() + "\\global.mdb", false, false, startup::kGlobalConnect);
+    shared.rs = shared.db.OpenRecordset("current", dao::dbOpenSnapshot);
+    if (shared.rs.RecordCount() > 0)
+        shared.DataFilePath =
+            Joined(shared.rs.Fields("databasepath")) + "\\" + Joined(shared.rs.Fields("DatabaseFileName"));
+    shared.rs.Close();
+    shared.rs = {};
+    shared.db.Close();
+    shared.db = {};
+}
+
 frmFixDupRdgs::frmFixDupRdgs()
     : Form("frmFixDupRdgs", "Correct READ DATES for Meter Reading Records", 6750, 4965, FontSpec{}, true) {
     const FontSpec listFont{"MS Sans Serif", 8.25, false};
@@ -79,17 +92,7 @@ void frmFixDupRdgs::Form_Load() {
     auto &shared = startup::Shared();
     auto &engine = dao::DBEngine();
     TempDataPath = kTempDataPath;
-
-    // The data file path, afresh from the settings database (untrimmed).
-    shared.db = engine.OpenDatabase(platform::AppPath() + "\\global.mdb", false, false, startup::kGlobalConnect);
-    shared.rs = shared.db.OpenRecordset("current", dao::dbOpenSnapshot);
-    if (shared.rs.RecordCount() > 0)
-        shared.DataFilePath =
-            Joined(shared.rs.Fields("databasepath")) + "\\" + Joined(shared.rs.Fields("DatabaseFileName"));
-    shared.rs.Close();
-    shared.rs = {};
-    shared.db.Close();
-    shared.db = {};
+    TakeDataFilePathFromSettings();
 
     // The data database is opened first, so a missing one is reported as such and leaves no lock file.
     shared.db = engine.OpenDatabase(shared.DataFilePath);

@@ -1,0 +1,180 @@
+// The record of read-date runs: FRDRUN and FRDCHG in the data database.
+#include "readdates/run_record.h"
+
+#include "platform/error.h"
+#include "startup/audit.h"
+
+namespace readdates {
+namespace {
+
+namespace dao = platform::dao;
+using dao::Variant;
+
+constexpr const char *kCreateRuns =
+    "create table FRDRUN (run long primary key, [When] datetime, ByWhom text, billdate text, code text, "
+    "fromdate text, todate text, records long, kept long, undoes long, undoneby long, firstchange long, "
+    "lastchange long)";
+constexpr const char *kCreateChanges =
+    "create table FRDCHG (run long, reading long, lockey, code, accno text, olddate, newdate)";
+
+// The runs with the times of the runs that undid them and that they undid.
+constexpr const char *kRunsQuery =
+    "select r.*, u.[When] as undonewhen, o.[When] as undoeswhen from FRDRUN r left join FRDRUN u on "
+    "u.run = r.undoneby left join FRDRUN o on o.run = r.undoes";
+
+std::string TextOf(const Variant &v) { return v.IsNull() ? std::string() : v.ToText(); }
+
+std::optional<std::int64_t> LongOrNull(const Variant &v) {
+    if (v.IsNull()) return std::nullopt;
+    return v.ToLong();
+}
+
+std::optional<platform::DateTime> DateOrNull(const Variant &v) {
+    if (v.IsNull()) return std::nullopt;
+    return v.ToDate();
+}
+
+// Whether the data database has this table (in any letter case, as the engine finds tables).
+bool HasTable(dao::Database &db, const std::string &lowerName) {
+    dao::Recordset rs = db.OpenRecordset(
+        "select name from sqlite_master where type = 'table' and lower(name) = '" + lowerName + "'", dao::dbOpenSnapshot);
+    const bool found = rs.RecordCount() > 0;
+    rs.Close();
+    return found;
+}
+
+std::int64_t Scalar(dao::Database &db, const std::string &sql) {
+    dao::Recordset rs = db.OpenRecordset(sql, dao::dbOpenSnapshot);
+    const Variant v = rs.Fields("n");
+    rs.Close();
+    return v.IsNull() ? 0 : v.ToLong();
+}
+
+RunSummary SummaryOf(dao::Recordset &rs) {
+    RunSummary s;
+    s.run = rs.Fields("run").Value().ToLong();
+    s.when = rs.Fields("When").Value().ToDate();
+    s.user = TextOf(rs.Fields("ByWhom"));
+    s.entries = {TextOf(rs.Fields("billdate")), TextOf(rs.Fields("code")), TextOf(rs.Fields("fromdate")),
+                 TextOf(rs.Fields("todate")), LongOrNull(rs.Fields("undoes"))};
+    s.records = LongOrNull(rs.Fields("records")).value_or(0);
+    s.kept = LongOrNull(rs.Fields("kept")).value_or(0);
+    s.undoneBy = LongOrNull(rs.Fields("undoneby"));
+    s.undoneWhen = DateOrNull(rs.Fields("undonewhen"));
+    s.undoesWhen = DateOrNull(rs.Fields("undoeswhen"));
+    s.firstChange = LongOrNull(rs.Fields("firstchange")).value_or(0);
+    s.lastChange = LongOrNull(rs.Fields("lastchange")).value_or(-1);
+    return s;
+}
+
+std::vector<RunSummary> Summaries(dao::Database &db, const std::string &sql) {
+    std::vector<RunSummary> runs;
+    if (!HasTable(db, "frdrun")) return runs;
+    dao::Recordset rs = db.OpenRecordset(sql, dao::dbOpenSnapshot);
+    for (; !rs.Eof(); rs.MoveNext()) runs.push_back(SummaryOf(rs));
+    rs.Close();
+    return runs;
+}
+
+}  // namespace
+
+RunRecorder::RunRecorder(dao::Database db, RunEntries entries)
+    : db_(std::move(db)), entries_(std::move(entries)), when_(platform::Now()) {}
+
+void RunRecorder::Begin() {
+    if (!HasTable(db_, "frdrun")) db_.Execute(kCreateRuns);
+    if (!HasTable(db_, "frdchg")) db_.Execute(kCreateChanges);
+    run_ = Scalar(db_, "select max(run) as n from FRDRUN") + 1;
+    before_ = Scalar(db_, "select max(rowid) as n from FRDCHG");
+    pending_.resize(kBatch * kChangeValues);
+}
+
+// The changes waiting are inserted: a whole batch by one statement of kBatch rows, fewer one by one.
+void RunRecorder::Flush() {
+    auto insert = [&](int rows) {
+        std::string sql = "insert into FRDCHG (run, reading, lockey, code, accno, olddate, newdate) values ";
+        for (int r = 0; r < rows; ++r) sql += r ? ", (?, ?, ?, ?, ?, ?, ?)" : "(?, ?, ?, ?, ?, ?, ?)";
+        return db_.CreateQueryDef(sql);
+    };
+    if (pending_.empty()) return;
+    if (count_ == kBatch && !batch_) batch_ = insert(kBatch);
+    if (count_ < kBatch && !single_) single_ = insert(1);
+    platform::dao::QueryDef &q = count_ == kBatch ? batch_ : single_;
+    const int perStatement = count_ == kBatch ? kBatch : 1;
+    for (int r = 0; r < count_; r += perStatement) {
+        for (int row = 0; row < perStatement; ++row) {
+            q.SetParameter(row * (kChangeValues + 1), run_);
+            for (int i = 0; i < kChangeValues; ++i)
+                q.SetParameter(row * (kChangeValues + 1) + 1 + i,
+                               std::move(pending_[static_cast<std::size_t>((r + row) * kChangeValues + i)]));
+        }
+        q.Execute();
+    }
+    count_ = 0;
+}
+
+void RunRecorder::Changed(std::int64_t reading, const Variant &lockey, const Variant &code, const std::string &account,
+                          const Variant &before, const Variant &after) {
+    if (!run_) Begin();
+    Variant *values = &pending_[static_cast<std::size_t>(count_ * kChangeValues)];
+    values[0] = reading;
+    values[1] = lockey;
+    values[2] = code;
+    values[3] = account;
+    values[4] = before;
+    values[5] = after;
+    ++records_;
+    if (++count_ == kBatch) Flush();
+}
+
+std::int64_t RunRecorder::Finish(std::int64_t kept) {
+    if (!run_ && !entries_.undoes) return 0;  // a correction that changed nothing
+    if (!run_) Begin();
+    Flush();
+    // The run's rows follow one another: the first and the last name them all.
+    const std::int64_t first = Scalar(db_, "select min(rowid) as n from FRDCHG where rowid > " + std::to_string(before_));
+    dao::Recordset runs = db_.OpenRecordset("FRDRUN", dao::dbOpenDynaset, dao::dbAppendOnly);
+    runs.AddNew();
+    runs.Fields("run") = run_;
+    runs.Fields("When") = when_;
+    runs.Fields("ByWhom") = startup::AuditUser();
+    runs.Fields("billdate") = entries_.billDate;
+    runs.Fields("code") = entries_.code;
+    runs.Fields("fromdate") = entries_.fromDate;
+    runs.Fields("todate") = entries_.toDate;
+    runs.Fields("records") = records_;
+    runs.Fields("kept") = kept;
+    if (entries_.undoes) runs.Fields("undoes") = *entries_.undoes;
+    runs.Fields("firstchange") = records_ ? first : 0;
+    runs.Fields("lastchange") = records_ ? Scalar(db_, "select max(rowid) as n from FRDCHG") : -1;
+    runs.Update();
+    runs.Close();
+    if (entries_.undoes) {
+        db_.Execute("update FRDRUN set undoneby = " + std::to_string(run_) + " where run = " +
+                    std::to_string(*entries_.undoes) + " and undoneby is null");
+        if (db_.RecordsAffected() != 1)
+            platform::Raise(3197, "The correction was undone by another window meanwhile.");
+    }
+    return run_;
+}
+
+std::vector<RunSummary> RecordedRuns(dao::Database &db) {
+    return Summaries(db, std::string(kRunsQuery) + " order by r.run desc");
+}
+
+std::optional<RunSummary> RecordedRun(dao::Database &db, std::int64_t run) {
+    auto runs = Summaries(db, std::string(kRunsQuery) + " where r.run = " + std::to_string(run));
+    if (runs.empty()) return std::nullopt;
+    return runs.front();
+}
+
+std::string ShownReadDate(const Variant &stored) {
+    if (stored.IsNull()) return "Null";
+    std::optional<platform::DateTime> when;
+    if (stored.kind() == Variant::Kind::Date) when = stored.ToDate();
+    if (stored.kind() == Variant::Kind::Text) when = platform::ParseStorageText(stored.ToText());
+    if (!when) return stored.ToText();
+    return platform::Format(*when, platform::HasTimeOfDay(*when) ? "mm/dd/yyyy hh:mm:ss" : "mm/dd/yyyy");
+}
+
+}  // namespace readdates

@@ -1,0 +1,94 @@
+#pragma once
+// The record of read-date runs, kept in the data database beside the readings so that it commits or
+// rolls back with the changes it describes and travels with the data into copies and backups:
+//
+//   FRDRUN  one row a run: run (its number, counting up), When, ByWhom, the entries as the window held
+//           them (billdate, code, fromdate, todate: texts as typed, code " ALL CODES" or one code; every
+//           reading of a run has the run's bill date, as stored for the date typed),
+//           records (readings changed), kept (an undo: readings left as they were), undoes (an undo:
+//           the run it undid), undoneby (the run that undid this one), firstchange and lastchange
+//           (the rowids of its first and last FRDCHG rows: the rows between them are its own).
+//   FRDCHG  one row a changed reading: run, reading (the reading's rowid in `tbl reading`), its key
+//           fields lockey and code, accno (the account as the audit line names it), olddate (the read
+//           date it had) and newdate (the one it got). The reading's values are kept as stored: those
+//           columns have no type, so no conversion touches them.
+//
+// The tables are created by the first run that records itself, inside its transaction.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/dao/dao.h"
+
+namespace readdates {
+
+// What a run was asked to do.
+struct RunEntries {
+    std::string billDate;  // the bill date as typed
+    std::string code;      // kAllCodes or one code
+    std::string fromDate;  // the incorrect read date as typed, or ALL as typed
+    std::string toDate;    // the new read date as typed
+    std::optional<std::int64_t> undoes;  // an undo: the run it undoes
+};
+
+// One run as recorded.
+struct RunSummary {
+    std::int64_t run = 0;
+    platform::DateTime when{};
+    std::string user;
+    RunEntries entries;
+    std::int64_t records = 0;
+    std::int64_t kept = 0;
+    std::optional<std::int64_t> undoneBy;
+    std::optional<platform::DateTime> undoneWhen;  // when the run that undid it was made
+    std::optional<platform::DateTime> undoesWhen;  // an undo: when the run it undid was made
+    std::int64_t firstChange = 0, lastChange = -1;  // rowids of its FRDCHG rows
+};
+
+// The select list of a dynaset of `tbl reading` for a run that records itself: what the run reads and
+// changes, and the reading's rowid and read date as stored ("+" keeps a date column's value as it is).
+inline constexpr const char *kRecordedColumns = "rowid as rowkey, readdate, +readdate as storedreaddate, lockey, code";
+
+// Records one run inside the caller's transaction on `db`: with the first change, the tables are
+// created when missing; the changes go into FRDCHG by a prepared insert of 64 rows at a time; Finish adds the
+// run's FRDRUN row (and marks the run that an undo undid). A correction that changed nothing is not
+// recorded. Raises what the engine raises; the caller's rollback then takes everything back.
+class RunRecorder {
+public:
+    RunRecorder(platform::dao::Database db, RunEntries entries);
+    // One changed reading: its rowid, its key fields and read dates as stored (`after` as written).
+    void Changed(std::int64_t reading, const platform::dao::Variant &lockey, const platform::dao::Variant &code,
+                 const std::string &account, const platform::dao::Variant &before, const platform::dao::Variant &after);
+    // The run's row with its counts; `kept` counts the readings an undo left as they were. An undo
+    // whose run was undone meanwhile raises. Returns the run's number (0 for a run not recorded).
+    std::int64_t Finish(std::int64_t kept = 0);
+    std::int64_t Records() const { return records_; }
+
+private:
+    static constexpr int kBatch = 64;         // changes inserted by one statement
+    static constexpr int kChangeValues = 6;   // values of a change, beside the run's number
+    void Begin();
+    void Flush();
+    platform::dao::Database db_;
+    RunEntries entries_;
+    platform::DateTime when_{};
+    std::int64_t run_ = 0;  // 0 until begun
+    std::int64_t records_ = 0;
+    std::int64_t before_ = 0;  // the last FRDCHG rowid before the run
+    std::vector<platform::dao::Variant> pending_;  // the values of the changes not inserted yet
+    int count_ = 0;                                // ... and their number
+    platform::dao::QueryDef batch_, single_;
+};
+
+// The runs recorded in the data database open in `db`, newest first; none when it has no record.
+std::vector<RunSummary> RecordedRuns(platform::dao::Database &db);
+// One run; nullopt when there is no such run.
+std::optional<RunSummary> RecordedRun(platform::dao::Database &db, std::int64_t run);
+
+// A read date as the audit lines write it: "mm/dd/yyyy", with " hh:mm:ss" when it has a time of day;
+// Null as "Null", anything that is no date as its text.
+std::string ShownReadDate(const platform::dao::Variant &stored);
+
+}  // namespace readdates
