@@ -1,9 +1,10 @@
-// The correction run: one transaction over the readings of the bill date, audited.
+// The correction run: one transaction over the readings of the bill date, audited and recorded.
 #include "readdates/correction.h"
 
 #include "platform/clock.h"
 #include "platform/error.h"
 #include "readdates/read_date_entries.h"
+#include "readdates/run_record.h"
 #include "startup/audit.h"
 #include "startup/shared.h"
 
@@ -38,7 +39,8 @@ CorrectionOutcome CorrectReadDates(const Correction &entries, const ReadingVisit
     auto &shared = startup::Shared();
     const bool all = IsAllKeyword(entries.oldDate);
     const DateTime oldDate = all ? DateTime{} : platform::DateValue(entries.oldDate);  // unused under ALL
-    const DateTime newDate = platform::DateValue(entries.newDate);
+    // The new read date as the readings and the record of the run store it.
+    const Variant newDate(platform::StorageText(platform::DateValue(entries.newDate)));
 
     std::string filter;
     if (entries.code != kAllCodes) filter = " and (code = '" + startup::SqlQuote(entries.code) + "')";
@@ -53,8 +55,11 @@ CorrectionOutcome CorrectReadDates(const Correction &entries, const ReadingVisit
     try {
         shared.db = ws.OpenDatabase(shared.DataFilePath);
         dao::Recordset rsLock = shared.db.OpenRecordset("select * from frdlk order by lockey", dao::dbOpenSnapshot);
-        shared.QueryText = "select * from [tbl reading] where billdate = " + DateLiteral(entries.billDate) + filter;
-        shared.rs = shared.db.OpenRecordset(shared.QueryText, dao::dbOpenDynaset);
+        const std::string from = " from [tbl reading] where billdate = " + DateLiteral(entries.billDate) + filter;
+        shared.QueryText = "select *" + from;
+        // The same readings, with the fields that the run and its record need.
+        shared.rs = shared.db.OpenRecordset(std::string("select ") + kRecordedColumns + from, dao::dbOpenDynaset);
+        RunRecorder recorder(shared.db, {entries.billDate, entries.code, entries.oldDate, entries.newDate, std::nullopt});
         dao::Recordset &rs = shared.rs;
         if (rs.RecordCount() != 0) {
             rs.MoveLast();
@@ -69,22 +74,25 @@ CorrectionOutcome CorrectReadDates(const Correction &entries, const ReadingVisit
                         continue;
                     }
                 }
-                rs.Edit();
-                rs.Fields("readdate") = Variant(newDate);
-                rs.Update();
-
-                const Variant lockey = rs.Fields("lockey");
+                // What the record and the audit line need of the reading is read before it is saved.
+                const Variant lockey = rs.Fields("lockey"), code = rs.Fields("code");
                 rsLock.FindFirst("lockey = " + startup::SqlLiteral(lockey));
                 const std::string account =
                     rsLock.NoMatch() ? "lockey " + lockey.ToText() : TextOf(rsLock.Fields("accno"));
+                recorder.Changed(rs.Fields("rowkey").Value().ToLong(), lockey, code, account,
+                                 rs.Fields("storedreaddate"), newDate);
+                rs.Edit();
+                rs.Fields("readdate") = newDate;
+                rs.Update();
                 audit.Add("Changed read date from " + entries.oldDate + " to " + entries.newDate + " for bill date " +
-                          entries.billDate + " for account " + account + " for code " + TextOf(rs.Fields("code")));
+                          entries.billDate + " for account " + account + " for code " + TextOf(code));
                 ++outcome.changed;
                 visited(position, count, true);
             }
         }
         rs.Close();
         shared.rs = {};
+        recorder.Finish();
         audit.Prepare();
         ws.CommitTrans();
     } catch (...) {

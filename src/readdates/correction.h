@@ -25,7 +25,8 @@ struct CorrectionOutcome {
 using ReadingVisited = std::function<void(std::int64_t position, std::int64_t count, bool changed)>;
 
 // Gives every reading of the bill date within the code and FRDLK that carries the incorrect read date
-// (any, under ALL) the new read date, each change with its audit entry, in one transaction. A failure
+// (any, under ALL) the new read date, each change with its audit entry and recorded (run_record.h), in
+// one transaction. A failure
 // before the commit rolls everything back and is raised: then no reading was changed. After the commit
 // only the audit file's lines can fail; that is told in the outcome.
 CorrectionOutcome CorrectReadDates(const Correction &entries, const ReadingVisited &visited);
