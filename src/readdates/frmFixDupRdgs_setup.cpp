@@ -1,7 +1,5 @@
 // The read-date window: its controls, loading (code list and the selection lock table FRDLK) and
 // unloading.
-#include "platform/diagnostics.h"
-#include "platform/error.h"
 #include "platform/filelock.h"
 #include "platform/paths.h"
 #include "platform/ui/app.h"
@@ -111,15 +109,8 @@ void frmFixDupRdgs::Form_Load() {
         return;
     }
 
-    // Audit lines of an earlier run on this database that was killed after its commit are written now;
-    // the window opens all the same when they cannot be (they keep waiting in the AUDIT folder).
-    try {
-        startup::CompleteAuditFile();
-    } catch (const platform::Error &e) {
-        platform::LogEvent("The audit lines of an earlier read-date correction could not be written yet: " +
-                               e.description,
-                           true);
-    }
+    // Audit lines of an earlier run on this database that was killed after its commit are written now.
+    startup::CompleteAuditFileOnOpen();
 
     cboCode->AddItem(kAllCodes);
     shared.rs = shared.db.OpenRecordset("select distinct code from [tbl reading] order by code", dao::dbOpenSnapshot);

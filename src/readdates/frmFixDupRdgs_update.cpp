@@ -54,12 +54,8 @@ void frmFixDupRdgs::cmdContinue_Click() {
     }
 
     if (!outcome.auditFailure.empty())
-        ui::MsgBox("The reading records were updated, but their audit file " + outcome.auditFile +
-                       " could not be written: " + outcome.auditFailure +
-                       ".\n\nThe lines are kept in the AUDIT folder and written when the read-date window opens "
-                       "next." +
-                       (startup::AuditTableSwitch() ? " Each change is recorded in table LIDB of the data database."
-                                                    : ""),
+        ui::MsgBox(startup::AuditLinesNotWritten("The reading records were updated", outcome.auditFile,
+                                                 outcome.auditFailure),
                    ui::vbExclamation, "Quorvant 32");
     ui::MsgBox(UpdatedMessage(outcome.changed), ui::vbInformation, "FINISHED");
     pb1->SetValue(0);

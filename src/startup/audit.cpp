@@ -6,6 +6,8 @@
 #include <string_view>
 
 #include "platform/clock.h"
+#include "platform/diagnostics.h"
+#include "platform/error.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "startup/shared.h"
@@ -166,6 +168,22 @@ void CompleteAuditFile() {
         });
         if (db) db.Close();
     }
+}
+
+void CompleteAuditFileOnOpen() {
+    try {
+        CompleteAuditFile();
+    } catch (const platform::Error &e) {
+        platform::LogEvent("The audit lines of an earlier read-date correction could not be written yet: " +
+                               e.description,
+                           true);
+    }
+}
+
+std::string AuditLinesNotWritten(const std::string &done, const std::string &file, const std::string &failure) {
+    return done + ", but their audit file " + file + " could not be written: " + failure +
+           ".\n\nThe lines are kept in the AUDIT folder and written when the read-date window opens next." +
+           (AuditTableSwitch() ? " Each change is recorded in table LIDB of the data database." : "");
 }
 
 }  // namespace startup

@@ -62,5 +62,11 @@ private:
 // files of batches that never committed. Called when a tool that audits opens, before it changes
 // anything. Raises when the file cannot be written; the lines then keep waiting.
 void CompleteAuditFile();
+// CompleteAuditFile as a read-date window opens: lines that cannot be written yet are named in the system
+// log and keep waiting, and the window opens all the same.
+void CompleteAuditFileOnOpen();
+// The warning after a committed run whose audit lines could not be written (they wait in the AUDIT folder):
+// `done` says what the run did ("The reading records were updated").
+std::string AuditLinesNotWritten(const std::string &done, const std::string &file, const std::string &failure);
 
 }  // namespace startup
