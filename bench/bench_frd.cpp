@@ -9,6 +9,9 @@
 //   run       Continue over `size` matching records (ALL read dates), audited to file and table, vs one
 //             set-based UPDATE + INSERT ... SELECT of the same change and audit rows
 //                                                                              target <= 4x, <= 64 MB extra
+//   undo      Undo over a correction of `size` records (each run undoes the newest run, so every one
+//             gives them all back), audited and recorded, vs one set-based UPDATE + INSERT ... SELECT of
+//             the same change and audit rows
 //   progress  pb1 driven as the run drives it, 100,000 steps
 #include <QApplication>
 
@@ -25,6 +28,7 @@
 #include "readings.h"
 #include "startup/shared.h"
 #include "startup/startup.h"
+#include "undo/frmUndoFixRdgs.h"
 #include "qvsample/sql_file.h"
 #include "qvsample/temp_drive.h"
 
@@ -62,10 +66,11 @@ struct Fixture {
 
 };
 
-// The window open on a fixture; closed as the user closes it (Unload drops FRDLK) when it goes.
+// A window open on a fixture; closed as the user closes it (Unload drops FRDLK) when it goes.
+template <class Form = readdates::frmFixDupRdgs>
 struct Window {
     std::shared_ptr<Fixture> fx;
-    std::unique_ptr<readdates::frmFixDupRdgs> form = std::make_unique<readdates::frmFixDupRdgs>();
+    std::unique_ptr<Form> form = std::make_unique<Form>();
 
     explicit Window(std::shared_ptr<Fixture> f) : fx(std::move(f)) {
         form->Show();
@@ -76,7 +81,7 @@ struct Window {
         form.reset();
         QApplication::processEvents();
     }
-    readdates::frmFixDupRdgs *operator->() const { return form.get(); }
+    Form *operator->() const { return form.get(); }
 };
 
 // Each run gives the readings of the bill date a read date of its own, so every run changes them all.
@@ -89,9 +94,9 @@ struct NewDate {
 
 bench::Comparison Shown(long size) {
     auto fx = std::make_shared<Fixture>(bench::ReadingsLayout{size / 10, size / 20, 5});
-    auto open = std::make_shared<std::unique_ptr<Window>>();
+    auto open = std::make_shared<std::unique_ptr<Window<>>>();
     bench::Side a{"window opened and shown", [=](bench::Probe &probe) {
-                      *open = std::make_unique<Window>(fx);
+                      *open = std::make_unique<Window<>>(fx);
                       probe.Stop();
                   }};
     a.check = [=] {
@@ -107,7 +112,7 @@ bench::Comparison Shown(long size) {
 
 bench::Comparison Count(long size) {
     auto fx = std::make_shared<Fixture>(bench::ReadingsLayout{size / 10, size / 20, 5});
-    auto form = std::make_shared<Window>(fx);
+    auto form = std::make_shared<Window<>>(fx);
     (*form)->txt[0]->SetText(kBillDateText);
     const long long due = fx->layout.Matching();
     auto counted = std::make_shared<long long>(-1);
@@ -131,7 +136,7 @@ bench::Comparison Run(long size) {
     // `size` matching records: as many selected accounts as half of them, twice as many accounts, two
     // bill dates.
     auto fx = std::make_shared<Fixture>(bench::ReadingsLayout{size, size / 2, 2});
-    auto form = std::make_shared<Window>(fx);
+    auto form = std::make_shared<Window<>>(fx);
     (*form)->txt[0]->SetText(kBillDateText);
     (*form)->txt[1]->SetText("ALL");
     auto date = std::make_shared<NewDate>();
@@ -188,9 +193,65 @@ bench::Comparison Run(long size) {
             a, b, {{bench::Figure::RatioMedian, 4}, {bench::Figure::PeakMB, 64}}};
 }
 
+bench::Comparison Undo(long size) {
+    auto fx = std::make_shared<Fixture>(bench::ReadingsLayout{size, size / 2, 2});
+    const long long due = fx->layout.Matching();
+    {
+        Window<> correction(fx);
+        correction->txt[0]->SetText(kBillDateText);
+        correction->txt[1]->SetText("ALL");
+        correction->txt[2]->SetText("03/15/2021");
+        correction->RefreshContinue();
+        correction->cmdContinue_Click();
+    }
+    auto form = std::make_shared<Window<undo::frmUndoFixRdgs>>(fx);
+    const fs::path auditDir = fx->inst.auditDir;
+    auto reset = [=] {
+        Sql(fx->inst.dataDb).exec("delete from LIDB");
+        for (const auto &e : fs::directory_iterator(auditDir)) fs::remove(e.path());
+    };
+    bench::Side a{"Undo of the newest run, audited", [=](bench::Probe &) {
+                      (*form)->ListRuns();
+                      (*form)->cmdUndo_Click();
+                  }};
+    a.reset = reset;
+    a.check = [=] {
+        const std::string want = std::to_string(due) + " reading records were given back";
+        if (fx->lastBox->title != "FINISHED" || fx->lastBox->prompt.rfind(want, 0) != 0)
+            throw std::runtime_error("the undo reported \"" + fx->lastBox->prompt + "\"");
+        Expect(Sql(fx->inst.dataDb).count("select count(*) from LIDB"), due, "audit rows");
+    };
+    // The same change of the newest run's readings, then (untimed) its way back, so that the next
+    // undo finds them as the run left them.
+    bench::Side b{"set-based UPDATE + INSERT ... SELECT", [=](bench::Probe &probe) {
+                      Sql d(fx->inst.dataDb);
+                      const std::string rows =
+                          "c.rowid between " + d.scalar("select firstchange from FRDRUN order by run desc limit 1") +
+                          " and " + d.scalar("select lastchange from FRDRUN order by run desc limit 1");
+                      auto set = [&](const char *to) {
+                          d.exec(std::string("update [tbl reading] set readdate = c.") + to +
+                                 " from FRDCHG c where " + rows + " and c.reading = [tbl reading].rowid");
+                      };
+                      d.exec("begin");
+                      set("olddate");
+                      d.exec("insert into LIDB ([When], ByWhom, What) select '20210503 02:07 PM ', 'bench', "
+                             "'Changed read date from ' || newdate || ' to ' || olddate || ' for bill date " +
+                             std::string(kBillDateText) + " for account ' || accno || ' for code ' || code from "
+                             "FRDCHG c where " + rows);
+                      d.exec("commit");
+                      probe.Stop();
+                      set("newdate");
+                  }};
+    b.reset = reset;
+    b.check = [=] { Expect(Sql(fx->inst.dataDb).count("select count(*) from LIDB"), due, "audit rows"); };
+    return {"undo of a correction of " + std::to_string(due) + " records (" + std::to_string(fx->layout.Readings()) +
+                " readings) vs set-based SQL",
+            a, b, {{bench::Figure::PeakMB, 64}}};
+}
+
 bench::Comparison Progress(long) {
     auto fx = std::make_shared<Fixture>(bench::ReadingsLayout{1000, 500, 2});
-    auto form = std::make_shared<Window>(fx);
+    auto form = std::make_shared<Window<>>(fx);
     constexpr long long steps = 100'000;
     bench::Side a{"pb1 stepped 100,000 times", [=](bench::Probe &) {
                       (*form)->pb1->SetValue(0);
@@ -218,5 +279,6 @@ int main(int argc, char **argv) {
                        {{"window", {1'000'000}, Shown},
                         {"count", {1'000'000}, Count},
                         {"run", {10'000, 100'000, 1'000'000}, Run},
+                        {"undo", {10'000, 100'000, 1'000'000}, Undo},
                         {"progress", {}, Progress}});
 }

@@ -4,6 +4,7 @@
 #include "readdates/frmFixDupRdgs.h"
 #include "restore/frmRestAutoCopy.h"
 #include "startup/startup.h"
+#include "undo/frmUndoFixRdgs.h"
 
 int main(int argc, char **argv) {
     return startup::Main(argc, argv,
@@ -11,5 +12,6 @@ int main(int argc, char **argv) {
                              {"QBU", [] { return std::make_unique<backup::frmQuorDBBkUp>(); }},
                              {"RAC", [] { return std::make_unique<restore::frmRestAutoCopy>(); }},
                              {"FRD", [] { return std::make_unique<readdates::frmFixDupRdgs>(); }},
+                             {"URD", [] { return std::make_unique<undo::frmUndoFixRdgs>(); }},
                          });
 }

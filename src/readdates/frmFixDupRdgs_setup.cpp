@@ -101,7 +101,8 @@ void frmFixDupRdgs::Form_Load() {
     if (!toolLock_) {
         shared.db.Close();
         shared.db = {};
-        platform::ui::MsgBox("Read dates are already being corrected for the data database " + shared.DataFilePath +
+        platform::ui::MsgBox("Read dates are already being corrected or undone for the data database " +
+                                 shared.DataFilePath +
                                  " in another window.\n\nClose that window first; only one can be open for a data "
                                  "database at a time.",
                              platform::ui::vbInformation, "Quorvant 32");

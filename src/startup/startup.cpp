@@ -23,6 +23,7 @@ Keeps the data of a Quorvant 32 installation in order. KEYWORD (any letter case)
   QBU  Quorvant32 Complete Software Backup: copies the program folder to a chosen folder
   RAC  Restore Auto-Copy Database Files: puts an automatic copy in place of the data database
   FRD  Correct READ DATES for Meter Reading Records
+  URD  Undo READ DATE Corrections: gives the readings of a correction back their read dates
 Any other command line ends at once, without a window.
 
   --help     show this text and exit

@@ -316,6 +316,15 @@ std::vector<std::string> Lines(const std::string &text) {
     return lines;
 }
 
+// This month's audit file tells the changes of the LIDB rows, a line a row in their order.
+void ExpectAuditFileTellsLidb(const Installation &inst) {
+    const auto audit = inst.auditDir / ("BILLING" + QDate::currentDate().toString("yyyyMM").toStdString() + ".LOG");
+    const auto lines = Lines(ReadFile(audit));
+    const auto rows = SqlFile(inst.dataDb).rows("select [When], ByWhom, What from LIDB order by rowid");
+    ASSERT_EQ(lines.size(), rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) EXPECT_EQ(lines[i], rows[i][0] + rows[i][1] + " " + rows[i][2]);
+}
+
 // Takes the read-date window of a started qvutil through a correction of every reading of one bill
 // date with the keyboard alone; the databases and the audit file tell what it did.
 void CorrectEveryReadingOfABillDate(const XSession &x, Program &qvutil, const Installation &inst,
@@ -367,20 +376,65 @@ void CorrectEveryReadingOfABillDate(const XSession &x, Program &qvutil, const In
     const std::string prefix = "Changed read date from all to 05/02/2026 for bill date 05/01/2026 for account 1002";
     EXPECT_EQ(data.count("select count(*) from LIDB where What like '" + prefix + "% for code _'"), n);
 
-    const auto audit = inst.auditDir / ("BILLING" + QDate::currentDate().toString("yyyyMM").toStdString() + ".LOG");
-    ASSERT_TRUE(std::filesystem::exists(audit));
-    const auto lines = Lines(ReadFile(audit));
-    ASSERT_EQ(static_cast<long long>(lines.size()), n);
-    // The file tells the changes of the table rows, in their order.
-    const auto rows = data.rows("select [When], ByWhom, What from LIDB order by rowid");
-    for (std::size_t i = 0; i < rows.size() && i < lines.size(); ++i)
-        EXPECT_EQ(lines[i], rows[i][0] + rows[i][1] + " " + rows[i][2]);
+    ExpectAuditFileTellsLidb(inst);
 }
 
-TEST_F(FrdE2E, KeyboardCorrectionOfEveryReadingOfABillDate) {
+// A correction of every read date of a bill date (times of day and an empty read date among them, the
+// correction as CorrectEveryReadingOfABillDate checks it) and its undo, by the keyboard alone: every old
+// value comes back exactly, a reading changed since is left and counted, a second undo is refused, the
+// undo undone makes the correction again, keys pressed during an undo do nothing, and every change has
+// its audit line and LIDB row.
+TEST_F(FrdE2E, KeyboardUndoOfACorrectionAndOfItsUndo) {
     Install(60);
-    auto qvutil = Run({"FRD"}, x.get(), drives.folder('C'));
-    CorrectEveryReadingOfABillDate(*x, *qvutil, inst, o);
+    const std::string inScope = "billdate = '2026-05-01' and lockey <= " + std::to_string(o.selected);
+    SqlFile data(inst.dataDb);
+    data.exec("update [tbl reading] set readdate = null where rowid = (select min(rowid) from [tbl reading] where " +
+              inScope + "); create table was (r INTEGER, d)");
+    const long long n = data.count("select count(*) from [tbl reading] where " + inScope);
+    ASSERT_GT(data.count("select count(*) from [tbl reading] where " + inScope + " and readdate like '% 10:30:00'"), 0);
+    // The read dates now stored that differ from those kept in `was` (rowid, stored value).
+    auto keep = [&] { data.exec("delete from was; insert into was select rowid, readdate from [tbl reading]"); };
+    auto differing = [&] {
+        return data.scalar("select group_concat(r || ' ' || quote(t.readdate)) from was join [tbl reading] t on "
+                           "t.rowid = r where t.readdate is not d");
+    };
+    keep();
+    {
+        auto frd = Run({"FRD"}, x.get(), drives.folder('C'));
+        CorrectEveryReadingOfABillDate(*x, *frd, inst, o);
+    }
+    const std::string later = data.scalar("select max(rowid) from [tbl reading] where " + inScope);
+    data.exec("update [tbl reading] set readdate = '2026-05-20' where rowid = " + later);
+
+    auto urd = Run({"URD"}, x.get(), drives.folder('C'));
+    const std::string w = x->waitForWindow("Undo READ DATE Corrections");
+    ASSERT_FALSE(w.empty()) << urd->errorOutput();
+    x->keys(w, {"Return", "Return"});  // the newest run is chosen: Enter moves on to Undo, Enter presses it
+    x->keys(w, {"alt+u", "alt+x", "Escape", "Return", "alt+F4", "Home"});
+    ASSERT_EQ(x->xdotool({"search", "--onlyvisible", "--name", "^FINISHED$"}), "") << "the undo ended too soon";
+    ASSERT_TRUE(x->answer("FINISHED")) << urd->errorOutput();
+    EXPECT_EQ(differing(), later + " '2026-05-20'");  // all but the one changed since are as before the correction
+    data.exec("drop trigger slow_run");               // the rest need not be slow
+    keep();
+
+    x->keys(w, {"alt+u"});  // the undone run is still chosen
+    ASSERT_TRUE(x->answer("Quorvant 32")) << "a second undo was not refused";
+    x->keys(w, {"Home", "alt+u"});  // the newest run is the undo: undone, it makes the correction again
+    ASSERT_TRUE(x->answer("FINISHED")) << urd->errorOutput();
+    x->keys(w, {"alt+x"});
+    ASSERT_EQ(urd->wait(20000), std::optional<int>(0)) << urd->errorOutput();
+    EXPECT_EQ(data.count("select count(*) from was join [tbl reading] t on t.rowid = r where t.readdate is not d"), n - 1);
+    EXPECT_EQ(data.count("select count(*) from [tbl reading] where readdate = '2026-05-02'"), n - 1);
+
+    const std::string m = std::to_string(n - 1);
+    EXPECT_EQ(data.scalar("select group_concat(run || ' ' || records || ' ' || kept || ' ' || ifnull(undoes, '-') || "
+                          "' ' || ifnull(undoneby, '-'), ', ') from FRDRUN"),
+              "1 " + std::to_string(n) + " 0 - 2, 2 " + m + " 1 1 3, 3 " + m + " 0 2 -");
+    EXPECT_EQ(data.count("select count(*) from LIDB"), n + 2 * (n - 1));
+    EXPECT_GT(data.count("select count(*) from LIDB where What like 'Changed read date from 05/02/2026 to "
+                         "__/__/2026 10:30:00 for bill date 05/01/2026 for account 1002%'"), 0);
+    EXPECT_EQ(data.count("select count(*) from LIDB where What like 'Changed read date from 05/02/2026 to Null %'"), 1);
+    ExpectAuditFileTellsLidb(inst);
 }
 
 // The Debian package as an administrator installs it: lintian and desktop-file-validate find
@@ -402,7 +456,7 @@ TEST_F(FrdE2E, DebianPackageWithAConfigurationFile) {
     EXPECT_EQ(lintian.find("E: "), std::string::npos) << lintian;
     EXPECT_EQ(lintian.find("W: "), std::string::npos) << lintian;
     run("dpkg-deb", {"-x", deb, root.string()});
-    for (const char *tool : {"qbu", "rac", "frd"})
+    for (const char *tool : {"qbu", "rac", "frd", "urd"})
         EXPECT_EQ(run("desktop-file-validate", {(root / "usr/share/applications" / ("qvutil-" + std::string(tool) + ".desktop")).string()}), "");
 
     o.copyBinaries = false;

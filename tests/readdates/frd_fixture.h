@@ -112,6 +112,17 @@ public:
                                              ", 'A' || (" + key + ") from n");
     }
 
+    // The audit file of May 2021 (the month the run tests' clock stands in) and its lines.
+    std::filesystem::path AuditFile() const { return AuditFolder() / "billing202105.LOG"; }
+    std::vector<std::string> AuditLines() const {
+        std::vector<std::string> lines;
+        if (!std::filesystem::exists(AuditFile())) return lines;
+        const std::string text = qvtest::ReadFile(AuditFile());
+        for (std::size_t at = 0, end; (end = text.find("\r\n", at)) != std::string::npos; at = end + 2)
+            lines.push_back(text.substr(at, end - at));
+        return lines;
+    }
+
     // Raw access to the data database (a fresh connection each call).
     std::unique_ptr<qvtest::SqlFile> Data() const { return std::make_unique<qvtest::SqlFile>(DataFile()); }
     long long DataCount(const std::string &sql) const { return Data()->count(sql); }

@@ -62,15 +62,6 @@ public:
         ProcessEvents();
         return boxes;
     }
-    std::filesystem::path AuditFile() const { return AuditFolder() / "billing202105.LOG"; }
-    std::vector<std::string> AuditLines() const {
-        std::vector<std::string> lines;
-        if (!std::filesystem::exists(AuditFile())) return lines;
-        const std::string text = qvtest::ReadFile(AuditFile());
-        for (std::size_t at = 0, end; (end = text.find("\r\n", at)) != std::string::npos; at = end + 2)
-            lines.push_back(text.substr(at, end - at));
-        return lines;
-    }
     std::vector<std::string> ReadDates() const {
         std::vector<std::string> out;
         for (auto &row : DataRows("select readdate from [tbl reading] order by rowid")) out.push_back(row[0]);

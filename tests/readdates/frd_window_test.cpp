@@ -94,39 +94,7 @@ TEST_F(FrdTest, ClosingByTheCloseBoxDropsFrdlk) {
     EXPECT_EQ(OpenDatabases(), 0);
 }
 
-TEST_F(FrdTest, SecondWindowOnTheSameDataDatabaseIsRefusedAndChangesNothing) {
-    Select(1, "A1");
-    Select(2, "A2");
-    auto &first = OpenForm();
-    {
-        qvtest::SqlFile t(TempDataFile());  // a selection changed since the first window loaded
-        t.exec("delete from selectionsetDTC where lockey = 2");
-    }
-    auto second = OpenSecondForm();
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].style, platform::ui::vbInformation);
-    EXPECT_NE(boxes[0].prompt.find(frdtest::kDataPath), std::string::npos) << boxes[0].prompt;
-    EXPECT_FALSE(second->IsLoaded());
-    EXPECT_FALSE(second->IsVisible());
-    second.reset();
-
-    // The first window's FRDLK is untouched and still serves it.
-    EXPECT_EQ(DataCount("select count(*) from FRDLK"), 2);
-    ClearBoxes();
-    AddReading({"2021-05-01", "2021-04-28", "W", 2});
-    Enter(0, "05/01/2021");
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].title, "ONE RECORD FOUND");
-
-    // Once the first closes, the data database is free again.
-    first.Unload();
-    EXPECT_FALSE(DataHasTable("FRDLK"));
-    ClearBoxes();
-    auto third = OpenSecondForm();
-    EXPECT_TRUE(boxes.empty());
-    EXPECT_EQ(DataCount("select count(*) from FRDLK"), 1);
-    third->Unload();
-}
+// A second read-date window on the same data database (correction or undo) is refused: tests/undo.
 
 
 

@@ -39,6 +39,11 @@ public:
     }
     void Continue() { ::kill(pid_, SIGCONT); }
     pid_t Pid() const { return pid_; }
+    // Whether it has ended (its status is kept for Wait).
+    bool Ended() const {
+        siginfo_t info{};
+        return ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid != 0;
+    }
     // The exit status, or 128 + the signal that ended it.
     int Wait() {
         int status = 0;

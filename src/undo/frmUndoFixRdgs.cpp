@@ -1,0 +1,122 @@
+// The undo window: its controls, loading (one read-date window per data database, the list of runs)
+// and unloading.
+#include "undo/frmUndoFixRdgs.h"
+
+#include <algorithm>
+
+#include "platform/filelock.h"
+#include "platform/ui/app.h"
+#include "readdates/frmFixDupRdgs.h"
+#include "readdates/read_date_entries.h"
+#include "startup/audit.h"
+#include "startup/shared.h"
+
+namespace undo {
+
+using platform::ui::FontSpec;
+namespace dao = platform::dao;
+
+namespace {
+
+constexpr int kEnter = 13;
+
+std::string Shown(platform::DateTime when) { return platform::Format(when, "mm/dd/yyyy hh:mm"); }
+
+}  // namespace
+
+std::vector<std::string> RunRow(const readdates::RunSummary &run) {
+    const readdates::RunEntries &e = run.entries;
+    const std::string code = e.code == readdates::kAllCodes ? "ALL CODES" : e.code;
+    const std::string change = !e.undoes       ? e.fromDate + " \u2192 " + e.toDate
+                               : run.undoesWhen ? "undo of " + Shown(*run.undoesWhen)
+                                                : "undo of run " + std::to_string(*e.undoes);
+    const std::string records =
+        std::to_string(run.records) + (run.kept ? " (" + std::to_string(run.kept) + " left)" : "");
+    return {Shown(run.when), run.user, e.billDate, code, change, records, run.undoneWhen ? Shown(*run.undoneWhen) : ""};
+}
+
+frmUndoFixRdgs::frmUndoFixRdgs() : Form("frmUndoFixRdgs", "Undo READ DATE Corrections", 10500, 5205, FontSpec{}, true) {
+    const FontSpec listFont{"MS Sans Serif", 8.25, false};
+    lbl = &AddLabel("lbl", -1, {240, 240, 10020, 495},
+                    "Choose a read-date correction and press Undo: each meter reading record that it changed gets "
+                    "back the read date it had, unless the record was changed again or deleted since.",
+                    3);
+    lstRuns = &AddListView("lstRuns", {240, 840, 10020, 3015}, 0, listFont);
+    lstRuns->AddColumn("Date and time", 1500);
+    lstRuns->AddColumn("User", 1200);
+    lstRuns->AddColumn("Bill date", 1050);
+    lstRuns->AddColumn("Code", 1050);
+    lstRuns->AddColumn("From \u2192 To", 2400);
+    lstRuns->AddColumn("Records", 1350, true);
+    lstRuns->AddColumn("Undone", 1200);
+    lstRuns->SetAccessibleName("read-date corrections", lbl);
+    pb1 = &AddProgressBar("pb1", {240, 3960, 10020, 375}, 4);
+    pb1->SetVisible(false);
+    cmdUndo = &AddButton("cmdUndo", -1, {7950, 4560, 1125, 400}, "&Undo", 1);
+    cmdUndo->SetToolTipText("Give the readings of the chosen correction back the read dates they had");
+    cmdExit = &AddButton("cmdExit", -1, {9270, 4560, 1000, 400}, "E&xit", 2);
+    cmdExit->SetToolTipText("Exit this module");
+
+    lstRuns->onKeyPress = [this](int &KeyAscii) { lstRuns_KeyPress(KeyAscii); };
+    cmdUndo->onClick = [this] { cmdUndo_Click(); };
+    cmdExit->onClick = [this] { cmdExit_Click(); };
+}
+
+frmUndoFixRdgs::~frmUndoFixRdgs() = default;
+
+void frmUndoFixRdgs::Form_Load() {
+    auto &shared = startup::Shared();
+    // The data database as the read-date window finds it: their lock file is one.
+    readdates::TakeDataFilePathFromSettings();
+    // The data database is opened first, so a missing one is reported as such and leaves no lock file.
+    dao::Database db = dao::DBEngine().OpenDatabase(shared.DataFilePath);
+    // One read-date window (correction or undo) per data database: an undo under a correction window
+    // would change the readings it is counting and correcting.
+    toolLock_ = platform::FileLock::TryTake(startup::ReadDateLockOf(shared.DataFilePath));
+    db.Close();
+    if (!toolLock_) {
+        platform::ui::MsgBox("Read-date corrections cannot be undone now: read dates are being corrected or undone "
+                             "for the data database " +
+                                 shared.DataFilePath +
+                                 " in another window.\n\nClose that window first; only one can be open for a data "
+                                 "database at a time.",
+                             platform::ui::vbInformation, "Quorvant 32");
+        Unload();  // the window never shows; start-up then ends the utility
+        return;
+    }
+    // Audit lines of an earlier run on this database that was killed after its commit are written now.
+    startup::CompleteAuditFileOnOpen();
+    ListRuns();
+}
+
+void frmUndoFixRdgs::Form_Unload() {
+    auto &ws = dao::DBEngine().Workspaces(0);
+    for (int i = ws.DatabasesCount() - 1; i >= 0; --i) ws.Databases(i).Close();
+    toolLock_.reset();
+}
+
+void frmUndoFixRdgs::ListRuns(std::int64_t chosen) {
+    dao::Database db = dao::DBEngine().OpenDatabase(startup::Shared().DataFilePath, false, true);
+    try {
+        runs_ = readdates::RecordedRuns(db);
+    } catch (...) {
+        db.Close();
+        throw;
+    }
+    db.Close();
+    lstRuns->Clear();
+    for (const auto &run : runs_) lstRuns->AddItem(RunRow(run));
+    const auto at = std::find_if(runs_.begin(), runs_.end(), [&](const auto &r) { return r.run == chosen; });
+    lstRuns->SetListIndex(runs_.empty() ? -1 : at == runs_.end() ? 0 : static_cast<int>(at - runs_.begin()));
+    cmdUndo->SetEnabled(!runs_.empty());
+}
+
+void frmUndoFixRdgs::lstRuns_KeyPress(int &KeyAscii) {
+    if (KeyAscii != kEnter) return;  // Enter moves on like Tab
+    KeyAscii = 0;
+    platform::ui::SendKeys("{TAB}");
+}
+
+void frmUndoFixRdgs::cmdExit_Click() { Unload(); }
+
+}  // namespace undo

@@ -1,0 +1,81 @@
+// Undo: the chosen run's readings get back the read dates they had, audited, with the progress bar.
+#include <string>
+
+#include "platform/error.h"
+#include "platform/ui/app.h"
+#include "startup/audit.h"
+#include "undo/frmUndoFixRdgs.h"
+#include "undo/undo_run.h"
+
+namespace undo {
+namespace {
+
+std::string Shown(platform::DateTime when) { return platform::Format(when, "mm/dd/yyyy hh:mm"); }
+
+std::string FinishedMessage(const UndoOutcome &outcome) {
+    const std::int64_t n = outcome.givenBack, left = outcome.left;
+    std::string text = std::to_string(n) + (n == 1 ? " reading record was given back its earlier read date."
+                                                   : " reading records were given back their earlier read date.");
+    if (left == 1)
+        text += "\n\n1 reading record was left as it is: it has been changed again or deleted since.";
+    else if (left > 1)
+        text += "\n\n" + std::to_string(left) +
+                " reading records were left as they are: they have been changed again or deleted since.";
+    return text;
+}
+
+}  // namespace
+
+void frmUndoFixRdgs::cmdUndo_Click() {
+    using namespace platform;
+    const int chosen = lstRuns->ListIndex();
+    if (chosen < 0 || chosen >= static_cast<int>(runs_.size())) {
+        ui::MsgBox("Choose a read-date correction in the list first.", ui::vbInformation, "Quorvant 32");
+        lstRuns->SetFocus();
+        return;
+    }
+    const readdates::RunSummary run = runs_[static_cast<std::size_t>(chosen)];
+    if (run.undoneBy) {
+        ui::MsgBox("The read-date correction of " + Shown(run.when) + " was undone on " +
+                       (run.undoneWhen ? Shown(*run.undoneWhen) : std::string("an earlier day")) +
+                       ". A correction is undone only once; to make it again, undo its undo.",
+                   ui::vbExclamation, "Quorvant 32");
+        lstRuns->SetFocus();
+        return;
+    }
+
+    pb1->SetValue(0);
+    pb1->SetMax(static_cast<double>(std::max<std::int64_t>(run.records, 1)));
+    pb1->SetVisible(true);
+    UndoOutcome outcome;
+    try {
+        // From the start of the run until the final message the window takes no input.
+        ui::BusyScope busy;
+        outcome = UndoRun(run.run, [&](std::int64_t visited, std::int64_t) {
+            pb1->SetValue(static_cast<double>(visited));
+            busy.Pump();
+        });
+    } catch (const Error &e) {
+        // Everything the run did was rolled back: the window stays as it was, ready for another try.
+        pb1->SetValue(0);
+        pb1->SetVisible(false);
+        ui::MsgBox("The read-date correction could not be undone:\n\n" + e.description +
+                       "\n\nNo reading record was changed.",
+                   ui::vbCritical, "Quorvant 32");
+        ListRuns(run.run);
+        lstRuns->SetFocus();
+        return;
+    }
+
+    if (!outcome.auditFailure.empty())
+        ui::MsgBox(startup::AuditLinesNotWritten("The read dates were given back", outcome.auditFile,
+                                                 outcome.auditFailure),
+                   ui::vbExclamation, "Quorvant 32");
+    ui::MsgBox(FinishedMessage(outcome), ui::vbInformation, "FINISHED");
+    pb1->SetValue(0);
+    pb1->SetVisible(false);
+    ListRuns(run.run);
+    lstRuns->SetFocus();
+}
+
+}  // namespace undo

@@ -1,0 +1,280 @@
+// The undo window on a real installation: corrections made through the read-date window and undone
+// (every stored value given back exactly, readings changed since left and counted, an undo refused
+// twice, an undo undone), one read-date window per data database, failed undos that change nothing,
+// and undos killed at random points.
+#include <QApplication>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <iostream>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/filelock.h"
+#include "readdates/frd_fixture.h"
+#include "startup/audit.h"
+#include "startup/shared.h"
+#include "support/child.h"
+#include "undo/frmUndoFixRdgs.h"
+#include "undo/undo_run.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using platform::ui::MsgBoxRecord;
+using Rows = std::vector<std::vector<std::string>>;
+
+class UndoTest : public ::testing::Test, public frdtest::FrdEnv {
+protected:
+    UndoTest() { platform::SetClockForTests([] { return platform::MakeDateTime(2021, 5, 3, 14, 7); }); }
+    ~UndoTest() override {
+        if (undo_ && undo_->IsLoaded()) undo_->Unload();
+        undo_.reset();
+        platform::SetClockForTests({});
+    }
+
+    // A correction of every read date of 05/01/2021 to 05/02/2021 through the read-date window, closed again.
+    void Correct() {
+        auto &f = OpenForm();
+        for (const auto &[field, text] : {std::pair{0, "05/01/2021"}, {1, "all"}, {2, "05/02/2021"}}) Enter(field, text);
+        ClearBoxes();
+        f.cmdContinue->Press();
+        ProcessEvents();
+        ASSERT_EQ(boxes.at(0).title, "FINISHED");
+        f.Unload();
+    }
+    undo::frmUndoFixRdgs &OpenUndo() {
+        undo_ = std::make_unique<undo::frmUndoFixRdgs>();
+        undo_->Show();
+        ProcessEvents();
+        return *undo_;
+    }
+    std::vector<MsgBoxRecord> PressUndo() {
+        ClearBoxes();
+        undo_->cmdUndo->Press();
+        ProcessEvents();
+        return boxes;
+    }
+    // The read dates as stored (quote() tells a text from a number and Null).
+    Rows Stored() const { return DataRows("select rowid, quote(readdate) from [tbl reading] order by rowid"); }
+    Rows Runs() const { return DataRows("select run, records, kept, undoes, undoneby from FRDRUN order by run"); }
+    // Every LIDB row has its line in the audit file, in the same order; the number of rows.
+    std::size_t ExpectAuditFileAgreesWithLidb() const {
+        std::vector<std::string> rows;
+        for (const auto &r : DataRows("select [When] || ByWhom || ' ' || What from LIDB order by rowid")) rows.push_back(r[0]);
+        EXPECT_EQ(AuditLines(), rows);
+        return rows.size();
+    }
+    std::unique_ptr<undo::frmUndoFixRdgs> undo_;
+};
+
+// Bill date 05/01/2021, accounts 1 to 6 selected; what each reading's read date is as stored.
+class UndoRunTest : public UndoTest {
+protected:
+    UndoRunTest() {
+        for (long long k = 1; k <= 6; ++k) Select(k, "A" + std::to_string(k));
+        AddReadings({
+            {"2021-05-01", "2021-04-28", "W", 1},
+            {"2021-05-01", "2021-04-29 14:35:07", "E", 2},  // a time of day
+            {"2021-05-01", "", "W", 3},                     // Null
+            {"2021-05-01", "2021-04-28 00:00:00", "W", 4},  // midnight written out: kept as written
+            {"2021-05-01", "2021-04-30", "W", 5},           // changed again after the correction
+            {"2021-05-01", "2021-04-27", "G", 6},           // deleted after the correction
+            {"2021-05-01", "2021-04-28", "W", 9},           // not selected
+            {"2021-06-01", "2021-04-28", "W", 1},           // another bill date
+        });
+    }
+};
+
+// The keyboard run under X (tests/e2e) undoes an undo and compares the audit file with LIDB; here the
+// texts of the list, the boxes and the lines, and values that only this installation holds.
+TEST_F(UndoRunTest, UndoGivesBackEveryStoredValueLeavesLaterChangesAndIsRefusedTwice) {
+    const Rows before = Stored();
+    Correct();
+    Data()->exec("update [tbl reading] set readdate = '2021-05-09' where lockey = 5; "
+                 "delete from [tbl reading] where lockey = 6");
+
+    auto &w = OpenUndo();
+    ASSERT_EQ(w.lstRuns->ListCount(), 1);
+    EXPECT_TRUE(w.lstRuns->ListIndex() == 0 && w.ActiveControl() == w.lstRuns);
+    const std::vector<std::string> row = {"05/03/2021 14:07", startup::AuditUser(), "05/01/2021", "ALL CODES",
+                                          "all \u2192 05/02/2021", "6", ""};
+    for (int column = 0; column < 7; ++column) EXPECT_EQ(w.lstRuns->ItemText(0, column), row[column]);
+
+    auto shown = PressUndo();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].title, "FINISHED");
+    EXPECT_EQ(shown[0].prompt, "4 reading records were given back their earlier read date.\n\n2 reading records were "
+                               "left as they are: they have been changed again or deleted since.");
+    // Every reading the correction changed and nobody touched since holds exactly what it held.
+    Rows expected = before;
+    expected[4][1] = "'2021-05-09'";
+    expected.erase(expected.begin() + 5);
+    EXPECT_EQ(Stored(), expected);
+    EXPECT_EQ(Runs(), (Rows{{"1", "6", "0", "<null>", "2"}, {"2", "4", "2", "1", "<null>"}}));
+    // The list shows the undo first; the undone run stays chosen, so a second Undo is refused.
+    ASSERT_EQ(w.lstRuns->ListCount(), 2);
+    EXPECT_TRUE(w.lstRuns->ListIndex() == 1 && w.ActiveControl() == w.lstRuns);
+    EXPECT_EQ(w.lstRuns->ItemText(0, 4) + " | " + w.lstRuns->ItemText(0, 5) + " | " + w.lstRuns->ItemText(1, 6),
+              "undo of 05/03/2021 14:07 | 4 (2 left) | 05/03/2021 14:07");
+
+    const auto lines = AuditLines();
+    ASSERT_EQ(lines.size(), 10u);
+    const std::string undone = "Changed read date from 05/02/2021 to ";
+    EXPECT_TRUE(lines[7].ends_with(undone + "04/29/2021 14:35:07 for bill date 05/01/2021 for account A2 for code E"))
+        << lines[7];
+    EXPECT_TRUE(lines[8].ends_with(undone + "Null for bill date 05/01/2021 for account A3 for code W")) << lines[8];
+
+    shown = PressUndo();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].title, "Quorvant 32");
+    EXPECT_EQ(shown[0].prompt, "The read-date correction of 05/03/2021 14:07 was undone on 05/03/2021 14:07. A "
+                               "correction is undone only once; to make it again, undo its undo.");
+    EXPECT_EQ(Stored(), expected);
+    EXPECT_EQ(Runs().size(), 2u);
+    EXPECT_EQ(platform::dao::DBEngine().Workspaces(0).DatabasesCount(), 0);
+}
+
+TEST_F(UndoRunTest, AFailedUndoSaysSoKeepsTheWindowAndChangesNothing) {
+    Correct();
+    const Rows corrected = Stored();
+    struct Case {
+        const char *what;
+        std::function<void()> make, mend;
+        const char *reason;
+    } cases[] = {
+        {"no AUDIT folder", [&] { fs::rename(AuditFolder(), AuditFolder().string() + ".away"); },
+         [&] { fs::rename(AuditFolder().string() + ".away", AuditFolder()); },
+         "Path not found: 'C:\\QVNWin32\\AUDIT\\billing202105.LOG'"},
+        {"the third reading refused",
+         [&] {
+             Data()->exec("create table hits (n INTEGER); insert into hits values (0);"
+                          "create trigger refuse before update on [tbl reading] begin update hits set n = n + 1;"
+                          "select raise(abort, 'refused') where (select n from hits) >= 3; end");
+         },
+         [&] { Data()->exec("drop trigger refuse; drop table hits"); },
+         "A field of the record cannot hold this value. (refused)"},
+    };
+    auto &w = OpenUndo();
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        c.make();
+        const auto shown = PressUndo();
+        c.mend();
+        ASSERT_EQ(shown.size(), 1u);
+        EXPECT_EQ(shown[0].style, platform::ui::vbCritical);
+        EXPECT_EQ(shown[0].prompt, "The read-date correction could not be undone:\n\n" + std::string(c.reason) +
+                                       "\n\nNo reading record was changed.");
+        EXPECT_TRUE(w.IsVisible() && !w.pb1->Visible() && !platform::ui::Ending());
+        EXPECT_EQ(Stored(), corrected);
+        EXPECT_EQ(Runs(), (Rows{{"1", "6", "0", "<null>", "<null>"}}));
+        EXPECT_EQ(ExpectAuditFileAgreesWithLidb(), 6u);
+        EXPECT_FALSE(platform::dao::DBEngine().Workspaces(0).InTransaction());
+    }
+}
+
+// One read-date window, correction or undo, per data database: a second of either is refused in its own
+// words and changes nothing, and a restore finds the database held (the lock it asks about).
+TEST_F(UndoTest, OneReadDateWindowPerDataDatabaseEachRefusedWithItsOwnWordsAndNoRestoreMeanwhile) {
+    const std::string lock = startup::ReadDateLockOf(frdtest::kDataPath);
+    const std::string held = " for the data database C:\\QVData\\billing.mdb in another window.\n\nClose that window "
+                             "first; only one can be open for a data database at a time.";
+    Select(1, "A1");
+    Select(2, "A2");
+    auto &f = OpenForm();
+    qvtest::SqlFile(TempDataFile()).exec("delete from selectionsetDTC where lockey = 2");  // changed since
+    ClearBoxes();
+    auto frd = OpenSecondForm();
+    EXPECT_FALSE(OpenUndo().IsLoaded());
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0].prompt, "Read dates are already being corrected or undone" + held);
+    EXPECT_EQ(boxes[1].prompt, "Read-date corrections cannot be undone now: read dates are being corrected or undone" + held);
+    EXPECT_FALSE(frd->IsLoaded() || frd->IsVisible());
+    frd.reset();
+    // The first window's FRDLK is untouched and still serves it.
+    EXPECT_EQ(DataCount("select count(*) from FRDLK"), 2);
+    ClearBoxes();
+    AddReading({"2021-05-01", "2021-04-28", "W", 2});
+    Enter(0, "05/01/2021");
+    EXPECT_EQ(boxes.at(0).title, "ONE RECORD FOUND");
+    f.Unload();
+    EXPECT_FALSE(platform::FileLock::HeldByAnyone(lock));
+
+    // A data database without any recorded run: an empty list, nothing to undo, nothing created.
+    auto &w = OpenUndo();
+    EXPECT_EQ(w.lstRuns->ListCount(), 0);
+    EXPECT_FALSE(w.cmdUndo->Enabled());
+    EXPECT_FALSE(DataHasTable("FRDRUN"));
+    EXPECT_TRUE(platform::ui::ClippedCaptions(w).empty());
+    EXPECT_TRUE(platform::FileLock::HeldByAnyone(lock));  // what the restore asks before it replaces
+    ClearBoxes();
+    EXPECT_FALSE(OpenSecondForm()->IsLoaded());
+    EXPECT_EQ(boxes.at(0).prompt, "Read dates are already being corrected or undone" + held);
+}
+
+// An undo killed at random points, half of them after its audit lines were made durable just before the
+// commit: the readings, the record of runs and LIDB hold the state before it or after it, and the audit
+// file, completed as the next window completes it, has a line for every LIDB row. QV_UNDO_KILLS="<readings>
+// <kills>" sets the size.
+TEST_F(UndoTest, KilledAtRandomPointsLeavesTheStateBeforeOrAfterWithItsAuditTrail) {
+    long long n = 10000, kills = 8;
+    if (const char *size = std::getenv("QV_UNDO_KILLS")) std::sscanf(size, "%lld %lld", &n, &kills);
+    SelectRange(1, n);
+    Data()->exec("with recursive i(k) as (select 1 union all select k + 1 from i where k < " + std::to_string(n) +
+                 ") insert into [tbl reading] select '2021-05-01', case k % 7 when 0 then null when 1 then "
+                 "'2021-04-28 09:15:00' else '2021-04-28' end, 'W', k from i");
+    const Rows original = Stored();
+    Correct();
+    const Rows corrected = Stored();
+    const std::string data = qvtest::ReadFile(DataFile()), audit = qvtest::ReadFile(AuditFile());
+    using us = std::chrono::microseconds;
+    // The undo in a child process from the corrected state, killed `delay` after its start, or after its
+    // batch was prepared; the times from the start to the preparation and from there to the end.
+    auto run = [&](long delay, bool afterPreparation) {
+        fs::remove(DataFile().string() + "-journal");
+        qvtest::WriteFile(DataFile(), data);
+        qvtest::WriteFile(AuditFile(), audit);
+        const auto start = std::chrono::steady_clock::now();
+        qvtest::Child child([] { return undo::UndoRun(1, [](auto, auto) {}).givenBack > 0 ? 0 : 1; });
+        for (bool marked = false; !marked && !child.Ended(); std::this_thread::sleep_for(us(100)))
+            for (const auto &e : fs::directory_iterator(AuditFolder()))
+                marked |= e.path().extension() == ".pending" && qvtest::ReadFile(e.path()).find("\nmark ") != std::string::npos;
+        const auto prepared = std::chrono::steady_clock::now();
+        if (delay >= 0) {
+            std::this_thread::sleep_until((afterPreparation ? prepared : start) + us(delay));
+            child.Kill();
+        }
+        child.Wait();
+        return std::pair{std::chrono::duration_cast<us>(prepared - start).count(),
+                         std::chrono::duration_cast<us>(std::chrono::steady_clock::now() - prepared).count()};
+    };
+    const auto [toPreparation, fromThere] = run(-1, false);
+    const unsigned seed = std::random_device{}();
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    int after = 0, completed = 0;
+    for (int round = 0; round < kills; ++round) {
+        const long delay = std::uniform_int_distribution<long>(0, round % 2 ? fromThere : toPreparation)(random);
+        SCOPED_TRACE("killed " + std::to_string(delay) + " us after " + (round % 2 ? "the preparation" : "the start"));
+        run(delay, round % 2);
+        const std::size_t lines = AuditLines().size();
+        startup::CompleteAuditFile();  // the tools' own open of the data database, as the next window opens it
+        completed += AuditLines().size() != lines;
+        const bool undone = Runs().size() == 2;
+        after += undone;
+        const std::string all = std::to_string(n);
+        EXPECT_EQ(Runs(), (undone ? Rows{{"1", all, "0", "<null>", "2"}, {"2", all, "0", "1", "<null>"}}
+                                  : Rows{{"1", all, "0", "<null>", "<null>"}}));
+        EXPECT_TRUE(Stored() == (undone ? original : corrected));
+        EXPECT_EQ(ExpectAuditFileAgreesWithLidb(), static_cast<std::size_t>(undone ? 2 * n : n));
+    }
+    std::cout << n << " readings: " << toPreparation << " us to the preparation, " << fromThere
+              << " us from there to the end; killed before the commit " << kills - after << ", after it " << after
+              << " (its lines completed at the next open " << completed << ")\n";
+}
+
+}  // namespace
