@@ -57,7 +57,7 @@ std::string Replace(const std::string &live, const std::string &chosen, const st
     }
     if (!hold) return live + " is in use by another program. Close it and try again.";
     if (platform::FileLock::HeldByAnyone(startup::ReadDateLockOf(live)))
-        return live + " is in use by a read-date correction window. Close it and try again.";
+        return live + " is in use by a read-date correction or undo window. Close it and try again.";
 
     const std::string stamp = platform::Format(platform::Now(), "mmddyyhhmmss");
     const std::string safety = dataFolder + "\\" + baseName + "replacedbyautocopy" + stamp + ".mdb";

@@ -270,7 +270,7 @@ TEST_F(RacRestore, ADatabaseInUseIsNotReplaced) {
          },
          "C:\\QVData\\BILLING.mdb is in use by another program. Close it and try again."},
         {[] { return std::shared_ptr<void>(platform::FileLock::TryTake("C:\\QVData\\BILLING.mdb.frd")); },
-         "C:\\QVData\\BILLING.mdb is in use by a read-date correction window. Close it and try again."},
+         "C:\\QVData\\BILLING.mdb is in use by a read-date correction or undo window. Close it and try again."},
     };
     for (const Case &c : cases) {
         const auto held = c.hold();
