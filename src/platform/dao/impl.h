@@ -20,7 +20,8 @@ namespace platform::dao {
 Variant ToVariant(const Cell &cell, bool isDate);
 Variant ColumnVariant(sqlite3_stmt *st, int column, bool isDate);
 void BindVariant(sqlite3_stmt *st, int index, const Variant &v);
-// The same, a text bound from `text` without a copy: `text` must outlive the binding.
+// The same without copying a text: a Text value is bound where `v` holds it, a date's storage text from
+// `text`; both must outlive the binding.
 void BindVariant(sqlite3_stmt *st, int index, const Variant &v, std::string &text);
 
 struct WorkspaceImpl;

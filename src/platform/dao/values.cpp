@@ -34,7 +34,11 @@ Variant ColumnVariant(sqlite3_stmt *st, int column, bool isDate) {
 
 void BindVariant(sqlite3_stmt *st, int index, const Variant &v, std::string &text) {
     switch (v.kind()) {
-    case Variant::Kind::Text: text = v.ToText(); break;
+    case Variant::Kind::Text: {
+        const std::string_view held = v.TextView();  // bound where it is held
+        sqlite3_bind_text(st, index, held.data(), static_cast<int>(held.size()), SQLITE_STATIC);
+        return;
+    }
     case Variant::Kind::Date: StorageText(v.ToDate(), text); break;
     default: BindVariant(st, index, v); return;
     }

@@ -2,6 +2,7 @@
 // A field value: Null, whole number, floating number, text or date.
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <variant>
 
 #include "platform/clock.h"
@@ -26,6 +27,11 @@ public:
     // Text as Visual Basic's CStr gives it: numbers in decimal digits, dates in the short date form.
     // Null raises 94 (Invalid use of Null).
     std::string ToText() const;
+    // The text of a Text value as it is held (no copy); empty for any other kind.
+    std::string_view TextView() const {
+        const std::string *text = std::get_if<std::string>(&v_);
+        return text ? std::string_view(*text) : std::string_view();
+    }
     // Whole number; Null raises 94, a text that is no number raises 13, out of range raises 6.
     std::int64_t ToLong() const;
     double ToDouble() const;
