@@ -19,6 +19,12 @@ namespace readdates {
 // names the lock file they share (startup::ReadDateLockOf).
 void TakeDataFilePathFromSettings();
 
+// The lock of the read-date windows (correction or undo: one of them per data database), taken while
+// `db`, the data database, is open so that a missing database is reported as such first. When another
+// window holds it, `db` is closed, a box beginning with `refused` names the database, and nothing is
+// returned.
+std::unique_ptr<platform::FileLock> TakeReadDateWindowLock(platform::dao::Database &db, const std::string &refused);
+
 class frmFixDupRdgs : public platform::ui::Form {
 public:
     frmFixDupRdgs();

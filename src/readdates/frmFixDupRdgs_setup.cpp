@@ -35,6 +35,18 @@ void TakeDataFilePathFromSettings() {
     shared.db = {};
 }
 
+std::unique_ptr<platform::FileLock> TakeReadDateWindowLock(dao::Database &db, const std::string &refused) {
+    const std::string &data = startup::Shared().DataFilePath;
+    auto lock = platform::FileLock::TryTake(startup::ReadDateLockOf(data));
+    if (lock) return lock;
+    db.Close();
+    platform::ui::MsgBox(refused + " for the data database " + data +
+                             " in another window.\n\nClose that window first; only one can be open for a data "
+                             "database at a time.",
+                         platform::ui::vbInformation, "Quorvant 32");
+    return nullptr;
+}
+
 frmFixDupRdgs::frmFixDupRdgs()
     : Form("frmFixDupRdgs", "Correct READ DATES for Meter Reading Records", 6750, 4965, FontSpec{}, true) {
     const FontSpec listFont{"MS Sans Serif", 8.25, false};
@@ -97,15 +109,9 @@ void frmFixDupRdgs::Form_Load() {
 
     // FRDLK is one table per data database: a second window on the same database would rebuild it
     // under the first one and drop it on close, so only one window may hold it.
-    toolLock_ = platform::FileLock::TryTake(startup::ReadDateLockOf(shared.DataFilePath));
+    toolLock_ = TakeReadDateWindowLock(shared.db, "Read dates are already being corrected or undone");
     if (!toolLock_) {
-        shared.db.Close();
         shared.db = {};
-        platform::ui::MsgBox("Read dates are already being corrected or undone for the data database " +
-                                 shared.DataFilePath +
-                                 " in another window.\n\nClose that window first; only one can be open for a data "
-                                 "database at a time.",
-                             platform::ui::vbInformation, "Quorvant 32");
         Unload();  // the window never shows; start-up then ends the utility
         return;
     }

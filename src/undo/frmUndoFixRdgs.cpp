@@ -72,18 +72,13 @@ void frmUndoFixRdgs::Form_Load() {
     dao::Database db = dao::DBEngine().OpenDatabase(shared.DataFilePath);
     // One read-date window (correction or undo) per data database: an undo under a correction window
     // would change the readings it is counting and correcting.
-    toolLock_ = platform::FileLock::TryTake(startup::ReadDateLockOf(shared.DataFilePath));
-    db.Close();
+    toolLock_ = readdates::TakeReadDateWindowLock(
+        db, "Read-date corrections cannot be undone now: read dates are being corrected or undone");
     if (!toolLock_) {
-        platform::ui::MsgBox("Read-date corrections cannot be undone now: read dates are being corrected or undone "
-                             "for the data database " +
-                                 shared.DataFilePath +
-                                 " in another window.\n\nClose that window first; only one can be open for a data "
-                                 "database at a time.",
-                             platform::ui::vbInformation, "Quorvant 32");
         Unload();  // the window never shows; start-up then ends the utility
         return;
     }
+    db.Close();
     // Audit lines of an earlier run on this database that was killed after its commit are written now.
     startup::CompleteAuditFileOnOpen();
     ListRuns();
