@@ -158,16 +158,10 @@ std::string ToolsWillRefuse(const Plan &plan, const Options &o) {
     locks.Note(st.DataFilePath);
     try {
         // Written as a correction writes it, and rolled back: the file, its .ldb and its journal.
-        auto &ws = engine.Workspaces(0);
         dao::Database db = engine.OpenDatabase(st.DataFilePath);
-        ws.BeginTrans();
-        try {
-            db.Execute("create table [qvmigrate trial] (x long)");
-        } catch (...) {
-            ws.Rollback();
-            throw;
-        }
-        ws.Rollback();
+        dao::Transaction trial(engine.Workspaces(0));
+        db.Execute("create table [qvmigrate trial] (x long)");
+        trial.Rollback();
         db.Close();
     } catch (const std::exception &e) {
         found.Refused(st.DataFilePath, e, "no read date can be corrected", withoutPassword);

@@ -136,6 +136,25 @@ private:
     std::shared_ptr<struct WorkspaceImpl> impl_;
 };
 
+// A transaction of a workspace for the length of a scope: begun when made, rolled back when the scope
+// is left without Commit (an error on its way out), so that no path of a run leaves changes half-made.
+// The rollback of an unwinding scope swallows its own failure: the error that ends the run is the one
+// reported. Databases a failed run leaves open are closed before it goes out of scope, as a rollback
+// wants no statement still reading.
+class Transaction {
+public:
+    explicit Transaction(Workspace &ws);
+    Transaction(const Transaction &) = delete;
+    Transaction &operator=(const Transaction &) = delete;
+    ~Transaction();
+    void Commit();    // a failed commit is still rolled back when the scope is left
+    void Rollback();  // at once, raising what the rollback meets
+
+private:
+    Workspace &ws_;
+    bool open_ = true;
+};
+
 class DBEngineObject {
 public:
     Workspace &Workspaces(int index);  // only 0 exists

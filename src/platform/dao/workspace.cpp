@@ -127,6 +127,26 @@ void Workspace::CommitTrans() { EndTransaction(impl_.get(), true); }
 void Workspace::Rollback() { EndTransaction(impl_.get(), false); }
 bool Workspace::InTransaction() const { return impl_ && impl_->level > 0; }
 
+Transaction::Transaction(Workspace &ws) : ws_(ws) { ws_.BeginTrans(); }
+
+Transaction::~Transaction() {
+    if (!open_) return;
+    try {
+        ws_.Rollback();
+    } catch (...) {  // the error that unwinds the scope is the one to report
+    }
+}
+
+void Transaction::Commit() {
+    ws_.CommitTrans();
+    open_ = false;
+}
+
+void Transaction::Rollback() {
+    open_ = false;
+    ws_.Rollback();
+}
+
 DBEngineObject::DBEngineObject() { ws0_.impl_ = std::make_shared<WorkspaceImpl>(); }
 
 Workspace &DBEngineObject::Workspaces(int index) {

@@ -571,18 +571,28 @@ TEST_F(WorkspaceTest, ASecondOpenOfTheFileJoinsTheRunsTransaction) {
     EXPECT_EQ(Scalar(file, "select count(*) || min(code) from LIDB, [tbl reading] where lockey = 1"), "1X");
 }
 
-TEST_F(WorkspaceTest, TransactionsNestAndSpanFiles) {
+// A Transaction left without Commit (an error on its way out) rolls back; the outer one commits.
+TEST_F(WorkspaceTest, TransactionsNestSpanFilesAndRollBackWhenLeftUncommitted) {
     Database data = ws.OpenDatabase(file);
     Database other = ws.OpenDatabase("C:\\qv\\other.mdb");
-    ws.BeginTrans();
-    data.Execute("delete from FRDLK where lockey = 1");
-    ws.BeginTrans();
-    other.Execute("insert into t (x) values (1)");
-    data.Execute("delete from FRDLK");
-    ws.Rollback();
-    EXPECT_EQ(data.OpenRecordset("FRDLK", dbOpenSnapshot).RecordCount(), 4);
-    other.Execute("insert into t (x) values (2)");
-    ws.CommitTrans();
+    {
+        Transaction outer(ws);
+        data.Execute("delete from FRDLK where lockey = 1");
+        EXPECT_EQ(ErrorNumber([&] {
+                      Transaction inner(ws);
+                      other.Execute("insert into t (x) values (1)");
+                      data.Execute("delete from FRDLK");
+                      data.Execute("drop table nosuch");
+                  }),
+                  3078);
+        EXPECT_EQ(data.OpenRecordset("FRDLK", dbOpenSnapshot).RecordCount(), 4);
+        other.Execute("insert into t (x) values (2)");
+        outer.Commit();
+    }
+    {
+        Transaction dropped(ws);
+        other.Execute("insert into t (x) values (3)");
+    }
     EXPECT_EQ(Scalar("C:\\qv\\other.mdb", "select group_concat(x) from t"), "2");
     EXPECT_EQ(Scalar(file, "select count(*) from FRDLK"), "4");
     EXPECT_EQ(ErrorNumber([&] { ws.CommitTrans(); }), 3034);
