@@ -1,5 +1,5 @@
 #pragma once
-// Private to platform_dao: FindFirst/FindNext criteria: comparisons of a field with a number, a
+// Private to platform_dao: FindFirst criteria: comparisons of a field with a number, a
 // 'text' or a #date#, joined by and / or / not, with parentheses; "is null" and "is not null".
 #include <functional>
 #include <memory>

@@ -46,17 +46,12 @@ public:
     // Above 0 exactly when there is a record; the full count once the recordset has stood on its last record.
     std::int64_t RecordCount() const;
     bool Eof() const;
-    bool Bof() const;
     void MoveNext();
-    void MovePrevious();
     void MoveFirst();
     void MoveLast();
-    std::int64_t AbsolutePosition() const;  // 0-based; -1 when there is no current record
-    void SetAbsolutePosition(std::int64_t position);
+    void SetAbsolutePosition(std::int64_t position);  // 0-based; 3021 outside the records
 
     FieldRef Fields(std::string_view name);  // 3265 when no such field
-    int FieldCount() const;
-    std::string FieldName(int index) const;
 
     void Edit();    // dynaset only (3027 "Cannot update. Database or object is read-only." otherwise)
     void AddNew();
@@ -66,7 +61,6 @@ public:
     // Jet criteria: "field = value" joined by "and"; numbers, 'text', #dates#. Equality criteria use an
     // index built on first use, so repeated calls do not scan the recordset.
     void FindFirst(std::string_view criterion);
-    void FindNext(std::string_view criterion);
     bool NoMatch() const;
 
     void Close();

@@ -134,4 +134,7 @@ struct RecordsetImpl {
     void Close();
 };
 
+// The recordset behind a handle; 91 for an empty handle, 3420 for a closed recordset.
+RecordsetImpl &Live(const std::shared_ptr<RecordsetImpl> &impl);
+
 }  // namespace platform::dao

@@ -7,12 +7,6 @@
 namespace platform::dao {
 namespace {
 
-RecordsetImpl &Live(const std::shared_ptr<RecordsetImpl> &impl) {
-    if (!impl) RaiseNothing();
-    if (!impl->db) RaiseClosed();
-    return *impl;
-}
-
 bool SameName(std::string_view lower, std::string_view name) {
     if (lower.size() != name.size()) return false;
     for (size_t i = 0; i < name.size(); ++i) {
@@ -23,6 +17,12 @@ bool SameName(std::string_view lower, std::string_view name) {
 }
 
 }  // namespace
+
+RecordsetImpl &Live(const std::shared_ptr<RecordsetImpl> &impl) {
+    if (!impl) RaiseNothing();
+    if (!impl->db) RaiseClosed();
+    return *impl;
+}
 
 void RecordsetImpl::RequireCurrent() const {
     if (!HasCurrent()) Raise(3021);
@@ -77,10 +77,6 @@ bool Recordset::Eof() const {
     auto &rs = Live(impl_);
     return rs.pos >= rs.Size();
 }
-bool Recordset::Bof() const {
-    auto &rs = Live(impl_);
-    return rs.pos < 0 || rs.Size() == 0;
-}
 
 void Recordset::MoveNext() {
     auto &rs = Live(impl_);
@@ -88,13 +84,6 @@ void Recordset::MoveNext() {
     const bool deleted = rs.currentDeleted;
     rs.Leave();
     if (!deleted) ++rs.pos;  // after a Delete the next record has moved into this position
-}
-
-void Recordset::MovePrevious() {
-    auto &rs = Live(impl_);
-    if (rs.pos < 0 || rs.Size() == 0) Raise(3021);
-    rs.Leave();
-    --rs.pos;
 }
 
 void Recordset::MoveFirst() {
@@ -113,11 +102,6 @@ void Recordset::MoveLast() {
     rs.pos = count - 1;
 }
 
-std::int64_t Recordset::AbsolutePosition() const {
-    auto &rs = Live(impl_);
-    return rs.HasCurrent() ? rs.pos : -1;
-}
-
 void Recordset::SetAbsolutePosition(std::int64_t position) {
     auto &rs = Live(impl_);
     if (position < 0 || position >= rs.Size()) Raise(3021);
@@ -130,14 +114,6 @@ FieldRef Recordset::Fields(std::string_view name) {
     const int column = rs.ColumnIndex(name);
     if (column < 0) Raise(3265);
     return FieldRef(impl_, column);
-}
-
-int Recordset::FieldCount() const { return static_cast<int>(Live(impl_).columns.size()); }
-
-std::string Recordset::FieldName(int index) const {
-    auto &rs = Live(impl_);
-    if (index < 0 || index >= static_cast<int>(rs.columns.size())) Raise(3265);
-    return rs.columns[static_cast<size_t>(index)].name;
 }
 
 bool Recordset::NoMatch() const { return Live(impl_).noMatch; }

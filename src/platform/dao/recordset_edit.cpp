@@ -7,10 +7,9 @@ namespace platform::dao {
 namespace {
 
 RecordsetImpl &Writable(const std::shared_ptr<RecordsetImpl> &impl) {
-    if (!impl) RaiseNothing();
-    if (!impl->db) RaiseClosed();
-    if (!impl->updatable || impl->db->readOnly) Raise(3027);
-    return *impl;
+    RecordsetImpl &rs = Live(impl);
+    if (!rs.updatable || rs.db->readOnly) Raise(3027);
+    return rs;
 }
 
 // The INSERT or UPDATE (by rowid) of the columns assigned in the edit buffer; "" for an Edit that
@@ -52,9 +51,7 @@ void Recordset::AddNew() {
 }
 
 FieldRef &FieldRef::operator=(const Variant &value) {
-    if (!rs_) RaiseNothing();
-    RecordsetImpl &rs = *rs_;
-    if (!rs.db) RaiseClosed();
+    RecordsetImpl &rs = Live(rs_);
     const int column = column_;
     if (rs.mode == RecordsetImpl::Mode::None) Raise(3020, "Update or CancelUpdate without AddNew or Edit.");
     if (!rs.columns[column].updatable) Raise(3164, "Field cannot be updated.");

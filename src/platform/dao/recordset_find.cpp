@@ -1,4 +1,4 @@
-// FindFirst / FindNext. Equality criteria are answered from an index built on first use for their
+// FindFirst. Equality criteria are answered from an index built on first use for their
 // set of fields; other criteria are evaluated record by record. A criterion is parsed once for its
 // shape (the text without its literal values), so a run of finds that differ only in their values
 // parses nothing again.
@@ -68,21 +68,21 @@ EqualityIndex BuildIndex(RecordsetImpl &rs, const std::vector<int> &columns) {
     return index;
 }
 
-// The first position at or after `from` whose key is `key`, or -1.
+// The first position whose key is `key`, or -1.
 std::int64_t Lookup(RecordsetImpl &rs, const EqualityIndex &index, const std::vector<int> &columns,
-                    const std::string &key, std::int64_t from) {
+                    const std::string &key) {
     const std::uint32_t hash = Hash(key);
     const std::size_t bucket = hash >> (32 - index.bits);
     const auto first = index.entries.begin() + index.directory[bucket];
     const auto last = index.entries.begin() + index.directory[bucket + 1];
-    const EqualityIndex::Entry probe{hash, static_cast<std::uint32_t>(std::max<std::int64_t>(from, 0))};
+    const EqualityIndex::Entry probe{hash, 0};
     for (auto it = std::lower_bound(first, last, probe); it != last && it->hash == hash; ++it)
         if (RowKey(rs, it->row, columns) == key) return it->row;  // the same hash of another key is passed over
     return -1;
 }
 
-// The first position at or after `from` that matches, or -1.
-std::int64_t FindFrom(RecordsetImpl &rs, const FindPlan &plan, std::int64_t from) {
+// The first position that matches, or -1.
+std::int64_t FirstMatch(RecordsetImpl &rs, const FindPlan &plan) {
     if (plan.equalities) {
         std::string key;
         for (const Criterion *c : plan.equal) {
@@ -94,9 +94,9 @@ std::int64_t FindFrom(RecordsetImpl &rs, const FindPlan &plan, std::int64_t from
         auto [index, fresh] = rs.indexes.try_emplace(plan.signature);
         if (fresh) index->second = BuildIndex(rs, plan.columns);
         if (index->second.entries.empty()) return -1;
-        return Lookup(rs, index->second, plan.columns, key, from);
+        return Lookup(rs, index->second, plan.columns, key);
     }
-    for (std::int64_t row = std::max<std::int64_t>(from, 0); row < rs.Size(); ++row)
+    for (std::int64_t row = 0; row < rs.Size(); ++row)
         if (plan.criterion.Matches([&](const std::string &field) { return rs.ValueAt(row, FieldOf(rs, field)); }))
             return row;
     return -1;
@@ -147,26 +147,16 @@ const FindPlan &PlanFor(RecordsetImpl &rs, std::string_view text) {
     return *rs.findPlan;
 }
 
-RecordsetImpl &Live(const std::shared_ptr<RecordsetImpl> &impl) {
-    if (!impl) RaiseNothing();
-    if (!impl->db) RaiseClosed();
-    return *impl;
-}
+}  // namespace
 
-void Find(RecordsetImpl &rs, std::string_view text, bool next) {
-    const FindPlan &plan = PlanFor(rs, text);
-    const std::int64_t from = next ? (rs.currentDeleted ? rs.pos : rs.pos + 1) : 0;
-    const std::int64_t found = FindFrom(rs, plan, from);
+void Recordset::FindFirst(std::string_view criterion) {
+    auto &rs = Live(impl_);
+    const std::int64_t found = FirstMatch(rs, PlanFor(rs, criterion));
     rs.noMatch = found < 0;
     if (found >= 0) {
         rs.Leave();
         rs.pos = found;
     }
 }
-
-}  // namespace
-
-void Recordset::FindFirst(std::string_view criterion) { Find(Live(impl_), criterion, false); }
-void Recordset::FindNext(std::string_view criterion) { Find(Live(impl_), criterion, true); }
 
 }  // namespace platform::dao
