@@ -21,7 +21,6 @@ Control::Control(Form &form, QWidget *widget, std::string name, int index, Rect 
     impl_->widget = widget;
     impl_->name = std::move(name);
     impl_->index = index;
-    impl_->geometry = geometry;
     impl_->tabIndex = tabIndex;
     impl_->filter = new ControlFilter(*this);
     widget->setObjectName(Q(index < 0 ? impl_->name : impl_->name + "_" + std::to_string(index)));
@@ -37,14 +36,12 @@ bool Control::Enabled() const { return impl_->widget->isEnabled(); }
 void Control::SetEnabled(bool enabled) { impl_->widget->setEnabled(enabled); }
 bool Control::Visible() const { return !impl_->widget->isHidden(); }
 void Control::SetVisible(bool visible) { impl_->widget->setVisible(visible); }
-std::string Control::ToolTipText() const { return S(impl_->widget->toolTip()); }
 void Control::SetToolTipText(const std::string &text) { impl_->widget->setToolTip(Q(text)); }
 int Control::TabIndex() const { return impl_->tabIndex; }
 void Control::SetAccessibleName(const std::string &name, const Label *describedBy) {
     impl_->widget->setAccessibleName(Q(name));
     if (describedBy) static_cast<QLabel *>(describedBy->widget())->setBuddy(impl_->widget);
 }
-Rect Control::Geometry() const { return impl_->geometry; }
 QWidget *Control::widget() const { return impl_->widget; }
 
 void Control::SetFocus() {

@@ -17,8 +17,6 @@ std::vector<FormState *> &Registry() {
 }
 }  // namespace
 
-const std::vector<FormState *> &LiveForms() { return Registry(); }
-
 void EnsureUiSetup() {
     static bool done = false;
     if (done || !qApp) return;

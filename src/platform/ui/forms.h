@@ -37,13 +37,11 @@ public:
     void SetEnabled(bool enabled);
     bool Visible() const;
     void SetVisible(bool visible);
-    std::string ToolTipText() const;
     void SetToolTipText(const std::string &text);
     int TabIndex() const;
     // The name a screen reader announces for the control ("BILL DATE"), and the label on the form
     // that describes it (a screen reader reads its caption too).
     void SetAccessibleName(const std::string &name, const class Label *describedBy = nullptr);
-    Rect Geometry() const;
     void SetFocus();
     bool HasFocus() const;
     QWidget *widget() const;

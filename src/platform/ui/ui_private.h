@@ -40,7 +40,6 @@ struct ControlState {
     QWidget *widget = nullptr;
     std::string name;
     int index = -1;
-    Rect geometry;
     int tabIndex = 0;
     ControlFilter *filter = nullptr;
     bool resending = false;  // a replaced key is being delivered
@@ -104,8 +103,6 @@ void LoadForm(FormState &f);
 void UnloadForm(FormState &f);
 void RunUnloadEvent(FormState &f);  // Form_Unload once, without closing the window
 void PrepareShow(FormState &f);
-// Every live form, oldest first.
-const std::vector<FormState *> &LiveForms();
 // Hides every form without its Unload event (End).
 void CloseAllFormsForEnd();
 // The form window to own a box or dialog: the active one, else the newest visible form.
