@@ -20,14 +20,15 @@ namespace dao = platform::dao;
 constexpr const char *kFallbackBaseName = "QV32DATA.mdb";
 constexpr const char *kTimestampPattern = "yyyymmdd hh:mm AMPM ";
 
+// The data file name, or "QV32DATA.mdb" when there is none.
+std::string AuditBaseName() {
+    const std::string &name = Shared().DataFileName;
+    return name.empty() ? kFallbackBaseName : name;
+}
+
 // The base name without its four-character extension; a shorter name is kept whole.
 std::string Stem(const std::string &baseName) {
     return baseName.size() < 4 ? baseName : baseName.substr(0, baseName.size() - 4);
-}
-
-std::string FilePathAt(platform::DateTime when) {
-    return platform::AppPath() + "\\AUDIT\\" + Stem(AuditBaseName()) + platform::Format(when, "YYYYMM") +
-           ".LOG";
 }
 
 bool IsControl(char c) { return static_cast<unsigned char>(c) < 0x20 || c == '\x7f'; }
@@ -61,11 +62,6 @@ std::string TextOf(const dao::Variant &v) { return v.IsNull() ? std::string() : 
 
 }  // namespace
 
-std::string AuditBaseName() {
-    const std::string &name = Shared().DataFileName;
-    return name.empty() ? kFallbackBaseName : name;
-}
-
 const std::string &AuditUser() {
     // The login name of the process does not change while it runs; a run asks for it once per record.
     static const std::string user = platform::UserName();
@@ -74,9 +70,10 @@ const std::string &AuditUser() {
 
 bool AuditTableSwitch() { return true; }
 
-std::string AuditFilePath() { return FilePathAt(platform::Now()); }
-
-std::string AuditTimestamp() { return platform::Format(platform::Now(), kTimestampPattern); }
+std::string AuditFilePath() {
+    return platform::AppPath() + "\\AUDIT\\" + Stem(AuditBaseName()) + platform::Format(platform::Now(), "YYYYMM") +
+           ".LOG";
+}
 
 AuditBatch::AuditBatch()
     : path_(AuditFilePath()), file_(std::make_unique<platform::SpooledAppender>(path_, Shared().DataFilePath)) {}

@@ -11,15 +11,11 @@ namespace platform { class SpooledAppender; }
 
 namespace startup {
 
-// Audit settings: base name = the data file name (fallback "QV32DATA.mdb"); user = the login name;
-// table switch on.
-std::string AuditBaseName();
+// Audit settings: user = the login name; table switch on.
 const std::string &AuditUser();
 bool AuditTableSwitch();
-// <app folder>\AUDIT\<stem><YYYYMM>.LOG for the current month.
+// <app folder>\AUDIT\<stem of the data file name, else QV32DATA><YYYYMM>.LOG for the current month.
 std::string AuditFilePath();
-// "yyyymmdd hh:mm AMPM " of the current time.
-std::string AuditTimestamp();
 
 // Audit entries of a run that commits as a whole, around the caller's transaction:
 // - the batch starts before anything changes and opens the audit file, so that a missing AUDIT folder,

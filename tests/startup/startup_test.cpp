@@ -275,6 +275,7 @@ TEST_F(AuditBatchTest, AnotherLoginAddsToTheFileThatOneMade) {
     EXPECT_TRUE(text.ends_with(" by nobody\r\n")) << text;
 }
 
+// Each line begins "yyyymmdd hh:mm AMPM " of its time; the file is the month's, named after the data file.
 TEST_F(AuditBatchTest, TimestampAndFileNameFollowTheClockAndTheDataFileName) {
     struct Case {
         platform::DateTime when;
@@ -287,8 +288,12 @@ TEST_F(AuditBatchTest, TimestampAndFileNameFollowTheClockAndTheDataFileName) {
              {MakeDateTime(2017, 5, 17, 21, 8), "a.db", "20170517 09:08 PM ", "C:\\QV\\AUDIT\\201705.LOG"}}) {
         SetTime(c.when);
         startup::Shared().DataFileName = c.dataFile;
-        EXPECT_EQ(startup::AuditTimestamp(), c.stamp);
-        EXPECT_EQ(startup::AuditFilePath(), c.path);
+        startup::AuditBatch batch;
+        batch.Add("x");
+        batch.Prepare();
+        batch.Commit();
+        EXPECT_EQ(batch.Path(), c.path);
+        EXPECT_EQ(qvtest::ReadFile(platform::MapPath(c.path)), c.stamp + startup::AuditUser() + " x\r\n");
     }
 }
 
