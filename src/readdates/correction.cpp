@@ -51,7 +51,7 @@ CorrectionOutcome CorrectReadDates(const Correction &entries, const ReadingVisit
     CorrectionOutcome outcome;
     outcome.auditFile = audit.Path();
     dao::Workspace &ws = dao::DBEngine().Workspaces(0);
-    ws.BeginTrans();
+    dao::Transaction run(ws);
     try {
         shared.db = ws.OpenDatabase(shared.DataFilePath);
         dao::Recordset rsLock = shared.db.OpenRecordset("select * from frdlk order by lockey", dao::dbOpenSnapshot);
@@ -94,21 +94,13 @@ CorrectionOutcome CorrectReadDates(const Correction &entries, const ReadingVisit
         shared.rs = {};
         recorder.Finish();
         audit.Prepare();
-        ws.CommitTrans();
+        run.Commit();
     } catch (...) {
-        CloseShared();
-        try {
-            ws.Rollback();
-        } catch (...) {
-        }
+        CloseShared();  // before the rollback, which wants no statement still reading
         throw;
     }
     CloseShared();
-    try {
-        audit.Commit();
-    } catch (const platform::Error &e) {
-        outcome.auditFailure = platform::ErrorDescription(e.number);  // the message names the file itself
-    }
+    outcome.auditFailure = audit.CommitOrWhyNot();
     return outcome;
 }
 

@@ -59,6 +59,7 @@ protected:
     void Form_Unload() override;
 
 private:
+    void FillLockTable();
     // Load-time state.
     std::string TempDataPath;
     platform::dao::Database dbTempData;

@@ -130,39 +130,38 @@ void frmFixDupRdgs::Form_Load() {
     shared.rs.Close();
     shared.rs = {};
 
-    // The lock table is dropped, created and filled in one transaction: one commit for all of it. A
-    // row whose insert fails is still dropped alone.
-    auto &ws = engine.Workspaces(0);
-    ws.BeginTrans();
-    try {
-        startup::ExecuteSql("DROP TABLE FRDLK");
-        startup::ExecuteSql("create table FRDLK (lockey long, accno text)");
-
-        dbTempData = engine.OpenDatabase(TempDataPath);
-        rsSelection = dbTempData.OpenRecordset("select lockey, accno from selectionsetDTC", dao::dbOpenSnapshot);
-        if (rsSelection.RecordCount() > 0) {
-            // The key goes in as a value whatever it holds; a row without one selects no reading and is
-            // left out.
-            for (; !rsSelection.Eof(); rsSelection.MoveNext()) {
-                const dao::Variant lockey = rsSelection.Fields("lockey");
-                if (lockey.IsNull()) continue;
-                startup::ExecuteSql("insert into FRDLK (lockey, accno) values (" + startup::SqlLiteral(lockey) +
-                                    ",'" + startup::SqlQuote(Joined(rsSelection.Fields("accno"))) + "')");
-            }
-        }
-    } catch (...) {
-        ws.Rollback();
-        throw;
-    }
-    ws.CommitTrans();
-    rsSelection.Close();
-    rsSelection = {};
-    dbTempData.Close();
-    dbTempData = {};
+    FillLockTable();
     shared.db.Close();
     shared.db = {};
 
     cboCode->SetText(kAllCodes);
+}
+
+// The lock table is dropped, created and filled in one transaction: one commit for all of it. A row
+// whose insert fails is still dropped alone.
+void frmFixDupRdgs::FillLockTable() {
+    auto &engine = dao::DBEngine();
+    dao::Transaction fill(engine.Workspaces(0));
+    startup::ExecuteSql("DROP TABLE FRDLK");
+    startup::ExecuteSql("create table FRDLK (lockey long, accno text)");
+
+    dbTempData = engine.OpenDatabase(TempDataPath);
+    rsSelection = dbTempData.OpenRecordset("select lockey, accno from selectionsetDTC", dao::dbOpenSnapshot);
+    if (rsSelection.RecordCount() > 0) {
+        // The key goes in as a value whatever it holds; a row without one selects no reading and is
+        // left out.
+        for (; !rsSelection.Eof(); rsSelection.MoveNext()) {
+            const dao::Variant lockey = rsSelection.Fields("lockey");
+            if (lockey.IsNull()) continue;
+            startup::ExecuteSql("insert into FRDLK (lockey, accno) values (" + startup::SqlLiteral(lockey) + ",'" +
+                                startup::SqlQuote(Joined(rsSelection.Fields("accno"))) + "')");
+        }
+    }
+    fill.Commit();
+    rsSelection.Close();
+    rsSelection = {};
+    dbTempData.Close();
+    dbTempData = {};
 }
 
 void frmFixDupRdgs::Form_Unload() {

@@ -139,6 +139,15 @@ void AuditBatch::Commit() {
     file_->Commit();
 }
 
+std::string AuditBatch::CommitOrWhyNot() {
+    try {
+        Commit();
+        return {};
+    } catch (const platform::Error &e) {
+        return platform::ErrorDescription(e.number);
+    }
+}
+
 void CompleteAuditFile() {
     const std::string &data = Shared().DataFilePath;
     for (auto &batch : platform::PendingLines::In(platform::AppPath() + "\\AUDIT")) {

@@ -37,6 +37,9 @@ public:
     // Raises when the file cannot be written (the caller's changes stand; the lines wait for
     // CompleteAuditFile).
     void Commit();
+    // Commit after the run's commit: "" when the lines are written, else the description of why not
+    // (the description names the file itself).
+    std::string CommitOrWhyNot();
     // The audit file (Windows path) that the batch opened.
     const std::string &Path() const { return path_; }
 private:

@@ -64,8 +64,8 @@ UndoOutcome UndoRun(std::int64_t run, const ChangeVisited &visited) {
     UndoOutcome outcome;
     outcome.auditFile = audit.Path();
     dao::Workspace &ws = dao::DBEngine().Workspaces(0);
+    dao::Transaction undo(ws);
     dao::Database db;
-    ws.BeginTrans();
     try {
         db = ws.OpenDatabase(shared.DataFilePath);
         const auto done = readdates::RecordedRun(db, run);
@@ -98,24 +98,16 @@ UndoOutcome UndoRun(std::int64_t run, const ChangeVisited &visited) {
         outcome.givenBack = recorder.Records();
         outcome.run = recorder.Finish(outcome.left);
         audit.Prepare();
-        ws.CommitTrans();
+        undo.Commit();
     } catch (...) {
         try {
-            if (db) db.Close();
-        } catch (...) {
-        }
-        try {
-            ws.Rollback();
+            if (db) db.Close();  // before the rollback, which wants no statement still reading
         } catch (...) {
         }
         throw;
     }
     db.Close();
-    try {
-        audit.Commit();
-    } catch (const platform::Error &e) {
-        outcome.auditFailure = platform::ErrorDescription(e.number);  // the message names the file itself
-    }
+    outcome.auditFailure = audit.CommitOrWhyNot();
     return outcome;
 }
 
