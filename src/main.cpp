@@ -1,3 +1,4 @@
+// qvutil's entry: start-up gets the table of the windows its keyword may name (QBU, RAC, FRD, URD).
 #include <memory>
 
 #include "backup/frmQuorDBBkUp.h"

@@ -1,4 +1,5 @@
-// The backup window's controls, the drive change and Exit.
+// The backup window's controls, the drive change and Exit. A drive that cannot be opened, or a folder
+// opened in Dir1 that cannot be opened (onOpenFailed), is reported and the lists stay as they were.
 #include "backup/frmQuorDBBkUp.h"
 
 #include <cctype>

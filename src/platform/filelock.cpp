@@ -1,3 +1,4 @@
+// The lock file, taken with flock and created with its folder's access, never through another user's link.
 #include "platform/filelock.h"
 
 #include <fcntl.h>

@@ -1,5 +1,8 @@
 #pragma once
-// The read-date correction window.
+// The read-date correction window. Loading completes the audit lines of a run killed after its commit,
+// lists the codes and fills FRDLK in one transaction; one read-date window (correction or undo) per
+// data database. A run that fails before its commit says what failed and that no reading was changed,
+// and the window stays open.
 //
 // Its handlers live in files by concern: frmFixDupRdgs_setup.cpp (controls, load, unload),
 // frmFixDupRdgs_fields.cpp (entry fields, prompts, Continue state), frmFixDupRdgs_search.cpp

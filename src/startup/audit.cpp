@@ -1,3 +1,5 @@
+// The audit batch of a run (its LIDB rows in the run's transaction, its file lines spooled, prepared
+// before the commit and appended after it) and the completion of the batches a kill left.
 #include "startup/audit.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Start-up: --help and --version, the settings read from global.mdb, the window the keyword names.
 #include "startup/startup.h"
 #include "platform/ascii.h"
 

@@ -1,5 +1,8 @@
 #pragma once
-// The SQLite side: a database file of the storage format, written in bulk or read back.
+// The SQLite side: a database file of the storage format, written in bulk in one unjournaled
+// transaction, or read back (cells, indexes; the primary key's index ends in /* primary key */).
+// SQLite reaches these files through a VFS of descriptors ("fd:<n>"): the load writes straight into
+// the target's AtomicFile, a check reads a file opened under the link rule; nothing is opened by name.
 #include <filesystem>
 #include <memory>
 #include <stdexcept>

@@ -1,5 +1,6 @@
 #pragma once
-// The converted installation opened as the tools open it.
+// The converted installation opened as the tools open it: through the configuration just written, in a
+// child process as the office's login and as a clerk of its group (read-write opens, the locks, AUDIT).
 #include <filesystem>
 #include <string>
 

@@ -1,4 +1,7 @@
 // Opening a recordset: a snapshot keeps its rows, an updatable dynaset keeps the rowids of its rows.
+// A snapshot's rows are read as first needed, under the read transaction its first row opened (one
+// only counted is counted by a count(*) of its statement; a write of the file by this process reads
+// pending snapshots out first); an append-only dynaset reads and keeps no rows.
 #include <cctype>
 
 #include "platform/dao/impl.h"

@@ -1,4 +1,6 @@
-// The engine, its workspace, the Databases collection and transactions.
+// The engine, its workspace, the Databases collection and transactions. During a transaction every
+// OpenDatabase of the same file shares one connection and the transaction (the audit rows of a run
+// commit or roll back with its changes); Transaction ends it on every path out of a scope.
 #include <sys/stat.h>
 
 #include <algorithm>
