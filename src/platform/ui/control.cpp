@@ -51,11 +51,6 @@ void Control::SetFocus() {
     w->setFocus(Qt::OtherFocusReason);
 }
 
-bool Control::HasFocus() const {
-    QWidget *fw = impl_->widget->window()->focusWidget();
-    return fw && (fw == impl_->widget || impl_->widget->isAncestorOf(fw));
-}
-
 namespace {
 
 // The character code of a key as a KeyPress event sees it, or -1 for keys that have none.

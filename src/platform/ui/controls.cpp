@@ -34,8 +34,6 @@ void TextBox::SetSelStart(int start) {
     e->setCursorPosition(std::clamp(start, 0, static_cast<int>(e->text().size())));
 }
 
-int TextBox::SelLength() const { return static_cast<int>(As<QLineEdit>(*this)->selectedText().size()); }
-
 void TextBox::SetSelLength(int length) {
     auto *e = As<QLineEdit>(*this);
     const int start = SelStart();
@@ -110,7 +108,6 @@ void RescaleProgressBar(ControlState &s) {
     s.pbStep = -1;
 }
 
-double ProgressBar::Min() const { return impl_->pbMin; }
 double ProgressBar::Max() const { return impl_->pbMax; }
 double ProgressBar::Value() const { return impl_->pbValue; }
 void ProgressBar::SetMin(double v) {

@@ -43,7 +43,6 @@ public:
     // that describes it (a screen reader reads its caption too).
     void SetAccessibleName(const std::string &name, const class Label *describedBy = nullptr);
     void SetFocus();
-    bool HasFocus() const;
     QWidget *widget() const;
 
     std::function<void()> onClick;
@@ -76,7 +75,6 @@ public:
     void SetText(const std::string &text);
     int SelStart() const;
     void SetSelStart(int start);
-    int SelLength() const;
     void SetSelLength(int length);
     // A locked field shows its text and takes the focus, but typing does not change it.
     void SetLocked(bool locked);
@@ -105,7 +103,6 @@ public:
 class ProgressBar : public Control {
 public:
     using Control::Control;
-    double Min() const;
     double Max() const;
     double Value() const;
     void SetMin(double v);

@@ -290,7 +290,7 @@ TEST_F(UiTest, ProgressBarShowsItsScaledValueWhileTheHandlerKeepsTheThreadAndCla
     f.pb->SetMax(20);
     f.pb->SetValue(15);
     EXPECT_EQ(static_cast<QProgressBar *>(f.pb->widget())->value(), 15);
-    EXPECT_EQ(f.pb->Min(), 10);
+    EXPECT_EQ(static_cast<QProgressBar *>(f.pb->widget())->minimum(), 10);
 }
 
 TEST_F(UiTest, ClippedCaptionsReportsOnlyWhatDoesNotFit) {
