@@ -1,3 +1,5 @@
+// The errno table (a missing file, folder or database told apart by the context) and the errors raised
+// with it, each naming its path in the Windows form.
 #include "platform/os_error.h"
 
 #include <sys/stat.h>

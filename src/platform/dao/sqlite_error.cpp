@@ -1,3 +1,5 @@
+// The SQLite result table (a file-level failure by the OS error behind it) and the errors raised with
+// it; a statement's generic error is told by its message (no such table, syntax, ...).
 #include "platform/dao/sqlite_error.h"
 
 #include <sqlite3.h>
