@@ -134,6 +134,10 @@ void Sync(int fd, const fs::path &file, OsContext context) {
     if (::fdatasync(fd) != 0) RaiseOsError(errno, file, context, "sync");
 }
 
+void StartWriteOut(int fd, std::uint64_t offset, std::uint64_t size) {
+    (void)::sync_file_range(fd, static_cast<off_t>(offset), static_cast<off_t>(size), SYNC_FILE_RANGE_WRITE);
+}
+
 void SyncFolderOf(const fs::path &file, OsContext context) {
     std::string name;
     const Fd folder = OpenParent(file, name);

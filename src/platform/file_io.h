@@ -60,6 +60,9 @@ void CopyRange(int from, int to, std::uint64_t size, std::int64_t offset, const 
                const std::filesystem::path &target, OsContext context = OsContext::File);
 // fdatasync: the data and the size.
 void Sync(int fd, const std::filesystem::path &file, OsContext context = OsContext::File);
+// Starts writing `size` bytes at `offset` out to the disk without waiting for them, so that the Sync
+// that follows waits for less; a hint that never fails (the Sync tells).
+void StartWriteOut(int fd, std::uint64_t offset, std::uint64_t size);
 // Syncs the folder that holds `file` (reached under the link rule of safe_file.h).
 void SyncFolderOf(const std::filesystem::path &file, OsContext context = OsContext::File);
 

@@ -359,6 +359,7 @@ TEST_F(RestoreReliability, AFileChangedByAnotherProgramMeanwhileFailsTheRestore)
         {"chosen copy written during the check", mapped, chosen, false, false, large},
         {"live file cut during the safety copy", [&](pid_t) { return journal(false); }, live, true, true, near},
         {"live file cut during the replacement", [&](pid_t) { return journal(true); }, live, true, false, near},
+        {"live file written during the replacement", [&](pid_t) { return journal(true); }, live, false, false, near},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
