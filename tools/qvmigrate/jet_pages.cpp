@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/file_io.h"
 #include "platform/safe_file.h"
 #include "qvmigrate/jet.h"
 #include "qvmigrate/jet_header.h"
@@ -115,72 +116,58 @@ platform::Fd OpenForReading(const std::filesystem::path &path) {
     return fd;
 }
 
-File::File(const std::filesystem::path &path) : fd_(OpenForReading(path).release()) { Read(); }
+File::File(const std::filesystem::path &path) : fd_(OpenForReading(path)) { Read(); }
 
 File::File(int fd) : fd_(::fcntl(fd, F_DUPFD_CLOEXEC, 0)) {
-    if (fd_ < 0) throw JetError(std::string("it cannot be read: ") + std::strerror(errno));
+    if (!fd_) throw JetError(std::string("it cannot be read: ") + std::strerror(errno));
     Read();
 }
 
 void File::Read() {
     struct stat st {};
     unsigned char head[0x98] = {};
-    const ssize_t got = ::fstat(fd_, &st) == 0 ? ::pread(fd_, head, sizeof head, 0) : -1;
+    const ssize_t got = ::fstat(fd_.get(), &st) == 0 ? platform::ReadFully(fd_.get(), head, sizeof head, 0) : -1;
     const std::string problem = got < 0 ? std::string("it cannot be read: ") + std::strerror(errno)
                                         : FormatProblem(head, static_cast<std::size_t>(got));
-    if (!problem.empty()) {
-        ::close(fd_);
-        throw JetError(problem);
-    }
+    if (!problem.empty()) throw JetError(problem);
     header_.assign(reinterpret_cast<const char *>(head), sizeof head);
     jet4_ = head[0x14] == 1;
     pageSize_ = jet4_ ? 4096 : 2048;
     pages_ = static_cast<std::uint64_t>(st.st_size) / pageSize_;
     ToggleHeaderMask(head, jet4_);
     codePage_ = U16(head + 0x3c) ? U16(head + 0x3c) : 1252;
-    try {
-        // The catalog: the rows of MSysObjects, whose definition is always page 2.
-        const Table catalog = ReadTable(2, "MSysObjects");
-        auto find = [&](const char *name) {
-            for (std::size_t c = 0; c < catalog.columns.size(); ++c)
-                if (SameNoCase(catalog.columns[c].name, name)) return c;
-            throw JetError(std::string("its catalog has no column ") + name);
+    // The catalog: the rows of MSysObjects, whose definition is always page 2.
+    const Table catalog = ReadTable(2, "MSysObjects");
+    auto find = [&](const char *name) {
+        for (std::size_t c = 0; c < catalog.columns.size(); ++c)
+            if (SameNoCase(catalog.columns[c].name, name)) return c;
+        throw JetError(std::string("its catalog has no column ") + name);
+    };
+    const std::size_t id = find("Id"), name = find("Name"), type = find("Type"), flags = find("Flags");
+    Rows rows(*this, catalog);
+    for (std::vector<Cell> cells; rows.Next(cells);) {
+        auto number = [&](std::size_t c) -> std::uint32_t {
+            const Cell &cell = cells[c];
+            if (cell.null || cell.bytes.size() < 2) return 0;
+            const auto *b = reinterpret_cast<const unsigned char *>(cell.bytes.data());
+            return cell.bytes.size() >= 4 ? U32(b) : U16(b);
         };
-        const std::size_t id = find("Id"), name = find("Name"), type = find("Type"), flags = find("Flags");
-        Rows rows(*this, catalog);
-        for (std::vector<Cell> cells; rows.Next(cells);) {
-            auto number = [&](std::size_t c) -> std::uint32_t {
-                const Cell &cell = cells[c];
-                if (cell.null || cell.bytes.size() < 2) return 0;
-                const auto *b = reinterpret_cast<const unsigned char *>(cell.bytes.data());
-                return cell.bytes.size() >= 4 ? U32(b) : U16(b);
-            };
-            // A table of the user's: type 1 (the low 7 bits), not flagged as a system table.
-            if ((number(type) & 0x7f) != 1 || (number(flags) & 0x80000002u)) continue;
-            const Cell &n = cells[name];
-            tables_.push_back(ReadTable(number(id) & 0x00ffffff,
-                                        Name(reinterpret_cast<const unsigned char *>(n.bytes.data()), n.bytes.size())));
-        }
-    } catch (...) {
-        ::close(fd_);
-        throw;
+        // A table of the user's: type 1 (the low 7 bits), not flagged as a system table.
+        if ((number(type) & 0x7f) != 1 || (number(flags) & 0x80000002u)) continue;
+        const Cell &n = cells[name];
+        tables_.push_back(ReadTable(number(id) & 0x00ffffff,
+                                    Name(reinterpret_cast<const unsigned char *>(n.bytes.data()), n.bytes.size())));
     }
 }
 
-File::~File() { ::close(fd_); }
+File::~File() = default;
 
 std::vector<unsigned char> File::Page(std::uint32_t number) const {
     if (number >= pages_) throw JetError("page " + std::to_string(number) + " lies past the end of the file: it is cut short");
     std::vector<unsigned char> page(pageSize_);
-    std::size_t done = 0;
-    while (done < pageSize_) {
-        const ssize_t n = ::pread(fd_, page.data() + done, pageSize_ - done,
-                                  static_cast<off_t>(number * pageSize_ + done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) throw JetError(std::string("it cannot be read: ") + std::strerror(errno));
-        if (n == 0) throw JetError("page " + std::to_string(number) + " is cut short");
-        done += static_cast<std::size_t>(n);
-    }
+    const ssize_t n = platform::ReadFully(fd_.get(), page.data(), pageSize_, static_cast<std::int64_t>(number) * pageSize_);
+    if (n < 0) throw JetError(std::string("it cannot be read: ") + std::strerror(errno));
+    if (static_cast<std::size_t>(n) < pageSize_) throw JetError("page " + std::to_string(number) + " is cut short");
     return page;
 }
 

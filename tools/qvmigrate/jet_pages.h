@@ -110,7 +110,7 @@ private:
     std::string LongValue(const unsigned char *field, std::size_t size) const;
     std::string Name(const unsigned char *bytes, std::size_t size) const;
 
-    int fd_ = -1;
+    platform::Fd fd_;
     std::string header_;
     bool jet4_ = false;
     std::size_t pageSize_ = 0;

@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "platform/error.h"
+#include "platform/file_io.h"
 #include "platform/filelock.h"
 #include "platform/safe_file.h"
 
@@ -124,6 +125,7 @@ std::string RunChild(const std::function<std::string(std::ostream &)> &work, con
                      std::string *said, int streamFd) {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) Fail("cannot make a pipe");
+    platform::Fd fromChild(fds[0]), toParent(fds[1]);
     platform::Fd output(::memfd_create("qvmigrate-output", MFD_CLOEXEC));
     if (!output) Fail("cannot make a file for libmdb's output");
     std::cout.flush();
@@ -132,7 +134,7 @@ std::string RunChild(const std::function<std::string(std::ostream &)> &work, con
     const pid_t pid = ::fork();
     if (pid < 0) Fail("cannot start a process");
     if (pid == 0) {
-        ::close(fds[0]);
+        fromChild.reset();
         std::string msg;
         try {
             const int progressFd = ::fcntl(streamFd, F_DUPFD_CLOEXEC, 3);
@@ -147,14 +149,10 @@ std::string RunChild(const std::function<std::string(std::ostream &)> &work, con
             msg = std::string("F") + e.what();
         }
         std::fflush(nullptr);
-        for (std::size_t done = 0; done < msg.size();) {
-            const ssize_t w = ::write(fds[1], msg.data() + done, msg.size() - done);
-            if (w <= 0 && errno != EINTR) break;
-            if (w > 0) done += static_cast<std::size_t>(w);
-        }
+        (void)platform::WriteFully(toParent.get(), msg.data(), msg.size());
         ::_exit(0);
     }
-    ::close(fds[1]);
+    toParent.reset();
     auto passStop = [pid] {
         if (stopRequested) ::kill(pid, SIGTERM);
     };
@@ -162,11 +160,11 @@ std::string RunChild(const std::function<std::string(std::ostream &)> &work, con
     char buf[4096];
     while (true) {
         passStop();
-        const ssize_t n = ::read(fds[0], buf, sizeof buf);
+        const ssize_t n = ::read(fromChild.get(), buf, sizeof buf);
         if (n > 0) msg.append(buf, static_cast<std::size_t>(n));
         if (n == 0 || (n < 0 && errno != EINTR)) break;
     }
-    ::close(fds[0]);
+    fromChild.reset();
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) passStop();
     const std::string printed = Summary(ReadAll(output.get()));
@@ -422,24 +420,18 @@ std::string WriteFailure(int err, const fs::path &folder) {
 void CopyBytes(const fs::path &from, int to, const fs::path &target) {
     const platform::Fd in = platform::OpenFile(from, O_RDONLY | O_NONBLOCK);
     if (!in) Fail("cannot read " + from.string(), errno, from);
-    std::vector<char> buf(1 << 20);
-    long long copied = 0;
-    while (true) {
+    constexpr std::uint64_t kStep = 16 << 20;  // copied between looks at a stop
+    std::uint64_t copied = 0;
+    for (bool more = true; more;) {
         ThrowIfStopped();
-        const ssize_t n = ::read(in.get(), buf.data(), buf.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) Fail("cannot read " + from.string());
-        if (n == 0) break;
-        for (ssize_t done = 0; done < n;) {
-            const ssize_t w = ::write(to, buf.data() + done, static_cast<size_t>(n - done));
-            if (w < 0 && errno == EINTR) continue;
-            if (w < 0) Fail("cannot write " + target.string(), errno, target);
-            done += w;
-        }
-        copied += n;
+        const platform::CopyResult r = platform::CopyBytes(in.get(), to, kStep);
+        if (r.err && r.reading) Fail("cannot read " + from.string(), r.err);
+        if (r.err) Fail("cannot write " + target.string(), r.err, target);
+        copied += r.copied;
+        more = r.copied == kStep;
     }
     struct stat st {};
-    if (::fstat(in.get(), &st) != 0 || st.st_size != copied)
+    if (::fstat(in.get(), &st) != 0 || static_cast<std::uint64_t>(st.st_size) != copied)
         throw std::runtime_error(from.string() + " changed while it was copied");
 }
 
