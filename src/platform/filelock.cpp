@@ -85,7 +85,10 @@ std::unique_ptr<FileLock> FileLock::TryTakeAt(const std::string &linuxPath, std:
 bool FileLock::HeldByAnyone(std::string_view windowsPath) {
     const std::string linuxPath = MapPath(windowsPath).string();
     const Fd fd = OpenFile(linuxPath, O_RDONLY | O_NONBLOCK);
-    if (!fd) return errno != ENOENT && errno != ENOTDIR;
+    if (!fd) {
+        if (errno == ENOENT || errno == ENOTDIR) return false;
+        RaiseOsError(errno, linuxPath);  // another user's link is named as such
+    }
     return ::flock(fd.get(), LOCK_SH | LOCK_NB) != 0;  // closing the descriptor releases the probe's own lock
 }
 

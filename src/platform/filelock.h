@@ -21,8 +21,9 @@ public:
     static std::unique_ptr<FileLock> TryTake(std::string_view windowsPath);
     // The same for a Linux path, for a program without the drive map (Path() then gives it back).
     static std::unique_ptr<FileLock> TryTakeFile(const std::filesystem::path &linuxPath);
-    // True when someone holds the lock on the file at `windowsPath` now (or the file exists and
-    // cannot be opened to find out). Takes nothing and creates nothing.
+    // True when someone holds the lock on the file at `windowsPath` now. Takes nothing and creates
+    // nothing. Raises when an existing file cannot be opened to find out: 70 naming a link another
+    // user made at its name, else the open's failure naming the file (70 permission denied, ...).
     static bool HeldByAnyone(std::string_view windowsPath);
     ~FileLock();
     FileLock(const FileLock &) = delete;

@@ -37,6 +37,8 @@ protected:
     void Form_Load() override;
 
 private:
+    void ListNothing();
+
     // Loading only.
     platform::dao::Database dbGlobal;
     platform::dao::Recordset rsCurrent;

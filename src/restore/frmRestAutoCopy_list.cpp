@@ -33,7 +33,8 @@ std::string ListingText(const std::string &chosenName, platform::DateTime writte
 }
 
 // Only a file in the auto-copy folder is listed (the dialog may have been browsed to any other
-// folder); the file of that name in the auto-copy folder is what Restore copies.
+// folder, on a mapped drive or not); the file of that name in the auto-copy folder is what Restore
+// copies. After a refusal nothing is listed: the text box is empty and Restore off.
 void frmRestAutoCopy::cmdList_Click() {
     try {
         const std::string autoCopyFolder = DataFolder + "\\backup";
@@ -49,17 +50,22 @@ void frmRestAutoCopy::cmdList_Click() {
                       autoCopyFolder + " can be restored, and this one lies in " +
                       chosenFolder.substr(0, chosenFolder.find_last_not_of("\\/") + 1) + ".";
         if (!refusal.empty()) {
+            ListNothing();
             MsgBox(refusal);
-            cmdRestore->SetEnabled(false);
             return;
         }
         const platform::DateTime written = platform::FileDateTime(autoCopyFolder + "\\" + chosenName);
         txt->SetText(ListingText(chosenName, written));
         cmdRestore->SetEnabled(true);
     } catch (const platform::Error &) {
+        ListNothing();
         MsgBox("No Files were located.", platform::ui::vbInformation, "NOTHING TO DO");
-        cmdRestore->SetEnabled(false);
     }
+}
+
+void frmRestAutoCopy::ListNothing() {
+    txt->SetText("");
+    cmdRestore->SetEnabled(false);
 }
 
 }  // namespace restore

@@ -6,7 +6,9 @@
 // while the old content is saved beside it). The safety copy is complete and synced before the live
 // database is touched, the replacement is journaled as
 // SQLite journals a transaction and checked before it commits, and the safety copy is named only
-// with the commit: a restore that replaced nothing leaves none. The work runs under a busy scope
+// with the commit: a restore that replaced nothing leaves none. A live database that is damaged
+// past opening (empty, cut short, not a database) is what a restore is for: it is held all the
+// same, kept as the safety copy, and the chosen copy takes its place whole. The work runs under a busy scope
 // (input blocked, wait cursor, the display kept current). Any refusal or failure is reported, naming files in their Windows form, and leaves the
 // window open; "FINISHED" is shown only after a replacement that succeeded.
 #include "platform/dao/dbfile.h"
@@ -38,9 +40,9 @@ std::string LiveBaseNameOf(const std::string &chosenName) {
 
 namespace {
 
-// A restore that does not take place: told to the user and written to the system log.
+// A restore that did not take place, or not whole: told to the user and written to the system log.
 void Refuse(const std::string &prompt) {
-    platform::LogEvent("restore not done: " + prompt, true);
+    platform::LogEvent("restore failed: " + prompt, true);
     MsgBox(prompt, vbCritical, kRefusalTitle);
 }
 
@@ -56,8 +58,13 @@ std::string Replace(const std::string &live, const std::string &chosen, const st
         return live + " cannot be opened for the replacement.\n\n" + e.description + "\n\nNothing was changed.";
     }
     if (!hold) return live + " is in use by another program. Close it and try again.";
-    if (platform::FileLock::HeldByAnyone(startup::ReadDateLockOf(live)))
-        return live + " is in use by a read-date correction or undo window. Close it and try again.";
+    try {
+        if (platform::FileLock::HeldByAnyone(startup::ReadDateLockOf(live)))
+            return live + " is in use by a read-date correction or undo window. Close it and try again.";
+    } catch (const platform::Error &e) {
+        return live + " cannot be replaced: whether a read-date correction or undo window uses it could not be "
+                      "found out.\n\n" + e.description + "\n\nNothing was changed.";
+    }
 
     const std::string stamp = platform::Format(platform::Now(), "mmddyyhhmmss");
     const std::string safety = dataFolder + "\\" + baseName + "replacedbyautocopy" + stamp + ".mdb";
@@ -68,12 +75,23 @@ std::string Replace(const std::string &live, const std::string &chosen, const st
         safetyShown = dataFolder + "\\" + written.filename().string();
     } catch (const platform::Error &e) {
         switch (stage) {
-        case dbfile::ReplaceStage::Checking:
-            return chosen + (e.number == 75 ? " could not be read" : " cannot be restored: it is not a sound database") +
+        case dbfile::ReplaceStage::Checking: {
+            // Only a check that was made and failed calls the copy unsound.
+            const bool unsound = e.number == 3343 || e.number == 3031;
+            return chosen + (unsound ? " cannot be restored: it is not a sound database"
+                             : e.number == 75 ? " could not be read, so it cannot be restored"
+                                              : " could not be checked, so it cannot be restored") +
                    ".\n\n" + e.description + "\n\nNothing was changed.";
+        }
         case dbfile::ReplaceStage::SafetyCopy:
             return "The safety copy " + safety + " of " + live + " could not be made.\n\n" + e.description +
                    "\n\nNothing was replaced.";
+        case dbfile::ReplaceStage::Journal:
+            return "The journal that keeps the old content of " + live + " during the replacement could not be "
+                   "written.\n\n" + e.description + "\n\nNothing was replaced.";
+        case dbfile::ReplaceStage::Naming:
+            return live + " was replaced with " + chosen + ", but the safety copy of its old content could not be "
+                          "kept as " + safety + ".\n\n" + e.description;
         case dbfile::ReplaceStage::Replacing: break;
         }
         return live + " could not be replaced with " + chosen + ".\n\n" + e.description + "\n\n" + live +

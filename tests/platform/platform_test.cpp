@@ -478,13 +478,13 @@ TEST_F(FileOps, PendingLinesCompleteALineCutShort) {
 
 TEST_F(FileOps, LockFileServesEveryLogin) {
     const bool root = ::getuid() == 0;
-    // Takes the lock as another login (nobody) in a child process: 0 taken, 1 refused, 2 an error.
-    auto takeAsNobody = [] {
+    // Runs `what` as another login (nobody) in a child process: its result, 2 for an error; the lock taken: 0, refused: 1.
+    auto asNobody = [](int (*what)()) {
         const pid_t pid = ::fork();
         if (pid == 0) {
             if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(3);
             try {
-                ::_exit(FileLock::TryTake("C:\\data.mdb.frd") ? 0 : 1);
+                ::_exit(what());
             } catch (...) {
                 ::_exit(2);
             }
@@ -493,6 +493,7 @@ TEST_F(FileOps, LockFileServesEveryLogin) {
         ::waitpid(pid, &status, 0);
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     };
+    auto takeAsNobody = [&] { return asNobody([] { return FileLock::TryTake("C:\\data.mdb.frd") ? 0 : 1; }); };
     fs::permissions(drives.root(), fs::perms(0755));
     const fs::path file = c / "data.mdb.frd";
     const mode_t umaskWas = ::umask(022);
@@ -512,6 +513,8 @@ TEST_F(FileOps, LockFileServesEveryLogin) {
         fs::permissions(file, fs::perms(mode));
         EXPECT_EQ(takeAsNobody(), taken) << std::oct << mode;
     }
+    // Whether a window holds it cannot be told through a file this login may not open: that is said.
+    EXPECT_EQ(asNobody([] { return qvtest::ErrorText([] { FileLock::HeldByAnyone("C:\\data.mdb.frd"); }) == "70 Permission denied: 'C:\\data.mdb.frd'" ? 0 : 1; }), 0);
     // No lock file, and a folder that refuses to create one: an error, not a window in the way.
     fs::remove(file);
     EXPECT_EQ(takeAsNobody(), 2);
@@ -522,6 +525,7 @@ TEST_F(FileOps, LockFileServesEveryLogin) {
     fs::create_symlink(c / "root-only", file);
     ASSERT_EQ(::lchown(file.c_str(), 65534, 65534), 0);
     EXPECT_EQ(ErrorNumber([] { FileLock::TryTake("C:\\data.mdb.frd"); }), 70);
+    EXPECT_EQ(ErrorNumber([] { FileLock::HeldByAnyone("C:\\data.mdb.frd"); }), 70);
     EXPECT_EQ(fs::status(c / "root-only").permissions() & fs::perms::all, fs::perms(0600));
 }
 

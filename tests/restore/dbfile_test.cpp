@@ -105,8 +105,33 @@ TEST_F(DbFile, SafetyCopyNeverOverwritesAndAMissingOrForeignFileFailsCleanly) {
     EXPECT_EQ(qvtest::IntegrityOf(dir / "BILLINGreplacedbyautocopy120426223705-3.mdb"), "ok");
 
     EXPECT_EQ(qvtest::ErrorNumber([&] { ExclusiveHold::Acquire(dir / "BILLIN.mdb"); }), 3024);
-    qvtest::WriteFile(dir / "text.mdb", std::string(4096, 't'));
-    EXPECT_EQ(qvtest::ErrorNumber([&] { ExclusiveHold::Acquire(dir / "text.mdb"); }), 3343);
+}
+
+// A live file that is no database (empty, cut short, garbage) is held like one and replaced whole, keeping
+// its mode; the safety copy holds the damaged bytes; a new file not written whole leaves the damaged one.
+TEST_F(DbFile, ADamagedDatabaseIsReplacedWholeAndKeptAsTheSafetyCopy) {
+    const std::string sound = qvtest::ReadFile(live), wanted = qvtest::ReadFile(chosen);
+    const auto mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+    for (const std::string &damaged : {std::string(), sound.substr(0, sound.size() / 2), std::string(8192, 'x')}) {
+        SCOPED_TRACE(damaged.size());
+        qvtest::WriteFile(live, damaged);
+        fs::permissions(live, mode);
+        const int other = ::open(qvtest::LockFileOf(live).c_str(), O_RDWR | O_CREAT, 0666);
+        ASSERT_EQ(::flock(other, LOCK_SH), 0);
+        EXPECT_EQ(ExclusiveHold::Acquire(live), nullptr);
+        ::close(other);
+        {
+            qvtest::FileSizeLimit full(damaged.size() + 4096);
+            EXPECT_EQ(qvtest::ErrorNumber([&] { Replace(chosen, live, dir / "safety.mdb"); }), 61);
+        }
+        EXPECT_TRUE(qvtest::ReadFile(live) == damaged);
+        for (auto &e : fs::directory_iterator(dir)) EXPECT_NE(e.path().filename().string()[0], '.') << e.path();
+        const fs::path safety = Replace(chosen, live, dir / "safety.mdb");
+        EXPECT_TRUE(qvtest::ReadFile(live) == wanted);
+        EXPECT_TRUE(qvtest::ReadFile(safety) == damaged);
+        EXPECT_EQ(fs::status(live).permissions(), mode);
+        fs::remove(safety);
+    }
 }
 
 TEST_F(DbFile, ReplacementTakesTheChosenContentWhateverItsPageSize) {
@@ -396,11 +421,15 @@ TEST_F(RestoreReliability, LinksAnotherUserPlantedAreRefusedAndNothingIsWritten)
     fs::permissions(dataDir, fs::perms::all);
     const fs::path outside = drives.folder('C') / "outside";
     fs::create_directory(outside);
-    for (const fs::path &at : {qvtest::JournalOf(live), safety, live}) {
-        SCOPED_TRACE(at);
+    // A journal's link that names a file is met as the engine opens the database, else as it is created.
+    const std::pair<fs::path, bool> cases[] = {
+        {qvtest::JournalOf(live), false}, {qvtest::JournalOf(live), true}, {safety, false}, {live, false}};
+    for (const auto &[at, named] : cases) {
+        SCOPED_TRACE(at.string() + (named ? " naming a file" : ""));
         ResetLive();
         const fs::path planted = at == live ? dataDir / "moved.mdb" : outside / "made";
         if (at == live) fs::rename(live, planted);
+        if (named) qvtest::WriteFile(planted, "journal");
         fs::create_symlink(planted, at);
         ASSERT_EQ(::lchown(at.c_str(), 65534, 65534), 0);
         qvtest::WriteFile(qvtest::LockFileOf(live), "");  // the engine's, made by any open
@@ -408,9 +437,10 @@ TEST_F(RestoreReliability, LinksAnotherUserPlantedAreRefusedAndNothingIsWritten)
         EXPECT_EQ(Restore(), 70);
         EXPECT_EQ(failure, "'C:\\QVData\\" + at.filename().string() + "' is a link made by another user; nothing was written");
         EXPECT_EQ(qvtest::Listing(dataDir), before);
-        EXPECT_TRUE(fs::is_empty(outside));
+        EXPECT_TRUE(named ? qvtest::ReadFile(planted) == "journal" : fs::is_empty(outside));
         EXPECT_TRUE(qvtest::ReadFile(at == live ? planted : live) == oldBytes);
         fs::remove(at);
+        if (named) fs::remove(planted);
     }
 }
 

@@ -122,17 +122,21 @@ TEST_F(RacEnv, ListingShowsTheTimeStampOfTheCopyInTheAutoCopyFolder) {
         EXPECT_TRUE(f.cmdRestore->Enabled()) << path;
     }
 
-    // A refused name, or a file of another folder (never swapped for the auto-copy folder's file of
-    // that name), after a good listing keeps the text, but Restore goes off.
+    // A refused name, or a file of another folder on a mapped drive or on none (never swapped for the
+    // auto-copy folder's file of that name), after a good listing lists nothing.
     qvtest::MakeTaggedDatabase(drives.linux("C:\\Elsewhere\\BILLING1.mdb"), "elsewhere", 5);
-    for (const char *path : {"C:\\QVData\\backup\\GLOBAL1.mdb", "C:\\Elsewhere\\BILLING1.mdb"}) {
+    const std::string usb = (drives.root() / "usb").string();
+    qvtest::MakeTaggedDatabase(usb + "/BILLING1.mdb", "usb", 5);
+    for (const std::string &path : {std::string("C:\\QVData\\backup\\GLOBAL1.mdb"), std::string("C:\\Elsewhere\\BILLING1.mdb"), usb + "/BILLING1.mdb"}) {
+        List("C:\\QVData\\backup\\BILLING1.mdb");
         List(path);
-        EXPECT_EQ(f.txt->Text(), "BILLING1.mdb created 03/07/2024 14:05:09");
+        EXPECT_EQ(f.txt->Text(), "");
         EXPECT_FALSE(f.cmdRestore->Enabled());
     }
-    ASSERT_EQ(boxes.size(), 2u);
-    EXPECT_EQ(boxes[1].prompt, "C:\\Elsewhere\\BILLING1.mdb is not an automatic copy: only the files in the auto-copy "
-                               "folder C:\\QVData\\backup can be restored, and this one lies in C:\\Elsewhere.");
+    ASSERT_EQ(boxes.size(), 3u);
+    const std::string only = " is not an automatic copy: only the files in the auto-copy folder C:\\QVData\\backup can be restored, and this one lies in ";
+    EXPECT_EQ(boxes[1].prompt, "C:\\Elsewhere\\BILLING1.mdb" + only + "C:\\Elsewhere.");
+    EXPECT_EQ(boxes[2].prompt, usb + "/BILLING1.mdb" + only + usb + ".");
 }
 
 TEST_F(RacEnv, NothingToListIsReportedAndDisablesRestore) {
@@ -147,7 +151,7 @@ TEST_F(RacEnv, NothingToListIsReportedAndDisablesRestore) {
     EXPECT_EQ(boxes[0].style, platform::ui::vbInformation);
     EXPECT_EQ(boxes[0].title, "NOTHING TO DO");
     EXPECT_FALSE(f.cmdRestore->Enabled());
-    EXPECT_EQ(f.txt->Text(), "BILLING1.mdb created " + platform::Format(platform::FileDateTime("C:\\QVData\\backup\\BILLING1.mdb"), "MM/DD/YYYY HH:MM:SS"));
+    EXPECT_EQ(f.txt->Text(), "");
 }
 
 TEST_F(RacEnv, CancellingTheFirstDialogLocatesNothing) {
@@ -262,8 +266,9 @@ TEST_F(RacRestore, ADatabaseInUseIsNotReplaced) {
     List("C:\\QVData\\backup\\BILLING1.mdb");
     struct Case {
         std::function<std::shared_ptr<void>()> hold;
-        const char *prompt;
-    } cases[] = {
+        std::string prompt;
+    };
+    std::vector<Case> cases = {
         {[] {
              auto *db = new auto(platform::dao::DBEngine().OpenDatabase("C:\\QVData\\BILLING.mdb"));
              return std::shared_ptr<void>(db, [db](void *) { db->Close(), delete db; });
@@ -272,6 +277,12 @@ TEST_F(RacRestore, ADatabaseInUseIsNotReplaced) {
         {[] { return std::shared_ptr<void>(platform::FileLock::TryTake("C:\\QVData\\BILLING.mdb.frd")); },
          "C:\\QVData\\BILLING.mdb is in use by a read-date correction or undo window. Close it and try again."},
     };
+    const fs::path lockLink = dataDir / "BILLING.mdb.frd";  // another login's link there is no window: it is named
+    if (::geteuid() == 0)
+        cases.push_back({[&] { fs::create_symlink(dataDir / "elsewhere", lockLink), (void)!::lchown(lockLink.c_str(), 65534, 65534);
+                               return std::shared_ptr<void>(nullptr, [&](void *) { fs::remove(lockLink); }); },
+                         "C:\\QVData\\BILLING.mdb cannot be replaced: whether a read-date correction or undo window uses it could not be "
+                         "found out.\n\n'C:\\QVData\\BILLING.mdb.frd' is a link made by another user; nothing was written\n\nNothing was changed."});
     for (const Case &c : cases) {
         const auto held = c.hold();
         boxes.clear();
@@ -291,6 +302,7 @@ TEST_F(RacRestore, ADatabaseInUseIsNotReplaced) {
 TEST_F(RacRestore, ACopyTheToolsCannotUseIsRefusedWithTheReason) {
     const fs::path copy2 = dataDir / "backup" / "BILLING2.mdb";
     const auto tagged = [&] { qvtest::MakeTaggedDatabase(copy2, "new", 5); };
+    const fs::path lockLink = qvtest::LockFileOf(copy2);
     struct Case {
         std::function<void()> make;
         bool goneAfterListing;
@@ -303,11 +315,15 @@ TEST_F(RacRestore, ACopyTheToolsCannotUseIsRefusedWithTheReason) {
         {[&] { tagged(), qvtest::SqlFile(copy2).setPassword("x"); }, false, "Not a valid password."},
         {[&] { tagged(), qvtest::SqlFile(copy2).exec("PRAGMA journal_mode = WAL"); }, false, "write-ahead log"},
         {tagged, true, " no longer exists, so it cannot be restored."},
+        // A copy that could not be checked is not called unsound (a link planted by another login).
+        {[&] { tagged(), fs::remove(lockLink), fs::create_symlink(dataDir / "elsewhere", lockLink), (void)!::lchown(lockLink.c_str(), 65534, 65534); },
+         false, "BILLING2.mdb could not be checked, so it cannot be restored.\n\n'C:\\QVData\\backup\\BILLING2.ldb' is a link"},
     };
     const std::string before = Files();
     Open();
     for (const Case &c : cases) {
         SCOPED_TRACE(c.reason);
+        if (std::string(c.reason).find("link") != std::string::npos && ::geteuid() != 0) continue;
         fs::remove(copy2);
         c.make();
         List("C:\\QVData\\backup\\BILLING2.mdb");
@@ -343,7 +359,17 @@ TEST_F(RacRestore, ASafetyCopyOrReplacementThatCannotBeWrittenKeepsTheLiveDataba
     for (const std::string &part : {safetyName, std::string("Disk full"), std::string("File too large"), std::string("Nothing was replaced.")})
         EXPECT_NE(refused.find(part), std::string::npos) << refused;
 
+    // Room for the safety copy, not for the journal: the journal is named, not the safety copy.
     List("C:\\QVData\\backup\\BILLING1.mdb");
+    boxes.clear();
+    {
+        qvtest::FileSizeLimit limit(fs::file_size(live) + 256);
+        form->cmdRestore->Press();
+    }
+    ExpectRefusedUnchanged(before);
+    EXPECT_EQ(boxes[0].prompt.rfind("The journal that keeps the old content of C:\\QVData\\BILLING.mdb during", 0), 0u) << boxes[0].prompt;
+    EXPECT_NE(boxes[0].prompt.find("Disk full: 'C:\\QVData\\BILLING.mdb-journal'"), std::string::npos) << boxes[0].prompt;
+
     boxes.clear();
     {
         // Room for the safety copy and the journal, not for the live file to grow to the copy's size.

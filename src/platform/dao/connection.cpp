@@ -32,6 +32,7 @@ bool Stmt::Step(const std::string &jetText) {
     const std::string message = sqlite3_errmsg(db);
     const int sysErr = sqlite3_system_errno(db);
     sqlite3_reset(st_);
+    RefuseJournalLink(db, extended);
     RaiseSqlite(extended, message, jetText, owner_->Name(), sysErr);
 }
 
@@ -44,6 +45,7 @@ Connection::~Connection() {
 void Connection::Fail(int rc, const std::string &jetText) const {
     int extended = db_ ? sqlite3_extended_errcode(db_) : rc;
     if ((extended & 0xff) != (rc & 0xff)) extended = rc;
+    RefuseJournalLink(db_, extended);
     RaiseSqlite(extended, db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc), jetText, name_, db_ ? sqlite3_system_errno(db_) : 0);
 }
 

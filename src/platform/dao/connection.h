@@ -98,6 +98,18 @@ private:
     std::unordered_map<std::string, std::list<Cached>::iterator> bySql_;
 };
 
+// flock on the sidecar .ldb that every open of `file` takes: shared, or exclusive; a conflict fails at
+// once (3045). None when a read-only open finds no way to create or open the .ldb (a read-only
+// folder): it then runs unlocked. `name` is the database's Windows path.
+Fd LockSidecar(const std::filesystem::path &file, const std::string &name, bool exclusive, bool readOnly);
+
+// Raises 70 naming the link when `file` is a link that another user made (nothing was written).
+void RefuseLinkAt(const std::filesystem::path &file);
+
+// SQLite opens a database's journal without following links: when a statement or an open of `db`
+// failed (`rc`) where another user's link stands at the journal's name, raises 70 naming it.
+void RefuseJournalLink(sqlite3 *db, int rc);
+
 // Before this process writes to a file (or ends a transaction on it): the snapshots still reading
 // it read the rest of their rows, so they keep the rows of the moment they opened and hold no
 // read lock that the write would wait for.

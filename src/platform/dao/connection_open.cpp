@@ -54,9 +54,9 @@ void CheckFormat(sqlite3 *db, const fs::path &file, const std::string &name) {
         throw Error(3343, ErrorDescription(3343, name) + " (the file is shorter than its header says)");
 }
 
-// flock on the sidecar .ldb: shared, or exclusive; a conflict fails at once. None when a read-only
-// open finds no way to create or open the .ldb (a read-only folder): it then runs unlocked. Every
-// login of the data folder shares the .ldb: it is created with the folder's access, and never
+}  // namespace
+
+// Every login of the data folder shares the .ldb: it is created with the folder's access, and never
 // through a link another user made.
 Fd LockSidecar(const fs::path &file, const std::string &name, bool exclusive, bool readOnly) {
     fs::path ldb = file;
@@ -75,7 +75,15 @@ Fd LockSidecar(const fs::path &file, const std::string &name, bool exclusive, bo
     return fd;
 }
 
-}  // namespace
+void RefuseLinkAt(const fs::path &file) {
+    const Fd probe = OpenFile(file, O_RDONLY | O_NONBLOCK);
+    if (!probe && IsRefusedLink(errno)) throw Error(70, RefusedLinkText());
+}
+
+void RefuseJournalLink(sqlite3 *db, int rc) {
+    const char *file = db ? sqlite3_db_filename(db, "main") : nullptr;
+    if ((rc & 0xff) == SQLITE_CANTOPEN && file && *file) RefuseLinkAt(sqlite3_filename_journal(file));
+}
 
 std::shared_ptr<Connection> Connection::Open(const fs::path &file, const std::string &name, bool exclusive,
                                              bool readOnly) {
@@ -113,6 +121,7 @@ void Connection::Settle(const fs::path &file) {
     if (rc != SQLITE_OK && extended == SQLITE_READONLY_ROLLBACK)
         throw Error(70, ErrorDescription(70) + " (" + name_ + " holds a change that was cut off; an open that may "
                                                "write the file rolls it back)");
+    if (rc != SQLITE_OK) RefuseJournalLink(db_, extended);
     try {
         CheckFormat(db_, file, name_);
     } catch (...) {

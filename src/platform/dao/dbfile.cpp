@@ -1,7 +1,8 @@
 // The exclusive hold of a database, and what the whole-file work shares: statements, the header's
 // fields, the refusal of another user's link. The check of a chosen copy is in dbfile_check.cpp, the
-// safety copy in dbfile_copy.cpp, the replacement in place in dbfile_replace.cpp, files that other
-// programs cut or change meanwhile in dbfile_cut.cpp.
+// safety copy in dbfile_copy.cpp, the replacement in place in dbfile_replace.cpp (of a file that is no
+// database, whole, in dbfile_whole.cpp), files that other programs cut or change meanwhile in
+// dbfile_cut.cpp.
 #include "platform/dao/dbfile.h"
 
 #include <fcntl.h>
@@ -54,16 +55,6 @@ void RequireRollbackJournal(int fd, const fs::path &database) {
 
 using namespace dbfile_detail;
 
-namespace {
-
-void RequireExisting(const fs::path &database) {
-    std::error_code ec;
-    if (!fs::is_regular_file(database, ec))
-        throw Error(3024, WithDriveNote(ErrorDescription(3024, ShownPath(database)), database));
-}
-
-}  // namespace
-
 ExclusiveHold::ExclusiveHold(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 ExclusiveHold::~ExclusiveHold() = default;  // closing the engine's connection drops the .ldb lock
 
@@ -77,6 +68,77 @@ ExclusiveHold::Impl::~Impl() {
     engine.reset();  // before the descriptor (see dbfile_private.h)
 }
 
+namespace {
+
+constexpr off_t kSqliteLockBytes = 0x40000000;  // SQLite's pending, reserved and shared lock bytes start here
+constexpr off_t kSqliteLockSize = 512;
+
+void RequireExisting(const fs::path &database) {
+    std::error_code ec;
+    if (!fs::is_regular_file(database, ec))
+        throw Error(3024, WithDriveNote(ErrorDescription(3024, ShownPath(database)), database));
+}
+
+// The descriptor of the raw reads and writes; raises 70 with the reason when the file may not be written.
+void OpenForWriting(ExclusiveHold::Impl &h) {
+    h.fd = OpenFile(h.path, O_RDWR);  // never through another user's link
+    const int openError = errno;
+    if (!h.fd || (h.engine && sqlite3_db_readonly(h.engine->db(), "main") == 1)) {
+        // The file (or its file system) may not be written.
+        const int err = !h.fd ? openError : ::access(h.path.c_str(), W_OK) != 0 ? errno : EACCES;
+        RaiseOsError(err, h.path, kDatabase, "open for writing");
+    }
+}
+
+// SQLite's EXCLUSIVE lock on a database the engine opened: false while another program reads or writes.
+bool LockDatabase(ExclusiveHold::Impl &h) {
+    sqlite3 *db = h.engine->db();
+    sqlite3_busy_timeout(db, 0);
+    const int rc = sqlite3_exec(db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr);
+    if ((rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED) return false;
+    if (rc != SQLITE_OK) RaiseSqliteFileError(h.path, rc, db);
+    RequireRollbackJournal(h.fd.get(), h.path);
+    h.journal = sqlite3_filename_journal(sqlite3_db_filename(db, "main"));
+    return true;
+}
+
+// A file the engine cannot open: the .ldb lock that every engine open takes, and SQLite's lock bytes as
+// a writer takes them (a program that uses the file through SQLite directly is kept out, or refuses the
+// hold while it holds a lock itself). False while another program holds either.
+bool LockDamaged(ExclusiveHold::Impl &h) {
+    try {
+        h.ldb = LockSidecar(h.path, ShownPath(h.path), /*exclusive=*/true, /*readOnly=*/false);
+    } catch (const Error &e) {
+        if (e.number == 3045) return false;
+        throw;
+    }
+    OpenForWriting(h);
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = kSqliteLockBytes;
+    lock.l_len = kSqliteLockSize;
+    if (::fcntl(h.fd.get(), F_SETLK, &lock) != 0) {
+        if (errno == EAGAIN || errno == EACCES) return false;
+        RaiseOsError(errno, h.path, kDatabase, "lock");
+    }
+    h.journal = h.path.string() + "-journal";
+    return true;
+}
+
+// A journal still there once the hold is taken is not hot (taking the lock rolled a hot one back): the
+// rest of a replacement killed before its journal counted, or of a file that is no database. Nobody else
+// writes one while the hold lasts. A link at its name is left: nothing follows it.
+void RemoveDeadJournal(const fs::path &journal) {
+    std::string name;
+    const Fd folder = OpenParent(journal, name);
+    struct stat js {};
+    if (folder && ::fstatat(folder.get(), name.c_str(), &js, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(js.st_mode))
+        ::unlinkat(folder.get(), name.c_str(), 0);
+}
+
+}  // namespace
+
 std::unique_ptr<ExclusiveHold> ExclusiveHold::Acquire(const fs::path &database) {
     RequireExisting(database);
     auto impl = std::make_unique<Impl>();
@@ -85,36 +147,19 @@ std::unique_ptr<ExclusiveHold> ExclusiveHold::Acquire(const fs::path &database) 
         impl->engine = Connection::Open(database, ShownPath(database), /*exclusive=*/true, /*readOnly=*/false);
     } catch (const Error &e) {
         if (e.number == 3045) return nullptr;
-        throw;
+        if (e.number != 3343) throw;
+        impl->damage = e.description;  // empty, cut short or no database: held all the same
     }
-    sqlite3 *db = impl->engine->db();
-    impl->fd = OpenFile(database, O_RDWR);  // never through another user's link
-    const int openError = errno;
-    if (impl->fd.get() < 0 || sqlite3_db_readonly(db, "main") == 1) {
-        // The file (or its file system) may not be written.
-        const int err = impl->fd.get() < 0 ? openError : ::access(database.c_str(), W_OK) != 0 ? errno : EACCES;
-        RaiseOsError(err, database, kDatabase, "open for writing");
+    if (impl->engine) {
+        OpenForWriting(*impl);
+        if (!LockDatabase(*impl)) return nullptr;
+    } else if (!LockDamaged(*impl)) {
+        return nullptr;
     }
-    sqlite3_busy_timeout(db, 0);
-    const int rc = sqlite3_exec(db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr);
-    if ((rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED) return nullptr;
-    if (rc != SQLITE_OK) RaiseSqliteFileError(database, rc, db);
-    RequireRollbackJournal(impl->fd.get(), database);
     impl->held = FileState::Of(impl->fd.get(), database);
-    // A journal still there now is not hot (taking the lock rolled a hot one back): the rest of a
-    // replacement killed before its journal counted. Nobody else writes one while the hold lasts.
-    impl->journal = sqlite3_filename_journal(sqlite3_db_filename(db, "main"));
-    std::string name;
-    const Fd folder = OpenParent(impl->journal, name);
-    struct stat js {};
-    if (folder && ::fstatat(folder.get(), name.c_str(), &js, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(js.st_mode))
-        ::unlinkat(folder.get(), name.c_str(), 0);
+    RemoveDeadJournal(impl->journal);
     return std::unique_ptr<ExclusiveHold>(new ExclusiveHold(std::move(impl)));
 }
 
-void dbfile_detail::RefuseLinkAt(const fs::path &file) {
-    const Fd probe = OpenFile(file, O_RDONLY | O_NONBLOCK);
-    if (!probe && IsRefusedLink(errno)) throw Error(70, RefusedLinkText());
-}
 
 }  // namespace platform::dao

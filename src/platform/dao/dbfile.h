@@ -15,8 +15,10 @@ namespace platform::dao {
 // How far a replacement came when it failed.
 enum class ReplaceStage {
     Checking,    // the chosen copy is no database the tools can use, or could not be read
-    SafetyCopy,  // the old content could not be saved (safety copy, journal): nothing was replaced
+    SafetyCopy,  // the old content could not be saved in the safety copy: nothing was replaced
+    Journal,     // the old content could not be saved in the journal: nothing was replaced
     Replacing,   // the old content was saved; the new could not be put in place: the old is back
+    Naming,      // the new content is in place; the safety copy of the old could not take its name
 };
 
 // Exclusive use of a database by this process, for the whole of a restore.
@@ -31,9 +33,8 @@ enum class ReplaceStage {
 class ExclusiveHold {
 public:
     // Nothing (an empty pointer) when another program holds the database. Raises for a missing
-    // database (3024), one the engine cannot open (3343 not a database, ...), one that may not be
-    // written (70, with the reason: a read-only file or file system, or a link another user made)
-    // and one in write-ahead-log mode (3343).
+    // database (3024), one that may not be read or written (70, with the reason: a read-only file or
+    // file system, or a link another user made) and one in write-ahead-log mode (3343).
     static std::unique_ptr<ExclusiveHold> Acquire(const std::filesystem::path &database);
     ~ExclusiveHold();
     ExclusiveHold(const ExclusiveHold &) = delete;
@@ -59,6 +60,11 @@ public:
     // at once and no safety copy is left; `stage` tells how far it came. A file cut short or written
     // by another program meanwhile is a failure (75) that names it; a link another user made at the
     // journal's or the safety copy's name is refused (70, named) before anything is written.
+    //
+    // A held file that is no database (see above) is replaced whole instead (dbfile_whole.cpp): the
+    // chosen copy, checked as above, is written under a hidden name beside it (an AtomicFile with the
+    // file's owner, group and mode where this user may give them), synced and renamed over it; the
+    // safety copy holds the file's bytes as they were and takes its name after that rename.
     std::filesystem::path ReplaceContent(const std::filesystem::path &chosen, const std::filesystem::path &safetyTarget,
                                          ReplaceStage &stage);
 

@@ -74,9 +74,6 @@ private:
     unsigned long gone_ = 0;
 };
 
-// Raises 70 naming the link when `file` is a link that another user made (nothing was written).
-void RefuseLinkAt(const fs::path &file);
-
 // A chosen copy as checked: open, and held under SQLite's shared lock (and the engine's shared .ldb
 // lock) while this lives, so that nobody writes it in between.
 struct CheckedCopy {
@@ -131,9 +128,17 @@ struct ExclusiveHold::Impl {
     std::shared_ptr<Connection> engine;  // inside BEGIN EXCLUSIVE while this lives
     dbfile_detail::FileState held;       // the file as the hold found it
     std::filesystem::path journal;       // SQLite's rollback journal of it
+    std::string damage;                  // why the engine cannot open it; empty for a database
+    Fd ldb;                              // the engine's .ldb, locked, when `engine` is none
     ~Impl();
     // Ends the transaction that keeps the EXCLUSIVE lock; it wrote nothing itself.
     void EndTransaction();
 };
+
+namespace dbfile_detail {
+// ExclusiveHold::ReplaceContent for a held file that is no database (dbfile_whole.cpp).
+std::filesystem::path ReplaceWhole(ExclusiveHold::Impl &held, const std::filesystem::path &chosen,
+                                   const std::filesystem::path &safetyTarget, ReplaceStage &stage);
+}  // namespace dbfile_detail
 
 }  // namespace platform::dao

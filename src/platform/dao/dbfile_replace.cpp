@@ -79,14 +79,14 @@ struct Journal {
 class Replacement {
 public:
     // Refuses another user's link at the safety copy's or the journal's name, creates the journal
-    // and starts the safety copy.
-    Replacement(ExclusiveHold::Impl &held, const fs::path &safetyTarget);
+    // and starts the safety copy; `stage` tells which of them failed.
+    Replacement(ExclusiveHold::Impl &held, const fs::path &safetyTarget, ReplaceStage &stage);
     ~Replacement();
     Replacement(const Replacement &) = delete;
     Replacement &operator=(const Replacement &) = delete;
 
     void JournalChangedPages(const CheckedCopy &copy) noexcept;  // a failure is raised by CountJournal
-    void CountJournal(const CheckedCopy &copy);
+    void CountJournal(const CheckedCopy &copy, ReplaceStage &stage);
     void WriteNewContent(const CheckedCopy &copy);
     void CheckNewContent(const CheckedCopy &copy);
     fs::path Commit();
@@ -112,7 +112,7 @@ private:
     std::thread copying_;                    // writes safety_; joined before anything else goes
 };
 
-Replacement::Replacement(ExclusiveHold::Impl &held, const fs::path &safetyTarget)
+Replacement::Replacement(ExclusiveHold::Impl &held, const fs::path &safetyTarget, ReplaceStage &stage)
     : held_(held), live_(held.path), liveFd_(held.fd.get()) {
     held_.held.RequireSame(liveFd_, live_);
     ReadAt(liveFd_, oldHeader_, sizeof oldHeader_, 0, live_, kDatabase);
@@ -122,7 +122,9 @@ Replacement::Replacement(ExclusiveHold::Impl &held, const fs::path &safetyTarget
     oldLength_ = oldPages_ * pageSize_;
     changed_.assign(oldPages_ + 1, false);
     RefuseLinkAt(safetyTarget);
+    stage = ReplaceStage::Journal;
     StartJournal();
+    stage = ReplaceStage::SafetyCopy;
     copying_ = std::thread([this, safetyTarget] {
         try {
             safety_ = std::make_unique<PendingCopy>(liveFd_, live_, held_.held, safetyTarget);
@@ -151,13 +153,13 @@ void Replacement::StartJournal() {
     struct stat st {};
     if (::fstat(liveFd_, &st) != 0 || ::fchmod(journal_.fd.get(), st.st_mode & 0777) != 0 ||
         (::geteuid() == 0 && ::fchown(journal_.fd.get(), st.st_uid, st.st_gid) != 0))
-        RaiseOsError(errno, live_, kDatabase, "create the journal of");
+        RaiseOsError(errno, journal_.path, kDatabase, "create");
     unsigned char header[kJournalHeaderSize] = {};
     PutBigEndian32(header + 12, nonce_);
     PutBigEndian32(header + 16, static_cast<std::uint32_t>(oldPages_));
     PutBigEndian32(header + 20, kJournalHeaderSize);
     PutBigEndian32(header + 24, pageSize_);
-    records_.emplace(journal_.fd.get(), live_, kDatabase);
+    records_.emplace(journal_.fd.get(), journal_.path, kDatabase);
     records_->Append(header, sizeof header);
 }
 
@@ -194,7 +196,7 @@ void Replacement::JournalChangedPages(const CheckedCopy &copy) noexcept {
     }
 }
 
-void Replacement::CountJournal(const CheckedCopy &copy) {
+void Replacement::CountJournal(const CheckedCopy &copy, ReplaceStage &stage) {
     newLength_ = copy.pages * copy.pageSize;
     if (!journalFailure_) {
         try {
@@ -206,20 +208,21 @@ void Replacement::CountJournal(const CheckedCopy &copy) {
                 AddRecord(p, page.data());
             }
             records_->Finish();
-            Sync(journal_.fd.get(), live_, kDatabase);
+            Sync(journal_.fd.get(), journal_.path, kDatabase);
         } catch (...) {
             journalFailure_ = std::current_exception();
         }
     }
     copying_.join();
     if (copyFailure_) std::rethrow_exception(copyFailure_);  // the safety copy's failure comes first
+    stage = ReplaceStage::Journal;
     if (journalFailure_) std::rethrow_exception(journalFailure_);
     held_.held.RequireSame(liveFd_, live_);  // what the journal and the safety copy hold is the old content
     unsigned char header[12];
     std::memcpy(header, kJournalMagic, sizeof kJournalMagic);
     PutBigEndian32(header + 8, recordCount_);
-    WriteAt(journal_.fd.get(), header, sizeof header, 0, live_, kDatabase);
-    Sync(journal_.fd.get(), live_, kDatabase);
+    WriteAt(journal_.fd.get(), header, sizeof header, 0, journal_.path, kDatabase);
+    Sync(journal_.fd.get(), journal_.path, kDatabase);
     SyncFolderOf(journal_.path, kDatabase);
     journal_.counts = true;
 }
@@ -338,12 +341,13 @@ void Replacement::PutBack() noexcept {
 }  // namespace
 
 fs::path ExclusiveHold::ReplaceContent(const fs::path &chosen, const fs::path &safetyTarget, ReplaceStage &stage) {
+    if (!impl_->engine) return ReplaceWhole(*impl_, chosen, safetyTarget, stage);
     stage = ReplaceStage::SafetyCopy;
-    Replacement replacement(*impl_, safetyTarget);
+    Replacement replacement(*impl_, safetyTarget, stage);
     stage = ReplaceStage::Checking;
     const auto copy = CheckCopy(chosen, [&](const CheckedCopy &c) { replacement.JournalChangedPages(c); });
     stage = ReplaceStage::SafetyCopy;
-    replacement.CountJournal(*copy);
+    replacement.CountJournal(*copy, stage);
     stage = ReplaceStage::Replacing;
     try {
         replacement.WriteNewContent(*copy);

@@ -85,7 +85,7 @@ void CommonDialog::ShowOpen() {
         dialog.setSidebarUrls(SideBar(start));
         ShowDetails(dialog);
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
-        chosen = WindowsPath(std::filesystem::path(S(dialog.selectedFiles().first())));
+        chosen = ShownPath(std::filesystem::path(S(dialog.selectedFiles().first())));
     }
     if (chosen.empty()) return;
     FileName = chosen;

@@ -163,7 +163,8 @@ public:
     std::string DialogTitle;
     std::string InitDir;   // Windows path
     std::string Filter;    // empty: every file
-    std::string FileName;  // after ShowOpen: the chosen file's full Windows path ("" when cancelled)
+    std::string FileName;  // after ShowOpen: the chosen file's full Windows path ("" when cancelled; its
+                           // Linux path when it lies on no mapped drive)
     std::string FileTitle; // after ShowOpen: the chosen file's name without its folder
     // Shows the modal file-open dialog; leaves FileName/FileTitle as they were when cancelled.
     void ShowOpen();
