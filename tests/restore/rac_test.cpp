@@ -1,6 +1,8 @@
 // The restore window: loading, the listing of an automatic copy, and the replacement (derived names,
 // the safety copy, the refusals and failures).
 #include <QApplication>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QTest>
 #include <QTimer>
 #include <ctime>
@@ -127,8 +129,17 @@ TEST_F(RacEnv, ListingShowsTheTimeStampOfTheCopyInTheAutoCopyFolder) {
     qvtest::MakeTaggedDatabase(drives.linux("C:\\Elsewhere\\BILLING1.mdb"), "elsewhere", 5);
     const std::string usb = (drives.root() / "usb").string();
     qvtest::MakeTaggedDatabase(usb + "/BILLING1.mdb", "usb", 5);
-    for (const std::string &path : {std::string("C:\\QVData\\backup\\GLOBAL1.mdb"), std::string("C:\\Elsewhere\\BILLING1.mdb"), usb + "/BILLING1.mdb"}) {
+    for (const std::string &path : {std::string("C:\\QVData\\backup\\GLOBAL1.mdb"), std::string("C:\\Elsewhere\\BILLING1.mdb"), usb}) {
         List("C:\\QVData\\backup\\BILLING1.mdb");
+        if (path == usb) {  // picked in the dialog itself, which names a file on no drive by its Linux path
+            platform::ui::SetFileDialogChooserForTests({});
+            QTimer::singleShot(0, [&] {
+                auto *d = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+                ASSERT_TRUE(d);
+                d->findChild<QLineEdit *>("fileNameEdit")->setText(QString::fromStdString(usb + "/BILLING1.mdb"));
+                static_cast<QDialog *>(d)->accept();
+            });
+        }
         List(path);
         EXPECT_EQ(f.txt->Text(), "");
         EXPECT_FALSE(f.cmdRestore->Enabled());
