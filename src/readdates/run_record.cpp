@@ -85,54 +85,26 @@ void RunRecorder::Begin() {
     if (!HasTable(db_, "frdrun")) db_.Execute(kCreateRuns);
     if (!HasTable(db_, "frdchg")) db_.Execute(kCreateChanges);
     run_ = Scalar(db_, "select max(run) as n from FRDRUN") + 1;
-    before_ = Scalar(db_, "select max(rowid) as n from FRDCHG");
-    pending_.resize(kBatch * kChangeValues);
-}
-
-// The changes waiting are inserted: a whole batch by one statement of kBatch rows, fewer one by one.
-void RunRecorder::Flush() {
-    auto insert = [&](int rows) {
-        std::string sql = "insert into FRDCHG (run, reading, lockey, code, accno, olddate, newdate) values ";
-        for (int r = 0; r < rows; ++r) sql += r ? ", (?, ?, ?, ?, ?, ?, ?)" : "(?, ?, ?, ?, ?, ?, ?)";
-        return db_.CreateQueryDef(sql);
-    };
-    if (pending_.empty()) return;
-    if (count_ == kBatch && !batch_) batch_ = insert(kBatch);
-    if (count_ < kBatch && !single_) single_ = insert(1);
-    platform::dao::QueryDef &q = count_ == kBatch ? batch_ : single_;
-    const int perStatement = count_ == kBatch ? kBatch : 1;
-    for (int r = 0; r < count_; r += perStatement) {
-        for (int row = 0; row < perStatement; ++row) {
-            q.SetParameter(row * (kChangeValues + 1), run_);
-            for (int i = 0; i < kChangeValues; ++i)
-                q.SetParameter(row * (kChangeValues + 1) + 1 + i,
-                               std::move(pending_[static_cast<std::size_t>((r + row) * kChangeValues + i)]));
-        }
-        q.Execute();
-    }
-    count_ = 0;
+    changes_ = dao::BatchInsert(db_, "FRDCHG", {"run", "reading", "lockey", "code", "accno", "olddate", "newdate"});
 }
 
 void RunRecorder::Changed(std::int64_t reading, const Variant &lockey, const Variant &code, const std::string &account,
                           const Variant &before, const Variant &after) {
     if (!run_) Begin();
-    Variant *values = &pending_[static_cast<std::size_t>(count_ * kChangeValues)];
-    values[0] = reading;
-    values[1] = lockey;
-    values[2] = code;
-    values[3] = account;
-    values[4] = before;
-    values[5] = after;
-    ++records_;
-    if (++count_ == kBatch) Flush();
+    changes_.Set(0, run_);
+    changes_.Set(1, reading);
+    changes_.Set(2, lockey);
+    changes_.Set(3, code);
+    changes_.Set(4, account);
+    changes_.Set(5, before);
+    changes_.Set(6, after);
+    changes_.AddRow();
 }
 
 std::int64_t RunRecorder::Finish(std::int64_t kept) {
     if (!run_ && !entries_.undoes) return 0;  // a correction that changed nothing
     if (!run_) Begin();
-    Flush();
-    // The run's rows follow one another: the first and the last name them all.
-    const std::int64_t first = Scalar(db_, "select min(rowid) as n from FRDCHG where rowid > " + std::to_string(before_));
+    const auto [first, last] = changes_.RowidRange();  // the run's rows follow one another
     dao::Recordset runs = db_.OpenRecordset("FRDRUN", dao::dbOpenDynaset, dao::dbAppendOnly);
     runs.AddNew();
     runs.Fields("run") = run_;
@@ -142,11 +114,11 @@ std::int64_t RunRecorder::Finish(std::int64_t kept) {
     runs.Fields("code") = entries_.code;
     runs.Fields("fromdate") = entries_.fromDate;
     runs.Fields("todate") = entries_.toDate;
-    runs.Fields("records") = records_;
+    runs.Fields("records") = Records();
     runs.Fields("kept") = kept;
     if (entries_.undoes) runs.Fields("undoes") = *entries_.undoes;
-    runs.Fields("firstchange") = records_ ? first : 0;
-    runs.Fields("lastchange") = records_ ? Scalar(db_, "select max(rowid) as n from FRDCHG") : -1;
+    runs.Fields("firstchange") = first;
+    runs.Fields("lastchange") = last;
     runs.Update();
     runs.Close();
     if (entries_.undoes) {

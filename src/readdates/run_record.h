@@ -52,8 +52,8 @@ struct RunSummary {
 inline constexpr const char *kRecordedColumns = "rowid as rowkey, readdate, +readdate as storedreaddate, lockey, code";
 
 // Records one run inside the caller's transaction on `db`: with the first change, the tables are
-// created when missing; the changes go into FRDCHG by a prepared insert of 64 rows at a time; Finish adds the
-// run's FRDRUN row (and marks the run that an undo undid). A correction that changed nothing is not
+// created when missing; the changes go into FRDCHG by a prepared insert of many rows at a time; Finish
+// adds the run's FRDRUN row (and marks the run that an undo undid). A correction that changed nothing is not
 // recorded. Raises what the engine raises; the caller's rollback then takes everything back.
 class RunRecorder {
 public:
@@ -64,22 +64,15 @@ public:
     // The run's row with its counts; `kept` counts the readings an undo left as they were. An undo
     // whose run was undone meanwhile raises. Returns the run's number (0 for a run not recorded).
     std::int64_t Finish(std::int64_t kept = 0);
-    std::int64_t Records() const { return records_; }
+    std::int64_t Records() const { return changes_ ? changes_.Rows() : 0; }
 
 private:
-    static constexpr int kBatch = 64;         // changes inserted by one statement
-    static constexpr int kChangeValues = 6;   // values of a change, beside the run's number
     void Begin();
-    void Flush();
     platform::dao::Database db_;
     RunEntries entries_;
     platform::DateTime when_{};
-    std::int64_t run_ = 0;  // 0 until begun
-    std::int64_t records_ = 0;
-    std::int64_t before_ = 0;  // the last FRDCHG rowid before the run
-    std::vector<platform::dao::Variant> pending_;  // the values of the changes not inserted yet
-    int count_ = 0;                                // ... and their number
-    platform::dao::QueryDef batch_, single_;
+    std::int64_t run_ = 0;                 // 0 until begun
+    platform::dao::BatchInsert changes_;   // FRDCHG
 };
 
 // The runs recorded in the data database open in `db`, newest first; none when it has no record.

@@ -100,14 +100,6 @@ const std::string &AuditBatch::Timestamp() {
     return stamp_;
 }
 
-// The rowid of the last row of LIDB, as the caller's transaction sees it.
-std::int64_t AuditBatch::LastRow() {
-    dao::Recordset rs = db_.OpenRecordset("select max(rowid) as r from LIDB", dao::dbOpenSnapshot);
-    const std::int64_t row = rs.Fields("r").Value().ToLong();
-    rs.Close();
-    return row;
-}
-
 void AuditBatch::Add(const std::string &description) {
     if (description.empty() || AuditBaseName().empty()) return;
     const std::string &timestamp = Timestamp();
@@ -115,21 +107,20 @@ void AuditBatch::Add(const std::string &description) {
     if (AuditTableSwitch()) {
         if (!db_) {
             db_ = dao::DBEngine().OpenDatabase(Shared().DataFilePath);
-            lidb_ = db_.OpenRecordset("LIDB", dao::dbOpenDynaset, dao::dbAppendOnly);
+            lidb_ = dao::BatchInsert(db_, "LIDB", {"When", "ByWhom", "What"});
         }
-        lidb_.AddNew();
-        lidb_.Fields("When") = timestamp;
-        lidb_.Fields("ByWhom") = user;
-        lidb_.Fields("What") = description;
-        lidb_.Update();
-        if (rows_++ == 0) firstRow_ = LastRow();
+        lidb_.Set(0, timestamp);
+        lidb_.Set(1, user);
+        lidb_.Set(2, description);
+        lidb_.AddRow();
     }
     file_->WriteLine(FileLine(line_, timestamp, user, description));
 }
 
 void AuditBatch::Prepare() {
     // The batch's rows follow one another: the first and the last name them all.
-    file_->Prepare(rows_ == 0 ? std::string() : std::to_string(firstRow_) + " " + std::to_string(LastRow()));
+    const auto [first, last] = lidb_ ? lidb_.RowidRange() : std::pair<std::int64_t, std::int64_t>{0, -1};
+    file_->Prepare(last < first ? std::string() : std::to_string(first) + " " + std::to_string(last));
 }
 
 void AuditBatch::Commit() {

@@ -20,9 +20,10 @@ std::string AuditFilePath();
 // Audit entries of a run that commits as a whole, around the caller's transaction:
 // - the batch starts before anything changes and opens the audit file, so that a missing AUDIT folder,
 //   one that refuses writes or a link planted there fails first;
-// - Add inserts the entry's LIDB row at once (inside the caller's transaction) and keeps its file line
-//   (in an unnamed file, not in memory). The row keeps the text exactly; in the file, control
-//   characters are written as <0D>, <0A>, ... so that no text can make or break a line;
+// - Add adds the entry's LIDB row inside the caller's transaction (many rows by one statement: the
+//   last ones by Prepare at the latest) and keeps its file line (in an unnamed file, not in memory).
+//   The row keeps the text exactly; in the file, control characters are written as <0D>, <0A>, ... so
+//   that no text can make or break a line;
 // - Prepare, just before the caller commits, makes the lines durable: a pending file in AUDIT names the
 //   batch's LIDB rows;
 // - Commit, after the caller's commit, appends the lines in order, all of them or none.
@@ -44,13 +45,10 @@ public:
     const std::string &Path() const { return path_; }
 private:
     const std::string &Timestamp();
-    std::int64_t LastRow();
     std::string path_;
     std::unique_ptr<platform::SpooledAppender> file_;
     platform::dao::Database db_;       // the batch's own open of the data database, opened on first Add
-    platform::dao::Recordset lidb_;    // LIDB, for adding rows only
-    std::int64_t firstRow_ = 0;        // rowid of the batch's first LIDB row
-    std::int64_t rows_ = 0;
+    platform::dao::BatchInsert lidb_;  // the batch's LIDB rows
     platform::DateTime stampMinute_{};  // the minute that stamp_ shows
     std::string stamp_;
     std::string line_;

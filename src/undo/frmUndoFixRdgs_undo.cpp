@@ -10,8 +10,6 @@
 namespace undo {
 namespace {
 
-std::string Shown(platform::DateTime when) { return platform::Format(when, "mm/dd/yyyy hh:mm"); }
-
 std::string FinishedMessage(const UndoOutcome &outcome) {
     const std::int64_t n = outcome.givenBack, left = outcome.left;
     std::string text = std::to_string(n) + (n == 1 ? " reading record was given back its earlier read date."
@@ -36,8 +34,8 @@ void frmUndoFixRdgs::cmdUndo_Click() {
     }
     const readdates::RunSummary run = runs_[static_cast<std::size_t>(chosen)];
     if (run.undoneBy) {
-        ui::MsgBox("The read-date correction of " + Shown(run.when) + " was undone on " +
-                       (run.undoneWhen ? Shown(*run.undoneWhen) : std::string("an earlier day")) +
+        const std::vector<std::string> row = RunRow(run);  // its date and time, and when it was undone
+        ui::MsgBox("The read-date correction of " + row.front() + " was undone on " + row.back() +
                        ". A correction is undone only once; to make it again, undo its undo.",
                    ui::vbExclamation, "Quorvant 32");
         lstRuns->SetFocus();

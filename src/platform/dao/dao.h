@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "platform/dao/variant.h"
 
@@ -106,6 +108,27 @@ public:
 private:
     friend class Database;
     std::shared_ptr<struct QueryDefImpl> impl_;
+};
+
+// Rows added to one table by a prepared insert of many rows at a time (a QueryDef of `perStatement` rows;
+// the last few by one of a row), which costs far less than a statement a row. A row is in the table
+// once a statement took it, at the latest after Flush; failures are raised there. The rows added follow
+// one another in the table (the caller's transaction keeps other writers out): RowidRange names them.
+class BatchInsert {
+public:
+    BatchInsert() = default;
+    BatchInsert(Database db, std::string_view table, const std::vector<std::string> &columns, int perStatement = 64);
+    explicit operator bool() const { return static_cast<bool>(impl_); }
+    // The value of a column (its index in `columns`) of the row being added; AddRow adds that row.
+    void Set(int column, Variant value);
+    void AddRow();
+    void Flush();
+    std::int64_t Rows() const;
+    // The rowids of the first and the last row added (after a Flush); {0, -1} when none was.
+    std::pair<std::int64_t, std::int64_t> RowidRange();
+
+private:
+    std::shared_ptr<struct BatchInsertImpl> impl_;
 };
 
 class Workspace {
