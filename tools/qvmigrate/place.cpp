@@ -66,13 +66,7 @@ protected:
         return c == traits_type::eof() || xsputn(&ch, 1) == 1 ? c : traits_type::eof();
     }
     std::streamsize xsputn(const char *s, std::streamsize n) override {
-        for (std::streamsize done = 0; done < n;) {
-            const ssize_t w = ::write(fd_, s + done, static_cast<size_t>(n - done));
-            if (w < 0 && errno == EINTR) continue;
-            if (w <= 0) return done;
-            done += w;
-        }
-        return n;
+        return platform::WriteFully(fd_, s, static_cast<std::size_t>(n)) == 0 ? n : 0;
     }
 
 private:

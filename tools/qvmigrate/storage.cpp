@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "platform/dao/storage_format.h"
+#include "platform/file_io.h"
 #include "qvmigrate/place.h"
 
 namespace qvmigrate {
@@ -42,30 +43,17 @@ int FdOf(sqlite3_file *f) { return reinterpret_cast<FdFile *>(f)->fd; }
 int FdClose(sqlite3_file *) { return SQLITE_OK; }
 
 int FdRead(sqlite3_file *f, void *buf, int amount, sqlite3_int64 offset) {
-    auto *p = static_cast<char *>(buf);
-    int got = 0;
-    while (got < amount) {
-        const ssize_t n = ::pread(FdOf(f), p + got, static_cast<size_t>(amount - got), offset + got);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return SQLITE_IOERR_READ;
-        if (n == 0) break;
-        got += static_cast<int>(n);
-    }
+    const ssize_t got = platform::ReadFully(FdOf(f), buf, static_cast<std::size_t>(amount), offset);
+    if (got < 0) return SQLITE_IOERR_READ;
     if (got == amount) return SQLITE_OK;
-    std::memset(p + got, 0, static_cast<size_t>(amount - got));
+    std::memset(static_cast<char *>(buf) + got, 0, static_cast<std::size_t>(amount - got));
     return SQLITE_IOERR_SHORT_READ;
 }
 
 int FdWrite(sqlite3_file *f, const void *buf, int amount, sqlite3_int64 offset) {
-    const auto *p = static_cast<const char *>(buf);
-    for (int done = 0; done < amount;) {
-        const ssize_t n = ::pwrite(FdOf(f), p + done, static_cast<size_t>(amount - done), offset + done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            writeErrno = n < 0 ? errno : ENOSPC;
-            return writeErrno == ENOSPC || writeErrno == EDQUOT ? SQLITE_FULL : SQLITE_IOERR_WRITE;
-        }
-        done += static_cast<int>(n);
+    if (const int err = platform::WriteFully(FdOf(f), buf, static_cast<std::size_t>(amount), offset)) {
+        writeErrno = err;
+        return err == ENOSPC || err == EDQUOT ? SQLITE_FULL : SQLITE_IOERR_WRITE;
     }
     return SQLITE_OK;
 }
