@@ -62,7 +62,7 @@ protected:
     void Form_Unload() override;
 
 private:
-    void FillLockTable();
+    bool FillLockTable();
     // Load-time state.
     std::string TempDataPath;
     platform::dao::Database dbTempData;

@@ -1,5 +1,9 @@
 // The read-date window: its controls, loading (code list and the selection lock table FRDLK) and
 // unloading.
+#include <iostream>
+
+#include "platform/diagnostics.h"
+#include "platform/error.h"
 #include "platform/filelock.h"
 #include "platform/paths.h"
 #include "platform/ui/app.h"
@@ -130,20 +134,54 @@ void frmFixDupRdgs::Form_Load() {
     shared.rs.Close();
     shared.rs = {};
 
-    FillLockTable();
+    if (!FillLockTable()) {
+        shared.db.Close();
+        shared.db = {};
+        Unload();
+        platform::ui::End(1);
+        return;
+    }
     shared.db.Close();
     shared.db = {};
 
     cboCode->SetText(kAllCodes);
 }
 
+namespace {
+
+// A data database this login cannot change (read-only file or folder, full disk), said at once and
+// naming it: the window would otherwise open without FRDLK and fail at the first date entered.
+void TellDataCannotBeChanged(const platform::Error &e) {
+    const std::string text =
+        "Read dates cannot be corrected in the data database " + startup::Shared().DataFilePath + ":\n\n" +
+        e.description + "\n\n" +
+        (e.number == 70 ? "This login may not change that database or create files in its folder. " : "") +
+        "Nothing was changed.";
+    platform::LogEvent(text, true);
+    std::cerr << text << std::endl;
+    platform::ui::MsgBox(text, platform::ui::vbCritical, "Quorvant 32");
+}
+
+}  // namespace
+
 // The lock table is dropped, created and filled in one transaction: one commit for all of it. A row
-// whose insert fails is still dropped alone.
-void frmFixDupRdgs::FillLockTable() {
+// whose insert fails is still dropped alone; the table's own statements and the commit may not fail
+// (told, nothing changed, false).
+bool frmFixDupRdgs::FillLockTable() {
     auto &engine = dao::DBEngine();
+    auto &db = startup::Shared().db;
     dao::Transaction fill(engine.Workspaces(0));
-    startup::ExecuteSql("DROP TABLE FRDLK");
-    startup::ExecuteSql("create table FRDLK (lockey long, accno text)");
+    try {
+        try {
+            db.Execute("DROP TABLE FRDLK");
+        } catch (const platform::Error &e) {
+            if (e.number != 3078) throw;  // there was none
+        }
+        db.Execute("create table FRDLK (lockey long, accno text)");
+    } catch (const platform::Error &e) {
+        TellDataCannotBeChanged(e);
+        return false;
+    }
 
     dbTempData = engine.OpenDatabase(TempDataPath);
     rsSelection = dbTempData.OpenRecordset("select lockey, accno from selectionsetDTC", dao::dbOpenSnapshot);
@@ -157,11 +195,17 @@ void frmFixDupRdgs::FillLockTable() {
                                 startup::SqlQuote(Joined(rsSelection.Fields("accno"))) + "')");
         }
     }
-    fill.Commit();
+    try {
+        fill.Commit();
+    } catch (const platform::Error &e) {
+        TellDataCannotBeChanged(e);
+        return false;
+    }
     rsSelection.Close();
     rsSelection = {};
     dbTempData.Close();
     dbTempData = {};
+    return true;
 }
 
 void frmFixDupRdgs::Form_Unload() {

@@ -8,6 +8,7 @@
 #include "platform/dao/dao.h"
 #include "platform/ui/forms.h"
 #include "readdates/frd_fixture.h"
+#include "support/file_size_limit.h"
 #include "startup/shared.h"
 
 namespace {
@@ -58,6 +59,28 @@ TEST_F(FrdTest, LoadCopiesTheSelectionIntoANewFrdlkAndClosesEveryDatabase) {
     EXPECT_FALSE(startup::Shared().db);
     EXPECT_FALSE(startup::Shared().rs);
     EXPECT_TRUE(boxes.empty());
+}
+
+// A data database this login cannot change (here a full disk) is told as the window opens, naming it;
+// the window does not open, the utility ends with status 1 and nothing is changed (it used to open
+// without FRDLK and end with Run-time error 3078 at the first date entered).
+TEST_F(FrdTest, ADataDatabaseThatCannotBeChangedIsToldAtOnce) {
+    Select(1, "A1");
+    const auto size = std::filesystem::file_size(DataFile());
+    {
+        qvtest::FileSizeLimit full(static_cast<rlim_t>(size));
+        OpenForm();
+    }
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].style, platform::ui::vbCritical);
+    EXPECT_TRUE(boxes[0].prompt.starts_with("Read dates cannot be corrected in the data database C:\\QVData\\billing.mdb:\n\n") &&
+                boxes[0].prompt.ends_with("Nothing was changed."))
+        << boxes[0].prompt;
+    EXPECT_FALSE(form()->IsLoaded());
+    EXPECT_TRUE(platform::ui::Ending() && platform::ui::EndStatus() == 1);
+    EXPECT_FALSE(DataHasTable("FRDLK"));
+    EXPECT_EQ(std::filesystem::file_size(DataFile()), size);
+    EXPECT_EQ(OpenDatabases(), 0);
 }
 
 TEST_F(FrdTest, SelectionRowThatCannotBeCopiedIsDroppedAloneInsideTheCopy) {
