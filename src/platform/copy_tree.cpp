@@ -57,13 +57,10 @@ bool OnKernelFileSystem(int fd) {
 
 // The visible names in the folder open as `at`, sorted.
 std::vector<std::string> VisibleNames(int at, const fs::path &path) {
-    const int listed = ::openat(at, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    DIR *entries = listed < 0 ? nullptr : ::fdopendir(listed);
-    if (!entries) {
-        const int err = errno;
-        if (listed >= 0) ::close(listed);
-        ThrowUnreadable(path, err);
-    }
+    Fd listed(::openat(at, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    DIR *entries = listed ? ::fdopendir(listed.get()) : nullptr;
+    if (!entries) ThrowUnreadable(path, errno);
+    (void)listed.release();  // the listing owns it now
     std::vector<std::string> names;
     errno = 0;
     while (const dirent *entry = ::readdir(entries)) {
