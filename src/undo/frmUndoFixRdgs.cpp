@@ -90,8 +90,9 @@ void frmUndoFixRdgs::Form_Unload() {
     toolLock_.reset();
 }
 
+// Opened as the runs open it, so that a change an undo left cut off (a full disk) is rolled back first.
 void frmUndoFixRdgs::ListRuns(std::int64_t chosen) {
-    dao::Database db = dao::DBEngine().OpenDatabase(startup::Shared().DataFilePath, false, true);
+    dao::Database db = dao::DBEngine().OpenDatabase(startup::Shared().DataFilePath);
     try {
         runs_ = readdates::RecordedRuns(db);
     } catch (...) {

@@ -2,7 +2,9 @@
 #include "undo/undo_run.h"
 
 #include <algorithm>
+#include <optional>
 
+#include "platform/clock.h"
 #include "platform/error.h"
 #include "readdates/run_record.h"
 #include "startup/audit.h"
@@ -55,6 +57,25 @@ private:
     Variant billdate_;  // the run's bill date, as its readings store it
 };
 
+// The newest later run still in effect (a correction not undone, or the redo of one: an undo of an
+// undo) that changed a reading of `done`. Undoing `done` first would leave those readings as they are
+// and use the undo up; undoing that run first gives them back to what `done` left them.
+std::optional<readdates::RunSummary> LaterRunInTheWay(dao::Database &db, const readdates::RunSummary &done) {
+    const std::string run = std::to_string(done.run);
+    dao::Recordset rs = db.OpenRecordset(
+        "select r.run from FRDRUN r where r.run > " + run +
+            " and r.undoneby is null and (r.undoes is null or r.undoes in (select run from FRDRUN where undoes is "
+            "not null)) and exists (select 1 from FRDCHG c where c.rowid between r.firstchange and r.lastchange and "
+            "c.run = r.run and c.reading in (select reading from FRDCHG where rowid between " +
+            std::to_string(done.firstChange) + " and " + std::to_string(done.lastChange) + " and run = " + run +
+            ")) order by r.run desc",
+        dao::dbOpenSnapshot);
+    const std::optional<std::int64_t> later =
+        rs.Eof() ? std::nullopt : std::optional<std::int64_t>(rs.Fields("run").Value().ToLong());
+    rs.Close();
+    return later ? readdates::RecordedRun(db, *later) : std::nullopt;
+}
+
 }  // namespace
 
 UndoOutcome UndoRun(std::int64_t run, const ChangeVisited &visited) {
@@ -71,6 +92,10 @@ UndoOutcome UndoRun(std::int64_t run, const ChangeVisited &visited) {
         const auto done = readdates::RecordedRun(db, run);
         if (!done) platform::Raise(3021, "The correction is no longer recorded in the data database.");
         if (done->undoneBy) platform::Raise(3197, "The correction was undone already.");
+        if (const auto later = LaterRunInTheWay(db, *done))
+            platform::Raise(3197, "Some of its readings were changed since by the read-date correction of " +
+                                      platform::Format(later->when, "mm/dd/yyyy hh:mm") +
+                                      ", which is not undone: undo that one first.");
         const readdates::RunEntries &e = done->entries;
         readdates::RunRecorder recorder(db, {e.billDate, e.code, e.toDate, e.fromDate, run});
         std::int64_t seen = 0;

@@ -37,10 +37,10 @@ protected:
         platform::SetClockForTests({});
     }
 
-    // A correction of every read date of 05/01/2021 to 05/02/2021 through the read-date window, closed again.
-    void Correct() {
+    // A correction of the read dates of 05/01/2021 (every one by default) through the read-date window, closed again.
+    void Correct(const char *from = "all", const char *to = "05/02/2021") {
         auto &f = OpenForm();
-        for (const auto &[field, text] : {std::pair{0, "05/01/2021"}, {1, "all"}, {2, "05/02/2021"}}) Enter(field, text);
+        for (const auto &[field, text] : {std::pair{0, "05/01/2021"}, {1, from}, {2, to}}) Enter(field, text);
         ClearBoxes();
         f.cmdContinue->Press();
         ProcessEvents();
@@ -137,6 +137,29 @@ TEST_F(UndoRunTest, UndoGivesBackEveryStoredValueLeavesLaterChangesAndIsRefusedT
     EXPECT_EQ(Stored(), expected);
     EXPECT_EQ(Runs().size(), 2u);
     EXPECT_EQ(platform::dao::DBEngine().Workspaces(0).DatabasesCount(), 0);
+}
+
+// An older correction whose readings a newer one changed again waits for the newer one's undo (undone
+// first, it would give nothing back and be used up); undone in turn, both give every value back.
+TEST_F(UndoRunTest, AnOlderCorrectionIsUndoneAfterTheNewerOneThatChangedItsReadings) {
+    const Rows before = Stored();
+    Correct();
+    Correct("05/02/2021", "05/04/2021");
+    auto &w = OpenUndo();
+    w.lstRuns->SetListIndex(1);
+    auto shown = PressUndo();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].prompt, "The read-date correction could not be undone:\n\nSome of its readings were changed since "
+                               "by the read-date correction of 05/03/2021 14:07, which is not undone: undo that one "
+                               "first.\n\nNo reading record was changed.");
+    EXPECT_EQ(Runs().size(), 2u);
+    for (int older : {0, 2}) {  // the newer run, then (below the newer one's undo) the older
+        w.lstRuns->SetListIndex(older);
+        shown = PressUndo();
+        ASSERT_EQ(shown.size(), 1u);
+        EXPECT_EQ(shown[0].prompt, "6 reading records were given back their earlier read date.");
+    }
+    EXPECT_EQ(Stored(), before);
 }
 
 TEST_F(UndoRunTest, AFailedUndoSaysSoKeepsTheWindowAndChangesNothing) {
