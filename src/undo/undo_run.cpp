@@ -76,6 +76,12 @@ std::optional<readdates::RunSummary> LaterRunInTheWay(dao::Database &db, const r
     return later ? readdates::RecordedRun(db, *later) : std::nullopt;
 }
 
+// A correction's entries as the list shows them, told apart from others of the same minute.
+std::string WhatItDid(const readdates::RunSummary &run) {
+    if (run.undoesWhen) return " (undo of " + platform::Format(*run.undoesWhen, "mm/dd/yyyy hh:mm") + ")";
+    return " (" + run.entries.fromDate + " \u2192 " + run.entries.toDate + ")";
+}
+
 }  // namespace
 
 UndoOutcome UndoRun(std::int64_t run, const ChangeVisited &visited) {
@@ -94,7 +100,7 @@ UndoOutcome UndoRun(std::int64_t run, const ChangeVisited &visited) {
         if (done->undoneBy) platform::Raise(3197, "The correction was undone already.");
         if (const auto later = LaterRunInTheWay(db, *done))
             platform::Raise(3197, "Some of its readings were changed since by the read-date correction of " +
-                                      platform::Format(later->when, "mm/dd/yyyy hh:mm") +
+                                      platform::Format(later->when, "mm/dd/yyyy hh:mm") + WhatItDid(*later) +
                                       ", which is not undone: undo that one first.");
         const readdates::RunEntries &e = done->entries;
         readdates::RunRecorder recorder(db, {e.billDate, e.code, e.toDate, e.fromDate, run});

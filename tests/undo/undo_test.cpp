@@ -150,7 +150,8 @@ TEST_F(UndoRunTest, AnOlderCorrectionIsUndoneAfterTheNewerOneThatChangedItsReadi
     auto shown = PressUndo();
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].prompt, "The read-date correction could not be undone:\n\nSome of its readings were changed since "
-                               "by the read-date correction of 05/03/2021 14:07, which is not undone: undo that one "
+                               "by the read-date correction of 05/03/2021 14:07 (05/02/2021 \u2192 05/04/2021), which is not "
+                               "undone: undo that one "
                                "first.\n\nNo reading record was changed.");
     EXPECT_EQ(Runs().size(), 2u);
     for (int older : {0, 2}) {  // the newer run, then (below the newer one's undo) the older
