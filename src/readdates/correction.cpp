@@ -15,7 +15,7 @@ namespace dao = platform::dao;
 using dao::Variant;
 
 // A Null field joins a text as nothing.
-std::string TextOf(const Variant &value) { return value.IsNull() ? std::string() : value.ToText(); }
+using startup::TextOf;
 
 // Closes the shared recordset and database handles, whatever state they are in.
 void CloseShared() noexcept {

@@ -21,9 +21,6 @@ namespace {
 
 constexpr const char *kTempDataPath = "C:\\users\\public\\qv32tempdata\\tempdataDTC.mdb";
 
-// A value joined into text as the string operator joins it: Null adds nothing.
-std::string Joined(const dao::Variant &v) { return v.IsNull() ? std::string() : v.ToText(); }
-
 }  // namespace
 
 void TakeDataFilePathFromSettings() {
@@ -32,7 +29,7 @@ void TakeDataFilePathFromSettings() {
     shared.rs = shared.db.OpenRecordset("current", dao::dbOpenSnapshot);
     if (shared.rs.RecordCount() > 0)
         shared.DataFilePath =
-            Joined(shared.rs.Fields("databasepath")) + "\\" + Joined(shared.rs.Fields("DatabaseFileName"));
+            startup::TextOf(shared.rs.Fields("databasepath")) + "\\" + startup::TextOf(shared.rs.Fields("DatabaseFileName"));
     shared.rs.Close();
     shared.rs = {};
     shared.db.Close();
@@ -192,7 +189,7 @@ bool frmFixDupRdgs::FillLockTable() {
             const dao::Variant lockey = rsSelection.Fields("lockey");
             if (lockey.IsNull()) continue;
             startup::ExecuteSql("insert into FRDLK (lockey, accno) values (" + startup::SqlLiteral(lockey) + ",'" +
-                                startup::SqlQuote(Joined(rsSelection.Fields("accno"))) + "')");
+                                startup::SqlQuote(startup::TextOf(rsSelection.Fields("accno"))) + "')");
         }
     }
     try {

@@ -3,6 +3,7 @@
 
 #include "platform/error.h"
 #include "startup/audit.h"
+#include "startup/shared.h"
 
 namespace readdates {
 namespace {
@@ -22,7 +23,7 @@ constexpr const char *kRunsQuery =
     "select r.*, u.[When] as undonewhen, o.[When] as undoeswhen from FRDRUN r left join FRDRUN u on "
     "u.run = r.undoneby left join FRDRUN o on o.run = r.undoes";
 
-std::string TextOf(const Variant &v) { return v.IsNull() ? std::string() : v.ToText(); }
+using startup::TextOf;
 
 std::optional<std::int64_t> LongOrNull(const Variant &v) {
     if (v.IsNull()) return std::nullopt;

@@ -60,7 +60,6 @@ const std::string &FileLine(std::string &out, std::string_view timestamp, std::s
     return out;
 }
 
-std::string TextOf(const dao::Variant &v) { return v.IsNull() ? std::string() : v.ToText(); }
 
 }  // namespace
 

@@ -21,6 +21,8 @@ void ExecuteSql(const std::string &sql) {
     }
 }
 
+std::string TextOf(const platform::dao::Variant &value) { return value.IsNull() ? std::string() : value.ToText(); }
+
 std::string SqlQuote(const std::string &value) {
     std::string out;
     out.reserve(value.size() + 2);

@@ -37,4 +37,7 @@ std::string SqlQuote(const std::string &value);
 // other value as a text between single quotes (a value never becomes SQL of its own).
 std::string SqlLiteral(const platform::dao::Variant &value);
 
+// A value joined into text as the string operator joins it: Null adds nothing.
+std::string TextOf(const platform::dao::Variant &value);
+
 }  // namespace startup

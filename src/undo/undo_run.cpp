@@ -21,7 +21,7 @@ using readdates::ShownReadDate;
 // is undone in bounded memory.
 constexpr std::int64_t kSlice = 8192;
 
-std::string TextOf(const Variant &v) { return v.IsNull() ? std::string() : v.ToText(); }
+using startup::TextOf;
 
 // The readings of one slice, visited in the order of their rows: each change is matched with its
 // reading, and given back when the reading still is as the run left it.
