@@ -76,6 +76,11 @@ std::pair<std::string, std::string> CurrentRecord(const fs::path &global) {
 
 }  // namespace
 
+bool Needed(const Plan &plan, const Database &db) {
+    return &db == &plan.databases.front() || db.windows == "C:\\users\\public\\qv32tempdata\\tempdataDTC.mdb" ||
+           db.source.parent_path().filename() != "backup";
+}
+
 std::string WindowsName(const Tree &tree, const fs::path &file) {
     std::string out = tree.windows;
     for (const auto &part : file.lexically_relative(tree.source)) {
