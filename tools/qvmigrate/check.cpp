@@ -58,7 +58,7 @@ using Report = std::function<void(const std::string &)>;
 void ComparePassword(const pg::File &jet, StorageFile &db, const Report &report) {
     const std::string password = Password(jet);
     const auto hashes = db.PasswordHashes();
-    if (hashes.size() > 1)
+    if (hashes.size() > 1 && !password.empty())
         report("db_password holds " + std::to_string(hashes.size()) + " rows instead of one");
     else if (!SameNoCase(hashes.empty() ? "" : hashes.front(), password.empty() ? "" : platform::dao::Sha256Hex(password)))
         report("the database password differs");

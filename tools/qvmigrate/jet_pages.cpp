@@ -1,9 +1,10 @@
 // The page layout read here: a header page (0), then pages of 2 KiB (Jet 3) or 4 KiB (Jet 4), each
-// starting with its type. A table's definition (type 2, continued on further pages from byte 8) holds
-// its counts, the physical indexes, the columns, their names, the logical indexes and their names;
-// a usage map names the data pages (type 1) that hold its rows. A data page ends with its rows,
-// listed by a table of 2-byte offsets whose top bits mark a deleted row (0x8000) or a row moved
-// elsewhere (0x4000: the row holds a pointer to where it now stands).
+// starting with its type (in an encoded file, once decoded with the header's key: jet_header.h). A
+// table's definition (type 2, continued on further pages from byte 8) holds its counts, the physical
+// indexes, the columns, their names, the logical indexes and their names; a usage map names the data
+// pages (type 1) that hold its rows. A data page ends with its rows, listed by a table of 2-byte
+// offsets whose top bits mark a deleted row (0x8000) or a row moved elsewhere (0x4000: the row holds a
+// pointer to where it now stands).
 #include "qvmigrate/jet_pages.h"
 
 #include <fcntl.h>
