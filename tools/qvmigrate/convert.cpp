@@ -1,5 +1,6 @@
 // One Jet file converted into a database file of the storage format, table by table, with progress.
 #include <chrono>
+#include <sstream>
 
 #include "qvmigrate/jet.h"
 #include "qvmigrate/migrate.h"
@@ -51,6 +52,25 @@ Converted ConvertJet(const std::filesystem::path &jetFile, int out, const std::f
     ThrowIfStopped();
     db->Finish(counts);
     return done;
+}
+
+// What a conversion in a child process tells: its counts, then one line a note.
+std::string EncodeConverted(const Converted &c) {
+    std::string out = std::to_string(c.tables) + " " + std::to_string(c.indexes) + " " + std::to_string(c.rows) + " " +
+                      (c.password ? "1" : "0");
+    for (const auto &n : c.notes) out += "\n" + n;
+    return out;
+}
+
+Converted DecodeConverted(const std::string &text) {
+    Converted c;
+    std::istringstream in(text);
+    int password = 0;
+    in >> c.tables >> c.indexes >> c.rows >> password;
+    c.password = password != 0;
+    in.ignore();
+    for (std::string line; std::getline(in, line);) c.notes.push_back(line);
+    return c;
 }
 
 }  // namespace qvmigrate

@@ -31,17 +31,6 @@ constexpr int kOffsetMask = 0x1fff;
 constexpr int kDeletedRow = 0x8000, kMovedRow = 0x4000;
 constexpr int kMaxMoves = 8;
 
-std::string StorageType(int type) {
-    switch (type) {
-    case MDB_DATETIME: return "DATETIME";
-    case MDB_BOOL: case MDB_BYTE: case MDB_INT: case MDB_LONGINT: return "INTEGER";
-    case MDB_MONEY: case MDB_FLOAT: case MDB_DOUBLE: case MDB_NUMERIC: return "REAL";
-    case MDB_TEXT: case MDB_MEMO: case MDB_REPID: return "TEXT";
-    case MDB_BINARY: case MDB_OLE: return "BLOB";
-    default: return {};
-    }
-}
-
 template <class T>
 T Read(const unsigned char *p) {
     T v;
@@ -185,7 +174,7 @@ JetFile::JetFile(const std::filesystem::path &file) : impl_(std::make_unique<Imp
             // Debian's libmdb keeps a Numeric column's precision in col_scale and its scale in col_prec;
             // the scale is never the larger of the two.
             JetColumn jc{col->name, col->col_type, std::min(col->col_scale, col->col_prec),
-                         std::max(col->col_scale, col->col_prec), StorageType(col->col_type)};
+                         std::max(col->col_scale, col->col_prec), pages::StorageType(col->col_type)};
             if (jc.storageType.empty())
                 throw JetError("column " + Quote(jc.name) + " of [" + t.name + "] has a type (" +
                                std::to_string(jc.type) + ") that this tool does not convert");

@@ -1,4 +1,5 @@
-// The header page of a Jet file: its format check, its mask, and the database password under it.
+// The header page of a Jet file: its format check, its mask, the database password under it, and the
+// encoding of the other pages.
 #include "qvmigrate/jet_header.h"
 
 #include <cstdint>
@@ -19,24 +20,44 @@ std::string FormatProblem(const unsigned char *page0, std::size_t size) {
     const auto magic = [&](const char *text) { return std::memcmp(page0 + 4, text, 16) == 0; };
     if (std::memcmp(page0, "\0\1\0\0", 4) != 0 || !(magic("Standard Jet DB") || magic("Standard ACE DB")))
         return "it is not a Jet database (its first page is not a Jet header)";
-    if (page0[0x14] > 1) return "an Access 2007 or later database (.accdb format); only Jet 3 and Jet 4 files are read";
-    return {};
+    if (page0[0x14] <= 1) return {};
+    // A later file with a key in its header is encrypted with a password (Office encryption), which
+    // takes that password and a cipher this reader does not have.
+    unsigned char header[0x98];
+    std::memcpy(header, page0, sizeof header);
+    ToggleHeaderMask(header, true);
+    return EncodingKey(header) ? "an Access 2007 or later database (.accdb format) encrypted with a password (Office encryption), "
+                                 "which this tool cannot read: remove the password in Access first (File, Info, Decrypt Database)"
+                               : "an Access 2007 or later database (.accdb format); only Jet 3 and Jet 4 files are read";
 }
 
-void ToggleHeaderMask(unsigned char *page0, bool jet4) {
+void Rc4(const unsigned char *key, std::size_t keySize, unsigned char *data, std::size_t size) {
     unsigned char s[256];
     for (int i = 0; i < 256; ++i) s[i] = static_cast<unsigned char>(i);
-    for (int i = 0, j = 0; i < 256; ++i) {
-        j = (j + s[i] + kKey[i % sizeof kKey]) & 255;
+    for (std::size_t i = 0, j = 0; i < 256; ++i) {
+        j = (j + s[i] + key[i % keySize]) & 255;
         std::swap(s[i], s[j]);
     }
-    const std::size_t length = jet4 ? 128 : 126;
-    for (std::size_t n = 0, i = 0, j = 0; n < length; ++n) {
+    for (std::size_t n = 0, i = 0, j = 0; n < size; ++n) {
         i = (i + 1) & 255;
         j = (j + s[i]) & 255;
         std::swap(s[i], s[j]);
-        page0[kMaskedAt + n] ^= s[(s[i] + s[j]) & 255];
+        data[n] ^= s[(s[i] + s[j]) & 255];
     }
+}
+
+void ToggleHeaderMask(unsigned char *page0, bool jet4) { Rc4(kKey, sizeof kKey, page0 + kMaskedAt, jet4 ? 128 : 126); }
+
+std::uint32_t EncodingKey(const unsigned char *p) {
+    const unsigned char *k = p + kEncodingKeyAt;
+    return static_cast<std::uint32_t>(k[0] | k[1] << 8 | k[2] << 16) | static_cast<std::uint32_t>(k[3]) << 24;
+}
+
+void TogglePageEncoding(unsigned char *page, std::size_t size, std::uint32_t key, std::uint32_t number) {
+    const std::uint32_t pageKey = key ^ number;
+    const unsigned char bytes[4] = {static_cast<unsigned char>(pageKey), static_cast<unsigned char>(pageKey >> 8),
+                                    static_cast<unsigned char>(pageKey >> 16), static_cast<unsigned char>(pageKey >> 24)};
+    Rc4(bytes, sizeof bytes, page, size);
 }
 
 void PasswordMask(const unsigned char *unmaskedPage0, unsigned char mask[4]) {

@@ -1,9 +1,10 @@
 // The page layout read here: a header page (0), then pages of 2 KiB (Jet 3) or 4 KiB (Jet 4), each
-// starting with its type. A table's definition (type 2, continued on further pages from byte 8) holds
-// its counts, the physical indexes, the columns, their names, the logical indexes and their names;
-// a usage map names the data pages (type 1) that hold its rows. A data page ends with its rows,
-// listed by a table of 2-byte offsets whose top bits mark a deleted row (0x8000) or a row moved
-// elsewhere (0x4000: the row holds a pointer to where it now stands).
+// starting with its type (in an encoded file, once decoded with the header's key: jet_header.h). A
+// table's definition (type 2, continued on further pages from byte 8) holds its counts, the physical
+// indexes, the columns, their names, the logical indexes and their names; a usage map names the data
+// pages (type 1) that hold its rows. A data page ends with its rows, listed by a table of 2-byte
+// offsets whose top bits mark a deleted row (0x8000) or a row moved elsewhere (0x4000: the row holds a
+// pointer to where it now stands).
 #include "qvmigrate/jet_pages.h"
 
 #include <fcntl.h>
@@ -11,7 +12,6 @@
 #include <unistd.h>
 
 #include <QString>
-#include <QStringDecoder>
 
 #include <algorithm>
 #include <cerrno>
@@ -21,20 +21,12 @@
 #include "platform/safe_file.h"
 #include "qvmigrate/jet.h"
 #include "qvmigrate/jet_header.h"
-#include "qvmigrate/value.h"
 
 namespace qvmigrate::pages {
 
 namespace {
 
-constexpr unsigned kDeleted = 0x8000, kMoved = 0x4000, kOffsetMask = 0x1fff;
-constexpr int kMaxMoves = 8;
-
-std::uint16_t U16(const unsigned char *p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
-std::uint32_t U32(const unsigned char *p) {
-    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
+constexpr unsigned kOffsetMask = 0x1fff;
 
 // Where the fields of a table definition lie, in Jet 3 and Jet 4.
 struct Layout {
@@ -75,39 +67,6 @@ Column ColumnAt(const Layout &L, const unsigned char *e) {
 
 }  // namespace
 
-std::u16string Jet4Units(const std::string &bytes) {
-    const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
-    const std::size_t n = bytes.size();
-    std::u16string out;
-    if (n < 2 || p[0] != 0xff || p[1] != 0xfe) {
-        for (std::size_t i = 1; i < n; i += 2) out.push_back(static_cast<char16_t>(U16(p + i - 1)));
-        return out;
-    }
-    bool wide = false;  // the compressed form starts with one byte a character
-    for (std::size_t i = 2; i < n;) {
-        if (p[i] == 0) {
-            wide = !wide;
-            i += 1;
-        } else if (!wide) {
-            out.push_back(p[i]);
-            i += 1;
-        } else {
-            if (i + 1 >= n) break;
-            out.push_back(static_cast<char16_t>(U16(p + i)));
-            i += 2;
-        }
-    }
-    return out;
-}
-
-std::u32string Jet3Chars(const std::string &bytes, int codePage) {
-    QStringDecoder decode(("windows-" + std::to_string(codePage)).c_str(), QStringDecoder::Flag::Stateless);
-    if (!decode.isValid()) decode = QStringDecoder(("cp" + std::to_string(codePage)).c_str(), QStringDecoder::Flag::Stateless);
-    if (!decode.isValid()) return std::u32string(bytes.size(), U'\ufffd');
-    const QString text = decode(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
-    return text.toStdU32String();
-}
-
 platform::Fd OpenForReading(const std::filesystem::path &path) {
     platform::Fd fd = platform::OpenFile(path, O_RDONLY | O_NONBLOCK);
     if (!fd && platform::IsRefusedLink(errno))
@@ -136,6 +95,7 @@ void File::Read() {
     pages_ = static_cast<std::uint64_t>(st.st_size) / pageSize_;
     ToggleHeaderMask(head, jet4_);
     codePage_ = U16(head + 0x3c) ? U16(head + 0x3c) : 1252;
+    key_ = EncodingKey(head);
     // The catalog: the rows of MSysObjects, whose definition is always page 2.
     const Table catalog = ReadTable(2, "MSysObjects");
     auto find = [&](const char *name) {
@@ -156,7 +116,7 @@ void File::Read() {
         if ((number(type) & 0x7f) != 1 || (number(flags) & 0x80000002u)) continue;
         const Cell &n = cells[name];
         tables_.push_back(ReadTable(number(id) & 0x00ffffff,
-                                    Name(reinterpret_cast<const unsigned char *>(n.bytes.data()), n.bytes.size())));
+                                    Text(n.bytes)));
     }
 }
 
@@ -168,6 +128,7 @@ std::vector<unsigned char> File::Page(std::uint32_t number) const {
     const ssize_t n = platform::ReadFully(fd_.get(), page.data(), pageSize_, static_cast<std::int64_t>(number) * pageSize_);
     if (n < 0) throw JetError(std::string("it cannot be read: ") + std::strerror(errno));
     if (static_cast<std::size_t>(n) < pageSize_) throw JetError("page " + std::to_string(number) + " is cut short");
+    if (key_ && number) TogglePageEncoding(page.data(), pageSize_, key_, number);
     return page;
 }
 
@@ -195,7 +156,9 @@ File::Span File::RowAt(std::uint32_t pageRow) const {
 
 std::vector<unsigned char> File::Definition(std::uint32_t page) const {
     std::vector<unsigned char> bytes = Page(page);
-    if (bytes[0] != 2) throw JetError("page " + std::to_string(page) + " is not a table definition");
+    if (bytes[0] != 2)
+        throw JetError("page " + std::to_string(page) + " is not a table definition" +
+                       (key_ ? " (the file is encoded, and its pages do not decode with the key in its header)" : ""));
     for (std::uint32_t next = U32(bytes.data() + 4), hops = 0; next != 0; ++hops) {
         if (hops > 1000) throw JetError("the definition pages from page " + std::to_string(page) + " form a loop");
         const std::vector<unsigned char> more = Page(next);
@@ -206,8 +169,7 @@ std::vector<unsigned char> File::Definition(std::uint32_t page) const {
     return bytes;
 }
 
-std::string File::Name(const unsigned char *bytes, std::size_t size) const {
-    const std::string raw(reinterpret_cast<const char *>(bytes), size);
+std::string File::Text(const std::string &raw) const {
     if (jet4_) {
         const std::u16string units = Jet4Units(raw);
         return QString::fromUtf16(units.data(), static_cast<qsizetype>(units.size())).toStdString();
@@ -231,7 +193,7 @@ Table File::ReadTable(std::uint32_t page, const std::string &name) const {
     for (unsigned c = 0; c < columns; ++c) t.columns.push_back(ColumnAt(L, at.Take(L.column)));
     auto name_ = [&] {
         const std::size_t n = jet4_ ? U16(at.Take(2)) : *at.Take(1);
-        return Name(at.Take(n), n);
+        return Text(std::string(reinterpret_cast<const char *>(at.Take(n)), n));
     };
     for (auto &col : t.columns) col.name = name_();
     struct Physical {
@@ -310,146 +272,5 @@ std::vector<std::uint32_t> File::OwnedPages(const Table &table) const {
     return pages;
 }
 
-void File::Crack(const Table &t, unsigned long number, const unsigned char *row, std::size_t size,
-                 std::vector<Cell> &cells) const {
-    auto damaged = [&] { return JetError("[" + t.name + "] row " + std::to_string(number) + " is damaged"); };
-    const std::size_t countSize = jet4_ ? 2 : 1;
-    if (size < countSize + 1) throw damaged();
-    const std::size_t columns = jet4_ ? U16(row) : row[0], mask = (columns + 7) / 8;
-    if (mask + countSize + 1 > size) throw damaged();
-    const unsigned char *nulls = row + size - mask;
-    std::vector<std::size_t> offsets;  // of the variable-length columns, then their end
-    const bool anyVariable = std::any_of(t.columns.begin(), t.columns.end(), [](const Column &c) { return !c.fixed; });
-    if (anyVariable) {
-        if (jet4_) {
-            if (mask + 4 > size) throw damaged();
-            const std::size_t count = U16(row + size - mask - 2);
-            if (mask + 4 + 2 * count > size) throw damaged();
-            for (std::size_t i = 0; i <= count; ++i) offsets.push_back(U16(row + size - mask - 4 - 2 * i));
-        } else {
-            // One-byte offsets, with a table of the entries from which 256, 512, ... are added.
-            const std::size_t count = row[size - 1 - mask];
-            std::size_t jumps = (size - 1) / 256;
-            const std::size_t last = size - 1 - mask - jumps - 1;  // the first offset entry, counted back
-            if (mask + jumps + 2 > size || last < count) throw damaged();
-            if ((last - count) / 256 < jumps) --jumps;  // the last entry of the jump table is unused
-            std::size_t used = 0;
-            for (std::size_t i = 0; i <= count; ++i) {
-                while (used < jumps && i == row[size - 1 - mask - 1 - used]) ++used;
-                offsets.push_back(row[last - i] + 256 * used);
-            }
-        }
-    }
-    const std::size_t variable = offsets.empty() ? 0 : offsets.size() - 1;
-    const std::size_t fixedInRow = columns >= variable ? columns - variable : 0;
-    std::size_t fixedSeen = 0;
-    std::vector<Cell> out(t.columns.size());
-    for (std::size_t c = 0; c < t.columns.size(); ++c) {
-        const Column &col = t.columns[c];
-        Cell &cell = out[c];
-        const std::size_t bit = static_cast<std::size_t>(col.number);
-        cell.null = bit >= mask * 8 || !(nulls[bit / 8] & (1u << (bit % 8)));
-        std::size_t from = 0, length = 0;
-        bool present = false;
-        if (col.fixed && fixedSeen < fixedInRow) {
-            ++fixedSeen;
-            from = countSize + static_cast<std::size_t>(col.fixedOffset);
-            length = static_cast<std::size_t>(col.size);
-            present = col.type != kBool;
-        } else if (!col.fixed && static_cast<std::size_t>(col.varIndex) < variable) {
-            from = offsets[static_cast<std::size_t>(col.varIndex)];
-            const std::size_t to = offsets[static_cast<std::size_t>(col.varIndex) + 1];
-            if (to < from) throw damaged();
-            length = to - from;
-            present = true;
-        } else if (col.type != kBool) {
-            cell.null = true;
-        }
-        if (cell.null || !present) continue;
-        if (from + length > size) throw damaged();
-        if (col.type == kMemo || col.type == kOle) {
-            try {
-                cell.bytes = LongValue(row + from, length);
-            } catch (const JetError &e) {
-                throw JetError("[" + t.name + "] row " + std::to_string(number) + " column '" + col.name + "': " + e.what());
-            }
-        } else
-            cell.bytes.assign(reinterpret_cast<const char *>(row + from), length);
-    }
-    cells = std::move(out);
-}
-
-std::string File::LongValue(const unsigned char *field, std::size_t size) const {
-    if (size == 0) return {};
-    if (size < 12) throw JetError("a long value is cut short");
-    const std::uint32_t head = U32(field), length = head & 0x3fffffff;
-    if (head & 0x80000000u) return std::string(reinterpret_cast<const char *>(field) + 12, size - 12);
-    std::uint32_t next = U32(field + 4);
-    std::string out;
-    if (head & 0x40000000u) {
-        const Span s = RowAt(next);
-        if (s.size < length) throw JetError("a long value is shorter than its header says");
-        return std::string(reinterpret_cast<const char *>(s.page.data() + s.start), length);
-    }
-    if (head & 0xc0000000u) throw JetError("a long value has unknown flags");
-    for (int pieces = 0; out.size() < length; ++pieces) {
-        if (next == 0 || pieces > 1 << 20) throw JetError("a long value's pages are missing");
-        const Span s = RowAt(next);
-        if (s.size < 4) throw JetError("a long value's page is damaged");
-        next = U32(s.page.data() + s.start);
-        out.append(reinterpret_cast<const char *>(s.page.data() + s.start + 4), s.size - 4);
-    }
-    if (out.size() != length) throw JetError("a long value is not as long as its header says");
-    return out;
-}
-
-File::Rows::Rows(const File &file, const Table &table) : file_(file), table_(table) {
-    try {
-        pages_ = file.OwnedPages(table);
-    } catch (const JetError &e) {
-        throw JetError("the page map of [" + table.name + "] cannot be read: " + e.what());
-    }
-}
-
-bool File::Rows::Next(std::vector<Cell> &cells) {
-    while (true) {
-        if (page_.empty() || nextRow_ >= rowsOnPage_) {
-            page_.clear();
-            while (page_.empty() && nextPage_ < pages_.size()) {
-                std::vector<unsigned char> p = file_.Page(pages_[nextPage_++]);
-                // A page of the map that no longer holds this table's rows is passed over.
-                if (p[0] == 1 && U32(p.data() + 4) == table_.definitionPage) page_ = std::move(p);
-            }
-            if (page_.empty()) break;
-            rowsOnPage_ = U16(page_.data() + (file_.jet4_ ? 0x0c : 0x08));
-            nextRow_ = 0;
-        }
-        std::size_t start = 0, size = 0;
-        unsigned flags = 0;
-        if (!file_.RowOf(page_, nextRow_++, start, size, flags) || size == 0 || (flags & kDeleted)) continue;
-        ++count_;
-        // A moved row holds where it now stands; the row there is marked deleted, which is no matter.
-        Span moved;
-        const unsigned char *row = page_.data() + start;
-        for (int hops = 0; flags & kMoved; ++hops) {
-            if (hops == kMaxMoves || size < 4)
-                throw JetError("[" + table_.name + "] row " + std::to_string(count_) + ": its moved row cannot be found");
-            try {
-                moved = file_.RowAt(U32(row));
-            } catch (const JetError &e) {
-                throw JetError("[" + table_.name + "] row " + std::to_string(count_) + " has moved to a place that cannot be read: " + e.what());
-            }
-            row = moved.page.data() + moved.start;
-            size = moved.size;
-            flags = moved.flags;
-        }
-        file_.Crack(table_, count_, row, size, cells);
-        return true;
-    }
-    if (count_ != table_.rows)
-        throw JetError("[" + table_.name + "]: " + std::to_string(count_) + " rows read, but the table says it holds " +
-                       std::to_string(table_.rows));
-    return false;
-}
 
 }  // namespace qvmigrate::pages

@@ -1,17 +1,27 @@
 #pragma once
-// A second reading of Jet 3 and Jet 4 files, straight from their pages, sharing nothing with libmdb or
-// with the conversion of cells: the catalog, each user table's definition (its columns, and every index
-// with its key columns as the definition pages hold them) and the rows, each cell as its stored bytes.
-// --check compares converted files through it; the conversion takes the index definitions from it
-// (libmdb loses those whose logical number differs from their physical one).
+// A second reading of Jet 3 and Jet 4 files, straight from their pages (decoded when the file is
+// encoded), sharing nothing with libmdb or with the conversion of cells: the catalog, each user table's
+// definition (its columns, and every index with its key columns as the definition pages hold them) and
+// the rows, each cell as its stored bytes, and each cell decoded anew into a value of the storage
+// format. --check compares converted files through it and reads the settings database's `current`
+// record with it; the conversion takes the index definitions from it (libmdb loses those whose logical
+// number differs from their physical one).
 #include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "platform/safe_file.h"
+#include "qvmigrate/value.h"
 
 namespace qvmigrate::pages {
+
+// Little-endian fields.
+inline std::uint16_t U16(const unsigned char *p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
+inline std::uint32_t U32(const unsigned char *p) {
+    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 | static_cast<std::uint32_t>(p[2]) << 16 |
+           static_cast<std::uint32_t>(p[3]) << 24;
+}
 
 // The stored type codes of Jet columns.
 enum Type : int {
@@ -68,6 +78,9 @@ public:
     const std::string &Header() const { return header_; }
     int CodePage() const { return codePage_; }  // the database's code page (the texts of Jet 3)
     const std::vector<Table> &Tables() const { return tables_; }
+    // UTF-8 of text bytes as the file stores them (Jet 4: UTF-16LE or its compressed form; Jet 3: the
+    // file's code page).
+    std::string Text(const std::string &bytes) const;
 
     // The rows of a table in the file's order: the pages its usage map owns, each page's rows in
     // their order, deleted rows passed over and moved rows read where they now stand.
@@ -108,7 +121,6 @@ private:
     void Crack(const Table &table, unsigned long number, const unsigned char *row, std::size_t size,
                std::vector<Cell> &cells) const;
     std::string LongValue(const unsigned char *field, std::size_t size) const;
-    std::string Name(const unsigned char *bytes, std::size_t size) const;
 
     platform::Fd fd_;
     std::string header_;
@@ -116,6 +128,7 @@ private:
     std::size_t pageSize_ = 0;
     std::uint64_t pages_ = 0;
     int codePage_ = 0;
+    std::uint32_t key_ = 0;  // an encoded file's key; 0: not encoded
     std::vector<Table> tables_;
 };
 
@@ -130,5 +143,14 @@ std::u16string Jet4Units(const std::string &bytes);
 // Jet 3 text bytes in a code page, through Qt's decoders: a second decoder, apart from the
 // conversion's. A byte (or sequence) it knows no character for comes out as U+FFFD.
 std::u32string Jet3Chars(const std::string &bytes, int codePage);
+
+// The column type of the storage format for a Jet column type (DATETIME, INTEGER, REAL, TEXT, BLOB);
+// empty for a type that is not converted.
+std::string StorageType(int type);
+
+// What the storage format holds for a stored cell of `column`, decoded here anew: a date from its day
+// number, a Decimal from its bytes, a GUID from its 16 bytes, Jet 3 text through Qt's decoders. A fixed
+// size cell of another size comes out as a text saying so.
+Value CellValue(const File &file, const Column &column, const Cell &cell);
 
 }  // namespace qvmigrate::pages

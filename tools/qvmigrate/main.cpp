@@ -197,32 +197,6 @@ struct Tally {
     }
 };
 
-// What a conversion in a child process tells: its counts, then one line a note.
-std::string Encode(const Converted &c) {
-    std::string out = std::to_string(c.tables) + " " + std::to_string(c.indexes) + " " + std::to_string(c.rows) + " " +
-                      (c.password ? "1" : "0");
-    for (const auto &n : c.notes) out += "\n" + n;
-    return out;
-}
-
-Converted Decode(const std::string &text) {
-    Converted c;
-    std::istringstream in(text);
-    int password = 0;
-    in >> c.tables >> c.indexes >> c.rows >> password;
-    c.password = password != 0;
-    in.ignore();
-    for (std::string line; std::getline(in, line);) c.notes.push_back(line);
-    return c;
-}
-
-// The databases the tools open: the settings database, the data database and the temp data; a failure
-// of another (an automatic copy) leaves an installation that works.
-bool Needed(const Plan &plan, const Database &db) {
-    return &db == &plan.databases.front() || db.windows == "C:\\users\\public\\qv32tempdata\\tempdataDTC.mdb" ||
-           db.source.parent_path().filename() != "backup";
-}
-
 void ConvertDatabases(const Plan &plan, const Options &o, Tally &tally) {
     for (const auto &db : plan.databases) {
         Converted done;
@@ -231,8 +205,8 @@ void ConvertDatabases(const Plan &plan, const Options &o, Tally &tally) {
             if (!o.replace && IsForeignFile(db.target))
                 throw std::runtime_error("a file that is not a converted database has its name: move it away or run with --replace");
             const auto written = PlaceFile(db.target, o.replace, true, fs::last_write_time(db.source), [&](int fd) {
-                done = Decode(Isolated(
-                    [&](std::ostream &progress) { return Encode(ConvertJet(db.source, fd, db.target, db.windows, progress)); }, &said));
+                done = DecodeConverted(Isolated(
+                    [&](std::ostream &progress) { return EncodeConverted(ConvertJet(db.source, fd, db.target, db.windows, progress)); }, &said));
             });
             if (written != Placed::Written) {
                 tally.Kept(db.windows, written, true);

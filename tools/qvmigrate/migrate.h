@@ -20,6 +20,10 @@ struct Converted {
 Converted ConvertJet(const std::filesystem::path &jetFile, int out, const std::filesystem::path &target, const std::string &name,
                      std::ostream &progress);
 
+// What a conversion done in a child process reports to its parent: the counts, then one line a note.
+std::string EncodeConverted(const Converted &converted);
+Converted DecodeConverted(const std::string &text);
+
 // Compares every table of a converted file with its Jet source, cell by cell (rows matched by their
 // number, the rowid), and prints one line per difference: changed, added and missing rows, missing
 // tables and columns, a different password. Returns the number of differences.

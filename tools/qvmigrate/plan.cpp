@@ -10,6 +10,7 @@
 #include "platform/paths.h"
 #include "qvmigrate/config.h"
 #include "qvmigrate/jet.h"
+#include "qvmigrate/jet_pages.h"
 #include "qvmigrate/place.h"
 
 namespace qvmigrate {
@@ -49,11 +50,11 @@ fs::path RealFolder(const fs::path &p) {
     return ec ? fs::absolute(p).lexically_normal() : real;
 }
 
-// The databasepath and DatabaseFileName of the first `current` record, as stored.
+// The databasepath and DatabaseFileName of the first `current` record, as stored, read from the
+// file's pages (not through libmdb: --check makes no use of it).
 std::pair<std::string, std::string> CurrentRecord(const fs::path &global) {
-    JetFile jet(global);
-    for (std::size_t t = 0; t < jet.Tables().size(); ++t) {
-        const JetTable &table = jet.Tables()[t];
+    const pages::File jet(global);
+    for (const pages::Table &table : jet.Tables()) {
         if (!SameNoCase(table.name, "current")) continue;
         auto column = [&](std::string_view name) {
             for (std::size_t c = 0; c < table.columns.size(); ++c)
@@ -61,16 +62,24 @@ std::pair<std::string, std::string> CurrentRecord(const fs::path &global) {
             throw std::runtime_error("its current table has no column " + std::string(name));
         };
         const std::size_t folder = column("databasepath"), file = column("DatabaseFileName");
-        JetFile::Rows rows(jet, t);
-        Row row;
-        if (!rows.Next(row)) throw std::runtime_error("its current table is empty");
-        auto text = [&](std::size_t c) { return row[c].kind == Value::Kind::Text ? row[c].s : std::string(); };
+        pages::File::Rows rows(jet, table);
+        std::vector<pages::Cell> cells;
+        if (!rows.Next(cells)) throw std::runtime_error("its current table is empty");
+        auto text = [&](std::size_t c) {
+            const Value v = pages::CellValue(jet, table.columns[c], cells[c]);
+            return v.kind == Value::Kind::Text ? v.s : std::string();
+        };
         return {text(folder), text(file)};
     }
     throw std::runtime_error("it has no current table");
 }
 
 }  // namespace
+
+bool Needed(const Plan &plan, const Database &db) {
+    return &db == &plan.databases.front() || db.windows == "C:\\users\\public\\qv32tempdata\\tempdataDTC.mdb" ||
+           db.source.parent_path().filename() != "backup";
+}
 
 std::string WindowsName(const Tree &tree, const fs::path &file) {
     std::string out = tree.windows;
@@ -102,7 +111,7 @@ fs::path ProgramFolder(const Options &o, const fs::path &source, char drive) {
 // (a problem of the plan).
 std::pair<std::string, std::string> DataFileOf(const fs::path &global, const Tree &drivetree, Plan &plan) {
     try {
-        // Read in a child process: libmdb may crash on a damaged file.
+        // Read in a child process, as every Jet file is read: a damaged one ends no more than that.
         const std::string record = Isolated([&](std::ostream &) {
             auto [folder, file] = CurrentRecord(global);
             return folder + '\0' + file;

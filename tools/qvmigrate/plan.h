@@ -46,6 +46,10 @@ struct Plan {
 // to convert. Raises UsageError when SOURCE, TARGET or the program folder do not fit.
 Plan MakePlan(const Options &options);
 
+// Whether a database is one the tools open (the settings database, the data database, the temp data):
+// a failure of another (an automatic copy) still leaves an installation that works.
+bool Needed(const Plan &plan, const Database &db);
+
 // The Windows path of a file below a tree's root.
 std::string WindowsName(const Tree &tree, const std::filesystem::path &file);
 

@@ -155,6 +155,29 @@ std::string TemporaryFolder() {
     return "/var/tmp";
 }
 
+// The WHERE clause of a partial index's CREATE INDEX text: what follows its list of key columns
+// (passing over quoted names, which may hold brackets).
+std::string WhereClause(const std::string &sql) {
+    int depth = 0;
+    char quote = 0;
+    for (std::size_t i = 0; i < sql.size(); ++i) {
+        const char c = sql[i];
+        if (quote) {
+            if (c == quote) quote = 0;
+        } else if (c == '"' || c == '\'' || c == '`') {
+            quote = c;
+        } else if (c == '[') {
+            quote = ']';
+        } else if (c == '(') {
+            ++depth;
+        } else if (c == ')' && --depth == 0) {
+            const std::size_t from = sql.find_first_not_of(" \t\n", i + 1);
+            return from == std::string::npos ? "WHERE ?" : sql.substr(from, sql.find_last_not_of(" \t\n") + 1 - from);
+        }
+    }
+    return "WHERE ?";
+}
+
 }  // namespace
 
 std::string QuoteName(const std::string &name) {
@@ -306,41 +329,50 @@ std::vector<std::string> StorageFile::TableNames() {
     return out;
 }
 
-std::vector<std::string> StorageFile::ColumnNames(const std::string &table) {
-    std::vector<std::string> out;
-    sqlite3_stmt *st = Prepare("SELECT name FROM pragma_table_info(?)");
+std::vector<StorageColumn> StorageFile::Columns(const std::string &table) {
+    std::vector<StorageColumn> out;
+    sqlite3_stmt *st = Prepare("SELECT name, type FROM pragma_table_info(?)");
     sqlite3_bind_text(st, 1, table.c_str(), -1, SQLITE_TRANSIENT);
-    while (sqlite3_step(st) == SQLITE_ROW) out.emplace_back(reinterpret_cast<const char *>(sqlite3_column_text(st, 0)));
+    while (sqlite3_step(st) == SQLITE_ROW)
+        out.push_back({reinterpret_cast<const char *>(sqlite3_column_text(st, 0)), reinterpret_cast<const char *>(sqlite3_column_text(st, 1))});
     sqlite3_finalize(st);
     return out;
 }
 
-std::string StorageFile::PasswordHash() {
+std::vector<std::string> StorageFile::PasswordHashes() {
+    std::vector<std::string> out;
     sqlite3_stmt *st = nullptr;
-    if (sqlite3_prepare_v2(db_, "SELECT sha256 FROM db_password LIMIT 1", -1, &st, nullptr) != SQLITE_OK) return {};
-    std::string out;
-    if (sqlite3_step(st) == SQLITE_ROW && sqlite3_column_text(st, 0))
-        out = reinterpret_cast<const char *>(sqlite3_column_text(st, 0));
+    if (sqlite3_prepare_v2(db_, "SELECT sha256 FROM db_password", -1, &st, nullptr) != SQLITE_OK) return out;
+    while (sqlite3_step(st) == SQLITE_ROW) {
+        const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(st, 0));
+        out.emplace_back(text ? text : "");
+    }
     sqlite3_finalize(st);
     return out;
 }
 
 std::vector<StorageIndex> StorageFile::Indexes(const std::string &table) {
     std::vector<StorageIndex> out;
-    sqlite3_stmt *st = Prepare("SELECT l.name, l.\"unique\", coalesce(m.sql, '') FROM pragma_index_list(?) l "
+    sqlite3_stmt *st = Prepare("SELECT l.name, l.\"unique\", coalesce(m.sql, ''), l.partial FROM pragma_index_list(?) l "
                                "LEFT JOIN sqlite_master m ON m.name = l.name ORDER BY l.name");
-    sqlite3_stmt *keys = Prepare("SELECT name, \"desc\" FROM pragma_index_xinfo(?) WHERE key ORDER BY seqno");
+    sqlite3_stmt *keys = Prepare("SELECT name, \"desc\", coll FROM pragma_index_xinfo(?) WHERE key ORDER BY seqno");
     sqlite3_bind_text(st, 1, table.c_str(), -1, SQLITE_TRANSIENT);
     while (sqlite3_step(st) == SQLITE_ROW) {
         StorageIndex idx;
         idx.name = reinterpret_cast<const char *>(sqlite3_column_text(st, 0));
         idx.unique = sqlite3_column_int(st, 1) != 0;
-        idx.primary = std::string(reinterpret_cast<const char *>(sqlite3_column_text(st, 2))).ends_with(kPrimaryKeyMark);
+        std::string sql = reinterpret_cast<const char *>(sqlite3_column_text(st, 2));
+        idx.primary = sql.ends_with(kPrimaryKeyMark);
+        if (idx.primary) sql.resize(sql.size() - std::strlen(kPrimaryKeyMark));
+        if (sqlite3_column_int(st, 3)) idx.where = WhereClause(sql);
         sqlite3_reset(keys);
         sqlite3_bind_text(keys, 1, idx.name.c_str(), -1, SQLITE_TRANSIENT);
         while (sqlite3_step(keys) == SQLITE_ROW) {
             const auto *column = reinterpret_cast<const char *>(sqlite3_column_text(keys, 0));
-            idx.keys += (idx.keys.empty() ? "" : ", ") + std::string(column ? column : "?") + (sqlite3_column_int(keys, 1) ? " DESC" : "");
+            const auto *coll = reinterpret_cast<const char *>(sqlite3_column_text(keys, 2));
+            idx.keys += (idx.keys.empty() ? "" : ", ") + std::string(column ? column : "?") +
+                        (coll && !SameNoCase(coll, "BINARY") ? std::string(" COLLATE ") + coll : "") +
+                        (sqlite3_column_int(keys, 1) ? " DESC" : "");
         }
         out.push_back(std::move(idx));
     }

@@ -22,10 +22,16 @@ struct StorageError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// An index of a converted table: its key columns as "a, b DESC".
+// An index of a converted table: its key columns as "a, b COLLATE NOCASE DESC" (a collation other
+// than SQLite's default named), and the WHERE clause of a partial index.
 struct StorageIndex {
-    std::string name, keys;
+    std::string name, keys, where;
     bool unique = false, primary = false;
+};
+
+// A column of a converted table and its declared type.
+struct StorageColumn {
+    std::string name, type;
 };
 
 // SQLite reaches these files only through a descriptor opened here or by the caller (under the link
@@ -60,8 +66,8 @@ public:
 
     // Reading.
     std::vector<std::string> TableNames();
-    std::vector<std::string> ColumnNames(const std::string &table);
-    std::string PasswordHash();  // "" when the file has none
+    std::vector<StorageColumn> Columns(const std::string &table);
+    std::vector<std::string> PasswordHashes();  // every row of db_password; none when the file has no password
     std::vector<StorageIndex> Indexes(const std::string &table);
     // Rows of a table by rowid: the listed columns (all must exist) of each row.
     class Scan {
