@@ -30,9 +30,15 @@ std::optional<std::int64_t> LongOrNull(const Variant &v) {
     return v.ToLong();
 }
 
+// Another run's time as the row of this one names it: nullopt when Null or no date (that run is then
+// listed as unreadable itself).
 std::optional<platform::DateTime> DateOrNull(const Variant &v) {
     if (v.IsNull()) return std::nullopt;
-    return v.ToDate();
+    try {
+        return v.ToDate();
+    } catch (const platform::Error &) {
+        return std::nullopt;
+    }
 }
 
 // Whether the data database has this table (in any letter case, as the engine finds tables).
@@ -51,7 +57,7 @@ std::int64_t Scalar(dao::Database &db, const std::string &sql) {
     return v.IsNull() ? 0 : v.ToLong();
 }
 
-RunSummary SummaryOf(dao::Recordset &rs) {
+RunSummary ReadSummary(dao::Recordset &rs) {
     RunSummary s;
     s.run = rs.Fields("run").Value().ToLong();
     s.when = rs.Fields("When").Value().ToDate();
@@ -66,6 +72,21 @@ RunSummary SummaryOf(dao::Recordset &rs) {
     s.firstChange = LongOrNull(rs.Fields("firstchange")).value_or(0);
     s.lastChange = LongOrNull(rs.Fields("lastchange")).value_or(-1);
     return s;
+}
+
+// A run as listed: one whose row cannot be read is unreadable, its number kept when that can be read.
+RunSummary SummaryOf(dao::Recordset &rs) {
+    try {
+        return ReadSummary(rs);
+    } catch (const platform::Error &) {  // a value of the wrong kind: a row edited by hand
+        RunSummary s;
+        s.unreadable = true;
+        try {
+            s.run = rs.Fields("run").Value().ToLong();
+        } catch (const platform::Error &) {
+        }
+        return s;
+    }
 }
 
 std::vector<RunSummary> Summaries(dao::Database &db, const std::string &sql) {
