@@ -74,10 +74,10 @@ frmUndoFixRdgs::frmUndoFixRdgs() : Form("frmUndoFixRdgs", "Undo READ DATE Correc
     lstRuns->AddColumn("Date and time", 1800);
     lstRuns->AddColumn("User", 1050);
     lstRuns->AddColumn("Bill date", 1050);
-    lstRuns->AddColumn("Code", 1000);
+    lstRuns->AddColumn("Code", 1200);
     lstRuns->AddColumn("From \u2192 To", 2400);
     lstRuns->AddColumn("Records", 1050, true);
-    lstRuns->AddColumn("State", 2900);
+    lstRuns->AddColumn("State", 2700);
     lstRuns->SetAccessibleName("read-date corrections", lbl);
     pb1 = &AddProgressBar("pb1", {240, 3960, 11520, 375}, 4);
     pb1->SetVisible(false);
