@@ -77,7 +77,8 @@ private:
     static bool IsDateOn(const Variant &v, const std::optional<platform::DateTime> &day) {
         if (v.IsNull() || (v.kind() == Variant::Kind::Text && v.TextView().empty())) return !day;
         if (v.kind() != Variant::Kind::Text || v.TextView().size() > 40) return false;
-        const auto when = platform::RecognizeDate(v.TextView());
+        auto when = platform::ParseStorageText(v.TextView());  // as stored, else as another program wrote it
+        if (!when) when = platform::RecognizeDate(v.TextView());
         return when && (!day || platform::DateOnly(*when) == *day);
     }
     std::optional<std::string> code_;
