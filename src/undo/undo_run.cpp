@@ -174,6 +174,72 @@ readdates::RunSummary RunToUndo(dao::Database &db, std::int64_t run) {
     return *done;
 }
 
+// An undo's walk over the rows of the run it undoes: each change given back, or left and told; each
+// audited and recorded.
+class Walk {
+public:
+    Walk(dao::Database &db, const readdates::RunSummary &done, startup::AuditBatch &audit, UndoOutcome &outcome)
+        : db_(db), done_(done), dates_(done), audit_(audit), outcome_(outcome),
+          undoing_("Undo of the read-date correction of " + platform::Format(done.when, readdates::kRunTime) + ": "),
+          scope_(" for bill date " + done.entries.billDate + " for account "),
+          recorder_(db, {done.entries.billDate, done.entries.code, done.entries.toDate, done.entries.fromDate, done.run}) {}
+
+    // The range in slices, its last row perhaps the largest rowid there is: no step goes past it (the
+    // range was checked to span `records` rows, so lastChange - from cannot overflow).
+    void Slices(const ChangeVisited &visited) {
+        std::int64_t seen = 0, from = done_.firstChange;
+        for (bool more = done_.records > 0; more; from = more ? from + kSlice : from) {
+            const std::int64_t to = done_.lastChange - from < kSlice ? done_.lastChange : from + kSlice - 1;
+            more = to != done_.lastChange;
+            Slice slice(db_, done_.run, from, to);
+            std::optional<std::int64_t> previous;
+            for (; !slice.changes.Eof(); slice.changes.MoveNext()) {
+                Change(slice, previous);
+                visited(++seen, done_.records);
+            }
+            slice.Close();
+        }
+    }
+    void Finish() {
+        outcome_.givenBack = recorder_.Records();
+        outcome_.run = recorder_.Finish(outcome_.left);
+    }
+
+private:
+    // The change `slice.changes` stands on; `previous` is the reading of the change before it.
+    void Change(Slice &slice, std::optional<std::int64_t> &previous) {
+        dao::Recordset &c = slice.changes;
+        const Variant had = c.Fields("olddate"), has = c.Fields("newdate"), code = c.Fields("code");
+        const std::string account = Clipped(c.Fields("accno"));
+        const std::optional<std::int64_t> reading = RowidOf(c.Fields("reading"));
+        const bool recorded = reading && reading != previous && dates_.Holds(c);
+        previous = reading;
+        if (!recorded || !slice.AsTheRunLeftIt(*reading, dates_.billDate))
+            return Left(c, recorded ? "changed again or deleted since" : "not as the correction recorded it");
+        slice.readings.Edit();
+        slice.readings.Fields("readdate") = had;
+        slice.readings.Update();
+        recorder_.Changed(*reading, c.Fields("lockey"), code, account, has, had);
+        audit_.Add(undoing_ + "Changed read date from " + ShownReadDate(has) + " to " + ShownReadDate(had) + scope_ +
+                   account + " for code " + TextOf(code));
+    }
+    void Left(dao::Recordset &c, const std::string &why) {
+        const Variant accno = c.Fields("accno"), code = c.Fields("code");
+        audit_.Add(undoing_ + "Left the read date as it is" + scope_ + Clipped(accno) + " for code " + Clipped(code) +
+                   ": " + why);
+        if (++outcome_.left <= static_cast<std::int64_t>(kFewLeft))
+            outcome_.leftReadings.push_back("account " + Clipped(accno, 40) + ", code " + Clipped(code, 40) + ": " + why);
+    }
+
+    dao::Database &db_;
+    const readdates::RunSummary &done_;
+    const RunDates dates_;
+    startup::AuditBatch &audit_;
+    UndoOutcome &outcome_;
+    const std::string undoing_, scope_;
+    readdates::RunRecorder recorder_;
+};
+
 }  // namespace
 
 UndoOutcome UndoRun(std::int64_t run, const ChangeVisited &visited) {
@@ -188,46 +254,9 @@ UndoOutcome UndoRun(std::int64_t run, const ChangeVisited &visited) {
     try {
         db = ws.OpenDatabase(shared.DataFilePath);
         const readdates::RunSummary done = RunToUndo(db, run);
-        const RunDates dates(done);
-        const readdates::RunEntries &e = done.entries;
-        const std::string undoing = "Undo of the read-date correction of " + platform::Format(done.when, readdates::kRunTime) + ": ";
-        const std::string scope = " for bill date " + e.billDate + " for account ";
-        readdates::RunRecorder recorder(db, {e.billDate, e.code, e.toDate, e.fromDate, run});
-        std::int64_t seen = 0, from = done.firstChange;
-        // Slices of the range, its last row perhaps the largest rowid there is: no step goes past it (the
-        // range was checked to span `records` rows, so lastChange - from cannot overflow).
-        for (bool more = done.records > 0; more; from = more ? from + kSlice : from) {
-            const std::int64_t to = done.lastChange - from < kSlice ? done.lastChange : from + kSlice - 1;
-            more = to != done.lastChange;
-            Slice slice(db, run, from, to);
-            std::optional<std::int64_t> previous;
-            for (dao::Recordset &c = slice.changes; !c.Eof(); c.MoveNext()) {
-                const Variant had = c.Fields("olddate"), has = c.Fields("newdate"), code = c.Fields("code");
-                const std::string account = Clipped(c.Fields("accno"));
-                const std::optional<std::int64_t> reading = RowidOf(c.Fields("reading"));
-                const bool recorded = reading && reading != previous && dates.Holds(c);
-                previous = reading;
-                if (recorded && slice.AsTheRunLeftIt(*reading, dates.billDate)) {
-                    slice.readings.Edit();
-                    slice.readings.Fields("readdate") = had;
-                    slice.readings.Update();
-                    recorder.Changed(*reading, c.Fields("lockey"), code, account, has, had);
-                    audit.Add(undoing + "Changed read date from " + ShownReadDate(has) + " to " + ShownReadDate(had) +
-                              scope + account + " for code " + TextOf(code));
-                } else {
-                    const std::string why = recorded ? "changed again or deleted since" : "not as the correction recorded it";
-                    audit.Add(undoing + "Left the read date as it is" + scope + account + " for code " + Clipped(code) +
-                              ": " + why);
-                    if (++outcome.left <= static_cast<std::int64_t>(kFewLeft))
-                        outcome.leftReadings.push_back("account " + Clipped(c.Fields("accno"), 40) + ", code " +
-                                                       Clipped(code, 40) + ": " + why);
-                }
-                visited(++seen, done.records);
-            }
-            slice.Close();
-        }
-        outcome.givenBack = recorder.Records();
-        outcome.run = recorder.Finish(outcome.left);
+        Walk walk(db, done, audit, outcome);
+        walk.Slices(visited);
+        walk.Finish();
         audit.Prepare();
         undo.Commit();
     } catch (...) {
