@@ -18,10 +18,9 @@ constexpr const char *kCreateRuns =
 constexpr const char *kCreateChanges =
     "create table FRDCHG (run long, reading long, lockey, code, accno text, olddate, newdate)";
 
-// The runs with the times of the runs that undid them and that they undid.
+// The runs with the times of the runs they undid.
 constexpr const char *kRunsQuery =
-    "select r.*, u.[When] as undonewhen, o.[When] as undoeswhen from FRDRUN r left join FRDRUN u on "
-    "u.run = r.undoneby left join FRDRUN o on o.run = r.undoes";
+    "select r.*, o.[When] as undoeswhen from FRDRUN r left join FRDRUN o on o.run = r.undoes";
 
 using startup::TextOf;
 
@@ -67,7 +66,6 @@ RunSummary ReadSummary(dao::Recordset &rs) {
     s.records = LongOrNull(rs.Fields("records")).value_or(0);
     s.kept = LongOrNull(rs.Fields("kept")).value_or(0);
     s.undoneBy = LongOrNull(rs.Fields("undoneby"));
-    s.undoneWhen = DateOrNull(rs.Fields("undonewhen"));
     s.undoesWhen = DateOrNull(rs.Fields("undoeswhen"));
     s.firstChange = LongOrNull(rs.Fields("firstchange")).value_or(0);
     s.lastChange = LongOrNull(rs.Fields("lastchange")).value_or(-1);

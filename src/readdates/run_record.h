@@ -42,7 +42,6 @@ struct RunSummary {
     std::int64_t records = 0;
     std::int64_t kept = 0;
     std::optional<std::int64_t> undoneBy;
-    std::optional<platform::DateTime> undoneWhen;  // when the run that undid it was made
     std::optional<platform::DateTime> undoesWhen;  // an undo: when the run it undid was made
     std::int64_t firstChange = 0, lastChange = -1;  // rowids of its FRDCHG rows
     bool unreadable = false;  // its row holds what no run writes (a `When` that is no date): only `run` is known
