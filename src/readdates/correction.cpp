@@ -32,6 +32,13 @@ void CloseShared() noexcept {
     shared.db = {};
 }
 
+// The readings of the entries' bill date within their code and FRDLK: the from clause of the run.
+std::string InScope(const Correction &entries) {
+    std::string from = " from [tbl reading] where billdate = " + DateLiteral(entries.billDate);
+    if (entries.code != kAllCodes) from += " and (code = '" + startup::SqlQuote(entries.code) + "')";
+    return from + " and (lockey in (select lockey from FRDLK))";
+}
+
 }  // namespace
 
 CorrectionOutcome CorrectReadDates(const Correction &entries, const ReadingVisited &visited) {
@@ -42,10 +49,6 @@ CorrectionOutcome CorrectReadDates(const Correction &entries, const ReadingVisit
     // The new read date as the readings and the record of the run store it.
     const Variant newDate(platform::StorageText(platform::DateValue(entries.newDate)));
 
-    std::string filter;
-    if (entries.code != kAllCodes) filter = " and (code = '" + startup::SqlQuote(entries.code) + "')";
-    filter += " and (lockey in (select lockey from FRDLK))";
-
     // The audit file is made sure of before anything changes; its lines are written after the commit.
     startup::AuditBatch audit;
     CorrectionOutcome outcome;
@@ -55,7 +58,7 @@ CorrectionOutcome CorrectReadDates(const Correction &entries, const ReadingVisit
     try {
         shared.db = ws.OpenDatabase(shared.DataFilePath);
         dao::Recordset rsLock = shared.db.OpenRecordset("select * from frdlk order by lockey", dao::dbOpenSnapshot);
-        const std::string from = " from [tbl reading] where billdate = " + DateLiteral(entries.billDate) + filter;
+        const std::string from = InScope(entries);
         shared.QueryText = "select *" + from;
         // The same readings, with the fields that the run and its record need.
         shared.rs = shared.db.OpenRecordset(std::string("select ") + kRecordedColumns + from, dao::dbOpenDynaset);
@@ -102,6 +105,23 @@ CorrectionOutcome CorrectReadDates(const Correction &entries, const ReadingVisit
     CloseShared();
     outcome.auditFailure = audit.CommitOrWhyNot();
     return outcome;
+}
+
+std::int64_t ReadingsToCorrect(const Correction &entries) {
+    std::string sql = "select count(*) as n" + InScope(entries);
+    if (!IsAllKeyword(entries.oldDate)) sql += " and " + OnDay("readdate", entries.oldDate);
+    dao::Database db = dao::DBEngine().OpenDatabase(startup::Shared().DataFilePath);
+    std::int64_t n = 0;
+    try {
+        dao::Recordset rs = db.OpenRecordset(sql, dao::dbOpenSnapshot);
+        n = rs.Fields("n").Value().ToLong();
+        rs.Close();
+    } catch (...) {
+        db.Close();
+        throw;
+    }
+    db.Close();
+    return n;
 }
 
 }  // namespace readdates

@@ -31,4 +31,7 @@ using ReadingVisited = std::function<void(std::int64_t position, std::int64_t co
 // only the audit file's lines can fail; that is told in the outcome.
 CorrectionOutcome CorrectReadDates(const Correction &entries, const ReadingVisited &visited);
 
+// How many readings CorrectReadDates would change now (those it compares by the whole day).
+std::int64_t ReadingsToCorrect(const Correction &entries);
+
 }  // namespace readdates

@@ -18,10 +18,9 @@ constexpr const char *kCreateRuns =
 constexpr const char *kCreateChanges =
     "create table FRDCHG (run long, reading long, lockey, code, accno text, olddate, newdate)";
 
-// The runs with the times of the runs that undid them and that they undid.
+// The runs with the times of the runs they undid.
 constexpr const char *kRunsQuery =
-    "select r.*, u.[When] as undonewhen, o.[When] as undoeswhen from FRDRUN r left join FRDRUN u on "
-    "u.run = r.undoneby left join FRDRUN o on o.run = r.undoes";
+    "select r.*, o.[When] as undoeswhen from FRDRUN r left join FRDRUN o on o.run = r.undoes";
 
 using startup::TextOf;
 
@@ -30,9 +29,15 @@ std::optional<std::int64_t> LongOrNull(const Variant &v) {
     return v.ToLong();
 }
 
+// Another run's time as the row of this one names it: nullopt when Null or no date (that run is then
+// listed as unreadable itself).
 std::optional<platform::DateTime> DateOrNull(const Variant &v) {
     if (v.IsNull()) return std::nullopt;
-    return v.ToDate();
+    try {
+        return v.ToDate();
+    } catch (const platform::Error &) {
+        return std::nullopt;
+    }
 }
 
 // Whether the data database has this table (in any letter case, as the engine finds tables).
@@ -51,7 +56,7 @@ std::int64_t Scalar(dao::Database &db, const std::string &sql) {
     return v.IsNull() ? 0 : v.ToLong();
 }
 
-RunSummary SummaryOf(dao::Recordset &rs) {
+RunSummary ReadSummary(dao::Recordset &rs) {
     RunSummary s;
     s.run = rs.Fields("run").Value().ToLong();
     s.when = rs.Fields("When").Value().ToDate();
@@ -61,11 +66,25 @@ RunSummary SummaryOf(dao::Recordset &rs) {
     s.records = LongOrNull(rs.Fields("records")).value_or(0);
     s.kept = LongOrNull(rs.Fields("kept")).value_or(0);
     s.undoneBy = LongOrNull(rs.Fields("undoneby"));
-    s.undoneWhen = DateOrNull(rs.Fields("undonewhen"));
     s.undoesWhen = DateOrNull(rs.Fields("undoeswhen"));
     s.firstChange = LongOrNull(rs.Fields("firstchange")).value_or(0);
     s.lastChange = LongOrNull(rs.Fields("lastchange")).value_or(-1);
     return s;
+}
+
+// A run as listed: one whose row cannot be read is unreadable, its number kept when that can be read.
+RunSummary SummaryOf(dao::Recordset &rs) {
+    try {
+        return ReadSummary(rs);
+    } catch (const platform::Error &) {  // a value of the wrong kind: a row edited by hand
+        RunSummary s;
+        s.unreadable = true;
+        try {
+            s.run = rs.Fields("run").Value().ToLong();
+        } catch (const platform::Error &) {
+        }
+        return s;
+    }
 }
 
 std::vector<RunSummary> Summaries(dao::Database &db, const std::string &sql) {

@@ -42,9 +42,9 @@ struct RunSummary {
     std::int64_t records = 0;
     std::int64_t kept = 0;
     std::optional<std::int64_t> undoneBy;
-    std::optional<platform::DateTime> undoneWhen;  // when the run that undid it was made
     std::optional<platform::DateTime> undoesWhen;  // an undo: when the run it undid was made
     std::int64_t firstChange = 0, lastChange = -1;  // rowids of its FRDCHG rows
+    bool unreadable = false;  // its row holds what no run writes (a `When` that is no date): only `run` is known
 };
 
 // The select list of a dynaset of `tbl reading` for a run that records itself: what the run reads and
@@ -75,7 +75,11 @@ private:
     platform::dao::BatchInsert changes_;   // FRDCHG
 };
 
-// The runs recorded in the data database open in `db`, newest first; none when it has no record.
+// A run's date and time as the undo names it, to the second.
+inline constexpr const char *kRunTime = "mm/dd/yyyy hh:mm:ss";
+
+// The runs recorded in the data database open in `db`, newest first; none when it has no record. A row
+// that cannot be read as a run is listed as unreadable.
 std::vector<RunSummary> RecordedRuns(platform::dao::Database &db);
 // One run; nullopt when there is no such run.
 std::optional<RunSummary> RecordedRun(platform::dao::Database &db, std::int64_t run);

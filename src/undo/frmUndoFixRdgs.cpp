@@ -20,11 +20,43 @@ namespace {
 
 constexpr int kEnter = 13;
 
-std::string Shown(platform::DateTime when) { return platform::Format(when, "mm/dd/yyyy hh:mm"); }
+constexpr const char *kChoose = "Choose a read-date correction and press Undo: each meter reading record that it changed "
+                                "gets back the read date it had, unless the record was changed again or deleted since.";
+constexpr const char *kNoneRecorded = "No read-date corrections are recorded for this data database; corrections made "
+                                      "before this version, or before a restore, cannot be undone.";
+
+std::string Shown(platform::DateTime when) { return platform::Format(when, readdates::kRunTime); }
 
 }  // namespace
 
-std::vector<std::string> RunRow(const readdates::RunSummary &run) {
+RunState StateOf(const readdates::RunSummary &run, const std::vector<readdates::RunSummary> &runs) {
+    RunState state;
+    const readdates::RunSummary *at = &run;
+    // Each undo in the chain is undone by the next; an edited record cannot make it go round for ever.
+    for (std::size_t steps = 0; at->undoneBy && steps < runs.size(); ++steps) {
+        const auto next = std::find_if(runs.begin(), runs.end(),
+                                       [&](const auto &r) { return r.run == *at->undoneBy && !r.unreadable; });
+        if (next == runs.end()) {
+            state.known = false;
+            break;
+        }
+        at = &*next;
+        ++state.undos;
+        state.since = at->when;
+    }
+    return state;
+}
+
+std::string StateText(const RunState &state) {
+    if (!state.known) return "undone (its undo unreadable)";
+    if (state.undos == 0) return "in force";
+    if (state.undos % 2 == 0) return "in force again " + Shown(*state.since);
+    return (state.undos == 1 ? "undone " : "undone again ") + Shown(*state.since);
+}
+
+std::vector<std::string> RunRow(const readdates::RunSummary &run, const std::vector<readdates::RunSummary> &runs) {
+    if (run.unreadable)
+        return {"unreadable", "", "", "", "this row of the record cannot be read", "", ""};
     const readdates::RunEntries &e = run.entries;
     const std::string code = e.code == readdates::kAllCodes ? "ALL CODES" : e.code;
     const std::string change = !e.undoes       ? e.fromDate + " \u2192 " + e.toDate
@@ -32,29 +64,26 @@ std::vector<std::string> RunRow(const readdates::RunSummary &run) {
                                                 : "undo of run " + std::to_string(*e.undoes);
     const std::string records =
         std::to_string(run.records) + (run.kept ? " (" + std::to_string(run.kept) + " left)" : "");
-    return {Shown(run.when), run.user, e.billDate, code, change, records, run.undoneWhen ? Shown(*run.undoneWhen) : ""};
+    return {Shown(run.when), run.user, e.billDate, code, change, records, StateText(StateOf(run, runs))};
 }
 
-frmUndoFixRdgs::frmUndoFixRdgs() : Form("frmUndoFixRdgs", "Undo READ DATE Corrections", 10500, 5205, FontSpec{}, true) {
+frmUndoFixRdgs::frmUndoFixRdgs() : Form("frmUndoFixRdgs", "Undo READ DATE Corrections", 12000, 5205, FontSpec{}, true) {
     const FontSpec listFont{"MS Sans Serif", 8.25, false};
-    lbl = &AddLabel("lbl", -1, {240, 240, 10020, 495},
-                    "Choose a read-date correction and press Undo: each meter reading record that it changed gets "
-                    "back the read date it had, unless the record was changed again or deleted since.",
-                    3);
-    lstRuns = &AddListView("lstRuns", {240, 840, 10020, 3015}, 0, listFont);
-    lstRuns->AddColumn("Date and time", 1500);
-    lstRuns->AddColumn("User", 1200);
+    lbl = &AddLabel("lbl", -1, {240, 240, 11520, 495}, kChoose, 3);
+    lstRuns = &AddListView("lstRuns", {240, 840, 11520, 3015}, 0, listFont);
+    lstRuns->AddColumn("Date and time", 1800);
+    lstRuns->AddColumn("User", 1050);
     lstRuns->AddColumn("Bill date", 1050);
-    lstRuns->AddColumn("Code", 1050);
+    lstRuns->AddColumn("Code", 1200);
     lstRuns->AddColumn("From \u2192 To", 2400);
-    lstRuns->AddColumn("Records", 1350, true);
-    lstRuns->AddColumn("Undone", 1200);
+    lstRuns->AddColumn("Records", 1050, true);
+    lstRuns->AddColumn("State", 2700);
     lstRuns->SetAccessibleName("read-date corrections", lbl);
-    pb1 = &AddProgressBar("pb1", {240, 3960, 10020, 375}, 4);
+    pb1 = &AddProgressBar("pb1", {240, 3960, 11520, 375}, 4);
     pb1->SetVisible(false);
-    cmdUndo = &AddButton("cmdUndo", -1, {7950, 4560, 1125, 400}, "&Undo", 1);
+    cmdUndo = &AddButton("cmdUndo", -1, {9450, 4560, 1125, 400}, "&Undo", 1);
     cmdUndo->SetToolTipText("Give the readings of the chosen correction back the read dates they had");
-    cmdExit = &AddButton("cmdExit", -1, {9270, 4560, 1000, 400}, "E&xit", 2);
+    cmdExit = &AddButton("cmdExit", -1, {10770, 4560, 1000, 400}, "E&xit", 2);
     cmdExit->SetToolTipText("Exit this module");
 
     lstRuns->onKeyPress = [this](int &KeyAscii) { lstRuns_KeyPress(KeyAscii); };
@@ -101,7 +130,8 @@ void frmUndoFixRdgs::ListRuns(std::int64_t chosen) {
     }
     db.Close();
     lstRuns->Clear();
-    for (const auto &run : runs_) lstRuns->AddItem(RunRow(run));
+    for (const auto &run : runs_) lstRuns->AddItem(RunRow(run, runs_));
+    lbl->SetCaption(runs_.empty() ? kNoneRecorded : kChoose);
     const auto at = std::find_if(runs_.begin(), runs_.end(), [&](const auto &r) { return r.run == chosen; });
     lstRuns->SetListIndex(runs_.empty() ? -1 : at == runs_.end() ? 0 : static_cast<int>(at - runs_.begin()));
     cmdUndo->SetEnabled(!runs_.empty());

@@ -6,6 +6,8 @@
 // frmUndoFixRdgs_undo.cpp the undo run.
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "platform/ui/forms.h"
@@ -46,7 +48,18 @@ private:
     std::unique_ptr<platform::FileLock> toolLock_;
 };
 
-// The texts of a run's row in the list: date and time, user, bill date, code, from -> to, records, undone.
-std::vector<std::string> RunRow(const readdates::RunSummary &run);
+// How a run stands now, by the chain of undos that followed it: undone after an odd number of them (the
+// last one in force), in force after none or an even number; `since` is the time of the last one.
+struct RunState {
+    int undos = 0;
+    std::optional<platform::DateTime> since;
+    bool known = true;  // false when an undo of the chain cannot be read
+};
+RunState StateOf(const readdates::RunSummary &run, const std::vector<readdates::RunSummary> &runs);
+std::string StateText(const RunState &state);  // "in force", "undone 05/03/2021 14:07:00", ...
+
+// The texts of a run's row in the list (`runs` as listed): date and time, user, bill date, code,
+// from -> to, records, state.
+std::vector<std::string> RunRow(const readdates::RunSummary &run, const std::vector<readdates::RunSummary> &runs);
 
 }  // namespace undo

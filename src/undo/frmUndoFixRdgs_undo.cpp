@@ -1,6 +1,7 @@
 // Undo: the chosen run's readings get back the read dates they had, audited, with the progress bar.
 #include <string>
 
+#include "platform/clock.h"
 #include "platform/error.h"
 #include "platform/ui/app.h"
 #include "startup/audit.h"
@@ -14,12 +15,26 @@ std::string FinishedMessage(const UndoOutcome &outcome) {
     const std::int64_t n = outcome.givenBack, left = outcome.left;
     std::string text = std::to_string(n) + (n == 1 ? " reading record was given back its earlier read date."
                                                    : " reading records were given back their earlier read date.");
-    if (left == 1)
-        text += "\n\n1 reading record was left as it is: it has been changed again or deleted since.";
-    else if (left > 1)
-        text += "\n\n" + std::to_string(left) +
-                " reading records were left as they are: they have been changed again or deleted since.";
+    if (left == 0) return text;
+    text += "\n\n" + std::to_string(left) +
+            (left == 1 ? " reading record was left as it is" : " reading records were left as they are");
+    if (left > static_cast<std::int64_t>(outcome.leftReadings.size()))
+        return text + ": changed again or deleted since, or not as the correction recorded them. The audit file " +
+               outcome.auditFile + " names each of them.";
+    text += ":";
+    for (const std::string &reading : outcome.leftReadings) text += "\n" + reading;
     return text;
+}
+
+// Why a run cannot be undone again: undone now, or in force again because its undo was undone.
+std::string UndoneAlready(const std::string &when, const RunState &state) {
+    const std::string since = state.since ? platform::Format(*state.since, readdates::kRunTime) : "";
+    if (state.known && state.undos % 2 == 0)
+        return "The read-date correction of " + when + " was undone, and that undo undone on " + since +
+               ": it is in force again. A correction is undone only once; to undo it again, undo the run of " +
+               since + ".";
+    return "The read-date correction of " + when + " was undone on " + since +
+           ". A correction is undone only once; to make it again, undo its undo.";
 }
 
 }  // namespace
@@ -33,10 +48,9 @@ void frmUndoFixRdgs::cmdUndo_Click() {
         return;
     }
     const readdates::RunSummary run = runs_[static_cast<std::size_t>(chosen)];
-    if (run.undoneBy) {
-        const std::vector<std::string> row = RunRow(run);  // its date and time, and when it was undone
-        ui::MsgBox("The read-date correction of " + row.front() + " was undone on " + row.back() +
-                       ". A correction is undone only once; to make it again, undo its undo.",
+    if (run.unreadable || run.undoneBy) {
+        ui::MsgBox(run.unreadable ? "This row of the record of read-date corrections cannot be read: it cannot be undone."
+                                  : UndoneAlready(RunRow(run, runs_).front(), StateOf(run, runs_)),
                    ui::vbExclamation, "Quorvant 32");
         lstRuns->SetFocus();
         return;

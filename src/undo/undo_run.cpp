@@ -1,4 +1,6 @@
 // The undo of a recorded run: one transaction over the readings the run changed, audited and recorded.
+// The record lies in the data database, which every clerk may write: the undo gives back only what the
+// record, read against the run's own entries and range, shows the run to have done.
 #include "undo/undo_run.h"
 
 #include <algorithm>
@@ -6,6 +8,7 @@
 
 #include "platform/clock.h"
 #include "platform/error.h"
+#include "readdates/read_date_entries.h"
 #include "readdates/run_record.h"
 #include "startup/audit.h"
 #include "startup/shared.h"
@@ -20,15 +23,93 @@ using readdates::ShownReadDate;
 // The run's changed readings are taken in slices of this many FRDCHG rows, so that a run of any size
 // is undone in bounded memory.
 constexpr std::int64_t kSlice = 8192;
+// The readings left that the outcome names one by one; the audit file names all of them.
+constexpr std::size_t kFewLeft = 10;
+// A text of the record longer than this is cut in the lines that name it: no edited row makes them huge.
+constexpr std::size_t kLongestText = 255;
 
 using startup::TextOf;
+
+std::string Clipped(const Variant &value, std::size_t longest = kLongestText) {
+    std::string text = TextOf(value);
+    if (text.size() > longest) text = text.substr(0, longest) + "...";
+    return text;
+}
+
+// The rowid a change names; nullopt when it holds no whole number.
+std::optional<std::int64_t> RowidOf(const Variant &v) {
+    if (v.kind() != Variant::Kind::Long) return std::nullopt;
+    return v.ToLong();
+}
+
+// What each FRDCHG row of a run must hold to be one the run wrote, read from the run's own entries:
+// its code, the read date it gave (a correction gives every reading the same) and the one it found
+// (on the day of the incorrect read date; any date, Null or empty under ALL).
+class RunDates {
+public:
+    explicit RunDates(const readdates::RunSummary &run) {
+        const readdates::RunEntries &e = run.entries;
+        const bool fromAll = readdates::IsAllKeyword(e.fromDate), toAll = readdates::IsAllKeyword(e.toDate);
+        if (!platform::IsDate(e.billDate) || !(fromAll || platform::IsDate(e.fromDate)) ||
+            !(platform::IsDate(e.toDate) || (toAll && e.undoes)))
+            NotAsWritten("its bill date or read dates are no dates");
+        billDate = Variant(platform::StorageText(platform::DateValue(e.billDate)));
+        if (e.code != readdates::kAllCodes) code_ = e.code;
+        if (!fromAll) fromDay_ = platform::DateValue(e.fromDate);
+        if (!toAll) toDay_ = platform::DateValue(e.toDate);
+        if (!e.undoes) given_ = Variant(platform::StorageText(*toDay_));
+    }
+    bool Holds(dao::Recordset &change) const {
+        const Variant newdate = change.Fields("newdate");
+        return (!code_ || TextOf(change.Fields("code")) == *code_) &&
+               (given_ ? newdate == *given_ : IsDateOn(newdate, toDay_)) && IsDateOn(change.Fields("olddate"), fromDay_);
+    }
+    // Raised when the record of the run as a whole is not as a run writes it.
+    [[noreturn]] static void NotAsWritten(const std::string &why) {
+        platform::Raise(3197, "The record of this correction in the data database was changed since it was made (" +
+                                  why + "): nothing of it can be given back safely.");
+    }
+    Variant billDate;  // as the run's readings store it
+
+private:
+    // A read date the run found or gave: a date (on `day`, when the entry names one), or Null or empty
+    // text under ALL.
+    static bool IsDateOn(const Variant &v, const std::optional<platform::DateTime> &day) {
+        if (v.IsNull() || (v.kind() == Variant::Kind::Text && v.TextView().empty())) return !day;
+        if (v.kind() != Variant::Kind::Text || v.TextView().size() > 40) return false;
+        auto when = platform::ParseStorageText(v.TextView());  // as stored, else as another program wrote it
+        if (!when) when = platform::RecognizeDate(v.TextView());
+        return when && (!day || platform::DateOnly(*when) == *day);
+    }
+    std::optional<std::string> code_;
+    std::optional<platform::DateTime> fromDay_, toDay_;
+    std::optional<Variant> given_;
+};
+
+// The run's rows are the rows of its range, as many as it counts: a range of another length, or rows in
+// it that are not the run's, mean the record was edited.
+void CheckRange(dao::Database &db, const readdates::RunSummary &run) {
+    const auto span = static_cast<std::uint64_t>(run.lastChange) - static_cast<std::uint64_t>(run.firstChange) + 1;
+    const bool empty = run.lastChange < run.firstChange;
+    if (run.records < 0 || (empty ? run.records != 0 : span != static_cast<std::uint64_t>(run.records)))
+        RunDates::NotAsWritten("its rows do not match the number of readings it changed");
+    if (empty) return;
+    dao::Recordset rs = db.OpenRecordset("select count(*) as n from FRDCHG where rowid between " +
+                                             std::to_string(run.firstChange) + " and " + std::to_string(run.lastChange) +
+                                             " and run = " + std::to_string(run.run),
+                                         dao::dbOpenSnapshot);
+    const std::int64_t rows = rs.Fields("n").Value().ToLong();
+    rs.Close();
+    if (rows != run.records)
+        RunDates::NotAsWritten(std::to_string(rows) + " of the " + std::to_string(run.records) +
+                               " readings it changed are recorded");
+}
 
 // The readings of one slice, visited in the order of their rows: each change is matched with its
 // reading, and given back when the reading still is as the run left it.
 class Slice {
 public:
-    Slice(dao::Database &db, std::int64_t run, std::int64_t from, std::int64_t to, Variant billdate)
-        : billdate_(std::move(billdate)) {
+    Slice(dao::Database &db, std::int64_t run, std::int64_t from, std::int64_t to) {
         const std::string rows = "FRDCHG where rowid between " + std::to_string(from) + " and " + std::to_string(to) +
                                  " and run = " + std::to_string(run);
         changes = db.OpenRecordset("select * from " + rows + " order by reading", dao::dbOpenSnapshot);
@@ -39,10 +120,10 @@ public:
     }
     // Moves `readings` to the change's reading; false when it is gone or no longer the same reading
     // (another bill date, account or code), or holds another read date than the run gave it.
-    bool AsTheRunLeftIt(std::int64_t reading) {
+    bool AsTheRunLeftIt(std::int64_t reading, const Variant &billdate) {
         while (!readings.Eof() && readings.Fields("rowkey").Value().ToLong() < reading) readings.MoveNext();
         return !readings.Eof() && readings.Fields("rowkey").Value().ToLong() == reading &&
-               readings.Fields("storedbilldate").Value() == billdate_ &&
+               readings.Fields("storedbilldate").Value() == billdate &&
                readings.Fields("lockey").Value() == changes.Fields("lockey").Value() &&
                readings.Fields("code").Value() == changes.Fields("code").Value() &&
                readings.Fields("storedreaddate").Value() == changes.Fields("newdate").Value();
@@ -52,9 +133,6 @@ public:
         readings.Close();
     }
     dao::Recordset changes, readings;
-
-private:
-    Variant billdate_;  // the run's bill date, as its readings store it
 };
 
 // The newest later run still in effect (a correction not undone, or the redo of one: an undo of an
@@ -78,9 +156,89 @@ std::optional<readdates::RunSummary> LaterRunInTheWay(dao::Database &db, const r
 
 // A correction's entries as the list shows them, told apart from others of the same minute.
 std::string WhatItDid(const readdates::RunSummary &run) {
-    if (run.undoesWhen) return " (undo of " + platform::Format(*run.undoesWhen, "mm/dd/yyyy hh:mm") + ")";
+    if (run.undoesWhen) return " (undo of " + platform::Format(*run.undoesWhen, readdates::kRunTime) + ")";
     return " (" + run.entries.fromDate + " \u2192 " + run.entries.toDate + ")";
 }
+
+// The run to undo, refused when it cannot be.
+readdates::RunSummary RunToUndo(dao::Database &db, std::int64_t run) {
+    const auto done = readdates::RecordedRun(db, run);
+    if (!done) platform::Raise(3021, "The correction is no longer recorded in the data database.");
+    if (done->unreadable) RunDates::NotAsWritten("its date and time or its counts cannot be read");
+    if (done->undoneBy) platform::Raise(3197, "The correction was undone already.");
+    CheckRange(db, *done);
+    if (const auto later = LaterRunInTheWay(db, *done))
+        platform::Raise(3197, "Some of its readings were changed since by the read-date correction of " +
+                                  platform::Format(later->when, readdates::kRunTime) + WhatItDid(*later) +
+                                  ", which is not undone: undo that one first.");
+    return *done;
+}
+
+// An undo's walk over the rows of the run it undoes: each change given back, or left and told; each
+// audited and recorded.
+class Walk {
+public:
+    Walk(dao::Database &db, const readdates::RunSummary &done, startup::AuditBatch &audit, UndoOutcome &outcome)
+        : db_(db), done_(done), dates_(done), audit_(audit), outcome_(outcome),
+          undoing_("Undo of the read-date correction of " + platform::Format(done.when, readdates::kRunTime) + ": "),
+          scope_(" for bill date " + done.entries.billDate + " for account "),
+          recorder_(db, {done.entries.billDate, done.entries.code, done.entries.toDate, done.entries.fromDate, done.run}) {}
+
+    // The range in slices, its last row perhaps the largest rowid there is: no step goes past it (the
+    // range was checked to span `records` rows, so lastChange - from cannot overflow).
+    void Slices(const ChangeVisited &visited) {
+        std::int64_t seen = 0, from = done_.firstChange;
+        for (bool more = done_.records > 0; more; from = more ? from + kSlice : from) {
+            const std::int64_t to = done_.lastChange - from < kSlice ? done_.lastChange : from + kSlice - 1;
+            more = to != done_.lastChange;
+            Slice slice(db_, done_.run, from, to);
+            std::optional<std::int64_t> previous;
+            for (; !slice.changes.Eof(); slice.changes.MoveNext()) {
+                Change(slice, previous);
+                visited(++seen, done_.records);
+            }
+            slice.Close();
+        }
+    }
+    void Finish() {
+        outcome_.givenBack = recorder_.Records();
+        outcome_.run = recorder_.Finish(outcome_.left);
+    }
+
+private:
+    // The change `slice.changes` stands on; `previous` is the reading of the change before it.
+    void Change(Slice &slice, std::optional<std::int64_t> &previous) {
+        dao::Recordset &c = slice.changes;
+        const Variant had = c.Fields("olddate"), has = c.Fields("newdate"), code = c.Fields("code");
+        const std::string account = Clipped(c.Fields("accno"));
+        const std::optional<std::int64_t> reading = RowidOf(c.Fields("reading"));
+        const bool recorded = reading && reading != previous && dates_.Holds(c);
+        previous = reading;
+        if (!recorded || !slice.AsTheRunLeftIt(*reading, dates_.billDate))
+            return Left(c, recorded ? "changed again or deleted since" : "not as the correction recorded it");
+        slice.readings.Edit();
+        slice.readings.Fields("readdate") = had;
+        slice.readings.Update();
+        recorder_.Changed(*reading, c.Fields("lockey"), code, account, has, had);
+        audit_.Add(undoing_ + "Changed read date from " + ShownReadDate(has) + " to " + ShownReadDate(had) + scope_ +
+                   account + " for code " + TextOf(code));
+    }
+    void Left(dao::Recordset &c, const std::string &why) {
+        const Variant accno = c.Fields("accno"), code = c.Fields("code");
+        audit_.Add(undoing_ + "Left the read date as it is" + scope_ + Clipped(accno) + " for code " + Clipped(code) +
+                   ": " + why);
+        if (++outcome_.left <= static_cast<std::int64_t>(kFewLeft))
+            outcome_.leftReadings.push_back("account " + Clipped(accno, 40) + ", code " + Clipped(code, 40) + ": " + why);
+    }
+
+    dao::Database &db_;
+    const readdates::RunSummary &done_;
+    const RunDates dates_;
+    startup::AuditBatch &audit_;
+    UndoOutcome &outcome_;
+    const std::string undoing_, scope_;
+    readdates::RunRecorder recorder_;
+};
 
 }  // namespace
 
@@ -95,39 +253,10 @@ UndoOutcome UndoRun(std::int64_t run, const ChangeVisited &visited) {
     dao::Database db;
     try {
         db = ws.OpenDatabase(shared.DataFilePath);
-        const auto done = readdates::RecordedRun(db, run);
-        if (!done) platform::Raise(3021, "The correction is no longer recorded in the data database.");
-        if (done->undoneBy) platform::Raise(3197, "The correction was undone already.");
-        if (const auto later = LaterRunInTheWay(db, *done))
-            platform::Raise(3197, "Some of its readings were changed since by the read-date correction of " +
-                                      platform::Format(later->when, "mm/dd/yyyy hh:mm") + WhatItDid(*later) +
-                                      ", which is not undone: undo that one first.");
-        const readdates::RunEntries &e = done->entries;
-        readdates::RunRecorder recorder(db, {e.billDate, e.code, e.toDate, e.fromDate, run});
-        std::int64_t seen = 0;
-        for (std::int64_t from = done->firstChange; from <= done->lastChange; from += kSlice) {
-            Slice slice(db, run, from, std::min(from + kSlice - 1, done->lastChange),
-                        Variant(platform::StorageText(platform::DateValue(e.billDate))));
-            for (dao::Recordset &c = slice.changes; !c.Eof(); c.MoveNext()) {
-                const std::int64_t reading = c.Fields("reading").Value().ToLong();
-                if (slice.AsTheRunLeftIt(reading)) {
-                    const Variant had = c.Fields("olddate"), has = c.Fields("newdate"), code = c.Fields("code");
-                    const std::string account = TextOf(c.Fields("accno"));
-                    slice.readings.Edit();
-                    slice.readings.Fields("readdate") = had;
-                    slice.readings.Update();
-                    recorder.Changed(reading, c.Fields("lockey"), code, account, has, had);
-                    audit.Add("Changed read date from " + ShownReadDate(has) + " to " + ShownReadDate(had) +
-                              " for bill date " + e.billDate + " for account " + account + " for code " + TextOf(code));
-                } else {
-                    ++outcome.left;
-                }
-                visited(++seen, done->records);
-            }
-            slice.Close();
-        }
-        outcome.givenBack = recorder.Records();
-        outcome.run = recorder.Finish(outcome.left);
+        const readdates::RunSummary done = RunToUndo(db, run);
+        Walk walk(db, done, audit, outcome);
+        walk.Slices(visited);
+        walk.Finish();
         audit.Prepare();
         undo.Commit();
     } catch (...) {

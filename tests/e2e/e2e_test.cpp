@@ -430,10 +430,11 @@ TEST_F(FrdE2E, KeyboardUndoOfACorrectionAndOfItsUndo) {
     EXPECT_EQ(data.scalar("select group_concat(run || ' ' || records || ' ' || kept || ' ' || ifnull(undoes, '-') || "
                           "' ' || ifnull(undoneby, '-'), ', ') from FRDRUN"),
               "1 " + std::to_string(n) + " 0 - 2, 2 " + m + " 1 1 3, 3 " + m + " 0 2 -");
-    EXPECT_EQ(data.count("select count(*) from LIDB"), n + 2 * (n - 1));
-    EXPECT_GT(data.count("select count(*) from LIDB where What like 'Changed read date from 05/02/2026 to "
+    EXPECT_EQ(data.count("select count(*) from LIDB"), n + 2 * (n - 1) + 1);  // and the line of the reading left
+    const std::string undo = "Undo of the read-date correction of __/__/2026 __:__:__: Changed read date from 05/02/2026 to ";
+    EXPECT_GT(data.count("select count(*) from LIDB where What like '" + undo +
                          "__/__/2026 10:30:00 for bill date 05/01/2026 for account 1002%'"), 0);
-    EXPECT_EQ(data.count("select count(*) from LIDB where What like 'Changed read date from 05/02/2026 to Null %'"), 1);
+    EXPECT_EQ(data.count("select count(*) from LIDB where What like '" + undo + "Null %'"), 1);
     ExpectAuditFileTellsLidb(inst);
 }
 

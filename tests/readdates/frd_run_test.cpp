@@ -151,6 +151,20 @@ TEST_F(RunTest, AllChangesEveryReadingOfTheBillDateInTheSelection) {
     EXPECT_EQ(LidbCount(), 4);
 }
 
+// A typed year 208 puts the new read date centuries from the bill date: asked first, No by default.
+TEST_F(RunTest, AFarOffNewReadDateIsAskedAboutAndNoChangesNothing) {
+    auto &f = Fill("05/01/2021", "all", "4/24/208");
+    const auto before = ReadDates();
+    ASSERT_EQ(Continue().size(), 1u);
+    EXPECT_EQ(Box(boxes[0]), "Quorvant 32 | 292 | 4 reading records of bill date 05/01/2021 will get the read date "
+                             "04/24/0208, 1,813 years before their bill date. Correct them?");
+    EXPECT_TRUE(ReadDates() == before && LidbCount() == 0 && f.txt[2]->Text() == "04/24/0208");
+    recorder.answer = platform::ui::vbYes;
+    ASSERT_GE(Continue().size(), 2u);  // then the count of the new read date, left for the code list
+    EXPECT_EQ(Box(boxes[1]), Finished("4 reading records were updated."));
+    EXPECT_EQ(ReadDates().front(), "0208-04-24");
+}
+
 // Ten readings, the 2nd and 7th carrying the incorrect read date.
 class ProgressTest : public UpdateTest {
 protected:

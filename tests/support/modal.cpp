@@ -5,7 +5,7 @@ namespace qvtest {
 BoxRecorder::BoxRecorder() {
     platform::ui::SetMsgBoxResponderForTests([this](const platform::ui::MsgBoxRecord &r) {
         boxes_.push_back(r);
-        return platform::ui::vbOK;
+        return answer;
     });
 }
 

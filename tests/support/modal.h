@@ -50,9 +50,10 @@ inline std::string LabelledBy(const platform::ui::Control *c) {
     return {};
 }
 
-// While alive, every MsgBox is recorded and answered OK instead of being shown.
+// While alive, every MsgBox is recorded and answered (`answer`, OK unless set) instead of being shown.
 class BoxRecorder {
 public:
+    int answer = platform::ui::vbOK;
     BoxRecorder();
     ~BoxRecorder();
     BoxRecorder(const BoxRecorder &) = delete;

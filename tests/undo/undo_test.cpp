@@ -30,7 +30,7 @@ using Rows = std::vector<std::vector<std::string>>;
 
 class UndoTest : public ::testing::Test, public frdtest::FrdEnv {
 protected:
-    UndoTest() { platform::SetClockForTests([] { return platform::MakeDateTime(2021, 5, 3, 14, 7); }); }
+    UndoTest() { platform::SetClockForTests([this] { return platform::MakeDateTime(2021, 5, 3, 14, 7, second_); }); }
     ~UndoTest() override {
         if (undo_ && undo_->IsLoaded()) undo_->Unload();
         undo_.reset();
@@ -70,6 +70,7 @@ protected:
         return rows.size();
     }
     std::unique_ptr<undo::frmUndoFixRdgs> undo_;
+    int second_ = 0;  // of the clock, at 05/03/2021 14:07
 };
 
 // Bill date 05/01/2021, accounts 1 to 6 selected; what each reading's read date is as stored.
@@ -101,15 +102,17 @@ TEST_F(UndoRunTest, UndoGivesBackEveryStoredValueLeavesLaterChangesAndIsRefusedT
     auto &w = OpenUndo();
     ASSERT_EQ(w.lstRuns->ListCount(), 1);
     EXPECT_TRUE(w.lstRuns->ListIndex() == 0 && w.ActiveControl() == w.lstRuns);
-    const std::vector<std::string> row = {"05/03/2021 14:07", startup::AuditUser(), "05/01/2021", "ALL CODES",
-                                          "all \u2192 05/02/2021", "6", ""};
+    const std::vector<std::string> row = {"05/03/2021 14:07:00", startup::AuditUser(), "05/01/2021", "ALL CODES",
+                                          "all \u2192 05/02/2021", "6", "in force"};
     for (int column = 0; column < 7; ++column) EXPECT_EQ(w.lstRuns->ItemText(0, column), row[column]);
 
+    second_ = 12;
     auto shown = PressUndo();
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].title, "FINISHED");
+    const std::string since = ": changed again or deleted since";
     EXPECT_EQ(shown[0].prompt, "4 reading records were given back their earlier read date.\n\n2 reading records were "
-                               "left as they are: they have been changed again or deleted since.");
+                               "left as they are:\naccount A5, code W" + since + "\naccount A6, code G" + since);
     // Every reading the correction changed and nobody touched since holds exactly what it held.
     Rows expected = before;
     expected[4][1] = "'2021-05-09'";
@@ -120,22 +123,36 @@ TEST_F(UndoRunTest, UndoGivesBackEveryStoredValueLeavesLaterChangesAndIsRefusedT
     ASSERT_EQ(w.lstRuns->ListCount(), 2);
     EXPECT_TRUE(w.lstRuns->ListIndex() == 1 && w.ActiveControl() == w.lstRuns);
     EXPECT_EQ(w.lstRuns->ItemText(0, 4) + " | " + w.lstRuns->ItemText(0, 5) + " | " + w.lstRuns->ItemText(1, 6),
-              "undo of 05/03/2021 14:07 | 4 (2 left) | 05/03/2021 14:07");
+              "undo of 05/03/2021 14:07:00 | 4 (2 left) | undone 05/03/2021 14:07:12");
 
     const auto lines = AuditLines();
-    ASSERT_EQ(lines.size(), 10u);
-    const std::string undone = "Changed read date from 05/02/2021 to ";
+    ASSERT_EQ(lines.size(), 12u);
+    const std::string undone = "Undo of the read-date correction of 05/03/2021 14:07:00: Changed read date from 05/02/2021 to ";
     EXPECT_TRUE(lines[7].ends_with(undone + "04/29/2021 14:35:07 for bill date 05/01/2021 for account A2 for code E"))
         << lines[7];
     EXPECT_TRUE(lines[8].ends_with(undone + "Null for bill date 05/01/2021 for account A3 for code W")) << lines[8];
+    EXPECT_TRUE(lines[10].ends_with(": Left the read date as it is for bill date 05/01/2021 for account A5 for code W" +
+                                    since)) << lines[10];
 
     shown = PressUndo();
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].title, "Quorvant 32");
-    EXPECT_EQ(shown[0].prompt, "The read-date correction of 05/03/2021 14:07 was undone on 05/03/2021 14:07. A "
+    EXPECT_EQ(shown[0].prompt, "The read-date correction of 05/03/2021 14:07:00 was undone on 05/03/2021 14:07:12. A "
                                "correction is undone only once; to make it again, undo its undo.");
     EXPECT_EQ(Stored(), expected);
     EXPECT_EQ(Runs().size(), 2u);
+    // The undo undone, then undone in turn: each run's state as it is now.
+    for (const char *states : {"in force | undone 05/03/2021 14:07:13 | in force again 05/03/2021 14:07:13",
+                               "in force | undone 05/03/2021 14:07:14 | in force again 05/03/2021 14:07:14 | undone "
+                               "again 05/03/2021 14:07:14"}) {
+        w.lstRuns->SetListIndex(0);
+        ++second_;
+        PressUndo();
+        std::string shownStates = w.lstRuns->ItemText(0, 6);
+        for (int i = 1; i < w.lstRuns->ListCount(); ++i) shownStates += " | " + w.lstRuns->ItemText(i, 6);
+        EXPECT_EQ(shownStates, states);
+    }
+    EXPECT_EQ(Stored(), expected);
     EXPECT_EQ(platform::dao::DBEngine().Workspaces(0).DatabasesCount(), 0);
 }
 
@@ -150,7 +167,7 @@ TEST_F(UndoRunTest, AnOlderCorrectionIsUndoneAfterTheNewerOneThatChangedItsReadi
     auto shown = PressUndo();
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].prompt, "The read-date correction could not be undone:\n\nSome of its readings were changed since "
-                               "by the read-date correction of 05/03/2021 14:07 (05/02/2021 \u2192 05/04/2021), which is not "
+                               "by the read-date correction of 05/03/2021 14:07:00 (05/02/2021 \u2192 05/04/2021), which is not "
                                "undone: undo that one "
                                "first.\n\nNo reading record was changed.");
     EXPECT_EQ(Runs().size(), 2u);
@@ -161,6 +178,39 @@ TEST_F(UndoRunTest, AnOlderCorrectionIsUndoneAfterTheNewerOneThatChangedItsReadi
         EXPECT_EQ(shown[0].prompt, "6 reading records were given back their earlier read date.");
     }
     EXPECT_EQ(Stored(), before);
+}
+
+// The record lies in the data database, which every clerk may write: an edited record gives no reading
+// a date the correction did not give it, or a value that is no date, and ends at once whatever its range.
+TEST_F(UndoRunTest, AnEditedRecordChangesNoReadingTheCorrectionDidNotChange) {
+    const Rows before = Stored();
+    Correct();
+    const Rows corrected = Stored();
+    const std::string data = qvtest::ReadFile(DataFile());
+    const struct { const char *edit, *box; std::vector<int> givenBack; } cases[] = {
+        {"update FRDCHG set reading = 7, lockey = 9, newdate = '2021-04-28', olddate = '1999-01-01' where reading = 1",
+         "1 reading record was left", {2, 3, 4, 5, 6}},
+        {"update FRDCHG set olddate = case reading when 1 then 'NOTADATE' when 2 then 12345.5 when 3 then x'00ff' "
+         "else printf('%.*c', 10000000, '7') end where reading <= 4", "4 reading records were left", {5, 6}},
+        {"update FRDRUN set lastchange = 9223372036854775807", "its rows do not match", {}},
+        {"update FRDRUN set firstchange = 9223372036854775806, lastchange = 9223372036854775807, records = 2; update "
+         "FRDCHG set rowid = 9223372036854775805 + reading where reading <= 2", "2 reading records were given", {1, 2}},
+        {"update FRDRUN set [When] = 'NOTADATE'", "cannot be read", {}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.edit);
+        if (undo_) undo_->Unload();
+        qvtest::WriteFile(DataFile(), data);
+        Data()->exec(c.edit);
+        ASSERT_TRUE(OpenUndo().IsLoaded());
+        const auto shown = PressUndo();
+        ASSERT_EQ(shown.size(), 1u);
+        EXPECT_TRUE(shown[0].prompt.find(c.box) != std::string::npos) << shown[0].prompt;
+        Rows expected = corrected;  // but for the readings given back
+        for (int r : c.givenBack) expected[r - 1] = before[r - 1];
+        EXPECT_EQ(Stored(), expected);
+    }
+    EXPECT_EQ(undo_->lstRuns->ItemText(0, 0), "unreadable");
 }
 
 TEST_F(UndoRunTest, AFailedUndoSaysSoKeepsTheWindowAndChangesNothing) {
@@ -232,6 +282,8 @@ TEST_F(UndoTest, OneReadDateWindowPerDataDatabaseEachRefusedWithItsOwnWordsAndNo
     auto &w = OpenUndo();
     EXPECT_EQ(w.lstRuns->ListCount(), 0);
     EXPECT_FALSE(w.cmdUndo->Enabled());
+    EXPECT_EQ(w.lbl->Caption(), "No read-date corrections are recorded for this data database; corrections made before "
+                                "this version, or before a restore, cannot be undone.");
     EXPECT_FALSE(DataHasTable("FRDRUN"));
     EXPECT_TRUE(platform::ui::ClippedCaptions(w).empty());
     EXPECT_TRUE(platform::FileLock::HeldByAnyone(lock));  // what the restore asks before it replaces

@@ -8,12 +8,16 @@ namespace platform::ui {
 
 inline constexpr const char *kAppTitle = "Quorvant 32 Utilities";
 
-// Message box styles and the answer of an OK box.
-enum MsgBoxStyle { vbOKOnly = 0, vbCritical = 16, vbQuestion = 32, vbExclamation = 48, vbInformation = 64 };
-inline constexpr int vbOK = 1;
+// Message box styles (buttons, icon and default button added together) and the answers.
+enum MsgBoxStyle {
+    vbOKOnly = 0, vbYesNo = 4, vbCritical = 16, vbQuestion = 32, vbExclamation = 48, vbInformation = 64,
+    vbDefaultButton2 = 256
+};
+inline constexpr int vbOK = 1, vbYes = 6, vbNo = 7;
 
-// One modal message box with an OK button; an empty title shows kAppTitle. After it closes the
-// active form is re-activated. Returns vbOK.
+// One modal message box with an OK button, or Yes and No (vbYesNo: Escape and the close box answer No);
+// an empty title shows kAppTitle. After it closes the active form is re-activated. Returns the answer
+// (vbOK, vbYes or vbNo; 0 once the utility is ending).
 int MsgBox(const std::string &prompt, int style = vbOKOnly, const std::string &title = {});
 
 struct MsgBoxRecord {

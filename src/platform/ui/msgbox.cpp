@@ -36,8 +36,15 @@ int MsgBox(const std::string &prompt, int style, const std::string &title) {
     EnsureUiSetup();
     QWidget *form = ActiveFormWindow();
     QPointer<QWidget> target = QApplication::focusWidget();  // maybe a button being clicked
+    int answer = vbOK;
     {
-        QMessageBox box(IconOf(style), Q(record.title), Q(prompt), QMessageBox::Ok, form);
+        const bool yesNo = (style & 0x0F) == vbYesNo;
+        QMessageBox box(IconOf(style), Q(record.title), Q(prompt),
+                        yesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, form);
+        if (yesNo) {
+            box.setDefaultButton((style & vbDefaultButton2) ? QMessageBox::No : QMessageBox::Yes);
+            box.setEscapeButton(QMessageBox::No);
+        }
         // A short prompt makes a box narrower than its title, which the window manager then cuts
         // short: the box is kept as wide as the title and the frame's buttons need.
         if (auto *grid = qobject_cast<QGridLayout *>(box.layout())) {
@@ -48,6 +55,7 @@ int MsgBox(const std::string &prompt, int style, const std::string &title) {
         if (busy) QApplication::setOverrideCursor(Qt::ArrowCursor);
         box.exec();
         if (busy) QApplication::restoreOverrideCursor();
+        if (yesNo) answer = box.clickedButton() == box.button(QMessageBox::Yes) ? vbYes : vbNo;
     }
     if (Ending()) return 0;
     // Closing a box does not re-activate its form without a window manager.
@@ -57,7 +65,7 @@ int MsgBox(const std::string &prompt, int style, const std::string &title) {
         auto *b = qobject_cast<QAbstractButton *>(target.data());
         if (b && b->isDown() && !(QApplication::mouseButtons() & Qt::LeftButton)) b->setDown(false);
     });
-    return vbOK;
+    return answer;
 }
 
 }  // namespace platform::ui
