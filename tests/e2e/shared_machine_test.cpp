@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -175,6 +176,28 @@ TEST_F(SharedMachineE2E, RootFollowsNoLinkThatAnotherLoginPlanted) {
     EXPECT_EQ(SqlFile(inst.dataDb).scalar("select group_concat(readdate) from [tbl reading]"), readings);
     for (const auto &e : fs::recursive_directory_iterator(drives.folder('E')))  // nothing of root's copied
         EXPECT_FALSE(e.is_regular_file() && ReadFile(e.path()) == "root's own") << e.path();
+}
+
+// Root with another login's environment (su without "-"): that login's configuration, here a link to a
+// file of root's, is not read, and neither its temporary folder nor its configuration folder is written.
+TEST_F(SharedMachineE2E, RootWithAnotherLoginsEnvironmentKeepsToItsOwnFolders) {
+    const fs::path theirs = drives.root() / "theirs", tmp = theirs / "tmp";
+    fs::create_directories(theirs / "quorvant");
+    fs::create_directories(tmp);
+    fs::create_symlink(victim / "secret", theirs / "quorvant/qvutil.conf");
+    for (const fs::path &p : {theirs, tmp, theirs / "quorvant", theirs / "quorvant/qvutil.conf"}) ASSERT_EQ(::lchown(p.c_str(), kNobody, kNobody), 0);
+    fs::last_write_time(tmp, fs::file_time_type::clock::now() - std::chrono::hours(1));
+    const auto before = Snapshot(theirs);
+    const auto tmpTime = fs::last_write_time(tmp);
+    auto env = QvutilEnv(x.get(), drives.spec());
+    env.insert({{"XDG_CONFIG_HOME", theirs.string()}, {"TMPDIR", tmp.string()}});
+    Program qvutil(inst.qvutil, {"QBU"}, env, drives.folder('E'));
+    x->keys(x->waitForWindow("Quorvant32 Complete Software Backup"), {"Return"});
+    EXPECT_TRUE(x->answer("STEP 1"));
+    EXPECT_TRUE(x->answer("FINISHED"));
+    EXPECT_EQ(qvutil.wait(), 0) << qvutil.errorOutput();
+    EXPECT_EQ(Snapshot(theirs), before);
+    EXPECT_EQ(fs::last_write_time(tmp), tmpTime);
 }
 
 }  // namespace
