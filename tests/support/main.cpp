@@ -14,8 +14,7 @@ int main(int argc, char **argv) {
     if (!::mkdtemp(own.data()) || ::chmod(own.c_str(), 0755) != 0) return 2;
     qputenv("QUORVANT_SYSTEM_CONFIG", QByteArray::fromStdString(own + "/system.conf"));
     qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(own));
-    for (const auto format : {QSettings::NativeFormat, QSettings::IniFormat})
-        QSettings::setPath(format, QSettings::UserScope, QString::fromStdString(own));
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString(own));
     qunsetenv("QUORVANT_DRIVES");
     qunsetenv("QUORVANT_PROGRAM_FOLDER");
     qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
