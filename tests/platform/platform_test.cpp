@@ -333,19 +333,6 @@ TEST(Configuration, RefusesAFileOverOneMegabyte) {
               "5 " + file.string() + ": is too large for a configuration file (1048577 bytes; at most 1 MB): is it the right file?");
 }
 
-// Root takes no configuration file of another login: neither its file nor its link to a file of root's
-// (whose first line a refusal would quote).
-TEST(Configuration, RootTakesNoFileOfAnotherLogin) {
-    if (::geteuid() != 0) GTEST_SKIP() << "needs root and a second login";
-    qvtest::TempDrives drives("C");
-    const fs::path secret = drives.root() / "secret", theirs = drives.root() / "theirs.conf", link = drives.root() / "link.conf";
-    qvtest::WriteFile(secret, "root's own line\n");
-    qvtest::WriteFile(theirs, "ProgramFolder=C:\\Theirs\n");
-    fs::create_symlink(secret, link);
-    for (const fs::path &p : {theirs, link}) ASSERT_EQ(::lchown(p.c_str(), 65534, 65534), 0);
-    EXPECT_EQ(ReadConfiguration({theirs, link}).programFolder, "");
-}
-
 // A drive whose folder is missing is named with that folder (the backup window's drive list shows it too).
 TEST(DriveMap, AMissingDriveFolderIsNamedInMessages) {
     qvtest::TempDrives drives("C");
