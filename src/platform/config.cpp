@@ -25,8 +25,10 @@
 #include <optional>
 #include <sstream>
 
+#include "platform/diagnostics.h"
 #include "platform/error.h"
 #include "platform/file_io.h"
+#include "platform/own_folders.h"
 #include "platform/safe_file.h"
 
 Q_LOGGING_CATEGORY(lcConfig, "qvutil.config", QtInfoMsg)
@@ -133,19 +135,40 @@ struct FileSettings {
 // A configuration file holds a few lines; anything much larger is not one.
 constexpr std::size_t kMaxFileBytes = 1024 * 1024;
 
+// Why a configuration file is not the running user's to take (empty when it is): reached through a
+// link of another login, or belonging to another login; run as root, also when another login may
+// change it or a folder above it. Its content is not read then.
+std::string NotOwn(const fs::path &file, const struct stat &st) {
+    if (!MayFollowLink(st.st_uid)) return "it belongs to another login";
+    if (::geteuid() == 0 && !OnlyOwnersMayChange(file)) return "another login may change it or a folder above it";
+    return {};
+}
+
 // The whole text of a configuration file, read from one descriptor: a regular file of at most
-// kMaxFileBytes (no device, no pipe that would keep the reading waiting).
-std::string FileText(const fs::path &file) {
+// kMaxFileBytes (no device, no pipe that would keep the reading waiting). Nothing for a file that
+// does not exist, and for one that is not the running user's own (NotOwn), which is said in the log.
+std::optional<std::string> FileText(const fs::path &file) {
     const auto fail = [&](const std::string &problem) { Refuse(file.string(), problem); };
     const auto failErrno = [&] { fail(std::string("cannot be read (") + std::strerror(errno) + ")"); };
     const auto tooLarge = [&](std::uintmax_t bytes) {
         fail("is too large for a configuration file (" + std::to_string(bytes) +
              " bytes; at most 1 MB): is it the right file?");
     };
+    const auto passOver = [&](const std::string &why) {
+        const std::string text = "configuration file " + file.string() + " not read: " + why;
+        qCWarning(lcConfig).noquote() << text.c_str();
+        LogEvent(text);
+        return std::nullopt;
+    };
+    struct stat named {};
+    if (::lstat(file.c_str(), &named) == 0 && S_ISLNK(named.st_mode) && !MayFollowLink(named.st_uid))
+        return passOver("it is a link made by another user");
     const Fd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (!fd && (errno == ENOENT || errno == ENOTDIR)) return std::nullopt;
     if (!fd) failErrno();
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) failErrno();
+    if (const std::string why = NotOwn(file, st); !why.empty()) return passOver(why);
     if (!S_ISREG(st.st_mode)) fail("is not a file");
     if (static_cast<std::uintmax_t>(st.st_size) > kMaxFileBytes) tooLarge(static_cast<std::uintmax_t>(st.st_size));
     std::string text(kMaxFileBytes + 1, '\0');
@@ -156,8 +179,11 @@ std::string FileText(const fs::path &file) {
     return text;
 }
 
-void ReadFile(const fs::path &file, FileSettings &out) {
-    std::istringstream in(FileText(file));
+// False when the file is not read (FileText).
+bool ReadFile(const fs::path &file, FileSettings &out) {
+    const std::optional<std::string> whole = FileText(file);
+    if (!whole) return false;
+    std::istringstream in(*whole);
     std::map<std::string, int> seen;  // upper-cased key -> its line
     std::string line;
     for (int number = 1; std::getline(in, line); ++number) {
@@ -190,6 +216,7 @@ void ReadFile(const fs::path &file, FileSettings &out) {
         else
             out.programFolder = Setting{ProgramFolder(value.text, where, value.written), where};
     }
+    return true;
 }
 
 // "C=/srv/qv/c;E=/media/backup": empty entries are passed over; a later entry for a letter replaces
@@ -233,11 +260,7 @@ Configuration ReadConfiguration(const std::vector<fs::path> &files) {
     Configuration config;
     FileSettings settings;
     for (const auto &file : files) {
-        std::error_code ec;
-        const bool exists = fs::exists(file, ec);
-        if (ec) Refuse(file.string(), "cannot be read (" + ec.message() + ")");
-        if (!exists) continue;
-        ReadFile(file, settings);
+        if (!ReadFile(file, settings)) continue;
         config.files.push_back(file);
         qCDebug(lcConfig) << "configuration file read:" << file.c_str();
     }

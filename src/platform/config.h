@@ -8,6 +8,11 @@
 //   C=/srv/qv/c                  one key per drive letter: the Linux folder the drive stands for
 //   ProgramFolder=C:\QVNWin32    the program folder as a Windows path (optional)
 //
+// A file is taken only when it is the running user's own (or root's) and not reached through a link
+// of another login; run as root, also only when no other login may change it or a folder above it
+// (own_folders.h). Another file is passed over, which the system log says, and nothing of its
+// content is read.
+//
 // A value may stand between double quotes (C="/srv/qv c"); backslashes are taken as written, a doubled
 // one (as QSettings writes it) counting once. A file larger than 1 MB is no configuration file and is
 // refused.

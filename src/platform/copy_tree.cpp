@@ -210,11 +210,12 @@ void StopCopiesOnSignals() {
 int StopSignal() { return stopSignal; }
 
 CopyFolder::CopyFolder(const fs::path &folder) : path_(folder) {
-    if (!MakeFolders(folder, Access::LikeFolder)) throw CopyFailure{errno, false};
+    if (!MakeFolders(folder, Access::GroupShared)) throw CopyFailure{errno, false};
     fd_ = OpenFolder(folder);
     struct stat st {};
     if (!fd_ || ::fstat(fd_.get(), &st) != 0) throw CopyFailure{errno, false};
-    writeBits_ = st.st_mode & 0222;
+    groupWrite_ = st.st_mode & S_IWGRP;
+    group_ = st.st_gid;
 }
 
 bool CopyFolder::HoldsAsNew(std::string_view name, const fs::path &source) const {
@@ -238,7 +239,7 @@ void CopyFolder::Copy(const fs::path &source, std::string_view name) const {
     if (stopSignal) throw CopyFailure{EINTR, false};
     std::optional<AtomicFile> copy;
     try {
-        copy.emplace(fd_.get(), path_ / name, Access::LikeFolder);
+        copy.emplace(fd_.get(), path_ / name, Access::Private, 0600);  // its access once it is whole
     } catch (const std::system_error &e) {
         throw CopyFailure{e.code().value(), false};
     }
@@ -251,8 +252,10 @@ void CopyFolder::Copy(const fs::path &source, std::string_view name) const {
         if (copied.copied < kStopStep) break;
     }
     // A file system without Unix permissions (the FAT family of removable media) keeps the mode it
-    // gives; the copy made by this process may be refused no other change.
-    if (::fchmod(out, (st.st_mode & 0555) | S_IWUSR | writeBits_) != 0 && errno != EPERM && errno != EOPNOTSUPP)
+    // gives; the copy made by this process may be refused no other change. The folder's group is
+    // refused a user outside it: the copy keeps the user's own then.
+    (void)!::fchown(out, static_cast<uid_t>(-1), group_);
+    if (::fchmod(out, (st.st_mode & 0555) | S_IWUSR | groupWrite_) != 0 && errno != EPERM && errno != EOPNOTSUPP)
         throw CopyFailure{errno, false};
     const struct timespec times[2] = {{0, UTIME_OMIT}, st.st_mtim};
     if (::futimens(out, times) != 0) throw CopyFailure{errno, false};
@@ -290,7 +293,7 @@ void PrepareCopyDestination(std::string_view folder) {
         RaiseOsError(err, path, OsContext::Folder);
     };
     if (!OpenFolder(target.parent_path())) fail(errno, target.parent_path());
-    if (!MakeFolders(target, Access::LikeFolder)) fail(errno, target);
+    if (!MakeFolders(target, Access::GroupShared)) fail(errno, target);
     try {
         AtomicFile probe(target / "qvutil-probe");  // removed again at once
     } catch (const std::system_error &e) {

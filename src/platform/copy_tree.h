@@ -44,7 +44,8 @@ struct CopyFailure {
 };
 
 // A folder that a copy writes files into: made with its missing parents (each with the access of the
-// folder it is made in, Access::LikeFolder), then opened once, under the link rule of safe_file.h.
+// folder it is made in, never others' write: Access::GroupShared), then opened once, under the link
+// rule of safe_file.h.
 // Throws CopyFailure when it cannot be made or opened.
 class CopyFolder {
 public:
@@ -54,9 +55,10 @@ public:
     bool HoldsAsNew(std::string_view name, const std::filesystem::path &source) const;
     // Copies the content of `source` (OpenSourceFile) to `name` through an AtomicFile: the copy gets
     // the source's modification time, its read and execute permissions, write permission for its
-    // owner (a later copy may replace it) and the write permissions and the group of this folder (in
-    // a folder that a group shares, every member may refresh the copy), never a set-user or set-group
-    // bit (a file system without Unix permissions keeps the mode it gives). A file at `name` whose
+    // owner (a later copy may replace it) and the group of this folder with group write when the
+    // folder gives its group write (in a folder that a group shares, every member may refresh the
+    // copy); never others' write, nor a set-user or set-group bit, and no access but the owner's
+    // while it is written (a file system without Unix permissions keeps the mode it gives). A file at `name` whose
     // owner may not write it is not replaced (EACCES). Not synced: see SyncFileSystem. Throws
     // CopyFailure; EINTR once a stop signal came (StopCopiesOnSignals), the temporary removed.
     void Copy(const std::filesystem::path &source, std::string_view name) const;
@@ -64,7 +66,8 @@ public:
 private:
     std::filesystem::path path_;
     Fd fd_;
-    unsigned writeBits_ = 0;  // the folder's write permissions
+    unsigned groupWrite_ = 0;  // the folder's group write permission
+    unsigned group_ = 0;       // the folder's group
 };
 
 // Makes SIGINT, SIGTERM and SIGHUP (a terminal window closed) stop the copies of this process: the
@@ -98,7 +101,7 @@ inline constexpr std::size_t kNamedBadFiles = 5;
 bool LiesWithin(std::string_view path, std::string_view folder);
 
 // Makes the folder `folder` (a Windows path) in its existing parent folder unless it exists, with the
-// access of that parent (Access::LikeFolder), under the link rule of safe_file.h, and makes sure that
+// access of that parent but never others' write (Access::GroupShared), under the link rule of safe_file.h, and makes sure that
 // files can be created in it. Raises 76 when the parent folder does not exist, 75 when `folder` is a
 // file, 70 and 71 with DestinationTrouble's words for a read-only or vanished disk, and the error of
 // the failure otherwise (70 for a folder that may not be written, or a link made by another user).

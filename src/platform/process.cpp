@@ -211,7 +211,8 @@ std::vector<std::string> ProgramCommand(const std::string &program, const std::s
     return argv;
 }
 
-// A private folder holding the copier's status file, both removed when done.
+// A private folder holding the copier's status file, both removed when done; the file is made and
+// removed through the folder made here, whatever another name on the way has come to lead to.
 class StatusFile {
 public:
     StatusFile() {
@@ -219,7 +220,8 @@ public:
         if (!::mkdtemp(folder.data())) RaiseOsError(errno, fs::temp_directory_path());
         folder_ = folder;
         path_ = folder_ / "status";
-        fd_.reset(::open(path_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        dir_.reset(::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (dir_) fd_.reset(::openat(dir_.get(), "status", O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (!fd_) {
             const int err = errno;
             ::rmdir(folder_.c_str());
@@ -227,7 +229,7 @@ public:
         }
     }
     ~StatusFile() {
-        ::unlink(path_.c_str());
+        ::unlinkat(dir_.get(), "status", 0);
         ::rmdir(folder_.c_str());
     }
     const fs::path &path() const { return path_; }
@@ -244,7 +246,7 @@ public:
 
 private:
     fs::path folder_, path_;
-    Fd fd_;
+    Fd dir_, fd_;
 };
 
 constexpr const char *kStarted = "started\n";

@@ -175,11 +175,11 @@ private:
     int links_ = 0;
 };
 
-// openat of one name that follows no link; a file it creates for Access::LikeFolder takes the
-// folder's access.
+// openat of one name that follows no link; a file it creates for Access::LikeFolder (or GroupShared)
+// takes the folder's access.
 Fd OpenOne(int dir, const std::string &name, int flags, unsigned mode, Access access) {
     flags |= O_CLOEXEC | O_NOFOLLOW;
-    if (access == Access::LikeFolder && (flags & O_CREAT)) {
+    if (access != Access::Private && (flags & O_CREAT)) {
         for (int attempt = 0; attempt < 8; ++attempt) {
             Fd made(::openat(dir, name.c_str(), flags | O_EXCL, 0600));
             if (made) {
@@ -257,7 +257,7 @@ bool MakeFolders(const fs::path &folder, Access access) {
         const std::string name = walk.Last();
         if (name == ".") return true;
         if (name != "..") {
-            if (::mkdirat(walk.Dir(), name.c_str(), access == Access::LikeFolder ? 0700 : 0777) == 0) {
+            if (::mkdirat(walk.Dir(), name.c_str(), access != Access::Private ? 0700 : 0777) == 0) {
                 Fd made(::openat(walk.Dir(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
                 if (made) GiveAccess(made.get(), walk.Dir(), true, access);
             } else if (errno != EEXIST) {
@@ -276,10 +276,11 @@ bool RemoveFile(const fs::path &path) {
 }
 
 void GiveAccess(int fd, int dirfd, bool isFolder, Access access) {
-    if (access != Access::LikeFolder) return;
+    if (access == Access::Private) return;
     struct stat folder {};
     if (::fstat(dirfd, &folder) != 0) return;
     mode_t mode = (isFolder ? 0777 : 0666) & ~(~folder.st_mode & 0222);
+    if (access == Access::GroupShared) mode &= ~S_IWOTH;
     if (isFolder) mode |= folder.st_mode & S_ISGID;  // a folder that gives its group on keeps doing so
     if (::fchown(fd, static_cast<uid_t>(-1), folder.st_gid) != 0) {
         // refused unless the user is in the folder's group: the file keeps the user's own

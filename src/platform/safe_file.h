@@ -49,6 +49,8 @@ enum class Access {
     Private,     // the mode asked for, less the umask, as open(2) and mkdir(2) give it
     LikeFolder,  // shared by every login: 0666 (0777 for a folder) less the write bits that the folder
                  // it is created in lacks, and that folder's group (when the user may give it)
+    GroupShared, // as LikeFolder, but never writable by others: a copy in a folder that every login may
+                 // write is shared with the folder's group at most
 };
 
 // open(2) of `path` with `flags` (O_CREAT, O_EXCL, O_APPEND, ... as open takes them; O_CLOEXEC and

@@ -7,6 +7,7 @@
 
 #include "platform/dao/dao.h"
 #include "platform/diagnostics.h"
+#include "platform/own_folders.h"
 #include "platform/paths.h"
 #include "platform/ui/app.h"
 #include "platform/ui/forms.h"
@@ -85,6 +86,7 @@ int Main(int argc, char **argv, const std::vector<ToolWindow> &tools) {
     if (platform::PrintHelpOrVersion(argc, argv, "qvutil", kUsage)) return 0;
     // A keyword that names no tool ends the utility at once: nothing is read and no display is needed.
     if (FindTool(platform::ui::ArgumentText(argc, argv), tools) < 0) return 0;
+    platform::KeepRootToItsOwnFolders();
     return platform::ui::RunApplication(argc, argv, [&tools] { StartUp(tools); });
 }
 

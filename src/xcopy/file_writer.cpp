@@ -43,7 +43,7 @@ std::string Describe(int err, const fs::path &path, bool reading) {
 }
 
 void MakeFolder(const fs::path &folder) {
-    if (!platform::MakeFolders(folder, platform::Access::LikeFolder)) {
+    if (!platform::MakeFolders(folder, platform::Access::GroupShared)) {
         const int err = errno;
         throw WriteFailure{Describe(err, folder)};
     }

@@ -14,6 +14,7 @@
 
 #include "platform/copy_tree.h"
 #include "platform/diagnostics.h"
+#include "platform/own_folders.h"
 #include "platform/process.h"
 #include "platform/terminal.h"
 #include "xcopy/copier.h"
@@ -37,6 +38,7 @@ See qvxcopy(1).
 
 int main(int argc, char **argv) {
     if (platform::PrintHelpOrVersion(argc, argv, "qvxcopy", kUsage)) return 0;
+    platform::KeepRootToItsOwnFolders();
     int first = 1;
     bool pauseOnFailure = false;
     std::string statusFile;

@@ -177,4 +177,24 @@ TEST_F(SharedMachineE2E, RootFollowsNoLinkThatAnotherLoginPlanted) {
         EXPECT_FALSE(e.is_regular_file() && ReadFile(e.path()) == "root's own") << e.path();
 }
 
+// Root with another login's environment (su without "-"): that login's configuration, here its link to a
+// file of root's in a folder that every login may write, is not read, nor its temporary folder written.
+TEST_F(SharedMachineE2E, RootWithAnotherLoginsEnvironmentKeepsToItsOwnFolders) {
+    const fs::path shared = drives.root() / "shared", theirs = shared / "quorvant", tmp = drives.root() / "tmp";
+    fs::create_directories(theirs);
+    fs::create_directories(tmp);
+    fs::permissions(shared, fs::perms(01777));
+    fs::create_symlink(victim / "secret", theirs / "qvutil.conf");
+    for (const fs::path &p : {theirs, tmp, theirs / "qvutil.conf"}) ASSERT_EQ(::lchown(p.c_str(), kNobody, kNobody), 0);
+    const auto tmpTime = fs::last_write_time(tmp);  // the copier's report made no folder there
+    auto env = QvutilEnv(x.get(), drives.spec());
+    env.insert({{"XDG_CONFIG_HOME", shared.string()}, {"TMPDIR", tmp.string()}});
+    Program qvutil(inst.qvutil, {"QBU"}, env, drives.folder('E'));
+    x->keys(x->waitForWindow("Quorvant32 Complete Software Backup"), {"Return"});
+    EXPECT_TRUE(x->answer("STEP 1"));
+    EXPECT_TRUE(x->answer("FINISHED"));
+    EXPECT_EQ(qvutil.wait(), 0) << qvutil.errorOutput();
+    EXPECT_EQ(fs::last_write_time(tmp), tmpTime);
+}
+
 }  // namespace

@@ -613,6 +613,7 @@ TEST(MigrateE2E, TheToolsWorkOnAConvertedInstallation) {
     // fails the run, naming it, and the file is put back.
     const std::string notes = "; the office's notes\n[General]\nc = /old/place ; old\nprogramfolder=C:\\QVWin32\nE=/media/backup\n";
     WriteFile(env.config, notes + "Colour=blue\n");
+    WriteFile(env.source / "QVNWin32/readme.txt", "read me");
     const QvRun badLine = env.Run({"--owner", "root:root"}, false, true);
     EXPECT_NE(badLine.out.find(env.config.string() + ", line 6: unknown setting \"Colour\""), std::string::npos) << badLine.out;
     EXPECT_EQ(ReadFile(env.config), notes + "Colour=blue\n");
@@ -648,6 +649,18 @@ TEST(MigrateE2E, TheToolsWorkOnAConvertedInstallation) {
     EXPECT_EQ(ReadFile(env.config), "; the office's notes\n[General]\nC=" + env.target.string() +
                                         "\nProgramFolder=C:\\QVNWin32\nE=/media/backup\n");
     EXPECT_EQ(fs::status(env.config).permissions(), static_cast<fs::perms>(0644));
+    // Root's files that the office linked in place of a kept file and of a database are not given to it.
+    for (const fs::path &kept : {env.target / "QVNWin32/readme.txt", env.target / "users/public/qv32tempdata/tempdataDTC.mdb"}) {
+        fs::copy_file(kept, env.drives.root() / kept.filename(), fs::copy_options::overwrite_existing);
+        fs::permissions(env.drives.root() / kept.filename(), fs::perms::owner_read);
+        fs::remove(kept);
+        fs::create_hard_link(env.drives.root() / kept.filename(), kept);
+        const QvRun linked = env.Run({"--owner", "nobody:nogroup"}, false, true);
+        EXPECT_EQ(linked.status, 1);
+        EXPECT_NE(linked.out.find(": left as it is, not given to the office: it has 2 names"), std::string::npos) << linked.out;
+        EXPECT_EQ(RunProgram("/usr/bin/stat", {"-c", "%U %a", (env.drives.root() / kept.filename()).string()}).out, "root 400\n");
+        fs::remove(kept);
+    }
     // A source changed after its file was kept: said so, and the run is not plain success.
     fs::last_write_time(env.source / "QVData/backup/BILLING1.mdb", fs::file_time_type::clock::now() + std::chrono::hours(1));
     const QvRun older = env.Run({"--owner", "nobody:nogroup"}, false, true);

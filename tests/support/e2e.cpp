@@ -38,6 +38,7 @@ XSession::XSession() : xvfb_(std::make_unique<QProcess>()), wm_(std::make_unique
 
     auto env = QProcessEnvironment::systemEnvironment();
     env.insert("DISPLAY", QString::fromStdString(display_));
+    env.insert("XDG_CACHE_HOME", env.value("XDG_CONFIG_HOME"));  // its log goes to the run's own folder
     wm_->setProcessEnvironment(env);
     wm_->setProgram("openbox");
     wm_->setArguments({"--sm-disable"});

@@ -124,6 +124,8 @@ TEST_F(CopierTest, StructurePassMakesOnlyFoldersHoldingFilesAndASecondRunCopiesN
 
 TEST_F(CopierTest, SubfolderPassCopiesVisibleFilesWithTimesAndPermissions) {
     SetAge(src / "global.mdb", 86400);
+    fs::create_directories(dst.parent_path());
+    fs::permissions(dst.parent_path(), fs::perms(01777));  // every login's folder
     auto run = RunCopier("C:\\QVNWin32\\*.* E:\\Backup\\QVNWin32 /s/d/y");
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(Listing(dst), kAllFiles);
@@ -133,6 +135,11 @@ TEST_F(CopierTest, SubfolderPassCopiesVisibleFilesWithTimesAndPermissions) {
     // The program stays executable; a read-only source gives a copy its owner can replace.
     EXPECT_NE(fs::status(dst / "qvutil").permissions() & fs::perms::owner_exec, fs::perms::none);
     EXPECT_NE(fs::status(dst / "read only.txt").permissions() & fs::perms::owner_write, fs::perms::none);
+    // No copy is every login's to write, nor gains more than its owner's and its group's write.
+    EXPECT_EQ(fs::status(dst).permissions(), fs::perms(0775));
+    for (const auto &e : fs::recursive_directory_iterator(dst))
+        EXPECT_EQ(e.status().permissions() & ~(fs::status(src / e.path().lexically_relative(dst)).permissions() | fs::perms(0220)),
+                  fs::perms::none) << e.path();
     // Each copied file is listed under its source path, then the count.
     EXPECT_NE(run.output.find("C:\\QVNWin32\\DATA\\backup\\BILLING1.mdb\n"), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("C:\\QVNWin32\\read only.txt\n"), std::string::npos);

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "platform/diagnostics.h"
+#include "platform/own_folders.h"
 #include "platform/safe_file.h"
 #include "qvmigrate/config.h"
 #include "qvmigrate/jet.h"
@@ -408,6 +409,7 @@ int Check(const Plan &plan, const Options &o, const Owner &owner) {
 }  // namespace
 
 int main(int argc, char **argv) {
+    platform::KeepRootToItsOwnFolders();
     // The tools of the office's logins see none of this process's drive variables: neither does the run.
     bool variablesSet = false;
     for (const char *v : {"QUORVANT_DRIVES", "QUORVANT_PROGRAM_FOLDER"}) {

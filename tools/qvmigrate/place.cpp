@@ -201,16 +201,27 @@ std::string NameOf(uid_t uid) {
 }
 
 // A kept file given to the owner as a written one is, unless it is a link (whose target is no file
-// of the installation).
+// of the installation), or a file that has another name (a hard link) or lies on another file system
+// than its folder: that one may be a file outside the installation, which a login who may write the
+// target linked there, and it is named and left as it is.
 void GiveKept(int parent, const std::string &name, const fs::path &target) {
     if (!owner.given) return;
     const platform::Fd fd(::openat(parent, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    struct stat st {};
+    struct stat st {}, folder {};
     if (!fd) {
         if (errno == ELOOP) return;
         Fail("cannot open " + target.string(), errno, target);
     }
-    if (::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode)) Give(fd.get(), false, target);
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+    if (::fstat(parent, &folder) != 0) Fail("cannot open the folder " + target.parent_path().string(), errno, target);
+    const std::string left = "left as it is, not given to the office: ";
+    const std::string again = ": remove it from TARGET (a run writes it anew) and run again";
+    if (st.st_nlink != 1)
+        throw std::runtime_error(left + "it has " + std::to_string(st.st_nlink) +
+                                 " names (hard links), so it may be a file outside the installation" + again);
+    if (st.st_dev != folder.st_dev)
+        throw std::runtime_error(left + "it lies on another file system than its folder (something is mounted on it)" + again);
+    Give(fd.get(), false, target);
 }
 
 bool Before(const struct timespec &a, const struct timespec &b) {

@@ -83,7 +83,8 @@ enum class Placed {
 // Writes `target` through a new hidden temporary file in its folder (made with MakeTargetFolders):
 // `fill` writes the temporary file, open as `fd`, and checks it; it is then given `modified` as its
 // time, the owner and mode of SetOwner, flushed to disk and renamed to the target name. An existing
-// target is kept (and given to the owner) unless `replace`; a database is replaced only while no tool
+// target is kept (and given to the owner, unless it has another name or lies on another file system:
+// std::runtime_error then, the file left as it is) unless `replace`; a database is replaced only while no tool
 // holds its .ldb lock or the read-date window's .frd lock. On any failure or stop the temporary file
 // is removed and the target is left as it was; temporaries that stopped runs left in the folder are
 // removed first (and said so on standard output).
