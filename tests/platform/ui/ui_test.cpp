@@ -4,7 +4,6 @@
 #include <QComboBox>
 #include <QImage>
 #include <QMessageBox>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
@@ -157,14 +156,9 @@ TEST_F(UiTest, EndClosesModalFormsWithoutUnloadAndStopsHandlers) {
 TEST_F(UiTest, ErrorLeavingAHandlerIsReportedAndEndsWithStatus1) {
     qvtest::BoxRecorder boxes;
     TestForm f;
-    bool after = false;
-    f.onOk = [&] {
-        platform::Raise(53);
-        after = true;
-    };
+    f.onOk = [&] { platform::Raise(53); };
     ShowActive(f);
     f.cmdOk->Press();  // the report on standard error is checked end to end (StartupE2E.SettingsFailures...)
-    EXPECT_FALSE(after);
     ASSERT_EQ(boxes.boxes().size(), 1u);
     const platform::ui::MsgBoxRecord &box = boxes.boxes()[0];
     EXPECT_EQ(box.prompt, "Run-time error '53':\n\nFile not found");
@@ -267,8 +261,7 @@ double FilledShare(QWidget *bar) {
     return static_cast<double>(filled) / inner;
 }
 
-// A range of millions is scaled to the widget and a value past the maximum fills the bar; a small range is
-// the widget's own.
+// A range of millions is scaled to the widget and a value past the maximum fills the bar.
 TEST_F(UiTest, ProgressBarShowsItsScaledValueWhileTheHandlerKeepsTheThreadAndClampsIt) {
     TestForm f;
     ShowActive(f);
@@ -284,13 +277,6 @@ TEST_F(UiTest, ProgressBarShowsItsScaledValueWhileTheHandlerKeepsTheThreadAndCla
     f.cmdOk->Press();
     EXPECT_NEAR(shownAtHalf, 0.5, 0.015);
     EXPECT_NEAR(shownPastTheEnd, 1.0, 0.05);
-    f.pb->SetValue(500'000);
-    EXPECT_EQ(f.pb->Value(), 500'000);
-    f.pb->SetMin(10);
-    f.pb->SetMax(20);
-    f.pb->SetValue(15);
-    EXPECT_EQ(static_cast<QProgressBar *>(f.pb->widget())->value(), 15);
-    EXPECT_EQ(static_cast<QProgressBar *>(f.pb->widget())->minimum(), 10);
 }
 
 TEST_F(UiTest, ClippedCaptionsReportsOnlyWhatDoesNotFit) {
