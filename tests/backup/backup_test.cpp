@@ -138,15 +138,6 @@ TEST_F(BackupWindowTest, WhatCannotBeOpenedIsReportedAndTheListsStay) {
     EXPECT_EQ(form->Dir1->Path(), "C:\\QVNWin32\\Aa\xdc" "bad");
 }
 
-TEST_F(BackupWindowTest, ExitClosesTheWindowOnly) {
-    Open();
-    form->cmdExit->Press();
-    EXPECT_FALSE(form->IsVisible());
-    EXPECT_TRUE(events.empty());
-    EXPECT_FALSE(ui::Ending());
-    EXPECT_FALSE(fs::exists(drives.linux("E:\\Backups\\QVNWin32")));
-}
-
 // `target` as the commands hold it; `shown` as the closing message names it (default: the same).
 Events Expected(const std::string &source, const std::string &target, std::string shown = {}) {
     if (shown.empty()) shown = target;
