@@ -46,13 +46,17 @@ TEST_F(FrdTest, CodeListOffersAllCodesFirstThenDistinctCodesInOrderSkippingNull)
     EXPECT_EQ(f.cboCode->Text(), " ALL CODES");
 }
 
-// A leftover FRDLK is rebuilt from the selection.
+// A leftover FRDLK is rebuilt from the selection, in the data database that the settings name as they
+// stand (their folder untrimmed), not the one start-up read.
 TEST_F(FrdTest, LoadCopiesTheSelectionIntoANewFrdlkAndClosesEveryDatabase) {
+    SetCurrent("C:\\QVData  ", "billing.mdb");
+    startup::Shared().DataFilePath = "C:\\elsewhere\\none.mdb";
     Data()->exec("create table FRDLK (lockey INTEGER, accno TEXT); insert into FRDLK values (99, 'OLD')");
     Select(11, "1001");
     Select(12, "O'HARE-7");
     Select(13, "1003");
     OpenForm();
+    EXPECT_EQ(startup::Shared().DataFilePath, "C:\\QVData  \\billing.mdb");
     EXPECT_EQ(DataRows("select lockey, accno from FRDLK order by lockey"),
               (std::vector<std::vector<std::string>>{{"11", "1001"}, {"12", "O'HARE-7"}, {"13", "1003"}}));
     EXPECT_EQ(OpenDatabases(), 0);
@@ -95,15 +99,6 @@ TEST_F(FrdTest, SelectionRowThatCannotBeCopiedIsDroppedAloneInsideTheCopy) {
     EXPECT_EQ(DataCount("select count(*) from FRDLK where accno = 'NOKEY'"), 0);
     EXPECT_EQ(DataCount("select count(distinct lockey) from FRDLK"), 6000);
     EXPECT_FALSE(platform::dao::DBEngine().Workspaces(0).InTransaction());
-}
-
-TEST_F(FrdTest, LoadTakesTheDataPathAfreshFromTheSettingsUntrimmed) {
-    SetCurrent("C:\\QVData  ", "billing.mdb");
-    startup::Shared().DataFilePath = "C:\\elsewhere\\none.mdb";
-    Select(1, "A1");
-    OpenForm();
-    EXPECT_EQ(startup::Shared().DataFilePath, "C:\\QVData  \\billing.mdb");
-    EXPECT_EQ(DataRows("select lockey, accno from FRDLK"), (std::vector<std::vector<std::string>>{{"1", "A1"}}));
 }
 
 // Exit is taken end to end (FrdE2E), which finds FRDLK gone after it.
