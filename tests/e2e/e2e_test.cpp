@@ -54,19 +54,6 @@ using QbuE2E = StartupE2E;
 using RacE2E = StartupE2E;
 using FrdE2E = StartupE2E;
 
-TEST_F(StartupE2E, KeywordsThatNameNoToolEndAtOnceWithoutAWindow) {
-    Install();
-    for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
-             {}, {"XYZ"}, {"FRD "}, {" FRD"}, {"FRD", "x"}, {"QBUX"}, {"", "RAC"}, {"--hel"}, {"--HELP"}, {"--version", "x"}}) {
-        auto p = Run(args, nullptr);  // offscreen: any window would block the process
-        auto status = p->wait(10000);
-        ASSERT_TRUE(status.has_value()) << "did not end: " << (args.empty() ? "" : args[0]);
-        EXPECT_EQ(*status, 0);
-        EXPECT_EQ(p->errorOutput().find("Run-time error"), std::string::npos);
-        EXPECT_EQ(p->output(), "");
-    }
-}
-
 // Exactly --help or --version: the answer on standard output, before the settings and without a
 // display (a QApplication on this X display would abort).
 TEST(StartupOptions, HelpAndVersionNeedNoDisplayAndNoSettings) {
@@ -80,18 +67,26 @@ TEST(StartupOptions, HelpAndVersionNeedNoDisplayAndNoSettings) {
     }
 }
 
-TEST_F(StartupE2E, WithoutADisplayAToolSaysSoInOneLineAndAnUnknownKeywordEndsSilently) {
+// Without a display a tool says so in one line and ends with status 1. What names no tool (nothing, a
+// keyword with blanks or a second argument, an option that is not exactly --help or --version) ends at
+// once with status 0 and says nothing: were a window tried, it would end as the tool's does.
+TEST_F(StartupE2E, WithoutADisplayAToolSaysSoInOneLineAndWhatNamesNoToolEndsSilently) {
     Install();
+    using Args = std::vector<std::string>;
+    const std::pair<Args, int> runs[] = {{{"frd"}, 1},      {{}, 0},           {{"XYZ"}, 0},  {{"FRD "}, 0},
+                                         {{" FRD"}, 0},     {{"FRD", "x"}, 0}, {{"QBUX"}, 0}, {{"", "RAC"}, 0},
+                                         {{"--hel"}, 0},    {{"--HELP"}, 0},   {{"--version", "x"}, 0}};
     for (const char *display : {"", ":987"}) {  // none, and one that nothing serves
-        for (const auto &[keyword, status] : {std::pair{"frd", 1}, std::pair{"XYZ", 0}}) {
+        for (const auto &[args, status] : runs) {
             auto env = QvutilEnv(nullptr, drives.spec());
             env["QT_QPA_PLATFORM"] = "xcb";
             env["DISPLAY"] = display;
-            Program p(inst.qvutil, {keyword}, env, drives.folder('E'));
-            EXPECT_EQ(p.wait(10000), status) << keyword << " on '" << display << "'";
+            Program p(inst.qvutil, args, env, drives.folder('E'));
+            EXPECT_EQ(p.wait(10000), status) << (args.empty() ? "" : args[0]) << " on '" << display << "'";
             const std::string err = p.errorOutput();
             EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), status) << err;
             EXPECT_EQ(err.find("no display") != std::string::npos, status == 1) << err;
+            EXPECT_EQ(p.output(), "");
         }
     }
 }
@@ -149,13 +144,6 @@ public:
     // Keeps the copier from starting (it waits for the file) until Release; false when it had started.
     bool Hold() { return file_.isOpen() && ::flock(file_.handle(), LOCK_SH | LOCK_NB) == 0 && file_.size() == 0; }
     void Release() { ::flock(file_.handle(), LOCK_UN); }
-    // Waits until the copier has started, then until its work is done, and holds the file so that
-    // qvutil cannot see the end until Release.
-    bool HoldEnd() {
-        QElapsedTimer t;
-        for (t.start(); file_.size() == 0 && t.elapsed() < 20000;) QThread::msleep(1);
-        return file_.size() > 0 && ::flock(file_.handle(), LOCK_EX) == 0;
-    }
 
 private:
     QFile file_;
@@ -202,7 +190,8 @@ TEST_F(QbuE2E, KeyboardBackupIsCheckedAndKeysDuringTheCopyDoNothing) {
 // Each way a backup fails, by the keyboard. A destination that cannot work is refused before anything
 // starts, and the window stays for another choice; a failed pass or check ends the utility after its
 // box. Never FINISHED; the box names the reason (the test reads it on standard error, where it goes too);
-// the program tree stays as it was.
+// the program tree stays as it was. A copy changed after its pass is found by the check in the window's
+// tests (BackupWindowTest.LargeTree...).
 TEST_F(QbuE2E, FailedBackupsNameTheReasonAndNeverSayFinished) {
     Install(20);
     const fs::path e = drives.folder('E'), tmp = drives.root() / "tmp", rootOnly = e / "RootOnly";
@@ -222,16 +211,6 @@ TEST_F(QbuE2E, FailedBackupsNameTheReasonAndNeverSayFinished) {
         {"quote in the name", e / "Back \"Jan\" Ü", "holds the character \", which Windows does not allow", false},
         {"vanished", e / "Gone", "Path not found: 'E:\\Gone'", false, [&] { fs::remove(e / "Gone"); }},
         {"full disk", e / "Full", ": The file is too large for the destination file system.", true},
-        {"changed after the copy", e / "Changed", "DATA\\BILLING.mdb (differs, newer in the copy)", true, [&] {
-             CopierStatus pass(tmp);
-             ASSERT_TRUE(pass.Hold()) << "the files pass started before it could be watched";
-             pass.Release();
-             ASSERT_TRUE(pass.HoldEnd());
-             std::string data = ReadFile(e / "Changed" / "QVNWin32" / "DATA" / "BILLING.mdb");
-             data[100] ^= 1;
-             WriteFile(e / "Changed" / "QVNWin32" / "DATA" / "BILLING.mdb", data);
-             pass.Release();
-         }},
     };
     WriteFile(e / "QVNWin32", "a file");
     fs::create_directories(rootOnly);
@@ -260,7 +239,6 @@ TEST_F(QbuE2E, FailedBackupsNameTheReasonAndNeverSayFinished) {
             ASSERT_FALSE(step1.empty()) << qvutil->errorOutput();
             x->activate(step1);
             x->xdotool({"key", "Return"});
-            if (c.during) c.during();
         }
         ASSERT_TRUE(x->answer("BACKUP")) << qvutil->errorOutput();
         if (!c.started) x->keys(w, {"alt+F4"});  // the window stayed
@@ -278,11 +256,11 @@ std::string Readings(const fs::path &db) {
                               "(select * from [tbl reading] order by rowid)");
 }
 
+// The safety copy and the replaced file's soundness are the window's tests' (RacRestore).
 TEST_F(RacE2E, KeyboardRestoresAnAutomaticCopy) {
     Install(40);
-    const std::string before = Readings(inst.dataDb);
     const std::string copy = Readings(inst.backupDir / "BILLING2.mdb");
-    ASSERT_NE(before, copy);
+    ASSERT_NE(Readings(inst.dataDb), copy);
 
     auto qvutil = Run({"RAC"}, x.get(), drives.folder('C'));
     const std::string w = x->waitForWindow("Restore Auto-Copy Database Files");
@@ -297,16 +275,6 @@ TEST_F(RacE2E, KeyboardRestoresAnAutomaticCopy) {
     ASSERT_EQ(qvutil->wait(), std::optional<int>(0)) << qvutil->errorOutput();
 
     EXPECT_EQ(Readings(inst.dataDb), copy);
-    EXPECT_EQ(SqlFile(inst.dataDb).scalar("PRAGMA integrity_check"), "ok");
-    int safetyCopies = 0;
-    for (auto &e : fs::directory_iterator(inst.dataDir)) {
-        const std::string name = e.path().filename().string();
-        if (name.rfind("BILLINGreplacedbyautocopy", 0) != 0) continue;
-        ++safetyCopies;
-        EXPECT_EQ(name.size(), std::string("BILLINGreplacedbyautocopy").size() + 12 + 4) << name;
-        EXPECT_EQ(Readings(e.path()), before);
-    }
-    EXPECT_EQ(safetyCopies, 1);
 }
 
 std::vector<std::string> Lines(const std::string &text) {
