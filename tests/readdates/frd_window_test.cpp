@@ -141,8 +141,7 @@ TEST_F(FrdTest, EnterPastTheLastFieldReachesExitAndTabSelectsTheWholeText) {
 
 TEST_F(FrdTest, ValidBillDateRewritesBothPromptsAnInvalidOneKeepsThemAndABlankBeforeAllIsRefused) {
     auto &f = OpenForm();
-    Enter(0, "5117");
-    EXPECT_EQ(f.txt[0]->Text(), "05/01/2017");
+    Enter(0, "5117");  // the entry's own forms and refusals are DateEntryTest's
     const std::string label1 = std::string(kPrompt1Start) + "05/01/2017 need to be changed to the same READ DATE.";
     const std::string label4 =
         "Enter the READ DATE that needs to be given to the set of readings that are being corrected for BILL DATE "
@@ -153,8 +152,6 @@ TEST_F(FrdTest, ValidBillDateRewritesBothPromptsAnInvalidOneKeepsThemAndABlankBe
     ClearBoxes();
     Enter(0, "13/45/2017");
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].prompt, "Invalid Date");
-    EXPECT_EQ(f.txt[0]->Text(), "");
     EXPECT_EQ(f.Label1->Caption(), label1);
     EXPECT_EQ(f.Label4->Caption(), label4);
 
