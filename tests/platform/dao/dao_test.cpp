@@ -378,13 +378,6 @@ TEST_F(JetSqlTest, DatesAreStoredAsStorageTextAndCompareWithLiterals) {
     EXPECT_EQ(rs.Fields("note").Value().kind(), Variant::Kind::Text);
 }
 
-TEST_F(JetSqlTest, TextComparesExactlyAndLikeUsesJetWildcards) {
-    EXPECT_EQ(Count("select * from [tbl reading] where code = 'W'"), 10);
-    EXPECT_EQ(Count("select * from [tbl reading] where code like 'W*'"), 10);
-    EXPECT_EQ(Count("select * from [tbl reading] where code = \"E\""), 10);
-    EXPECT_EQ(Count("select code & '-' & lockey as k from [tbl reading] where code & lockey = 'W1'"), 1);
-}
-
 TEST_F(JetSqlTest, FailuresCarryJetNumbers) {
     EXPECT_EQ(ErrorText([&] { db.Execute("drop table nosuch"); }), "3078 " + platform::ErrorDescription(3078, "nosuch"));
     EXPECT_EQ(ErrorNumber([&] { db.OpenRecordset("select * from [tbl readings]", dbOpenSnapshot); }), 3078);
