@@ -155,7 +155,6 @@ private:
 TEST_F(QbuE2E, KeyboardBackupIsCheckedAndKeysDuringTheCopyDoNothing) {
     o.emptyCurrent = true;
     Install(20);
-    fs::create_directories(inst.programDir / "Empty" / "Nested");
     const fs::path current = drives.folder('E') / "Backups", target = current / "QVNWin32", tmp = drives.root() / "tmp";
     fs::create_directories(current);
     fs::create_directories(tmp);
@@ -182,9 +181,7 @@ TEST_F(QbuE2E, KeyboardBackupIsCheckedAndKeysDuringTheCopyDoNothing) {
     QThread::msleep(500);  // a key held back would close the box now
     ASSERT_TRUE(x->answer("FINISHED"));
     EXPECT_EQ(qvutil->wait(), 0) << qvutil->errorOutput();
-    EXPECT_EQ(VisibleFiles(target), VisibleFiles(inst.programDir));
-    EXPECT_FALSE(fs::exists(target / "Empty"));
-    EXPECT_NE(fs::status(target / "qvxcopy").permissions() & fs::perms::owner_exec, fs::perms::none);
+    EXPECT_EQ(VisibleFiles(target), VisibleFiles(inst.programDir));  // empty folders and modes: CopierTest
 }
 
 // Each way a backup fails, by the keyboard. A destination that cannot work is refused before anything
@@ -345,26 +342,18 @@ void CorrectEveryReadingOfABillDate(const XSession &x, Program &qvutil, const In
     ExpectAuditFileTellsLidb(inst);
 }
 
-// A correction of every read date of a bill date (times of day and an empty read date among them, the
-// correction as CorrectEveryReadingOfABillDate checks it) and its undo, by the keyboard alone: every old
-// value comes back exactly, a reading changed since is left and counted, a second undo is refused, the
-// undo undone makes the correction again, keys pressed during an undo do nothing, and every change has
-// its audit line and LIDB row.
+// A correction of every read date of a bill date (an empty read date among them, the correction as
+// CorrectEveryReadingOfABillDate checks it) and its undo, by the keyboard alone: the old values come back
+// (exactly, to the second and Null: UndoRunTest), a reading changed since is left and counted, a second
+// undo is refused, the undo undone makes the correction again, keys pressed during an undo do nothing, and
+// every change has its audit line and LIDB row.
 TEST_F(FrdE2E, KeyboardUndoOfACorrectionAndOfItsUndo) {
     Install(60);
     const std::string inScope = "billdate = '2026-05-01' and lockey <= " + std::to_string(o.selected);
     SqlFile data(inst.dataDb);
     data.exec("update [tbl reading] set readdate = null where rowid = (select min(rowid) from [tbl reading] where " +
-              inScope + "); create table was (r INTEGER, d)");
+              inScope + ")");
     const long long n = data.count("select count(*) from [tbl reading] where " + inScope);
-    ASSERT_GT(data.count("select count(*) from [tbl reading] where " + inScope + " and readdate like '% 10:30:00'"), 0);
-    // The read dates now stored that differ from those kept in `was` (rowid, stored value).
-    auto keep = [&] { data.exec("delete from was; insert into was select rowid, readdate from [tbl reading]"); };
-    auto differing = [&] {
-        return data.scalar("select group_concat(r || ' ' || quote(t.readdate)) from was join [tbl reading] t on "
-                           "t.rowid = r where t.readdate is not d");
-    };
-    keep();
     {
         auto frd = Run({"FRD"}, x.get(), drives.folder('C'));
         CorrectEveryReadingOfABillDate(*x, *frd, inst, o);
@@ -379,9 +368,9 @@ TEST_F(FrdE2E, KeyboardUndoOfACorrectionAndOfItsUndo) {
     x->keys(w, {"alt+u", "alt+x", "Escape", "Return", "alt+F4", "Home"});
     ASSERT_EQ(x->xdotool({"search", "--onlyvisible", "--name", "^FINISHED$"}), "") << "the undo ended too soon";
     ASSERT_TRUE(x->answer("FINISHED")) << urd->errorOutput();
-    EXPECT_EQ(differing(), later + " '2026-05-20'");  // all but the one changed since are as before the correction
-    data.exec("drop trigger slow_run");               // the rest need not be slow
-    keep();
+    // Only the reading changed since holds a date of the correction or after it.
+    EXPECT_EQ(data.count("select count(*) from [tbl reading] where readdate in ('2026-05-02', '2026-05-20')"), 1);
+    data.exec("drop trigger slow_run");  // the rest need not be slow
 
     x->keys(w, {"alt+u"});  // the undone run is still chosen
     ASSERT_TRUE(x->answer("Quorvant 32")) << "a second undo was not refused";
@@ -389,7 +378,6 @@ TEST_F(FrdE2E, KeyboardUndoOfACorrectionAndOfItsUndo) {
     ASSERT_TRUE(x->answer("FINISHED")) << urd->errorOutput();
     x->keys(w, {"alt+x"});
     ASSERT_EQ(urd->wait(20000), std::optional<int>(0)) << urd->errorOutput();
-    EXPECT_EQ(data.count("select count(*) from was join [tbl reading] t on t.rowid = r where t.readdate is not d"), n - 1);
     EXPECT_EQ(data.count("select count(*) from [tbl reading] where readdate = '2026-05-02'"), n - 1);
 
     const std::string m = std::to_string(n - 1);
