@@ -215,7 +215,6 @@ TEST_F(FrdSearch, CountsTheSelectedReadingsOfTheCodeBillDateAndWholeReadDay) {
         {"", "", 0, "05/01/2021", "4 RECORDS FOUND", "4 reading records were found with bill date 05/01/2021."},
         {"", "", 0, "07/01/2021", "NO RECORDS FOUND", "NO reading records were found with bill date 07/01/2021."},
         {"W", "", 0, "05/01/2021", "2 RECORDS FOUND", "2 reading records were found for code W with bill date 05/01/2021."},
-        {"E", "", 0, "05/01/2021", "ONE RECORD FOUND", "One reading record was found for code E with bill date 05/01/2021."},
         {"O'B", "", 0, "05/01/2021", "ONE RECORD FOUND", "One reading record was found for code O'B with bill date 05/01/2021."},
         // The reading read at 10:30 on 4/28 counts, as the run would change it.
         {"", "05/01/2021", 1, "4/28/21", "3 RECORDS FOUND",
