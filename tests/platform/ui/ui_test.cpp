@@ -353,8 +353,7 @@ TEST_F(DriveDirTest, PickingADriveOpensItsCurrentFolderAndDoubleClickOrEnterOpen
     EXPECT_EQ(f.Drive1->Drive(), "e:");
     EXPECT_EQ(f.Dir1->Path(), "E:\\Backups");
     auto *combo = static_cast<QComboBox *>(f.Drive1->widget());
-    ASSERT_EQ(combo->count(), 2);
-    EXPECT_EQ(combo->itemText(0), "c:");
+    ASSERT_EQ(combo->count(), 2);  // the mapped drives, c: and e:
 
     ShowActive(f);
     combo->setFocus();
