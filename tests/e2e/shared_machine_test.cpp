@@ -4,7 +4,6 @@
 #include <QDate>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -15,6 +14,7 @@
 #include "qvsample/installation.h"
 #include "qvsample/sql_file.h"
 #include "qvsample/temp_drive.h"
+#include "support/child.h"
 #include "support/e2e.h"
 
 namespace {
@@ -23,15 +23,6 @@ using namespace qvtest;
 namespace fs = std::filesystem;
 
 constexpr uid_t kNobody = 65534;
-
-// Runs `work` as nobody in a child process; true when it succeeded.
-bool AsNobody(const std::function<bool()> &work) {
-    const pid_t pid = ::fork();
-    if (pid == 0) ::_exit(::setgid(kNobody) == 0 && ::setuid(kNobody) == 0 && work() ? 0 : 1);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
 
 // Every entry below a folder: its path, owner, mode, size and content.
 std::map<std::string, std::string> Snapshot(const fs::path &root) {
@@ -156,13 +147,13 @@ TEST_F(SharedMachineE2E, RootFollowsNoLinkThatAnotherLoginPlanted) {
     const std::string readings = SqlFile(inst.dataDb).scalar("select group_concat(readdate) from [tbl reading]");
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        ASSERT_TRUE(AsNobody([&] {
+        ASSERT_EQ(AsNobody([&] {
             std::error_code ec;
             if (fs::is_directory(c.link, ec)) fs::rename(c.link, c.link.string() + ".old", ec);
             fs::remove(c.link, ec);  // a lock file that an earlier run left
             fs::create_symlink(c.target, c.link, ec);
-            return !ec;
-        }));
+            return ec ? 1 : 0;
+        }), 0);
         auto qvutil = Run(c.keyword, std::string(c.keyword) == "QBU" ? drives.folder('E') : drives.folder('C'));
         c.run();
         EXPECT_TRUE(qvutil->wait(20000).has_value()) << qvutil->errorOutput();

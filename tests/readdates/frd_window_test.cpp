@@ -22,7 +22,7 @@ std::vector<std::string> CodeList(const readdates::frmFixDupRdgs &f) {
 
 int OpenDatabases() { return platform::dao::DBEngine().Workspaces(0).DatabasesCount(); }
 
-// The order of the controls is walked by EnterMovesOnLikeTab... and the keyboard run end to end.
+// The order of the controls is walked by the keyboard run end to end (FrdE2E).
 TEST_F(FrdTest, WindowOpensOnTheCodeListWithWholeCaptionsOnlyAllCodesAndContinueDisabled) {
     auto &f = OpenForm();
     EXPECT_EQ(qvtest::LabelledBy(f.txt[0]), f.lbl[2]->Caption());
@@ -46,13 +46,17 @@ TEST_F(FrdTest, CodeListOffersAllCodesFirstThenDistinctCodesInOrderSkippingNull)
     EXPECT_EQ(f.cboCode->Text(), " ALL CODES");
 }
 
-// A leftover FRDLK is rebuilt from the selection.
+// A leftover FRDLK is rebuilt from the selection, in the data database that the settings name as they
+// stand (their folder untrimmed), not the one start-up read.
 TEST_F(FrdTest, LoadCopiesTheSelectionIntoANewFrdlkAndClosesEveryDatabase) {
+    SetCurrent("C:\\QVData  ", "billing.mdb");
+    startup::Shared().DataFilePath = "C:\\elsewhere\\none.mdb";
     Data()->exec("create table FRDLK (lockey INTEGER, accno TEXT); insert into FRDLK values (99, 'OLD')");
     Select(11, "1001");
     Select(12, "O'HARE-7");
     Select(13, "1003");
     OpenForm();
+    EXPECT_EQ(startup::Shared().DataFilePath, "C:\\QVData  \\billing.mdb");
     EXPECT_EQ(DataRows("select lockey, accno from FRDLK order by lockey"),
               (std::vector<std::vector<std::string>>{{"11", "1001"}, {"12", "O'HARE-7"}, {"13", "1003"}}));
     EXPECT_EQ(OpenDatabases(), 0);
@@ -97,15 +101,6 @@ TEST_F(FrdTest, SelectionRowThatCannotBeCopiedIsDroppedAloneInsideTheCopy) {
     EXPECT_FALSE(platform::dao::DBEngine().Workspaces(0).InTransaction());
 }
 
-TEST_F(FrdTest, LoadTakesTheDataPathAfreshFromTheSettingsUntrimmed) {
-    SetCurrent("C:\\QVData  ", "billing.mdb");
-    startup::Shared().DataFilePath = "C:\\elsewhere\\none.mdb";
-    Select(1, "A1");
-    OpenForm();
-    EXPECT_EQ(startup::Shared().DataFilePath, "C:\\QVData  \\billing.mdb");
-    EXPECT_EQ(DataRows("select lockey, accno from FRDLK"), (std::vector<std::vector<std::string>>{{"1", "A1"}}));
-}
-
 // Exit is taken end to end (FrdE2E), which finds FRDLK gone after it.
 TEST_F(FrdTest, ClosingByTheCloseBoxDropsFrdlk) {
     Select(1, "A1");
@@ -124,22 +119,15 @@ TEST_F(FrdTest, ClosingByTheCloseBoxDropsFrdlk) {
 
 const char *kPrompt1Start = "Enter the INCORRECT READ DATE that needs to be changed, or enter ALL if all read dates for BILL DATE ";
 
-TEST_F(FrdTest, EnterMovesOnLikeTabAndInsertsNothingAndTabSelectsTheWholeText) {
-    AddReading({"2021-05-01", "2021-04-28", "W", 1});
+// Enter moving on from the code list through the fields, each left like Tab (validated, its count box
+// shown), is the keyboard run's (FrdE2E); here Enter past the last field while Continue is disabled.
+TEST_F(FrdTest, EnterPastTheLastFieldReachesExitAndTabSelectsTheWholeText) {
     auto &f = OpenForm();
-    PressEnter();  // in the code list, which keeps all codes (the keyboard run end to end counts them)
-    EXPECT_EQ(f.ActiveControl(), f.txt[0]);
-
-    f.txt[0]->SetText("5/1/21");
+    f.txt[2]->SetFocus();
+    ProcessEvents();
     PressEnter();
-    EXPECT_EQ(f.ActiveControl(), f.txt[1]);
-    EXPECT_EQ(f.txt[0]->Text(), "05/01/2021");  // left like Tab: validated, nothing added
-
-    PressEnter();
-    EXPECT_EQ(f.ActiveControl(), f.txt[2]);
-    PressEnter();
-    EXPECT_EQ(f.ActiveControl(), f.cmdExit);  // Continue is still disabled
-    for (auto *t : {f.txt[1], f.txt[2]}) EXPECT_EQ(t->Text(), "");
+    EXPECT_EQ(f.ActiveControl(), f.cmdExit);
+    EXPECT_EQ(f.txt[2]->Text(), "");
 
     // Tabbing into a field selects its whole text.
     f.txt[1]->SetText("04/28/2021");
@@ -153,8 +141,7 @@ TEST_F(FrdTest, EnterMovesOnLikeTabAndInsertsNothingAndTabSelectsTheWholeText) {
 
 TEST_F(FrdTest, ValidBillDateRewritesBothPromptsAnInvalidOneKeepsThemAndABlankBeforeAllIsRefused) {
     auto &f = OpenForm();
-    Enter(0, "5117");
-    EXPECT_EQ(f.txt[0]->Text(), "05/01/2017");
+    Enter(0, "5117");  // the entry's own forms and refusals are DateEntryTest's
     const std::string label1 = std::string(kPrompt1Start) + "05/01/2017 need to be changed to the same READ DATE.";
     const std::string label4 =
         "Enter the READ DATE that needs to be given to the set of readings that are being corrected for BILL DATE "
@@ -165,8 +152,6 @@ TEST_F(FrdTest, ValidBillDateRewritesBothPromptsAnInvalidOneKeepsThemAndABlankBe
     ClearBoxes();
     Enter(0, "13/45/2017");
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].prompt, "Invalid Date");
-    EXPECT_EQ(f.txt[0]->Text(), "");
     EXPECT_EQ(f.Label1->Caption(), label1);
     EXPECT_EQ(f.Label4->Caption(), label4);
 
@@ -230,7 +215,6 @@ TEST_F(FrdSearch, CountsTheSelectedReadingsOfTheCodeBillDateAndWholeReadDay) {
         {"", "", 0, "05/01/2021", "4 RECORDS FOUND", "4 reading records were found with bill date 05/01/2021."},
         {"", "", 0, "07/01/2021", "NO RECORDS FOUND", "NO reading records were found with bill date 07/01/2021."},
         {"W", "", 0, "05/01/2021", "2 RECORDS FOUND", "2 reading records were found for code W with bill date 05/01/2021."},
-        {"E", "", 0, "05/01/2021", "ONE RECORD FOUND", "One reading record was found for code E with bill date 05/01/2021."},
         {"O'B", "", 0, "05/01/2021", "ONE RECORD FOUND", "One reading record was found for code O'B with bill date 05/01/2021."},
         // The reading read at 10:30 on 4/28 counts, as the run would change it.
         {"", "05/01/2021", 1, "4/28/21", "3 RECORDS FOUND",

@@ -57,4 +57,11 @@ private:
     bool waited_ = false;
 };
 
+// Runs `body` in a forked child as the login nobody (the caller is root): body's return value, 98 when
+// the login cannot be taken, 99 when body throws.
+inline int AsNobody(const std::function<int()> &body) {
+    Child child([&] { return ::setgid(65534) == 0 && ::setuid(65534) == 0 ? body() : 98; });
+    return child.Wait();
+}
+
 }  // namespace qvtest

@@ -4,7 +4,6 @@
 #include <QComboBox>
 #include <QImage>
 #include <QMessageBox>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
@@ -37,9 +36,7 @@ public:
         txt[0] = &AddTextBox("txt", 0, {1500, 500, 1500, 285}, 1);
         cbo = &AddComboBox("cbo", {1500, 100, 1935, 315}, 0);
         cmdOk = &AddButton("cmdOk", -1, {3300, 2400, 1000, 400}, "&Continue", 3);
-        lbl = &AddLabel("lbl", 0, {120, 500, 1300, 255}, "Bill date:", 5);
         pb = &AddProgressBar("pb", {120, 1800, 5700, 375}, 6);
-        AddLine("Line1", 120, 1600, 5800, 1600);
         for (int i = 0; i < 2; ++i) {
             txt[i]->onGotFocus = [this, i] { log.push_back("txt" + std::to_string(i) + ":got"); };
             txt[i]->onLostFocus = [this, i] {
@@ -72,9 +69,7 @@ public:
     TextBox *txt[2]{};
     ComboBox *cbo{};
     CommandButton *cmdOk{}, *cmdExit{};
-    Label *lbl{};
     ProgressBar *pb{};
-
 
 protected:
     void Form_Load() override {
@@ -157,21 +152,14 @@ TEST_F(UiTest, EndClosesModalFormsWithoutUnloadAndStopsHandlers) {
 TEST_F(UiTest, ErrorLeavingAHandlerIsReportedAndEndsWithStatus1) {
     qvtest::BoxRecorder boxes;
     TestForm f;
-    bool after = false;
-    f.onOk = [&] {
-        platform::Raise(53);
-        after = true;
-    };
+    f.onOk = [&] { platform::Raise(53); };
     ShowActive(f);
     f.cmdOk->Press();  // the report on standard error is checked end to end (StartupE2E.SettingsFailures...)
-    EXPECT_FALSE(after);
     ASSERT_EQ(boxes.boxes().size(), 1u);
     const platform::ui::MsgBoxRecord &box = boxes.boxes()[0];
     EXPECT_EQ(box.prompt, "Run-time error '53':\n\nFile not found");
-    EXPECT_EQ(box.style, vbCritical);
-    EXPECT_EQ(box.title, kAppTitle);
+    EXPECT_EQ(box.style, vbCritical);  // its title and the status 1 are seen end to end
     EXPECT_TRUE(Ending());
-    EXPECT_EQ(EndStatus(), 1);
     EXPECT_FALSE(f.IsVisible());
     EXPECT_EQ(f.unloads, 0);
 
@@ -230,13 +218,13 @@ TEST_F(UiTest, PopupsAndBoxesAreNoLostFocusAndAValidationBoxKeepsTheFocus) {
     EXPECT_EQ(f.log, (std::vector<std::string>{"cbo:lost", "txt0:got"}));
 
     f.log.clear();
-    QString text;
+    QString shown;  // a real box: its text, title, icon and one OK button
     qvtest::onNextModal<QMessageBox>([&](QMessageBox *mb) {
-        text = mb->text();
+        shown = mb->text() + "|" + mb->windowTitle() + "|" + QString::number(mb->icon()) + "|" + QString::number(mb->buttons().size());
         mb->button(QMessageBox::Ok)->click();
     });
     Key(Qt::Key_M);
-    EXPECT_EQ(text, "Invalid Date");
+    EXPECT_EQ(shown, "Invalid Date|Quorvant 32|" + QString::number(QMessageBox::Critical) + "|1");
     QTRY_VERIFY(f.widget()->isActiveWindow());
     QCoreApplication::processEvents();
     EXPECT_EQ(Focused(), f.txt[0]->widget());
@@ -267,8 +255,7 @@ double FilledShare(QWidget *bar) {
     return static_cast<double>(filled) / inner;
 }
 
-// A range of millions is scaled to the widget and a value past the maximum fills the bar; a small range is
-// the widget's own.
+// A range of millions is scaled to the widget and a value past the maximum fills the bar.
 TEST_F(UiTest, ProgressBarShowsItsScaledValueWhileTheHandlerKeepsTheThreadAndClampsIt) {
     TestForm f;
     ShowActive(f);
@@ -284,13 +271,6 @@ TEST_F(UiTest, ProgressBarShowsItsScaledValueWhileTheHandlerKeepsTheThreadAndCla
     f.cmdOk->Press();
     EXPECT_NEAR(shownAtHalf, 0.5, 0.015);
     EXPECT_NEAR(shownPastTheEnd, 1.0, 0.05);
-    f.pb->SetValue(500'000);
-    EXPECT_EQ(f.pb->Value(), 500'000);
-    f.pb->SetMin(10);
-    f.pb->SetMax(20);
-    f.pb->SetValue(15);
-    EXPECT_EQ(static_cast<QProgressBar *>(f.pb->widget())->value(), 15);
-    EXPECT_EQ(static_cast<QProgressBar *>(f.pb->widget())->minimum(), 10);
 }
 
 TEST_F(UiTest, ClippedCaptionsReportsOnlyWhatDoesNotFit) {
@@ -310,27 +290,6 @@ TEST_F(UiTest, ClippedCaptionsReportsOnlyWhatDoesNotFit) {
 
 // Keys and clicks during a long run are dropped, not deferred: the keyboard run end to end
 // (FrdE2E.KeyboardCorrectionOfEveryReadingOfABillDate) presses and clicks into it under X.
-
-// A real box shows its icon, its title and one OK button, and takes a click while the form is busy.
-TEST_F(UiTest, BoxShownWhileBusyCanBeAnswered) {
-    TestForm f;
-    ShowActive(f);
-    bool answered = false;
-    f.onOk = [&] {
-        BusyScope busy;
-        qvtest::onNextModal<QMessageBox>([&](QMessageBox *mb) {
-            EXPECT_EQ(mb->icon(), QMessageBox::Information);
-            EXPECT_EQ(mb->windowTitle(), "FINISHED");
-            EXPECT_EQ(mb->buttons().size(), 1);
-            QTest::mouseClick(mb->button(QMessageBox::Ok), Qt::LeftButton);
-            answered = !mb->isVisible();
-            if (!answered) mb->done(0);  // never hang on a box that ignored its click
-        });
-        MsgBox("Records changed: 3", vbInformation, "FINISHED");
-    };
-    f.cmdOk->Press();
-    EXPECT_TRUE(answered);
-}
 
 namespace fs = std::filesystem;
 
@@ -365,7 +324,8 @@ QTreeWidgetItem *ItemNamed(QTreeWidget *tree, const QString &text) {
     return found.isEmpty() ? nullptr : found.front();
 }
 
-TEST_F(DriveDirTest, DirListShowsTheChainAndSubfoldersOfItsPathAndRefusesMissingFolders) {
+// A missing folder or drive refused with the path kept is the backup window's (BackupWindowTest.WhatCannot...).
+TEST_F(DriveDirTest, DirListShowsTheChainAndSubfoldersOfItsPath) {
     Lists f;
     f.Dir1->SetPath("c:\\DATA");  // matched regardless of case, reported as stored
     EXPECT_EQ(f.Dir1->Path(), "C:\\data");
@@ -384,12 +344,6 @@ TEST_F(DriveDirTest, DirListShowsTheChainAndSubfoldersOfItsPathAndRefusesMissing
 
     f.Dir1->SetPath("C:\\");  // no change, no event
     EXPECT_EQ(f.log.size(), 2u);
-
-    // Missing folders and unmapped drives are refused and the path stays.
-    f.Dir1->SetPath("E:\\archive");
-    EXPECT_EQ(qvtest::ErrorNumber([&] { f.Dir1->SetPath("E:\\nowhere"); }), 76);
-    EXPECT_EQ(qvtest::ErrorNumber([&] { f.Dir1->SetPath("Q:\\"); }), 68);
-    EXPECT_EQ(f.Dir1->Path(), "E:\\archive");
 }
 
 TEST_F(DriveDirTest, PickingADriveOpensItsCurrentFolderAndDoubleClickOrEnterOpensAFolder) {
@@ -399,8 +353,7 @@ TEST_F(DriveDirTest, PickingADriveOpensItsCurrentFolderAndDoubleClickOrEnterOpen
     EXPECT_EQ(f.Drive1->Drive(), "e:");
     EXPECT_EQ(f.Dir1->Path(), "E:\\Backups");
     auto *combo = static_cast<QComboBox *>(f.Drive1->widget());
-    ASSERT_EQ(combo->count(), 2);
-    EXPECT_EQ(combo->itemText(0), "c:");
+    ASSERT_EQ(combo->count(), 2);  // the mapped drives, c: and e:
 
     ShowActive(f);
     combo->setFocus();
