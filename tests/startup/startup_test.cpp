@@ -20,6 +20,7 @@
 #include "startup/shared.h"
 #include "startup/startup.h"
 #include "support/error_number.h"
+#include "support/child.h"
 #include "support/file_size_limit.h"
 #include "support/modal.h"
 
@@ -189,6 +190,19 @@ protected:
         const auto p = AuditFile(name);
         return std::filesystem::exists(p) ? qvtest::ReadFile(p) : std::string();
     }
+    // A run whose process ends between its commit and its audit lines: its batch stays pending.
+    static int EndedAfterCommit(const std::vector<std::string> &what, uid_t as = 0) {
+        qvtest::Child run([&] {
+            if (as && (::setgid(as) != 0 || ::setuid(as) != 0)) return 1;
+            DBEngine().Workspaces(0).BeginTrans();
+            startup::AuditBatch batch;
+            for (const auto &w : what) batch.Add(w);
+            batch.Prepare();
+            DBEngine().Workspaces(0).CommitTrans();
+            ::_exit(0);
+        });
+        return run.Wait();
+    }
     std::vector<std::vector<std::string>> LidbRows() const {
         return qvtest::SqlFile(DataFile()).rows("select [When], ByWhom, What from LIDB order by rowid");
     }
@@ -238,6 +252,58 @@ TEST_F(AuditBatchTest, AFileThatFillsUpMidwayKeepsNoneOfTheBatchUntilItCanTakeTh
     startup::CompleteAuditFile();
     EXPECT_EQ(AuditText("billing201705.LOG").size(), 14 + lines * line);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(AuditFile("")), {}), 1);  // no pending file stays
+}
+
+// Lines left by runs that ended after their commit go only to their own database's month file, and only
+// as the run wrote them: a database that shares AUDIT under the same Windows path leaves them, a changed
+// row is told and not written, and a file that cannot be written holds back none of the others.
+TEST_F(AuditBatchTest, PendingLinesGoOnlyToTheirOwnDatabaseAsWrittenAndOneFailureHoldsBackNoOther) {
+    SetTime(MakeDateTime(2017, 6, 2, 8, 0));
+    ASSERT_EQ(EndedAfterCommit({"june"}), 0);
+    std::filesystem::remove(AuditFile("billing201706.LOG"));
+    std::filesystem::create_directory(AuditFile("billing201706.LOG"));  // cannot be written
+    SetTime(MakeDateTime(2017, 5, 17, 21, 8));
+    ASSERT_EQ(EndedAfterCommit({"a", "b", "c"}), 0);
+    qvtest::SqlFile(DataFile()).exec("update LIDB set What = 'forged' where What = 'b'");
+
+    const auto other = drives.root() / "other";  // another installation whose program folder is this one
+    std::filesystem::create_directories(other / "Data");
+    qvtest::SqlFile(other / "Data" / "billing.mdb").exec("create table LIDB ([When] TEXT, ByWhom TEXT, What TEXT)");
+    std::filesystem::create_directory_symlink(drives.linux("C:\\QV"), other / "QV");
+    ::setenv("QUORVANT_DRIVES", ("C=" + other.string()).c_str(), 1);
+    auto notices = startup::CompleteAuditFile();
+    ::setenv("QUORVANT_DRIVES", drives.spec().c_str(), 1);
+    ASSERT_EQ(notices.size(), 2u);
+    EXPECT_NE(notices[0].find("left as they are: its lines belong to the data database " +
+                               std::filesystem::weakly_canonical(DataFile()).string()),
+              std::string::npos) << notices[0];
+    EXPECT_EQ(AuditText("billing201705.LOG"), "");
+
+    notices = startup::CompleteAuditFile();
+    const std::string stamp = "20170517 09:08 PM " + startup::AuditUser();
+    EXPECT_EQ(AuditText("billing201705.LOG"), stamp + " a\r\n" + stamp + " c\r\n");
+    ASSERT_EQ(notices.size(), 2u);
+    EXPECT_NE(notices[0].find("could not be written yet: Path/File access error: 'C:\\QV\\AUDIT\\billing201706.LOG'"), std::string::npos) << notices[0];
+    EXPECT_NE(notices[1].find("1 of the 3 audit lines of the read-date run begun"), std::string::npos) << notices[1];
+    EXPECT_NE(notices[1].find("The other 2 were written."), std::string::npos) << notices[1];
+}
+
+// A pending file that another login planted, naming a file of its choice, is left and named; nothing is
+// written there.
+TEST_F(AuditBatchTest, APendingFileOfAnotherLoginWritesNothing) {
+    if (::geteuid() != 0) GTEST_SKIP() << "another login needs root";
+    for (const char *f : {"", "C", "C/QV", "C/Data"}) std::filesystem::permissions(drives.root() / f, std::filesystem::perms(0755));
+    for (const char *f : {"C/QV/AUDIT", "C/Data"}) std::filesystem::permissions(drives.root() / f, std::filesystem::perms(0777));
+    qvtest::WriteFile(drives.linux("C:\\Data\\billing.ldb"), "");
+    for (const char *f : {"billing.mdb", "billing.ldb"}) std::filesystem::permissions(drives.root() / "C/Data" / f, std::filesystem::perms(0666));
+    Shared().DataFileName = "run-me.sh.mdb";  // the planted file names run-me.sh201705.LOG
+    ASSERT_EQ(EndedAfterCommit({"#!/bin/sh", "rm -rf /"}, 65534), 0);
+    Shared().DataFileName = "billing.mdb";
+    const auto notices = startup::CompleteAuditFile();
+    EXPECT_EQ(AuditText("run-me.sh201705.LOG"), "");
+    EXPECT_FALSE(std::filesystem::exists(AuditFile("billing201705.LOG")));
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_NE(notices[0].find("were left as they are: it was made by the login nobody."), std::string::npos) << notices[0];
 }
 
 // A file that one login made in the shared AUDIT folder takes the folder's access, and another login adds
