@@ -41,11 +41,12 @@ namespace platform {
 //   access (safe_file.h); opening raises at once when it cannot be written (76 for a missing folder,
 //   70 naming a refused link), so a caller can make sure of it before it changes anything else.
 // - The lines wait in an unnamed file of the same folder, so a long batch keeps no lines in memory.
-// - Beside the file a pending file holds `note`, the caller's words for what the lines belong to.
-//   Prepare adds `mark`, how the caller can find the lines again (say, the rows of its transaction
-//   that they describe), and a digest of the lines, and syncs it: a caller prepares before it commits
-//   the changes that the lines describe, and commits the lines after them. A batch whose process ended
-//   before Commit finished is completed through PendingLines.
+// - Beside the file a pending file, readable and writable by its maker alone, holds `note`, the
+//   caller's words for what the lines belong to, and the log's name. Prepare adds `mark`, how the
+//   caller can find the lines again (say, the rows of its transaction that they describe), and a
+//   digest of each line, and syncs it: a caller prepares before it commits the changes that the
+//   lines describe, and commits the lines after them. A batch whose process ended before Commit
+//   finished is completed through PendingLines.
 class SpooledAppender {
 public:
     explicit SpooledAppender(std::string_view path, std::string_view note = {});

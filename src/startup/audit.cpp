@@ -202,8 +202,8 @@ platform::CompletedLines CompleteBatch(platform::PendingLines &batch) {
 
 // What became of a batch that was completed, when not every line was written.
 std::string Unwritten(const platform::PendingLines &batch, const platform::CompletedLines &done, const std::string &log) {
-    const std::string run = " audit lines of the read-date run begun " +
-                            platform::Format(batch.Made(), "mm/dd/yyyy hh:mm:ss AMPM") + " by this program";
+    const std::string run =
+        " audit lines of the read-date run begun " + platform::Format(batch.Made(), "mm/dd/yyyy hh:mm:ss AMPM");
     const std::string rows = "rows in table LIDB of " + Shared().DataFilePath + " were changed or removed since";
     if (done.written == 0)
         return "None of the " + std::to_string(done.missing) + run + " was written to " + log +
