@@ -304,9 +304,15 @@ bool MayFollowLink(unsigned owner) { return owner == ::geteuid() || owner == 0; 
 
 const fs::path &RefusedLink() { return refusedLink; }
 
+constexpr std::string_view kRefusedLink = "' is a link made by another user; nothing was written";
+
 std::string RefusedLinkText() {
     if (refusedLink.empty()) return {};
-    return "'" + ShownPath(refusedLink) + "' is a link made by another user; nothing was written";
+    return "'" + ShownPath(refusedLink) + std::string(kRefusedLink);
+}
+
+bool NamesRefusedLink(std::string_view description) {
+    return description.starts_with('\'') && description.ends_with(kRefusedLink);
 }
 
 bool IsRefusedLink(int err) { return err == ELOOP && !refusedLink.empty(); }
@@ -380,13 +386,16 @@ bool AtomicFile::CommitAsNew(std::string_view name) {
     return true;
 }
 
-std::vector<std::string> RemoveStaleTemporaries(const fs::path &folder, int minimumAgeSeconds) {
+std::vector<std::string> RemoveStaleTemporaries(const fs::path &folder, int minimumAgeSeconds,
+                                                const std::function<bool(std::string_view target)> &of) {
     std::vector<std::string> removed;
     const Fd at = OpenFolder(folder);
     if (!at) return removed;
     const std::time_t now = std::time(nullptr);
     for (const std::string &name : FolderNames(at.get())) {
-        if (!IsTemporaryName(name)) continue;
+        if (!IsTemporaryName(name) ||
+            (of && !of(std::string_view(name).substr(1, name.size() - 18 - std::strlen(kTemporarySuffix)))))
+            continue;
         const Fd file(::openat(at.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
         struct stat st {};
         // A writer locks its temporary right after creating it: one only seconds old may be in between.

@@ -18,6 +18,7 @@
 // Failures are errno values (an invalid Fd, false or -1 with errno set, or std::system_error from
 // AtomicFile): each caller turns them into its own messages (os_error.h for the tools' error numbers).
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -92,6 +93,8 @@ bool MayFollowLink(unsigned owner);
 const std::filesystem::path &RefusedLink();
 // "'<link, in its Windows form>' is a link made by another user; nothing was written"
 std::string RefusedLinkText();
+// True when an error's description is a RefusedLinkText.
+bool NamesRefusedLink(std::string_view description);
 // True when `err` is the failure of an open that stopped at another user's link.
 bool IsRefusedLink(int err);
 
@@ -135,7 +138,9 @@ private:
 
 // Removes the temporaries of AtomicFile in `folder` that no running process is writing and that are at
 // least `minimumAgeSeconds` old (a writer locks its temporary just after creating it: a caller that
-// knows no other writer uses the folder may pass 0). Returns the names removed.
-std::vector<std::string> RemoveStaleTemporaries(const std::filesystem::path &folder, int minimumAgeSeconds = 10);
+// knows no other writer makes them may pass 0); only those of targets whose names `of` accepts, when
+// given. Returns the names removed.
+std::vector<std::string> RemoveStaleTemporaries(const std::filesystem::path &folder, int minimumAgeSeconds = 10,
+                                                const std::function<bool(std::string_view target)> &of = {});
 
 }  // namespace platform

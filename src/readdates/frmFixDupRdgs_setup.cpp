@@ -2,10 +2,12 @@
 // unloading.
 #include <iostream>
 
+#include "platform/dao/dbfile.h"
 #include "platform/diagnostics.h"
 #include "platform/error.h"
 #include "platform/filelock.h"
 #include "platform/paths.h"
+#include "platform/safe_file.h"
 #include "platform/ui/app.h"
 #include "readdates/frmFixDupRdgs.h"
 #include "readdates/read_date_entries.h"
@@ -20,6 +22,21 @@ namespace dao = platform::dao;
 namespace {
 
 constexpr const char *kTempDataPath = "C:\\users\\public\\qv32tempdata\\tempdataDTC.mdb";
+
+// A data database this login cannot change (read-only file or folder, full disk, a link another login
+// planted at a lock file), said at once and naming it: the window would otherwise open without FRDLK and fail at the first date entered.
+void TellDataCannotBeChanged(const platform::Error &e) {
+    const std::string text =
+        "Read dates cannot be corrected in the data database " + startup::Shared().DataFilePath + ":\n\n" +
+        e.description + "\n\n" +
+        (e.number == 70 && !platform::NamesRefusedLink(e.description)
+             ? "This login may not change that database or create files in its folder. "
+             : "") +
+        "Nothing was changed.";
+    platform::LogEvent(text, true);
+    std::cerr << text << std::endl;
+    platform::ui::MsgBox(text, platform::ui::vbCritical, "Quorvant 32");
+}
 
 }  // namespace
 
@@ -39,7 +56,12 @@ void TakeDataFilePathFromSettings() {
 std::unique_ptr<platform::FileLock> TakeReadDateWindowLock(dao::Database &db, const std::string &refused) {
     const std::string &data = startup::Shared().DataFilePath;
     auto lock = platform::FileLock::TryTake(startup::ReadDateLockOf(data));
-    if (lock) return lock;
+    if (lock) {
+        // What restores killed on this database left beside it goes while this open keeps restores out.
+        const auto file = platform::MapPath(data);
+        dao::RemoveRestoreLeftovers(file, startup::SafetyCopyPrefix(file.stem().string()));
+        return lock;
+    }
     db.Close();
     platform::ui::MsgBox(refused + " for the data database " + data +
                              " in another window.\n\nClose that window first; only one can be open for a data "
@@ -106,11 +128,21 @@ void frmFixDupRdgs::Form_Load() {
     TakeDataFilePathFromSettings();
 
     // The data database is opened first, so a missing one is reported as such and leaves no lock file.
-    shared.db = engine.OpenDatabase(shared.DataFilePath);
-
     // FRDLK is one table per data database: a second window on the same database would rebuild it
-    // under the first one and drop it on close, so only one window may hold it.
-    toolLock_ = TakeReadDateWindowLock(shared.db, "Read dates are already being corrected or undone");
+    // under the first one and drop it on close, so only one window may hold it. A link that another
+    // login planted at the engine's or the window's lock file is told, naming it.
+    try {
+        shared.db = engine.OpenDatabase(shared.DataFilePath);
+        toolLock_ = TakeReadDateWindowLock(shared.db, "Read dates are already being corrected or undone");
+    } catch (const platform::Error &e) {
+        if (e.number != 70 || !platform::NamesRefusedLink(e.description)) throw;
+        if (shared.db) shared.db.Close();
+        shared.db = {};
+        TellDataCannotBeChanged(e);
+        Unload();
+        platform::ui::End(1);
+        return;
+    }
     if (!toolLock_) {
         shared.db = {};
         Unload();  // the window never shows; start-up then ends the utility
@@ -144,22 +176,6 @@ void frmFixDupRdgs::Form_Load() {
     cboCode->SetText(kAllCodes);
 }
 
-namespace {
-
-// A data database this login cannot change (read-only file or folder, full disk), said at once and
-// naming it: the window would otherwise open without FRDLK and fail at the first date entered.
-void TellDataCannotBeChanged(const platform::Error &e) {
-    const std::string text =
-        "Read dates cannot be corrected in the data database " + startup::Shared().DataFilePath + ":\n\n" +
-        e.description + "\n\n" +
-        (e.number == 70 ? "This login may not change that database or create files in its folder. " : "") +
-        "Nothing was changed.";
-    platform::LogEvent(text, true);
-    std::cerr << text << std::endl;
-    platform::ui::MsgBox(text, platform::ui::vbCritical, "Quorvant 32");
-}
-
-}  // namespace
 
 // The lock table is dropped, created and filled in one transaction: one commit for all of it. A row
 // whose insert fails is still dropped alone; the table's own statements and the commit may not fail

@@ -1,6 +1,9 @@
 // The restore window's controls, loading and Exit.
 #include "restore/frmRestAutoCopy.h"
 
+#include "platform/ascii.h"
+#include "platform/dao/dbfile.h"
+#include "platform/error.h"
 #include "platform/paths.h"
 #include "platform/ui/app.h"
 #include "startup/shared.h"
@@ -29,6 +32,22 @@ frmRestAutoCopy::frmRestAutoCopy()
 
 frmRestAutoCopy::~frmRestAutoCopy() = default;
 
+namespace {
+
+// What restores killed on the data database left beside it goes as the window opens, under an open of
+// the database that keeps other restores out; a database that does not open is left as it is.
+void RemoveRestoreLeftoversOf(const std::string &live) {
+    try {
+        dao::Database db = dao::DBEngine().OpenDatabase(live);
+        const auto file = platform::MapPath(live);
+        dao::RemoveRestoreLeftovers(file, startup::SafetyCopyPrefix(file.stem().string()));
+        db.Close();
+    } catch (const platform::Error &) {
+    }
+}
+
+}  // namespace
+
 // Reads the data folder from the settings database, exactly as stored. Failures go to the
 // last-resort report: without its data folder the window has nothing to do.
 void frmRestAutoCopy::Form_Load() {
@@ -36,10 +55,12 @@ void frmRestAutoCopy::Form_Load() {
                                                           startup::kGlobalConnect);
     rsCurrent = dbGlobal.OpenRecordset("current", dao::dbOpenSnapshot);
     DataFolder = rsCurrent.Fields("databasepath").Value().ToText();
+    const std::string dataFile = platform::TrimBlanks(startup::TextOf(rsCurrent.Fields("DatabaseFileName")));
     rsCurrent.Close();
     dbGlobal.Close();
     rsCurrent = {};
     dbGlobal = {};
+    if (!dataFile.empty()) RemoveRestoreLeftoversOf(DataFolder + "\\" + dataFile);
     platform::ui::DoEvents();
 }
 

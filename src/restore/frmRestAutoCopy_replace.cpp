@@ -66,8 +66,9 @@ std::string Replace(const std::string &live, const std::string &chosen, const st
                       "found out.\n\n" + e.description + "\n\nNothing was changed.";
     }
 
+    hold->RemoveLeftovers(startup::SafetyCopyPrefix(baseName));
     const std::string stamp = platform::Format(platform::Now(), "mmddyyhhmmss");
-    const std::string safety = dataFolder + "\\" + baseName + "replacedbyautocopy" + stamp + ".mdb";
+    const std::string safety = dataFolder + "\\" + startup::SafetyCopyPrefix(baseName) + stamp + ".mdb";
     dbfile::ReplaceStage stage{};
     try {
         const std::filesystem::path written =

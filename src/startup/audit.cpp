@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
+#include <filesystem>
+#include <iostream>
 #include <string_view>
 
 #include "platform/clock.h"
@@ -31,6 +33,15 @@ std::string AuditBaseName() {
 // The base name without its four-character extension; a shorter name is kept whole.
 std::string Stem(const std::string &baseName) {
     return baseName.size() < 4 ? baseName : baseName.substr(0, baseName.size() - 4);
+}
+
+// The data database as the batches name it: its file, so that two installations that map one Windows
+// path onto two folders (and share AUDIT) keep their batches apart.
+std::string DataIdentity() {
+    const std::filesystem::path file = platform::MapPath(Shared().DataFilePath);
+    std::error_code ec;
+    const std::filesystem::path real = std::filesystem::weakly_canonical(file, ec);
+    return (ec ? file : real).string();
 }
 
 bool IsControl(char c) { return static_cast<unsigned char>(c) < 0x20 || c == '\x7f'; }
@@ -77,7 +88,7 @@ std::string AuditFilePath() {
 }
 
 AuditBatch::AuditBatch()
-    : path_(AuditFilePath()), file_(std::make_unique<platform::SpooledAppender>(path_, Shared().DataFilePath)) {}
+    : path_(AuditFilePath()), file_(std::make_unique<platform::SpooledAppender>(path_, DataIdentity())) {}
 
 AuditBatch::~AuditBatch() {
     // Runs while a failed run unwinds: it must not throw. Lines never committed are dropped with the
@@ -140,41 +151,101 @@ std::string AuditBatch::CommitOrWhyNot() {
     }
 }
 
-void CompleteAuditFile() {
-    const std::string &data = Shared().DataFilePath;
-    for (auto &batch : platform::PendingLines::In(platform::AppPath() + "\\AUDIT")) {
-        if (batch.Note() != data) continue;  // another data database's: its own tools complete it
-        // The mark is "<first rowid> <last rowid>" of the batch's rows, or empty: no rows, no lines.
-        std::int64_t first = 0, last = -1;
-        const std::string &mark = batch.Mark();
-        const char *end = mark.data() + mark.size();
-        const auto [at, err] = std::from_chars(mark.data(), end, first);
-        if (err != std::errc() || at == end || *at != ' ' || std::from_chars(at + 1, end, last).ptr != end) last = -1;
-        dao::Database db;
-        dao::Recordset rs;
-        if (last >= first) {
-            db = dao::DBEngine().OpenDatabase(data);
-            rs = db.OpenRecordset("select [When], ByWhom, What from LIDB where rowid between " + std::to_string(first) +
-                                      " and " + std::to_string(last) + " order by rowid",
-                                  dao::dbOpenSnapshot);
-        }
-        batch.Complete([&](std::string &line) {
+namespace {
+
+// Whether `log` is a month's audit file of the data database: <stem>YYYYMM.LOG.
+bool IsMonthFile(const std::string &log) {
+    const std::string stem = Stem(AuditBaseName());
+    if (log.size() != stem.size() + 10 || !log.starts_with(stem) || !log.ends_with(".LOG")) return false;
+    const std::string_view month(log.data() + stem.size(), 6);
+    return std::all_of(month.begin(), month.end(), [](char c) { return c >= '0' && c <= '9'; }) &&
+           month.substr(4) >= "01" && month.substr(4) <= "12";
+}
+
+std::string Visible(std::string_view text) {
+    std::string out;
+    AppendVisible(out, text);
+    return out;
+}
+
+// The lines of a batch of this data database read again from its LIDB rows, each at its place in the
+// batch (the mark is "<first rowid> <last rowid>" of its rows, or empty: no rows, no lines).
+platform::CompletedLines CompleteBatch(platform::PendingLines &batch) {
+    std::int64_t first = 0, last = -1;
+    const std::string &mark = batch.Mark();
+    const char *end = mark.data() + mark.size();
+    const auto [at, err] = std::from_chars(mark.data(), end, first);
+    if (err != std::errc() || at == end || *at != ' ' || std::from_chars(at + 1, end, last).ptr != end) last = -1;
+    dao::Database db;
+    dao::Recordset rs;
+    if (last >= first) {
+        db = dao::DBEngine().OpenDatabase(Shared().DataFilePath);
+        rs = db.OpenRecordset("select rowid as r, [When], ByWhom, What from LIDB where rowid between " +
+                                  std::to_string(first) + " and " + std::to_string(last) + " order by rowid",
+                              dao::dbOpenSnapshot);
+    }
+    try {
+        const auto done = batch.Complete([&](std::uint64_t &place, std::string &line) {
             if (!rs || rs.Eof()) return false;
+            place = static_cast<std::uint64_t>(rs.Fields("r").Value().ToLong() - first);
             FileLine(line, TextOf(rs.Fields("When")), TextOf(rs.Fields("ByWhom")), TextOf(rs.Fields("What")));
             rs.MoveNext();
             return true;
         });
         if (db) db.Close();
+        return done;
+    } catch (...) {
+        if (db) db.Close();
+        throw;
     }
 }
 
+// What became of a batch that was completed, when not every line was written.
+std::string Unwritten(const platform::PendingLines &batch, const platform::CompletedLines &done, const std::string &log) {
+    const std::string run =
+        " audit lines of the read-date run begun " + platform::Format(batch.Made(), "mm/dd/yyyy hh:mm:ss AMPM");
+    const std::string rows = "rows in table LIDB of " + Shared().DataFilePath + " were changed or removed since";
+    if (done.written == 0)
+        return "None of the " + std::to_string(done.missing) + run + " was written to " + log +
+               ": the run's changes were not kept (it ended before they committed), or its " + rows + ".";
+    return std::to_string(done.missing) + " of the " + std::to_string(done.missing + done.written) + run +
+           " were not written to " + log + ": their " + rows + ". The other " + std::to_string(done.written) +
+           " were written.";
+}
+
+}  // namespace
+
+std::vector<std::string> CompleteAuditFile() {
+    std::vector<std::string> notices;
+    const std::string folder = platform::AppPath() + "\\AUDIT";
+    const std::string identity = DataIdentity();
+    for (auto &batch : platform::PendingLines::In(folder)) {
+        const std::string pending = folder + "\\" + Visible(batch.Name());
+        const std::string log = folder + "\\" + Visible(batch.Log());
+        const std::string why =
+            !batch.Left().empty()        ? batch.Left()
+            : batch.Note() != identity   ? "its lines belong to the data database " + platform::ShownPath(batch.Note()) +
+                                             ", whose read-date windows write them"
+            : !IsMonthFile(batch.Log())  ? "it names " + log + ", which is no audit file of " + Shared().DataFilePath
+                                         : std::string();
+        if (!why.empty()) {
+            notices.push_back("The pending audit lines " + pending + " were left as they are: " + Visible(why) + ".");
+            continue;
+        }
+        try {
+            const platform::CompletedLines done = CompleteBatch(batch);
+            if (done.missing) notices.push_back(Unwritten(batch, done, log));
+        } catch (const platform::Error &e) {
+            notices.push_back("The audit lines waiting in " + pending + " could not be written yet: " + e.description);
+        }
+    }
+    return notices;
+}
+
 void CompleteAuditFileOnOpen() {
-    try {
-        CompleteAuditFile();
-    } catch (const platform::Error &e) {
-        platform::LogEvent("The audit lines of an earlier read-date correction could not be written yet: " +
-                               e.description,
-                           true);
+    for (const std::string &notice : CompleteAuditFile()) {
+        platform::LogEvent(notice, true);
+        std::cerr << notice << std::endl;
     }
 }
 

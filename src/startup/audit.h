@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/clock.h"
 #include "platform/dao/dao.h"
@@ -57,10 +58,14 @@ private:
 // Writes the lines of audit batches on the data database whose process was killed after its commit
 // (they are read again from their LIDB rows, so this needs the table switch on), and removes the pending
 // files of batches that never committed. Called when a tool that audits opens, before it changes
-// anything. Raises when the file cannot be written; the lines then keep waiting.
-void CompleteAuditFile();
-// CompleteAuditFile as a read-date window opens: lines that cannot be written yet are named in the system
-// log and keep waiting, and the window opens all the same.
+// anything. Only the batches of this data database (its file, wherever its drive is mapped) go to its
+// own month files, and of each only the lines whose rows in LIDB are as the run wrote them. Returns a
+// notice for each pending file left or not written whole (another login's, another database's, one
+// naming another file, lines changed since, a file that cannot be written yet): one such file holds
+// back none of the others.
+std::vector<std::string> CompleteAuditFile();
+// CompleteAuditFile as a read-date window opens: its notices go to the system log and the window's
+// standard error, and the window opens all the same.
 void CompleteAuditFileOnOpen();
 // The warning after a committed run whose audit lines could not be written (they wait in the AUDIT folder):
 // `done` says what the run did ("The reading records were updated").

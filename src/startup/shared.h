@@ -25,6 +25,10 @@ inline constexpr const char *kGlobalConnect = ";pwd=tovan58";
 // as it is open (one window per data database; the restore tool does not replace a database held so).
 inline std::string ReadDateLockOf(const std::string &dataFilePath) { return dataFilePath + ".frd"; }
 
+// The start of the names of the safety copies that a restore keeps beside the live database
+// <baseName>.mdb: the time stamp and ".mdb" follow.
+inline std::string SafetyCopyPrefix(const std::string &baseName) { return baseName + "replacedbyautocopy"; }
+
 // Runs one statement on the shared database handle; every failure (a missing handle included) is dropped.
 void ExecuteSql(const std::string &sql);
 

@@ -97,8 +97,8 @@ TEST_F(SharedMachineE2E, RootFollowsNoLinkThatAnotherLoginPlanted) {
         EXPECT_FALSE(w.empty()) << title;
         return w;
     };
-    // From the start of the tool to its refusal and its end.
-    const auto loadRefused = [&] { EXPECT_TRUE(x->answer("Quorvant 32 Utilities")); };
+    // From the start of the tool to its refusal, naming the link, and its end.
+    const auto loadRefused = [&] { EXPECT_TRUE(x->answer("Quorvant 32")); };
     const auto correctionRefused = [&] {
         const std::string w = window("Correct READ DATES for Meter Reading Records");
         CorrectEveryReading(w);

@@ -423,8 +423,11 @@ TEST_F(FileOps, PendingLinesCompleteALineCutShort) {
         auto pending = PendingLines::In("C:\\");
         ASSERT_EQ(pending.size(), 1u);
         EXPECT_EQ(pending[0].Note() + " " + pending[0].Mark(), "note mark");
-        std::size_t next = 0;
-        EXPECT_TRUE(pending[0].Complete([&](std::string &line) { return next < batch.size() && (line = batch[next++], true); }));
+        std::uint64_t next = 0;
+        const auto done = pending[0].Complete([&](std::uint64_t &place, std::string &line) {
+            return next < batch.size() && (line = batch[place = next++], true);
+        });
+        EXPECT_EQ(done.written * 10 + done.missing, 30u);
         EXPECT_EQ(ReadFile(c / "a.log"), earlier + (another ? "one\r\ntw\r\nother\r\ntwo\r\nthree\r\n" : "one\r\ntwo\r\nthree\r\n"));
         EXPECT_TRUE(PendingLines::In("C:\\").empty());
     }

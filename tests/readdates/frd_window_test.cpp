@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QTest>
 #include <QWidget>
+#include <unistd.h>
 
 #include "platform/dao/dao.h"
 #include "platform/ui/forms.h"
@@ -47,7 +48,7 @@ TEST_F(FrdTest, CodeListOffersAllCodesFirstThenDistinctCodesInOrderSkippingNull)
 }
 
 // A leftover FRDLK is rebuilt from the selection, in the data database that the settings name as they
-// stand (their folder untrimmed), not the one start-up read.
+// stand (their folder untrimmed), not the one start-up read; what a restore killed seconds ago left goes.
 TEST_F(FrdTest, LoadCopiesTheSelectionIntoANewFrdlkAndClosesEveryDatabase) {
     SetCurrent("C:\\QVData  ", "billing.mdb");
     startup::Shared().DataFilePath = "C:\\elsewhere\\none.mdb";
@@ -55,8 +56,12 @@ TEST_F(FrdTest, LoadCopiesTheSelectionIntoANewFrdlkAndClosesEveryDatabase) {
     Select(11, "1001");
     Select(12, "O'HARE-7");
     Select(13, "1003");
+    const auto temporary = DataFile().parent_path() / ".billingreplacedbyautocopy120426223705.mdb.0123456789abcdef.qvtmp";
+    qvtest::WriteFile(temporary, "half a safety copy");
+    qvtest::WriteFile(DataFile().string() + "-journal", std::string(512, '\0'));  // not counting yet
     OpenForm();
     EXPECT_EQ(startup::Shared().DataFilePath, "C:\\QVData  \\billing.mdb");
+    EXPECT_FALSE(std::filesystem::exists(temporary) || std::filesystem::exists(DataFile().string() + "-journal"));
     EXPECT_EQ(DataRows("select lockey, accno from FRDLK order by lockey"),
               (std::vector<std::vector<std::string>>{{"11", "1001"}, {"12", "O'HARE-7"}, {"13", "1003"}}));
     EXPECT_EQ(OpenDatabases(), 0);
@@ -65,26 +70,41 @@ TEST_F(FrdTest, LoadCopiesTheSelectionIntoANewFrdlkAndClosesEveryDatabase) {
     EXPECT_TRUE(boxes.empty());
 }
 
-// A data database this login cannot change (here a full disk) is told as the window opens, naming it;
-// the window does not open, the utility ends with status 1 and nothing is changed (it used to open
-// without FRDLK and end with Run-time error 3078 at the first date entered).
+// A data database this login cannot change (a full disk, a link another login planted at the engine's or
+// the window's lock file) is told as the window opens, naming it; the window does not open, the utility
+// ends with status 1 and nothing is changed (it used to open without FRDLK and end with Run-time error
+// 3078 at the first date entered, or end with the last-resort box).
 TEST_F(FrdTest, ADataDatabaseThatCannotBeChangedIsToldAtOnce) {
     Select(1, "A1");
     const auto size = std::filesystem::file_size(DataFile());
-    {
-        qvtest::FileSizeLimit full(static_cast<rlim_t>(size));
-        OpenForm();
+    for (const std::string lockFile : {"", ".ldb", ".mdb.frd"}) {
+        SCOPED_TRACE(lockFile);
+        if (!lockFile.empty() && ::geteuid() != 0) continue;  // a link of another login needs root to make
+        const auto link = DataFile().replace_extension(lockFile);
+        if (!lockFile.empty()) {
+            std::filesystem::remove(link);
+            std::filesystem::create_symlink(drives.root() / "elsewhere", link);
+            ASSERT_EQ(::lchown(link.c_str(), 65534, 65534), 0);
+        }
+        {
+            qvtest::FileSizeLimit full(static_cast<rlim_t>(lockFile.empty() ? size : RLIM_INFINITY));
+            OpenForm();
+        }
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].style, platform::ui::vbCritical);
+        EXPECT_TRUE(boxes[0].prompt.starts_with("Read dates cannot be corrected in the data database C:\\QVData\\billing.mdb:\n\n" +
+                                                (lockFile.empty() ? "" : "'C:\\QVData\\billing" + lockFile + "' is a link made by another user")) &&
+                    boxes[0].prompt.ends_with("Nothing was changed."))
+            << boxes[0].prompt;
+        EXPECT_FALSE(form()->IsLoaded());
+        EXPECT_TRUE(platform::ui::Ending() && platform::ui::EndStatus() == 1);
+        EXPECT_FALSE(DataHasTable("FRDLK"));
+        EXPECT_EQ(std::filesystem::file_size(DataFile()), size);
+        EXPECT_EQ(OpenDatabases(), 0);
+        if (!lockFile.empty()) std::filesystem::remove(link);
+        ClearBoxes();
+        platform::ui::ResetEndingForTests();
     }
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].style, platform::ui::vbCritical);
-    EXPECT_TRUE(boxes[0].prompt.starts_with("Read dates cannot be corrected in the data database C:\\QVData\\billing.mdb:\n\n") &&
-                boxes[0].prompt.ends_with("Nothing was changed."))
-        << boxes[0].prompt;
-    EXPECT_FALSE(form()->IsLoaded());
-    EXPECT_TRUE(platform::ui::Ending() && platform::ui::EndStatus() == 1);
-    EXPECT_FALSE(DataHasTable("FRDLK"));
-    EXPECT_EQ(std::filesystem::file_size(DataFile()), size);
-    EXPECT_EQ(OpenDatabases(), 0);
 }
 
 TEST_F(FrdTest, SelectionRowThatCannotBeCopiedIsDroppedAloneInsideTheCopy) {

@@ -20,6 +20,7 @@
 #include "startup/shared.h"
 #include "startup/startup.h"
 #include "support/error_number.h"
+#include "support/child.h"
 #include "support/file_size_limit.h"
 #include "support/modal.h"
 
@@ -188,6 +189,17 @@ protected:
         const auto p = AuditFile(name);
         return std::filesystem::exists(p) ? qvtest::ReadFile(p) : std::string();
     }
+    // A run whose process ends between its commit and its audit lines: its batch stays pending.
+    static int EndedAfterCommit(const std::vector<std::string> &what) {
+        return qvtest::Child([&]() -> int {
+                   DBEngine().Workspaces(0).BeginTrans();
+                   startup::AuditBatch batch;
+                   for (const auto &w : what) batch.Add(w);
+                   batch.Prepare();
+                   DBEngine().Workspaces(0).CommitTrans();
+                   ::_exit(0);
+               }).Wait();
+    }
     std::vector<std::vector<std::string>> LidbRows() const {
         return qvtest::SqlFile(DataFile()).rows("select [When], ByWhom, What from LIDB order by rowid");
     }
@@ -239,8 +251,40 @@ TEST_F(AuditBatchTest, AFileThatFillsUpMidwayKeepsNoneOfTheBatchUntilItCanTakeTh
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(AuditFile("")), {}), 1);  // no pending file stays
 }
 
+// Lines left by runs that ended after their commit go only to their own database's month file, and only
+// as the run wrote them: a database that shares AUDIT under the same Windows path leaves them, a changed
+// row is told and not written, and a file that cannot be written holds back none of the others.
+TEST_F(AuditBatchTest, PendingLinesGoOnlyToTheirOwnDatabaseAsWrittenAndOneFailureHoldsBackNoOther) {
+    SetTime(MakeDateTime(2017, 6, 2, 8, 0));
+    ASSERT_EQ(EndedAfterCommit({"june"}), 0);
+    std::filesystem::remove(AuditFile("billing201706.LOG"));
+    std::filesystem::create_directory(AuditFile("billing201706.LOG"));  // cannot be written
+    SetTime(MakeDateTime(2017, 5, 17, 21, 8));
+    ASSERT_EQ(EndedAfterCommit({"a", "b", "c"}), 0);
+    qvtest::SqlFile(DataFile()).exec("update LIDB set What = 'forged' where What = 'b'");
+
+    const auto other = drives.root() / "other";  // another installation whose program folder is this one
+    std::filesystem::create_directories(other / "Data");
+    qvtest::SqlFile(other / "Data" / "billing.mdb").exec("create table LIDB ([When] TEXT, ByWhom TEXT, What TEXT)");
+    std::filesystem::create_directory_symlink(drives.linux("C:\\QV"), other / "QV");
+    ::setenv("QUORVANT_DRIVES", ("C=" + other.string()).c_str(), 1);
+    auto notices = startup::CompleteAuditFile();
+    ::setenv("QUORVANT_DRIVES", drives.spec().c_str(), 1);
+    ASSERT_EQ(notices.size(), 2u);
+    EXPECT_NE(notices[0].find("left as they are: its lines belong to the data database /"), std::string::npos) << notices[0];
+    EXPECT_EQ(AuditText("billing201705.LOG"), "");
+
+    notices = startup::CompleteAuditFile();
+    const std::string stamp = "20170517 09:08 PM " + startup::AuditUser();
+    EXPECT_EQ(AuditText("billing201705.LOG"), stamp + " a\r\n" + stamp + " c\r\n");
+    ASSERT_EQ(notices.size(), 2u);
+    EXPECT_NE(notices[0].find("could not be written yet: Path/File access error: 'C:\\QV\\AUDIT\\billing201706.LOG'"), std::string::npos) << notices[0];
+    EXPECT_NE(notices[1].find("1 of the 3 audit lines of the read-date run begun"), std::string::npos) << notices[1];
+}
+
 // A file that one login made in the shared AUDIT folder takes the folder's access, and another login adds
-// its lines to it.
+// its lines to it; a pending batch that the other login left, naming a file of its choice, is left and
+// named, and nothing is written there.
 TEST_F(AuditBatchTest, AnotherLoginAddsToTheFileThatOneMade) {
     if (::geteuid() != 0) GTEST_SKIP() << "another login needs root";
     for (const char *f : {"", "C", "C/QV", "C/Data"}) std::filesystem::permissions(drives.root() / f, std::filesystem::perms(0755));
@@ -259,7 +303,11 @@ TEST_F(AuditBatchTest, AnotherLoginAddsToTheFileThatOneMade) {
     const pid_t child = ::fork();
     if (child == 0) {
         try {
-            if (::setgid(65534) == 0 && ::setuid(65534) == 0) audit("by nobody");
+            if (::setgid(65534) == 0 && ::setuid(65534) == 0) {
+                audit("by nobody");
+                Shared().DataFileName = "run-me.sh.mdb";  // and a pending batch of its own for run-me.sh201705.LOG
+                EndedAfterCommit({"rm -rf /"});
+            }
         } catch (...) {
             ::_exit(1);
         }
@@ -268,6 +316,10 @@ TEST_F(AuditBatchTest, AnotherLoginAddsToTheFileThatOneMade) {
     int status = -1;
     ::waitpid(child, &status, 0);
     EXPECT_EQ(status, 0);
+    const auto notices = startup::CompleteAuditFile();  // root writes nothing of another login's batch
+    EXPECT_EQ(AuditText("run-me.sh201705.LOG"), "");
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_NE(notices[0].find("left as they are: it was made by the login nobody."), std::string::npos) << notices[0];
     EXPECT_EQ(std::filesystem::status(AuditFile("billing201705.LOG")).permissions(), std::filesystem::perms(0666));
     const std::string text = AuditText("billing201705.LOG");
     EXPECT_NE(text.find(" by root\r\n"), std::string::npos);

@@ -137,7 +137,29 @@ void RemoveDeadJournal(const fs::path &journal) {
         ::unlinkat(folder.get(), name.c_str(), 0);
 }
 
+void RemoveTemporariesOf(const fs::path &database, std::string_view safetyPrefix) {
+    const std::string live = database.filename().string();
+    RemoveStaleTemporaries(database.parent_path(), 0, [&](std::string_view target) {
+        return target == live || (!safetyPrefix.empty() && target.starts_with(safetyPrefix));
+    });
+}
+
 }  // namespace
+
+void ExclusiveHold::RemoveLeftovers(std::string_view safetyPrefix) { RemoveTemporariesOf(impl_->path, safetyPrefix); }
+
+void RemoveRestoreLeftovers(const fs::path &database, std::string_view safetyPrefix) {
+    sqlite3 *db = nullptr;
+    // A connection of its own, for the write lock: a journal still there under it is no other
+    // program's (SQLite rolled back one that counted as the lock was taken).
+    if (sqlite3_open_v2(database.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) == SQLITE_OK &&
+        sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK) {
+        RemoveDeadJournal(database.string() + "-journal");
+        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+    sqlite3_close(db);
+    RemoveTemporariesOf(database, safetyPrefix);
+}
 
 std::unique_ptr<ExclusiveHold> ExclusiveHold::Acquire(const fs::path &database) {
     RequireExisting(database);

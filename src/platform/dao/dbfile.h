@@ -9,6 +9,7 @@
 //   70 permission denied, 75 other input/output failures.
 #include <filesystem>
 #include <memory>
+#include <string_view>
 
 namespace platform::dao {
 
@@ -68,11 +69,24 @@ public:
     std::filesystem::path ReplaceContent(const std::filesystem::path &chosen, const std::filesystem::path &safetyTarget,
                                          ReplaceStage &stage);
 
+    // Removes at once, whatever their age, the hidden temporaries that killed restores of the held
+    // database left: of a whole replacement and of safety copies (names beginning with `safetyPrefix`).
+    // Nobody else writes them while the hold lasts. (A journal that no longer counts went as the hold
+    // began.)
+    void RemoveLeftovers(std::string_view safetyPrefix);
+
     struct Impl;  // dbfile_private.h
 
 private:
     explicit ExclusiveHold(std::unique_ptr<Impl> impl);
     std::unique_ptr<Impl> impl_;
 };
+
+// What restores of `database` that were killed left beside it, removed at once: its journal when it
+// no longer counts (one that does is rolled back by any open of the file), and the temporaries that
+// ExclusiveHold::RemoveLeftovers removes. The caller holds the database open through the engine, so no
+// restore of it runs meanwhile; the journal goes only under SQLite's write lock, never while another
+// program writes the file. What cannot be removed stays; nothing is raised.
+void RemoveRestoreLeftovers(const std::filesystem::path &database, std::string_view safetyPrefix);
 
 }  // namespace platform::dao

@@ -33,7 +33,7 @@ PendingCopy::PendingCopy(int fromFd, const fs::path &database, const FileState &
     const std::uint64_t size = state.size;
     const CutWatch watch({{fromFd, &database, size}});
     try {
-        Mapping from(fromFd, size, database, kDatabase);
+        WatchedMapping from(fromFd, size, database);
         for (std::uint64_t at = 0; at < size; at += DirectWriter::kChunk) {
             out.Append(from.data() + at, static_cast<std::size_t>(std::min<std::uint64_t>(DirectWriter::kChunk, size - at)));
             from.Done(at);

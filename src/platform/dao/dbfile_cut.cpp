@@ -3,8 +3,9 @@
 //
 // A read through a mapping past the end of a file that was cut short raises SIGBUS, which would end
 // the process without a word. While a CutWatch lives, the handler below puts an empty page in place
-// of the one that is gone, so the read finds zeros and goes on, and counts the event; the watch then
-// raises an error that names the file. A SIGBUS that no watch expects gets the handling it had before.
+// of the one that is gone, so the read finds zeros and goes on, and counts the event against the file
+// whose mapping it was; the watch then raises an error that names that file, so that a file cut while
+// another is read is the one blamed. A SIGBUS that no watch expects gets the handling it had before.
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -24,9 +25,51 @@ namespace {
 std::mutex g_installing;
 int g_watches = 0;  // under g_installing
 std::atomic<bool> g_watching{false};
-std::atomic<unsigned long> g_pagesGone{0};
 struct sigaction g_before {};
 std::uintptr_t g_pageSize = 4096;
+
+// The mappings being read under watches, and the pages gone per file (by descriptor; an entry once
+// taken stays its descriptor's, so a watch compares counts). All lock-free: the handler reads them.
+struct Span {
+    std::atomic<std::uintptr_t> begin{0}, end{0};  // begin 0: free
+    std::atomic<int> fd{-1};
+};
+struct Gone {
+    std::atomic<int> fd{-1};
+    std::atomic<unsigned long> pages{0};
+};
+Span g_spans[16];
+Gone g_gone[32];
+std::atomic<unsigned long> g_unknownGone{0};  // pages of mappings not ours, or beyond the table
+
+// The entry of `fd`; entries are taken in order, so the first free one ends the search (where `take`
+// makes it the entry of `fd`).
+Gone *GoneOf(int fd, bool take) {
+    for (Gone &g : g_gone) {
+        int at = g.fd.load();
+        if (at == -1 && (!take || g.fd.compare_exchange_strong(at, fd))) return take ? &g : nullptr;
+        if (at == fd) return &g;
+    }
+    return nullptr;
+}
+
+unsigned long PagesGoneOf(int fd) {
+    const Gone *g = GoneOf(fd, false);
+    return g ? g->pages.load() : 0;
+}
+
+void CountGone(std::uintptr_t address) {
+    for (const Span &s : g_spans) {
+        const std::uintptr_t begin = s.begin.load();
+        if (begin && address >= begin && address < s.end.load()) {
+            if (Gone *g = GoneOf(s.fd.load(), true)) {
+                g->pages.fetch_add(1);
+                return;
+            }
+        }
+    }
+    g_unknownGone.fetch_add(1);
+}
 
 void OnBusError(int, siginfo_t *info, void *) {
     if (g_watching.load() && info->si_code == BUS_ADRERR) {
@@ -35,7 +78,7 @@ void OnBusError(int, siginfo_t *info, void *) {
         const bool replaced = ::mmap(page, g_pageSize, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) == page;
         errno = saved;
         if (replaced) {
-            g_pagesGone.fetch_add(1);
+            CountGone(reinterpret_cast<std::uintptr_t>(info->si_addr));
             return;  // the read is made again, on the empty page
         }
     }
@@ -55,7 +98,8 @@ CutWatch::CutWatch(std::initializer_list<Watched> files) : files_(files) {
         ::sigaction(SIGBUS, &sa, &g_before);
         g_watching = true;
     }
-    gone_ = g_pagesGone.load();
+    for (const Watched &f : files_) gone_.push_back(PagesGoneOf(f.fd));
+    unknownGone_ = g_unknownGone.load();
 }
 
 CutWatch::~CutWatch() {
@@ -66,16 +110,40 @@ CutWatch::~CutWatch() {
     }
 }
 
-bool CutWatch::PagesGone() const { return g_pagesGone.load() != gone_; }
+bool CutWatch::PagesGone() const {
+    for (std::size_t i = 0; i < files_.size(); ++i)
+        if (PagesGoneOf(files_[i].fd) != gone_[i]) return true;
+    return g_unknownGone.load() != unknownGone_;
+}
 
 void CutWatch::Check() const {
+    auto cut = [](const Watched &f) {
+        return Error(75, PathErrorText(75, *f.shown, "another program cut the file short while it was read"));
+    };
     for (const Watched &f : files_) {
         struct stat st {};
-        if (::fstat(f.fd, &st) == 0 && static_cast<std::uint64_t>(st.st_size) < f.size)
-            throw Error(75, PathErrorText(75, *f.shown, "another program cut the file short while it was read"));
+        if (::fstat(f.fd, &st) == 0 && static_cast<std::uint64_t>(st.st_size) < f.size) throw cut(f);
     }
-    if (PagesGone())
-        throw Error(75, PathErrorText(75, *files_.front().shown, "another program cut the file short while it was read"));
+    for (std::size_t i = 0; i < files_.size(); ++i)
+        if (PagesGoneOf(files_[i].fd) != gone_[i]) throw cut(files_[i]);
+    if (g_unknownGone.load() != unknownGone_) throw cut(files_.front());
+}
+
+WatchedMapping::WatchedMapping(int fd, std::uint64_t size, const fs::path &file) : Mapping(fd, size, file, kDatabase) {
+    if (!data()) return;
+    std::lock_guard lock(g_installing);
+    for (Span &s : g_spans) {
+        if (s.begin.load()) continue;
+        s.fd = fd;
+        s.end = reinterpret_cast<std::uintptr_t>(data()) + size;
+        s.begin = reinterpret_cast<std::uintptr_t>(data());
+        span_ = static_cast<int>(&s - g_spans);
+        return;
+    }
+}
+
+WatchedMapping::~WatchedMapping() {
+    if (span_ >= 0) g_spans[span_].begin = 0;  // before the mapping goes
 }
 
 FileState FileState::Of(int fd, const fs::path &shown) {

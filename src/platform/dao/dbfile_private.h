@@ -51,7 +51,9 @@ struct FileState {
 };
 
 // Reads through mappings of files that another program may cut short meanwhile (see dbfile_cut.cpp):
-// while a watch lives, a read past the new end finds zeros instead of ending the process.
+// while a watch lives, a read past the new end finds zeros instead of ending the process. A page that
+// goes from a WatchedMapping is counted against its file; one that goes from a mapping of SQLite's own
+// (the check's reads) against every watch.
 class CutWatch {
 public:
     struct Watched {
@@ -63,15 +65,26 @@ public:
     ~CutWatch();
     CutWatch(const CutWatch &) = delete;
     CutWatch &operator=(const CutWatch &) = delete;
-    // True once a read found a page gone (under any watch).
+    // True once a read found a page of a watched file gone.
     bool PagesGone() const;
-    // Raises 75 naming the watched file that is now shorter than its reads expect, or the first one
-    // when a page went and came back.
+    // Raises 75 naming the watched file that is now shorter than its reads expect, or whose page went
+    // and came back (the first one, for a page of SQLite's mappings).
     void Check() const;
 
 private:
     std::vector<Watched> files_;
-    unsigned long gone_ = 0;
+    std::vector<unsigned long> gone_;  // per file, as counted when the watch began
+    unsigned long unknownGone_ = 0;
+};
+
+// A mapping of a file read under a watch.
+class WatchedMapping : public Mapping {
+public:
+    WatchedMapping(int fd, std::uint64_t size, const fs::path &file);
+    ~WatchedMapping();
+
+private:
+    int span_ = -1;
 };
 
 // A chosen copy as checked: open, and held under SQLite's shared lock (and the engine's shared .ldb

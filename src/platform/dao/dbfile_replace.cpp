@@ -179,7 +179,7 @@ void Replacement::JournalChangedPages(const CheckedCopy &copy) noexcept {
         const std::uint64_t common = std::min(oldLength_, copy.checked.size / pageSize_ * pageSize_);
         const CutWatch watch({{liveFd_, &live_, oldSize_}});
         try {
-            Mapping old(liveFd_, oldLength_, live_, kDatabase), now(copy.fd.get(), common, copy.path, kDatabase);
+            WatchedMapping old(liveFd_, oldLength_, live_), now(copy.fd.get(), common, copy.path);
             for (std::uint64_t page = 1, at = 0; page <= oldPages_ && !watch.PagesGone(); ++page, at += pageSize_) {
                 if (page == 1 || at + pageSize_ > common || std::memcmp(old.data() + at, now.data() + at, pageSize_) != 0)
                     AddRecord(page, old.data() + at);
@@ -291,7 +291,7 @@ void Replacement::CompareWithCopy(const CheckedCopy &copy) const {
     const CutWatch watch({{liveFd_, &live_, newLength_}, {copy.fd.get(), &copy.path, newLength_}});
     std::uint64_t at = 0;
     try {
-        Mapping now(liveFd_, newLength_, live_, kDatabase), chosen(copy.fd.get(), newLength_, copy.path, kDatabase);
+        WatchedMapping now(liveFd_, newLength_, live_), chosen(copy.fd.get(), newLength_, copy.path);
         bool same = std::memcmp(now.data(), newHeader_, sizeof newHeader_) == 0;
         for (at = sizeof newHeader_; same && at < newLength_ && !watch.PagesGone(); at += kStep) {
             const std::uint64_t step = std::min<std::uint64_t>(kStep, newLength_ - at);
