@@ -257,6 +257,13 @@ std::string ShownPath(const fs::path &linuxPath) {
     }
 }
 
+std::string JoinedPath(std::string_view folder, std::string_view name) {
+    std::string joined(folder);
+    while (!joined.empty() && (joined.back() == '\\' || joined.back() == '/')) joined.pop_back();
+    if (!name.empty()) return joined + "\\" + std::string(name);
+    return joined.size() == 2 && joined[1] == ':' ? joined + "\\" : joined;
+}
+
 std::string WithDriveNote(std::string message, const fs::path &linuxPath) {
     std::shared_ptr<const Configuration> c;
     try {

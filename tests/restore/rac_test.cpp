@@ -132,7 +132,8 @@ TEST_F(RacEnv, ListingShowsTheTimeStampOfTheCopyInTheAutoCopyFolder) {
     qvtest::MakeTaggedDatabase(drives.linux("C:\\Elsewhere\\BILLING1.mdb"), "elsewhere", 5);
     const std::string usb = (drives.root() / "usb").string();
     qvtest::MakeTaggedDatabase(usb + "/BILLING1.mdb", "usb", 5);
-    for (const std::string &path : {std::string("C:\\QVData\\backup\\GLOBAL1.mdb"), std::string("C:\\Elsewhere\\BILLING1.mdb"), usb}) {
+    for (const std::string &path : {std::string("C:\\QVData\\backup\\GLOBAL1.mdb"), std::string("C:\\Elsewhere\\BILLING1.mdb"),
+                                    std::string("C:\\QVData\\BILLING.mdb"), usb}) {
         List("C:\\QVData\\backup\\BILLING1.mdb");
         if (path == usb) {  // picked in the dialog itself, which names a file on no drive by its Linux path
             platform::ui::SetFileDialogChooserForTests({});
@@ -145,10 +146,12 @@ TEST_F(RacEnv, ListingShowsTheTimeStampOfTheCopyInTheAutoCopyFolder) {
         EXPECT_EQ(f.txt->Text(), "");
         EXPECT_FALSE(f.cmdRestore->Enabled());
     }
-    ASSERT_EQ(boxes.size(), 3u);
-    const std::string only = " is not an automatic copy: only the files in the auto-copy folder C:\\QVData\\backup can be restored, and this one lies in ";
+    ASSERT_EQ(boxes.size(), 4u);
+    const std::string only = " is not an automatic copy: only the files in the auto-copy folder C:\\QVData\\backup, and the safety "
+                             "copies that restores kept in C:\\QVData, can be restored, and this one lies in ";
     EXPECT_EQ(boxes[1].prompt, "C:\\Elsewhere\\BILLING1.mdb" + only + "C:\\Elsewhere.");
-    EXPECT_EQ(boxes[2].prompt, usb + "/BILLING1.mdb" + only + usb + ".");
+    EXPECT_EQ(boxes[2].prompt, "C:\\QVData\\BILLING.mdb" + only + "C:\\QVData.");
+    EXPECT_EQ(boxes[3].prompt, usb + "/BILLING1.mdb" + only + usb + ".");
 }
 
 TEST_F(RacEnv, NothingToListIsReportedAndDisablesRestore) {
@@ -177,6 +180,18 @@ TEST(LiveBaseName, DerivedFromTheChosenName) {
         {"A.mdb", ""},                    {"ABC", ""},                   {"BILLING1. mdb ", "BILLING1."},
     };
     for (auto &c : cases) EXPECT_EQ(restore::LiveBaseNameOf(c.chosen), c.base) << c.chosen;
+}
+
+TEST(LiveBaseName, OfASafetyCopyIsThePartBeforeItsMark) {
+    struct Case {
+        const char *name, *base;
+    } cases[] = {
+        {"BILLINGreplacedbyautocopy120426223705.mdb", "BILLING"}, {"Billing2REPLACEDBYAUTOCOPY120426223705.MDB", "Billing2"},
+        {"BILLINGreplacedbyautocopy120426223705-12.mdb", "BILLING"}, {"BILLINGreplacedbyautocopy1204262237.mdb", ""},
+        {"replacedbyautocopy120426223705.mdb", ""}, {"BILLINGreplacedbyautocopy120426223705.zip", ""},
+        {"BILLINGreplacedbyautocopy120426223705-.mdb", ""}, {"BILLINGreplacedbyautocopy12042622370x.mdb", ""},
+    };
+    for (auto &c : cases) EXPECT_EQ(restore::SafetyCopyBaseOf(c.name), c.base) << c.name;
 }
 
 class RacRestore : public RacEnv {
@@ -219,7 +234,9 @@ protected:
     }
 };
 
-TEST_F(RacRestore, RestoresTheCopyKeepsASafetyCopyAndEnds) {
+// The window stays open after a restore; the safety copy that FINISHED names is listed and restored
+// in it, which puts the earlier content back and keeps a safety copy of its own.
+TEST_F(RacRestore, RestoresTheCopyKeepsASafetyCopyAndCanTakeItBack) {
     fs::permissions(live, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     Open();
     List("C:\\QVData\\backup\\BILLING1.mdb");
@@ -234,22 +251,41 @@ TEST_F(RacRestore, RestoresTheCopyKeepsASafetyCopyAndEnds) {
     EXPECT_EQ(fs::status(safety).permissions(), fs::status(live).permissions());
     EXPECT_EQ(Files(), "BILLING.mdb\n" + safety.filename().string() + "\nbackup\n");
     ASSERT_EQ(boxes.size(), 1u) << LastPrompt();
-    EXPECT_EQ(boxes[0].prompt, "C:\\QVData\\BILLING.mdb was replaced with C:\\QVData\\backup\\BILLING1.mdb");
+    const std::string safetyName = "C:\\QVData\\" + safety.filename().string();
+    EXPECT_EQ(boxes[0].prompt, "C:\\QVData\\BILLING.mdb was replaced with C:\\QVData\\backup\\BILLING1.mdb\n\nIts previous "
+                               "content is kept in the safety copy " + safetyName + ". To take this restore back, list that file and restore it.");
     EXPECT_EQ(boxes[0].style, platform::ui::vbInformation);
     EXPECT_EQ(boxes[0].title, "FINISHED");
-    EXPECT_TRUE(platform::ui::Ending());
-    EXPECT_EQ(platform::ui::EndStatus(), 0);
+    EXPECT_FALSE(platform::ui::Ending());
+    EXPECT_TRUE(form->IsVisible());
+    EXPECT_FALSE(form->cmdRestore->Enabled());
     EXPECT_EQ(form->LiveBaseName, "BILLING");
     EXPECT_EQ(qvtest::Digest(live), newDigest);
     EXPECT_EQ(qvtest::IntegrityOf(live), "ok");
+    EXPECT_EQ(qvtest::Digest(safety), oldDigest);
+
+    SetWritten(safety, 2026, 12, 4, 22, 37, 5);
+    List(safetyName);
+    EXPECT_EQ(form->txt->Text(), safety.filename().string() + " created 12/04/2026 22:37:05");
+    boxes.clear();
+    form->cmdRestore->Press();
+    ASSERT_EQ(boxes.size(), 1u);
+    const fs::path second = dataDir / (safety.stem().string() + "-2.mdb");
+    EXPECT_EQ(boxes[0].prompt.rfind("C:\\QVData\\BILLING.mdb was replaced with " + safetyName + "\n\n", 0), 0u) << boxes[0].prompt;
+    EXPECT_NE(boxes[0].prompt.find(second.filename().string()), std::string::npos) << boxes[0].prompt;
+    EXPECT_EQ(qvtest::Digest(live), oldDigest);
+    EXPECT_EQ(qvtest::Digest(second), newDigest);
     EXPECT_EQ(qvtest::Digest(safety), oldDigest);
 }
 
 TEST_F(RacRestore, AnEarlierSafetyCopyOfTheSameSecondIsKept) {
     qvtest::MakeTaggedDatabase(safety, "earlier", 3);
+    SetDatabasePath("C:\\QVData\\");  // stored with a trailing backslash: no message doubles it
     ListAndRestore("C:\\QVData\\backup\\BILLING1.mdb");
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].prompt, "C:\\QVData\\BILLING.mdb was replaced with C:\\QVData\\backup\\BILLING1.mdb");
+    EXPECT_EQ(dialogInitDir, "C:\\QVData\\backup");
+    EXPECT_EQ(boxes[0].prompt.rfind("C:\\QVData\\BILLING.mdb was replaced with C:\\QVData\\backup\\BILLING1.mdb\n\n", 0), 0u);
+    EXPECT_NE(boxes[0].prompt.find(" C:\\QVData\\BILLINGreplacedbyautocopy" + std::string(kStamp) + "-2.mdb."), std::string::npos) << boxes[0].prompt;
     EXPECT_EQ(qvtest::Digest(live), newDigest);
     EXPECT_EQ(qvtest::Digest(safety).substr(0, 8), "earlier ");
     EXPECT_EQ(qvtest::Digest(dataDir / (std::string("BILLINGreplacedbyautocopy") + kStamp + "-2.mdb")), oldDigest);
