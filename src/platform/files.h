@@ -28,6 +28,8 @@ bool SameFolder(std::string_view a, std::string_view b);
 
 // The login name of the user running the process.
 std::string UserName();
+// The login name of the user `uid`; empty when the system knows none.
+std::string LoginName(unsigned uid);
 
 }  // namespace platform
 

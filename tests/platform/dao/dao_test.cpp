@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -105,7 +107,7 @@ TEST_F(OpenTest, ReadOnlyOpenLeavesTheFileUntouchedAndRefusesWrites) {
 
     EXPECT_EQ(qvtest::ReadFile(file), before);
     EXPECT_EQ(fs::last_write_time(file), mtime);
-    EXPECT_TRUE(fs::exists(Linux("C:\\data\\billing.ldb")));
+    EXPECT_FALSE(fs::exists(Linux("C:\\data\\billing.ldb")));
 }
 
 // A child process opens the database as told and reports the error number it got; it keeps the
@@ -171,7 +173,37 @@ TEST_F(OpenTest, ExclusiveAndSharedOpensConflictAcrossProcessesUntilClosed) {
     shared.Close();
     Child afterClose = OpenInChild(name, true);
     EXPECT_EQ(Reported(afterClose), 0);
-    Finish(afterClose);
+    Finish(afterClose);  // ends without closing, as a killed program does: the .ldb stays until the next open
+    DBEngine().OpenDatabase(name).Close();
+    EXPECT_FALSE(fs::exists(Linux("C:\\data\\billing.ldb")));
+}
+
+// Two logins opening and closing at once are never refused, and whoever has the database open holds
+// the .ldb that its name names (an exclusive lock of that file is refused); the last removes it.
+TEST_F(OpenTest, TwoProcessesOpeningAtOnceKeepTheirLockAndLeaveNoLockFile) {
+    MakeData();
+    const fs::path ldb = Linux("C:\\data\\billing.ldb");
+    const auto openAndClose = [&] {
+        for (int i = 0; i < 400; ++i) {
+            Database db;
+            if (ErrorNumber([&] { db = DBEngine().OpenDatabase("C:\\data\\billing.mdb", false, true); }) != 0) return 1;
+            const int probe = ::open(ldb.c_str(), O_RDONLY);
+            const bool lost = probe < 0 || ::flock(probe, LOCK_EX | LOCK_NB) == 0;
+            if (probe >= 0) ::close(probe);
+            db.Close();
+            if (lost) return 2;
+        }
+        return 0;
+    };
+    pid_t children[2];
+    for (pid_t &child : children)
+        if ((child = fork()) == 0) _exit(openAndClose());
+    for (pid_t child : children) {
+        int status = -1;
+        waitpid(child, &status, 0);
+        EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0);
+    }
+    EXPECT_FALSE(fs::exists(ldb));
 }
 
 // The standard data database, open.
