@@ -273,6 +273,11 @@ std::string WithDriveNote(std::string message, const fs::path &linuxPath) {
     }
     std::error_code ec;
     const fs::path p = fs::absolute(linuxPath, ec).lexically_normal();
+    if (!c->driveMapped)  // nobody configured the installation: its files are looked for below "/"
+        return message + "\n\nqvutil is not configured: " + ConfigurationFiles().front().string() + " maps no drive" +
+               (c->programFolder.empty() ? " and names no program folder" : "") +
+               ". An administrator adds to it lines such as C=/srv/qv/c (the Linux folder that stands for drive C:)"
+               " and ProgramFolder=C:\\QVNWin32 (the folder of global.mdb).";
     fs::path rest;
     const Drive *d = ec ? nullptr : DriveOf(c->drives, p, rest);
     if (!d) return message;

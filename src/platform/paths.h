@@ -42,6 +42,7 @@ std::string JoinedPath(std::string_view folder, std::string_view name);
 // `message` followed, when the drive that holds `linuxPath` stands for a folder that is missing (or
 // cannot be reached), by a sentence that names that folder: "... Drive C: is mapped to the Linux
 // folder /srv/qv/c, which does not exist." Messages about files that could not be found or used take it.
+// When no configuration maps a drive, the note names the configuration file to edit and what it lacks.
 std::string WithDriveNote(std::string message, const std::filesystem::path &linuxPath);
 
 // The program folder: the configured one as it is spelt on disk, else the folder of the running
