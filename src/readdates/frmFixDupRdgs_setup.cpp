@@ -6,6 +6,7 @@
 #include "platform/error.h"
 #include "platform/filelock.h"
 #include "platform/paths.h"
+#include "platform/safe_file.h"
 #include "platform/ui/app.h"
 #include "readdates/frmFixDupRdgs.h"
 #include "readdates/read_date_entries.h"
@@ -36,14 +37,46 @@ void TakeDataFilePathFromSettings() {
     shared.db = {};
 }
 
-std::unique_ptr<platform::FileLock> TakeReadDateWindowLock(dao::Database &db, const std::string &refused) {
+namespace {
+
+// A data database this login cannot change (read-only file or folder, full disk), said at once and
+// naming it: the window would otherwise open without FRDLK and fail at the first date entered.
+void TellDataCannotBeChanged(const platform::Error &e, const std::string &cannot = "Read dates cannot be corrected") {
+    const std::string text =
+        cannot + " in the data database " + startup::Shared().DataFilePath + ":\n\n" + e.description + "\n\n" +
+        (e.number == 70 ? "This login may not change that database or create files in its folder. " : "") +
+        "Nothing was changed.";
+    platform::LogEvent(text, true);
+    std::cerr << text << std::endl;
+    platform::ui::MsgBox(text, platform::ui::vbCritical, "Quorvant 32");
+}
+
+// Permission refused, not a link that another login planted (that goes to the last-resort report).
+bool PermissionRefused(const platform::Error &e) { return e.number == 70 && platform::RefusedLink().empty(); }
+
+}  // namespace
+
+std::unique_ptr<platform::FileLock> OpenDataAndTakeWindowLock(dao::Database &db, const std::string &refused,
+                                                              const std::string &cannot) {
     const std::string &data = startup::Shared().DataFilePath;
-    auto lock = platform::FileLock::TryTake(startup::ReadDateLockOf(data));
+    const std::string lockPath = startup::ReadDateLockOf(data);
+    std::unique_ptr<platform::FileLock> lock;
+    try {
+        db = dao::DBEngine().OpenDatabase(data);
+        lock = platform::FileLock::TryTake(lockPath);
+    } catch (const platform::Error &e) {
+        if (!PermissionRefused(e)) throw;
+        if (db) db.Close();
+        TellDataCannotBeChanged(e, cannot);
+        platform::ui::End(1);
+        return nullptr;
+    }
     if (lock) return lock;
     db.Close();
-    platform::ui::MsgBox(refused + " for the data database " + data +
-                             " in another window.\n\nClose that window first; only one can be open for a data "
-                             "database at a time.",
+    const std::string holder = platform::FileLock::HolderOf(lockPath);
+    platform::ui::MsgBox(refused + " for the data database " + data + " in another window" +
+                             (holder.empty() ? "" : " of the login " + holder) +
+                             ".\n\nClose that window first; only one can be open for a data database at a time.",
                          platform::ui::vbInformation, "Quorvant 32");
     return nullptr;
 }
@@ -101,16 +134,13 @@ frmFixDupRdgs::~frmFixDupRdgs() = default;
 
 void frmFixDupRdgs::Form_Load() {
     auto &shared = startup::Shared();
-    auto &engine = dao::DBEngine();
     TempDataPath = kTempDataPath;
     TakeDataFilePathFromSettings();
 
-    // The data database is opened first, so a missing one is reported as such and leaves no lock file.
-    shared.db = engine.OpenDatabase(shared.DataFilePath);
-
     // FRDLK is one table per data database: a second window on the same database would rebuild it
     // under the first one and drop it on close, so only one window may hold it.
-    toolLock_ = TakeReadDateWindowLock(shared.db, "Read dates are already being corrected or undone");
+    toolLock_ = OpenDataAndTakeWindowLock(shared.db, "Read dates are already being corrected or undone",
+                                          "Read dates cannot be corrected");
     if (!toolLock_) {
         shared.db = {};
         Unload();  // the window never shows; start-up then ends the utility
@@ -144,22 +174,6 @@ void frmFixDupRdgs::Form_Load() {
     cboCode->SetText(kAllCodes);
 }
 
-namespace {
-
-// A data database this login cannot change (read-only file or folder, full disk), said at once and
-// naming it: the window would otherwise open without FRDLK and fail at the first date entered.
-void TellDataCannotBeChanged(const platform::Error &e) {
-    const std::string text =
-        "Read dates cannot be corrected in the data database " + startup::Shared().DataFilePath + ":\n\n" +
-        e.description + "\n\n" +
-        (e.number == 70 ? "This login may not change that database or create files in its folder. " : "") +
-        "Nothing was changed.";
-    platform::LogEvent(text, true);
-    std::cerr << text << std::endl;
-    platform::ui::MsgBox(text, platform::ui::vbCritical, "Quorvant 32");
-}
-
-}  // namespace
 
 // The lock table is dropped, created and filled in one transaction: one commit for all of it. A row
 // whose insert fails is still dropped alone; the table's own statements and the commit may not fail

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/filelock.h"
 #include "readdates/frd_fixture.h"
 #include "startup/audit.h"
@@ -205,7 +206,8 @@ TEST_F(UndoRunTest, AFailedUndoSaysSoKeepsTheWindowAndChangesNothing) {
 // words and changes nothing, and a restore finds the database held (the lock it asks about).
 TEST_F(UndoTest, OneReadDateWindowPerDataDatabaseEachRefusedWithItsOwnWordsAndNoRestoreMeanwhile) {
     const std::string lock = startup::ReadDateLockOf(frdtest::kDataPath);
-    const std::string held = " for the data database C:\\QVData\\billing.mdb in another window.\n\nClose that window "
+    const std::string held = " for the data database C:\\QVData\\billing.mdb in another window of the login " +
+                             platform::UserName() + ".\n\nClose that window "
                              "first; only one can be open for a data database at a time.";
     Select(1, "A1");
     Select(2, "A2");
