@@ -26,7 +26,10 @@ constexpr const char *kTempDataPath = "C:\\users\\public\\qv32tempdata\\tempdata
 
 void TakeDataFilePathFromSettings() {
     auto &shared = startup::Shared();
-    shared.db = dao::DBEngine().OpenDatabase(platform::AppPath() + "\\global.mdb", false, false, startup::kGlobalConnect);
+    // Read-only: it is only read, and a clerk who may not write the program folder (where a shared
+    // open would make global.ldb) still reads it.
+    shared.db = dao::DBEngine().OpenDatabase(platform::JoinedPath(platform::AppPath(), "global.mdb"), false, true,
+                                             startup::kGlobalConnect);
     shared.rs = shared.db.OpenRecordset("current", dao::dbOpenSnapshot);
     if (shared.rs.RecordCount() > 0)
         shared.DataFilePath =
