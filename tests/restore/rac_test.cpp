@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QTest>
 #include <QTimer>
+#include <QTreeView>
 #include <ctime>
 #include <fcntl.h>
 #include <filesystem>
@@ -131,6 +132,7 @@ TEST_F(RacEnv, ListingShowsTheTimeStampOfTheCopyInTheAutoCopyFolder) {
     // auto-copy folder's file of that name), after a good listing lists nothing.
     qvtest::MakeTaggedDatabase(drives.linux("C:\\Elsewhere\\BILLING1.mdb"), "elsewhere", 5);
     const std::string usb = (drives.root() / "usb").string();
+    qvtest::WriteFile(dataDir / "backup" / "BILLING1.ldb", "");
     qvtest::MakeTaggedDatabase(usb + "/BILLING1.mdb", "usb", 5);
     for (const std::string &path : {std::string("C:\\QVData\\backup\\GLOBAL1.mdb"), std::string("C:\\Elsewhere\\BILLING1.mdb"),
                                     std::string("C:\\QVData\\BILLING.mdb"), usb}) {
@@ -139,6 +141,15 @@ TEST_F(RacEnv, ListingShowsTheTimeStampOfTheCopyInTheAutoCopyFolder) {
             platform::ui::SetFileDialogChooserForTests({});
             QTimer::singleShot(0, [&] {
                 auto *d = static_cast<QFileDialog *>(QApplication::activeModalWidget());
+                const auto *view = d->findChild<QTreeView *>("treeView");  // it offers the copies, no lock file
+                QStringList offered;
+                (void)QTest::qWaitFor([&] {
+                    offered.clear();
+                    for (int r = 0; r < view->model()->rowCount(view->rootIndex()); ++r)
+                        offered << view->model()->index(r, 0, view->rootIndex()).data().toString();
+                    return offered.contains("BILLING1.mdb");
+                });
+                EXPECT_TRUE(offered.contains("BILLING1.mdb") && !offered.contains("BILLING1.ldb")) << offered.join(' ').toStdString();
                 d->findChild<QLineEdit *>("fileNameEdit")->setText(QString::fromStdString(usb + "/BILLING1.mdb")), static_cast<QDialog *>(d)->accept();
             });
         }
