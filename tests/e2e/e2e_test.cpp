@@ -300,9 +300,8 @@ TEST_F(RacE2E, KeyboardRestoresAnAutomaticCopy) {
     const auto safetyCopies = [&] {
         safety.clear();
         for (auto &e : fs::directory_iterator(inst.dataDir))
-            if (e.path().filename().string().rfind("BILLINGreplacedbyautocopy", 0) == 0) safety.push_back(e.path());
-        std::sort(safety.begin(), safety.end());
-        return safety.size();
+            if (e.path().stem().string().starts_with("BILLINGreplacedbyautocopy")) safety.push_back(e.path());
+        return std::sort(safety.begin(), safety.end()), safety.size();
     };
     ASSERT_EQ(safetyCopies(), 1u);
     EXPECT_EQ(safety[0].filename().string().size(), std::string("BILLINGreplacedbyautocopy").size() + 12 + 4);

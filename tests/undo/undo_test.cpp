@@ -224,14 +224,12 @@ TEST_F(UndoTest, OneReadDateWindowPerDataDatabaseEachRefusedWithItsOwnWordsAndNo
     if (::geteuid() == 0) {  // a login that may not make the lock files in the data folder is told so
         std::filesystem::permissions(drives.root(), std::filesystem::perms(0755));
         qvtest::Child nobody([&] {
-            if (::setgid(65534) != 0 || ::setuid(65534) != 0) return 3;
             ClearBoxes();
-            return !OpenUndo().IsLoaded() && boxes.size() == 1 &&
+            return ::setgid(65534) == 0 && ::setuid(65534) == 0 && !OpenUndo().IsLoaded() && boxes.size() == 1 &&
                            boxes[0].prompt.starts_with("Read-date corrections cannot be undone in the data database "
                                                        "C:\\QVData\\billing.mdb:\n\n") &&
                            boxes[0].prompt.ends_with("This login may not change that database or create files in its "
-                                                     "folder. Nothing was changed.")
-                       ? 0 : 1;
+                                                     "folder. Nothing was changed.") ? 0 : 1;
         });
         EXPECT_EQ(nobody.Wait(), 0);
     }

@@ -12,8 +12,10 @@
 #include "platform/dao/dao.h"
 #include "platform/dao/jet_sql.h"
 #include "platform/error.h"
+#include "platform/safe_file.h"
 #include "qvsample/sql_file.h"
 #include "qvsample/temp_drive.h"
+#include "support/child.h"
 #include "support/error_number.h"
 
 namespace daotest {
@@ -183,26 +185,19 @@ TEST_F(OpenTest, ExclusiveAndSharedOpensConflictAcrossProcessesUntilClosed) {
 TEST_F(OpenTest, TwoProcessesOpeningAtOnceKeepTheirLockAndLeaveNoLockFile) {
     MakeData();
     const fs::path ldb = Linux("C:\\data\\billing.ldb");
-    const auto openAndClose = [&] {
-        for (int i = 0; i < 400; ++i) {
-            Database db;
-            if (ErrorNumber([&] { db = DBEngine().OpenDatabase("C:\\data\\billing.mdb", false, true); }) != 0) return 1;
-            const int probe = ::open(ldb.c_str(), O_RDONLY);
-            const bool lost = probe < 0 || ::flock(probe, LOCK_EX | LOCK_NB) == 0;
-            if (probe >= 0) ::close(probe);
-            db.Close();
-            if (lost) return 2;
-        }
-        return 0;
-    };
-    pid_t children[2];
-    for (pid_t &child : children)
-        if ((child = fork()) == 0) _exit(openAndClose());
-    for (pid_t child : children) {
-        int status = -1;
-        waitpid(child, &status, 0);
-        EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0);
-    }
+    std::vector<std::unique_ptr<qvtest::Child>> logins;
+    for (int login = 0; login < 2; ++login)
+        logins.push_back(std::make_unique<qvtest::Child>([&] {
+            for (int i = 0; i < 400; ++i) {
+                Database db = DBEngine().OpenDatabase("C:\\data\\billing.mdb", false, true);
+                const platform::Fd probe(::open(ldb.c_str(), O_RDONLY));
+                const bool lost = !probe || ::flock(probe.get(), LOCK_EX | LOCK_NB) == 0;
+                db.Close();
+                if (lost) return 2;
+            }
+            return 0;
+        }));
+    for (auto &login : logins) EXPECT_EQ(login->Wait(), 0);
     EXPECT_FALSE(fs::exists(ldb));
 }
 
