@@ -51,6 +51,11 @@ bool SameFolder(std::string_view a, std::string_view b) {
     return StatOf(a, sa) && StatOf(b, sb) && S_ISDIR(sa.st_mode) && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
+void RequireWritable(std::string_view path) {
+    const std::filesystem::path file = MapPath(path);
+    if (::faccessat(AT_FDCWD, file.c_str(), W_OK, AT_EACCESS) != 0 && errno != ENOENT) RaiseOsError(errno, file);
+}
+
 std::string LoginName(unsigned uid) {
     struct passwd pw {};
     struct passwd *found = nullptr;

@@ -5,6 +5,7 @@
 #include "platform/diagnostics.h"
 #include "platform/error.h"
 #include "platform/filelock.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/safe_file.h"
 #include "platform/ui/app.h"
@@ -66,6 +67,7 @@ std::unique_ptr<platform::FileLock> OpenDataAndTakeWindowLock(dao::Database &db,
     std::unique_ptr<platform::FileLock> lock;
     try {
         db = dao::DBEngine().OpenDatabase(data);
+        platform::RequireWritable(data);
         lock = platform::FileLock::TryTake(lockPath);
     } catch (const platform::Error &e) {
         if (!PermissionRefused(e)) throw;

@@ -221,17 +221,21 @@ TEST_F(UndoTest, OneReadDateWindowPerDataDatabaseEachRefusedWithItsOwnWordsAndNo
     EXPECT_EQ(boxes[1].prompt, "Read-date corrections cannot be undone now: read dates are being corrected or undone" + held);
     EXPECT_FALSE(frd->IsLoaded() || frd->IsVisible());
     frd.reset();
-    if (::geteuid() == 0) {  // a login that may not make the lock files in the data folder is told so
+    if (::geteuid() == 0) {  // a login that may not change the data database, or make its lock files, is told so
         std::filesystem::permissions(drives.root(), std::filesystem::perms(0755));
-        qvtest::Child nobody([&] {
-            ClearBoxes();
-            return ::setgid(65534) == 0 && ::setuid(65534) == 0 && !OpenUndo().IsLoaded() && boxes.size() == 1 &&
-                           boxes[0].prompt.starts_with("Read-date corrections cannot be undone in the data database "
-                                                       "C:\\QVData\\billing.mdb:\n\n") &&
-                           boxes[0].prompt.ends_with("This login may not change that database or create files in its "
-                                                     "folder. Nothing was changed.") ? 0 : 1;
-        });
-        EXPECT_EQ(nobody.Wait(), 0);
+        for (const auto folder : {std::filesystem::perms(0755), std::filesystem::perms(0777)}) {
+            std::filesystem::permissions(DataFile().parent_path(), folder);
+            qvtest::Child nobody([&] {
+                ClearBoxes();
+                return ::setgid(65534) == 0 && ::setuid(65534) == 0 && !OpenUndo().IsLoaded() && boxes.size() == 1 &&
+                               boxes[0].prompt.starts_with("Read-date corrections cannot be undone in the data database "
+                                                           "C:\\QVData\\billing.mdb:\n\n") &&
+                               boxes[0].prompt.ends_with("This login may not change that database or create files in its "
+                                                         "folder. Nothing was changed.") ? 0 : 1;
+            });
+            EXPECT_EQ(nobody.Wait(), 0);
+        }
+        std::filesystem::permissions(DataFile().parent_path(), std::filesystem::perms(0755));
     }
     // The first window's FRDLK is untouched and still serves it.
     EXPECT_EQ(DataCount("select count(*) from FRDLK"), 2);
