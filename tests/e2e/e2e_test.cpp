@@ -452,6 +452,8 @@ TEST_F(FrdE2E, KeyboardUndoOfACorrectionAndOfItsUndo) {
                          "__/__/2026 10:30:00 for bill date 05/01/2026 for account 1002%'"), 0);
     EXPECT_EQ(data.count("select count(*) from LIDB where What like 'Changed read date from 05/02/2026 to Null %'"), 1);
     ExpectAuditFileTellsLidb(inst);
+    for (auto &e : fs::recursive_directory_iterator(inst.driveC))  // FRD and URD left no lock file
+        EXPECT_TRUE(e.path().extension() != ".ldb" && e.path().extension() != ".frd") << e.path();
 }
 
 // The Debian package as an administrator installs it: lintian, appstreamcli and desktop-file-validate
