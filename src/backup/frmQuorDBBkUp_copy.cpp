@@ -115,7 +115,7 @@ void frmQuorDBBkUp::cmd2_Click() {
     const std::string folderName = programFolder.find("QVNWin32") != std::string::npos ? "QVNWin32" : "QVWin32";
     const std::string destination = Dir1->Path();
     const std::string target = destination + "\\" + folderName;  // joined as text: "E:\\QVNWin32" on a root
-    const std::string shown = destination.ends_with('\\') ? destination + folderName : target;
+    const std::string shown = platform::JoinedPath(destination, folderName);  // messages: one backslash
 
     if (const std::string why = Refusal(programFolder, target); !why.empty()) {
         Tell("The backup cannot be made in " + shown + ".\n\n" + why +
@@ -153,7 +153,7 @@ void frmQuorDBBkUp::cmd2_Click() {
         return;
     }
     platform::LogEvent("backup finished: " + std::to_string(check.files) + " files checked good in " + shown);
-    MsgBox("All files have been copied to " + target, vbInformation, "FINISHED");
+    MsgBox("All files have been copied to " + shown, vbInformation, "FINISHED");
     if (platform::ui::Ending()) return;
     platform::ui::End(0);
 }

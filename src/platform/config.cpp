@@ -268,6 +268,7 @@ Configuration ReadConfiguration(const std::vector<fs::path> &files) {
     const std::string driveText = EnvText(kDrivesVariable);
     const std::map<char, Setting> drives = driveText.empty() ? settings.drives : ParseDriveVariable(driveText);
     for (const auto &[letter, setting] : drives) config.drives.push_back({letter, setting.value});
+    config.driveMapped = !config.drives.empty();
     if (config.drives.empty()) config.drives.push_back({'C', "/"});
 
     std::optional<Setting> program = settings.programFolder;

@@ -35,6 +35,7 @@ struct Drive {
 struct Configuration {
     std::vector<Drive> drives;                 // in letter order
     std::string programFolder;                 // Windows path as written; empty when not configured
+    bool driveMapped = false;                  // a drive is mapped (else C: is "/")
     std::vector<std::filesystem::path> files;  // the configuration files that were read
 };
 

@@ -7,7 +7,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <thread>
 
+#include "platform/files.h"
 #include "platform/os_error.h"
 #include "platform/paths.h"
 
@@ -57,6 +60,39 @@ std::unique_ptr<FileLock> FileLock::TryTakeFile(const std::filesystem::path &lin
     return TryTakeAt(linuxPath.string(), linuxPath.string());
 }
 
+LockResult LockAt(int fd, int dir, const std::string &name, int op) {
+    // A releasing holder keeps its exclusive lock only from taking it to removing the file.
+    constexpr auto kReleaseWait = std::chrono::milliseconds(500);
+    const auto until = std::chrono::steady_clock::now() + kReleaseWait;
+    for (;;) {
+        if (::flock(fd, op | LOCK_NB) == 0) return SameFile(fd, dir, name) ? LockResult::Held : LockResult::Replaced;
+        if (errno != EWOULDBLOCK) return LockResult::Failed;
+        if (!SameFile(fd, dir, name)) return LockResult::Replaced;
+        if (std::chrono::steady_clock::now() >= until) return LockResult::Busy;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
+LockFileHold &LockFileHold::operator=(LockFileHold &&other) noexcept {
+    if (this != &other) {
+        Release();
+        fd_ = std::move(other.fd_);
+        dir_ = std::move(other.dir_);
+        name_ = std::move(other.name_);
+    }
+    return *this;
+}
+
+void LockFileHold::Release() noexcept {
+    if (!fd_) return;
+    // Made exclusive (a shared lock is given up first, as flock converts): it fails while another
+    // holder keeps the file. Removed while still locked and only if the name still names it.
+    if (dir_ && ::flock(fd_.get(), LOCK_EX | LOCK_NB) == 0 && SameFile(fd_.get(), dir_.get(), name_))
+        ::unlinkat(dir_.get(), name_.c_str(), 0);
+    fd_.reset();
+    dir_.reset();
+}
+
 std::unique_ptr<FileLock> FileLock::TryTakeAt(const std::string &linuxPath, std::string_view shownPath) {
     std::string name;
     Fd dir = OpenParent(linuxPath, name);
@@ -71,14 +107,19 @@ std::unique_ptr<FileLock> FileLock::TryTakeAt(const std::string &linuxPath, std:
             if (Refused(errno)) return nullptr;
             RaiseOpenError(errno, linuxPath);
         }
-        if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
-            if (errno == EWOULDBLOCK) return nullptr;
-            RaiseOpenError(errno, linuxPath);
-        }
-        if (SameFile(fd.get(), dir.get(), name))
+        switch (LockAt(fd.get(), dir.get(), name, LOCK_EX)) {
+        case LockResult::Held: {
+            // The holder's login, for the message of a login that is refused (a file this login may
+            // only read keeps what it holds).
+            const std::string login = UserName() + "\n";
+            if (::ftruncate(fd.get(), 0) == 0) (void)!::pwrite(fd.get(), login.data(), login.size(), 0);
             return std::unique_ptr<FileLock>(
-                new FileLock(std::move(fd), std::move(dir), std::move(name), std::string(shownPath)));
-        // locked a file that was removed meanwhile: try the new one
+                new FileLock(LockFileHold(std::move(fd), std::move(dir), name), std::string(shownPath)));
+        }
+        case LockResult::Replaced: continue;
+        case LockResult::Busy: return nullptr;
+        case LockResult::Failed: RaiseOpenError(errno, linuxPath);
+        }
     }
 }
 
@@ -92,12 +133,19 @@ bool FileLock::HeldByAnyone(std::string_view windowsPath) {
     return ::flock(fd.get(), LOCK_SH | LOCK_NB) != 0;  // closing the descriptor releases the probe's own lock
 }
 
-FileLock::FileLock(Fd fd, Fd dir, std::string name, std::string windowsPath)
-    : fd_(std::move(fd)), dir_(std::move(dir)), name_(std::move(name)), path_(std::move(windowsPath)) {}
-
-FileLock::~FileLock() {
-    // Removed while still locked, so nobody takes a file that is going away; only if it is still ours.
-    if (SameFile(fd_.get(), dir_.get(), name_)) ::unlinkat(dir_.get(), name_.c_str(), 0);
+std::string FileLock::HolderOf(std::string_view windowsPath) {
+    const Fd fd = OpenFile(MapPath(windowsPath), O_RDONLY | O_NONBLOCK);
+    if (!fd) return {};
+    char text[64] = {};
+    const ssize_t n = ::pread(fd.get(), text, sizeof text - 1, 0);
+    std::string login(text, n > 0 ? static_cast<std::size_t>(n) : 0);
+    login = login.substr(0, login.find('\n'));
+    // Only a login name is taken from the file: any other text was not written by a holder.
+    const bool name = !login.empty() && login.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                                                 "0123456789._-$") == std::string::npos;
+    if (name) return login;
+    struct stat st {};
+    return ::fstat(fd.get(), &st) == 0 ? LoginName(st.st_uid) : std::string();
 }
 
 }  // namespace platform

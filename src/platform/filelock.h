@@ -1,8 +1,7 @@
 #pragma once
-// An exclusive lock on a file, held by this object: a second holder (in this process or another)
-// is refused at once instead of waiting. The lock file is created when missing, with the access of
-// its folder, and removed again when the lock is released; a link that another user made at its name
-// is refused (70, naming the link).
+// Lock files: an flock on a file beside what it guards, never waited for. A lock file is created
+// when missing, with the access of its folder, never through a link that another user made at its
+// name, and removed again when its last holder lets it go.
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -12,6 +11,45 @@
 
 namespace platform {
 
+// How taking an flock on a lock file went (LockAt).
+enum class LockResult {
+    Held,      // locked, and the name still names the locked file
+    Replaced,  // its last holder removed it meanwhile: open the name again
+    Busy,      // another holder keeps it
+    Failed,    // errno tells why
+};
+
+// flock(`op` | LOCK_NB) on `fd`, the lock file `name` of the folder open as `dir`. A holder that is
+// just removing the file (LockFileHold) is waited for a moment, so two logins opening at once are
+// never refused for it.
+LockResult LockAt(int fd, int dir, const std::string &name, int op);
+
+// An flock that LockAt took, shared with other holders or exclusive. Letting it go removes the lock
+// file when no other holder remains: the lock is made exclusive without waiting, and the file is
+// removed only while its name still names it, so a holder that opened it meanwhile finds it gone
+// (LockAt: Replaced) and takes a new one. Another holder, or a folder this login may not change,
+// leaves it in place (the next holder's release removes it, also after a kill).
+class LockFileHold {
+public:
+    LockFileHold() = default;
+    LockFileHold(Fd fd, Fd dir, std::string name) : fd_(std::move(fd)), dir_(std::move(dir)), name_(std::move(name)) {}
+    LockFileHold(LockFileHold &&) noexcept = default;
+    LockFileHold &operator=(LockFileHold &&other) noexcept;
+    ~LockFileHold() { Release(); }
+
+    int get() const noexcept { return fd_.get(); }
+    explicit operator bool() const noexcept { return static_cast<bool>(fd_); }
+    void Release() noexcept;
+
+private:
+    Fd fd_;
+    Fd dir_;  // the folder that holds the lock file
+    std::string name_;
+};
+
+// An exclusive lock on a file, held by this object: a second holder (in this process or another)
+// is refused at once instead of waiting. The holder's login is written in the file, for the message
+// of the login that is refused (a link that another user made at its name is refused: 70, naming it).
 class FileLock {
 public:
     // Takes the lock on the file at `windowsPath`; nullptr when someone else holds it, or when this
@@ -25,7 +63,9 @@ public:
     // nothing. Raises when an existing file cannot be opened to find out: 70 naming a link another
     // user made at its name, else the open's failure naming the file (70 permission denied, ...).
     static bool HeldByAnyone(std::string_view windowsPath);
-    ~FileLock();
+    // The login that holds (or last held) the lock on the file at `windowsPath`, as the file tells
+    // it, else its owner's; empty when neither can be found.
+    static std::string HolderOf(std::string_view windowsPath);
     FileLock(const FileLock &) = delete;
     FileLock &operator=(const FileLock &) = delete;
 
@@ -33,10 +73,8 @@ public:
 
 private:
     static std::unique_ptr<FileLock> TryTakeAt(const std::string &linuxPath, std::string_view shownPath);
-    FileLock(Fd fd, Fd dir, std::string name, std::string windowsPath);
-    Fd fd_;
-    Fd dir_;            // the folder that holds the lock file
-    std::string name_;  // the lock file's name in it
+    FileLock(LockFileHold hold, std::string windowsPath) : hold_(std::move(hold)), path_(std::move(windowsPath)) {}
+    LockFileHold hold_;
     std::string path_;
 };
 

@@ -51,12 +51,21 @@ bool SameFolder(std::string_view a, std::string_view b) {
     return StatOf(a, sa) && StatOf(b, sb) && S_ISDIR(sa.st_mode) && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
-std::string UserName() {
+void RequireWritable(std::string_view path) {
+    const std::filesystem::path file = MapPath(path);
+    if (::faccessat(AT_FDCWD, file.c_str(), W_OK, AT_EACCESS) != 0 && errno != ENOENT) RaiseOsError(errno, file);
+}
+
+std::string LoginName(unsigned uid) {
     struct passwd pw {};
     struct passwd *found = nullptr;
     char buffer[4096];
-    if (::getpwuid_r(::getuid(), &pw, buffer, sizeof buffer, &found) == 0 && found && found->pw_name)
-        return found->pw_name;
+    if (::getpwuid_r(uid, &pw, buffer, sizeof buffer, &found) == 0 && found && found->pw_name) return found->pw_name;
+    return {};
+}
+
+std::string UserName() {
+    if (std::string name = LoginName(::getuid()); !name.empty()) return name;
     const char *user = std::getenv("USER");
     return user ? user : "";
 }

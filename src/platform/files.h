@@ -27,8 +27,14 @@ bool HasWildcard(std::string_view text);
 // case, a linked folder, two drives mapped onto one folder).
 bool SameFolder(std::string_view a, std::string_view b);
 
+// Raises 70 naming the file when this login may not write the existing file at the Windows path
+// `path` (read-only for it, or on a read-only file system).
+void RequireWritable(std::string_view path);
+
 // The login name of the user running the process.
 std::string UserName();
+// The login name of the user `uid`; empty when the system knows none.
+std::string LoginName(unsigned uid);
 
 }  // namespace platform
 

@@ -257,6 +257,13 @@ std::string ShownPath(const fs::path &linuxPath) {
     }
 }
 
+std::string JoinedPath(std::string_view folder, std::string_view name) {
+    std::string joined(folder);
+    while (!joined.empty() && (joined.back() == '\\' || joined.back() == '/')) joined.pop_back();
+    if (!name.empty()) return joined + "\\" + std::string(name);
+    return joined.size() == 2 && joined[1] == ':' ? joined + "\\" : joined;
+}
+
 std::string WithDriveNote(std::string message, const fs::path &linuxPath) {
     std::shared_ptr<const Configuration> c;
     try {
@@ -266,6 +273,11 @@ std::string WithDriveNote(std::string message, const fs::path &linuxPath) {
     }
     std::error_code ec;
     const fs::path p = fs::absolute(linuxPath, ec).lexically_normal();
+    if (!c->driveMapped)  // nobody configured the installation: its files are looked for below "/"
+        return message + "\n\nqvutil is not configured: " + ConfigurationFiles().front().string() + " maps no drive" +
+               (c->programFolder.empty() ? " and names no program folder" : "") +
+               ". An administrator adds to it lines such as C=/srv/qv/c (the Linux folder that stands for drive C:)"
+               " and ProgramFolder=C:\\QVNWin32 (the folder of global.mdb).";
     fs::path rest;
     const Drive *d = ec ? nullptr : DriveOf(c->drives, p, rest);
     if (!d) return message;

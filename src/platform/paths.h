@@ -34,9 +34,15 @@ std::string WindowsPath(const std::filesystem::path &linuxPath);
 // A path as messages name it: its Windows form, or the Linux path itself when no drive holds it.
 std::string ShownPath(const std::filesystem::path &linuxPath);
 
+// `folder` & "\" & `name` without a doubled separator where `folder` ends in one (a folder stored with
+// a trailing "\", a drive root): "C:\Data\" and "x.mdb" give "C:\Data\x.mdb". An empty `name` gives
+// the folder without its trailing separator, a drive root keeping its own ("C:\").
+std::string JoinedPath(std::string_view folder, std::string_view name);
+
 // `message` followed, when the drive that holds `linuxPath` stands for a folder that is missing (or
 // cannot be reached), by a sentence that names that folder: "... Drive C: is mapped to the Linux
 // folder /srv/qv/c, which does not exist." Messages about files that could not be found or used take it.
+// When no configuration maps a drive, the note names the configuration file to edit and what it lacks.
 std::string WithDriveNote(std::string message, const std::filesystem::path &linuxPath);
 
 // The program folder: the configured one as it is spelt on disk, else the folder of the running

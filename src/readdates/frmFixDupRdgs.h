@@ -22,11 +22,14 @@ namespace readdates {
 // names the lock file they share (startup::ReadDateLockOf).
 void TakeDataFilePathFromSettings();
 
-// The lock of the read-date windows (correction or undo: one of them per data database), taken while
-// `db`, the data database, is open so that a missing database is reported as such first. When another
-// window holds it, `db` is closed, a box beginning with `refused` names the database, and nothing is
-// returned.
-std::unique_ptr<platform::FileLock> TakeReadDateWindowLock(platform::dao::Database &db, const std::string &refused);
+// The lock of the read-date windows (correction or undo: one of them per data database). Opens the
+// data database into `db` first (a missing one is reported as such), then takes the lock.
+// When another window holds it, `db` is closed, a box beginning with `refused` names the database and
+// the login of that window, and nothing is returned. A login that may not change the database or its
+// folder (its lock files) is told so in a box beginning with `cannot` that names the database; nothing
+// is returned and the utility ends with status 1.
+std::unique_ptr<platform::FileLock> OpenDataAndTakeWindowLock(platform::dao::Database &db, const std::string &refused,
+                                                              const std::string &cannot);
 
 class frmFixDupRdgs : public platform::ui::Form {
 public:

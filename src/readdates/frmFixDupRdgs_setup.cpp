@@ -6,6 +6,7 @@
 #include "platform/diagnostics.h"
 #include "platform/error.h"
 #include "platform/filelock.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/safe_file.h"
 #include "platform/ui/app.h"
@@ -23,26 +24,14 @@ namespace {
 
 constexpr const char *kTempDataPath = "C:\\users\\public\\qv32tempdata\\tempdataDTC.mdb";
 
-// A data database this login cannot change (read-only file or folder, full disk, a link another login
-// planted at a lock file), said at once and naming it: the window would otherwise open without FRDLK and fail at the first date entered.
-void TellDataCannotBeChanged(const platform::Error &e) {
-    const std::string text =
-        "Read dates cannot be corrected in the data database " + startup::Shared().DataFilePath + ":\n\n" +
-        e.description + "\n\n" +
-        (e.number == 70 && !platform::NamesRefusedLink(e.description)
-             ? "This login may not change that database or create files in its folder. "
-             : "") +
-        "Nothing was changed.";
-    platform::LogEvent(text, true);
-    std::cerr << text << std::endl;
-    platform::ui::MsgBox(text, platform::ui::vbCritical, "Quorvant 32");
-}
-
 }  // namespace
 
 void TakeDataFilePathFromSettings() {
     auto &shared = startup::Shared();
-    shared.db = dao::DBEngine().OpenDatabase(platform::AppPath() + "\\global.mdb", false, false, startup::kGlobalConnect);
+    // Read-only: it is only read, and a clerk who may not write the program folder (where a shared
+    // open would make global.ldb) still reads it.
+    shared.db = dao::DBEngine().OpenDatabase(platform::JoinedPath(platform::AppPath(), "global.mdb"), false, true,
+                                             startup::kGlobalConnect);
     shared.rs = shared.db.OpenRecordset("current", dao::dbOpenSnapshot);
     if (shared.rs.RecordCount() > 0)
         shared.DataFilePath =
@@ -53,9 +42,42 @@ void TakeDataFilePathFromSettings() {
     shared.db = {};
 }
 
-std::unique_ptr<platform::FileLock> TakeReadDateWindowLock(dao::Database &db, const std::string &refused) {
+namespace {
+
+// A data database this login cannot change (read-only file or folder, full disk, a link another login
+// planted at a lock file), said at once and naming it: the window would otherwise open without FRDLK and
+// fail at the first date entered.
+void TellDataCannotBeChanged(const platform::Error &e, const std::string &cannot = "Read dates cannot be corrected") {
+    const std::string text =
+        cannot + " in the data database " + startup::Shared().DataFilePath + ":\n\n" + e.description + "\n\n" +
+        (e.number == 70 && !platform::NamesRefusedLink(e.description)
+             ? "This login may not change that database or create files in its folder. "
+             : "") +
+        "Nothing was changed.";
+    platform::LogEvent(text, true);
+    std::cerr << text << std::endl;
+    platform::ui::MsgBox(text, platform::ui::vbCritical, "Quorvant 32");
+}
+
+
+}  // namespace
+
+std::unique_ptr<platform::FileLock> OpenDataAndTakeWindowLock(dao::Database &db, const std::string &refused,
+                                                              const std::string &cannot) {
     const std::string &data = startup::Shared().DataFilePath;
-    auto lock = platform::FileLock::TryTake(startup::ReadDateLockOf(data));
+    const std::string lockPath = startup::ReadDateLockOf(data);
+    std::unique_ptr<platform::FileLock> lock;
+    try {
+        db = dao::DBEngine().OpenDatabase(data);
+        platform::RequireWritable(data);
+        lock = platform::FileLock::TryTake(lockPath);
+    } catch (const platform::Error &e) {
+        if (e.number != 70) throw;
+        if (db) db.Close();
+        TellDataCannotBeChanged(e, cannot);
+        platform::ui::End(1);
+        return nullptr;
+    }
     if (lock) {
         // What restores killed on this database left beside it goes while this open keeps restores out.
         const auto file = platform::MapPath(data);
@@ -63,9 +85,10 @@ std::unique_ptr<platform::FileLock> TakeReadDateWindowLock(dao::Database &db, co
         return lock;
     }
     db.Close();
-    platform::ui::MsgBox(refused + " for the data database " + data +
-                             " in another window.\n\nClose that window first; only one can be open for a data "
-                             "database at a time.",
+    const std::string holder = platform::FileLock::HolderOf(lockPath);
+    platform::ui::MsgBox(refused + " for the data database " + data + " in another window" +
+                             (holder.empty() ? "" : " of the login " + holder) +
+                             ".\n\nClose that window first; only one can be open for a data database at a time.",
                          platform::ui::vbInformation, "Quorvant 32");
     return nullptr;
 }
@@ -123,26 +146,13 @@ frmFixDupRdgs::~frmFixDupRdgs() = default;
 
 void frmFixDupRdgs::Form_Load() {
     auto &shared = startup::Shared();
-    auto &engine = dao::DBEngine();
     TempDataPath = kTempDataPath;
     TakeDataFilePathFromSettings();
 
-    // The data database is opened first, so a missing one is reported as such and leaves no lock file.
     // FRDLK is one table per data database: a second window on the same database would rebuild it
-    // under the first one and drop it on close, so only one window may hold it. A link that another
-    // login planted at the engine's or the window's lock file is told, naming it.
-    try {
-        shared.db = engine.OpenDatabase(shared.DataFilePath);
-        toolLock_ = TakeReadDateWindowLock(shared.db, "Read dates are already being corrected or undone");
-    } catch (const platform::Error &e) {
-        if (e.number != 70 || !platform::NamesRefusedLink(e.description)) throw;
-        if (shared.db) shared.db.Close();
-        shared.db = {};
-        TellDataCannotBeChanged(e);
-        Unload();
-        platform::ui::End(1);
-        return;
-    }
+    // under the first one and drop it on close, so only one window may hold it.
+    toolLock_ = OpenDataAndTakeWindowLock(shared.db, "Read dates are already being corrected or undone",
+                                          "Read dates cannot be corrected");
     if (!toolLock_) {
         shared.db = {};
         Unload();  // the window never shows; start-up then ends the utility

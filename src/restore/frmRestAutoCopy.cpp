@@ -24,6 +24,7 @@ frmRestAutoCopy::frmRestAutoCopy()
     cmdRestore->SetEnabled(false);
     cmdExit = &AddButton("cmdExit", -1, {7320, 1200, 1000, 400}, "E&xit", 1, buttonFont);
     cd.DialogTitle = "Locate Auto-Copy Database File";
+    cd.Hidden = "*.ldb";  // the engine's lock files beside databases in use are no copies
 
     cmdList->onClick = [this] { cmdList_Click(); };
     cmdRestore->onClick = [this] { cmdRestore_Click(); };

@@ -1,7 +1,8 @@
 #pragma once
 // The auto-copy restore window: pick one of the automatic copies of the data database in
 // <data folder>\backup, then put its content in place of the live data database, after a safety
-// copy of the live one.
+// copy of the live one. A safety copy that a restore kept in the data folder can be picked and put
+// back the same way, so that a restore can be taken back; the window stays open after a restore.
 //
 // frmRestAutoCopy.cpp holds the controls, loading and Exit; frmRestAutoCopy_list.cpp the listing;
 // frmRestAutoCopy_replace.cpp the replacement.
@@ -32,6 +33,8 @@ public:
     // Window-level state.
     std::string DataFolder;    // databasepath of the settings database, untrimmed
     std::string LiveBaseName;  // the live database's base name, derived from the chosen copy's name
+    std::string ListedPath;    // the file the last listing showed, which Restore puts in place
+    bool ListedSafetyCopy = false;  // it is a safety copy in the data folder, not an automatic copy
 
 protected:
     void Form_Load() override;
@@ -48,6 +51,11 @@ private:
 // is the extension; longer than 3 characters takes 7 characters off the name, else 5. Empty when the
 // name is shorter than that.
 std::string LiveBaseNameOf(const std::string &chosenName);
+
+// The live database's base name for the name of a safety copy that a restore kept
+// ("<base>replacedbyautocopy<12-digit stamp>.mdb", "-<n>" after the stamp when the name was taken):
+// the part before "replacedbyautocopy". Empty for any other name.
+std::string SafetyCopyBaseOf(const std::string &name);
 
 // The text that " created " joins for a listed copy: "<name> created MM/DD/YYYY HH:MM:SS".
 std::string ListingText(const std::string &chosenName, platform::DateTime written);

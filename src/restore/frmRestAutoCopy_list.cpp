@@ -5,6 +5,7 @@
 #include "platform/error.h"
 #include "platform/ascii.h"
 #include "platform/files.h"
+#include "platform/paths.h"
 #include "platform/ui/app.h"
 #include "restore/frmRestAutoCopy.h"
 
@@ -32,12 +33,30 @@ std::string ListingText(const std::string &chosenName, platform::DateTime writte
     return chosenName + " created " + platform::Format(written, "MM/DD/YYYY HH:MM:SS");
 }
 
-// Only a file in the auto-copy folder is listed (the dialog may have been browsed to any other
-// folder, on a mapped drive or not); the file of that name in the auto-copy folder is what Restore
-// copies. After a refusal nothing is listed: the text box is empty and Restore off.
+std::string SafetyCopyBaseOf(const std::string &name) {
+    const std::string upper = Upper(name);
+    const std::string mark = "REPLACEDBYAUTOCOPY";
+    const auto at = upper.rfind(mark);
+    if (at == std::string::npos || at == 0 || upper.size() < 4 || upper.substr(upper.size() - 4) != ".MDB")
+        return {};
+    const std::string stamp = upper.substr(at + mark.size(), upper.size() - 4 - at - mark.size());
+    const auto digits = [](const std::string &s) {
+        return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    // The stamp, then "-2", "-3"... when an earlier safety copy of the same second took the name.
+    const bool stamped = stamp.size() == 12 ? digits(stamp)
+                                            : stamp.size() > 13 && digits(stamp.substr(0, 12)) && stamp[12] == '-' &&
+                                                  digits(stamp.substr(13));
+    return stamped ? name.substr(0, at) : std::string();
+}
+
+// Listed are the files of the auto-copy folder, and the safety copies that restores kept in the data
+// folder (so that a restore can be taken back); the dialog may have been browsed to any other folder,
+// on a mapped drive or not, and nothing there is listed. After a refusal nothing is listed: the text
+// box is empty and Restore off.
 void frmRestAutoCopy::cmdList_Click() {
     try {
-        const std::string autoCopyFolder = DataFolder + "\\backup";
+        const std::string autoCopyFolder = platform::JoinedPath(DataFolder, "backup");
         cd.InitDir = autoCopyFolder;
         cd.ShowOpen();
         if (platform::ui::Ending()) return;
@@ -45,17 +64,24 @@ void frmRestAutoCopy::cmdList_Click() {
         std::string refusal = RefusalFor(chosenName);
         if (chosenName.empty()) platform::Raise(53);
         const std::string chosenFolder = cd.FileName.substr(0, cd.FileName.size() - chosenName.size());
-        if (refusal.empty() && !platform::SameFolder(chosenFolder, autoCopyFolder))
+        const bool autoCopy = platform::SameFolder(chosenFolder, autoCopyFolder);
+        const bool safetyCopy = !autoCopy && !SafetyCopyBaseOf(chosenName).empty() &&
+                                platform::SameFolder(chosenFolder, DataFolder);
+        if (refusal.empty() && !autoCopy && !safetyCopy)
             refusal = cd.FileName + " is not an automatic copy: only the files in the auto-copy folder " +
-                      autoCopyFolder + " can be restored, and this one lies in " +
+                      autoCopyFolder + ", and the safety copies that restores kept in " +
+                      platform::JoinedPath(DataFolder, "") + ", can be restored, and this one lies in " +
                       chosenFolder.substr(0, chosenFolder.find_last_not_of("\\/") + 1) + ".";
         if (!refusal.empty()) {
             ListNothing();
             MsgBox(refusal);
             return;
         }
-        const platform::DateTime written = platform::FileDateTime(autoCopyFolder + "\\" + chosenName);
+        const std::string listed = platform::JoinedPath(safetyCopy ? DataFolder : autoCopyFolder, chosenName);
+        const platform::DateTime written = platform::FileDateTime(listed);
         txt->SetText(ListingText(chosenName, written));
+        ListedPath = listed;
+        ListedSafetyCopy = safetyCopy;
         cmdRestore->SetEnabled(true);
     } catch (const platform::Error &) {
         ListNothing();

@@ -9,8 +9,9 @@
 // with the commit: a restore that replaced nothing leaves none. A live database that is damaged
 // past opening (empty, cut short, not a database) is what a restore is for: it is held all the
 // same, kept as the safety copy, and the chosen copy takes its place whole. The work runs under a busy scope
-// (input blocked, wait cursor, the display kept current). Any refusal or failure is reported, naming files in their Windows form, and leaves the
-// window open; "FINISHED" is shown only after a replacement that succeeded.
+// (input blocked, wait cursor, the display kept current). Any refusal or failure is reported, naming
+// files in their Windows form; "FINISHED" is shown only after a replacement that succeeded, and names
+// the safety copy. The window stays open either way.
 #include "platform/dao/dbfile.h"
 #include "platform/ascii.h"
 #include "platform/diagnostics.h"
@@ -68,12 +69,12 @@ std::string Replace(const std::string &live, const std::string &chosen, const st
 
     hold->RemoveLeftovers(startup::SafetyCopyPrefix(baseName));
     const std::string stamp = platform::Format(platform::Now(), "mmddyyhhmmss");
-    const std::string safety = dataFolder + "\\" + startup::SafetyCopyPrefix(baseName) + stamp + ".mdb";
+    const std::string safety = platform::JoinedPath(dataFolder, startup::SafetyCopyPrefix(baseName) + stamp + ".mdb");
     dbfile::ReplaceStage stage{};
     try {
         const std::filesystem::path written =
             hold->ReplaceContent(platform::MapPath(chosen), platform::MapPath(safety), stage);
-        safetyShown = dataFolder + "\\" + written.filename().string();
+        safetyShown = platform::JoinedPath(dataFolder, written.filename().string());
     } catch (const platform::Error &e) {
         switch (stage) {
         case dbfile::ReplaceStage::Checking: {
@@ -103,15 +104,17 @@ std::string Replace(const std::string &live, const std::string &chosen, const st
 
 }  // namespace
 
+// After a restore the window stays open with nothing listed: the safety copy that the closing message
+// names can be listed and restored in turn, which takes the restore back.
 void frmRestAutoCopy::cmdRestore_Click() {
     const std::string chosenName = cd.FileTitle;
     if (chosenName.empty()) {
         platform::ui::End(0);
         return;
     }
-    LiveBaseName = LiveBaseNameOf(chosenName);
-    const std::string live = DataFolder + "\\" + LiveBaseName + ".mdb";
-    const std::string chosen = DataFolder + "\\backup\\" + chosenName;  // the file the listing showed
+    LiveBaseName = ListedSafetyCopy ? SafetyCopyBaseOf(chosenName) : LiveBaseNameOf(chosenName);
+    const std::string live = platform::JoinedPath(DataFolder, LiveBaseName + ".mdb");
+    const std::string &chosen = ListedPath;  // the file the listing showed
 
     std::string failure, safety;
     if (!platform::FileExists(live)) {
@@ -128,8 +131,10 @@ void frmRestAutoCopy::cmdRestore_Click() {
         return;
     }
     platform::LogEvent("restore: " + live + " replaced with " + chosen + "; safety copy " + safety);
-    MsgBox(live + " was replaced with " + chosen, platform::ui::vbInformation, "FINISHED");
-    platform::ui::End(0);
+    ListNothing();
+    MsgBox(live + " was replaced with " + chosen + "\n\nIts previous content is kept in the safety copy " + safety +
+               ". To take this restore back, list that file and restore it.",
+           platform::ui::vbInformation, "FINISHED");
 }
 
 }  // namespace restore

@@ -94,15 +94,14 @@ frmUndoFixRdgs::frmUndoFixRdgs() : Form("frmUndoFixRdgs", "Undo READ DATE Correc
 frmUndoFixRdgs::~frmUndoFixRdgs() = default;
 
 void frmUndoFixRdgs::Form_Load() {
-    auto &shared = startup::Shared();
     // The data database as the read-date window finds it: their lock file is one.
     readdates::TakeDataFilePathFromSettings();
-    // The data database is opened first, so a missing one is reported as such and leaves no lock file.
-    dao::Database db = dao::DBEngine().OpenDatabase(shared.DataFilePath);
     // One read-date window (correction or undo) per data database: an undo under a correction window
     // would change the readings it is counting and correcting.
-    toolLock_ = readdates::TakeReadDateWindowLock(
-        db, "Read-date corrections cannot be undone now: read dates are being corrected or undone");
+    dao::Database db;
+    toolLock_ = readdates::OpenDataAndTakeWindowLock(
+        db, "Read-date corrections cannot be undone now: read dates are being corrected or undone",
+        "Read-date corrections cannot be undone");
     if (!toolLock_) {
         Unload();  // the window never shows; start-up then ends the utility
         return;

@@ -253,11 +253,12 @@ std::string Readings(const fs::path &db) {
                               "(select * from [tbl reading] order by rowid)");
 }
 
-// The safety copy and the replaced file's soundness are the window's tests' (RacRestore).
+// A restore and its taking back through the safety copy in the same window, as a clerk does them.
 TEST_F(RacE2E, KeyboardRestoresAnAutomaticCopy) {
     Install(40);
+    const std::string before = Readings(inst.dataDb);
     const std::string copy = Readings(inst.backupDir / "BILLING2.mdb");
-    ASSERT_NE(Readings(inst.dataDb), copy);
+    ASSERT_NE(before, copy);
 
     auto qvutil = Run({"RAC"}, x.get(), drives.folder('C'));
     const std::string w = x->waitForWindow("Restore Auto-Copy Database Files");
@@ -269,9 +270,36 @@ TEST_F(RacE2E, KeyboardRestoresAnAutomaticCopy) {
     x->keys(dialog, {"Return"});
     x->keys(w, {"alt+r"});
     ASSERT_TRUE(x->answer("FINISHED")) << qvutil->errorOutput();
-    ASSERT_EQ(qvutil->wait(), std::optional<int>(0)) << qvutil->errorOutput();
-
     EXPECT_EQ(Readings(inst.dataDb), copy);
+    EXPECT_EQ(SqlFile(inst.dataDb).scalar("PRAGMA integrity_check"), "ok");
+    std::vector<fs::path> safety;
+    const auto safetyCopies = [&] {
+        safety.clear();
+        for (auto &e : fs::directory_iterator(inst.dataDir))
+            if (e.path().stem().string().starts_with("BILLINGreplacedbyautocopy")) safety.push_back(e.path());
+        return std::sort(safety.begin(), safety.end()), safety.size();
+    };
+    ASSERT_EQ(safetyCopies(), 1u);
+    EXPECT_EQ(safety[0].filename().string().size(), std::string("BILLINGreplacedbyautocopy").size() + 12 + 4);
+    EXPECT_EQ(Readings(safety[0]), before);
+
+    // Taken back in the same window by the mouse: the safety copy that FINISHED named, then Restore.
+    x->activate(w);
+    x->xdotool({"mousemove", "--window", w, "120", "20", "click", "1"});  // on the list button
+    const std::string again = x->waitForWindow("Locate Auto-Copy Database File");
+    ASSERT_FALSE(again.empty()) << qvutil->errorOutput();
+    x->type(again, "../" + safety[0].filename().string());
+    x->keys(again, {"Return"});
+    x->activate(w);
+    x->xdotool({"mousemove", "--window", w, "440", "93", "click", "1"});  // on Restore
+    ASSERT_TRUE(x->answer("FINISHED")) << qvutil->errorOutput();
+    x->keys(w, {"alt+x"});
+    ASSERT_EQ(qvutil->wait(), std::optional<int>(0)) << qvutil->errorOutput();
+    EXPECT_EQ(Readings(inst.dataDb), before);
+    ASSERT_EQ(safetyCopies(), 2u);
+    EXPECT_EQ(Readings(safety[1]), copy);
+    for (auto &e : fs::recursive_directory_iterator(inst.driveC))  // every lock file went with its holder
+        EXPECT_NE(e.path().extension(), ".ldb") << e.path();
 }
 
 std::vector<std::string> Lines(const std::string &text) {
@@ -386,10 +414,12 @@ TEST_F(FrdE2E, KeyboardUndoOfACorrectionAndOfItsUndo) {
               "1 " + std::to_string(n) + " 0 - 2, 2 " + m + " 1 1 3, 3 " + m + " 0 2 -");
     EXPECT_EQ(data.count("select count(*) from LIDB"), n + 2 * (n - 1) + 1);  // and the reading left; texts: UndoRunTest
     ExpectAuditFileTellsLidb(inst);
+    for (auto &e : fs::recursive_directory_iterator(inst.driveC))  // FRD and URD left no lock file
+        EXPECT_TRUE(e.path().extension() != ".ldb" && e.path().extension() != ".frd") << e.path();
 }
 
-// The Debian package as an administrator installs it: lintian and desktop-file-validate find
-// nothing, and its qvutil, unpacked, finds the installation through a configuration file alone.
+// The Debian package as an administrator installs it: lintian, appstreamcli and desktop-file-validate
+// find nothing, and its qvutil, unpacked, finds the installation through a configuration file alone.
 TEST_F(FrdE2E, DebianPackageWithAConfigurationFile) {
     const fs::path work = drives.root() / "package", root = work / "root";
     auto run = [](const std::string &program, const std::vector<std::string> &args) {
@@ -407,6 +437,7 @@ TEST_F(FrdE2E, DebianPackageWithAConfigurationFile) {
     EXPECT_EQ(lintian.find("E: "), std::string::npos) << lintian;
     EXPECT_EQ(lintian.find("W: "), std::string::npos) << lintian;
     run("dpkg-deb", {"-x", deb, root.string()});
+    run("appstreamcli", {"validate", "--no-net", (root / "usr/share/metainfo/org.example.qvutil.metainfo.xml").string()});
     for (const char *tool : {"qbu", "rac", "frd", "urd"})
         EXPECT_EQ(run("desktop-file-validate", {(root / "usr/share/applications" / ("qvutil-" + std::string(tool) + ".desktop")).string()}), "");
 

@@ -726,6 +726,7 @@ TEST(MigrateE2E, TheToolsWorkOnAConvertedInstallation) {
         x.keys(dialog, {"Return"});
         x.keys(w, {"alt+r"});
         ASSERT_TRUE(x.answer("FINISHED"));
+        x.keys(w, {"alt+x"});  // the window stays open after a restore
         ASSERT_EQ(rac->wait(), std::optional<int>(0)) << rac->errorOutput();
     }
     const std::string readings = "select * from [tbl reading] order by rowid";

@@ -307,6 +307,12 @@ TEST(AppPath, ExecutableFolderConfiguredFolderAndTheTestOverride) {
     std::string expected = "C:";
     for (const auto &part : exeFolder.relative_path()) expected += "\\" + part.string();
     EXPECT_EQ(AppPath(), expected);
+    // Nothing configured: a missing settings database names the file to edit and what it lacks.
+    EXPECT_EQ(qvtest::ErrorText([&] { dao::DBEngine().OpenDatabase(expected + "\\global.mdb", true, true); }),
+              "3024 Could not find file '" + expected + "\\global.mdb'.\n\nqvutil is not configured: " +
+                  ConfigurationFiles().front().string() + " maps no drive and names no program folder. An administrator "
+                  "adds to it lines such as C=/srv/qv/c (the Linux folder that stands for drive C:) and "
+                  "ProgramFolder=C:\\QVNWin32 (the folder of global.mdb).");
     SetAppPathForTests("C:\\QVNWin32");
     EXPECT_EQ(AppPath(), "C:\\QVNWin32");
     SetAppPathForTests("");
@@ -446,9 +452,11 @@ TEST_F(FileOps, LockFileServesEveryLogin) {
         ASSERT_TRUE(lock);
         EXPECT_EQ(fs::status(file).permissions() & fs::perms::all, fs::perms(0644));  // the folder's access
         if (root) {
-            EXPECT_EQ(takeAsNobody(), 1);  // held: refused, no error
+            EXPECT_EQ(takeAsNobody(), 1);  // held: refused, no error, and the holder can be named
+            EXPECT_EQ(qvtest::AsNobody([] { return FileLock::HolderOf("C:\\data.mdb.frd") == "root" ? 0 : 1; }), 0);
         }
     }
+    EXPECT_FALSE(fs::exists(file));
     if (!root) GTEST_SKIP() << "another login needs root";
     // A file left by root: readable is enough for the lock; one not even readable is a refusal, no error.
     for (auto [mode, taken] : {std::pair{0644, 0}, {0444, 0}, {0600, 1}}) {

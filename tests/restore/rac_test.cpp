@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QTest>
 #include <QTimer>
+#include <QTreeView>
 #include <ctime>
 #include <fcntl.h>
 #include <filesystem>
@@ -131,13 +132,18 @@ TEST_F(RacEnv, ListingShowsTheTimeStampOfTheCopyInTheAutoCopyFolder) {
     // auto-copy folder's file of that name), after a good listing lists nothing.
     qvtest::MakeTaggedDatabase(drives.linux("C:\\Elsewhere\\BILLING1.mdb"), "elsewhere", 5);
     const std::string usb = (drives.root() / "usb").string();
+    qvtest::WriteFile(dataDir / "backup" / "BILLING1.ldb", "");
     qvtest::MakeTaggedDatabase(usb + "/BILLING1.mdb", "usb", 5);
-    for (const std::string &path : {std::string("C:\\QVData\\backup\\GLOBAL1.mdb"), std::string("C:\\Elsewhere\\BILLING1.mdb"), usb}) {
+    for (const std::string &path : {std::string("C:\\QVData\\backup\\GLOBAL1.mdb"), std::string("C:\\Elsewhere\\BILLING1.mdb"),
+                                    std::string("C:\\QVData\\BILLING.mdb"), usb}) {
         List("C:\\QVData\\backup\\BILLING1.mdb");
         if (path == usb) {  // picked in the dialog itself, which names a file on no drive by its Linux path
             platform::ui::SetFileDialogChooserForTests({});
             QTimer::singleShot(0, [&] {
                 auto *d = static_cast<QFileDialog *>(QApplication::activeModalWidget());
+                const auto *view = d->findChild<QTreeView *>("treeView");  // it offers the copies, no lock file
+                EXPECT_TRUE(QTest::qWaitFor([&] { return view->model()->rowCount(view->rootIndex()) > 0; }));
+                EXPECT_EQ(view->model()->rowCount(view->rootIndex()), 1);
                 d->findChild<QLineEdit *>("fileNameEdit")->setText(QString::fromStdString(usb + "/BILLING1.mdb")), static_cast<QDialog *>(d)->accept();
             });
         }
@@ -145,10 +151,12 @@ TEST_F(RacEnv, ListingShowsTheTimeStampOfTheCopyInTheAutoCopyFolder) {
         EXPECT_EQ(f.txt->Text(), "");
         EXPECT_FALSE(f.cmdRestore->Enabled());
     }
-    ASSERT_EQ(boxes.size(), 3u);
-    const std::string only = " is not an automatic copy: only the files in the auto-copy folder C:\\QVData\\backup can be restored, and this one lies in ";
+    ASSERT_EQ(boxes.size(), 4u);
+    const std::string only = " is not an automatic copy: only the files in the auto-copy folder C:\\QVData\\backup, and the safety "
+                             "copies that restores kept in C:\\QVData, can be restored, and this one lies in ";
     EXPECT_EQ(boxes[1].prompt, "C:\\Elsewhere\\BILLING1.mdb" + only + "C:\\Elsewhere.");
-    EXPECT_EQ(boxes[2].prompt, usb + "/BILLING1.mdb" + only + usb + ".");
+    EXPECT_EQ(boxes[2].prompt, "C:\\QVData\\BILLING.mdb" + only + "C:\\QVData.");
+    EXPECT_EQ(boxes[3].prompt, usb + "/BILLING1.mdb" + only + usb + ".");
 }
 
 TEST_F(RacEnv, NothingToListIsReportedAndDisablesRestore) {
@@ -177,6 +185,14 @@ TEST(LiveBaseName, DerivedFromTheChosenName) {
         {"A.mdb", ""},                    {"ABC", ""},                   {"BILLING1. mdb ", "BILLING1."},
     };
     for (auto &c : cases) EXPECT_EQ(restore::LiveBaseNameOf(c.chosen), c.base) << c.chosen;
+}
+
+TEST(LiveBaseName, OfASafetyCopyIsThePartBeforeItsMark) {
+    const std::string kept = std::string("replacedbyautocopy") + kStamp;
+    for (const auto &[name, base] : std::vector<std::pair<std::string, std::string>>{
+             {"Billing2" + kept + ".MDB", "Billing2"}, {"BILLING" + kept + "-12.mdb", "BILLING"}, {kept + ".mdb", ""},
+             {"BILLING" + kept + ".zip", ""}, {"BILLING" + kept + "-.mdb", ""}, {"BILLINGreplacedbyautocopy1204.mdb", ""}})
+        EXPECT_EQ(restore::SafetyCopyBaseOf(name), base) << name;
 }
 
 class RacRestore : public RacEnv {
@@ -219,7 +235,8 @@ protected:
     }
 };
 
-TEST_F(RacRestore, RestoresTheCopyKeepsASafetyCopyAndEnds) {
+// The window stays open after a restore, and the safety copy that FINISHED names can be listed in it.
+TEST_F(RacRestore, RestoresTheCopyKeepsASafetyCopyAndCanTakeItBack) {
     fs::permissions(live, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     Open();
     List("C:\\QVData\\backup\\BILLING1.mdb");
@@ -234,22 +251,32 @@ TEST_F(RacRestore, RestoresTheCopyKeepsASafetyCopyAndEnds) {
     EXPECT_EQ(fs::status(safety).permissions(), fs::status(live).permissions());
     EXPECT_EQ(Files(), "BILLING.mdb\n" + safety.filename().string() + "\nbackup\n");
     ASSERT_EQ(boxes.size(), 1u) << LastPrompt();
-    EXPECT_EQ(boxes[0].prompt, "C:\\QVData\\BILLING.mdb was replaced with C:\\QVData\\backup\\BILLING1.mdb");
+    const std::string safetyName = "C:\\QVData\\" + safety.filename().string();
+    EXPECT_EQ(boxes[0].prompt, "C:\\QVData\\BILLING.mdb was replaced with C:\\QVData\\backup\\BILLING1.mdb\n\nIts previous "
+                               "content is kept in the safety copy " + safetyName + ". To take this restore back, list that file and restore it.");
     EXPECT_EQ(boxes[0].style, platform::ui::vbInformation);
     EXPECT_EQ(boxes[0].title, "FINISHED");
-    EXPECT_TRUE(platform::ui::Ending());
-    EXPECT_EQ(platform::ui::EndStatus(), 0);
+    EXPECT_FALSE(platform::ui::Ending());
+    EXPECT_TRUE(form->IsVisible());
+    EXPECT_FALSE(form->cmdRestore->Enabled());
     EXPECT_EQ(form->LiveBaseName, "BILLING");
     EXPECT_EQ(qvtest::Digest(live), newDigest);
     EXPECT_EQ(qvtest::IntegrityOf(live), "ok");
+    EXPECT_EQ(qvtest::Digest(safety), oldDigest);
+
+    List(safetyName);  // listed as a copy is (restored end to end in RacE2E)
+    EXPECT_TRUE(form->cmdRestore->Enabled());
     EXPECT_EQ(qvtest::Digest(safety), oldDigest);
 }
 
 TEST_F(RacRestore, AnEarlierSafetyCopyOfTheSameSecondIsKept) {
     qvtest::MakeTaggedDatabase(safety, "earlier", 3);
+    SetDatabasePath("C:\\QVData\\");  // stored with a trailing backslash: no message doubles it
     ListAndRestore("C:\\QVData\\backup\\BILLING1.mdb");
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].prompt, "C:\\QVData\\BILLING.mdb was replaced with C:\\QVData\\backup\\BILLING1.mdb");
+    EXPECT_EQ(dialogInitDir, "C:\\QVData\\backup");
+    EXPECT_EQ(boxes[0].prompt.rfind("C:\\QVData\\BILLING.mdb was replaced with C:\\QVData\\backup\\BILLING1.mdb\n\n", 0), 0u);
+    EXPECT_NE(boxes[0].prompt.find(" C:\\QVData\\BILLINGreplacedbyautocopy" + std::string(kStamp) + "-2.mdb."), std::string::npos) << boxes[0].prompt;
     EXPECT_EQ(qvtest::Digest(live), newDigest);
     EXPECT_EQ(qvtest::Digest(safety).substr(0, 8), "earlier ");
     EXPECT_EQ(qvtest::Digest(dataDir / (std::string("BILLINGreplacedbyautocopy") + kStamp + "-2.mdb")), oldDigest);

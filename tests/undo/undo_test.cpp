@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/filelock.h"
 #include "readdates/frd_fixture.h"
 #include "startup/audit.h"
@@ -255,7 +256,8 @@ TEST_F(UndoRunTest, AFailedUndoSaysSoKeepsTheWindowAndChangesNothing) {
 // words and changes nothing, and a restore finds the database held (the lock it asks about).
 TEST_F(UndoTest, OneReadDateWindowPerDataDatabaseEachRefusedWithItsOwnWordsAndNoRestoreMeanwhile) {
     const std::string lock = startup::ReadDateLockOf(frdtest::kDataPath);
-    const std::string held = " for the data database C:\\QVData\\billing.mdb in another window.\n\nClose that window "
+    const std::string held = " for the data database C:\\QVData\\billing.mdb in another window of the login " +
+                             platform::UserName() + ".\n\nClose that window "
                              "first; only one can be open for a data database at a time.";
     Select(1, "A1");
     Select(2, "A2");
@@ -269,6 +271,22 @@ TEST_F(UndoTest, OneReadDateWindowPerDataDatabaseEachRefusedWithItsOwnWordsAndNo
     EXPECT_EQ(boxes[1].prompt, "Read-date corrections cannot be undone now: read dates are being corrected or undone" + held);
     EXPECT_FALSE(frd->IsLoaded() || frd->IsVisible());
     frd.reset();
+    if (::geteuid() == 0) {  // a login that may not change the data database, or make its lock files, is told so
+        std::filesystem::permissions(drives.root(), std::filesystem::perms(0755));
+        for (const auto folder : {std::filesystem::perms(0755), std::filesystem::perms(0777)}) {
+            std::filesystem::permissions(DataFile().parent_path(), folder);
+            qvtest::Child nobody([&] {
+                ClearBoxes();
+                return ::setgid(65534) == 0 && ::setuid(65534) == 0 && !OpenUndo().IsLoaded() && boxes.size() == 1 &&
+                               boxes[0].prompt.starts_with("Read-date corrections cannot be undone in the data database "
+                                                           "C:\\QVData\\billing.mdb:\n\n") &&
+                               boxes[0].prompt.ends_with("This login may not change that database or create files in its "
+                                                         "folder. Nothing was changed.") ? 0 : 1;
+            });
+            EXPECT_EQ(nobody.Wait(), 0);
+        }
+        std::filesystem::permissions(DataFile().parent_path(), std::filesystem::perms(0755));
+    }
     // The first window's FRDLK is untouched and still serves it.
     EXPECT_EQ(DataCount("select count(*) from FRDLK"), 2);
     ClearBoxes();

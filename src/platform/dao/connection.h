@@ -12,6 +12,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "platform/filelock.h"
 #include "platform/safe_file.h"
 
 namespace platform::dao {
@@ -86,7 +87,7 @@ private:
         bool busy;
     };
     sqlite3 *db_ = nullptr;
-    Fd lockFd_;  // the .ldb, locked
+    LockFileHold lockFd_;  // the .ldb, locked; removed with the last holder
     FileId id_;
     bool readOnly_ = false;
     std::string name_;
@@ -100,8 +101,9 @@ private:
 
 // flock on the sidecar .ldb that every open of `file` takes: shared, or exclusive; a conflict fails at
 // once (3045). None when a read-only open finds no way to create or open the .ldb (a read-only
-// folder): it then runs unlocked. `name` is the database's Windows path.
-Fd LockSidecar(const std::filesystem::path &file, const std::string &name, bool exclusive, bool readOnly);
+// folder): it then runs unlocked. `name` is the database's Windows path. The last holder to let it
+// go removes the .ldb, as Jet does.
+LockFileHold LockSidecar(const std::filesystem::path &file, const std::string &name, bool exclusive, bool readOnly);
 
 // Raises 70 naming the link when `file` is a link that another user made (nothing was written).
 void RefuseLinkAt(const std::filesystem::path &file);

@@ -57,22 +57,27 @@ void CheckFormat(sqlite3 *db, const fs::path &file, const std::string &name) {
 }  // namespace
 
 // Every login of the data folder shares the .ldb: it is created with the folder's access, and never
-// through a link another user made.
-Fd LockSidecar(const fs::path &file, const std::string &name, bool exclusive, bool readOnly) {
+// through a link another user made; the last holder removes it.
+LockFileHold LockSidecar(const fs::path &file, const std::string &name, bool exclusive, bool readOnly) {
     fs::path ldb = file;
     ldb.replace_extension(".ldb");
-    Fd fd = OpenFile(ldb, O_RDWR | O_CREAT, 0666, Access::LikeFolder);
-    const int err = errno;  // the reason, when the read-only open below finds no file either
-    if (!fd && (err == EACCES || err == EROFS)) fd = OpenFile(ldb, O_RDONLY);
-    if (!fd) {
-        if (readOnly && !IsRefusedLink(err)) return fd;
-        RaiseOsError(err, ldb, OsContext::Database, "open");
+    std::string leaf;
+    Fd dir = OpenParent(ldb, leaf);
+    for (;;) {
+        Fd fd = dir ? OpenFileAt(dir.get(), leaf, O_RDWR | O_CREAT, 0666, Access::LikeFolder) : Fd();
+        const int err = errno;  // the reason, when the read-only open below finds no file either
+        if (!fd && dir && (err == EACCES || err == EROFS)) fd = OpenFileAt(dir.get(), leaf, O_RDONLY);
+        if (!fd) {
+            if (readOnly && !IsRefusedLink(err)) return {};
+            RaiseOsError(err, ldb, OsContext::Database, "open");
+        }
+        switch (LockAt(fd.get(), dir.get(), leaf, exclusive ? LOCK_EX : LOCK_SH)) {
+        case LockResult::Held: return LockFileHold(std::move(fd), std::move(dir), leaf);
+        case LockResult::Replaced: continue;  // its last holder removed it meanwhile
+        case LockResult::Busy: Raise(3045, ErrorDescription(3045, name));
+        case LockResult::Failed: RaiseOsError(errno, ldb, OsContext::Database, "lock");
+        }
     }
-    if (::flock(fd.get(), (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
-        if (errno == EWOULDBLOCK) Raise(3045, ErrorDescription(3045, name));
-        RaiseOsError(errno, ldb, OsContext::Database, "lock");
-    }
-    return fd;
 }
 
 void RefuseLinkAt(const fs::path &file) {

@@ -142,7 +142,7 @@ struct ExclusiveHold::Impl {
     dbfile_detail::FileState held;       // the file as the hold found it
     std::filesystem::path journal;       // SQLite's rollback journal of it
     std::string damage;                  // why the engine cannot open it; empty for a database
-    Fd ldb;                              // the engine's .ldb, locked, when `engine` is none
+    LockFileHold ldb;                    // the engine's .ldb, locked, when `engine` is none
     ~Impl();
     // Ends the transaction that keeps the EXCLUSIVE lock; it wrote nothing itself.
     void EndTransaction();

@@ -2,7 +2,10 @@
 #include <QDateTime>
 #include <QFileDialog>
 #include <QHeaderView>
+#include <QFileSystemModel>
 #include <QLocale>
+#include <QRegularExpression>
+#include <QSortFilterProxyModel>
 #include <QTreeView>
 #include <QUrl>
 #include <algorithm>
@@ -24,6 +27,27 @@ QString QtFilter(const std::string &filter) {
         out << parts[i] + " (" + QString(parts[i + 1]).replace(';', ' ') + ")";
     return out.join(";;");
 }
+
+// The files whose names match one of the patterns are not offered; folders always are.
+class HideFiles : public QSortFilterProxyModel {
+public:
+    HideFiles(const std::string &patterns, QObject *parent) : QSortFilterProxyModel(parent) {
+        for (const QString &p : Q(patterns).split(';', Qt::SkipEmptyParts))
+            hidden_ << QRegularExpression::fromWildcard(p.trimmed(), Qt::CaseInsensitive);
+    }
+
+protected:
+    bool filterAcceptsRow(int row, const QModelIndex &parent) const override {
+        const auto *files = qobject_cast<const QFileSystemModel *>(sourceModel());
+        const QModelIndex at = sourceModel()->index(row, 0, parent);
+        if (!files || files->isDir(at)) return true;
+        const QString name = files->fileName(at);
+        return std::none_of(hidden_.begin(), hidden_.end(), [&](const auto &re) { return re.match(name).hasMatch(); });
+    }
+
+private:
+    QList<QRegularExpression> hidden_;
+};
 
 std::string StartFolder(const std::string &initDir) {
     if (initDir.empty()) return {};
@@ -82,6 +106,7 @@ void CommonDialog::ShowOpen() {
         QFileDialog dialog(ActiveFormWindow(), Q(DialogTitle), Q(start), QtFilter(Filter));
         dialog.setOption(QFileDialog::DontUseNativeDialog);
         dialog.setFileMode(QFileDialog::ExistingFile);
+        if (!Hidden.empty()) dialog.setProxyModel(new HideFiles(Hidden, &dialog));
         dialog.setSidebarUrls(SideBar(start));
         ShowDetails(dialog);
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;

@@ -163,6 +163,7 @@ public:
     std::string DialogTitle;
     std::string InitDir;   // Windows path
     std::string Filter;    // empty: every file
+    std::string Hidden;    // wildcard patterns, ";" between them, of files the dialog does not offer
     std::string FileName;  // after ShowOpen: the chosen file's full Windows path ("" when cancelled; its
                            // Linux path when it lies on no mapped drive)
     std::string FileTitle; // after ShowOpen: the chosen file's name without its folder

@@ -3,13 +3,18 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 #include <vector>
 
 #include "platform/dao/dao.h"
 #include "platform/dao/jet_sql.h"
 #include "platform/error.h"
+#include "platform/safe_file.h"
 #include "qvsample/sql_file.h"
 #include "qvsample/temp_drive.h"
+#include "support/child.h"
 #include "support/error_number.h"
 
 namespace daotest {
@@ -102,7 +107,7 @@ TEST_F(OpenTest, ReadOnlyOpenLeavesTheFileUntouchedAndRefusesWrites) {
 
     EXPECT_EQ(qvtest::ReadFile(file), before);
     EXPECT_EQ(fs::last_write_time(file), mtime);
-    EXPECT_TRUE(fs::exists(Linux("C:\\data\\billing.ldb")));
+    EXPECT_FALSE(fs::exists(Linux("C:\\data\\billing.ldb")));
 }
 
 // Each open takes a lock of its own on the .ldb, so a second open in this process meets the first as
@@ -124,7 +129,36 @@ TEST_F(OpenTest, ExclusiveAndSharedOpensConflictUntilClosed) {
     EXPECT_EQ(opened(false), 0);
     EXPECT_EQ(opened(true), 3045);
     shared.Close();
+    qvtest::Child killed([&] {  // ends with the database open, as a killed program does
+        Database db = DBEngine().OpenDatabase(name, true);
+        ::_exit(0);
+        return 1;
+    });
+    EXPECT_EQ(killed.Wait(), 0);
+    EXPECT_TRUE(fs::exists(Linux("C:\\data\\billing.ldb")));  // the .ldb stays until the next open
     EXPECT_EQ(opened(true), 0);
+    EXPECT_FALSE(fs::exists(Linux("C:\\data\\billing.ldb")));
+}
+
+// Two logins opening and closing at once are never refused, and whoever has the database open holds
+// the .ldb that its name names (an exclusive lock of that file is refused); the last removes it.
+TEST_F(OpenTest, TwoProcessesOpeningAtOnceKeepTheirLockAndLeaveNoLockFile) {
+    MakeData();
+    const fs::path ldb = Linux("C:\\data\\billing.ldb");
+    std::vector<std::unique_ptr<qvtest::Child>> logins;
+    for (int login = 0; login < 2; ++login)
+        logins.push_back(std::make_unique<qvtest::Child>([&] {
+            for (int i = 0; i < 400; ++i) {
+                Database db = DBEngine().OpenDatabase("C:\\data\\billing.mdb", false, true);
+                const platform::Fd probe(::open(ldb.c_str(), O_RDONLY));
+                const bool lost = !probe || ::flock(probe.get(), LOCK_EX | LOCK_NB) == 0;
+                db.Close();
+                if (lost) return 2;
+            }
+            return 0;
+        }));
+    for (auto &login : logins) EXPECT_EQ(login->Wait(), 0);
+    EXPECT_FALSE(fs::exists(ldb));
 }
 
 // The standard data database, open.
