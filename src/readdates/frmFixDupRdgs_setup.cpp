@@ -34,8 +34,8 @@ void TakeDataFilePathFromSettings() {
                                              startup::kGlobalConnect);
     shared.rs = shared.db.OpenRecordset("current", dao::dbOpenSnapshot);
     if (shared.rs.RecordCount() > 0)
-        shared.DataFilePath =
-            startup::TextOf(shared.rs.Fields("databasepath")) + "\\" + startup::TextOf(shared.rs.Fields("DatabaseFileName"));
+        shared.DataFilePath = platform::JoinedPath(startup::TextOf(shared.rs.Fields("databasepath")),
+                                                   startup::TextOf(shared.rs.Fields("DatabaseFileName")));
     shared.rs.Close();
     shared.rs = {};
     shared.db.Close();
@@ -50,10 +50,7 @@ namespace {
 void TellDataCannotBeChanged(const platform::Error &e, const std::string &cannot = "Read dates cannot be corrected") {
     const std::string text =
         cannot + " in the data database " + startup::Shared().DataFilePath + ":\n\n" + e.description + "\n\n" +
-        (e.number == 70 && !platform::NamesRefusedLink(e.description)
-             ? "This login may not change that database or create files in its folder. "
-             : "") +
-        "Nothing was changed.";
+        startup::LoginMayNotChangeNote(e) + "Nothing was changed.";
     platform::LogEvent(text, true);
     std::cerr << text << std::endl;
     platform::ui::MsgBox(text, platform::ui::vbCritical, "Quorvant 32");

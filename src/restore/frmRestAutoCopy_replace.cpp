@@ -56,7 +56,8 @@ std::string Replace(const std::string &live, const std::string &chosen, const st
     try {
         hold = dbfile::ExclusiveHold::Acquire(platform::MapPath(live));
     } catch (const platform::Error &e) {
-        return live + " cannot be opened for the replacement.\n\n" + e.description + "\n\nNothing was changed.";
+        return live + " cannot be opened for the replacement.\n\n" + e.description + "\n\n" +
+               startup::LoginMayNotChangeNote(e) + "Nothing was changed.";
     }
     if (!hold) return live + " is in use by another program. Close it and try again.";
     try {

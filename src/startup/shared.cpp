@@ -3,6 +3,7 @@
 #include "startup/shared.h"
 
 #include "platform/error.h"
+#include "platform/safe_file.h"
 
 namespace startup {
 
@@ -19,6 +20,12 @@ void ExecuteSql(const std::string &sql) {
     } catch (const platform::Error &) {
         // Dropped by design: callers rely on statements that may fail (DROP TABLE of an absent table).
     }
+}
+
+std::string LoginMayNotChangeNote(const platform::Error &e) {
+    return e.number == 70 && !platform::NamesRefusedLink(e.description)
+               ? "This login may not change that database or create files in its folder. "
+               : "";
 }
 
 std::string TextOf(const platform::dao::Variant &value) { return value.IsNull() ? std::string() : value.ToText(); }

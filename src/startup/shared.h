@@ -3,6 +3,7 @@
 #include <string>
 
 #include "platform/dao/dao.h"
+#include "platform/error.h"
 
 namespace startup {
 
@@ -28,6 +29,10 @@ inline std::string ReadDateLockOf(const std::string &dataFilePath) { return data
 // The start of the names of the safety copies that a restore keeps beside the live database
 // <baseName>.mdb: the time stamp and ".mdb" follow.
 inline std::string SafetyCopyPrefix(const std::string &baseName) { return baseName + "replacedbyautocopy"; }
+
+// For a refusal to open or write the data database: "This login may not change that database or create
+// files in its folder. " when the system refused this login (not a link another login planted), else "".
+std::string LoginMayNotChangeNote(const platform::Error &e);
 
 // Runs one statement on the shared database handle; every failure (a missing handle included) is dropped.
 void ExecuteSql(const std::string &sql);

@@ -43,12 +43,12 @@ void ReadSettings() {
     auto &st = Shared();
     const std::string app = platform::AppPath();
     platform::LogDetail("program folder: " + app);
-    st.db = DBEngine().OpenDatabase(app + "\\global.mdb", true, true, kGlobalConnect);
+    st.db = DBEngine().OpenDatabase(platform::JoinedPath(app, "global.mdb"), true, true, kGlobalConnect);
     st.rs = st.db.OpenRecordset("current", dbOpenSnapshot);
     if (st.rs.RecordCount() > 0) {
         st.DataFolder = TrimBlanks(st.rs.Fields("databasepath").Value().ToText());
         st.DataFileName = TrimBlanks(st.rs.Fields("DatabaseFileName").Value().ToText());
-        st.DataFilePath = st.DataFolder + "\\" + st.DataFileName;
+        st.DataFilePath = platform::JoinedPath(st.DataFolder, st.DataFileName);  // one backslash where the folder ends in one
     }
     st.rs.Close();
     st.db.Close();

@@ -174,13 +174,23 @@ readdates::RunSummary RunToUndo(dao::Database &db, std::int64_t run) {
     return *done;
 }
 
+// What each line of an undo begins with: the run it undoes by its time, and, when that run was itself
+// an undo, the correction that one undid (its lines give that correction's dates back).
+std::string UndoingText(const readdates::RunSummary &done) {
+    std::string text = "Undo of the read-date correction of " + platform::Format(done.when, readdates::kRunTime);
+    if (done.entries.undoes)
+        text += done.undoesWhen ? " (which undid the correction of " + platform::Format(*done.undoesWhen, readdates::kRunTime) + ")"
+                                : " (which undid an earlier correction)";
+    return text + ": ";
+}
+
 // An undo's walk over the rows of the run it undoes: each change given back, or left and told; each
 // audited and recorded.
 class Walk {
 public:
     Walk(dao::Database &db, const readdates::RunSummary &done, startup::AuditBatch &audit, UndoOutcome &outcome)
         : db_(db), done_(done), dates_(done), audit_(audit), outcome_(outcome),
-          undoing_("Undo of the read-date correction of " + platform::Format(done.when, readdates::kRunTime) + ": "),
+          undoing_(UndoingText(done)),
           scope_(" for bill date " + done.entries.billDate + " for account "),
           recorder_(db, {done.entries.billDate, done.entries.code, done.entries.toDate, done.entries.fromDate, done.run}) {}
 

@@ -16,6 +16,7 @@
 #include "platform/files.h"
 #include "platform/ui/forms.h"
 #include "restore_fixture.h"
+#include "support/child.h"
 
 namespace fs = std::filesystem;
 using ractest::RacEnv;
@@ -320,6 +321,17 @@ TEST_F(RacRestore, ADatabaseInUseIsNotReplaced) {
         form->cmdRestore->Press();
         ExpectRefusedUnchanged(before);
         EXPECT_EQ(boxes.at(0).prompt, c.prompt);
+    }
+    if (::geteuid() == 0) {  // a login that may not change the live database is told so
+        fs::permissions(drives.root(), fs::perms(0755));
+        qvtest::Child nobody([&] {
+            boxes.clear();
+            if (::setgid(65534) != 0 || ::setuid(65534) != 0) return 98;
+            form->cmdRestore->Press();
+            return boxes.size() == 1 && boxes[0].prompt.ends_with("This login may not change that database or create "
+                                                                  "files in its folder. Nothing was changed.") ? 0 : 1;
+        });
+        EXPECT_EQ(nobody.Wait(), 0);
     }
 
     // Released: the same window goes on and restores.

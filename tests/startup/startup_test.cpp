@@ -62,7 +62,7 @@ TEST_F(StartupTest, SettingsAreTrimmedJoinedFromTheFirstRecordAndANullPathRefuse
     };
     for (const Case &c : std::vector<Case>{
              {{"'  C:\\Data  ', ' live.mdb'", "'D:\\Other', 'other.mdb'"}, "C:\\Data", "live.mdb", "C:\\Data\\live.mdb", 0},
-             {{"'C:\\Data\\', 'live.mdb'"}, "C:\\Data\\", "live.mdb", "C:\\Data\\\\live.mdb", 0},
+             {{"'C:\\Data\\', 'live.mdb'"}, "C:\\Data\\", "live.mdb", "C:\\Data\\live.mdb", 0},
              {{}, "", "", "", 0},
              {{"NULL, 'live.mdb'"}, "", "", "", 94}}) {
         std::filesystem::remove(global);

@@ -153,6 +153,10 @@ TEST_F(UndoRunTest, UndoGivesBackEveryStoredValueLeavesLaterChangesAndIsRefusedT
         for (int i = 1; i < w.lstRuns->ListCount(); ++i) shownStates += " | " + w.lstRuns->ItemText(i, 6);
         EXPECT_EQ(shownStates, states);
     }
+    const auto undoOfUndo = AuditLines();  // its lines name the undo they undo as such
+    EXPECT_TRUE(undoOfUndo[12].find("Undo of the read-date correction of 05/03/2021 14:07:12 (which undid the "
+                                    "correction of 05/03/2021 14:07:00): Changed read date from ") != std::string::npos)
+        << undoOfUndo[12];
     EXPECT_EQ(Stored(), expected);
     EXPECT_EQ(platform::dao::DBEngine().Workspaces(0).DatabasesCount(), 0);
 }
