@@ -273,11 +273,16 @@ std::string WithDriveNote(std::string message, const fs::path &linuxPath) {
     }
     std::error_code ec;
     const fs::path p = fs::absolute(linuxPath, ec).lexically_normal();
-    if (!c->driveMapped)  // nobody configured the installation: its files are looked for below "/"
-        return message + "\n\nqvutil is not configured: " + ConfigurationFiles().front().string() + " maps no drive" +
-               (c->programFolder.empty() ? " and names no program folder" : "") +
-               ". An administrator adds to it lines such as C=/srv/qv/c (the Linux folder that stands for drive C:)"
-               " and ProgramFolder=C:\\QVNWin32 (the folder of global.mdb).";
+    if (!c->driveMapped) {  // nobody configured the installation: its files are looked for below "/"
+        const auto files = ConfigurationFiles();
+        std::string where = files.front().string() + (fs::exists(files.front(), ec) ? "" : ", which does not exist");
+        if (files.size() > 1) where += ", nor in " + files.back().string();
+        return "qvutil is not configured: no drive is mapped" +
+               std::string(c->programFolder.empty() ? " and no program folder is named" : "") + " in " + where +
+               ". An administrator adds to " + files.front().string() +
+               " lines such as C=/srv/qv/c (the Linux folder that stands for drive C:) and ProgramFolder=C:\\QVNWin32 "
+               "(the folder of global.mdb).\n\nWithout them the program looked in its own folder: " + message;
+    }
     fs::path rest;
     const Drive *d = ec ? nullptr : DriveOf(c->drives, p, rest);
     if (!d) return message;

@@ -134,7 +134,8 @@ void frmRestAutoCopy::cmdRestore_Click() {
     platform::LogEvent("restore: " + live + " replaced with " + chosen + "; safety copy " + safety);
     ListNothing();
     MsgBox(live + " was replaced with " + chosen + "\n\nIts previous content is kept in the safety copy " + safety +
-               ". To take this restore back, list that file and restore it.",
+               ". To take this restore back, list that file (in the data folder, one folder above the automatic "
+               "copies) and restore it.",
            platform::ui::vbInformation, "FINISHED");
 }
 

@@ -309,10 +309,12 @@ TEST(AppPath, ExecutableFolderConfiguredFolderAndTheTestOverride) {
     EXPECT_EQ(AppPath(), expected);
     // Nothing configured: a missing settings database names the file to edit and what it lacks.
     EXPECT_EQ(qvtest::ErrorText([&] { dao::DBEngine().OpenDatabase(expected + "\\global.mdb", true, true); }),
-              "3024 Could not find file '" + expected + "\\global.mdb'.\n\nqvutil is not configured: " +
-                  ConfigurationFiles().front().string() + " maps no drive and names no program folder. An administrator "
-                  "adds to it lines such as C=/srv/qv/c (the Linux folder that stands for drive C:) and "
-                  "ProgramFolder=C:\\QVNWin32 (the folder of global.mdb).");
+              "3024 qvutil is not configured: no drive is mapped and no program folder is named in " +
+                  ConfigurationFiles().front().string() + ", which does not exist, nor in " +
+                  ConfigurationFiles().back().string() + ". An administrator adds to " +
+                  ConfigurationFiles().front().string() + " lines such as C=/srv/qv/c (the Linux folder that stands "
+                  "for drive C:) and ProgramFolder=C:\\QVNWin32 (the folder of global.mdb).\n\nWithout them the "
+                  "program looked in its own folder: Could not find file '" + expected + "\\global.mdb'.");
     SetAppPathForTests("C:\\QVNWin32");
     EXPECT_EQ(AppPath(), "C:\\QVNWin32");
     SetAppPathForTests("");

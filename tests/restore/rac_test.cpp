@@ -254,7 +254,8 @@ TEST_F(RacRestore, RestoresTheCopyKeepsASafetyCopyAndCanTakeItBack) {
     ASSERT_EQ(boxes.size(), 1u) << LastPrompt();
     const std::string safetyName = "C:\\QVData\\" + safety.filename().string();
     EXPECT_EQ(boxes[0].prompt, "C:\\QVData\\BILLING.mdb was replaced with C:\\QVData\\backup\\BILLING1.mdb\n\nIts previous "
-                               "content is kept in the safety copy " + safetyName + ". To take this restore back, list that file and restore it.");
+                               "content is kept in the safety copy " + safetyName + ". To take this restore back, list that file (in the data "
+                               "folder, one folder above the automatic copies) and restore it.");
     EXPECT_EQ(boxes[0].style, platform::ui::vbInformation);
     EXPECT_EQ(boxes[0].title, "FINISHED");
     EXPECT_FALSE(platform::ui::Ending());
