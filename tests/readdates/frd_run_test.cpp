@@ -340,7 +340,7 @@ TEST_F(UpdateTest, KilledAroundTheCommitTheAuditFileHoldsOneLinePerChangedReadin
         const pid_t child = ::fork();
         if (child == 0) {
             const std::string date = "03/" + std::to_string(1 + number % 28) + "/2021";
-            readdates::CorrectReadDates({"05/01/2021", "ALL", date, readdates::kAllCodes}, [](auto, auto, bool) {});
+            readdates::CorrectReadDates({"05/01/2021", readdates::kAllCodes, "ALL", date}, [](auto, auto, bool) {});
             ::_exit(0);
         }
         siginfo_t ended{};
