@@ -307,6 +307,7 @@ TEST(RunFailure, ChangesNothingSaysWhatFailedAndKeepsTheWindow) {
         EXPECT_TRUE(!std::filesystem::exists(e.drives.root() / elsewhere) ||
                     std::filesystem::is_empty(e.drives.root() / elsewhere));
         EXPECT_FALSE(platform::dao::DBEngine().Workspaces(0).InTransaction());
+        EXPECT_EQ(platform::dao::DBEngine().Workspaces(0).DatabasesCount(), 0);
         EXPECT_FALSE(f.pb1->Visible());
         EXPECT_EQ(f.pb1->Value(), 0);
         EXPECT_EQ(f.txt[1]->Text(), "04/28/2021");
