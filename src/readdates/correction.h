@@ -4,15 +4,9 @@
 #include <functional>
 #include <string>
 
-namespace readdates {
+#include "readdates/read_date_entries.h"
 
-// The entries of a run as the window holds them when Continue is pressed (checked by the caller).
-struct Correction {
-    std::string billDate;  // txt(0)
-    std::string oldDate;   // txt(1): a date, or ALL in any letter case
-    std::string newDate;   // txt(2)
-    std::string code;      // cboCode: kAllCodes or one code
-};
+namespace readdates {
 
 struct CorrectionOutcome {
     std::int64_t changed = 0;
@@ -26,12 +20,12 @@ using ReadingVisited = std::function<void(std::int64_t position, std::int64_t co
 
 // Gives every reading of the bill date within the code and FRDLK that carries the incorrect read date
 // (any, under ALL) the new read date, each change with its audit entry and recorded (run_record.h), in
-// one transaction. A failure
+// one transaction; the entries were checked by the caller. A failure
 // before the commit rolls everything back and is raised: then no reading was changed. After the commit
 // only the audit file's lines can fail; that is told in the outcome.
-CorrectionOutcome CorrectReadDates(const Correction &entries, const ReadingVisited &visited);
+CorrectionOutcome CorrectReadDates(const RunEntries &entries, const ReadingVisited &visited);
 
 // How many readings CorrectReadDates would change now (those it compares by the whole day).
-std::int64_t ReadingsToCorrect(const Correction &entries);
+std::int64_t ReadingsToCorrect(const RunEntries &entries);
 
 }  // namespace readdates

@@ -65,11 +65,9 @@ protected:
     void Form_Unload() override;
 
 private:
-    bool FillLockTable();
+    bool FillLockTable(platform::dao::Database &db);
     // Load-time state.
     std::string TempDataPath;
-    platform::dao::Database dbTempData;
-    platform::dao::Recordset rsSelection;
     // Held while the window is open: one read-date window per data database.
     std::unique_ptr<platform::FileLock> toolLock_;
 };

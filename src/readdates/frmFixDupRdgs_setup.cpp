@@ -1,5 +1,6 @@
 // The read-date window: its controls, loading (code list and the selection lock table FRDLK) and
 // unloading.
+#include <functional>
 #include <iostream>
 
 #include "platform/dao/dbfile.h"
@@ -27,19 +28,16 @@ constexpr const char *kTempDataPath = "C:\\users\\public\\qv32tempdata\\tempdata
 }  // namespace
 
 void TakeDataFilePathFromSettings() {
-    auto &shared = startup::Shared();
     // Read-only: it is only read, and a clerk who may not write the program folder (where a shared
     // open would make global.ldb) still reads it.
-    shared.db = dao::DBEngine().OpenDatabase(platform::JoinedPath(platform::AppPath(), "global.mdb"), false, true,
-                                             startup::kGlobalConnect);
-    shared.rs = shared.db.OpenRecordset("current", dao::dbOpenSnapshot);
-    if (shared.rs.RecordCount() > 0)
-        shared.DataFilePath = platform::JoinedPath(startup::TextOf(shared.rs.Fields("databasepath")),
-                                                   startup::TextOf(shared.rs.Fields("DatabaseFileName")));
-    shared.rs.Close();
-    shared.rs = {};
-    shared.db.Close();
-    shared.db = {};
+    dao::Database settings = dao::DBEngine().OpenDatabase(platform::JoinedPath(platform::AppPath(), "global.mdb"),
+                                                          false, true, startup::kGlobalConnect);
+    dao::Recordset current = settings.OpenRecordset("current", dao::dbOpenSnapshot);
+    if (current.RecordCount() > 0)
+        startup::Shared().DataFilePath = platform::JoinedPath(startup::TextOf(current.Fields("databasepath")),
+                                                              startup::TextOf(current.Fields("DatabaseFileName")));
+    current.Close();
+    settings.Close();
 }
 
 namespace {
@@ -142,16 +140,15 @@ frmFixDupRdgs::frmFixDupRdgs()
 frmFixDupRdgs::~frmFixDupRdgs() = default;
 
 void frmFixDupRdgs::Form_Load() {
-    auto &shared = startup::Shared();
     TempDataPath = kTempDataPath;
     TakeDataFilePathFromSettings();
 
     // FRDLK is one table per data database: a second window on the same database would rebuild it
     // under the first one and drop it on close, so only one window may hold it.
-    toolLock_ = OpenDataAndTakeWindowLock(shared.db, "Read dates are already being corrected or undone",
+    dao::Database db;  // closed on every way out of loading
+    toolLock_ = OpenDataAndTakeWindowLock(db, "Read dates are already being corrected or undone",
                                           "Read dates cannot be corrected");
     if (!toolLock_) {
-        shared.db = {};
         Unload();  // the window never shows; start-up then ends the utility
         return;
     }
@@ -160,72 +157,74 @@ void frmFixDupRdgs::Form_Load() {
     startup::CompleteAuditFileOnOpen();
 
     cboCode->AddItem(kAllCodes);
-    shared.rs = shared.db.OpenRecordset("select distinct code from [tbl reading] order by code", dao::dbOpenSnapshot);
-    if (shared.rs.RecordCount() > 0) {
-        for (; !shared.rs.Eof(); shared.rs.MoveNext()) {
-            dao::Variant code = shared.rs.Fields("code");
+    dao::Recordset codes = db.OpenRecordset("select distinct code from [tbl reading] order by code", dao::dbOpenSnapshot);
+    if (codes.RecordCount() > 0) {
+        for (; !codes.Eof(); codes.MoveNext()) {
+            dao::Variant code = codes.Fields("code");
             if (!code.IsNull()) cboCode->AddItem(code.ToText());
         }
     }
-    shared.rs.Close();
-    shared.rs = {};
+    codes.Close();
 
-    if (!FillLockTable()) {
-        shared.db.Close();
-        shared.db = {};
+    if (!FillLockTable(db)) {
+        db.Close();
         Unload();
         platform::ui::End(1);
         return;
     }
-    shared.db.Close();
-    shared.db = {};
+    db.Close();
 
     cboCode->SetText(kAllCodes);
 }
 
-
 // The lock table is dropped, created and filled in one transaction: one commit for all of it. A row
-// whose insert fails is still dropped alone; the table's own statements and the commit may not fail
-// (told, nothing changed, false).
-bool frmFixDupRdgs::FillLockTable() {
+// whose insert the table refuses is left out alone; the table's own statements, the other inserts and
+// the commit may not fail (told, nothing changed, false). The handles of the copy are closed before
+// the transaction ends, as its rollback wants no statement still reading.
+bool frmFixDupRdgs::FillLockTable(dao::Database &db) {
     auto &engine = dao::DBEngine();
-    auto &db = startup::Shared().db;
     dao::Transaction fill(engine.Workspaces(0));
-    try {
+    const auto changed = [](const std::function<void()> &step) {
         try {
-            db.Execute("DROP TABLE FRDLK");
+            step();
+            return true;
         } catch (const platform::Error &e) {
-            if (e.number != 3078) throw;  // there was none
+            TellDataCannotBeChanged(e);
+            return false;
         }
-        db.Execute("create table FRDLK (lockey long, accno text)");
-    } catch (const platform::Error &e) {
-        TellDataCannotBeChanged(e);
+    };
+    dao::BatchInsert lockRows;
+    if (!changed([&] {
+            try {
+                db.Execute("DROP TABLE FRDLK");
+            } catch (const platform::Error &e) {
+                if (e.number != 3078) throw;  // there was none
+            }
+            db.Execute("create table FRDLK (lockey long, accno text)");
+            lockRows = dao::BatchInsert(db, "FRDLK", {"lockey", "accno"});
+            lockRows.LeaveOutRefusedRows();
+        }))
         return false;
-    }
 
-    dbTempData = engine.OpenDatabase(TempDataPath);
-    rsSelection = dbTempData.OpenRecordset("select lockey, accno from selectionsetDTC", dao::dbOpenSnapshot);
+    dao::Database dbTempData = engine.OpenDatabase(TempDataPath);
+    dao::Recordset rsSelection = dbTempData.OpenRecordset("select lockey, accno from selectionsetDTC", dao::dbOpenSnapshot);
     if (rsSelection.RecordCount() > 0) {
-        // The key goes in as a value whatever it holds; a row without one selects no reading and is
-        // left out.
+        // The key goes in as the value it holds, the account as text (Null as empty); a row without a
+        // key selects no reading and is left out.
         for (; !rsSelection.Eof(); rsSelection.MoveNext()) {
             const dao::Variant lockey = rsSelection.Fields("lockey");
             if (lockey.IsNull()) continue;
-            startup::ExecuteSql("insert into FRDLK (lockey, accno) values (" + startup::SqlLiteral(lockey) + ",'" +
-                                startup::SqlQuote(startup::TextOf(rsSelection.Fields("accno"))) + "')");
+            lockRows.Set(0, lockey);
+            lockRows.Set(1, dao::Variant(startup::TextOf(rsSelection.Fields("accno"))));
+            if (!changed([&] { lockRows.AddRow(); })) return false;
         }
     }
-    try {
-        fill.Commit();
-    } catch (const platform::Error &e) {
-        TellDataCannotBeChanged(e);
-        return false;
-    }
     rsSelection.Close();
-    rsSelection = {};
     dbTempData.Close();
-    dbTempData = {};
-    return true;
+    return changed([&] {
+        lockRows.Flush();
+        fill.Commit();
+    });
 }
 
 void frmFixDupRdgs::Form_Unload() {

@@ -46,9 +46,9 @@ std::string Distance(platform::DateTime date, platform::DateTime bill) {
 
 // The question before a run whose new read date lies more than a year from the bill date; nullopt when
 // the new read date lies within the year, or no reading would change.
-std::optional<std::string> FarOffQuestion(const Correction &entries) {
+std::optional<std::string> FarOffQuestion(const RunEntries &entries) {
     using namespace platform;
-    const DateTime bill = DateValue(entries.billDate), date = DateValue(entries.newDate);
+    const DateTime bill = DateValue(entries.billDate), date = DateValue(entries.toDate);
     if (std::chrono::abs(date - bill) < std::chrono::days{kFarOffDays}) return std::nullopt;
     const std::int64_t n = ReadingsToCorrect(entries);
     if (n == 0) return std::nullopt;
@@ -64,8 +64,8 @@ void frmFixDupRdgs::cmdContinue_Click() {
 
     // The entries are checked again before anything is opened: a field emptied after the button was
     // enabled must not reach the run.
-    const Correction entries{txt[0]->Text(), txt[1]->Text(), txt[2]->Text(), cboCode->Text()};
-    if (!EntriesValid(entries.billDate, entries.oldDate, entries.newDate)) {
+    const RunEntries entries{txt[0]->Text(), cboCode->Text(), txt[1]->Text(), txt[2]->Text()};
+    if (!EntriesValid(entries.billDate, entries.fromDate, entries.toDate)) {
         cmdContinue->SetEnabled(false);
         ui::MsgBox("Invalid Date", ui::vbCritical, "Quorvant 32");
         return;

@@ -12,6 +12,15 @@ namespace readdates {
 // The code list's entry for every code (its leading blank belongs to it).
 inline constexpr const char *kAllCodes = " ALL CODES";
 
+// The entries of a run as the window holds them when Continue is pressed, and as the record of runs
+// keeps them (an undo's entries are those of the run it undoes, its dates the other way round).
+struct RunEntries {
+    std::string billDate;  // txt(0)
+    std::string code;      // cboCode: kAllCodes or one code
+    std::string fromDate;  // txt(1): the incorrect read date, or ALL in any letter case
+    std::string toDate;    // txt(2): the new read date
+};
+
 // A query's date literal for a date entry: its calendar date in the short date form, between "#".
 inline std::string DateLiteral(std::string_view text) {
     return "#" + platform::ShortDateText(platform::DateValue(text)) + "#";

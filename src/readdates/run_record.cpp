@@ -62,7 +62,8 @@ RunSummary ReadSummary(dao::Recordset &rs) {
     s.when = rs.Fields("When").Value().ToDate();
     s.user = TextOf(rs.Fields("ByWhom"));
     s.entries = {TextOf(rs.Fields("billdate")), TextOf(rs.Fields("code")), TextOf(rs.Fields("fromdate")),
-                 TextOf(rs.Fields("todate")), LongOrNull(rs.Fields("undoes"))};
+                 TextOf(rs.Fields("todate"))};
+    s.undoes = LongOrNull(rs.Fields("undoes"));
     s.records = LongOrNull(rs.Fields("records")).value_or(0);
     s.kept = LongOrNull(rs.Fields("kept")).value_or(0);
     s.undoneBy = LongOrNull(rs.Fields("undoneby"));
@@ -98,8 +99,8 @@ std::vector<RunSummary> Summaries(dao::Database &db, const std::string &sql) {
 
 }  // namespace
 
-RunRecorder::RunRecorder(dao::Database db, RunEntries entries)
-    : db_(std::move(db)), entries_(std::move(entries)), when_(platform::Now()) {}
+RunRecorder::RunRecorder(dao::Database db, RunEntries entries, std::optional<std::int64_t> undoes)
+    : db_(std::move(db)), entries_(std::move(entries)), undoes_(undoes), when_(platform::Now()) {}
 
 void RunRecorder::Begin() {
     if (!HasTable(db_, "frdrun")) db_.Execute(kCreateRuns);
@@ -122,7 +123,7 @@ void RunRecorder::Changed(std::int64_t reading, const Variant &lockey, const Var
 }
 
 std::int64_t RunRecorder::Finish(std::int64_t kept) {
-    if (!run_ && !entries_.undoes) return 0;  // a correction that changed nothing
+    if (!run_ && !undoes_) return 0;  // a correction that changed nothing
     if (!run_) Begin();
     const auto [first, last] = changes_.RowidRange();  // the run's rows follow one another
     dao::Recordset runs = db_.OpenRecordset("FRDRUN", dao::dbOpenDynaset, dao::dbAppendOnly);
@@ -136,14 +137,14 @@ std::int64_t RunRecorder::Finish(std::int64_t kept) {
     runs.Fields("todate") = entries_.toDate;
     runs.Fields("records") = Records();
     runs.Fields("kept") = kept;
-    if (entries_.undoes) runs.Fields("undoes") = *entries_.undoes;
+    if (undoes_) runs.Fields("undoes") = *undoes_;
     runs.Fields("firstchange") = first;
     runs.Fields("lastchange") = last;
     runs.Update();
     runs.Close();
-    if (entries_.undoes) {
+    if (undoes_) {
         db_.Execute("update FRDRUN set undoneby = " + std::to_string(run_) + " where run = " +
-                    std::to_string(*entries_.undoes) + " and undoneby is null");
+                    std::to_string(*undoes_) + " and undoneby is null");
         if (db_.RecordsAffected() != 1)
             platform::Raise(3197, "The correction was undone by another window meanwhile.");
     }

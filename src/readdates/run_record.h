@@ -21,24 +21,17 @@
 
 #include "platform/clock.h"
 #include "platform/dao/dao.h"
+#include "readdates/read_date_entries.h"
 
 namespace readdates {
-
-// What a run was asked to do.
-struct RunEntries {
-    std::string billDate;  // the bill date as typed
-    std::string code;      // kAllCodes or one code
-    std::string fromDate;  // the incorrect read date as typed, or ALL as typed
-    std::string toDate;    // the new read date as typed
-    std::optional<std::int64_t> undoes;  // an undo: the run it undoes
-};
 
 // One run as recorded.
 struct RunSummary {
     std::int64_t run = 0;
     platform::DateTime when{};
     std::string user;
-    RunEntries entries;
+    RunEntries entries;  // what it was asked to do, as typed
+    std::optional<std::int64_t> undoes;  // an undo: the run it undid
     std::int64_t records = 0;
     std::int64_t kept = 0;
     std::optional<std::int64_t> undoneBy;
@@ -57,7 +50,7 @@ inline constexpr const char *kRecordedColumns = "rowid as rowkey, readdate, +rea
 // recorded. Raises what the engine raises; the caller's rollback then takes everything back.
 class RunRecorder {
 public:
-    RunRecorder(platform::dao::Database db, RunEntries entries);
+    RunRecorder(platform::dao::Database db, RunEntries entries, std::optional<std::int64_t> undoes = std::nullopt);
     // One changed reading: its rowid, its key fields and read dates as stored (`after` as written).
     void Changed(std::int64_t reading, const platform::dao::Variant &lockey, const platform::dao::Variant &code,
                  const std::string &account, const platform::dao::Variant &before, const platform::dao::Variant &after);
@@ -70,6 +63,7 @@ private:
     void Begin();
     platform::dao::Database db_;
     RunEntries entries_;
+    std::optional<std::int64_t> undoes_;   // an undo: the run it undoes
     platform::DateTime when_{};
     std::int64_t run_ = 0;                 // 0 until begun
     platform::dao::BatchInsert changes_;   // FRDCHG

@@ -59,9 +59,9 @@ std::vector<std::string> RunRow(const readdates::RunSummary &run, const std::vec
         return {"unreadable", "", "", "", "this row of the record cannot be read", "", ""};
     const readdates::RunEntries &e = run.entries;
     const std::string code = e.code == readdates::kAllCodes ? "ALL CODES" : e.code;
-    const std::string change = !e.undoes       ? e.fromDate + " \u2192 " + e.toDate
+    const std::string change = !run.undoes       ? e.fromDate + " \u2192 " + e.toDate
                                : run.undoesWhen ? "undo of " + Shown(*run.undoesWhen)
-                                                : "undo of run " + std::to_string(*e.undoes);
+                                                : "undo of run " + std::to_string(*run.undoes);
     const std::string records =
         std::to_string(run.records) + (run.kept ? " (" + std::to_string(run.kept) + " left)" : "");
     return {Shown(run.when), run.user, e.billDate, code, change, records, StateText(StateOf(run, runs))};

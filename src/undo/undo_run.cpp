@@ -51,13 +51,13 @@ public:
         const readdates::RunEntries &e = run.entries;
         const bool fromAll = readdates::IsAllKeyword(e.fromDate), toAll = readdates::IsAllKeyword(e.toDate);
         if (!platform::IsDate(e.billDate) || !(fromAll || platform::IsDate(e.fromDate)) ||
-            !(platform::IsDate(e.toDate) || (toAll && e.undoes)))
+            !(platform::IsDate(e.toDate) || (toAll && run.undoes)))
             NotAsWritten("its bill date or read dates are no dates");
         billDate = Variant(platform::StorageText(platform::DateValue(e.billDate)));
         if (e.code != readdates::kAllCodes) code_ = e.code;
         if (!fromAll) fromDay_ = platform::DateValue(e.fromDate);
         if (!toAll) toDay_ = platform::DateValue(e.toDate);
-        if (!e.undoes) given_ = Variant(platform::StorageText(*toDay_));
+        if (!run.undoes) given_ = Variant(platform::StorageText(*toDay_));
     }
     bool Holds(dao::Recordset &change) const {
         const Variant newdate = change.Fields("newdate");
@@ -178,7 +178,7 @@ readdates::RunSummary RunToUndo(dao::Database &db, std::int64_t run) {
 // an undo, the correction that one undid (its lines give that correction's dates back).
 std::string UndoingText(const readdates::RunSummary &done) {
     std::string text = "Undo of the read-date correction of " + platform::Format(done.when, readdates::kRunTime);
-    if (done.entries.undoes)
+    if (done.undoes)
         text += done.undoesWhen ? " (which undid the correction of " + platform::Format(*done.undoesWhen, readdates::kRunTime) + ")"
                                 : " (which undid an earlier correction)";
     return text + ": ";
@@ -192,7 +192,7 @@ public:
         : db_(db), done_(done), dates_(done), audit_(audit), outcome_(outcome),
           undoing_(UndoingText(done)),
           scope_(" for bill date " + done.entries.billDate + " for account "),
-          recorder_(db, {done.entries.billDate, done.entries.code, done.entries.toDate, done.entries.fromDate, done.run}) {}
+          recorder_(db, {done.entries.billDate, done.entries.code, done.entries.toDate, done.entries.fromDate}, done.run) {}
 
     // The range in slices, its last row perhaps the largest rowid there is: no step goes past it (the
     // range was checked to span `records` rows, so lastChange - from cannot overflow).
@@ -260,22 +260,15 @@ UndoOutcome UndoRun(std::int64_t run, const ChangeVisited &visited) {
     outcome.auditFile = audit.Path();
     dao::Workspace &ws = dao::DBEngine().Workspaces(0);
     dao::Transaction undo(ws);
-    dao::Database db;
-    try {
-        db = ws.OpenDatabase(shared.DataFilePath);
-        const readdates::RunSummary done = RunToUndo(db, run);
-        Walk walk(db, done, audit, outcome);
-        walk.Slices(visited);
-        walk.Finish();
-        audit.Prepare();
-        undo.Commit();
-    } catch (...) {
-        try {
-            if (db) db.Close();  // before the rollback, which wants no statement still reading
-        } catch (...) {
-        }
-        throw;
-    }
+    // Declared after the transaction, the handles are closed before a failure rolls it back: the
+    // rollback wants no statement still reading.
+    dao::Database db = ws.OpenDatabase(shared.DataFilePath);
+    const readdates::RunSummary done = RunToUndo(db, run);
+    Walk walk(db, done, audit, outcome);
+    walk.Slices(visited);
+    walk.Finish();
+    audit.Prepare();
+    undo.Commit();
     db.Close();
     outcome.auditFailure = audit.CommitOrWhyNot();
     return outcome;

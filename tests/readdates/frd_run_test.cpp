@@ -307,6 +307,7 @@ TEST(RunFailure, ChangesNothingSaysWhatFailedAndKeepsTheWindow) {
         EXPECT_TRUE(!std::filesystem::exists(e.drives.root() / elsewhere) ||
                     std::filesystem::is_empty(e.drives.root() / elsewhere));
         EXPECT_FALSE(platform::dao::DBEngine().Workspaces(0).InTransaction());
+        EXPECT_EQ(platform::dao::DBEngine().Workspaces(0).DatabasesCount(), 0);
         EXPECT_FALSE(f.pb1->Visible());
         EXPECT_EQ(f.pb1->Value(), 0);
         EXPECT_EQ(f.txt[1]->Text(), "04/28/2021");
@@ -340,7 +341,7 @@ TEST_F(UpdateTest, KilledAroundTheCommitTheAuditFileHoldsOneLinePerChangedReadin
         const pid_t child = ::fork();
         if (child == 0) {
             const std::string date = "03/" + std::to_string(1 + number % 28) + "/2021";
-            readdates::CorrectReadDates({"05/01/2021", "ALL", date, readdates::kAllCodes}, [](auto, auto, bool) {});
+            readdates::CorrectReadDates({"05/01/2021", readdates::kAllCodes, "ALL", date}, [](auto, auto, bool) {});
             ::_exit(0);
         }
         siginfo_t ended{};

@@ -253,6 +253,7 @@ TEST_F(UndoRunTest, AFailedUndoSaysSoKeepsTheWindowAndChangesNothing) {
         EXPECT_EQ(Runs(), (Rows{{"1", "6", "0", "<null>", "<null>"}}));
         EXPECT_EQ(ExpectAuditFileAgreesWithLidb(), 6u);
         EXPECT_FALSE(platform::dao::DBEngine().Workspaces(0).InTransaction());
+        EXPECT_EQ(platform::dao::DBEngine().Workspaces(0).DatabasesCount(), 0);
     }
 }
 

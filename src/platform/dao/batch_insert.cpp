@@ -1,5 +1,6 @@
 // BatchInsert: rows added to a table by prepared inserts of many rows at a time.
 #include <optional>
+#include <utility>
 
 #include "platform/dao/dao.h"
 #include "platform/error.h"
@@ -17,6 +18,35 @@ struct BatchInsertImpl {
     std::int64_t rows = 0;
     std::optional<std::int64_t> before;  // the table's last rowid before the first row
     QueryDef many, one;
+    bool leaveOutRefused = false;
+
+    // Inserts the `rowCount` pending rows from `first` by `q`; the values are kept while a refused row
+    // may still have to be tried alone.
+    void Run(QueryDef &q, int first, int rowCount) {
+        for (int i = 0; i < rowCount * width; ++i) {
+            Variant &v = pending[static_cast<std::size_t>(first * width + i)];
+            q.SetParameter(i, leaveOutRefused ? Variant(v) : std::move(v));
+        }
+        q.Execute();
+    }
+    // Runs the statement of `rowCount` rows from `first`; when the table refuses a row of it, each row
+    // goes in alone and a refused one is left out.
+    void RunLeavingOutRefused(QueryDef &q, int first, int rowCount) {
+        try {
+            Run(q, first, rowCount);
+        } catch (const Error &e) {
+            if (!leaveOutRefused || !RefusesValues(e)) throw;
+            if (rowCount == 1) {
+                --rows;
+                return;
+            }
+            for (int r = first; r < first + rowCount; ++r) RunLeavingOutRefused(one, r, 1);
+        }
+    }
+    // The failures of a row's own values: a type or size the column cannot take, a constraint broken.
+    static bool RefusesValues(const Error &e) {
+        return e.number == 13 || e.number == 6 || e.number == 3022 || e.number == 3314;
+    }
 
     std::int64_t Scalar(const std::string &sql) {
         Recordset rs = db.OpenRecordset(sql, dbOpenSnapshot);
@@ -65,13 +95,11 @@ void BatchInsert::Flush() {
     if (b.count == b.perStatement && !b.many) b.many = b.Insert(b.perStatement);
     QueryDef &q = b.count == b.perStatement ? b.many : b.one;
     const int rowsAStatement = b.count == b.perStatement ? b.perStatement : 1;
-    for (int r = 0; r < b.count; r += rowsAStatement) {
-        for (int i = 0; i < rowsAStatement * b.width; ++i)
-            q.SetParameter(i, std::move(b.pending[static_cast<std::size_t>(r * b.width + i)]));
-        q.Execute();
-    }
-    b.count = 0;
+    const int count = std::exchange(b.count, 0);  // a raised failure leaves no row pending
+    for (int r = 0; r < count; r += rowsAStatement) b.RunLeavingOutRefused(q, r, rowsAStatement);
 }
+
+void BatchInsert::LeaveOutRefusedRows() { impl_->leaveOutRefused = true; }
 
 std::int64_t BatchInsert::Rows() const { return impl_->rows; }
 

@@ -123,7 +123,10 @@ public:
     void Set(int column, Variant value);
     void AddRow();
     void Flush();
-    std::int64_t Rows() const;
+    // From now on a row that the table refuses for its values (a type, size or constraint it breaks) is
+    // left out alone and the others go in; any other failure is still raised.
+    void LeaveOutRefusedRows();
+    std::int64_t Rows() const;  // the rows in the table, those left out not counted
     // The rowids of the first and the last row added (after a Flush); {0, -1} when none was.
     std::pair<std::int64_t, std::int64_t> RowidRange();
 
@@ -156,8 +159,8 @@ private:
 // A transaction of a workspace for the length of a scope: begun when made, rolled back when the scope
 // is left without Commit (an error on its way out), so that no path of a run leaves changes half-made.
 // The rollback of an unwinding scope swallows its own failure: the error that ends the run is the one
-// reported. Databases a failed run leaves open are closed before it goes out of scope, as a rollback
-// wants no statement still reading.
+// reported. A rollback wants no statement still reading: the handles of a run are declared after its
+// transaction, so that leaving the scope closes them first.
 class Transaction {
 public:
     explicit Transaction(Workspace &ws);

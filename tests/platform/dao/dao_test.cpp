@@ -444,6 +444,26 @@ TEST_F(InsertShapeTest, ErrorsAreRaisedEveryTime) {
     EXPECT_EQ(Scalar(file, "select count(*) from v"), "1");
 }
 
+// Rows the table refuses for their values are left out alone, from a statement of many rows and of one,
+// when asked; otherwise the refusal is raised.
+TEST_F(InsertShapeTest, BatchInsertLeavesOutOnlyTheRowsTheTableRefuses) {
+    qvtest::SqlFile(Linux(file)).exec("create unique index vid on v (id)");
+    BatchInsert rows(db, "v", {"id", "a"}, 4);
+    rows.LeaveOutRefusedRows();
+    for (int id : {1, 5, 2, 5, 3, 4, 5}) {
+        rows.Set(0, Variant(id));
+        rows.Set(1, Variant("r"));
+        rows.AddRow();
+    }
+    rows.Flush();
+    EXPECT_EQ(rows.Rows(), 5);
+    EXPECT_EQ(Scalar(file, "select group_concat(id, ',') from (select id from v order by id)"), "1,2,3,4,5");
+    BatchInsert strict(db, "v", {"id"}, 4);
+    strict.Set(0, Variant(1));
+    strict.AddRow();
+    EXPECT_EQ(ErrorNumber([&] { strict.Flush(); }), 3022);
+}
+
 class WorkspaceTest : public DaoTest {
 protected:
     const std::string file = "C:\\data\\billing.mdb";
