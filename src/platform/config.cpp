@@ -9,8 +9,6 @@
 #include "platform/config.h"
 #include "platform/ascii.h"
 
-#include <QLoggingCategory>
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -30,8 +28,6 @@
 #include "platform/file_io.h"
 #include "platform/own_folders.h"
 #include "platform/safe_file.h"
-
-Q_LOGGING_CATEGORY(lcConfig, "qvutil.config", QtInfoMsg)
 
 namespace platform {
 
@@ -156,7 +152,7 @@ std::optional<std::string> FileText(const fs::path &file) {
     };
     const auto passOver = [&](const std::string &why) {
         const std::string text = "configuration file " + file.string() + " not read: " + why;
-        qCWarning(lcConfig).noquote() << text.c_str();
+        LogWarning(text, kConfigLog);
         LogEvent(text);
         return std::nullopt;
     };
@@ -262,7 +258,7 @@ Configuration ReadConfiguration(const std::vector<fs::path> &files) {
     for (const auto &file : files) {
         if (!ReadFile(file, settings)) continue;
         config.files.push_back(file);
-        qCDebug(lcConfig) << "configuration file read:" << file.c_str();
+        LogDetail("configuration file read: " + file.string(), kConfigLog);
     }
 
     const std::string driveText = EnvText(kDrivesVariable);
@@ -282,14 +278,13 @@ Configuration ReadConfiguration(const std::vector<fs::path> &files) {
         config.programFolder = program->value;
     }
 
-    if (lcConfig().isDebugEnabled()) {
+    if (DetailWanted(kConfigLog)) {
         std::string map;
         for (const auto &d : config.drives) map += std::string(map.empty() ? "" : ";") + d.letter + "=" + d.folder.string();
-        qCDebug(lcConfig).noquote() << "drive map" << (driveText.empty() ? "" : "(from QUORVANT_DRIVES)") << map.c_str();
-        qCDebug(lcConfig).noquote() << "program folder:"
-                                    << (program ? program->value + " (" + program->where + ")"
-                                                : std::string("not configured: the executable's folder"))
-                                              .c_str();
+        LogDetail(std::string("drive map ") + (driveText.empty() ? "" : "(from QUORVANT_DRIVES) ") + map, kConfigLog);
+        LogDetail("program folder: " + (program ? program->value + " (" + program->where + ")"
+                                                : std::string("not configured: the executable's folder")),
+                  kConfigLog);
     }
     return config;
 }

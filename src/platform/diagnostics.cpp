@@ -1,18 +1,26 @@
-// --help and --version, the system log line, and the start-up logging category.
+// --help and --version, the system log line, and the sink of detail and warnings.
 #include "platform/diagnostics.h"
 
 #include <syslog.h>
-
-#include <QLoggingCategory>
 
 #include <cerrno>
 #include <cstring>
 #include <iostream>
 #include <mutex>
 
-Q_LOGGING_CATEGORY(lcStartup, "qvutil.startup", QtInfoMsg)
-
 namespace platform {
+
+namespace {
+
+bool NoDetail(const char *) { return false; }
+
+void ToStandardError(const char *category, bool warning, const std::string &text) {
+    if (warning) std::cerr << category << ": " << text << std::endl;
+}
+
+LogSink g_sink{NoDetail, ToStandardError};
+
+}  // namespace
 
 const char *Version() { return QVUTIL_VERSION; }
 
@@ -41,6 +49,14 @@ void LogEvent(const std::string &text, bool problem) {
     ::syslog(problem ? LOG_ERR : LOG_NOTICE, "%s", line.c_str());
 }
 
-void LogDetail(const std::string &text) { qCDebug(lcStartup).noquote() << text.c_str(); }
+void SetLogSink(const LogSink &sink) { g_sink = sink; }
+
+bool DetailWanted(const char *category) { return g_sink.detailWanted(category); }
+
+void LogDetail(const std::string &text, const char *category) {
+    if (DetailWanted(category)) g_sink.write(category, false, text);
+}
+
+void LogWarning(const std::string &text, const char *category) { g_sink.write(category, true, text); }
 
 }  // namespace platform

@@ -17,8 +17,19 @@ bool PrintHelpOrVersion(int argc, char **argv, const char *program, const char *
 // error, else as a notice.
 void LogEvent(const std::string &text, bool problem = false);
 
-// Start-up detail under the Qt logging category "qvutil.startup", shown only when enabled, for
-// example with QT_LOGGING_RULES="qvutil.*=true".
-void LogDetail(const std::string &text);
+// Detail and warnings for support staff, each under a category. They go to the sink that the program
+// sets (qvutil: Qt's logging, where QT_LOGGING_RULES="qvutil.*=true" shows the detail); without one, a
+// warning goes to standard error as "<category>: <text>" and detail nowhere.
+inline constexpr const char *kStartupLog = "qvutil.startup";
+inline constexpr const char *kConfigLog = "qvutil.config";
+struct LogSink {
+    bool (*detailWanted)(const char *category);
+    void (*write)(const char *category, bool warning, const std::string &text);
+};
+void SetLogSink(const LogSink &sink);
+// Whether detail of `category` is shown (a caller may then spend time on it).
+bool DetailWanted(const char *category);
+void LogDetail(const std::string &text, const char *category = kStartupLog);
+void LogWarning(const std::string &text, const char *category);
 
 }  // namespace platform

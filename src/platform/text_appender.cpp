@@ -7,7 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QCryptographicHash>
+#include <openssl/evp.h>
 
 #include <cerrno>
 #include <charconv>
@@ -55,9 +55,10 @@ std::optional<std::string> FromHex(std::string_view hex) {
 }
 
 std::string LineDigest(std::string_view line) {
-    const QByteArray sha = QCryptographicHash::hash(QByteArrayView(line.data(), static_cast<qsizetype>(line.size())),
-                                                    QCryptographicHash::Sha256);
-    return Hex(std::string_view(sha.constData(), 8));
+    unsigned char sha[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    EVP_Digest(line.data(), line.size(), sha, &size, EVP_sha256(), nullptr);
+    return Hex(std::string_view(reinterpret_cast<const char *>(sha), 8));
 }
 
 Spool::Spool(int folder, const fs::path &shown) : shown_(shown) {

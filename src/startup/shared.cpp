@@ -1,15 +1,36 @@
-// The state start-up leaves for the tools; statements run on the data database, and the literals
-// they are written with.
+// The state start-up leaves for the tools, read from the settings database; statements run on the data
+// database, and the literals they are written with.
 #include "startup/shared.h"
 
+#include "platform/ascii.h"
+#include "platform/diagnostics.h"
 #include "platform/error.h"
 #include "platform/safe_file.h"
+#include "platform/paths.h"
 
 namespace startup {
 
 SharedState &Shared() {
     static SharedState state;
     return state;
+}
+
+void ReadSettings() {
+    using namespace platform::dao;
+    auto &st = Shared();
+    const std::string app = platform::AppPath();
+    platform::LogDetail("program folder: " + app);
+    st.db = DBEngine().OpenDatabase(platform::JoinedPath(app, "global.mdb"), true, true, kGlobalConnect);
+    st.rs = st.db.OpenRecordset("current", dbOpenSnapshot);
+    if (st.rs.RecordCount() > 0) {
+        st.DataFolder = platform::TrimBlanks(st.rs.Fields("databasepath").Value().ToText());
+        st.DataFileName = platform::TrimBlanks(st.rs.Fields("DatabaseFileName").Value().ToText());
+        st.DataFilePath = platform::JoinedPath(st.DataFolder, st.DataFileName);  // one backslash where the folder ends in one
+    }
+    st.rs.Close();
+    st.db.Close();
+    st.rs = {};
+    st.db = {};
 }
 
 void ExecuteSql(const std::string &sql) {

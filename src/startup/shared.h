@@ -1,5 +1,5 @@
 #pragma once
-// The module-level state that start-up leaves for the tools, in one place.
+// The module-level state that start-up leaves for the tools, in one place, and the settings it is read from.
 #include <string>
 
 #include "platform/dao/dao.h"
@@ -18,6 +18,10 @@ struct SharedState {
 };
 
 SharedState &Shared();
+
+// Reads the settings database (global.mdb in the program's folder, opened exclusively and read-only)
+// into the shared state: the first record of `current`, trimmed. An empty table leaves the texts empty.
+void ReadSettings();
 
 // The password connect string of the settings database.
 inline constexpr const char *kGlobalConnect = ";pwd=tovan58";

@@ -1,21 +1,18 @@
-// Start-up: --help and --version, the settings read from global.mdb, the window the keyword names.
+// Start-up: --help and --version, the settings, the window the keyword names.
 #include "startup/startup.h"
 #include "platform/ascii.h"
 
 #include <algorithm>
 #include <cctype>
 
-#include "platform/dao/dao.h"
 #include "platform/diagnostics.h"
 #include "platform/own_folders.h"
-#include "platform/paths.h"
 #include "platform/ui/app.h"
 #include "platform/ui/forms.h"
 #include "startup/shared.h"
 
 namespace startup {
 
-using platform::TrimBlanks;
 using platform::Upper;
 
 namespace {
@@ -37,24 +34,6 @@ See qvutil(1).
 )";
 
 }  // namespace
-
-void ReadSettings() {
-    using namespace platform::dao;
-    auto &st = Shared();
-    const std::string app = platform::AppPath();
-    platform::LogDetail("program folder: " + app);
-    st.db = DBEngine().OpenDatabase(platform::JoinedPath(app, "global.mdb"), true, true, kGlobalConnect);
-    st.rs = st.db.OpenRecordset("current", dbOpenSnapshot);
-    if (st.rs.RecordCount() > 0) {
-        st.DataFolder = TrimBlanks(st.rs.Fields("databasepath").Value().ToText());
-        st.DataFileName = TrimBlanks(st.rs.Fields("DatabaseFileName").Value().ToText());
-        st.DataFilePath = platform::JoinedPath(st.DataFolder, st.DataFileName);  // one backslash where the folder ends in one
-    }
-    st.rs.Close();
-    st.db.Close();
-    st.rs = {};
-    st.db = {};
-}
 
 int FindTool(const std::string &argumentText, const std::vector<ToolWindow> &tools) {
     const std::string keyword = Upper(argumentText);
@@ -83,6 +62,7 @@ void StartUp(const std::vector<ToolWindow> &tools) {
 }
 
 int Main(int argc, char **argv, const std::vector<ToolWindow> &tools) {
+    platform::ui::LogThroughQt();
     if (platform::PrintHelpOrVersion(argc, argv, "qvutil", kUsage)) return 0;
     // A keyword that names no tool ends the utility at once: nothing is read and no display is needed.
     if (FindTool(platform::ui::ArgumentText(argc, argv), tools) < 0) return 0;

@@ -20,10 +20,6 @@ struct ToolWindow {
 // application and returns the exit status.
 int Main(int argc, char **argv, const std::vector<ToolWindow> &tools);
 
-// Reads the settings database (global.mdb in the program's folder, opened exclusively and read-only)
-// into the shared state: the first record of `current`, trimmed. An empty table leaves the texts empty.
-void ReadSettings();
-
 // The index in `tools` of the tool whose keyword equals the upper-cased argument text whole, or -1.
 int FindTool(const std::string &argumentText, const std::vector<ToolWindow> &tools);
 

@@ -496,6 +496,10 @@ TEST(MigrationFailures, UnreadableFilesAreNamedAndTheRestGoesOn) {
     EXPECT_EQ(version.out, "qvmigrate" + qvutil.out.substr(6));
     EXPECT_EQ(RunProgram(qvmigrate, {"--help"}).out.rfind("Usage: qvmigrate ", 0), 0u);
     EXPECT_EQ(RunProgram(qvmigrate, {"--bogus"}).err, "qvmigrate: unknown option --bogus\nTry 'qvmigrate --help' for more information.\n");
+    // A command-line program: it needs no window system's libraries where it runs.
+    const QvRun libraries = RunProgram("/usr/bin/ldd", {qvmigrate.string()});
+    EXPECT_EQ(libraries.status, 0);
+    EXPECT_EQ(libraries.out.find("libQt"), std::string::npos) << libraries.out;
 }
 
 // A run stopped in the middle of a file removes that file's temporary copy and names no half file; a

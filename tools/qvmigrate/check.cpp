@@ -1,13 +1,12 @@
 // --check: a converted file against its Jet source, read the second way (jet_pages.h) and every
 // stored value decoded anew, so that a fault of the conversion shows as a difference: the password
 // row, each table's columns and their declared types, its indexes and its rows.
-#include <QString>
-
 #include <algorithm>
 #include <functional>
 #include <optional>
 
 #include "platform/dao/storage_format.h"
+#include "qvmigrate/codepage.h"
 #include "qvmigrate/jet.h"
 #include "qvmigrate/jet_header.h"
 #include "qvmigrate/jet_pages.h"
@@ -40,7 +39,7 @@ bool Same(const Value &expected, const Value &target) {
     static const std::string kUnknown = "\xef\xbf\xbd";
     if (expected.kind != Value::Kind::Text || target.kind != Value::Kind::Text || expected.s.find(kUnknown) == std::string::npos)
         return false;
-    const std::u32string a = QString::fromStdString(expected.s).toStdU32String(), b = QString::fromStdString(target.s).toStdU32String();
+    const std::u32string a = Utf32FromUtf8(expected.s), b = Utf32FromUtf8(target.s);
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i)
         if (a[i] != b[i] && a[i] != U'\ufffd') return false;

@@ -1,7 +1,9 @@
 #pragma once
-// Jet 3 text: bytes of the database's code page, decoded as Windows decodes them.
+// Jet text to UTF-8: Jet 3 bytes of the database's code page, decoded as Windows decodes them, and
+// the Unicode forms of Jet 4.
 #include <array>
 #include <string>
+#include <string_view>
 
 namespace qvmigrate {
 
@@ -24,5 +26,15 @@ private:
     void *iconv_ = nullptr;               // double-byte code pages: the whole text through iconv
     std::array<std::string, 256> bytes_;  // single-byte code pages: each byte's UTF-8; empty: none
 };
+
+// Bytes of a code page decoded by iconv, without the characters that Windows adds beyond the C1
+// controls: U+FFFD for a byte (or sequence) without a character, every byte so when this system
+// cannot decode the code page.
+std::string PlainCodePageText(std::string_view bytes, int codePage);
+
+// UTF-8 of UTF-16 code units: surrogate pairs joined, a lone surrogate (which UTF-8 cannot hold) U+FFFD.
+std::string Utf8FromUtf16(std::u16string_view units);
+// The characters of UTF-8 text; a byte that starts no valid sequence stands for U+FFFD.
+std::u32string Utf32FromUtf8(std::string_view text);
 
 }  // namespace qvmigrate

@@ -7,7 +7,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <QString>
 #include <mdbtools.h>
 
 #include <algorithm>
@@ -75,8 +74,7 @@ std::string Jet4Text(const unsigned char *p, std::size_t n) {
     } else {
         for (std::size_t i = 0; i + 1 < n; i += 2) units += static_cast<char16_t>(p[i] | (p[i + 1] << 8));
     }
-    // Qt's conversion keeps surrogate pairs and replaces a lone surrogate, which UTF-8 cannot hold.
-    return QString::fromUtf16(units.data(), static_cast<qsizetype>(units.size())).toStdString();
+    return Utf8FromUtf16(units);
 }
 
 std::string GuidText(const unsigned char *b) {

@@ -1,8 +1,5 @@
-// Stored cells decoded anew, apart from the conversion's decoding: texts through Qt's decoders,
-// numbers from their bytes, dates and Decimals by arithmetic of their own.
-#include <QString>
-#include <QStringDecoder>
-
+// Stored cells decoded anew, apart from the conversion's decoding: Jet 3 texts without Windows' own
+// characters, numbers from their bytes, dates and Decimals by arithmetic of their own.
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -35,15 +32,6 @@ std::u16string Jet4Units(const std::string &bytes) {
     }
     return out;
 }
-
-std::u32string Jet3Chars(const std::string &bytes, int codePage) {
-    QStringDecoder decode(("windows-" + std::to_string(codePage)).c_str(), QStringDecoder::Flag::Stateless);
-    if (!decode.isValid()) decode = QStringDecoder(("cp" + std::to_string(codePage)).c_str(), QStringDecoder::Flag::Stateless);
-    if (!decode.isValid()) return std::u32string(bytes.size(), U'\ufffd');
-    const QString text = decode(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
-    return text.toStdU32String();
-}
-
 
 std::string StorageType(int type) {
     switch (type) {

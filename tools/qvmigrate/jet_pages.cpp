@@ -11,14 +11,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QString>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 #include "platform/file_io.h"
 #include "platform/safe_file.h"
+#include "qvmigrate/codepage.h"
 #include "qvmigrate/jet.h"
 #include "qvmigrate/jet_header.h"
 
@@ -170,12 +169,7 @@ std::vector<unsigned char> File::Definition(std::uint32_t page) const {
 }
 
 std::string File::Text(const std::string &raw) const {
-    if (jet4_) {
-        const std::u16string units = Jet4Units(raw);
-        return QString::fromUtf16(units.data(), static_cast<qsizetype>(units.size())).toStdString();
-    }
-    const std::u32string chars = Jet3Chars(raw, codePage_);
-    return QString::fromUcs4(chars.data(), static_cast<qsizetype>(chars.size())).toStdString();
+    return jet4_ ? Utf8FromUtf16(Jet4Units(raw)) : PlainCodePageText(raw, codePage_);
 }
 
 Table File::ReadTable(std::uint32_t page, const std::string &name) const {

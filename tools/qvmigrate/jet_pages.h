@@ -140,16 +140,12 @@ platform::Fd OpenForReading(const std::filesystem::path &path);
 // a character, a 0 byte switching to and from two-byte characters).
 std::u16string Jet4Units(const std::string &bytes);
 
-// Jet 3 text bytes in a code page, through Qt's decoders: a second decoder, apart from the
-// conversion's. A byte (or sequence) it knows no character for comes out as U+FFFD.
-std::u32string Jet3Chars(const std::string &bytes, int codePage);
-
 // The column type of the storage format for a Jet column type (DATETIME, INTEGER, REAL, TEXT, BLOB);
 // empty for a type that is not converted.
 std::string StorageType(int type);
 
 // What the storage format holds for a stored cell of `column`, decoded here anew: a date from its day
-// number, a Decimal from its bytes, a GUID from its 16 bytes, Jet 3 text through Qt's decoders. A fixed
+// number, a Decimal from its bytes, a GUID from its 16 bytes, Jet 3 text through iconv alone (PlainCodePageText). A fixed
 // size cell of another size comes out as a text saying so.
 Value CellValue(const File &file, const Column &column, const Cell &cell);
 

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/copy_tree.h"
 #include "platform/diagnostics.h"
 #include "platform/own_folders.h"
 #include "platform/safe_file.h"
@@ -429,7 +430,7 @@ int main(int argc, char **argv) {
         }
         const Owner owner = ResolveOwner(o, true);
         SetOwner(owner, targets);
-        InstallStopHandlers();
+        platform::StopCopiesOnSignals();
         const TargetLock lock(targets, false);
         return Migrate(plan, o, owner, variablesSet);
     } catch (const UsageError &e) {

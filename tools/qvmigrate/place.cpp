@@ -12,7 +12,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
@@ -29,6 +28,7 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/copy_tree.h"
 #include "platform/error.h"
 #include "platform/file_io.h"
 #include "platform/filelock.h"
@@ -40,11 +40,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::atomic<bool> stopRequested{false};
 Owner owner;
 std::vector<fs::path> roots;  // the trees' roots in the target, which the owner gets with all below
-
-void OnStopSignal(int) { stopRequested = true; }
 
 std::string LinkText(const fs::path &link) { return link.string() + " is a link made by another user; nothing was written"; }
 
@@ -148,7 +145,7 @@ std::string RunChild(const std::function<std::string(std::ostream &)> &work, con
     }
     toParent.reset();
     auto passStop = [pid] {
-        if (stopRequested) ::kill(pid, SIGTERM);
+        if (platform::StopSignal()) ::kill(pid, SIGTERM);
     };
     std::string msg;
     char buf[4096];
@@ -164,7 +161,7 @@ std::string RunChild(const std::function<std::string(std::ostream &)> &work, con
     const std::string printed = Summary(ReadAll(output.get()));
     if (said) *said = printed;
     const std::string also = printed.empty() ? "" : " (libmdb said: " + printed + ")";
-    if (msg.empty() && stopRequested) throw Stopped();
+    if (msg.empty() && platform::StopSignal()) throw Stopped();
     if (WIFSIGNALED(status))
         throw std::runtime_error(std::string("libmdb failed reading it (") + ::strsignal(WTERMSIG(status)) + "): the file is damaged" + also);
     if (msg.empty()) throw std::runtime_error("the reading process ended without an answer" + also);
@@ -251,15 +248,8 @@ std::vector<std::unique_ptr<platform::FileLock>> HoldToolLocks(const fs::path &t
 
 }  // namespace
 
-void InstallStopHandlers() {
-    struct sigaction sa {};
-    sa.sa_handler = OnStopSignal;
-    sigemptyset(&sa.sa_mask);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(sig, &sa, nullptr);
-}
-
 void ThrowIfStopped() {
-    if (stopRequested) throw Stopped();
+    if (platform::StopSignal()) throw Stopped();
 }
 
 std::string Shown(std::string_view text) {

@@ -14,8 +14,8 @@
 
 namespace qvmigrate {
 
-// SIGINT, SIGTERM and SIGHUP ask the run to stop; long work checks for it between rows and blocks.
-void InstallStopHandlers();
+// SIGINT, SIGTERM and SIGHUP ask the run to stop (platform::StopCopiesOnSignals); long work checks for
+// it between rows and blocks.
 struct Stopped : std::runtime_error {
     Stopped() : std::runtime_error("stopped") {}
 };

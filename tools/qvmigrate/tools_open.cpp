@@ -18,7 +18,6 @@
 #include "platform/safe_file.h"
 #include "startup/audit.h"
 #include "startup/shared.h"
-#include "startup/startup.h"
 
 namespace qvmigrate {
 

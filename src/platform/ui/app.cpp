@@ -2,8 +2,10 @@
 #include <QApplication>
 #include <QIcon>
 #include <QKeyEvent>
+#include <QLoggingCategory>
 #include <QTimer>
 #include <algorithm>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -13,9 +15,16 @@
 #include "platform/error.h"
 #include "platform/ui/ui_private.h"
 
+Q_LOGGING_CATEGORY(lcStartup, platform::kStartupLog, QtInfoMsg)
+Q_LOGGING_CATEGORY(lcConfig, platform::kConfigLog, QtInfoMsg)
+
 namespace platform::ui {
 
 namespace {
+const QLoggingCategory &Category(const char *name) {
+    return std::strcmp(name, platform::kConfigLog) == 0 ? lcConfig() : lcStartup();
+}
+
 bool g_ending = false;
 int g_status = 0;
 std::vector<std::string> g_args;  // argv[1..] of RunApplication
@@ -124,6 +133,16 @@ int RunApplication(int argc, char **argv, const std::function<void()> &startUp) 
     const int rc = QApplication::exec();
     g_inAppExec = false;
     return g_ending ? g_status : rc;
+}
+
+void LogThroughQt() {
+    SetLogSink({[](const char *category) { return Category(category).isDebugEnabled(); },
+                [](const char *category, bool warning, const std::string &text) {
+                    if (warning)
+                        qCWarning(Category(category)).noquote() << text.c_str();
+                    else
+                        qCDebug(Category(category)).noquote() << text.c_str();
+                }});
 }
 
 void SetToolIdentity(const std::string &keyword) {

@@ -39,6 +39,10 @@ void SetFileDialogChooserForTests(
 // start: one line on standard error says so and the process ends with status 1.
 int RunApplication(int argc, char **argv, const std::function<void()> &startUp);
 
+// Sends the platform's detail and warnings (LogDetail, LogWarning) through Qt's logging, under their
+// categories: QT_LOGGING_RULES="qvutil.*=true" shows the detail.
+void LogThroughQt();
+
 // Names the running tool for the desktop after its keyword: the desktop file "qvutil-<keyword>"
 // (lower case), so that its windows are matched to its launcher, and the icon of that name.
 void SetToolIdentity(const std::string &keyword);
