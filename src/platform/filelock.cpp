@@ -6,8 +6,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <sys/sysmacros.h>
+
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "platform/files.h"
@@ -17,6 +22,26 @@
 namespace platform {
 
 namespace {
+
+// The owner of a process that holds a flock on the file behind `st`, as the kernel lists it in
+// /proc/locks ("1: FLOCK  ADVISORY  WRITE <pid> <major>:<minor>:<inode> 0 EOF", numbers of the device in
+// hex); nothing when none is listed (released meanwhile, or held from another pid namespace).
+std::optional<uid_t> KernelHolder(const struct stat &st) {
+    char device[64];
+    std::snprintf(device, sizeof device, "%02x:%02x:%lu", major(st.st_dev), minor(st.st_dev),
+                  static_cast<unsigned long>(st.st_ino));
+    std::ifstream locks("/proc/locks");
+    for (std::string line; std::getline(locks, line);) {
+        std::istringstream fields(line);
+        std::string number, kind, mode, access, pid, file;
+        fields >> number >> kind;
+        if (kind == "->" || kind != "FLOCK") continue;  // a waiter, or another kind of lock
+        fields >> mode >> access >> pid >> file;
+        struct stat proc {};
+        if (file == device && ::stat(("/proc/" + pid).c_str(), &proc) == 0) return proc.st_uid;
+    }
+    return std::nullopt;
+}
 
 bool Refused(int err) { return err == EACCES || err == EPERM; }
 
@@ -108,14 +133,9 @@ std::unique_ptr<FileLock> FileLock::TryTakeAt(const std::string &linuxPath, std:
             RaiseOpenError(errno, linuxPath);
         }
         switch (LockAt(fd.get(), dir.get(), name, LOCK_EX)) {
-        case LockResult::Held: {
-            // The holder's login, for the message of a login that is refused (a file this login may
-            // only read keeps what it holds).
-            const std::string login = UserName() + "\n";
-            if (::ftruncate(fd.get(), 0) == 0) (void)!::pwrite(fd.get(), login.data(), login.size(), 0);
+        case LockResult::Held:
             return std::unique_ptr<FileLock>(
                 new FileLock(LockFileHold(std::move(fd), std::move(dir), name), std::string(shownPath)));
-        }
         case LockResult::Replaced: continue;
         case LockResult::Busy: return nullptr;
         case LockResult::Failed: RaiseOpenError(errno, linuxPath);
@@ -136,16 +156,11 @@ bool FileLock::HeldByAnyone(std::string_view windowsPath) {
 std::string FileLock::HolderOf(std::string_view windowsPath) {
     const Fd fd = OpenFile(MapPath(windowsPath), O_RDONLY | O_NONBLOCK);
     if (!fd) return {};
-    char text[64] = {};
-    const ssize_t n = ::pread(fd.get(), text, sizeof text - 1, 0);
-    std::string login(text, n > 0 ? static_cast<std::size_t>(n) : 0);
-    login = login.substr(0, login.find('\n'));
-    // Only a login name is taken from the file: any other text was not written by a holder.
-    const bool name = !login.empty() && login.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
-                                                                 "0123456789._-$") == std::string::npos;
-    if (name) return login;
     struct stat st {};
-    return ::fstat(fd.get(), &st) == 0 ? LoginName(st.st_uid) : std::string();
+    if (::fstat(fd.get(), &st) != 0) return {};
+    // The kernel's word, not the file's text: every login of the office may write the file.
+    if (const auto holder = KernelHolder(st)) return LoginName(*holder);
+    return LoginName(st.st_uid);
 }
 
 }  // namespace platform

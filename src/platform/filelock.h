@@ -63,8 +63,8 @@ public:
     // nothing. Raises when an existing file cannot be opened to find out: 70 naming a link another
     // user made at its name, else the open's failure naming the file (70 permission denied, ...).
     static bool HeldByAnyone(std::string_view windowsPath);
-    // The login that holds (or last held) the lock on the file at `windowsPath`, as the file tells
-    // it, else its owner's; empty when neither can be found.
+    // The login of the process that holds the lock on the file at `windowsPath`, as the kernel lists
+    // it, else the file's owner; empty when the file cannot be opened.
     static std::string HolderOf(std::string_view windowsPath);
     FileLock(const FileLock &) = delete;
     FileLock &operator=(const FileLock &) = delete;
