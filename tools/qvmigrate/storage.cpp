@@ -204,14 +204,6 @@ std::unique_ptr<StorageFile> StorageFile::CreateForLoad(int fd, const fs::path &
     return f;
 }
 
-std::unique_ptr<StorageFile> StorageFile::CreateForLoad(const fs::path &file) {
-    platform::Fd fd(::open(file.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    if (!fd) throw StorageError("cannot create " + file.string() + ": " + std::strerror(errno));
-    auto f = CreateForLoad(fd.get(), file);
-    f->owned_ = std::move(fd);
-    return f;
-}
-
 std::unique_ptr<StorageFile> StorageFile::OpenReadOnly(const fs::path &file) {
     platform::Fd fd = platform::OpenFile(file, O_RDONLY | O_NONBLOCK);
     if (!fd && errno == ENOENT) return nullptr;
