@@ -13,6 +13,8 @@
 #include "platform/diagnostics.h"
 #include "platform/error.h"
 #include "platform/files.h"
+#include "platform/pending_lines.h"
+#include "platform/text_appender.h"
 #include "platform/paths.h"
 #include "startup/shared.h"
 

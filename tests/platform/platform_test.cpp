@@ -21,6 +21,8 @@
 #include "platform/file_io.h"
 #include "platform/filelock.h"
 #include "platform/files.h"
+#include "platform/pending_lines.h"
+#include "platform/text_appender.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/safe_file.h"
