@@ -158,7 +158,7 @@ std::optional<std::string> FileText(const fs::path &file) {
     };
     struct stat named {};
     if (::lstat(file.c_str(), &named) == 0 && S_ISLNK(named.st_mode) && !MayFollowLink(named.st_uid))
-        return passOver("it is a link made by another user");
+        return passOver(LinkOfAnotherUser("it"));
     const Fd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (!fd && (errno == ENOENT || errno == ENOTDIR)) return std::nullopt;
     if (!fd) failErrno();

@@ -9,7 +9,7 @@ namespace platform {
 
 // What a failed system call was working on. The numbers differ only for a missing file.
 enum class OsContext {
-    File,      // a file of the file statements (FileDateTime, Shell, a copy's source...): missing 53,
+    File,      // a file of the file statements (FileDateTime, ShellAndWait, a copy's source...): missing 53,
                // 76 when the folder that should hold it is missing too
     Folder,    // a folder, or a file whose folder is what is missing (a log in its folder): 76
     Database,  // a database or a file the engine keeps beside it (.ldb, journal, copies): missing 3024

@@ -6,6 +6,8 @@
 // makes it 0600), whose content names the log its name names. Each line found again through the mark is
 // written only when its digest is the one the batch recorded for its place: a line another login
 // changed since (in a table it may write) is counted as missing, never written in the batch's name.
+#include "platform/pending_lines.h"
+
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/file.h>
@@ -22,7 +24,6 @@
 
 #include "platform/error.h"
 #include "platform/file_io.h"
-#include "platform/files.h"
 #include "platform/os_error.h"
 #include "platform/paths.h"
 #include "platform/safe_file.h"

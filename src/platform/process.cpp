@@ -1,5 +1,5 @@
-// Shell and ShellAndWait: programs started detached or waited for, the copier in a terminal window
-// when there is a desktop, and the status file through which the copier reports.
+// ShellAndWait: programs started and waited for, the copier in a terminal window when there is a
+// desktop, and the status file through which the copier reports.
 #include "platform/process.h"
 #include "platform/ascii.h"
 
@@ -113,13 +113,10 @@ fs::path OwnFolder() {
     return exe.parent_path();
 }
 
-// Starts argv[0] with its arguments in a new session. Its standard streams go to /dev/null and it
-// inherits no other open file (a database lock held here must not live on in the copier). Detached,
-// it runs as a grandchild that nobody waits for: the intermediate child exits at once and is reaped
-// here, so no zombie stays and the program outlives this process; 0 is returned. Otherwise it is
-// a child of this process, whose pid is returned. Returns once the program has been executed, or
-// raises the error of a failed exec.
-pid_t Start(const std::vector<std::string> &args, bool detach) {
+// Starts argv[0] with its arguments in a new session, as a child of this process, and returns its pid
+// once the program has been executed, or raises the error of a failed exec. Its standard streams go to
+// /dev/null and it inherits no other open file (a database lock held here must not live on in the copier).
+pid_t Start(const std::vector<std::string> &args) {
     std::vector<char *> argv;
     for (const auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
     argv.push_back(nullptr);
@@ -132,16 +129,6 @@ pid_t Start(const std::vector<std::string> &args, bool detach) {
         // Only async-signal-safe calls from here on.
         reading.reset();
         ::setsid();
-        if (detach) {
-            const pid_t grandchild = ::fork();
-            if (grandchild != 0) {
-                if (grandchild < 0) {
-                    const int err = errno;
-                    (void)!::write(writing.get(), &err, sizeof err);
-                }
-                ::_exit(0);
-            }
-        }
         const int null = ::open("/dev/null", O_RDWR);
         if (null >= 0) {
             ::dup2(null, 0);
@@ -161,23 +148,22 @@ pid_t Start(const std::vector<std::string> &args, bool detach) {
     }
     writing.reset();
     int err = 0;
-    const bool failed = ReadFully(reading.get(), &err, sizeof err) == static_cast<ssize_t>(sizeof err);
-    if (detach || failed) {
+    if (ReadFully(reading.get(), &err, sizeof err) == static_cast<ssize_t>(sizeof err)) {
         int status = 0;
         while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
         }
+        RaiseOsError(err, args.front());
     }
-    if (failed) RaiseOsError(err, args.front());
-    return detach ? 0 : child;
+    return child;
 }
 
-// The copier beside the running executable, in a terminal window when a desktop is there to show it;
-// with a status file when the caller waits for it.
+// The copier beside the running executable, in a terminal window when a desktop is there to show it,
+// reporting through the status file.
 struct CopierStart {
     std::vector<std::string> argv;
     bool inTerminal = false;
 };
-CopierStart CopierCommand(const std::string &arguments, const std::string &statusFile = {}) {
+CopierStart CopierCommand(const std::string &arguments, const std::string &statusFile) {
     const fs::path copier = OwnFolder() / "qvxcopy";
     if (!IsExecutable(copier)) RaisePathError(53, copier);
     CopierStart start;
@@ -191,7 +177,7 @@ CopierStart CopierCommand(const std::string &arguments, const std::string &statu
         }
     }
     if (start.argv.empty()) start.argv.push_back(copier.string());
-    if (!statusFile.empty()) start.argv.push_back(kCopierStatusFile + statusFile);
+    start.argv.push_back(kCopierStatusFile + statusFile);
     if (!arguments.empty()) start.argv.push_back(arguments);
     return start;
 }
@@ -307,9 +293,9 @@ ShellOutcome Run(const std::string &commandLine) {
     if (BaseName(program) == "xcopy") {
         const StatusFile status;
         const CopierStart start = CopierCommand(arguments, status.path().string());
-        return AwaitCopier(Start(start.argv, false), status, start);
+        return AwaitCopier(Start(start.argv), status, start);
     }
-    const pid_t child = Start(ProgramCommand(program, arguments), false);
+    const pid_t child = Start(ProgramCommand(program, arguments));
     int st = 0;
     while (::waitpid(child, &st, 0) < 0 && errno == EINTR) {
     }
@@ -323,22 +309,6 @@ ShellRecorder Recorder() {
 }
 
 }  // namespace
-
-void Shell(std::string_view commandLine) {
-    const std::string line(commandLine);
-    auto start = [&line]() -> ShellOutcome {
-        std::string program, arguments;
-        SplitProgram(line, program, arguments);
-        if (program.empty()) Raise(53);
-        Start(BaseName(program) == "xcopy" ? CopierCommand(arguments).argv : ProgramCommand(program, arguments), true);
-        return {};
-    };
-    if (const ShellRecorder seam = Recorder()) {
-        seam(line, start);
-        return;
-    }
-    start();
-}
 
 ShellOutcome ShellAndWait(std::string_view commandLine) {
     const std::string line(commandLine);

@@ -14,23 +14,20 @@ namespace platform {
 inline constexpr const char *kCopierPauseOnFailure = "--pause-on-failure";
 inline constexpr const char *kCopierStatusFile = "--status-file=";
 
-// Starts a program by a Windows command line, detached, and never waits for it.
-// A command line whose program is "xcopy" starts qvutil's own copier, qvxcopy, installed beside
-// the running executable, with the same arguments text; in a terminal window (when a desktop is
-// there), with kCopierPauseOnFailure before the text. Raises 53 when the program cannot be found.
-void Shell(std::string_view commandLine);
-
 // How a program that ShellAndWait started ended.
 struct ShellOutcome {
     int status = -1;     // its exit status; -1 when it did not end by itself or could not start
     std::string reason;  // the copier's own words for a failure; for -1, what happened
 };
 
-// Starts a program as Shell does and waits until it has ended. The copier, which may run in a
-// terminal window whose own exit tells nothing, reports its exit status and the reason of a failure
-// through a CopierReport in a private folder; the wait ends when the copier's work is done, even if
-// its window stays open (a failed copy waits for Enter there). Raises 53 when the program cannot be
-// found. Blocks: run it off the window thread (platform::ui::BusyScope::Run).
+// Starts a program by a Windows command line and waits until it has ended. A command line whose
+// program is "xcopy" starts qvutil's own copier, qvxcopy, installed beside the running executable,
+// with the same arguments text; in a terminal window (when a desktop is there), with
+// kCopierPauseOnFailure before the text. Any other program is a Windows path through the drive map or
+// a name on PATH. The copier, which may run in a terminal window whose own exit tells nothing, reports
+// its exit status and the reason of a failure through a CopierReport in a private folder; the wait
+// ends when the copier's work is done, even if its window stays open (a failed copy waits for Enter
+// there). Raises 53 when the program cannot be found. Blocks: run it off the window thread (platform::ui::BusyScope::Run).
 ShellOutcome ShellAndWait(std::string_view commandLine);
 
 // The copier's side of ShellAndWait: opened from the path that followed kCopierStatusFile, it is held
@@ -51,8 +48,7 @@ private:
 };
 
 // Tests: every command line goes to `recorder` instead, with a function that starts it for real
-// (and, for ShellAndWait, waits for it); what the recorder returns is the outcome. An empty function
-// restores Shell.
+// and waits for it; what the recorder returns is the outcome. An empty function restores ShellAndWait.
 using ShellRecorder =
     std::function<ShellOutcome(const std::string &commandLine, const std::function<ShellOutcome()> &start)>;
 void SetShellRecorderForTests(ShellRecorder recorder);

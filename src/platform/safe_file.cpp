@@ -304,15 +304,17 @@ bool MayFollowLink(unsigned owner) { return owner == ::geteuid() || owner == 0; 
 
 const fs::path &RefusedLink() { return refusedLink; }
 
-constexpr std::string_view kRefusedLink = "' is a link made by another user; nothing was written";
+std::string LinkOfAnotherUser(std::string_view link) { return std::string(link) + " is a link made by another user"; }
+
+constexpr std::string_view kNothingWritten = "; nothing was written";
 
 std::string RefusedLinkText() {
     if (refusedLink.empty()) return {};
-    return "'" + ShownPath(refusedLink) + std::string(kRefusedLink);
+    return LinkOfAnotherUser("'" + ShownPath(refusedLink) + "'") + std::string(kNothingWritten);
 }
 
 bool NamesRefusedLink(std::string_view description) {
-    return description.starts_with('\'') && description.ends_with(kRefusedLink);
+    return description.starts_with('\'') && description.ends_with(LinkOfAnotherUser("'") + std::string(kNothingWritten));
 }
 
 bool IsRefusedLink(int err) { return err == ELOOP && !refusedLink.empty(); }

@@ -91,7 +91,10 @@ bool MayFollowLink(unsigned owner);
 
 // The link that the last refused open of this thread stopped at (empty when that open found none).
 const std::filesystem::path &RefusedLink();
-// "'<link, in its Windows form>' is a link made by another user; nothing was written"
+// The words for a refused link of another login: `link` (as the message names it) followed by " is a
+// link made by another user".
+std::string LinkOfAnotherUser(std::string_view link);
+// LinkOfAnotherUser for RefusedLink, quoted in its Windows form, then "; nothing was written".
 std::string RefusedLinkText();
 // True when an error's description is a RefusedLinkText.
 bool NamesRefusedLink(std::string_view description);

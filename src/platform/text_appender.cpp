@@ -2,12 +2,12 @@
 // Commit, all or none, and survives a kill once prepared), and what it shares with PendingLines (the
 // batches a kill left, pending_lines.cpp). The pending file's records are described in
 // text_appender_private.h.
+#include "platform/text_appender.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <openssl/evp.h>
 
 #include <cerrno>
 #include <charconv>
@@ -17,9 +17,9 @@
 #include <optional>
 #include <random>
 
+#include "platform/digest.h"
 #include "platform/error.h"
 #include "platform/file_io.h"
-#include "platform/files.h"
 #include "platform/os_error.h"
 #include "platform/paths.h"
 #include "platform/safe_file.h"
@@ -34,14 +34,6 @@ void Lock(int fd) {
     }
 }
 
-std::string Hex(std::string_view text) {
-    static constexpr char digits[] = "0123456789abcdef";
-    std::string out;
-    out.reserve(2 * text.size());
-    for (const unsigned char c : text) out += {digits[c >> 4], digits[c & 15]};
-    return out;
-}
-
 std::optional<std::string> FromHex(std::string_view hex) {
     std::string out;
     if (hex.size() % 2) return std::nullopt;
@@ -54,12 +46,7 @@ std::optional<std::string> FromHex(std::string_view hex) {
     return out;
 }
 
-std::string LineDigest(std::string_view line) {
-    unsigned char sha[EVP_MAX_MD_SIZE];
-    unsigned int size = 0;
-    EVP_Digest(line.data(), line.size(), sha, &size, EVP_sha256(), nullptr);
-    return Hex(std::string_view(reinterpret_cast<const char *>(sha), 8));
-}
+std::string LineDigest(std::string_view line) { return Sha256Hex(line).substr(0, 16); }
 
 Spool::Spool(int folder, const fs::path &shown) : shown_(shown) {
     fd_.reset(::openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));

@@ -32,9 +32,8 @@ inline constexpr std::size_t kTokenDigits = 16;
 inline constexpr std::size_t kBuffer = 1 << 16;
 
 void Lock(int fd);
-std::string Hex(std::string_view text);
 std::optional<std::string> FromHex(std::string_view hex);
-// The first 8 bytes of the line's SHA-256, as 16 hex digits.
+// The first 16 hex digits of the line's Sha256Hex.
 std::string LineDigest(std::string_view line);
 
 // Lines waiting in an unnamed file of the log's folder (else of the temporary folder), CR LF after each.

@@ -51,9 +51,8 @@ void frmFixDupRdgs::ReportMatchingReadings(int Index) {
         where = OnDay("readdate", field);
 
     auto &shared = startup::Shared();
-    shared.QueryText = "select * from [tbl reading] where " + where + filter;
     shared.db = dao::DBEngine().OpenDatabase(shared.DataFilePath);
-    shared.rs = shared.db.OpenRecordset(shared.QueryText, dao::dbOpenSnapshot);
+    shared.rs = shared.db.OpenRecordset("select * from [tbl reading] where " + where + filter, dao::dbOpenSnapshot);
     std::int64_t count = shared.rs.RecordCount();
     if (count != 0) {
         shared.rs.MoveLast();

@@ -13,6 +13,8 @@
 #include "platform/diagnostics.h"
 #include "platform/error.h"
 #include "platform/files.h"
+#include "platform/pending_lines.h"
+#include "platform/text_appender.h"
 #include "platform/paths.h"
 #include "startup/shared.h"
 
@@ -80,8 +82,6 @@ const std::string &AuditUser() {
     return user;
 }
 
-bool AuditTableSwitch() { return true; }
-
 std::string AuditFilePath() {
     return platform::AppPath() + "\\AUDIT\\" + Stem(AuditBaseName()) + platform::Format(platform::Now(), "YYYYMM") +
            ".LOG";
@@ -114,16 +114,14 @@ void AuditBatch::Add(const std::string &description) {
     if (description.empty() || AuditBaseName().empty()) return;
     const std::string &timestamp = Timestamp();
     const std::string &user = AuditUser();
-    if (AuditTableSwitch()) {
-        if (!db_) {
-            db_ = dao::DBEngine().OpenDatabase(Shared().DataFilePath);
-            lidb_ = dao::BatchInsert(db_, "LIDB", {"When", "ByWhom", "What"});
-        }
-        lidb_.Set(0, timestamp);
-        lidb_.Set(1, user);
-        lidb_.Set(2, description);
-        lidb_.AddRow();
+    if (!db_) {
+        db_ = dao::DBEngine().OpenDatabase(Shared().DataFilePath);
+        lidb_ = dao::BatchInsert(db_, "LIDB", {"When", "ByWhom", "What"});
     }
+    lidb_.Set(0, timestamp);
+    lidb_.Set(1, user);
+    lidb_.Set(2, description);
+    lidb_.AddRow();
     file_->WriteLine(FileLine(line_, timestamp, user, description));
 }
 
@@ -251,8 +249,8 @@ void CompleteAuditFileOnOpen() {
 
 std::string AuditLinesNotWritten(const std::string &done, const std::string &file, const std::string &failure) {
     return done + ", but their audit file " + file + " could not be written: " + failure +
-           ".\n\nThe lines are kept in the AUDIT folder and written when the read-date window opens next." +
-           (AuditTableSwitch() ? " Each change is recorded in table LIDB of the data database." : "");
+           ".\n\nThe lines are kept in the AUDIT folder and written when the read-date window opens next."
+           " Each change is recorded in table LIDB of the data database.";
 }
 
 }  // namespace startup

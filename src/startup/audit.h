@@ -12,9 +12,8 @@ namespace platform { class SpooledAppender; }
 
 namespace startup {
 
-// Audit settings: user = the login name; table switch on.
+// The login name, written with each audit entry.
 const std::string &AuditUser();
-bool AuditTableSwitch();
 // <app folder>\AUDIT\<stem of the data file name, else QV32DATA><YYYYMM>.LOG for the current month.
 std::string AuditFilePath();
 

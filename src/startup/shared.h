@@ -14,7 +14,7 @@ struct SharedState {
     std::string ToolKeyword;   // the command line's argument text, upper-cased
     platform::dao::Database db;   // shared database handle
     platform::dao::Recordset rs;  // shared recordset handle
-    std::string QueryText;        // shared query text of the read-date search and update
+    std::string QueryText;        // the read-date run's query text
 };
 
 SharedState &Shared();

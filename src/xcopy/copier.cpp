@@ -136,8 +136,7 @@ private:
     // Nothing of what a link of another user names is read; the link is named, for an administrator to remove.
     void Refused(const fs::path &relative, const fs::path &link) {
         const std::string shown = "'" + platform::ShownPath(link) + "'";
-        err_ << "Skipped " << Shown(relative) << ": " << shown
-             << " is a link made by another user; it was not followed\n";
+        err_ << "Skipped " << Shown(relative) << ": " << platform::LinkOfAnotherUser(shown) << "; it was not followed\n";
         refused_.push_back(shown);
     }
 
@@ -163,8 +162,8 @@ private:
 // The reason of a copy that left out what links of another user name.
 std::string LeftOut(const std::vector<std::string> &links) {
     if (links.size() == 1)
-        return links[0] + " is a link made by another user: it was not followed, and nothing it leads to was "
-                          "copied. An administrator should remove it.";
+        return platform::LinkOfAnotherUser(links[0]) +
+               ": it was not followed, and nothing it leads to was copied. An administrator should remove it.";
     std::string names;
     constexpr std::size_t kNamed = 5;
     for (std::size_t i = 0; i < links.size() && i < kNamed; ++i) names += (i ? ", " : "") + links[i];

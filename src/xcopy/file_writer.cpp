@@ -15,8 +15,8 @@ namespace xcopy {
 std::string Describe(int err, const fs::path &path, bool reading) {
     const std::string shown = platform::ShownPath(path);
     if (platform::IsRefusedLink(err) && reading)
-        return "'" + platform::ShownPath(platform::RefusedLink()) +
-               "' is a link made by another user; it was not followed.";
+        return platform::LinkOfAnotherUser("'" + platform::ShownPath(platform::RefusedLink()) + "'") +
+               "; it was not followed.";
     if (platform::IsRefusedLink(err)) return platform::RefusedLinkText() + ".";
     if (!reading) {
         if (std::string trouble = platform::DestinationTrouble(err, path); !trouble.empty()) return trouble;

@@ -21,6 +21,8 @@
 #include "platform/file_io.h"
 #include "platform/filelock.h"
 #include "platform/files.h"
+#include "platform/pending_lines.h"
+#include "platform/text_appender.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/safe_file.h"
@@ -475,22 +477,16 @@ TEST_F(FileOps, LockFileServesEveryLogin) {
     // A link another login planted at the name: SafeFile (the open) and SharedMachineE2E (each tool).
 }
 
-// Waits for a file that a started process renames into place when it is done writing.
-std::string AwaitFile(const fs::path &p) {
-    for (int i = 0; i < 600 && !fs::exists(p); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    return qvtest::ReadFile(p);
-}
-
 // One test case for both ways of starting the copier: it puts a stand-in copier beside the test program,
 // which no other test case of this program may do at the same time. The argument text reaches the copier
 // whole without a desktop too: the backup window's tests run the real one.
-TEST(Shell, XcopyStartsTheCopierBesideTheExecutableWithTheRawArgumentText) {
+TEST(ShellAndWait, XcopyStartsTheCopierBesideTheExecutableWithTheRawArgumentText) {
     qvtest::TempDrives drives("C");
     ScopedEnv env;
     env.set("DISPLAY", nullptr);  // no terminal window at first
     const fs::path copier = fs::read_symlink("/proc/self/exe").parent_path() / "qvxcopy";
     if (fs::exists(copier)) GTEST_SKIP() << "a real copier lies beside the test program";
-    EXPECT_EQ(ErrorNumber([] { Shell("xcopy C:\\a\\*.* C:\\b /T/Y"); }), 53);
+    EXPECT_EQ(ErrorNumber([] { ShellAndWait("xcopy C:\\a\\*.* C:\\b /T/Y"); }), 53);
 
     // The stand-in copier and terminal program write down their arguments.
     const fs::path bin = drives.root() / "bin", out = drives.root() / "args";
@@ -524,8 +520,12 @@ TEST(Shell, XcopyStartsTheCopierBesideTheExecutableWithTheRawArgumentText) {
     // With a desktop it runs inside a terminal window, which stays open after a failure.
     env.set("PATH", (bin.string() + ":" + std::getenv("PATH")).c_str());
     env.set("DISPLAY", ":97");
-    Shell("xcopy C:\\a\\*.* D:\\b /T/Y");
-    EXPECT_EQ(AwaitFile(out), "4|-e|" + copier.string() + "|--pause-on-failure|C:\\a\\*.* D:\\b /T/Y|");
+    qvtest::WriteFile(bin / "x-terminal-emulator",
+                      record + "for a; do case $a in --status-file=*) echo 'end 0' >\"${a#*=}\";; esac; done\n");
+    EXPECT_EQ(ShellAndWait("xcopy C:\\a\\*.* D:\\b /T/Y").status, 0);
+    const std::string args = qvtest::ReadFile(out);
+    EXPECT_TRUE(args.starts_with("5|-e|" + copier.string() + "|--pause-on-failure|--status-file=")) << args;
+    EXPECT_TRUE(args.ends_with("|C:\\a\\*.* D:\\b /T/Y|")) << args;
 }
 
 }  // namespace

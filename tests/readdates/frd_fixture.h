@@ -179,7 +179,6 @@ private:
         auto &s = startup::Shared();
         s.rs = {};
         s.db = {};
-        s.QueryText.clear();
     }
     void Press(Qt::Key key) {
         if (QWidget *w = QApplication::focusWidget()) QTest::keyClick(w, key);

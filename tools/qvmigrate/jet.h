@@ -59,12 +59,6 @@ public:
     // The database password decoded from the header; empty when the file has none.
     const std::string &Password() const { return password_; }
 
-    // Reads every row of a table in the file's order. `onRow` gets the row's 1-based number and its
-    // cells; raises ValueError for a cell the storage cannot hold, JetError when the rows read differ
-    // from the table's own row count or a long value is broken.
-    template <class F>
-    unsigned long ReadRows(std::size_t table, F &&onRow);
-
     class Rows;
 
 private:
@@ -74,7 +68,9 @@ private:
     std::string password_;
 };
 
-// Walks the rows of one table; Next fills `row` and returns false at the end.
+// Walks the rows of one table in the file's order; Next fills `row` and returns false at the end. Next
+// raises ValueError for a cell the storage cannot hold, JetError when the rows read differ from the
+// table's own row count or a long value is broken.
 class JetFile::Rows {
 public:
     Rows(JetFile &file, std::size_t table);
@@ -89,14 +85,6 @@ private:
     std::unique_ptr<State> st_;
     unsigned long count_ = 0;
 };
-
-template <class F>
-unsigned long JetFile::ReadRows(std::size_t table, F &&onRow) {
-    Rows rows(*this, table);
-    Row row;
-    while (rows.Next(row)) onRow(rows.Count(), row);
-    return rows.Count();
-}
 
 // Jet's date (days since 1899-12-30, the fraction the time of day) as storage text, to the nearest
 // second; false when it lies outside the storage range (years 100-9999).

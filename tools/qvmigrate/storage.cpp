@@ -28,7 +28,7 @@ constexpr const char *kPrimaryKeyMark = " /* primary key */";
 // The VFS of files on a descriptor: the main database is "fd:<n>"; SQLite's unnamed temporaries go to
 // the default VFS; any other named file (a journal, a WAL) is refused, so nothing is made beside it.
 constexpr const char *kVfsName = "qvmigrate-fd";
-constexpr sqlite3_int64 kPendingByte = 0x40000000, kSharedFirst = kPendingByte + 2, kSharedSize = 510;
+using platform::dao::kSqlitePendingByte, platform::dao::kSqliteSharedFirst, platform::dao::kSqliteSharedSize;
 
 struct FdFile {
     sqlite3_file base;
@@ -83,15 +83,15 @@ bool RangeLock(int fd, short type, sqlite3_int64 start, sqlite3_int64 length) {
 int FdLock(sqlite3_file *f, int level) {
     const auto *file = reinterpret_cast<FdFile *>(f);
     if (!file->readOnly || level != SQLITE_LOCK_SHARED) return SQLITE_OK;
-    if (!RangeLock(file->fd, F_RDLCK, kPendingByte, 1)) return SQLITE_BUSY;
-    const bool shared = RangeLock(file->fd, F_RDLCK, kSharedFirst, kSharedSize);
-    RangeLock(file->fd, F_UNLCK, kPendingByte, 1);
+    if (!RangeLock(file->fd, F_RDLCK, kSqlitePendingByte, 1)) return SQLITE_BUSY;
+    const bool shared = RangeLock(file->fd, F_RDLCK, kSqliteSharedFirst, kSqliteSharedSize);
+    RangeLock(file->fd, F_UNLCK, kSqlitePendingByte, 1);
     return shared ? SQLITE_OK : SQLITE_BUSY;
 }
 
 int FdUnlock(sqlite3_file *f, int level) {
     const auto *file = reinterpret_cast<FdFile *>(f);
-    if (file->readOnly && level == SQLITE_LOCK_NONE) RangeLock(file->fd, F_UNLCK, kSharedFirst, kSharedSize);
+    if (file->readOnly && level == SQLITE_LOCK_NONE) RangeLock(file->fd, F_UNLCK, kSqliteSharedFirst, kSqliteSharedSize);
     return SQLITE_OK;
 }
 
@@ -201,14 +201,6 @@ std::unique_ptr<StorageFile> StorageFile::CreateForLoad(int fd, const fs::path &
     auto f = Open(fd, target, false);
     f->Exec("PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF; PRAGMA locking_mode = EXCLUSIVE; "
             "PRAGMA cache_size = -65536; BEGIN");
-    return f;
-}
-
-std::unique_ptr<StorageFile> StorageFile::CreateForLoad(const fs::path &file) {
-    platform::Fd fd(::open(file.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    if (!fd) throw StorageError("cannot create " + file.string() + ": " + std::strerror(errno));
-    auto f = CreateForLoad(fd.get(), file);
-    f->owned_ = std::move(fd);
     return f;
 }
 

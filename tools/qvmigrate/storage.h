@@ -43,8 +43,6 @@ public:
     // transaction. Nothing is journaled: a load that fails is thrown away whole, never repaired. A full
     // disk is named: the one that holds `target`, or the temporary folder's.
     static std::unique_ptr<StorageFile> CreateForLoad(int fd, const std::filesystem::path &target);
-    // The same for a file created (or emptied) here.
-    static std::unique_ptr<StorageFile> CreateForLoad(const std::filesystem::path &file);
     // A converted file, read under SQLite's shared lock (a tool that writes it waits); nullptr when it is
     // missing. A link of another user at its name or above is refused (StorageError naming it).
     static std::unique_ptr<StorageFile> OpenReadOnly(const std::filesystem::path &file);

@@ -36,14 +36,14 @@ std::uint32_t BigEndian(const unsigned char *p, int bytes) {
 void CheckFormat(sqlite3 *db, const fs::path &file, const std::string &name) {
     sqlite3_file *f = nullptr;
     sqlite3_int64 size = 0;
-    unsigned char h[100] = {};
+    unsigned char h[kSqliteHeaderSize] = {};
     if (sqlite3_file_control(db, "main", SQLITE_FCNTL_FILE_POINTER, &f) != SQLITE_OK || !f || !f->pMethods ||
         f->pMethods->xFileSize(f, &size) != SQLITE_OK)
         RaiseOsError(EIO, file, OsContext::Database, "read");
     const int rc = size > 0 ? f->pMethods->xRead(f, h, sizeof h, 0) : SQLITE_OK;  // a short read fills zeros
     if (rc != SQLITE_OK && rc != SQLITE_IOERR_SHORT_READ) RaiseOsError(EIO, file, OsContext::Database, "read");
     if (size == 0) throw Error(3343, ErrorDescription(3343, name) + " (the file is empty)");
-    if (size < 100 || std::memcmp(h, "SQLite format 3", 16) != 0) Raise(3343, ErrorDescription(3343, name));
+    if (size < static_cast<sqlite3_int64>(sizeof h) || std::memcmp(h, kSqliteMagic, sizeof kSqliteMagic) != 0) Raise(3343, ErrorDescription(3343, name));
     std::uint32_t pageSize = BigEndian(h + 16, 2);
     if (pageSize == 1) pageSize = 65536;
     const std::uint32_t pages = BigEndian(h + 28, 4);

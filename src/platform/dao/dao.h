@@ -31,7 +31,6 @@ public:
     Variant Value() const;
     operator Variant() const { return Value(); }
     FieldRef &operator=(const Variant &value);
-    const std::string &Name() const;  // as the recordset names the field
 
 private:
     friend class Recordset;
@@ -58,7 +57,6 @@ public:
     void Edit();    // dynaset only (3027 "Cannot update. Database or object is read-only." otherwise)
     void AddNew();
     void Update();  // saves the current record at once
-    void Delete();
 
     // Jet criteria: "field = value" joined by "and"; numbers, 'text', #dates#. Equality criteria use an
     // index built on first use, so repeated calls do not scan the recordset.
@@ -89,7 +87,6 @@ public:
     // binds the parameters' values as they stand.
     QueryDef CreateQueryDef(std::string_view sql);
     void Close();
-    std::string Name() const;  // the path it was opened by
 
 private:
     friend class Workspace;

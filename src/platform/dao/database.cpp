@@ -125,9 +125,4 @@ void QueryDef::Execute() {
 
 void Database::Close() { Open(impl_).Close(); }
 
-std::string Database::Name() const {
-    if (!impl_) RaiseNothing();
-    return impl_->name;
-}
-
 }  // namespace platform::dao

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "platform/dao/dbfile_private.h"
+#include "platform/dao/storage_format.h"
 #include "platform/error.h"
 #include "platform/paths.h"
 #include "platform/safe_file.h"
@@ -45,7 +46,7 @@ std::uint32_t PageSizeOf(const unsigned char *header) {
 }
 
 void RequireRollbackJournal(int fd, const fs::path &database) {
-    unsigned char header[100];
+    unsigned char header[kSqliteHeaderSize];
     ReadAt(fd, header, sizeof header, 0, database, kDatabase);
     if (header[18] != 1 || header[19] != 1)
         throw Error(3343, ErrorDescription(3343, ShownPath(database)) + " (the file uses a write-ahead log)");
@@ -69,9 +70,6 @@ ExclusiveHold::Impl::~Impl() {
 }
 
 namespace {
-
-constexpr off_t kSqliteLockBytes = 0x40000000;  // SQLite's pending, reserved and shared lock bytes start here
-constexpr off_t kSqliteLockSize = 512;
 
 void RequireExisting(const fs::path &database) {
     std::error_code ec;
@@ -116,7 +114,7 @@ bool LockDamaged(ExclusiveHold::Impl &h) {
     struct flock lock {};
     lock.l_type = F_WRLCK;
     lock.l_whence = SEEK_SET;
-    lock.l_start = kSqliteLockBytes;
+    lock.l_start = kSqlitePendingByte;
     lock.l_len = kSqliteLockSize;
     if (::fcntl(h.fd.get(), F_SETLK, &lock) != 0) {
         if (errno == EAGAIN || errno == EACCES) return false;

@@ -37,6 +37,7 @@
 #include <vector>
 
 #include "platform/dao/dbfile_private.h"
+#include "platform/dao/storage_format.h"
 #include "platform/error.h"
 #include "platform/safe_file.h"
 
@@ -46,9 +47,7 @@ using namespace dbfile_detail;
 
 namespace {
 
-const unsigned char kJournalMagic[8] = {0xd9, 0xd5, 0x05, 0xf9, 0x20, 0xa1, 0x63, 0xd7};
 constexpr std::uint32_t kJournalHeaderSize = 512;  // the "sector size" field: records start here
-constexpr std::uint64_t kPendingByte = 0x40000000; // SQLite's lock bytes live in the page at this offset
 constexpr std::uint64_t kStep = 16 << 20;          // compared or copied at a time
 constexpr std::uint64_t kWriteOut = 64 << 20;      // new pages sent on to the disk at a time, while the rest is copied
 
@@ -100,7 +99,7 @@ private:
     ExclusiveHold::Impl &held_;
     const fs::path &live_;
     const int liveFd_;
-    unsigned char oldHeader_[100], newHeader_[100];
+    unsigned char oldHeader_[kSqliteHeaderSize], newHeader_[kSqliteHeaderSize];
     std::uint32_t pageSize_;                 // the old content's
     std::uint64_t oldSize_, oldPages_, oldLength_, newLength_ = 0;
     Journal journal_;
@@ -165,7 +164,7 @@ void Replacement::StartJournal() {
 
 void Replacement::AddRecord(std::uint64_t page, const unsigned char *bytes) {
     changed_[page] = true;
-    if (page == kPendingByte / pageSize_ + 1) return;  // never used, and a record of it ends a journal
+    if (page == kSqlitePendingByte / pageSize_ + 1) return;  // never used, and a record of it ends a journal
     unsigned char *r = records_->Room(pageSize_ + 8);
     PutBigEndian32(r, static_cast<std::uint32_t>(page));
     std::memcpy(r + 4, bytes, pageSize_);
@@ -219,7 +218,7 @@ void Replacement::CountJournal(const CheckedCopy &copy, ReplaceStage &stage) {
     if (journalFailure_) std::rethrow_exception(journalFailure_);
     held_.held.RequireSame(liveFd_, live_);  // what the journal and the safety copy hold is the old content
     unsigned char header[12];
-    std::memcpy(header, kJournalMagic, sizeof kJournalMagic);
+    std::memcpy(header, kSqliteJournalMagic, sizeof kSqliteJournalMagic);
     PutBigEndian32(header + 8, recordCount_);
     WriteAt(journal_.fd.get(), header, sizeof header, 0, journal_.path, kDatabase);
     Sync(journal_.fd.get(), journal_.path, kDatabase);

@@ -44,7 +44,6 @@ struct EqualityIndex {
 
 struct DatabaseImpl {
     std::shared_ptr<Connection> conn;  // empty once closed
-    std::string name;
     bool readOnly = false;
     std::int64_t affected = 0;
     std::vector<std::weak_ptr<RecordsetImpl>> recordsets;
@@ -66,8 +65,7 @@ struct WorkspaceImpl {
 };
 
 struct Column {
-    std::string name;
-    std::string lower;
+    std::string lower;  // the name the recordset gives the field, in lower case
     bool isDate = false;
     bool updatable = false;  // names a column of the dynaset's table
     std::string tableColumn;
@@ -97,7 +95,6 @@ struct RecordsetImpl {
     mutable std::unique_ptr<PendingRows> pending;  // snapshot: the rest of its rows not read yet
 
     std::int64_t pos = 0;  // -1: before the first record; Size(): after the last
-    bool currentDeleted = false;
     std::vector<Variant> current;  // dynaset: the values of the record at `currentPos`
     std::int64_t currentPos = -1;
 
@@ -125,7 +122,7 @@ struct RecordsetImpl {
         if (!db) RaiseClosed();
         return db->Conn();
     }
-    bool HasCurrent() const { return pos >= 0 && pos < Size() && !currentDeleted; }
+    bool HasCurrent() const { return pos >= 0 && pos < Size(); }
     void RequireCurrent() const;
     int ColumnIndex(std::string_view name) const;  // -1 when there is no such field
     Variant ValueAt(std::int64_t row, int column);

@@ -59,7 +59,6 @@ Variant RecordsetImpl::Get(int column) {
 void RecordsetImpl::Leave() {
     mode = Mode::None;
     buffer.clear();
-    currentDeleted = false;
 }
 
 void RecordsetImpl::Close() {
@@ -80,10 +79,9 @@ bool Recordset::Eof() const {
 
 void Recordset::MoveNext() {
     auto &rs = Live(impl_);
-    if (rs.pos >= rs.Size() && !rs.currentDeleted) Raise(3021);
-    const bool deleted = rs.currentDeleted;
+    if (rs.pos >= rs.Size()) Raise(3021);
     rs.Leave();
-    if (!deleted) ++rs.pos;  // after a Delete the next record has moved into this position
+    ++rs.pos;
 }
 
 void Recordset::MoveFirst() {
@@ -121,8 +119,6 @@ bool Recordset::NoMatch() const { return Live(impl_).noMatch; }
 void Recordset::Close() {
     Live(impl_).Close();
 }
-
-const std::string &FieldRef::Name() const { return Live(rs_).columns[static_cast<size_t>(column_)].name; }
 
 Variant FieldRef::Value() const { return Live(rs_).Get(column_); }
 

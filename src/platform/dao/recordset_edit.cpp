@@ -1,4 +1,4 @@
-// Dynaset changes: each Update or Delete is written at once, addressed by rowid.
+// Dynaset changes: each Update is written at once, addressed by rowid.
 #include "platform/dao/impl.h"
 #include "platform/dao/jet_sql.h"
 #include "platform/error.h"
@@ -85,21 +85,6 @@ void Recordset::Update() {
     }
     rs.mode = RecordsetImpl::Mode::None;
     rs.buffer.clear();
-    Written(rs);
-}
-
-void Recordset::Delete() {
-    auto &rs = Writable(impl_);
-    rs.RequireCurrent();
-    const std::string sql = "DELETE FROM " + jet::QuoteName(rs.table) + " WHERE rowid = ?";
-    Connection &conn = rs.Conn();
-    Stmt st = conn.Prepare(sql, sql);
-    sqlite3_bind_int64(st.get(), 1, rs.rowids[static_cast<size_t>(rs.pos)]);
-    conn.BeforeWrite();
-    st.Step(sql);
-    rs.rowids.erase(rs.rowids.begin() + rs.pos);
-    rs.Leave();
-    rs.currentDeleted = true;
     Written(rs);
 }
 

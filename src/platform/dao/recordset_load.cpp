@@ -22,8 +22,7 @@ std::vector<Column> Columns(sqlite3_stmt *st, int first, const std::string &tabl
     std::vector<Column> cols;
     for (int i = first; i < sqlite3_column_count(st); ++i) {
         Column c;
-        c.name = sqlite3_column_name(st, i);
-        c.lower = Lower(c.name);
+        c.lower = Lower(sqlite3_column_name(st, i));
         c.isDate = DateDeclared(sqlite3_column_decltype(st, i));
         const char *origin = sqlite3_column_origin_name(st, i);
         const char *from = sqlite3_column_table_name(st, i);

@@ -75,7 +75,6 @@ Database Workspace::OpenDatabase(std::string_view name, bool exclusive, bool rea
 
     auto impl = std::make_shared<DatabaseImpl>();
     impl->conn = std::move(conn);
-    impl->name = windowsName;
     impl->readOnly = readOnly;
     ws.databases.push_back(impl);
     Database db;

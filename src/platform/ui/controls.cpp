@@ -46,8 +46,6 @@ void TextBox::SetSelLength(int length) {
     }
 }
 
-std::string CommandButton::Caption() const { return S(As<QPushButton>(*this)->text()); }
-void CommandButton::SetCaption(const std::string &caption) { As<QPushButton>(*this)->setText(Q(caption)); }
 void CommandButton::Press() {
     auto *b = As<QPushButton>(*this);
     if (b->isEnabled()) b->click();

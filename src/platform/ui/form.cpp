@@ -121,7 +121,6 @@ Form::Form(std::string name, std::string caption, int clientWidthTwips, int clie
     : impl_(std::make_unique<Impl>()) {
     EnsureUiSetup();
     impl_->form = this;
-    impl_->name = std::move(name);
     impl_->font = font;
     // A tool window keeps the ordinary dialog frame: Qt::Tool windows leave the taskbar and, without
     // an owner, may stay hidden behind other windows on some desktops.
@@ -129,7 +128,7 @@ Form::Form(std::string name, std::string caption, int clientWidthTwips, int clie
     Qt::WindowFlags flags = Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                             Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint;
     impl_->dialog = new FormDialog(*impl_, flags);
-    impl_->dialog->setObjectName(Q(impl_->name));
+    impl_->dialog->setObjectName(Q(name));
     impl_->dialog->setWindowTitle(Q(caption));
     impl_->dialog->setFixedSize(Px(clientWidthTwips), Px(clientHeightTwips));
     impl_->dialog->setFont(MakeFont(font));
@@ -166,8 +165,6 @@ void Form::Show() {
 void Form::Unload() { UnloadForm(*impl_); }
 bool Form::IsLoaded() const { return impl_->loaded; }
 bool Form::IsVisible() const { return impl_->dialog->isVisible(); }
-std::string Form::Caption() const { return S(impl_->dialog->windowTitle()); }
-const std::string &Form::Name() const { return impl_->name; }
 QWidget *Form::widget() const { return impl_->dialog; }
 
 std::vector<Control *> Form::Controls() const {

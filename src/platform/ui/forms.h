@@ -83,8 +83,6 @@ public:
 class CommandButton : public Control {
 public:
     using Control::Control;
-    std::string Caption() const;  // with its "&"
-    void SetCaption(const std::string &caption);
     void Press();  // as a click by the user, when enabled
 };
 
@@ -187,8 +185,6 @@ public:
     void Unload();
     bool IsLoaded() const;
     bool IsVisible() const;
-    std::string Caption() const;
-    const std::string &Name() const;
     // Every control of the form, in creation order.
     std::vector<Control *> Controls() const;
     Control *ActiveControl() const;

@@ -26,7 +26,6 @@ class ControlFilter;
 
 struct FormState {
     Form *form = nullptr;
-    std::string name;
     FontSpec font;
     FormDialog *dialog = nullptr;
     std::vector<std::unique_ptr<Control>> controls;
