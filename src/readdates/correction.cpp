@@ -45,7 +45,6 @@ CorrectionOutcome CorrectReadDates(const RunEntries &entries, const ReadingVisit
     dao::Database db = ws.OpenDatabase(shared.DataFilePath);
     dao::Recordset rsLock = db.OpenRecordset("select * from frdlk order by lockey", dao::dbOpenSnapshot);
     const std::string from = InScope(entries);
-    shared.QueryText = "select *" + from;
     // The same readings, with the fields that the run and its record need.
     dao::Recordset rs = db.OpenRecordset(std::string("select ") + kRecordedColumns + from, dao::dbOpenDynaset);
     RunRecorder recorder(db, entries);

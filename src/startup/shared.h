@@ -14,7 +14,6 @@ struct SharedState {
     std::string ToolKeyword;   // the command line's argument text, upper-cased
     platform::dao::Database db;   // shared database handle
     platform::dao::Recordset rs;  // shared recordset handle
-    std::string QueryText;        // the read-date run's query text
 };
 
 SharedState &Shared();

@@ -76,7 +76,7 @@ std::string Written(const std::string &value) {
 
 [[noreturn]] void Refuse(const fs::path &file, const std::string &what, int err) {
     if (platform::IsRefusedLink(err))
-        throw std::runtime_error(platform::RefusedLink().string() + " is a link made by another user; nothing was written");
+        throw std::runtime_error(platform::LinkOfAnotherUser(platform::RefusedLink().string()) + "; nothing was written");
     throw std::runtime_error("cannot " + what + " the configuration file " + file.string() + ": " +
                              WriteFailure(err, file.parent_path()));
 }

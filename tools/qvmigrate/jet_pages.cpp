@@ -69,7 +69,7 @@ Column ColumnAt(const Layout &L, const unsigned char *e) {
 platform::Fd OpenForReading(const std::filesystem::path &path) {
     platform::Fd fd = platform::OpenFile(path, O_RDONLY | O_NONBLOCK);
     if (!fd && platform::IsRefusedLink(errno))
-        throw JetError(platform::RefusedLink().string() + " is a link made by another user; nothing was read");
+        throw JetError(platform::LinkOfAnotherUser(platform::RefusedLink().string()) + "; nothing was read");
     if (!fd) throw JetError(std::string("it cannot be read: ") + std::strerror(errno));
     return fd;
 }

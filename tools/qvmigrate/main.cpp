@@ -154,7 +154,7 @@ public:
             if (!shared) MakeTargetFolders(folder);
             platform::Fd fd = platform::OpenFile(folder, O_RDONLY | O_DIRECTORY);
             if (!fd && platform::IsRefusedLink(errno))
-                throw std::runtime_error(platform::RefusedLink().string() + " is a link made by another user; nothing was done");
+                throw std::runtime_error(platform::LinkOfAnotherUser(platform::RefusedLink().string()) + "; nothing was done");
             if (!fd) throw std::runtime_error("cannot open " + folder.string() + ": " + std::strerror(errno));
             if (::flock(fd.get(), (shared ? LOCK_SH : LOCK_EX) | LOCK_NB) != 0)
                 throw std::runtime_error("another qvmigrate run is writing " + folder.string() + "; nothing was done");

@@ -43,7 +43,7 @@ namespace {
 Owner owner;
 std::vector<fs::path> roots;  // the trees' roots in the target, which the owner gets with all below
 
-std::string LinkText(const fs::path &link) { return link.string() + " is a link made by another user; nothing was written"; }
+std::string LinkText(const fs::path &link) { return platform::LinkOfAnotherUser(link.string()) + "; nothing was written"; }
 
 // A failure of `what` on `path`; a link of another login that was not followed is named as such, a
 // full disk as the disk that holds `path`.

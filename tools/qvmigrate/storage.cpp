@@ -208,7 +208,7 @@ std::unique_ptr<StorageFile> StorageFile::OpenReadOnly(const fs::path &file) {
     platform::Fd fd = platform::OpenFile(file, O_RDONLY | O_NONBLOCK);
     if (!fd && errno == ENOENT) return nullptr;
     if (!fd && platform::IsRefusedLink(errno))
-        throw StorageError(platform::RefusedLink().string() + " is a link made by another user; nothing was read");
+        throw StorageError(platform::LinkOfAnotherUser(platform::RefusedLink().string()) + "; nothing was read");
     struct stat st {};
     if (!fd || ::fstat(fd.get(), &st) != 0) throw StorageError("cannot open " + file.string() + ": " + std::strerror(errno));
     if (!S_ISREG(st.st_mode)) throw StorageError(file.string() + " is not a file");
