@@ -271,7 +271,6 @@ TEST_F(RacE2E, KeyboardRestoresAnAutomaticCopy) {
     x->keys(w, {"alt+r"});
     ASSERT_TRUE(x->answer("FINISHED")) << qvutil->errorOutput();
     EXPECT_EQ(Readings(inst.dataDb), copy);
-    EXPECT_EQ(SqlFile(inst.dataDb).scalar("PRAGMA integrity_check"), "ok");
     std::vector<fs::path> safety;
     const auto safetyCopies = [&] {
         safety.clear();
@@ -280,7 +279,6 @@ TEST_F(RacE2E, KeyboardRestoresAnAutomaticCopy) {
         return std::sort(safety.begin(), safety.end()), safety.size();
     };
     ASSERT_EQ(safetyCopies(), 1u);
-    EXPECT_EQ(safety[0].filename().string().size(), std::string("BILLINGreplacedbyautocopy").size() + 12 + 4);
     EXPECT_EQ(Readings(safety[0]), before);
 
     // Taken back in the same window by the mouse: the safety copy that FINISHED named, then Restore.
