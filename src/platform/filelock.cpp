@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <thread>
 
@@ -35,7 +36,7 @@ std::optional<uid_t> KernelHolder(const struct stat &st) {
         std::istringstream fields(line);
         std::string number, kind, mode, access, pid, file;
         fields >> number >> kind;
-        if (kind == "->" || kind != "FLOCK") continue;  // a waiter, or another kind of lock
+        if (kind != "FLOCK") continue;  // a waiter ("->"), or another kind of lock
         fields >> mode >> access >> pid >> file;
         struct stat proc {};
         if (file == device && ::stat(("/proc/" + pid).c_str(), &proc) == 0) return proc.st_uid;

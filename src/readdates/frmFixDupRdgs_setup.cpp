@@ -3,7 +3,6 @@
 #include <functional>
 #include <iostream>
 
-#include "platform/dao/dbfile.h"
 #include "platform/diagnostics.h"
 #include "platform/error.h"
 #include "platform/filelock.h"
@@ -54,7 +53,6 @@ void TellDataCannotBeChanged(const platform::Error &e, const std::string &cannot
     platform::ui::MsgBox(text, platform::ui::vbCritical, "Quorvant 32");
 }
 
-
 }  // namespace
 
 std::unique_ptr<platform::FileLock> OpenDataAndTakeWindowLock(dao::Database &db, const std::string &refused,
@@ -74,9 +72,7 @@ std::unique_ptr<platform::FileLock> OpenDataAndTakeWindowLock(dao::Database &db,
         return nullptr;
     }
     if (lock) {
-        // What restores killed on this database left beside it goes while this open keeps restores out.
-        const auto file = platform::MapPath(data);
-        dao::RemoveRestoreLeftovers(file, startup::SafetyCopyPrefix(file.stem().string()));
+        startup::RemoveKilledRestoreLeftovers(data);  // while this open keeps restores out
         return lock;
     }
     db.Close();

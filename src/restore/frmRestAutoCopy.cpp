@@ -2,7 +2,6 @@
 #include "restore/frmRestAutoCopy.h"
 
 #include "platform/ascii.h"
-#include "platform/dao/dbfile.h"
 #include "platform/error.h"
 #include "platform/paths.h"
 #include "platform/ui/app.h"
@@ -40,8 +39,7 @@ namespace {
 void RemoveRestoreLeftoversOf(const std::string &live) {
     try {
         dao::Database db = dao::DBEngine().OpenDatabase(live);
-        const auto file = platform::MapPath(live);
-        dao::RemoveRestoreLeftovers(file, startup::SafetyCopyPrefix(file.stem().string()));
+        startup::RemoveKilledRestoreLeftovers(live);
         db.Close();
     } catch (const platform::Error &) {
     }
@@ -52,8 +50,8 @@ void RemoveRestoreLeftoversOf(const std::string &live) {
 // Reads the data folder from the settings database, exactly as stored. Failures go to the
 // last-resort report: without its data folder the window has nothing to do.
 void frmRestAutoCopy::Form_Load() {
-    dbGlobal = dao::DBEngine().Workspaces(0).OpenDatabase(platform::AppPath() + "\\global.mdb", false, true,
-                                                          startup::kGlobalConnect);
+    dbGlobal = dao::DBEngine().Workspaces(0).OpenDatabase(platform::JoinedPath(platform::AppPath(), "global.mdb"),
+                                                          false, true, startup::kGlobalConnect);
     rsCurrent = dbGlobal.OpenRecordset("current", dao::dbOpenSnapshot);
     DataFolder = rsCurrent.Fields("databasepath").Value().ToText();
     const std::string dataFile = platform::TrimBlanks(startup::TextOf(rsCurrent.Fields("DatabaseFileName")));
@@ -61,7 +59,7 @@ void frmRestAutoCopy::Form_Load() {
     dbGlobal.Close();
     rsCurrent = {};
     dbGlobal = {};
-    if (!dataFile.empty()) RemoveRestoreLeftoversOf(DataFolder + "\\" + dataFile);
+    if (!dataFile.empty()) RemoveRestoreLeftoversOf(platform::JoinedPath(DataFolder, dataFile));
     platform::ui::DoEvents();
 }
 

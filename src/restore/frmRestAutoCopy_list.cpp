@@ -8,6 +8,7 @@
 #include "platform/paths.h"
 #include "platform/ui/app.h"
 #include "restore/frmRestAutoCopy.h"
+#include "startup/shared.h"
 
 namespace restore {
 
@@ -35,7 +36,7 @@ std::string ListingText(const std::string &chosenName, platform::DateTime writte
 
 std::string SafetyCopyBaseOf(const std::string &name) {
     const std::string upper = Upper(name);
-    const std::string mark = "REPLACEDBYAUTOCOPY";
+    const std::string mark = Upper(startup::SafetyCopyPrefix(""));
     const auto at = upper.rfind(mark);
     if (at == std::string::npos || at == 0 || upper.size() < 4 || upper.substr(upper.size() - 4) != ".MDB")
         return {};

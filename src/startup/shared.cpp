@@ -4,6 +4,7 @@
 
 #include "platform/ascii.h"
 #include "platform/diagnostics.h"
+#include "platform/dao/dbfile.h"
 #include "platform/error.h"
 #include "platform/safe_file.h"
 #include "platform/paths.h"
@@ -41,6 +42,11 @@ void ExecuteSql(const std::string &sql) {
     } catch (const platform::Error &) {
         // Dropped by design: callers rely on statements that may fail (DROP TABLE of an absent table).
     }
+}
+
+void RemoveKilledRestoreLeftovers(const std::string &dataFilePath) {
+    const auto file = platform::MapPath(dataFilePath);
+    platform::dao::RemoveRestoreLeftovers(file, SafetyCopyPrefix(file.stem().string()));
 }
 
 std::string LoginMayNotChangeNote(const platform::Error &e) {

@@ -37,6 +37,10 @@ inline std::string SafetyCopyPrefix(const std::string &baseName) { return baseNa
 // files in its folder. " when the system refused this login (not a link another login planted), else "".
 std::string LoginMayNotChangeNote(const platform::Error &e);
 
+// Removes what restores killed on the data database at `dataFilePath` left beside it (a journal no
+// longer in use, hidden temporaries of its safety copies); the caller holds the database open.
+void RemoveKilledRestoreLeftovers(const std::string &dataFilePath);
+
 // Runs one statement on the shared database handle; every failure (a missing handle included) is dropped.
 void ExecuteSql(const std::string &sql);
 
