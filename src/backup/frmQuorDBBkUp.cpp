@@ -5,6 +5,7 @@
 #include <cctype>
 
 #include "platform/error.h"
+#include "platform/paths.h"
 #include "platform/ui/app.h"
 
 namespace backup {
@@ -55,7 +56,7 @@ void frmQuorDBBkUp::Drive1_Change() {
     try {
         Dir1->SetPath(chosen);
     } catch (const platform::Error &e) {
-        CannotOpen("Drive " + DriveName(chosen), e.description);
+        CannotOpen("Drive " + DriveName(chosen), platform::Message(e));
         if (platform::ui::Ending()) return;
         restoringDrive_ = true;
         Drive1->SetDrive(DriveText(Dir1->Path().substr(0, 2)));

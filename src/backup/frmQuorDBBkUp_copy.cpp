@@ -46,7 +46,7 @@ std::string Refusal(const std::string &programFolder, const std::string &target)
     try {
         platform::PrepareCopyDestination(target);
     } catch (const platform::Error &e) {
-        return WithFullStop(e.description);
+        return WithFullStop(platform::Message(e));
     }
     return {};
 }
@@ -64,7 +64,7 @@ std::string Pass(const std::string &command) {
     try {
         Busy([&] { pass = platform::ShellAndWait(command); });
     } catch (const platform::Error &e) {
-        return "The copier could not be started: " + WithFullStop(e.description);
+        return "The copier could not be started: " + WithFullStop(platform::Message(e));
     }
     if (pass.status == 0) return {};
     if (pass.reason.empty()) return "The copier ended with exit status " + std::to_string(pass.status) + ".";
@@ -143,7 +143,7 @@ void frmQuorDBBkUp::cmd2_Click() {
                   " files of the program folder were checked good there.";
         if (failure.empty()) failure = Differences(check);
     } catch (const platform::Error &e) {
-        checked = "The copy could not be checked: " + WithFullStop(e.description);
+        checked = "The copy could not be checked: " + WithFullStop(platform::Message(e));
     }
     if (!failure.empty() || check.good < check.files) {
         std::string why = failure.empty() ? checked : failure + "\n\n" + checked;

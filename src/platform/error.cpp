@@ -5,7 +5,29 @@
 
 namespace platform {
 
-Error::Error(int num, std::string desc) : number(num), description(std::move(desc)) {}
+Error::Error(int num, std::string desc, std::filesystem::path about)
+    : number(num), description(std::move(desc)), file(std::move(about)) {}
+
+std::string FileErrorText(int number, std::string_view name, std::string_view reason) {
+    const bool describedWithName = number == 3024 || number == 3045 || number == 3343;
+    std::string text;
+    if (name.empty()) {
+        text = number == 3024 ? "Could not find the file" : number == 3045 ? "The file is already in use"
+             : number == 3343 ? "Unrecognized database format" : ErrorDescription(number);
+    } else {
+        text = ErrorDescription(number, std::string(name));
+        if (!describedWithName) text += ": '" + std::string(name) + "'";
+    }
+    if (!reason.empty()) text += " (" + std::string(reason) + ")";
+    if (name.empty() && !text.ends_with('.')) text += '.';
+    return text;
+}
+
+Error FileError(int number, const std::filesystem::path &file, std::string reason, std::string_view name) {
+    Error e(number, FileErrorText(number, name.empty() ? file.string() : name, reason), file);
+    e.reason = std::move(reason);
+    return e;
+}
 
 std::string ErrorDescription(int number, const std::string &subject) {
     switch (number) {

@@ -14,7 +14,6 @@
 #include <new>
 #include <string>
 
-#include "platform/safe_file.h"
 
 namespace platform {
 
@@ -102,9 +101,11 @@ CopyResult CopyBytes(int from, int to, std::uint64_t size, std::int64_t offset) 
 }
 
 int SyncFolder(int dirfd) {
-    const Fd folder(::openat(dirfd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!folder) return errno;
-    return ::fsync(folder.get()) == 0 || errno == EINVAL ? 0 : errno;
+    const int folder = ::openat(dirfd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0) return errno;
+    const int err = ::fsync(folder) == 0 || errno == EINVAL ? 0 : errno;
+    ::close(folder);
+    return err;
 }
 
 void ReadAt(int fd, void *data, std::size_t size, std::uint64_t offset, const fs::path &file, OsContext context) {
@@ -138,12 +139,6 @@ void StartWriteOut(int fd, std::uint64_t offset, std::uint64_t size) {
     (void)::sync_file_range(fd, static_cast<off_t>(offset), static_cast<off_t>(size), SYNC_FILE_RANGE_WRITE);
 }
 
-void SyncFolderOf(const fs::path &file, OsContext context) {
-    std::string name;
-    const Fd folder = OpenParent(file, name);
-    const int err = folder ? SyncFolder(folder.get()) : errno;
-    if (err) RaiseOsError(err, file, context, "sync the folder of");
-}
 
 Mapping::Mapping(int fd, std::uint64_t size, const fs::path &file, OsContext context) : size_(size) {
     struct stat st {};

@@ -7,7 +7,7 @@
 // Two forms:
 // - errno form (ReadFully, WriteFully, CopyBytes, SyncFolder): the errno value of a failure, for
 //   callers that tell failures in words of their own (AtomicFile, the copier's files);
-// - raising form (ReadAt, WriteAt, WriteAll, CopyRange, Sync, SyncFolderOf, Mapping, DirectWriter):
+// - raising form (ReadAt, WriteAt, WriteAll, CopyRange, Sync, Mapping, DirectWriter):
 //   a failure is raised as the tools' error of its errno for the kind of file (os_error.h), naming
 //   the file and what was being done: "Disk full: 'C:\QVData\x.mdb' (write: No space left on device)".
 #include <sys/types.h>
@@ -63,8 +63,6 @@ void Sync(int fd, const std::filesystem::path &file, OsContext context = OsConte
 // Starts writing `size` bytes at `offset` out to the disk without waiting for them, so that the Sync
 // that follows waits for less; a hint that never fails (the Sync tells).
 void StartWriteOut(int fd, std::uint64_t offset, std::uint64_t size);
-// Syncs the folder that holds `file` (reached under the link rule of safe_file.h).
-void SyncFolderOf(const std::filesystem::path &file, OsContext context = OsContext::File);
 
 // A read-only mapping of the first `size` bytes of a file, read from start to end; raises when the
 // file is shorter. Reads through it cost no copy and, as Done lets go of what was read, push no other

@@ -18,7 +18,6 @@
 
 #include "platform/files.h"
 #include "platform/os_error.h"
-#include "platform/paths.h"
 
 namespace platform {
 
@@ -47,7 +46,7 @@ std::optional<uid_t> KernelHolder(const struct stat &st) {
 bool Refused(int err) { return err == EACCES || err == EPERM; }
 
 // The lock file's folder is what goes missing: 76.
-[[noreturn]] void RaiseOpenError(int err, const std::string &linuxPath) {
+[[noreturn]] void RaiseOpenError(int err, const std::filesystem::path &linuxPath) {
     RaiseOsError(err, linuxPath, OsContext::Folder);
 }
 
@@ -77,14 +76,6 @@ Fd OpenLockFile(int dir, const std::string &name, bool &uncreatable) {
 }
 
 }  // namespace
-
-std::unique_ptr<FileLock> FileLock::TryTake(std::string_view windowsPath) {
-    return TryTakeAt(MapPath(windowsPath).string(), windowsPath);
-}
-
-std::unique_ptr<FileLock> FileLock::TryTakeFile(const std::filesystem::path &linuxPath) {
-    return TryTakeAt(linuxPath.string(), linuxPath.string());
-}
 
 LockResult LockAt(int fd, int dir, const std::string &name, int op) {
     // A releasing holder keeps its exclusive lock only from taking it to removing the file.
@@ -119,7 +110,7 @@ void LockFileHold::Release() noexcept {
     dir_.reset();
 }
 
-std::unique_ptr<FileLock> FileLock::TryTakeAt(const std::string &linuxPath, std::string_view shownPath) {
+std::unique_ptr<FileLock> FileLock::TryTake(const std::filesystem::path &linuxPath) {
     std::string name;
     Fd dir = OpenParent(linuxPath, name);
     if (!dir) RaiseOpenError(errno, linuxPath);
@@ -136,7 +127,7 @@ std::unique_ptr<FileLock> FileLock::TryTakeAt(const std::string &linuxPath, std:
         switch (LockAt(fd.get(), dir.get(), name, LOCK_EX)) {
         case LockResult::Held:
             return std::unique_ptr<FileLock>(
-                new FileLock(LockFileHold(std::move(fd), std::move(dir), name), std::string(shownPath)));
+                new FileLock(LockFileHold(std::move(fd), std::move(dir), name)));
         case LockResult::Replaced: continue;
         case LockResult::Busy: return nullptr;
         case LockResult::Failed: RaiseOpenError(errno, linuxPath);
@@ -144,8 +135,7 @@ std::unique_ptr<FileLock> FileLock::TryTakeAt(const std::string &linuxPath, std:
     }
 }
 
-bool FileLock::HeldByAnyone(std::string_view windowsPath) {
-    const std::string linuxPath = MapPath(windowsPath).string();
+bool FileLock::HeldByAnyone(const std::filesystem::path &linuxPath) {
     const Fd fd = OpenFile(linuxPath, O_RDONLY | O_NONBLOCK);
     if (!fd) {
         if (errno == ENOENT || errno == ENOTDIR) return false;
@@ -154,8 +144,8 @@ bool FileLock::HeldByAnyone(std::string_view windowsPath) {
     return ::flock(fd.get(), LOCK_SH | LOCK_NB) != 0;  // closing the descriptor releases the probe's own lock
 }
 
-std::string FileLock::HolderOf(std::string_view windowsPath) {
-    const Fd fd = OpenFile(MapPath(windowsPath), O_RDONLY | O_NONBLOCK);
+std::string FileLock::HolderOf(const std::filesystem::path &linuxPath) {
+    const Fd fd = OpenFile(linuxPath, O_RDONLY | O_NONBLOCK);
     if (!fd) return {};
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) return {};

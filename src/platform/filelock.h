@@ -52,30 +52,24 @@ private:
 // of the login that is refused (a link that another user made at its name is refused: 70, naming it).
 class FileLock {
 public:
-    // Takes the lock on the file at `windowsPath`; nullptr when someone else holds it, or when this
-    // user may not open it at all (another user's file that is not readable by all). Raises 76 when
-    // its folder is missing, 70 naming the file when it is missing and this user may not create it,
-    // 75 for other failures.
-    static std::unique_ptr<FileLock> TryTake(std::string_view windowsPath);
-    // The same for a Linux path, for a program without the drive map (Path() then gives it back).
-    static std::unique_ptr<FileLock> TryTakeFile(const std::filesystem::path &linuxPath);
-    // True when someone holds the lock on the file at `windowsPath` now. Takes nothing and creates
-    // nothing. Raises when an existing file cannot be opened to find out: 70 naming a link another
-    // user made at its name, else the open's failure naming the file (70 permission denied, ...).
-    static bool HeldByAnyone(std::string_view windowsPath);
-    // The login of the process that holds the lock on the file at `windowsPath`, as the kernel lists
-    // it, else the file's owner; empty when the file cannot be opened.
-    static std::string HolderOf(std::string_view windowsPath);
+    // Takes the lock on the file `path`; nullptr when someone else holds it, or when this user may not
+    // open it at all (another user's file that is not readable by all). Raises 76 when its folder is
+    // missing, 70 naming the file when it is missing and this user may not create it, 75 for other
+    // failures.
+    static std::unique_ptr<FileLock> TryTake(const std::filesystem::path &path);
+    // True when someone holds the lock on the file `path` now. Takes nothing and creates nothing. Raises
+    // when an existing file cannot be opened to find out: 70 naming a link another user made at its
+    // name, else the open's failure naming the file (70 permission denied, ...).
+    static bool HeldByAnyone(const std::filesystem::path &path);
+    // The login of the process that holds the lock on the file `path`, as the kernel lists it, else the
+    // file's owner; empty when the file cannot be opened.
+    static std::string HolderOf(const std::filesystem::path &path);
     FileLock(const FileLock &) = delete;
     FileLock &operator=(const FileLock &) = delete;
 
-    const std::string &Path() const { return path_; }
-
 private:
-    static std::unique_ptr<FileLock> TryTakeAt(const std::string &linuxPath, std::string_view shownPath);
-    FileLock(LockFileHold hold, std::string windowsPath) : hold_(std::move(hold)), path_(std::move(windowsPath)) {}
+    explicit FileLock(LockFileHold hold) : hold_(std::move(hold)) {}
     LockFileHold hold_;
-    std::string path_;
 };
 
 }  // namespace platform

@@ -1,5 +1,5 @@
 // The errno table (a missing file, folder or database told apart by the context) and the errors raised
-// with it, each naming its path in the Windows form.
+// with it; the link of another user that the last refused open stopped at.
 #include "platform/os_error.h"
 
 #include <sys/stat.h>
@@ -8,12 +8,12 @@
 #include <cstring>
 
 #include "platform/error.h"
-#include "platform/paths.h"
-#include "platform/safe_file.h"
 
 namespace platform {
 
 namespace {
+
+thread_local std::filesystem::path refusedLink;
 
 int MissingNumber(OsContext context, const std::filesystem::path &path) {
     switch (context) {
@@ -28,6 +28,24 @@ int MissingNumber(OsContext context, const std::filesystem::path &path) {
 }
 
 }  // namespace
+
+const std::filesystem::path &RefusedLink() { return refusedLink; }
+
+std::string LinkOfAnotherUser(std::string_view link) { return std::string(link) + " is a link made by another user"; }
+
+constexpr std::string_view kNothingWritten = "; nothing was written";
+
+Error RefusedLinkError() {
+    return Error(70, LinkOfAnotherUser("'" + refusedLink.string() + "'") + std::string(kNothingWritten), refusedLink);
+}
+
+bool NamesRefusedLink(std::string_view description) {
+    return description.starts_with('\'') && description.ends_with(LinkOfAnotherUser("'") + std::string(kNothingWritten));
+}
+
+void NoteRefusedLink(const std::filesystem::path &link) { refusedLink = link; }
+
+bool IsRefusedLink(int err) { return err == ELOOP && !refusedLink.empty(); }
 
 int ErrorNumberOf(int err, OsContext context, const std::filesystem::path &path) {
     switch (err) {
@@ -48,24 +66,16 @@ int ErrorNumberOf(int err, OsContext context, const std::filesystem::path &path)
     }
 }
 
-std::string PathErrorText(int number, const std::filesystem::path &path, std::string_view reason) {
-    const std::string shown = ShownPath(path);
-    std::string text = ErrorDescription(number, shown);
-    if (number != 3024 && number != 3045 && number != 3343) text += ": '" + shown + "'";
-    if (!reason.empty()) text += " (" + std::string(reason) + ")";
-    return WithDriveNote(text, path);
-}
-
 void RaiseOsError(int err, const std::filesystem::path &path, OsContext context, std::string_view doing) {
-    if (IsRefusedLink(err)) Raise(70, RefusedLinkText());
+    if (IsRefusedLink(err)) throw RefusedLinkError();
     const int number = ErrorNumberOf(err, context, path);
     const std::string reason = doing.empty() ? std::string() : std::string(doing) + ": " + std::strerror(err);
     if (path.empty()) Raise(number, reason.empty() ? std::string() : ErrorDescription(number) + " (" + reason + ")");
-    Raise(number, PathErrorText(number, path, reason));
+    throw FileError(number, path, reason);
 }
 
 void RaisePathError(int number, const std::filesystem::path &linuxPath) {
-    Raise(number, PathErrorText(number, linuxPath));
+    throw FileError(number, linuxPath);
 }
 
 }  // namespace platform

@@ -1,11 +1,13 @@
 #pragma once
-// Operating-system failures (errno values) as the tools' error numbers: the one table, and the
-// messages that name a file.
+// Operating-system failures (errno values) as the tools' error numbers: the one table, and the errors
+// raised with it, each naming its file by the Linux path (the tools show it in its Windows form).
 #include <filesystem>
 #include <string>
 #include <string_view>
 
 namespace platform {
+
+struct Error;
 
 // What a failed system call was working on. The numbers differ only for a missing file.
 enum class OsContext {
@@ -24,18 +26,27 @@ enum class OsContext {
 //   anything else (EEXIST, EISDIR, EIO, ...)     75 Path/File access error
 int ErrorNumberOf(int err, OsContext context = OsContext::File, const std::filesystem::path &path = {});
 
-// "<description of `number`>: '<path>' (<reason>)", the path in its Windows form (ShownPath) and
-// with the drive note of WithDriveNote; numbers whose description names the file already (3024,
-// 3045, 3343) do not name it again; no reason, no parentheses.
-std::string PathErrorText(int number, const std::filesystem::path &path, std::string_view reason = {});
+// The link that the last refused open of this thread stopped at (empty when that open found none);
+// safe_file.h notes it (NoteRefusedLink) as its lookups stop at a link of another user, or clears it.
+const std::filesystem::path &RefusedLink();
+void NoteRefusedLink(const std::filesystem::path &link);
+// True when `err` is the failure of an open that stopped at another user's link.
+bool IsRefusedLink(int err);
+// The words for a refused link of another login: `link` (as the message names it) followed by " is a
+// link made by another user".
+std::string LinkOfAnotherUser(std::string_view link);
+// Error 70 about RefusedLink: LinkOfAnotherUser for it, quoted, then "; nothing was written".
+Error RefusedLinkError();
+// True when an error's description is a RefusedLinkError's.
+bool NamesRefusedLink(std::string_view description);
 
-// Raises ErrorNumberOf(err, context, path) with PathErrorText (the standard description alone
+// Raises ErrorNumberOf(err, context, path) as a FileError about `path` (the standard description alone
 // without a path). With `doing` ("read", "write", "sync"...), the reason is "<doing>: <strerror>".
-// A link that another user made, refused by safe_file.h, is 70 naming the link.
+// A link that another user made, refused by safe_file.h, is 70 naming the link (RefusedLinkError).
 [[noreturn]] void RaiseOsError(int err, const std::filesystem::path &path = {},
                                OsContext context = OsContext::File, std::string_view doing = {});
 
-// Raises `number` with PathErrorText: "Permission denied: 'C:\QVNWin32\AUDIT\QV202412.LOG'".
+// Raises FileError(number, linuxPath): "Permission denied: '/srv/qv/c/QVNWin32/AUDIT/QV202412.LOG'".
 [[noreturn]] void RaisePathError(int number, const std::filesystem::path &linuxPath);
 
 }  // namespace platform

@@ -257,6 +257,36 @@ std::string ShownPath(const fs::path &linuxPath) {
     }
 }
 
+namespace {
+
+// `text` with every mention of `linuxPath` as a whole path (not a longer name or a path below it) in
+// `shown`'s words.
+std::string Renamed(std::string text, const std::string &linuxPath, const std::string &shown) {
+    const auto continuesName = [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '_' || c == '-' || c == '/';
+    };
+    for (std::size_t at = text.find(linuxPath); at != std::string::npos; at = text.find(linuxPath, at)) {
+        const std::size_t end = at + linuxPath.size();
+        if (end < text.size() && continuesName(text[end])) {
+            at = end;
+            continue;
+        }
+        text.replace(at, linuxPath.size(), shown);
+        at += shown.size();
+    }
+    return text;
+}
+
+}  // namespace
+
+std::string Message(const Error &e, std::initializer_list<fs::path> named) {
+    if (e.file.empty()) return e.description;
+    const bool fileErrorWording = e.description == FileErrorText(e.number, e.file.string(), e.reason);
+    for (const fs::path &n : named)
+        if (fileErrorWording && n == e.file) return WithDriveNote(FileErrorText(e.number, {}, e.reason), e.file);
+    return WithDriveNote(Renamed(e.description, e.file.string(), ShownPath(e.file)), e.file);
+}
+
 std::string JoinedPath(std::string_view folder, std::string_view name) {
     std::string joined(folder);
     while (!joined.empty() && (joined.back() == '\\' || joined.back() == '/')) joined.pop_back();

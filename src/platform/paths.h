@@ -7,11 +7,13 @@
 // those variables changes, so tests may set them at any time. Every function here raises the
 // configuration's error (5, naming the file and line) while it is malformed.
 #include <filesystem>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/config.h"
+#include "platform/error.h"
 
 namespace platform {
 
@@ -44,6 +46,12 @@ std::string JoinedPath(std::string_view folder, std::string_view name);
 // folder /srv/qv/c, which does not exist." Messages about files that could not be found or used take it.
 // When no configuration maps a drive, the note names the configuration file to edit and what it lacks.
 std::string WithDriveNote(std::string message, const std::filesystem::path &linuxPath);
+
+// The description of `e` as the tools show it: the file it concerns (Error::file) named in its Windows
+// form wherever the description names it by its Linux path, followed by WithDriveNote. Where the
+// caller's own sentence names that file already (it is one of `named`), a FileError's text leaves the
+// name out ("Unrecognized database format (the file is empty).").
+std::string Message(const Error &e, std::initializer_list<std::filesystem::path> named = {});
 
 // The program folder: the configured one as it is spelt on disk, else the folder of the running
 // executable; a Windows path without a trailing backslash ("X:\" for a drive's root).

@@ -25,7 +25,6 @@
 #include "platform/error.h"
 #include "platform/file_io.h"
 #include "platform/os_error.h"
-#include "platform/paths.h"
 #include "platform/safe_file.h"
 #include "platform/text_appender_private.h"
 
@@ -158,9 +157,8 @@ DateTime PendingLines::Made() const {
                         local.tm_hour, local.tm_min, local.tm_sec > 59 ? 59 : local.tm_sec);
 }
 
-std::vector<PendingLines> PendingLines::In(std::string_view folder) {
+std::vector<PendingLines> PendingLines::In(const fs::path &path) {
     std::vector<PendingLines> found;
-    const fs::path path = MapPath(folder);
     const Fd at = OpenFolder(path);
     if (!at) return found;
     for (const std::string &name : FolderNames(at.get())) {

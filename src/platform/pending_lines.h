@@ -2,6 +2,7 @@
 // The batches of lines that a SpooledAppender (text_appender.h) prepared and whose process ended
 // before they were committed, found and completed later.
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -21,13 +22,13 @@ struct CompletedLines {
 // A prepared batch of a SpooledAppender whose process ended before its Commit finished.
 class PendingLines {
 public:
-    // The pending files of the log files in `folder` (a Windows path) that no running process holds,
+    // The pending files of the log files in `folder` that no running process holds,
     // oldest first, each held until its object goes. Batches of this login or root that never reached
     // Prepare are removed on the way. A missing folder has none. A file that may not be trusted to
     // say what to write where is listed with the reason in Left(): one made by another login (only
     // root and the running login are trusted), a link, one with other names (hard links), one whose
     // content names another log than its name, or one of another format.
-    static std::vector<PendingLines> In(std::string_view folder);
+    static std::vector<PendingLines> In(const std::filesystem::path &folder);
     PendingLines(PendingLines &&) noexcept;
     PendingLines &operator=(PendingLines &&) noexcept;
     ~PendingLines();

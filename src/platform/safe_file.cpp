@@ -20,7 +20,6 @@
 #include <utility>
 
 #include "platform/file_io.h"
-#include "platform/paths.h"
 
 namespace platform {
 
@@ -42,8 +41,6 @@ void Fd::reset(int fd) noexcept {
 
 namespace {
 
-thread_local fs::path refusedLink;
-
 constexpr int kMaxLinks = 40;  // the kernel's own limit on links in one lookup
 constexpr const char *kTemporarySuffix = ".qvtmp";
 
@@ -54,7 +51,7 @@ class Walk {
 public:
     // Starts at the root for an absolute path, else at `base` (AT_FDCWD: the current folder).
     bool Start(const fs::path &path, int base = AT_FDCWD) {
-        refusedLink.clear();
+        NoteRefusedLink({});
         const std::string &text = path.native();
         if (text.empty()) {
             errno = ENOENT;
@@ -149,7 +146,7 @@ private:
 
     bool Follow(const Fd &link, const struct stat &st, const std::string &name) {
         if (!MayFollow(st)) {
-            refusedLink = walked_ / name;
+            NoteRefusedLink(walked_ / name);
             errno = ELOOP;
             return false;
         }
@@ -302,22 +299,13 @@ std::vector<std::string> FolderNames(int dirfd) {
 
 bool MayFollowLink(unsigned owner) { return owner == ::geteuid() || owner == 0; }
 
-const fs::path &RefusedLink() { return refusedLink; }
 
-std::string LinkOfAnotherUser(std::string_view link) { return std::string(link) + " is a link made by another user"; }
-
-constexpr std::string_view kNothingWritten = "; nothing was written";
-
-std::string RefusedLinkText() {
-    if (refusedLink.empty()) return {};
-    return LinkOfAnotherUser("'" + ShownPath(refusedLink) + "'") + std::string(kNothingWritten);
+void SyncFolderOf(const fs::path &file, OsContext context) {
+    std::string name;
+    const Fd folder = OpenParent(file, name);
+    const int err = folder ? SyncFolder(folder.get()) : errno;
+    if (err) RaiseOsError(err, file, context, "sync the folder of");
 }
-
-bool NamesRefusedLink(std::string_view description) {
-    return description.starts_with('\'') && description.ends_with(LinkOfAnotherUser("'") + std::string(kNothingWritten));
-}
-
-bool IsRefusedLink(int err) { return err == ELOOP && !refusedLink.empty(); }
 
 AtomicFile::AtomicFile(const fs::path &target, Access access, unsigned mode) : target_(target) {
     folder_ = OpenParent(target, name_);

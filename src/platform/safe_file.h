@@ -7,7 +7,7 @@
 // this header:
 // - a path is resolved one component at a time, and a symbolic link is followed only when it
 //   belongs to the running user or to root (the rule Linux applies in sticky world-writable folders);
-//   a link of anyone else fails with ELOOP, and RefusedLink() names it;
+//   a link of anyone else fails with ELOOP, and RefusedLink() (os_error.h) names it;
 // - modes and owners are changed on descriptors, never on paths;
 // - a file or folder made for every login (the audit file and its folder) takes the access of the
 //   folder it is created in;
@@ -22,6 +22,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/os_error.h"
 
 namespace platform {
 
@@ -89,17 +91,8 @@ void GiveAccess(int fd, int dirfd, bool isFolder, Access access);
 // Whether a link owned by `owner` may be followed under the rule above (the running user's or root's).
 bool MayFollowLink(unsigned owner);
 
-// The link that the last refused open of this thread stopped at (empty when that open found none).
-const std::filesystem::path &RefusedLink();
-// The words for a refused link of another login: `link` (as the message names it) followed by " is a
-// link made by another user".
-std::string LinkOfAnotherUser(std::string_view link);
-// LinkOfAnotherUser for RefusedLink, quoted in its Windows form, then "; nothing was written".
-std::string RefusedLinkText();
-// True when an error's description is a RefusedLinkText.
-bool NamesRefusedLink(std::string_view description);
-// True when `err` is the failure of an open that stopped at another user's link.
-bool IsRefusedLink(int err);
+// Syncs the folder that holds `file` (reached under the link rule above); raises as os_error.h does.
+void SyncFolderOf(const std::filesystem::path &file, OsContext context = OsContext::File);
 
 // A whole file written under a temporary name beside `target` and renamed over it on Commit.
 // Until then readers see the old file, or none; a temporary that is not committed is removed when

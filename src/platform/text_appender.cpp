@@ -21,7 +21,6 @@
 #include "platform/error.h"
 #include "platform/file_io.h"
 #include "platform/os_error.h"
-#include "platform/paths.h"
 #include "platform/safe_file.h"
 #include "platform/text_appender_private.h"
 
@@ -174,9 +173,9 @@ struct SpooledAppender::Impl {
     }
 };
 
-SpooledAppender::SpooledAppender(std::string_view path, std::string_view note) : impl_(std::make_unique<Impl>()) {
+SpooledAppender::SpooledAppender(const fs::path &path, std::string_view note) : impl_(std::make_unique<Impl>()) {
     Impl &f = *impl_;
-    f.path = MapPath(path);
+    f.path = path;
     f.folder = OpenParent(f.path, f.name);
     if (!f.folder) RaiseOsError(errno, f.path, OsContext::Folder);
     f.log = OpenLog(f.folder.get(), f.name, f.path);

@@ -1,5 +1,6 @@
 #pragma once
 // Lines appended to a log file that every login appends to (the audit file), all of them or none.
+#include <filesystem>
 #include <memory>
 #include <string_view>
 
@@ -20,7 +21,7 @@ namespace platform {
 //   finished is completed through PendingLines.
 class SpooledAppender {
 public:
-    explicit SpooledAppender(std::string_view path, std::string_view note = {});
+    explicit SpooledAppender(const std::filesystem::path &path, std::string_view note = {});
     ~SpooledAppender();  // without Prepare, the pending file goes with the lines
     SpooledAppender(const SpooledAppender &) = delete;
     SpooledAppender &operator=(const SpooledAppender &) = delete;

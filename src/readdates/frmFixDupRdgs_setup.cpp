@@ -46,7 +46,7 @@ namespace {
 // fail at the first date entered.
 void TellDataCannotBeChanged(const platform::Error &e, const std::string &cannot = "Read dates cannot be corrected") {
     const std::string text =
-        cannot + " in the data database " + startup::Shared().DataFilePath + ":\n\n" + e.description + "\n\n" +
+        cannot + " in the data database " + startup::Shared().DataFilePath + ":\n\n" + platform::Message(e) + "\n\n" +
         startup::LoginMayNotChangeNote(e) + "Nothing was changed.";
     platform::LogEvent(text, true);
     std::cerr << text << std::endl;
@@ -63,7 +63,7 @@ std::unique_ptr<platform::FileLock> OpenDataAndTakeWindowLock(dao::Database &db,
     try {
         db = dao::DBEngine().OpenDatabase(data);
         platform::RequireWritable(data);
-        lock = platform::FileLock::TryTake(lockPath);
+        lock = platform::FileLock::TryTake(platform::MapPath(lockPath));
     } catch (const platform::Error &e) {
         if (e.number != 70) throw;
         if (db) db.Close();
@@ -76,7 +76,7 @@ std::unique_ptr<platform::FileLock> OpenDataAndTakeWindowLock(dao::Database &db,
         return lock;
     }
     db.Close();
-    const std::string holder = platform::FileLock::HolderOf(lockPath);
+    const std::string holder = platform::FileLock::HolderOf(platform::MapPath(lockPath));
     platform::ui::MsgBox(refused + " for the data database " + data + " in another window" +
                              (holder.empty() ? "" : " of the login " + holder) +
                              ".\n\nClose that window first; only one can be open for a data database at a time.",

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "platform/error.h"
+#include "platform/paths.h"
 #include "platform/ui/app.h"
 #include "readdates/correction.h"
 #include "readdates/frmFixDupRdgs.h"
@@ -94,7 +95,7 @@ void frmFixDupRdgs::cmdContinue_Click() {
         // Everything the run did was rolled back: the window stays as it was, ready for another try.
         pb1->SetValue(0);
         pb1->SetVisible(false);
-        ui::MsgBox("The read dates could not be corrected:\n\n" + e.description + "\n\nNo reading record was changed.",
+        ui::MsgBox("The read dates could not be corrected:\n\n" + platform::Message(e) + "\n\nNo reading record was changed.",
                    ui::vbCritical, "Quorvant 32");
         cboCode->SetFocus();
         return;

@@ -52,20 +52,24 @@ void Refuse(const std::string &prompt) {
 // when the live database was replaced, with the safety copy's Windows path in `safetyShown`.
 std::string Replace(const std::string &live, const std::string &chosen, const std::string &baseName,
                     const std::string &dataFolder, std::string &safetyShown) {
+    const std::filesystem::path liveFile = platform::MapPath(live), chosenFile = platform::MapPath(chosen);
+    // The sentences name the live database and the chosen copy: what went wrong with either follows
+    // without naming it again.
+    const auto reason = [&](const platform::Error &e) { return platform::Message(e, {liveFile, chosenFile}); };
     std::unique_ptr<dbfile::ExclusiveHold> hold;
     try {
-        hold = dbfile::ExclusiveHold::Acquire(platform::MapPath(live));
+        hold = dbfile::ExclusiveHold::Acquire(liveFile);
     } catch (const platform::Error &e) {
-        return live + " cannot be opened for the replacement.\n\n" + e.description + "\n\n" +
+        return live + " cannot be opened for the replacement.\n\n" + reason(e) + "\n\n" +
                startup::LoginMayNotChangeNote(e) + "Nothing was changed.";
     }
     if (!hold) return live + " is in use by another program. Close it and try again.";
     try {
-        if (platform::FileLock::HeldByAnyone(startup::ReadDateLockOf(live)))
+        if (platform::FileLock::HeldByAnyone(platform::MapPath(startup::ReadDateLockOf(live))))
             return live + " is in use by a read-date correction or undo window. Close it and try again.";
     } catch (const platform::Error &e) {
         return live + " cannot be replaced: whether a read-date correction or undo window uses it could not be "
-                      "found out.\n\n" + e.description + "\n\nNothing was changed.";
+                      "found out.\n\n" + reason(e) + "\n\nNothing was changed.";
     }
 
     hold->RemoveLeftovers(startup::SafetyCopyPrefix(baseName));
@@ -73,8 +77,7 @@ std::string Replace(const std::string &live, const std::string &chosen, const st
     const std::string safety = platform::JoinedPath(dataFolder, startup::SafetyCopyPrefix(baseName) + stamp + ".mdb");
     dbfile::ReplaceStage stage{};
     try {
-        const std::filesystem::path written =
-            hold->ReplaceContent(platform::MapPath(chosen), platform::MapPath(safety), stage);
+        const std::filesystem::path written = hold->ReplaceContent(chosenFile, platform::MapPath(safety), stage);
         safetyShown = platform::JoinedPath(dataFolder, written.filename().string());
     } catch (const platform::Error &e) {
         switch (stage) {
@@ -84,20 +87,20 @@ std::string Replace(const std::string &live, const std::string &chosen, const st
             return chosen + (unsound ? " cannot be restored: it is not a sound database"
                              : e.number == 75 ? " could not be read, so it cannot be restored"
                                               : " could not be checked, so it cannot be restored") +
-                   ".\n\n" + e.description + "\n\nNothing was changed.";
+                   ".\n\n" + reason(e) + "\n\nNothing was changed.";
         }
         case dbfile::ReplaceStage::SafetyCopy:
-            return "The safety copy " + safety + " of " + live + " could not be made.\n\n" + e.description +
+            return "The safety copy " + safety + " of " + live + " could not be made.\n\n" + reason(e) +
                    "\n\nNothing was replaced.";
         case dbfile::ReplaceStage::Journal:
             return "The journal that keeps the old content of " + live + " during the replacement could not be "
-                   "written.\n\n" + e.description + "\n\nNothing was replaced.";
+                   "written.\n\n" + reason(e) + "\n\nNothing was replaced.";
         case dbfile::ReplaceStage::Naming:
             return live + " was replaced with " + chosen + ", but the safety copy of its old content could not be "
-                          "kept as " + safety + ".\n\n" + e.description;
+                          "kept as " + safety + ".\n\n" + reason(e);
         case dbfile::ReplaceStage::Replacing: break;
         }
-        return live + " could not be replaced with " + chosen + ".\n\n" + e.description + "\n\n" + live +
+        return live + " could not be replaced with " + chosen + ".\n\n" + reason(e) + "\n\n" + live +
                " keeps its previous content: nothing was replaced, and no safety copy was kept.";
     }
     return {};

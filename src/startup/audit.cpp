@@ -88,7 +88,7 @@ std::string AuditFilePath() {
 }
 
 AuditBatch::AuditBatch()
-    : path_(AuditFilePath()), file_(std::make_unique<platform::SpooledAppender>(path_, DataIdentity())) {}
+    : path_(AuditFilePath()), file_(std::make_unique<platform::SpooledAppender>(platform::MapPath(path_), DataIdentity())) {}
 
 AuditBatch::~AuditBatch() {
     // Runs while a failed run unwinds: it must not throw. Lines never committed are dropped with the
@@ -217,7 +217,7 @@ std::vector<std::string> CompleteAuditFile() {
     std::vector<std::string> notices;
     const std::string folder = platform::AppPath() + "\\AUDIT";
     const std::string identity = DataIdentity();
-    for (auto &batch : platform::PendingLines::In(folder)) {
+    for (auto &batch : platform::PendingLines::In(platform::MapPath(folder))) {
         const std::string pending = folder + "\\" + Visible(batch.Name());
         const std::string log = folder + "\\" + Visible(batch.Log());
         const std::string why =
@@ -234,7 +234,7 @@ std::vector<std::string> CompleteAuditFile() {
             const platform::CompletedLines done = CompleteBatch(batch);
             if (done.missing) notices.push_back(Unwritten(batch, done, log));
         } catch (const platform::Error &e) {
-            notices.push_back("The audit lines waiting in " + pending + " could not be written yet: " + e.description);
+            notices.push_back("The audit lines waiting in " + pending + " could not be written yet: " + platform::Message(e));
         }
     }
     return notices;

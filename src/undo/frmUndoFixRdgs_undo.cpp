@@ -3,6 +3,7 @@
 
 #include "platform/clock.h"
 #include "platform/error.h"
+#include "platform/paths.h"
 #include "platform/ui/app.h"
 #include "startup/audit.h"
 #include "undo/frmUndoFixRdgs.h"
@@ -71,7 +72,7 @@ void frmUndoFixRdgs::cmdUndo_Click() {
         // Everything the run did was rolled back: the window stays as it was, ready for another try.
         pb1->SetValue(0);
         pb1->SetVisible(false);
-        ui::MsgBox("The read-date correction could not be undone:\n\n" + e.description +
+        ui::MsgBox("The read-date correction could not be undone:\n\n" + platform::Message(e) +
                        "\n\nNo reading record was changed.",
                    ui::vbCritical, "Quorvant 32");
         ListRuns(run.run);

@@ -37,7 +37,7 @@ fs::path Map(const std::string &windowsPath) {
         return platform::MapPath(windowsPath);
     } catch (const platform::Error &e) {
         if (e.number == 68) throw Refusal{"Invalid drive"};
-        throw Refusal{e.description + " - " + windowsPath};
+        throw Refusal{platform::Message(e) + " - " + windowsPath};
     }
 }
 

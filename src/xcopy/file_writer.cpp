@@ -17,7 +17,7 @@ std::string Describe(int err, const fs::path &path, bool reading) {
     if (platform::IsRefusedLink(err) && reading)
         return platform::LinkOfAnotherUser("'" + platform::ShownPath(platform::RefusedLink()) + "'") +
                "; it was not followed.";
-    if (platform::IsRefusedLink(err)) return platform::RefusedLinkText() + ".";
+    if (platform::IsRefusedLink(err)) return platform::Message(platform::RefusedLinkError()) + ".";
     if (!reading) {
         if (std::string trouble = platform::DestinationTrouble(err, path); !trouble.empty()) return trouble;
         const std::string forbidden = platform::ForbiddenCharacter(path.filename().string());

@@ -528,7 +528,7 @@ TEST(MigrationFailures, AStoppedRunLeavesNoHalfFileAndASecondRunIsRefused) {
     EXPECT_EQ(SqlFile(env.target / "QVData/BILLING.mdb").scalar("PRAGMA integrity_check"), "ok");
     EXPECT_FALSE(fs::exists(env.config));
     fs::remove(env.source / "QVNWin32/big.bin");
-    const auto window = platform::FileLock::TryTakeFile(env.target / "QVData/BILLING.mdb.frd");  // a read-date window is open
+    const auto window = platform::FileLock::TryTake(env.target / "QVData/BILLING.mdb.frd");  // a read-date window is open
     EXPECT_NE(env.Run({"--replace"}).out.find("failed    C:\\QVData\\BILLING.mdb: a read-date window is open on the database"),
               std::string::npos);
 

@@ -412,7 +412,7 @@ TEST_F(FileOps, PendingLinesCompleteALineCutShort) {
         WriteFile(c / "a.log", earlier);
         const pid_t child = ::fork();
         if (child == 0) {
-            SpooledAppender f("C:\\a.log", "note");
+            SpooledAppender f(MapPath("C:\\a.log"), "note");
             for (const auto &line : batch) f.WriteLine(line);
             f.Prepare("mark");
             const rlimit limit{200 + 7, RLIM_INFINITY};  // "one\r\ntw", then the write kills it
@@ -426,11 +426,11 @@ TEST_F(FileOps, PendingLinesCompleteALineCutShort) {
         ASSERT_TRUE(WIFSIGNALED(status));
         ASSERT_EQ(ReadFile(c / "a.log"), earlier + "one\r\ntw");
         if (another) {
-            SpooledAppender other("C:\\a.log");
+            SpooledAppender other(MapPath("C:\\a.log"));
             other.WriteLine("other");
             other.Commit();
         }
-        auto pending = PendingLines::In("C:\\");
+        auto pending = PendingLines::In(MapPath("C:\\"));
         ASSERT_EQ(pending.size(), 1u);
         EXPECT_EQ(pending[0].Note() + " " + pending[0].Mark(), "note mark");
         std::uint64_t next = 0;
@@ -439,26 +439,26 @@ TEST_F(FileOps, PendingLinesCompleteALineCutShort) {
         });
         EXPECT_EQ(done.written * 10 + done.missing, 30u);
         EXPECT_EQ(ReadFile(c / "a.log"), earlier + (another ? "one\r\ntw\r\nother\r\ntwo\r\nthree\r\n" : "one\r\ntwo\r\nthree\r\n"));
-        EXPECT_TRUE(PendingLines::In("C:\\").empty());
+        EXPECT_TRUE(PendingLines::In(MapPath("C:\\")).empty());
     }
 }
 
 TEST_F(FileOps, LockFileServesEveryLogin) {
     const bool root = ::getuid() == 0;
     // As another login: the lock taken 0, refused 1, an error 99.
-    auto takeAsNobody = [] { return qvtest::AsNobody([] { return FileLock::TryTake("C:\\data.mdb.frd") ? 0 : 1; }); };
+    auto takeAsNobody = [] { return qvtest::AsNobody([] { return FileLock::TryTake(MapPath("C:\\data.mdb.frd")) ? 0 : 1; }); };
     fs::permissions(drives.root(), fs::perms(0755));
     const fs::path file = c / "data.mdb.frd";
     const mode_t umaskWas = ::umask(022);
     {
-        auto lock = FileLock::TryTake("C:\\data.mdb.frd");
+        auto lock = FileLock::TryTake(MapPath("C:\\data.mdb.frd"));
         ::umask(umaskWas);
         ASSERT_TRUE(lock);
         EXPECT_EQ(fs::status(file).permissions() & fs::perms::all, fs::perms(0644));  // the folder's access
         if (root) {
             EXPECT_EQ(takeAsNobody(), 1);  // held: refused, no error, and the holder can be named
             WriteFile(file, "daemon\n");  // what the file says names nobody: the kernel tells who holds it
-            EXPECT_EQ(qvtest::AsNobody([] { return FileLock::HolderOf("C:\\data.mdb.frd") == "root" ? 0 : 1; }), 0);
+            EXPECT_EQ(qvtest::AsNobody([] { return FileLock::HolderOf(MapPath("C:\\data.mdb.frd")) == "root" ? 0 : 1; }), 0);
         }
     }
     EXPECT_FALSE(fs::exists(file));
@@ -470,7 +470,7 @@ TEST_F(FileOps, LockFileServesEveryLogin) {
         EXPECT_EQ(takeAsNobody(), taken) << std::oct << mode;
     }
     // Whether a window holds it cannot be told through a file this login may not open: that is said.
-    EXPECT_EQ(qvtest::AsNobody([] { return qvtest::ErrorText([] { FileLock::HeldByAnyone("C:\\data.mdb.frd"); }) == "70 Permission denied: 'C:\\data.mdb.frd'" ? 0 : 1; }), 0);
+    EXPECT_EQ(qvtest::AsNobody([] { return qvtest::ErrorText([] { FileLock::HeldByAnyone(MapPath("C:\\data.mdb.frd")); }) == "70 Permission denied: 'C:\\data.mdb.frd'" ? 0 : 1; }), 0);
     // No lock file, and a folder that refuses to create one: an error, not a window in the way.
     fs::remove(file);
     EXPECT_EQ(takeAsNobody(), 99);

@@ -212,7 +212,7 @@ protected:
             hold->ReplaceContent(chosen, safety, stage);
             return 0;
         } catch (const platform::Error &e) {
-            failure = e.description;
+            failure = platform::Message(e);
             return e.number % 256;
         }
     }
@@ -466,7 +466,7 @@ TEST_F(RestoreReliability, AReadOnlyDatabaseOrFileSystemIsRefusedWithTheRealReas
                     ExclusiveHold::Acquire(live);
                     return 1;
                 } catch (const platform::Error &e) {
-                    const std::string &d = e.description;
+                    const std::string d = platform::Message(e);
                     std::cerr << d << "\n";
                     return e.number == 70 && d.find(std::strerror(EROFS)) != std::string::npos &&
                                    d.find("C:\\QVData\\BILLING.") != std::string::npos ? 0 : 2;

@@ -307,7 +307,7 @@ TEST_F(RacRestore, ADatabaseInUseIsNotReplaced) {
              return std::shared_ptr<void>(db, [db](void *) { db->Close(), delete db; });
          },
          "C:\\QVData\\BILLING.mdb is in use by another program. Close it and try again."},
-        {[] { return std::shared_ptr<void>(platform::FileLock::TryTake("C:\\QVData\\BILLING.mdb.frd")); },
+        {[] { return std::shared_ptr<void>(platform::FileLock::TryTake(platform::MapPath("C:\\QVData\\BILLING.mdb.frd"))); },
          "C:\\QVData\\BILLING.mdb is in use by a read-date correction or undo window. Close it and try again."},
     };
     const fs::path lockLink = dataDir / "BILLING.mdb.frd";  // another login's link there is no window: it is named
@@ -353,7 +353,7 @@ TEST_F(RacRestore, ACopyTheToolsCannotUseIsRefusedWithTheReason) {
         const char *reason;
     } cases[] = {
         {[&] { qvtest::WriteFile(copy2, ""); }, false, "cannot be restored: it is not a sound database.\n\n"
-                                                       "Unrecognized database format 'C:\\QVData\\backup\\BILLING2.mdb'. (the file is empty)"},
+                                                       "Unrecognized database format (the file is empty).\n\nNothing"},
         {[&] { qvtest::WriteFile(copy2, std::string(20000, 'z')); }, false, "cannot be restored"},
         {[&] { qvtest::SqlFile(copy2).exec("PRAGMA user_version = 7"); }, false, "(the database holds no table)"},
         {[&] { tagged(), qvtest::SqlFile(copy2).setPassword("x"); }, false, "Not a valid password."},
@@ -377,6 +377,8 @@ TEST_F(RacRestore, ACopyTheToolsCannotUseIsRefusedWithTheReason) {
         ExpectRefusedUnchanged(before);
         EXPECT_EQ(boxes.at(0).prompt.rfind("C:\\QVData\\backup\\BILLING2.mdb", 0), 0u) << boxes[0].prompt;
         EXPECT_NE(boxes[0].prompt.find(c.reason), std::string::npos) << boxes[0].prompt;
+        EXPECT_EQ(boxes[0].prompt.find("BILLING2.mdb", boxes[0].prompt.find("BILLING2.mdb") + 1), std::string::npos)
+            << "named twice";
     }
 }
 

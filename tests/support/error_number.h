@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/error.h"
+#include "platform/paths.h"
 
 namespace qvtest {
 
@@ -21,7 +22,7 @@ inline std::string ErrorText(const std::function<void()> &f) {
     try {
         f();
     } catch (const platform::Error &e) {
-        return std::to_string(e.number) + " " + e.description;
+        return std::to_string(e.number) + " " + platform::Message(e);
     }
     return {};
 }

@@ -16,6 +16,7 @@
 
 #include "platform/files.h"
 #include "platform/filelock.h"
+#include "platform/paths.h"
 #include "readdates/frd_fixture.h"
 #include "startup/audit.h"
 #include "startup/shared.h"
@@ -260,7 +261,7 @@ TEST_F(UndoRunTest, AFailedUndoSaysSoKeepsTheWindowAndChangesNothing) {
 // One read-date window, correction or undo, per data database: a second of either is refused in its own
 // words and changes nothing, and a restore finds the database held (the lock it asks about).
 TEST_F(UndoTest, OneReadDateWindowPerDataDatabaseEachRefusedWithItsOwnWordsAndNoRestoreMeanwhile) {
-    const std::string lock = startup::ReadDateLockOf(frdtest::kDataPath);
+    const auto lock = platform::MapPath(startup::ReadDateLockOf(frdtest::kDataPath));
     const std::string held = " for the data database C:\\QVData\\billing.mdb in another window of the login " +
                              platform::UserName() + ".\n\nClose that window "
                              "first; only one can be open for a data database at a time.";

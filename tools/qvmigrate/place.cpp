@@ -236,7 +236,7 @@ std::vector<std::unique_ptr<platform::FileLock>> HoldToolLocks(const fs::path &t
     std::vector<std::unique_ptr<platform::FileLock>> held;
     for (const auto &[file, busy] : locks) {
         try {
-            held.push_back(platform::FileLock::TryTakeFile(file));
+            held.push_back(platform::FileLock::TryTake(file));
         } catch (const platform::Error &e) {
             if (platform::IsRefusedLink(ELOOP)) throw std::runtime_error(LinkText(platform::RefusedLink()));
             throw std::runtime_error("cannot take the lock " + file.string() + ": " + e.description);

@@ -74,6 +74,7 @@ public:
     const FileId &Id() const { return id_; }
     bool ReadOnly() const { return readOnly_; }
     const std::string &Name() const { return name_; }
+    const std::filesystem::path &File() const { return file_; }
 
 private:
     friend class Stmt;
@@ -90,7 +91,8 @@ private:
     LockFileHold lockFd_;  // the .ldb, locked; removed with the last holder
     FileId id_;
     bool readOnly_ = false;
-    std::string name_;
+    std::string name_;            // the file as errors name it
+    std::filesystem::path file_;
     std::optional<std::string> passwordHash_;
     int wanted_ = 0;
     int level_ = 0;
@@ -101,7 +103,7 @@ private:
 
 // flock on the sidecar .ldb that every open of `file` takes: shared, or exclusive; a conflict fails at
 // once (3045). None when a read-only open finds no way to create or open the .ldb (a read-only
-// folder): it then runs unlocked. `name` is the database's Windows path. The last holder to let it
+// folder): it then runs unlocked. `name` is the database as errors name it. The last holder to let it
 // go removes the .ldb, as Jet does.
 LockFileHold LockSidecar(const std::filesystem::path &file, const std::string &name, bool exclusive, bool readOnly);
 

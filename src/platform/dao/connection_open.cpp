@@ -14,7 +14,6 @@
 #include "platform/ascii.h"
 #include "platform/error.h"
 #include "platform/os_error.h"
-#include "platform/paths.h"
 #include "platform/safe_file.h"
 
 namespace platform::dao {
@@ -42,8 +41,9 @@ void CheckFormat(sqlite3 *db, const fs::path &file, const std::string &name) {
         RaiseOsError(EIO, file, OsContext::Database, "read");
     const int rc = size > 0 ? f->pMethods->xRead(f, h, sizeof h, 0) : SQLITE_OK;  // a short read fills zeros
     if (rc != SQLITE_OK && rc != SQLITE_IOERR_SHORT_READ) RaiseOsError(EIO, file, OsContext::Database, "read");
-    if (size == 0) throw Error(3343, ErrorDescription(3343, name) + " (the file is empty)");
-    if (size < static_cast<sqlite3_int64>(sizeof h) || std::memcmp(h, kSqliteMagic, sizeof kSqliteMagic) != 0) Raise(3343, ErrorDescription(3343, name));
+    if (size == 0) throw FileError(3343, file, "the file is empty", name);
+    if (size < static_cast<sqlite3_int64>(sizeof h) || std::memcmp(h, kSqliteMagic, sizeof kSqliteMagic) != 0)
+        throw FileError(3343, file, {}, name);
     std::uint32_t pageSize = BigEndian(h + 16, 2);
     if (pageSize == 1) pageSize = 65536;
     const std::uint32_t pages = BigEndian(h + 28, 4);
@@ -51,7 +51,7 @@ void CheckFormat(sqlite3 *db, const fs::path &file, const std::string &name) {
     std::error_code ec;
     const bool wal = fs::exists(fs::path(file.string() + "-wal"), ec);
     if (countValid && !wal && static_cast<std::uint64_t>(size) < std::uint64_t{pages} * pageSize)
-        throw Error(3343, ErrorDescription(3343, name) + " (the file is shorter than its header says)");
+        throw FileError(3343, file, "the file is shorter than its header says", name);
 }
 
 }  // namespace
@@ -74,7 +74,7 @@ LockFileHold LockSidecar(const fs::path &file, const std::string &name, bool exc
         switch (LockAt(fd.get(), dir.get(), leaf, exclusive ? LOCK_EX : LOCK_SH)) {
         case LockResult::Held: return LockFileHold(std::move(fd), std::move(dir), leaf);
         case LockResult::Replaced: continue;  // its last holder removed it meanwhile
-        case LockResult::Busy: Raise(3045, ErrorDescription(3045, name));
+        case LockResult::Busy: throw FileError(3045, file, {}, name);
         case LockResult::Failed: RaiseOsError(errno, ldb, OsContext::Database, "lock");
         }
     }
@@ -82,7 +82,7 @@ LockFileHold LockSidecar(const fs::path &file, const std::string &name, bool exc
 
 void RefuseLinkAt(const fs::path &file) {
     const Fd probe = OpenFile(file, O_RDONLY | O_NONBLOCK);
-    if (!probe && IsRefusedLink(errno)) throw Error(70, RefusedLinkText());
+    if (!probe && IsRefusedLink(errno)) throw RefusedLinkError();
 }
 
 void RefuseJournalLink(sqlite3 *db, int rc) {
@@ -94,10 +94,11 @@ std::shared_ptr<Connection> Connection::Open(const fs::path &file, const std::st
                                              bool readOnly) {
     struct stat sb {};
     if (::stat(file.c_str(), &sb) != 0 || !S_ISREG(sb.st_mode))
-        Raise(3024, WithDriveNote(ErrorDescription(3024, name), file));
+        throw FileError(3024, file, {}, name);
 
     std::shared_ptr<Connection> c(new Connection());
     c->name_ = name;
+    c->file_ = file;
     c->readOnly_ = readOnly;
     c->id_ = {sb.st_dev, sb.st_ino};
     c->lockFd_ = LockSidecar(file, name, exclusive, readOnly);
@@ -125,7 +126,7 @@ void Connection::Settle(const fs::path &file) {
     if (rc != SQLITE_OK && !sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK && extended == SQLITE_READONLY_ROLLBACK)
         throw Error(70, ErrorDescription(70) + " (" + name_ + " holds a change that was cut off; an open that may "
-                                               "write the file rolls it back)");
+                                               "write the file rolls it back)", file);
     if (rc != SQLITE_OK) RefuseJournalLink(db_, extended);
     try {
         CheckFormat(db_, file, name_);
@@ -134,7 +135,8 @@ void Connection::Settle(const fs::path &file) {
         throw;
     }
     if (rc != SQLITE_OK)
-        RaiseSqlite((extended & 0xff) == (rc & 0xff) ? extended : rc, message, {}, name_, sqlite3_system_errno(db_));
+        RaiseSqlite((extended & 0xff) == (rc & 0xff) ? extended : rc, message, {}, name_, file_,
+                    sqlite3_system_errno(db_));
     sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);  // ends the read
 }
 

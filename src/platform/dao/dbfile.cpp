@@ -16,7 +16,6 @@
 #include "platform/dao/dbfile_private.h"
 #include "platform/dao/storage_format.h"
 #include "platform/error.h"
-#include "platform/paths.h"
 #include "platform/safe_file.h"
 
 namespace platform::dao {
@@ -49,7 +48,7 @@ void RequireRollbackJournal(int fd, const fs::path &database) {
     unsigned char header[kSqliteHeaderSize];
     ReadAt(fd, header, sizeof header, 0, database, kDatabase);
     if (header[18] != 1 || header[19] != 1)
-        throw Error(3343, ErrorDescription(3343, ShownPath(database)) + " (the file uses a write-ahead log)");
+        throw FileError(3343, database, "the file uses a write-ahead log");
 }
 
 }  // namespace dbfile_detail
@@ -74,7 +73,7 @@ namespace {
 void RequireExisting(const fs::path &database) {
     std::error_code ec;
     if (!fs::is_regular_file(database, ec))
-        throw Error(3024, WithDriveNote(ErrorDescription(3024, ShownPath(database)), database));
+        throw FileError(3024, database);
 }
 
 // The descriptor of the raw reads and writes; raises 70 with the reason when the file may not be written.
@@ -105,7 +104,7 @@ bool LockDatabase(ExclusiveHold::Impl &h) {
 // hold while it holds a lock itself). False while another program holds either.
 bool LockDamaged(ExclusiveHold::Impl &h) {
     try {
-        h.ldb = LockSidecar(h.path, ShownPath(h.path), /*exclusive=*/true, /*readOnly=*/false);
+        h.ldb = LockSidecar(h.path, h.path.string(), /*exclusive=*/true, /*readOnly=*/false);
     } catch (const Error &e) {
         if (e.number == 3045) return false;
         throw;
@@ -164,7 +163,7 @@ std::unique_ptr<ExclusiveHold> ExclusiveHold::Acquire(const fs::path &database) 
     auto impl = std::make_unique<Impl>();
     impl->path = database;
     try {
-        impl->engine = Connection::Open(database, ShownPath(database), /*exclusive=*/true, /*readOnly=*/false);
+        impl->engine = Connection::Open(database, database.string(), /*exclusive=*/true, /*readOnly=*/false);
     } catch (const Error &e) {
         if (e.number == 3045) return nullptr;
         if (e.number != 3343) throw;

@@ -4,7 +4,7 @@
 // content is saved.
 //
 // Paths are Linux paths (map Windows paths with platform::MapPath first). Failures raise
-// platform::Error with a description that names the file in its Windows form and the reason:
+// platform::Error about the file (Error::file, named by its Linux path; see Message in paths.h) with the reason:
 //   3024 missing file, 3343 not a database or damaged, 3045 in use, 3031 password, 61 disk full,
 //   70 permission denied, 75 other input/output failures.
 #include <filesystem>

@@ -15,7 +15,6 @@
 
 #include "platform/dao/dbfile_private.h"
 #include "platform/error.h"
-#include "platform/paths.h"
 
 namespace platform::dao::dbfile_detail {
 namespace {
@@ -48,8 +47,8 @@ void CheckContent(sqlite3 *db, const fs::path &shown, std::uint64_t size, const 
         if (line != "ok") problems += (problems.empty() ? "" : "; ") + line;
     });
     sqlite3_progress_handler(db, 0, nullptr, nullptr);
-    if (!problems.empty()) throw Error(3343, ErrorDescription(3343, ShownPath(shown)) + " (" + problems + ")");
-    if (tables == 0) throw Error(3343, ErrorDescription(3343, ShownPath(shown)) + " (the database holds no table)");
+    if (!problems.empty()) throw FileError(3343, shown, problems);
+    if (tables == 0) throw FileError(3343, shown, "the database holds no table");
 }
 
 // One of the database's settings that must be a positive number (page size, page count).
@@ -76,12 +75,13 @@ std::unique_ptr<CheckedCopy> CheckCopy(const fs::path &database, const std::func
     copy->fd.reset(::open(database.c_str(), O_RDONLY | O_CLOEXEC));
     const int openError = errno;
     // Opened as the tools open the data database: the engine's header, size and lock rules, no password.
-    copy->engine = Connection::Open(database, ShownPath(database), /*exclusive=*/false, /*readOnly=*/true);
+    copy->engine = Connection::Open(database, database.string(), /*exclusive=*/false, /*readOnly=*/true);
     if (!copy->fd) RaiseOsError(openError, database, kDatabase, "read");
     try {
         copy->engine->CheckPassword(std::nullopt);
     } catch (const Error &e) {
-        throw Error(e.number, e.description + " (the file is protected by a password; the data database has none)");
+        throw Error(e.number, e.description + " (the file is protected by a password; the data database has none)",
+                    e.file);
     }
     RequireRollbackJournal(copy->fd.get(), database);
     sqlite3 *db = copy->engine->db();

@@ -118,7 +118,7 @@ bool CutWatch::PagesGone() const {
 
 void CutWatch::Check() const {
     auto cut = [](const Watched &f) {
-        return Error(75, PathErrorText(75, *f.shown, "another program cut the file short while it was read"));
+        return FileError(75, *f.shown, "another program cut the file short while it was read");
     };
     for (const Watched &f : files_) {
         struct stat st {};
@@ -155,7 +155,7 @@ FileState FileState::Of(int fd, const fs::path &shown) {
 
 void FileState::RequireSame(int fd, const fs::path &shown) const {
     if (Of(fd, shown) != *this)
-        throw Error(75, PathErrorText(75, shown, "another program changed the file while the restore held it"));
+        throw FileError(75, shown, "another program changed the file while the restore held it");
 }
 
 }  // namespace platform::dao::dbfile_detail

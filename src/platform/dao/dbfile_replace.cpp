@@ -300,8 +300,8 @@ void Replacement::CompareWithCopy(const CheckedCopy &copy) const {
         }
         watch.Check();
         if (!same)
-            throw Error(75, PathErrorText(75, live_, "the content put in place is not the chosen copy's; another program "
-                                                     "changed one of them"));
+            throw FileError(75, live_, "the content put in place is not the chosen copy's; another program "
+                                       "changed one of them");
     } catch (const Error &) {
         watch.Check();
         throw;

@@ -14,7 +14,6 @@
 
 #include "platform/dao/dbfile_private.h"
 #include "platform/error.h"
-#include "platform/paths.h"
 
 namespace platform::dao::dbfile_detail {
 namespace {

@@ -20,8 +20,9 @@ std::string After(const std::string &s, const std::string &head) {
     return rest;
 }
 
-[[noreturn]] void WithMessage(int number, const std::string &subject, const std::string &message) {
-    throw Error(number, ErrorDescription(number, subject) + " (" + message + ")");
+[[noreturn]] void WithMessage(int number, const std::string &subject, const std::string &message,
+                              const std::filesystem::path &file = {}) {
+    throw Error(number, ErrorDescription(number, subject) + " (" + message + ")", file);
 }
 
 // SQLITE_ERROR: the message tells what the statement got wrong.
@@ -71,7 +72,8 @@ int SqliteErrorNumber(int rc, int sysErr, SqliteContext context) {
     }
 }
 
-void RaiseSqlite(int rc, const std::string &message, const std::string &sql, const std::string &database, int sysErr) {
+void RaiseSqlite(int rc, const std::string &message, const std::string &sql, const std::string &database,
+                 const std::filesystem::path &file, int sysErr) {
     const int number = SqliteErrorNumber(rc, sysErr, SqliteContext::Statement);
     switch (number) {
     case 7: throw Error(7, "Out of memory (" + message + ")");
@@ -82,7 +84,7 @@ void RaiseSqlite(int rc, const std::string &message, const std::string &sql, con
     case 3075: RaiseStatementError(message, sql);
     case 3024:
     case 3045:
-    case 3343: WithMessage(number, database, message);
+    case 3343: WithMessage(number, database, message, file);
     default: WithMessage(number, {}, message);
     }
 }
@@ -92,7 +94,7 @@ void RaiseSqliteFileError(const std::filesystem::path &file, int rc, sqlite3 *db
     std::string reason = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
     if (sysErr != 0) reason += std::string(": ") + std::strerror(sysErr);
     const int number = SqliteErrorNumber(rc, sysErr, SqliteContext::WholeFile);
-    throw Error(number, PathErrorText(number, file, reason));
+    throw FileError(number, file, reason);
 }
 
 }  // namespace platform::dao

@@ -29,10 +29,10 @@ enum class SqliteContext {
 int SqliteErrorNumber(int rc, int sysErr, SqliteContext context);
 
 // Raises the error of a failed statement: `message` is SQLite's, kept in the description; `sql` the
-// Jet text the caller ran (named by syntax errors); `database` the Windows path of the file (named
-// by the errors whose description names a file).
+// Jet text the caller ran (named by syntax errors); `database` the file's name as the errors whose
+// description names a file name it, `file` its Linux path.
 [[noreturn]] void RaiseSqlite(int rc, const std::string &message, const std::string &sql, const std::string &database,
-                              int sysErr = 0);
+                              const std::filesystem::path &file, int sysErr = 0);
 
 // Raises the error of a failed call in whole-file work on a connection (or none) to `file`:
 // "<description>: '<file>' (<SQLite's message>[: <the OS error>])".

@@ -13,6 +13,7 @@
 
 #include "platform/diagnostics.h"
 #include "platform/error.h"
+#include "platform/paths.h"
 #include "platform/ui/ui_private.h"
 
 Q_LOGGING_CATEGORY(lcStartup, platform::kStartupLog, QtInfoMsg)
@@ -91,7 +92,7 @@ void Dispatch(const std::function<void()> &handler) {
     try {
         handler();
     } catch (const platform::Error &e) {
-        if (!g_ending) Report(e.number, e.description);
+        if (!g_ending) Report(e.number, platform::Message(e));
     } catch (const std::exception &e) {
         if (!g_ending) Report(5, e.what());
     } catch (...) {

@@ -67,7 +67,7 @@ void OpenItem(DirListBox &dir, const QTreeWidgetItem &item) {
             dir.SetPath(path);
         } catch (const Error &e) {
             if (!dir.onOpenFailed) throw;
-            dir.onOpenFailed(path, e.description);
+            dir.onOpenFailed(path, platform::Message(e));
         }
     });
 }
