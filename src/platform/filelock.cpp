@@ -154,4 +154,14 @@ std::string FileLock::HolderOf(const std::filesystem::path &linuxPath) {
     return LoginName(st.st_uid);
 }
 
+Fd TryLockFolder(const std::filesystem::path &folder, bool shared) {
+    Fd fd = OpenFile(folder, O_RDONLY | O_DIRECTORY);
+    if (fd && ::flock(fd.get(), (shared ? LOCK_SH : LOCK_EX) | LOCK_NB) != 0) {
+        const int err = errno;
+        fd.reset();
+        errno = err;
+    }
+    return fd;
+}
+
 }  // namespace platform

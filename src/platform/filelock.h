@@ -1,7 +1,7 @@
 #pragma once
 // Lock files: an flock on a file beside what it guards, never waited for. A lock file is created
 // when missing, with the access of its folder, never through a link that another user made at its
-// name, and removed again when its last holder lets it go.
+// name, and removed again when its last holder lets it go. Also a lock on a folder itself.
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -71,5 +71,10 @@ private:
     explicit FileLock(LockFileHold hold) : hold_(std::move(hold)) {}
     LockFileHold hold_;
 };
+
+// A lock on a folder itself (flock on its descriptor), shared or exclusive, taken without waiting and
+// held while the descriptor is open. An invalid Fd with errno set otherwise: EWOULDBLOCK while another
+// holder keeps it out, ELOOP at another user's link (RefusedLink names it), the open's failure.
+Fd TryLockFolder(const std::filesystem::path &folder, bool shared);
 
 }  // namespace platform

@@ -2,7 +2,6 @@
 // format, and maps the drive in the configuration file. See qvmigrate(1).
 #include <grp.h>
 #include <pwd.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,6 +21,7 @@
 
 #include "platform/copy_tree.h"
 #include "platform/diagnostics.h"
+#include "platform/filelock.h"
 #include "platform/own_folders.h"
 #include "platform/safe_file.h"
 #include "qvmigrate/config.h"
@@ -152,12 +152,12 @@ public:
         for (const auto &folder : folders) {
             if (shared && !fs::exists(folder)) continue;
             if (!shared) MakeTargetFolders(folder);
-            platform::Fd fd = platform::OpenFile(folder, O_RDONLY | O_DIRECTORY);
+            platform::Fd fd = platform::TryLockFolder(folder, shared);
+            if (!fd && errno == EWOULDBLOCK)
+                throw std::runtime_error("another qvmigrate run is writing " + folder.string() + "; nothing was done");
             if (!fd && platform::IsRefusedLink(errno))
                 throw std::runtime_error(platform::LinkOfAnotherUser(platform::RefusedLink().string()) + "; nothing was done");
             if (!fd) throw std::runtime_error("cannot open " + folder.string() + ": " + std::strerror(errno));
-            if (::flock(fd.get(), (shared ? LOCK_SH : LOCK_EX) | LOCK_NB) != 0)
-                throw std::runtime_error("another qvmigrate run is writing " + folder.string() + "; nothing was done");
             held_.push_back(std::move(fd));
         }
     }
