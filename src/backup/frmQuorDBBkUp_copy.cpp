@@ -10,6 +10,7 @@
 #include <string>
 
 #include "backup/frmQuorDBBkUp.h"
+#include "platform/ascii.h"
 #include "platform/copy_tree.h"
 #include "platform/diagnostics.h"
 #include "platform/error.h"
@@ -31,8 +32,6 @@ std::string Quoted(const std::string &path) {
     return path.find(' ') == std::string::npos ? path : "\"" + path + "\"";
 }
 
-std::string WithFullStop(const std::string &text) { return text.ends_with('.') ? text : text + "."; }
-
 // Why the program folder cannot be copied to `target`; empty when it can. Makes the target folder.
 std::string Refusal(const std::string &programFolder, const std::string &target) {
     if (const std::string c = platform::ForbiddenCharacter(target, true); !c.empty())
@@ -46,7 +45,7 @@ std::string Refusal(const std::string &programFolder, const std::string &target)
     try {
         platform::PrepareCopyDestination(target);
     } catch (const platform::Error &e) {
-        return WithFullStop(platform::Message(e));
+        return platform::WithFullStop(platform::Message(e, {target}));  // named in the refusal's sentence
     }
     return {};
 }
@@ -64,13 +63,13 @@ std::string Pass(const std::string &command) {
     try {
         Busy([&] { pass = platform::ShellAndWait(command); });
     } catch (const platform::Error &e) {
-        return "The copier could not be started: " + WithFullStop(platform::Message(e));
+        return "The copier could not be started: " + platform::WithFullStop(platform::Message(e));
     }
     if (pass.status == 0) return {};
     if (pass.reason.empty()) return "The copier ended with exit status " + std::to_string(pass.status) + ".";
     // -1: it did not end by itself; 1: it left out what links of another user name, and says so.
-    if (pass.status < 0 || pass.status == 1) return WithFullStop(pass.reason);
-    return "The copier stopped: " + WithFullStop(pass.reason);
+    if (pass.status < 0 || pass.status == 1) return platform::WithFullStop(pass.reason);
+    return "The copier stopped: " + platform::WithFullStop(pass.reason);
 }
 
 // The files of a check that are missing or differ, the first few by name; empty when there are none.
@@ -143,7 +142,7 @@ void frmQuorDBBkUp::cmd2_Click() {
                   " files of the program folder were checked good there.";
         if (failure.empty()) failure = Differences(check);
     } catch (const platform::Error &e) {
-        checked = "The copy could not be checked: " + WithFullStop(platform::Message(e));
+        checked = "The copy could not be checked: " + platform::WithFullStop(platform::Message(e));
     }
     if (!failure.empty() || check.good < check.files) {
         std::string why = failure.empty() ? checked : failure + "\n\n" + checked;

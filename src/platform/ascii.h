@@ -41,4 +41,12 @@ inline std::string TrimBlanks(std::string_view text) {
 // Whether the text holds nothing but spaces.
 inline bool IsAllSpaces(std::string_view text) { return text.find_first_not_of(' ') == std::string_view::npos; }
 
+// `text` ending in a full stop, as a sentence of a message box. A description that ends in a full stop
+// followed by its detail in parentheses ("... this value. (refused)") is one already.
+inline std::string WithFullStop(const std::string &text) {
+    const std::size_t detail = text.rfind(" (");
+    const bool explained = text.ends_with(')') && detail != std::string::npos && detail > 0 && text[detail - 1] == '.';
+    return text.ends_with('.') || explained ? text : text + ".";
+}
+
 }  // namespace platform

@@ -26,6 +26,7 @@ std::string FileErrorText(int number, std::string_view name, std::string_view re
 Error FileError(int number, const std::filesystem::path &file, std::string reason, std::string_view name) {
     Error e(number, FileErrorText(number, name.empty() ? file.string() : name, reason), file);
     e.reason = std::move(reason);
+    e.fileErrorText = true;
     return e;
 }
 

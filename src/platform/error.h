@@ -14,6 +14,7 @@ struct Error : std::exception {
     std::string description;
     std::filesystem::path file;  // the Linux file the description names; empty when it names none
     std::string reason;          // FileError's: what went wrong with `file`
+    bool fileErrorText = false;  // made by FileError: the description is FileErrorText's
     Error(int num, std::string desc, std::filesystem::path about = {});
     const char *what() const noexcept override { return description.c_str(); }
 };

@@ -69,7 +69,10 @@ int ErrorNumberOf(int err, OsContext context, const std::filesystem::path &path)
 void RaiseOsError(int err, const std::filesystem::path &path, OsContext context, std::string_view doing) {
     if (IsRefusedLink(err)) throw RefusedLinkError();
     const int number = ErrorNumberOf(err, context, path);
-    const std::string reason = doing.empty() ? std::string() : std::string(doing) + ": " + std::strerror(err);
+    // The system's words, unless they say what the number's description says ("Permission denied").
+    const std::string said = std::strerror(err);
+    const std::string reason =
+        doing.empty() ? std::string() : std::string(doing) + (said == ErrorDescription(number) ? "" : ": " + said);
     if (path.empty()) Raise(number, reason.empty() ? std::string() : ErrorDescription(number) + " (" + reason + ")");
     throw FileError(number, path, reason);
 }

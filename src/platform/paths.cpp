@@ -279,12 +279,19 @@ std::string Renamed(std::string text, const std::string &linuxPath, const std::s
 
 }  // namespace
 
-std::string Message(const Error &e, std::initializer_list<fs::path> named) {
+std::string Message(const Error &e, std::initializer_list<std::string_view> named) {
     if (e.file.empty()) return e.description;
-    const bool fileErrorWording = e.description == FileErrorText(e.number, e.file.string(), e.reason);
-    for (const fs::path &n : named)
-        if (fileErrorWording && n == e.file) return WithDriveNote(FileErrorText(e.number, {}, e.reason), e.file);
-    return WithDriveNote(Renamed(e.description, e.file.string(), ShownPath(e.file)), e.file);
+    const std::string shown = ShownPath(e.file);
+    const auto plain = [](std::string_view path) {  // one backslash between components, none at the end
+        std::string text;
+        for (char c : path)
+            if (!((c == '\\' || c == '/') && !text.empty() && text.back() == '\\')) text += c == '/' ? '\\' : c;
+        return JoinedPath(text, {});
+    };
+    for (std::string_view n : named)
+        if (e.fileErrorText && EqualsNoCase(plain(n), plain(shown)))
+            return WithDriveNote(FileErrorText(e.number, {}, e.reason), e.file);
+    return WithDriveNote(Renamed(e.description, e.file.string(), shown), e.file);
 }
 
 std::string JoinedPath(std::string_view folder, std::string_view name) {

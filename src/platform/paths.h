@@ -49,9 +49,9 @@ std::string WithDriveNote(std::string message, const std::filesystem::path &linu
 
 // The description of `e` as the tools show it: the file it concerns (Error::file) named in its Windows
 // form wherever the description names it by its Linux path, followed by WithDriveNote. Where the
-// caller's own sentence names that file already (it is one of `named`), a FileError's text leaves the
-// name out ("Unrecognized database format (the file is empty).").
-std::string Message(const Error &e, std::initializer_list<std::filesystem::path> named = {});
+// caller's own sentence names that file already (`named` holds the Windows names it shows), a
+// FileError's text leaves the name out ("Unrecognized database format (the file is empty).").
+std::string Message(const Error &e, std::initializer_list<std::string_view> named = {});
 
 // The program folder: the configured one as it is spelt on disk, else the folder of the running
 // executable; a Windows path without a trailing backslash ("X:\" for a drive's root).

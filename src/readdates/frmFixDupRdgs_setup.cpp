@@ -3,6 +3,7 @@
 #include <functional>
 #include <iostream>
 
+#include "platform/ascii.h"
 #include "platform/diagnostics.h"
 #include "platform/error.h"
 #include "platform/filelock.h"
@@ -45,9 +46,10 @@ namespace {
 // planted at a lock file), said at once and naming it: the window would otherwise open without FRDLK and
 // fail at the first date entered.
 void TellDataCannotBeChanged(const platform::Error &e, const std::string &cannot = "Read dates cannot be corrected") {
-    const std::string text =
-        cannot + " in the data database " + startup::Shared().DataFilePath + ":\n\n" + platform::Message(e) + "\n\n" +
-        startup::LoginMayNotChangeNote(e) + "Nothing was changed.";
+    const std::string &data = startup::Shared().DataFilePath;  // named here, so not again in the reason
+    const std::string text = cannot + " in the data database " + data + ":\n\n" +
+                             platform::WithFullStop(platform::Message(e, {data})) + "\n\n" +
+                             startup::LoginMayNotChangeNote(e) + "Nothing was changed.";
     platform::LogEvent(text, true);
     std::cerr << text << std::endl;
     platform::ui::MsgBox(text, platform::ui::vbCritical, "Quorvant 32");

@@ -72,7 +72,7 @@ void frmRestAutoCopy::cmdList_Click() {
             refusal = cd.FileName + " is not an automatic copy: only the files in the auto-copy folder " +
                       autoCopyFolder + ", and the safety copies that restores kept in " +
                       platform::JoinedPath(DataFolder, "") + ", can be restored, and this one lies in " +
-                      chosenFolder.substr(0, chosenFolder.find_last_not_of("\\/") + 1) + ".";
+                      platform::JoinedPath(chosenFolder, "") + ".";
         if (!refusal.empty()) {
             ListNothing();
             MsgBox(refusal);

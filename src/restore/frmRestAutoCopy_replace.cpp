@@ -52,13 +52,12 @@ void Refuse(const std::string &prompt) {
 // when the live database was replaced, with the safety copy's Windows path in `safetyShown`.
 std::string Replace(const std::string &live, const std::string &chosen, const std::string &baseName,
                     const std::string &dataFolder, std::string &safetyShown) {
-    const std::filesystem::path liveFile = platform::MapPath(live), chosenFile = platform::MapPath(chosen);
     // The sentences name the live database and the chosen copy: what went wrong with either follows
     // without naming it again.
-    const auto reason = [&](const platform::Error &e) { return platform::Message(e, {liveFile, chosenFile}); };
+    const auto reason = [&](const platform::Error &e) { return platform::WithFullStop(platform::Message(e, {live, chosen})); };
     std::unique_ptr<dbfile::ExclusiveHold> hold;
     try {
-        hold = dbfile::ExclusiveHold::Acquire(liveFile);
+        hold = dbfile::ExclusiveHold::Acquire(platform::MapPath(live));
     } catch (const platform::Error &e) {
         return live + " cannot be opened for the replacement.\n\n" + reason(e) + "\n\n" +
                startup::LoginMayNotChangeNote(e) + "Nothing was changed.";
@@ -77,7 +76,7 @@ std::string Replace(const std::string &live, const std::string &chosen, const st
     const std::string safety = platform::JoinedPath(dataFolder, startup::SafetyCopyPrefix(baseName) + stamp + ".mdb");
     dbfile::ReplaceStage stage{};
     try {
-        const std::filesystem::path written = hold->ReplaceContent(chosenFile, platform::MapPath(safety), stage);
+        const std::filesystem::path written = hold->ReplaceContent(platform::MapPath(chosen), platform::MapPath(safety), stage);
         safetyShown = platform::JoinedPath(dataFolder, written.filename().string());
     } catch (const platform::Error &e) {
         switch (stage) {

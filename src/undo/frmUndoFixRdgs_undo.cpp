@@ -1,6 +1,7 @@
 // Undo: the chosen run's readings get back the read dates they had, audited, with the progress bar.
 #include <string>
 
+#include "platform/ascii.h"
 #include "platform/clock.h"
 #include "platform/error.h"
 #include "platform/paths.h"
@@ -72,7 +73,7 @@ void frmUndoFixRdgs::cmdUndo_Click() {
         // Everything the run did was rolled back: the window stays as it was, ready for another try.
         pb1->SetValue(0);
         pb1->SetVisible(false);
-        ui::MsgBox("The read-date correction could not be undone:\n\n" + platform::Message(e) +
+        ui::MsgBox("The read-date correction could not be undone:\n\n" + platform::WithFullStop(platform::Message(e)) +
                        "\n\nNo reading record was changed.",
                    ui::vbCritical, "Quorvant 32");
         ListRuns(run.run);

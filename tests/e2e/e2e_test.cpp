@@ -201,7 +201,7 @@ TEST_F(QbuE2E, FailedBackupsNameTheReasonAndNeverSayFinished) {
         std::function<void()> during = {};
     };
     const Case cases[] = {
-        {"unwritable", "/sys/kernel", "Permission denied: 'S:\\kernel\\QVNWin32'", false},
+        {"unwritable", "/sys/kernel", "in S:\\kernel\\QVNWin32.\n\nPermission denied.\n\n", false},
         {"QVNWin32 a file at the root", e, "in E:\\QVNWin32.\n\n'E:\\QVNWin32' is a file, not a folder.", false},
         {"another user's link", e / "Shared", "'E:\\Shared\\QVNWin32' is a link made by another user", false},
         {"inside the program folder", inst.programDir / "DATA", "program folder C:\\QVNWin32 or lies inside it", false},

@@ -315,7 +315,7 @@ TEST_F(RacRestore, ADatabaseInUseIsNotReplaced) {
         cases.push_back({[&] { fs::create_symlink(dataDir / "elsewhere", lockLink), (void)!::lchown(lockLink.c_str(), 65534, 65534);
                                return std::shared_ptr<void>(nullptr, [&](void *) { fs::remove(lockLink); }); },
                          "C:\\QVData\\BILLING.mdb cannot be replaced: whether a read-date correction or undo window uses it could not be "
-                         "found out.\n\n'C:\\QVData\\BILLING.mdb.frd' is a link made by another user; nothing was written\n\nNothing was changed."});
+                         "found out.\n\n'C:\\QVData\\BILLING.mdb.frd' is a link made by another user; nothing was written.\n\nNothing was changed."});
     for (const Case &c : cases) {
         const auto held = c.hold();
         boxes.clear();

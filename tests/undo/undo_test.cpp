@@ -229,7 +229,7 @@ TEST_F(UndoRunTest, AFailedUndoSaysSoKeepsTheWindowAndChangesNothing) {
     } cases[] = {
         {"no AUDIT folder", [&] { fs::rename(AuditFolder(), AuditFolder().string() + ".away"); },
          [&] { fs::rename(AuditFolder().string() + ".away", AuditFolder()); },
-         "Path not found: 'C:\\QVNWin32\\AUDIT\\billing202105.LOG'"},
+         "Path not found: 'C:\\QVNWin32\\AUDIT\\billing202105.LOG'."},
         {"the third reading refused",
          [&] {
              Data()->exec("create table hits (n INTEGER); insert into hits values (0);"
@@ -287,7 +287,8 @@ TEST_F(UndoTest, OneReadDateWindowPerDataDatabaseEachRefusedWithItsOwnWordsAndNo
                                boxes[0].prompt.starts_with("Read-date corrections cannot be undone in the data database "
                                                            "C:\\QVData\\billing.mdb:\n\n") &&
                                boxes[0].prompt.ends_with("This login may not change that database or create files in its "
-                                                         "folder. Nothing was changed.") ? 0 : 1;
+                                                         "folder. Nothing was changed.") &&
+                               boxes[0].prompt.find("'C:\\QVData\\billing.mdb'") == std::string::npos ? 0 : 1;  // named once
             });
             EXPECT_EQ(nobody.Wait(), 0);
         }

@@ -85,6 +85,13 @@ void RaiseSqlite(int rc, const std::string &message, const std::string &sql, con
     case 3024:
     case 3045:
     case 3343: WithMessage(number, database, message, file);
+    case 61:
+    case 68:
+    case 70:
+    case 75:
+    case 76:  // the file could not be read or written: named, with SQLite's words
+        if (!file.empty()) throw FileError(number, file, message, database);
+        WithMessage(number, {}, message);
     default: WithMessage(number, {}, message);
     }
 }
