@@ -48,7 +48,15 @@ DateTime FileDateTime(std::string_view path) {
 
 bool SameFolder(std::string_view a, std::string_view b) {
     struct stat sa {}, sb {};
-    return StatOf(a, sa) && StatOf(b, sb) && S_ISDIR(sa.st_mode) && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    const bool foundA = StatOf(a, sa), foundB = StatOf(b, sb);
+    if (!foundA && !foundB) {  // neither there (a folder removed, a drive's folder missing): by their names
+        try {
+            return (MapPath(a) / "").lexically_normal() == (MapPath(b) / "").lexically_normal();
+        } catch (const Error &) {
+            return false;
+        }
+    }
+    return foundA && foundB && S_ISDIR(sa.st_mode) && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
 void RequireWritable(std::string_view path) {

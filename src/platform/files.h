@@ -20,7 +20,8 @@ bool WildcardMatch(std::string_view pattern, std::string_view name);
 bool HasWildcard(std::string_view text);
 
 // True when two Windows paths name one and the same existing folder, however each is spelt (letter
-// case, a linked folder, two drives mapped onto one folder).
+// case, a linked folder, two drives mapped onto one folder); when neither exists, when they map to
+// one Linux path.
 bool SameFolder(std::string_view a, std::string_view b);
 
 // Raises 70 naming the file when this login may not write the existing file at the Windows path

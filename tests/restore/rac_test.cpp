@@ -173,6 +173,13 @@ TEST_F(RacEnv, NothingToListIsReportedAndDisablesRestore) {
     EXPECT_EQ(boxes[0].title, "NOTHING TO DO");
     EXPECT_FALSE(f.cmdRestore->Enabled());
     EXPECT_EQ(f.txt->Text(), "");
+
+    // The auto-copy folder itself gone: nothing located there, not a file of another folder.
+    fs::rename(dataDir / "backup", dataDir / "away");
+    boxes.clear();
+    List("C:\\QVData\\backup\\BILLING1.mdb");
+    fs::rename(dataDir / "away", dataDir / "backup");
+    EXPECT_EQ(boxes.at(0).prompt, "No Files were located.");
 }
 
 using ractest::kStamp;
