@@ -177,7 +177,7 @@ SpooledAppender::SpooledAppender(const fs::path &path, std::string_view note) : 
     Impl &f = *impl_;
     f.path = path;
     f.folder = OpenParent(f.path, f.name);
-    if (!f.folder) RaiseOsError(errno, f.path, OsContext::Folder);
+    if (!f.folder) RaiseOsError(errno, f.path.parent_path(), OsContext::Folder);  // the folder is what failed
     f.log = OpenLog(f.folder.get(), f.name, f.path);
     thread_local std::mt19937_64 random{std::random_device{}()};
     for (int attempt = 0; !f.pending; ++attempt) {

@@ -10,7 +10,7 @@ namespace platform {
 // file only on Commit, all of them or none, and once Prepare has made them durable a kill cannot lose
 // them.
 // - The file is reached without following another user's link and is created with its folder's
-//   access (safe_file.h); opening raises at once when it cannot be written (76 for a missing folder,
+//   access (safe_file.h); opening raises at once when it cannot be written (76 naming a missing folder,
 //   70 naming a refused link), so a caller can make sure of it before it changes anything else.
 // - The lines wait in an unnamed file of the same folder, so a long batch keeps no lines in memory.
 // - Beside the file a pending file, readable and writable by its maker alone, holds `note`, the

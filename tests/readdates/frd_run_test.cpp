@@ -271,7 +271,7 @@ TEST(RunFailure, ChangesNothingSaysWhatFailedAndKeepsTheWindow) {
                             "before update on [tbl reading] begin update hits set n = n + 1; "
                             "select raise(abort, 'refused') where (select n from hits) >= 4; end");
              return Held(); }, false},
-        {"Path not found: '" + audit + "\\billing202105.LOG'",
+        {"Path not found: '" + audit + "'.",
          [](FiveReadings &e) { std::filesystem::remove_all(e.AuditFolder()); return Held(); }, false},
         {"Permission denied: '" + audit + "\\billing202105.LOG'",  // a folder that refuses writes
          [&](FiveReadings &e) { return link(e, "", "/sys", ::geteuid()); }, false},

@@ -229,7 +229,7 @@ TEST_F(UndoRunTest, AFailedUndoSaysSoKeepsTheWindowAndChangesNothing) {
     } cases[] = {
         {"no AUDIT folder", [&] { fs::rename(AuditFolder(), AuditFolder().string() + ".away"); },
          [&] { fs::rename(AuditFolder().string() + ".away", AuditFolder()); },
-         "Path not found: 'C:\\QVNWin32\\AUDIT\\billing202105.LOG'."},
+         "Path not found: 'C:\\QVNWin32\\AUDIT'."},
         {"the third reading refused",
          [&] {
              Data()->exec("create table hits (n INTEGER); insert into hits values (0);"
