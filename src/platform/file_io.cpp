@@ -14,7 +14,6 @@
 #include <new>
 #include <string>
 
-
 namespace platform {
 
 namespace fs = std::filesystem;
@@ -138,7 +137,6 @@ void Sync(int fd, const fs::path &file, OsContext context) {
 void StartWriteOut(int fd, std::uint64_t offset, std::uint64_t size) {
     (void)::sync_file_range(fd, static_cast<off_t>(offset), static_cast<off_t>(size), SYNC_FILE_RANGE_WRITE);
 }
-
 
 Mapping::Mapping(int fd, std::uint64_t size, const fs::path &file, OsContext context) : size_(size) {
     struct stat st {};

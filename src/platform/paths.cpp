@@ -281,17 +281,16 @@ std::string Renamed(std::string text, const std::string &linuxPath, const std::s
 
 std::string Message(const Error &e, std::initializer_list<std::string_view> named) {
     if (e.file.empty()) return e.description;
-    const std::string shown = ShownPath(e.file);
-    const auto plain = [](std::string_view path) {  // one backslash between components, none at the end
-        std::string text;
-        for (char c : path)
-            if (!((c == '\\' || c == '/') && !text.empty() && text.back() == '\\')) text += c == '/' ? '\\' : c;
-        return JoinedPath(text, {});
+    const auto isTheFile = [&](std::string_view windowsName) {  // however the sentence spells it
+        try {
+            return (MapPath(windowsName) / "").lexically_normal() == (e.file / "").lexically_normal();
+        } catch (const Error &) {
+            return false;
+        }
     };
-    for (std::string_view n : named)
-        if (e.fileErrorText && EqualsNoCase(plain(n), plain(shown)))
-            return WithDriveNote(FileErrorText(e.number, {}, e.reason), e.file);
-    return WithDriveNote(Renamed(e.description, e.file.string(), shown), e.file);
+    if (e.fileErrorText && std::any_of(named.begin(), named.end(), isTheFile))
+        return WithDriveNote(FileErrorText(e.number, {}, e.reason), e.file);
+    return WithDriveNote(Renamed(e.description, e.file.string(), ShownPath(e.file)), e.file);
 }
 
 std::string JoinedPath(std::string_view folder, std::string_view name) {

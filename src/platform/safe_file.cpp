@@ -299,7 +299,6 @@ std::vector<std::string> FolderNames(int dirfd) {
 
 bool MayFollowLink(unsigned owner) { return owner == ::geteuid() || owner == 0; }
 
-
 void SyncFolderOf(const fs::path &file, OsContext context) {
     std::string name;
     const Fd folder = OpenParent(file, name);

@@ -96,7 +96,8 @@ void frmFixDupRdgs::cmdContinue_Click() {
         // Everything the run did was rolled back: the window stays as it was, ready for another try.
         pb1->SetValue(0);
         pb1->SetVisible(false);
-        ui::MsgBox("The read dates could not be corrected:\n\n" + platform::WithFullStop(platform::Message(e)) + "\n\nNo reading record was changed.",
+        ui::MsgBox("The read dates could not be corrected:\n\n" + platform::WithFullStop(platform::Message(e)) +
+                       "\n\nNo reading record was changed.",
                    ui::vbCritical, "Quorvant 32");
         cboCode->SetFocus();
         return;

@@ -54,7 +54,9 @@ std::string Replace(const std::string &live, const std::string &chosen, const st
                     const std::string &dataFolder, std::string &safetyShown) {
     // The sentences name the live database and the chosen copy: what went wrong with either follows
     // without naming it again.
-    const auto reason = [&](const platform::Error &e) { return platform::WithFullStop(platform::Message(e, {live, chosen})); };
+    const auto reason = [&](const platform::Error &e) {
+        return platform::WithFullStop(platform::Message(e, {live, chosen}));
+    };
     std::unique_ptr<dbfile::ExclusiveHold> hold;
     try {
         hold = dbfile::ExclusiveHold::Acquire(platform::MapPath(live));
@@ -76,7 +78,8 @@ std::string Replace(const std::string &live, const std::string &chosen, const st
     const std::string safety = platform::JoinedPath(dataFolder, startup::SafetyCopyPrefix(baseName) + stamp + ".mdb");
     dbfile::ReplaceStage stage{};
     try {
-        const std::filesystem::path written = hold->ReplaceContent(platform::MapPath(chosen), platform::MapPath(safety), stage);
+        const std::filesystem::path written =
+            hold->ReplaceContent(platform::MapPath(chosen), platform::MapPath(safety), stage);
         safetyShown = platform::JoinedPath(dataFolder, written.filename().string());
     } catch (const platform::Error &e) {
         switch (stage) {

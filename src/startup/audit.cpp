@@ -88,7 +88,8 @@ std::string AuditFilePath() {
 }
 
 AuditBatch::AuditBatch()
-    : path_(AuditFilePath()), file_(std::make_unique<platform::SpooledAppender>(platform::MapPath(path_), DataIdentity())) {}
+    : path_(AuditFilePath()),
+      file_(std::make_unique<platform::SpooledAppender>(platform::MapPath(path_), DataIdentity())) {}
 
 AuditBatch::~AuditBatch() {
     // Runs while a failed run unwinds: it must not throw. Lines never committed are dropped with the
@@ -234,7 +235,8 @@ std::vector<std::string> CompleteAuditFile() {
             const platform::CompletedLines done = CompleteBatch(batch);
             if (done.missing) notices.push_back(Unwritten(batch, done, log));
         } catch (const platform::Error &e) {
-            notices.push_back("The audit lines waiting in " + pending + " could not be written yet: " + platform::Message(e));
+            notices.push_back("The audit lines waiting in " + pending +
+                              " could not be written yet: " + platform::Message(e));
         }
     }
     return notices;

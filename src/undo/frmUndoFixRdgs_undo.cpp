@@ -73,8 +73,8 @@ void frmUndoFixRdgs::cmdUndo_Click() {
         // Everything the run did was rolled back: the window stays as it was, ready for another try.
         pb1->SetValue(0);
         pb1->SetVisible(false);
-        ui::MsgBox("The read-date correction could not be undone:\n\n" + platform::WithFullStop(platform::Message(e)) +
-                       "\n\nNo reading record was changed.",
+        ui::MsgBox("The read-date correction could not be undone:\n\n" +
+                       platform::WithFullStop(platform::Message(e)) + "\n\nNo reading record was changed.",
                    ui::vbCritical, "Quorvant 32");
         ListRuns(run.run);
         lstRuns->SetFocus();

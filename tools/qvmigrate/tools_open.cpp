@@ -43,7 +43,8 @@ public:
             return;
         }
         std::string line = "F" + file + ": the tools will refuse it, so " + loses + ": ";
-        line += error ? "Run-time error '" + std::to_string(error->number) + "': " + platform::Message(*error) : std::string(e.what());
+        line += error ? "Run-time error '" + std::to_string(error->number) + "': " + platform::Message(*error)
+                      : std::string(e.what());
         if (error && error->number == 3031) line += " (" + passwordReason + ")";
         out_ += line + "\n";
     }
@@ -109,7 +110,8 @@ void TryCorrectionFiles(const std::string &programFolder, const std::string &dat
     const std::string window = "the read-date window will not open";
     const std::string frd = startup::ReadDateLockOf(dataFile);
     try {
-        if (!platform::FileLock::TryTake(platform::MapPath(frd))) found.Refused(frd, platform::Error(3045, "held"), window);
+        if (!platform::FileLock::TryTake(platform::MapPath(frd)))
+            found.Refused(frd, platform::Error(3045, "held"), window);
     } catch (const std::exception &e) {
         found.Refused(frd, e, window);
     }
@@ -118,7 +120,9 @@ void TryCorrectionFiles(const std::string &programFolder, const std::string &dat
         TryAuditFolder();
     } catch (const std::system_error &e) {
         const int err = e.code().value();
-        found.Refused(audit, std::runtime_error(platform::IsRefusedLink(err) ? platform::Message(platform::RefusedLinkError()) : std::strerror(err)),
+        const std::string why =
+            platform::IsRefusedLink(err) ? platform::Message(platform::RefusedLinkError()) : std::strerror(err);
+        found.Refused(audit, std::runtime_error(why),
                       "no read date can be corrected (the audit lines cannot be written)");
     } catch (const std::exception &e) {
         found.Refused(audit, e, "no read date can be corrected (the audit lines cannot be written)");

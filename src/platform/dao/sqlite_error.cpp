@@ -91,7 +91,7 @@ void RaiseSqlite(int rc, const std::string &message, const std::string &sql, con
     case 75:
     case 76:  // the file could not be read or written: named, with SQLite's words
         if (!file.empty()) throw FileError(number, file, message, database);
-        WithMessage(number, {}, message);
+        [[fallthrough]];
     default: WithMessage(number, {}, message);
     }
 }
