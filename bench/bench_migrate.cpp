@@ -35,7 +35,7 @@ unsigned long long TotalRows(const fs::path &file) {
 
 // The Jet test file with the most rows, and that number.
 std::pair<fs::path, unsigned long long> Largest() {
-    const fs::path jetDir = QV_SOURCE_DIR "/../shared/jet";
+    const fs::path jetDir = QV_SOURCE_DIR "/tests/migrate/jet";
     if (!fs::exists(jetDir)) throw std::runtime_error(jetDir.string() + " is absent");
     std::pair<fs::path, unsigned long long> largest;
     for (const auto &e : fs::recursive_directory_iterator(jetDir))

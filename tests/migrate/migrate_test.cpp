@@ -32,7 +32,7 @@
 
 namespace qvtest {
 
-inline const std::filesystem::path kJet = QV_SOURCE_DIR "/../shared/jet";
+inline const std::filesystem::path kJet = QV_SOURCE_DIR "/tests/migrate/jet";
 namespace fs = std::filesystem;
 
 // Where scripts/setup puts the two Access files that Debian packages ship.
@@ -94,7 +94,7 @@ struct MigrateEnv {
 };
 
 // A real Jet file with bytes changed in place; the offsets are those of the files that
-// shared/jet/README lists with their checksums.
+// tests/migrate/jet/README lists with their checksums.
 std::string Edited(const fs::path &jet, const std::vector<std::pair<std::size_t, std::string>> &edits) {
     std::string bytes = ReadFile(jet);
     for (const auto &[at, with] : edits) bytes.replace(at, with.size(), with);
@@ -260,7 +260,6 @@ std::multiset<std::string> ConvertedIndexes(const fs::path &db, const std::strin
 class Migration : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        if (!fs::exists(kJet)) return;
         env_ = new MigrateEnv();
         SetJetPassword(env_->source / "QVNWin32/global.mdb", "tovan58");  // the password the tools open it with
         for (const auto &dir : {kJet, DebianJet()})
@@ -289,7 +288,6 @@ protected:
         delete env_;
     }
     void SetUp() override {
-        if (!env_) GTEST_SKIP() << kJet << " is absent: the Jet test files are not laid out beside the checkout";
         ASSERT_EQ(run_->status, 0) << run_->out << run_->err;
     }
     static fs::path Converted(const std::string &name) { return env_->target / "QVData/backup" / name; }
@@ -437,7 +435,6 @@ TEST(JetDate, StorageTextToTheNearestSecond) {
 // said to), the configuration is left alone, a target file that exists is kept (said older than its
 // source when it is), names show no control character, and TMPDIR is never written.
 TEST(MigrationFailures, UnreadableFilesAreNamedAndTheRestGoesOn) {
-    if (!fs::exists(kJet)) GTEST_SKIP() << kJet << " is absent";
     MigrateEnv env;
     const std::string jet = ReadFile(kJet / "billing/BILLING.mdb");
     std::string ace = jet, map = jet, index = jet;
@@ -506,7 +503,6 @@ TEST(MigrationFailures, UnreadableFilesAreNamedAndTheRestGoesOn) {
 // second run into the target while the first writes it is refused at once, and so is a --replace of a
 // database that a read-date window holds; a file that finds the disk full is named.
 TEST(MigrationFailures, AStoppedRunLeavesNoHalfFileAndASecondRunIsRefused) {
-    if (!fs::exists(kJet)) GTEST_SKIP() << kJet << " is absent";
     MigrateEnv env;
     std::ofstream(env.source / "QVNWin32/big.bin").close();
     fs::resize_file(env.source / "QVNWin32/big.bin", std::uintmax_t{512} << 20);
@@ -547,7 +543,6 @@ TEST(MigrationFailures, AStoppedRunLeavesNoHalfFileAndASecondRunIsRefused) {
 // running login may not read is named with the system's reason; a kept data database that the login
 // may not write fails the tools' trial opening.
 TEST(MigrationFailures, OtherLoginsLinksAreNotFollowedAndUnreadableFilesSaySo) {
-    if (!fs::exists(kJet)) GTEST_SKIP() << kJet << " is absent";
     MigrateEnv env;
     const fs::path rootOnly = env.drives.root() / "root-only", shared = env.drives.root() / "shared";
     fs::create_directories(rootOnly);
@@ -610,7 +605,6 @@ std::set<std::string> ChangedRows(const fs::path &before, const fs::path &after)
 // to the system's configuration file (here the one QUORVANT_SYSTEM_CONFIG names), and a clerk's login
 // uses it on the real windows.
 TEST(MigrateE2E, TheToolsWorkOnAConvertedInstallation) {
-    if (!fs::exists(kJet)) GTEST_SKIP() << kJet << " is absent";
     MigrateEnv env;
     qputenv("QUORVANT_SYSTEM_CONFIG", QByteArray::fromStdString(env.config.string()));
     // The office's lines are kept, the keys it sets replaced whatever their case; a line the tools refuse
