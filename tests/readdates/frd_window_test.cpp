@@ -77,9 +77,10 @@ TEST_F(FrdTest, LoadCopiesTheSelectionIntoANewFrdlkAndClosesEveryDatabase) {
 TEST_F(FrdTest, ADataDatabaseThatCannotBeChangedIsToldAtOnce) {
     Select(1, "A1");
     const auto size = std::filesystem::file_size(DataFile());
+    bool skipped = false;
     for (const std::string lockFile : {"", ".ldb", ".mdb.frd"}) {
         SCOPED_TRACE(lockFile);
-        if (!lockFile.empty() && ::geteuid() != 0) continue;  // a link of another login needs root to make
+        if (!lockFile.empty() && ::geteuid() != 0) { skipped = true; continue; }  // a link of another login needs root
         const auto link = DataFile().replace_extension(lockFile);
         if (!lockFile.empty()) {
             std::filesystem::remove(link);
@@ -105,6 +106,7 @@ TEST_F(FrdTest, ADataDatabaseThatCannotBeChangedIsToldAtOnce) {
         ClearBoxes();
         platform::ui::ResetEndingForTests();
     }
+    if (skipped) GTEST_SKIP() << "the cases of another login's link need root";
 }
 
 TEST_F(FrdTest, SelectionRowThatCannotBeCopiedIsDroppedAloneInsideTheCopy) {

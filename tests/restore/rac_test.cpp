@@ -372,9 +372,10 @@ TEST_F(RacRestore, ACopyTheToolsCannotUseIsRefusedWithTheReason) {
     };
     const std::string before = Files();
     Open();
+    bool skipped = false;  // a link of another login needs root to make
     for (const Case &c : cases) {
         SCOPED_TRACE(c.reason);
-        if (std::string(c.reason).find("link") != std::string::npos && ::geteuid() != 0) continue;
+        if (std::string(c.reason).find("link") != std::string::npos && ::geteuid() != 0) { skipped = true; continue; }
         fs::remove(copy2);
         c.make();
         List("C:\\QVData\\backup\\BILLING2.mdb");
@@ -387,6 +388,7 @@ TEST_F(RacRestore, ACopyTheToolsCannotUseIsRefusedWithTheReason) {
         EXPECT_EQ(boxes[0].prompt.find("BILLING2.mdb", boxes[0].prompt.find("BILLING2.mdb") + 1), std::string::npos)
             << "named twice";
     }
+    if (skipped) GTEST_SKIP() << "the cases of another login's link need root";
 }
 
 // A safety copy that cannot be written stops a restore that would otherwise succeed (the chosen copy
