@@ -1,7 +1,8 @@
 #pragma once
 // Lock files: an flock on a file beside what it guards, never waited for. A lock file is created
-// when missing, with the access of its folder, never through a link that another user made at its
-// name, and removed again when its last holder lets it go. Also a lock on a folder itself.
+// when missing, whole, with the group and access of its folder and none for logins outside that group
+// (Access::Office), never through a link that another user made at its name, and removed again when
+// its last holder lets it go. Also a lock on a folder itself.
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -19,9 +20,16 @@ enum class LockResult {
     Failed,    // errno tells why
 };
 
+// Opens the lock file `name` in the folder open as `dir` for LockAt, creating it whole when missing:
+// no other login finds it before it has its final access. A file left by another login that this one
+// may only read serves as well. Invalid with errno set on failure; `uncreatable` when the file is
+// missing and the folder refuses to create it.
+Fd OpenLockFile(int dir, const std::string &name, bool &uncreatable);
+
 // flock(`op` | LOCK_NB) on `fd`, the lock file `name` of the folder open as `dir`. A holder that is
 // just removing the file (LockFileHold) is waited for a moment, so two logins opening at once are
-// never refused for it.
+// never refused for it. A file held only by logins outside the folder's owner, group and root, which
+// the office's own access would not let open it, is removed for a new one (Replaced).
 LockResult LockAt(int fd, int dir, const std::string &name, int op);
 
 // An flock that LockAt took, shared with other holders or exclusive. Letting it go removes the lock
@@ -61,8 +69,10 @@ public:
     // when an existing file cannot be opened to find out: 70 naming a link another user made at its
     // name, else the open's failure naming the file (70 permission denied, ...).
     static bool HeldByAnyone(const std::filesystem::path &path);
-    // The login of the process that holds the lock on the file `path`, as the kernel lists it, else the
-    // file's owner; empty when the file cannot be opened.
+    // The login of the process that holds the lock on the file `path`, as the kernel lists it, when that
+    // process is seen to have the file open (it may have handed the lock on and ended, or its pid been
+    // taken by another process since); empty when that cannot be told (another login's process, seen
+    // by a login other than root).
     static std::string HolderOf(const std::filesystem::path &path);
     FileLock(const FileLock &) = delete;
     FileLock &operator=(const FileLock &) = delete;
@@ -71,6 +81,10 @@ private:
     explicit FileLock(LockFileHold hold) : hold_(std::move(hold)) {}
     LockFileHold hold_;
 };
+
+// Removes the lock files in `folder` whose names end with `extension` and that nobody holds: what
+// killed holders left (a release removes the file only while its name still names it).
+void RemoveUnheldLockFiles(const std::filesystem::path &folder, std::string_view extension);
 
 // A lock on a folder itself (flock on its descriptor), shared or exclusive, taken without waiting and
 // held while the descriptor is open. An invalid Fd with errno set otherwise: EWOULDBLOCK while another

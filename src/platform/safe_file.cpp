@@ -279,9 +279,10 @@ void GiveAccess(int fd, int dirfd, bool isFolder, Access access) {
     mode_t mode = (isFolder ? 0777 : 0666) & ~(~folder.st_mode & 0222);
     if (access == Access::GroupShared) mode &= ~S_IWOTH;
     if (isFolder) mode |= folder.st_mode & S_ISGID;  // a folder that gives its group on keeps doing so
-    if (::fchown(fd, static_cast<uid_t>(-1), folder.st_gid) != 0) {
-        // refused unless the user is in the folder's group: the file keeps the user's own
-    }
+    // Refused unless the user is in the folder's group: the file keeps the user's own group, and then
+    // Office leaves others their read access, as the folder's group is not the file's.
+    const bool grouped = ::fchown(fd, static_cast<uid_t>(-1), folder.st_gid) == 0;
+    if (access == Access::Office && grouped && !(folder.st_mode & S_IWOTH)) mode &= ~S_IRWXO;
     (void)::fchmod(fd, mode);
 }
 

@@ -54,6 +54,8 @@ enum class Access {
                  // it is created in lacks, and that folder's group (when the user may give it)
     GroupShared, // as LikeFolder, but never writable by others: a copy in a folder that every login may
                  // write is shared with the folder's group at most
+    Office,      // as LikeFolder, but no access at all for others unless the folder lets others write: a
+                 // lock file, which a login outside the folder's group must not be able to hold
 };
 
 // open(2) of `path` with `flags` (O_CREAT, O_EXCL, O_APPEND, ... as open takes them; O_CLOEXEC and

@@ -6,6 +6,7 @@
 #include "platform/diagnostics.h"
 #include "platform/dao/dbfile.h"
 #include "platform/error.h"
+#include "platform/filelock.h"
 #include "platform/safe_file.h"
 #include "platform/paths.h"
 
@@ -47,6 +48,11 @@ void ExecuteSql(const std::string &sql) {
 void RemoveKilledRestoreLeftovers(const std::string &dataFilePath) {
     const auto file = platform::MapPath(dataFilePath);
     platform::dao::RemoveRestoreLeftovers(file, SafetyCopyPrefix(file.stem().string()));
+    // The .ldb that the check of a chosen copy takes: beside the safety copies in the data folder, or
+    // in the auto-copy folder.
+    const std::string folder = dataFilePath.substr(0, dataFilePath.find_last_of('\\') + 1);
+    for (const std::string &copies : {folder, platform::JoinedPath(folder, "backup")})
+        platform::RemoveUnheldLockFiles(platform::MapPath(copies), ".ldb");
 }
 
 std::string LoginMayNotChangeNote(const platform::Error &e) {

@@ -38,7 +38,8 @@ inline std::string SafetyCopyPrefix(const std::string &baseName) { return baseNa
 std::string LoginMayNotChangeNote(const platform::Error &e);
 
 // Removes what restores killed on the data database at `dataFilePath` left beside it (a journal no
-// longer in use, hidden temporaries of its safety copies); the caller holds the database open.
+// longer in use, hidden temporaries of its safety copies) and the .ldb files nobody holds beside the
+// copies it restores from; the caller holds the database open.
 void RemoveKilledRestoreLeftovers(const std::string &dataFilePath);
 
 // Runs one statement on the shared database handle; every failure (a missing handle included) is dropped.

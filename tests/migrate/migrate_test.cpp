@@ -25,6 +25,7 @@
 #include "platform/filelock.h"
 #include "qvmigrate/jet.h"
 #include "qvmigrate/jet_header.h"
+#include "qvmigrate/jet_pages.h"
 #include "qvsample/sql_file.h"
 #include "qvsample/temp_drive.h"
 #include "support/e2e.h"
@@ -426,6 +427,14 @@ TEST(JetDate, StorageTextToTheNearestSecond) {
         std::string out;
         EXPECT_EQ(qvmigrate::JetDateText(days, out) ? out : "", text) << days;
     }
+    // The check's own reading shows a day number beyond every date as such (no conversion overflows).
+    if (!fs::exists(kJet)) return;
+    const qvmigrate::pages::File jet(kJet / "V2003_test.mdb");
+    qvmigrate::pages::Column column;
+    column.type = qvmigrate::pages::kDateTime;
+    const double far = 1e300;
+    const qvmigrate::pages::Cell cell{false, std::string(reinterpret_cast<const char *>(&far), sizeof far)};
+    EXPECT_EQ(qvmigrate::pages::CellValue(jet, column, cell).s, "(the day number 1e+300)");
 }
 
 }  // namespace

@@ -57,11 +57,14 @@ TEST_F(FrdTest, LoadCopiesTheSelectionIntoANewFrdlkAndClosesEveryDatabase) {
     Select(12, "O'HARE-7");
     Select(13, "1003");
     const auto temporary = DataFile().parent_path() / ".billingreplacedbyautocopy120426223705.mdb.0123456789abcdef.qvtmp";
+    const auto copyLock = DataFile().parent_path() / "backup" / "billing9.ldb";  // the check of the chosen copy
     qvtest::WriteFile(temporary, "half a safety copy");
+    qvtest::WriteFile(copyLock, "");
     qvtest::WriteFile(DataFile().string() + "-journal", std::string(512, '\0'));  // not counting yet
     OpenForm();
     EXPECT_EQ(startup::Shared().DataFilePath, "C:\\QVData  \\billing.mdb");
-    EXPECT_FALSE(std::filesystem::exists(temporary) || std::filesystem::exists(DataFile().string() + "-journal"));
+    EXPECT_FALSE(std::filesystem::exists(temporary) || std::filesystem::exists(DataFile().string() + "-journal") ||
+                 std::filesystem::exists(copyLock));
     EXPECT_EQ(DataRows("select lockey, accno from FRDLK order by lockey"),
               (std::vector<std::vector<std::string>>{{"11", "1001"}, {"12", "O'HARE-7"}, {"13", "1003"}}));
     EXPECT_EQ(OpenDatabases(), 0);

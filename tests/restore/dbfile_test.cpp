@@ -372,6 +372,9 @@ TEST_F(RestoreReliability, AFileChangedByAnotherProgramMeanwhileFailsTheRestore)
         ::close(fd);
         return fd >= 0 && counts == counted;
     };
+    auto replacing = [&](pid_t) {  // the journal counts and not all the new content is in place: the last check is ahead
+        return journal(true) && qvtest::ReadFile(live).compare(100, std::string::npos, near, 100) != 0;
+    };
     auto copying = [&](pid_t pid) {  // the check reads the chosen copy while the safety copy is being written
         std::error_code gone;
         for (auto &e : fs::directory_iterator(dataDir))
@@ -390,8 +393,8 @@ TEST_F(RestoreReliability, AFileChangedByAnotherProgramMeanwhileFailsTheRestore)
         {"chosen copy written during the check", mapped, chosen, false, false, large, oldBytes},
         {"live file cut during the check and the safety copy", copying, live, true, true, large, large},
         {"live file cut during the safety copy", [&](pid_t) { return journal(false); }, live, true, true, near, oldBytes},
-        {"live file cut during the replacement", [&](pid_t) { return journal(true); }, live, true, false, near, oldBytes},
-        {"live file written during the replacement", [&](pid_t) { return journal(true); }, live, false, false, near, oldBytes},
+        {"live file cut during the replacement", replacing, live, true, false, near, oldBytes},
+        {"live file written during the replacement", replacing, live, false, false, near, oldBytes},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);

@@ -78,8 +78,14 @@ std::string DecimalText(const Cell &cell, int scale) {
 }
 
 // A Jet date (days from 1899-12-30; before that day the fraction still counts forward) as the
-// storage text, to the nearest second.
+// storage text, to the nearest second; a day number far beyond every calendar date (or none at all)
+// is shown as such.
 std::string DateText(double days) {
+    if (!(std::fabs(days) <= 1e8)) {
+        char shown[64];
+        std::snprintf(shown, sizeof shown, "(the day number %g)", days);
+        return shown;
+    }
     const double whole = std::trunc(days);
     const long long seconds = static_cast<long long>(whole) * 86400 + std::llround(std::fabs(days - whole) * 86400);
     long long day = seconds / 86400, second = seconds % 86400;

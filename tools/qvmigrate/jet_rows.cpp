@@ -4,6 +4,7 @@
 #include "qvmigrate/jet_pages.h"
 
 #include <algorithm>
+#include <unordered_set>
 
 #include "qvmigrate/jet.h"
 
@@ -91,6 +92,8 @@ std::string File::LongValue(const unsigned char *field, std::size_t size) const 
     const std::uint32_t head = U32(field), length = head & 0x3fffffff;
     if (head & 0x80000000u) return std::string(reinterpret_cast<const char *>(field) + 12, size - 12);
     std::uint32_t next = U32(field + 4);
+    // Its pieces lie in the file: a length beyond the file's own size is no length (nor worth memory).
+    if (length > pages_ * pageSize_) throw JetError("a long value is longer than its file");
     std::string out;
     if (head & 0x40000000u) {
         const Span s = RowAt(next);
@@ -98,8 +101,10 @@ std::string File::LongValue(const unsigned char *field, std::size_t size) const 
         return std::string(reinterpret_cast<const char *>(s.page.data() + s.start), length);
     }
     if (head & 0xc0000000u) throw JetError("a long value has unknown flags");
-    for (int pieces = 0; out.size() < length; ++pieces) {
-        if (next == 0 || pieces > 1 << 20) throw JetError("a long value's pages are missing");
+    std::unordered_set<std::uint32_t> read;
+    while (out.size() < length) {
+        if (next == 0) throw JetError("a long value's pages are missing");
+        if (!read.insert(next).second) throw JetError("a long value names a piece of itself as its next");
         const Span s = RowAt(next);
         if (s.size < 4) throw JetError("a long value's page is damaged");
         next = U32(s.page.data() + s.start);

@@ -56,19 +56,20 @@ void CheckFormat(sqlite3 *db, const fs::path &file, const std::string &name) {
 
 }  // namespace
 
-// Every login of the data folder shares the .ldb: it is created with the folder's access, and never
-// through a link another user made; the last holder removes it.
+// Every login of the data folder shares the .ldb: it is created whole with the folder's access, and
+// never through a link another user made; the last holder removes it. Only an .ldb that is missing and
+// cannot be made lets a read-only open go on without one (a read-only folder).
 LockFileHold LockSidecar(const fs::path &file, const std::string &name, bool exclusive, bool readOnly) {
     fs::path ldb = file;
     ldb.replace_extension(".ldb");
     std::string leaf;
     Fd dir = OpenParent(ldb, leaf);
     for (;;) {
-        Fd fd = dir ? OpenFileAt(dir.get(), leaf, O_RDWR | O_CREAT, 0666, Access::LikeFolder) : Fd();
-        const int err = errno;  // the reason, when the read-only open below finds no file either
-        if (!fd && dir && (err == EACCES || err == EROFS)) fd = OpenFileAt(dir.get(), leaf, O_RDONLY);
+        bool uncreatable = false;
+        Fd fd = dir ? OpenLockFile(dir.get(), leaf, uncreatable) : Fd();
         if (!fd) {
-            if (readOnly && !IsRefusedLink(err)) return {};
+            const int err = errno;
+            if (readOnly && uncreatable) return {};
             RaiseOsError(err, ldb, OsContext::Database, "open");
         }
         switch (LockAt(fd.get(), dir.get(), leaf, exclusive ? LOCK_EX : LOCK_SH)) {

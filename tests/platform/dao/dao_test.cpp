@@ -141,14 +141,19 @@ TEST_F(OpenTest, ExclusiveAndSharedOpensConflictUntilClosed) {
 }
 
 // Two logins opening and closing at once are never refused, and whoever has the database open holds
-// the .ldb that its name names (an exclusive lock of that file is refused); the last removes it.
+// the .ldb that its name names (an exclusive lock of that file is refused); the last removes it. The
+// second is another login where the test runs as root: no open meets a lock file not yet given the
+// folder's access.
 TEST_F(OpenTest, TwoProcessesOpeningAtOnceKeepTheirLockAndLeaveNoLockFile) {
     MakeData();
     const fs::path ldb = Linux("C:\\data\\billing.ldb");
+    for (const fs::path &folder : {drives.root(), ldb.parent_path().parent_path(), ldb.parent_path()})
+        fs::permissions(folder, fs::perms(folder == ldb.parent_path() ? 0777 : 0755));
     std::vector<std::unique_ptr<qvtest::Child>> logins;
     for (int login = 0; login < 2; ++login)
-        logins.push_back(std::make_unique<qvtest::Child>([&] {
-            for (int i = 0; i < 400; ++i) {
+        logins.push_back(std::make_unique<qvtest::Child>([&, login] {
+            if (login == 1 && ::getuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) return 98;
+            for (int i = 0; i < 1000; ++i) {
                 Database db = DBEngine().OpenDatabase("C:\\data\\billing.mdb", false, true);
                 const platform::Fd probe(::open(ldb.c_str(), O_RDONLY));
                 const bool lost = !probe || ::flock(probe.get(), LOCK_EX | LOCK_NB) == 0;
