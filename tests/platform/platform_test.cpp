@@ -21,6 +21,7 @@
 #include "platform/file_io.h"
 #include "platform/filelock.h"
 #include "platform/files.h"
+#include "platform/own_folders.h"
 #include "platform/pending_lines.h"
 #include "platform/text_appender.h"
 #include "platform/paths.h"
@@ -337,6 +338,25 @@ TEST(AppPath, ExecutableFolderConfiguredFolderAndTheTestOverride) {
     env.set("HOME", "/nonexistent");                                          // a changed variable: read again
     EXPECT_EQ(ErrorNumber([] { AppPath(); }), 5);
     EXPECT_EQ(ErrorNumber([] { MapPath("C:\\x"); }), 5);
+}
+
+// Root with another login's environment (su without "-"): a folder that login may change, or one that
+// does not exist yet in a folder every login may write (it may make it while a window is open), is not
+// used; of a list, only those entries go.
+TEST(OwnFolders, RootUsesNoFolderAnotherLoginMayChangeOrMakeLater) {
+    if (::geteuid() != 0) GTEST_SKIP() << "root's rule";
+    qvtest::TempDrives drives("C");
+    const std::string shared = drives.root() / "shared", theirs = shared + "/theirs", own = drives.root() / "own";
+    fs::create_directories(theirs), fs::create_directories(own);
+    fs::permissions(shared, fs::perms(01777));
+    ASSERT_EQ(::chown(theirs.c_str(), 65534, 65534), 0);
+    const std::tuple<const char *, std::string, std::string> cases[] = {  // the variable, its value, what is left
+        {"XDG_CONFIG_HOME", shared + "/missing", ""}, {"XDG_CACHE_HOME", own, own}, {"XDG_DATA_DIRS", theirs, ""},
+        {"XDG_CONFIG_DIRS", shared + "/missing:" + own + ":" + theirs, own}, {"QT_PLUGIN_PATH", "plugins:" + own, own}};
+    ScopedEnv env;
+    for (const auto &[variable, value, left] : cases) env.set(variable, value.c_str());
+    KeepRootToItsOwnFolders();
+    for (const auto &[variable, value, left] : cases) EXPECT_EQ(std::getenv(variable) ? std::getenv(variable) : "", left) << variable;
 }
 
 using qvtest::ReadFile;
