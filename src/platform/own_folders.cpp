@@ -54,18 +54,45 @@ bool OnlyOwnersMayChange(const fs::path &path) { return OnlyOwnersMayChange(path
 
 void KeepRootToItsOwnFolders() {
     if (::geteuid() != 0) return;
-    const auto other = [](const char *variable) {
-        const char *value = std::getenv(variable);
-        if (!value || !*value || OnlyOwnersMayChange(value)) return false;
-        LogEvent(std::string(variable) + "=" + value + " is not used: another login may change that folder");
-        return true;
+    std::string dropped;  // said once, when anything was
+    // Whether root may use `folder`: it exists (a missing one another login could make later) and only
+    // its owners may change it.
+    const auto own = [&](const char *variable, const std::string &folder) {
+        struct stat st {};
+        if (::stat(folder.c_str(), &st) == 0 && OnlyOwnersMayChange(folder)) return true;
+        dropped += (dropped.empty() ? "" : " ") + std::string(variable) + "=" + folder;
+        return false;
     };
-    if (other("HOME")) {
+    const auto single = [&](const char *variable) {
+        const char *value = std::getenv(variable);
+        return value && *value && !own(variable, value);
+    };
+    if (single("HOME")) {
         const struct passwd *pw = ::getpwuid(0);
         ::setenv("HOME", pw && pw->pw_dir && OnlyOwnersMayChange(pw->pw_dir) ? pw->pw_dir : "/", 1);
     }
-    for (const char *variable : {"XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME", "TMPDIR", "SQLITE_TMPDIR"})
-        if (other(variable)) ::unsetenv(variable);
+    for (const char *variable : {"XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME", "XDG_RUNTIME_DIR",
+                                 "TMPDIR", "SQLITE_TMPDIR", "QT_QPA_FONTDIR", "FONTCONFIG_FILE"})
+        if (single(variable)) ::unsetenv(variable);
+    // Lists of folders (configuration, data, plugins, fonts, cursors, character sets, locales): each
+    // entry by the same rule; a list left empty falls back to its default.
+    for (const char *variable : {"XDG_CONFIG_DIRS", "XDG_DATA_DIRS", "QT_PLUGIN_PATH", "QT_QPA_PLATFORM_PLUGIN_PATH",
+                                 "FONTCONFIG_PATH", "XCURSOR_PATH", "GCONV_PATH", "LOCPATH"}) {
+        const char *value = std::getenv(variable);
+        if (!value || !*value) continue;
+        std::string kept, list = value;
+        for (std::size_t from = 0; from <= list.size();) {
+            std::size_t to = list.find(':', from);
+            if (to == std::string::npos) to = list.size();
+            const std::string entry = list.substr(from, to - from);
+            if (!entry.empty() && own(variable, entry)) kept += (kept.empty() ? "" : ":") + entry;
+            from = to + 1;
+        }
+        if (kept == list) continue;
+        kept.empty() ? ::unsetenv(variable) : ::setenv(variable, kept.c_str(), 1);
+    }
+    if (!dropped.empty())
+        LogEvent("not used, as they do not exist yet or another login may change them: " + dropped);
 }
 
 }  // namespace platform

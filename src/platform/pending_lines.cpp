@@ -2,13 +2,18 @@
 // (the pending file's records: text_appender_private.h).
 //
 // What a pending file says decides what is written where, so only a file that its maker alone could
-// write is read for it: a regular file of one name, made by the running login or root (SpooledAppender
-// makes it 0600), whose content names the log its name names. Each line found again through the mark is
-// written only when its digest is the one the batch recorded for its place: a line another login
-// changed since (in a table it may write) is counted as missing, never written in the batch's name.
+// write is read for it: a regular file of one name, made by the running login or root, or by another
+// login of the folder's group (SpooledAppender makes it 0640 with the folder's group), whose content
+// names the log its name names. Names of anyone else are counted from their folder entry alone, and at
+// most PendingLines::kExamined files are opened at one call, each closed before the next: planted
+// names hold back neither the others nor the process's open files. Each line found again through the
+// mark is written only when its digest is the one the batch recorded for its place: a line another
+// login changed since (in a table it may write) is counted as missing, never written in the batch's
+// name.
 #include "platform/pending_lines.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -20,6 +25,8 @@
 #include <chrono>
 #include <cstring>
 #include <ctime>
+#include <map>
+#include <tuple>
 #include <vector>
 
 #include "platform/error.h"
@@ -51,6 +58,37 @@ std::string LoginOf(uid_t uid) {
 
 bool Trusted(uid_t owner) { return owner == ::geteuid() || owner == 0; }
 
+// Whether the login `uid` belongs to the group `gid` (its own group, or a member of it).
+bool InGroup(uid_t uid, gid_t gid) {
+    passwd entry {}, *found = nullptr;
+    char buffer[4096];
+    if (::getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) != 0 || !found) return false;
+    if (found->pw_gid == gid) return true;
+    const std::string name = found->pw_name;
+    group g {}, *in = nullptr;
+    std::vector<char> members(1 << 16);
+    if (::getgrgid_r(gid, &g, members.data(), members.size(), &in) != 0 || !in) return false;
+    for (char **m = in->gr_mem; *m; ++m)
+        if (name == *m) return true;
+    return false;
+}
+
+// A batch of another login that the running one may complete: a file of a login of the folder's group,
+// with that group, that no login outside the group may write, in a folder where the running login
+// may remove it.
+// `members`, when given, keeps what was found of each login.
+bool OfTheOffice(const struct stat &st, int dir, const struct stat &folder, std::map<uid_t, bool> *members = nullptr) {
+    const auto member = [&] {
+        if (!members) return InGroup(st.st_uid, folder.st_gid);
+        const auto [at, isNew] = members->try_emplace(st.st_uid, false);
+        if (isNew) at->second = InGroup(st.st_uid, folder.st_gid);
+        return at->second;
+    };
+    return S_ISREG(st.st_mode) && st.st_gid == folder.st_gid && !(st.st_mode & S_IWOTH) && member() &&
+           ::faccessat(dir, ".", W_OK | X_OK, AT_EACCESS) == 0 &&
+           (!(folder.st_mode & S_ISVTX) || folder.st_uid == ::geteuid() || ::geteuid() == 0);
+}
+
 }  // namespace
 
 struct PendingLines::Impl {
@@ -59,6 +97,7 @@ struct PendingLines::Impl {
     std::string name;  // of the pending file
     std::string left;
     Fd pending;
+    bool own = true, readOnly = false;  // made by this login or root; open for reading alone
     std::string log, recordedLog, note, mark, digests;
     bool prepared = false;
     std::uint64_t lines = 0;
@@ -99,8 +138,13 @@ struct PendingLines::Impl {
 
     // Opens and reads the pending file `name` of the folder open as `dir`: false to pass it over (its
     // writer is alive, or it is gone); `left` says why one is not to be completed.
-    bool Read(int dir) {
-        pending.reset(::openat(dir, name.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    bool Read(int dir, const struct stat &dirState) {
+        const int flags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+        pending.reset(::openat(dir, name.c_str(), O_RDWR | flags));
+        if (!pending && errno == EACCES && !own) {
+            pending.reset(::openat(dir, name.c_str(), O_RDONLY | flags));
+            readOnly = true;
+        }
         struct stat st {};
         if (!pending) {
             const int err = errno;
@@ -111,8 +155,9 @@ struct PendingLines::Impl {
             return true;
         }
         if (::fstat(pending.get(), &st) != 0) return false;
+        own = Trusted(st.st_uid);
         if (!S_ISREG(st.st_mode)) left = "it is not a file";
-        else if (!Trusted(st.st_uid)) left = "it was made by the login " + LoginOf(st.st_uid);
+        else if (!own && !OfTheOffice(st, dir, dirState)) left = "it was made by the login " + LoginOf(st.st_uid);
         else if (st.st_nlink != 1) left = "it has other names (hard links)";
         else if (st.st_size > kLargest) left = "it is larger than any batch of lines";
         if (!left.empty()) {
@@ -144,6 +189,7 @@ PendingLines::~PendingLines() = default;
 
 const std::string &PendingLines::Name() const { return impl_->name; }
 const std::string &PendingLines::Left() const { return impl_->left; }
+bool PendingLines::Own() const { return impl_->own; }
 const std::string &PendingLines::Log() const { return impl_->log; }
 const std::string &PendingLines::Note() const { return impl_->note; }
 const std::string &PendingLines::Mark() const { return impl_->mark; }
@@ -157,24 +203,43 @@ DateTime PendingLines::Made() const {
                         local.tm_hour, local.tm_min, local.tm_sec > 59 ? 59 : local.tm_sec);
 }
 
-std::vector<PendingLines> PendingLines::In(const fs::path &path) {
-    std::vector<PendingLines> found;
+PendingPassed PendingLines::Each(const fs::path &path, const std::function<void(PendingLines &)> &each) {
+    PendingPassed passed;
     const Fd at = OpenFolder(path);
-    if (!at) return found;
+    struct stat folder {};
+    if (!at || ::fstat(at.get(), &folder) != 0) return passed;
+    struct Candidate {
+        bool other;
+        struct timespec written;
+        std::string name;
+    };
+    std::vector<Candidate> candidates;
+    std::map<uid_t, bool> members;
     for (const std::string &name : FolderNames(at.get())) {
+        struct stat st {};
+        if (LogOf(name).empty() || ::fstatat(at.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        if (Trusted(st.st_uid) || OfTheOffice(st, at.get(), folder, &members))
+            candidates.push_back({!Trusted(st.st_uid), st.st_mtim, name});
+        else
+            ++passed.others;
+    }
+    std::sort(candidates.begin(), candidates.end(), [](const Candidate &a, const Candidate &b) {
+        return std::tie(a.other, a.written.tv_sec, a.written.tv_nsec, a.name) <
+               std::tie(b.other, b.written.tv_sec, b.written.tv_nsec, b.name);
+    });
+    if (candidates.size() > kExamined) passed.later = candidates.size() - kExamined, candidates.resize(kExamined);
+    for (const Candidate &c : candidates) {
         PendingLines p;
         Impl &b = *p.impl_;
-        b.log = LogOf(name);
-        if (b.log.empty()) continue;
-        b.name = name;
-        if (!b.Read(at.get())) continue;
+        b.log = LogOf(c.name);
+        b.name = c.name;
+        b.own = !c.other;
+        if (!b.Read(at.get(), folder)) continue;
         b.folderPath = path;
         b.folder.reset(::fcntl(at.get(), F_DUPFD_CLOEXEC, 0));
-        found.push_back(std::move(p));
+        each(p);
     }
-    std::sort(found.begin(), found.end(),
-              [](const PendingLines &a, const PendingLines &b) { return a.impl_->made < b.impl_->made; });
-    return found;
+    return passed;
 }
 
 namespace {
@@ -222,15 +287,16 @@ CompletedLines PendingLines::Complete(const std::function<bool(std::uint64_t &pl
     }
     spool.Flush();
     const CompletedLines done{spool.lines, b.lines - spool.lines};
+    const int pending = b.readOnly ? -1 : b.pending.get();  // another login's: nothing is recorded in it
     if (spool.lines == 0) {
-        Finish(b.pending.get(), b.folder.get(), b.name);
+        Finish(pending, b.folder.get(), b.name);
         return done;
     }
     const Fd log = OpenLog(b.folder.get(), b.log, shown);
     Lock(log.get());
     bool whole = false;
     const std::uint64_t from = b.recorded ? ResumeAt(log.get(), spool, b.at, b.from, whole, shown) : 0;
-    AppendBatch(log.get(), b.pending.get(), b.folder.get(), b.name, spool, from, whole, shown);
+    AppendBatch(log.get(), pending, b.folder.get(), b.name, spool, from, whole, shown);
     return done;
 }
 

@@ -119,7 +119,7 @@ void AppendBatch(int log, int pending, int folder, const std::string &pendingNam
     if (::fstat(log, &st) != 0) RaiseOsError(errno, shown);
     const auto before = static_cast<std::uint64_t>(st.st_size);
     const bool breakLine = !recorded && EndsInsideALine(log, before);
-    if (!recorded)
+    if (!recorded && pending >= 0)
         Record(pending, "at " + std::to_string(before + (breakLine ? 2 : 0)) + " " + std::to_string(from), shown);
     try {
         if (breakLine) WriteAll(log, "\r\n", 2, shown);
@@ -184,12 +184,17 @@ SpooledAppender::SpooledAppender(const fs::path &path, std::string_view note) : 
         char token[kTokenDigits + 1];
         std::snprintf(token, sizeof token, "%016llx", static_cast<unsigned long long>(random()));
         f.pendingName = "." + f.name + "." + token + std::string(kSuffix);
-        // Its writer's alone: what another login could change is never trusted to say what to write where.
+        // Its writer's alone to write: what another login could change is never trusted to say what to
+        // write where.
         f.pending = OpenFileAt(f.folder.get(), f.pendingName, O_RDWR | O_CREAT | O_EXCL, 0600, Access::Private);
         if (!f.pending && (errno != EEXIST || attempt == 8)) RaiseOsError(errno, f.path.parent_path(), OsContext::Folder);
     }
     Lock(f.pending.get());
-    (void)::fchmod(f.pending.get(), 0600);  // whatever the umask
+    // Written by its maker alone, whatever the umask; read by the folder's group, whose windows complete
+    // a batch that a kill left (pending_lines.cpp).
+    struct stat folder {};
+    if (::fstat(f.folder.get(), &folder) == 0) (void)!::fchown(f.pending.get(), static_cast<uid_t>(-1), folder.st_gid);
+    (void)::fchmod(f.pending.get(), 0640);
     const auto made = std::chrono::system_clock::now().time_since_epoch();
     const std::string header = std::string(kHeader) + " " +
                                std::to_string(std::chrono::duration_cast<std::chrono::nanoseconds>(made).count()) +

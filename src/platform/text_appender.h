@@ -13,9 +13,9 @@ namespace platform {
 //   access (safe_file.h); opening raises at once when it cannot be written (76 naming a missing folder,
 //   70 naming a refused link), so a caller can make sure of it before it changes anything else.
 // - The lines wait in an unnamed file of the same folder, so a long batch keeps no lines in memory.
-// - Beside the file a pending file, readable and writable by its maker alone, holds `note`, the
-//   caller's words for what the lines belong to, and the log's name. Prepare adds `mark`, how the
-//   caller can find the lines again (say, the rows of its transaction that they describe), and a
+// - Beside the file a pending file, written by its maker alone (the folder's group may read it),
+//   holds `note`, the caller's words for what the lines belong to, and the log's name. Prepare adds
+//   `mark`, how the caller can find the lines again (say, the rows of its transaction that they describe), and a
 //   digest of each line, and syncs it: a caller prepares before it commits the changes that the
 //   lines describe, and commits the lines after them. A batch whose process ended before Commit
 //   finished is completed through PendingLines.

@@ -4,7 +4,7 @@
 // log's lock.
 //
 // A batch's pending file, ".<log name>.<16 hex digits>.pending" beside the log, is made by its writer
-// for itself alone (0600), locked (flock) by it for as long as it lives, and holds lines of text:
+// for itself alone to write (0640, the folder's group), locked (flock) by it for as long as it lives, and holds lines of text:
 //   qvutil pending lines 2 <nanoseconds since the epoch when it was made>
 //   note <the caller's note, hex>
 //   log <the log's name, hex>
@@ -58,7 +58,7 @@ void Record(int pending, const std::string &record, const fs::path &shown);
 // Removes a pending file whose batch is done with; one that may not be removed is marked done.
 void Finish(int pending, int folder, const std::string &name);
 // Under the log's lock: appends the spool's bytes from `from` on (recording where first, unless
-// `recorded`), syncs the log and removes the pending file; a failure cuts the log back and raises.
+// `recorded` or `pending` is -1: another login's batch, read alone), syncs the log and removes the pending file; a failure cuts the log back and raises.
 void AppendBatch(int log, int pending, int folder, const std::string &pendingName, Spool &spool, std::uint64_t from,
                  bool recorded, const fs::path &shown);
 // The log for appending, created for every login as its folder allows.

@@ -218,7 +218,8 @@ std::vector<std::string> CompleteAuditFile() {
     std::vector<std::string> notices;
     const std::string folder = platform::AppPath() + "\\AUDIT";
     const std::string identity = DataIdentity();
-    for (auto &batch : platform::PendingLines::In(platform::MapPath(folder))) {
+    std::uint64_t othersLeft = 0;  // of other logins: one notice for all, whatever their number
+    const platform::PendingPassed passed = platform::PendingLines::Each(platform::MapPath(folder), [&](platform::PendingLines &batch) {
         const std::string pending = folder + "\\" + Visible(batch.Name());
         const std::string log = folder + "\\" + Visible(batch.Log());
         const std::string why =
@@ -227,18 +228,31 @@ std::vector<std::string> CompleteAuditFile() {
                                              ", whose read-date windows write them"
             : !IsMonthFile(batch.Log())  ? "it names " + log + ", which is no audit file of " + Shared().DataFilePath
                                          : std::string();
-        if (!why.empty()) {
+        if (!why.empty() && !batch.Own()) {
+            ++othersLeft;
+        } else if (!why.empty()) {
             notices.push_back("The pending audit lines " + pending + " were left as they are: " + Visible(why) + ".");
-            continue;
+        } else {
+            try {
+                const platform::CompletedLines done = CompleteBatch(batch);
+                if (done.missing) notices.push_back(Unwritten(batch, done, log));
+            } catch (const platform::Error &e) {
+                notices.push_back("The audit lines waiting in " + pending +
+                                  " could not be written yet: " + platform::Message(e));
+            }
         }
-        try {
-            const platform::CompletedLines done = CompleteBatch(batch);
-            if (done.missing) notices.push_back(Unwritten(batch, done, log));
-        } catch (const platform::Error &e) {
-            notices.push_back("The audit lines waiting in " + pending +
-                              " could not be written yet: " + platform::Message(e));
-        }
-    }
+    });
+    othersLeft += passed.others;
+    if (othersLeft)
+        notices.push_back(std::to_string(othersLeft) + (othersLeft == 1 ? " pending audit file of another login in " + folder +
+                                                                              " was left as it is: its maker is"
+                                                                        : " pending audit files of other logins in " + folder +
+                                                                              " were left as they are: their makers are") +
+                          " outside the group of the folder, or the lines are no audit lines of " + Shared().DataFilePath +
+                          " that this login may write.");
+    if (passed.later)
+        notices.push_back(std::to_string(passed.later) + " more pending audit files in " + folder +
+                          " wait for the next read-date window that opens.");
     return notices;
 }
 

@@ -58,10 +58,12 @@ private:
 // (they are read again from their LIDB rows, so this needs the table switch on), and removes the pending
 // files of batches that never committed. Called when a tool that audits opens, before it changes
 // anything. Only the batches of this data database (its file, wherever its drive is mapped) go to its
-// own month files, and of each only the lines whose rows in LIDB are as the run wrote them. Returns a
-// notice for each pending file left or not written whole (another login's, another database's, one
-// naming another file, lines changed since, a file that cannot be written yet): one such file holds
-// back none of the others.
+// own month files, and of each only the lines whose rows in LIDB are as the run wrote them; the batches
+// of every login of the AUDIT folder's group are completed alike (platform::PendingLines::Each). Returns
+// a notice for each pending file of this login left or not written whole (another database's, one
+// naming another file, lines changed since, a file that cannot be written yet), one for all the other
+// logins' files left, and one for those left to the next opening: one such file holds back none of the
+// others.
 std::vector<std::string> CompleteAuditFile();
 // CompleteAuditFile as a read-date window opens: its notices go to the system log and the window's
 // standard error, and the window opens all the same.

@@ -656,16 +656,20 @@ TEST(MigrateE2E, TheToolsWorkOnAConvertedInstallation) {
     EXPECT_EQ(ReadFile(env.config), "; the office's notes\n[General]\nC=" + env.target.string() +
                                         "\nProgramFolder=C:\\QVNWin32\nE=/media/backup\n");
     EXPECT_EQ(fs::status(env.config).permissions(), static_cast<fs::perms>(0644));
-    // Root's files that the office linked in place of a kept file and of a database are not given to it.
-    for (const fs::path &kept : {env.target / "QVNWin32/readme.txt", env.target / "users/public/qv32tempdata/tempdataDTC.mdb"}) {
+    // Root's files that the office linked or moved in place of a kept file and of a database are not given to it.
+    const fs::path readme = env.target / "QVNWin32/readme.txt";
+    for (const auto &[kept, why] : {std::pair{readme, "it has 2 names"},
+                                    {env.target / "users/public/qv32tempdata/tempdataDTC.mdb", "it has 2 names"},
+                                    {readme, "it belongs to root and no run of qvmigrate made it"}}) {
         fs::copy_file(kept, env.drives.root() / kept.filename(), fs::copy_options::overwrite_existing);
         fs::permissions(env.drives.root() / kept.filename(), fs::perms::owner_read);
         fs::remove(kept);
-        fs::create_hard_link(env.drives.root() / kept.filename(), kept);
+        if (why[3] == 'b') fs::rename(env.drives.root() / kept.filename(), kept);
+        else fs::create_hard_link(env.drives.root() / kept.filename(), kept);
         const QvRun linked = env.Run({"--owner", "nobody:nogroup"}, false, true);
         EXPECT_EQ(linked.status, 1);
-        EXPECT_NE(linked.out.find(": left as it is, not given to the office: it has 2 names"), std::string::npos) << linked.out;
-        EXPECT_EQ(RunProgram("/usr/bin/stat", {"-c", "%U %a", (env.drives.root() / kept.filename()).string()}).out, "root 400\n");
+        EXPECT_NE(linked.out.find(std::string(": left as it is, not given to the office: ") + why), std::string::npos) << linked.out;
+        EXPECT_EQ(RunProgram("/usr/bin/stat", {"-c", "%U %a", kept.string()}).out, "root 400\n");
         fs::remove(kept);
     }
     // A source changed after its file was kept: said so, and the run is not plain success.

@@ -22,6 +22,7 @@
 #include "platform/file_io.h"
 #include "platform/filelock.h"
 #include "platform/files.h"
+#include "platform/own_folders.h"
 #include "platform/pending_lines.h"
 #include "platform/text_appender.h"
 #include "platform/paths.h"
@@ -340,6 +341,25 @@ TEST(AppPath, ExecutableFolderConfiguredFolderAndTheTestOverride) {
     EXPECT_EQ(ErrorNumber([] { MapPath("C:\\x"); }), 5);
 }
 
+// Root with another login's environment (su without "-"): a folder that login may change, or one that
+// does not exist yet in a folder every login may write (it may make it while a window is open), is not
+// used; of a list, only those entries go.
+TEST(OwnFolders, RootUsesNoFolderAnotherLoginMayChangeOrMakeLater) {
+    if (::geteuid() != 0) GTEST_SKIP() << "root's rule";
+    qvtest::TempDrives drives("C");
+    const std::string shared = drives.root() / "shared", theirs = shared + "/theirs", own = drives.root() / "own";
+    fs::create_directories(theirs), fs::create_directories(own);
+    fs::permissions(shared, fs::perms(01777));
+    ASSERT_EQ(::chown(theirs.c_str(), 65534, 65534), 0);
+    const std::tuple<const char *, std::string, std::string> cases[] = {  // the variable, its value, what is left
+        {"XDG_CONFIG_HOME", shared + "/missing", ""}, {"XDG_CACHE_HOME", own, own}, {"XDG_DATA_DIRS", theirs, ""},
+        {"XDG_CONFIG_DIRS", shared + "/missing:" + own + ":" + theirs, own}, {"QT_PLUGIN_PATH", "plugins:" + own, own}};
+    ScopedEnv env;
+    for (const auto &[variable, value, left] : cases) env.set(variable, value.c_str());
+    KeepRootToItsOwnFolders();
+    for (const auto &[variable, value, left] : cases) EXPECT_EQ(std::getenv(variable) ? std::getenv(variable) : "", left) << variable;
+}
+
 using qvtest::ReadFile;
 using qvtest::WriteFile;
 using qvtest::ErrorText;
@@ -431,16 +451,20 @@ TEST_F(FileOps, PendingLinesCompleteALineCutShort) {
             other.WriteLine("other");
             other.Commit();
         }
-        auto pending = PendingLines::In(MapPath("C:\\"));
-        ASSERT_EQ(pending.size(), 1u);
-        EXPECT_EQ(pending[0].Note() + " " + pending[0].Mark(), "note mark");
-        std::uint64_t next = 0;
-        const auto done = pending[0].Complete([&](std::uint64_t &place, std::string &line) {
-            return next < batch.size() && (line = batch[place = next++], true);
+        int found = 0;
+        PendingLines::Each(MapPath("C:\\"), [&](PendingLines &pending) {
+            ++found;
+            EXPECT_EQ(pending.Note() + " " + pending.Mark(), "note mark");
+            std::uint64_t next = 0;
+            const auto done = pending.Complete([&](std::uint64_t &place, std::string &line) {
+                return next < batch.size() && (line = batch[place = next++], true);
+            });
+            EXPECT_EQ(done.written * 10 + done.missing, 30u);
         });
-        EXPECT_EQ(done.written * 10 + done.missing, 30u);
+        EXPECT_EQ(found, 1);
         EXPECT_EQ(ReadFile(c / "a.log"), earlier + (another ? "one\r\ntw\r\nother\r\ntwo\r\nthree\r\n" : "one\r\ntwo\r\nthree\r\n"));
-        EXPECT_TRUE(PendingLines::In(MapPath("C:\\")).empty());
+        PendingLines::Each(MapPath("C:\\"), [&](PendingLines &) { ++found; });
+        EXPECT_EQ(found, 1);
     }
 }
 

@@ -428,8 +428,8 @@ TEST_F(RestoreReliability, AFileChangedByAnotherProgramMeanwhileFailsTheRestore)
 }
 
 // Run by root in a data folder that other logins can write: a link another login planted at the
-// journal's, the safety copy's or the live database's name is refused and named, and nothing is
-// written, there or where it points.
+// journal's, the safety copy's, the live database's or the chosen copy's name (to a database of root's
+// alone) is refused and named, and nothing is written, there or where it points.
 TEST_F(RestoreReliability, LinksAnotherUserPlantedAreRefusedAndNothingIsWritten) {
     if (::geteuid() != 0) GTEST_SKIP() << "a link of another login needs root to make";
     fs::permissions(dataDir, fs::perms::all);
@@ -437,23 +437,25 @@ TEST_F(RestoreReliability, LinksAnotherUserPlantedAreRefusedAndNothingIsWritten)
     fs::create_directory(outside);
     // A journal's link that names a file is met as the engine opens the database, else as it is created.
     const std::pair<fs::path, bool> cases[] = {
-        {qvtest::JournalOf(live), false}, {qvtest::JournalOf(live), true}, {safety, false}, {live, false}};
+        {qvtest::JournalOf(live), false}, {qvtest::JournalOf(live), true}, {safety, false}, {live, false},
+        {chosen, false}};
     for (const auto &[at, named] : cases) {
         SCOPED_TRACE(at.string() + (named ? " naming a file" : ""));
         ResetLive();
         const fs::path planted = at == live ? dataDir / "moved.mdb" : outside / "made";
-        if (at == live) fs::rename(live, planted);
+        if (at == live || at == chosen) fs::rename(at, planted), fs::permissions(planted, fs::perms::owner_read);
         if (named) qvtest::WriteFile(planted, "journal");
         fs::create_symlink(planted, at);
         ASSERT_EQ(::lchown(at.c_str(), 65534, 65534), 0);
         const std::string before = qvtest::Listing(dataDir);
         EXPECT_EQ(Restore(), 70);
-        EXPECT_EQ(failure, "'C:\\QVData\\" + at.filename().string() + "' is a link made by another user; nothing was written");
+        EXPECT_EQ(failure, "'C:\\QVData\\" + std::string(at == chosen ? "backup\\" : "") + at.filename().string() + "' is a link made by another user; nothing was written");
         EXPECT_EQ(qvtest::Listing(dataDir), before);
-        EXPECT_TRUE(named ? qvtest::ReadFile(planted) == "journal" : fs::is_empty(outside));
+        EXPECT_TRUE(named ? qvtest::ReadFile(planted) == "journal" : fs::is_empty(outside) || at == chosen);
         EXPECT_TRUE(qvtest::ReadFile(at == live ? planted : live) == oldBytes);
         fs::remove(at);
         if (named) fs::remove(planted);
+        if (at == chosen) fs::rename(planted, chosen);
     }
 }
 

@@ -1,6 +1,8 @@
 // Start-up: the settings database (the keyword's dispatch is run end to end, StartupE2E), date entry in
 // the fields, and the audit trail of a run that commits as a whole.
 #include <QApplication>
+#include <grp.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -283,12 +285,14 @@ TEST_F(AuditBatchTest, PendingLinesGoOnlyToTheirOwnDatabaseAsWrittenAndOneFailur
 }
 
 // A file that one login made in the shared AUDIT folder takes the folder's access, and another login adds
-// its lines to it; a pending batch that the other login left, naming a file of its choice, is left and
-// named, and nothing is written there.
+// its lines to it. A batch that a kill left is completed by any login of the folder's group; one of
+// the group naming a file of its choice, one of a login outside the group and the names that login
+// planted (more than this process may open) are left, in one notice, and nothing is written of them.
 TEST_F(AuditBatchTest, AnotherLoginAddsToTheFileThatOneMade) {
     if (::geteuid() != 0) GTEST_SKIP() << "another login needs root";
     for (const char *f : {"", "C", "C/QV", "C/Data"}) std::filesystem::permissions(drives.root() / f, std::filesystem::perms(0755));
     for (const char *f : {"C/QV/AUDIT", "C/Data"}) std::filesystem::permissions(drives.root() / f, std::filesystem::perms(0777));
+    ASSERT_EQ(::chown(AuditFile("").c_str(), 0, 65534), 0);  // the office's group: nobody's
     auto audit = [](const std::string &what) {
         auto &ws = DBEngine().Workspaces(0);
         ws.BeginTrans();
@@ -300,30 +304,30 @@ TEST_F(AuditBatchTest, AnotherLoginAddsToTheFileThatOneMade) {
     };
     audit("by root");
     std::filesystem::permissions(DataFile(), std::filesystem::perms(0666));
-    const pid_t child = ::fork();
-    if (child == 0) {
-        try {
-            if (::setgid(65534) == 0 && ::setuid(65534) == 0) {
-                audit("by nobody");
-                Shared().DataFileName = "run-me.sh.mdb";  // and a pending batch of its own for run-me.sh201705.LOG
-                EndedAfterCommit({"rm -rf /"});
-            }
-        } catch (...) {
-            ::_exit(1);
-        }
-        ::_exit(0);
+    for (const uid_t login : {65534, 65533}) {  // nobody, and a login outside the group
+        EXPECT_EQ(qvtest::Child([&] {
+                      if (::setgroups(0, nullptr) != 0 || ::setgid(login) != 0 || ::setuid(login) != 0) return 1;
+                      if (login == 65533) {
+                          for (int i = 100; i < 400; ++i) qvtest::WriteFile(AuditFile(".billing201705.LOG.0000000000000" + std::to_string(i) + ".pending"), "");
+                          return EndedAfterCommit({"by an outsider"});
+                      }
+                      audit("by nobody");
+                      EndedAfterCommit({"killed, by nobody"});
+                      Shared().DataFileName = "run-me.sh.mdb";  // and a pending batch of its own for run-me.sh201705.LOG
+                      return EndedAfterCommit({"rm -rf /"});
+                  }).Wait(), 0);
     }
-    int status = -1;
-    ::waitpid(child, &status, 0);
-    EXPECT_EQ(status, 0);
-    const auto notices = startup::CompleteAuditFile();  // root writes nothing of another login's batch
+    const rlimit few{200, 200}, before = [] { rlimit r{}; ::getrlimit(RLIMIT_NOFILE, &r); return r; }();
+    ::setrlimit(RLIMIT_NOFILE, &few);
+    const auto notices = startup::CompleteAuditFile();
+    ::setrlimit(RLIMIT_NOFILE, &before);
     EXPECT_EQ(AuditText("run-me.sh201705.LOG"), "");
     ASSERT_EQ(notices.size(), 1u);
-    EXPECT_NE(notices[0].find("left as they are: it was made by the login nobody."), std::string::npos) << notices[0];
+    EXPECT_NE(notices[0].find("302 pending audit files of other logins in C:\\QV\\AUDIT were left"), std::string::npos) << notices[0];
     EXPECT_EQ(std::filesystem::status(AuditFile("billing201705.LOG")).permissions(), std::filesystem::perms(0666));
     const std::string text = AuditText("billing201705.LOG");
     EXPECT_NE(text.find(" by root\r\n"), std::string::npos);
-    EXPECT_TRUE(text.ends_with(" by nobody\r\n")) << text;
+    EXPECT_TRUE(text.ends_with(" by nobody\r\n" + text.substr(0, text.find(" by root")) + " killed, by nobody\r\n")) << text;
 }
 
 // Each line begins "yyyymmdd hh:mm AMPM " of its time; the file is the month's, named after the data file.

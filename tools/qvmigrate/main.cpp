@@ -335,6 +335,7 @@ int Migrate(const Plan &plan, const Options &o, const Owner &owner, bool variabl
     Tally tally;
     ConvertDatabases(plan, o, tally);
     CopyTrees(plan, o, tally);
+    SaveMadeFiles();
     for (const auto &p : plan.problems) tally.Fail("installation", p, true);
     Say(std::cout, "qvmigrate: " + Count(tally.converted, "database", "databases") + " converted (" + Count(tally.rows, "row", "rows") +
                        "), " + Count(tally.copied, "file", "files") + " copied, " + std::to_string(tally.kept) + " kept" +
@@ -438,6 +439,7 @@ int main(int argc, char **argv) {
         std::cerr << "Try 'qvmigrate --help' for more information.\n";
         return 2;
     } catch (const Stopped &) {
+        SaveMadeFiles();
         std::cout << std::flush;
         std::cerr << "qvmigrate: stopped; the file being written was removed, the files listed above are complete\n";
         return 130;

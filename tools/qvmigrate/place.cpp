@@ -42,6 +42,37 @@ namespace {
 
 Owner owner;
 std::vector<fs::path> roots;  // the trees' roots in the target, which the owner gets with all below
+std::set<std::string> made;   // the files that runs made or copied, by identity (IdentityOf)
+bool madeNow = false;         // this run made some: the record is written again
+
+// A file as the record of made files knows it: its device, inode and time of birth (which tells a
+// file from a later one that reuses its inode; zero where the file system keeps none).
+std::string IdentityOf(int fd) {
+    struct statx sx {};
+    if (::statx(fd, "", AT_EMPTY_PATH, STATX_INO | STATX_BTIME, &sx) != 0) return {};
+    const bool born = (sx.stx_mask & STATX_BTIME) != 0;
+    return std::to_string(sx.stx_dev_major) + ":" + std::to_string(sx.stx_dev_minor) + " " + std::to_string(sx.stx_ino) +
+           " " + std::to_string(born ? sx.stx_btime.tv_sec : 0) + "." + std::to_string(born ? sx.stx_btime.tv_nsec : 0);
+}
+
+// The record of made files: in the running user's own state folder (which, run as root, no other
+// login may change: platform::KeepRootToItsOwnFolders).
+fs::path MadeRecord() {
+    const char *state = std::getenv("XDG_STATE_HOME"), *home = std::getenv("HOME");
+    const fs::path folder = state && *state ? fs::path(state) : fs::path(home && *home ? home : "/") / ".local/state";
+    return folder / "qvmigrate" / "made";
+}
+
+// Reads the record when it is the running user's and no one else may write it.
+void LoadMade() {
+    const platform::Fd fd = platform::OpenFile(MadeRecord(), O_RDONLY | O_NONBLOCK);
+    struct stat st {};
+    if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || (st.st_mode & 022)) return;
+    std::string text(static_cast<std::size_t>(st.st_size), '\0');
+    text.resize(static_cast<std::size_t>(std::max<ssize_t>(0, ::pread(fd.get(), text.data(), text.size(), 0))));
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) made.insert(line);
+}
 
 std::string LinkText(const fs::path &link) { return platform::LinkOfAnotherUser(link.string()) + "; nothing was written"; }
 
@@ -197,10 +228,11 @@ std::string NameOf(uid_t uid) {
     return pw ? pw->pw_name : "uid " + std::to_string(uid);
 }
 
-// A kept file given to the owner as a written one is, unless it is a link (whose target is no file
-// of the installation), or a file that has another name (a hard link) or lies on another file system
-// than its folder: that one may be a file outside the installation, which a login who may write the
-// target linked there, and it is named and left as it is.
+// A kept file given to the owner as a written one is, when a run made it or the office's login owns it
+// already, unless it is a link (whose target is no file of the installation), or a file that has
+// another name (a hard link) or lies on another file system than its folder. Anything else may be a
+// file from outside the installation that a login who may write the target linked or moved there: it
+// is named and left as it is.
 void GiveKept(int parent, const std::string &name, const fs::path &target) {
     if (!owner.given) return;
     const platform::Fd fd(::openat(parent, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
@@ -218,6 +250,9 @@ void GiveKept(int parent, const std::string &name, const fs::path &target) {
                                  " names (hard links), so it may be a file outside the installation" + again);
     if (st.st_dev != folder.st_dev)
         throw std::runtime_error(left + "it lies on another file system than its folder (something is mounted on it)" + again);
+    if (st.st_uid != owner.uid && !made.count(IdentityOf(fd.get())))
+        throw std::runtime_error(left + "it belongs to " + NameOf(st.st_uid) +
+                                 " and no run of qvmigrate made it, so it may be a file from outside the installation" + again);
     Give(fd.get(), false, target);
 }
 
@@ -344,6 +379,24 @@ std::string IsolatedAs(const Login &as, const std::function<std::string()> &work
 void SetOwner(const Owner &o, const std::vector<fs::path> &treeRoots) {
     owner = o;
     roots = treeRoots;
+    if (owner.given) LoadMade();
+}
+
+void SaveMadeFiles() {
+    if (!madeNow) return;
+    const fs::path record = MadeRecord();
+    std::string text;
+    for (const auto &line : made) text += line + "\n";
+    try {
+        if (!platform::MakeFolders(record.parent_path())) throw std::system_error(errno, std::generic_category());
+        platform::AtomicFile file(record, platform::Access::Private, 0600);
+        file.Write(text.data(), text.size());
+        file.Commit();
+        madeNow = false;
+    } catch (const std::system_error &e) {
+        Say(std::cout, "qvmigrate: the record of the files made, " + record.string() + ", could not be written (" +
+                           e.code().message() + "): a later run gives the office only the files it owns already");
+    }
 }
 
 void MakeTargetFolders(const fs::path &folder) {
@@ -396,6 +449,7 @@ Placed PlaceFile(const fs::path &target, bool replace, bool database, fs::file_t
         const struct timespec times[2] = {{0, UTIME_OMIT}, Timespec(modified)};
         if (::futimens(file.fd(), times) != 0) Fail("cannot set the time of " + target.string());
         Give(file.fd(), false, target);
+        if (owner.given) madeNow |= made.insert(IdentityOf(file.fd())).second;
         std::vector<std::unique_ptr<platform::FileLock>> held;
         if (database && exists) held = HoldToolLocks(target);
         ThrowIfStopped();

@@ -48,6 +48,11 @@ struct Owner {
     gid_t gid = 0;
 };
 void SetOwner(const Owner &owner, const std::vector<std::filesystem::path> &roots);
+// The files that runs given to an owner made or copied are known by identity (device, inode, time of
+// birth) in a record of the running user's own ($XDG_STATE_HOME/qvmigrate/made), read by SetOwner: a
+// kept file is given to the office only when it is one of them or the office's login owns it already.
+// Writes the record again when this run made files (a line on standard output when it cannot).
+void SaveMadeFiles();
 
 // A login that the tools' trial opening runs as: a login as it logs in (its own groups and HOME), or
 // a member of the office's group made up for the trial when the group has none yet.
@@ -83,8 +88,8 @@ enum class Placed {
 // Writes `target` through a new hidden temporary file in its folder (made with MakeTargetFolders):
 // `fill` writes the temporary file, open as `fd`, and checks it; it is then given `modified` as its
 // time, the owner and mode of SetOwner, flushed to disk and renamed to the target name. An existing
-// target is kept (and given to the owner, unless it has another name or lies on another file system:
-// std::runtime_error then, the file left as it is) unless `replace`; a database is replaced only while no tool
+// target is kept (and given to the owner when a run made it or the owner owns it, unless it has another
+// name or lies on another file system: std::runtime_error otherwise, the file left as it is) unless `replace`; a database is replaced only while no tool
 // holds its .ldb lock or the read-date window's .frd lock. On any failure or stop the temporary file
 // is removed and the target is left as it was; temporaries that stopped runs left in the folder are
 // removed first (and said so on standard output).

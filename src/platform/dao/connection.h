@@ -50,9 +50,11 @@ class Connection {
 public:
     // Locks the .ldb, opens the file (a change that a killed writer left is rolled back, as SQLite
     // does) and checks its format; the errors of a failed open are raised and nothing is created but
-    // the .ldb.
+    // the .ldb. With `reached`, the descriptor of `file` opened under the link rule (safe_file.h), the
+    // engine opens that very file, never what the name names meanwhile; it must stay open as long as
+    // the connection.
     static std::shared_ptr<Connection> Open(const std::filesystem::path &file, const std::string &name,
-                                            bool exclusive, bool readOnly);
+                                            bool exclusive, bool readOnly, int reached = -1);
     ~Connection();
     Connection(const Connection &) = delete;
     Connection &operator=(const Connection &) = delete;

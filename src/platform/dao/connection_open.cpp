@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/dao/connection.h"
@@ -54,6 +56,61 @@ void CheckFormat(sqlite3 *db, const fs::path &file, const std::string &name) {
         throw FileError(3343, file, "the file is shorter than its header says", name);
 }
 
+// SQLite's own file system, but for a database opened with "qvfd=N" in its URI: the engine opens the
+// file open as descriptor N (reached under the link rule), by reopening /proc/self/fd/N, which reaches
+// that file whatever its name names meanwhile. Its journal keeps the name SQLite gives it beside the
+// database's name.
+constexpr const char *kReachedVfs = "qv-reached";
+constexpr char kReopenPrefix[] = "/proc/self/fd/";
+constexpr int kReopenNameSize = 32;  // "/proc/self/fd/N", kept after SQLite's file, which points at it
+
+// SQLite opens every file without following a link, /proc/self/fd/N too (a link to the kernel): the
+// open it makes follows that one alone.
+int OpenCall(const char *path, int flags, mode_t mode) {
+    if (std::strncmp(path, kReopenPrefix, sizeof kReopenPrefix - 1) == 0) flags &= ~O_NOFOLLOW;
+    return ::open(path, flags | O_CLOEXEC, mode);
+}
+
+int ReachedOpen(sqlite3_vfs *vfs, sqlite3_filename name, sqlite3_file *file, int flags, int *outFlags) {
+    auto *base = static_cast<sqlite3_vfs *>(vfs->pAppData);
+    const char *fd = name && (flags & SQLITE_OPEN_MAIN_DB) ? sqlite3_uri_parameter(name, "qvfd") : nullptr;
+    if (!fd) return base->xOpen(base, name, file, flags, outFlags);
+    char *reopen = reinterpret_cast<char *>(file) + base->szOsFile;
+    std::snprintf(reopen, kReopenNameSize, "%s%d", kReopenPrefix, std::atoi(fd));
+    return base->xOpen(base, reopen, file, flags & ~SQLITE_OPEN_URI, outFlags);
+}
+
+const char *ReachedVfs() {
+    static const bool registered = [] {
+        sqlite3_vfs *base = sqlite3_vfs_find(nullptr);
+        static sqlite3_vfs vfs = *base;
+        vfs.zName = kReachedVfs;
+        vfs.pAppData = base;
+        vfs.pNext = nullptr;
+        vfs.szOsFile = base->szOsFile + kReopenNameSize;
+        vfs.xOpen = ReachedOpen;
+        return base->iVersion >= 3 && base->xSetSystemCall &&
+               base->xSetSystemCall(base, "open", reinterpret_cast<sqlite3_syscall_ptr>(OpenCall)) == SQLITE_OK &&
+               sqlite3_vfs_register(&vfs, 0) == SQLITE_OK;
+    }();
+    return registered ? kReachedVfs : nullptr;
+}
+
+// The URI of `file` for ReachedVfs, its path escaped.
+std::string ReachedUri(const fs::path &file, int fd) {
+    std::string uri = "file:";
+    for (const unsigned char c : file.native()) {
+        if (c == '%' || c == '?' || c == '#' || c < 0x21 || c > 0x7e) {
+            char escaped[4];
+            std::snprintf(escaped, sizeof escaped, "%%%02X", c);
+            uri += escaped;
+        } else {
+            uri += static_cast<char>(c);
+        }
+    }
+    return uri + "?qvfd=" + std::to_string(fd);
+}
+
 }  // namespace
 
 // Every login of the data folder shares the .ldb: it is created whole with the folder's access, and
@@ -92,11 +149,17 @@ void RefuseJournalLink(sqlite3 *db, int rc) {
 }
 
 std::shared_ptr<Connection> Connection::Open(const fs::path &file, const std::string &name, bool exclusive,
-                                             bool readOnly) {
+                                             bool readOnly, int reached) {
     struct stat sb {};
-    if (::stat(file.c_str(), &sb) != 0 || !S_ISREG(sb.st_mode))
+    if ((reached >= 0 ? ::fstat(reached, &sb) : ::stat(file.c_str(), &sb)) != 0 || !S_ISREG(sb.st_mode))
         throw FileError(3024, file, {}, name);
 
+    // A database in write-ahead-log mode keeps its log and shared memory beside its name, which a
+    // reopened descriptor has none of: refused as the hold and the check refuse it.
+    unsigned char h[kSqliteHeaderSize] = {};
+    if (reached >= 0 && ::pread(reached, h, sizeof h, 0) == static_cast<ssize_t>(sizeof h) &&
+        std::memcmp(h, kSqliteMagic, sizeof kSqliteMagic) == 0 && (h[18] == 2 || h[19] == 2))
+        throw FileError(3343, file, "the file uses a write-ahead log", name);
     std::shared_ptr<Connection> c(new Connection());
     c->name_ = name;
     c->file_ = file;
@@ -104,7 +167,10 @@ std::shared_ptr<Connection> Connection::Open(const fs::path &file, const std::st
     c->id_ = {sb.st_dev, sb.st_ino};
     c->lockFd_ = LockSidecar(file, name, exclusive, readOnly);
     const int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
-    int rc = sqlite3_open_v2(file.c_str(), &c->db_, flags, nullptr);
+    int rc = reached < 0 ? sqlite3_open_v2(file.c_str(), &c->db_, flags, nullptr)
+           : ReachedVfs()  ? sqlite3_open_v2(ReachedUri(file, reached).c_str(), &c->db_, flags | SQLITE_OPEN_URI,
+                                             ReachedVfs())
+                           : SQLITE_CANTOPEN;
     if (rc != SQLITE_OK) c->Fail(rc, {});
     sqlite3_extended_result_codes(c->db_, 1);
     sqlite3_busy_timeout(c->db_, kBusyTimeoutMs);

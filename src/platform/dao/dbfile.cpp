@@ -70,19 +70,22 @@ ExclusiveHold::Impl::~Impl() {
 
 namespace {
 
-void RequireExisting(const fs::path &database) {
-    std::error_code ec;
-    if (!fs::is_regular_file(database, ec))
-        throw FileError(3024, database);
+// The database reached under the link rule: every later open of it reopens this file.
+void Reach(ExclusiveHold::Impl &h) {
+    h.reached = OpenFile(h.path, O_RDONLY | O_NONBLOCK);
+    if (!h.reached) RaiseOsError(errno, h.path, kDatabase, "open");
+    struct stat st {};
+    if (::fstat(h.reached.get(), &st) != 0 || !S_ISREG(st.st_mode)) throw FileError(3024, h.path);
 }
 
 // The descriptor of the raw reads and writes; raises 70 with the reason when the file may not be written.
 void OpenForWriting(ExclusiveHold::Impl &h) {
-    h.fd = OpenFile(h.path, O_RDWR);  // never through another user's link
+    const std::string reopen = "/proc/self/fd/" + std::to_string(h.reached.get());
+    h.fd.reset(::open(reopen.c_str(), O_RDWR | O_CLOEXEC));
     const int openError = errno;
     if (!h.fd || (h.engine && sqlite3_db_readonly(h.engine->db(), "main") == 1)) {
         // The file (or its file system) may not be written.
-        const int err = !h.fd ? openError : ::access(h.path.c_str(), W_OK) != 0 ? errno : EACCES;
+        const int err = !h.fd ? openError : ::access(reopen.c_str(), W_OK) != 0 ? errno : EACCES;
         RaiseOsError(err, h.path, kDatabase, "open for writing");
     }
 }
@@ -159,11 +162,12 @@ void RemoveRestoreLeftovers(const fs::path &database, std::string_view safetyPre
 }
 
 std::unique_ptr<ExclusiveHold> ExclusiveHold::Acquire(const fs::path &database) {
-    RequireExisting(database);
     auto impl = std::make_unique<Impl>();
     impl->path = database;
+    Reach(*impl);
     try {
-        impl->engine = Connection::Open(database, database.string(), /*exclusive=*/true, /*readOnly=*/false);
+        impl->engine = Connection::Open(database, database.string(), /*exclusive=*/true, /*readOnly=*/false,
+                                        impl->reached.get());
     } catch (const Error &e) {
         if (e.number == 3045) return nullptr;
         if (e.number != 3343) throw;

@@ -60,7 +60,10 @@ public:
     // rolls the journal back at the next open) or all the new. On failure the old content is put back
     // at once and no safety copy is left; `stage` tells how far it came. A file cut short or written
     // by another program meanwhile is a failure (75) that names it; a link another user made at the
-    // journal's or the safety copy's name is refused (70, named) before anything is written.
+    // chosen copy's, the journal's or the safety copy's name is refused (70, named) before anything is
+    // written. The chosen copy and the held database are each opened once under the link rule
+    // (safe_file.h); the engine, the check and the copy reopen those very files, whatever their names
+    // name meanwhile.
     //
     // A held file that is no database (see above) is replaced whole instead (dbfile_whole.cpp): the
     // chosen copy, checked as above, is written under a hidden name beside it (an AtomicFile with the

@@ -72,11 +72,12 @@ CheckedCopy::~CheckedCopy() {
 std::unique_ptr<CheckedCopy> CheckCopy(const fs::path &database, const std::function<void(const CheckedCopy &)> &beside) {
     auto copy = std::make_unique<CheckedCopy>();
     copy->path = database;
-    copy->fd.reset(::open(database.c_str(), O_RDONLY | O_CLOEXEC));
-    const int openError = errno;
+    // Never through another user's link: the engine, the check and the copy all read the file reached here.
+    copy->fd = OpenFile(database, O_RDONLY | O_NONBLOCK);
+    if (!copy->fd) RaiseOsError(errno, database, kDatabase, "read");
     // Opened as the tools open the data database: the engine's header, size and lock rules, no password.
-    copy->engine = Connection::Open(database, database.string(), /*exclusive=*/false, /*readOnly=*/true);
-    if (!copy->fd) RaiseOsError(openError, database, kDatabase, "read");
+    copy->engine = Connection::Open(database, database.string(), /*exclusive=*/false, /*readOnly=*/true,
+                                    copy->fd.get());
     try {
         copy->engine->CheckPassword(std::nullopt);
     } catch (const Error &e) {

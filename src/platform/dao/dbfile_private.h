@@ -137,7 +137,8 @@ namespace platform::dao {
 
 struct ExclusiveHold::Impl {
     std::filesystem::path path;
-    Fd fd;                               // read-write; opened first, closed last
+    Fd reached;                          // read-only, under the link rule; opened first, closed last
+    Fd fd;                               // read-write, the same file reopened
     std::shared_ptr<Connection> engine;  // inside BEGIN EXCLUSIVE while this lives
     dbfile_detail::FileState held;       // the file as the hold found it
     std::filesystem::path journal;       // SQLite's rollback journal of it
