@@ -111,6 +111,19 @@ TEST_F(SharedMachineE2E, RootFollowsNoLinkThatAnotherLoginPlanted) {
         EXPECT_TRUE(x->answer("STEP 1"));
         EXPECT_TRUE(x->answer("BACKUP"));
     };
+    const auto restoreRefused = [&](const char *copy) {
+        return [&, copy] {
+            const std::string w = window("Restore Auto-Copy Database Files");
+            x->keys(w, {"Tab", "space"});
+            const std::string dialog = window("Locate Auto-Copy Database File");
+            x->type(dialog, copy);
+            x->keys(dialog, {"Return"});
+            x->keys(w, {"alt+r"});
+            EXPECT_TRUE(x->answer("RESTORE"));
+            x->keys(w, {"alt+F4"});
+        };
+    };
+    SqlFile(victim / "secret.mdb").exec("create table secret (x); insert into secret values ('root only')");
     struct Case {
         std::string name;
         fs::path link, target;
@@ -122,17 +135,8 @@ TEST_F(SharedMachineE2E, RootFollowsNoLinkThatAnotherLoginPlanted) {
         {"database lock", data / "BILLING.ldb", victim / "made.ldb", "FRD", loadRefused},
         {"audit file", audit / ("BILLING" + month + ".LOG"), victim / "secret", "FRD", correctionRefused},
         {"audit folder", audit, victim, "FRD", correctionRefused},
-        {"restore journal", data / "BILLING.mdb-journal", victim / "journal", "RAC",
-         [&] {
-             const std::string w = window("Restore Auto-Copy Database Files");
-             x->keys(w, {"Tab", "space"});
-             const std::string dialog = window("Locate Auto-Copy Database File");
-             x->type(dialog, "BILLING2.mdb");
-             x->keys(dialog, {"Return"});
-             x->keys(w, {"alt+r"});
-             EXPECT_TRUE(x->answer("RESTORE"));
-             x->keys(w, {"alt+F4"});
-         }},
+        {"restore journal", data / "BILLING.mdb-journal", victim / "journal", "RAC", restoreRefused("BILLING2.mdb")},
+        {"restore's chosen copy", data / "backup" / "BILLING9.mdb", victim / "secret.mdb", "RAC", restoreRefused("BILLING9.mdb")},
         {"backup destination", drives.folder('E') / "QVNWin32", victim, "QBU",
          [&] {
              const std::string w = window("Quorvant32 Complete Software Backup");

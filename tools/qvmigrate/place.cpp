@@ -250,7 +250,7 @@ void GiveKept(int parent, const std::string &name, const fs::path &target) {
                                  " names (hard links), so it may be a file outside the installation" + again);
     if (st.st_dev != folder.st_dev)
         throw std::runtime_error(left + "it lies on another file system than its folder (something is mounted on it)" + again);
-    if (st.st_uid != owner.uid && !made.count(IdentityOf(fd.get())))
+    if (const std::string id = IdentityOf(fd.get()); st.st_uid != owner.uid && (id.empty() || !made.count(id)))
         throw std::runtime_error(left + "it belongs to " + NameOf(st.st_uid) +
                                  " and no run of qvmigrate made it, so it may be a file from outside the installation" + again);
     Give(fd.get(), false, target);
@@ -449,7 +449,7 @@ Placed PlaceFile(const fs::path &target, bool replace, bool database, fs::file_t
         const struct timespec times[2] = {{0, UTIME_OMIT}, Timespec(modified)};
         if (::futimens(file.fd(), times) != 0) Fail("cannot set the time of " + target.string());
         Give(file.fd(), false, target);
-        if (owner.given) madeNow |= made.insert(IdentityOf(file.fd())).second;
+        if (const std::string id = IdentityOf(file.fd()); owner.given && !id.empty()) madeNow |= made.insert(id).second;
         std::vector<std::unique_ptr<platform::FileLock>> held;
         if (database && exists) held = HoldToolLocks(target);
         ThrowIfStopped();

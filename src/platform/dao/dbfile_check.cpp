@@ -74,6 +74,7 @@ std::unique_ptr<CheckedCopy> CheckCopy(const fs::path &database, const std::func
     copy->path = database;
     // Never through another user's link: the engine, the check and the copy all read the file reached here.
     copy->fd = OpenFile(database, O_RDONLY | O_NONBLOCK);
+    if (!copy->fd && errno == ENOENT) throw FileError(3024, database);
     if (!copy->fd) RaiseOsError(errno, database, kDatabase, "read");
     // Opened as the tools open the data database: the engine's header, size and lock rules, no password.
     copy->engine = Connection::Open(database, database.string(), /*exclusive=*/false, /*readOnly=*/true,
