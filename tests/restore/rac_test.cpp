@@ -41,7 +41,7 @@ TEST_F(RacEnv, WindowOpensWithRestoreDisabledAndTheDialogOnTheAutoCopyFolder) {
     auto &f = Open();
     EXPECT_FALSE(f.cmdRestore->Enabled());
     EXPECT_EQ(f.txt->Text(), "");
-    EXPECT_TRUE(platform::ui::ClippedCaptions(f).empty());
+    EXPECT_TRUE(qvtest::ClippedCaptions(f).empty());
     List("");  // the first dialog cancelled locates nothing
     EXPECT_EQ(LastPrompt(), "No Files were located.");
     EXPECT_FALSE(f.cmdRestore->Enabled());
