@@ -96,7 +96,7 @@ namespace {
 // The caption, the focus on step 2 and the lists on the current folder are taken end to end (QbuE2E).
 TEST_F(BackupWindowTest, OpensWithNoClippedCaptionAndItsListsNamedForAScreenReader) {
     Open();
-    EXPECT_TRUE(ui::ClippedCaptions(*form).empty());
+    EXPECT_TRUE(qvtest::ClippedCaptions(*form).empty());
     EXPECT_EQ(LabelledBy(form->Drive1), "Step 1. Select destination for this backup");
     EXPECT_EQ(AccessibleName(form->Dir1), "destination folder");
 }

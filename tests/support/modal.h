@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <functional>
+#include <string>
 #include <gtest/gtest.h>
 #include <vector>
 
@@ -49,6 +50,10 @@ inline std::string LabelledBy(const platform::ui::Control *c) {
         return label->text(QAccessible::Name).toStdString();
     return {};
 }
+
+// The label and button captions of a form that do not fit their controls in the form's fonts
+// ("lblName(2): caption text"); empty when every caption shows whole.
+std::vector<std::string> ClippedCaptions(const platform::ui::Form &form);
 
 // While alive, every MsgBox is recorded and answered (`answer`, OK unless set) instead of being shown.
 class BoxRecorder {

@@ -310,7 +310,7 @@ TEST_F(UndoTest, OneReadDateWindowPerDataDatabaseEachRefusedWithItsOwnWordsAndNo
     EXPECT_EQ(w.lbl->Caption(), "No read-date corrections are recorded for this data database; corrections made before "
                                 "this version, or before a restore, cannot be undone.");
     EXPECT_FALSE(DataHasTable("FRDRUN"));
-    EXPECT_TRUE(platform::ui::ClippedCaptions(w).empty());
+    EXPECT_TRUE(qvtest::ClippedCaptions(w).empty());
     EXPECT_TRUE(platform::FileLock::HeldByAnyone(lock));  // what the restore asks before it replaces
     ClearBoxes();
     EXPECT_FALSE(OpenSecondForm()->IsLoaded());

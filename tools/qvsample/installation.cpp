@@ -12,23 +12,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// "C:\a\b" -> <driveC>/a/b; paths on other drives are not laid out.
-fs::path OnDriveC(const fs::path &driveC, const std::string &windowsPath) {
-    if (windowsPath.size() < 3 || (windowsPath[0] != 'C' && windowsPath[0] != 'c') || windowsPath[1] != ':')
-        return {};
-    fs::path p = driveC;
-    std::string part;
-    for (char ch : windowsPath.substr(3) + "\\") {
-        if (ch == '\\') {
-            if (!part.empty()) p /= part;
-            part.clear();
-        } else {
-            part += ch;
-        }
-    }
-    return p;
-}
-
 std::string Iso(int y, int m, int d) {
     char buf[40];
     std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", y, m, d);
@@ -41,7 +24,7 @@ void MakeDataDatabase(const fs::path &file, const InstallationOptions &o, unsign
             "reading INTEGER)");
     db.exec("create index billdate_idx on [tbl reading] (billdate)");
     db.exec("create table LIDB ([When] TEXT, ByWhom TEXT, What TEXT)");
-    std::mt19937 rng(o.seed + variant);
+    std::mt19937 rng(7 + variant);
     const char *codes[] = {"W", "E", "G"};
     const int months[] = {4, 5, 6};
     db.exec("begin");
@@ -81,42 +64,33 @@ void CopyBinary(const fs::path &binDir, const fs::path &programDir, const char *
 Installation LayOutInstallation(const fs::path &driveC, const fs::path &binDir, const InstallationOptions &o) {
     Installation in;
     in.driveC = driveC;
-    in.programDir = driveC / o.programFolder;
+    in.programDir = driveC / "QVNWin32";
     in.globalDb = in.programDir / "global.mdb";
     in.auditDir = in.programDir / "AUDIT";
     in.qvutil = in.programDir / "qvutil";
+    in.dataDir = in.programDir / "DATA";
+    in.dataDb = in.dataDir / "BILLING.mdb";
+    in.backupDir = in.dataDir / "backup";
     in.tempDataDb = driveC / "users" / "public" / "qv32tempdata" / "tempdataDTC.mdb";
-    fs::create_directories(in.auditDir);
-    fs::create_directories(in.tempDataDb.parent_path());
+    for (const fs::path &folder : {in.auditDir, in.backupDir, in.tempDataDb.parent_path()}) fs::create_directories(folder);
+    for (const fs::path &made : {in.globalDb, in.dataDb, in.tempDataDb}) fs::remove(made);
 
     {
         SqlFile g(in.globalDb);
         g.exec("create table current (databasepath TEXT, DatabaseFileName TEXT, version TEXT)");
-        if (!o.emptyCurrent)
-            g.exec("insert into current values ('" + o.dataFolder + "','" + o.dataFileName + "','3.2')");
-        g.setPassword(o.password);
+        if (!o.emptyCurrent) g.exec("insert into current values ('C:\\QVNWin32\\DATA','BILLING.mdb','3.2')");
+        g.setPassword("tovan58");
     }
-
-    in.dataDir = OnDriveC(driveC, o.dataFolder);
-    if (!in.dataDir.empty()) {
-        fs::create_directories(in.dataDir);
-        in.dataDb = in.dataDir / o.dataFileName;
-        fs::remove(in.dataDb);
-        MakeDataDatabase(in.dataDb, o, 0);
-        in.backupDir = in.dataDir / "backup";
-        fs::create_directories(in.backupDir);
-        if (o.automaticCopies) {
-            const std::string stem = o.dataFileName.substr(0, o.dataFileName.rfind('.'));
-            for (unsigned n = 1; n <= 3; ++n) {
-                fs::path copy = in.backupDir / (stem + std::to_string(n) + ".mdb");
-                fs::remove(copy);
-                MakeDataDatabase(copy, o, n);
-            }
-            fs::copy_file(in.globalDb, in.backupDir / "GLOBAL1.mdb", fs::copy_options::overwrite_existing);
-            fs::copy_file(in.dataDb, in.backupDir / (stem + ".ZIP"), fs::copy_options::overwrite_existing);
+    MakeDataDatabase(in.dataDb, o, 0);
+    if (o.automaticCopies) {
+        for (unsigned n = 1; n <= 3; ++n) {
+            const fs::path copy = in.backupDir / ("BILLING" + std::to_string(n) + ".mdb");
+            fs::remove(copy);
+            MakeDataDatabase(copy, o, n);
         }
+        fs::copy_file(in.globalDb, in.backupDir / "GLOBAL1.mdb", fs::copy_options::overwrite_existing);
+        fs::copy_file(in.dataDb, in.backupDir / "BILLING.ZIP", fs::copy_options::overwrite_existing);
     }
-    fs::remove(in.tempDataDb);
     MakeSelection(in.tempDataDb, o);
 
     if (o.copyBinaries) {

@@ -14,12 +14,7 @@ SqlFile::SqlFile(const std::filesystem::path &p) {
     sqlite3_busy_timeout(db_, 5000);
 }
 
-SqlFile::~SqlFile() { close(); }
-
-void SqlFile::close() {
-    if (db_) sqlite3_close_v2(db_);
-    db_ = nullptr;
-}
+SqlFile::~SqlFile() { sqlite3_close_v2(db_); }
 
 void SqlFile::exec(const std::string &sql) {
     char *err = nullptr;

@@ -20,7 +20,6 @@ public:
     std::vector<std::vector<std::string>> rows(const std::string &sql);  // NULL as "<null>"
     // Protects the database with a password as the engine expects (table db_password, sha256 column).
     void setPassword(const std::string &password);
-    void close();
 
 private:
     sqlite3 *db_ = nullptr;

@@ -20,18 +20,12 @@ TempDrives::TempDrives(const std::string &letters) {
         fs::create_directories(f);
         folders_[c] = f;
     }
-    if (const char *old = std::getenv("QUORVANT_DRIVES")) {
-        oldSpec_ = old;
-        hadOld_ = true;
-    }
+    if (const char *old = std::getenv("QUORVANT_DRIVES")) oldSpec_ = old;
     setenv("QUORVANT_DRIVES", spec().c_str(), 1);
 }
 
 TempDrives::~TempDrives() {
-    if (hadOld_)
-        setenv("QUORVANT_DRIVES", oldSpec_.c_str(), 1);
-    else
-        unsetenv("QUORVANT_DRIVES");
+    oldSpec_ ? setenv("QUORVANT_DRIVES", oldSpec_->c_str(), 1) : unsetenv("QUORVANT_DRIVES");
     std::error_code ec;
     fs::remove_all(root_, ec);
 }

@@ -2,6 +2,7 @@
 // Temporary folders mapped as drives through QUORVANT_DRIVES for the life of the object.
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 
 namespace qvtest {
@@ -24,8 +25,7 @@ public:
 private:
     std::filesystem::path root_;
     std::map<char, std::filesystem::path> folders_;
-    std::string oldSpec_;
-    bool hadOld_ = false;
+    std::optional<std::string> oldSpec_;
 };
 
 // Writes a file with the given content, creating its folders.

@@ -218,8 +218,4 @@ private:
     friend struct UiAccess;
 };
 
-// The label and button captions of a form that do not fit their controls in the form's fonts
-// ("lblName(2): caption text"); empty when every caption shows whole.
-std::vector<std::string> ClippedCaptions(const Form &form);
-
 }  // namespace platform::ui

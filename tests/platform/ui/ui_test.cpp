@@ -284,7 +284,7 @@ TEST_F(UiTest, ClippedCaptionsReportsOnlyWhatDoesNotFit) {
             AddButton("cmdNarrow", -1, {2000, 1400, 600, 400}, "&Continue", 4);
         }
     } form;
-    EXPECT_EQ(ClippedCaptions(form),
+    EXPECT_EQ(qvtest::ClippedCaptions(form),
               (std::vector<std::string>{"lbl(3): Records processed: 0 of 12,345", "cmdNarrow: &Continue"}));
 }
 

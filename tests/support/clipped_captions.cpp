@@ -1,13 +1,16 @@
-// ClippedCaptions: which label and button captions do not fit their controls.
+// ClippedCaptions: which label and button captions of a form do not fit their controls.
 #include <QFontMetrics>
 #include <QLabel>
 #include <QPushButton>
 #include <QStyle>
 #include <QStyleOptionButton>
 
-#include "platform/ui/ui_private.h"
+#include "support/modal.h"
 
-namespace platform::ui {
+namespace qvtest {
+
+using platform::ui::Control;
+using platform::ui::Form;
 
 namespace {
 QString WithoutMnemonics(QString text) {
@@ -49,10 +52,10 @@ std::vector<std::string> ClippedCaptions(const Form &form) {
         }
         if (!fits) {
             const std::string id = c->Index() < 0 ? c->Name() : c->Name() + "(" + std::to_string(c->Index()) + ")";
-            out.push_back(id + ": " + S(text));
+            out.push_back(id + ": " + text.toStdString());
         }
     }
     return out;
 }
 
-}  // namespace platform::ui
+}  // namespace qvtest
