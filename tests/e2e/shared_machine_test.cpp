@@ -15,6 +15,7 @@
 #include <string>
 
 #include "qvsample/installation.h"
+#include "qvsample/sql_file.h"
 #include "qvsample/temp_drive.h"
 #include "support/child.h"
 #include "support/e2e.h"
