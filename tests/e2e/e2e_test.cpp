@@ -421,7 +421,7 @@ TEST_F(FrdE2E, DebianPackageWithAConfigurationFile) {
     auto run = [&](const std::string &program, const std::vector<std::string> &args) {
         Program p(program, args, {{"QV_BUILD_DIR", folder}, {"QV_CMAKE_OPTIONS", "-DQVUTIL_TESTS=OFF -DQVUTIL_BENCH=OFF -DQVUTIL_WERROR=ON "
                                                               "-DCMAKE_CXX_COMPILER_LAUNCHER=" QV_CXX_LAUNCHER}});
-        const auto status = p.wait(110000);
+        const auto status = p.wait(360000);
         const std::string output = p.output();
         EXPECT_EQ(status, 0) << program << ": " << output << p.errorOutput();
         return output;

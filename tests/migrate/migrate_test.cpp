@@ -427,14 +427,34 @@ TEST(JetDate, StorageTextToTheNearestSecond) {
         std::string out;
         EXPECT_EQ(qvmigrate::JetDateText(days, out) ? out : "", text) << days;
     }
-    // The check's own reading shows a day number beyond every date as such (no conversion overflows).
-    if (!fs::exists(kJet)) return;
-    const qvmigrate::pages::File jet(kJet / "V2003_test.mdb");
-    qvmigrate::pages::Column column;
-    column.type = qvmigrate::pages::kDateTime;
+}
+
+// The check's own reading of cells: a day number beyond every date is shown as such (no conversion
+// overflows); a long value that claims more than its file holds is damage, read no further.
+TEST(CheckReading, CellsBeyondWhatTheFileCanHoldAreNamed) {
+    if (!fs::exists(kJet)) GTEST_SKIP() << kJet << " is absent";
+    namespace pg = qvmigrate::pages;
+    const pg::File jet(kJet / "V2003_test.mdb");
+    pg::Column column;
+    column.type = pg::kDateTime;
     const double far = 1e300;
-    const qvmigrate::pages::Cell cell{false, std::string(reinterpret_cast<const char *>(&far), sizeof far)};
-    EXPECT_EQ(qvmigrate::pages::CellValue(jet, column, cell).s, "(the day number 1e+300)");
+    EXPECT_EQ(pg::CellValue(jet, column, {false, std::string(reinterpret_cast<const char *>(&far), sizeof far)}).s,
+              "(the day number 1e+300)");
+    // The memo "some data", kept in its row, made a value of 1 GB whose next piece is on the second page.
+    qvtest::TempDrives drives("C");
+    std::string bytes = ReadFile(kJet / "V2000_numeric.mdb");
+    bytes.replace(bytes.find("\xff\xfesome data") - 12, 8, "\xff\xff\xff\x3f\x00\x01\x00\x00", 8);
+    WriteFile(drives.root() / "long.mdb", bytes);
+    const pg::File damaged(drives.root() / "long.mdb");
+    pg::File::Rows rows(damaged, damaged.Tables().at(0));
+    std::string error;
+    try {
+        for (std::vector<pg::Cell> cells; rows.Next(cells);) {
+        }
+    } catch (const std::exception &e) {
+        error = e.what();
+    }
+    EXPECT_TRUE(error.ends_with("column 'col1': a long value is longer than its file")) << error;
 }
 
 }  // namespace
