@@ -54,12 +54,12 @@ void frmRestAutoCopy::Form_Load() {
                                                           false, true, startup::kGlobalConnect);
     rsCurrent = dbGlobal.OpenRecordset("current", dao::dbOpenSnapshot);
     DataFolder = rsCurrent.Fields("databasepath").Value().ToText();
-    const std::string dataFile = platform::TrimBlanks(startup::TextOf(rsCurrent.Fields("DatabaseFileName")));
+    DataFileName = platform::TrimBlanks(startup::TextOf(rsCurrent.Fields("DatabaseFileName")));
     rsCurrent.Close();
     dbGlobal.Close();
     rsCurrent = {};
     dbGlobal = {};
-    if (!dataFile.empty()) RemoveRestoreLeftoversOf(platform::JoinedPath(DataFolder, dataFile));
+    if (!DataFileName.empty()) RemoveRestoreLeftoversOf(platform::JoinedPath(DataFolder, DataFileName));
     platform::ui::DoEvents();
 }
 
