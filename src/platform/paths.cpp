@@ -363,6 +363,12 @@ char CurrentDrive() {
     return drives.front().letter;
 }
 
+bool CurrentFolderOnADrive() {
+    const auto map = DriveMap();
+    fs::path rest;
+    return DriveOf(*map, CurrentFolder(), rest) != nullptr;
+}
+
 std::string CurDir() {
     try {
         return WindowsPath(CurrentFolder());

@@ -2,10 +2,14 @@
 // database, and the literals they are written with.
 #include "startup/shared.h"
 
+#include <filesystem>
+#include <system_error>
+
 #include "platform/ascii.h"
 #include "platform/diagnostics.h"
 #include "platform/dao/dbfile.h"
 #include "platform/error.h"
+#include "platform/filelock.h"
 #include "platform/files.h"
 #include "platform/safe_file.h"
 #include "platform/paths.h"
@@ -48,6 +52,18 @@ void ExecuteSql(const std::string &sql) {
 void RemoveKilledRestoreLeftovers(const std::string &dataFilePath) {
     const auto file = platform::MapPath(dataFilePath);
     platform::dao::RemoveRestoreLeftovers(file, SafetyCopyPrefix(file.stem().string()));
+}
+
+void RemoveKilledWindowLock(const std::string &dataFilePath) {
+    if (dataFilePath.empty()) return;
+    try {
+        const auto lock = platform::MapPath(ReadDateLockOf(dataFilePath));
+        std::error_code ec;
+        if (std::filesystem::symlink_status(lock, ec).type() != std::filesystem::file_type::regular)
+            return;  // nothing to remove (none is made), or another login's link (never followed)
+        platform::FileLock::TryTake(lock);    // taken and let go at once: its last holder removes it
+    } catch (const platform::Error &) {
+    }
 }
 
 std::string LoginMayNotChangeNote(const platform::Error &e) {

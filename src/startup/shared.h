@@ -43,6 +43,10 @@ std::string LoginMayNotChangeNote(const platform::Error &e);
 // refused. Ends with a blank line.
 std::string CannotChangeReason(const platform::Error &e, const std::string &database, const std::string &also = {});
 
+// Removes the lock file that a read-date window killed on the data database at `dataFilePath` left
+// beside it, when no window holds it; a file that cannot be removed stays (the windows take it over).
+void RemoveKilledWindowLock(const std::string &dataFilePath);
+
 // Removes what restores killed on the data database at `dataFilePath` left beside it (a journal no
 // longer in use, hidden temporaries of its safety copies); the caller holds the database open.
 void RemoveKilledRestoreLeftovers(const std::string &dataFilePath);

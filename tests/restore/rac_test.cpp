@@ -37,8 +37,11 @@ void SetWritten(const fs::path &p, int year, int month, int day, int h, int m, i
     ASSERT_EQ(::utimensat(AT_FDCWD, p.c_str(), times, 0), 0);
 }
 
+// ... and a lock file that a killed read-date window left beside the live database goes.
 TEST_F(RacEnv, WindowOpensWithRestoreDisabledAndTheDialogOnTheAutoCopyFolder) {
+    qvtest::WriteFile(dataDir / "BILLING.mdb.frd", "");
     auto &f = Open();
+    EXPECT_FALSE(fs::exists(dataDir / "BILLING.mdb.frd"));
     EXPECT_FALSE(f.cmdRestore->Enabled());
     EXPECT_EQ(f.txt->Text(), "");
     EXPECT_TRUE(platform::ui::ClippedCaptions(f).empty());
