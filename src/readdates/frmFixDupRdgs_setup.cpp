@@ -123,6 +123,7 @@ frmFixDupRdgs::frmFixDupRdgs()
     txt[0]->SetAccessibleName("BILL DATE", lbl[2]);
     txt[1]->SetAccessibleName("INCORRECT READ DATE", Label1);
     txt[2]->SetAccessibleName("new READ DATE", Label4);
+    pb1->SetAccessibleName("progress of the correction");
 
     cboCode->onKeyPress = [this](int &KeyAscii) { cboCode_KeyPress(KeyAscii); };
     for (int i = 0; i < 3; ++i) {

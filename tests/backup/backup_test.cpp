@@ -111,6 +111,7 @@ TEST_F(BackupWindowTest, OpensWithNoClippedCaptionAndItsListsNamedForAScreenRead
     EXPECT_TRUE(!fs::exists(killed) && fs::exists(held));
     EXPECT_EQ(form->Dir1->Path(), "E:\\");
     EXPECT_TRUE(ui::ClippedCaptions(*form).empty());
+    EXPECT_EQ(UnnamedForAScreenReader(*form), std::vector<std::string>{});
     EXPECT_EQ(LabelledBy(form->Drive1), "Step 1. Select destination for this backup");
     EXPECT_EQ(AccessibleName(form->Dir1), "destination folder");
 }

@@ -45,6 +45,7 @@ TEST_F(RacEnv, WindowOpensWithRestoreDisabledAndTheDialogOnTheAutoCopyFolder) {
     EXPECT_FALSE(f.cmdRestore->Enabled());
     EXPECT_EQ(f.txt->Text(), "");
     EXPECT_TRUE(platform::ui::ClippedCaptions(f).empty());
+    EXPECT_EQ(qvtest::UnnamedForAScreenReader(f), std::vector<std::string>{});
     List("");  // the first dialog cancelled locates nothing
     EXPECT_EQ(LastPrompt(), "No Files were located.");
     EXPECT_FALSE(f.cmdRestore->Enabled());

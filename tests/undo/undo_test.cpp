@@ -116,6 +116,7 @@ TEST_F(UndoRunTest, UndoGivesBackEveryStoredValueLeavesLaterChangesAndIsRefusedT
     auto &w = OpenUndo();
     ASSERT_EQ(w.lstRuns->ListCount(), 1);
     EXPECT_TRUE(w.lstRuns->ListIndex() == 0 && w.ActiveControl() == w.lstRuns);
+    EXPECT_TRUE(qvtest::UnnamedForAScreenReader(w).empty() && platform::ui::ClippedCaptions(w).empty());
     const std::vector<std::string> row = {"05/03/2021 14:07:00", startup::AuditUser(), "05/01/2021", "ALL CODES",
                                           "all \u2192 05/02/2021", "6", "in force"};
     for (int column = 0; column < 7; ++column) EXPECT_EQ(w.lstRuns->ItemText(0, column), row[column]);
