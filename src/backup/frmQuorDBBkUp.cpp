@@ -2,11 +2,13 @@
 // opened in Dir1 that cannot be opened (onOpenFailed), is reported and the lists stay as they were.
 #include "backup/frmQuorDBBkUp.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "platform/error.h"
 #include "platform/paths.h"
 #include "platform/ui/app.h"
+#include "startup/shared.h"
 
 namespace backup {
 
@@ -47,6 +49,17 @@ frmQuorDBBkUp::frmQuorDBBkUp() : Form("frmQuorDBBkUp", "Quorvant32 Complete Soft
 }
 
 frmQuorDBBkUp::~frmQuorDBBkUp() = default;
+
+// Started off the drives (a launcher's folder that the configuration maps to no drive), the lists open
+// on the backup drive E: when it is mapped, else on the program folder's drive. A read-date window
+// killed on the data database left its lock file there, which the copy would carry: it goes now.
+void frmQuorDBBkUp::Form_Load() {
+    startup::RemoveKilledWindowLock(startup::Shared().DataFilePath);
+    if (platform::CurrentFolderOnADrive()) return;
+    const auto drives = platform::Drives();
+    const bool backupDrive = std::any_of(drives.begin(), drives.end(), [](const auto &d) { return d.letter == 'E'; });
+    Drive1->SetDrive(backupDrive ? "e:" : DriveText(platform::AppPath().substr(0, 2)));
+}
 
 // Moves Dir1 to the chosen drive's current folder. A drive that cannot be opened is reported and
 // Drive1 goes back to the drive Dir1 still shows.

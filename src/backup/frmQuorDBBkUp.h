@@ -27,6 +27,9 @@ public:
     void cmdExit_Click();
     void cmd2_Click();
 
+protected:
+    void Form_Load() override;
+
 private:
     void CannotOpen(const std::string &what, const std::string &reason);  // the box, naming where the lists stay
 

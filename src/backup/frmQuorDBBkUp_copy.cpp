@@ -14,6 +14,8 @@
 #include "platform/copy_tree.h"
 #include "platform/diagnostics.h"
 #include "platform/error.h"
+#include "platform/files.h"
+#include "platform/os_error.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/ui/app.h"
@@ -45,6 +47,9 @@ std::string Refusal(const std::string &programFolder, const std::string &target)
     try {
         platform::PrepareCopyDestination(target);
     } catch (const platform::Error &e) {
+        // Refused to this login: which folder it may not write in, and why when its group is the cause.
+        if (e.number == 70 && !e.file.empty() && !platform::NamesRefusedLink(e.description))
+            return platform::LoginMayNotWriteIn(e.file);
         return platform::WithFullStop(platform::Message(e, {target}));  // named in the refusal's sentence
     }
     return {};
@@ -125,7 +130,9 @@ void frmQuorDBBkUp::cmd2_Click() {
 
     const std::string structure = CopyCommand(programFolder, target, "/T/Y");
     const std::string files = CopyCommand(programFolder, target, "/s/d/y");
-    platform::LogEvent("backup started: " + structure + ", then " + files);
+    // Named as the messages name the folders (the command lines join a drive root as "E:\\QVNWin32").
+    platform::LogEvent("backup started: " + programFolder + " copied into " + shown +
+                       " by two copier passes (xcopy /T/Y, then /s/d/y)");
     std::string failure = Pass(structure);
     if (failure.empty()) {
         MsgBox("Click OK when the black screen disappears.", vbInformation, "STEP 1");

@@ -2,6 +2,7 @@
 #include "platform/files.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -9,6 +10,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <vector>
 
 #include "platform/error.h"
 #include "platform/os_error.h"
@@ -70,6 +72,34 @@ std::string LoginName(unsigned uid) {
     char buffer[4096];
     if (::getpwuid_r(uid, &pw, buffer, sizeof buffer, &found) == 0 && found && found->pw_name) return found->pw_name;
     return {};
+}
+
+namespace {
+
+std::string GroupNotJoined(const std::filesystem::path &folder) {
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0 || ::geteuid() == 0 || st.st_uid == ::geteuid() ||
+        (st.st_mode & S_IWGRP) == 0 || (st.st_mode & S_IWOTH) != 0 || st.st_gid == ::getegid())
+        return {};
+    const int count = ::getgroups(0, nullptr);
+    std::vector<gid_t> groups(static_cast<std::size_t>(count > 0 ? count : 0));
+    if (count > 0 && ::getgroups(count, groups.data()) == count)
+        for (const gid_t g : groups)
+            if (g == st.st_gid) return {};
+    if (const struct group *g = ::getgrgid(st.st_gid); g && g->gr_name) return g->gr_name;
+    return std::to_string(st.st_gid);
+}
+
+}  // namespace
+
+std::string GroupThisLoginIsNotIn(std::string_view folder) { return GroupNotJoined(MapPath(folder)); }
+
+std::string LoginMayNotWriteIn(const std::filesystem::path &file) {
+    std::error_code ec;
+    const std::filesystem::path folder = std::filesystem::is_directory(file, ec) ? file : file.parent_path();
+    const std::string group = GroupNotJoined(folder);
+    return "The login " + UserName() + " may not write in the folder " + ShownPath(folder) +
+           (group.empty() ? "" : ", which belongs to the group " + group + "; this login is not in it") + ".";
 }
 
 std::string UserName() {

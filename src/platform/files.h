@@ -2,6 +2,7 @@
 // File operations on Windows paths. Failures raise the Visual Basic errors:
 // 53 File not found, 76 Path not found, 75 Path/File access error, 70 Permission denied,
 // 61 Disk full, 68 Device unavailable.
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -27,6 +28,15 @@ bool SameFolder(std::string_view a, std::string_view b);
 // Raises 70 naming the file when this login may not write the existing file at the Windows path
 // `path` (read-only for it, or on a read-only file system).
 void RequireWritable(std::string_view path);
+
+// The group owning the folder at the Windows path `folder`, when this login is not in it and may not
+// write there while that group may: why this login cannot change what the folder holds, told by the
+// group's name (its number when the system knows no name). Empty otherwise.
+std::string GroupThisLoginIsNotIn(std::string_view folder);
+// For a write refused to this login at the Linux path `file` (an Error's file): "The login <login> may
+// not write in the folder <its Windows name>", with ", which belongs to the group <group>; this login
+// is not in it" when that is why, and a full stop. The folder is `file` when it is one, else its parent.
+std::string LoginMayNotWriteIn(const std::filesystem::path &file);
 
 // The login name of the user running the process.
 std::string UserName();

@@ -346,7 +346,20 @@ std::string AppPath() {
     std::error_code ec;
     const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
     if (ec) Raise(76);
-    return WindowsPath(exe.parent_path());
+    const auto c = CurrentConfiguration();
+    fs::path rest;
+    if (!c->driveMapped || DriveOf(c->drives, exe.parent_path(), rest)) return WindowsPath(exe.parent_path());
+    // Drives are mapped, but not the one of the executable's folder (a packaged install under /usr), and
+    // no program folder is named: which line is missing, and in which file, as for an unconfigured one.
+    const auto files = ConfigurationFiles();
+    std::string where = files.front().string() + (fs::exists(files.front(), ec) ? "" : ", which does not exist");
+    if (files.size() > 1) where += ", nor in " + files.back().string();
+    std::string letters;
+    for (const Drive &d : c->drives) letters += std::string(letters.empty() ? "" : ", ") + d.letter + ":";
+    Raise(76, "qvutil is not fully configured: no program folder is named in " + where + ", and the folder of this "
+              "program, " + exe.parent_path().string() + ", lies on none of the drives mapped (" + letters +
+              "). An administrator adds to " + files.front().string() + " the line ProgramFolder=C:\\QVNWin32 (the "
+              "folder of global.mdb) and, when its drive is not mapped yet, that drive's line, such as C=/srv/qv/c.");
 }
 
 void SetAppPathForTests(const std::string &windowsPath) {
@@ -361,6 +374,12 @@ char CurrentDrive() {
     if (const Drive *d = DriveOf(drives, CurrentFolder(), rest)) return d->letter;
     if (FindDrive(drives, 'C') || drives.empty()) return 'C';
     return drives.front().letter;
+}
+
+bool CurrentFolderOnADrive() {
+    const auto map = DriveMap();
+    fs::path rest;
+    return DriveOf(*map, CurrentFolder(), rest) != nullptr;
 }
 
 std::string CurDir() {

@@ -61,6 +61,8 @@ void SetAppPathForTests(const std::string &windowsPath);
 
 // The current drive and folder of the process (Windows paths; "X:\" for a drive root).
 char CurrentDrive();
+// Whether the process's current folder lies on a mapped drive.
+bool CurrentFolderOnADrive();
 std::string CurDir();
 // The current folder of one drive: the process's current folder when it lies on that drive,
 // else the drive's root. Raises 68 when the drive is not mapped or its folder is missing.

@@ -48,8 +48,7 @@ namespace {
 void TellDataCannotBeChanged(const platform::Error &e, const std::string &cannot = "Read dates cannot be corrected") {
     const std::string &data = startup::Shared().DataFilePath;  // named here, so not again in the reason
     const std::string text = cannot + " in the data database " + data + ":\n\n" +
-                             platform::WithFullStop(platform::Message(e, {data})) + "\n\n" +
-                             startup::LoginMayNotChangeNote(e) + "Nothing was changed.";
+                             startup::CannotChangeReason(e, data) + "Nothing was changed.";
     platform::LogEvent(text, true);
     std::cerr << text << std::endl;
     platform::ui::MsgBox(text, platform::ui::vbCritical, "Quorvant 32");
@@ -124,6 +123,7 @@ frmFixDupRdgs::frmFixDupRdgs()
     txt[0]->SetAccessibleName("BILL DATE", lbl[2]);
     txt[1]->SetAccessibleName("INCORRECT READ DATE", Label1);
     txt[2]->SetAccessibleName("new READ DATE", Label4);
+    pb1->SetAccessibleName("progress of the correction");
 
     cboCode->onKeyPress = [this](int &KeyAscii) { cboCode_KeyPress(KeyAscii); };
     for (int i = 0; i < 3; ++i) {

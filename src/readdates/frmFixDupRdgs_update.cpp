@@ -1,15 +1,14 @@
 // The correction run: Continue gives the matching reading records the new read date, with an audit entry each.
-#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <utility>
 
 #include "platform/ascii.h"
 #include "platform/error.h"
 #include "platform/paths.h"
 #include "platform/ui/app.h"
 #include "readdates/correction.h"
+#include "readdates/far_off.h"
 #include "readdates/frmFixDupRdgs.h"
 #include "readdates/read_date_entries.h"
 #include "startup/audit.h"
@@ -21,42 +20,18 @@ std::string UpdatedMessage(std::int64_t n) {
     return std::to_string(n) + (n == 1 ? " reading record was updated." : " reading records were updated.");
 }
 
-// A count with a comma between each three digits: 1,818.
-std::string Grouped(std::int64_t n) {
-    const std::string digits = std::to_string(n);
-    std::string grouped;
-    for (std::size_t i = 0; i < digits.size(); ++i) {
-        if (i > 0 && (digits.size() - i) % 3 == 0) grouped += ',';
-        grouped += digits[i];
-    }
-    return grouped;
-}
-
-// A new read date this many days or more from the bill date, before or after it, is asked about first.
-constexpr int kFarOffDays = 367;
-
-// How far `date` lies from `bill`: whole years from two on, else days ("1,818 years before").
-std::string Distance(platform::DateTime date, platform::DateTime bill) {
-    using namespace std::chrono;
-    const bool before = date < bill;
-    const year_month_day from{floor<days>(before ? date : bill)}, to{floor<days>(before ? bill : date)};
-    int years = static_cast<int>(to.year()) - static_cast<int>(from.year());
-    if (std::pair{to.month(), to.day()} < std::pair{from.month(), from.day()}) --years;
-    const std::int64_t count = years >= 2 ? years : (local_days{to} - local_days{from}).count();
-    return Grouped(count) + (years >= 2 ? " years " : " days ") + (before ? "before" : "after");
-}
-
 // The question before a run whose new read date lies more than a year from the bill date; nullopt when
 // the new read date lies within the year, or no reading would change.
 std::optional<std::string> FarOffQuestion(const RunEntries &entries) {
     using namespace platform;
     const DateTime bill = DateValue(entries.billDate), date = DateValue(entries.toDate);
-    if (std::chrono::abs(date - bill) < std::chrono::days{kFarOffDays}) return std::nullopt;
+    const auto distance = FarOffDistance(date, bill);
+    if (!distance) return std::nullopt;
     const std::int64_t n = ReadingsToCorrect(entries);
     if (n == 0) return std::nullopt;
     return Grouped(n) + (n == 1 ? " reading record" : " reading records") + " of bill date " +
            Format(bill, "mm/dd/yyyy") + " will get the read date " + Format(date, "mm/dd/yyyy") + ", " +
-           Distance(date, bill) + (n == 1 ? " its bill date. Correct it?" : " their bill date. Correct them?");
+           *distance + (n == 1 ? " its bill date. Correct it?" : " their bill date. Correct them?");
 }
 
 }  // namespace

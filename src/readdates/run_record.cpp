@@ -20,7 +20,7 @@ constexpr const char *kCreateChanges =
 
 // The runs with the times of the runs they undid.
 constexpr const char *kRunsQuery =
-    "select r.*, o.[When] as undoeswhen from FRDRUN r left join FRDRUN o on o.run = r.undoes";
+    "select r.*, o.[When] as undoeswhen, o.undoes as undoesundo from FRDRUN r left join FRDRUN o on o.run = r.undoes";
 
 using startup::TextOf;
 
@@ -68,6 +68,7 @@ RunSummary ReadSummary(dao::Recordset &rs) {
     s.kept = LongOrNull(rs.Fields("kept")).value_or(0);
     s.undoneBy = LongOrNull(rs.Fields("undoneby"));
     s.undoesWhen = DateOrNull(rs.Fields("undoeswhen"));
+    s.undoesAnUndo = !rs.Fields("undoesundo").Value().IsNull();
     s.firstChange = LongOrNull(rs.Fields("firstchange")).value_or(0);
     s.lastChange = LongOrNull(rs.Fields("lastchange")).value_or(-1);
     return s;
@@ -161,13 +162,21 @@ std::optional<RunSummary> RecordedRun(dao::Database &db, std::int64_t run) {
     return runs.front();
 }
 
+std::string RunName(const RunSummary &run, const char *timeFormat) {
+    const std::string when = platform::Format(run.when, timeFormat);
+    if (!run.undoes) return "the read-date correction of " + when;
+    if (!run.undoesWhen) return "the undo of " + when + " (which undid an earlier correction)";
+    return "the undo of " + when + " (which undid the " + (run.undoesAnUndo ? "undo" : "correction") + " of " +
+           platform::Format(*run.undoesWhen, timeFormat) + ")";
+}
+
 std::string ShownReadDate(const Variant &stored) {
     if (stored.IsNull()) return "Null";
     std::optional<platform::DateTime> when;
     if (stored.kind() == Variant::Kind::Date) when = stored.ToDate();
     if (stored.kind() == Variant::Kind::Text) when = platform::ParseStorageText(stored.ToText());
     if (!when) return stored.ToText();
-    return platform::Format(*when, platform::HasTimeOfDay(*when) ? "mm/dd/yyyy hh:mm:ss" : "mm/dd/yyyy");
+    return platform::Format(*when, platform::HasTimeOfDay(*when) ? kAuditTime : "mm/dd/yyyy");
 }
 
 }  // namespace readdates

@@ -36,6 +36,7 @@ struct RunSummary {
     std::int64_t kept = 0;
     std::optional<std::int64_t> undoneBy;
     std::optional<platform::DateTime> undoesWhen;  // an undo: when the run it undid was made
+    bool undoesAnUndo = false;  // an undo whose run was an undo itself
     std::int64_t firstChange = 0, lastChange = -1;  // rowids of its FRDCHG rows
     bool unreadable = false;  // its row holds what no run writes (a `When` that is no date): only `run` is known
 };
@@ -69,8 +70,14 @@ private:
     platform::dao::BatchInsert changes_;   // FRDCHG
 };
 
-// A run's date and time as the undo names it, to the second.
+// A run's date and time as the undo window names it, to the second.
 inline constexpr const char *kRunTime = "mm/dd/yyyy hh:mm:ss";
+// A time in an audit line: on the 12-hour clock of the line's own stamp.
+inline constexpr const char *kAuditTime = "mm/dd/yyyy hh:mm:ss AMPM";
+
+// A run as a sentence names it, its times in `timeFormat`: "the read-date correction of <when>", or for
+// an undo "the undo of <when> (which undid the correction of <when>)".
+std::string RunName(const RunSummary &run, const char *timeFormat);
 
 // The runs recorded in the data database open in `db`, newest first; none when it has no record. A row
 // that cannot be read as a run is listed as unreadable.
@@ -78,7 +85,7 @@ std::vector<RunSummary> RecordedRuns(platform::dao::Database &db);
 // One run; nullopt when there is no such run.
 std::optional<RunSummary> RecordedRun(platform::dao::Database &db, std::int64_t run);
 
-// A read date as the audit lines write it: "mm/dd/yyyy", with " hh:mm:ss" when it has a time of day;
+// A read date as the audit lines write it: "mm/dd/yyyy", with " hh:mm:ss AM" when it has a time of day;
 // Null as "Null", anything that is no date as its text.
 std::string ShownReadDate(const platform::dao::Variant &stored);
 

@@ -35,9 +35,11 @@ frmRestAutoCopy::~frmRestAutoCopy() = default;
 namespace {
 
 // What restores killed on the data database left beside it goes as the window opens, under an open of
-// the database that keeps other restores out; a database that does not open is left as it is.
+// the database that keeps other restores out (a database that does not open is left as it is), and so
+// does the lock file of a read-date window killed on it.
 void RemoveRestoreLeftoversOf(const std::string &live) {
     try {
+        startup::RemoveKilledWindowLock(live);
         dao::Database db = dao::DBEngine().OpenDatabase(live);
         startup::RemoveKilledRestoreLeftovers(live);
         db.Close();
@@ -54,12 +56,12 @@ void frmRestAutoCopy::Form_Load() {
                                                           false, true, startup::kGlobalConnect);
     rsCurrent = dbGlobal.OpenRecordset("current", dao::dbOpenSnapshot);
     DataFolder = rsCurrent.Fields("databasepath").Value().ToText();
-    const std::string dataFile = platform::TrimBlanks(startup::TextOf(rsCurrent.Fields("DatabaseFileName")));
+    DataFileName = platform::TrimBlanks(startup::TextOf(rsCurrent.Fields("DatabaseFileName")));
     rsCurrent.Close();
     dbGlobal.Close();
     rsCurrent = {};
     dbGlobal = {};
-    if (!dataFile.empty()) RemoveRestoreLeftoversOf(platform::JoinedPath(DataFolder, dataFile));
+    if (!DataFileName.empty()) RemoveRestoreLeftoversOf(platform::JoinedPath(DataFolder, DataFileName));
     platform::ui::DoEvents();
 }
 

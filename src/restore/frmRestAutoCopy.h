@@ -32,6 +32,7 @@ public:
 
     // Window-level state.
     std::string DataFolder;    // databasepath of the settings database, untrimmed
+    std::string DataFileName;  // DatabaseFileName of the settings database, trimmed: the live database
     std::string LiveBaseName;  // the live database's base name, derived from the chosen copy's name
     std::string ListedPath;    // the file the last listing showed, which Restore puts in place
     bool ListedSafetyCopy = false;  // it is a safety copy in the data folder, not an automatic copy

@@ -68,7 +68,11 @@ void frmRestAutoCopy::cmdList_Click() {
         const bool autoCopy = platform::SameFolder(chosenFolder, autoCopyFolder);
         const bool safetyCopy = !autoCopy && !SafetyCopyBaseOf(chosenName).empty() &&
                                 platform::SameFolder(chosenFolder, DataFolder);
-        if (refusal.empty() && !autoCopy && !safetyCopy)
+        if (refusal.empty() && !autoCopy && !safetyCopy && platform::EqualsNoCase(chosenName, DataFileName) &&
+            platform::SameFolder(chosenFolder, DataFolder))
+            refusal = cd.FileName + " is the live database, the one a restore replaces: choose one of its automatic "
+                                    "copies in the auto-copy folder " + autoCopyFolder + ".";
+        else if (refusal.empty() && !autoCopy && !safetyCopy)
             refusal = cd.FileName + " is not an automatic copy: only the files in the auto-copy folder " +
                       autoCopyFolder + ", and the safety copies that restores kept in " +
                       platform::JoinedPath(DataFolder, "") + ", can be restored, and this one lies in " +

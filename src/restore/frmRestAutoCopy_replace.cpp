@@ -61,13 +61,17 @@ std::string Replace(const std::string &live, const std::string &chosen, const st
     try {
         hold = dbfile::ExclusiveHold::Acquire(platform::MapPath(live));
     } catch (const platform::Error &e) {
-        return live + " cannot be opened for the replacement.\n\n" + reason(e) + "\n\n" +
-               startup::LoginMayNotChangeNote(e) + "Nothing was changed.";
+        return live + " cannot be opened for the replacement.\n\n" + startup::CannotChangeReason(e, live, chosen) +
+               "Nothing was changed.";
     }
     if (!hold) return live + " is in use by another program. Close it and try again.";
     try {
-        if (platform::FileLock::HeldByAnyone(platform::MapPath(startup::ReadDateLockOf(live))))
-            return live + " is in use by a read-date correction or undo window. Close it and try again.";
+        const std::filesystem::path lock = platform::MapPath(startup::ReadDateLockOf(live));
+        if (platform::FileLock::HeldByAnyone(lock)) {
+            const std::string holder = platform::FileLock::HolderOf(lock);
+            return live + " is in use by a read-date correction or undo window" +
+                   (holder.empty() ? "" : " of the login " + holder) + ". Close it and try again.";
+        }
     } catch (const platform::Error &e) {
         return live + " cannot be replaced: whether a read-date correction or undo window uses it could not be "
                       "found out.\n\n" + reason(e) + "\n\nNothing was changed.";

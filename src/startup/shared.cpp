@@ -2,11 +2,15 @@
 // database, and the literals they are written with.
 #include "startup/shared.h"
 
+#include <filesystem>
+#include <system_error>
+
 #include "platform/ascii.h"
 #include "platform/diagnostics.h"
 #include "platform/dao/dbfile.h"
 #include "platform/error.h"
 #include "platform/filelock.h"
+#include "platform/files.h"
 #include "platform/safe_file.h"
 #include "platform/paths.h"
 
@@ -55,10 +59,39 @@ void RemoveKilledRestoreLeftovers(const std::string &dataFilePath) {
         platform::RemoveUnheldLockFiles(platform::MapPath(copies), ".ldb");
 }
 
+void RemoveKilledWindowLock(const std::string &dataFilePath) {
+    if (dataFilePath.empty()) return;
+    try {
+        const auto lock = platform::MapPath(ReadDateLockOf(dataFilePath));
+        std::error_code ec;
+        if (std::filesystem::symlink_status(lock, ec).type() != std::filesystem::file_type::regular)
+            return;  // nothing to remove (none is made), or another login's link (never followed)
+        platform::FileLock::TryTake(lock);    // taken and let go at once: its last holder removes it
+    } catch (const platform::Error &) {
+    }
+}
+
 std::string LoginMayNotChangeNote(const platform::Error &e) {
     return e.number == 70 && !platform::NamesRefusedLink(e.description)
                ? "This login may not change that database or create files in its folder. "
                : "";
+}
+
+std::string CannotChangeReason(const platform::Error &e, const std::string &database, const std::string &also) {
+    if (e.number == 70 && !platform::NamesRefusedLink(e.description)) {
+        const std::size_t slash = database.find_last_of('\\');
+        const std::string folder = slash == std::string::npos ? "." : database.substr(0, slash == 2 ? 3 : slash);
+        if (const std::string group = platform::GroupThisLoginIsNotIn(folder); !group.empty()) {
+            const std::string login = platform::UserName();
+            return "The login " + login + " is not in the group " + group + ", which owns the folder of the database " +
+                   database + ": only the logins of that group may change it. The administrator adds this login to "
+                   "the group (sudo usermod -aG " + group + " " + login + "); it counts from its next log-in.\n\n";
+        }
+    }
+    // The open stopped at a lock file the engine keeps beside the database: the note tells what matters.
+    const bool lockFile = e.number == 70 && (e.file.extension() == ".ldb" || e.file.extension() == ".frd");
+    const std::string lock = lockFile ? platform::ShownPath(e.file) : std::string();
+    return platform::WithFullStop(platform::Message(e, {database, also, lock})) + "\n\n" + LoginMayNotChangeNote(e);
 }
 
 std::string TextOf(const platform::dao::Variant &value) { return value.IsNull() ? std::string() : value.ToText(); }

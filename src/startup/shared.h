@@ -36,6 +36,16 @@ inline std::string SafetyCopyPrefix(const std::string &baseName) { return baseNa
 // For a refusal to open or write the data database: "This login may not change that database or create
 // files in its folder. " when the system refused this login (not a link another login planted), else "".
 std::string LoginMayNotChangeNote(const platform::Error &e);
+// The middle of a box that refuses to change the database `database` (a Windows path), up to its
+// closing words: for a login outside the group that owns the database's folder, that, naming the login,
+// the group and the database; otherwise the failure's text and the note above. Neither names the
+// database, `also` (named by the box's sentence) or a lock file beside the database that the system
+// refused. Ends with a blank line.
+std::string CannotChangeReason(const platform::Error &e, const std::string &database, const std::string &also = {});
+
+// Removes the lock file that a read-date window killed on the data database at `dataFilePath` left
+// beside it, when no window holds it; a file that cannot be removed stays (the windows take it over).
+void RemoveKilledWindowLock(const std::string &dataFilePath);
 
 // Removes what restores killed on the data database at `dataFilePath` left beside it (a journal no
 // longer in use, hidden temporaries of its safety copies) and the .ldb files nobody holds beside the

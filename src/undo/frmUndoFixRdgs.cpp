@@ -67,10 +67,11 @@ std::vector<std::string> RunRow(const readdates::RunSummary &run, const std::vec
     return {Shown(run.when), run.user, e.billDate, code, change, records, StateText(StateOf(run, runs))};
 }
 
-frmUndoFixRdgs::frmUndoFixRdgs() : Form("frmUndoFixRdgs", "Undo READ DATE Corrections", 12000, 5205, FontSpec{}, true) {
+// 9360 twips wide: the window fits a 1280-pixel screen at twice the size; the list scrolls sideways.
+frmUndoFixRdgs::frmUndoFixRdgs() : Form("frmUndoFixRdgs", "Undo READ DATE Corrections", 9360, 5205, FontSpec{}, true) {
     const FontSpec listFont{"MS Sans Serif", 8.25, false};
-    lbl = &AddLabel("lbl", -1, {240, 240, 11520, 495}, kChoose, 3);
-    lstRuns = &AddListView("lstRuns", {240, 840, 11520, 3015}, 0, listFont);
+    lbl = &AddLabel("lbl", -1, {240, 180, 8880, 660}, kChoose, 3);
+    lstRuns = &AddListView("lstRuns", {240, 900, 8880, 2955}, 0, listFont);
     lstRuns->AddColumn("Date and time", 1800);
     lstRuns->AddColumn("User", 1050);
     lstRuns->AddColumn("Bill date", 1050);
@@ -79,11 +80,12 @@ frmUndoFixRdgs::frmUndoFixRdgs() : Form("frmUndoFixRdgs", "Undo READ DATE Correc
     lstRuns->AddColumn("Records", 1050, true);
     lstRuns->AddColumn("State", 2700);
     lstRuns->SetAccessibleName("read-date corrections", lbl);
-    pb1 = &AddProgressBar("pb1", {240, 3960, 11520, 375}, 4);
+    pb1 = &AddProgressBar("pb1", {240, 3960, 8880, 375}, 4);
+    pb1->SetAccessibleName("progress of the undo");
     pb1->SetVisible(false);
-    cmdUndo = &AddButton("cmdUndo", -1, {9450, 4560, 1125, 400}, "&Undo", 1);
+    cmdUndo = &AddButton("cmdUndo", -1, {6810, 4560, 1125, 400}, "&Undo", 1);
     cmdUndo->SetToolTipText("Give the readings of the chosen correction back the read dates they had");
-    cmdExit = &AddButton("cmdExit", -1, {10770, 4560, 1000, 400}, "E&xit", 2);
+    cmdExit = &AddButton("cmdExit", -1, {8130, 4560, 1000, 400}, "E&xit", 2);
     cmdExit->SetToolTipText("Exit this module");
 
     lstRuns->onKeyPress = [this](int &KeyAscii) { lstRuns_KeyPress(KeyAscii); };

@@ -13,7 +13,10 @@
 #include "platform/ui/forms.h"
 #include "readdates/run_record.h"
 
-namespace platform { class FileLock; }
+namespace platform {
+class FileLock;
+struct Error;
+}
 
 namespace undo {
 
@@ -43,6 +46,8 @@ protected:
     void Form_Unload() override;
 
 private:
+    // A failed undo (or its question): told, the list read again with the run `chosen` chosen.
+    void NotUndone(const platform::Error &e, std::int64_t chosen);
     std::vector<readdates::RunSummary> runs_;  // as listed
     // Held while the window is open: the lock of the read-date windows on the data database.
     std::unique_ptr<platform::FileLock> toolLock_;

@@ -175,13 +175,9 @@ readdates::RunSummary RunToUndo(dao::Database &db, std::int64_t run) {
 }
 
 // What each line of an undo begins with: the run it undoes by its time, and, when that run was itself
-// an undo, the correction that one undid (its lines give that correction's dates back).
+// an undo, the run that one undid (its lines give that run's dates back); on the clock of the line's stamp.
 std::string UndoingText(const readdates::RunSummary &done) {
-    std::string text = "Undo of the read-date correction of " + platform::Format(done.when, readdates::kRunTime);
-    if (done.undoes)
-        text += done.undoesWhen ? " (which undid the correction of " + platform::Format(*done.undoesWhen, readdates::kRunTime) + ")"
-                                : " (which undid an earlier correction)";
-    return text + ": ";
+    return "Undo of " + readdates::RunName(done, readdates::kAuditTime) + ": ";
 }
 
 // An undo's walk over the rows of the run it undoes: each change given back, or left and told; each

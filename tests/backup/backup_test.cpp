@@ -24,10 +24,12 @@
 
 #include "backup/frmQuorDBBkUp.h"
 #include "platform/copy_tree.h"
+#include "platform/filelock.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/ui/app.h"
 #include "qvsample/temp_drive.h"
+#include "startup/shared.h"
 #include "support/modal.h"
 
 namespace fs = std::filesystem;
@@ -94,9 +96,22 @@ private:
 namespace {
 
 // The caption, the focus on step 2 and the lists on the current folder are taken end to end (QbuE2E).
+// Started in a folder on no drive (a launcher's), the lists open on the backup drive E:; a lock file that
+// a killed read-date window left beside the data database goes (one a window holds stays).
 TEST_F(BackupWindowTest, OpensWithNoClippedCaptionAndItsListsNamedForAScreenReader) {
-    Open();
+    const fs::path killed = drives.linux("C:\\QVNWin32\\billing.mdb.frd"), held = drives.linux("C:\\QVNWin32\\held.mdb.frd");
+    WriteFile(killed, "");
+    const auto window = platform::FileLock::TryTake(held);
+    for (const char *data : {"C:\\QVNWin32\\held.mdb", "C:\\QVNWin32\\billing.mdb"}) {
+        startup::Shared().DataFilePath = data;
+        fs::current_path(drives.root());
+        Open();
+    }
+    startup::Shared().DataFilePath.clear();
+    EXPECT_TRUE(!fs::exists(killed) && fs::exists(held));
+    EXPECT_EQ(form->Dir1->Path(), "E:\\");
     EXPECT_TRUE(qvtest::ClippedCaptions(*form).empty());
+    EXPECT_EQ(UnnamedForAScreenReader(*form), std::vector<std::string>{});
     EXPECT_EQ(LabelledBy(form->Drive1), "Step 1. Select destination for this backup");
     EXPECT_EQ(AccessibleName(form->Dir1), "destination folder");
 }

@@ -17,6 +17,7 @@
 #include <string>
 
 #include "platform/dao/dao.h"
+#include "platform/files.h"
 #include "qvsample/installation.h"
 #include "qvsample/sql_file.h"
 #include "qvsample/temp_drive.h"
@@ -201,7 +202,8 @@ TEST_F(QbuE2E, FailedBackupsNameTheReasonAndNeverSayFinished) {
         std::function<void()> during = {};
     };
     const Case cases[] = {
-        {"unwritable", "/sys/kernel", "in S:\\kernel\\QVNWin32.\n\nPermission denied.\n\n", false},
+        {"unwritable", "/sys/kernel", "in S:\\kernel\\QVNWin32.\n\nThe login " + platform::UserName() +
+                                          " may not write in the folder S:\\kernel.\n\n", false},
         {"QVNWin32 a file at the root", e, "in E:\\QVNWin32.\n\n'E:\\QVNWin32' is a file, not a folder.", false},
         {"another user's link", e / "Shared", "'E:\\Shared\\QVNWin32' is a link made by another user", false},
         {"inside the program folder", inst.programDir / "DATA", "program folder C:\\QVNWin32 or lies inside it", false},
@@ -382,7 +384,12 @@ TEST_F(FrdE2E, KeyboardUndoOfACorrectionAndOfItsUndo) {
     auto urd = Run({"URD"}, x.get(), drives.folder('C'));
     const std::string w = x->waitForWindow("Undo READ DATE Corrections");
     ASSERT_FALSE(w.empty()) << urd->errorOutput();
-    x->keys(w, {"Return", "Return"});  // the newest run is chosen: Enter moves on to Undo, Enter presses it
+    // The newest run is chosen: Enter moves on to Undo, Enter presses it, Enter answers its question No.
+    x->keys(w, {"Return", "Return"});
+    ASSERT_TRUE(x->answer("Quorvant 32")) << urd->errorOutput();
+    EXPECT_EQ(data.count("select count(*) from [tbl reading] where readdate = '2026-05-02'"), n - 1);
+    x->keys(w, {"alt+u"});
+    ASSERT_TRUE(x->answer("Quorvant 32", "alt+y"));
     x->keys(w, {"alt+u", "alt+x", "Escape", "Return", "alt+F4", "Home"});
     ASSERT_EQ(x->xdotool({"search", "--onlyvisible", "--name", "^FINISHED$"}), "") << "the undo ended too soon";
     ASSERT_TRUE(x->answer("FINISHED")) << urd->errorOutput();
@@ -393,6 +400,7 @@ TEST_F(FrdE2E, KeyboardUndoOfACorrectionAndOfItsUndo) {
     x->keys(w, {"alt+u"});  // the undone run is still chosen
     ASSERT_TRUE(x->answer("Quorvant 32")) << "a second undo was not refused";
     x->keys(w, {"Home", "alt+u"});  // the newest run is the undo: undone, it makes the correction again
+    ASSERT_TRUE(x->answer("Quorvant 32", "alt+y"));
     ASSERT_TRUE(x->answer("FINISHED")) << urd->errorOutput();
     x->keys(w, {"alt+x"});
     ASSERT_EQ(urd->wait(20000), std::optional<int>(0)) << urd->errorOutput();

@@ -339,6 +339,16 @@ TEST(AppPath, ExecutableFolderConfiguredFolderAndTheTestOverride) {
     env.set("HOME", "/nonexistent");                                          // a changed variable: read again
     EXPECT_EQ(ErrorNumber([] { AppPath(); }), 5);
     EXPECT_EQ(ErrorNumber([] { MapPath("C:\\x"); }), 5);
+    // Drives mapped, none holding the executable's folder, and no program folder named: the line and its file.
+    qvtest::WriteFile(drives.root() / "system.conf", "E=" + c.string() + "\n");
+    qvtest::WriteFile(file, "");
+    env.set("HOME", "/nonexistent/2");  // read again
+    EXPECT_EQ(qvtest::ErrorText([] { AppPath(); }),
+              "76 qvutil is not fully configured: no program folder is named in " + (drives.root() / "system.conf").string() +
+                  ", nor in " + file.string() + ", and the folder of this program, " + exeFolder.string() +
+                  ", lies on none of the drives mapped (E:). An administrator adds to " +
+                  (drives.root() / "system.conf").string() + " the line ProgramFolder=C:\\QVNWin32 (the folder of "
+                  "global.mdb) and, when its drive is not mapped yet, that drive's line, such as C=/srv/qv/c.");
 }
 
 // Root with another login's environment (su without "-"): a folder that login may change, or one that

@@ -163,6 +163,13 @@ TEST_F(RunTest, AFarOffNewReadDateIsAskedAboutAndNoChangesNothing) {
     ASSERT_GE(Continue().size(), 2u);  // then the count of the new read date, left for the code list
     EXPECT_EQ(Box(boxes[1]), Finished("4 reading records were updated."));
     EXPECT_EQ(ReadDates().front(), "0208-04-24");
+    // A whole year before the bill date across 29 February is 366 days: not asked; a day more is.
+    AddReading({"2020-03-01", "2020-02-20", "W", 1});
+    Fill("03/01/2020", "all", "03/01/2019");
+    EXPECT_EQ(Box(Continue().at(0)), Finished("1 reading record was updated."));
+    Enter(2, "02/28/2019");
+    EXPECT_EQ(Box(Continue().at(0)), "Quorvant 32 | 292 | 1 reading record of bill date 03/01/2020 will get the read "
+                                     "date 02/28/2019, 367 days before its bill date. Correct it?");
 }
 
 // Ten readings, the 2nd and 7th carrying the incorrect read date.

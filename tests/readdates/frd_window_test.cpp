@@ -31,6 +31,7 @@ TEST_F(FrdTest, WindowOpensOnTheCodeListWithWholeCaptionsOnlyAllCodesAndContinue
     EXPECT_FALSE(f.pb1->Visible());
     EXPECT_EQ(f.ActiveControl(), f.cboCode);
     EXPECT_EQ(qvtest::ClippedCaptions(f), std::vector<std::string>{});
+    EXPECT_EQ(qvtest::UnnamedForAScreenReader(f), std::vector<std::string>{});
     EXPECT_EQ(CodeList(f), std::vector<std::string>{" ALL CODES"});  // an empty reading table
     EXPECT_TRUE(boxes.empty());
 }

@@ -37,11 +37,15 @@ void SetWritten(const fs::path &p, int year, int month, int day, int h, int m, i
     ASSERT_EQ(::utimensat(AT_FDCWD, p.c_str(), times, 0), 0);
 }
 
+// ... and a lock file that a killed read-date window left beside the live database goes.
 TEST_F(RacEnv, WindowOpensWithRestoreDisabledAndTheDialogOnTheAutoCopyFolder) {
+    qvtest::WriteFile(dataDir / "BILLING.mdb.frd", "");
     auto &f = Open();
+    EXPECT_FALSE(fs::exists(dataDir / "BILLING.mdb.frd"));
     EXPECT_FALSE(f.cmdRestore->Enabled());
     EXPECT_EQ(f.txt->Text(), "");
     EXPECT_TRUE(qvtest::ClippedCaptions(f).empty());
+    EXPECT_EQ(qvtest::UnnamedForAScreenReader(f), std::vector<std::string>{});
     List("");  // the first dialog cancelled locates nothing
     EXPECT_EQ(LastPrompt(), "No Files were located.");
     EXPECT_FALSE(f.cmdRestore->Enabled());
@@ -156,7 +160,8 @@ TEST_F(RacEnv, ListingShowsTheTimeStampOfTheCopyInTheAutoCopyFolder) {
     const std::string only = " is not an automatic copy: only the files in the auto-copy folder C:\\QVData\\backup, and the safety "
                              "copies that restores kept in C:\\QVData, can be restored, and this one lies in ";
     EXPECT_EQ(boxes[1].prompt, "C:\\Elsewhere\\BILLING1.mdb" + only + "C:\\Elsewhere.");
-    EXPECT_EQ(boxes[2].prompt, "C:\\QVData\\BILLING.mdb" + only + "C:\\QVData.");
+    EXPECT_EQ(boxes[2].prompt, "C:\\QVData\\BILLING.mdb is the live database, the one a restore replaces: choose one "
+                               "of its automatic copies in the auto-copy folder C:\\QVData\\backup.");
     EXPECT_EQ(boxes[3].prompt, usb + "/BILLING1.mdb" + only + usb + ".");
 }
 
@@ -311,7 +316,8 @@ TEST_F(RacRestore, ADatabaseInUseIsNotReplaced) {
          },
          "C:\\QVData\\BILLING.mdb is in use by another program. Close it and try again."},
         {[] { return std::shared_ptr<void>(platform::FileLock::TryTake(platform::MapPath("C:\\QVData\\BILLING.mdb.frd"))); },
-         "C:\\QVData\\BILLING.mdb is in use by a read-date correction or undo window. Close it and try again."},
+         "C:\\QVData\\BILLING.mdb is in use by a read-date correction or undo window of the login " +
+             platform::UserName() + ". Close it and try again."},
     };
     const fs::path lockLink = dataDir / "BILLING.mdb.frd";  // another login's link there is no window: it is named
     if (::geteuid() == 0)

@@ -83,9 +83,9 @@ std::string XSession::waitForWindow(const std::string &title, int timeoutMs) con
     return {};
 }
 
-bool XSession::answer(const std::string &title) const {
+bool XSession::answer(const std::string &title, const std::string &key) const {
     const std::string box = waitForWindow(title);
-    if (!box.empty()) keys(box, {"Return"});
+    if (!box.empty()) keys(box, {key});
     return !box.empty();
 }
 

@@ -24,8 +24,8 @@ public:
     std::string xdotool(const std::vector<std::string> &args) const;
     // Waits until a visible window has exactly this title; returns its id, or "" on time-out.
     std::string waitForWindow(const std::string &title, int timeoutMs = 20000) const;
-    // Waits for the box with this title and answers it with Enter; false when none came.
-    bool answer(const std::string &title) const;
+    // Waits for the box with this title and answers it with Enter (or `key`); false when none came.
+    bool answer(const std::string &title, const std::string &key = "Return") const;
     // Activates a window and sends keys to it ("Return", "Tab", "alt+c", ...), one xdotool call each.
     void activate(const std::string &windowId) const;
     void keys(const std::string &windowId, const std::vector<std::string> &keys) const;

@@ -54,6 +54,26 @@ inline std::string LabelledBy(const platform::ui::Control *c) {
 // The label and button captions of a form that do not fit their controls in the form's fonts
 // ("lblName(2): caption text"); empty when every caption shows whole.
 std::vector<std::string> ClippedCaptions(const platform::ui::Form &form);
+// The lists, trees, tables, their column headers, combo boxes and progress bars of a window that a screen
+// reader would announce by no name, by a number (a header's default) or, for a combo box or a progress
+// bar, by its value: "<role> '<name>'" each.
+inline std::vector<std::string> UnnamedForAScreenReader(const platform::ui::Form &form) {
+    using A = QAccessible;
+    std::vector<std::string> unnamed;
+    std::function<void(QAccessibleInterface *)> walk = [&](QAccessibleInterface *a) {
+        const QString name = a->text(A::Name).trimmed();
+        bool number = false;
+        (void)name.toInt(&number);
+        const bool valued = a->role() == A::ComboBox || a->role() == A::ProgressBar;
+        for (A::Role role : {A::List, A::Tree, A::Table, A::ColumnHeader, A::ComboBox, A::ProgressBar})
+            if (a->role() == role && (name.isEmpty() || number || (valued && name == a->text(A::Value).trimmed())))
+                unnamed.push_back(std::to_string(role) + " '" + name.toStdString() + "'");
+        for (int i = 0; i < a->childCount(); ++i)
+            if (QAccessibleInterface *c = a->child(i)) walk(c);
+    };
+    walk(QAccessible::queryAccessibleInterface(form.widget()));
+    return unnamed;
+}
 
 // While alive, every MsgBox is recorded and answered (`answer`, OK unless set) instead of being shown.
 class BoxRecorder {

@@ -3,6 +3,7 @@
 // twice, an undo undone), one read-date window per data database, failed undos that change nothing,
 // and undos killed at random points.
 #include <QApplication>
+#include <grp.h>
 
 #include <chrono>
 #include <cstdio>
@@ -32,7 +33,10 @@ using Rows = std::vector<std::vector<std::string>>;
 
 class UndoTest : public ::testing::Test, public frdtest::FrdEnv {
 protected:
-    UndoTest() { platform::SetClockForTests([this] { return platform::MakeDateTime(2021, 5, 3, 14, 7, second_); }); }
+    UndoTest() {
+        platform::SetClockForTests([this] { return platform::MakeDateTime(2021, 5, 3, 14, 7, second_); });
+        recorder.answer = platform::ui::vbYes;  // the question before an undo (or a far-off correction)
+    }
     ~UndoTest() override {
         if (undo_ && undo_->IsLoaded()) undo_->Unload();
         undo_.reset();
@@ -40,13 +44,13 @@ protected:
     }
 
     // A correction of the read dates of 05/01/2021 (every one by default) through the read-date window, closed again.
-    void Correct(const char *from = "all", const char *to = "05/02/2021") {
+    void Correct(const char *from = "all", const char *to = "05/02/2021", const char *bill = "05/01/2021") {
         auto &f = OpenForm();
-        for (const auto &[field, text] : {std::pair{0, "05/01/2021"}, {1, from}, {2, to}}) Enter(field, text);
+        for (const auto &[field, text] : {std::pair{0, bill}, {1, from}, {2, to}}) Enter(field, text);
         ClearBoxes();
         f.cmdContinue->Press();
         ProcessEvents();
-        ASSERT_EQ(boxes.at(0).title, "FINISHED");
+        ASSERT_EQ(boxes.at(boxes.size() - 1).title, "FINISHED");
         f.Unload();
     }
     undo::frmUndoFixRdgs &OpenUndo() {
@@ -55,12 +59,20 @@ protected:
         ProcessEvents();
         return *undo_;
     }
+    // Presses Undo; the boxes it showed after its question (kept in `question`, "" when none came).
     std::vector<MsgBoxRecord> PressUndo() {
         ClearBoxes();
         undo_->cmdUndo->Press();
         ProcessEvents();
+        question.clear();
+        if (!boxes.empty() && (boxes[0].style & 7) == platform::ui::vbYesNo) {
+            EXPECT_EQ(boxes[0].title + " " + std::to_string(boxes[0].style), "Quorvant 32 292");  // No by default
+            question = boxes[0].prompt;
+            boxes.erase(boxes.begin());
+        }
         return boxes;
     }
+    std::string question;
     // The read dates as stored (quote() tells a text from a number and Null).
     Rows Stored() const { return DataRows("select rowid, quote(readdate) from [tbl reading] order by rowid"); }
     Rows Runs() const { return DataRows("select run, records, kept, undoes, undoneby from FRDRUN order by run"); }
@@ -104,10 +116,22 @@ TEST_F(UndoRunTest, UndoGivesBackEveryStoredValueLeavesLaterChangesAndIsRefusedT
     auto &w = OpenUndo();
     ASSERT_EQ(w.lstRuns->ListCount(), 1);
     EXPECT_TRUE(w.lstRuns->ListIndex() == 0 && w.ActiveControl() == w.lstRuns);
+    EXPECT_TRUE(qvtest::UnnamedForAScreenReader(w).empty() && qvtest::ClippedCaptions(w).empty());
     const std::vector<std::string> row = {"05/03/2021 14:07:00", startup::AuditUser(), "05/01/2021", "ALL CODES",
                                           "all \u2192 05/02/2021", "6", "in force"};
     for (int column = 0; column < 7; ++column) EXPECT_EQ(w.lstRuns->ItemText(0, column), row[column]);
 
+    // Asked first; No changes nothing and keeps the window and its choice.
+    const Rows corrected = Stored();
+    recorder.answer = platform::ui::vbNo;
+    EXPECT_TRUE(PressUndo().empty());
+    EXPECT_EQ(question, "4 reading records of bill date 05/01/2021 will get back the read dates they had:\n2 reading "
+                        "records: the read date 04/28/2021\n1 reading record: the read date 04/29/2021\n1 reading record: "
+                        "no read date\n\n2 reading records changed again or deleted since stay as they are.\n\nUndo the "
+                        "read-date correction of 05/03/2021 14:07:00?");
+    EXPECT_TRUE(Stored() == corrected && Runs().size() == 1u && w.IsVisible());
+    EXPECT_TRUE(w.lstRuns->ListIndex() == 0 && w.ActiveControl() == w.lstRuns);
+    recorder.answer = platform::ui::vbYes;
     second_ = 12;
     auto shown = PressUndo();
     ASSERT_EQ(shown.size(), 1u);
@@ -129,8 +153,9 @@ TEST_F(UndoRunTest, UndoGivesBackEveryStoredValueLeavesLaterChangesAndIsRefusedT
 
     const auto lines = AuditLines();
     ASSERT_EQ(lines.size(), 12u);
-    const std::string undone = "Undo of the read-date correction of 05/03/2021 14:07:00: Changed read date from 05/02/2021 to ";
-    EXPECT_TRUE(lines[7].ends_with(undone + "04/29/2021 14:35:07 for bill date 05/01/2021 for account A2 for code E"))
+    // Every time in a line on the 12-hour clock of its stamp.
+    const std::string undone = "Undo of the read-date correction of 05/03/2021 02:07:00 PM: Changed read date from 05/02/2021 to ";
+    EXPECT_TRUE(lines[7].ends_with(undone + "04/29/2021 02:35:07 PM for bill date 05/01/2021 for account A2 for code E"))
         << lines[7];
     EXPECT_TRUE(lines[8].ends_with(undone + "Null for bill date 05/01/2021 for account A3 for code W")) << lines[8];
     EXPECT_TRUE(lines[10].ends_with(": Left the read date as it is for bill date 05/01/2021 for account A5 for code W" +
@@ -155,11 +180,43 @@ TEST_F(UndoRunTest, UndoGivesBackEveryStoredValueLeavesLaterChangesAndIsRefusedT
         EXPECT_EQ(shownStates, states);
     }
     const auto undoOfUndo = AuditLines();  // its lines name the undo they undo as such
-    EXPECT_TRUE(undoOfUndo[12].find("Undo of the read-date correction of 05/03/2021 14:07:12 (which undid the "
-                                    "correction of 05/03/2021 14:07:00): Changed read date from ") != std::string::npos)
+    EXPECT_TRUE(undoOfUndo[12].find("Undo of the undo of 05/03/2021 02:07:12 PM (which undid the correction of "
+                                    "05/03/2021 02:07:00 PM): Changed read date from ") != std::string::npos)
         << undoOfUndo[12];
+    EXPECT_TRUE(undoOfUndo[16].find("Undo of the undo of 05/03/2021 02:07:13 PM (which undid the undo of ") !=
+                std::string::npos) << undoOfUndo[16];
     EXPECT_EQ(Stored(), expected);
     EXPECT_EQ(platform::dao::DBEngine().Workspaces(0).DatabasesCount(), 0);
+}
+
+// A read date given back a whole year before its bill date across 29 February (366 days) is not far off;
+// a day more is named as such, and so is the far-off date that an undo of an undo gives back.
+TEST_F(UndoTest, TheQuestionBeforeAnUndoNamesFarOffReadDatesAndNoChangesNothing) {
+    for (long long k = 1; k <= 3; ++k) Select(k, "A" + std::to_string(k));
+    AddReadings({{"2020-03-01", "2019-03-01", "W", 1}, {"2020-03-01", "2019-02-28", "W", 2},
+                 {"2020-03-01", "2019-02-28", "W", 3}});
+    const Rows before = Stored();
+    Correct("all", "02/27/2019", "03/01/2020");  // far off: asked, answered Yes
+    const Rows corrected = Stored();
+    auto &w = OpenUndo();
+    const char *questions[] = {
+        "3 reading records of bill date 03/01/2020 will get back the read dates they had:\n2 reading records: the read "
+        "date 02/28/2019, 367 days before their bill date\n1 reading record: the read date 03/01/2019\n\nUndo the "
+        "read-date correction of 05/03/2021 14:07:00?",
+        "3 reading records of bill date 03/01/2020 will get back the read date 02/27/2019, 368 days before their bill "
+        "date.\n\nUndo the undo of 05/03/2021 14:07:01 (which undid the correction of 05/03/2021 14:07:00)?"};
+    for (const Rows *now : {&corrected, &before}) {
+        SCOPED_TRACE(now == &before ? "the undo of the undo" : "the undo");
+        w.lstRuns->SetListIndex(0);
+        recorder.answer = platform::ui::vbNo;
+        EXPECT_TRUE(PressUndo().empty());
+        EXPECT_EQ(question, questions[now == &before]);
+        EXPECT_TRUE(Stored() == *now && w.lstRuns->ListIndex() == 0);
+        recorder.answer = platform::ui::vbYes;
+        ++second_;
+        ASSERT_EQ(PressUndo().at(0).title, "FINISHED");
+    }
+    EXPECT_EQ(Stored(), corrected);
 }
 
 // An older correction whose readings a newer one changed again waits for the newer one's undo (undone
@@ -279,18 +336,24 @@ TEST_F(UndoTest, OneReadDateWindowPerDataDatabaseEachRefusedWithItsOwnWordsAndNo
     frd.reset();
     if (::geteuid() == 0) {  // a login that may not change the data database, or make its lock files, is told so
         std::filesystem::permissions(drives.root(), std::filesystem::perms(0755));
-        for (const auto folder : {std::filesystem::perms(0755), std::filesystem::perms(0777)}) {
-            std::filesystem::permissions(DataFile().parent_path(), folder);
+        const std::string may = "This login may not change that database or create files in its folder. ",
+                          group = "The login nobody is not in the group root, which owns the folder of the database "
+                                  "C:\\QVData\\billing.mdb: only the logins of that group may change it. The "
+                                  "administrator adds this login to the group (sudo usermod -aG root nobody); it counts "
+                                  "from its next log-in.\n\n";
+        for (const auto &[folder, why] : {std::pair{0755, may}, {0777, may}, {0775, group}}) {
+            std::filesystem::permissions(DataFile().parent_path(), std::filesystem::perms(folder));
             qvtest::Child nobody([&] {
                 ClearBoxes();
-                return ::setgid(65534) == 0 && ::setuid(65534) == 0 && !OpenUndo().IsLoaded() && boxes.size() == 1 &&
-                               boxes[0].prompt.starts_with("Read-date corrections cannot be undone in the data database "
-                                                           "C:\\QVData\\billing.mdb:\n\n") &&
-                               boxes[0].prompt.ends_with("This login may not change that database or create files in its "
-                                                         "folder. Nothing was changed.") &&
-                               boxes[0].prompt.find("'C:\\QVData\\billing.mdb'") == std::string::npos ? 0 : 1;  // named once
+                const bool refused = ::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0 &&
+                                     !OpenUndo().IsLoaded() && boxes.size() == 1;
+                const std::string &p = refused ? boxes[0].prompt : why;
+                return refused && p.starts_with("Read-date corrections cannot be undone in the data database "
+                                                "C:\\QVData\\billing.mdb:\n\n") &&
+                               p.ends_with(why + "Nothing was changed.") && p.find(".ldb") == std::string::npos &&
+                               p.find("'C:\\QVData\\billing.mdb'") == std::string::npos ? 0 : 1;  // named once
             });
-            EXPECT_EQ(nobody.Wait(), 0);
+            EXPECT_EQ(nobody.Wait(), 0) << folder;
         }
         std::filesystem::permissions(DataFile().parent_path(), std::filesystem::perms(0755));
     }

@@ -1,9 +1,13 @@
 // Control: what every control has, and the translation of focus and key events into its events.
 #include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QAccessibleWidget>
 #include <QApplication>
+#include <QComboBox>
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QShortcutEvent>
 
 #include "platform/error.h"
@@ -14,6 +18,47 @@ namespace platform::ui {
 void Fire(const std::function<void()> &handler) {
     if (handler) Dispatch(handler);
 }
+
+namespace {
+
+// On Linux Qt names a combo box by its text, so a screen reader announced the code list as " ALL CODES".
+// A combo box given a name is announced by it (else by its text, as Qt does), its text as its value;
+// its list and its text field are its children, as Qt's own have them.
+class NamedComboBox : public QAccessibleWidget {
+public:
+    explicit NamedComboBox(QComboBox *w) : QAccessibleWidget(w, QAccessible::ComboBox) {}
+    QString text(QAccessible::Text t) const override {
+        if (t == QAccessible::Name && !combo()->accessibleName().isEmpty()) return combo()->accessibleName();
+        if (t == QAccessible::Name || t == QAccessible::Value) return combo()->currentText();
+        return QAccessibleWidget::text(t);
+    }
+    int childCount() const override { return combo()->lineEdit() ? 2 : 1; }
+    QAccessibleInterface *child(int index) const override {
+        QWidget *w = index == 0 ? static_cast<QWidget *>(combo()->view()) : index == 1 ? combo()->lineEdit() : nullptr;
+        return w ? QAccessible::queryAccessibleInterface(w) : nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface *child) const override {
+        if (child->object() == combo()->view()) return 0;
+        return combo()->lineEdit() && child->object() == combo()->lineEdit() ? 1 : -1;
+    }
+    QStringList actionNames() const override { return {showMenuAction(), pressAction()}; }
+    void doAction(const QString &action) override {
+        if (action == showMenuAction() || action == pressAction()) combo()->showPopup();
+    }
+
+private:
+    QComboBox *combo() const { return static_cast<QComboBox *>(widget()); }
+};
+
+// Installed before the first form is made: an interface, once made for a widget, stays.
+QAccessibleInterface *NamedComboBoxes(const QString &, QObject *object) {
+    auto *combo = qobject_cast<QComboBox *>(object);
+    return combo ? new NamedComboBox(combo) : nullptr;
+}
+
+}  // namespace
+
+void NameComboBoxesForScreenReaders() { QAccessible::installFactory(NamedComboBoxes); }
 
 Control::Control(Form &form, QWidget *widget, std::string name, int index, Rect geometry, int tabIndex)
     : impl_(std::make_unique<Impl>()) {
@@ -38,8 +83,13 @@ bool Control::Visible() const { return !impl_->widget->isHidden(); }
 void Control::SetVisible(bool visible) { impl_->widget->setVisible(visible); }
 void Control::SetToolTipText(const std::string &text) { impl_->widget->setToolTip(Q(text)); }
 int Control::TabIndex() const { return impl_->tabIndex; }
+
 void Control::SetAccessibleName(const std::string &name, const Label *describedBy) {
     impl_->widget->setAccessibleName(Q(name));
+    if (auto *combo = qobject_cast<QComboBox *>(impl_->widget)) {
+        combo->view()->setAccessibleName(Q(name));
+        if (combo->lineEdit()) combo->lineEdit()->setAccessibleName(Q(name));
+    }
     if (describedBy) static_cast<QLabel *>(describedBy->widget())->setBuddy(impl_->widget);
 }
 QWidget *Control::widget() const { return impl_->widget; }

@@ -183,6 +183,7 @@ DirListBox &Form::AddDirListBox(const std::string &name, Rect r, int tabIndex, s
     auto *w = new QTreeWidget(UiAccess::of(*this).dialog);
     w->setFont(MakeFont(font ? *font : UiAccess::of(*this).font));
     w->setHeaderHidden(true);
+    w->setHeaderLabel("folder");  // what a screen reader names its one column (hidden or not: else "1")
     w->setRootIsDecorated(false);
     w->setItemsExpandable(false);
     w->setExpandsOnDoubleClick(false);

@@ -24,6 +24,7 @@ void EnsureUiSetup() {
     // Pinned so the designed widths hold whatever the machine's default sans-serif font is.
     QFont::insertSubstitution("MS Sans Serif", "Liberation Sans");
     if (auto *fusion = QStyleFactory::create("Fusion")) QApplication::setStyle(fusion);
+    NameComboBoxesForScreenReaders();
 }
 
 QFont MakeFont(const FontSpec &spec) {

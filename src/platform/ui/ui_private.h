@@ -96,6 +96,8 @@ private:
 
 // Runs an event handler of a control, when set, inside Dispatch.
 void Fire(const std::function<void()> &handler);
+// Combo boxes announced by their accessible name, not by their text (control.cpp); before any is made.
+void NameComboBoxesForScreenReaders();
 
 // Form lifetime (form.cpp).
 void LoadForm(FormState &f);
