@@ -33,8 +33,4 @@ private:
     bool restoringDrive_ = false;  // Drive1 is being put back after a drive that cannot be opened
 };
 
-// The copier command line for one pass: the program folder's files to `target`, with `switches`.
-// A path holding a blank is put between double quotes; other paths go in exactly as built.
-std::string CopyCommand(const std::string &programFolder, const std::string &target, const std::string &switches);
-
 }  // namespace backup

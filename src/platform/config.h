@@ -7,6 +7,7 @@
 //
 //   C=/srv/qv/c                  one key per drive letter: the Linux folder the drive stands for
 //   ProgramFolder=C:\QVNWin32    the program folder as a Windows path (optional)
+//   BackupGenerations=7          how many earlier states a backup destination keeps (1 to 999)
 //
 // A file is taken only when it is the running user's own (or root's) and not reached through a link
 // of another login; run as root, also only when no other login may change it or a folder above it
@@ -36,6 +37,7 @@ struct Configuration {
     std::vector<Drive> drives;                 // in letter order
     std::string programFolder;                 // Windows path as written; empty when not configured
     bool driveMapped = false;                  // a drive is mapped (else C: is "/")
+    int backupGenerations = 7;                 // earlier states that a backup destination keeps
     std::vector<std::filesystem::path> files;  // the configuration files that were read
 };
 
