@@ -54,7 +54,8 @@ void frmRestAutoCopy::Form_Load() {
                                                           false, true, startup::kGlobalConnect);
     rsCurrent = dbGlobal.OpenRecordset("current", dao::dbOpenSnapshot);
     DataFolder = rsCurrent.Fields("databasepath").Value().ToText();
-    const std::string dataFile = platform::TrimBlanks(startup::TextOf(rsCurrent.Fields("DatabaseFileName")));
+    const std::string dataFile = DataFileName =
+        platform::TrimBlanks(startup::TextOf(rsCurrent.Fields("DatabaseFileName")));
     rsCurrent.Close();
     dbGlobal.Close();
     rsCurrent = {};
