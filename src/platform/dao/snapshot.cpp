@@ -1,5 +1,5 @@
-// A database copied under a read transaction, its bytes digested as they go, and the copy checked
-// against that digest.
+// A database copied at one moment, its bytes digested as they go, and the copy checked against that
+// digest.
 #include "platform/dao/snapshot.h"
 
 #include <fcntl.h>
@@ -49,12 +49,11 @@ bool IsSqliteFile(int fd) {
            std::memcmp(head, kSqliteMagic, sizeof head) == 0;
 }
 
-// The engine's open of `database` with its read transaction begun (SQLite's shared lock held); null
+// The engine's open of `database` (a change that a killed writer left is rolled back on the way); null
 // for a file that the engine does not take as a database, which is copied as it is.
-std::shared_ptr<Connection> ReadAtOneMoment(const fs::path &database) {
+std::shared_ptr<Connection> OpenToRead(const fs::path &database) {
     std::shared_ptr<Connection> c;
     try {
-        // An open that may write rolls back what a killed writer left, as every open of the tools does.
         c = Connection::Open(database, database.filename().string(), false, ::access(database.c_str(), W_OK) != 0);
     } catch (const Error &e) {
         if (e.number == 3343) return nullptr;  // damaged: its bytes are still worth keeping
@@ -64,10 +63,38 @@ std::shared_ptr<Connection> ReadAtOneMoment(const fs::path &database) {
     if (fs::exists(fs::path(database.string() + "-wal"), ec))
         throw FileError(3343, database, "it is in write-ahead-log mode, which the tools do not use", c->Name());
     sqlite3_busy_timeout(c->db(), kWaitForWriterMs);
-    c->Exec("BEGIN");
-    c->Exec("PRAGMA schema_version");  // takes the shared lock, kept until the connection goes
     return c;
 }
+
+// What tells one committed state of the database from another: SQLite's change counter, which every
+// commit raises, and the file's size and times, which every write changes; and whether a write
+// transaction is under way (its journal is there).
+struct Moment {
+    std::uint32_t counter = 0;
+    std::int64_t size = 0, mtime = 0, mtimeNs = 0, ctime = 0, ctimeNs = 0;
+    bool writing = false;
+    bool operator==(const Moment &) const = default;
+};
+
+// Takes SQLite's shared lock on the database and tells the moment it stands at; the lock stays until End.
+Moment Begin(Connection &c, int fd, const fs::path &database) {
+    c.Exec("BEGIN");
+    c.Exec("PRAGMA schema_version");  // takes the shared lock
+    unsigned char bytes[4] = {};
+    if (ReadFully(fd, bytes, sizeof bytes, 24) != static_cast<ssize_t>(sizeof bytes))
+        RaiseOsError(errno ? errno : EIO, database, OsContext::Database, "read");
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) RaiseOsError(errno, database, OsContext::Database, "read");
+    std::error_code ec;
+    return {static_cast<std::uint32_t>(bytes[0] << 24 | bytes[1] << 16 | bytes[2] << 8 | bytes[3]), st.st_size,
+            st.st_mtim.tv_sec, st.st_mtim.tv_nsec, st.st_ctim.tv_sec, st.st_ctim.tv_nsec,
+            fs::exists(fs::path(database.string() + "-journal"), ec)};
+}
+
+void End(Connection &c) { c.Exec("COMMIT"); }
+
+// Copies that may run without the lock before one holds it throughout.
+constexpr int kUnlockedTries = 3;
 
 }  // namespace
 
@@ -81,29 +108,49 @@ SnapshotCopy CopyDatabaseSnapshot(const fs::path &database, const fs::path &fold
     // a descriptor of a file drops every POSIX lock of the process on it, SQLite's among them.
     const Fd in = OpenSourceFile(database);
     if (!in) RaiseOsError(errno, database, OsContext::Database, "open");
-    std::shared_ptr<Connection> reading = IsSqliteFile(in.get()) ? ReadAtOneMoment(database) : nullptr;
+    std::shared_ptr<Connection> reading = IsSqliteFile(in.get()) ? OpenToRead(database) : nullptr;
 
+    // Copied without SQLite's lock while no commit falls between the moment before and the one after,
+    // so that a writer does not wait for a copy to a slow disk; a commit meanwhile makes the copy
+    // again, and the last try holds the lock throughout.
     SnapshotCopy result;
     std::string state;
     try {
         const CopyFolder to(folder);
-        if (newerOnly && to.HoldsAsNew(name, database)) {
-            int err = 0;
-            state = DigestOf(in.get(), err);
-            if (err) RaiseOsError(err, database, OsContext::Database, "read");
-        } else {
-            if (!keep.empty()) result.kept = to.Keep(name, keep);
-            Sha256 digest;
-            to.Copy(in, name, &digest);
-            state = digest.Hex();
-            result.copied = true;
+        const bool asNew = newerOnly && to.HoldsAsNew(name, database);
+        if (!asNew && !keep.empty()) result.kept = to.Keep(name, keep);
+        for (int attempt = 0;; ++attempt) {
+            const bool locked = attempt == kUnlockedTries;
+            Moment before;
+            if (reading) {
+                before = Begin(*reading, in.get(), database);
+                if (!locked) End(*reading);
+            }
+            if (asNew) {
+                int err = 0;
+                state = DigestOf(in.get(), err);
+                if (err) RaiseOsError(err, database, OsContext::Database, "read");
+            } else {
+                Sha256 digest;
+                to.Copy(in, name, &digest);
+                state = digest.Hex();
+                result.copied = true;
+            }
+            if (!reading) break;
+            if (locked) {
+                End(*reading);  // the read ends: writers go on
+                break;
+            }
+            const Moment after = Begin(*reading, in.get(), database);
+            End(*reading);
+            if (after == before && !before.writing) break;
         }
     } catch (const CopyFailure &f) {
         return failed(f);
     }
     struct stat source {};
     (void)::fstat(in.get(), &source);
-    reading.reset();  // the read ends: writers go on
+    reading.reset();  // the engine's lock goes too
 
     // The copy, read back from its disk.
     if (!SyncFileSystem(folder)) RaiseOsError(errno, folder, OsContext::Folder, "sync");

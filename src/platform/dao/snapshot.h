@@ -1,12 +1,15 @@
 #pragma once
 // A database copied as it stands at one moment, for the backup, while other logins may be writing it.
 //
-// The copy is read under SQLite's shared lock (a read transaction) and the engine's shared .ldb lock, as
-// any open of the tools holds them: a writer's commit waits until the copy is written (never longer), and
-// no commit falls in the middle of it, so the copy holds all of a change or none. A restore, which needs
-// the database to itself, is refused for that time as for any open. The bytes copied are digested on
-// the way; once the locks are gone the copy is read back from its disk and must give the same digest,
-// so the check holds the copy to the state it was made of, not to the live file that moved on.
+// The copy is made between two looks under SQLite's shared lock (a read transaction) and the engine's
+// shared .ldb lock, as any open of the tools holds them: when SQLite's change counter, the file's size
+// and times and the absence of a journal show that nothing was written between the two, the copy holds
+// that one committed state, all of a change or none; otherwise it is made again, and after a few tries
+// under the shared lock throughout (a writer's commit then waits for that one copy, never longer). A
+// restore, which needs the database to itself, is refused while the copy holds the .ldb lock, as for
+// any open. The bytes copied are digested on the way; the copy is then read back from its disk and
+// must give the same digest, so the check holds the copy to the state it was made of, not to the
+// live file that moved on.
 // A file that is no SQLite database (a name like a database, other content) is copied as it is.
 #include <cstdint>
 #include <filesystem>
