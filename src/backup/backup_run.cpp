@@ -3,15 +3,18 @@
 #include "backup/backup_run.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <system_error>
 #include <vector>
 
+#include "backup/backup_status.h"
 #include "platform/ascii.h"
 #include "platform/clock.h"
 #include "platform/copy_tree.h"
 #include "platform/dao/snapshot.h"
 #include "platform/error.h"
+#include "platform/filelock.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "startup/shared.h"
@@ -162,7 +165,9 @@ std::string CopyCommand(const std::string &programFolder, const std::string &tar
     return "xcopy " + Quoted(programFolder + "\\*.*") + " " + Quoted(target) + " " + switches;
 }
 
-BackupOutcome RunBackup(const BackupRequest &request) {
+namespace {
+
+BackupOutcome Backup(const BackupRequest &request) {
     const std::string &programFolder = request.programFolder, &destination = request.destination;
     // Named after the program folder, letter case exact.
     const std::string folderName = programFolder.find("QVNWin32") != std::string::npos ? "QVNWin32" : "QVWin32";
@@ -173,7 +178,16 @@ BackupOutcome RunBackup(const BackupRequest &request) {
     if (const std::string why = Refusal(programFolder, target); !why.empty())
         return {BackupOutcome::Refused, "The backup cannot be made in " + shown + ".\n\n" + why +
                                             "\n\nNothing was copied. Choose another destination.",
-                "backup not started: " + why};
+                "backup not started: " + why, why};
+    // Held until the backup ends; the copier does not inherit it.
+    const platform::Fd alone = platform::TryLockFolder(platform::MapPath(target), false);
+    if (!alone) {
+        const std::string why = errno == EWOULDBLOCK ? "Another backup into " + shown + " is under way."
+                                                     : "The folder " + shown + " cannot be locked for the backup.";
+        return {BackupOutcome::Refused, "The backup cannot be made in " + shown + " now.\n\n" + why +
+                                            "\n\nNothing was copied. Make the backup again when that one has ended.",
+                "backup not started: " + why, why};
+    }
 
     // A data database inside the program folder is in the program folder's copy.
     const bool withData = !request.dataFile.empty() && !platform::LiesWithin(request.dataFile, programFolder);
@@ -194,7 +208,7 @@ BackupOutcome RunBackup(const BackupRequest &request) {
     const std::string files = CopyCommand(programFolder, target, "/s/d/y");
     std::string failure = run.Pass(structure);
     if (failure.empty()) {
-        if (request.betweenPasses && !request.betweenPasses()) return {BackupOutcome::Stopped, {}, {}};
+        if (request.betweenPasses && !request.betweenPasses()) return {BackupOutcome::Stopped, {}, {}, {}};
         failure = run.Pass(files, {platform::kCopierKeepReplaced + platform::MapPath(keepProgram).string(),
                                    platform::kCopierDatabasesApart});
     }
@@ -253,7 +267,7 @@ BackupOutcome RunBackup(const BackupRequest &request) {
         std::string why = failure.empty() ? checked : failure + "\n\n" + checked;
         if (const std::string advice = NewerCopies(check, shown); !advice.empty()) why += "\n\n" + advice;
         return {BackupOutcome::Failed, "The backup in " + shown + " is not complete.\n\n" + why + keptNote,
-                "backup not complete: " + why};
+                "backup not complete: " + why, why.substr(0, why.find("\n\n"))};
     }
     // Only a backup checked good makes room: the oldest kept states go.
     try {
@@ -267,7 +281,20 @@ BackupOutcome RunBackup(const BackupRequest &request) {
     message += keptNote;
     return {BackupOutcome::Finished, message,
             "backup finished: " + std::to_string(check.files) + " files checked good in " + shown +
-                (withData ? " and " + dataCopy : "") + (kept.empty() ? "" : "; replaced files kept in " + kept)};
+                (withData ? " and " + dataCopy : "") + (kept.empty() ? "" : "; replaced files kept in " + kept),
+            {}};
+}
+
+}  // namespace
+
+BackupOutcome RunBackup(const BackupRequest &request) {
+    const BackupOutcome outcome = Backup(request);
+    // A destination refused while a clerk chooses one is no backup that ended; a refused nightly run is.
+    if (outcome.kind == BackupOutcome::Finished || outcome.kind == BackupOutcome::Failed ||
+        (outcome.kind == BackupOutcome::Refused && request.unattended))
+        RecordLastBackup(request.programFolder, {platform::Now(), outcome.kind == BackupOutcome::Finished,
+                                                 request.unattended, request.destination, outcome.reason, {}});
+    return outcome;
 }
 
 }  // namespace backup

@@ -21,6 +21,7 @@ struct BackupRequest {
     std::function<void(const std::function<void()> &)> busy;
     // Called between the two passes; false stops the backup there.
     std::function<bool()> betweenPasses;
+    bool unattended = false;  // for the record of the last backup (backup_status.h)
 };
 
 struct BackupOutcome {
@@ -29,9 +30,13 @@ struct BackupOutcome {
     // "All files have been copied to <program folder's copy>".
     std::string message;
     std::string logLine;  // one line for the system log
+    std::string reason;   // Refused and Failed: why, in the words of the message's first cause
 };
 
-// Makes the backup that `request` asks for. A destination that cannot work is Refused before anything
+// Makes the backup that `request` asks for and records how it went (backup_status.h): a backup that
+// ended, and an unattended one that was refused.
+// One backup at a time goes into a destination: a second one is Refused while the first holds the
+// lock on the destination folder. A destination that cannot work is Refused before anything
 // is copied; a pass, a copy or a check that fails is Failed, saying what was copied, how many files were
 // checked good and where the files it replaced were kept. Never raises.
 BackupOutcome RunBackup(const BackupRequest &request);

@@ -25,6 +25,7 @@
 #include "backup/frmQuorDBBkUp.h"
 #include "platform/clock.h"
 #include "platform/copy_tree.h"
+#include "platform/filelock.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/ui/app.h"
@@ -301,6 +302,48 @@ TEST_F(BackupWindowTest, DataGoesInAtOneMomentAndEachEarlierStateIsKept) {
     EXPECT_EQ(states(), (std::vector<std::string>{"QVNWin32 data replaced 2026-12-07 19.40.03 2",
                                                   "QVNWin32 data replaced 2026-12-07 19.40.04 3",
                                                   "QVNWin32 data replaced 2026-12-07 19.40.05 4"}));
+}
+
+// qvutil QBU --unattended: each way it is refused (exit status 2, the reason on standard error), a second
+// backup into a destination while one holds it, then one that is made (status 0, its results on
+// standard output); the window opened after a failed run says so under its heading and warns when no
+// backup was checked good for two days.
+TEST_F(BackupWindowTest, UnattendedBackupSaysWhyItFailedAndTheWindowShowsIt) {
+    SqlFile(drives.linux("C:\\QVNWin32\\global.mdb")).exec("create table current (databasepath, DatabaseFileName)");
+    WriteFile(drives.linux("E:\\afile"), "a file");
+    fs::create_directories(drives.linux("E:\\Held\\QVNWin32"));
+    fs::create_directories(drives.linux("E:\\My Backups"));
+    const platform::Fd held = platform::TryLockFolder(drives.linux("E:\\Held\\QVNWin32"), false);
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{}, "add the line BackupDestination=E:\\Backups to /etc/quorvant/qvutil.conf"},
+        {{"E:\\afile"}, "Path not found: 'E:\\afile'"},
+        {{"F:\\Backups"}, "drive F: is not mapped"},
+        {{"Backups"}, "is no Windows folder with its drive letter"},
+        {{"E:\\Held"}, "Another backup into E:\\Held\\QVNWin32 is under way."},
+    };
+    int second = 0;
+    platform::SetClockForTests([&] { return platform::MakeDateTime(2026, 12, 7, 22, 0, second); });
+    for (const auto &[arguments, reason] : cases) {
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(backup::RunUnattended(arguments), 2) << reason;
+        EXPECT_NE(testing::internal::GetCapturedStderr().find(reason), std::string::npos) << reason;
+    }
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(backup::RunUnattended({"E:\\My", "Backups"}), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "All files have been copied to E:\\My Backups\\QVNWin32\n");
+    second = 1;
+    EXPECT_EQ(backup::RunUnattended({"E:\\afile"}), 2);
+    platform::SetClockForTests([] { return platform::MakeDateTime(2026, 12, 10, 9, 0, 0); });
+    Open();
+    platform::SetClockForTests({});
+    const std::string last = "The nightly backup into E:\\afile of 12/07/2026 22:00 failed: Path not found: 'E:\\afile'. "
+                             "The last good backup is of 12/07/2026 22:00.";
+    ASSERT_NE(form->lblLastBackup, nullptr);
+    EXPECT_EQ(form->lblLastBackup->Caption(), last);
+    EXPECT_EQ(events, (Events{"shell: xcopy C:\\QVNWin32\\*.* \"E:\\My Backups\\QVNWin32\" /T/Y",  // no STEP 1 box
+                              "shell: xcopy C:\\QVNWin32\\*.* \"E:\\My Backups\\QVNWin32\" /s/d/y",
+                              "box BACKUP (48): No backup was checked good in the last two days. " + last}));
+    EXPECT_TRUE(ui::ClippedCaptions(*form).empty());
 }
 
 // The check reads each copy back from its disk, not from the page cache: on an ext4 image whose block is
