@@ -1,15 +1,12 @@
 // The record of the last backup: "key=value" lines in "<program folder>/.qvutil-last-backup".
 #include "backup/backup_status.h"
 
-#include <fcntl.h>
-
 #include <sstream>
-#include <system_error>
 
 #include "platform/diagnostics.h"
-#include "platform/file_io.h"
+#include "platform/error.h"
+#include "platform/files.h"
 #include "platform/paths.h"
-#include "platform/safe_file.h"
 
 namespace backup {
 
@@ -39,26 +36,17 @@ void RecordLastBackup(const std::string &programFolder, LastBackup last) {
                            "\nunattended=" + (last.unattended ? "1" : "0") + "\ndestination=" +
                            OneLine(last.destination) + "\nreason=" + OneLine(last.reason) + "\n";
         if (last.lastGood) text += "lastgood=" + Stamp(*last.lastGood) + "\n";
-        platform::AtomicFile file(platform::MapPath(programFolder) / kName, platform::Access::LikeFolder);
-        if (const int err = platform::WriteFully(file.fd(), text.data(), text.size()))
-            throw std::system_error(err, std::generic_category());
-        file.Commit();
-    } catch (const std::exception &e) {
-        platform::LogEvent("the record of the last backup could not be written in " + programFolder + ": " + e.what(),
-                           true);
+        platform::WriteWholeFile(platform::JoinedPath(programFolder, kName), text);
+    } catch (const platform::Error &e) {
+        platform::LogEvent("the record of the last backup could not be written in " + programFolder + ": " +
+                               platform::Message(e), true);
     }
 }
 
 std::optional<LastBackup> ReadLastBackup(const std::string &programFolder) {
-    std::string text(kMaxBytes, '\0');
-    try {
-        const platform::Fd fd = platform::OpenFile(platform::MapPath(programFolder) / kName, O_RDONLY | O_NONBLOCK);
-        const ssize_t n = fd ? platform::ReadFully(fd.get(), text.data(), text.size()) : -1;
-        if (n <= 0) return std::nullopt;
-        text.resize(static_cast<std::size_t>(n));
-    } catch (const std::exception &) {
-        return std::nullopt;
-    }
+    const std::optional<std::string> read = platform::ReadSmallFile(platform::JoinedPath(programFolder, kName), kMaxBytes);
+    if (!read) return std::nullopt;
+    const std::string &text = *read;
     LastBackup last;
     bool ended = false;
     std::istringstream in(text);
@@ -91,8 +79,9 @@ std::string LastBackupText(const LastBackup &last, platform::DateTime now, bool 
                        (last.good ? " was checked good." : " failed: " + last.reason);
     if (!last.good)
         text += last.lastGood ? " The last good backup is of " + Shown(*last.lastGood) + "." : " No backup was checked good yet.";
-    const auto good = last.good ? last.ended : last.lastGood.value_or(platform::DateTime{});
-    alarm = now - good > std::chrono::hours(48);
+    // Since the last good backup, or since this failed one when none was good.
+    const auto since = last.good ? last.ended : last.lastGood.value_or(last.ended);
+    alarm = now - since > std::chrono::hours(48);
     return text;
 }
 

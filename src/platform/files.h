@@ -2,6 +2,8 @@
 // File operations on Windows paths. Failures raise the Visual Basic errors:
 // 53 File not found, 76 Path not found, 75 Path/File access error, 70 Permission denied,
 // 61 Disk full, 68 Device unavailable.
+#include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -27,6 +29,13 @@ bool SameFolder(std::string_view a, std::string_view b);
 // Raises 70 naming the file when this login may not write the existing file at the Windows path
 // `path` (read-only for it, or on a read-only file system).
 void RequireWritable(std::string_view path);
+
+// The whole of the small file at the Windows path `path` (at most `limit` bytes), read under the link
+// rule of safe_file.h; none when it is missing or cannot be read.
+std::optional<std::string> ReadSmallFile(std::string_view path, std::size_t limit);
+// Makes `text` the whole of the file at the Windows path `path`: written under a hidden name with the
+// access of its folder, synced and renamed into place. Raises the error of a failure.
+void WriteWholeFile(std::string_view path, std::string_view text);
 
 // The login name of the user running the process.
 std::string UserName();

@@ -117,6 +117,7 @@ SnapshotCopy CopyDatabaseSnapshot(const fs::path &database, const fs::path &fold
     std::string state;
     try {
         const CopyFolder to(folder);
+        RemoveStaleTemporaries(folder);  // of copies that were killed
         const bool asNew = newerOnly && to.HoldsAsNew(name, database);
         if (!asNew && !keep.empty()) result.kept = to.Keep(name, keep);
         for (int attempt = 0;; ++attempt) {
