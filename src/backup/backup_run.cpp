@@ -190,7 +190,12 @@ BackupOutcome Backup(const BackupRequest &request) {
     }
 
     // A data database inside the program folder is in the program folder's copy.
-    const bool withData = !request.dataFile.empty() && !platform::LiesWithin(request.dataFile, programFolder);
+    bool withData = !request.dataFile.empty();
+    try {
+        withData = withData && !platform::LiesWithin(request.dataFile, programFolder);
+    } catch (const platform::Error &) {
+        // on no mapped drive: its copy fails and says why
+    }
     const std::string dataCopy = platform::JoinedPath(destination, dataName);
     // What this backup replaces goes to folders named with the time it began; a second backup within
     // the same second takes the next second's name.
