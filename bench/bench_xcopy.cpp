@@ -19,6 +19,8 @@
 #include "pairs.h"
 #include "platform/paths.h"
 #include "platform/ui/app.h"
+#include "qvsample/sql_file.h"
+#include "startup/shared.h"
 
 namespace fs = std::filesystem;
 
@@ -146,10 +148,73 @@ bench::Comparison Backup(long mb) {
             a, b, {{bench::Figure::RatioMedian, 2.0}}};
 }
 
+// The whole backup with a data database of `mb` MB outside the program folder (a program folder of 10 MB
+// in files of 256 KB and a settings database), against sqlite3 .backup of the data database, cp -a of the
+// program folder, sync and sha256sum of both copies.
+bench::Comparison BackupWithData(long mb) {
+    constexpr long kBytes = 256 * 1024, kProgramFiles = 40;
+    const std::string name = "QVNWin32-data";
+    GenerateTree(name, kProgramFiles, kBytes);
+    const fs::path data = Root() / "QVData" / "BILLING.mdb", done = Root() / ("QVData-" + std::to_string(mb) + ".done");
+    if (!fs::exists(done)) {
+        fs::remove_all(data.parent_path());
+        fs::create_directories(data.parent_path());
+        qvtest::SqlFile(Root() / name / "global.mdb").exec("create table if not exists current (x)");
+        qvtest::SqlFile(data).exec("create table [tbl reading] (lockey integer, readdate datetime, pad blob); with "
+                                   "recursive n(i) as (select 1 union all select i + 1 from n where i < " +
+                                   std::to_string(mb * 256) + ") insert into [tbl reading] select i, '2026-12-07', "
+                                   "randomblob(3900) from n");
+        std::ofstream(done) << "ok";
+        bench::Shell("sync");
+    }
+    const fs::path into = Root() / "backups", cp = Root() / "cp";
+    setenv("QUORVANT_DRIVES", ("C=" + Root().string()).c_str(), 1);
+    platform::SetAppPathForTests("C:\\" + name);
+    startup::Shared().DataFilePath = "C:\\QVData\\BILLING.mdb";
+    auto boxes = std::make_shared<std::vector<std::string>>();
+    platform::ui::SetMsgBoxResponderForTests([boxes](const platform::ui::MsgBoxRecord &box) {
+        boxes->push_back(box.title + ": " + box.prompt);
+        return platform::ui::vbOK;
+    });
+    auto form = std::make_shared<std::unique_ptr<backup::frmQuorDBBkUp>>();
+    const auto sameSize = [data](const fs::path &copy) {
+        if (fs::file_size(copy) != fs::file_size(data)) throw std::runtime_error(copy.string() + " has the wrong size");
+    };
+    bench::Side a{"the backup window's Step 2: passes, databases at one moment, check",
+                  [form](bench::Probe &) { (*form)->cmd2->Press(); }};
+    a.reset = [=] {
+        fs::current_path(Root());
+        Fresh(into)();
+        fs::create_directories(into);
+        fs::current_path(into);
+        platform::ui::ResetEndingForTests();
+        *form = std::make_unique<backup::frmQuorDBBkUp>();
+        (*form)->Show();
+        boxes->clear();
+    };
+    a.check = [=] {
+        if (boxes->size() != 2 || boxes->back().rfind("FINISHED: ", 0) != 0)
+            throw std::runtime_error("no FINISHED: " + (boxes->empty() ? std::string() : boxes->back()));
+        sameSize(into / "QVNWin32 data" / "BILLING.mdb");
+        form->reset();
+    };
+    bench::Side b{"sqlite3 .backup, cp -a, sync, sha256sum of both", [=](bench::Probe &) {
+                      fs::create_directories(cp);
+                      bench::Shell("sqlite3 '" + data.string() + "' \".backup '" + (cp / "BILLING.mdb").string() +
+                                   "'\" && cp -a '" + (Root() / name).string() + "' '" + (cp / "QVNWin32").string() +
+                                   "' && sync && find '" + cp.string() + "' -type f -print0 | xargs -0 sha256sum >/dev/null");
+                  }};
+    b.reset = Fresh(cp);
+    b.check = [=] { sameSize(cp / "BILLING.mdb"); };
+    return {"backup with a " + std::to_string(mb) + " MB data database vs sqlite3 .backup + cp -a + sync + sha256sum",
+            a, b, {{bench::Figure::RatioMedian, 1.3}}};
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
-    return bench::Main(argc, argv, {{"copy", {}, Copy}, {"second-pass", {}, SecondPass}, {"backup", {1024}, Backup}});
+    return bench::Main(argc, argv, {{"copy", {}, Copy}, {"second-pass", {}, SecondPass}, {"backup", {1024}, Backup},
+                                     {"backup-data", {1024}, BackupWithData}});
 }

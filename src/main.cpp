@@ -10,7 +10,7 @@
 int main(int argc, char **argv) {
     return startup::Main(argc, argv,
                          {
-                             {"QBU", [] { return std::make_unique<backup::frmQuorDBBkUp>(); }},
+                             {"QBU", [] { return std::make_unique<backup::frmQuorDBBkUp>(); }, backup::RunUnattended},
                              {"RAC", [] { return std::make_unique<restore::frmRestAutoCopy>(); }},
                              {"FRD", [] { return std::make_unique<readdates::frmFixDupRdgs>(); }},
                              {"URD", [] { return std::make_unique<undo::frmUndoFixRdgs>(); }},

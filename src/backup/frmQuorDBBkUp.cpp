@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "platform/clock.h"
 #include "platform/error.h"
 #include "platform/paths.h"
 #include "platform/ui/app.h"
@@ -28,16 +29,28 @@ std::string DriveText(std::string drive) {  // "E:" -> "e:", as Drive1 names its
 
 }  // namespace
 
-frmQuorDBBkUp::frmQuorDBBkUp() : Form("frmQuorDBBkUp", "Quorvant32 Complete Software Backup", 5520, 4260) {
+// How the last backup went (backup_status.h), read before the controls are laid out: the line goes
+// under the heading and moves the other controls down.
+frmQuorDBBkUp::frmQuorDBBkUp() : frmQuorDBBkUp(ReadLastBackup(platform::AppPath())) {}
+
+frmQuorDBBkUp::frmQuorDBBkUp(const std::optional<LastBackup> &last)
+    : Form("frmQuorDBBkUp", "Quorvant32 Complete Software Backup", 5520, 4260 + (last ? kLastBackupHeight : 0)) {
+    const int down = last ? kLastBackupHeight : 0;
     Label1 = &AddLabel("Label1", -1, {240, 120, 5055, 255}, "Step 1. Select destination for this backup", 4);
-    Drive1 = &AddDriveListBox("Drive1", {240, 480, 5055, 315}, 3);
-    Dir1 = &AddDirListBox("Dir1", {240, 840, 5055, 2340}, 2);
+    if (last) {
+        bool alarm = false;
+        const std::string text = LastBackupText(*last, platform::Now(), alarm);
+        lblLastBackup = &AddLabel("lblLastBackup", -1, {240, 420, 5055, kLastBackupHeight}, text, 5);
+        if (alarm) OldBackupWarning = "No backup was checked good in the last two days. " + text;
+    }
+    Drive1 = &AddDriveListBox("Drive1", {240, 480 + down, 5055, 315}, 3);
+    Dir1 = &AddDirListBox("Dir1", {240, 840 + down, 5055, 2340}, 2);
     Drive1->SetAccessibleName("destination drive", Label1);
     Dir1->SetAccessibleName("destination folder");
-    cmd2 = &AddButton("cmd2", -1, {240, 3240, 5055, 375}, "Step 2. Send Backup Copy to Selected Destination", 0);
+    cmd2 = &AddButton("cmd2", -1, {240, 3240 + down, 5055, 375}, "Step 2. Send Backup Copy to Selected Destination", 0);
     cmd2->SetToolTipText(
         "Click this button second to send your database file backup copy to the selected destination");
-    cmdExit = &AddButton("cmdExit", -1, {4200, 3720, 1095, 375}, "Exit", 1);
+    cmdExit = &AddButton("cmdExit", -1, {4200, 3720 + down, 1095, 375}, "Exit", 1);
     cmdExit->SetToolTipText("Exit this module");
 
     Drive1->onChange = [this] { Drive1_Change(); };
@@ -52,8 +65,10 @@ frmQuorDBBkUp::~frmQuorDBBkUp() = default;
 
 // Started off the drives (a launcher's folder that the configuration maps to no drive), the lists open
 // on the backup drive E: when it is mapped, else on the program folder's drive. A read-date window
-// killed on the data database left its lock file there, which the copy would carry: it goes now.
+// killed on the data database left its lock file there, which the copy would carry: it goes now. A
+// backup that failed or did not run for two days is told in a box before the window shows.
 void frmQuorDBBkUp::Form_Load() {
+    if (!OldBackupWarning.empty()) MsgBox(OldBackupWarning, platform::ui::vbExclamation, "BACKUP");
     startup::RemoveKilledWindowLock(startup::Shared().DataFilePath);
     if (platform::CurrentFolderOnADrive()) return;
     const auto drives = platform::Drives();

@@ -3,8 +3,11 @@
 // tree there with two copier passes (step 2).
 //
 // frmQuorDBBkUp.cpp holds the controls, the drive change and Exit; frmQuorDBBkUp_copy.cpp the copy.
+#include <optional>
 #include <string>
+#include <vector>
 
+#include "backup/backup_status.h"
 #include "platform/ui/forms.h"
 
 namespace backup {
@@ -12,6 +15,7 @@ namespace backup {
 class frmQuorDBBkUp : public platform::ui::Form {
 public:
     frmQuorDBBkUp();
+    explicit frmQuorDBBkUp(const std::optional<LastBackup> &last);
     ~frmQuorDBBkUp() override;
 
     // Controls (owned by the form).
@@ -20,6 +24,8 @@ public:
     platform::ui::DirListBox *Dir1 = nullptr;
     platform::ui::CommandButton *cmd2 = nullptr;
     platform::ui::CommandButton *cmdExit = nullptr;
+    platform::ui::Label *lblLastBackup = nullptr;  // how the last backup went; none before the first
+    std::string OldBackupWarning;                   // shown as the window opens; empty when the last is recent
 
     // Event handlers.
     void Drive1_Change();
@@ -31,13 +37,14 @@ protected:
     void Form_Load() override;
 
 private:
+    static constexpr int kLastBackupHeight = 600;  // twips: the line about the last backup
     void CannotOpen(const std::string &what, const std::string &reason);  // the box, naming where the lists stay
 
     bool restoringDrive_ = false;  // Drive1 is being put back after a drive that cannot be opened
 };
 
-// The copier command line for one pass: the program folder's files to `target`, with `switches`.
-// A path holding a blank is put between double quotes; other paths go in exactly as built.
-std::string CopyCommand(const std::string &programFolder, const std::string &target, const std::string &switches);
+// `qvutil QBU --unattended [DESTINATION]`: the backup without a window (backup_unattended.cpp); the
+// arguments after --unattended name the destination. Returns the exit status.
+int RunUnattended(const std::vector<std::string> &arguments);
 
 }  // namespace backup

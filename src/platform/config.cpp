@@ -126,6 +126,8 @@ Value ValueOf(const std::string &key, const std::string &raw, const std::string 
 struct FileSettings {
     std::map<char, Setting> drives;
     std::optional<Setting> programFolder;
+    std::optional<int> backupGenerations;
+    std::optional<std::string> backupDestination;
 };
 
 // A configuration file holds a few lines; anything much larger is not one.
@@ -198,16 +200,31 @@ bool ReadFile(const fs::path &file, FileSettings &out) {
             Refuse(where, "\"" + text + "\" is not a setting; write NAME=VALUE, for example C=/srv/qv/c");
         const std::string key = Trim(text.substr(0, equals));
         const bool drive = IsDriveLetter(key);
-        if (!drive && !EqualsNoCase(key, "ProgramFolder"))
+        const bool generations = EqualsNoCase(key, "BackupGenerations");
+        const bool destination = EqualsNoCase(key, "BackupDestination");
+        if (!drive && !generations && !destination && !EqualsNoCase(key, "ProgramFolder"))
             Refuse(where, "unknown setting \"" + key +
-                              "\"; a line maps one drive letter (C=/srv/qv/c) or names the ProgramFolder");
+                              "\"; a line maps one drive letter (C=/srv/qv/c), names the ProgramFolder, the "
+                              "BackupDestination or the number of BackupGenerations");
         const std::string upper = Upper(key);
         if (const auto first = seen.find(upper); first != seen.end())
             Refuse(where, key + " is set a second time (first on line " + std::to_string(first->second) + ")");
         seen[upper] = number;
 
         const Value value = ValueOf(key, Trim(text.substr(equals + 1)), where);
-        if (drive)
+        if (destination) {
+            if (value.text.size() < 2 || !std::isalpha(static_cast<unsigned char>(value.text[0])) || value.text[1] != ':')
+                Refuse(where, "the backup destination must be a Windows folder with its drive letter, such as "
+                              "E:\\Backups, not \"" + value.written + "\"");
+            out.backupDestination = value.text;
+        } else if (generations) {
+            const std::string &n = value.text;
+            if (n.empty() || n.size() > 3 || !std::all_of(n.begin(), n.end(), [](char c) { return c >= '0' && c <= '9'; }) ||
+                std::stoi(n) < 1)
+                Refuse(where, "BackupGenerations must be a number of earlier backups to keep, from 1 to 999, not \"" +
+                                  value.written + "\"");
+            out.backupGenerations = std::stoi(n);
+        } else if (drive)
             out.drives[UpperChar(key[0])] = {DriveFolder(upper, value.text, where, value.written), where};
         else
             out.programFolder = Setting{ProgramFolder(value.text, where, value.written), where};
@@ -265,6 +282,8 @@ Configuration ReadConfiguration(const std::vector<fs::path> &files) {
     const std::map<char, Setting> drives = driveText.empty() ? settings.drives : ParseDriveVariable(driveText);
     for (const auto &[letter, setting] : drives) config.drives.push_back({letter, setting.value});
     config.driveMapped = !config.drives.empty();
+    if (settings.backupGenerations) config.backupGenerations = *settings.backupGenerations;
+    if (settings.backupDestination) config.backupDestination = *settings.backupDestination;
     if (config.drives.empty()) config.drives.push_back({'C', "/"});
 
     std::optional<Setting> program = settings.programFolder;

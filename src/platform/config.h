@@ -7,6 +7,8 @@
 //
 //   C=/srv/qv/c                  one key per drive letter: the Linux folder the drive stands for
 //   ProgramFolder=C:\QVNWin32    the program folder as a Windows path (optional)
+//   BackupGenerations=7          how many earlier states a backup destination keeps (1 to 999)
+//   BackupDestination=E:\Backups where an unattended backup goes (qvutil QBU --unattended)
 //
 // A file is taken only when it is the running user's own (or root's) and not reached through a link
 // of another login; run as root, also only when no other login may change it or a folder above it
@@ -36,6 +38,8 @@ struct Configuration {
     std::vector<Drive> drives;                 // in letter order
     std::string programFolder;                 // Windows path as written; empty when not configured
     bool driveMapped = false;                  // a drive is mapped (else C: is "/")
+    int backupGenerations = 7;                 // earlier states that a backup destination keeps
+    std::string backupDestination;             // Windows path; empty when not configured
     std::vector<std::filesystem::path> files;  // the configuration files that were read
 };
 

@@ -109,13 +109,15 @@ private:
 
 }  // namespace
 
-TreeCheck CheckCopiedTree(std::string_view sourceFolder, std::string_view pattern, std::string_view copyFolder) {
+TreeCheck CheckCopiedTree(std::string_view sourceFolder, std::string_view pattern, std::string_view copyFolder,
+                          bool databasesApart) {
     const fs::path from = MapPath(sourceFolder), to = MapPath(copyFolder);
     CheckedFiles files;
     try {
         WalkCopySource(from, pattern, true, to,
                        {[&](const fs::path &relative) { files.emplace_back(relative, false); }, {},
-                        [&](const fs::path &relative, const fs::path &) { files.emplace_back(relative, true); }});
+                        [&](const fs::path &relative, const fs::path &) { files.emplace_back(relative, true); },
+                        databasesApart ? [](const fs::path &) {} : std::function<void(const fs::path &)>()});
     } catch (const fs::filesystem_error &e) {
         RaiseOsError(e.code().value(), e.path1());
     }

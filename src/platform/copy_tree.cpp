@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -19,6 +20,7 @@
 #include <system_error>
 #include <tuple>
 
+#include "platform/digest.h"
 #include "platform/error.h"
 #include "platform/file_io.h"
 #include "platform/files.h"
@@ -33,6 +35,13 @@ namespace fs = std::filesystem;
 namespace {
 
 bool IsHidden(const std::string &name) { return !name.empty() && name[0] == '.'; }
+
+bool EndsWithNoCase(std::string_view name, std::string_view end) {
+    if (name.size() < end.size()) return false;
+    return std::equal(end.begin(), end.end(), name.end() - static_cast<std::ptrdiff_t>(end.size()),
+                      [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) ==
+                                                  std::tolower(static_cast<unsigned char>(b)); });
+}
 
 // Whether an open file or folder lies on one of the kernel's own file systems, whose "files" are no
 // files to copy (endless, or changing as they are read).
@@ -111,6 +120,7 @@ private:
                 continue;
             }
             if (link && ::fstatat(at.get(), name.c_str(), &st, 0) != 0) continue;  // leads nowhere
+            if (IsWorkFile(name) && !S_ISDIR(st.st_mode)) continue;
             if (S_ISDIR(st.st_mode) && subfolders_) {
                 Folder(relative / name, at, name);
             } else if (S_ISREG(st.st_mode) && WildcardMatch(pattern_, name)) {
@@ -122,7 +132,10 @@ private:
                     }
                     if (file && OnKernelFileSystem(file.get())) continue;
                 }
-                visit_.file(relative / name);
+                if (visit_.database && IsDatabaseName(name))
+                    visit_.database(relative / name);
+                else
+                    visit_.file(relative / name);
             }
         }
         walking_.pop_back();
@@ -174,8 +187,17 @@ int WriteError(int fd, int err) {
 }
 
 constexpr std::uint64_t kStopStep = 16 << 20;  // copied between two looks for a stop signal
+constexpr std::size_t kDigestStep = 1 << 20;    // read, digested and written at a time
 
 }  // namespace
+
+bool IsWorkFile(std::string_view name) {
+    for (std::string_view end : {".ldb", ".frd", "-journal", "-wal", "-shm", ".pending"})
+        if (EndsWithNoCase(name, end)) return true;
+    return false;
+}
+
+bool IsDatabaseName(std::string_view name) { return EndsWithNoCase(name, ".mdb"); }
 
 void WalkCopySource(const fs::path &folder, std::string_view pattern, bool subfolders, const fs::path &destination,
                     const CopySource &visit) {
@@ -227,14 +249,32 @@ bool CopyFolder::HoldsAsNew(std::string_view name, const fs::path &source) const
            std::tie(original.st_mtim.tv_sec, original.st_mtim.tv_nsec);
 }
 
+bool CopyFolder::Keep(std::string_view name, const fs::path &keep) const {
+    const std::string leaf(name);
+    struct stat existing {};
+    if (::fstatat(fd_.get(), leaf.c_str(), &existing, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(existing.st_mode))
+        return false;
+    if (!MakeFolders(keep, Access::GroupShared)) throw CopyFailure{errno, false};
+    const Fd to = OpenFolder(keep);
+    if (!to) throw CopyFailure{errno, false};
+    if (::renameat2(fd_.get(), leaf.c_str(), to.get(), leaf.c_str(), RENAME_NOREPLACE) != 0)
+        throw CopyFailure{errno, false};
+    return true;
+}
+
 void CopyFolder::Copy(const fs::path &source, std::string_view name) const {
+    const Fd in = OpenSourceFile(source);
+    if (!in) throw CopyFailure{errno, true};
+    Copy(in, name);
+}
+
+void CopyFolder::Copy(const Fd &in, std::string_view name, Sha256 *digest) const {
     struct stat existing {};
     if (::fstatat(fd_.get(), std::string(name).c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 &&
         S_ISREG(existing.st_mode) && !(existing.st_mode & S_IWUSR))
         throw CopyFailure{EACCES, false};
-    const Fd in = OpenSourceFile(source);
     struct stat st {};
-    if (!in || ::fstat(in.get(), &st) != 0) throw CopyFailure{errno, true};
+    if (::fstat(in.get(), &st) != 0) throw CopyFailure{errno, true};
     (void)::posix_fadvise(in.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
     if (stopSignal) throw CopyFailure{EINTR, false};
     std::optional<AtomicFile> copy;
@@ -245,7 +285,19 @@ void CopyFolder::Copy(const fs::path &source, std::string_view name) const {
     }
     const int out = copy->fd();
     // In steps, so that a stop signal ends the copy of a large file soon.
-    for (;;) {
+    if (digest) {
+        std::unique_ptr<char[]> buffer(new char[kDigestStep]);
+        for (std::int64_t at = 0;; at += kDigestStep) {
+            if (stopSignal) throw CopyFailure{EINTR, false};
+            const ssize_t got = ReadFully(in.get(), buffer.get(), kDigestStep, at);
+            if (got < 0) throw CopyFailure{errno, true};
+            if (got == 0) break;
+            digest->Update(buffer.get(), static_cast<std::size_t>(got));
+            if (const int err = WriteFully(out, buffer.get(), static_cast<std::size_t>(got)))
+                throw CopyFailure{WriteError(out, err), false};
+        }
+    }
+    while (!digest) {
         if (stopSignal) throw CopyFailure{EINTR, false};
         const CopyResult copied = CopyBytes(in.get(), out, kStopStep);
         if (copied.err) throw CopyFailure{copied.reading ? copied.err : WriteError(out, copied.err), copied.reading};

@@ -11,6 +11,8 @@
 
 #include "platform/safe_file.h"
 
+namespace platform { class Sha256; }
+
 namespace platform {
 
 // What a copier pass takes from `folder`: the files whose names match `pattern` (DOS wildcards, as
@@ -24,11 +26,22 @@ namespace platform {
 // `destination`: such a folder goes to `skipped` with the ancestor it leads back to (nullptr: it
 // leads into the destination). Paths are relative to `folder`. A folder that cannot be read throws
 // std::filesystem::filesystem_error.
+//
+// The tools' lock and work files (IsWorkFile) are never taken. With `database` set, the files that
+// hold databases (IsDatabaseName) go there instead of to `file`: they are copied at one moment of
+// their own (dao/snapshot.h).
 struct CopySource {
     std::function<void(const std::filesystem::path &relative)> file;
     std::function<void(const std::filesystem::path &relative, const std::filesystem::path *ancestor)> skipped;
     std::function<void(const std::filesystem::path &relative, const std::filesystem::path &link)> refused;
+    std::function<void(const std::filesystem::path &relative)> database;
 };
+
+// A lock or work file of the engine, the tools or SQLite, which holds nothing to back up: ".ldb",
+// ".frd", "-journal", "-wal", "-shm" and an audit spool's ".pending" at the end (any letter case).
+bool IsWorkFile(std::string_view name);
+// A file named as the databases are: ".mdb" at the end (any letter case).
+bool IsDatabaseName(std::string_view name);
 void WalkCopySource(const std::filesystem::path &folder, std::string_view pattern, bool subfolders,
                     const std::filesystem::path &destination, const CopySource &visit);
 
@@ -62,6 +75,13 @@ public:
     // owner may not write it is not replaced (EACCES). Not synced: see SyncFileSystem. Throws
     // CopyFailure; EINTR once a stop signal came (StopCopiesOnSignals), the temporary removed.
     void Copy(const std::filesystem::path &source, std::string_view name) const;
+    // The same from the source open as `in`; with `digest`, every byte copied is given to it too.
+    void Copy(const Fd &in, std::string_view name, class Sha256 *digest = nullptr) const;
+    // Moves the file `name` of this folder, when there is one, to `keep` (a folder, made with its
+    // missing parents as this folder is) by a rename, so that the copy that replaces it leaves the
+    // earlier one kept. True when a file was moved. A file of that name in `keep` is never replaced
+    // (EEXIST). Throws CopyFailure (reading false).
+    bool Keep(std::string_view name, const std::filesystem::path &keep) const;
 
 private:
     std::filesystem::path path_;
@@ -92,7 +112,9 @@ struct TreeCheck {
     long newer = 0;  // of the others, copies that differ and are newer than the source (a /D pass keeps them)
     std::vector<std::string> firstBad;  // the first few that are not, "DATA\x.mdb (missing)"
 };
-TreeCheck CheckCopiedTree(std::string_view sourceFolder, std::string_view pattern, std::string_view copyFolder);
+// With `databasesApart`, the files that hold databases are left to the check of their own copies.
+TreeCheck CheckCopiedTree(std::string_view sourceFolder, std::string_view pattern, std::string_view copyFolder,
+                          bool databasesApart = false);
 inline constexpr std::size_t kNamedBadFiles = 5;
 
 // True when the Windows path `path` is `folder` or lies below it, judged by the folders themselves

@@ -20,4 +20,19 @@ std::string Sha256Hex(std::string_view bytes) {
     return Hex(std::string_view(reinterpret_cast<const char *>(md), len));
 }
 
+Sha256::Sha256() : ctx_(EVP_MD_CTX_new()) { EVP_DigestInit_ex(static_cast<EVP_MD_CTX *>(ctx_), EVP_sha256(), nullptr); }
+
+Sha256::~Sha256() { EVP_MD_CTX_free(static_cast<EVP_MD_CTX *>(ctx_)); }
+
+void Sha256::Update(const void *data, std::size_t size) {
+    EVP_DigestUpdate(static_cast<EVP_MD_CTX *>(ctx_), data, size);
+}
+
+std::string Sha256::Hex() {
+    unsigned char md[EVP_MAX_MD_SIZE];
+    unsigned int len = 0;
+    EVP_DigestFinal_ex(static_cast<EVP_MD_CTX *>(ctx_), md, &len);
+    return platform::Hex(std::string_view(reinterpret_cast<const char *>(md), len));
+}
+
 }  // namespace platform

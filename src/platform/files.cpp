@@ -11,8 +11,11 @@
 #include <cerrno>
 #include <cstdlib>
 #include <vector>
+#include <system_error>
 
 #include "platform/error.h"
+#include "platform/file_io.h"
+#include "platform/safe_file.h"
 #include "platform/os_error.h"
 #include "platform/paths.h"
 
@@ -106,6 +109,30 @@ std::string UserName() {
     if (std::string name = LoginName(::getuid()); !name.empty()) return name;
     const char *user = std::getenv("USER");
     return user ? user : "";
+}
+
+std::optional<std::string> ReadSmallFile(std::string_view path, std::size_t limit) {
+    try {
+        const Fd fd = OpenFile(MapPath(path), O_RDONLY | O_NONBLOCK);
+        std::string text(limit, '\0');
+        const ssize_t n = fd ? ReadFully(fd.get(), text.data(), text.size()) : -1;
+        if (n < 0) return std::nullopt;
+        text.resize(static_cast<std::size_t>(n));
+        return text;
+    } catch (const Error &) {
+        return std::nullopt;
+    }
+}
+
+void WriteWholeFile(std::string_view path, std::string_view text) {
+    const auto file = MapPath(path);
+    try {
+        AtomicFile out(file, Access::LikeFolder);
+        if (const int err = WriteFully(out.fd(), text.data(), text.size())) RaiseOsError(err, file);
+        out.Commit();
+    } catch (const std::system_error &e) {
+        RaiseOsError(e.code().value(), file);
+    }
 }
 
 }  // namespace platform

@@ -3,6 +3,8 @@
 // 53 File not found, 76 Path not found, 75 Path/File access error, 70 Permission denied,
 // 61 Disk full, 68 Device unavailable.
 #include <filesystem>
+#include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -37,6 +39,12 @@ std::string GroupThisLoginIsNotIn(std::string_view folder);
 // not write in the folder <its Windows name>", with ", which belongs to the group <group>; this login
 // is not in it" when that is why, and a full stop. The folder is `file` when it is one, else its parent.
 std::string LoginMayNotWriteIn(const std::filesystem::path &file);
+// The whole of the small file at the Windows path `path` (at most `limit` bytes), read under the link
+// rule of safe_file.h; none when it is missing or cannot be read.
+std::optional<std::string> ReadSmallFile(std::string_view path, std::size_t limit);
+// Makes `text` the whole of the file at the Windows path `path`: written under a hidden name with the
+// access of its folder, synced and renamed into place. Raises the error of a failure.
+void WriteWholeFile(std::string_view path, std::string_view text);
 
 // The login name of the user running the process.
 std::string UserName();

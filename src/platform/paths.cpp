@@ -190,6 +190,10 @@ std::shared_ptr<const std::vector<Drive>> DriveMap() {
 
 std::vector<Drive> Drives() { return *DriveMap(); }
 
+int BackupGenerations() { return CurrentConfiguration()->backupGenerations; }
+
+std::string BackupDestination() { return CurrentConfiguration()->backupDestination; }
+
 fs::path MapPath(std::string_view windowsPath) {
     const auto map = DriveMap();
     const std::vector<Drive> &drives = *map;

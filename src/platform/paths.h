@@ -56,6 +56,10 @@ std::string Message(const Error &e, std::initializer_list<std::string_view> name
 // The program folder: the configured one as it is spelt on disk, else the folder of the running
 // executable; a Windows path without a trailing backslash ("X:\" for a drive's root).
 std::string AppPath();
+// How many earlier states a backup destination keeps (BackupGenerations= of the configuration).
+int BackupGenerations();
+// Where an unattended backup goes (BackupDestination=); empty when the configuration names none.
+std::string BackupDestination();
 // Tests: make AppPath() report this Windows path; empty restores the real one.
 void SetAppPathForTests(const std::string &windowsPath);
 

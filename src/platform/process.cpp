@@ -163,7 +163,8 @@ struct CopierStart {
     std::vector<std::string> argv;
     bool inTerminal = false;
 };
-CopierStart CopierCommand(const std::string &arguments, const std::string &statusFile) {
+CopierStart CopierCommand(const std::string &arguments, const std::string &statusFile,
+                          const std::vector<std::string> &options) {
     const fs::path copier = OwnFolder() / "qvxcopy";
     if (!IsExecutable(copier)) RaisePathError(53, copier);
     CopierStart start;
@@ -178,6 +179,7 @@ CopierStart CopierCommand(const std::string &arguments, const std::string &statu
     }
     if (start.argv.empty()) start.argv.push_back(copier.string());
     start.argv.push_back(kCopierStatusFile + statusFile);
+    start.argv.insert(start.argv.end(), options.begin(), options.end());
     if (!arguments.empty()) start.argv.push_back(arguments);
     return start;
 }
@@ -286,13 +288,13 @@ ShellOutcome AwaitCopier(pid_t child, const StatusFile &status, const CopierStar
     }
 }
 
-ShellOutcome Run(const std::string &commandLine) {
+ShellOutcome Run(const std::string &commandLine, const std::vector<std::string> &copierOptions) {
     std::string program, arguments;
     SplitProgram(commandLine, program, arguments);
     if (program.empty()) Raise(53);
     if (BaseName(program) == "xcopy") {
         const StatusFile status;
-        const CopierStart start = CopierCommand(arguments, status.path().string());
+        const CopierStart start = CopierCommand(arguments, status.path().string(), copierOptions);
         return AwaitCopier(Start(start.argv), status, start);
     }
     const pid_t child = Start(ProgramCommand(program, arguments));
@@ -310,10 +312,10 @@ ShellRecorder Recorder() {
 
 }  // namespace
 
-ShellOutcome ShellAndWait(std::string_view commandLine) {
+ShellOutcome ShellAndWait(std::string_view commandLine, const std::vector<std::string> &copierOptions) {
     const std::string line(commandLine);
-    if (const ShellRecorder seam = Recorder()) return seam(line, [&line] { return Run(line); });
-    return Run(line);
+    if (const ShellRecorder seam = Recorder()) return seam(line, [&] { return Run(line, copierOptions); });
+    return Run(line, copierOptions);
 }
 
 CopierReport::CopierReport(const std::string &path) {

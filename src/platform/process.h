@@ -3,6 +3,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/safe_file.h"
 
@@ -13,6 +14,11 @@ namespace platform {
 // stays open with the error), and kCopierStatusFile followed by the path of its CopierReport.
 inline constexpr const char *kCopierPauseOnFailure = "--pause-on-failure";
 inline constexpr const char *kCopierStatusFile = "--status-file=";
+// For the backup's files pass: kCopierKeepReplaced followed by a Linux folder moves each file that the
+// pass replaces there first, at its place in the tree; kCopierDatabasesApart leaves out the databases
+// (copy_tree.h, IsDatabaseName), which the backup copies itself.
+inline constexpr const char *kCopierKeepReplaced = "--keep-replaced=";
+inline constexpr const char *kCopierDatabasesApart = "--databases-apart";
 
 // How a program that ShellAndWait started ended.
 struct ShellOutcome {
@@ -27,8 +33,9 @@ struct ShellOutcome {
 // a name on PATH. The copier, which may run in a terminal window whose own exit tells nothing, reports
 // its exit status and the reason of a failure through a CopierReport in a private folder; the wait
 // ends when the copier's work is done, even if its window stays open (a failed copy waits for Enter
-// there). Raises 53 when the program cannot be found. Blocks: run it off the window thread (platform::ui::BusyScope::Run).
-ShellOutcome ShellAndWait(std::string_view commandLine);
+// there). `copierOptions` go to the copier before the arguments text. Raises 53 when the program cannot
+// be found. Blocks: run it off the window thread (platform::ui::BusyScope::Run).
+ShellOutcome ShellAndWait(std::string_view commandLine, const std::vector<std::string> &copierOptions = {});
 
 // The copier's side of ShellAndWait: opened from the path that followed kCopierStatusFile, it is held
 // (locked) while the copier works, so that a copier that ended without a word (killed, its window

@@ -2,7 +2,9 @@
 // The auto-copy restore window: pick one of the automatic copies of the data database in
 // <data folder>\backup, then put its content in place of the live data database, after a safety
 // copy of the live one. A safety copy that a restore kept in the data folder can be picked and put
-// back the same way, so that a restore can be taken back; the window stays open after a restore.
+// back the same way, so that a restore can be taken back; the window stays open after a restore. So
+// can the copy of the data database that a complete backup made, and the earlier ones kept beside it
+// (a file named as the live database in a folder "QVNWin32 data" or "QVNWin32 data replaced <stamp>").
 //
 // frmRestAutoCopy.cpp holds the controls, loading and Exit; frmRestAutoCopy_list.cpp the listing;
 // frmRestAutoCopy_replace.cpp the replacement.
@@ -36,12 +38,15 @@ public:
     std::string LiveBaseName;  // the live database's base name, derived from the chosen copy's name
     std::string ListedPath;    // the file the last listing showed, which Restore puts in place
     bool ListedSafetyCopy = false;  // it is a safety copy in the data folder, not an automatic copy
+    bool ListedBackupCopy = false;  // it is the data copy of a complete backup, or an earlier state of it
+    std::string DataFileName;       // DatabaseFileName of the settings database, trimmed
 
 protected:
     void Form_Load() override;
 
 private:
     void ListNothing();
+    bool BackupCopyOf(const std::string &chosenFolder, const std::string &chosenName) const;
 
     // Loading only.
     platform::dao::Database dbGlobal;

@@ -51,6 +51,17 @@ std::string SafetyCopyBaseOf(const std::string &name) {
     return stamped ? name.substr(0, at) : std::string();
 }
 
+// The data copy of a complete backup, or an earlier state of it: a file named as the live database
+// (any letter case) in a folder named as a backup names them, on a mapped drive.
+bool frmRestAutoCopy::BackupCopyOf(const std::string &chosenFolder, const std::string &chosenName) const {
+    std::string folder = chosenFolder;
+    while (!folder.empty() && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
+    const std::size_t cut = folder.find_last_of("\\/");
+    const std::string name = cut == std::string::npos ? folder : folder.substr(cut + 1);
+    return !DataFileName.empty() && Upper(chosenName) == Upper(DataFileName) && folder.size() > 2 && folder[1] == ':' &&
+           startup::IsBackupDataFolderName(name);
+}
+
 // Listed are the files of the auto-copy folder, and the safety copies that restores kept in the data
 // folder (so that a restore can be taken back); the dialog may have been browsed to any other folder,
 // on a mapped drive or not, and nothing there is listed. After a refusal nothing is listed: the text
@@ -68,25 +79,30 @@ void frmRestAutoCopy::cmdList_Click() {
         const bool autoCopy = platform::SameFolder(chosenFolder, autoCopyFolder);
         const bool safetyCopy = !autoCopy && !SafetyCopyBaseOf(chosenName).empty() &&
                                 platform::SameFolder(chosenFolder, DataFolder);
-        if (refusal.empty() && !autoCopy && !safetyCopy && platform::EqualsNoCase(chosenName, DataFileName) &&
+        const bool backupCopy = !autoCopy && !safetyCopy && BackupCopyOf(chosenFolder, chosenName);
+        if (refusal.empty() && !autoCopy && !safetyCopy && !backupCopy && platform::EqualsNoCase(chosenName, DataFileName) &&
             platform::SameFolder(chosenFolder, DataFolder))
             refusal = cd.FileName + " is the live database, the one a restore replaces: choose one of its automatic "
                                     "copies in the auto-copy folder " + autoCopyFolder + ".";
-        else if (refusal.empty() && !autoCopy && !safetyCopy)
+        else if (refusal.empty() && !autoCopy && !safetyCopy && !backupCopy)
             refusal = cd.FileName + " is not an automatic copy: only the files in the auto-copy folder " +
-                      autoCopyFolder + ", and the safety copies that restores kept in " +
-                      platform::JoinedPath(DataFolder, "") + ", can be restored, and this one lies in " +
+                      autoCopyFolder + ", the safety copies that restores kept in " +
+                      platform::JoinedPath(DataFolder, "") + " and the copies of " + DataFileName +
+                      " that backups made can be restored, and this one lies in " +
                       platform::JoinedPath(chosenFolder, "") + ".";
         if (!refusal.empty()) {
             ListNothing();
             MsgBox(refusal);
             return;
         }
-        const std::string listed = platform::JoinedPath(safetyCopy ? DataFolder : autoCopyFolder, chosenName);
+        const std::string listed = backupCopy ? cd.FileName
+                                   : platform::JoinedPath(safetyCopy ? DataFolder : autoCopyFolder, chosenName);
         const platform::DateTime written = platform::FileDateTime(listed);
-        txt->SetText(ListingText(chosenName, written));
+        txt->SetText(ListingText(chosenName, written) +
+                     (backupCopy ? " in " + platform::JoinedPath(chosenFolder, "") : std::string()));
         ListedPath = listed;
         ListedSafetyCopy = safetyCopy;
+        ListedBackupCopy = backupCopy;
         cmdRestore->SetEnabled(true);
     } catch (const platform::Error &) {
         ListNothing();

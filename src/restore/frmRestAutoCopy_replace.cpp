@@ -12,6 +12,8 @@
 // (input blocked, wait cursor, the display kept current). Any refusal or failure is reported, naming
 // files in their Windows form; "FINISHED" is shown only after a replacement that succeeded, and names
 // the safety copy. The window stays open either way.
+#include <filesystem>
+
 #include "platform/dao/dbfile.h"
 #include "platform/ascii.h"
 #include "platform/diagnostics.h"
@@ -122,8 +124,11 @@ void frmRestAutoCopy::cmdRestore_Click() {
         platform::ui::End(0);
         return;
     }
-    LiveBaseName = ListedSafetyCopy ? SafetyCopyBaseOf(chosenName) : LiveBaseNameOf(chosenName);
-    const std::string live = platform::JoinedPath(DataFolder, LiveBaseName + ".mdb");
+    // A backup's copy bears the live database's own name.
+    LiveBaseName = ListedBackupCopy   ? std::filesystem::path(DataFileName).stem().string()
+                   : ListedSafetyCopy ? SafetyCopyBaseOf(chosenName)
+                                      : LiveBaseNameOf(chosenName);
+    const std::string live = platform::JoinedPath(DataFolder, ListedBackupCopy ? DataFileName : LiveBaseName + ".mdb");
     const std::string &chosen = ListedPath;  // the file the listing showed
 
     std::string failure, safety;

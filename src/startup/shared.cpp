@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <system_error>
+#include <string_view>
 
 #include "platform/ascii.h"
 #include "platform/diagnostics.h"
@@ -114,6 +115,24 @@ std::string SqlLiteral(const platform::dao::Variant &value) {
     case Kind::Double: return value.ToText();
     default: return "'" + SqlQuote(value.ToText()) + "'";
     }
+}
+
+bool IsBackupDataFolderName(const std::string &name) {
+    for (const char *copy : {"QVNWin32", "QVWin32"}) {
+        const std::string data = BackupDataFolder(copy);
+        if (name == data) return true;
+        const std::string replaced = ReplacedFolder(data, "");
+        // "YYYY-MM-DD HH.MM.SS": digits where the pattern has them
+        static constexpr std::string_view kStamp = "0000-00-00 00.00.00";
+        if (name.size() != replaced.size() + kStamp.size() || !name.starts_with(replaced)) continue;
+        bool stamped = true;
+        for (std::size_t i = 0; i < kStamp.size(); ++i) {
+            const char c = name[replaced.size() + i];
+            stamped = stamped && (kStamp[i] == '0' ? c >= '0' && c <= '9' : c == kStamp[i]);
+        }
+        if (stamped) return true;
+    }
+    return false;
 }
 
 }  // namespace startup

@@ -33,6 +33,16 @@ inline std::string ReadDateLockOf(const std::string &dataFilePath) { return data
 // <baseName>.mdb: the time stamp and ".mdb" follow.
 inline std::string SafetyCopyPrefix(const std::string &baseName) { return baseName + "replacedbyautocopy"; }
 
+// The folders of a complete backup under its destination, beside the program folder's copy named
+// `programCopy` ("QVNWin32" or "QVWin32"): the copy of the data database, and each earlier state that a
+// backup replaced, named with the time that backup began (`stamp`, "YYYY-MM-DD HH.MM.SS").
+inline std::string BackupDataFolder(const std::string &programCopy) { return programCopy + " data"; }
+inline std::string ReplacedFolder(const std::string &folder, const std::string &stamp) {
+    return folder + " replaced " + stamp;
+}
+// True for the name of a folder that holds a backup's copy of the data database, or an earlier state of it.
+bool IsBackupDataFolderName(const std::string &name);
+
 // For a refusal to open or write the data database: "This login may not change that database or create
 // files in its folder. " when the system refused this login (not a link another login planted), else "".
 std::string LoginMayNotChangeNote(const platform::Error &e);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <string_view>
 
 #include "platform/diagnostics.h"
 #include "platform/own_folders.h"
@@ -18,12 +19,18 @@ using platform::Upper;
 namespace {
 
 constexpr const char *kUsage = R"(Usage: qvutil KEYWORD
+       qvutil QBU --unattended [DESTINATION]
 Keeps the data of a Quorvant 32 installation in order. KEYWORD (any letter case) opens one window:
   QBU  Quorvant32 Complete Software Backup: copies the program folder to a chosen folder
   RAC  Restore Auto-Copy Database Files: puts an automatic copy in place of the data database
   FRD  Correct READ DATES for Meter Reading Records
   URD  Undo READ DATE Corrections: gives the readings of a correction back their read dates
 Any other command line ends at once, without a window.
+
+With --unattended, QBU makes the backup without a window, display or terminal into DESTINATION
+(a Windows folder such as E:\Backups), else into the BackupDestination= of the configuration: one
+line per result on standard output and in the system log; on failure the reason on standard
+error and exit status 1 (not complete) or 2 (not started).
 
   --help     show this text and exit
   --version  show the version and exit
@@ -64,6 +71,15 @@ void StartUp(const std::vector<ToolWindow> &tools) {
 int Main(int argc, char **argv, const std::vector<ToolWindow> &tools) {
     platform::ui::LogThroughQt();
     if (platform::PrintHelpOrVersion(argc, argv, "qvutil", kUsage)) return 0;
+    // "KEYWORD --unattended ...": the tool's work without a window, display or terminal.
+    if (argc >= 3 && std::string_view(argv[2]) == "--unattended") {
+        const int i = FindTool(argv[1], tools);
+        if (i >= 0 && tools[static_cast<std::size_t>(i)].unattended) {
+            platform::KeepRootToItsOwnFolders();
+            Shared().ToolKeyword = Upper(argv[1]);
+            return tools[static_cast<std::size_t>(i)].unattended(std::vector<std::string>(argv + 3, argv + argc));
+        }
+    }
     // A keyword that names no tool ends the utility at once: nothing is read and no display is needed.
     if (FindTool(platform::ui::ArgumentText(argc, argv), tools) < 0) return 0;
     platform::KeepRootToItsOwnFolders();

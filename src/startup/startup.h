@@ -13,6 +13,8 @@ namespace startup {
 struct ToolWindow {
     std::string keyword;
     std::function<std::unique_ptr<platform::ui::Form>()> create;
+    // The tool's work without a window, for "KEYWORD --unattended ARGUMENTS...": returns the exit status.
+    std::function<int(const std::vector<std::string> &arguments)> unattended = {};
 };
 
 // The program's entry: answers --help and --version at once; an argument text that names no tool

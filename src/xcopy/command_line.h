@@ -14,6 +14,9 @@ struct Options {
     bool subfolders = false;                 // /S
     bool newerOnly = false;                  // /D
     bool noPrompt = false;                   // /Y
+    // Given by the backup before the text, never by a user's command line (process.h):
+    std::string keepReplaced;                // a replaced file is moved into this Linux folder first
+    bool databasesApart = false;             // databases are left out
 };
 
 // A command line the copier refuses; `message` is what it prints.

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <set>
 #include <string>
@@ -88,6 +89,7 @@ public:
         : options_(options), source_(source), destination_(std::move(destination)), out_(out), err_(err) {}
 
     int copied() const { return copied_; }
+    int kept() const { return kept_; }
     // The links made by another user that were not followed, as shown.
     const std::vector<std::string> &refused() const { return refused_; }
 
@@ -102,7 +104,8 @@ public:
                                    : "it leads into the destination " + platform::ShownPath(destination_))
                       << '\n';
              },
-             [this](const fs::path &relative, const fs::path &link) { Refused(relative, link); }});
+             [this](const fs::path &relative, const fs::path &link) { Refused(relative, link); },
+             options_.databasesApart ? [](const fs::path &) {} : std::function<void(const fs::path &)>()});
     }
 
 private:
@@ -122,6 +125,9 @@ private:
                 if (made_.insert(folder).second) platform::RemoveStaleTemporaries(folder);  // of killed copies
             }
             if (options_.newerOnly && folder_->HoldsAsNew(name, from)) return;
+            if (!options_.keepReplaced.empty() &&
+                folder_->Keep(name, fs::path(options_.keepReplaced) / relative.parent_path()))
+                ++kept_;
             folder_->Copy(from, name);
         } catch (const platform::CopyFailure &f) {
             if (f.reading && platform::IsRefusedLink(f.err)) return Refused(relative, platform::RefusedLink());
@@ -156,6 +162,7 @@ private:
     std::set<fs::path> made_;             // the folders made (/T) or written into
     std::optional<platform::CopyFolder> folder_;  // the folder the last file went into
     int copied_ = 0;
+    int kept_ = 0;  // earlier copies moved to Options::keepReplaced
     std::vector<std::string> refused_;
 };
 
@@ -211,13 +218,18 @@ Result Copy(const Options &options, std::ostream &out, std::ostream &err) {
     if (result.status == kSuccess && !options.structureOnly && !copy.refused().empty())
         result = {kLeftOut, LeftOut(copy.refused())};
     if (!result.reason.empty()) out << result.reason << '\n';
+    if (copy.kept() > 0)
+        out << copy.kept() << " earlier File(s) kept in " << platform::ShownPath(options.keepReplaced) << '\n';
     out << copy.copied() << " File(s) copied" << std::endl;
     return result;
 }
 
-Result Run(std::string_view argumentText, std::ostream &out, std::ostream &err) {
+Result Run(std::string_view argumentText, std::ostream &out, std::ostream &err, const Options &backup) {
     try {
-        return Copy(ParseCommandLine(argumentText), out, err);
+        Options options = ParseCommandLine(argumentText);
+        options.keepReplaced = backup.keepReplaced;
+        options.databasesApart = backup.databasesApart;
+        return Copy(options, out, err);
     } catch (const CommandLineError &e) {
         out << e.message << '\n' << "0 File(s) copied" << std::endl;
         return {kBadCommand, e.message};

@@ -26,6 +26,7 @@ struct Result {
 Result Copy(const Options &options, std::ostream &out, std::ostream &err);
 
 // Parses the argument text and copies; a refused command line prints its message.
-Result Run(std::string_view argumentText, std::ostream &out, std::ostream &err);
+// `backup` gives Options::keepReplaced and Options::databasesApart.
+Result Run(std::string_view argumentText, std::ostream &out, std::ostream &err, const Options &backup = {});
 
 }  // namespace xcopy

@@ -42,12 +42,17 @@ int main(int argc, char **argv) {
     int first = 1;
     bool pauseOnFailure = false;
     std::string statusFile;
+    xcopy::Options backup;
     for (; first < argc; ++first) {
         const std::string_view arg = argv[first];
         if (arg == platform::kCopierPauseOnFailure)
             pauseOnFailure = true;
         else if (arg.starts_with(platform::kCopierStatusFile))
             statusFile = arg.substr(std::strlen(platform::kCopierStatusFile));
+        else if (arg.starts_with(platform::kCopierKeepReplaced))
+            backup.keepReplaced = arg.substr(std::strlen(platform::kCopierKeepReplaced));
+        else if (arg == platform::kCopierDatabasesApart)
+            backup.databasesApart = true;
         else
             break;
     }
@@ -58,7 +63,7 @@ int main(int argc, char **argv) {
         if (i > first) text += ' ';
         text += argv[i];
     }
-    const xcopy::Result result = xcopy::Run(text, std::cout, std::cerr);
+    const xcopy::Result result = xcopy::Run(text, std::cout, std::cerr, backup);
     if (const int signal = platform::StopSignal()) {
         // Stopped (Ctrl+C, its window closed): the file at hand was left out, its temporary removed. The
         // utility that waits is told by the report that never ends.

@@ -23,13 +23,17 @@
 #include <unistd.h>
 
 #include "backup/frmQuorDBBkUp.h"
+#include "platform/clock.h"
 #include "platform/copy_tree.h"
 #include "platform/filelock.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/ui/app.h"
+#include "qvsample/sql_file.h"
 #include "qvsample/temp_drive.h"
 #include "startup/shared.h"
+#include "support/child.h"
+#include "support/file_size_limit.h"
 #include "support/modal.h"
 
 namespace fs = std::filesystem;
@@ -57,6 +61,7 @@ protected:
 
     void TearDown() override {
         form.reset();
+        startup::Shared().DataFilePath.clear();
         fs::current_path(oldCurrent_);
         ui::SetMsgBoxResponderForTests({});
         platform::SetShellRecorderForTests({});
@@ -237,6 +242,121 @@ TEST_F(BackupWindowTest, LargeTreeIsCheckedFileByFileAndAChangedByteIsNamed) {
                   "older copies). To make a complete backup, remove the folder E:\\Backups\\QVNWin32 or choose "
                   "another folder, and make the backup again.");
     EXPECT_EQ(ui::EndStatus(), 1);
+}
+
+// The data database outside the program folder goes in as it stood at one moment while another login
+// changes every row again and again (all of one change or none), checked against that moment, not the
+// live file that moved on; lock and work files stay out. Each later backup first moves what it replaces
+// into a folder of that earlier state, the newest BackupGenerations of them stay, and a disk that fills
+// meanwhile gives no FINISHED and loses nothing.
+TEST_F(BackupWindowTest, DataGoesInAtOneMomentAndEachEarlierStateIsKept) {
+    const fs::path live = drives.linux("C:\\QVData\\BILLING.mdb"), program = drives.linux("C:\\QVNWin32"),
+                   e = drives.linux("E:\\Backups"), copy = e / "QVNWin32 data" / "BILLING.mdb";
+    fs::create_directories(live.parent_path());
+    SqlFile(live).exec("create table t (v integer, pad text); with recursive n(i) as (select 1 union all select i + 1 "
+                       "from n where i < 20000) insert into t select 0, randomblob(400) from n");
+    SqlFile(program / "global.mdb").exec("create table current (x)");
+    const char *work[] = {"global.ldb", "BILLING.mdb.frd", "old.mdb-journal", "old.mdb-wal", "old.mdb-shm", "a.pending"};
+    for (const char *name : work) WriteFile(program / name, "work");
+    startup::Shared().DataFilePath = "C:\\QVData\\BILLING.mdb";
+    int second = 0;
+    platform::SetClockForTests([&] { return platform::MakeDateTime(2026, 12, 7, 19, 40, second); });
+    const std::string finished = "box FINISHED (64): All files have been copied to E:\\Backups\\QVNWin32\n\nThe data "
+                                 "database C:\\QVData\\BILLING.mdb was copied to E:\\Backups\\QVNWin32 data\\BILLING.mdb.";
+    const auto backup = [&](int change) {
+        if (change >= 0) SqlFile(live).exec("update t set v = " + std::to_string(change));
+        ++second;
+        form.reset();
+        ui::ResetEndingForTests();
+        Open();
+        return ClickStep2().back();
+    };
+    {
+        Child writer([&] {
+            for (SqlFile db(live);; ::usleep(10000)) try { db.exec("update t set v = v + 1"); } catch (const std::exception &) {}
+            return 0;
+        });
+        EXPECT_EQ(backup(0), finished);
+    }
+    EXPECT_EQ(SqlFile(copy).scalar("select count(distinct v) || (select integrity_check from pragma_integrity_check) from t"),
+              "1ok");
+    for (const char *name : work) EXPECT_FALSE(fs::exists(e / "QVNWin32" / name)) << name;
+    WriteFile(program / "qvutil", "program 2");
+    EXPECT_EQ(backup(2), finished + "\n\nThe files this backup replaced were kept in E:\\Backups\\QVNWin32 replaced "
+                                    "2026-12-07 19.40.02 and E:\\Backups\\QVNWin32 data replaced 2026-12-07 19.40.02.");
+    EXPECT_EQ(ReadFile(e / "QVNWin32 replaced 2026-12-07 19.40.02" / "qvutil"), "program");
+    const fs::path conf = drives.root() / "qvutil.conf";
+    WriteFile(conf, "BackupGenerations=2\n");
+    const std::string system = std::getenv("QUORVANT_SYSTEM_CONFIG");
+    ::setenv("QUORVANT_SYSTEM_CONFIG", conf.c_str(), 1);
+    for (int change : {3, 4}) EXPECT_EQ(backup(change).substr(0, finished.size()), finished);
+    const auto states = [&] {
+        std::vector<std::string> found;
+        for (const auto &entry : fs::directory_iterator(e))
+            if (fs::exists(entry.path() / "BILLING.mdb"))
+                found.push_back(entry.path().filename().string() + " " +
+                                SqlFile(entry.path() / "BILLING.mdb").scalar("select max(v) from t"));
+        std::sort(found.begin(), found.end());
+        return found;
+    };
+    EXPECT_EQ(states(), (std::vector<std::string>{"QVNWin32 data 4", "QVNWin32 data replaced 2026-12-07 19.40.03 2",
+                                                  "QVNWin32 data replaced 2026-12-07 19.40.04 3"}));
+    SqlFile(live).exec("update t set v = 5");
+    {
+        FileSizeLimit full(1 << 20);
+        EXPECT_EQ(backup(-1), "box BACKUP (16): The backup in E:\\Backups\\QVNWin32 is not complete.\n\nC:\\QVData\\"
+                              "BILLING.mdb could not be copied to E:\\Backups\\QVNWin32 data: Disk full: 'E:\\Backups\\"
+                              "QVNWin32 data\\BILLING.mdb' (write: File too large).\n\n2 of 3 files of the program "
+                              "folder and the data database were checked good there.\n\nThe files this backup "
+                              "replaced were kept in E:\\Backups\\QVNWin32 data replaced 2026-12-07 19.40.05.");
+    }
+    ::setenv("QUORVANT_SYSTEM_CONFIG", system.c_str(), 1);
+    platform::SetClockForTests({});
+    EXPECT_EQ(states(), (std::vector<std::string>{"QVNWin32 data replaced 2026-12-07 19.40.03 2",
+                                                  "QVNWin32 data replaced 2026-12-07 19.40.04 3",
+                                                  "QVNWin32 data replaced 2026-12-07 19.40.05 4"}));
+}
+
+// qvutil QBU --unattended: each way it is refused (exit status 2, the reason on standard error), a second
+// backup into a destination while one holds it, then one that is made (status 0, its results on
+// standard output); the window opened after a failed run says so under its heading and warns when no
+// backup was checked good for two days.
+TEST_F(BackupWindowTest, UnattendedBackupSaysWhyItFailedAndTheWindowShowsIt) {
+    SqlFile(drives.linux("C:\\QVNWin32\\global.mdb")).exec("create table current (databasepath, DatabaseFileName)");
+    WriteFile(drives.linux("E:\\afile"), "a file");
+    fs::create_directories(drives.linux("E:\\Held\\QVNWin32"));
+    fs::create_directories(drives.linux("E:\\My Backups"));
+    const platform::Fd held = platform::TryLockFolder(drives.linux("E:\\Held\\QVNWin32"), false);
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{}, "add the line BackupDestination=E:\\Backups to /etc/quorvant/qvutil.conf"},
+        {{"E:\\afile"}, "Path not found: 'E:\\afile'"},
+        {{"F:\\Backups"}, "drive F: is not mapped"},
+        {{"Backups"}, "is no Windows folder with its drive letter"},
+        {{"E:\\Held"}, "Another backup into E:\\Held\\QVNWin32 is under way."},
+    };
+    int second = 0;
+    platform::SetClockForTests([&] { return platform::MakeDateTime(2026, 12, 7, 22, 0, second); });
+    for (const auto &[arguments, reason] : cases) {
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(backup::RunUnattended(arguments), 2) << reason;
+        EXPECT_NE(testing::internal::GetCapturedStderr().find(reason), std::string::npos) << reason;
+    }
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(backup::RunUnattended({"E:\\My", "Backups"}), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "All files have been copied to E:\\My Backups\\QVNWin32\n");
+    second = 1;
+    EXPECT_EQ(backup::RunUnattended({"E:\\afile"}), 2);
+    platform::SetClockForTests([] { return platform::MakeDateTime(2026, 12, 10, 9, 0, 0); });
+    Open();
+    platform::SetClockForTests({});
+    const std::string last = "The nightly backup into E:\\afile of 12/07/2026 22:00 failed: Path not found: 'E:\\afile'. "
+                             "The last good backup is of 12/07/2026 22:00.";
+    ASSERT_NE(form->lblLastBackup, nullptr);
+    EXPECT_EQ(form->lblLastBackup->Caption(), last);
+    EXPECT_EQ(events, (Events{"shell: xcopy C:\\QVNWin32\\*.* \"E:\\My Backups\\QVNWin32\" /T/Y",  // no STEP 1 box
+                              "shell: xcopy C:\\QVNWin32\\*.* \"E:\\My Backups\\QVNWin32\" /s/d/y",
+                              "box BACKUP (48): No backup was checked good in the last two days. " + last}));
+    EXPECT_TRUE(ui::ClippedCaptions(*form).empty());
 }
 
 // The check reads each copy back from its disk, not from the page cache: on an ext4 image whose block is

@@ -443,6 +443,11 @@ TEST_F(FrdE2E, DebianPackageWithAConfigurationFile) {
     EXPECT_EQ(lintian.find("W: "), std::string::npos) << lintian;
     run("dpkg-deb", {"-x", deb, root.string()});
     run("appstreamcli", {"validate", "--no-net", (root / "usr/share/metainfo/org.example.qvutil.metainfo.xml").string()});
+    // The nightly backup's units as installed, the system's own units beside them.
+    fs::create_directories(root / "usr/lib/systemd");
+    fs::copy("/lib/systemd/system", root / "usr/lib/systemd/system", fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    for (const char *unit : {"qvutil-backup.service", "qvutil-backup.timer"})
+        run("systemd-analyze", {"verify", "--man=no", "--root=" + root.string(), (root / "lib/systemd/system" / unit).string()});
     for (const char *tool : {"qbu", "rac", "frd", "urd"})
         EXPECT_EQ(run("desktop-file-validate", {(root / "usr/share/applications" / ("qvutil-" + std::string(tool) + ".desktop")).string()}), "");
 

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <sys/stat.h>
 
+#include "platform/clock.h"
 #include "platform/dao/dao.h"
 #include "platform/filelock.h"
 #include "platform/files.h"
@@ -157,8 +158,9 @@ TEST_F(RacEnv, ListingShowsTheTimeStampOfTheCopyInTheAutoCopyFolder) {
         EXPECT_FALSE(f.cmdRestore->Enabled());
     }
     ASSERT_EQ(boxes.size(), 4u);
-    const std::string only = " is not an automatic copy: only the files in the auto-copy folder C:\\QVData\\backup, and the safety "
-                             "copies that restores kept in C:\\QVData, can be restored, and this one lies in ";
+    const std::string only = " is not an automatic copy: only the files in the auto-copy folder C:\\QVData\\backup, the safety "
+                             "copies that restores kept in C:\\QVData and the copies of BILLING.mdb that backups made can be "
+                             "restored, and this one lies in ";
     EXPECT_EQ(boxes[1].prompt, "C:\\Elsewhere\\BILLING1.mdb" + only + "C:\\Elsewhere.");
     EXPECT_EQ(boxes[2].prompt, "C:\\QVData\\BILLING.mdb is the live database, the one a restore replaces: choose one "
                                "of its automatic copies in the auto-copy folder C:\\QVData\\backup.");
@@ -277,6 +279,33 @@ TEST_F(RacRestore, RestoresTheCopyKeepsASafetyCopyAndCanTakeItBack) {
     EXPECT_EQ(qvtest::Digest(live), newDigest);
     EXPECT_EQ(qvtest::IntegrityOf(live), "ok");
     EXPECT_EQ(qvtest::Digest(safety), oldDigest);  // listed and restored in the same window: RacE2E
+}
+
+// The data copy of a complete backup, and an earlier one that a later backup kept, are listed with their
+// folder and restored over the live database, each keeping its safety copy; that name in any other
+// folder, or another name in such a folder, stays refused.
+TEST_F(RacRestore, ABackupsDataCopyAndAnEarlierOneAreRestored) {
+    const std::string copies[] = {"C:\\Backups\\QVNWin32 data\\BILLING.mdb",
+                                  "C:\\Backups\\QVWin32 data replaced 2026-12-07 19.40.12\\billing.MDB"};
+    for (int n = 0; n < 2; ++n) {
+        qvtest::MakeTaggedDatabase(drives.linux(copies[n]), "backup" + std::to_string(n), 100 + n);
+        const std::string before = qvtest::Digest(live);
+        ListAndRestore(copies[n]);
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].prompt.substr(0, 42 + copies[n].size()),
+                  "C:\\QVData\\BILLING.mdb was replaced with " + copies[n] + "\n\n");
+        EXPECT_EQ(qvtest::Digest(live), qvtest::Digest(drives.linux(copies[n])));
+        EXPECT_EQ(qvtest::Digest(dataDir / (std::string("BILLINGreplacedbyautocopy") + kStamp + (n ? "-2" : "") + ".mdb")),
+                  before);
+    }
+    List(copies[0]);
+    EXPECT_EQ(form->txt->Text().substr(11), " created " + platform::Format(platform::FileDateTime(copies[0]), "MM/DD/YYYY HH:MM:SS") +
+                                                " in C:\\Backups\\QVNWin32 data");
+    for (const char *other : {"C:\\Backups\\QVNWin32 data\\BILLING2.mdb", "C:\\Backups\\Old data\\BILLING.mdb"}) {
+        qvtest::MakeTaggedDatabase(drives.linux(other), "other", 5);
+        List(other);
+        EXPECT_FALSE(form->cmdRestore->Enabled()) << other;
+    }
 }
 
 TEST_F(RacRestore, AnEarlierSafetyCopyOfTheSameSecondIsKept) {
