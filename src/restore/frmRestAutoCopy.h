@@ -39,7 +39,6 @@ public:
     std::string ListedPath;    // the file the last listing showed, which Restore puts in place
     bool ListedSafetyCopy = false;  // it is a safety copy in the data folder, not an automatic copy
     bool ListedBackupCopy = false;  // it is the data copy of a complete backup, or an earlier state of it
-    std::string DataFileName;       // DatabaseFileName of the settings database, trimmed
 
 protected:
     void Form_Load() override;

@@ -356,7 +356,7 @@ TEST_F(BackupWindowTest, UnattendedBackupSaysWhyItFailedAndTheWindowShowsIt) {
     EXPECT_EQ(events, (Events{"shell: xcopy C:\\QVNWin32\\*.* \"E:\\My Backups\\QVNWin32\" /T/Y",  // no STEP 1 box
                               "shell: xcopy C:\\QVNWin32\\*.* \"E:\\My Backups\\QVNWin32\" /s/d/y",
                               "box BACKUP (48): No backup was checked good in the last two days. " + last}));
-    EXPECT_TRUE(ui::ClippedCaptions(*form).empty());
+    EXPECT_TRUE(qvtest::ClippedCaptions(*form).empty());
 }
 
 // The check reads each copy back from its disk, not from the page cache: on an ext4 image whose block is
