@@ -73,12 +73,15 @@ public:
 
 private:
     // A read date the run found or gave: a date (on `day`, when the entry names one), or Null or empty
-    // text under ALL.
+    // text under ALL. A date only in the form the data database stores dates in, "YYYY-MM-DD" or
+    // "YYYY-MM-DD HH:MM:SS": an edited row's "1/1/99", "Jan 1 1999" or " 2026-04-28" would be written
+    // back into a reading as it stands.
     static bool IsDateOn(const Variant &v, const std::optional<platform::DateTime> &day) {
         if (v.IsNull() || (v.kind() == Variant::Kind::Text && v.TextView().empty())) return !day;
-        if (v.kind() != Variant::Kind::Text || v.TextView().size() > 40) return false;
-        auto when = platform::ParseStorageText(v.TextView());  // as stored, else as another program wrote it
-        if (!when) when = platform::RecognizeDate(v.TextView());
+        if (v.kind() != Variant::Kind::Text) return false;
+        const std::string_view text = v.TextView();
+        const auto when = text.size() == 10 || (text.size() == 19 && text[10] == ' ') ? platform::ParseStorageText(text)
+                                                                                      : std::nullopt;
         return when && (!day || platform::DateOnly(*when) == *day);
     }
     std::optional<std::string> code_;
