@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <unordered_set>
 
 #include "platform/clock.h"
 #include "platform/error.h"
@@ -108,34 +109,29 @@ void CheckRange(dao::Database &db, const readdates::RunSummary &run) {
                                " readings it changed are recorded");
 }
 
-// The readings of one slice, visited in the order of their rows: each change is matched with its
-// reading, and given back when the reading still is as the run left it.
+// The changes of one slice, each with its reading as it stands now, in the order of their rows: one
+// statement over the run's rows joined with the readings.
 class Slice {
 public:
-    Slice(dao::Database &db, std::int64_t run, std::int64_t from, std::int64_t to) {
-        const std::string rows = "FRDCHG where rowid between " + std::to_string(from) + " and " + std::to_string(to) +
-                                 " and run = " + std::to_string(run);
-        changes = db.OpenRecordset("select * from " + rows + " order by reading", dao::dbOpenSnapshot);
-        readings = db.OpenRecordset(std::string("select +billdate as storedbilldate, ") + readdates::kRecordedColumns +
-                                        " from [tbl reading] where rowid in (select reading from " + rows +
-                                        ") order by rowid",
-                                    dao::dbOpenDynaset);
-    }
-    // Moves `readings` to the change's reading; false when it is gone or no longer the same reading
-    // (another bill date, account or code), or holds another read date than the run gave it.
+    Slice(dao::Database &db, std::int64_t run, std::int64_t from, std::int64_t to)
+        : changes(db.OpenRecordset(
+              "select c.reading as reading, c.lockey as lockey, c.code as code, c.accno as accno, c.olddate as "
+              "olddate, c.newdate as newdate, r.rowid as rowkey, +r.billdate as storedbilldate, r.lockey as "
+              "readinglockey, r.code as readingcode, +r.readdate as storedreaddate from FRDCHG c left join "
+              "[tbl reading] r on r.rowid = c.reading where c.rowid between " + std::to_string(from) + " and " +
+                  std::to_string(to) + " and c.run = " + std::to_string(run) + " order by c.rowid",
+              dao::dbOpenSnapshot)) {}
+    // Whether the reading of the change stands on is there and as the run left it: the same reading
+    // (its bill date, account and code), holding the read date the run gave it.
     bool AsTheRunLeftIt(std::int64_t reading, const Variant &billdate) {
-        while (!readings.Eof() && readings.Fields("rowkey").Value().ToLong() < reading) readings.MoveNext();
-        return !readings.Eof() && readings.Fields("rowkey").Value().ToLong() == reading &&
-               readings.Fields("storedbilldate").Value() == billdate &&
-               readings.Fields("lockey").Value() == changes.Fields("lockey").Value() &&
-               readings.Fields("code").Value() == changes.Fields("code").Value() &&
-               readings.Fields("storedreaddate").Value() == changes.Fields("newdate").Value();
+        const Variant rowkey = changes.Fields("rowkey");
+        return !rowkey.IsNull() && rowkey.ToLong() == reading &&
+               changes.Fields("storedbilldate").Value() == billdate &&
+               changes.Fields("readinglockey").Value() == changes.Fields("lockey").Value() &&
+               changes.Fields("readingcode").Value() == changes.Fields("code").Value() &&
+               changes.Fields("storedreaddate").Value() == changes.Fields("newdate").Value();
     }
-    void Close() {
-        changes.Close();
-        readings.Close();
-    }
-    dao::Recordset changes, readings;
+    dao::Recordset changes;
 };
 
 // The newest later run still in effect (a correction not undone, or the redo of one: an undo of an
@@ -205,12 +201,14 @@ public:
             const std::int64_t to = done_.lastChange - from < kSlice ? done_.lastChange : from + kSlice - 1;
             more = to != done_.lastChange;
             Slice slice(db_, done_.run, from, to);
-            std::optional<std::int64_t> previous;
+            std::unordered_set<std::int64_t> named;
             for (; !slice.changes.Eof(); slice.changes.MoveNext()) {
-                Change(slice, previous);
+                Change(slice, named);
                 visited(++seen, done_.records);
             }
-            slice.Close();
+            slice.changes.Close();
+            // The readings of this slice given back, before the next slice reads its readings.
+            recorder_.Apply();
         }
     }
     void Finish() {
@@ -219,19 +217,16 @@ public:
     }
 
 private:
-    // The change `slice.changes` stands on; `previous` is the reading of the change before it.
-    void Change(Slice &slice, std::optional<std::int64_t> &previous) {
+    // The change `slice.changes` stands on; `named` holds the readings of the slice's changes before it:
+    // a reading named twice is given back once at most (the next slice reads what this one gave back).
+    void Change(Slice &slice, std::unordered_set<std::int64_t> &named) {
         dao::Recordset &c = slice.changes;
         const Variant had = c.Fields("olddate"), has = c.Fields("newdate"), code = c.Fields("code");
         const std::string account = Clipped(c.Fields("accno"));
         const std::optional<std::int64_t> reading = RowidOf(c.Fields("reading"));
-        const bool recorded = reading && reading != previous && dates_.Holds(c);
-        previous = reading;
+        const bool recorded = reading && named.insert(*reading).second && dates_.Holds(c);
         if (!recorded || !slice.AsTheRunLeftIt(*reading, dates_.billDate))
             return Left(c, recorded ? "changed again or deleted since" : "not as the correction recorded it");
-        slice.readings.Edit();
-        slice.readings.Fields("readdate") = had;
-        slice.readings.Update();
         recorder_.Changed(*reading, c.Fields("lockey"), code, account, has, had);
         audit_.Add(undoing_ + "Changed read date from " + ShownReadDate(has) + " to " + ShownReadDate(had) + scope_ +
                    account + " for code " + TextOf(code));
@@ -266,6 +261,9 @@ UndoOutcome UndoRun(std::int64_t run, const ChangeVisited &visited) {
     // Declared after the transaction, the handles are closed before a failure rolls it back: the
     // rollback wants no statement still reading.
     dao::Database db = ws.OpenDatabase(shared.DataFilePath);
+    // The record and the readings are checked before anything is given back: no other program changes
+    // them in between.
+    db.LockForWriting();
     const readdates::RunSummary done = RunToUndo(db, run);
     Walk walk(db, done, audit, outcome);
     walk.Slices(visited);
