@@ -82,13 +82,18 @@ void Spool::Add(std::string_view line) {
     if (buffer_.size() >= kBuffer) Flush();
 }
 
+void Spool::AddBytes(std::string_view bytes) {
+    buffer_.append(bytes);
+    if (buffer_.size() >= kBuffer) Flush();
+}
+
 void Spool::Flush() {
     WriteAll(fd_.get(), buffer_.data(), buffer_.size(), shown_);
     size_ += buffer_.size();
     buffer_.clear();
 }
 
-void Record(int pending, std::string_view record, const fs::path &shown, std::string_view digests) {
+void Record(int pending, std::string_view record, const fs::path &shown, Spool *digests) {
     struct stat st {};
     char last = '\n';
     if (::fstat(pending, &st) != 0) RaiseOsError(errno, shown);
@@ -100,7 +105,15 @@ void Record(int pending, std::string_view record, const fs::path &shown, std::st
     };
     if (last != '\n') put("\n");
     put(record);
-    for (std::size_t from = 0; from < digests.size(); from += kBuffer / 2) put(Hex(digests.substr(from, kBuffer / 2)));
+    if (digests) {
+        digests->Flush();
+        std::string part(kBuffer / 2, '\0');
+        for (std::uint64_t from = 0, size = digests->Size(); from < size; from += part.size()) {
+            part.resize(static_cast<std::size_t>(std::min<std::uint64_t>(kBuffer / 2, size - from)));
+            ReadAt(digests->fd(), part.data(), part.size(), from, shown);
+            put(Hex(part));
+        }
+    }
     put("\n");
     Sync(pending, shown);
 }
@@ -178,7 +191,7 @@ struct SpooledAppender::Impl {
     std::string pendingName;
     Fd pending;
     std::optional<Spool> spool;
-    std::string digests;  // of the lines written, 8 bytes each (16 hex digits in the pending file)
+    std::optional<Spool> digests;  // of the lines written, 8 bytes each (16 hex digits in the pending file)
     bool prepared = false;
     bool committing = false;  // from here on the caller's changes have committed
     bool committed = false;
@@ -211,6 +224,7 @@ SpooledAppender::SpooledAppender(const fs::path &path, std::string_view note) : 
                                "\nnote " + Hex(note) + "\nlog " + Hex(f.name) + "\n";
     WriteAll(f.pending.get(), header.data(), header.size(), f.path.parent_path());
     f.spool.emplace(f.folder.get(), f.path);
+    f.digests.emplace(f.folder.get(), f.path);
 }
 
 SpooledAppender::~SpooledAppender() = default;
@@ -218,14 +232,17 @@ SpooledAppender::~SpooledAppender() = default;
 void SpooledAppender::WriteLine(std::string_view line) {
     if (impl_->committed) Raise(75);
     impl_->spool->Add(line);
-    AppendLineDigest(impl_->digests, line);
+    thread_local std::string digest;
+    digest.clear();
+    AppendLineDigest(digest, line);
+    impl_->digests->AddBytes(digest);
 }
 
 void SpooledAppender::Prepare(std::string_view mark) {
     Impl &f = *impl_;
     const fs::path shown = f.path.parent_path();
     f.spool->Flush();
-    Record(f.pending.get(), "mark " + Hex(mark) + " " + std::to_string(f.spool->lines) + " ", shown, f.digests);
+    Record(f.pending.get(), "mark " + Hex(mark) + " " + std::to_string(f.spool->lines) + " ", shown, &*f.digests);
     // The pending file's name must last too; one that another program removed keeps nothing.
     if (const int err = SyncFolder(f.folder.get())) RaiseOsError(err, shown);
     struct stat st {};
