@@ -74,7 +74,6 @@ dao::Recordset ReadingsAmong(dao::Database &db, const RunEntries &entries, std::
 
 CorrectionOutcome CorrectReadDates(const RunEntries &entries, const ReadingVisited &visited) {
     using platform::DateTime;
-    auto &shared = startup::Shared();
     const bool all = IsAllKeyword(entries.fromDate);
     const DateTime oldDate = all ? DateTime{} : platform::DateValue(entries.fromDate);  // unused under ALL
     // The new read date as the readings and the record of the run store it.
@@ -82,55 +81,47 @@ CorrectionOutcome CorrectReadDates(const RunEntries &entries, const ReadingVisit
     const std::string changed = "Changed read date from " + entries.fromDate + " to " + entries.toDate +
                                 " for bill date " + entries.billDate + " for account ";
 
-    // The audit file is made sure of before anything changes; its lines are written after the commit.
-    startup::AuditBatch audit;
     CorrectionOutcome outcome;
-    outcome.auditFile = audit.Path();
-    dao::Workspace &ws = dao::DBEngine().Workspaces(0);
-    dao::Transaction run(ws);
-    // Declared after the transaction, the handles are closed before a failure rolls it back: the
-    // rollback wants no statement still reading.
-    dao::Database db = ws.OpenDatabase(shared.DataFilePath);
-    // The readings are read before they are changed: no other program changes them in between.
-    db.LockForWriting();
-    dao::Recordset rsLock = db.OpenRecordset("select * from frdlk order by lockey", dao::dbOpenSnapshot);
-    const std::vector<std::int64_t> rowids = RowidsInScope(db, entries);
-    const auto count = static_cast<std::int64_t>(rowids.size());
-    // Each change is recorded as it is found, and the record gives the readings of each slice their new
-    // read date by one statement.
-    RunRecorder recorder(db, entries);
-    for (std::size_t from = 0, to = 0; from < rowids.size(); from = to) {
-        to = SliceEnd(rowids, from);
-        const auto slice = std::span(rowids).subspan(from, to - from);
-        dao::Recordset rs = ReadingsAmong(db, entries, slice);
-        for (std::size_t i = 0; i < slice.size(); ++i) {
-            const auto position = static_cast<std::int64_t>(from + i);
-            while (!rs.Eof() && rs.Fields("rowkey").Value().ToLong() < slice[i]) rs.MoveNext();
-            if (rs.Eof() || rs.Fields("rowkey").Value().ToLong() != slice[i]) platform::Raise(3167, "Record is deleted.");
-            if (!all) {
-                const Variant readdate = rs.Fields("readdate");
-                if (readdate.IsNull() || platform::DateOnly(readdate.ToDate()) != oldDate) {
-                    visited(position, count, false);
-                    continue;
+    const AuditedRun audited = RunAudited([&](dao::Database &db, startup::AuditBatch &audit) {
+        dao::Recordset rsLock = db.OpenRecordset("select * from frdlk order by lockey", dao::dbOpenSnapshot);
+        const std::vector<std::int64_t> rowids = RowidsInScope(db, entries);
+        const auto count = static_cast<std::int64_t>(rowids.size());
+        // Each change is recorded as it is found, and the record gives the readings of each slice their
+        // new read date by one statement.
+        RunRecorder recorder(db, entries);
+        for (std::size_t from = 0, to = 0; from < rowids.size(); from = to) {
+            to = SliceEnd(rowids, from);
+            const auto slice = std::span(rowids).subspan(from, to - from);
+            dao::Recordset rs = ReadingsAmong(db, entries, slice);
+            for (std::size_t i = 0; i < slice.size(); ++i) {
+                const auto position = static_cast<std::int64_t>(from + i);
+                while (!rs.Eof() && rs.Fields("rowkey").Value().ToLong() < slice[i]) rs.MoveNext();
+                if (rs.Eof() || rs.Fields("rowkey").Value().ToLong() != slice[i])
+                    platform::Raise(3167, "Record is deleted.");
+                if (!all) {
+                    const Variant readdate = rs.Fields("readdate");
+                    if (readdate.IsNull() || platform::DateOnly(readdate.ToDate()) != oldDate) {
+                        visited(position, count, false);
+                        continue;
+                    }
                 }
+                const Variant lockey = rs.Fields("lockey"), code = rs.Fields("code");
+                rsLock.FindFirst("lockey = " + startup::SqlLiteral(lockey));
+                const std::string account =
+                    rsLock.NoMatch() ? "lockey " + lockey.ToText() : TextOf(rsLock.Fields("accno"));
+                recorder.Changed(slice[i], lockey, code, account, rs.Fields("storedreaddate"), newDate);
+                audit.Add(changed + account + " for code " + TextOf(code));
+                ++outcome.changed;
+                visited(position, count, true);
             }
-            const Variant lockey = rs.Fields("lockey"), code = rs.Fields("code");
-            rsLock.FindFirst("lockey = " + startup::SqlLiteral(lockey));
-            const std::string account = rsLock.NoMatch() ? "lockey " + lockey.ToText() : TextOf(rsLock.Fields("accno"));
-            recorder.Changed(slice[i], lockey, code, account, rs.Fields("storedreaddate"), newDate);
-            audit.Add(changed + account + " for code " + TextOf(code));
-            ++outcome.changed;
-            visited(position, count, true);
+            rs.Close();
+            recorder.Apply();
         }
-        rs.Close();
-        recorder.Apply();
-    }
-    rsLock.Close();
-    recorder.Finish();
-    audit.Prepare();
-    run.Commit();
-    db.Close();
-    outcome.auditFailure = audit.CommitOrWhyNot();
+        rsLock.Close();
+        recorder.Finish();
+    });
+    outcome.auditFile = audited.auditFile;
+    outcome.auditFailure = audited.auditFailure;
     return outcome;
 }
 

@@ -165,6 +165,26 @@ std::int64_t RunRecorder::Finish(std::int64_t kept) {
     return run_;
 }
 
+AuditedRun RunAudited(const std::function<void(dao::Database &, startup::AuditBatch &)> &work) {
+    startup::AuditBatch audit;
+    AuditedRun outcome{audit.Path(), {}};
+    dao::Workspace &ws = dao::DBEngine().Workspaces(0);
+    dao::Transaction run(ws);
+    {
+        // The run's handles are closed before a failure rolls the transaction back (the rollback wants
+        // no statement still reading): they live in this scope and in `work`.
+        dao::Database db = ws.OpenDatabase(startup::Shared().DataFilePath);
+        db.LockForWriting();
+        audit.Use(db);
+        work(db, audit);
+        audit.Prepare();
+        run.Commit();
+        db.Close();
+    }
+    outcome.auditFailure = audit.CommitOrWhyNot();
+    return outcome;
+}
+
 std::vector<RunSummary> RecordedRuns(dao::Database &db) {
     return Summaries(db, std::string(kRunsQuery) + " order by r.run desc");
 }

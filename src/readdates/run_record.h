@@ -15,6 +15,7 @@
 //
 // The tables are created by the first run that records itself, inside its transaction.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,6 +23,7 @@
 #include "platform/clock.h"
 #include "platform/dao/dao.h"
 #include "readdates/read_date_entries.h"
+#include "startup/audit.h"
 
 namespace readdates {
 
@@ -76,6 +78,19 @@ private:
     std::int64_t applied_ = 0;             // the rows applied so far
     std::int64_t appliedThrough_ = 0;      // ... the rowid of the last of them
 };
+
+// What a read-date run (a correction, an undo) does around its work, written once: its audit batch
+// opened before anything changes (a missing AUDIT folder fails first); one transaction on the data
+// database, whose write lock is taken before anything is read, so that nothing changes between the
+// run's checks and its writes; the batch's rows added through the run's own open of the database, the
+// batch prepared before the commit and its lines written after it. `work(db, audit)` reads, changes,
+// records and audits; a failure before the commit rolls everything back and is raised. After the
+// commit only the audit file's lines can fail: `auditFailure` tells why (empty when they were written).
+struct AuditedRun {
+    std::string auditFile;  // the run's audit file (Windows path)
+    std::string auditFailure;
+};
+AuditedRun RunAudited(const std::function<void(platform::dao::Database &db, startup::AuditBatch &audit)> &work);
 
 // A run's date and time as the undo names it, to the second.
 inline constexpr const char *kRunTime = "mm/dd/yyyy hh:mm:ss";

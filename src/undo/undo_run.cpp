@@ -191,7 +191,11 @@ public:
         : db_(db), done_(done), dates_(done), audit_(audit), outcome_(outcome),
           undoing_(UndoingText(done)),
           scope_(" for bill date " + done.entries.billDate + " for account "),
-          recorder_(db, {done.entries.billDate, done.entries.code, done.entries.toDate, done.entries.fromDate}, done.run) {}
+          // An undo goes from the date the run gave to the one it found.
+          recorder_(db,
+                    {.billDate = done.entries.billDate, .code = done.entries.code, .fromDate = done.entries.toDate,
+                     .toDate = done.entries.fromDate},
+                    done.run) {}
 
     // The range in slices, its last row perhaps the largest rowid there is: no step goes past it (the
     // range was checked to span `records` rows, so lastChange - from cannot overflow).
@@ -251,27 +255,15 @@ private:
 }  // namespace
 
 UndoOutcome UndoRun(std::int64_t run, const ChangeVisited &visited) {
-    auto &shared = startup::Shared();
-    // The audit file is made sure of before anything changes; its lines are written after the commit.
-    startup::AuditBatch audit;
     UndoOutcome outcome;
-    outcome.auditFile = audit.Path();
-    dao::Workspace &ws = dao::DBEngine().Workspaces(0);
-    dao::Transaction undo(ws);
-    // Declared after the transaction, the handles are closed before a failure rolls it back: the
-    // rollback wants no statement still reading.
-    dao::Database db = ws.OpenDatabase(shared.DataFilePath);
-    // The record and the readings are checked before anything is given back: no other program changes
-    // them in between.
-    db.LockForWriting();
-    const readdates::RunSummary done = RunToUndo(db, run);
-    Walk walk(db, done, audit, outcome);
-    walk.Slices(visited);
-    walk.Finish();
-    audit.Prepare();
-    undo.Commit();
-    db.Close();
-    outcome.auditFailure = audit.CommitOrWhyNot();
+    const readdates::AuditedRun audited = readdates::RunAudited([&](dao::Database &db, startup::AuditBatch &audit) {
+        const readdates::RunSummary done = RunToUndo(db, run);
+        Walk walk(db, done, audit, outcome);
+        walk.Slices(visited);
+        walk.Finish();
+    });
+    outcome.auditFile = audited.auditFile;
+    outcome.auditFailure = audited.auditFailure;
     return outcome;
 }
 
