@@ -83,7 +83,10 @@ CorrectionOutcome CorrectReadDates(const RunEntries &entries, const ReadingVisit
 
     CorrectionOutcome outcome;
     const AuditedRun audited = RunAudited([&](dao::Database &db, startup::AuditBatch &audit) {
+        // The window's own selection is read first, with the small cache of a connection that only
+        // reads (the lock reads it out); the readings are read under the write lock.
         dao::Recordset rsLock = db.OpenRecordset("select * from frdlk order by lockey", dao::dbOpenSnapshot);
+        db.LockForWriting();
         const std::vector<std::int64_t> rowids = RowidsInScope(db, entries);
         const auto count = static_cast<std::int64_t>(rowids.size());
         // Each change is recorded as it is found, and the record gives the readings of each slice their

@@ -174,7 +174,6 @@ AuditedRun RunAudited(const std::function<void(dao::Database &, startup::AuditBa
         // The run's handles are closed before a failure rolls the transaction back (the rollback wants
         // no statement still reading): they live in this scope and in `work`.
         dao::Database db = ws.OpenDatabase(startup::Shared().DataFilePath);
-        db.LockForWriting();
         audit.Use(db);
         work(db, audit);
         audit.Prepare();

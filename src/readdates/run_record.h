@@ -81,11 +81,12 @@ private:
 
 // What a read-date run (a correction, an undo) does around its work, written once: its audit batch
 // opened before anything changes (a missing AUDIT folder fails first); one transaction on the data
-// database, whose write lock is taken before anything is read, so that nothing changes between the
-// run's checks and its writes; the batch's rows added through the run's own open of the database, the
-// batch prepared before the commit and its lines written after it. `work(db, audit)` reads, changes,
-// records and audits; a failure before the commit rolls everything back and is raised. After the
-// commit only the audit file's lines can fail: `auditFailure` tells why (empty when they were written).
+// database; the batch's rows added through the run's own open of the database, the batch prepared
+// before the commit and its lines written after it. `work(db, audit)` takes the write lock
+// (LockForWriting) before it reads what it checks, so that nothing changes between its checks and its
+// writes, then reads, changes, records and audits; a failure before the commit rolls everything back
+// and is raised. After the commit only the audit file's lines can fail: `auditFailure` tells why
+// (empty when they were written).
 struct AuditedRun {
     std::string auditFile;  // the run's audit file (Windows path)
     std::string auditFailure;

@@ -257,6 +257,7 @@ private:
 UndoOutcome UndoRun(std::int64_t run, const ChangeVisited &visited) {
     UndoOutcome outcome;
     const readdates::AuditedRun audited = readdates::RunAudited([&](dao::Database &db, startup::AuditBatch &audit) {
+        db.LockForWriting();  // the record and the readings stay as checked until the commit
         const readdates::RunSummary done = RunToUndo(db, run);
         Walk walk(db, done, audit, outcome);
         walk.Slices(visited);
