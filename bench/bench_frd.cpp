@@ -12,6 +12,8 @@
 //   undo      Undo over a correction of `size` records (each run undoes the newest run, so every one
 //             gives them all back), audited and recorded, vs one set-based UPDATE + INSERT ... SELECT of
 //             the same change and audit rows
+//   undo-vs-run  Undo over a correction of `size` records vs that correction, the same readings
+//                                                                              target <= 1x, <= 64 MB extra
 //   progress  pb1 driven as the run drives it, 100,000 steps
 #include <QApplication>
 
@@ -45,7 +47,7 @@ void Expect(long long got, long long want, const std::string &what) {
 }
 
 // One installation on a temporary drive C, with start-up's settings read as qvutil reads them, and every
-// message box answered OK (the last one kept).
+// message box answered OK, or Yes when it asks (the last one kept).
 struct Fixture {
     qvtest::TempDrives drives{"C"};
     bench::ReadingsLayout layout;
@@ -59,7 +61,7 @@ struct Fixture {
         startup::ReadSettings();
         platform::ui::SetMsgBoxResponderForTests([box = lastBox](const platform::ui::MsgBoxRecord &r) {
             *box = r;
-            return platform::ui::vbOK;
+            return (r.style & 7) == platform::ui::vbYesNo ? platform::ui::vbYes : platform::ui::vbOK;
         });
     }
     ~Fixture() { platform::ui::SetMsgBoxResponderForTests({}); }
@@ -250,6 +252,71 @@ bench::Comparison Undo(long size) {
             a, b, {{bench::Figure::PeakMB, 64}}};
 }
 
+// The undo against the correction it undoes, on the same readings, each in a window opened for it
+// (untimed): each correction gives every reading of the bill date a read date of its own, and each undo
+// gives them back.
+bench::Comparison UndoVsRun(long size) {
+    auto fx = std::make_shared<Fixture>(bench::ReadingsLayout{size, size / 2, 2});
+    const long long due = fx->layout.Matching();
+    auto date = std::make_shared<NewDate>();
+    auto correction = std::make_shared<std::unique_ptr<Window<>>>();
+    auto undoing = std::make_shared<std::unique_ptr<Window<undo::frmUndoFixRdgs>>>();
+    const fs::path auditDir = fx->inst.auditDir;
+    auto audited = [=] {
+        Expect(Sql(fx->inst.dataDb).count("select count(*) from LIDB"), due, "audit rows");
+        long long lines = 0;
+        for (const auto &e : fs::directory_iterator(auditDir)) {
+            std::ifstream in(e.path());
+            for (std::string line; std::getline(in, line);) ++lines;
+        }
+        Expect(lines, due, "audit file lines");
+    };
+    auto clear = [=] {
+        Sql(fx->inst.dataDb).exec("delete from LIDB");
+        for (const auto &e : fs::directory_iterator(auditDir)) fs::remove(e.path());
+    };
+    auto open = [=] {
+        clear();
+        date->Next();
+        *correction = std::make_unique<Window<>>(fx);
+        (**correction)->txt[0]->SetText(kBillDateText);
+        (**correction)->txt[1]->SetText("ALL");
+        (**correction)->txt[2]->SetText(date->Typed());
+        (**correction)->RefreshContinue();
+    };
+    open();  // the first undo's correction
+    (**correction)->cmdContinue_Click();
+    correction->reset();
+    bench::Side a{"Undo of the newest correction, audited", [=](bench::Probe &) { (**undoing)->cmdUndo_Click(); }};
+    a.reset = [=] {
+        clear();
+        *undoing = std::make_unique<Window<undo::frmUndoFixRdgs>>(fx);
+        (**undoing)->ListRuns();
+    };
+    a.check = [=] {
+        const std::string want = std::to_string(due) + " reading records were given back";
+        if (fx->lastBox->title != "FINISHED" || fx->lastBox->prompt.rfind(want, 0) != 0)
+            throw std::runtime_error("the undo reported \"" + fx->lastBox->prompt + "\"");
+        Expect(Sql(fx->inst.dataDb).count(std::string("select count(*) from [tbl reading] where billdate = '") +
+                                          kBillDateStored + "' and readdate <> '2021-03-27'"),
+               0, "readings not given back the read date they were laid out with");
+        audited();
+        undoing->reset();
+    };
+    bench::Side b{"the correction it undoes, audited", [=](bench::Probe &) { (**correction)->cmdContinue_Click(); }};
+    b.reset = open;
+    b.check = [=] {
+        Expect(Sql(fx->inst.dataDb).count(std::string("select count(*) from [tbl reading] where billdate = '") +
+                                          kBillDateStored + "' and readdate = '" + date->Stored() + "'"),
+               due, "readings given the new read date");
+        audited();
+        correction->reset();
+    };
+    return {"undo vs the correction it undoes, " + std::to_string(due) + " records (" +
+                std::to_string(fx->layout.Readings()) + " readings)",
+            a, b, {{bench::Figure::RatioMedian, 1}, {bench::Figure::PeakMB, 64}}};
+}
+
 bench::Comparison Progress(long) {
     auto fx = std::make_shared<Fixture>(bench::ReadingsLayout{1000, 500, 2});
     auto form = std::make_shared<Window<>>(fx);
@@ -281,5 +348,6 @@ int main(int argc, char **argv) {
                         {"count", {1'000'000}, Count},
                         {"run", {10'000, 100'000, 1'000'000}, Run},
                         {"undo", {10'000, 100'000, 1'000'000}, Undo},
+                        {"undo-vs-run", {100'000, 1'000'000}, UndoVsRun},
                         {"progress", {}, Progress}});
 }

@@ -13,11 +13,40 @@ std::string Hex(std::string_view bytes) {
     return out;
 }
 
-std::string Sha256Hex(std::string_view bytes) {
-    unsigned char md[EVP_MAX_MD_SIZE];
+namespace {
+
+// A context set up once and copied for each digest: an audit batch digests each of its lines, and
+// EVP_Digest would look the digest up and make and set up a context for every one.
+struct Sha256Context {
+    EVP_MD *md = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+    EVP_MD_CTX *start = EVP_MD_CTX_new();
+    EVP_MD_CTX *ctx = EVP_MD_CTX_new();
+    bool ready = md && start && ctx && EVP_DigestInit_ex2(start, md, nullptr) == 1;
+    Sha256Context() = default;
+    Sha256Context(const Sha256Context &) = delete;
+    Sha256Context &operator=(const Sha256Context &) = delete;
+    ~Sha256Context() {
+        EVP_MD_CTX_free(ctx);
+        EVP_MD_CTX_free(start);
+        EVP_MD_free(md);
+    }
+};
+
+}  // namespace
+
+std::array<unsigned char, 32> Sha256(std::string_view bytes) {
+    thread_local Sha256Context sha;
+    std::array<unsigned char, 32> md{};
     unsigned int len = 0;
-    EVP_Digest(bytes.data(), bytes.size(), md, &len, EVP_sha256(), nullptr);
-    return Hex(std::string_view(reinterpret_cast<const char *>(md), len));
+    if (!sha.ready || EVP_MD_CTX_copy_ex(sha.ctx, sha.start) != 1 ||
+        EVP_DigestUpdate(sha.ctx, bytes.data(), bytes.size()) != 1 || EVP_DigestFinal_ex(sha.ctx, md.data(), &len) != 1)
+        EVP_Digest(bytes.data(), bytes.size(), md.data(), &len, EVP_sha256(), nullptr);
+    return md;
+}
+
+std::string Sha256Hex(std::string_view bytes) {
+    const auto md = Sha256(bytes);
+    return Hex(std::string_view(reinterpret_cast<const char *>(md.data()), md.size()));
 }
 
 Sha256::Sha256() : ctx_(EVP_MD_CTX_new()) { EVP_DigestInit_ex(static_cast<EVP_MD_CTX *>(ctx_), EVP_sha256(), nullptr); }

@@ -45,7 +45,16 @@ std::optional<std::string> FromHex(std::string_view hex) {
     return out;
 }
 
-std::string LineDigest(std::string_view line) { return Sha256Hex(line).substr(0, 16); }
+std::string LineDigest(std::string_view line) {
+    std::string raw;
+    AppendLineDigest(raw, line);
+    return Hex(raw);
+}
+
+void AppendLineDigest(std::string &out, std::string_view line) {
+    const auto md = Sha256(line);
+    out.append(reinterpret_cast<const char *>(md.data()), kTokenDigits / 2);
+}
 
 Spool::Spool(int folder, const fs::path &shown) : shown_(shown) {
     fd_.reset(::openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
@@ -73,20 +82,39 @@ void Spool::Add(std::string_view line) {
     if (buffer_.size() >= kBuffer) Flush();
 }
 
+void Spool::AddBytes(std::string_view bytes) {
+    buffer_.append(bytes);
+    if (buffer_.size() >= kBuffer) Flush();
+}
+
 void Spool::Flush() {
     WriteAll(fd_.get(), buffer_.data(), buffer_.size(), shown_);
     size_ += buffer_.size();
     buffer_.clear();
 }
 
-void Record(int pending, const std::string &record, const fs::path &shown) {
+void Record(int pending, std::string_view record, const fs::path &shown, Spool *digests) {
     struct stat st {};
     char last = '\n';
     if (::fstat(pending, &st) != 0) RaiseOsError(errno, shown);
-    const auto size = static_cast<std::uint64_t>(st.st_size);
-    if (size > 0) ReadAt(pending, &last, 1, size - 1, shown);
-    const std::string text = (last == '\n' ? "" : "\n") + record + "\n";
-    WriteAt(pending, text.data(), text.size(), size, shown);
+    auto at = static_cast<std::uint64_t>(st.st_size);
+    if (at > 0) ReadAt(pending, &last, 1, at - 1, shown);
+    const auto put = [&](std::string_view text) {
+        WriteAt(pending, text.data(), text.size(), at, shown);
+        at += text.size();
+    };
+    if (last != '\n') put("\n");
+    put(record);
+    if (digests) {
+        digests->Flush();
+        std::string part(kBuffer / 2, '\0');
+        for (std::uint64_t from = 0, size = digests->Size(); from < size; from += part.size()) {
+            part.resize(static_cast<std::size_t>(std::min<std::uint64_t>(kBuffer / 2, size - from)));
+            ReadAt(digests->fd(), part.data(), part.size(), from, shown);
+            put(Hex(part));
+        }
+    }
+    put("\n");
     Sync(pending, shown);
 }
 
@@ -163,7 +191,7 @@ struct SpooledAppender::Impl {
     std::string pendingName;
     Fd pending;
     std::optional<Spool> spool;
-    std::string digests;  // of the lines written, 16 hex digits each
+    std::optional<Spool> digests;  // of the lines written, 8 bytes each (16 hex digits in the pending file)
     bool prepared = false;
     bool committing = false;  // from here on the caller's changes have committed
     bool committed = false;
@@ -201,6 +229,7 @@ SpooledAppender::SpooledAppender(const fs::path &path, std::string_view note) : 
                                "\nnote " + Hex(note) + "\nlog " + Hex(f.name) + "\n";
     WriteAll(f.pending.get(), header.data(), header.size(), f.path.parent_path());
     f.spool.emplace(f.folder.get(), f.path);
+    f.digests.emplace(f.folder.get(), f.path);
 }
 
 SpooledAppender::~SpooledAppender() = default;
@@ -208,14 +237,17 @@ SpooledAppender::~SpooledAppender() = default;
 void SpooledAppender::WriteLine(std::string_view line) {
     if (impl_->committed) Raise(75);
     impl_->spool->Add(line);
-    impl_->digests += LineDigest(line);
+    thread_local std::string digest;
+    digest.clear();
+    AppendLineDigest(digest, line);
+    impl_->digests->AddBytes(digest);
 }
 
 void SpooledAppender::Prepare(std::string_view mark) {
     Impl &f = *impl_;
     const fs::path shown = f.path.parent_path();
     f.spool->Flush();
-    Record(f.pending.get(), "mark " + Hex(mark) + " " + std::to_string(f.spool->lines) + " " + f.digests, shown);
+    Record(f.pending.get(), "mark " + Hex(mark) + " " + std::to_string(f.spool->lines) + " ", shown, &*f.digests);
     // The pending file's name must last too; one that another program removed keeps nothing.
     if (const int err = SyncFolder(f.folder.get())) RaiseOsError(err, shown);
     struct stat st {};

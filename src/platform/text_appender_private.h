@@ -33,14 +33,17 @@ inline constexpr std::size_t kBuffer = 1 << 16;
 
 void Lock(int fd);
 std::optional<std::string> FromHex(std::string_view hex);
-// The first 16 hex digits of the line's Sha256Hex.
+// The first 16 hex digits of the line's Sha256Hex; raw, its first 8 bytes appended to `out`.
 std::string LineDigest(std::string_view line);
+void AppendLineDigest(std::string &out, std::string_view line);
 
-// Lines waiting in an unnamed file of the log's folder (else of the temporary folder), CR LF after each.
+// Lines waiting in an unnamed file of the log's folder (else of the temporary folder), CR LF after each
+// (or other bytes: the digests of a batch's lines).
 class Spool {
 public:
     Spool(int folder, const fs::path &shown);
     void Add(std::string_view line);
+    void AddBytes(std::string_view bytes);  // without a line end, not counted as a line
     void Flush();
     int fd() const { return fd_.get(); }
     std::uint64_t Size() const { return size_ + buffer_.size(); }
@@ -54,7 +57,10 @@ private:
 };
 
 // Appends one record to a pending file and syncs it; a record that a kill cut short is ended first.
-void Record(int pending, const std::string &record, const fs::path &shown);
+// The bytes of `digests` (a spool of raw digests), when given, follow the record's text in hex,
+// read and written a part at a time: a long batch's record is never held whole in memory.
+class Spool;
+void Record(int pending, std::string_view record, const fs::path &shown, Spool *digests = nullptr);
 // Removes a pending file whose batch is done with; one that may not be removed is marked done.
 void Finish(int pending, int folder, const std::string &name);
 // Under the log's lock: appends the spool's bytes from `from` on (recording where first, unless

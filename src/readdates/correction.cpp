@@ -1,6 +1,11 @@
 // The correction run: one transaction over the readings of the bill date, audited and recorded.
 #include "readdates/correction.h"
 
+#include <algorithm>
+#include <limits>
+#include <span>
+#include <vector>
+
 #include "platform/clock.h"
 #include "platform/error.h"
 #include "readdates/read_date_entries.h"
@@ -17,72 +22,109 @@ using dao::Variant;
 // A Null field joins a text as nothing.
 using startup::TextOf;
 
-// The readings of the entries' bill date within their code and FRDLK: the from clause of the run.
+// The readings are read in slices of at most this many, by their rowids, so that a run of any size
+// keeps few of them in memory; the rowids of a slice lie within kSpan of each other, so that a slice
+// reads at most that many readings of the bill date however those of the run lie among them.
+constexpr std::size_t kSlice = 8192;
+constexpr std::int64_t kSpan = 2 * kSlice;
+
+// The readings of the entries' bill date within their code: the condition of the run.
+std::string OfTheBill(const RunEntries &entries) {
+    std::string where = " where billdate = " + DateLiteral(entries.billDate);
+    if (entries.code != kAllCodes) where += " and (code = '" + startup::SqlQuote(entries.code) + "')";
+    return where;
+}
+
+// ... and within FRDLK: the from clause of the run.
 std::string InScope(const RunEntries &entries) {
-    std::string from = " from [tbl reading] where billdate = " + DateLiteral(entries.billDate);
-    if (entries.code != kAllCodes) from += " and (code = '" + startup::SqlQuote(entries.code) + "')";
-    return from + " and (lockey in (select lockey from FRDLK))";
+    return " from [tbl reading]" + OfTheBill(entries) + " and (lockey in (select lockey from FRDLK))";
+}
+
+// The rowids of the readings of the run, in ascending order: the order in which it visits them.
+std::vector<std::int64_t> RowidsInScope(dao::Database &db, const RunEntries &entries) {
+    std::vector<std::int64_t> rowids;
+    dao::Recordset rs = db.OpenRecordset("select rowid as rowkey" + InScope(entries), dao::dbOpenSnapshot);
+    for (; !rs.Eof(); rs.MoveNext()) rowids.push_back(rs.Fields("rowkey").Value().ToLong());
+    rs.Close();
+    rowids.shrink_to_fit();
+    std::sort(rowids.begin(), rowids.end());
+    return rowids;
+}
+
+// The end of the slice that begins at `from`.
+std::size_t SliceEnd(const std::vector<std::int64_t> &rowids, std::size_t from) {
+    const std::int64_t first = rowids[from];
+    const std::int64_t last = first > std::numeric_limits<std::int64_t>::max() - kSpan ? first : first + kSpan - 1;
+    const auto end = rowids.begin() + static_cast<std::ptrdiff_t>(std::min(rowids.size(), from + kSlice));
+    return static_cast<std::size_t>(std::upper_bound(rowids.begin() + static_cast<std::ptrdiff_t>(from), end, last) -
+                                    rowids.begin());
+}
+
+// The readings of the bill date whose rowids lie from the first to the last of `rowids`, with the
+// fields that the run and its record need, in the order of their rowids (the index on the bill date
+// gives them in that order). Those of them in `rowids` are the run's.
+dao::Recordset ReadingsAmong(dao::Database &db, const RunEntries &entries, std::span<const std::int64_t> rowids) {
+    return db.OpenRecordset(std::string("select ") + kRecordedColumns + " from [tbl reading]" + OfTheBill(entries) +
+                                " and rowid between " + std::to_string(rowids.front()) + " and " +
+                                std::to_string(rowids.back()) + " order by rowid",
+                            dao::dbOpenSnapshot);
 }
 
 }  // namespace
 
 CorrectionOutcome CorrectReadDates(const RunEntries &entries, const ReadingVisited &visited) {
     using platform::DateTime;
-    auto &shared = startup::Shared();
     const bool all = IsAllKeyword(entries.fromDate);
     const DateTime oldDate = all ? DateTime{} : platform::DateValue(entries.fromDate);  // unused under ALL
     // The new read date as the readings and the record of the run store it.
     const Variant newDate(platform::StorageText(platform::DateValue(entries.toDate)));
+    const std::string changed = "Changed read date from " + entries.fromDate + " to " + entries.toDate +
+                                " for bill date " + entries.billDate + " for account ";
 
-    // The audit file is made sure of before anything changes; its lines are written after the commit.
-    startup::AuditBatch audit;
     CorrectionOutcome outcome;
-    outcome.auditFile = audit.Path();
-    dao::Workspace &ws = dao::DBEngine().Workspaces(0);
-    dao::Transaction run(ws);
-    // Declared after the transaction, the handles are closed before a failure rolls it back: the
-    // rollback wants no statement still reading.
-    dao::Database db = ws.OpenDatabase(shared.DataFilePath);
-    dao::Recordset rsLock = db.OpenRecordset("select * from frdlk order by lockey", dao::dbOpenSnapshot);
-    const std::string from = InScope(entries);
-    // The same readings, with the fields that the run and its record need.
-    dao::Recordset rs = db.OpenRecordset(std::string("select ") + kRecordedColumns + from, dao::dbOpenDynaset);
-    RunRecorder recorder(db, entries);
-    if (rs.RecordCount() != 0) {
-        rs.MoveLast();
-        rs.MoveFirst();
-        const std::int64_t count = rs.RecordCount();
-        for (std::int64_t position = 0; position < count; ++position) {
-            rs.SetAbsolutePosition(position);
-            if (!all) {
-                const Variant readdate = rs.Fields("readdate");
-                if (readdate.IsNull() || platform::DateOnly(readdate.ToDate()) != oldDate) {
-                    visited(position, count, false);
-                    continue;
+    const AuditedRun audited = RunAudited([&](dao::Database &db, startup::AuditBatch &audit) {
+        // The window's own selection is read first, with the small cache of a connection that only
+        // reads (the lock reads it out); the readings are read under the write lock.
+        dao::Recordset rsLock = db.OpenRecordset("select * from frdlk order by lockey", dao::dbOpenSnapshot);
+        db.LockForWriting();
+        const std::vector<std::int64_t> rowids = RowidsInScope(db, entries);
+        const auto count = static_cast<std::int64_t>(rowids.size());
+        // Each change is recorded as it is found, and the record gives the readings of each slice their
+        // new read date by one statement.
+        RunRecorder recorder(db, entries);
+        for (std::size_t from = 0, to = 0; from < rowids.size(); from = to) {
+            to = SliceEnd(rowids, from);
+            const auto slice = std::span(rowids).subspan(from, to - from);
+            dao::Recordset rs = ReadingsAmong(db, entries, slice);
+            for (std::size_t i = 0; i < slice.size(); ++i) {
+                const auto position = static_cast<std::int64_t>(from + i);
+                while (!rs.Eof() && rs.Fields("rowkey").Value().ToLong() < slice[i]) rs.MoveNext();
+                if (rs.Eof() || rs.Fields("rowkey").Value().ToLong() != slice[i])
+                    platform::Raise(3167, "Record is deleted.");
+                if (!all) {
+                    const Variant readdate = rs.Fields("readdate");
+                    if (readdate.IsNull() || platform::DateOnly(readdate.ToDate()) != oldDate) {
+                        visited(position, count, false);
+                        continue;
+                    }
                 }
+                const Variant lockey = rs.Fields("lockey"), code = rs.Fields("code");
+                rsLock.FindFirst("lockey = " + startup::SqlLiteral(lockey));
+                const std::string account =
+                    rsLock.NoMatch() ? "lockey " + lockey.ToText() : TextOf(rsLock.Fields("accno"));
+                recorder.Changed(slice[i], lockey, code, account, rs.Fields("storedreaddate"), newDate);
+                audit.Add(changed + account + " for code " + TextOf(code));
+                ++outcome.changed;
+                visited(position, count, true);
             }
-            // What the record and the audit line need of the reading is read before it is saved.
-            const Variant lockey = rs.Fields("lockey"), code = rs.Fields("code");
-            rsLock.FindFirst("lockey = " + startup::SqlLiteral(lockey));
-            const std::string account = rsLock.NoMatch() ? "lockey " + lockey.ToText() : TextOf(rsLock.Fields("accno"));
-            recorder.Changed(rs.Fields("rowkey").Value().ToLong(), lockey, code, account, rs.Fields("storedreaddate"),
-                             newDate);
-            rs.Edit();
-            rs.Fields("readdate") = newDate;
-            rs.Update();
-            audit.Add("Changed read date from " + entries.fromDate + " to " + entries.toDate + " for bill date " +
-                      entries.billDate + " for account " + account + " for code " + TextOf(code));
-            ++outcome.changed;
-            visited(position, count, true);
+            rs.Close();
+            recorder.Apply();
         }
-    }
-    rs.Close();
-    rsLock.Close();
-    recorder.Finish();
-    audit.Prepare();
-    run.Commit();
-    db.Close();
-    outcome.auditFailure = audit.CommitOrWhyNot();
+        rsLock.Close();
+        recorder.Finish();
+    });
+    outcome.auditFile = audited.auditFile;
+    outcome.auditFailure = audited.auditFailure;
     return outcome;
 }
 

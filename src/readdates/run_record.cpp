@@ -123,9 +123,23 @@ void RunRecorder::Changed(std::int64_t reading, const Variant &lockey, const Var
     changes_.AddRow();
 }
 
+void RunRecorder::Apply() {
+    const std::int64_t due = Records() - applied_;
+    if (due == 0) return;
+    const auto [first, last] = changes_.RowidRange();  // the run's rows follow one another
+    const std::string from = std::to_string(applied_ ? appliedThrough_ : first), run = std::to_string(run_);
+    db_.Execute("update [tbl reading] set readdate = c.newdate from FRDCHG c where c.rowid " +
+                std::string(applied_ ? "> " : ">= ") + from + " and c.rowid <= " + std::to_string(last) +
+                " and c.run = " + run + " and [tbl reading].rowid = c.reading");
+    if (db_.RecordsAffected() != due) platform::Raise(3167, "Record is deleted.");
+    applied_ += due;
+    appliedThrough_ = last;
+}
+
 std::int64_t RunRecorder::Finish(std::int64_t kept) {
     if (!run_ && !undoes_) return 0;  // a correction that changed nothing
     if (!run_) Begin();
+    Apply();
     const auto [first, last] = changes_.RowidRange();  // the run's rows follow one another
     dao::Recordset runs = db_.OpenRecordset("FRDRUN", dao::dbOpenDynaset, dao::dbAppendOnly);
     runs.AddNew();
@@ -152,6 +166,25 @@ std::int64_t RunRecorder::Finish(std::int64_t kept) {
     return run_;
 }
 
+AuditedRun RunAudited(const std::function<void(dao::Database &, startup::AuditBatch &)> &work) {
+    startup::AuditBatch audit;
+    AuditedRun outcome{audit.Path(), {}};
+    dao::Workspace &ws = dao::DBEngine().Workspaces(0);
+    dao::Transaction run(ws);
+    {
+        // The run's handles are closed before a failure rolls the transaction back (the rollback wants
+        // no statement still reading): they live in this scope and in `work`.
+        dao::Database db = ws.OpenDatabase(startup::Shared().DataFilePath);
+        audit.Use(db);
+        work(db, audit);
+        audit.Prepare();
+        run.Commit();
+        db.Close();
+    }
+    outcome.auditFailure = audit.CommitOrWhyNot();
+    return outcome;
+}
+
 std::vector<RunSummary> RecordedRuns(dao::Database &db) {
     return Summaries(db, std::string(kRunsQuery) + " order by r.run desc");
 }
@@ -174,7 +207,17 @@ std::string ShownReadDate(const Variant &stored) {
     if (stored.IsNull()) return "Null";
     std::optional<platform::DateTime> when;
     if (stored.kind() == Variant::Kind::Date) when = stored.ToDate();
-    if (stored.kind() == Variant::Kind::Text) when = platform::ParseStorageText(stored.ToText());
+    if (stored.kind() == Variant::Kind::Text) {
+        const std::string_view text = stored.TextView();
+        when = platform::ParseStorageText(text);
+        // A stored date of a four-digit year is already in order: its digits are moved, not formatted
+        // again (an undo shows two dates a reading).
+        if (when && text[0] != '0') {
+            std::string shown{text[5], text[6], '/', text[8], text[9], '/', text[0], text[1], text[2], text[3]};
+            if (platform::HasTimeOfDay(*when)) shown.append(" ").append(text.substr(11, 8));
+            return shown;
+        }
+    }
     if (!when) return stored.ToText();
     return platform::Format(*when, platform::HasTimeOfDay(*when) ? kAuditTime : "mm/dd/yyyy");
 }

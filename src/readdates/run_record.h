@@ -15,6 +15,7 @@
 //
 // The tables are created by the first run that records itself, inside its transaction.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,6 +23,7 @@
 #include "platform/clock.h"
 #include "platform/dao/dao.h"
 #include "readdates/read_date_entries.h"
+#include "startup/audit.h"
 
 namespace readdates {
 
@@ -46,15 +48,21 @@ struct RunSummary {
 inline constexpr const char *kRecordedColumns = "rowid as rowkey, readdate, +readdate as storedreaddate, lockey, code";
 
 // Records one run inside the caller's transaction on `db`: with the first change, the tables are
-// created when missing; the changes go into FRDCHG by a prepared insert of many rows at a time; Finish
-// adds the run's FRDRUN row (and marks the run that an undo undid). A correction that changed nothing is not
-// recorded. Raises what the engine raises; the caller's rollback then takes everything back.
+// created when missing; the changes go into FRDCHG by a prepared insert of many rows at a time; Apply
+// writes what they record into the readings; Finish adds the run's FRDRUN row (and marks the run that
+// an undo undid). A correction that changed nothing is not recorded. Raises what the engine raises;
+// the caller's rollback then takes everything back.
 class RunRecorder {
 public:
     RunRecorder(platform::dao::Database db, RunEntries entries, std::optional<std::int64_t> undoes = std::nullopt);
-    // One changed reading: its rowid, its key fields and read dates as stored (`after` as written).
+    // One reading to change: its rowid, its key fields and read dates as stored (`after` as it is to be
+    // written).
     void Changed(std::int64_t reading, const platform::dao::Variant &lockey, const platform::dao::Variant &code,
                  const std::string &account, const platform::dao::Variant &before, const platform::dao::Variant &after);
+    // Gives the readings recorded since the last Apply their `after`, by one statement over their FRDCHG
+    // rows: the readings hold exactly what the record says they were given. Raises 3167 when one of
+    // them is gone. A reading recorded twice between two Applies is not allowed.
+    void Apply();
     // The run's row with its counts; `kept` counts the readings an undo left as they were. An undo
     // whose run was undone meanwhile raises. Returns the run's number (0 for a run not recorded).
     std::int64_t Finish(std::int64_t kept = 0);
@@ -68,7 +76,23 @@ private:
     platform::DateTime when_{};
     std::int64_t run_ = 0;                 // 0 until begun
     platform::dao::BatchInsert changes_;   // FRDCHG
+    std::int64_t applied_ = 0;             // the rows applied so far
+    std::int64_t appliedThrough_ = 0;      // ... the rowid of the last of them
 };
+
+// What a read-date run (a correction, an undo) does around its work, written once: its audit batch
+// opened before anything changes (a missing AUDIT folder fails first); one transaction on the data
+// database; the batch's rows added through the run's own open of the database, the batch prepared
+// before the commit and its lines written after it. `work(db, audit)` takes the write lock
+// (LockForWriting) before it reads what it checks, so that nothing changes between its checks and its
+// writes, then reads, changes, records and audits; a failure before the commit rolls everything back
+// and is raised. After the commit only the audit file's lines can fail: `auditFailure` tells why
+// (empty when they were written).
+struct AuditedRun {
+    std::string auditFile;  // the run's audit file (Windows path)
+    std::string auditFailure;
+};
+AuditedRun RunAudited(const std::function<void(platform::dao::Database &db, startup::AuditBatch &audit)> &work);
 
 // A run's date and time as the undo window names it, to the second.
 inline constexpr const char *kRunTime = "mm/dd/yyyy hh:mm:ss";

@@ -95,9 +95,15 @@ AuditBatch::~AuditBatch() {
     // Runs while a failed run unwinds: it must not throw. Lines never committed are dropped with the
     // spool.
     try {
-        if (db_) db_.Close();
+        if (db_ && ownDb_) db_.Close();
     } catch (...) {
     }
+}
+
+void AuditBatch::Use(dao::Database db) {
+    if (lidb_) platform::Raise(5);  // rows were added through another open already
+    db_ = std::move(db);
+    ownDb_ = false;
 }
 
 // The time stamp changes once a minute: it is formatted again only then.
@@ -115,8 +121,11 @@ void AuditBatch::Add(const std::string &description) {
     if (description.empty() || AuditBaseName().empty()) return;
     const std::string &timestamp = Timestamp();
     const std::string &user = AuditUser();
-    if (!db_) {
-        db_ = dao::DBEngine().OpenDatabase(Shared().DataFilePath);
+    if (!lidb_) {
+        if (!db_) {
+            db_ = dao::DBEngine().OpenDatabase(Shared().DataFilePath);
+            ownDb_ = true;
+        }
         lidb_ = dao::BatchInsert(db_, "LIDB", {"When", "ByWhom", "What"});
     }
     lidb_.Set(0, timestamp);
@@ -134,7 +143,7 @@ void AuditBatch::Prepare() {
 
 void AuditBatch::Commit() {
     if (db_) {
-        db_.Close();
+        if (ownDb_) db_.Close();
         db_ = {};
         lidb_ = {};
     }

@@ -33,6 +33,9 @@ class AuditBatch {
 public:
     AuditBatch();
     ~AuditBatch();
+    // The run's own open of the data database, in its transaction: the batch's rows go in through it
+    // (without it, the batch opens the data database itself on its first entry).
+    void Use(platform::dao::Database db);
     void Add(const std::string &description);
     void Prepare();
     // Raises when the file cannot be written (the caller's changes stand; the lines wait for
@@ -47,7 +50,8 @@ private:
     const std::string &Timestamp();
     std::string path_;
     std::unique_ptr<platform::SpooledAppender> file_;
-    platform::dao::Database db_;       // the batch's own open of the data database, opened on first Add
+    platform::dao::Database db_;       // the data database: the run's (Use), else the batch's own, opened on first Add
+    bool ownDb_ = false;               // ... the batch's own: closed by the batch
     platform::dao::BatchInsert lidb_;  // the batch's LIDB rows
     platform::DateTime stampMinute_{};  // the minute that stamp_ shows
     std::string stamp_;

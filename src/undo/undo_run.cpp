@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <unordered_set>
 
 #include "platform/clock.h"
 #include "platform/error.h"
@@ -73,12 +74,15 @@ public:
 
 private:
     // A read date the run found or gave: a date (on `day`, when the entry names one), or Null or empty
-    // text under ALL.
+    // text under ALL. A date only in the form the data database stores dates in, "YYYY-MM-DD" or
+    // "YYYY-MM-DD HH:MM:SS": an edited row's "1/1/99", "Jan 1 1999" or " 2026-04-28" would be written
+    // back into a reading as it stands.
     static bool IsDateOn(const Variant &v, const std::optional<platform::DateTime> &day) {
         if (v.IsNull() || (v.kind() == Variant::Kind::Text && v.TextView().empty())) return !day;
-        if (v.kind() != Variant::Kind::Text || v.TextView().size() > 40) return false;
-        auto when = platform::ParseStorageText(v.TextView());  // as stored, else as another program wrote it
-        if (!when) when = platform::RecognizeDate(v.TextView());
+        if (v.kind() != Variant::Kind::Text) return false;
+        const std::string_view text = v.TextView();
+        const auto when = text.size() == 10 || (text.size() == 19 && text[10] == ' ') ? platform::ParseStorageText(text)
+                                                                                      : std::nullopt;
         return when && (!day || platform::DateOnly(*when) == *day);
     }
     std::optional<std::string> code_;
@@ -105,34 +109,29 @@ void CheckRange(dao::Database &db, const readdates::RunSummary &run) {
                                " readings it changed are recorded");
 }
 
-// The readings of one slice, visited in the order of their rows: each change is matched with its
-// reading, and given back when the reading still is as the run left it.
+// The changes of one slice, each with its reading as it stands now, in the order of their rows: one
+// statement over the run's rows joined with the readings.
 class Slice {
 public:
-    Slice(dao::Database &db, std::int64_t run, std::int64_t from, std::int64_t to) {
-        const std::string rows = "FRDCHG where rowid between " + std::to_string(from) + " and " + std::to_string(to) +
-                                 " and run = " + std::to_string(run);
-        changes = db.OpenRecordset("select * from " + rows + " order by reading", dao::dbOpenSnapshot);
-        readings = db.OpenRecordset(std::string("select +billdate as storedbilldate, ") + readdates::kRecordedColumns +
-                                        " from [tbl reading] where rowid in (select reading from " + rows +
-                                        ") order by rowid",
-                                    dao::dbOpenDynaset);
-    }
-    // Moves `readings` to the change's reading; false when it is gone or no longer the same reading
-    // (another bill date, account or code), or holds another read date than the run gave it.
+    Slice(dao::Database &db, std::int64_t run, std::int64_t from, std::int64_t to)
+        : changes(db.OpenRecordset(
+              "select c.reading as reading, c.lockey as lockey, c.code as code, c.accno as accno, c.olddate as "
+              "olddate, c.newdate as newdate, r.rowid as rowkey, +r.billdate as storedbilldate, r.lockey as "
+              "readinglockey, r.code as readingcode, +r.readdate as storedreaddate from FRDCHG c left join "
+              "[tbl reading] r on r.rowid = c.reading where c.rowid between " + std::to_string(from) + " and " +
+                  std::to_string(to) + " and c.run = " + std::to_string(run) + " order by c.rowid",
+              dao::dbOpenSnapshot)) {}
+    // Whether the reading of the change stands on is there and as the run left it: the same reading
+    // (its bill date, account and code), holding the read date the run gave it.
     bool AsTheRunLeftIt(std::int64_t reading, const Variant &billdate) {
-        while (!readings.Eof() && readings.Fields("rowkey").Value().ToLong() < reading) readings.MoveNext();
-        return !readings.Eof() && readings.Fields("rowkey").Value().ToLong() == reading &&
-               readings.Fields("storedbilldate").Value() == billdate &&
-               readings.Fields("lockey").Value() == changes.Fields("lockey").Value() &&
-               readings.Fields("code").Value() == changes.Fields("code").Value() &&
-               readings.Fields("storedreaddate").Value() == changes.Fields("newdate").Value();
+        const Variant rowkey = changes.Fields("rowkey");
+        return !rowkey.IsNull() && rowkey.ToLong() == reading &&
+               changes.Fields("storedbilldate").Value() == billdate &&
+               changes.Fields("readinglockey").Value() == changes.Fields("lockey").Value() &&
+               changes.Fields("readingcode").Value() == changes.Fields("code").Value() &&
+               changes.Fields("storedreaddate").Value() == changes.Fields("newdate").Value();
     }
-    void Close() {
-        changes.Close();
-        readings.Close();
-    }
-    dao::Recordset changes, readings;
+    dao::Recordset changes;
 };
 
 // The newest later run still in effect (a correction not undone, or the redo of one: an undo of an
@@ -188,7 +187,11 @@ public:
         : db_(db), done_(done), dates_(done), audit_(audit), outcome_(outcome),
           undoing_(UndoingText(done)),
           scope_(" for bill date " + done.entries.billDate + " for account "),
-          recorder_(db, {done.entries.billDate, done.entries.code, done.entries.toDate, done.entries.fromDate}, done.run) {}
+          // An undo goes from the date the run gave to the one it found.
+          recorder_(db,
+                    {.billDate = done.entries.billDate, .code = done.entries.code, .fromDate = done.entries.toDate,
+                     .toDate = done.entries.fromDate},
+                    done.run) {}
 
     // The range in slices, its last row perhaps the largest rowid there is: no step goes past it (the
     // range was checked to span `records` rows, so lastChange - from cannot overflow).
@@ -198,12 +201,14 @@ public:
             const std::int64_t to = done_.lastChange - from < kSlice ? done_.lastChange : from + kSlice - 1;
             more = to != done_.lastChange;
             Slice slice(db_, done_.run, from, to);
-            std::optional<std::int64_t> previous;
+            std::unordered_set<std::int64_t> named;
             for (; !slice.changes.Eof(); slice.changes.MoveNext()) {
-                Change(slice, previous);
+                Change(slice, named);
                 visited(++seen, done_.records);
             }
-            slice.Close();
+            slice.changes.Close();
+            // The readings of this slice given back, before the next slice reads its readings.
+            recorder_.Apply();
         }
     }
     void Finish() {
@@ -212,19 +217,16 @@ public:
     }
 
 private:
-    // The change `slice.changes` stands on; `previous` is the reading of the change before it.
-    void Change(Slice &slice, std::optional<std::int64_t> &previous) {
+    // The change `slice.changes` stands on; `named` holds the readings of the slice's changes before it:
+    // a reading named twice is given back once at most (the next slice reads what this one gave back).
+    void Change(Slice &slice, std::unordered_set<std::int64_t> &named) {
         dao::Recordset &c = slice.changes;
         const Variant had = c.Fields("olddate"), has = c.Fields("newdate"), code = c.Fields("code");
         const std::string account = Clipped(c.Fields("accno"));
         const std::optional<std::int64_t> reading = RowidOf(c.Fields("reading"));
-        const bool recorded = reading && reading != previous && dates_.Holds(c);
-        previous = reading;
+        const bool recorded = reading && named.insert(*reading).second && dates_.Holds(c);
         if (!recorded || !slice.AsTheRunLeftIt(*reading, dates_.billDate))
             return Left(c, recorded ? "changed again or deleted since" : "not as the correction recorded it");
-        slice.readings.Edit();
-        slice.readings.Fields("readdate") = had;
-        slice.readings.Update();
         recorder_.Changed(*reading, c.Fields("lockey"), code, account, has, had);
         audit_.Add(undoing_ + "Changed read date from " + ShownReadDate(has) + " to " + ShownReadDate(had) + scope_ +
                    account + " for code " + TextOf(code));
@@ -249,24 +251,16 @@ private:
 }  // namespace
 
 UndoOutcome UndoRun(std::int64_t run, const ChangeVisited &visited) {
-    auto &shared = startup::Shared();
-    // The audit file is made sure of before anything changes; its lines are written after the commit.
-    startup::AuditBatch audit;
     UndoOutcome outcome;
-    outcome.auditFile = audit.Path();
-    dao::Workspace &ws = dao::DBEngine().Workspaces(0);
-    dao::Transaction undo(ws);
-    // Declared after the transaction, the handles are closed before a failure rolls it back: the
-    // rollback wants no statement still reading.
-    dao::Database db = ws.OpenDatabase(shared.DataFilePath);
-    const readdates::RunSummary done = RunToUndo(db, run);
-    Walk walk(db, done, audit, outcome);
-    walk.Slices(visited);
-    walk.Finish();
-    audit.Prepare();
-    undo.Commit();
-    db.Close();
-    outcome.auditFailure = audit.CommitOrWhyNot();
+    const readdates::AuditedRun audited = readdates::RunAudited([&](dao::Database &db, startup::AuditBatch &audit) {
+        db.LockForWriting();  // the record and the readings stay as checked until the commit
+        const readdates::RunSummary done = RunToUndo(db, run);
+        Walk walk(db, done, audit, outcome);
+        walk.Slices(visited);
+        walk.Finish();
+    });
+    outcome.auditFile = audited.auditFile;
+    outcome.auditFailure = audited.auditFailure;
     return outcome;
 }
 

@@ -244,7 +244,7 @@ TEST_F(UndoRunTest, AnOlderCorrectionIsUndoneAfterTheNewerOneThatChangedItsReadi
 }
 
 // The record lies in the data database, which every clerk may write: an edited record gives no reading
-// a date the correction did not give it, or a value that is no date, and ends at once whatever its range.
+// a date the correction did not give it, or a value that is no stored date, and ends at once whatever its range.
 TEST_F(UndoRunTest, AnEditedRecordChangesNoReadingTheCorrectionDidNotChange) {
     const Rows before = Stored();
     Correct();
@@ -255,6 +255,9 @@ TEST_F(UndoRunTest, AnEditedRecordChangesNoReadingTheCorrectionDidNotChange) {
          "1 reading record was left", {2, 3, 4, 5, 6}},
         {"update FRDCHG set olddate = case reading when 1 then 'NOTADATE' when 2 then 12345.5 when 3 then x'00ff' "
          "else printf('%.*c', 10000000, '7') end where reading <= 4", "4 reading records were left", {5, 6}},
+        // Dates in another form than the stored one would be written into the readings as they stand.
+        {"update FRDCHG set olddate = case reading when 1 then '1/1/99' when 2 then 'Jan 1 1999' else "
+         "'  2021-04-28' end where reading <= 3", "3 reading records were left", {4, 5, 6}},
         {"update FRDRUN set lastchange = 9223372036854775807", "its rows do not match", {}},
         {"update FRDRUN set firstchange = 9223372036854775806, lastchange = 9223372036854775807, records = 2; update "
          "FRDCHG set rowid = 9223372036854775805 + reading where reading <= 2", "2 reading records were given", {1, 2}},

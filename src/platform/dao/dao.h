@@ -77,6 +77,10 @@ public:
 
     // Runs one Jet SQL statement (no options); raises on failure.
     void Execute(std::string_view sql);
+    // Inside a workspace transaction: takes the file's write lock now rather than at the first write,
+    // so that what the transaction reads from here on stays as read until it ends (no other program
+    // writes meanwhile). Raises what the first write would (3027 for a read-only open, a locked file).
+    void LockForWriting();
     // Number of rows the last Execute changed.
     std::int64_t RecordsAffected() const;
     // A table name or a select statement; dbOpenSnapshot (read-only, stable) or dbOpenDynaset;

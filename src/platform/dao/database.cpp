@@ -65,6 +65,12 @@ void Database::Execute(std::string_view sql) {
     db.affected = sqlite3_changes64(conn.db());
 }
 
+void Database::LockForWriting() {
+    DatabaseImpl &db = Open(impl_);
+    if (db.readOnly) Raise(3027);
+    db.Conn().BeforeWrite();
+}
+
 std::int64_t Database::RecordsAffected() const { return Open(impl_).affected; }
 
 Recordset Database::OpenRecordset(std::string_view source, RecordsetType type, int options) {
