@@ -34,7 +34,7 @@ struct Sha256Context {
 
 }  // namespace
 
-std::array<unsigned char, 32> Sha256(std::string_view bytes) {
+std::array<unsigned char, 32> Sha256Bytes(std::string_view bytes) {
     thread_local Sha256Context sha;
     std::array<unsigned char, 32> md{};
     unsigned int len = 0;
@@ -45,7 +45,7 @@ std::array<unsigned char, 32> Sha256(std::string_view bytes) {
 }
 
 std::string Sha256Hex(std::string_view bytes) {
-    const auto md = Sha256(bytes);
+    const auto md = Sha256Bytes(bytes);
     return Hex(std::string_view(reinterpret_cast<const char *>(md.data()), md.size()));
 }
 

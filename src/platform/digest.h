@@ -12,7 +12,7 @@ namespace platform {
 std::string Hex(std::string_view bytes);
 
 // The SHA-256 of bytes.
-std::array<unsigned char, 32> Sha256(std::string_view bytes);
+std::array<unsigned char, 32> Sha256Bytes(std::string_view bytes);
 // ... as 64 lowercase hex digits.
 std::string Sha256Hex(std::string_view bytes);
 

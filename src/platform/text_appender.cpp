@@ -52,7 +52,7 @@ std::string LineDigest(std::string_view line) {
 }
 
 void AppendLineDigest(std::string &out, std::string_view line) {
-    const auto md = Sha256(line);
+    const auto md = Sha256Bytes(line);
     out.append(reinterpret_cast<const char *>(md.data()), kTokenDigits / 2);
 }
 
