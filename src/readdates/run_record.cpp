@@ -210,13 +210,10 @@ std::string ShownReadDate(const Variant &stored) {
     if (stored.kind() == Variant::Kind::Text) {
         const std::string_view text = stored.TextView();
         when = platform::ParseStorageText(text);
-        // A stored date of a four-digit year is already in order: its digits are moved, not formatted
-        // again (an undo shows two dates a reading).
-        if (when && text[0] != '0') {
-            std::string shown{text[5], text[6], '/', text[8], text[9], '/', text[0], text[1], text[2], text[3]};
-            if (platform::HasTimeOfDay(*when)) shown.append(" ").append(text.substr(11, 8));
-            return shown;
-        }
+        // A stored date of a four-digit year without a time is already in order: its digits are moved,
+        // not formatted again (an undo shows two dates a reading).
+        if (when && text[0] != '0' && !platform::HasTimeOfDay(*when))
+            return {text[5], text[6], '/', text[8], text[9], '/', text[0], text[1], text[2], text[3]};
     }
     if (!when) return stored.ToText();
     return platform::Format(*when, platform::HasTimeOfDay(*when) ? kAuditTime : "mm/dd/yyyy");
