@@ -271,15 +271,18 @@ TEST_F(BackupWindowTest, DataGoesInAtOneMomentAndEachEarlierStateIsKept) {
         Open();
         return ClickStep2().back();
     };
+    const auto writes = [&] {  // another login's corrections, one commit after another
+        for (SqlFile db(live);; ::usleep(10000)) try { db.exec("update t set v = v + 1"); } catch (const std::exception &) {}
+        return 0;
+    };
+    const auto oneState = [&] {
+        return SqlFile(copy).scalar("select count(distinct v) || (select integrity_check from pragma_integrity_check) from t");
+    };
     {
-        Child writer([&] {
-            for (SqlFile db(live);; ::usleep(10000)) try { db.exec("update t set v = v + 1"); } catch (const std::exception &) {}
-            return 0;
-        });
+        Child writer(writes);
         EXPECT_EQ(backup(0), finished);
     }
-    EXPECT_EQ(SqlFile(copy).scalar("select count(distinct v) || (select integrity_check from pragma_integrity_check) from t"),
-              "1ok");
+    EXPECT_EQ(oneState(), "1ok");
     for (const char *name : work) EXPECT_FALSE(fs::exists(e / "QVNWin32" / name)) << name;
     WriteFile(program / "qvutil", "program 2");
     EXPECT_EQ(backup(2), finished + "\n\nThe files this backup replaced were kept in E:\\Backups\\QVNWin32 replaced "
@@ -315,6 +318,17 @@ TEST_F(BackupWindowTest, DataGoesInAtOneMomentAndEachEarlierStateIsKept) {
     EXPECT_EQ(states(), (std::vector<std::string>{"QVNWin32 data replaced 2026-12-07 19.40.03 2",
                                                   "QVNWin32 data replaced 2026-12-07 19.40.04 3",
                                                   "QVNWin32 data replaced 2026-12-07 19.40.05 4"}));
+    // A copy there that was as new as the database until a commit during this backup is kept, and the
+    // database copied anew (it used to be checked against the moved-on database and called different).
+    EXPECT_EQ(backup(6).substr(0, finished.size()), finished);
+    {
+        Child writer([&] {  // from the moment the backup opens the database (its .ldb is there while held)
+            while (!fs::exists(drives.linux("C:\\QVData\\BILLING.ldb"))) ::usleep(500);
+            return writes();
+        });
+        EXPECT_EQ(backup(-1).substr(0, finished.size()), finished);
+    }
+    EXPECT_EQ(oneState(), "1ok");
 }
 
 // qvutil QBU --unattended: each way it is refused (exit status 2, the reason on standard error), a second

@@ -118,14 +118,21 @@ SnapshotCopy CopyDatabaseSnapshot(const fs::path &database, const fs::path &fold
     try {
         const CopyFolder to(folder);
         RemoveStaleTemporaries(folder);  // of copies that were killed
-        const bool asNew = newerOnly && to.HoldsAsNew(name, database);
-        if (!asNew && !keep.empty()) result.kept = to.Keep(name, keep);
+        bool asNew = newerOnly && to.HoldsAsNew(name, database);
+        // The copy there is replaced from here on: the one it replaces is kept first.
+        const auto copyAnew = [&] {
+            asNew = false;
+            if (!keep.empty()) result.kept = to.Keep(name, keep);
+        };
+        if (!asNew) copyAnew();
         for (int attempt = 0;; ++attempt) {
             const bool locked = attempt == kUnlockedTries;
             Moment before;
             if (reading) {
                 before = Begin(*reading, in.get(), database);
                 if (!locked) End(*reading);
+                // A commit since the first look: the copy there is older than this state.
+                if (asNew && !to.HoldsAsNew(name, database)) copyAnew();
             }
             if (asNew) {
                 int err = 0;
@@ -145,6 +152,7 @@ SnapshotCopy CopyDatabaseSnapshot(const fs::path &database, const fs::path &fold
             const Moment after = Begin(*reading, in.get(), database);
             End(*reading);
             if (after == before && !before.writing) break;
+            if (asNew) copyAnew();  // a commit meanwhile: the copy there no longer holds this state
         }
     } catch (const CopyFailure &f) {
         return failed(f);
