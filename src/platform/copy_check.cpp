@@ -12,6 +12,7 @@
 #include <memory>
 #include <tuple>
 
+#include "platform/ascii.h"
 #include "platform/file_io.h"
 #include "platform/os_error.h"
 #include "platform/paths.h"
@@ -32,9 +33,19 @@ std::string WindowsRelative(const fs::path &relative) {
 
 enum class CopyState { Same, Missing, Differs, Newer, Unreadable, Refused };
 
-// Compares the copy open as `b` with the source open as `a`, size then every byte. A copy that differs
-// and was modified after the source is Newer.
-CopyState Compare(const Fd &a, const Fd &b) {
+// An audit log ("AUDIT\\<name>.LOG" in the folder copied): lines are only ever added to it, so a copy
+// that holds its beginning holds the log as it stood when it was copied (a correction may write it
+// during a backup).
+bool IsAuditLog(const fs::path &relative) {
+    const auto first = relative.begin();
+    return std::distance(first, relative.end()) == 2 && EqualsNoCase(first->string(), "AUDIT") &&
+           EqualsNoCase(relative.extension().string(), ".LOG");
+}
+
+// Compares the copy open as `b` with the source open as `a`, size then every byte; with `appendedTo`,
+// a source that grew since is compared as far as the copy goes. A copy that differs and was modified
+// after the source is Newer.
+CopyState Compare(const Fd &a, const Fd &b, bool appendedTo) {
     struct stat sa {}, sb {};
     if (::fstat(a.get(), &sa) != 0 || ::fstat(b.get(), &sb) != 0) return CopyState::Unreadable;
     if (!S_ISREG(sb.st_mode)) return CopyState::Missing;
@@ -42,11 +53,14 @@ CopyState Compare(const Fd &a, const Fd &b) {
                                       std::tie(sa.st_mtim.tv_sec, sa.st_mtim.tv_nsec)
                                   ? CopyState::Newer
                                   : CopyState::Differs;
-    if (sa.st_size != sb.st_size) return differs;
+    const bool grown = appendedTo && sa.st_size > sb.st_size;
+    if (sa.st_size != sb.st_size && !grown) return differs;
     for (int fd : {a.get(), b.get()}) (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     std::unique_ptr<char[]> ba(new char[kChunk]), bb(new char[kChunk]);
-    for (;;) {
-        const ssize_t na = ReadFully(a.get(), ba.get(), kChunk), nb = ReadFully(b.get(), bb.get(), kChunk);
+    for (off_t left = sb.st_size;;) {
+        const std::size_t want = grown ? static_cast<std::size_t>(std::min<off_t>(left, kChunk)) : kChunk;
+        const ssize_t na = ReadFully(a.get(), ba.get(), want), nb = ReadFully(b.get(), bb.get(), want);
+        left -= na > 0 ? na : 0;
         if (na < 0 || nb < 0) return CopyState::Unreadable;
         if (na != nb || std::memcmp(ba.get(), bb.get(), static_cast<std::size_t>(na)) != 0) return differs;
         if (na == 0) return CopyState::Same;
@@ -135,7 +149,7 @@ TreeCheck CheckCopiedTree(std::string_view sourceFolder, std::string_view patter
             const Fd source = OpenSourceFile(from / relative);
             state = missing            ? CopyState::Missing
                     : !copy || !source ? CopyState::Unreadable
-                                       : Compare(source, copy);
+                                       : Compare(source, copy, IsAuditLog(relative));
         }
         if (state == CopyState::Same) {
             ++check.good;

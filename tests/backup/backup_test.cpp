@@ -373,6 +373,18 @@ TEST_F(BackupWindowTest, UnattendedBackupSaysWhyItFailedAndTheWindowShowsIt) {
     EXPECT_TRUE(qvtest::ClippedCaptions(*form).empty());
 }
 
+// An audit log that a correction added lines to after it was copied: the copy holds the log as it stood
+// then. Any other file that grew since differs.
+TEST_F(BackupWindowTest, AnAuditLogThatGrewSinceItWasCopiedIsGood) {
+    for (const std::string name : {"AUDIT\\BILLING202612.LOG", "notes.txt", "qvutil"}) {
+        WriteFile(drives.linux("E:\\QVNWin32\\" + name), name == "qvutil" ? "program" : "line\r\n");
+        if (name != "qvutil") WriteFile(drives.linux("C:\\QVNWin32\\" + name), "line\r\nmore\r\n");
+    }
+    const platform::TreeCheck check = platform::CheckCopiedTree("C:\\QVNWin32", "*.*", "E:\\QVNWin32");
+    EXPECT_EQ(check.good, 2);
+    EXPECT_EQ(check.firstBad, std::vector<std::string>{"notes.txt (differs)"});
+}
+
 // The check reads each copy back from its disk, not from the page cache: on an ext4 image whose block is
 // changed beneath the file system (a stick that returns other bytes than it was given), the copy differs.
 // In a child process, with a mount namespace of its own.
