@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <memory>
 #include <stdexcept>
@@ -107,25 +108,23 @@ bench::Comparison SecondPass(long) {
     return {"the second pass over an unchanged copy", a, std::nullopt, {}};
 }
 
-bench::Comparison Backup(long mb) {
-    constexpr long kBytes = 256 * 1024;
-    const long files = mb * 4;
-    const std::string name = "QVNWin32-" + std::to_string(mb);
-    GenerateTree(name, files, kBytes);
-    const fs::path into = Root() / "backups", copy = into / "QVNWin32", cp = Root() / "cp";
+// Step 2 pressed on a backup window of the program folder C:\`program` that opens on `into`, until
+// FINISHED. Before each run `fresh` (the copy, or `into` whole) is removed; after it `copied` checks what
+// was made.
+bench::Side BackupWindow(const std::string &what, const std::string &program, const fs::path &into,
+                         const fs::path &fresh, const std::function<void()> &copied) {
     setenv("QUORVANT_DRIVES", ("C=" + Root().string()).c_str(), 1);
-    platform::SetAppPathForTests("C:\\" + name);
+    platform::SetAppPathForTests("C:\\" + program);
     auto boxes = std::make_shared<std::vector<std::string>>();
     platform::ui::SetMsgBoxResponderForTests([boxes](const platform::ui::MsgBoxRecord &box) {
         boxes->push_back(box.title + ": " + box.prompt);
         return platform::ui::vbOK;
     });
     auto form = std::make_shared<std::unique_ptr<backup::frmQuorDBBkUp>>();
-
-    bench::Side a{"the backup window's Step 2: two passes and the check",
-                  [form](bench::Probe &) { (*form)->cmd2->Press(); }};
+    bench::Side a{what, [form](bench::Probe &) { (*form)->cmd2->Press(); }};
     a.reset = [=] {
-        Fresh(copy)();
+        fs::current_path(Root());
+        Fresh(fresh)();
         fs::create_directories(into);
         fs::current_path(into);  // the destination the window opens on
         platform::ui::ResetEndingForTests();
@@ -136,9 +135,20 @@ bench::Comparison Backup(long mb) {
     a.check = [=] {
         if (boxes->size() != 2 || boxes->back().rfind("FINISHED: ", 0) != 0)
             throw std::runtime_error("no FINISHED: " + (boxes->empty() ? std::string() : boxes->back()));
-        ExpectCopied(copy, files, kBytes);
+        copied();
         form->reset();
     };
+    return a;
+}
+
+bench::Comparison Backup(long mb) {
+    constexpr long kBytes = 256 * 1024;
+    const long files = mb * 4;
+    const std::string name = "QVNWin32-" + std::to_string(mb);
+    GenerateTree(name, files, kBytes);
+    const fs::path into = Root() / "backups", copy = into / "QVNWin32", cp = Root() / "cp";
+    bench::Side a = BackupWindow("the backup window's Step 2: two passes and the check", name, into, copy,
+                                 [=] { ExpectCopied(copy, files, kBytes); });
     bench::Side b{"cp -a, sync, sha256sum of the copy", [src = Root() / name, cp](bench::Probe &probe) {
                       bench::CopyThenSync(probe, {"/bin/cp", "-a", src.string(), cp.string()});
                       bench::Shell("find '" + cp.string() + "' -type f -print0 | xargs -0 sha256sum >/dev/null");
@@ -169,36 +179,12 @@ bench::Comparison BackupWithData(long mb) {
         bench::Shell("sync");
     }
     const fs::path into = Root() / "backups", cp = Root() / "cp";
-    setenv("QUORVANT_DRIVES", ("C=" + Root().string()).c_str(), 1);
-    platform::SetAppPathForTests("C:\\" + name);
     startup::Shared().DataFilePath = "C:\\QVData\\BILLING.mdb";
-    auto boxes = std::make_shared<std::vector<std::string>>();
-    platform::ui::SetMsgBoxResponderForTests([boxes](const platform::ui::MsgBoxRecord &box) {
-        boxes->push_back(box.title + ": " + box.prompt);
-        return platform::ui::vbOK;
-    });
-    auto form = std::make_shared<std::unique_ptr<backup::frmQuorDBBkUp>>();
     const auto sameSize = [data](const fs::path &copy) {
         if (fs::file_size(copy) != fs::file_size(data)) throw std::runtime_error(copy.string() + " has the wrong size");
     };
-    bench::Side a{"the backup window's Step 2: passes, databases at one moment, check",
-                  [form](bench::Probe &) { (*form)->cmd2->Press(); }};
-    a.reset = [=] {
-        fs::current_path(Root());
-        Fresh(into)();
-        fs::create_directories(into);
-        fs::current_path(into);
-        platform::ui::ResetEndingForTests();
-        *form = std::make_unique<backup::frmQuorDBBkUp>();
-        (*form)->Show();
-        boxes->clear();
-    };
-    a.check = [=] {
-        if (boxes->size() != 2 || boxes->back().rfind("FINISHED: ", 0) != 0)
-            throw std::runtime_error("no FINISHED: " + (boxes->empty() ? std::string() : boxes->back()));
-        sameSize(into / "QVNWin32 data" / "BILLING.mdb");
-        form->reset();
-    };
+    bench::Side a = BackupWindow("the backup window's Step 2: passes, databases at one moment, check", name, into,
+                                 into, [=] { sameSize(into / "QVNWin32 data" / "BILLING.mdb"); });
     bench::Side b{"sqlite3 .backup, cp -a, sync, sha256sum of both", [=](bench::Probe &) {
                       fs::create_directories(cp);
                       bench::Shell("sqlite3 '" + data.string() + "' \".backup '" + (cp / "BILLING.mdb").string() +
