@@ -20,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/files.h"
+#include "platform/logins.h"
 #include "platform/os_error.h"
 
 namespace platform {

@@ -1,9 +1,8 @@
-// Existence, times and identity of files and folders named by Windows paths; the login name.
+// Existence, times and identity of files and folders named by Windows paths; the running login.
 #include "platform/files.h"
 
 #include <fcntl.h>
 #include <grp.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -15,6 +14,7 @@
 
 #include "platform/error.h"
 #include "platform/file_io.h"
+#include "platform/logins.h"
 #include "platform/safe_file.h"
 #include "platform/os_error.h"
 #include "platform/paths.h"
@@ -67,14 +67,6 @@ bool SameFolder(std::string_view a, std::string_view b) {
 void RequireWritable(std::string_view path) {
     const std::filesystem::path file = MapPath(path);
     if (::faccessat(AT_FDCWD, file.c_str(), W_OK, AT_EACCESS) != 0 && errno != ENOENT) RaiseOsError(errno, file);
-}
-
-std::string LoginName(unsigned uid) {
-    struct passwd pw {};
-    struct passwd *found = nullptr;
-    char buffer[4096];
-    if (::getpwuid_r(uid, &pw, buffer, sizeof buffer, &found) == 0 && found && found->pw_name) return found->pw_name;
-    return {};
 }
 
 namespace {

@@ -46,9 +46,7 @@ std::optional<std::string> ReadSmallFile(std::string_view path, std::size_t limi
 // access of its folder, synced and renamed into place. Raises the error of a failure.
 void WriteWholeFile(std::string_view path, std::string_view text);
 
-// The login name of the user running the process.
+// The login name of the user running the process (logins.h), else $USER.
 std::string UserName();
-// The login name of the user `uid`; empty when the system knows none.
-std::string LoginName(unsigned uid);
 
 }  // namespace platform

@@ -31,6 +31,7 @@
 
 #include "platform/error.h"
 #include "platform/file_io.h"
+#include "platform/logins.h"
 #include "platform/os_error.h"
 #include "platform/safe_file.h"
 #include "platform/text_appender_private.h"
@@ -50,10 +51,8 @@ bool Number(std::string_view text, T &out, int base = 10) {
 }
 
 std::string LoginOf(uid_t uid) {
-    passwd entry {}, *found = nullptr;
-    char buffer[4096];
-    if (::getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found) return found->pw_name;
-    return "uid " + std::to_string(uid);
+    std::string name = LoginName(uid);
+    return name.empty() ? "uid " + std::to_string(uid) : name;
 }
 
 bool Trusted(uid_t owner) { return owner == ::geteuid() || owner == 0; }

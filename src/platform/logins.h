@@ -1,0 +1,11 @@
+#pragma once
+// The names of logins, from the system's user database: low enough for the lock files to name the
+// login holding one.
+#include <string>
+
+namespace platform {
+
+// The login name of the user `uid`; empty when the system knows none.
+std::string LoginName(unsigned uid);
+
+}  // namespace platform
