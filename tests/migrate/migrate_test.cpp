@@ -660,6 +660,7 @@ TEST(MigrateE2E, TheToolsWorkOnAConvertedInstallation) {
     const QvRun locked = env.Run({"--owner", "65534:65534"}, false, true);
     EXPECT_EQ(locked.status, 1);
     EXPECT_NE(locked.out.find(" (of group nogroup), the tools will refuse it, so they will not start: "), std::string::npos) << locked.out;
+    EXPECT_NE(locked.out.find("the office's group must also be able to enter each folder above it"), std::string::npos) << locked.out;
     fs::permissions(env.drives.root(), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
     // Given to the office (numeric ids): what earlier runs wrote as root and kept now, TARGET itself too.
     const QvRun run = env.Run({"--owner", "65534:65534"}, false, true);

@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "qvmigrate/jet.h"
+#include "qvmigrate/errors.h"
 
 namespace qvmigrate {
 
@@ -69,7 +69,7 @@ bool Convert(iconv_t cd, const char *in, std::size_t size, std::string &out) {
 CodePageText::CodePageText(int codePage) : codePage_(codePage), doubleByte_(DoubleByte(codePage)) {
     iconv_t cd = OpenCodePage(codePage);
     if (cd == kNoIconv)
-        throw JetError("its texts are in code page " + std::to_string(codePage) + ", which this system cannot decode");
+        throw Failure(Failure::Jet, "its texts are in code page " + std::to_string(codePage) + ", which this system cannot decode");
     if (doubleByte_) {
         iconv_ = cd;
         return;

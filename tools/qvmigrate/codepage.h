@@ -9,7 +9,7 @@ namespace qvmigrate {
 
 class CodePageText {
 public:
-    // Raises JetError for a code page that this system cannot decode.
+    // Raises Failure (Jet) for a code page that this system cannot decode.
     explicit CodePageText(int codePage);
     ~CodePageText();
     CodePageText(const CodePageText &) = delete;

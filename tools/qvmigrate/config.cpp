@@ -14,6 +14,7 @@
 #include "platform/ascii.h"
 #include "platform/config.h"
 #include "platform/safe_file.h"
+#include "qvmigrate/errors.h"
 #include "qvmigrate/place.h"
 
 namespace qvmigrate {
@@ -76,8 +77,8 @@ std::string Written(const std::string &value) {
 
 [[noreturn]] void Refuse(const fs::path &file, const std::string &what, int err) {
     if (platform::IsRefusedLink(err))
-        throw std::runtime_error(platform::LinkOfAnotherUser(platform::RefusedLink().string()) + "; nothing was written");
-    throw std::runtime_error("cannot " + what + " the configuration file " + file.string() + ": " +
+        throw Failure(Failure::Run, platform::LinkOfAnotherUser(platform::RefusedLink().string()) + "; nothing was written");
+    throw Failure(Failure::Run, "cannot " + what + " the configuration file " + file.string() + ": " +
                              WriteFailure(err, file.parent_path()));
 }
 
@@ -89,9 +90,9 @@ ConfigBefore ReadBefore(const fs::path &file) {
     if (!fd && errno == ENOENT) return before;
     struct stat st {};
     if (!fd || ::fstat(fd.get(), &st) != 0) Refuse(file, "read", errno);
-    if (!S_ISREG(st.st_mode)) throw std::runtime_error("the configuration file " + file.string() + " is not a file");
+    if (!S_ISREG(st.st_mode)) throw Failure(Failure::Run, "the configuration file " + file.string() + " is not a file");
     if (static_cast<std::size_t>(st.st_size) > kMaxFileBytes)
-        throw std::runtime_error("the configuration file " + file.string() + " is too large (" + std::to_string(st.st_size) +
+        throw Failure(Failure::Run, "the configuration file " + file.string() + " is too large (" + std::to_string(st.st_size) +
                                  " bytes; the tools read at most 1 MB): is it the right file?");
     before = {true, {}, st.st_mode & 07777, st.st_uid, st.st_gid};
     char buf[16384];

@@ -41,7 +41,7 @@ struct ConfigBefore {
 
 // Writes EditedConfig of the file atomically (its folder made when missing; no link of another user
 // followed), with the mode, owner and group it had (a new one 0644; as root, readable by every login).
-// Returns what it held. Throws std::runtime_error naming the file and the reason.
+// Returns what it held. Raises Failure (Run) naming the file and the reason.
 ConfigBefore UpdateConfig(const std::filesystem::path &file, char letter, const std::filesystem::path &folder,
                           const std::string &programFolder);
 

@@ -2,6 +2,7 @@
 #include <chrono>
 #include <sstream>
 
+#include "qvmigrate/errors.h"
 #include "qvmigrate/jet.h"
 #include "qvmigrate/migrate.h"
 #include "qvmigrate/place.h"
@@ -17,7 +18,7 @@ Converted ConvertJet(const std::filesystem::path &jetFile, int out, const std::f
     done.password = !jet.Password().empty();
     for (const auto &t : jet.Tables())
         if (done.password && SameNoCase(t.name, "db_password"))
-            throw JetError("it holds a table named db_password, the name this format keeps the password in");
+            throw Failure(Failure::Jet, "it holds a table named db_password, the name this format keeps the password in");
     auto db = StorageFile::CreateForLoad(out, target);
     std::vector<std::pair<std::string, unsigned long>> counts;
     for (std::size_t i = 0; i < jet.Tables().size(); ++i) {
@@ -55,21 +56,22 @@ Converted ConvertJet(const std::filesystem::path &jetFile, int out, const std::f
 }
 
 // What a conversion in a child process tells: its counts, then one line a note.
-std::string EncodeConverted(const Converted &c) {
-    std::string out = std::to_string(c.tables) + " " + std::to_string(c.indexes) + " " + std::to_string(c.rows) + " " +
-                      (c.password ? "1" : "0");
-    for (const auto &n : c.notes) out += "\n" + n;
+Record EncodeConverted(const Converted &c) {
+    Record out;
+    for (const std::uint64_t n : {std::uint64_t{c.tables}, std::uint64_t{c.indexes}, std::uint64_t{c.rows}, std::uint64_t{c.password},
+                                  std::uint64_t{c.notes.size()}})
+        out.Put(n);
+    for (const auto &note : c.notes) out.Put(note);
     return out;
 }
 
-Converted DecodeConverted(const std::string &text) {
+Converted DecodeConverted(Record record) {
     Converted c;
-    std::istringstream in(text);
-    int password = 0;
-    in >> c.tables >> c.indexes >> c.rows >> password;
-    c.password = password != 0;
-    in.ignore();
-    for (std::string line; std::getline(in, line);) c.notes.push_back(line);
+    c.tables = record.Number();
+    c.indexes = record.Number();
+    c.rows = record.Number();
+    c.password = record.Number() != 0;
+    for (auto notes = record.Number(); notes > 0; --notes) c.notes.push_back(record.Text());
     return c;
 }
 

@@ -127,7 +127,7 @@ std::vector<JetIndex> Indexes(const pages::Table &table) {
     std::vector<JetIndex> out;
     for (const auto &idx : table.indexes) {
         if (!idx.unreadable.empty())
-            throw JetError("index '" + idx.name + "' of [" + table.name + "] cannot be read: " + idx.unreadable);
+            throw Failure(Failure::Jet, "index '" + idx.name + "' of [" + table.name + "] cannot be read: " + idx.unreadable);
         out.push_back({idx.name, {idx.columns.begin(), idx.columns.end()}, idx.descending, idx.unique, idx.primary});
     }
     return out;
@@ -142,10 +142,10 @@ JetFile::JetFile(const std::filesystem::path &file) : impl_(std::make_unique<Imp
     const std::string self = "/proc/self/fd/" + std::to_string(impl_->fd.get());
     impl_->mdb = mdb_open(self.c_str(), MDB_NOFLAGS);
     MdbHandle *mdb = impl_->mdb;
-    if (!mdb) throw JetError("not a Jet database that libmdb can read");
+    if (!mdb) throw Failure(Failure::Jet, "not a Jet database that libmdb can read");
     const bool jet4 = mdb->f->jet_version == MDB_VER_JET4;
     if (!jet4 && mdb->f->jet_version != MDB_VER_JET3)
-        throw JetError("an Access 2007 or later database (.accdb format); only Jet 3 and Jet 4 files are read");
+        throw Failure(Failure::Jet, "an Access 2007 or later database (.accdb format); only Jet 3 and Jet 4 files are read");
     // A Jet 3 file names the code page of its texts (libmdb, too, takes 1252 where it names none).
     if (!jet4) impl_->jet3Text = std::make_unique<CodePageText>(mdb->f->code_page ? mdb->f->code_page : 1252);
     const std::string raw = PasswordBytes(page0, jet4);
@@ -153,17 +153,17 @@ JetFile::JetFile(const std::filesystem::path &file) : impl_(std::make_unique<Imp
     if (jet4)
         password_ = Jet4Text(rawBytes, raw.size());
     else if (!impl_->jet3Text->Decode(rawBytes, raw.size(), password_))
-        throw JetError("its database password holds a byte that is no character of code page " +
+        throw Failure(Failure::Jet, "its database password holds a byte that is no character of code page " +
                        std::to_string(impl_->jet3Text->CodePage()));
-    if (!mdb_read_catalog(mdb, MDB_TABLE)) throw JetError("its catalog cannot be read");
+    if (!mdb_read_catalog(mdb, MDB_TABLE)) throw Failure(Failure::Jet, "its catalog cannot be read");
     for (unsigned i = 0; i < mdb->num_catalog; ++i) {
         auto *entry = static_cast<MdbCatalogEntry *>(g_ptr_array_index(mdb->catalog, i));
         if (entry->object_type != MDB_TABLE || !mdb_is_user_table(entry)) continue;
         MdbTableDef *def = mdb_read_table(entry);
-        if (!def) throw JetError("table [" + std::string(entry->object_name) + "] cannot be read: the file is damaged or cut short");
+        if (!def) throw Failure(Failure::Jet, "table [" + std::string(entry->object_name) + "] cannot be read: the file is damaged or cut short");
         impl_->defs.push_back(def);
         if (!mdb_read_columns(def) || def->columns->len != def->num_cols)
-            throw JetError("the columns of [" + std::string(entry->object_name) + "] cannot be read");
+            throw Failure(Failure::Jet, "the columns of [" + std::string(entry->object_name) + "] cannot be read");
         JetTable t;
         t.name = entry->object_name;
         t.rows = def->num_rows;
@@ -174,17 +174,17 @@ JetFile::JetFile(const std::filesystem::path &file) : impl_(std::make_unique<Imp
             JetColumn jc{col->name, col->col_type, std::min(col->col_scale, col->col_prec),
                          std::max(col->col_scale, col->col_prec), pages::StorageType(col->col_type)};
             if (jc.storageType.empty())
-                throw JetError("column " + Quote(jc.name) + " of [" + t.name + "] has a type (" +
+                throw Failure(Failure::Jet, "column " + Quote(jc.name) + " of [" + t.name + "] has a type (" +
                                std::to_string(jc.type) + ") that this tool does not convert");
             t.columns.push_back(std::move(jc));
         }
         const auto table = std::find_if(definitions.Tables().begin(), definitions.Tables().end(),
                                         [&](const pages::Table &d) { return d.definitionPage == entry->table_pg; });
         if (table == definitions.Tables().end() || table->columns.size() != t.columns.size())
-            throw JetError("the definition of [" + t.name + "] reads differently through libmdb and from its pages");
+            throw Failure(Failure::Jet, "the definition of [" + t.name + "] reads differently through libmdb and from its pages");
         for (std::size_t c = 0; c < t.columns.size(); ++c)
             if (table->columns[c].type != t.columns[c].type)
-                throw JetError("column " + Quote(t.columns[c].name) + " of [" + t.name + "] reads differently through libmdb and from its pages");
+                throw Failure(Failure::Jet, "column " + Quote(t.columns[c].name) + " of [" + t.name + "] reads differently through libmdb and from its pages");
         t.indexes = Indexes(*table);
         tables_.push_back(std::move(t));
     }
@@ -206,10 +206,10 @@ struct JetFile::Rows::State {
     std::string longValue;
 
     [[noreturn]] void Damaged(unsigned long row, const std::string &what) const {
-        throw JetError("[" + table->name + "] row " + std::to_string(row) + ": " + what);
+        throw Failure(Failure::Jet, "[" + table->name + "] row " + std::to_string(row) + ": " + what);
     }
     [[noreturn]] void Refuse(unsigned long row, std::size_t column, const std::string &what) const {
-        throw ValueError("[" + table->name + "] row " + std::to_string(row) + " column " +
+        throw Failure(Failure::Value, "[" + table->name + "] row " + std::to_string(row) + " column " +
                          Quote(table->columns[column].name) + ": " + what);
     }
 
@@ -378,7 +378,7 @@ bool JetFile::Rows::Next(Row &row) {
         return true;
     }
     if (count_ != s.table->rows)
-        throw JetError("[" + s.table->name + "]: " + std::to_string(count_) + " rows read, but the table says it holds " +
+        throw Failure(Failure::Jet, "[" + s.table->name + "]: " + std::to_string(count_) + " rows read, but the table says it holds " +
                        std::to_string(s.table->rows));
     return false;
 }

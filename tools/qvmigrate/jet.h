@@ -4,24 +4,13 @@
 // hold them (jet_pages.h), checked against libmdb's where libmdb reads them whole.
 #include <filesystem>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "qvmigrate/errors.h"
 #include "qvmigrate/value.h"
 
 namespace qvmigrate {
-
-// A file libmdb cannot read, or a damaged one; what() says why.
-struct JetError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
-
-// A cell the storage format cannot hold (a date outside years 100-9999, an exact number a REAL would
-// change); what() names the table, row, column and value.
-struct ValueError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
 
 struct JetColumn {
     std::string name;
@@ -47,7 +36,7 @@ struct JetTable {
 
 class JetFile {
 public:
-    // Opens the file read-only and reads its catalog and table definitions; raises JetError when the
+    // Opens the file read-only and reads its catalog and table definitions; raises Failure (Jet) when the
     // file cannot be read (naming the system's reason), when libmdb cannot read it, and for an index
     // whose key columns cannot be told (naming the table and the index).
     explicit JetFile(const std::filesystem::path &file);
@@ -69,7 +58,8 @@ private:
 };
 
 // Walks the rows of one table in the file's order; Next fills `row` and returns false at the end. Next
-// raises ValueError for a cell the storage cannot hold, JetError when the rows read differ from the
+// raises Failure: Value for a cell the storage cannot hold (a date outside years 100-9999, an exact
+// number a REAL would change), Jet when the rows read differ from the
 // table's own row count or a long value is broken.
 class JetFile::Rows {
 public:

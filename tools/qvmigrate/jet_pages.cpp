@@ -18,7 +18,7 @@
 #include "platform/file_io.h"
 #include "platform/safe_file.h"
 #include "qvmigrate/codepage.h"
-#include "qvmigrate/jet.h"
+#include "qvmigrate/errors.h"
 #include "qvmigrate/jet_header.h"
 
 namespace qvmigrate::pages {
@@ -43,7 +43,7 @@ struct Cursor {
     std::size_t at;
     const std::string &table;
     const unsigned char *Take(std::size_t n) {
-        if (at + n > bytes.size()) throw JetError("the definition of [" + table + "] is cut short");
+        if (at + n > bytes.size()) throw Failure(Failure::Jet, "the definition of [" + table + "] is cut short");
         const unsigned char *p = bytes.data() + at;
         at += n;
         return p;
@@ -69,15 +69,15 @@ Column ColumnAt(const Layout &L, const unsigned char *e) {
 platform::Fd OpenForReading(const std::filesystem::path &path) {
     platform::Fd fd = platform::OpenFile(path, O_RDONLY | O_NONBLOCK);
     if (!fd && platform::IsRefusedLink(errno))
-        throw JetError(platform::LinkOfAnotherUser(platform::RefusedLink().string()) + "; nothing was read");
-    if (!fd) throw JetError(std::string("it cannot be read: ") + std::strerror(errno));
+        throw Failure(Failure::Jet, platform::LinkOfAnotherUser(platform::RefusedLink().string()) + "; nothing was read");
+    if (!fd) throw Failure(Failure::Jet, std::string("it cannot be read: ") + std::strerror(errno));
     return fd;
 }
 
 File::File(const std::filesystem::path &path) : fd_(OpenForReading(path)) { Read(); }
 
 File::File(int fd) : fd_(::fcntl(fd, F_DUPFD_CLOEXEC, 0)) {
-    if (!fd_) throw JetError(std::string("it cannot be read: ") + std::strerror(errno));
+    if (!fd_) throw Failure(Failure::Jet, std::string("it cannot be read: ") + std::strerror(errno));
     Read();
 }
 
@@ -87,7 +87,7 @@ void File::Read() {
     const ssize_t got = ::fstat(fd_.get(), &st) == 0 ? platform::ReadFully(fd_.get(), head, sizeof head, 0) : -1;
     const std::string problem = got < 0 ? std::string("it cannot be read: ") + std::strerror(errno)
                                         : FormatProblem(head, static_cast<std::size_t>(got));
-    if (!problem.empty()) throw JetError(problem);
+    if (!problem.empty()) throw Failure(Failure::Jet, problem);
     header_.assign(reinterpret_cast<const char *>(head), sizeof head);
     jet4_ = head[0x14] == 1;
     pageSize_ = jet4_ ? 4096 : 2048;
@@ -100,7 +100,7 @@ void File::Read() {
     auto find = [&](const char *name) {
         for (std::size_t c = 0; c < catalog.columns.size(); ++c)
             if (SameNoCase(catalog.columns[c].name, name)) return c;
-        throw JetError(std::string("its catalog has no column ") + name);
+        throw Failure(Failure::Jet, std::string("its catalog has no column ") + name);
     };
     const std::size_t id = find("Id"), name = find("Name"), type = find("Type"), flags = find("Flags");
     Rows rows(*this, catalog);
@@ -122,11 +122,11 @@ void File::Read() {
 File::~File() = default;
 
 std::vector<unsigned char> File::Page(std::uint32_t number) const {
-    if (number >= pages_) throw JetError("page " + std::to_string(number) + " lies past the end of the file: it is cut short");
+    if (number >= pages_) throw Failure(Failure::Jet, "page " + std::to_string(number) + " lies past the end of the file: it is cut short");
     std::vector<unsigned char> page(pageSize_);
     const ssize_t n = platform::ReadFully(fd_.get(), page.data(), pageSize_, static_cast<std::int64_t>(number) * pageSize_);
-    if (n < 0) throw JetError(std::string("it cannot be read: ") + std::strerror(errno));
-    if (static_cast<std::size_t>(n) < pageSize_) throw JetError("page " + std::to_string(number) + " is cut short");
+    if (n < 0) throw Failure(Failure::Jet, std::string("it cannot be read: ") + std::strerror(errno));
+    if (static_cast<std::size_t>(n) < pageSize_) throw Failure(Failure::Jet, "page " + std::to_string(number) + " is cut short");
     if (key_ && number) TogglePageEncoding(page.data(), pageSize_, key_, number);
     return page;
 }
@@ -149,19 +149,19 @@ File::Span File::RowAt(std::uint32_t pageRow) const {
     Span s;
     s.page = Page(pageRow >> 8);
     if (!RowOf(s.page, static_cast<int>(pageRow & 0xff), s.start, s.size, s.flags))
-        throw JetError("row " + std::to_string(pageRow & 0xff) + " of page " + std::to_string(pageRow >> 8) + " is missing");
+        throw Failure(Failure::Jet, "row " + std::to_string(pageRow & 0xff) + " of page " + std::to_string(pageRow >> 8) + " is missing");
     return s;
 }
 
 std::vector<unsigned char> File::Definition(std::uint32_t page) const {
     std::vector<unsigned char> bytes = Page(page);
     if (bytes[0] != 2)
-        throw JetError("page " + std::to_string(page) + " is not a table definition" +
+        throw Failure(Failure::Jet, "page " + std::to_string(page) + " is not a table definition" +
                        (key_ ? " (the file is encoded, and its pages do not decode with the key in its header)" : ""));
     for (std::uint32_t next = U32(bytes.data() + 4), hops = 0; next != 0; ++hops) {
-        if (hops > 1000) throw JetError("the definition pages from page " + std::to_string(page) + " form a loop");
+        if (hops > 1000) throw Failure(Failure::Jet, "the definition pages from page " + std::to_string(page) + " form a loop");
         const std::vector<unsigned char> more = Page(next);
-        if (more[0] != 2) throw JetError("page " + std::to_string(next) + " is not a table definition");
+        if (more[0] != 2) throw Failure(Failure::Jet, "page " + std::to_string(next) + " is not a table definition");
         bytes.insert(bytes.end(), more.begin() + 8, more.end());
         next = U32(more.data() + 4);
     }
@@ -182,7 +182,7 @@ Table File::ReadTable(std::uint32_t page, const std::string &name) const {
     t.rows = U32(at.Take(L.columnsStart) + L.rows);
     const unsigned columns = U16(def.data() + L.columns);
     const std::uint32_t logical = U32(def.data() + L.indexes), real = U32(def.data() + L.realIndexes);
-    if (columns > 4096 || logical > 1024 || real > 1024) throw JetError("the definition of [" + name + "] is damaged");
+    if (columns > 4096 || logical > 1024 || real > 1024) throw Failure(Failure::Jet, "the definition of [" + name + "] is damaged");
     at.Take(L.realIndexCount * real);
     for (unsigned c = 0; c < columns; ++c) t.columns.push_back(ColumnAt(L, at.Take(L.column)));
     auto name_ = [&] {
@@ -261,7 +261,7 @@ std::vector<std::uint32_t> File::OwnedPages(const Table &table) const {
             bits(bitmap.data() + 4, pageSize_ - 4, static_cast<std::uint64_t>(k) * span);
         }
     } else {
-        throw JetError("the page map of [" + table.name + "] is of an unknown kind");
+        throw Failure(Failure::Jet, "the page map of [" + table.name + "] is of an unknown kind");
     }
     return pages;
 }

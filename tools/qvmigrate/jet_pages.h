@@ -65,7 +65,7 @@ struct Cell {
 class File {
 public:
     // Opens the file read-only (no link of another user followed) and reads its header, catalog and
-    // table definitions. Raises JetError.
+    // table definitions. Raises Failure (Jet).
     explicit File(const std::filesystem::path &path);
     // The same for the file open as `fd` (which stays the caller's).
     explicit File(int fd);
@@ -87,7 +87,7 @@ public:
     class Rows {
     public:
         Rows(const File &file, const Table &table);
-        // Fills `cells` (one per column); false after the last row. Raises JetError for a damaged
+        // Fills `cells` (one per column); false after the last row. Raises Failure (Jet) for a damaged
         // row, a broken long value, or a row count that differs from the definition's.
         bool Next(std::vector<Cell> &cells);
         unsigned long Count() const { return count_; }
@@ -132,7 +132,7 @@ private:
     std::vector<Table> tables_;
 };
 
-// A Jet file opened read-only under the link rule (another user's link refused); JetError with the
+// A Jet file opened read-only under the link rule (another user's link refused); Failure (Jet) with the
 // system's reason.
 platform::Fd OpenForReading(const std::filesystem::path &path);
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <unordered_set>
 
+#include "qvmigrate/errors.h"
 #include "qvmigrate/jet.h"
 
 namespace qvmigrate::pages {
@@ -19,7 +20,7 @@ constexpr int kMaxMoves = 8;
 
 void File::Crack(const Table &t, unsigned long number, const unsigned char *row, std::size_t size,
                  std::vector<Cell> &cells) const {
-    auto damaged = [&] { return JetError("[" + t.name + "] row " + std::to_string(number) + " is damaged"); };
+    auto damaged = [&] { return Failure(Failure::Jet, "[" + t.name + "] row " + std::to_string(number) + " is damaged"); };
     const std::size_t countSize = jet4_ ? 2 : 1;
     if (size < countSize + 1) throw damaged();
     const std::size_t columns = jet4_ ? U16(row) : row[0], mask = (columns + 7) / 8;
@@ -77,8 +78,8 @@ void File::Crack(const Table &t, unsigned long number, const unsigned char *row,
         if (col.type == kMemo || col.type == kOle) {
             try {
                 cell.bytes = LongValue(row + from, length);
-            } catch (const JetError &e) {
-                throw JetError("[" + t.name + "] row " + std::to_string(number) + " column '" + col.name + "': " + e.what());
+            } catch (const Failure &e) {  // the page reader raises Jet alone
+                throw Failure(Failure::Jet, "[" + t.name + "] row " + std::to_string(number) + " column '" + col.name + "': " + e.what());
             }
         } else
             cell.bytes.assign(reinterpret_cast<const char *>(row + from), length);
@@ -88,37 +89,37 @@ void File::Crack(const Table &t, unsigned long number, const unsigned char *row,
 
 std::string File::LongValue(const unsigned char *field, std::size_t size) const {
     if (size == 0) return {};
-    if (size < 12) throw JetError("a long value is cut short");
+    if (size < 12) throw Failure(Failure::Jet, "a long value is cut short");
     const std::uint32_t head = U32(field), length = head & 0x3fffffff;
     if (head & 0x80000000u) return std::string(reinterpret_cast<const char *>(field) + 12, size - 12);
     std::uint32_t next = U32(field + 4);
     // Its pieces lie in the file: a length beyond the file's own size is no length (nor worth memory).
-    if (length > pages_ * pageSize_) throw JetError("a long value is longer than its file");
+    if (length > pages_ * pageSize_) throw Failure(Failure::Jet, "a long value is longer than its file");
     std::string out;
     if (head & 0x40000000u) {
         const Span s = RowAt(next);
-        if (s.size < length) throw JetError("a long value is shorter than its header says");
+        if (s.size < length) throw Failure(Failure::Jet, "a long value is shorter than its header says");
         return std::string(reinterpret_cast<const char *>(s.page.data() + s.start), length);
     }
-    if (head & 0xc0000000u) throw JetError("a long value has unknown flags");
+    if (head & 0xc0000000u) throw Failure(Failure::Jet, "a long value has unknown flags");
     std::unordered_set<std::uint32_t> read;
     while (out.size() < length) {
-        if (next == 0) throw JetError("a long value's pages are missing");
-        if (!read.insert(next).second) throw JetError("a long value names a piece of itself as its next");
+        if (next == 0) throw Failure(Failure::Jet, "a long value's pages are missing");
+        if (!read.insert(next).second) throw Failure(Failure::Jet, "a long value names a piece of itself as its next");
         const Span s = RowAt(next);
-        if (s.size < 4) throw JetError("a long value's page is damaged");
+        if (s.size < 4) throw Failure(Failure::Jet, "a long value's page is damaged");
         next = U32(s.page.data() + s.start);
         out.append(reinterpret_cast<const char *>(s.page.data() + s.start + 4), s.size - 4);
     }
-    if (out.size() != length) throw JetError("a long value is not as long as its header says");
+    if (out.size() != length) throw Failure(Failure::Jet, "a long value is not as long as its header says");
     return out;
 }
 
 File::Rows::Rows(const File &file, const Table &table) : file_(file), table_(table) {
     try {
         pages_ = file.OwnedPages(table);
-    } catch (const JetError &e) {
-        throw JetError("the page map of [" + table.name + "] cannot be read: " + e.what());
+    } catch (const Failure &e) {
+        throw Failure(Failure::Jet, "the page map of [" + table.name + "] cannot be read: " + e.what());
     }
 }
 
@@ -144,11 +145,11 @@ bool File::Rows::Next(std::vector<Cell> &cells) {
         const unsigned char *row = page_.data() + start;
         for (int hops = 0; flags & kMoved; ++hops) {
             if (hops == kMaxMoves || size < 4)
-                throw JetError("[" + table_.name + "] row " + std::to_string(count_) + ": its moved row cannot be found");
+                throw Failure(Failure::Jet, "[" + table_.name + "] row " + std::to_string(count_) + ": its moved row cannot be found");
             try {
                 moved = file_.RowAt(U32(row));
-            } catch (const JetError &e) {
-                throw JetError("[" + table_.name + "] row " + std::to_string(count_) + " has moved to a place that cannot be read: " + e.what());
+            } catch (const Failure &e) {
+                throw Failure(Failure::Jet, "[" + table_.name + "] row " + std::to_string(count_) + " has moved to a place that cannot be read: " + e.what());
             }
             row = moved.page.data() + moved.start;
             size = moved.size;
@@ -158,7 +159,7 @@ bool File::Rows::Next(std::vector<Cell> &cells) {
         return true;
     }
     if (count_ != table_.rows)
-        throw JetError("[" + table_.name + "]: " + std::to_string(count_) + " rows read, but the table says it holds " +
+        throw Failure(Failure::Jet, "[" + table_.name + "]: " + std::to_string(count_) + " rows read, but the table says it holds " +
                        std::to_string(table_.rows));
     return false;
 }

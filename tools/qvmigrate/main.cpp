@@ -25,6 +25,7 @@
 #include "platform/own_folders.h"
 #include "platform/safe_file.h"
 #include "qvmigrate/config.h"
+#include "qvmigrate/errors.h"
 #include "qvmigrate/jet.h"
 #include "qvmigrate/migrate.h"
 #include "qvmigrate/place.h"
@@ -68,13 +69,13 @@ Options ParseArguments(int argc, char **argv) {
             value = arg.substr(eq + 1);
             arg.resize(eq);
         } else if (takesValue) {
-            if (++i >= argc) throw UsageError(arg + " needs a value");
+            if (++i >= argc) throw Failure(Failure::Usage, arg + " needs a value");
             value = argv[i];
         }
         if (arg == "--drive") {
             if (value.size() > 2 || value.empty() || !std::isalpha(static_cast<unsigned char>(value[0])) ||
                 (value.size() == 2 && value[1] != ':'))
-                throw UsageError("--drive takes a drive letter such as C");
+                throw Failure(Failure::Usage, "--drive takes a drive letter such as C");
             o.drive = static_cast<char>(std::toupper(static_cast<unsigned char>(value[0])));
         } else if (arg == "--program") {
             o.program = value;
@@ -89,12 +90,12 @@ Options ParseArguments(int argc, char **argv) {
         } else if (arg == "--check") {
             o.check = true;
         } else if (arg.size() > 1 && arg[0] == '-') {
-            throw UsageError("unknown option " + arg);
+            throw Failure(Failure::Usage, "unknown option " + arg);
         } else {
             positional.push_back(arg);
         }
     }
-    if (positional.size() != 2) throw UsageError("SOURCE and TARGET are needed");
+    if (positional.size() != 2) throw Failure(Failure::Usage, "SOURCE and TARGET are needed");
     o.source = positional[0];
     o.target = positional[1];
     if (o.config.empty()) o.config = DefaultConfigFile();
@@ -128,20 +129,20 @@ Owner ResolveOwner(const Options &o, bool required) {
         const std::string user = o.owner.substr(0, colon), group = colon == std::string::npos ? "" : o.owner.substr(colon + 1);
         gid_t loginGroup = static_cast<gid_t>(-1);
         const auto uid = UserId(user, &loginGroup);
-        if (!uid) throw UsageError("--owner: there is no login " + user);
+        if (!uid) throw Failure(Failure::Usage, "--owner: there is no login " + user);
         const auto gid = group.empty() ? std::optional<gid_t>(loginGroup) : GroupId(group);
-        if (!gid) throw UsageError("--owner: there is no group " + group);
-        if (*gid == static_cast<gid_t>(-1)) throw UsageError("--owner: uid " + user + " has no login: name its group too (USER:GROUP)");
+        if (!gid) throw Failure(Failure::Usage, "--owner: there is no group " + group);
+        if (*gid == static_cast<gid_t>(-1)) throw Failure(Failure::Usage, "--owner: uid " + user + " has no login: name its group too (USER:GROUP)");
         owner = {true, *uid, *gid};
         if (::geteuid() != 0 && owner.uid != ::geteuid())
-            throw UsageError("--owner: only root may give the files to another login");
+            throw Failure(Failure::Usage, "--owner: only root may give the files to another login");
         return owner;
     }
     if (::geteuid() != 0) return owner;
     struct stat st {};
     if (::stat(o.target.c_str(), &st) == 0 && st.st_uid != 0) return {true, st.st_uid, st.st_gid};
     if (!required) return owner;
-    throw UsageError("run as root, qvmigrate gives the installation to the office: name its login and group with "
+    throw Failure(Failure::Usage, "run as root, qvmigrate gives the installation to the office: name its login and group with "
                      "--owner USER:GROUP, or make TARGET theirs first");
 }
 
@@ -154,10 +155,10 @@ public:
             if (!shared) MakeTargetFolders(folder);
             platform::Fd fd = platform::TryLockFolder(folder, shared);
             if (!fd && errno == EWOULDBLOCK)
-                throw std::runtime_error("another qvmigrate run is writing " + folder.string() + "; nothing was done");
+                throw Failure(Failure::Run, "another qvmigrate run is writing " + folder.string() + "; nothing was done");
             if (!fd && platform::IsRefusedLink(errno))
-                throw std::runtime_error(platform::LinkOfAnotherUser(platform::RefusedLink().string()) + "; nothing was done");
-            if (!fd) throw std::runtime_error("cannot open " + folder.string() + ": " + std::strerror(errno));
+                throw Failure(Failure::Run, platform::LinkOfAnotherUser(platform::RefusedLink().string()) + "; nothing was done");
+            if (!fd) throw Failure(Failure::Run, "cannot open " + folder.string() + ": " + std::strerror(errno));
             held_.push_back(std::move(fd));
         }
     }
@@ -205,7 +206,7 @@ void ConvertDatabases(const Plan &plan, const Options &o, Tally &tally) {
         std::string said;
         try {
             if (!o.replace && IsForeignFile(db.target))
-                throw std::runtime_error("a file that is not a converted database has its name: move it away or run with --replace");
+                throw Failure(Failure::Run, "a file that is not a converted database has its name: move it away or run with --replace");
             const auto written = PlaceFile(db.target, o.replace, true, fs::last_write_time(db.source), [&](int fd) {
                 done = DecodeConverted(Isolated(
                     [&](std::ostream &progress) { return EncodeConverted(ConvertJet(db.source, fd, db.target, db.windows, progress)); }, &said));
@@ -214,9 +215,8 @@ void ConvertDatabases(const Plan &plan, const Options &o, Tally &tally) {
                 tally.Kept(db.windows, written, true);
                 continue;
             }
-        } catch (const Stopped &) {
-            throw;
         } catch (const std::exception &e) {
+            if (Is(e, Failure::Stopped)) throw;
             tally.Fail(db.windows, e.what(), Needed(plan, db));
             continue;
         }
@@ -273,9 +273,8 @@ void CopyTrees(const Plan &plan, const Options &o, Tally &tally) {
                                            "office; the lock file itself is of no use here and may be removed");
                     }
                 }
-            } catch (const Stopped &) {
-                throw;
             } catch (const std::exception &e) {
+                if (Is(e, Failure::Stopped)) throw;
                 tally.Fail(name, e.what());
             }
             ec.clear();
@@ -296,34 +295,30 @@ std::vector<Login> TrialLogins(const Options &o, const Owner &owner) {
 // the file, once for all the logins it holds for. Returns how many.
 int TryTools(const Plan &plan, const Options &o, const Owner &owner) {
     const auto logins = TrialLogins(o, owner);
-    std::vector<std::pair<std::string, std::vector<std::string>>> found;  // line, the logins it holds for
+    std::vector<std::pair<Finding, std::vector<std::string>>> found;  // a finding, the logins it holds for
     for (const auto &login : logins) {
-        std::string lines;
+        std::vector<Finding> findings;
         try {
-            lines = IsolatedAs(login, [&] { return ToolsWillRefuse(plan, o); });
+            findings = DecodeFindings(IsolatedAs(login, [&] { return EncodeFindings(ToolsWillRefuse(plan, o)); }));
         } catch (const std::exception &e) {
-            lines = std::string("F") + "the tools' opening of the installation could not be tried: " + e.what() + "\n";
+            findings = {{true, false, "the tools' opening of the installation could not be tried", e.what()}};
         }
-        std::istringstream in(lines);
-        for (std::string line; std::getline(in, line);) {
-            auto at = std::find_if(found.begin(), found.end(), [&](const auto &f) { return f.first == line; });
-            if (at == found.end()) at = found.insert(found.end(), {line, {}});
+        for (const Finding &finding : findings) {
+            auto at = std::find_if(found.begin(), found.end(), [&](const auto &f) { return f.first == finding; });
+            if (at == found.end()) at = found.insert(found.end(), {finding, {}});
             const struct group *gr = ::getgrgid(owner.gid);
             at->second.push_back(login.name + (&login == &logins.front() ? " (the owner)"
                                                                           : " (of group " + (gr ? gr->gr_name : std::to_string(owner.gid)) + ")"));
         }
     }
     int failed = 0;
-    for (const auto &[line, who] : found) {
-        std::string text = line.substr(1);
-        if (who.size() < logins.size()) {
-            const auto colon = text.find(": ");
-            text.insert(colon == std::string::npos ? 0 : colon + 2, "for " + who.front() + ", ");
-        }
-        Say(std::cout, (line[0] == 'F' ? "failed    " : "          note: ") + text);
-        failed += line[0] == 'F';
+    for (const auto &[finding, who] : found) {
+        const std::string text = (finding.subject.empty() ? "" : finding.subject + ": ") +
+                                 (who.size() < logins.size() ? "for " + who.front() + ", " : "") + finding.text;
+        Say(std::cout, (finding.refused ? "failed    " : "          note: ") + text);
+        failed += finding.refused;
     }
-    const bool denied = std::any_of(found.begin(), found.end(), [](const auto &f) { return f.first.find("ermission denied") != std::string::npos; });
+    const bool denied = std::any_of(found.begin(), found.end(), [](const auto &f) { return f.first.denied; });
     if (denied && owner.given)
         Say(std::cout, "qvmigrate: where a login may not read or write: every file and folder below " + plan.trees.front().target.string() +
                            " that qvmigrate wrote or kept is the office's (files 0664, folders 2775); the office's group must also "
@@ -391,8 +386,14 @@ int Check(const Plan &plan, const Options &o, const Owner &owner) {
     int failed = 0;
     for (const auto &db : plan.databases) {
         try {
-            differences += std::stoul(Isolated(
-                [&](std::ostream &out) { return std::to_string(CompareJet(db.source, db.target, db.windows, out)); }, nullptr, true));
+            differences += Isolated(
+                               [&](std::ostream &out) {
+                                   Record count;
+                                   count.Put(CompareJet(db.source, db.target, db.windows, out));
+                                   return count;
+                               },
+                               nullptr, true)
+                               .Number();
         } catch (const std::exception &e) {
             Say(std::cout, db.windows + ": cannot be compared: " + e.what());
             ++failed;
@@ -434,17 +435,15 @@ int main(int argc, char **argv) {
         platform::StopCopiesOnSignals();
         const TargetLock lock(targets, false);
         return Migrate(plan, o, owner, variablesSet);
-    } catch (const UsageError &e) {
-        Say(std::cerr, std::string("qvmigrate: ") + e.what());
-        std::cerr << "Try 'qvmigrate --help' for more information.\n";
-        return 2;
-    } catch (const Stopped &) {
-        SaveMadeFiles();
-        std::cout << std::flush;
-        std::cerr << "qvmigrate: stopped; the file being written was removed, the files listed above are complete\n";
-        return 130;
     } catch (const std::exception &e) {
+        if (Is(e, Failure::Stopped)) {
+            SaveMadeFiles();
+            std::cout << std::flush;
+            std::cerr << "qvmigrate: stopped; the file being written was removed, the files listed above are complete\n";
+            return 130;
+        }
         Say(std::cerr, std::string("qvmigrate: ") + e.what());
+        if (Is(e, Failure::Usage)) std::cerr << "Try 'qvmigrate --help' for more information.\n";
         return 2;
     }
 }

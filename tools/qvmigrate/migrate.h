@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "qvmigrate/place.h"
+
 namespace qvmigrate {
 
 struct Converted {
@@ -16,13 +18,13 @@ struct Converted {
 
 // Writes the tables, rows, indexes and password of `jetFile` into the new, empty SQLite file open as
 // `out` (to become `target`), and checks it. Progress per table goes to `progress`, headed by `name`.
-// Raises JetError, ValueError, StorageError or Stopped.
+// Raises Failure (Jet, Value, Storage or Stopped).
 Converted ConvertJet(const std::filesystem::path &jetFile, int out, const std::filesystem::path &target, const std::string &name,
                      std::ostream &progress);
 
-// What a conversion done in a child process reports to its parent: the counts, then one line a note.
-std::string EncodeConverted(const Converted &converted);
-Converted DecodeConverted(const std::string &text);
+// What a conversion done in a child process reports to its parent.
+Record EncodeConverted(const Converted &converted);
+Converted DecodeConverted(Record record);
 
 // Compares every table of a converted file with its Jet source, cell by cell (rows matched by their
 // number, the rowid), and prints one line per difference: changed, added and missing rows, missing

@@ -33,6 +33,7 @@
 #include "platform/file_io.h"
 #include "platform/filelock.h"
 #include "platform/safe_file.h"
+#include "qvmigrate/errors.h"
 
 namespace qvmigrate {
 
@@ -79,8 +80,8 @@ std::string LinkText(const fs::path &link) { return platform::LinkOfAnotherUser(
 // A failure of `what` on `path`; a link of another login that was not followed is named as such, a
 // full disk as the disk that holds `path`.
 [[noreturn]] void Fail(const std::string &what, int err = errno, const fs::path &path = {}) {
-    if (platform::IsRefusedLink(err)) throw std::runtime_error(LinkText(platform::RefusedLink().empty() ? path : platform::RefusedLink()));
-    throw std::runtime_error(what + ": " + WriteFailure(err, path.parent_path()));
+    if (platform::IsRefusedLink(err)) throw Failure(Failure::Run, LinkText(platform::RefusedLink().empty() ? path : platform::RefusedLink()));
+    throw Failure(Failure::Run, what + ": " + WriteFailure(err, path.parent_path()));
 }
 
 // Progress lines of a child, written straight to a descriptor.
@@ -143,8 +144,12 @@ std::string ReadAll(int fd) {
     return out;
 }
 
-std::string RunChild(const std::function<std::string(std::ostream &)> &work, const std::function<void()> &become,
-                     std::string *said, int streamFd) {
+// The child's answer is one Record: its outcome (kDone, else the kind of its Failure), then the
+// record its work made, or the failure's text.
+constexpr std::uint64_t kDone = 100;
+
+Record RunChild(const std::function<Record(std::ostream &)> &work, const std::function<void()> &become, std::string *said,
+                int streamFd) {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) Fail("cannot make a pipe");
     platform::Fd fromChild(fds[0]), toParent(fds[1]);
@@ -157,33 +162,36 @@ std::string RunChild(const std::function<std::string(std::ostream &)> &work, con
     if (pid < 0) Fail("cannot start a process");
     if (pid == 0) {
         fromChild.reset();
-        std::string msg;
+        Record answer;
         try {
             const int progressFd = ::fcntl(streamFd, F_DUPFD_CLOEXEC, 3);
             FdBuf progressBuf(progressFd);
             std::ostream progress(&progressBuf);
             if (::dup2(output.get(), 1) < 0 || ::dup2(output.get(), 2) < 0) Fail("cannot redirect libmdb's output");
             become();
-            msg = "K" + work(progress);
-        } catch (const Stopped &) {
-            msg = "S";
+            const Record done = work(progress);
+            answer.Put(kDone);
+            answer.Put(done.bytes);
         } catch (const std::exception &e) {
-            msg = std::string("F") + e.what();
+            const auto *failure = dynamic_cast<const Failure *>(&e);
+            answer = {};
+            answer.Put(failure ? failure->kind : Failure::Run);
+            answer.Put(e.what());
         }
         std::fflush(nullptr);
-        (void)platform::WriteFully(toParent.get(), msg.data(), msg.size());
+        (void)platform::WriteFully(toParent.get(), answer.bytes.data(), answer.bytes.size());
         ::_exit(0);
     }
     toParent.reset();
     auto passStop = [pid] {
         if (platform::StopSignal()) ::kill(pid, SIGTERM);
     };
-    std::string msg;
+    Record answer;
     char buf[4096];
     while (true) {
         passStop();
         const ssize_t n = ::read(fromChild.get(), buf, sizeof buf);
-        if (n > 0) msg.append(buf, static_cast<std::size_t>(n));
+        if (n > 0) answer.bytes.append(buf, static_cast<std::size_t>(n));
         if (n == 0 || (n < 0 && errno != EINTR)) break;
     }
     fromChild.reset();
@@ -192,13 +200,20 @@ std::string RunChild(const std::function<std::string(std::ostream &)> &work, con
     const std::string printed = Summary(ReadAll(output.get()));
     if (said) *said = printed;
     const std::string also = printed.empty() ? "" : " (libmdb said: " + printed + ")";
-    if (msg.empty() && platform::StopSignal()) throw Stopped();
+    if (answer.bytes.empty() && platform::StopSignal()) throw Failure(Failure::Stopped, "stopped");
     if (WIFSIGNALED(status))
-        throw std::runtime_error(std::string("libmdb failed reading it (") + ::strsignal(WTERMSIG(status)) + "): the file is damaged" + also);
-    if (msg.empty()) throw std::runtime_error("the reading process ended without an answer" + also);
-    if (msg[0] == 'S') throw Stopped();
-    if (msg[0] == 'F') throw std::runtime_error(msg.substr(1) + also);
-    return msg.substr(1);
+        throw Failure(Failure::Run, std::string("libmdb failed reading it (") + ::strsignal(WTERMSIG(status)) + "): the file is damaged" + also);
+    std::uint64_t outcome = 0;
+    Record done;
+    try {
+        outcome = answer.Number();
+        done.bytes = answer.Text();
+    } catch (const Failure &) {
+        throw Failure(Failure::Run, "the reading process ended without an answer" + also);
+    }
+    if (outcome == kDone) return done;
+    const auto kind = outcome <= static_cast<std::uint64_t>(Failure::Run) ? static_cast<Failure::Kind>(outcome) : Failure::Run;
+    throw Failure(kind, done.bytes + (kind == Failure::Stopped ? "" : also));
 }
 
 struct timespec Timespec(fs::file_time_type t) {
@@ -246,12 +261,12 @@ void GiveKept(int parent, const std::string &name, const fs::path &target) {
     const std::string left = "left as it is, not given to the office: ";
     const std::string again = ": remove it from TARGET (a run writes it anew) and run again";
     if (st.st_nlink != 1)
-        throw std::runtime_error(left + "it has " + std::to_string(st.st_nlink) +
+        throw Failure(Failure::Run, left + "it has " + std::to_string(st.st_nlink) +
                                  " names (hard links), so it may be a file outside the installation" + again);
     if (st.st_dev != folder.st_dev)
-        throw std::runtime_error(left + "it lies on another file system than its folder (something is mounted on it)" + again);
+        throw Failure(Failure::Run, left + "it lies on another file system than its folder (something is mounted on it)" + again);
     if (const std::string id = IdentityOf(fd.get()); st.st_uid != owner.uid && (id.empty() || !made.count(id)))
-        throw std::runtime_error(left + "it belongs to " + NameOf(st.st_uid) +
+        throw Failure(Failure::Run, left + "it belongs to " + NameOf(st.st_uid) +
                                  " and no run of qvmigrate made it, so it may be a file from outside the installation" + again);
     Give(fd.get(), false, target);
 }
@@ -273,18 +288,40 @@ std::vector<std::unique_ptr<platform::FileLock>> HoldToolLocks(const fs::path &t
         try {
             held.push_back(platform::FileLock::TryTake(file));
         } catch (const platform::Error &e) {
-            if (platform::IsRefusedLink(ELOOP)) throw std::runtime_error(LinkText(platform::RefusedLink()));
-            throw std::runtime_error("cannot take the lock " + file.string() + ": " + e.description);
+            if (platform::IsRefusedLink(ELOOP)) throw Failure(Failure::Run, LinkText(platform::RefusedLink()));
+            throw Failure(Failure::Run, "cannot take the lock " + file.string() + ": " + e.description);
         }
-        if (!held.back()) throw std::runtime_error(busy);
+        if (!held.back()) throw Failure(Failure::Run, busy);
     }
     return held;
 }
 
 }  // namespace
 
+void Record::Put(std::uint64_t number) { bytes.append(reinterpret_cast<const char *>(&number), sizeof number); }
+
+void Record::Put(std::string_view text) {
+    Put(static_cast<std::uint64_t>(text.size()));
+    bytes.append(text);
+}
+
+std::uint64_t Record::Number() {
+    std::uint64_t number = 0;
+    if (bytes.size() - read_ < sizeof number) throw Failure(Failure::Run, "a record ends early");
+    std::memcpy(&number, bytes.data() + read_, sizeof number);
+    read_ += sizeof number;
+    return number;
+}
+
+std::string Record::Text() {
+    const std::uint64_t size = Number();
+    if (bytes.size() - read_ < size) throw Failure(Failure::Run, "a record ends early");
+    read_ += size;
+    return bytes.substr(read_ - size, size);
+}
+
 void ThrowIfStopped() {
-    if (platform::StopSignal()) throw Stopped();
+    if (platform::StopSignal()) throw Failure(Failure::Stopped, "stopped");
 }
 
 std::string Shown(std::string_view text) {
@@ -313,7 +350,7 @@ std::string Shown(std::string_view text) {
 
 void Say(std::ostream &out, std::string_view line) { out << Shown(line) << '\n'; }
 
-std::string Isolated(const std::function<std::string(std::ostream &)> &work, std::string *said, bool toOutput) {
+Record Isolated(const std::function<Record(std::ostream &)> &work, std::string *said, bool toOutput) {
     return RunChild(work, [] {}, said, toOutput ? 1 : 2);
 }
 
@@ -359,7 +396,7 @@ Login GroupMember(gid_t gid, uid_t notUid) {
     return Login{true, uid, gid, {gid}, "uid " + std::to_string(uid), {}};
 }
 
-std::string IsolatedAs(const Login &as, const std::function<std::string()> &work) {
+Record IsolatedAs(const Login &as, const std::function<Record()> &work) {
     return RunChild([&](std::ostream &) { return work(); },
                     [&] {
                         // The login's own configuration, as its tools read it, not this process's.
@@ -435,13 +472,13 @@ Placed PlaceFile(const fs::path &target, bool replace, bool database, fs::file_t
     struct stat existing {};
     const bool exists = ::fstatat(parent.get(), name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
     if (exists && S_ISLNK(existing.st_mode) && existing.st_uid != ::geteuid() && existing.st_uid != 0)
-        throw std::runtime_error(LinkText(target));
+        throw Failure(Failure::Run, LinkText(target));
     if (exists && !replace) {
         GiveKept(parent.get(), name, target);
         return S_ISREG(existing.st_mode) && Before(existing.st_mtim, Timespec(modified)) ? Placed::KeptOlder : Placed::Kept;
     }
     if (exists && !S_ISREG(existing.st_mode) && !S_ISLNK(existing.st_mode))
-        throw std::runtime_error("something other than a file has that name");
+        throw Failure(Failure::Run, "something other than a file has that name");
     try {
         platform::AtomicFile file(parent.get(), target);
         fill(file.fd());
@@ -481,7 +518,7 @@ void CopyBytes(const fs::path &from, int to, const fs::path &target) {
     }
     struct stat st {};
     if (::fstat(in.get(), &st) != 0 || static_cast<std::uint64_t>(st.st_size) != copied)
-        throw std::runtime_error(from.string() + " changed while it was copied");
+        throw Failure(Failure::Run, from.string() + " changed while it was copied");
 }
 
 }  // namespace qvmigrate

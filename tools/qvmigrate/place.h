@@ -4,22 +4,21 @@
 // tools' trial opening runs as; qvmigrate's output lines.
 #include <sys/types.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <ostream>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "qvmigrate/errors.h"
 
 namespace qvmigrate {
 
 // SIGINT, SIGTERM and SIGHUP ask the run to stop (platform::StopCopiesOnSignals); long work checks for
 // it between rows and blocks.
-struct Stopped : std::runtime_error {
-    Stopped() : std::runtime_error("stopped") {}
-};
-void ThrowIfStopped();
+void ThrowIfStopped();  // Failure (Stopped)
 
 // Text as a line of the output shows it: control characters (C0, DEL, C1) and bytes that are no UTF-8
 // as <XX> (<U+XXXX> for C1), so that no file name or text read from a file makes a line or reaches the
@@ -28,15 +27,28 @@ std::string Shown(std::string_view text);
 // Writes `line`, shown so, and a line break.
 void Say(std::ostream &out, std::string_view line);
 
-// Runs `work` in a child process and returns what it returned: libmdb may crash on a damaged file, and
+// What a child process hands its parent: numbers and texts, each text after its length, read back in
+// the order they were put. A record read past its end raises Failure (Run).
+class Record {
+public:
+    void Put(std::uint64_t number);
+    void Put(std::string_view text);
+    std::uint64_t Number();
+    std::string Text();
+    std::string bytes;
+
+private:
+    std::size_t read_ = 0;
+};
+
+// Runs `work` in a child process and returns the record it made: libmdb may crash on a damaged file, and
 // that must end only the work on that file. `work` writes to the stream it is given, which goes to
 // this process's standard error (`toOutput`: standard output);
 // whatever else the child prints (libmdb's own lines) is kept apart and summed up in one line, put in
 // `said` (empty when nothing was printed) and added to the message of a failure. A failure in the
-// child is raised here as std::runtime_error (Stopped for a stop); a crash as std::runtime_error
+// child is raised here as the Failure it was (Run for any other exception); a crash as Failure (Run)
 // naming the signal. A stop asked of this process is passed on to the child.
-std::string Isolated(const std::function<std::string(std::ostream &progress)> &work, std::string *said = nullptr,
-                     bool toOutput = false);
+Record Isolated(const std::function<Record(std::ostream &progress)> &work, std::string *said = nullptr, bool toOutput = false);
 
 // Whose the installation is: with `given`, every file and folder under the trees' roots that a run
 // writes, copies, keeps or passes through is given to `uid`:`gid`, files with mode 0664 and folders
@@ -72,11 +84,11 @@ Login GroupMember(gid_t gid, uid_t notUid);
 
 // Runs `work` in a child process as `login`, with no configuration variable of this process; as
 // Isolated otherwise.
-std::string IsolatedAs(const Login &login, const std::function<std::string()> &work);
+Record IsolatedAs(const Login &login, const std::function<Record()> &work);
 
 // Creates a target folder and the folders above it that are missing, no link of another login followed;
 // the roots and the folders below them on the way take the owner of SetOwner (those that existed too).
-// Raises std::runtime_error naming the folder, or a link of another user.
+// Raises Failure (Run) naming the folder, or a link of another user.
 void MakeTargetFolders(const std::filesystem::path &folder);
 
 enum class Placed {
@@ -89,7 +101,7 @@ enum class Placed {
 // `fill` writes the temporary file, open as `fd`, and checks it; it is then given `modified` as its
 // time, the owner and mode of SetOwner, flushed to disk and renamed to the target name. An existing
 // target is kept (and given to the owner when a run made it or the owner owns it, unless it has another
-// name or lies on another file system: std::runtime_error otherwise, the file left as it is) unless `replace`; a database is replaced only while no tool
+// name or lies on another file system: Failure otherwise, the file left as it is) unless `replace`; a database is replaced only while no tool
 // holds its .ldb lock or the read-date window's .frd lock. On any failure or stop the temporary file
 // is removed and the target is left as it was; temporaries that stopped runs left in the folder are
 // removed first (and said so on standard output).

@@ -9,6 +9,7 @@
 
 #include "platform/paths.h"
 #include "qvmigrate/config.h"
+#include "qvmigrate/errors.h"
 #include "qvmigrate/jet.h"
 #include "qvmigrate/jet_pages.h"
 #include "qvmigrate/place.h"
@@ -59,19 +60,19 @@ std::pair<std::string, std::string> CurrentRecord(const fs::path &global) {
         auto column = [&](std::string_view name) {
             for (std::size_t c = 0; c < table.columns.size(); ++c)
                 if (SameNoCase(table.columns[c].name, name)) return c;
-            throw std::runtime_error("its current table has no column " + std::string(name));
+            throw Failure(Failure::Run, "its current table has no column " + std::string(name));
         };
         const std::size_t folder = column("databasepath"), file = column("DatabaseFileName");
         pages::File::Rows rows(jet, table);
         std::vector<pages::Cell> cells;
-        if (!rows.Next(cells)) throw std::runtime_error("its current table is empty");
+        if (!rows.Next(cells)) throw Failure(Failure::Run, "its current table is empty");
         auto text = [&](std::size_t c) {
             const Value v = pages::CellValue(jet, table.columns[c], cells[c]);
             return v.kind == Value::Kind::Text ? v.s : std::string();
         };
         return {text(folder), text(file)};
     }
-    throw std::runtime_error("it has no current table");
+    throw Failure(Failure::Run, "it has no current table");
 }
 
 }  // namespace
@@ -97,14 +98,14 @@ namespace {
 fs::path ProgramFolder(const Options &o, const fs::path &source, char drive) {
     if (!o.program.empty()) {
         if (o.program.size() < 2 || o.program[1] != ':' || std::toupper(static_cast<unsigned char>(o.program[0])) != drive)
-            throw UsageError("--program must be a path on drive " + std::string(1, drive) + ": such as " + drive + ":\\QVNWin32");
+            throw Failure(Failure::Usage, "--program must be a path on drive " + std::string(1, drive) + ": such as " + drive + ":\\QVNWin32");
         return platform::MapBelow(source, o.program.substr(2));
     }
     for (const char *name : {"QVNWin32", "QVWin32"}) {
         const fs::path p = platform::MapBelow(source, name);
         if (fs::is_regular_file(platform::MapBelow(p, "global.mdb"))) return p;
     }
-    throw UsageError("no program folder: neither QVNWin32 nor QVWin32 under SOURCE holds global.mdb (name it with --program)");
+    throw Failure(Failure::Usage, "no program folder: neither QVNWin32 nor QVWin32 under SOURCE holds global.mdb (name it with --program)");
 }
 
 // The data folder and file name as the tools read them from global.mdb: trimmed; empty when unknown
@@ -112,11 +113,15 @@ fs::path ProgramFolder(const Options &o, const fs::path &source, char drive) {
 std::pair<std::string, std::string> DataFileOf(const fs::path &global, const Tree &drivetree, Plan &plan) {
     try {
         // Read in a child process, as every Jet file is read: a damaged one ends no more than that.
-        const std::string record = Isolated([&](std::ostream &) {
+        Record record = Isolated([&](std::ostream &) {
             auto [folder, file] = CurrentRecord(global);
-            return folder + '\0' + file;
+            Record out;
+            out.Put(folder);
+            out.Put(file);
+            return out;
         });
-        return {TrimSpaces(record.substr(0, record.find('\0'))), TrimSpaces(record.substr(record.find('\0') + 1))};
+        std::string folder = TrimSpaces(record.Text());
+        return {folder, TrimSpaces(record.Text())};
     } catch (const std::exception &e) {
         plan.problems.push_back(WindowsName(drivetree, global) + ": the data database is not known: " + e.what());
         return {};
@@ -155,7 +160,7 @@ std::optional<Tree> DataTree(const Options &o, const std::string &folderText, co
     for (const auto &part : folderTarget.lexically_relative(*mapped)) windows += "\\" + part.string();
     Tree tree{RealFolder(o.data), folderTarget, windows};
     if (IsInside(tree.target, tree.source) || IsInside(tree.source, tree.target) || tree.source == tree.target)
-        throw UsageError("--data and the folder drive " + std::string(1, letter) + " maps it to must be separate folders");
+        throw Failure(Failure::Usage, "--data and the folder drive " + std::string(1, letter) + " maps it to must be separate folders");
     plan.trees.push_back(tree);
     return tree;
 }
@@ -165,23 +170,23 @@ std::optional<Tree> DataTree(const Options &o, const std::string &folderText, co
 Plan MakePlan(const Options &o) {
     Plan plan;
     const char drive = static_cast<char>(std::toupper(static_cast<unsigned char>(o.drive)));
-    if (!fs::is_directory(o.source)) throw UsageError("SOURCE " + o.source.string() + " is not a folder");
+    if (!fs::is_directory(o.source)) throw Failure(Failure::Usage, "SOURCE " + o.source.string() + " is not a folder");
     // TARGET as it is named: what it is reached through is written under the link rule, never resolved here.
     const fs::path source = RealFolder(o.source), target = fs::absolute(o.target).lexically_normal();
     if (HasControl(target.string()))
-        throw UsageError("TARGET holds a line break or another control character, which the configuration file cannot hold");
+        throw Failure(Failure::Usage, "TARGET holds a line break or another control character, which the configuration file cannot hold");
     const fs::path realTarget = RealFolder(o.target);
     if (source == realTarget || IsInside(realTarget, source) || IsInside(source, realTarget))
-        throw UsageError("SOURCE and TARGET must be separate folders, neither inside the other");
+        throw Failure(Failure::Usage, "SOURCE and TARGET must be separate folders, neither inside the other");
     const Tree drivetree{source, target, std::string(1, drive) + ":\\"};
     plan.trees.push_back(drivetree);
 
     const fs::path program = ProgramFolder(o, source, drive);
     const fs::path global = platform::MapBelow(program, "global.mdb");
-    if (!fs::is_regular_file(global)) throw UsageError("the program folder " + program.string() + " holds no global.mdb");
+    if (!fs::is_regular_file(global)) throw Failure(Failure::Usage, "the program folder " + program.string() + " holds no global.mdb");
     plan.programFolder = WindowsName(drivetree, program);
     if (HasControl(plan.programFolder))
-        throw UsageError("the program folder's name holds a control character, which the configuration file cannot hold");
+        throw Failure(Failure::Usage, "the program folder's name holds a control character, which the configuration file cannot hold");
     std::set<fs::path> listed;
     auto add = [&](const Tree &tree, const fs::path &file) {
         if (listed.insert(file).second)

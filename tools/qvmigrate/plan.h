@@ -19,11 +19,6 @@ struct Options {
     std::filesystem::path source, target;
 };
 
-// A mistake in what was asked: nothing is done.
-struct UsageError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
-
 // A folder tree: the copy of a Windows folder and where it goes.
 struct Tree {
     std::filesystem::path source, target;
@@ -43,7 +38,7 @@ struct Plan {
 };
 
 // Finds the program folder, reads the settings database's `current` record, and lists the Jet files
-// to convert. Raises UsageError when SOURCE, TARGET or the program folder do not fit.
+// to convert. Raises Failure (Usage) when SOURCE, TARGET or the program folder do not fit.
 Plan MakePlan(const Options &options);
 
 // Whether a database is one the tools open (the settings database, the data database, the temp data):

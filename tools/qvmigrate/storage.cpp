@@ -14,6 +14,7 @@
 
 #include "platform/dao/storage_format.h"
 #include "platform/file_io.h"
+#include "qvmigrate/errors.h"
 #include "qvmigrate/place.h"
 
 namespace qvmigrate {
@@ -145,7 +146,7 @@ void RegisterFdVfs() {
         vfs.xFullPathname = FdFullPathname;
         return sqlite3_vfs_register(&vfs, 0) == SQLITE_OK;
     }();
-    if (!registered) throw StorageError("SQLite refused the file system of descriptors");
+    if (!registered) throw Failure(Failure::Storage, "SQLite refused the file system of descriptors");
 }
 
 // SQLite's folder for its temporaries, as it picks one.
@@ -208,10 +209,10 @@ std::unique_ptr<StorageFile> StorageFile::OpenReadOnly(const fs::path &file) {
     platform::Fd fd = platform::OpenFile(file, O_RDONLY | O_NONBLOCK);
     if (!fd && errno == ENOENT) return nullptr;
     if (!fd && platform::IsRefusedLink(errno))
-        throw StorageError(platform::LinkOfAnotherUser(platform::RefusedLink().string()) + "; nothing was read");
+        throw Failure(Failure::Storage, platform::LinkOfAnotherUser(platform::RefusedLink().string()) + "; nothing was read");
     struct stat st {};
-    if (!fd || ::fstat(fd.get(), &st) != 0) throw StorageError("cannot open " + file.string() + ": " + std::strerror(errno));
-    if (!S_ISREG(st.st_mode)) throw StorageError(file.string() + " is not a file");
+    if (!fd || ::fstat(fd.get(), &st) != 0) throw Failure(Failure::Storage, "cannot open " + file.string() + ": " + std::strerror(errno));
+    if (!S_ISREG(st.st_mode)) throw Failure(Failure::Storage, file.string() + " is not a file");
     auto f = Open(fd.get(), file, true);
     f->owned_ = std::move(fd);
     sqlite3_busy_timeout(f->db_, 5000);
@@ -226,11 +227,11 @@ StorageFile::~StorageFile() {
 
 void StorageFile::Fail(const std::string &what) const {
     // A write that failed: of the file itself (its errno kept), else of SQLite's own temporaries.
-    if (writeErrno) throw StorageError("cannot write " + where_.string() + ": " + WriteFailure(writeErrno, where_.parent_path()));
+    if (writeErrno) throw Failure(Failure::Storage, "cannot write " + where_.string() + ": " + WriteFailure(writeErrno, where_.parent_path()));
     if (db_ && sqlite3_errcode(db_) == SQLITE_FULL)
-        throw StorageError("cannot write " + where_.string() + ": the disk that holds SQLite's temporary folder " + TemporaryFolder() +
+        throw Failure(Failure::Storage, "cannot write " + where_.string() + ": the disk that holds SQLite's temporary folder " + TemporaryFolder() +
                            " (TMPDIR) is full");
-    throw StorageError(what + ": " + (db_ ? sqlite3_errmsg(db_) : "out of memory"));
+    throw Failure(Failure::Storage, what + ": " + (db_ ? sqlite3_errmsg(db_) : "out of memory"));
 }
 
 void StorageFile::Exec(const std::string &sql) {
@@ -303,12 +304,12 @@ void StorageFile::Finish(const std::vector<std::pair<std::string, unsigned long>
         const long long n = sqlite3_step(st) == SQLITE_ROW ? sqlite3_column_int64(st, 0) : -1;
         sqlite3_finalize(st);
         if (n != static_cast<long long>(rows))
-            throw StorageError("[" + name + "] holds " + std::to_string(n) + " rows after the copy instead of " + std::to_string(rows));
+            throw Failure(Failure::Storage, "[" + name + "] holds " + std::to_string(n) + " rows after the copy instead of " + std::to_string(rows));
     }
     sqlite3_stmt *st = Prepare("PRAGMA quick_check");
     const std::string check = sqlite3_step(st) == SQLITE_ROW ? reinterpret_cast<const char *>(sqlite3_column_text(st, 0)) : "";
     sqlite3_finalize(st);
-    if (check != "ok") throw StorageError("the written database fails its check: " + check);
+    if (check != "ok") throw Failure(Failure::Storage, "the written database fails its check: " + check);
     if (sqlite3_close(db_) != SQLITE_OK) Fail("close");
     db_ = nullptr;
 }

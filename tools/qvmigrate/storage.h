@@ -18,10 +18,6 @@ struct sqlite3_stmt;
 
 namespace qvmigrate {
 
-struct StorageError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
-
 // An index of a converted table: its key columns as "a, b COLLATE NOCASE DESC" (a collation other
 // than SQLite's default named), and the WHERE clause of a partial index.
 struct StorageIndex {
@@ -44,7 +40,7 @@ public:
     // disk is named: the one that holds `target`, or the temporary folder's.
     static std::unique_ptr<StorageFile> CreateForLoad(int fd, const std::filesystem::path &target);
     // A converted file, read under SQLite's shared lock (a tool that writes it waits); nullptr when it is
-    // missing. A link of another user at its name or above is refused (StorageError naming it).
+    // missing. A link of another user at its name or above is refused (Failure, Storage, naming it).
     static std::unique_ptr<StorageFile> OpenReadOnly(const std::filesystem::path &file);
     ~StorageFile();
     StorageFile(const StorageFile &) = delete;

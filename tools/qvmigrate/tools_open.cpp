@@ -2,6 +2,7 @@
 #include "qvmigrate/tools_open.h"
 
 #include <fcntl.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -32,28 +33,42 @@ bool SameFile(const fs::path &a, const fs::path &b) {
     return fs::absolute(a).lexically_normal() == fs::absolute(b).lexically_normal();
 }
 
-// What the trial found: "F" lines (what will fail) and "N" lines (notes).
+// The system denies this login reading `file` (a Windows path, or a Linux one), or a folder above it.
+bool NoAccess(const std::string &file) {
+    try {
+        const fs::path path = file.size() > 1 && file[1] == ':' ? platform::MapPath(file) : fs::path(file);
+        return ::access(path.c_str(), R_OK) != 0 && errno == EACCES;
+    } catch (const std::exception &) {
+        return false;
+    }
+}
+
+// What the trial found.
 class Findings {
 public:
     // `file` (a Windows path) failed `e` in the tools' hands, so `loses` (what a clerk cannot do).
-    void Refused(const std::string &file, const std::exception &e, const std::string &loses, const std::string &passwordReason = {}) {
+    // `denied`: the system's reason, which `e` gives in words, is EACCES; so it is for error 70 (other
+    // than a refused link) and when this login may not read `file`.
+    void Refused(const std::string &file, const std::exception &e, const std::string &loses, const std::string &passwordReason = {},
+                 bool denied = false) {
         const auto *error = dynamic_cast<const platform::Error *>(&e);
         if (error && error->number == 3045) {  // in use by the tools now: that says nothing about them
-            out_ += "N" + file + " is in use by the tools now, so the trial opening passed it over\n";
+            found_.push_back({false, false, {}, file + " is in use by the tools now, so the trial opening passed it over"});
             return;
         }
-        std::string line = "F" + file + ": the tools will refuse it, so " + loses + ": ";
+        std::string line = "the tools will refuse it, so " + loses + ": ";
         line += error ? "Run-time error '" + std::to_string(error->number) + "': " + platform::Message(*error)
                       : std::string(e.what());
         if (error && error->number == 3031) line += " (" + passwordReason + ")";
-        out_ += line + "\n";
+        denied |= (error && error->number == 70 && !platform::NamesRefusedLink(error->description)) || NoAccess(file);
+        found_.push_back({true, denied, file, line});
     }
-    void Problem(const std::string &line) { out_ += "F" + line + "\n"; }
-    bool Any() const { return !out_.empty(); }
-    const std::string &Text() const { return out_; }
+    void Problem(const std::string &subject, const std::string &text) { found_.push_back({true, false, subject, text}); }
+    bool Any() const { return !found_.empty(); }
+    const std::vector<Finding> &All() const { return found_; }
 
 private:
-    std::string out_;
+    std::vector<Finding> found_;
 };
 
 // Removes, when the trial ends, the lock files that the engine made for it and leaves behind.
@@ -97,7 +112,7 @@ void TryConfiguration(const Options &o, const fs::path &target, Findings &found)
             if (drive.letter == o.drive && !SameFile(drive.folder, target)) {
                 std::string read;
                 for (const auto &f : config.files) read += (read.empty() ? "" : ", ") + f.string();
-                found.Problem(std::string(1, o.drive) + ": the tools will take drive " + o.drive + ": for " + drive.folder.string() +
+                found.Problem(std::string(1, o.drive), std::string("the tools will take drive ") + o.drive + ": for " + drive.folder.string() +
                               ", not " + target.string() + " (as " + read + " map it): they will not find the installation");
             }
     } catch (const std::exception &e) {
@@ -123,7 +138,7 @@ void TryCorrectionFiles(const std::string &programFolder, const std::string &dat
         const std::string why =
             platform::IsRefusedLink(err) ? platform::Message(platform::RefusedLinkError()) : std::strerror(err);
         found.Refused(audit, std::runtime_error(why),
-                      "no read date can be corrected (the audit lines cannot be written)");
+                      "no read date can be corrected (the audit lines cannot be written)", {}, err == EACCES);
     } catch (const std::exception &e) {
         found.Refused(audit, e, "no read date can be corrected (the audit lines cannot be written)");
     }
@@ -131,10 +146,10 @@ void TryCorrectionFiles(const std::string &programFolder, const std::string &dat
 
 }  // namespace
 
-std::string ToolsWillRefuse(const Plan &plan, const Options &o) {
+std::vector<Finding> ToolsWillRefuse(const Plan &plan, const Options &o) {
     Findings found;
     TryConfiguration(o, plan.trees.front().target, found);
-    if (found.Any()) return found.Text();
+    if (found.Any()) return found.All();
 
     LockFiles locks;
     const std::string global = plan.programFolder + "\\global.mdb";
@@ -143,12 +158,12 @@ std::string ToolsWillRefuse(const Plan &plan, const Options &o) {
         startup::ReadSettings();
     } catch (const std::exception &e) {
         found.Refused(global, e, "they will not start", "its database password is not the one the tools open it with");
-        return found.Text();
+        return found.All();
     }
     const startup::SharedState &st = startup::Shared();
     if (st.DataFolder.empty() || st.DataFileName.empty()) {
-        found.Problem(global + ": the tools will refuse it, so they will not start: the first record of its current table names no data database");
-        return found.Text();
+        found.Problem(global, "the tools will refuse it, so they will not start: the first record of its current table names no data database");
+        return found.All();
     }
     const std::string window = "the read-date window will not open";
     auto &engine = dao::DBEngine();
@@ -179,7 +194,31 @@ std::string ToolsWillRefuse(const Plan &plan, const Options &o) {
             found.Refused(kTempData, e, window, withoutPassword);
         }
     }
-    return found.Text();
+    return found.All();
+}
+
+Record EncodeFindings(const std::vector<Finding> &findings) {
+    Record out;
+    out.Put(findings.size());
+    for (const auto &f : findings) {
+        out.Put(f.refused);
+        out.Put(f.denied);
+        out.Put(f.subject);
+        out.Put(f.text);
+    }
+    return out;
+}
+
+std::vector<Finding> DecodeFindings(Record record) {
+    std::vector<Finding> out;
+    for (auto n = record.Number(); n > 0; --n) {
+        Finding &f = out.emplace_back();
+        f.refused = record.Number() != 0;
+        f.denied = record.Number() != 0;
+        f.subject = record.Text();
+        f.text = record.Text();
+    }
+    return out;
 }
 
 }  // namespace qvmigrate

@@ -3,7 +3,9 @@
 // child process as the office's login and as a clerk of its group (read-write opens, the locks, AUDIT).
 #include <filesystem>
 #include <string>
+#include <vector>
 
+#include "qvmigrate/place.h"
 #include "qvmigrate/plan.h"
 
 namespace qvmigrate {
@@ -14,9 +16,19 @@ namespace qvmigrate {
 // does (its program folder, the tools' password, the first record of `current`), and as the read-date
 // window does: the settings database, the data database written in a transaction that is rolled back
 // (its .ldb and journal made), its .frd lock, a file made in the AUDIT folder (and this month's audit
-// file opened to append), the temp-data database. Returns one line a problem: "F" and what a clerk will
-// not be able to do, naming the file and the tools' error, or "N" and a note (a file in use by the tools
-// now); empty when the tools open them all.
-std::string ToolsWillRefuse(const Plan &plan, const Options &options);
+// file opened to append), the temp-data database. Returns one finding a problem: the file, what a clerk
+// will not be able to do and the tools' error, or a note (a file in use by the tools now); none
+// when the tools open them all.
+struct Finding {
+    bool refused = true;  // false: a note
+    bool denied = false;  // the system denied the login access to a file or folder (error 70, EACCES)
+    std::string subject;  // the file or drive it is about; empty: the text names it
+    std::string text;
+    bool operator==(const Finding &) const = default;
+};
+std::vector<Finding> ToolsWillRefuse(const Plan &plan, const Options &options);
+// The findings as a child process hands them to its parent, and back.
+Record EncodeFindings(const std::vector<Finding> &findings);
+std::vector<Finding> DecodeFindings(Record record);
 
 }  // namespace qvmigrate
