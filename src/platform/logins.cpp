@@ -13,4 +13,9 @@ std::string LoginName(unsigned uid) {
     return {};
 }
 
+std::string LoginOrNumber(unsigned uid) {
+    std::string name = LoginName(uid);
+    return name.empty() ? "uid " + std::to_string(uid) : name;
+}
+
 }  // namespace platform

@@ -7,5 +7,7 @@ namespace platform {
 
 // The login name of the user `uid`; empty when the system knows none.
 std::string LoginName(unsigned uid);
+// LoginName, or "uid <uid>" when the system knows none.
+std::string LoginOrNumber(unsigned uid);
 
 }  // namespace platform

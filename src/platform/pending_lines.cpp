@@ -50,11 +50,6 @@ bool Number(std::string_view text, T &out, int base = 10) {
     return !text.empty() && std::from_chars(text.data(), text.data() + text.size(), out, base).ptr == text.data() + text.size();
 }
 
-std::string LoginOf(uid_t uid) {
-    std::string name = LoginName(uid);
-    return name.empty() ? "uid " + std::to_string(uid) : name;
-}
-
 bool Trusted(uid_t owner) { return owner == ::geteuid() || owner == 0; }
 
 // Whether the login `uid` belongs to the group `gid` (its own group, or a member of it).
@@ -149,14 +144,14 @@ struct PendingLines::Impl {
             const int err = errno;
             if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
             left = S_ISLNK(st.st_mode)         ? "it is a link"
-                   : !Trusted(st.st_uid)        ? "it was made by the login " + LoginOf(st.st_uid)
+                   : !Trusted(st.st_uid)        ? "it was made by the login " + LoginOrNumber(st.st_uid)
                                                 : std::string("it cannot be opened: ") + std::strerror(err);
             return true;
         }
         if (::fstat(pending.get(), &st) != 0) return false;
         own = Trusted(st.st_uid);
         if (!S_ISREG(st.st_mode)) left = "it is not a file";
-        else if (!own && !OfTheOffice(st, dir, dirState)) left = "it was made by the login " + LoginOf(st.st_uid);
+        else if (!own && !OfTheOffice(st, dir, dirState)) left = "it was made by the login " + LoginOrNumber(st.st_uid);
         else if (st.st_nlink != 1) left = "it has other names (hard links)";
         else if (st.st_size > kLargest) left = "it is larger than any batch of lines";
         if (!left.empty()) {

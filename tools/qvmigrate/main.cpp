@@ -24,6 +24,7 @@
 #include "platform/filelock.h"
 #include "platform/own_folders.h"
 #include "platform/safe_file.h"
+#include "qvmigrate/child.h"
 #include "qvmigrate/config.h"
 #include "qvmigrate/errors.h"
 #include "qvmigrate/jet.h"

@@ -1,10 +1,8 @@
 #pragma once
 // Writing target files so that no half-written file ever carries a target's name, no link that another
-// login planted is followed, and the installation belongs to the office; the identities that the
-// tools' trial opening runs as; qvmigrate's output lines.
+// login planted is followed, and the installation belongs to the office; qvmigrate's output lines.
 #include <sys/types.h>
 
-#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <ostream>
@@ -27,29 +25,6 @@ std::string Shown(std::string_view text);
 // Writes `line`, shown so, and a line break.
 void Say(std::ostream &out, std::string_view line);
 
-// What a child process hands its parent: numbers and texts, each text after its length, read back in
-// the order they were put. A record read past its end raises Failure (Run).
-class Record {
-public:
-    void Put(std::uint64_t number);
-    void Put(std::string_view text);
-    std::uint64_t Number();
-    std::string Text();
-    std::string bytes;
-
-private:
-    std::size_t read_ = 0;
-};
-
-// Runs `work` in a child process and returns the record it made: libmdb may crash on a damaged file, and
-// that must end only the work on that file. `work` writes to the stream it is given, which goes to
-// this process's standard error (`toOutput`: standard output);
-// whatever else the child prints (libmdb's own lines) is kept apart and summed up in one line, put in
-// `said` (empty when nothing was printed) and added to the message of a failure. A failure in the
-// child is raised here as the Failure it was (Run for any other exception); a crash as Failure (Run)
-// naming the signal. A stop asked of this process is passed on to the child.
-Record Isolated(const std::function<Record(std::ostream &progress)> &work, std::string *said = nullptr, bool toOutput = false);
-
 // Whose the installation is: with `given`, every file and folder under the trees' roots that a run
 // writes, copies, keeps or passes through is given to `uid`:`gid`, files with mode 0664 and folders
 // with 2775 (the office's group may write the data, and what it creates there stays the group's);
@@ -65,26 +40,6 @@ void SetOwner(const Owner &owner, const std::vector<std::filesystem::path> &root
 // kept file is given to the office only when it is one of them or the office's login owns it already.
 // Writes the record again when this run made files (a line on standard output when it cannot).
 void SaveMadeFiles();
-
-// A login that the tools' trial opening runs as: a login as it logs in (its own groups and HOME), or
-// a member of the office's group made up for the trial when the group has none yet.
-struct Login {
-    bool switchTo = false;  // false: this process's own user
-    uid_t uid = 0;
-    gid_t gid = 0;
-    std::vector<gid_t> groups;
-    std::string name;  // as the lines name it: "clerk" or "uid 65533"
-    std::string home;  // empty: none
-};
-// This process's own login; the login `uid` as it logs in; a member of `gid` who is not `notUid` (a
-// login of the group, else one made up).
-Login OwnLogin();
-Login LoginOf(uid_t uid, gid_t gidWithoutLogin);
-Login GroupMember(gid_t gid, uid_t notUid);
-
-// Runs `work` in a child process as `login`, with no configuration variable of this process; as
-// Isolated otherwise.
-Record IsolatedAs(const Login &login, const std::function<Record()> &work);
 
 // Creates a target folder and the folders above it that are missing, no link of another login followed;
 // the roots and the folders below them on the way take the owner of SetOwner (those that existed too).

@@ -8,6 +8,7 @@
 #include <set>
 
 #include "platform/paths.h"
+#include "qvmigrate/child.h"
 #include "qvmigrate/config.h"
 #include "qvmigrate/errors.h"
 #include "qvmigrate/jet.h"

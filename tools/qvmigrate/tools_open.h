@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "qvmigrate/place.h"
+#include "qvmigrate/child.h"
 #include "qvmigrate/plan.h"
 
 namespace qvmigrate {
