@@ -17,6 +17,7 @@
 #include "platform/filelock.h"
 #include "platform/paths.h"
 #include "platform/safe_file.h"
+#include "qvmigrate/errors.h"
 #include "startup/audit.h"
 #include "startup/shared.h"
 
@@ -137,7 +138,7 @@ void TryCorrectionFiles(const std::string &programFolder, const std::string &dat
         const int err = e.code().value();
         const std::string why =
             platform::IsRefusedLink(err) ? platform::Message(platform::RefusedLinkError()) : std::strerror(err);
-        found.Refused(audit, std::runtime_error(why),
+        found.Refused(audit, Failure(Failure::Run, why),
                       "no read date can be corrected (the audit lines cannot be written)", {}, err == EACCES);
     } catch (const std::exception &e) {
         found.Refused(audit, e, "no read date can be corrected (the audit lines cannot be written)");
