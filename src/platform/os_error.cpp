@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <cstring>
 
 #include "platform/error.h"
 
@@ -33,14 +32,11 @@ const std::filesystem::path &RefusedLink() { return refusedLink; }
 
 std::string LinkOfAnotherUser(std::string_view link) { return std::string(link) + " is a link made by another user"; }
 
-constexpr std::string_view kNothingWritten = "; nothing was written";
-
 Error RefusedLinkError() {
-    return Error(70, LinkOfAnotherUser("'" + refusedLink.string() + "'") + std::string(kNothingWritten), refusedLink);
-}
-
-bool NamesRefusedLink(std::string_view description) {
-    return description.starts_with('\'') && description.ends_with(LinkOfAnotherUser("'") + std::string(kNothingWritten));
+    Error e(70, {});
+    e.file = refusedLink;
+    e.refusedLink = true;
+    return e;
 }
 
 void NoteRefusedLink(const std::filesystem::path &link) { refusedLink = link; }
@@ -69,12 +65,11 @@ int ErrorNumberOf(int err, OsContext context, const std::filesystem::path &path)
 void RaiseOsError(int err, const std::filesystem::path &path, OsContext context, std::string_view doing) {
     if (IsRefusedLink(err)) throw RefusedLinkError();
     const int number = ErrorNumberOf(err, context, path);
-    // The system's words, unless they say what the number's description says ("Permission denied").
-    const std::string said = std::strerror(err);
-    const std::string reason =
-        doing.empty() ? std::string() : std::string(doing) + (said == ErrorDescription(number) ? "" : ": " + said);
-    if (path.empty()) Raise(number, reason.empty() ? std::string() : ErrorDescription(number) + " (" + reason + ")");
-    throw FileError(number, path, reason);
+    Error e(number, path.empty() ? ErrorDescription(number) : std::string());
+    e.file = path;
+    e.operation = doing;
+    e.osError = err;
+    throw e;
 }
 
 void RaisePathError(int number, const std::filesystem::path &linuxPath) {

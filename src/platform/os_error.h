@@ -35,13 +35,11 @@ bool IsRefusedLink(int err);
 // The words for a refused link of another login: `link` (as the message names it) followed by " is a
 // link made by another user".
 std::string LinkOfAnotherUser(std::string_view link);
-// Error 70 about RefusedLink: LinkOfAnotherUser for it, quoted, then "; nothing was written".
+// Error 70 about RefusedLink, which was not followed (Error::refusedLink).
 Error RefusedLinkError();
-// True when an error's description is a RefusedLinkError's.
-bool NamesRefusedLink(std::string_view description);
 
-// Raises ErrorNumberOf(err, context, path) as a FileError about `path` (the standard description alone
-// without a path). With `doing` ("read", "write", "sync"...), the reason is "<doing>: <strerror>".
+// Raises ErrorNumberOf(err, context, path) as an error about `path` (the standard description alone
+// without a path), with `doing` ("read", "write", "sync"...) as its operation and `err` as its reason.
 // A link that another user made, refused by safe_file.h, is 70 naming the link (RefusedLinkError).
 [[noreturn]] void RaiseOsError(int err, const std::filesystem::path &path = {},
                                OsContext context = OsContext::File, std::string_view doing = {});

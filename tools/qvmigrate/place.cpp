@@ -274,7 +274,7 @@ std::vector<std::unique_ptr<platform::FileLock>> HoldToolLocks(const fs::path &t
             held.push_back(platform::FileLock::TryTake(file));
         } catch (const platform::Error &e) {
             if (platform::IsRefusedLink(ELOOP)) throw std::runtime_error(LinkText(platform::RefusedLink()));
-            throw std::runtime_error("cannot take the lock " + file.string() + ": " + e.description);
+            throw std::runtime_error("cannot take the lock " + file.string() + ": " + e.what());
         }
         if (!held.back()) throw std::runtime_error(busy);
     }

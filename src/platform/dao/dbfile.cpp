@@ -108,7 +108,7 @@ bool LockDatabase(ExclusiveHold::Impl &h) {
 // hold while it holds a lock itself). False while another program holds either.
 bool LockDamaged(ExclusiveHold::Impl &h) {
     try {
-        h.ldb = LockSidecar(h.path, h.path.string(), /*exclusive=*/true, /*readOnly=*/false);
+        h.ldb = LockSidecar(h.path, /*exclusive=*/true, /*readOnly=*/false);
     } catch (const Error &e) {
         if (e.number == 3045) return false;
         throw;
@@ -167,12 +167,10 @@ std::unique_ptr<ExclusiveHold> ExclusiveHold::Acquire(const fs::path &database) 
     impl->path = database;
     Reach(*impl);
     try {
-        impl->engine = Connection::Open(database, database.string(), /*exclusive=*/true, /*readOnly=*/false,
-                                        impl->reached.get());
+        impl->engine = Connection::Open(database, /*exclusive=*/true, /*readOnly=*/false, impl->reached.get());
     } catch (const Error &e) {
         if (e.number == 3045) return nullptr;
-        if (e.number != 3343) throw;
-        impl->damage = e.description;  // empty, cut short or no database: held all the same
+        if (e.number != 3343) throw;  // empty, cut short or no database: held all the same
     }
     if (impl->engine) {
         OpenForWriting(*impl);

@@ -54,14 +54,14 @@ bool IsSqliteFile(int fd) {
 std::shared_ptr<Connection> OpenToRead(const fs::path &database) {
     std::shared_ptr<Connection> c;
     try {
-        c = Connection::Open(database, database.filename().string(), false, ::access(database.c_str(), W_OK) != 0);
+        c = Connection::Open(database, false, ::access(database.c_str(), W_OK) != 0);
     } catch (const Error &e) {
         if (e.number == 3343) return nullptr;  // damaged: its bytes are still worth keeping
         throw;
     }
     std::error_code ec;
     if (fs::exists(fs::path(database.string() + "-wal"), ec))
-        throw FileError(3343, database, "it is in write-ahead-log mode, which the tools do not use", c->Name());
+        throw FileError(3343, database, "it is in write-ahead-log mode, which the tools do not use");
     sqlite3_busy_timeout(c->db(), kWaitForWriterMs);
     return c;
 }

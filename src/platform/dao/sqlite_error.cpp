@@ -20,9 +20,17 @@ std::string After(const std::string &s, const std::string &head) {
     return rest;
 }
 
-[[noreturn]] void WithMessage(int number, const std::string &subject, const std::string &message,
-                              const std::filesystem::path &file = {}) {
-    throw Error(number, ErrorDescription(number, subject) + " (" + message + ")", file);
+[[noreturn]] void WithMessage(int number, const std::string &subject, const std::string &message) {
+    Error e(number, ErrorDescription(number, subject));
+    e.reason = message;
+    throw e;
+}
+
+// An error about `file` with SQLite's words and the OS error behind them.
+[[noreturn]] void AboutFile(int number, const std::filesystem::path &file, const std::string &message, int sysErr) {
+    Error e = FileError(number, file, message);
+    e.osError = sysErr;
+    throw e;
 }
 
 // SQLITE_ERROR: the message tells what the statement got wrong.
@@ -72,8 +80,8 @@ int SqliteErrorNumber(int rc, int sysErr, SqliteContext context) {
     }
 }
 
-void RaiseSqlite(int rc, const std::string &message, const std::string &sql, const std::string &database,
-                 const std::filesystem::path &file, int sysErr) {
+void RaiseSqlite(int rc, const std::string &message, const std::string &sql, const std::filesystem::path &file,
+                 int sysErr) {
     const int number = SqliteErrorNumber(rc, sysErr, SqliteContext::Statement);
     switch (number) {
     case 7: throw Error(7, "Out of memory (" + message + ")");
@@ -84,13 +92,13 @@ void RaiseSqlite(int rc, const std::string &message, const std::string &sql, con
     case 3075: RaiseStatementError(message, sql);
     case 3024:
     case 3045:
-    case 3343: WithMessage(number, database, message, file);
+    case 3343:
     case 61:
     case 68:
     case 70:
     case 75:
-    case 76:  // the file could not be read or written: named, with SQLite's words
-        if (!file.empty()) throw FileError(number, file, message, database);
+    case 76:  // the file could not be found, used, read or written: named, with SQLite's words
+        if (!file.empty()) AboutFile(number, file, message, sysErr);
         [[fallthrough]];
     default: WithMessage(number, {}, message);
     }
@@ -98,10 +106,9 @@ void RaiseSqlite(int rc, const std::string &message, const std::string &sql, con
 
 void RaiseSqliteFileError(const std::filesystem::path &file, int rc, sqlite3 *db) {
     const int sysErr = db ? sqlite3_system_errno(db) : 0;
-    std::string reason = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
-    if (sysErr != 0) reason += std::string(": ") + std::strerror(sysErr);
-    const int number = SqliteErrorNumber(rc, sysErr, SqliteContext::WholeFile);
-    throw FileError(number, file, reason);
+    std::string message = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+    if (sysErr != 0) message += std::string(": ") + std::strerror(sysErr);
+    AboutFile(SqliteErrorNumber(rc, sysErr, SqliteContext::WholeFile), file, message, sysErr);
 }
 
 }  // namespace platform::dao
