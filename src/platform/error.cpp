@@ -9,7 +9,7 @@ namespace platform {
 Error::Error(int num, std::string desc) : number(num), description(std::move(desc)) {}
 
 std::string Error::Text(std::string_view name) const {
-    if (refusedLink) return "'" + std::string(name) + "' is a link made by another user; nothing was written";
+    if (refusedLink) return LinkOfAnotherUser("'" + std::string(name) + "'", "written");
     std::string detail = operation;
     if (osError && !operation.empty() && std::strerror(osError) != ErrorDescription(number))
         detail += std::string(": ") + std::strerror(osError);
@@ -36,6 +36,11 @@ const char *Error::what() const noexcept {
     } catch (...) {
         return description.c_str();
     }
+}
+
+std::string LinkOfAnotherUser(std::string_view link, std::string_view nothingWas) {
+    std::string text = std::string(link) + " is a link made by another user";
+    return nothingWas.empty() ? text : text + "; nothing was " + std::string(nothingWas);
 }
 
 Error FileError(int number, const std::filesystem::path &file, std::string reason) {

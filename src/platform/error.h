@@ -33,6 +33,10 @@ private:
     mutable std::string said_;  // what() returned last
 };
 
+// The words for a link of another login that was not followed: `link` (as the sentence names it), " is a
+// link made by another user", then, with `nothingWas` ("written", "read"), "; nothing was <nothingWas>".
+std::string LinkOfAnotherUser(std::string_view link, std::string_view nothingWas = {});
+
 // An error about `file`: `reason` says why, when the number alone does not.
 Error FileError(int number, const std::filesystem::path &file, std::string reason = {});
 

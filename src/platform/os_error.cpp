@@ -1,5 +1,5 @@
 // The errno table (a missing file, folder or database told apart by the context) and the errors raised
-// with it; the link of another user that the last refused open stopped at.
+// with it.
 #include "platform/os_error.h"
 
 #include <sys/stat.h>
@@ -11,8 +11,6 @@
 namespace platform {
 
 namespace {
-
-thread_local std::filesystem::path refusedLink;
 
 int MissingNumber(OsContext context, const std::filesystem::path &path) {
     switch (context) {
@@ -28,20 +26,12 @@ int MissingNumber(OsContext context, const std::filesystem::path &path) {
 
 }  // namespace
 
-const std::filesystem::path &RefusedLink() { return refusedLink; }
-
-std::string LinkOfAnotherUser(std::string_view link) { return std::string(link) + " is a link made by another user"; }
-
-Error RefusedLinkError() {
+Error RefusedLinkError(const std::filesystem::path &link) {
     Error e(70, {});
-    e.file = refusedLink;
+    e.file = link;
     e.refusedLink = true;
     return e;
 }
-
-void NoteRefusedLink(const std::filesystem::path &link) { refusedLink = link; }
-
-bool IsRefusedLink(int err) { return err == ELOOP && !refusedLink.empty(); }
 
 int ErrorNumberOf(int err, OsContext context, const std::filesystem::path &path) {
     switch (err) {
@@ -62,8 +52,9 @@ int ErrorNumberOf(int err, OsContext context, const std::filesystem::path &path)
     }
 }
 
-void RaiseOsError(int err, const std::filesystem::path &path, OsContext context, std::string_view doing) {
-    if (IsRefusedLink(err)) throw RefusedLinkError();
+void RaiseOsError(int err, const std::filesystem::path &path, OsContext context, std::string_view doing,
+                  const std::filesystem::path &refusedLink) {
+    if (!refusedLink.empty()) throw RefusedLinkError(refusedLink);
     const int number = ErrorNumberOf(err, context, path);
     Error e(number, path.empty() ? ErrorDescription(number) : std::string());
     e.file = path;

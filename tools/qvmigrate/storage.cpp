@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "platform/dao/storage_format.h"
+#include "platform/error.h"
 #include "platform/file_io.h"
 #include "qvmigrate/place.h"
 
@@ -205,10 +206,9 @@ std::unique_ptr<StorageFile> StorageFile::CreateForLoad(int fd, const fs::path &
 }
 
 std::unique_ptr<StorageFile> StorageFile::OpenReadOnly(const fs::path &file) {
-    platform::Fd fd = platform::OpenFile(file, O_RDONLY | O_NONBLOCK);
+    platform::Opened fd = platform::OpenFile(file, O_RDONLY | O_NONBLOCK);
     if (!fd && errno == ENOENT) return nullptr;
-    if (!fd && platform::IsRefusedLink(errno))
-        throw StorageError(platform::LinkOfAnotherUser(platform::RefusedLink().string()) + "; nothing was read");
+    if (!fd.refusedLink.empty()) throw StorageError(platform::LinkOfAnotherUser(fd.refusedLink.string(), "read"));
     struct stat st {};
     if (!fd || ::fstat(fd.get(), &st) != 0) throw StorageError("cannot open " + file.string() + ": " + std::strerror(errno));
     if (!S_ISREG(st.st_mode)) throw StorageError(file.string() + " is not a file");

@@ -120,14 +120,15 @@ LockFileHold LockSidecar(const fs::path &file, bool exclusive, bool readOnly) {
     fs::path ldb = file;
     ldb.replace_extension(".ldb");
     std::string leaf;
-    Fd dir = OpenParent(ldb, leaf);
+    Opened dir = OpenParent(ldb, leaf);
+    if (!dir) RaiseOsError(errno, ldb, OsContext::Database, "open", dir.refusedLink);
     for (;;) {
         bool uncreatable = false;
-        Fd fd = dir ? OpenLockFile(dir.get(), leaf, uncreatable) : Fd();
+        Opened fd = OpenLockFile(dir.get(), leaf, uncreatable);
         if (!fd) {
             const int err = errno;
             if (readOnly && uncreatable) return {};
-            RaiseOsError(err, ldb, OsContext::Database, "open");
+            RaiseOsError(err, ldb, OsContext::Database, "open", fd.refusedLink);
         }
         switch (LockAt(fd.get(), dir.get(), leaf, exclusive ? LOCK_EX : LOCK_SH)) {
         case LockResult::Held: return LockFileHold(std::move(fd), std::move(dir), leaf);
@@ -139,8 +140,8 @@ LockFileHold LockSidecar(const fs::path &file, bool exclusive, bool readOnly) {
 }
 
 void RefuseLinkAt(const fs::path &file) {
-    const Fd probe = OpenFile(file, O_RDONLY | O_NONBLOCK);
-    if (!probe && IsRefusedLink(errno)) throw RefusedLinkError();
+    const Opened probe = OpenFile(file, O_RDONLY | O_NONBLOCK);
+    if (!probe.refusedLink.empty()) throw RefusedLinkError(probe.refusedLink);
 }
 
 void RefuseJournalLink(sqlite3 *db, int rc) {

@@ -72,9 +72,10 @@ namespace {
 
 // The database reached under the link rule: every later open of it reopens this file.
 void Reach(ExclusiveHold::Impl &h) {
-    h.reached = OpenFile(h.path, O_RDONLY | O_NONBLOCK);
-    if (!h.reached && errno == ENOENT) throw FileError(3024, h.path);
-    if (!h.reached) RaiseOsError(errno, h.path, kDatabase, "open");
+    Opened reached = OpenFile(h.path, O_RDONLY | O_NONBLOCK);
+    if (!reached && errno == ENOENT) throw FileError(3024, h.path);
+    if (!reached) RaiseOsError(errno, h.path, kDatabase, "open", reached.refusedLink);
+    h.reached = std::move(reached);
     struct stat st {};
     if (::fstat(h.reached.get(), &st) != 0 || !S_ISREG(st.st_mode)) throw FileError(3024, h.path);
 }
