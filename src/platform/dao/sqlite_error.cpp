@@ -20,8 +20,9 @@ std::string After(const std::string &s, const std::string &head) {
     return rest;
 }
 
-[[noreturn]] void WithMessage(int number, const std::string &subject, const std::string &message) {
-    Error e(number, ErrorDescription(number, subject));
+// An error with SQLite's words as its reason: "<words> (<message>)".
+[[noreturn]] void WithMessage(int number, std::string words, const std::string &message) {
+    Error e(number, std::move(words));
     e.reason = message;
     throw e;
 }
@@ -37,7 +38,7 @@ std::string After(const std::string &s, const std::string &head) {
 [[noreturn]] void RaiseStatementError(const std::string &m, const std::string &sql) {
     if (StartsWith(m, "no such table: ")) Raise(3078, ErrorDescription(3078, After(m, "no such table: ")));
     if (StartsWith(m, "no such column: ")) Raise(3061, ErrorDescription(3061, "1"));
-    if (m.find(" has no column named ") != std::string::npos) WithMessage(3265, {}, m);
+    if (m.find(" has no column named ") != std::string::npos) WithMessage(3265, ErrorDescription(3265), m);
     if (StartsWith(m, "table ") && m.find(" already exists") != std::string::npos) {
         std::string name = m.substr(6, m.find(" already exists") - 6);
         Raise(3010, "Table '" + name + "' already exists.");
@@ -50,7 +51,7 @@ std::string After(const std::string &s, const std::string &head) {
     if (m.find("syntax error") != std::string::npos || StartsWith(m, "incomplete input") ||
         StartsWith(m, "unrecognized token"))
         Raise(3075, ErrorDescription(3075, sql));
-    WithMessage(3075, sql, m);
+    WithMessage(3075, ErrorDescription(3075, sql), m);
 }
 
 }  // namespace
@@ -84,11 +85,11 @@ void RaiseSqlite(int rc, const std::string &message, const std::string &sql, con
                  int sysErr) {
     const int number = SqliteErrorNumber(rc, sysErr, SqliteContext::Statement);
     switch (number) {
-    case 7: throw Error(7, "Out of memory (" + message + ")");
+    case 7: WithMessage(7, "Out of memory", message);
     case 3022:
-        throw Error(3022, "The changes you requested to the table were not successful because they would "
-                          "create duplicate values in the index, primary key, or relationship. (" + message + ")");
-    case 3314: throw Error(3314, "A field of the record cannot hold this value. (" + message + ")");
+        WithMessage(3022, "The changes you requested to the table were not successful because they would create "
+                          "duplicate values in the index, primary key, or relationship.", message);
+    case 3314: WithMessage(3314, "A field of the record cannot hold this value.", message);
     case 3075: RaiseStatementError(message, sql);
     case 3024:
     case 3045:
@@ -100,7 +101,7 @@ void RaiseSqlite(int rc, const std::string &message, const std::string &sql, con
     case 76:  // the file could not be found, used, read or written: named, with SQLite's words
         if (!file.empty()) AboutFile(number, file, message, sysErr);
         [[fallthrough]];
-    default: WithMessage(number, {}, message);
+    default: WithMessage(number, ErrorDescription(number), message);
     }
 }
 
