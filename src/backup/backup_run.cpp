@@ -45,7 +45,7 @@ std::string Refusal(const std::string &programFolder, const std::string &target)
         platform::PrepareCopyDestination(target);
     } catch (const platform::Error &e) {
         // Refused to this login: which folder it may not write in, and why when its group is the cause.
-        if (e.number == 70 && !e.file.empty() && !platform::NamesRefusedLink(e.description))
+        if (e.number == 70 && !e.file.empty() && !e.refusedLink)
             return platform::LoginMayNotWriteIn(e.file);
         return platform::WithFullStop(platform::Message(e, {target}));  // named in the refusal's sentence
     }

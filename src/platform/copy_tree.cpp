@@ -99,8 +99,8 @@ public:
     }
 
     void Start() {
-        Fd top = OpenFile(folder_, O_RDONLY | O_DIRECTORY);
-        if (!top && IsRefusedLink(errno)) return Refuse({}, RefusedLink());
+        const Opened top = OpenFile(folder_, O_RDONLY | O_DIRECTORY);
+        if (!top.refusedLink.empty()) return Refuse({}, top.refusedLink);
         if (!top) ThrowUnreadable(folder_, errno);
         Walk({}, top);
     }
@@ -125,9 +125,9 @@ private:
                 Folder(relative / name, at, name);
             } else if (S_ISREG(st.st_mode) && WildcardMatch(pattern_, name)) {
                 if (link) {  // it may lead through another user's link, or to a file system of the kernel's
-                    const Fd file = OpenFileAt(at.get(), name, O_RDONLY | O_NONBLOCK);
-                    if (!file && IsRefusedLink(errno)) {
-                        Refuse(relative / name, RefusedLink());
+                    const Opened file = OpenFileAt(at.get(), name, O_RDONLY | O_NONBLOCK);
+                    if (!file.refusedLink.empty()) {
+                        Refuse(relative / name, file.refusedLink);
                         continue;
                     }
                     if (file && OnKernelFileSystem(file.get())) continue;
@@ -144,8 +144,8 @@ private:
     // Walks the subfolder `name` of the folder open as `at`, unless it is a folder already on the
     // current path or the destination.
     void Folder(const fs::path &relative, const Fd &at, const std::string &name) {
-        const Fd sub = OpenFileAt(at.get(), name, O_RDONLY | O_DIRECTORY);
-        if (!sub && IsRefusedLink(errno)) return Refuse(relative, RefusedLink());
+        const Opened sub = OpenFileAt(at.get(), name, O_RDONLY | O_DIRECTORY);
+        if (!sub.refusedLink.empty()) return Refuse(relative, sub.refusedLink);
         if (!sub && (errno == ENOENT || errno == ENOTDIR)) return;  // gone or replaced meanwhile
         if (!sub) ThrowUnreadable(folder_ / relative, errno);
         struct stat st {};
@@ -204,8 +204,8 @@ void WalkCopySource(const fs::path &folder, std::string_view pattern, bool subfo
     SourceWalk(folder, pattern, subfolders, destination, visit).Start();
 }
 
-Fd OpenSourceFile(const fs::path &file) {
-    Fd in = OpenFile(file, O_RDONLY | O_NONBLOCK);  // a pipe put there meanwhile must not block the open
+Opened OpenSourceFile(const fs::path &file) {
+    Opened in = OpenFile(file, O_RDONLY | O_NONBLOCK);  // a pipe put there meanwhile must not block the open
     struct stat st {};
     if (in && (::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode) || OnKernelFileSystem(in.get()))) {
         in.reset();
@@ -232,10 +232,11 @@ void StopCopiesOnSignals() {
 int StopSignal() { return stopSignal; }
 
 CopyFolder::CopyFolder(const fs::path &folder) : path_(folder) {
-    if (!MakeFolders(folder, Access::GroupShared)) throw CopyFailure{errno, false};
-    fd_ = OpenFolder(folder);
+    Opened made = MakeFolders(folder, Access::GroupShared);
+    if (!made) throw CopyFailure{errno, false, made.refusedLink};
+    fd_ = std::move(made);
     struct stat st {};
-    if (!fd_ || ::fstat(fd_.get(), &st) != 0) throw CopyFailure{errno, false};
+    if (::fstat(fd_.get(), &st) != 0) throw CopyFailure{errno, false};
     groupWrite_ = st.st_mode & S_IWGRP;
     group_ = st.st_gid;
 }
@@ -254,17 +255,16 @@ bool CopyFolder::Keep(std::string_view name, const fs::path &keep) const {
     struct stat existing {};
     if (::fstatat(fd_.get(), leaf.c_str(), &existing, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(existing.st_mode))
         return false;
-    if (!MakeFolders(keep, Access::GroupShared)) throw CopyFailure{errno, false};
-    const Fd to = OpenFolder(keep);
-    if (!to) throw CopyFailure{errno, false};
+    const Opened to = MakeFolders(keep, Access::GroupShared);
+    if (!to) throw CopyFailure{errno, false, to.refusedLink};
     if (::renameat2(fd_.get(), leaf.c_str(), to.get(), leaf.c_str(), RENAME_NOREPLACE) != 0)
         throw CopyFailure{errno, false};
     return true;
 }
 
 void CopyFolder::Copy(const fs::path &source, std::string_view name) const {
-    const Fd in = OpenSourceFile(source);
-    if (!in) throw CopyFailure{errno, true};
+    const Opened in = OpenSourceFile(source);
+    if (!in) throw CopyFailure{errno, true, in.refusedLink};
     Copy(in, name);
 }
 
@@ -338,14 +338,15 @@ bool LiesWithin(std::string_view path, std::string_view folder) {
 
 void PrepareCopyDestination(std::string_view folder) {
     const fs::path target = MapPath(folder);
-    auto fail = [&](int err, const fs::path &path) {
+    auto fail = [&](int err, const fs::path &path, const fs::path &refusedLink = {}) {
         if (err == ENOTDIR && path == target) Raise(75, "'" + ShownPath(target) + "' is a file, not a folder");
         if (const std::string trouble = DestinationTrouble(err, path); !trouble.empty())
             Raise(err == EROFS ? 70 : 71, trouble);
-        RaiseOsError(err, path, OsContext::Folder);
+        RaiseOsError(err, path, OsContext::Folder, {}, refusedLink);
     };
-    if (!OpenFolder(target.parent_path())) fail(errno, target.parent_path());
-    if (!MakeFolders(target, Access::GroupShared)) fail(errno, target);
+    if (const Opened above = OpenFolder(target.parent_path()); !above)
+        fail(errno, target.parent_path(), above.refusedLink);
+    if (const Opened made = MakeFolders(target, Access::GroupShared); !made) fail(errno, target, made.refusedLink);
     try {
         AtomicFile probe(target / "qvutil-probe");  // removed again at once
     } catch (const std::system_error &e) {

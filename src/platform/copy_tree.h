@@ -47,13 +47,15 @@ void WalkCopySource(const std::filesystem::path &folder, std::string_view patter
 
 // A file that WalkCopySource takes, opened for reading under the link rule; invalid with errno set
 // when it cannot be opened, ENODEV when it is no longer a plain file (nothing is read from it then).
-Fd OpenSourceFile(const std::filesystem::path &file);
+Opened OpenSourceFile(const std::filesystem::path &file);
 
-// A copy of one file that failed: the errno value, and whether reading the source failed (else
-// writing the copy). A write that the file system cut short for want of space is ENOSPC.
+// A copy of one file that failed: the errno value, whether reading the source failed (else writing
+// the copy), and the link of another user that an open stopped at (ELOOP), when that is why. A write
+// that the file system cut short for want of space is ENOSPC.
 struct CopyFailure {
     int err;
     bool reading;
+    std::filesystem::path refusedLink = {};
 };
 
 // A folder that a copy writes files into: made with its missing parents (each with the access of the

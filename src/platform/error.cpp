@@ -1,14 +1,20 @@
 // The error descriptions by number, and Raise.
 #include "platform/error.h"
 
+#include <cstring>
 #include <map>
 
 namespace platform {
 
-Error::Error(int num, std::string desc, std::filesystem::path about)
-    : number(num), description(std::move(desc)), file(std::move(about)) {}
+Error::Error(int num, std::string desc) : number(num), description(std::move(desc)) {}
 
-std::string FileErrorText(int number, std::string_view name, std::string_view reason) {
+std::string Error::Text(std::string_view name) const {
+    if (refusedLink) return LinkOfAnotherUser("'" + std::string(name) + "'", "written");
+    std::string detail = operation;
+    if (osError && !operation.empty() && std::strerror(osError) != ErrorDescription(number))
+        detail += std::string(": ") + std::strerror(osError);
+    if (!reason.empty()) detail += (detail.empty() ? "" : ": ") + reason;
+    if (file.empty()) return detail.empty() ? description : description + " (" + detail + ")";
     const bool describedWithName = number == 3024 || number == 3045 || number == 3343;
     std::string text;
     if (name.empty()) {
@@ -18,15 +24,29 @@ std::string FileErrorText(int number, std::string_view name, std::string_view re
         text = ErrorDescription(number, std::string(name));
         if (!describedWithName) text += ": '" + std::string(name) + "'";
     }
-    if (!reason.empty()) text += " (" + std::string(reason) + ")";
+    if (!detail.empty()) text += " (" + detail + ")";
     if (name.empty() && !text.ends_with('.')) text += '.';
     return text;
 }
 
-Error FileError(int number, const std::filesystem::path &file, std::string reason, std::string_view name) {
-    Error e(number, FileErrorText(number, name.empty() ? file.string() : name, reason), file);
+const char *Error::what() const noexcept {
+    try {
+        said_ = Text(file.string());
+        return said_.c_str();
+    } catch (...) {
+        return description.c_str();
+    }
+}
+
+std::string LinkOfAnotherUser(std::string_view link, std::string_view nothingWas) {
+    std::string text = std::string(link) + " is a link made by another user";
+    return nothingWas.empty() ? text : text + "; nothing was " + std::string(nothingWas);
+}
+
+Error FileError(int number, const std::filesystem::path &file, std::string reason) {
+    Error e(number, {});
+    e.file = file;
     e.reason = std::move(reason);
-    e.fileErrorText = true;
     return e;
 }
 

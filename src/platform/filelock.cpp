@@ -115,8 +115,8 @@ bool HeldFromOutside(int fd, const struct stat &folder) {
 bool Refused(int err) { return err == EACCES || err == EPERM; }
 
 // The lock file's folder is what goes missing: 76.
-[[noreturn]] void RaiseOpenError(int err, const fs::path &linuxPath) {
-    RaiseOsError(err, linuxPath, OsContext::Folder);
+[[noreturn]] void RaiseOpenError(int err, const fs::path &linuxPath, const fs::path &refusedLink = {}) {
+    RaiseOsError(err, linuxPath, OsContext::Folder, {}, refusedLink);
 }
 
 // True when `fd` is still the file `name` in `dir` (the last holder may have removed it in between).
@@ -153,10 +153,10 @@ Fd CreateWhole(int dir, const std::string &name) {
 
 }  // namespace
 
-Fd OpenLockFile(int dir, const std::string &name, bool &uncreatable) {
+Opened OpenLockFile(int dir, const std::string &name, bool &uncreatable) {
     uncreatable = false;
     for (int attempt = 0; attempt < 8; ++attempt) {
-        Fd fd = OpenFileAt(dir, name, O_RDWR);
+        Opened fd = OpenFileAt(dir, name, O_RDWR);
         // A file left by another user that we may only read serves as well: flock needs no write access.
         if (!fd && (Refused(errno) || errno == EROFS)) fd = OpenFileAt(dir, name, O_RDONLY);
         if (fd || errno != ENOENT) return fd;
@@ -210,17 +210,17 @@ void LockFileHold::Release() noexcept {
 
 std::unique_ptr<FileLock> FileLock::TryTake(const std::filesystem::path &linuxPath) {
     std::string name;
-    Fd dir = OpenParent(linuxPath, name);
-    if (!dir) RaiseOpenError(errno, linuxPath);
+    Opened dir = OpenParent(linuxPath, name);
+    if (!dir) RaiseOpenError(errno, linuxPath, dir.refusedLink);
     for (;;) {
         bool uncreatable = false;
-        Fd fd = OpenLockFile(dir.get(), name, uncreatable);
+        Opened fd = OpenLockFile(dir.get(), name, uncreatable);
         if (!fd) {
             // Nobody holds a lock that is not there: this user may not create it (70, naming it).
             if (uncreatable) RaiseOsError(errno, linuxPath);
             // A file that this user may not open at all is held by someone this user cannot share with.
             if (Refused(errno)) return nullptr;
-            RaiseOpenError(errno, linuxPath);
+            RaiseOpenError(errno, linuxPath, fd.refusedLink);
         }
         switch (LockAt(fd.get(), dir.get(), name, LOCK_EX)) {
         case LockResult::Held:
@@ -234,10 +234,10 @@ std::unique_ptr<FileLock> FileLock::TryTake(const std::filesystem::path &linuxPa
 }
 
 bool FileLock::HeldByAnyone(const std::filesystem::path &linuxPath) {
-    const Fd fd = OpenFile(linuxPath, O_RDONLY | O_NONBLOCK);
+    const Opened fd = OpenFile(linuxPath, O_RDONLY | O_NONBLOCK);
     if (!fd) {
         if (errno == ENOENT || errno == ENOTDIR) return false;
-        RaiseOsError(errno, linuxPath);  // another user's link is named as such
+        RaiseOsError(errno, linuxPath, OsContext::File, {}, fd.refusedLink);  // another user's link is named as such
     }
     return ::flock(fd.get(), LOCK_SH | LOCK_NB) != 0;  // closing the descriptor releases the probe's own lock
 }
@@ -263,8 +263,8 @@ void RemoveUnheldLockFiles(const fs::path &folder, std::string_view extension) {
     }
 }
 
-Fd TryLockFolder(const std::filesystem::path &folder, bool shared) {
-    Fd fd = OpenFile(folder, O_RDONLY | O_DIRECTORY);
+Opened TryLockFolder(const std::filesystem::path &folder, bool shared) {
+    Opened fd = OpenFile(folder, O_RDONLY | O_DIRECTORY);
     if (fd && ::flock(fd.get(), (shared ? LOCK_SH : LOCK_EX) | LOCK_NB) != 0) {
         const int err = errno;
         fd.reset();

@@ -24,7 +24,7 @@ enum class LockResult {
 // no other login finds it before it has its final access. A file left by another login that this one
 // may only read serves as well. Invalid with errno set on failure; `uncreatable` when the file is
 // missing and the folder refuses to create it.
-Fd OpenLockFile(int dir, const std::string &name, bool &uncreatable);
+Opened OpenLockFile(int dir, const std::string &name, bool &uncreatable);
 
 // flock(`op` | LOCK_NB) on `fd`, the lock file `name` of the folder open as `dir`. A holder that is
 // just removing the file (LockFileHold) is waited for a moment, so two logins opening at once are
@@ -88,7 +88,7 @@ void RemoveUnheldLockFiles(const std::filesystem::path &folder, std::string_view
 
 // A lock on a folder itself (flock on its descriptor), shared or exclusive, taken without waiting and
 // held while the descriptor is open. An invalid Fd with errno set otherwise: EWOULDBLOCK while another
-// holder keeps it out, ELOOP at another user's link (RefusedLink names it), the open's failure.
-Fd TryLockFolder(const std::filesystem::path &folder, bool shared);
+// holder keeps it out, ELOOP at another user's link (the result's refusedLink), the open's failure.
+Opened TryLockFolder(const std::filesystem::path &folder, bool shared);
 
 }  // namespace platform

@@ -1,19 +1,16 @@
 // The errno table (a missing file, folder or database told apart by the context) and the errors raised
-// with it; the link of another user that the last refused open stopped at.
+// with it.
 #include "platform/os_error.h"
 
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <cstring>
 
 #include "platform/error.h"
 
 namespace platform {
 
 namespace {
-
-thread_local std::filesystem::path refusedLink;
 
 int MissingNumber(OsContext context, const std::filesystem::path &path) {
     switch (context) {
@@ -29,23 +26,12 @@ int MissingNumber(OsContext context, const std::filesystem::path &path) {
 
 }  // namespace
 
-const std::filesystem::path &RefusedLink() { return refusedLink; }
-
-std::string LinkOfAnotherUser(std::string_view link) { return std::string(link) + " is a link made by another user"; }
-
-constexpr std::string_view kNothingWritten = "; nothing was written";
-
-Error RefusedLinkError() {
-    return Error(70, LinkOfAnotherUser("'" + refusedLink.string() + "'") + std::string(kNothingWritten), refusedLink);
+Error RefusedLinkError(const std::filesystem::path &link) {
+    Error e(70, {});
+    e.file = link;
+    e.refusedLink = true;
+    return e;
 }
-
-bool NamesRefusedLink(std::string_view description) {
-    return description.starts_with('\'') && description.ends_with(LinkOfAnotherUser("'") + std::string(kNothingWritten));
-}
-
-void NoteRefusedLink(const std::filesystem::path &link) { refusedLink = link; }
-
-bool IsRefusedLink(int err) { return err == ELOOP && !refusedLink.empty(); }
 
 int ErrorNumberOf(int err, OsContext context, const std::filesystem::path &path) {
     switch (err) {
@@ -66,15 +52,15 @@ int ErrorNumberOf(int err, OsContext context, const std::filesystem::path &path)
     }
 }
 
-void RaiseOsError(int err, const std::filesystem::path &path, OsContext context, std::string_view doing) {
-    if (IsRefusedLink(err)) throw RefusedLinkError();
+void RaiseOsError(int err, const std::filesystem::path &path, OsContext context, std::string_view doing,
+                  const std::filesystem::path &refusedLink) {
+    if (!refusedLink.empty()) throw RefusedLinkError(refusedLink);
     const int number = ErrorNumberOf(err, context, path);
-    // The system's words, unless they say what the number's description says ("Permission denied").
-    const std::string said = std::strerror(err);
-    const std::string reason =
-        doing.empty() ? std::string() : std::string(doing) + (said == ErrorDescription(number) ? "" : ": " + said);
-    if (path.empty()) Raise(number, reason.empty() ? std::string() : ErrorDescription(number) + " (" + reason + ")");
-    throw FileError(number, path, reason);
+    Error e(number, path.empty() ? ErrorDescription(number) : std::string());
+    e.file = path;
+    e.operation = doing;
+    e.osError = err;
+    throw e;
 }
 
 void RaisePathError(int number, const std::filesystem::path &linuxPath) {

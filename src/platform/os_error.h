@@ -26,25 +26,16 @@ enum class OsContext {
 //   anything else (EEXIST, EISDIR, EIO, ...)     75 Path/File access error
 int ErrorNumberOf(int err, OsContext context = OsContext::File, const std::filesystem::path &path = {});
 
-// The link that the last refused open of this thread stopped at (empty when that open found none);
-// safe_file.h notes it (NoteRefusedLink) as its lookups stop at a link of another user, or clears it.
-const std::filesystem::path &RefusedLink();
-void NoteRefusedLink(const std::filesystem::path &link);
-// True when `err` is the failure of an open that stopped at another user's link.
-bool IsRefusedLink(int err);
-// The words for a refused link of another login: `link` (as the message names it) followed by " is a
-// link made by another user".
-std::string LinkOfAnotherUser(std::string_view link);
-// Error 70 about RefusedLink: LinkOfAnotherUser for it, quoted, then "; nothing was written".
-Error RefusedLinkError();
-// True when an error's description is a RefusedLinkError's.
-bool NamesRefusedLink(std::string_view description);
+// Error 70 about `link`, a link made by another user, which was not followed (Error::refusedLink).
+Error RefusedLinkError(const std::filesystem::path &link);
 
-// Raises ErrorNumberOf(err, context, path) as a FileError about `path` (the standard description alone
-// without a path). With `doing` ("read", "write", "sync"...), the reason is "<doing>: <strerror>".
-// A link that another user made, refused by safe_file.h, is 70 naming the link (RefusedLinkError).
+// Raises ErrorNumberOf(err, context, path) as an error about `path` (the standard description alone
+// without a path), with `doing` ("read", "write", "sync"...) as its operation and `err` as its reason.
+// An open that stopped at a link another user made (`refusedLink`, from the open's result in
+// safe_file.h) raises RefusedLinkError for that link instead.
 [[noreturn]] void RaiseOsError(int err, const std::filesystem::path &path = {},
-                               OsContext context = OsContext::File, std::string_view doing = {});
+                               OsContext context = OsContext::File, std::string_view doing = {},
+                               const std::filesystem::path &refusedLink = {});
 
 // Raises FileError(number, linuxPath): "Permission denied: '/srv/qv/c/QVNWin32/AUDIT/QV202412.LOG'".
 [[noreturn]] void RaisePathError(int number, const std::filesystem::path &linuxPath);

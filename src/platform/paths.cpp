@@ -261,30 +261,8 @@ std::string ShownPath(const fs::path &linuxPath) {
     }
 }
 
-namespace {
-
-// `text` with every mention of `linuxPath` as a whole path (not a longer name or a path below it) in
-// `shown`'s words.
-std::string Renamed(std::string text, const std::string &linuxPath, const std::string &shown) {
-    const auto continuesName = [](char c) {
-        return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '_' || c == '-' || c == '/';
-    };
-    for (std::size_t at = text.find(linuxPath); at != std::string::npos; at = text.find(linuxPath, at)) {
-        const std::size_t end = at + linuxPath.size();
-        if (end < text.size() && continuesName(text[end])) {
-            at = end;
-            continue;
-        }
-        text.replace(at, linuxPath.size(), shown);
-        at += shown.size();
-    }
-    return text;
-}
-
-}  // namespace
-
 std::string Message(const Error &e, std::initializer_list<std::string_view> named) {
-    if (e.file.empty()) return e.description;
+    if (e.file.empty()) return e.Text({});
     const auto isTheFile = [&](std::string_view windowsName) {  // however the sentence spells it
         try {
             return (MapPath(windowsName) / "").lexically_normal() == (e.file / "").lexically_normal();
@@ -292,9 +270,8 @@ std::string Message(const Error &e, std::initializer_list<std::string_view> name
             return false;
         }
     };
-    if (e.fileErrorText && std::any_of(named.begin(), named.end(), isTheFile))
-        return WithDriveNote(FileErrorText(e.number, {}, e.reason), e.file);
-    return WithDriveNote(Renamed(e.description, e.file.string(), ShownPath(e.file)), e.file);
+    const bool namedAlready = !e.refusedLink && std::any_of(named.begin(), named.end(), isTheFile);
+    return WithDriveNote(e.Text(namedAlready ? std::string() : ShownPath(e.file)), e.file);
 }
 
 std::string JoinedPath(std::string_view folder, std::string_view name) {

@@ -47,10 +47,10 @@ std::string JoinedPath(std::string_view folder, std::string_view name);
 // When no configuration maps a drive, the note names the configuration file to edit and what it lacks.
 std::string WithDriveNote(std::string message, const std::filesystem::path &linuxPath);
 
-// The description of `e` as the tools show it: the file it concerns (Error::file) named in its Windows
-// form wherever the description names it by its Linux path, followed by WithDriveNote. Where the
-// caller's own sentence names that file already (`named` holds the Windows names it shows), a
-// FileError's text leaves the name out ("Unrecognized database format (the file is empty).").
+// The words of `e` as the tools show it (Error::Text): the file it concerns (Error::file) named in its
+// Windows form (ShownPath), followed by WithDriveNote. Where the caller's own sentence names that file
+// already (`named` holds the Windows names it shows), the name is left out ("Unrecognized database
+// format (the file is empty)."); a refused link is always named.
 std::string Message(const Error &e, std::initializer_list<std::string_view> named = {});
 
 // The program folder: the configured one as it is spelt on disk, else the folder of the running

@@ -19,6 +19,7 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/error.h"
 #include "platform/file_io.h"
 
 namespace platform {
@@ -51,7 +52,6 @@ class Walk {
 public:
     // Starts at the root for an absolute path, else at `base` (AT_FDCWD: the current folder).
     bool Start(const fs::path &path, int base = AT_FDCWD) {
-        NoteRefusedLink({});
         const std::string &text = path.native();
         if (text.empty()) {
             errno = ENOENT;
@@ -85,6 +85,14 @@ public:
     std::string Last() const { return parts_.empty() ? std::string(".") : parts_.front(); }
     int Dir() const { return dir_.get(); }
     Fd TakeDir() { return std::move(dir_); }
+    // A failed open's result, naming the link of another user the lookup stopped at (errno kept).
+    Opened Failed() const {
+        const int err = errno;
+        Opened failed;
+        failed.refusedLink = refused_;
+        errno = err;
+        return failed;
+    }
 
     // The last component turned out to be a link (after an open without following failed): follows
     // it when the rule allows. False with errno set otherwise, or when it is no link (`err` kept).
@@ -146,7 +154,7 @@ private:
 
     bool Follow(const Fd &link, const struct stat &st, const std::string &name) {
         if (!MayFollow(st)) {
-            NoteRefusedLink(walked_ / name);
+            refused_ = walked_ / name;
             errno = ELOOP;
             return false;
         }
@@ -168,6 +176,7 @@ private:
 
     Fd dir_;
     fs::path walked_;  // the folder dir_ is, as reached (for naming a refused link)
+    fs::path refused_;  // the link of another user the lookup stopped at
     std::deque<std::string> parts_;
     int links_ = 0;
 };
@@ -192,16 +201,16 @@ Fd OpenOne(int dir, const std::string &name, int flags, unsigned mode, Access ac
     return Fd(::openat(dir, name.c_str(), flags, mode));
 }
 
-Fd OpenThrough(Walk &walk, int flags, unsigned mode, Access access) {
+Opened OpenThrough(Walk &walk, int flags, unsigned mode, Access access) {
     for (;;) {
-        if (!walk.ToParent()) return {};
+        if (!walk.ToParent()) return walk.Failed();
         Fd fd = OpenOne(walk.Dir(), walk.Last(), flags, mode, access);
         if (fd) return fd;
         const int err = errno;
         // A link at the name fails with ELOOP, ENOTDIR (a folder was asked for) or, when the open
         // would create in a sticky folder, EACCES.
-        if (err != ELOOP && err != ENOTDIR && err != EACCES) return {};
-        if (!walk.FollowLast(err)) return {};
+        if (err != ELOOP && err != ENOTDIR && err != EACCES) return walk.Failed();
+        if (!walk.FollowLast(err)) return walk.Failed();
     }
 }
 
@@ -222,46 +231,46 @@ bool IsTemporaryName(std::string_view name) {
 
 }  // namespace
 
-Fd OpenFile(const fs::path &path, int flags, unsigned mode, Access access) {
+Opened OpenFile(const fs::path &path, int flags, unsigned mode, Access access) {
     Walk walk;
-    if (!walk.Start(path)) return {};
+    if (!walk.Start(path)) return walk.Failed();
     return OpenThrough(walk, flags, mode, access);
 }
 
-Fd OpenFileAt(int dirfd, std::string_view name, int flags, unsigned mode, Access access) {
+Opened OpenFileAt(int dirfd, std::string_view name, int flags, unsigned mode, Access access) {
     Walk walk;
-    if (!walk.Start(fs::path(name), dirfd)) return {};
+    if (!walk.Start(fs::path(name), dirfd)) return walk.Failed();
     return OpenThrough(walk, flags, mode, access);
 }
 
-Fd OpenParent(const fs::path &path, std::string &name) {
+Opened OpenParent(const fs::path &path, std::string &name) {
     Walk walk;
-    if (!walk.Start(path) || !walk.ToParent()) return {};
+    if (!walk.Start(path) || !walk.ToParent()) return walk.Failed();
     name = walk.Last();
     return walk.TakeDir();
 }
 
-Fd OpenFolder(const fs::path &folder) {
+Opened OpenFolder(const fs::path &folder) {
     Walk walk;
-    if (!walk.Start(folder) || !walk.ToEnd()) return {};
+    if (!walk.Start(folder) || !walk.ToEnd()) return walk.Failed();
     return walk.TakeDir();
 }
 
-bool MakeFolders(const fs::path &folder, Access access) {
+Opened MakeFolders(const fs::path &folder, Access access) {
     Walk walk;
-    if (!walk.Start(folder)) return false;
+    if (!walk.Start(folder)) return walk.Failed();
     for (;;) {
         const std::string name = walk.Last();
-        if (name == ".") return true;
+        if (name == ".") return walk.TakeDir();
         if (name != "..") {
             if (::mkdirat(walk.Dir(), name.c_str(), access != Access::Private ? 0700 : 0777) == 0) {
                 Fd made(::openat(walk.Dir(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
                 if (made) GiveAccess(made.get(), walk.Dir(), true, access);
             } else if (errno != EEXIST) {
-                return false;
+                return walk.Failed();
             }
         }
-        if (!walk.Step()) return false;
+        if (!walk.Step()) return walk.Failed();
     }
 }
 
@@ -302,14 +311,16 @@ bool MayFollowLink(unsigned owner) { return owner == ::geteuid() || owner == 0; 
 
 void SyncFolderOf(const fs::path &file, OsContext context) {
     std::string name;
-    const Fd folder = OpenParent(file, name);
+    const Opened folder = OpenParent(file, name);
     const int err = folder ? SyncFolder(folder.get()) : errno;
-    if (err) RaiseOsError(err, file, context, "sync the folder of");
+    if (err) RaiseOsError(err, file, context, "sync the folder of", folder.refusedLink);
 }
 
 AtomicFile::AtomicFile(const fs::path &target, Access access, unsigned mode) : target_(target) {
-    folder_ = OpenParent(target, name_);
-    if (!folder_) Throw(errno, target);
+    Opened folder = OpenParent(target, name_);
+    if (!folder && !folder.refusedLink.empty()) throw RefusedLinkError(folder.refusedLink);
+    if (!folder) Throw(errno, target);
+    folder_ = std::move(folder);
     Create(access, mode);
 }
 

@@ -7,7 +7,7 @@
 // this header:
 // - a path is resolved one component at a time, and a symbolic link is followed only when it
 //   belongs to the running user or to root (the rule Linux applies in sticky world-writable folders);
-//   a link of anyone else fails with ELOOP, and RefusedLink() (os_error.h) names it;
+//   a link of anyone else fails with ELOOP, and the open's result (Opened) names it;
 // - modes and owners are changed on descriptors, never on paths;
 // - a file or folder made for every login (the audit file and its folder) takes the access of the
 //   folder it is created in;
@@ -15,8 +15,9 @@
 //   it is written, synced and renamed into place, so no reader ever sees half a file and the
 //   temporaries of killed runs can be told from those of running ones.
 //
-// Failures are errno values (an invalid Fd, false or -1 with errno set, or std::system_error from
-// AtomicFile): each caller turns them into its own messages (os_error.h for the tools' error numbers).
+// Failures are errno values (an invalid Opened or Fd, or -1, with errno set, or std::system_error from
+// AtomicFile), and an open's result names the link of another user it stopped at: each caller turns
+// them into its own messages (RaiseOsError in os_error.h for the tools' error numbers).
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -47,6 +48,14 @@ private:
     int fd_ = -1;
 };
 
+// What an open under the link rule gives: the descriptor, invalid with errno set on failure; when the
+// lookup stopped at a link of another user (ELOOP), that link, as reached (for RaiseOsError).
+struct Opened : Fd {
+    Opened() noexcept = default;
+    Opened(Fd fd) noexcept : Fd(std::move(fd)) {}  // NOLINT: an open's descriptor, no link refused
+    std::filesystem::path refusedLink;
+};
+
 // The access that a created file or folder takes.
 enum class Access {
     Private,     // the mode asked for, less the umask, as open(2) and mkdir(2) give it
@@ -60,22 +69,22 @@ enum class Access {
 
 // open(2) of `path` with `flags` (O_CREAT, O_EXCL, O_APPEND, ... as open takes them; O_CLOEXEC and
 // O_NOFOLLOW are added) under the link rule above. A file that this call creates takes `access`
-// (`mode` for Access::Private). Invalid with errno set on failure.
-Fd OpenFile(const std::filesystem::path &path, int flags, unsigned mode = 0666, Access access = Access::Private);
+// (`mode` for Access::Private).
+Opened OpenFile(const std::filesystem::path &path, int flags, unsigned mode = 0666, Access access = Access::Private);
 
 // The same for the name `name` (one component, or a relative path) in the folder open as `dirfd`.
-Fd OpenFileAt(int dirfd, std::string_view name, int flags, unsigned mode = 0666, Access access = Access::Private);
+Opened OpenFileAt(int dirfd, std::string_view name, int flags, unsigned mode = 0666, Access access = Access::Private);
 
 // The folder that holds the last component of `path`, opened for *at calls (O_PATH), and that last
-// component in `name`. Invalid with errno set on failure.
-Fd OpenParent(const std::filesystem::path &path, std::string &name);
+// component in `name`.
+Opened OpenParent(const std::filesystem::path &path, std::string &name);
 
 // A folder opened for *at calls (O_PATH | O_DIRECTORY) under the link rule.
-Fd OpenFolder(const std::filesystem::path &folder);
+Opened OpenFolder(const std::filesystem::path &folder);
 
 // Creates `folder` and every missing folder above it (mkdir -p); the folders it creates take
-// `access`. An existing folder is no failure. False with errno set on failure.
-bool MakeFolders(const std::filesystem::path &folder, Access access = Access::Private);
+// `access`. An existing folder is no failure. The folder, opened as OpenFolder opens it.
+Opened MakeFolders(const std::filesystem::path &folder, Access access = Access::Private);
 
 // Removes a file (never a link's target: a link at the name is removed itself). False with errno set
 // on failure; a missing file is no failure.
@@ -99,7 +108,8 @@ void SyncFolderOf(const std::filesystem::path &file, OsContext context = OsConte
 // A whole file written under a temporary name beside `target` and renamed over it on Commit.
 // Until then readers see the old file, or none; a temporary that is not committed is removed when
 // the object goes, and one that a killed run left is removed by RemoveStaleTemporaries. The file
-// takes `access` (`mode` for Access::Private). Throws std::system_error on failure.
+// takes `access` (`mode` for Access::Private). Throws std::system_error on failure; platform::Error
+// (RefusedLinkError) when the lookup of the target's folder stopped at a link of another user.
 class AtomicFile {
 public:
     explicit AtomicFile(const std::filesystem::path &target, Access access = Access::Private, unsigned mode = 0666);

@@ -164,8 +164,8 @@ void AppendBatch(int log, int pending, int folder, const std::string &pendingNam
 }
 
 Fd OpenLog(int folder, const std::string &name, const fs::path &shown) {
-    Fd log = OpenFileAt(folder, name, O_RDWR | O_APPEND | O_CREAT, 0666, Access::LikeFolder);
-    if (!log) RaiseOsError(errno, shown, OsContext::Folder);
+    Opened log = OpenFileAt(folder, name, O_RDWR | O_APPEND | O_CREAT, 0666, Access::LikeFolder);
+    if (!log) RaiseOsError(errno, shown, OsContext::Folder, {}, log.refusedLink);
     return log;
 }
 
@@ -204,8 +204,10 @@ struct SpooledAppender::Impl {
 SpooledAppender::SpooledAppender(const fs::path &path, std::string_view note) : impl_(std::make_unique<Impl>()) {
     Impl &f = *impl_;
     f.path = path;
-    f.folder = OpenParent(f.path, f.name);
-    if (!f.folder) RaiseOsError(errno, f.path.parent_path(), OsContext::Folder);  // the folder is what failed
+    Opened parent = OpenParent(f.path, f.name);
+    if (!parent)  // the folder is what failed
+        RaiseOsError(errno, f.path.parent_path(), OsContext::Folder, {}, parent.refusedLink);
+    f.folder = std::move(parent);
     f.log = OpenLog(f.folder.get(), f.name, f.path);
     thread_local std::mt19937_64 random{std::random_device{}()};
     for (int attempt = 0; !f.pending; ++attempt) {

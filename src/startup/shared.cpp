@@ -73,13 +73,13 @@ void RemoveKilledWindowLock(const std::string &dataFilePath) {
 }
 
 std::string LoginMayNotChangeNote(const platform::Error &e) {
-    return e.number == 70 && !platform::NamesRefusedLink(e.description)
+    return e.number == 70 && !e.refusedLink
                ? "This login may not change that database or create files in its folder. "
                : "";
 }
 
 std::string CannotChangeReason(const platform::Error &e, const std::string &database, const std::string &also) {
-    if (e.number == 70 && !platform::NamesRefusedLink(e.description)) {
+    if (e.number == 70 && !e.refusedLink) {
         const std::size_t slash = database.find_last_of('\\');
         const std::string folder = slash == std::string::npos ? "." : database.substr(0, slash == 2 ? 3 : slash);
         if (const std::string group = platform::GroupThisLoginIsNotIn(folder); !group.empty()) {

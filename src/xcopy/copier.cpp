@@ -130,10 +130,11 @@ private:
                 ++kept_;
             folder_->Copy(from, name);
         } catch (const platform::CopyFailure &f) {
-            if (f.reading && platform::IsRefusedLink(f.err)) return Refused(relative, platform::RefusedLink());
+            if (f.reading && !f.refusedLink.empty()) return Refused(relative, f.refusedLink);
             if (f.err == EINTR && platform::StopSignal())
                 throw WriteFailure{"The copy was stopped before " + Shown(relative) + " was copied."};
-            throw WriteFailure{Describe(f.err, f.reading ? from : !folder_ ? folder : folder / name, f.reading)};
+            const fs::path failed = f.reading ? from : !folder_ ? folder : folder / name;
+            throw WriteFailure{Describe(f.err, failed, f.reading, f.refusedLink)};
         }
         out_ << Shown(relative) << '\n';
         ++copied_;

@@ -12,12 +12,9 @@ namespace fs = std::filesystem;
 
 namespace xcopy {
 
-std::string Describe(int err, const fs::path &path, bool reading) {
+std::string Describe(int err, const fs::path &path, bool reading, const fs::path &refusedLink) {
     const std::string shown = platform::ShownPath(path);
-    if (platform::IsRefusedLink(err) && reading)
-        return platform::LinkOfAnotherUser("'" + platform::ShownPath(platform::RefusedLink()) + "'") +
-               "; it was not followed.";
-    if (platform::IsRefusedLink(err)) return platform::Message(platform::RefusedLinkError()) + ".";
+    if (!refusedLink.empty()) return platform::Message(platform::RefusedLinkError(refusedLink)) + ".";
     if (!reading) {
         if (std::string trouble = platform::DestinationTrouble(err, path); !trouble.empty()) return trouble;
         const std::string forbidden = platform::ForbiddenCharacter(path.filename().string());
@@ -43,9 +40,9 @@ std::string Describe(int err, const fs::path &path, bool reading) {
 }
 
 void MakeFolder(const fs::path &folder) {
-    if (!platform::MakeFolders(folder, platform::Access::GroupShared)) {
+    if (const platform::Opened made = platform::MakeFolders(folder, platform::Access::GroupShared); !made) {
         const int err = errno;
-        throw WriteFailure{Describe(err, folder)};
+        throw WriteFailure{Describe(err, folder, false, made.refusedLink)};
     }
 }
 

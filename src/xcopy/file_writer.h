@@ -13,8 +13,10 @@ struct WriteFailure {
 };
 
 // The message for the failure `err` (an errno value) of reading or writing `path`: a disk that is gone
-// or read-only and a name that the destination's file system refuses in a clerk's words.
-std::string Describe(int err, const std::filesystem::path &path, bool reading = false);
+// or read-only and a name that the destination's file system refuses in a clerk's words, a link of
+// another user that an open stopped at (`refusedLink`) named as such.
+std::string Describe(int err, const std::filesystem::path &path, bool reading = false,
+                     const std::filesystem::path &refusedLink = {});
 
 // Creates a folder and its missing parents, each with the access of the folder it is made in; an
 // existing folder is fine.

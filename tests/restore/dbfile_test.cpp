@@ -239,7 +239,7 @@ TEST_F(RestoreReliability, KilledAtRandomPointsLeavesOldOrNewContent) {
         restoring.Wait();
 
         // The tools open it (rolling back an interrupted replacement), and what they see is whole.
-        ASSERT_NO_THROW((void)Connection::Open(live, "BILLING.mdb", false, false));
+        ASSERT_NO_THROW((void)Connection::Open(live, false, false));
         ASSERT_EQ(qvtest::IntegrityOf(live), "ok");
         std::string now = qvtest::Digest(live);
         ASSERT_TRUE(now == oldDigest || now == newDigest) << now;
@@ -284,10 +284,10 @@ TEST_F(RestoreReliability, KilledWhileWritingLeavesTheOldContentAndTheNextRestor
         // may write rolls the journal back before it looks at the header (whose page count is the
         // new one while the file is still short).
         if (c.overwriting) {
-            EXPECT_EQ(qvtest::ErrorNumber([&] { Connection::Open(live, "BILLING.mdb", false, true); }), 70);
+            EXPECT_EQ(qvtest::ErrorNumber([&] { Connection::Open(live, false, true); }), 70);
             EXPECT_TRUE(qvtest::ReadFile(live) == halfDone);
         }
-        ASSERT_NO_THROW((void)Connection::Open(live, "BILLING.mdb", false, false));
+        ASSERT_NO_THROW((void)Connection::Open(live, false, false));
         EXPECT_TRUE(qvtest::ReadFile(live) == oldBytes);
         // The next restore, seconds after the kill, leaves nothing of it (a window's open: frd_window_test).
         ASSERT_EQ(Restore(), 0);
@@ -475,7 +475,7 @@ TEST_F(RestoreReliability, AnotherProgramHoldingTheDatabaseIsRefused) {
     fs::path lockFile = qvtest::LockFileOf(live);
     std::vector<Holder> holders = {
         {"shared open through the engine",
-         [&] { new auto(Connection::Open(live, "BILLING.mdb", /*exclusive=*/false, /*readOnly=*/false)); }},
+         [&] { new auto(Connection::Open(live, /*exclusive=*/false, /*readOnly=*/false)); }},
         {"bare .ldb lock of another engine",
          [&] {
              int fd = ::open(lockFile.c_str(), O_RDWR | O_CREAT, 0666);

@@ -13,6 +13,7 @@
 
 #include "platform/ascii.h"
 #include "platform/config.h"
+#include "platform/error.h"
 #include "platform/safe_file.h"
 #include "qvmigrate/errors.h"
 #include "qvmigrate/place.h"
@@ -75,9 +76,8 @@ std::string Written(const std::string &value) {
     return out + "\"";
 }
 
-[[noreturn]] void Refuse(const fs::path &file, const std::string &what, int err) {
-    if (platform::IsRefusedLink(err))
-        throw Failure(Failure::Run, platform::LinkOfAnotherUser(platform::RefusedLink().string()) + "; nothing was written");
+[[noreturn]] void Refuse(const fs::path &file, const std::string &what, int err, const fs::path &refusedLink = {}) {
+    if (!refusedLink.empty()) throw Failure(Failure::Run, platform::LinkOfAnotherUser(refusedLink.string(), "written"));
     throw Failure(Failure::Run, "cannot " + what + " the configuration file " + file.string() + ": " +
                              WriteFailure(err, file.parent_path()));
 }
@@ -86,10 +86,10 @@ ConfigBefore ReadBefore(const fs::path &file) {
     ConfigBefore before;
     before.uid = ::geteuid();
     before.gid = ::getegid();
-    const platform::Fd fd = platform::OpenFile(file, O_RDONLY | O_NONBLOCK);
+    const platform::Opened fd = platform::OpenFile(file, O_RDONLY | O_NONBLOCK);
     if (!fd && errno == ENOENT) return before;
     struct stat st {};
-    if (!fd || ::fstat(fd.get(), &st) != 0) Refuse(file, "read", errno);
+    if (!fd || ::fstat(fd.get(), &st) != 0) Refuse(file, "read", errno, fd.refusedLink);
     if (!S_ISREG(st.st_mode)) throw Failure(Failure::Run, "the configuration file " + file.string() + " is not a file");
     if (static_cast<std::size_t>(st.st_size) > kMaxFileBytes)
         throw Failure(Failure::Run, "the configuration file " + file.string() + " is too large (" + std::to_string(st.st_size) +
@@ -105,7 +105,8 @@ ConfigBefore ReadBefore(const fs::path &file) {
 }
 
 void Write(const fs::path &file, const std::string &text, const ConfigBefore &like) {
-    if (!platform::MakeFolders(file.parent_path())) Refuse(file, "write", errno);
+    if (const platform::Opened folder = platform::MakeFolders(file.parent_path()); !folder)
+        Refuse(file, "write", errno, folder.refusedLink);
     try {
         platform::AtomicFile out(file, platform::Access::Private, 0600);
         out.Write(text.data(), text.size());

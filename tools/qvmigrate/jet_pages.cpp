@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/error.h"
 #include "platform/file_io.h"
 #include "platform/safe_file.h"
 #include "qvmigrate/codepage.h"
@@ -67,9 +68,8 @@ Column ColumnAt(const Layout &L, const unsigned char *e) {
 }  // namespace
 
 platform::Fd OpenForReading(const std::filesystem::path &path) {
-    platform::Fd fd = platform::OpenFile(path, O_RDONLY | O_NONBLOCK);
-    if (!fd && platform::IsRefusedLink(errno))
-        throw Failure(Failure::Jet, platform::LinkOfAnotherUser(platform::RefusedLink().string()) + "; nothing was read");
+    platform::Opened fd = platform::OpenFile(path, O_RDONLY | O_NONBLOCK);
+    if (!fd.refusedLink.empty()) throw Failure(Failure::Jet, platform::LinkOfAnotherUser(fd.refusedLink.string(), "read"));
     if (!fd) throw Failure(Failure::Jet, std::string("it cannot be read: ") + std::strerror(errno));
     return fd;
 }

@@ -21,6 +21,7 @@
 
 #include "platform/copy_tree.h"
 #include "platform/diagnostics.h"
+#include "platform/error.h"
 #include "platform/filelock.h"
 #include "platform/own_folders.h"
 #include "platform/safe_file.h"
@@ -154,11 +155,11 @@ public:
         for (const auto &folder : folders) {
             if (shared && !fs::exists(folder)) continue;
             if (!shared) MakeTargetFolders(folder);
-            platform::Fd fd = platform::TryLockFolder(folder, shared);
+            platform::Opened fd = platform::TryLockFolder(folder, shared);
             if (!fd && errno == EWOULDBLOCK)
                 throw Failure(Failure::Run, "another qvmigrate run is writing " + folder.string() + "; nothing was done");
-            if (!fd && platform::IsRefusedLink(errno))
-                throw Failure(Failure::Run, platform::LinkOfAnotherUser(platform::RefusedLink().string()) + "; nothing was done");
+            if (!fd.refusedLink.empty())
+                throw Failure(Failure::Run, platform::LinkOfAnotherUser(fd.refusedLink.string(), "written"));
             if (!fd) throw Failure(Failure::Run, "cannot open " + folder.string() + ": " + std::strerror(errno));
             held_.push_back(std::move(fd));
         }

@@ -69,12 +69,13 @@ void LoadMade() {
     for (std::string line; std::getline(in, line);) made.insert(line);
 }
 
-std::string LinkText(const fs::path &link) { return platform::LinkOfAnotherUser(link.string()) + "; nothing was written"; }
+std::string LinkText(const fs::path &link) { return platform::LinkOfAnotherUser(link.string(), "written"); }
 
-// A failure of `what` on `path`; a link of another login that was not followed is named as such, a
-// full disk as the disk that holds `path`.
-[[noreturn]] void Fail(const std::string &what, int err = errno, const fs::path &path = {}) {
-    if (platform::IsRefusedLink(err)) throw Failure(Failure::Run, LinkText(platform::RefusedLink().empty() ? path : platform::RefusedLink()));
+// A failure of `what` on `path`; a link of another login that an open stopped at (`refusedLink`) is
+// named as such, a full disk as the disk that holds `path`.
+[[noreturn]] void Fail(const std::string &what, int err = errno, const fs::path &path = {},
+                       const fs::path &refusedLink = {}) {
+    if (!refusedLink.empty()) throw Failure(Failure::Run, LinkText(refusedLink));
     throw Failure(Failure::Run, what + ": " + WriteFailure(err, path.parent_path()));
 }
 
@@ -144,8 +145,8 @@ std::vector<std::unique_ptr<platform::FileLock>> HoldToolLocks(const fs::path &t
         try {
             held.push_back(platform::FileLock::TryTake(file));
         } catch (const platform::Error &e) {
-            if (platform::IsRefusedLink(ELOOP)) throw Failure(Failure::Run, LinkText(platform::RefusedLink()));
-            throw Failure(Failure::Run, "cannot take the lock " + file.string() + ": " + e.description);
+            if (e.refusedLink) throw Failure(Failure::Run, LinkText(e.file));
+            throw Failure(Failure::Run, "cannot take the lock " + file.string() + ": " + e.what());
         }
         if (!held.back()) throw Failure(Failure::Run, busy);
     }
@@ -209,7 +210,8 @@ void SaveMadeFiles() {
 
 void MakeTargetFolders(const fs::path &folder) {
     static std::set<fs::path> given;
-    if (!platform::MakeFolders(folder)) Fail("cannot create the folder " + folder.string(), errno, folder / ".");
+    if (const platform::Opened made = platform::MakeFolders(folder); !made)
+        Fail("cannot create the folder " + folder.string(), errno, folder / ".", made.refusedLink);
     if (!owner.given) return;
     for (const auto &root : roots) {
         if (!IsAtOrBelow(folder, root) && folder != root) continue;
@@ -217,8 +219,8 @@ void MakeTargetFolders(const fs::path &folder) {
         const fs::path below = folder.lexically_relative(root);
         for (auto part = below.begin();; ++part) {
             if (given.insert(at).second) {
-                const platform::Fd fd = platform::OpenFile(at, O_RDONLY | O_DIRECTORY);
-                if (!fd) Fail("cannot open the folder " + at.string(), errno, at / ".");
+                const platform::Opened fd = platform::OpenFile(at, O_RDONLY | O_DIRECTORY);
+                if (!fd) Fail("cannot open the folder " + at.string(), errno, at / ".", fd.refusedLink);
                 Give(fd.get(), true, at);
             }
             if (part == below.end() || *part == ".") break;
@@ -238,8 +240,8 @@ Placed PlaceFile(const fs::path &target, bool replace, bool database, fs::file_t
         for (const auto &name : platform::RemoveStaleTemporaries(folder, 0))
             Say(std::cout, "qvmigrate: removed " + (folder / name).string() + ", a temporary file that a stopped run left");
     std::string name;
-    const platform::Fd parent = platform::OpenParent(target, name);
-    if (!parent) Fail("cannot open the folder " + folder.string(), errno, target);
+    const platform::Opened parent = platform::OpenParent(target, name);
+    if (!parent) Fail("cannot open the folder " + folder.string(), errno, target, parent.refusedLink);
     struct stat existing {};
     const bool exists = ::fstatat(parent.get(), name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
     if (exists && S_ISLNK(existing.st_mode) && existing.st_uid != ::geteuid() && existing.st_uid != 0)
@@ -275,8 +277,8 @@ std::string WriteFailure(int err, const fs::path &folder) {
 }
 
 void CopyBytes(const fs::path &from, int to, const fs::path &target) {
-    const platform::Fd in = platform::OpenFile(from, O_RDONLY | O_NONBLOCK);
-    if (!in) Fail("cannot read " + from.string(), errno, from);
+    const platform::Opened in = platform::OpenFile(from, O_RDONLY | O_NONBLOCK);
+    if (!in) Fail("cannot read " + from.string(), errno, from, in.refusedLink);
     constexpr std::uint64_t kStep = 16 << 20;  // copied between looks at a stop
     std::uint64_t copied = 0;
     for (bool more = true; more;) {

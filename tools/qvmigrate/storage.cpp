@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "platform/dao/storage_format.h"
+#include "platform/error.h"
 #include "platform/file_io.h"
 #include "qvmigrate/errors.h"
 #include "qvmigrate/place.h"
@@ -206,10 +207,9 @@ std::unique_ptr<StorageFile> StorageFile::CreateForLoad(int fd, const fs::path &
 }
 
 std::unique_ptr<StorageFile> StorageFile::OpenReadOnly(const fs::path &file) {
-    platform::Fd fd = platform::OpenFile(file, O_RDONLY | O_NONBLOCK);
+    platform::Opened fd = platform::OpenFile(file, O_RDONLY | O_NONBLOCK);
     if (!fd && errno == ENOENT) return nullptr;
-    if (!fd && platform::IsRefusedLink(errno))
-        throw Failure(Failure::Storage, platform::LinkOfAnotherUser(platform::RefusedLink().string()) + "; nothing was read");
+    if (!fd.refusedLink.empty()) throw Failure(Failure::Storage, platform::LinkOfAnotherUser(fd.refusedLink.string(), "read"));
     struct stat st {};
     if (!fd || ::fstat(fd.get(), &st) != 0) throw Failure(Failure::Storage, "cannot open " + file.string() + ": " + std::strerror(errno));
     if (!S_ISREG(st.st_mode)) throw Failure(Failure::Storage, file.string() + " is not a file");

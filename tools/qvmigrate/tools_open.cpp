@@ -61,7 +61,7 @@ public:
         line += error ? "Run-time error '" + std::to_string(error->number) + "': " + platform::Message(*error)
                       : std::string(e.what());
         if (error && error->number == 3031) line += " (" + passwordReason + ")";
-        denied |= (error && error->number == 70 && !platform::NamesRefusedLink(error->description)) || NoAccess(file);
+        denied |= (error && error->number == 70 && !error->refusedLink) || NoAccess(file);
         found_.push_back({true, denied, file, line});
     }
     void Problem(const std::string &subject, const std::string &text) { found_.push_back({true, false, subject, text}); }
@@ -93,11 +93,12 @@ private:
 };
 
 // The AUDIT folder takes a new file and this month's audit file (when there is one) opens to append,
-// as a correction run needs; raises std::system_error.
+// as a correction run needs; raises std::system_error, or platform::Error for a link of another user.
 void TryAuditFolder() {
     const fs::path folder = platform::MapPath(platform::AppPath() + "\\AUDIT");
     platform::AtomicFile probe(folder / "qvmigrate-trial", platform::Access::LikeFolder);  // removed unwritten
-    const platform::Fd month = platform::OpenFile(platform::MapPath(startup::AuditFilePath()), O_WRONLY | O_APPEND | O_NONBLOCK);
+    const platform::Opened month = platform::OpenFile(platform::MapPath(startup::AuditFilePath()), O_WRONLY | O_APPEND | O_NONBLOCK);
+    if (!month.refusedLink.empty()) throw platform::RefusedLinkError(month.refusedLink);
     if (!month && errno != ENOENT) throw std::system_error(errno, std::generic_category(), startup::AuditFilePath());
 }
 
@@ -132,16 +133,17 @@ void TryCorrectionFiles(const std::string &programFolder, const std::string &dat
         found.Refused(frd, e, window);
     }
     const std::string audit = programFolder + "\\AUDIT";
+    const std::string lost = "no read date can be corrected (the audit lines cannot be written)";
     try {
         TryAuditFolder();
     } catch (const std::system_error &e) {
         const int err = e.code().value();
-        const std::string why =
-            platform::IsRefusedLink(err) ? platform::Message(platform::RefusedLinkError()) : std::strerror(err);
-        found.Refused(audit, Failure(Failure::Run, why),
-                      "no read date can be corrected (the audit lines cannot be written)", {}, err == EACCES);
+        found.Refused(audit, Failure(Failure::Run, std::strerror(err)), lost, {}, err == EACCES);
+    } catch (const platform::Error &e) {  // a link of another user, named as the tools name it
+        if (e.refusedLink) found.Refused(audit, Failure(Failure::Run, platform::Message(e)), lost);
+        else found.Refused(audit, e, lost);
     } catch (const std::exception &e) {
-        found.Refused(audit, e, "no read date can be corrected (the audit lines cannot be written)");
+        found.Refused(audit, e, lost);
     }
 }
 

@@ -33,7 +33,7 @@ bool Stmt::Step(const std::string &jetText) {
     const int sysErr = sqlite3_system_errno(db);
     sqlite3_reset(st_);
     RefuseJournalLink(db, extended);
-    RaiseSqlite(extended, message, jetText, owner_->Name(), owner_->File(), sysErr);
+    RaiseSqlite(extended, message, jetText, owner_->File(), sysErr);
 }
 
 Connection::~Connection() {
@@ -46,7 +46,7 @@ void Connection::Fail(int rc, const std::string &jetText) const {
     int extended = db_ ? sqlite3_extended_errcode(db_) : rc;
     if ((extended & 0xff) != (rc & 0xff)) extended = rc;
     RefuseJournalLink(db_, extended);
-    RaiseSqlite(extended, db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc), jetText, name_, file_,
+    RaiseSqlite(extended, db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc), jetText, file_,
                 db_ ? sqlite3_system_errno(db_) : 0);
 }
 

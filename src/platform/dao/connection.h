@@ -53,8 +53,8 @@ public:
     // the .ldb. With `reached`, the descriptor of `file` opened under the link rule (safe_file.h), the
     // engine opens that very file, never what the name names meanwhile; it must stay open as long as
     // the connection.
-    static std::shared_ptr<Connection> Open(const std::filesystem::path &file, const std::string &name,
-                                            bool exclusive, bool readOnly, int reached = -1);
+    static std::shared_ptr<Connection> Open(const std::filesystem::path &file, bool exclusive, bool readOnly,
+                                            int reached = -1);
     ~Connection();
     Connection(const Connection &) = delete;
     Connection &operator=(const Connection &) = delete;
@@ -75,7 +75,6 @@ public:
     sqlite3 *db() const { return db_; }
     const FileId &Id() const { return id_; }
     bool ReadOnly() const { return readOnly_; }
-    const std::string &Name() const { return name_; }
     const std::filesystem::path &File() const { return file_; }
 
 private:
@@ -93,7 +92,6 @@ private:
     LockFileHold lockFd_;  // the .ldb, locked; removed with the last holder
     FileId id_;
     bool readOnly_ = false;
-    std::string name_;            // the file as errors name it
     std::filesystem::path file_;
     std::optional<std::string> passwordHash_;
     int wanted_ = 0;
@@ -105,9 +103,8 @@ private:
 
 // flock on the sidecar .ldb that every open of `file` takes: shared, or exclusive; a conflict fails at
 // once (3045). None when a read-only open finds no way to create or open the .ldb (a read-only
-// folder): it then runs unlocked. `name` is the database as errors name it. The last holder to let it
-// go removes the .ldb, as Jet does.
-LockFileHold LockSidecar(const std::filesystem::path &file, const std::string &name, bool exclusive, bool readOnly);
+// folder): it then runs unlocked. The last holder to let it go removes the .ldb, as Jet does.
+LockFileHold LockSidecar(const std::filesystem::path &file, bool exclusive, bool readOnly);
 
 // Raises 70 naming the link when `file` is a link that another user made (nothing was written).
 void RefuseLinkAt(const std::filesystem::path &file);

@@ -34,7 +34,7 @@ std::uint32_t BigEndian(const unsigned char *p, int bytes) {
 // it) tells the size a whole file has. Empty, foreign and truncated files are refused with 3343.
 // The file is read through the connection's own descriptor: closing one of our own would drop the
 // process's POSIX locks on the file, SQLite's among them.
-void CheckFormat(sqlite3 *db, const fs::path &file, const std::string &name) {
+void CheckFormat(sqlite3 *db, const fs::path &file) {
     sqlite3_file *f = nullptr;
     sqlite3_int64 size = 0;
     unsigned char h[kSqliteHeaderSize] = {};
@@ -43,9 +43,9 @@ void CheckFormat(sqlite3 *db, const fs::path &file, const std::string &name) {
         RaiseOsError(EIO, file, OsContext::Database, "read");
     const int rc = size > 0 ? f->pMethods->xRead(f, h, sizeof h, 0) : SQLITE_OK;  // a short read fills zeros
     if (rc != SQLITE_OK && rc != SQLITE_IOERR_SHORT_READ) RaiseOsError(EIO, file, OsContext::Database, "read");
-    if (size == 0) throw FileError(3343, file, "the file is empty", name);
+    if (size == 0) throw FileError(3343, file, "the file is empty");
     if (size < static_cast<sqlite3_int64>(sizeof h) || std::memcmp(h, kSqliteMagic, sizeof kSqliteMagic) != 0)
-        throw FileError(3343, file, {}, name);
+        throw FileError(3343, file);
     std::uint32_t pageSize = BigEndian(h + 16, 2);
     if (pageSize == 1) pageSize = 65536;
     const std::uint32_t pages = BigEndian(h + 28, 4);
@@ -53,7 +53,7 @@ void CheckFormat(sqlite3 *db, const fs::path &file, const std::string &name) {
     std::error_code ec;
     const bool wal = fs::exists(fs::path(file.string() + "-wal"), ec);
     if (countValid && !wal && static_cast<std::uint64_t>(size) < std::uint64_t{pages} * pageSize)
-        throw FileError(3343, file, "the file is shorter than its header says", name);
+        throw FileError(3343, file, "the file is shorter than its header says");
 }
 
 // SQLite's own file system, but for a database opened with "qvfd=N" in its URI: the engine opens the
@@ -116,31 +116,32 @@ std::string ReachedUri(const fs::path &file, int fd) {
 // Every login of the data folder shares the .ldb: it is created whole with the folder's access, and
 // never through a link another user made; the last holder removes it. Only an .ldb that is missing and
 // cannot be made lets a read-only open go on without one (a read-only folder).
-LockFileHold LockSidecar(const fs::path &file, const std::string &name, bool exclusive, bool readOnly) {
+LockFileHold LockSidecar(const fs::path &file, bool exclusive, bool readOnly) {
     fs::path ldb = file;
     ldb.replace_extension(".ldb");
     std::string leaf;
-    Fd dir = OpenParent(ldb, leaf);
+    Opened dir = OpenParent(ldb, leaf);
+    if (!dir) RaiseOsError(errno, ldb, OsContext::Database, "open", dir.refusedLink);
     for (;;) {
         bool uncreatable = false;
-        Fd fd = dir ? OpenLockFile(dir.get(), leaf, uncreatable) : Fd();
+        Opened fd = OpenLockFile(dir.get(), leaf, uncreatable);
         if (!fd) {
             const int err = errno;
             if (readOnly && uncreatable) return {};
-            RaiseOsError(err, ldb, OsContext::Database, "open");
+            RaiseOsError(err, ldb, OsContext::Database, "open", fd.refusedLink);
         }
         switch (LockAt(fd.get(), dir.get(), leaf, exclusive ? LOCK_EX : LOCK_SH)) {
         case LockResult::Held: return LockFileHold(std::move(fd), std::move(dir), leaf);
         case LockResult::Replaced: continue;  // its last holder removed it meanwhile
-        case LockResult::Busy: throw FileError(3045, file, {}, name);
+        case LockResult::Busy: throw FileError(3045, file);
         case LockResult::Failed: RaiseOsError(errno, ldb, OsContext::Database, "lock");
         }
     }
 }
 
 void RefuseLinkAt(const fs::path &file) {
-    const Fd probe = OpenFile(file, O_RDONLY | O_NONBLOCK);
-    if (!probe && IsRefusedLink(errno)) throw RefusedLinkError();
+    const Opened probe = OpenFile(file, O_RDONLY | O_NONBLOCK);
+    if (!probe.refusedLink.empty()) throw RefusedLinkError(probe.refusedLink);
 }
 
 void RefuseJournalLink(sqlite3 *db, int rc) {
@@ -148,24 +149,22 @@ void RefuseJournalLink(sqlite3 *db, int rc) {
     if ((rc & 0xff) == SQLITE_CANTOPEN && file && *file) RefuseLinkAt(sqlite3_filename_journal(file));
 }
 
-std::shared_ptr<Connection> Connection::Open(const fs::path &file, const std::string &name, bool exclusive,
-                                             bool readOnly, int reached) {
+std::shared_ptr<Connection> Connection::Open(const fs::path &file, bool exclusive, bool readOnly, int reached) {
     struct stat sb {};
     if ((reached >= 0 ? ::fstat(reached, &sb) : ::stat(file.c_str(), &sb)) != 0 || !S_ISREG(sb.st_mode))
-        throw FileError(3024, file, {}, name);
+        throw FileError(3024, file);
 
     // A database in write-ahead-log mode keeps its log and shared memory beside its name, which a
     // reopened descriptor has none of: refused as the hold and the check refuse it.
     unsigned char h[kSqliteHeaderSize] = {};
     if (reached >= 0 && ::pread(reached, h, sizeof h, 0) == static_cast<ssize_t>(sizeof h) &&
         std::memcmp(h, kSqliteMagic, sizeof kSqliteMagic) == 0 && (h[18] == 2 || h[19] == 2))
-        throw FileError(3343, file, "the file uses a write-ahead log", name);
+        throw FileError(3343, file, "the file uses a write-ahead log");
     std::shared_ptr<Connection> c(new Connection());
-    c->name_ = name;
     c->file_ = file;
     c->readOnly_ = readOnly;
     c->id_ = {sb.st_dev, sb.st_ino};
-    c->lockFd_ = LockSidecar(file, name, exclusive, readOnly);
+    c->lockFd_ = LockSidecar(file, exclusive, readOnly);
     const int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
     int rc = reached < 0 ? sqlite3_open_v2(file.c_str(), &c->db_, flags, nullptr)
            : ReachedVfs()  ? sqlite3_open_v2(ReachedUri(file, reached).c_str(), &c->db_, flags | SQLITE_OPEN_URI,
@@ -192,17 +191,16 @@ void Connection::Settle(const fs::path &file) {
     const std::string message = sqlite3_errmsg(db_);
     if (rc != SQLITE_OK && !sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK && extended == SQLITE_READONLY_ROLLBACK)
-        throw Error(70, ErrorDescription(70) + " (" + name_ + " holds a change that was cut off; an open that may "
-                                               "write the file rolls it back)", file);
+        throw FileError(70, file, "the file holds a change that was cut off; an open that may write it rolls it back");
     if (rc != SQLITE_OK) RefuseJournalLink(db_, extended);
     try {
-        CheckFormat(db_, file, name_);
+        CheckFormat(db_, file);
     } catch (...) {
         sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
         throw;
     }
     if (rc != SQLITE_OK)
-        RaiseSqlite((extended & 0xff) == (rc & 0xff) ? extended : rc, message, {}, name_, file_,
+        RaiseSqlite((extended & 0xff) == (rc & 0xff) ? extended : rc, message, {}, file_,
                     sqlite3_system_errno(db_));
     sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);  // ends the read
 }

@@ -72,9 +72,10 @@ namespace {
 
 // The database reached under the link rule: every later open of it reopens this file.
 void Reach(ExclusiveHold::Impl &h) {
-    h.reached = OpenFile(h.path, O_RDONLY | O_NONBLOCK);
-    if (!h.reached && errno == ENOENT) throw FileError(3024, h.path);
-    if (!h.reached) RaiseOsError(errno, h.path, kDatabase, "open");
+    Opened reached = OpenFile(h.path, O_RDONLY | O_NONBLOCK);
+    if (!reached && errno == ENOENT) throw FileError(3024, h.path);
+    if (!reached) RaiseOsError(errno, h.path, kDatabase, "open", reached.refusedLink);
+    h.reached = std::move(reached);
     struct stat st {};
     if (::fstat(h.reached.get(), &st) != 0 || !S_ISREG(st.st_mode)) throw FileError(3024, h.path);
 }
@@ -108,7 +109,7 @@ bool LockDatabase(ExclusiveHold::Impl &h) {
 // hold while it holds a lock itself). False while another program holds either.
 bool LockDamaged(ExclusiveHold::Impl &h) {
     try {
-        h.ldb = LockSidecar(h.path, h.path.string(), /*exclusive=*/true, /*readOnly=*/false);
+        h.ldb = LockSidecar(h.path, /*exclusive=*/true, /*readOnly=*/false);
     } catch (const Error &e) {
         if (e.number == 3045) return false;
         throw;
@@ -167,12 +168,10 @@ std::unique_ptr<ExclusiveHold> ExclusiveHold::Acquire(const fs::path &database) 
     impl->path = database;
     Reach(*impl);
     try {
-        impl->engine = Connection::Open(database, database.string(), /*exclusive=*/true, /*readOnly=*/false,
-                                        impl->reached.get());
+        impl->engine = Connection::Open(database, /*exclusive=*/true, /*readOnly=*/false, impl->reached.get());
     } catch (const Error &e) {
         if (e.number == 3045) return nullptr;
-        if (e.number != 3343) throw;
-        impl->damage = e.description;  // empty, cut short or no database: held all the same
+        if (e.number != 3343) throw;  // empty, cut short or no database: held all the same
     }
     if (impl->engine) {
         OpenForWriting(*impl);

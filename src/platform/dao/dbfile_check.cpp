@@ -73,17 +73,17 @@ std::unique_ptr<CheckedCopy> CheckCopy(const fs::path &database, const std::func
     auto copy = std::make_unique<CheckedCopy>();
     copy->path = database;
     // Never through another user's link: the engine, the check and the copy all read the file reached here.
-    copy->fd = OpenFile(database, O_RDONLY | O_NONBLOCK);
-    if (!copy->fd && errno == ENOENT) throw FileError(3024, database);
-    if (!copy->fd) RaiseOsError(errno, database, kDatabase, "read");
+    Opened reached = OpenFile(database, O_RDONLY | O_NONBLOCK);
+    if (!reached && errno == ENOENT) throw FileError(3024, database);
+    if (!reached) RaiseOsError(errno, database, kDatabase, "read", reached.refusedLink);
+    copy->fd = std::move(reached);
     // Opened as the tools open the data database: the engine's header, size and lock rules, no password.
-    copy->engine = Connection::Open(database, database.string(), /*exclusive=*/false, /*readOnly=*/true,
-                                    copy->fd.get());
+    copy->engine = Connection::Open(database, /*exclusive=*/false, /*readOnly=*/true, copy->fd.get());
     try {
         copy->engine->CheckPassword(std::nullopt);
-    } catch (const Error &e) {
-        throw Error(e.number, e.description + " (the file is protected by a password; the data database has none)",
-                    e.file);
+    } catch (Error &e) {
+        e.reason = "the file is protected by a password; the data database has none";
+        throw;
     }
     RequireRollbackJournal(copy->fd.get(), database);
     sqlite3 *db = copy->engine->db();

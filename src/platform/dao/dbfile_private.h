@@ -142,7 +142,6 @@ struct ExclusiveHold::Impl {
     std::shared_ptr<Connection> engine;  // inside BEGIN EXCLUSIVE while this lives
     dbfile_detail::FileState held;       // the file as the hold found it
     std::filesystem::path journal;       // SQLite's rollback journal of it
-    std::string damage;                  // why the engine cannot open it; empty for a database
     LockFileHold ldb;                    // the engine's .ldb, locked, when `engine` is none
     ~Impl();
     // Ends the transaction that keeps the EXCLUSIVE lock; it wrote nothing itself.

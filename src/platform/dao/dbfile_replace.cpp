@@ -143,12 +143,13 @@ Replacement::~Replacement() {
 // count yet.
 void Replacement::StartJournal() {
     journal_.path = held_.journal;
-    journal_.fd = OpenFile(journal_.path, O_WRONLY | O_CREAT | O_EXCL, 0600);
-    if (!journal_.fd) {
+    Opened journal = OpenFile(journal_.path, O_WRONLY | O_CREAT | O_EXCL, 0600);
+    if (!journal) {
         const int err = errno;
         if (err == EEXIST) RefuseLinkAt(journal_.path);
-        RaiseOsError(err, journal_.path, kDatabase, "create");
+        RaiseOsError(err, journal_.path, kDatabase, "create", journal.refusedLink);
     }
+    journal_.fd = std::move(journal);
     struct stat st {};
     if (::fstat(liveFd_, &st) != 0 || ::fchmod(journal_.fd.get(), st.st_mode & 0777) != 0 ||
         (::geteuid() == 0 && ::fchown(journal_.fd.get(), st.st_uid, st.st_gid) != 0))

@@ -54,14 +54,14 @@ bool IsSqliteFile(int fd) {
 std::shared_ptr<Connection> OpenToRead(const fs::path &database) {
     std::shared_ptr<Connection> c;
     try {
-        c = Connection::Open(database, database.filename().string(), false, ::access(database.c_str(), W_OK) != 0);
+        c = Connection::Open(database, false, ::access(database.c_str(), W_OK) != 0);
     } catch (const Error &e) {
         if (e.number == 3343) return nullptr;  // damaged: its bytes are still worth keeping
         throw;
     }
     std::error_code ec;
     if (fs::exists(fs::path(database.string() + "-wal"), ec))
-        throw FileError(3343, database, "it is in write-ahead-log mode, which the tools do not use", c->Name());
+        throw FileError(3343, database, "it is in write-ahead-log mode, which the tools do not use");
     sqlite3_busy_timeout(c->db(), kWaitForWriterMs);
     return c;
 }
@@ -102,12 +102,13 @@ SnapshotCopy CopyDatabaseSnapshot(const fs::path &database, const fs::path &fold
                                   bool newerOnly, const fs::path &keep) {
     const fs::path copyPath = folder / name;
     const auto failed = [&](const CopyFailure &f) -> SnapshotCopy {
-        RaiseOsError(f.err, f.reading ? database : copyPath, OsContext::Database, f.reading ? "read" : "write");
+        RaiseOsError(f.err, f.reading ? database : copyPath, OsContext::Database, f.reading ? "read" : "write",
+                     f.refusedLink);
     };
     // Our own descriptor is opened before SQLite locks the file and closed after it let go: closing
     // a descriptor of a file drops every POSIX lock of the process on it, SQLite's among them.
-    const Fd in = OpenSourceFile(database);
-    if (!in) RaiseOsError(errno, database, OsContext::Database, "open");
+    const Opened in = OpenSourceFile(database);
+    if (!in) RaiseOsError(errno, database, OsContext::Database, "open", in.refusedLink);
     std::shared_ptr<Connection> reading = IsSqliteFile(in.get()) ? OpenToRead(database) : nullptr;
 
     // Copied without SQLite's lock while no commit falls between the moment before and the one after,
@@ -163,8 +164,8 @@ SnapshotCopy CopyDatabaseSnapshot(const fs::path &database, const fs::path &fold
 
     // The copy, read back from its disk.
     if (!SyncFileSystem(folder)) RaiseOsError(errno, folder, OsContext::Folder, "sync");
-    const Fd copy = OpenFile(copyPath, O_RDONLY | O_NONBLOCK);
-    if (!copy) RaiseOsError(errno, copyPath, OsContext::Database, "open");
+    const Opened copy = OpenFile(copyPath, O_RDONLY | O_NONBLOCK);
+    if (!copy) RaiseOsError(errno, copyPath, OsContext::Database, "open", copy.refusedLink);
     (void)::posix_fadvise(copy.get(), 0, 0, POSIX_FADV_DONTNEED);
     int err = 0;
     const std::string read = DigestOf(copy.get(), err);

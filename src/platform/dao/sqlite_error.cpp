@@ -20,16 +20,25 @@ std::string After(const std::string &s, const std::string &head) {
     return rest;
 }
 
-[[noreturn]] void WithMessage(int number, const std::string &subject, const std::string &message,
-                              const std::filesystem::path &file = {}) {
-    throw Error(number, ErrorDescription(number, subject) + " (" + message + ")", file);
+// An error with SQLite's words as its reason: "<words> (<message>)".
+[[noreturn]] void WithMessage(int number, std::string words, const std::string &message) {
+    Error e(number, std::move(words));
+    e.reason = message;
+    throw e;
+}
+
+// An error about `file` with SQLite's words and the OS error behind them.
+[[noreturn]] void AboutFile(int number, const std::filesystem::path &file, const std::string &message, int sysErr) {
+    Error e = FileError(number, file, message);
+    e.osError = sysErr;
+    throw e;
 }
 
 // SQLITE_ERROR: the message tells what the statement got wrong.
 [[noreturn]] void RaiseStatementError(const std::string &m, const std::string &sql) {
     if (StartsWith(m, "no such table: ")) Raise(3078, ErrorDescription(3078, After(m, "no such table: ")));
     if (StartsWith(m, "no such column: ")) Raise(3061, ErrorDescription(3061, "1"));
-    if (m.find(" has no column named ") != std::string::npos) WithMessage(3265, {}, m);
+    if (m.find(" has no column named ") != std::string::npos) WithMessage(3265, ErrorDescription(3265), m);
     if (StartsWith(m, "table ") && m.find(" already exists") != std::string::npos) {
         std::string name = m.substr(6, m.find(" already exists") - 6);
         Raise(3010, "Table '" + name + "' already exists.");
@@ -42,7 +51,7 @@ std::string After(const std::string &s, const std::string &head) {
     if (m.find("syntax error") != std::string::npos || StartsWith(m, "incomplete input") ||
         StartsWith(m, "unrecognized token"))
         Raise(3075, ErrorDescription(3075, sql));
-    WithMessage(3075, sql, m);
+    WithMessage(3075, ErrorDescription(3075, sql), m);
 }
 
 }  // namespace
@@ -72,36 +81,35 @@ int SqliteErrorNumber(int rc, int sysErr, SqliteContext context) {
     }
 }
 
-void RaiseSqlite(int rc, const std::string &message, const std::string &sql, const std::string &database,
-                 const std::filesystem::path &file, int sysErr) {
+void RaiseSqlite(int rc, const std::string &message, const std::string &sql, const std::filesystem::path &file,
+                 int sysErr) {
     const int number = SqliteErrorNumber(rc, sysErr, SqliteContext::Statement);
     switch (number) {
-    case 7: throw Error(7, "Out of memory (" + message + ")");
+    case 7: WithMessage(7, "Out of memory", message);
     case 3022:
-        throw Error(3022, "The changes you requested to the table were not successful because they would "
-                          "create duplicate values in the index, primary key, or relationship. (" + message + ")");
-    case 3314: throw Error(3314, "A field of the record cannot hold this value. (" + message + ")");
+        WithMessage(3022, "The changes you requested to the table were not successful because they would create "
+                          "duplicate values in the index, primary key, or relationship.", message);
+    case 3314: WithMessage(3314, "A field of the record cannot hold this value.", message);
     case 3075: RaiseStatementError(message, sql);
     case 3024:
     case 3045:
-    case 3343: WithMessage(number, database, message, file);
+    case 3343:
     case 61:
     case 68:
     case 70:
     case 75:
-    case 76:  // the file could not be read or written: named, with SQLite's words
-        if (!file.empty()) throw FileError(number, file, message, database);
+    case 76:  // the file could not be found, used, read or written: named, with SQLite's words
+        if (!file.empty()) AboutFile(number, file, message, sysErr);
         [[fallthrough]];
-    default: WithMessage(number, {}, message);
+    default: WithMessage(number, ErrorDescription(number), message);
     }
 }
 
 void RaiseSqliteFileError(const std::filesystem::path &file, int rc, sqlite3 *db) {
     const int sysErr = db ? sqlite3_system_errno(db) : 0;
-    std::string reason = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
-    if (sysErr != 0) reason += std::string(": ") + std::strerror(sysErr);
-    const int number = SqliteErrorNumber(rc, sysErr, SqliteContext::WholeFile);
-    throw FileError(number, file, reason);
+    std::string message = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+    if (sysErr != 0) message += std::string(": ") + std::strerror(sysErr);
+    AboutFile(SqliteErrorNumber(rc, sysErr, SqliteContext::WholeFile), file, message, sysErr);
 }
 
 }  // namespace platform::dao

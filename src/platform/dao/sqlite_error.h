@@ -28,14 +28,14 @@ enum class SqliteContext {
 //   anything else                                        by context, as above
 int SqliteErrorNumber(int rc, int sysErr, SqliteContext context);
 
-// Raises the error of a failed statement: `message` is SQLite's, kept in the description; `sql` the
-// Jet text the caller ran (named by syntax errors); `database` the file's name as the errors whose
-// description names a file name it, `file` its Linux path.
-[[noreturn]] void RaiseSqlite(int rc, const std::string &message, const std::string &sql, const std::string &database,
-                              const std::filesystem::path &file, int sysErr = 0);
+// Raises the error of a failed statement: `message` is SQLite's, kept as its reason; `sql` the Jet text
+// the caller ran (named by syntax errors); `file` the database's Linux path, which an error about the
+// file (not found, in use, not a database, not readable or writable) names.
+[[noreturn]] void RaiseSqlite(int rc, const std::string &message, const std::string &sql, const std::filesystem::path &file,
+                              int sysErr = 0);
 
-// Raises the error of a failed call in whole-file work on a connection (or none) to `file`:
-// "<description>: '<file>' (<SQLite's message>[: <the OS error>])".
+// Raises the error of a failed call in whole-file work on a connection (or none) to `file`, its reason
+// SQLite's message and the OS error behind it: "<description>: '<file>' (<message>[: <the OS error>])".
 [[noreturn]] void RaiseSqliteFileError(const std::filesystem::path &file, int rc, sqlite3 *db);
 
 }  // namespace platform::dao

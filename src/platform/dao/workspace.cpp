@@ -65,7 +65,7 @@ Database Workspace::OpenDatabase(std::string_view name, bool exclusive, bool rea
         }
     }
     if (!conn) {
-        conn = Connection::Open(file, windowsName, exclusive, readOnly);
+        conn = Connection::Open(file, exclusive, readOnly);
         if (ws.level > 0) {
             conn->SetWantedLevel(ws.level);
             ws.inTransaction.push_back(conn);
