@@ -250,6 +250,45 @@ TEST_F(QbuE2E, FailedBackupsNameTheReasonAndNeverSayFinished) {
     EXPECT_FALSE(fs::exists(inst.programDir / "DATA" / "QVNWin32"));
 }
 
+// qvutil QBU --unattended killed (SIGKILL) while the copier writes a large file, then run again: the
+// copier ends with it, the next run completes the backup, and every file of the first backup is still
+// there unchanged, in the copy or in a kept earlier state.
+TEST_F(QbuE2E, UnattendedBackupKilledHalfWayIsCompletedByTheNextAndKeepsEveryEarlierState) {
+    Install(20);
+    const fs::path e = drives.folder('E'), target = e / "QVNWin32", big = inst.programDir / "DATA" / "big.bin";
+    const auto backup = [&] { return Run({"QBU", "--unattended", "E:\\"}, nullptr, e, {{"DISPLAY", ""}}); };
+    WriteFile(big, std::string(64 << 20, 'a'));
+    ASSERT_EQ(backup()->wait(60000), 0);
+    const auto first = VisibleFiles(e);
+    WriteFile(big, std::string(64 << 20, 'b'));
+    SqlFile(inst.dataDb).exec("update [tbl reading] set readdate = '2026-06-02'");
+    const auto copying = [&] {  // a copier's temporary file in the copy
+        for (const auto &entry : fs::recursive_directory_iterator(target))
+            if (entry.path().filename().string().ends_with(".qvtmp")) return true;
+        return false;
+    };
+    {
+        auto killed = backup();
+        QElapsedTimer t;
+        for (t.start(); !copying() && killed->running() && t.elapsed() < 60000;) QThread::usleep(500);
+        ASSERT_TRUE(killed->running()) << "ended before it could be killed: " << killed->errorOutput();
+        killed->kill();
+        killed->wait();
+    }
+    QThread::msleep(2000);  // the file it was writing is neither finished nor left half written
+    EXPECT_FALSE(copying() || fs::exists(target / "DATA" / "big.bin")) << "the copier went on without the backup";
+    ASSERT_EQ(backup()->wait(60000), 0);
+    EXPECT_EQ(VisibleFiles(target), VisibleFiles(inst.programDir));
+    const auto now = VisibleFiles(e);
+    for (const auto &[name, content] : first) {
+        bool kept = now.count(name) && now.at(name) == content;
+        for (const auto &[keptName, keptContent] : now)
+            kept = kept || (keptName.starts_with("QVNWin32 replaced ") &&
+                            keptName.substr(keptName.find('/')) == name.substr(name.find('/')) && keptContent == content);
+        EXPECT_TRUE(kept) << name;
+    }
+}
+
 std::string Readings(const fs::path &db) {
     return SqlFile(db).scalar("select count(*) || '/' || group_concat(lockey || ' ' || readdate, ',') from "
                               "(select * from [tbl reading] order by rowid)");
