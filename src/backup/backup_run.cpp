@@ -3,8 +3,12 @@
 #include "backup/backup_run.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
 #include <system_error>
 #include <vector>
 
@@ -31,6 +35,50 @@ std::string Quoted(const std::string &path) {
     return path.find(' ') == std::string::npos ? path : "\"" + path + "\"";
 }
 
+// Text of /proc/self/mountinfo and /etc/fstab, which write a blank, tab, newline or backslash as \ooo.
+std::string Unescaped(const std::string &text) {
+    std::string plain;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\' && i + 3 < text.size() && std::isdigit(static_cast<unsigned char>(text[i + 1]))) {
+            plain += static_cast<char>(std::stoi(text.substr(i + 1, 3), nullptr, 8));
+            i += 3;
+        } else {
+            plain += text[i];
+        }
+    }
+    return plain;
+}
+
+// The field `index` (from 0) of each line of `file` that has it, unescaped.
+std::set<std::string> Fields(const char *file, int index) {
+    std::set<std::string> found;
+    std::ifstream in(file);
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream fields(line);
+        std::string field;
+        for (int i = 0; i <= index && !line.starts_with('#') && fields >> field; ++i)
+            if (i == index) found.insert(Unescaped(field));
+    }
+    return found;
+}
+
+// The folder at or above `folder` (Linux) that a disk is to be mounted on while none is: one that
+// /etc/fstab names, or one right below /media or /mnt (or /run/media/<login>), where disks are
+// mounted. Empty when the way up meets a mounted file system first, or when the mounts cannot be read.
+// A backup there would go to the disk of the system instead of the backup disk.
+fs::path UnmountedDiskFolder(const fs::path &folder) {
+    const std::set<std::string> mounted = Fields("/proc/self/mountinfo", 4), disks = Fields("/etc/fstab", 1);
+    std::error_code ec;
+    const fs::path real = fs::weakly_canonical(folder, ec);
+    if (mounted.empty() || ec) return {};
+    for (fs::path at = real; at.has_relative_path(); at = at.parent_path()) {
+        if (mounted.count(at.string())) return {};
+        const fs::path up = at.parent_path();
+        if (disks.count(at.string()) || up == "/media" || up == "/mnt" || up.parent_path() == "/run/media") return at;
+    }
+    return {};
+}
+
 // Why the program folder cannot be copied to `target`; empty when it can. Makes the target folder.
 std::string Refusal(const std::string &programFolder, const std::string &target) {
     if (const std::string c = platform::ForbiddenCharacter(target, true); !c.empty())
@@ -42,6 +90,9 @@ std::string Refusal(const std::string &programFolder, const std::string &target)
         return "It is the program folder " + programFolder +
                " or lies inside it: the folder would be copied into itself.";
     try {
+        if (const fs::path disk = UnmountedDiskFolder(platform::MapPath(target)); !disk.empty())
+            return platform::ShownPath(disk) + " is not mounted: no disk is mounted on the Linux folder " +
+                   disk.string() + ".";
         platform::PrepareCopyDestination(target);
     } catch (const platform::Error &e) {
         // Refused to this login: which folder it may not write in, and why when its group is the cause.
