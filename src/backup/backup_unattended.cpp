@@ -1,6 +1,10 @@
 // qvutil QBU --unattended [DESTINATION]: the backup without a window, for a timer. Each result is one
 // line on standard output and in the system log; a backup that was refused or is not complete ends
 // with its reason on standard error and exit status 2 (not started) or 1 (not complete).
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -33,6 +37,17 @@ std::vector<std::string> Lines(const std::string &message) {
     return lines;
 }
 
+// Writes `line` to standard error (`problem`) or output, unless that is the journal (a service's, as
+// systemd names it in JOURNAL_STREAM), which has the system log's line already.
+void Print(const std::string &line, bool problem) {
+    const char *journal = std::getenv("JOURNAL_STREAM");
+    struct stat st {};
+    if (journal && ::fstat(problem ? STDERR_FILENO : STDOUT_FILENO, &st) == 0 &&
+        journal == std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino))
+        return;
+    (problem ? std::cerr : std::cout) << line << std::endl;
+}
+
 // Told like a backup that was not started, and recorded for the window (backup_status.h).
 int Refuse(const BackupRequest &request, const std::string &why) {
     try {
@@ -41,7 +56,7 @@ int Refuse(const BackupRequest &request, const std::string &why) {
         // no program folder to record in: the log and standard error tell
     }
     platform::LogEvent("backup not started: " + why, true);
-    std::cerr << "qvutil QBU --unattended: " << why << std::endl;
+    Print("qvutil QBU --unattended: " + why, true);
     return 2;
 }
 
@@ -68,19 +83,12 @@ int RunUnattended(const std::vector<std::string> &arguments) {
     }
     const BackupOutcome outcome = RunBackup(request);
     const std::vector<std::string> lines = Lines(outcome.message);
-    if (outcome.kind == BackupOutcome::Finished) {
-        for (const std::string &line : lines) {
-            std::cout << line << '\n';
-            platform::LogEvent("backup: " + line);
-        }
-        std::cout.flush();
-        return 0;
-    }
+    const bool finished = outcome.kind == BackupOutcome::Finished;
     for (const std::string &line : lines) {
-        std::cerr << line << '\n';
-        platform::LogEvent("backup: " + line, true);
+        Print(line, !finished);
+        platform::LogEvent("backup: " + line, !finished);
     }
-    std::cerr.flush();
+    if (finished) return 0;
     return outcome.kind == BackupOutcome::Refused ? 2 : 1;
 }
 

@@ -19,6 +19,7 @@
 
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -388,7 +389,13 @@ TEST_F(BackupWindowTest, UnattendedBackupSaysWhyItFailedAndTheWindowShowsIt) {
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "All files have been copied to E:\\My Backups\\QVNWin32\nThe data "
               "database C:\\QVData\\BILLING.mdb was copied to E:\\My Backups\\QVNWin32 data\\BILLING.mdb.\n");
     second = 1;
+    testing::internal::CaptureStderr();  // as a service's, whose standard error is the journal: the log's line alone
+    struct stat journal {};
+    ::fstat(STDERR_FILENO, &journal);
+    ::setenv("JOURNAL_STREAM", (std::to_string(journal.st_dev) + ":" + std::to_string(journal.st_ino)).c_str(), 1);
     EXPECT_EQ(backup::RunUnattended({"E:\\afile"}), 2);
+    ::unsetenv("JOURNAL_STREAM");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     platform::SetClockForTests([] { return platform::MakeDateTime(2026, 12, 10, 9, 0, 0); });
     Open();
     platform::SetClockForTests({});
