@@ -245,6 +245,11 @@ BackupOutcome Backup(const BackupRequest &request) {
                 "backup not started: " + why, why};
     }
 
+    // Until the backup ends, the record says that it did not: one that is killed, or cut off by the
+    // computer going off, is then shown as such, not as the backup before it.
+    RecordLastBackup(programFolder, {platform::Now(), false, request.unattended, destination,
+                                     "it did not end; it is under way, or it was stopped before it was done.", {}});
+
     // A data database inside the program folder is in the program folder's copy.
     bool withData = !request.dataFile.empty();
     try {

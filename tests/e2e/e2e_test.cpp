@@ -281,6 +281,7 @@ TEST_F(QbuE2E, UnattendedBackupKilledHalfWayIsCompletedByTheNextAndKeepsEveryEar
     }
     QThread::msleep(2000);
     EXPECT_LT(replaced(), 1000) << "the copier went on without the backup";
+    EXPECT_NE(ReadFile(inst.programDir / ".qvutil-last-backup").find("reason=it did not end"), std::string::npos);
     ASSERT_EQ(backup()->wait(60000), 0);
     EXPECT_EQ(VisibleFiles(target), VisibleFiles(inst.programDir));
     std::map<std::string, std::set<std::string>> held;  // below the copy or a kept state -> contents
