@@ -1,10 +1,6 @@
 // qvutil QBU --unattended [DESTINATION]: the backup without a window, for a timer. Each result is one
 // line on standard output and in the system log; a backup that was refused or is not complete ends
 // with its reason on standard error and exit status 2 (not started) or 1 (not complete).
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cstdlib>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -37,15 +33,10 @@ std::vector<std::string> Lines(const std::string &message) {
     return lines;
 }
 
-// Writes `line` to standard error (`problem`) or output, unless that is the journal (a service's, as
-// systemd names it in JOURNAL_STREAM), which has the system log's line already.
+// Writes `line` to standard error (`problem`) or output, unless that is the journal, which has the
+// system log's line already.
 void Print(const std::string &line, bool problem) {
-    const char *journal = std::getenv("JOURNAL_STREAM");
-    struct stat st {};
-    if (journal && ::fstat(problem ? STDERR_FILENO : STDOUT_FILENO, &st) == 0 &&
-        journal == std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino))
-        return;
-    (problem ? std::cerr : std::cout) << line << std::endl;
+    if (!platform::StreamIsJournal(problem)) (problem ? std::cerr : std::cout) << line << std::endl;
 }
 
 // Told like a backup that was not started, and recorded for the window (backup_status.h).
