@@ -3,7 +3,6 @@
 #include "backup/backup_run.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
@@ -38,9 +37,10 @@ std::string Quoted(const std::string &path) {
 // Text of /proc/self/mountinfo and /etc/fstab, which write a blank, tab, newline or backslash as \ooo.
 std::string Unescaped(const std::string &text) {
     std::string plain;
+    const auto octal = [&](std::size_t at) { return at < text.size() && text[at] >= '0' && text[at] <= '7'; };
     for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\\' && i + 3 < text.size() && std::isdigit(static_cast<unsigned char>(text[i + 1]))) {
-            plain += static_cast<char>(std::stoi(text.substr(i + 1, 3), nullptr, 8));
+        if (text[i] == '\\' && octal(i + 1) && octal(i + 2) && octal(i + 3)) {
+            plain += static_cast<char>((text[i + 1] - '0') * 64 + (text[i + 2] - '0') * 8 + (text[i + 3] - '0'));
             i += 3;
         } else {
             plain += text[i];

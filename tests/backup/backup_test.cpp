@@ -332,7 +332,7 @@ TEST_F(BackupWindowTest, DataGoesInAtOneMomentAndEachEarlierStateIsKept) {
 // (1), then one that is made (status 0, its results on standard output); the window opened after a
 // failed run says so under its heading and warns when no backup was checked good for two days. The
 // drives N, R and P stand for folders where backup disks are mounted, in a mount namespace of a child's
-// own: none is mounted on N (nothing is written in its folder), a read-only one on R, one that fills on
+// own: none is mounted on N (nothing is written in its folder), a read-only one on R (a blank in its name), one that fills on
 // P (a good backup first, then a data database too large for it: the earlier copy of the data is kept).
 TEST_F(BackupWindowTest, UnattendedBackupSaysWhyItFailedAndTheWindowShowsIt) {
     SqlFile(drives.linux("C:\\QVNWin32\\global.mdb"))
@@ -360,10 +360,10 @@ TEST_F(BackupWindowTest, UnattendedBackupSaysWhyItFailedAndTheWindowShowsIt) {
     const fs::path report = drives.root() / "report";
     Child child([&] {  // writes each result that is not as expected to `report`
         const bool mounts = ::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
-                            std::system("mount -t tmpfs -o size=1m tmpfs /media && mkdir /media/none /media/ro /media/full"
-                                        " && mount -t tmpfs -o size=1m,ro tmpfs /media/ro && mount -t tmpfs -o size=512k "
-                                        "tmpfs /media/full") == 0;
-        ::setenv("QUORVANT_DRIVES", (drives.spec() + ";N=/media/none;R=/media/ro;P=/media/full").c_str(), 1);
+                            std::system("mount -t tmpfs -o size=1m tmpfs /media && mkdir /media/none '/media/read only' "
+                                        "/media/full && mount -t tmpfs -o size=1m,ro tmpfs '/media/read only' && mount -t "
+                                        "tmpfs -o size=512k tmpfs /media/full") == 0;
+        ::setenv("QUORVANT_DRIVES", (drives.spec() + ";N=/media/none;R=/media/read only;P=/media/full").c_str(), 1);
         std::ofstream out(report);
         for (const auto &[arguments, status, reason] : cases) {
             if (!mounts && !arguments.empty() && arguments[0] > "M") continue;
