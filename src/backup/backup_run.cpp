@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
 #include <system_error>
 #include <vector>
 
@@ -31,6 +34,51 @@ std::string Quoted(const std::string &path) {
     return path.find(' ') == std::string::npos ? path : "\"" + path + "\"";
 }
 
+// Text of /proc/self/mountinfo and /etc/fstab, which write a blank, tab, newline or backslash as \ooo.
+std::string Unescaped(const std::string &text) {
+    std::string plain;
+    const auto octal = [&](std::size_t at) { return at < text.size() && text[at] >= '0' && text[at] <= '7'; };
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\' && octal(i + 1) && octal(i + 2) && octal(i + 3)) {
+            plain += static_cast<char>((text[i + 1] - '0') * 64 + (text[i + 2] - '0') * 8 + (text[i + 3] - '0'));
+            i += 3;
+        } else {
+            plain += text[i];
+        }
+    }
+    return plain;
+}
+
+// The field `index` (from 0) of each line of `file` that has it, unescaped.
+std::set<std::string> Fields(const char *file, int index) {
+    std::set<std::string> found;
+    std::ifstream in(file);
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream fields(line);
+        std::string field;
+        for (int i = 0; i <= index && !line.starts_with('#') && fields >> field; ++i)
+            if (i == index) found.insert(Unescaped(field));
+    }
+    return found;
+}
+
+// The folder at or above `folder` (Linux) that a disk is to be mounted on while none is: one that
+// /etc/fstab names, or one right below /media or /mnt (or /run/media/<login>), where disks are
+// mounted. Empty when the way up meets a mounted file system first, or when the mounts cannot be read.
+// A backup there would go to the disk of the system instead of the backup disk.
+fs::path UnmountedDiskFolder(const fs::path &folder) {
+    const std::set<std::string> mounted = Fields("/proc/self/mountinfo", 4), disks = Fields("/etc/fstab", 1);
+    std::error_code ec;
+    const fs::path real = fs::weakly_canonical(folder, ec);
+    if (mounted.empty() || ec) return {};
+    for (fs::path at = real; at.has_relative_path(); at = at.parent_path()) {
+        if (mounted.count(at.string())) return {};
+        const fs::path up = at.parent_path();
+        if (disks.count(at.string()) || up == "/media" || up == "/mnt" || up.parent_path() == "/run/media") return at;
+    }
+    return {};
+}
+
 // Why the program folder cannot be copied to `target`; empty when it can. Makes the target folder.
 std::string Refusal(const std::string &programFolder, const std::string &target) {
     if (const std::string c = platform::ForbiddenCharacter(target, true); !c.empty())
@@ -42,6 +90,9 @@ std::string Refusal(const std::string &programFolder, const std::string &target)
         return "It is the program folder " + programFolder +
                " or lies inside it: the folder would be copied into itself.";
     try {
+        if (const fs::path disk = UnmountedDiskFolder(platform::MapPath(target)); !disk.empty())
+            return platform::ShownPath(disk) + " is not mounted: no disk is mounted on the Linux folder " +
+                   disk.string() + ".";
         platform::PrepareCopyDestination(target);
     } catch (const platform::Error &e) {
         // Refused to this login: which folder it may not write in, and why when its group is the cause.
@@ -193,6 +244,11 @@ BackupOutcome Backup(const BackupRequest &request) {
                                             "\n\nNothing was copied. Make the backup again when that one has ended.",
                 "backup not started: " + why, why};
     }
+
+    // Until the backup ends, the record says that it did not: one that is killed, or cut off by the
+    // computer going off, is then shown as such, not as the backup before it.
+    RecordLastBackup(programFolder, {platform::Now(), false, request.unattended, destination,
+                                     "it did not end; it is under way, or it was stopped before it was done.", {}});
 
     // A data database inside the program folder is in the program folder's copy.
     bool withData = !request.dataFile.empty();

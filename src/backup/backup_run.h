@@ -34,7 +34,8 @@ struct BackupOutcome {
 };
 
 // Makes the backup that `request` asks for and records how it went (backup_status.h): a backup that
-// ended, and an unattended one that was refused.
+// ended, and an unattended one that was refused; one that started is recorded as not ended until it
+// ends (killed, it stays so).
 // One backup at a time goes into a destination: a second one is Refused while the first holds the
 // lock on the destination folder. A destination that cannot work is Refused before anything
 // is copied; a pass, a copy or a check that fails is Failed, saying what was copied, how many files were

@@ -33,6 +33,12 @@ std::vector<std::string> Lines(const std::string &message) {
     return lines;
 }
 
+// Writes `line` to standard error (`problem`) or output, unless that is the journal, which has the
+// system log's line already.
+void Print(const std::string &line, bool problem) {
+    if (!platform::StreamIsJournal(problem)) (problem ? std::cerr : std::cout) << line << std::endl;
+}
+
 // Told like a backup that was not started, and recorded for the window (backup_status.h).
 int Refuse(const BackupRequest &request, const std::string &why) {
     try {
@@ -41,7 +47,7 @@ int Refuse(const BackupRequest &request, const std::string &why) {
         // no program folder to record in: the log and standard error tell
     }
     platform::LogEvent("backup not started: " + why, true);
-    std::cerr << "qvutil QBU --unattended: " << why << std::endl;
+    Print("qvutil QBU --unattended: " + why, true);
     return 2;
 }
 
@@ -68,19 +74,12 @@ int RunUnattended(const std::vector<std::string> &arguments) {
     }
     const BackupOutcome outcome = RunBackup(request);
     const std::vector<std::string> lines = Lines(outcome.message);
-    if (outcome.kind == BackupOutcome::Finished) {
-        for (const std::string &line : lines) {
-            std::cout << line << '\n';
-            platform::LogEvent("backup: " + line);
-        }
-        std::cout.flush();
-        return 0;
-    }
+    const bool finished = outcome.kind == BackupOutcome::Finished;
     for (const std::string &line : lines) {
-        std::cerr << line << '\n';
-        platform::LogEvent("backup: " + line, true);
+        Print(line, !finished);
+        platform::LogEvent("backup: " + line, !finished);
     }
-    std::cerr.flush();
+    if (finished) return 0;
     return outcome.kind == BackupOutcome::Refused ? 2 : 1;
 }
 

@@ -339,7 +339,8 @@ bool LiesWithin(std::string_view path, std::string_view folder) {
 void PrepareCopyDestination(std::string_view folder) {
     const fs::path target = MapPath(folder);
     auto fail = [&](int err, const fs::path &path, const fs::path &refusedLink = {}) {
-        if (err == ENOTDIR && path == target) Raise(75, "'" + ShownPath(target) + "' is a file, not a folder");
+        if (err == ENOTDIR && (path == target || path == target.parent_path()))
+            Raise(75, "'" + ShownPath(path) + "' is a file, not a folder");
         if (const std::string trouble = DestinationTrouble(err, path); !trouble.empty())
             Raise(err == EROFS ? 70 : 71, trouble);
         RaiseOsError(err, path, OsContext::Folder, {}, refusedLink);

@@ -1,9 +1,12 @@
 // --help and --version, the system log line, and the sink of detail and warnings.
 #include "platform/diagnostics.h"
 
+#include <sys/stat.h>
 #include <syslog.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <mutex>
@@ -47,6 +50,13 @@ void LogEvent(const std::string &text, bool problem) {
         }
     }
     ::syslog(problem ? LOG_ERR : LOG_NOTICE, "%s", line.c_str());
+}
+
+bool StreamIsJournal(bool error) {
+    const char *journal = std::getenv("JOURNAL_STREAM");
+    struct stat st {};
+    return journal && ::fstat(error ? STDERR_FILENO : STDOUT_FILENO, &st) == 0 &&
+           journal == std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
 }
 
 void SetLogSink(const LogSink &sink) { g_sink = sink; }

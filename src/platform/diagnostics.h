@@ -16,6 +16,9 @@ bool PrintHelpOrVersion(int argc, char **argv, const char *program, const char *
 // `journalctl -t qvutil` shows it); line breaks in `text` become blanks. `problem` logs it as an
 // error, else as a notice.
 void LogEvent(const std::string &text, bool problem = false);
+// Whether standard error (`error`) or output is the journal that a service's output goes to (systemd
+// names it in JOURNAL_STREAM), which LogEvent's lines reach too.
+bool StreamIsJournal(bool error);
 
 // Detail and warnings for support staff, each under a category. They go to the sink that the program
 // sets (qvutil: Qt's logging, where QT_LOGGING_RULES="qvutil.*=true" shows the detail); without one, a

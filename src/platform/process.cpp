@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -116,19 +117,23 @@ fs::path OwnFolder() {
 // Starts argv[0] with its arguments in a new session, as a child of this process, and returns its pid
 // once the program has been executed, or raises the error of a failed exec. Its standard streams go to
 // /dev/null and it inherits no other open file (a database lock held here must not live on in the copier).
-pid_t Start(const std::vector<std::string> &args) {
+// With `endWithUs` it is sent SIGTERM when the thread that started it ends, however that ends (a backup
+// killed half way must not leave a copier writing into a destination that the next run takes over).
+pid_t Start(const std::vector<std::string> &args, bool endWithUs = false) {
     std::vector<char *> argv;
     for (const auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
     argv.push_back(nullptr);
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC) != 0) RaiseOsError(errno);
     Fd reading(ends[0]), writing(ends[1]);
+    const pid_t parent = ::getpid();
     const pid_t child = ::fork();
     if (child < 0) RaiseOsError(errno);
     if (child == 0) {
         // Only async-signal-safe calls from here on.
         reading.reset();
         ::setsid();
+        if (endWithUs && (::prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || ::getppid() != parent)) ::_exit(127);
         const int null = ::open("/dev/null", O_RDWR);
         if (null >= 0) {
             ::dup2(null, 0);
@@ -295,7 +300,8 @@ ShellOutcome Run(const std::string &commandLine, const std::vector<std::string> 
     if (BaseName(program) == "xcopy") {
         const StatusFile status;
         const CopierStart start = CopierCommand(arguments, status.path().string(), copierOptions);
-        return AwaitCopier(Start(start.argv), status, start);
+        // A copier in a terminal window outlives us: its window shows why it failed until Enter.
+        return AwaitCopier(Start(start.argv, !start.inTerminal), status, start);
     }
     const pid_t child = Start(ProgramCommand(program, arguments));
     int st = 0;

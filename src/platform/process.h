@@ -33,8 +33,9 @@ struct ShellOutcome {
 // a name on PATH. The copier, which may run in a terminal window whose own exit tells nothing, reports
 // its exit status and the reason of a failure through a CopierReport in a private folder; the wait
 // ends when the copier's work is done, even if its window stays open (a failed copy waits for Enter
-// there). `copierOptions` go to the copier before the arguments text. Raises 53 when the program cannot
-// be found. Blocks: run it off the window thread (platform::ui::BusyScope::Run).
+// there). A copier without a terminal window is stopped (SIGTERM) when the thread that started it ends,
+// however it ends. `copierOptions` go to the copier before the arguments text. Raises 53 when the
+// program cannot be found. Blocks: run it off the window thread (platform::ui::BusyScope::Run).
 ShellOutcome ShellAndWait(std::string_view commandLine, const std::vector<std::string> &copierOptions = {});
 
 // The copier's side of ShellAndWait: opened from the path that followed kCopierStatusFile, it is held

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <optional>
+#include <set>
 #include <sys/file.h>
 #include <unistd.h>
 #include <string>
@@ -248,6 +249,44 @@ TEST_F(QbuE2E, FailedBackupsNameTheReasonAndNeverSayFinished) {
     }
     EXPECT_TRUE(fs::is_empty(rootOnly));
     EXPECT_FALSE(fs::exists(inst.programDir / "DATA" / "QVNWin32"));
+}
+
+// qvutil QBU --unattended killed (SIGKILL) while its copier replaces 2,000 files, then run again: the
+// copier ends with it, the next run completes the backup, and every file of the first backup is still
+// there unchanged, in the copy or in a kept earlier state.
+TEST_F(QbuE2E, UnattendedBackupKilledHalfWayIsCompletedByTheNextAndKeepsEveryEarlierState) {
+    Install(20);
+    const fs::path e = drives.folder('E'), target = e / "QVNWin32";
+    const auto backup = [&] { return Run({"QBU", "--unattended", "E:\\"}, nullptr, e, {{"DISPLAY", ""}}); };
+    const auto write = [&](const std::string &content) {
+        for (int i = 0; i < 2000; ++i) WriteFile(inst.dataDir / "readings" / (std::to_string(i) + ".txt"), content);
+    };
+    const auto replaced = [&] {  // copies of the second state
+        int n = 0;
+        for (const auto &[name, content] : VisibleFiles(target)) n += content == "second";
+        return n;
+    };
+    write("first");
+    ASSERT_EQ(backup()->wait(60000), 0);
+    const auto first = VisibleFiles(e);
+    write("second");
+    SqlFile(inst.dataDb).exec("update [tbl reading] set readdate = '2026-06-02'");
+    {
+        auto killed = backup();
+        QElapsedTimer t;
+        for (t.start(); killed->running() && t.elapsed() < 60000 && replaced() == 0;) QThread::usleep(200);
+        ASSERT_TRUE(killed->running()) << "it ended before it could be killed";
+        killed->kill();
+        killed->wait();
+    }
+    QThread::msleep(2000);
+    EXPECT_LT(replaced(), 1000) << "the copier went on without the backup";
+    EXPECT_NE(ReadFile(inst.programDir / ".qvutil-last-backup").find("reason=it did not end"), std::string::npos);
+    ASSERT_EQ(backup()->wait(60000), 0);
+    EXPECT_EQ(VisibleFiles(target), VisibleFiles(inst.programDir));
+    std::map<std::string, std::set<std::string>> held;  // below the copy or a kept state -> contents
+    for (const auto &[name, content] : VisibleFiles(e)) held[name.substr(name.find('/'))].insert(content);
+    for (const auto &[name, content] : first) EXPECT_TRUE(held[name.substr(name.find('/'))].count(content)) << name;
 }
 
 std::string Readings(const fs::path &db) {

@@ -139,6 +139,7 @@ std::optional<int> Program::wait(int timeoutMs) {
 
 bool Program::running() const { return p_->state() != QProcess::NotRunning; }
 void Program::terminate() { p_->terminate(); }
+void Program::kill() { p_->kill(); }
 
 std::string Program::errorOutput() { return QString::fromUtf8(p_->readAllStandardError()).toStdString(); }
 std::string Program::output() { return QString::fromUtf8(p_->readAllStandardOutput()).toStdString(); }

@@ -50,6 +50,7 @@ public:
     std::optional<int> wait(int timeoutMs = 20000);
     bool running() const;
     void terminate();           // SIGTERM
+    void kill();                // SIGKILL
     std::string errorOutput();  // standard error so far
     std::string output();       // standard output so far
 
