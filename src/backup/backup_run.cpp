@@ -231,9 +231,13 @@ BackupOutcome Backup(const BackupRequest &request) {
     const std::string target = destination + "\\" + folderName;  // joined as text: "E:\\QVNWin32" on a root
     const std::string shown = platform::JoinedPath(destination, folderName);  // messages: one backslash
 
+    // The clerk picks another folder in the window; the nightly run's is named by its administrator.
+    const std::string another = request.unattended ? "Name another destination in the BackupDestination= line of "
+                                                     "/etc/quorvant/qvutil.conf."
+                                                   : "Choose another destination.";
     if (const std::string why = Refusal(programFolder, target); !why.empty())
         return {BackupOutcome::Refused, "The backup cannot be made in " + shown + ".\n\n" + why +
-                                            "\n\nNothing was copied. Choose another destination.",
+                                            "\n\nNothing was copied. " + another,
                 "backup not started: " + why, why};
     // Held until the backup ends; the copier does not inherit it.
     const platform::Fd alone = platform::TryLockFolder(platform::MapPath(target), false);

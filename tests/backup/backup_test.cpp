@@ -346,7 +346,7 @@ TEST_F(BackupWindowTest, UnattendedBackupSaysWhyItFailedAndTheWindowShowsIt) {
     const platform::Fd held = platform::TryLockFolder(drives.linux("E:\\Held\\QVNWin32"), false);
     const std::tuple<std::vector<std::string>, int, std::string> cases[] = {
         {{}, 2, "add the line BackupDestination=E:\\Backups to /etc/quorvant/qvutil.conf"},
-        {{"E:\\afile"}, 2, "'E:\\afile' is a file, not a folder."},
+        {{"E:\\afile"}, 2, "is a file, not a folder.\nNothing was copied. Name another destination in the BackupDestination="},
         {{"F:\\Backups"}, 2, "drive F: is not mapped"},
         {{"Backups"}, 2, "is no Windows folder with its drive letter"},
         {{"E:\\Held"}, 2, "Another backup into E:\\Held\\QVNWin32 is under way."},
