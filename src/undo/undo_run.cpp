@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <optional>
 #include <unordered_set>
+#include <vector>
 
 #include "platform/clock.h"
 #include "platform/error.h"
@@ -117,36 +118,58 @@ void CheckRange(dao::Database &db, const readdates::RunSummary &run) {
 }
 
 // The changes of one slice, each with its reading as it stands now, in the order of their rows: one
-// statement over the run's rows joined with the readings.
+// statement over the run's rows joined with the readings by rowid.
 class Slice {
 public:
     Slice(dao::Database &db, std::int64_t run, std::int64_t from, std::int64_t to)
         : changes(db.OpenRecordset(
               "select c.reading as reading, c.lockey as lockey, c.code as code, c.accno as accno, c.olddate as "
-              "olddate, c.newdate as newdate, r.rowid as rowkey, +r.billdate as storedbilldate, r.lockey as "
-              "readinglockey, r.code as readingcode, +r.readdate as storedreaddate from FRDCHG c left join "
-              "[tbl reading] r on r.rowid = c.reading where c.rowid between " + std::to_string(from) + " and " +
-                  std::to_string(to) + " and c.run = " + std::to_string(run) + " order by c.rowid",
+              "olddate, c.newdate as newdate, +r.billdate as storedbilldate, r.lockey as readinglockey, r.code as "
+              "readingcode, +r.readdate as storedreaddate from FRDCHG c left join [tbl reading] r on r.rowid = "
+              "c.reading where c.rowid between " + std::to_string(from) + " and " + std::to_string(to) +
+                  " and c.run = " + std::to_string(run) + " order by c.rowid",
               dao::dbOpenSnapshot)),
           reading(changes.Fields("reading")), lockey(changes.Fields("lockey")), code(changes.Fields("code")),
           accno(changes.Fields("accno")), olddate(changes.Fields("olddate")), newdate(changes.Fields("newdate")),
-          rowkey_(changes.Fields("rowkey")), billdate_(changes.Fields("storedbilldate")),
-          readingLockey_(changes.Fields("readinglockey")), readingCode_(changes.Fields("readingcode")),
-          readdate_(changes.Fields("storedreaddate")) {}
-    // Whether the reading of the change it stands on is there and as the run left it: the same reading
-    // (its bill date, account and code), holding the read date the run gave it (`has`).
-    bool AsTheRunLeftIt(std::int64_t readingRowid, const Variant &billdate, const Variant &itsLockey, const Variant &itsCode,
+          billdate_(changes.Fields("storedbilldate")), readingLockey_(changes.Fields("readinglockey")),
+          readingCode_(changes.Fields("readingcode")), readdate_(changes.Fields("storedreaddate")) {}
+    // Whether the reading of the change it stands on (a change naming its reading by a whole number) is
+    // there and as the run left it: the same reading (its bill date, account and code), holding the read
+    // date the run gave it (`has`). A reading that is gone has no bill date, and `billdate` is a date.
+    bool AsTheRunLeftIt(const Variant &billdate, const Variant &itsLockey, const Variant &itsCode,
                         const Variant &has) const {
-        const Variant rowkey = rowkey_;
-        return !rowkey.IsNull() && rowkey.ToLong() == readingRowid && billdate_.Value() == billdate &&
-               readingLockey_.Value() == itsLockey && readingCode_.Value() == itsCode && readdate_.Value() == has;
+        return billdate_.Is(billdate) && readingLockey_.Is(itsLockey) && readingCode_.Is(itsCode) && readdate_.Is(has);
     }
     dao::Recordset changes;
     // The fields of the change it stands on (each looked up once: a slice reads thousands of rows).
     dao::FieldRef reading, lockey, code, accno, olddate, newdate;
 
 private:
-    dao::FieldRef rowkey_, billdate_, readingLockey_, readingCode_, readdate_;
+    dao::FieldRef billdate_, readingLockey_, readingCode_, readdate_;
+};
+
+// The readings named by the changes of a slice so far. A run writes its changes in the order of their
+// readings, so a reading above every one before is new without a look-up; the set is made only when
+// that order breaks (a record edited since).
+class Named {
+public:
+    // False when the reading was named before.
+    bool Add(std::int64_t reading) {
+        if (!unordered_) {
+            if (rising_.empty() || reading > rising_.back()) {
+                rising_.push_back(reading);
+                return true;
+            }
+            unordered_ = true;
+            set_.insert(rising_.begin(), rising_.end());
+        }
+        return set_.insert(reading).second;
+    }
+
+private:
+    bool unordered_ = false;
+    std::vector<std::int64_t> rising_;
+    std::unordered_set<std::int64_t> set_;
 };
 
 // The newest later run still in effect (a correction not undone, or the redo of one: an undo of an
@@ -216,7 +239,7 @@ public:
             const std::int64_t to = done_.lastChange - from < kSlice ? done_.lastChange : from + kSlice - 1;
             more = to != done_.lastChange;
             Slice slice(db_, done_.run, from, to);
-            std::unordered_set<std::int64_t> named;
+            Named named;
             for (; !slice.changes.Eof(); slice.changes.MoveNext()) {
                 Change(slice, named);
                 visited(++seen, done_.records);
@@ -234,11 +257,11 @@ public:
 private:
     // The change `slice.changes` stands on; `named` holds the readings of the slice's changes before it:
     // a reading named twice is given back once at most (the next slice reads what this one gave back).
-    void Change(Slice &slice, std::unordered_set<std::int64_t> &named) {
+    void Change(Slice &slice, Named &named) {
         const Variant had = slice.olddate, has = slice.newdate, code = slice.code, lockey = slice.lockey;
         const std::optional<std::int64_t> reading = RowidOf(slice.reading);
-        const bool recorded = reading && named.insert(*reading).second && dates_.Holds(code, has, had);
-        if (!recorded || !slice.AsTheRunLeftIt(*reading, dates_.billDate, lockey, code, has))
+        const bool recorded = reading && named.Add(*reading) && dates_.Holds(code, has, had);
+        if (!recorded || !slice.AsTheRunLeftIt(dates_.billDate, lockey, code, has))
             return Left(slice, recorded ? "changed again or deleted since" : "not as the correction recorded it");
         const std::string account = Clipped(slice.accno);
         recorder_.Changed(*reading, lockey, code, account, has, had);
