@@ -75,8 +75,29 @@ std::string Fixed(double x, int digits) {
 
 std::string Secs(double s) { return s < 0.1 ? Fixed(s * 1000, 2) + " ms" : Fixed(s, 3) + " s"; }
 
+// The processor time of the process so far (user + system, every thread), in seconds.
+double CpuSeconds() {
+    rusage ru{};
+    ::getrusage(RUSAGE_SELF, &ru);
+    auto secs = [](const timeval &t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+    return secs(ru.ru_utime) + secs(ru.ru_stime);
+}
+
+// Bytes of /proc/self/io so far: "write_bytes:" (sent on towards the disk) or "wchar:" (passed to write
+// calls, page cache included).
+double IoBytes(const char *key) {
+    std::ifstream in("/proc/self/io");
+    std::string k;
+    double v = 0;
+    while (in >> k >> v)
+        if (k == key) return v;
+    return 0;
+}
+
 struct Runs {
     std::vector<double> seconds;
+    std::vector<double> cpu;       // user + system seconds of this process over the timed run
+    std::vector<double> written;   // bytes it wrote towards the disk (write_bytes: counted as pages get dirty) over the run
     double peakExtraMb = 0;  // the largest growth over the resident size a run started with
     double peakMb = 0;       // the largest resident size seen (the child's own for a child)
     bool child = false;
@@ -93,14 +114,18 @@ struct Runner {
         malloc_trim(0);  // memory freed by earlier runs goes back, so the base is what is live
         peakPerRun = peakPerRun && ResetPeak();
         const long base = StatusKb("VmRSS:");
+        const double cpu0 = CpuSeconds(), written0 = IoBytes("write_bytes:");
         Probe probe;
         probe.start_ = Now();
         side.run(probe);
         const double end = probe.stopped_ ? *probe.stopped_ : Now();
+        const double cpu = CpuSeconds() - cpu0, written = IoBytes("write_bytes:") - written0;
         const long hwm = StatusKb("VmHWM:");
         if (side.check) side.check();
         if (!record) return;
         runs.seconds.push_back(end - probe.start_);
+        runs.cpu.push_back(cpu);
+        runs.written.push_back(written);
         if (probe.childPeakKb_) {
             runs.child = true;
             runs.peakExtraMb = std::max(runs.peakExtraMb, *probe.childPeakKb_ / 1024.0);
@@ -196,6 +221,22 @@ void Run(const std::string &name, const Comparison &c, const Options &o) {
     PrintSide("A", c.a, a);
     if (c.b) PrintSide("B", *c.b, b);
     if (c.b) std::printf("  A/B %-40s median %.2fx      min %.2fx\n", "", Median(ratios), Min(ratios));
+    // Processor time and bytes written of work done in this process, beside the time: where the disk's
+    // waits make the times of a shared machine vary, these vary less.
+    auto own = [](const char *letter, const Runs &r) {
+        if (r.child) return;
+        std::printf("     %s user+sys median %-10s bytes written median %.1f MB\n", letter, Secs(Median(r.cpu)).c_str(),
+                    Median(r.written) / 1e6);
+    };
+    own("A", a);
+    if (c.b) {
+        own("B", b);
+        if (!a.child && !b.child) {
+            std::vector<double> cpuRatios;
+            for (size_t i = 0; i < a.cpu.size(); ++i) cpuRatios.push_back(a.cpu[i] / std::max(b.cpu[i], 1e-9));
+            std::printf("     user+sys A/B median %.2fx      min %.2fx\n", Median(cpuRatios), Min(cpuRatios));
+        }
+    }
     if (!runner.peakPerRun) std::printf("  (peak memory is the process's peak so far: the kernel refused a reset)\n");
     for (const Target &t : c.targets) {
         double figure = 0;

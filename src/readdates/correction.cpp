@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -44,7 +45,8 @@ std::string InScope(const RunEntries &entries) {
 std::vector<std::int64_t> RowidsInScope(dao::Database &db, const RunEntries &entries) {
     std::vector<std::int64_t> rowids;
     dao::Recordset rs = db.OpenRecordset("select rowid as rowkey" + InScope(entries), dao::dbOpenSnapshot);
-    for (; !rs.Eof(); rs.MoveNext()) rowids.push_back(rs.Fields("rowkey").Value().ToLong());
+    const dao::FieldRef rowkey = rs.Fields("rowkey");
+    for (; !rs.Eof(); rs.MoveNext()) rowids.push_back(rowkey.Value().ToLong());
     rs.Close();
     rowids.shrink_to_fit();
     std::sort(rowids.begin(), rowids.end());
@@ -92,28 +94,37 @@ CorrectionOutcome CorrectReadDates(const RunEntries &entries, const ReadingVisit
         // Each change is recorded as it is found, and the record gives the readings of each slice their
         // new read date by one statement.
         RunRecorder recorder(db, entries);
+        std::optional<dao::FieldRef> accno;  // looked up at the first account found
+        std::string line;
         for (std::size_t from = 0, to = 0; from < rowids.size(); from = to) {
             to = SliceEnd(rowids, from);
             const auto slice = std::span(rowids).subspan(from, to - from);
             dao::Recordset rs = ReadingsAmong(db, entries, slice);
+            // Each field looked up once a slice: a slice reads thousands of readings.
+            const dao::FieldRef rowkey = rs.Fields("rowkey"), readdate = rs.Fields("readdate"),
+                                lockeyField = rs.Fields("lockey"), codeField = rs.Fields("code"),
+                                stored = rs.Fields("storedreaddate");
             for (std::size_t i = 0; i < slice.size(); ++i) {
                 const auto position = static_cast<std::int64_t>(from + i);
-                while (!rs.Eof() && rs.Fields("rowkey").Value().ToLong() < slice[i]) rs.MoveNext();
-                if (rs.Eof() || rs.Fields("rowkey").Value().ToLong() != slice[i])
-                    platform::Raise(3167, "Record is deleted.");
+                while (!rs.Eof() && rowkey.Value().ToLong() < slice[i]) rs.MoveNext();
+                if (rs.Eof() || rowkey.Value().ToLong() != slice[i]) platform::Raise(3167, "Record is deleted.");
                 if (!all) {
-                    const Variant readdate = rs.Fields("readdate");
-                    if (readdate.IsNull() || platform::DateOnly(readdate.ToDate()) != oldDate) {
+                    const Variant read = readdate;
+                    if (read.IsNull() || platform::DateOnly(read.ToDate()) != oldDate) {
                         visited(position, count, false);
                         continue;
                     }
                 }
-                const Variant lockey = rs.Fields("lockey"), code = rs.Fields("code");
+                const Variant lockey = lockeyField, code = codeField;
                 rsLock.FindFirst("lockey = " + startup::SqlLiteral(lockey));
-                const std::string account =
-                    rsLock.NoMatch() ? "lockey " + lockey.ToText() : TextOf(rsLock.Fields("accno"));
-                recorder.Changed(slice[i], lockey, code, account, rs.Fields("storedreaddate"), newDate);
-                audit.Add(changed + account + " for code " + TextOf(code));
+                if (!rsLock.NoMatch() && !accno) accno = rsLock.Fields("accno");
+                const std::string account = rsLock.NoMatch() ? "lockey " + lockey.ToText() : TextOf(*accno);
+                recorder.Changed(slice[i], lockey, code, account, stored, newDate);
+                line.assign(changed);
+                line += account;
+                line += " for code ";
+                line += TextOf(code);
+                audit.Add(line);
                 ++outcome.changed;
                 visited(position, count, true);
             }

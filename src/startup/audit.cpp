@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdint>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <string_view>
@@ -48,11 +50,25 @@ std::string DataIdentity() {
 
 bool IsControl(char c) { return static_cast<unsigned char>(c) < 0x20 || c == '\x7f'; }
 
+// The first control character from `at` on, or `end`: eight bytes at a time while none of them is one
+// (a byte below 0x20 or 0x7F; bytes of 0x80 and above, which UTF-8 is made of, never are).
+std::string_view::const_iterator NextControl(std::string_view::const_iterator at, std::string_view::const_iterator end) {
+    constexpr std::uint64_t ones = 0x0101010101010101, highs = 0x8080808080808080;
+    while (end - at >= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, &*at, 8);
+        const std::uint64_t del = word ^ (ones * 0x7F);
+        if ((((word - ones * 0x20) & ~word) | ((del - ones) & ~del)) & highs) break;
+        at += 8;
+    }
+    return std::find_if(at, end, IsControl);
+}
+
 // Text as the audit file shows it: a control character (C0 or DEL) as <XX>, so that none makes or
 // breaks a line.
 void AppendVisible(std::string &out, std::string_view text) {
     for (auto at = text.begin(); at != text.end();) {
-        const auto control = std::find_if(at, text.end(), IsControl);
+        const auto control = NextControl(at, text.end());
         out.append(at, control);
         if (control == text.end()) break;
         static constexpr char digits[] = "0123456789ABCDEF";

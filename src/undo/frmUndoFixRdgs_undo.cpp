@@ -53,10 +53,11 @@ std::vector<DateBack> DatesGivenBack(const readdates::RunSummary &run) {
     std::map<std::string, DateBack> byDay;
     try {
         dao::Recordset rs = db.OpenRecordset(
-            "select olddate, count(*) as n from FRDCHG c where c.rowid between " + std::to_string(run.firstChange) +
+            // Joined with its reading by rowid (one at most), which costs less than a subquery a change.
+            "select c.olddate as olddate, count(*) as n from FRDCHG c inner join [tbl reading] r on r.rowid = "
+            "c.reading and +r.readdate = c.newdate where c.rowid between " + std::to_string(run.firstChange) +
                 " and " + std::to_string(run.lastChange) + " and c.run = " + std::to_string(run.run) +
-                " and exists (select 1 from [tbl reading] r where r.rowid = c.reading and +r.readdate = c.newdate)"
-                " group by olddate",
+                " group by c.olddate",
             dao::dbOpenSnapshot);
         for (; !rs.Eof(); rs.MoveNext()) {
             DateBack date = DateOf(rs.Fields("olddate"));

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <optional>
 #include <unordered_set>
+#include <vector>
 
 #include "platform/clock.h"
 #include "platform/error.h"
@@ -60,10 +61,9 @@ public:
         if (!toAll) toDay_ = platform::DateValue(e.toDate);
         if (!run.undoes) given_ = Variant(platform::StorageText(*toDay_));
     }
-    bool Holds(dao::Recordset &change) const {
-        const Variant newdate = change.Fields("newdate");
-        return (!code_ || TextOf(change.Fields("code")) == *code_) &&
-               (given_ ? newdate == *given_ : IsDateOn(newdate, toDay_)) && IsDateOn(change.Fields("olddate"), fromDay_);
+    bool Holds(const Variant &code, const Variant &newdate, const Variant &olddate) {
+        return (!code_ || TextOf(code) == *code_) && (given_ ? newdate == *given_ : IsDateOn(newdate, toDay_, to_)) &&
+               IsDateOn(olddate, fromDay_, from_);
     }
     // Raised when the record of the run as a whole is not as a run writes it.
     [[noreturn]] static void NotAsWritten(const std::string &why) {
@@ -77,14 +77,22 @@ private:
     // text under ALL. A date only in the form the data database stores dates in, "YYYY-MM-DD" or
     // "YYYY-MM-DD HH:MM:SS": an edited row's "1/1/99", "Jan 1 1999" or " 2026-04-28" would be written
     // back into a reading as it stands.
-    static bool IsDateOn(const Variant &v, const std::optional<platform::DateTime> &day) {
+    // The rows of a run mostly repeat a few dates: the last text checked is answered again without parsing.
+    struct LastChecked {
+        std::string text;
+        bool holds = false;
+    };
+    static bool IsDateOn(const Variant &v, const std::optional<platform::DateTime> &day, LastChecked &last) {
         if (v.IsNull() || (v.kind() == Variant::Kind::Text && v.TextView().empty())) return !day;
         if (v.kind() != Variant::Kind::Text) return false;
         const std::string_view text = v.TextView();
+        if (!last.text.empty() && text == last.text) return last.holds;
         const auto when = text.size() == 10 || (text.size() == 19 && text[10] == ' ') ? platform::ParseStorageText(text)
                                                                                       : std::nullopt;
-        return when && (!day || platform::DateOnly(*when) == *day);
+        last = {std::string(text), when && (!day || platform::DateOnly(*when) == *day)};
+        return last.holds;
     }
+    LastChecked from_, to_;
     std::optional<std::string> code_;
     std::optional<platform::DateTime> fromDay_, toDay_;
     std::optional<Variant> given_;
@@ -110,28 +118,58 @@ void CheckRange(dao::Database &db, const readdates::RunSummary &run) {
 }
 
 // The changes of one slice, each with its reading as it stands now, in the order of their rows: one
-// statement over the run's rows joined with the readings.
+// statement over the run's rows joined with the readings by rowid.
 class Slice {
 public:
     Slice(dao::Database &db, std::int64_t run, std::int64_t from, std::int64_t to)
         : changes(db.OpenRecordset(
               "select c.reading as reading, c.lockey as lockey, c.code as code, c.accno as accno, c.olddate as "
-              "olddate, c.newdate as newdate, r.rowid as rowkey, +r.billdate as storedbilldate, r.lockey as "
-              "readinglockey, r.code as readingcode, +r.readdate as storedreaddate from FRDCHG c left join "
-              "[tbl reading] r on r.rowid = c.reading where c.rowid between " + std::to_string(from) + " and " +
-                  std::to_string(to) + " and c.run = " + std::to_string(run) + " order by c.rowid",
-              dao::dbOpenSnapshot)) {}
-    // Whether the reading of the change stands on is there and as the run left it: the same reading
-    // (its bill date, account and code), holding the read date the run gave it.
-    bool AsTheRunLeftIt(std::int64_t reading, const Variant &billdate) {
-        const Variant rowkey = changes.Fields("rowkey");
-        return !rowkey.IsNull() && rowkey.ToLong() == reading &&
-               changes.Fields("storedbilldate").Value() == billdate &&
-               changes.Fields("readinglockey").Value() == changes.Fields("lockey").Value() &&
-               changes.Fields("readingcode").Value() == changes.Fields("code").Value() &&
-               changes.Fields("storedreaddate").Value() == changes.Fields("newdate").Value();
+              "olddate, c.newdate as newdate, +r.billdate as storedbilldate, r.lockey as readinglockey, r.code as "
+              "readingcode, +r.readdate as storedreaddate from FRDCHG c left join [tbl reading] r on r.rowid = "
+              "c.reading where c.rowid between " + std::to_string(from) + " and " + std::to_string(to) +
+                  " and c.run = " + std::to_string(run) + " order by c.rowid",
+              dao::dbOpenSnapshot)),
+          reading(changes.Fields("reading")), lockey(changes.Fields("lockey")), code(changes.Fields("code")),
+          accno(changes.Fields("accno")), olddate(changes.Fields("olddate")), newdate(changes.Fields("newdate")),
+          billdate_(changes.Fields("storedbilldate")), readingLockey_(changes.Fields("readinglockey")),
+          readingCode_(changes.Fields("readingcode")), readdate_(changes.Fields("storedreaddate")) {}
+    // Whether the reading of the change it stands on (a change naming its reading by a whole number) is
+    // there and as the run left it: the same reading (its bill date, account and code), holding the read
+    // date the run gave it (`has`). A reading that is gone has no bill date, and `billdate` is a date.
+    bool AsTheRunLeftIt(const Variant &billdate, const Variant &itsLockey, const Variant &itsCode,
+                        const Variant &has) const {
+        return billdate_.Is(billdate) && readingLockey_.Is(itsLockey) && readingCode_.Is(itsCode) && readdate_.Is(has);
     }
     dao::Recordset changes;
+    // The fields of the change it stands on (each looked up once: a slice reads thousands of rows).
+    dao::FieldRef reading, lockey, code, accno, olddate, newdate;
+
+private:
+    dao::FieldRef billdate_, readingLockey_, readingCode_, readdate_;
+};
+
+// The readings named by the changes of a slice so far. A run writes its changes in the order of their
+// readings, so a reading above every one before is new without a look-up; the set is made only when
+// that order breaks (a record edited since).
+class Named {
+public:
+    // False when the reading was named before.
+    bool Add(std::int64_t reading) {
+        if (!unordered_) {
+            if (rising_.empty() || reading > rising_.back()) {
+                rising_.push_back(reading);
+                return true;
+            }
+            unordered_ = true;
+            set_.insert(rising_.begin(), rising_.end());
+        }
+        return set_.insert(reading).second;
+    }
+
+private:
+    bool unordered_ = false;
+    std::vector<std::int64_t> rising_;
+    std::unordered_set<std::int64_t> set_;
 };
 
 // The newest later run still in effect (a correction not undone, or the redo of one: an undo of an
@@ -201,7 +239,7 @@ public:
             const std::int64_t to = done_.lastChange - from < kSlice ? done_.lastChange : from + kSlice - 1;
             more = to != done_.lastChange;
             Slice slice(db_, done_.run, from, to);
-            std::unordered_set<std::int64_t> named;
+            Named named;
             for (; !slice.changes.Eof(); slice.changes.MoveNext()) {
                 Change(slice, named);
                 visited(++seen, done_.records);
@@ -219,33 +257,52 @@ public:
 private:
     // The change `slice.changes` stands on; `named` holds the readings of the slice's changes before it:
     // a reading named twice is given back once at most (the next slice reads what this one gave back).
-    void Change(Slice &slice, std::unordered_set<std::int64_t> &named) {
-        dao::Recordset &c = slice.changes;
-        const Variant had = c.Fields("olddate"), has = c.Fields("newdate"), code = c.Fields("code");
-        const std::string account = Clipped(c.Fields("accno"));
-        const std::optional<std::int64_t> reading = RowidOf(c.Fields("reading"));
-        const bool recorded = reading && named.insert(*reading).second && dates_.Holds(c);
-        if (!recorded || !slice.AsTheRunLeftIt(*reading, dates_.billDate))
-            return Left(c, recorded ? "changed again or deleted since" : "not as the correction recorded it");
-        recorder_.Changed(*reading, c.Fields("lockey"), code, account, has, had);
-        audit_.Add(undoing_ + "Changed read date from " + ShownReadDate(has) + " to " + ShownReadDate(had) + scope_ +
-                   account + " for code " + TextOf(code));
+    void Change(Slice &slice, Named &named) {
+        const Variant had = slice.olddate, has = slice.newdate, code = slice.code, lockey = slice.lockey;
+        const std::optional<std::int64_t> reading = RowidOf(slice.reading);
+        const bool recorded = reading && named.Add(*reading) && dates_.Holds(code, has, had);
+        if (!recorded || !slice.AsTheRunLeftIt(dates_.billDate, lockey, code, has))
+            return Left(slice, recorded ? "changed again or deleted since" : "not as the correction recorded it");
+        const std::string account = Clipped(slice.accno);
+        recorder_.Changed(*reading, lockey, code, account, has, had);
+        line_.assign(undoing_);
+        line_ += "Changed read date from ";
+        line_ += Shown(has, shownHas_);
+        line_ += " to ";
+        line_ += Shown(had, shownHad_);
+        line_ += scope_;
+        line_ += account;
+        line_ += " for code ";
+        line_ += TextOf(code);
+        audit_.Add(line_);
     }
-    void Left(dao::Recordset &c, const std::string &why) {
-        const Variant accno = c.Fields("accno"), code = c.Fields("code");
+    void Left(Slice &slice, const std::string &why) {
+        const Variant accno = slice.accno, code = slice.code;
         audit_.Add(undoing_ + "Left the read date as it is" + scope_ + Clipped(accno) + " for code " + Clipped(code) +
                    ": " + why);
         if (++outcome_.left <= static_cast<std::int64_t>(kFewLeft))
             outcome_.leftReadings.push_back("account " + Clipped(accno, 40) + ", code " + Clipped(code, 40) + ": " + why);
     }
+    // A read date as the lines show it; the rows of a run mostly repeat a few, so the last one is kept.
+    struct LastShown {
+        Variant stored;
+        std::string shown;
+        bool known = false;
+    };
+    static const std::string &Shown(const Variant &stored, LastShown &last) {
+        if (!last.known || !(stored == last.stored)) last = {stored, ShownReadDate(stored), true};
+        return last.shown;
+    }
 
     dao::Database &db_;
     const readdates::RunSummary &done_;
-    const RunDates dates_;
+    RunDates dates_;
     startup::AuditBatch &audit_;
     UndoOutcome &outcome_;
     const std::string undoing_, scope_;
     readdates::RunRecorder recorder_;
+    LastShown shownHas_, shownHad_;
+    std::string line_;
 };
 
 }  // namespace

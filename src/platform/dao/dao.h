@@ -30,6 +30,8 @@ class FieldRef {
 public:
     Variant Value() const;
     operator Variant() const { return Value(); }
+    // Value() == value, without a copy of the field's value (a snapshot's text stays where it is held).
+    bool Is(const Variant &value) const;
     FieldRef &operator=(const Variant &value);
 
 private:

@@ -122,4 +122,17 @@ void Recordset::Close() {
 
 Variant FieldRef::Value() const { return Live(rs_).Get(column_); }
 
+bool FieldRef::Is(const Variant &value) const {
+    RecordsetImpl &rs = Live(rs_);
+    if (rs.updatable || rs.mode != RecordsetImpl::Mode::None || rs.columns[column_].isDate) return rs.Get(column_) == value;
+    rs.RequireCurrent();
+    const Cell cell = rs.rows.At(static_cast<size_t>(rs.pos), column_);
+    switch (cell.type) {  // as ToVariant makes the value
+    case SQLITE_INTEGER: return value.kind() == Variant::Kind::Long && value.ToLong() == cell.i;
+    case SQLITE_FLOAT: return value.kind() == Variant::Kind::Double && value.ToDouble() == cell.d;
+    case SQLITE_NULL: return value.IsNull();
+    default: return value.kind() == Variant::Kind::Text && value.TextView() == cell.s;
+    }
+}
+
 }  // namespace platform::dao

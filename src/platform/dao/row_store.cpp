@@ -2,6 +2,7 @@
 #include "platform/dao/row_store.h"
 
 #include <cstring>
+#include <vector>
 
 namespace platform::dao {
 namespace {
@@ -55,34 +56,44 @@ char *RowStore::Reserve(std::size_t bytes) {
 }
 
 void RowStore::Append(sqlite3_stmt *st, int first, int count) {
+    // Each cell is asked of the statement once (its type, then its number or its text and byte count),
+    // then packed: every call to the statement for a column costs as much as packing the cell.
+    thread_local std::vector<Cell> cells;
+    cells.resize(static_cast<std::size_t>(count));
     std::size_t bytes = 0;
-    for (int c = first; c < first + count; ++c) {
-        switch (sqlite3_column_type(st, c)) {
-        case SQLITE_INTEGER: bytes += 1 + VarintSize(ZigZag(sqlite3_column_int64(st, c))); break;
-        case SQLITE_FLOAT: bytes += 1 + sizeof(double); break;
+    for (int c = 0; c < count; ++c) {
+        Cell &cell = cells[static_cast<std::size_t>(c)];
+        cell.type = sqlite3_column_type(st, first + c);
+        switch (cell.type) {
+        case SQLITE_INTEGER:
+            cell.i = sqlite3_column_int64(st, first + c);
+            bytes += 1 + VarintSize(ZigZag(cell.i));
+            break;
+        case SQLITE_FLOAT:
+            cell.d = sqlite3_column_double(st, first + c);
+            bytes += 1 + sizeof(double);
+            break;
         case SQLITE_NULL: bytes += 1; break;
         default: {
-            sqlite3_column_text(st, c);  // makes the byte count that of the text
-            auto n = static_cast<std::size_t>(sqlite3_column_bytes(st, c));
+            const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(st, first + c));
+            const auto n = static_cast<std::size_t>(sqlite3_column_bytes(st, first + c));  // that of the text
+            cell.s = std::string_view(n ? text : "", n);
             bytes += 1 + VarintSize(n) + n;
         }
         }
     }
     char *p = Reserve(bytes);
-    for (int c = first; c < first + count; ++c) {
-        const int type = sqlite3_column_type(st, c);
-        *p++ = static_cast<char>(type);
-        if (type == SQLITE_INTEGER) {
-            p = PutVarint(p, ZigZag(sqlite3_column_int64(st, c)));
-        } else if (type == SQLITE_FLOAT) {
-            double d = sqlite3_column_double(st, c);
-            std::memcpy(p, &d, sizeof d);
-            p += sizeof d;
-        } else if (type != SQLITE_NULL) {
-            auto n = static_cast<std::size_t>(sqlite3_column_bytes(st, c));
-            p = PutVarint(p, n);
-            if (n) std::memcpy(p, sqlite3_column_text(st, c), n);
-            p += n;
+    for (const Cell &cell : cells) {
+        *p++ = static_cast<char>(cell.type);
+        if (cell.type == SQLITE_INTEGER) {
+            p = PutVarint(p, ZigZag(cell.i));
+        } else if (cell.type == SQLITE_FLOAT) {
+            std::memcpy(p, &cell.d, sizeof cell.d);
+            p += sizeof cell.d;
+        } else if (cell.type != SQLITE_NULL) {
+            p = PutVarint(p, cell.s.size());
+            if (!cell.s.empty()) std::memcpy(p, cell.s.data(), cell.s.size());
+            p += cell.s.size();
         }
     }
 }
