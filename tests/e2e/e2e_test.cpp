@@ -50,6 +50,12 @@ protected:
         for (const auto &[name, value] : more) env[name] = value;
         return std::make_unique<Program>(inst.qvutil, args, env, current.empty() ? drives.folder('E') : current);
     }
+    // The backup's STEP 1 box answered with Enter: the passes start.
+    void StartPasses(Program &qvutil) {
+        const std::string step1 = x->window("STEP 1", qvutil);
+        x->activate(step1);
+        x->xdotool({"key", "Return"});
+    }
 };
 using QbuE2E = StartupE2E;
 using RacE2E = StartupE2E;
@@ -161,13 +167,9 @@ TEST_F(QbuE2E, KeyboardBackupIsCheckedAndKeysDuringTheCopyDoNothing) {
     fs::create_directories(tmp);
 
     auto qvutil = Run({"QBU"}, x.get(), current, {{"TMPDIR", tmp.string()}});
-    const std::string w = x->waitForWindow("Quorvant32 Complete Software Backup");
-    ASSERT_FALSE(w.empty()) << qvutil->errorOutput();
+    const std::string w = x->window("Quorvant32 Complete Software Backup", *qvutil);
     x->keys(w, {"Return"});  // focus is on step 2
-    const std::string step1 = x->waitForWindow("STEP 1");
-    ASSERT_FALSE(step1.empty()) << qvutil->errorOutput();
-    x->activate(step1);
-    x->xdotool({"key", "Return"});
+    StartPasses(*qvutil);
     CopierStatus pass(tmp);
     ASSERT_TRUE(pass.Hold()) << "the files pass started before it could be held";
     QElapsedTimer t;  // the copier's terminal window takes the focus when it comes
@@ -175,7 +177,7 @@ TEST_F(QbuE2E, KeyboardBackupIsCheckedAndKeysDuringTheCopyDoNothing) {
     for (const char *key : {"Return", "Escape", "alt+F4"}) x->keys(w, {key});
     x->xdotool({"mousemove", "--window", w, "316", "260", "click", "1"});  // on Exit
     QThread::msleep(300);
-    EXPECT_EQ(x->xdotool({"search", "--onlyvisible", "--name", "^FINISHED$"}), "") << "did not wait for the copy";
+    EXPECT_FALSE(x->showing("FINISHED")) << "did not wait for the copy";
     pass.Release();
 
     ASSERT_FALSE(x->waitForWindow("FINISHED").empty()) << qvutil->errorOutput();
@@ -228,17 +230,11 @@ TEST_F(QbuE2E, FailedBackupsNameTheReasonAndNeverSayFinished) {
             qvutil = Run({"QBU"}, x.get(), c.current,
                          {{"TMPDIR", tmp.string()}, {"QUORVANT_DRIVES", drives.spec() + ";S=/sys"}});
         }
-        const std::string w = x->waitForWindow("Quorvant32 Complete Software Backup");
-        ASSERT_FALSE(w.empty()) << qvutil->errorOutput();
+        const std::string w = x->window("Quorvant32 Complete Software Backup", *qvutil);
         const auto program = VisibleFiles(inst.programDir);
         if (!c.started && c.during) c.during();
         x->keys(w, {"Return"});
-        if (c.started) {
-            const std::string step1 = x->waitForWindow("STEP 1");
-            ASSERT_FALSE(step1.empty()) << qvutil->errorOutput();
-            x->activate(step1);
-            x->xdotool({"key", "Return"});
-        }
+        if (c.started) StartPasses(*qvutil);
         ASSERT_TRUE(x->answer("BACKUP")) << qvutil->errorOutput();
         if (!c.started) x->keys(w, {"alt+F4"});  // the window stayed
         EXPECT_EQ(qvutil->wait(), c.started ? 1 : 0);  // after the box, never a FINISHED box
@@ -263,14 +259,7 @@ TEST_F(RacE2E, KeyboardRestoresAnAutomaticCopy) {
     ASSERT_NE(before, copy);
 
     auto qvutil = Run({"RAC"}, x.get(), drives.folder('C'));
-    const std::string w = x->waitForWindow("Restore Auto-Copy Database Files");
-    ASSERT_FALSE(w.empty()) << qvutil->errorOutput();
-    x->keys(w, {"Tab", "space"});  // focus starts on Exit (Restore is off); Tab reaches the list button
-    const std::string dialog = x->waitForWindow("Locate Auto-Copy Database File");
-    ASSERT_FALSE(dialog.empty()) << qvutil->errorOutput();
-    x->type(dialog, "BILLING2.mdb");
-    x->keys(dialog, {"Return"});
-    x->keys(w, {"alt+r"});
+    const std::string w = ListAndRestore(*x, *qvutil, "BILLING2.mdb");
     ASSERT_TRUE(x->answer("FINISHED")) << qvutil->errorOutput();
     EXPECT_EQ(Readings(inst.dataDb), copy);
     std::vector<fs::path> safety;
@@ -286,8 +275,7 @@ TEST_F(RacE2E, KeyboardRestoresAnAutomaticCopy) {
     // Taken back in the same window by the mouse: the safety copy that FINISHED named, then Restore.
     x->activate(w);
     x->xdotool({"mousemove", "--window", w, "120", "20", "click", "1"});  // on the list button
-    const std::string again = x->waitForWindow("Locate Auto-Copy Database File");
-    ASSERT_FALSE(again.empty()) << qvutil->errorOutput();
+    const std::string again = x->window("Locate Auto-Copy Database File", *qvutil);
     x->type(again, "../" + safety[0].filename().string());
     x->keys(again, {"Return"});
     x->activate(w);
@@ -324,27 +312,14 @@ void CorrectEveryReadingOfABillDate(const XSession &x, Program &qvutil, const In
                               "insert into slow select x from c;"
                               "create trigger slow_run after update on [tbl reading] begin "
                               "select count(*) from slow a, slow b where a.x <> b.x; end");
-    const std::string found = std::to_string(n) + " RECORDS FOUND";
 
-    const std::string w = x.waitForWindow("Correct READ DATES for Meter Reading Records");
-    ASSERT_FALSE(w.empty()) << qvutil.errorOutput();
-
-    x.keys(w, {"Return"});  // Enter in the code list moves on to the bill date
-    x.type(w, "5/1/2026");
-    x.keys(w, {"Return"});
-    ASSERT_TRUE(x.answer(found));  // the count box that leaving a field shows
-    x.type(w, "all");
-    x.keys(w, {"Return"});
-    ASSERT_TRUE(x.answer(found));
-    x.type(w, "5/2/26");
-    x.keys(w, {"Return"});
-    ASSERT_TRUE(x.answer("NO RECORDS FOUND"));
-    x.keys(w, {"alt+c"});
+    const std::string w = x.window("Correct READ DATES for Meter Reading Records", qvutil);
+    StartCorrection(x, w, "5/1/2026", std::to_string(n) + " RECORDS FOUND", "5/2/26");
     // Nothing that the clerk does during the run reaches the window: not the access keys of Continue
     // and Exit, not Escape or Enter, not the close box's Alt+F4, not a click on Exit.
     x.keys(w, {"alt+c", "alt+x", "Escape", "Return", "alt+F4"});
     x.xdotool({"mousemove", "--window", w, "401", "301", "click", "1"});
-    ASSERT_EQ(x.xdotool({"search", "--onlyvisible", "--name", "^FINISHED$"}), "") << "the run ended too soon";
+    ASSERT_FALSE(x.showing("FINISHED")) << "the run ended too soon";
     ASSERT_TRUE(x.answer("FINISHED"));
     x.keys(w, {"alt+x"});
 
@@ -382,8 +357,7 @@ TEST_F(FrdE2E, KeyboardUndoOfACorrectionAndOfItsUndo) {
     data.exec("update [tbl reading] set readdate = '2026-05-20' where rowid = " + later);
 
     auto urd = Run({"URD"}, x.get(), drives.folder('C'));
-    const std::string w = x->waitForWindow("Undo READ DATE Corrections");
-    ASSERT_FALSE(w.empty()) << urd->errorOutput();
+    const std::string w = x->window("Undo READ DATE Corrections", *urd);
     // The newest run is chosen: Enter moves on to Undo, Enter presses it, Enter answers its question No.
     x->keys(w, {"Return", "Return"});
     ASSERT_TRUE(x->answer("Quorvant 32")) << urd->errorOutput();
@@ -391,7 +365,7 @@ TEST_F(FrdE2E, KeyboardUndoOfACorrectionAndOfItsUndo) {
     x->keys(w, {"alt+u"});
     ASSERT_TRUE(x->answer("Quorvant 32", "alt+y"));
     x->keys(w, {"alt+u", "alt+x", "Escape", "Return", "alt+F4", "Home"});
-    ASSERT_EQ(x->xdotool({"search", "--onlyvisible", "--name", "^FINISHED$"}), "") << "the undo ended too soon";
+    ASSERT_FALSE(x->showing("FINISHED")) << "the undo ended too soon";
     ASSERT_TRUE(x->answer("FINISHED")) << urd->errorOutput();
     // Only the reading changed since holds a date of the correction or after it.
     EXPECT_EQ(data.count("select count(*) from [tbl reading] where readdate in ('2026-05-02', '2026-05-20')"), 1);

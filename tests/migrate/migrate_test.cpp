@@ -712,20 +712,9 @@ TEST(MigrateE2E, TheToolsWorkOnAConvertedInstallation) {
     };
     {
         auto frd = asClerk("FRD");
-        const std::string w = x.waitForWindow("Correct READ DATES for Meter Reading Records");
-        ASSERT_FALSE(w.empty()) << frd->errorOutput();
+        const std::string w = x.window("Correct READ DATES for Meter Reading Records", *frd);
         // Bill date 3/28/2024 holds 6 readings of the selected accounts 5001, 5003, 5004 and 5008.
-        x.keys(w, {"Return"});
-        x.type(w, "3/28/2024");
-        x.keys(w, {"Return"});
-        ASSERT_TRUE(x.answer("6 RECORDS FOUND"));
-        x.type(w, "all");
-        x.keys(w, {"Return"});
-        ASSERT_TRUE(x.answer("6 RECORDS FOUND"));
-        x.type(w, "3/20/2024");
-        x.keys(w, {"Return"});
-        ASSERT_TRUE(x.answer("NO RECORDS FOUND"));
-        x.keys(w, {"alt+c"});
+        StartCorrection(x, w, "3/28/2024", "6 RECORDS FOUND", "3/20/2024");
         ASSERT_TRUE(x.answer("FINISHED"));
         x.keys(w, {"alt+x"});
         ASSERT_EQ(frd->wait(), std::optional<int>(0)) << frd->errorOutput();
@@ -749,14 +738,7 @@ TEST(MigrateE2E, TheToolsWorkOnAConvertedInstallation) {
 
     {
         auto rac = asClerk("RAC");
-        const std::string w = x.waitForWindow("Restore Auto-Copy Database Files");
-        ASSERT_FALSE(w.empty()) << rac->errorOutput();
-        x.keys(w, {"Tab", "space"});
-        const std::string dialog = x.waitForWindow("Locate Auto-Copy Database File");
-        ASSERT_FALSE(dialog.empty()) << rac->errorOutput();
-        x.type(dialog, "BILLING1.mdb");
-        x.keys(dialog, {"Return"});
-        x.keys(w, {"alt+r"});
+        const std::string w = ListAndRestore(x, *rac, "BILLING1.mdb");
         ASSERT_TRUE(x.answer("FINISHED"));
         x.keys(w, {"alt+x"});  // the window stays open after a restore
         ASSERT_EQ(rac->wait(), std::optional<int>(0)) << rac->errorOutput();

@@ -12,6 +12,8 @@ class QProcess;
 
 namespace qvtest {
 
+class Program;
+
 class XSession {
 public:
     XSession();  // starts Xvfb on a free display and openbox on it; throws std::runtime_error on failure
@@ -24,6 +26,10 @@ public:
     std::string xdotool(const std::vector<std::string> &args) const;
     // Waits until a visible window has exactly this title; returns its id, or "" on time-out.
     std::string waitForWindow(const std::string &title, int timeoutMs = 20000) const;
+    // The same, but a window that never came ends the test, naming it and what `program` said on standard error.
+    std::string window(const std::string &title, Program &program) const;
+    // Whether a visible window has exactly this title now.
+    bool showing(const std::string &title) const;
     // Waits for the box with this title and answers it with Enter (or `key`); false when none came.
     bool answer(const std::string &title, const std::string &key = "Return") const;
     // Activates a window and sends keys to it ("Return", "Tab", "alt+c", ...), one xdotool call each.
@@ -56,6 +62,15 @@ public:
 private:
     std::unique_ptr<QProcess> p_;
 };
+
+// By the keyboard alone, in the read-date window `w`: the first code, bill date `bill` and every read date
+// (each count box says `found`), the new read date `to` (NO RECORDS FOUND), then Continue. A box that
+// never came ends the test.
+void StartCorrection(const XSession &x, const std::string &w, const std::string &bill, const std::string &found,
+                     const std::string &to);
+// By the keyboard alone: the restore window of `program` lists `copy` (a name typed into the file dialog,
+// relative to the automatic copies' folder) and Restore is pressed; the window's id.
+std::string ListAndRestore(const XSession &x, Program &program, const std::string &copy);
 
 // Environment for qvutil on a session: DISPLAY, QT_QPA_PLATFORM=xcb, QUORVANT_DRIVES.
 std::map<std::string, std::string> QvutilEnv(const XSession *session, const std::string &drives);
