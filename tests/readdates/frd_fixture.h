@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/dao/dao.h"
 #include "platform/paths.h"
 #include "platform/ui/app.h"
 #include "qvsample/sql_file.h"
@@ -130,6 +131,12 @@ public:
     bool DataHasTable(const std::string &name) const {
         return DataCount("select count(*) from sqlite_master where type = 'table' and name = " + Quoted(name) +
                          " collate nocase") > 0;
+    }
+
+    // No database open, no transaction, none kept in start-up's shared state: what a window leaves between runs.
+    static bool DatabasesClosed() {
+        auto &ws = platform::dao::DBEngine().Workspaces(0);
+        return ws.DatabasesCount() == 0 && !ws.InTransaction() && !startup::Shared().db && !startup::Shared().rs;
     }
 
     // The form, constructed and shown (Form_Load has run); unloaded by the destructor when still loaded.

@@ -21,8 +21,6 @@ std::vector<std::string> CodeList(const readdates::frmFixDupRdgs &f) {
     return out;
 }
 
-int OpenDatabases() { return platform::dao::DBEngine().Workspaces(0).DatabasesCount(); }
-
 // The order of the controls is walked by the keyboard run end to end (FrdE2E).
 TEST_F(FrdTest, WindowOpensOnTheCodeListWithWholeCaptionsOnlyAllCodesAndContinueDisabled) {
     auto &f = OpenForm();
@@ -68,9 +66,7 @@ TEST_F(FrdTest, LoadCopiesTheSelectionIntoANewFrdlkAndClosesEveryDatabase) {
                  std::filesystem::exists(copyLock));
     EXPECT_EQ(DataRows("select lockey, accno from FRDLK order by lockey"),
               (std::vector<std::vector<std::string>>{{"11", "1001"}, {"12", "O'HARE-7"}, {"13", "1003"}}));
-    EXPECT_EQ(OpenDatabases(), 0);
-    EXPECT_FALSE(startup::Shared().db);
-    EXPECT_FALSE(startup::Shared().rs);
+    EXPECT_TRUE(DatabasesClosed());
     EXPECT_TRUE(boxes.empty());
 }
 
@@ -94,7 +90,7 @@ TEST_F(FrdTest, ADataDatabaseThatCannotBeChangedIsToldAtOnce) {
     EXPECT_TRUE(platform::ui::Ending() && platform::ui::EndStatus() == 1);
     EXPECT_FALSE(DataHasTable("FRDLK"));
     EXPECT_EQ(std::filesystem::file_size(DataFile()), size);
-    EXPECT_EQ(OpenDatabases(), 0);
+    EXPECT_TRUE(DatabasesClosed());
 }
 
 TEST_F(FrdTest, SelectionRowThatCannotBeCopiedIsDroppedAloneInsideTheCopy) {
@@ -108,7 +104,7 @@ TEST_F(FrdTest, SelectionRowThatCannotBeCopiedIsDroppedAloneInsideTheCopy) {
     EXPECT_EQ(DataCount("select count(*) from FRDLK"), 6000);
     EXPECT_EQ(DataCount("select count(*) from FRDLK where accno = 'NOKEY'"), 0);
     EXPECT_EQ(DataCount("select count(distinct lockey) from FRDLK"), 6000);
-    EXPECT_FALSE(platform::dao::DBEngine().Workspaces(0).InTransaction());
+    EXPECT_TRUE(DatabasesClosed());
 }
 
 // Exit is taken end to end (FrdE2E), which finds FRDLK gone after it.
@@ -120,7 +116,7 @@ TEST_F(FrdTest, ClosingByTheCloseBoxDropsFrdlk) {
     ProcessEvents();
     EXPECT_FALSE(f.IsLoaded());
     EXPECT_FALSE(DataHasTable("FRDLK"));
-    EXPECT_EQ(OpenDatabases(), 0);
+    EXPECT_TRUE(DatabasesClosed());
 }
 
 // A second read-date window on the same data database (correction or undo) is refused: tests/undo.
@@ -259,9 +255,7 @@ TEST_F(FrdSearch, CountsTheSelectedReadingsOfTheCodeBillDateAndWholeReadDay) {
         EXPECT_EQ(boxes[0].title, c.title);
         EXPECT_EQ(boxes[0].prompt, c.prompt);
         EXPECT_EQ(boxes[0].style, platform::ui::vbInformation);
-        // The count leaves no database open.
-        EXPECT_EQ(platform::dao::DBEngine().Workspaces(0).DatabasesCount(), 0);
-        EXPECT_FALSE(startup::Shared().db);
+        EXPECT_TRUE(DatabasesClosed());  // the count leaves no database open
     }
     // A typed code stays as typed: w is not completed to the code W.
     f.cboCode->SetText("");
