@@ -1,15 +1,14 @@
 // The restore window: loading, the listing of an automatic copy, and the replacement (derived names,
 // the safety copy, the refusals and failures).
 #include <QApplication>
+#include <QDateTime>
+#include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QTest>
 #include <QTimer>
 #include <QTreeView>
-#include <ctime>
-#include <fcntl.h>
 #include <filesystem>
-#include <sys/stat.h>
 
 #include "platform/clock.h"
 #include "platform/dao/dao.h"
@@ -23,20 +22,6 @@ namespace fs = std::filesystem;
 using ractest::RacEnv;
 
 namespace {
-
-// Sets a file's last-modified time, in local wall-clock time.
-void SetWritten(const fs::path &p, int year, int month, int day, int h, int m, int s) {
-    std::tm t{};
-    t.tm_year = year - 1900;
-    t.tm_mon = month - 1;
-    t.tm_mday = day;
-    t.tm_hour = h;
-    t.tm_min = m;
-    t.tm_sec = s;
-    t.tm_isdst = -1;
-    const timespec times[2] = {{std::mktime(&t), 0}, {std::mktime(&t), 0}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, p.c_str(), times, 0), 0);
-}
 
 // ... and a lock file that a killed read-date window left beside the live database goes.
 TEST_F(RacEnv, WindowOpensWithRestoreDisabledAndTheDialogOnTheAutoCopyFolder) {
@@ -117,7 +102,10 @@ TEST_F(RacEnv, NamesThatAreNoAutomaticCopiesAreTurnedAway) {
 }
 
 TEST_F(RacEnv, ListingShowsTheTimeStampOfTheCopyInTheAutoCopyFolder) {
-    SetWritten(copy1, 2024, 3, 7, 14, 5, 9);
+    QFile written(QString::fromStdString(copy1.string()));  // written at 14:05:09 local time
+    ASSERT_TRUE(written.open(QIODevice::ReadWrite) &&
+                written.setFileTime(QDateTime(QDate(2024, 3, 7), QTime(14, 5, 9)), QFileDevice::FileModificationTime));
+    written.close();
     auto &f = Open();
     List("C:\\QVData\\backup\\BILLING1.mdb");
     EXPECT_TRUE(boxes.empty());
@@ -237,14 +225,16 @@ protected:
         EXPECT_EQ(prompt.find("\\."), std::string::npos) << prompt;
     }
 
-    // A refusal: one critical box titled RESTORE, the window still open, nothing changed.
-    void ExpectRefusedUnchanged(const std::string &beforeListing) {
+    // One box, with this title and style, naming files in their Windows form; the window still open.
+    void ExpectOneBox(const std::string &title, int style) {
         ASSERT_EQ(boxes.size(), 1u);
         ExpectWindowsPathsOnly(boxes[0].prompt);
-        EXPECT_EQ(boxes[0].style, platform::ui::vbCritical);
-        EXPECT_EQ(boxes[0].title, "RESTORE");
-        EXPECT_FALSE(platform::ui::Ending());
-        EXPECT_TRUE(form->IsVisible());
+        EXPECT_EQ(boxes[0].title + " " + std::to_string(boxes[0].style), title + " " + std::to_string(style));
+        EXPECT_TRUE(!platform::ui::Ending() && form->IsVisible());
+    }
+    // A refusal: one critical box titled RESTORE, the window still open, nothing changed.
+    void ExpectRefusedUnchanged(const std::string &beforeListing) {
+        ExpectOneBox("RESTORE", platform::ui::vbCritical);
         EXPECT_EQ(qvtest::Digest(live), oldDigest);
         EXPECT_EQ(Files(), beforeListing);
     }
@@ -265,15 +255,11 @@ TEST_F(RacRestore, RestoresTheCopyKeepsASafetyCopyAndCanTakeItBack) {
     EXPECT_TRUE(busyDuringRestore);
     EXPECT_EQ(fs::status(safety).permissions(), fs::status(live).permissions());
     EXPECT_EQ(Files(), "BILLING.mdb\n" + safety.filename().string() + "\nbackup\n");
-    ASSERT_EQ(boxes.size(), 1u) << LastPrompt();
+    ExpectOneBox("FINISHED", platform::ui::vbInformation);
     const std::string safetyName = "C:\\QVData\\" + safety.filename().string();
-    EXPECT_EQ(boxes[0].prompt, "C:\\QVData\\BILLING.mdb was replaced with C:\\QVData\\backup\\BILLING1.mdb\n\nIts previous "
+    EXPECT_EQ(boxes.at(0).prompt, "C:\\QVData\\BILLING.mdb was replaced with C:\\QVData\\backup\\BILLING1.mdb\n\nIts previous "
                                "content is kept in the safety copy " + safetyName + ". To take this restore back, list that file (in the data "
                                "folder, one folder above the automatic copies) and restore it.");
-    EXPECT_EQ(boxes[0].style, platform::ui::vbInformation);
-    EXPECT_EQ(boxes[0].title, "FINISHED");
-    EXPECT_FALSE(platform::ui::Ending());
-    EXPECT_TRUE(form->IsVisible());
     EXPECT_FALSE(form->cmdRestore->Enabled());
     EXPECT_EQ(form->LiveBaseName, "BILLING");
     EXPECT_EQ(qvtest::Digest(live), newDigest);
@@ -462,14 +448,10 @@ TEST_F(RacRestore, ASafetyCopyOrReplacementThatCannotBeWrittenKeepsTheLiveDataba
         qvtest::FileSizeLimit limit(fs::file_size(live) + 16 * 4096);
         form->cmdRestore->Press();
     }
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].title, "RESTORE");
-    EXPECT_EQ(boxes[0].style, platform::ui::vbCritical);
-    const std::string &p = boxes[0].prompt;
+    ExpectOneBox("RESTORE", platform::ui::vbCritical);
+    const std::string &p = boxes.at(0).prompt;
     EXPECT_EQ(p.rfind("C:\\QVData\\BILLING.mdb could not be replaced with C:\\QVData\\backup\\BILLING1.mdb", 0), 0u) << p;
     EXPECT_NE(p.find("nothing was replaced, and no safety copy was kept"), std::string::npos) << p;
-    ExpectWindowsPathsOnly(p);
-    EXPECT_FALSE(platform::ui::Ending());
     EXPECT_TRUE(qvtest::ReadFile(live) == liveBytes);
     EXPECT_EQ(Files(), before);
 }
