@@ -368,10 +368,8 @@ TEST_F(Migration, TheFaultsOfOfficesFilesAreMended) {
     EXPECT_EQ(SqlFile(rows).rows("select multiplier, typeof(multiplier) from customer where rowid = 4"),
               (std::vector<std::vector<std::string>>{{"0.0", "real"}}));
     EXPECT_EQ(ConvertedIndexes(rows, "customer"), std::multiset<std::string>{"PRIMARY KEY (lockey)"});
-    EXPECT_NE(run_->out.find("converted C:\\QVData\\backup\\ROWS.mdb: 3 tables, 48 rows, 2 indexes\n"
-                             "          note: [customer]: 1 cells of minus zero stored as 0"),
-              std::string::npos)
-        << run_->out;
+    EXPECT_TRUE(Holds(run_->out, "converted C:\\QVData\\backup\\ROWS.mdb: 3 tables, 48 rows, 2 indexes\n"
+                                 "          note: [customer]: 1 cells of minus zero stored as 0"));
 }
 
 // --check reads the Jet files a second way (no call of libmdb's, whose way in fails here) and decodes
@@ -381,7 +379,7 @@ TEST_F(Migration, CheckSeesFaultsOfTheConversion) {
     const QvRun clean = env_->Run({"--check"});
     qunsetenv("LD_PRELOAD");
     EXPECT_EQ(clean.status, 0) << clean.out << clean.err;
-    EXPECT_NE(clean.out.find(std::to_string(env_->copies.size()) + " databases compared, 0 differences\n"), std::string::npos) << clean.out;
+    EXPECT_TRUE(Holds(clean.out, std::to_string(env_->copies.size()) + " databases compared, 0 differences\n"));
     const fs::path data = env_->target / "QVData/BILLING.mdb";
     const std::string read = SqlFile(data).scalar("select readdate from [tbl reading] where rowid = 2");
     const fs::path enc = Converted("ENC4.mdb");  // a declared type changed in place
@@ -407,8 +405,8 @@ TEST_F(Migration, CheckSeesFaultsOfTheConversion) {
     for (const auto &[file, sql, line] : faults) SqlFile(file).exec(sql);
     const QvRun check = env_->Run({"--check"});
     EXPECT_EQ(check.status, 1);
-    for (const auto &[file, sql, line] : faults) EXPECT_NE(check.out.find(line), std::string::npos) << line << "\n" << check.out;
-    EXPECT_NE(check.out.find(", 13 differences\n"), std::string::npos) << check.out;
+    for (const auto &[file, sql, line] : faults) EXPECT_TRUE(Holds(check.out, line));
+    EXPECT_TRUE(Holds(check.out, ", 13 differences\n"));
 }
 
 TEST(JetDate, StorageTextToTheNearestSecond) {
@@ -498,7 +496,7 @@ TEST(MigrationFailures, UnreadableFilesAreNamedAndTheRestGoesOn) {
     tmpSet ? qputenv("TMPDIR", tmp) : qunsetenv("TMPDIR");
     EXPECT_EQ(r.status, 1) << r.out << r.err;
     for (const auto &[name, why] : bad) {
-        EXPECT_NE(r.out.find("failed    C:\\QVData\\backup\\" + name + ": " + why), std::string::npos) << name << "\n" << r.out;
+        EXPECT_TRUE(Holds(r.out, "failed    C:\\QVData\\backup\\" + name + ": " + why));
         EXPECT_FALSE(fs::exists(env.target / "QVData/backup" / name)) << name;
     }
     for (const std::string &line : std::vector<std::string>{"failed    C:\\QVNWin32\\etc: not copied: it is a symbolic link (to /etc): put a copy of what it names",
@@ -507,7 +505,7 @@ TEST(MigrationFailures, UnreadableFilesAreNamedAndTheRestGoesOn) {
                                    "copied    C:\\QVData\\BILLING.ldb\n          note: a Jet lock file: C:\\QVData\\BILLING.mdb may have been open",
                                    "copied    C:\\QVNWin32\\a<0A>failed    C:\\fake\n", "copied    C:\\QVNWin32\\<1B>[31mred\n",
                                    "converted C:\\QVData\\backup\\BILLING1.mdb", "qvutil.conf not changed: mend each failure above"})
-        EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out;
+        EXPECT_TRUE(Holds(r.out, line));
     std::istringstream lines(r.out);
     for (std::string line; std::getline(lines, line);)
         EXPECT_TRUE(line.rfind("converted ", 0) == 0 || line.rfind("copied    ", 0) == 0 || line.rfind("kept      ", 0) == 0 ||
@@ -554,8 +552,7 @@ TEST(MigrationFailures, AStoppedRunLeavesNoHalfFileAndASecondRunIsRefused) {
     EXPECT_FALSE(fs::exists(env.config));
     fs::remove(env.source / "QVNWin32/big.bin");
     const auto window = platform::FileLock::TryTake(env.target / "QVData/BILLING.mdb.frd");  // a read-date window is open
-    EXPECT_NE(env.Run({"--replace"}).out.find("failed    C:\\QVData\\BILLING.mdb: a read-date window is open on the database"),
-              std::string::npos);
+    EXPECT_TRUE(Holds(env.Run({"--replace"}).out, "failed    C:\\QVData\\BILLING.mdb: a read-date window is open on the database"));
 
     MigrateEnv full;  // a full disk is named by the file that did not fit
     QvRun r;
@@ -563,8 +560,7 @@ TEST(MigrationFailures, AStoppedRunLeavesNoHalfFileAndASecondRunIsRefused) {
         const FileSizeLimit limit(16384);
         r = full.Run({});
     }
-    EXPECT_NE(r.out.find("failed    C:\\QVData\\BILLING.mdb: cannot write " + (full.target / "QVData/BILLING.mdb").string() + ": File too large"),
-              std::string::npos) << r.out;
+    EXPECT_TRUE(Holds(r.out, "failed    C:\\QVData\\BILLING.mdb: cannot write " + (full.target / "QVData/BILLING.mdb").string() + ": File too large"));
 }
 
 // On a machine that several logins share: root follows no link that another login planted in the
@@ -588,11 +584,9 @@ TEST(MigrationFailures, OtherLoginsLinksAreNotFollowedAndUnreadableFilesSaySo) {
     const QvRun root = env.Run({}), check = env.Run({"--check"});
     EXPECT_EQ(root.status, 1);
     const std::string nothing = " is a link made by another user; nothing was ";
-    EXPECT_NE(root.out.find("failed    C:\\QVData\\backup\\BILLING1.mdb: " + links[0].second.string() + nothing + "written"),
-              std::string::npos) << root.out;
-    EXPECT_NE(root.out.find("failed    C:\\QVData\\BILLING.mdb: " + links[1].second.string() + nothing + "written"), std::string::npos) << root.out;
-    EXPECT_NE(check.out.find("C:\\QVData\\BILLING.mdb: cannot be compared: " + links[1].second.string() + nothing + "read"),
-              std::string::npos) << check.out;
+    EXPECT_TRUE(Holds(root.out, "failed    C:\\QVData\\backup\\BILLING1.mdb: " + links[0].second.string() + nothing + "written"));
+    EXPECT_TRUE(Holds(root.out, "failed    C:\\QVData\\BILLING.mdb: " + links[1].second.string() + nothing + "written"));
+    EXPECT_TRUE(Holds(check.out, "C:\\QVData\\BILLING.mdb: cannot be compared: " + links[1].second.string() + nothing + "read"));
     const QvRun linked = RunProgram(fs::path(QV_BIN_DIR) / "qvmigrate", {"--owner", "root:root", "--config", env.config.string(),
                                                                          env.source.string(), links[2].second.string()});
     EXPECT_EQ(linked.err, "qvmigrate: " + links[2].second.string() + nothing + "written\n");
@@ -604,15 +598,13 @@ TEST(MigrationFailures, OtherLoginsLinksAreNotFollowedAndUnreadableFilesSaySo) {
     fs::permissions(own.drives.root(), fs::perms::all);
     ASSERT_EQ(RunProgram("/bin/chown", {"nobody:nogroup", own.target.string()}).status, 0);
     const QvRun nobody = own.Run({}, true);
-    EXPECT_NE(nobody.out.find("failed    C:\\QVData\\backup\\BILLING1.mdb: it cannot be read: Permission denied\n"), std::string::npos)
-        << nobody.out << nobody.err;
-    EXPECT_NE(nobody.out.find("converted C:\\QVData\\BILLING.mdb"), std::string::npos) << nobody.out;
+    EXPECT_TRUE(Holds(nobody.out, "failed    C:\\QVData\\backup\\BILLING1.mdb: it cannot be read: Permission denied\n"));
+    EXPECT_TRUE(Holds(nobody.out, "converted C:\\QVData\\BILLING.mdb"));
     fs::permissions(own.source / "QVData/backup/BILLING1.mdb", fs::perms::owner_read | fs::perms::others_read);
     ASSERT_EQ(RunProgram("/bin/chown", {"root:root", (own.target / "QVData/BILLING.mdb").string()}).status, 0);
     const QvRun kept = own.Run({}, true);
     EXPECT_EQ(kept.status, 1);
-    EXPECT_NE(kept.out.find("failed    C:\\QVData\\BILLING.mdb: the tools will refuse it, so no read date can be corrected: "),
-              std::string::npos) << kept.out;
+    EXPECT_TRUE(Holds(kept.out, "failed    C:\\QVData\\BILLING.mdb: the tools will refuse it, so no read date can be corrected: "));
 }
 
 namespace {
@@ -642,14 +634,14 @@ TEST(MigrateE2E, TheToolsWorkOnAConvertedInstallation) {
     WriteFile(env.config, notes + "Colour=blue\n");
     WriteFile(env.source / "QVNWin32/readme.txt", "read me");
     const QvRun badLine = env.Run({"--owner", "root:root"}, false, true);
-    EXPECT_NE(badLine.out.find(env.config.string() + ", line 6: unknown setting \"Colour\""), std::string::npos) << badLine.out;
+    EXPECT_TRUE(Holds(badLine.out, env.config.string() + ", line 6: unknown setting \"Colour\""));
     EXPECT_EQ(ReadFile(env.config), notes + "Colour=blue\n");
     WriteFile(env.config, notes);
     // The fixture's settings database has a password of its own, which the tools refuse; it is no file that failed.
     const QvRun refused = env.Run({"--owner", "root:root"}, false, true);
     EXPECT_EQ(refused.status, 1);
-    EXPECT_NE(refused.out.find(", 0 failed\nfailed    C:\\QVNWin32\\global.mdb: the tools will refuse it, so they will not start: "
-                               "Run-time error '3031': Not a valid password."), std::string::npos) << refused.out;
+    EXPECT_TRUE(Holds(refused.out, ", 0 failed\nfailed    C:\\QVNWin32\\global.mdb: the tools will refuse it, so they will not "
+                                   "start: Run-time error '3031': Not a valid password."));
     EXPECT_EQ(ReadFile(env.config), notes);
     SetJetPassword(env.source / "QVNWin32/global.mdb", "tovan58");
     fs::remove(env.target / "QVNWin32/global.mdb");
@@ -659,13 +651,13 @@ TEST(MigrateE2E, TheToolsWorkOnAConvertedInstallation) {
     fs::permissions(env.drives.root(), fs::perms::owner_all);
     const QvRun locked = env.Run({"--owner", "65534:65534"}, false, true);
     EXPECT_EQ(locked.status, 1);
-    EXPECT_NE(locked.out.find(" (of group nogroup), the tools will refuse it, so they will not start: "), std::string::npos) << locked.out;
-    EXPECT_NE(locked.out.find("the office's group must also be able to enter each folder above it"), std::string::npos) << locked.out;
+    EXPECT_TRUE(Holds(locked.out, " (of group nogroup), the tools will refuse it, so they will not start: "));
+    EXPECT_TRUE(Holds(locked.out, "the office's group must also be able to enter each folder above it"));
     fs::permissions(env.drives.root(), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
     // Given to the office (numeric ids): what earlier runs wrote as root and kept now, TARGET itself too.
     const QvRun run = env.Run({"--owner", "65534:65534"}, false, true);
     ASSERT_EQ(run.status, 0) << run.out << run.err;
-    EXPECT_NE(run.out.find("qvmigrate: every login's tools read " + env.config.string()), std::string::npos) << run.out;
+    EXPECT_TRUE(Holds(run.out, "qvmigrate: every login's tools read " + env.config.string()));
     std::vector<fs::path> given{env.target};
     for (const auto &e : fs::recursive_directory_iterator(env.target)) given.push_back(e.path());
     for (const auto &path : given) {
@@ -689,7 +681,7 @@ TEST(MigrateE2E, TheToolsWorkOnAConvertedInstallation) {
         else fs::create_hard_link(env.drives.root() / kept.filename(), kept);
         const QvRun linked = env.Run({"--owner", "nobody:nogroup"}, false, true);
         EXPECT_EQ(linked.status, 1);
-        EXPECT_NE(linked.out.find(std::string(": left as it is, not given to the office: ") + why), std::string::npos) << linked.out;
+        EXPECT_TRUE(Holds(linked.out, std::string(": left as it is, not given to the office: ") + why));
         EXPECT_EQ(RunProgram("/usr/bin/stat", {"-c", "%U %a", kept.string()}).out, "root 400\n");
         fs::remove(kept);
     }
@@ -697,8 +689,7 @@ TEST(MigrateE2E, TheToolsWorkOnAConvertedInstallation) {
     fs::last_write_time(env.source / "QVData/backup/BILLING1.mdb", fs::file_time_type::clock::now() + std::chrono::hours(1));
     const QvRun older = env.Run({"--owner", "nobody:nogroup"}, false, true);
     EXPECT_EQ(older.status, 3);
-    EXPECT_NE(older.out.find("kept      C:\\QVData\\backup\\BILLING1.mdb (the source is newer; use --replace to convert it again)\n"),
-              std::string::npos) << older.out;
+    EXPECT_TRUE(Holds(older.out, "kept      C:\\QVData\\backup\\BILLING1.mdb (the source is newer; use --replace to convert it again)\n"));
     // The tools find the installation through the configuration file alone: its drive map and program folder.
     const fs::path data = env.target / "QVData/BILLING.mdb", before = env.drives.root() / "converted.db";
     fs::copy_file(data, before);

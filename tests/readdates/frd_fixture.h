@@ -154,6 +154,12 @@ public:
     qvtest::BoxRecorder recorder;
     std::vector<platform::ui::MsgBoxRecord> &boxes = recorder.boxes();
     void ClearBoxes() { boxes.clear(); }
+    // Those boxes, one "title | style | prompt" a line.
+    std::string Shown() const {
+        std::string text;
+        for (const auto &b : boxes) text += (text.empty() ? "" : "\n") + b.title + " | " + std::to_string(b.style) + " | " + b.prompt;
+        return text;
+    }
 
     // Keyboard through the real focus chain. Enter types `text` into the field (focus first, whole
     // text replaced) and leaves it with Tab.

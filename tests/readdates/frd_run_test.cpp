@@ -63,11 +63,10 @@ public:
         return boxes;
     }
     static std::string Finished(const std::string &prompt) { return Box({prompt, platform::ui::vbInformation, "FINISHED"}); }
-    // Presses Continue; the boxes it showed as Box() writes them, one a line.
+    // Presses Continue; the boxes it showed, as Shown() writes them.
     std::string ContinueBoxes() {
-        std::string text;
-        for (const auto &b : Continue()) text += (text.empty() ? "" : "\n") + Box(b);
-        return text;
+        Continue();
+        return Shown();
     }
     std::vector<std::string> ReadDates() const {
         std::vector<std::string> out;

@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <grp.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -20,7 +19,6 @@
 #include "startup/audit.h"
 #include "startup/date_entry.h"
 #include "startup/shared.h"
-#include "startup/startup.h"
 #include "support/error_number.h"
 #include "support/child.h"
 #include "support/file_size_limit.h"

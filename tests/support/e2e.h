@@ -2,6 +2,7 @@
 // End-to-end support: a real X server (Xvfb) with a window manager (openbox), xdotool to press keys,
 // and the installed qvutil started as a user would start it.
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <map>
 #include <memory>
 #include <optional>
@@ -71,6 +72,12 @@ void StartCorrection(const XSession &x, const std::string &w, const std::string 
 // By the keyboard alone: the restore window of `program` lists `copy` (a name typed into the file dialog,
 // relative to the automatic copies' folder) and Restore is pressed; the window's id.
 std::string ListAndRestore(const XSession &x, Program &program, const std::string &copy);
+
+// Whether `text` (what a program said) holds `part`; a failure shows the whole text.
+inline ::testing::AssertionResult Holds(const std::string &text, const std::string &part) {
+    if (text.find(part) != std::string::npos) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "\"" << part << "\" is not in:\n" << text;
+}
 
 // Environment for qvutil on a session: DISPLAY, QT_QPA_PLATFORM=xcb, QUORVANT_DRIVES.
 std::map<std::string, std::string> QvutilEnv(const XSession *session, const std::string &drives);

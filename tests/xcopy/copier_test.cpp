@@ -112,7 +112,7 @@ TEST_F(CopierTest, StructurePassMakesOnlyFoldersHoldingFilesAndASecondRunCopiesN
     ASSERT_TRUE(fs::is_directory(dst));
     // No files, no empty or nested-empty folders, nothing for folders of hidden files only.
     EXPECT_EQ(Listing(dst), "DATA/\nDATA/backup/\n");
-    EXPECT_NE(run.output.find("0 File(s) copied"), std::string::npos) << run.output;
+    EXPECT_TRUE(Holds(run.output, "0 File(s) copied"));
     ASSERT_EQ(RunCopier("C:\\QVNWin32\\*.* E:\\Backup\\QVNWin32 /s/d/y").status, 0);
     WriteFile(dst / "DATA" / ".BILLING.mdb.0123456789abcdef.qvtmp", "left by a killed copy");
     SetAge(dst / "DATA" / ".BILLING.mdb.0123456789abcdef.qvtmp", 60);
@@ -141,9 +141,9 @@ TEST_F(CopierTest, SubfolderPassCopiesVisibleFilesWithTimesAndPermissions) {
         EXPECT_EQ(e.status().permissions() & ~(fs::status(src / e.path().lexically_relative(dst)).permissions() | fs::perms(0220)),
                   fs::perms::none) << e.path();
     // Each copied file is listed under its source path, then the count.
-    EXPECT_NE(run.output.find("C:\\QVNWin32\\DATA\\backup\\BILLING1.mdb\n"), std::string::npos) << run.output;
-    EXPECT_NE(run.output.find("C:\\QVNWin32\\read only.txt\n"), std::string::npos);
-    EXPECT_NE(run.output.find("5 File(s) copied"), std::string::npos);
+    EXPECT_TRUE(Holds(run.output, "C:\\QVNWin32\\DATA\\backup\\BILLING1.mdb\n"));
+    EXPECT_TRUE(Holds(run.output, "C:\\QVNWin32\\read only.txt\n"));
+    EXPECT_TRUE(Holds(run.output, "5 File(s) copied"));
 }
 
 TEST_F(CopierTest, DateSwitchCopiesOnlyMissingOrStrictlyOlderFiles) {
@@ -161,13 +161,13 @@ TEST_F(CopierTest, DateSwitchCopiesOnlyMissingOrStrictlyOlderFiles) {
     EXPECT_EQ(ReadFile(dst / "qvutil"), "same age");
     EXPECT_EQ(ReadFile(dst / "DATA" / "BILLING.mdb"), "newer backup");
     EXPECT_EQ(ReadFile(dst / "extra.txt"), "only at the destination");  // never deletes
-    EXPECT_NE(run.output.find("3 File(s) copied"), std::string::npos) << run.output;
+    EXPECT_TRUE(Holds(run.output, "3 File(s) copied"));
 
     // Without /D every file is copied again, over newer ones too.
     auto all = RunCopier("C:\\QVNWin32\\*.* E:\\Backup\\QVNWin32 /Sy");
     EXPECT_EQ(all.status, 0);
     EXPECT_EQ(ReadFile(dst / "DATA" / "BILLING.mdb"), "data");
-    EXPECT_NE(all.output.find("5 File(s) copied"), std::string::npos) << all.output;
+    EXPECT_TRUE(Holds(all.output, "5 File(s) copied"));
 }
 
 TEST_F(CopierTest, WithoutSubfolderSwitchOnlyTopFilesMatchingThePattern) {
@@ -196,13 +196,13 @@ TEST_F(CopierTest, MissingDestinationIsCreatedAsFolderAndCurrentFolderIsDefault)
 TEST_F(CopierTest, RefusesCyclicCopyAndBadCommandLines) {
     auto cyclic = RunCopier("C:\\QVNWin32\\*.* C:\\QVNWin32\\DATA\\QVNWin32 /s/d/y");
     EXPECT_EQ(cyclic.status, 4);
-    EXPECT_NE(cyclic.output.find("Cannot perform a cyclic copy"), std::string::npos) << cyclic.output;
+    EXPECT_TRUE(Holds(cyclic.output, "Cannot perform a cyclic copy"));
     EXPECT_FALSE(fs::exists(src / "DATA" / "QVNWin32"));
     EXPECT_EQ(RunCopier("C:\\QVNWin32\\*.* C:\\QVNWin32 /T").status, 4);
 
     auto badSwitch = RunCopier("C:\\QVNWin32\\*.* E:\\Backup /s/x");
     EXPECT_EQ(badSwitch.status, 4);
-    EXPECT_NE(badSwitch.output.find("Invalid switch - /x"), std::string::npos) << badSwitch.output;
+    EXPECT_TRUE(Holds(badSwitch.output, "Invalid switch - /x"));
     EXPECT_EQ(RunCopier("C:\\QVNWin32\\*.* E:\\Backup /D:1-1-2020").status, 4);
     EXPECT_EQ(RunCopier("/s/d/y").status, 4);
     EXPECT_EQ(RunCopier("C:\\QVNWin32\\*.* E:\\Backup E:\\Other /s").status, 4);
@@ -210,7 +210,7 @@ TEST_F(CopierTest, RefusesCyclicCopyAndBadCommandLines) {
 
     auto unmapped = RunCopier("C:\\QVNWin32\\*.* Q:\\Backup /s/d/y");
     EXPECT_EQ(unmapped.status, 4);
-    EXPECT_NE(unmapped.output.find("Invalid drive"), std::string::npos) << unmapped.output;
+    EXPECT_TRUE(Holds(unmapped.output, "Invalid drive"));
     EXPECT_FALSE(fs::exists(drives.folder('E') / "Backup"));
 }
 
@@ -220,7 +220,7 @@ TEST_F(CopierTest, WriteFailureStopsWithStatusFiveAndNoPartialFiles) {
     EXPECT_EQ(run.status, 5) << run.output;
     EXPECT_EQ(ReadFile(dst / "DATA"), "a file where the folder should go");
     // Files copied before the failure are counted; no temporary file is left behind.
-    EXPECT_NE(run.output.find("File(s) copied"), std::string::npos) << run.output;
+    EXPECT_TRUE(Holds(run.output, "File(s) copied"));
     for (const auto &entry : fs::recursive_directory_iterator(dst))
         EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
 
@@ -233,7 +233,7 @@ TEST_F(CopierTest, WriteFailureStopsWithStatusFiveAndNoPartialFiles) {
     auto readOnly = RunCopier("C:\\QVNWin32\\global.mdb E:\\ro /y");
     EXPECT_EQ(readOnly.status, 5);
     EXPECT_EQ(ReadFile(drives.linux("E:\\ro\\global.mdb")), "read-only backup");
-    EXPECT_NE(readOnly.output.find("Access denied - E:\\ro\\global.mdb"), std::string::npos) << readOnly.output;
+    EXPECT_TRUE(Holds(readOnly.output, "Access denied - E:\\ro\\global.mdb"));
 }
 
 // The copier on a file system of its own, in a mount namespace of its own where this login may make one:
@@ -270,7 +270,7 @@ TEST_F(CopierTest, DisksThatFailAreNamedAndAStoppedCopyLeavesNoTemporary) {
         if (status != c.status && (status == 99 || p.errorOutput().find("unshare") != std::string::npos))
             GTEST_SKIP() << "no file system of its own here";
         EXPECT_EQ(status, c.status);
-        EXPECT_NE(p.output().find(c.said), std::string::npos) << p.output();
+        EXPECT_TRUE(Holds(p.output(), c.said));
         EXPECT_EQ(p.output().find("qvtmp"), std::string::npos) << p.output();
     }
 }
@@ -309,7 +309,7 @@ TEST_F(CopierTest, LinksThatAnotherUserPlantedAtTheDestinationAreNotFollowed) {
         auto run = RunCopier("C:\\QVNWin32\\*.* E:\\Shared\\QVNWin32 /s/y");
         EXPECT_EQ(run.status, 5);
         const std::string refused = "'" + platform::ShownPath(link) + "' is a link made by another user";
-        EXPECT_NE(run.output.find(refused + "; nothing was written.\n"), std::string::npos) << run.output;
+        EXPECT_TRUE(Holds(run.output, refused + "; nothing was written.\n"));
         fs::remove(link);
     }
     EXPECT_TRUE(fs::is_empty(rootOnly));
@@ -322,7 +322,7 @@ TEST_F(CopierTest, AFileTheUserCannotReadIsNamedAsTheSource) {
     fs::permissions(src / "secret.mdb", fs::perms::owner_read | fs::perms::owner_write);
     auto run = RunCopier("C:\\QVNWin32\\*.* E:\\Backup\\QVNWin32 /s/y", {}, "nobody");
     EXPECT_EQ(run.status, 5) << run.output;
-    EXPECT_NE(run.output.find("Access denied - C:\\QVNWin32\\secret.mdb\n"), std::string::npos) << run.output;
+    EXPECT_TRUE(Holds(run.output, "Access denied - C:\\QVNWin32\\secret.mdb\n"));
 }
 
 // Links that the running user made are followed (a linked folder is copied), never into a loop nor to what

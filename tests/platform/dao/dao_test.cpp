@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "platform/dao/dao.h"
-#include "platform/dao/jet_sql.h"
 #include "platform/error.h"
 #include "platform/safe_file.h"
 #include "qvsample/sql_file.h"
