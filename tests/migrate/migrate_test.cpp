@@ -5,7 +5,6 @@
 // login's links and files), and an office's installation carried over as root, given to the office and
 // used by a clerk's login on the real windows (a read-date correction, --check naming the changed rows,
 // a restore).
-#include <QProcess>
 #include <QThread>
 #include <algorithm>
 #include <cstdlib>
@@ -165,18 +164,10 @@ struct JetTableDump {
     std::vector<std::vector<bool>> nulls;
 };
 
-std::string Output(const std::string &program, const QStringList &args) {
-    QProcess p;
-    p.start(QString::fromStdString(program), args);
-    p.waitForFinished(60000);
-    return p.readAllStandardOutput().toStdString();
-}
-
 JetTableDump Dump(const fs::path &file, const std::string &table) {
     JetTableDump d;
-    std::istringstream lines(Output("mdb-export", {"-H", "-d", "\t", "-e", "-0", "<NULL>", "-T", "%Y-%m-%d %H:%M:%S", "-D",
-                                                   "%Y-%m-%d %H:%M:%S", QString::fromStdString(file.string()),
-                                                   QString::fromStdString(table)}));
+    std::istringstream lines(RunProgram("mdb-export", {"-H", "-d", "\t", "-e", "-0", "<NULL>", "-T", "%Y-%m-%d %H:%M:%S", "-D",
+                                                       "%Y-%m-%d %H:%M:%S", file.string(), table}).out);
     for (std::string line; std::getline(lines, line);) {
         d.exported.emplace_back();
         std::istringstream cells(line);
@@ -235,7 +226,7 @@ std::string AsExported(sqlite3_stmt *st, int c, int type, int scale) {
 // and those of the converted table in the same words.
 std::multiset<std::string> SchemaIndexes(const fs::path &jet, const std::string &table) {
     std::multiset<std::string> out;
-    std::istringstream lines(Output("mdb-schema", {"-T", QString::fromStdString(table), QString::fromStdString(jet.string()), "mysql"}));
+    std::istringstream lines(RunProgram("mdb-schema", {"-T", table, jet.string(), "mysql"}).out);
     const std::string head = "ALTER TABLE `" + table + "` ADD ";
     for (std::string line; std::getline(lines, line);) {
         if (line.rfind(head, 0) != 0 || line.find("FOREIGN KEY") != std::string::npos) continue;
@@ -347,7 +338,7 @@ TEST_F(Migration, BillingFilesKeepTheTypesIndexesAndPasswordsTheToolsExpect) {
 // cannot match, deleted and moved rows, minus zero.
 TEST_F(Migration, TheFaultsOfOfficesFilesAreMended) {
     // libmdb's text of each GUID, with the hyphen it drops.
-    std::istringstream guids(Output("mdb-export", {"-H", "-d", "\t", QString::fromStdString(env_->copies[real_].first.string()), "Table1"}));
+    std::istringstream guids(RunProgram("mdb-export", {"-H", "-d", "\t", env_->copies[real_].first.string(), "Table1"}).out);
     std::vector<std::vector<std::string>> expected;
     for (std::string line; std::getline(guids, line);) {
         std::istringstream cells(line);

@@ -50,7 +50,6 @@ protected:
         for (auto &r : rows) g.exec("insert into current values (" + r + ")");
         g.setPassword(password);
     }
-    int ReadSettingsError() { return qvtest::ErrorNumber(startup::ReadSettings); }
 };
 
 // Missing, wrong-password and held-open settings databases are run end to end (StartupE2E).
@@ -68,7 +67,7 @@ TEST_F(StartupTest, SettingsAreTrimmedJoinedFromTheFirstRecordAndANullPathRefuse
         std::filesystem::remove(global);
         Shared() = {};
         MakeGlobal(c.rows);
-        EXPECT_EQ(ReadSettingsError(), c.error);
+        EXPECT_EQ(qvtest::ErrorNumber(startup::ReadSettings), c.error);
         EXPECT_EQ(Shared().DataFolder, c.folder);
         EXPECT_EQ(Shared().DataFileName, c.file);
         EXPECT_EQ(Shared().DataFilePath, c.path);

@@ -306,16 +306,9 @@ TEST_F(DynasetTest, AppendOnlyAddsAndReadsNothing) {
     EXPECT_EQ(ErrorNumber([&] { db.OpenRecordset("FRDLK", dbOpenSnapshot, dbAppendOnly); }), 3001);
 }
 
-class FindTest : public RecordsetTest {
-protected:
-    void SetUp() override {
-        RecordsetTest::SetUp();
-        db.Execute("insert into FRDLK (lockey, accno) values (9, 'second nine')");
-    }
-};
-
 // The tools find by a lockey on a snapshot of FRDLK (the run); no tool writes other criteria.
-TEST_F(FindTest, EqualityCriteriaFindTheFirstMatchingRecord) {
+TEST_F(RecordsetTest, FindFirstByEqualityFindsTheFirstMatchingRecord) {
+    db.Execute("insert into FRDLK (lockey, accno) values (9, 'second nine')");
     Recordset rs = db.OpenRecordset("select * from frdlk order by lockey, accno", dbOpenSnapshot);
     rs.FindFirst("lockey = 13");
     ASSERT_FALSE(rs.NoMatch());
