@@ -248,6 +248,13 @@ public:
         }
         Fill("05/01/2021", "04/28/2021", "04/30/2021");
     }
+    // `n` of the five readings corrected, with as many LIDB rows; the window goes on, its bar hidden, no database open.
+    void ExpectCorrected(int n) const {
+        EXPECT_EQ(DataCount("select count(*) from [tbl reading] where readdate = '2021-04-30'"), n);
+        EXPECT_EQ(DataCount("select count(*) from [tbl reading] where readdate = '2021-04-28'"), 5 - n);
+        EXPECT_EQ(LidbCount(), n);
+        EXPECT_TRUE(!platform::ui::Ending() && !form()->pb1->Visible() && DatabasesClosed());
+    }
 };
 
 // A run that fails after it began changes nothing, says what failed and that nothing changed, and leaves
@@ -299,15 +306,11 @@ TEST(RunFailure, ChangesNothingSaysWhatFailedAndKeepsTheWindow) {
                     shown[0].prompt.find(says) != std::string::npos &&
                     shown[0].prompt.ends_with("\n\nNo reading record was changed."))
             << shown[0].prompt;
-        EXPECT_FALSE(platform::ui::Ending());
-        EXPECT_EQ(e.DataCount("select count(*) from [tbl reading] where readdate = '2021-04-28'"), 5);
-        EXPECT_EQ(e.LidbCount(), 0);
+        e.ExpectCorrected(0);
         EXPECT_TRUE(e.AuditLines().empty());
         EXPECT_TRUE(e.Pending().empty());
         EXPECT_TRUE(!std::filesystem::exists(e.drives.root() / elsewhere) ||
                     std::filesystem::is_empty(e.drives.root() / elsewhere));
-        EXPECT_TRUE(e.DatabasesClosed());
-        EXPECT_FALSE(f.pb1->Visible());
         EXPECT_EQ(f.pb1->Value(), 0);
         EXPECT_EQ(f.txt[1]->Text(), "04/28/2021");
         EXPECT_TRUE(e.DataHasTable("FRDLK"));
@@ -406,9 +409,7 @@ TEST_F(FiveReadingsTest, AuditFileThatCannotBeWrittenAfterTheCommitIsReported) {
                                "The lines are kept in the AUDIT folder and written when the read-date window opens "
                                "next. Each change is recorded in table LIDB of the data database.\n"
                                "FINISHED | 64 | 5 reading records were updated.");
-    EXPECT_FALSE(platform::ui::Ending());
-    EXPECT_EQ(DataCount("select count(*) from [tbl reading] where readdate = '2021-04-30'"), 5);
-    EXPECT_EQ(LidbCount(), 5);
+    ExpectCorrected(5);
 }
 
 TEST_F(FiveReadingsTest, EntriesInvalidAtThePressAreRefusedBeforeAnythingOpens) {
@@ -422,10 +423,7 @@ TEST_F(FiveReadingsTest, EntriesInvalidAtThePressAreRefusedBeforeAnythingOpens) 
         f.txt[c.field]->SetText(c.text);  // changed without leaving the field
         EXPECT_EQ(ContinueBoxes(), "Quorvant 32 | 16 | Invalid Date") << c.text;
         EXPECT_FALSE(f.cmdContinue->Enabled()) << c.text;
-        EXPECT_FALSE(f.pb1->Visible());
-        EXPECT_FALSE(platform::ui::Ending());
-        EXPECT_EQ(DataCount("select count(*) from [tbl reading] where readdate = '2021-04-28'"), 5);
-        EXPECT_EQ(LidbCount(), 0);
+        ExpectCorrected(0);
         EXPECT_FALSE(std::filesystem::exists(AuditFile()));
     }
 }
