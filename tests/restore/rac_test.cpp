@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <QTreeView>
 #include <filesystem>
+#include <optional>
 
 #include "platform/clock.h"
 #include "platform/dao/dao.h"
@@ -206,7 +207,13 @@ protected:
         Open();
         List(windowsPath);
         ASSERT_TRUE(form->cmdRestore->Enabled()) << LastPrompt();
+        PressRestore();
+    }
+    // Presses Restore, no box shown yet; with `room` bytes for a file when given (a disk that fills).
+    void PressRestore(std::optional<rlim_t> room = {}) {
         boxes.clear();
+        std::optional<qvtest::FileSizeLimit> limit;
+        if (room) limit.emplace(*room);
         form->cmdRestore->Press();
     }
 
@@ -245,12 +252,11 @@ TEST_F(RacRestore, RestoresTheCopyKeepsASafetyCopyAndCanTakeItBack) {
     fs::permissions(live, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     Open();
     List("C:\\QVData\\backup\\BILLING1.mdb");
-    boxes.clear();
     bool busyDuringRestore = false;  // the display is kept current under a wait cursor
     QTimer::singleShot(0, [&] {
         busyDuringRestore = QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor;
     });
-    form->cmdRestore->Press();
+    PressRestore();
     QApplication::processEvents();
     EXPECT_TRUE(busyDuringRestore);
     EXPECT_EQ(fs::status(safety).permissions(), fs::status(live).permissions());
@@ -333,8 +339,7 @@ TEST_F(RacRestore, ADatabaseInUseIsNotReplaced) {
                          "found out.\n\n'C:\\QVData\\BILLING.mdb.frd' is a link made by another user; nothing was written.\n\nNothing was changed."});
     for (const Case &c : cases) {
         const auto held = c.hold();
-        boxes.clear();
-        form->cmdRestore->Press();
+        PressRestore();
         ExpectRefusedUnchanged(before);
         EXPECT_EQ(boxes.at(0).prompt, c.prompt);
     }
@@ -351,8 +356,7 @@ TEST_F(RacRestore, ADatabaseInUseIsNotReplaced) {
     }
 
     // Released: the same window goes on and restores.
-    boxes.clear();
-    form->cmdRestore->Press();
+    PressRestore();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].title, "FINISHED");
     EXPECT_EQ(qvtest::Digest(live), newDigest);
@@ -388,8 +392,7 @@ TEST_F(RacRestore, ACopyTheToolsCannotUseIsRefusedWithTheReason) {
         c.make();
         List("C:\\QVData\\backup\\BILLING2.mdb");
         if (c.goneAfterListing) fs::remove(copy2);
-        boxes.clear();
-        form->cmdRestore->Press();
+        PressRestore();
         ExpectRefusedUnchanged(before);
         EXPECT_EQ(boxes.at(0).prompt.rfind("C:\\QVData\\backup\\BILLING2.mdb", 0), 0u) << boxes[0].prompt;
         EXPECT_NE(boxes[0].prompt.find(c.reason), std::string::npos) << boxes[0].prompt;
@@ -411,11 +414,7 @@ TEST_F(RacRestore, ASafetyCopyOrReplacementThatCannotBeWrittenKeepsTheLiveDataba
     qvtest::SqlFile(copy2).exec("UPDATE t SET tag = 'new' WHERE id = 7");
     Open();
     List("C:\\QVData\\backup\\BILLING2.mdb");
-    boxes.clear();
-    {
-        qvtest::FileSizeLimit limit(fs::file_size(live) / 2);
-        form->cmdRestore->Press();
-    }
+    PressRestore(fs::file_size(live) / 2);
     ExpectRefusedUnchanged(before);
     EXPECT_TRUE(qvtest::ReadFile(live) == liveBytes);
     const std::string refused = boxes[0].prompt;
@@ -424,21 +423,13 @@ TEST_F(RacRestore, ASafetyCopyOrReplacementThatCannotBeWrittenKeepsTheLiveDataba
 
     // Room for the safety copy, not for the journal: the journal is named, not the safety copy.
     List("C:\\QVData\\backup\\BILLING1.mdb");
-    boxes.clear();
-    {
-        qvtest::FileSizeLimit limit(fs::file_size(live) + 256);
-        form->cmdRestore->Press();
-    }
+    PressRestore(fs::file_size(live) + 256);
     ExpectRefusedUnchanged(before);
     EXPECT_EQ(boxes[0].prompt.rfind("The journal that keeps the old content of C:\\QVData\\BILLING.mdb during", 0), 0u) << boxes[0].prompt;
     EXPECT_NE(boxes[0].prompt.find("Disk full: 'C:\\QVData\\BILLING.mdb-journal'"), std::string::npos) << boxes[0].prompt;
 
-    boxes.clear();
-    {
-        // Room for the safety copy and the journal, not for the live file to grow to the copy's size.
-        qvtest::FileSizeLimit limit(fs::file_size(live) + 16 * 4096);
-        form->cmdRestore->Press();
-    }
+    // Room for the safety copy and the journal, not for the live file to grow to the copy's size.
+    PressRestore(fs::file_size(live) + 16 * 4096);
     ExpectOneBox("RESTORE", platform::ui::vbCritical);
     const std::string &p = boxes.at(0).prompt;
     EXPECT_EQ(p.rfind("C:\\QVData\\BILLING.mdb could not be replaced with C:\\QVData\\backup\\BILLING1.mdb", 0), 0u) << p;
