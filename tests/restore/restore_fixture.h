@@ -48,10 +48,7 @@ inline std::string Digest(const std::filesystem::path &p) {
     return Digest(db);
 }
 
-inline std::string IntegrityOf(const std::filesystem::path &p) {
-    SqlFile db(p);
-    return db.scalar("PRAGMA integrity_check");
-}
+inline std::string IntegrityOf(const std::filesystem::path &p) { return SqlFile(p).scalar("PRAGMA integrity_check"); }
 
 inline std::filesystem::path JournalOf(const std::filesystem::path &p) { return p.string() + "-journal"; }
 inline std::filesystem::path LockFileOf(const std::filesystem::path &p) { return std::filesystem::path(p).replace_extension(".ldb"); }

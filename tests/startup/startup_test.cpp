@@ -188,16 +188,20 @@ protected:
         const auto p = AuditFile(name);
         return std::filesystem::exists(p) ? qvtest::ReadFile(p) : std::string();
     }
-    // A run whose process ends between its commit and its audit lines: its batch stays pending.
+    // A run that commits the lines `what` with its transaction, then writes them; a process that ends between
+    // its commit and its lines (`ended`) leaves its batch pending.
+    static void Run(const std::vector<std::string> &what, bool ended = false) {
+        auto &ws = DBEngine().Workspaces(0);
+        ws.BeginTrans();
+        startup::AuditBatch batch;
+        for (const auto &w : what) batch.Add(w);
+        batch.Prepare();
+        ws.CommitTrans();
+        if (ended) ::_exit(0);
+        batch.Commit();
+    }
     static int EndedAfterCommit(const std::vector<std::string> &what) {
-        return qvtest::Child([&]() -> int {
-                   DBEngine().Workspaces(0).BeginTrans();
-                   startup::AuditBatch batch;
-                   for (const auto &w : what) batch.Add(w);
-                   batch.Prepare();
-                   DBEngine().Workspaces(0).CommitTrans();
-                   ::_exit(0);
-               }).Wait();
+        return qvtest::Child([&] { return Run(what, true), 0; }).Wait();
     }
     std::vector<std::vector<std::string>> LidbRows() const {
         return qvtest::SqlFile(DataFile()).rows("select [When], ByWhom, What from LIDB order by rowid");
@@ -290,16 +294,7 @@ TEST_F(AuditBatchTest, AnotherLoginAddsToTheFileThatOneMade) {
     for (const char *f : {"", "C", "C/QV", "C/Data"}) std::filesystem::permissions(drives.root() / f, std::filesystem::perms(0755));
     for (const char *f : {"C/QV/AUDIT", "C/Data"}) std::filesystem::permissions(drives.root() / f, std::filesystem::perms(0777));
     ASSERT_EQ(::chown(AuditFile("").c_str(), 0, 65534), 0);  // the office's group: nobody's
-    auto audit = [](const std::string &what) {
-        auto &ws = DBEngine().Workspaces(0);
-        ws.BeginTrans();
-        startup::AuditBatch batch;
-        batch.Add(what);
-        batch.Prepare();
-        ws.CommitTrans();
-        batch.Commit();
-    };
-    audit("by root");
+    Run({"by root"});
     std::filesystem::permissions(DataFile(), std::filesystem::perms(0666));
     for (const uid_t login : {65534, 65533}) {  // nobody, and a login outside the group
         EXPECT_EQ(qvtest::Child([&] {
@@ -308,7 +303,7 @@ TEST_F(AuditBatchTest, AnotherLoginAddsToTheFileThatOneMade) {
                           for (int i = 100; i < 400; ++i) qvtest::WriteFile(AuditFile(".billing201705.LOG.0000000000000" + std::to_string(i) + ".pending"), "");
                           return EndedAfterCommit({"by an outsider"});
                       }
-                      audit("by nobody");
+                      Run({"by nobody"});
                       EndedAfterCommit({"killed, by nobody"});
                       Shared().DataFileName = "run-me.sh.mdb";  // and a pending batch of its own for run-me.sh201705.LOG
                       return EndedAfterCommit({"rm -rf /"});

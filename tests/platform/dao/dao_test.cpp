@@ -51,10 +51,7 @@ protected:
         Make(windowsPath, sql);
     }
 
-    std::string Scalar(const std::string &windowsPath, const std::string &sql) {
-        qvtest::SqlFile f(Linux(windowsPath));
-        return f.scalar(sql);
-    }
+    std::string Scalar(const std::string &windowsPath, const std::string &sql) { return qvtest::SqlFile(Linux(windowsPath)).scalar(sql); }
 
     void TearDown() override {
         Workspace &ws = DBEngine().Workspaces(0);
