@@ -697,9 +697,7 @@ TEST(MigrateE2E, TheToolsWorkOnAConvertedInstallation) {
         const std::string w = x.window("Correct READ DATES for Meter Reading Records", *frd);
         // Bill date 3/28/2024 holds 6 readings of the selected accounts 5001, 5003, 5004 and 5008.
         StartCorrection(x, w, "3/28/2024", "6 RECORDS FOUND", "3/20/2024");
-        ASSERT_TRUE(x.answer("FINISHED"));
-        x.keys(w, {"alt+x"});
-        ASSERT_EQ(frd->wait(), std::optional<int>(0)) << frd->errorOutput();
+        FinishAndExit(x, *frd, w);
     }
     std::set<std::string> changed = ChangedRows(before, data);
     EXPECT_EQ(changed.size(), 12u);  // 6 readings and their 6 audit rows
@@ -721,9 +719,7 @@ TEST(MigrateE2E, TheToolsWorkOnAConvertedInstallation) {
     {
         auto rac = asClerk("RAC");
         const std::string w = ListAndRestore(x, *rac, "BILLING1.mdb");
-        ASSERT_TRUE(x.answer("FINISHED"));
-        x.keys(w, {"alt+x"});  // the window stays open after a restore
-        ASSERT_EQ(rac->wait(), std::optional<int>(0)) << rac->errorOutput();
+        FinishAndExit(x, *rac, w);  // the window stays open after a restore: Exit ends it
     }
     const std::string readings = "select * from [tbl reading] order by rowid";
     EXPECT_EQ(SqlFile(data).rows(readings), SqlFile(env.target / "QVData/backup/BILLING1.mdb").rows(readings));

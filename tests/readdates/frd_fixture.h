@@ -124,6 +124,14 @@ public:
         return lines;
     }
 
+    // Every LIDB row has its line in the audit file, in the same order; the number of rows.
+    std::size_t ExpectAuditFileAgreesWithLidb() const {
+        std::vector<std::string> rows;
+        for (const auto &r : DataRows("select [When] || ByWhom || ' ' || What from LIDB order by rowid")) rows.push_back(r[0]);
+        EXPECT_EQ(AuditLines(), rows);
+        return rows.size();
+    }
+
     // Raw access to the data database (a fresh connection each call).
     std::unique_ptr<qvtest::SqlFile> Data() const { return std::make_unique<qvtest::SqlFile>(DataFile()); }
     long long DataCount(const std::string &sql) const { return Data()->count(sql); }

@@ -121,10 +121,6 @@ TEST_F(FrdTest, ClosingByTheCloseBoxDropsFrdlk) {
 
 // A second read-date window on the same data database (correction or undo) is refused: tests/undo.
 
-
-
-const char *kPrompt1Start = "Enter the INCORRECT READ DATE that needs to be changed, or enter ALL if all read dates for BILL DATE ";
-
 // Enter moving on from the code list through the fields, each left like Tab (validated, its count box
 // shown), is the keyboard run's (FrdE2E); here Enter past the last field while Continue is disabled.
 TEST_F(FrdTest, EnterPastTheLastFieldReachesExitAndTabSelectsTheWholeText) {
@@ -148,7 +144,8 @@ TEST_F(FrdTest, EnterPastTheLastFieldReachesExitAndTabSelectsTheWholeText) {
 TEST_F(FrdTest, ValidBillDateRewritesBothPromptsAnInvalidOneKeepsThemAndABlankBeforeAllIsRefused) {
     auto &f = OpenForm();
     Enter(0, "5117");  // the entry's own forms and refusals are DateEntryTest's
-    const std::string label1 = std::string(kPrompt1Start) + "05/01/2017 need to be changed to the same READ DATE.";
+    const std::string label1 = "Enter the INCORRECT READ DATE that needs to be changed, or enter ALL if all read dates for "
+                               "BILL DATE 05/01/2017 need to be changed to the same READ DATE.";
     const std::string label4 =
         "Enter the READ DATE that needs to be given to the set of readings that are being corrected for BILL DATE "
         "05/01/2017.";

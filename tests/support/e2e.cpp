@@ -174,6 +174,12 @@ std::string ListAndRestore(const XSession &x, Program &program, const std::strin
     return w;
 }
 
+void FinishAndExit(const XSession &x, Program &program, const std::string &w) {
+    if (!x.answer("FINISHED")) throw std::runtime_error("no FINISHED box; the program said: " + program.errorOutput());
+    x.keys(w, {"alt+x"});
+    if (program.wait() != std::optional<int>(0)) throw std::runtime_error("no end with status 0: " + program.errorOutput());
+}
+
 std::map<std::string, std::string> QvutilEnv(const XSession *session, const std::string &drives) {
     std::map<std::string, std::string> env{{"QUORVANT_DRIVES", drives}};
     if (session) {

@@ -73,6 +73,10 @@ void StartCorrection(const XSession &x, const std::string &w, const std::string 
 // relative to the automatic copies' folder) and Restore is pressed; the window's id.
 std::string ListAndRestore(const XSession &x, Program &program, const std::string &copy);
 
+// Answers the FINISHED box over window `w` of `program` and leaves the window by Exit (Alt+X); a box that
+// never came, or a program that did not then end with status 0, ends the test.
+void FinishAndExit(const XSession &x, Program &program, const std::string &w);
+
 // Whether `text` (what a program said) holds `part`; a failure shows the whole text.
 inline ::testing::AssertionResult Holds(const std::string &text, const std::string &part) {
     if (text.find(part) != std::string::npos) return ::testing::AssertionSuccess();

@@ -82,13 +82,6 @@ protected:
     // The read dates as stored (quote() tells a text from a number and Null).
     Rows Stored() const { return DataRows("select rowid, quote(readdate) from [tbl reading] order by rowid"); }
     Rows Runs() const { return DataRows("select run, records, kept, undoes, undoneby from FRDRUN order by run"); }
-    // Every LIDB row has its line in the audit file, in the same order; the number of rows.
-    std::size_t ExpectAuditFileAgreesWithLidb() const {
-        std::vector<std::string> rows;
-        for (const auto &r : DataRows("select [When] || ByWhom || ' ' || What from LIDB order by rowid")) rows.push_back(r[0]);
-        EXPECT_EQ(AuditLines(), rows);
-        return rows.size();
-    }
     std::unique_ptr<undo::frmUndoFixRdgs> undo_;
     int second_ = 0;  // of the clock, at 05/03/2021 14:07
 };
