@@ -180,6 +180,14 @@ void FinishAndExit(const XSession &x, Program &program, const std::string &w) {
     if (program.wait() != std::optional<int>(0)) throw std::runtime_error("no end with status 0: " + program.errorOutput());
 }
 
+Ran RunToEnd(const std::filesystem::path &exe, std::vector<std::string> args, const std::string &login,
+             const std::filesystem::path &cwd) {
+    if (!login.empty()) args.insert(args.begin(), {"--reuid=" + login, "--regid=nogroup", "--clear-groups", exe.string()});
+    Program p(login.empty() ? exe : "setpriv", args, {}, cwd);
+    const auto status = p.wait(120000);
+    return {status.value_or(-1), p.output(), p.errorOutput()};
+}
+
 std::map<std::string, std::string> QvutilEnv(const XSession *session, const std::string &drives) {
     std::map<std::string, std::string> env{{"QUORVANT_DRIVES", drives}};
     if (session) {

@@ -83,6 +83,16 @@ inline ::testing::AssertionResult Holds(const std::string &text, const std::stri
     return ::testing::AssertionFailure() << "\"" << part << "\" is not in:\n" << text;
 }
 
+// A program run to its end: its status (-1 when it did not end within two minutes) and what it said.
+struct Ran {
+    int status = -1;
+    std::string out, err;
+};
+// Runs `exe` with `args` to its end, in `cwd` when given; as the login `login` of the group nogroup when
+// given (the caller is root).
+Ran RunToEnd(const std::filesystem::path &exe, std::vector<std::string> args, const std::string &login = {},
+             const std::filesystem::path &cwd = {});
+
 // Environment for qvutil on a session: DISPLAY, QT_QPA_PLATFORM=xcb, QUORVANT_DRIVES.
 std::map<std::string, std::string> QvutilEnv(const XSession *session, const std::string &drives);
 
