@@ -84,15 +84,12 @@ TEST_F(StartupE2E, WithoutADisplayAToolSaysSoInOneLineAndWhatNamesNoToolEndsSile
                                          {{"--hel"}, 0},    {{"--HELP"}, 0},   {{"--version", "x"}, 0}};
     for (const char *display : {"", ":987"}) {  // none, and one that nothing serves
         for (const auto &[args, status] : runs) {
-            auto env = QvutilEnv(nullptr, drives.spec());
-            env["QT_QPA_PLATFORM"] = "xcb";
-            env["DISPLAY"] = display;
-            Program p(inst.qvutil, args, env, drives.folder('E'));
-            EXPECT_EQ(p.wait(10000), status) << (args.empty() ? "" : args[0]) << " on '" << display << "'";
-            const std::string err = p.errorOutput();
+            auto p = Run(args, nullptr, {}, {{"QT_QPA_PLATFORM", "xcb"}, {"DISPLAY", display}});
+            EXPECT_EQ(p->wait(10000), status) << (args.empty() ? "" : args[0]) << " on '" << display << "'";
+            const std::string err = p->errorOutput();
             EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), status) << err;
             EXPECT_EQ(err.find("no display") != std::string::npos, status == 1) << err;
-            EXPECT_EQ(p.output(), "");
+            EXPECT_EQ(p->output(), "");
         }
     }
 }

@@ -63,11 +63,6 @@ protected:
         fs::permissions(victim / "secret", fs::perms(0600));
     }
 
-    std::unique_ptr<Program> Run(const char *keyword, const fs::path &current) {
-        return std::make_unique<Program>(inst.qvutil, std::vector<std::string>{keyword},
-                                         QvutilEnv(x.get(), drives.spec()), current);
-    }
-
     TempDrives drives{"CE"};
     InstallationOptions o;
     Installation inst;
@@ -114,7 +109,8 @@ TEST_F(SharedMachineE2E, RootFollowsNoLinkThatAnotherLoginPlanted) {
             fs::create_symlink(c.target, c.link, ec);
             return ec ? 1 : 0;
         }), 0);
-        auto qvutil = Run(c.keyword, std::string(c.keyword) == "QBU" ? drives.folder('E') : drives.folder('C'));
+        auto qvutil = std::make_unique<Program>(inst.qvutil, std::vector<std::string>{c.keyword}, QvutilEnv(x.get(), drives.spec()),
+                                                std::string(c.keyword) == "QBU" ? drives.folder('E') : drives.folder('C'));
         c.run(*qvutil);
         EXPECT_TRUE(qvutil->wait(20000).has_value()) << qvutil->errorOutput();
         // The read-date window's refusal, said on standard error too, names the link.

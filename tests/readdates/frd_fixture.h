@@ -124,6 +124,12 @@ public:
         return lines;
     }
 
+    std::vector<std::filesystem::path> Pending() const {  // audit batches' pending files in AUDIT
+        std::vector<std::filesystem::path> found;
+        for (std::error_code ec; const auto &e : std::filesystem::directory_iterator(AuditFolder(), ec))
+            if (e.path().extension() == ".pending") found.push_back(e.path());
+        return found;
+    }
     // Every LIDB row has its line in the audit file, in the same order; the number of rows.
     std::size_t ExpectAuditFileAgreesWithLidb() const {
         std::vector<std::string> rows;

@@ -74,12 +74,6 @@ public:
         return out;
     }
     long long LidbCount() const { return DataCount("select count(*) from LIDB"); }
-    std::vector<std::filesystem::path> Pending() const {  // audit batches' pending files in AUDIT
-        std::vector<std::filesystem::path> found;
-        for (std::error_code ec; const auto &e : std::filesystem::directory_iterator(AuditFolder(), ec))
-            if (e.path().extension() == ".pending") found.push_back(e.path());
-        return found;
-    }
 };
 
 class UpdateTest : public ::testing::Test, public UpdateEnv {};
@@ -151,9 +145,8 @@ TEST_F(RunTest, AllChangesEveryReadingOfTheBillDateInTheSelection) {
 TEST_F(RunTest, AFarOffNewReadDateIsAskedAboutAndNoChangesNothing) {
     auto &f = Fill("05/01/2021", "all", "4/24/208");
     const auto before = ReadDates();
-    ASSERT_EQ(Continue().size(), 1u);
-    EXPECT_EQ(Box(boxes[0]), "Quorvant 32 | 292 | 4 reading records of bill date 05/01/2021 will get the read date "
-                             "04/24/0208, 1,813 years before their bill date. Correct them?");
+    EXPECT_EQ(ContinueBoxes(), "Quorvant 32 | 292 | 4 reading records of bill date 05/01/2021 will get the read date "
+                               "04/24/0208, 1,813 years before their bill date. Correct them?");
     EXPECT_TRUE(ReadDates() == before && LidbCount() == 0 && f.txt[2]->Text() == "04/24/0208");
     recorder.answer = platform::ui::vbYes;
     ASSERT_GE(Continue().size(), 2u);  // then the count of the new read date, left for the code list

@@ -395,8 +395,7 @@ TEST_F(UndoTest, KilledAtRandomPointsLeavesTheStateBeforeOrAfterWithItsAuditTrai
         const auto start = std::chrono::steady_clock::now();
         qvtest::Child child([] { return undo::UndoRun(1, [](auto, auto) {}).givenBack > 0 ? 0 : 1; });
         for (bool marked = false; !marked && !child.Ended(); std::this_thread::sleep_for(us(100)))
-            for (const auto &e : fs::directory_iterator(AuditFolder()))
-                marked |= e.path().extension() == ".pending" && qvtest::ReadFile(e.path()).find("\nmark ") != std::string::npos;
+            for (const auto &pending : Pending()) marked |= qvtest::ReadFile(pending).find("\nmark ") != std::string::npos;
         const auto prepared = std::chrono::steady_clock::now();
         if (delay >= 0) {
             std::this_thread::sleep_until((afterPreparation ? prepared : start) + us(delay));
