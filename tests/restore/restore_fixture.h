@@ -158,6 +158,20 @@ protected:
     }
 
     std::string LastPrompt() const { return boxes.empty() ? std::string() : boxes.back().prompt; }
+
+    // Messages name files in their Windows form: no Linux path, no hidden temporary name.
+    void ExpectWindowsPathsOnly(const std::string &prompt) {
+        EXPECT_EQ(prompt.find(drives.root().string()), std::string::npos) << prompt;
+        EXPECT_EQ(prompt.find("\\."), std::string::npos) << prompt;
+    }
+
+    // One box, with this title and style, naming files in their Windows form; the window still open.
+    void ExpectOneBox(const std::string &title, int style) {
+        ASSERT_EQ(boxes.size(), 1u);
+        ExpectWindowsPathsOnly(boxes[0].prompt);
+        EXPECT_EQ(boxes[0].title + " " + std::to_string(boxes[0].style), title + " " + std::to_string(style));
+        EXPECT_TRUE(!platform::ui::Ending() && form->IsVisible());
+    }
 };
 
 }  // namespace ractest
