@@ -8,7 +8,6 @@
 #include <QThread>
 #include <algorithm>
 #include <filesystem>
-#include <functional>
 #include <gtest/gtest.h>
 #include <map>
 #include <optional>
@@ -51,6 +50,12 @@ protected:
         for (const auto &[name, value] : more) env[name] = value;
         return std::make_unique<Program>(inst.qvutil, args, env, current.empty() ? drives.folder('E') : current);
     }
+    // The backup's STEP 1 box answered with Enter: the passes start.
+    void StartPasses(Program &qvutil) {
+        const std::string step1 = x->window("STEP 1", qvutil);
+        x->activate(step1);
+        x->xdotool({"key", "Return"});
+    }
 };
 using QbuE2E = StartupE2E;
 using RacE2E = StartupE2E;
@@ -80,15 +85,12 @@ TEST_F(StartupE2E, WithoutADisplayAToolSaysSoInOneLineAndWhatNamesNoToolEndsSile
                                          {{"--hel"}, 0},    {{"--HELP"}, 0},   {{"--version", "x"}, 0}};
     for (const char *display : {"", ":987"}) {  // none, and one that nothing serves
         for (const auto &[args, status] : runs) {
-            auto env = QvutilEnv(nullptr, drives.spec());
-            env["QT_QPA_PLATFORM"] = "xcb";
-            env["DISPLAY"] = display;
-            Program p(inst.qvutil, args, env, drives.folder('E'));
-            EXPECT_EQ(p.wait(10000), status) << (args.empty() ? "" : args[0]) << " on '" << display << "'";
-            const std::string err = p.errorOutput();
+            auto p = Run(args, nullptr, {}, {{"QT_QPA_PLATFORM", "xcb"}, {"DISPLAY", display}});
+            EXPECT_EQ(p->wait(10000), status) << (args.empty() ? "" : args[0]) << " on '" << display << "'";
+            const std::string err = p->errorOutput();
             EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), status) << err;
             EXPECT_EQ(err.find("no display") != std::string::npos, status == 1) << err;
-            EXPECT_EQ(p.output(), "");
+            EXPECT_EQ(p->output(), "");
         }
     }
 }
@@ -112,7 +114,7 @@ TEST_F(StartupE2E, SettingsFailuresEndThroughTheLastResortReport) {
         EXPECT_TRUE(x->answer("Quorvant 32 Utilities")) << "no last-resort box";
         EXPECT_EQ(p->wait(15000), std::optional<int>(1));
         const std::string err = p->errorOutput();
-        EXPECT_NE(err.find(std::string("Run-time error '") + error + "':"), std::string::npos) << err;
+        EXPECT_TRUE(Holds(err, std::string("Run-time error '") + error + "':"));
         EXPECT_TRUE(std::filesystem::is_empty(drives.folder('E')));
         if (held) held.Close();
     }
@@ -162,13 +164,9 @@ TEST_F(QbuE2E, KeyboardBackupIsCheckedAndKeysDuringTheCopyDoNothing) {
     fs::create_directories(tmp);
 
     auto qvutil = Run({"QBU"}, x.get(), current, {{"TMPDIR", tmp.string()}});
-    const std::string w = x->waitForWindow("Quorvant32 Complete Software Backup");
-    ASSERT_FALSE(w.empty()) << qvutil->errorOutput();
+    const std::string w = x->window("Quorvant32 Complete Software Backup", *qvutil);
     x->keys(w, {"Return"});  // focus is on step 2
-    const std::string step1 = x->waitForWindow("STEP 1");
-    ASSERT_FALSE(step1.empty()) << qvutil->errorOutput();
-    x->activate(step1);
-    x->xdotool({"key", "Return"});
+    StartPasses(*qvutil);
     CopierStatus pass(tmp);
     ASSERT_TRUE(pass.Hold()) << "the files pass started before it could be held";
     QElapsedTimer t;  // the copier's terminal window takes the focus when it comes
@@ -176,7 +174,7 @@ TEST_F(QbuE2E, KeyboardBackupIsCheckedAndKeysDuringTheCopyDoNothing) {
     for (const char *key : {"Return", "Escape", "alt+F4"}) x->keys(w, {key});
     x->xdotool({"mousemove", "--window", w, "316", "260", "click", "1"});  // on Exit
     QThread::msleep(300);
-    EXPECT_EQ(x->xdotool({"search", "--onlyvisible", "--name", "^FINISHED$"}), "") << "did not wait for the copy";
+    EXPECT_FALSE(x->showing("FINISHED")) << "did not wait for the copy";
     pass.Release();
 
     ASSERT_FALSE(x->waitForWindow("FINISHED").empty()) << qvutil->errorOutput();
@@ -200,7 +198,6 @@ TEST_F(QbuE2E, FailedBackupsNameTheReasonAndNeverSayFinished) {
         fs::path current;    // the destination, the folder qvutil starts in
         std::string reason;  // a part of the box's text
         bool started;        // the passes started (STEP 1 came)
-        std::function<void()> during = {};
     };
     const Case cases[] = {
         {"unwritable", "/sys/kernel", "in S:\\kernel\\QVNWin32.\n\nThe login " + platform::UserName() +
@@ -209,7 +206,7 @@ TEST_F(QbuE2E, FailedBackupsNameTheReasonAndNeverSayFinished) {
         {"another user's link", e / "Shared", "'E:\\Shared\\QVNWin32' is a link made by another user", false},
         {"inside the program folder", inst.programDir / "DATA", "program folder C:\\QVNWin32 or lies inside it", false},
         {"quote in the name", e / "Back \"Jan\" Ü", "holds the character \", which Windows does not allow", false},
-        {"vanished", e / "Gone", "Path not found: 'E:\\Gone'", false, [&] { fs::remove(e / "Gone"); }},
+        {"vanished", e / "Gone", "Path not found: 'E:\\Gone'", false},  // removed once the window is open
         {"full disk", e / "Full", ": The file is too large for the destination file system.", true},
     };
     WriteFile(e / "QVNWin32", "a file");
@@ -229,22 +226,16 @@ TEST_F(QbuE2E, FailedBackupsNameTheReasonAndNeverSayFinished) {
             qvutil = Run({"QBU"}, x.get(), c.current,
                          {{"TMPDIR", tmp.string()}, {"QUORVANT_DRIVES", drives.spec() + ";S=/sys"}});
         }
-        const std::string w = x->waitForWindow("Quorvant32 Complete Software Backup");
-        ASSERT_FALSE(w.empty()) << qvutil->errorOutput();
+        const std::string w = x->window("Quorvant32 Complete Software Backup", *qvutil);
         const auto program = VisibleFiles(inst.programDir);
-        if (!c.started && c.during) c.during();
+        if (c.name == "vanished") fs::remove(c.current);
         x->keys(w, {"Return"});
-        if (c.started) {
-            const std::string step1 = x->waitForWindow("STEP 1");
-            ASSERT_FALSE(step1.empty()) << qvutil->errorOutput();
-            x->activate(step1);
-            x->xdotool({"key", "Return"});
-        }
+        if (c.started) StartPasses(*qvutil);
         ASSERT_TRUE(x->answer("BACKUP")) << qvutil->errorOutput();
         if (!c.started) x->keys(w, {"alt+F4"});  // the window stayed
         EXPECT_EQ(qvutil->wait(), c.started ? 1 : 0);  // after the box, never a FINISHED box
         const std::string said = qvutil->errorOutput();
-        EXPECT_NE(said.find(c.reason), std::string::npos) << said;
+        EXPECT_TRUE(Holds(said, c.reason));
         EXPECT_EQ(VisibleFiles(inst.programDir), program);
     }
     EXPECT_TRUE(fs::is_empty(rootOnly));
@@ -302,14 +293,7 @@ TEST_F(RacE2E, KeyboardRestoresAnAutomaticCopy) {
     ASSERT_NE(before, copy);
 
     auto qvutil = Run({"RAC"}, x.get(), drives.folder('C'));
-    const std::string w = x->waitForWindow("Restore Auto-Copy Database Files");
-    ASSERT_FALSE(w.empty()) << qvutil->errorOutput();
-    x->keys(w, {"Tab", "space"});  // focus starts on Exit (Restore is off); Tab reaches the list button
-    const std::string dialog = x->waitForWindow("Locate Auto-Copy Database File");
-    ASSERT_FALSE(dialog.empty()) << qvutil->errorOutput();
-    x->type(dialog, "BILLING2.mdb");
-    x->keys(dialog, {"Return"});
-    x->keys(w, {"alt+r"});
+    const std::string w = ListAndRestore(*x, *qvutil, "BILLING2.mdb");
     ASSERT_TRUE(x->answer("FINISHED")) << qvutil->errorOutput();
     EXPECT_EQ(Readings(inst.dataDb), copy);
     std::vector<fs::path> safety;
@@ -325,15 +309,12 @@ TEST_F(RacE2E, KeyboardRestoresAnAutomaticCopy) {
     // Taken back in the same window by the mouse: the safety copy that FINISHED named, then Restore.
     x->activate(w);
     x->xdotool({"mousemove", "--window", w, "120", "20", "click", "1"});  // on the list button
-    const std::string again = x->waitForWindow("Locate Auto-Copy Database File");
-    ASSERT_FALSE(again.empty()) << qvutil->errorOutput();
+    const std::string again = x->window("Locate Auto-Copy Database File", *qvutil);
     x->type(again, "../" + safety[0].filename().string());
     x->keys(again, {"Return"});
     x->activate(w);
     x->xdotool({"mousemove", "--window", w, "440", "93", "click", "1"});  // on Restore
-    ASSERT_TRUE(x->answer("FINISHED")) << qvutil->errorOutput();
-    x->keys(w, {"alt+x"});
-    ASSERT_EQ(qvutil->wait(), std::optional<int>(0)) << qvutil->errorOutput();
+    FinishAndExit(*x, *qvutil, w);
     EXPECT_EQ(Readings(inst.dataDb), before);
     ASSERT_EQ(safetyCopies(), 2u);
     EXPECT_EQ(Readings(safety[1]), copy);
@@ -363,33 +344,15 @@ void CorrectEveryReadingOfABillDate(const XSession &x, Program &qvutil, const In
                               "insert into slow select x from c;"
                               "create trigger slow_run after update on [tbl reading] begin "
                               "select count(*) from slow a, slow b where a.x <> b.x; end");
-    const std::string found = std::to_string(n) + " RECORDS FOUND";
 
-    const std::string w = x.waitForWindow("Correct READ DATES for Meter Reading Records");
-    ASSERT_FALSE(w.empty()) << qvutil.errorOutput();
-
-    x.keys(w, {"Return"});  // Enter in the code list moves on to the bill date
-    x.type(w, "5/1/2026");
-    x.keys(w, {"Return"});
-    ASSERT_TRUE(x.answer(found));  // the count box that leaving a field shows
-    x.type(w, "all");
-    x.keys(w, {"Return"});
-    ASSERT_TRUE(x.answer(found));
-    x.type(w, "5/2/26");
-    x.keys(w, {"Return"});
-    ASSERT_TRUE(x.answer("NO RECORDS FOUND"));
-    x.keys(w, {"alt+c"});
+    const std::string w = x.window("Correct READ DATES for Meter Reading Records", qvutil);
+    StartCorrection(x, w, "5/1/2026", std::to_string(n) + " RECORDS FOUND", "5/2/26");
     // Nothing that the clerk does during the run reaches the window: not the access keys of Continue
     // and Exit, not Escape or Enter, not the close box's Alt+F4, not a click on Exit.
     x.keys(w, {"alt+c", "alt+x", "Escape", "Return", "alt+F4"});
     x.xdotool({"mousemove", "--window", w, "401", "301", "click", "1"});
-    ASSERT_EQ(x.xdotool({"search", "--onlyvisible", "--name", "^FINISHED$"}), "") << "the run ended too soon";
-    ASSERT_TRUE(x.answer("FINISHED"));
-    x.keys(w, {"alt+x"});
-
-    const auto status = qvutil.wait(20000);
-    ASSERT_TRUE(status.has_value());
-    EXPECT_EQ(*status, 0) << qvutil.errorOutput();
+    ASSERT_FALSE(x.showing("FINISHED")) << "the run ended too soon";
+    FinishAndExit(x, qvutil, w);
 
     SqlFile data(inst.dataDb);
     EXPECT_EQ(data.count("select count(*) from [tbl reading] where " + inScope + " and readdate = '2026-05-02'"), n);
@@ -403,9 +366,9 @@ void CorrectEveryReadingOfABillDate(const XSession &x, Program &qvutil, const In
 
 // A correction of every read date of a bill date (an empty read date among them, the correction as
 // CorrectEveryReadingOfABillDate checks it) and its undo, by the keyboard alone: the old values come back
-// (exactly, to the second and Null: UndoRunTest), a reading changed since is left and counted, a second
-// undo is refused, the undo undone makes the correction again, keys pressed during an undo do nothing, and
-// every change has its audit line and LIDB row.
+// (exactly, to the second and Null: UndoRunTest), a reading changed since is left and counted, the undo
+// undone makes the correction again, keys pressed during an undo do nothing, and every change has its audit
+// line and LIDB row. A second undo of the same run is refused in UndoRunTest.UndoGivesBack...
 TEST_F(FrdE2E, KeyboardUndoOfACorrectionAndOfItsUndo) {
     Install(60);
     const std::string inScope = "billdate = '2026-05-01' and lockey <= " + std::to_string(o.selected);
@@ -421,8 +384,7 @@ TEST_F(FrdE2E, KeyboardUndoOfACorrectionAndOfItsUndo) {
     data.exec("update [tbl reading] set readdate = '2026-05-20' where rowid = " + later);
 
     auto urd = Run({"URD"}, x.get(), drives.folder('C'));
-    const std::string w = x->waitForWindow("Undo READ DATE Corrections");
-    ASSERT_FALSE(w.empty()) << urd->errorOutput();
+    const std::string w = x->window("Undo READ DATE Corrections", *urd);
     // The newest run is chosen: Enter moves on to Undo, Enter presses it, Enter answers its question No.
     x->keys(w, {"Return", "Return"});
     ASSERT_TRUE(x->answer("Quorvant 32")) << urd->errorOutput();
@@ -430,19 +392,15 @@ TEST_F(FrdE2E, KeyboardUndoOfACorrectionAndOfItsUndo) {
     x->keys(w, {"alt+u"});
     ASSERT_TRUE(x->answer("Quorvant 32", "alt+y"));
     x->keys(w, {"alt+u", "alt+x", "Escape", "Return", "alt+F4", "Home"});
-    ASSERT_EQ(x->xdotool({"search", "--onlyvisible", "--name", "^FINISHED$"}), "") << "the undo ended too soon";
+    ASSERT_FALSE(x->showing("FINISHED")) << "the undo ended too soon";
     ASSERT_TRUE(x->answer("FINISHED")) << urd->errorOutput();
     // Only the reading changed since holds a date of the correction or after it.
     EXPECT_EQ(data.count("select count(*) from [tbl reading] where readdate in ('2026-05-02', '2026-05-20')"), 1);
     data.exec("drop trigger slow_run");  // the rest need not be slow
 
-    x->keys(w, {"alt+u"});  // the undone run is still chosen
-    ASSERT_TRUE(x->answer("Quorvant 32")) << "a second undo was not refused";
     x->keys(w, {"Home", "alt+u"});  // the newest run is the undo: undone, it makes the correction again
     ASSERT_TRUE(x->answer("Quorvant 32", "alt+y"));
-    ASSERT_TRUE(x->answer("FINISHED")) << urd->errorOutput();
-    x->keys(w, {"alt+x"});
-    ASSERT_EQ(urd->wait(20000), std::optional<int>(0)) << urd->errorOutput();
+    FinishAndExit(*x, *urd, w);
     EXPECT_EQ(data.count("select count(*) from [tbl reading] where readdate = '2026-05-02'"), n - 1);
 
     const std::string m = std::to_string(n - 1);

@@ -63,11 +63,6 @@ protected:
         fs::permissions(victim / "secret", fs::perms(0600));
     }
 
-    std::unique_ptr<Program> Run(const char *keyword, const fs::path &current) {
-        return std::make_unique<Program>(inst.qvutil, std::vector<std::string>{keyword},
-                                         QvutilEnv(x.get(), drives.spec()), current);
-    }
-
     TempDrives drives{"CE"};
     InstallationOptions o;
     Installation inst;
@@ -76,27 +71,16 @@ protected:
 
 TEST_F(SharedMachineE2E, RootFollowsNoLinkThatAnotherLoginPlanted) {
     const fs::path data = inst.dataDir;
-    const auto window = [&](const char *title) {
-        const std::string w = x->waitForWindow(title);
-        EXPECT_FALSE(w.empty()) << title;
-        return w;
-    };
     // From the start of the tool to its refusal, naming the link, and its end.
-    const auto loadRefused = [&] { EXPECT_TRUE(x->answer("Quorvant 32")); };
-    const auto backupNotComplete = [&] {  // the link named in the box
-        const std::string w = window("Quorvant32 Complete Software Backup");
-        x->keys(w, {"Return"});
+    const auto loadRefused = [&](Program &) { EXPECT_TRUE(x->answer("Quorvant 32")); };
+    const auto backupNotComplete = [&](Program &qvutil) {  // the link named in the box
+        x->keys(x->window("Quorvant32 Complete Software Backup", qvutil), {"Return"});
         EXPECT_TRUE(x->answer("STEP 1"));
         EXPECT_TRUE(x->answer("BACKUP"));
     };
     const auto restoreRefused = [&](const char *copy) {
-        return [&, copy] {
-            const std::string w = window("Restore Auto-Copy Database Files");
-            x->keys(w, {"Tab", "space"});
-            const std::string dialog = window("Locate Auto-Copy Database File");
-            x->type(dialog, copy);
-            x->keys(dialog, {"Return"});
-            x->keys(w, {"alt+r"});
+        return [&, copy](Program &qvutil) {
+            const std::string w = ListAndRestore(*x, qvutil, copy);
             EXPECT_TRUE(x->answer("RESTORE"));
             x->keys(w, {"alt+F4"});
         };
@@ -106,7 +90,7 @@ TEST_F(SharedMachineE2E, RootFollowsNoLinkThatAnotherLoginPlanted) {
         std::string name;
         fs::path link, target;
         const char *keyword;
-        std::function<void()> run;
+        std::function<void(Program &)> run;
     };
     const Case cases[] = {
         {"read-date lock", data / "BILLING.mdb.frd", victim / "secret", "FRD", loadRefused},
@@ -125,13 +109,14 @@ TEST_F(SharedMachineE2E, RootFollowsNoLinkThatAnotherLoginPlanted) {
             fs::create_symlink(c.target, c.link, ec);
             return ec ? 1 : 0;
         }), 0);
-        auto qvutil = Run(c.keyword, std::string(c.keyword) == "QBU" ? drives.folder('E') : drives.folder('C'));
-        c.run();
+        auto qvutil = std::make_unique<Program>(inst.qvutil, std::vector<std::string>{c.keyword}, QvutilEnv(x.get(), drives.spec()),
+                                                std::string(c.keyword) == "QBU" ? drives.folder('E') : drives.folder('C'));
+        c.run(*qvutil);
         EXPECT_TRUE(qvutil->wait(20000).has_value()) << qvutil->errorOutput();
         // The read-date window's refusal, said on standard error too, names the link.
         const std::string said = qvutil->errorOutput(), link = "'C:\\QVNWin32\\DATA\\" + c.link.filename().string() + "' is a link";
         EXPECT_TRUE(!c.name.ends_with(" lock") || said.find(link) != std::string::npos) << said;
-        EXPECT_EQ(x->xdotool({"search", "--onlyvisible", "--name", "^FINISHED$"}), "");
+        EXPECT_FALSE(x->showing("FINISHED"));
         EXPECT_EQ(Snapshot(victim), before);
         fs::remove(c.link);
         std::error_code ec;

@@ -5,7 +5,6 @@
 // login's links and files), and an office's installation carried over as root, given to the office and
 // used by a clerk's login on the real windows (a read-date correction, --check naming the changed rows,
 // a restore).
-#include <QProcess>
 #include <QThread>
 #include <algorithm>
 #include <cstdlib>
@@ -43,22 +42,6 @@ fs::path DebianJet() {
     return (xdg && *xdg ? fs::path(xdg) : fs::path(home ? home : "/") / ".cache") / "qvutil/debian-jet";
 }
 
-struct QvRun {
-    int status = -1;
-    std::string out, err;
-};
-
-// A program run to its end, as root or (`asNobody`) as the login nobody.
-QvRun RunProgram(const fs::path &exe, std::vector<std::string> args, bool asNobody = false) {
-    if (asNobody) args.insert(args.begin(), {"--reuid=nobody", "--regid=nogroup", "--clear-groups", exe.string()});
-    Program p(asNobody ? fs::path("setpriv") : exe, args, {});
-    QvRun r;
-    r.status = p.wait(120000).value_or(-1);
-    r.out = p.output();
-    r.err = p.errorOutput();
-    return r;
-}
-
 // The Windows drive of an office (S:, with the billing-shaped Jet files) and the Linux folder it
 // becomes (C:).
 struct MigrateEnv {
@@ -84,13 +67,13 @@ struct MigrateEnv {
     }
     // qvmigrate [args] --config CONFIG SOURCE TARGET (as the system's file: without --config); a
     // migration as root gives the files to root.
-    QvRun Run(std::vector<std::string> args, bool asNobody = false, bool systemFile = false) const {
+    Ran Run(std::vector<std::string> args, bool asNobody = false, bool systemFile = false) const {
         if (!asNobody && std::find(args.begin(), args.end(), "--owner") == args.end() &&
             std::find(args.begin(), args.end(), "--check") == args.end())
             args.insert(args.end(), {"--owner", "root:root"});
         if (!systemFile) args.insert(args.end(), {"--config", config.string()});
         args.insert(args.end(), {source.string(), target.string()});
-        return RunProgram(fs::path(QV_BIN_DIR) / "qvmigrate", args, asNobody);
+        return RunToEnd(fs::path(QV_BIN_DIR) / "qvmigrate", args, asNobody ? "nobody" : "");
     }
 };
 
@@ -165,18 +148,10 @@ struct JetTableDump {
     std::vector<std::vector<bool>> nulls;
 };
 
-std::string Output(const std::string &program, const QStringList &args) {
-    QProcess p;
-    p.start(QString::fromStdString(program), args);
-    p.waitForFinished(60000);
-    return p.readAllStandardOutput().toStdString();
-}
-
 JetTableDump Dump(const fs::path &file, const std::string &table) {
     JetTableDump d;
-    std::istringstream lines(Output("mdb-export", {"-H", "-d", "\t", "-e", "-0", "<NULL>", "-T", "%Y-%m-%d %H:%M:%S", "-D",
-                                                   "%Y-%m-%d %H:%M:%S", QString::fromStdString(file.string()),
-                                                   QString::fromStdString(table)}));
+    std::istringstream lines(RunToEnd("mdb-export", {"-H", "-d", "\t", "-e", "-0", "<NULL>", "-T", "%Y-%m-%d %H:%M:%S", "-D",
+                                                       "%Y-%m-%d %H:%M:%S", file.string(), table}).out);
     for (std::string line; std::getline(lines, line);) {
         d.exported.emplace_back();
         std::istringstream cells(line);
@@ -235,7 +210,7 @@ std::string AsExported(sqlite3_stmt *st, int c, int type, int scale) {
 // and those of the converted table in the same words.
 std::multiset<std::string> SchemaIndexes(const fs::path &jet, const std::string &table) {
     std::multiset<std::string> out;
-    std::istringstream lines(Output("mdb-schema", {"-T", QString::fromStdString(table), QString::fromStdString(jet.string()), "mysql"}));
+    std::istringstream lines(RunToEnd("mdb-schema", {"-T", table, jet.string(), "mysql"}).out);
     const std::string head = "ALTER TABLE `" + table + "` ADD ";
     for (std::string line; std::getline(lines, line);) {
         if (line.rfind(head, 0) != 0 || line.find("FOREIGN KEY") != std::string::npos) continue;
@@ -282,7 +257,7 @@ protected:
         DeleteRow(rows, 27, 9);
         MoveRow(rows, 27, 3);
         env_->AddCopy("ROWS.mdb", "QVData/backup", rows);
-        run_ = new QvRun(env_->Run({}));
+        run_ = new Ran(env_->Run({}));
     }
     static void TearDownTestSuite() {
         delete run_;
@@ -293,7 +268,7 @@ protected:
     }
     static fs::path Converted(const std::string &name) { return env_->target / "QVData/backup" / name; }
     static inline MigrateEnv *env_ = nullptr;
-    static inline QvRun *run_ = nullptr;
+    static inline Ran *run_ = nullptr;
     static inline std::size_t real_ = 0;
 };
 
@@ -347,7 +322,7 @@ TEST_F(Migration, BillingFilesKeepTheTypesIndexesAndPasswordsTheToolsExpect) {
 // cannot match, deleted and moved rows, minus zero.
 TEST_F(Migration, TheFaultsOfOfficesFilesAreMended) {
     // libmdb's text of each GUID, with the hyphen it drops.
-    std::istringstream guids(Output("mdb-export", {"-H", "-d", "\t", QString::fromStdString(env_->copies[real_].first.string()), "Table1"}));
+    std::istringstream guids(RunToEnd("mdb-export", {"-H", "-d", "\t", env_->copies[real_].first.string(), "Table1"}).out);
     std::vector<std::vector<std::string>> expected;
     for (std::string line; std::getline(guids, line);) {
         std::istringstream cells(line);
@@ -368,20 +343,18 @@ TEST_F(Migration, TheFaultsOfOfficesFilesAreMended) {
     EXPECT_EQ(SqlFile(rows).rows("select multiplier, typeof(multiplier) from customer where rowid = 4"),
               (std::vector<std::vector<std::string>>{{"0.0", "real"}}));
     EXPECT_EQ(ConvertedIndexes(rows, "customer"), std::multiset<std::string>{"PRIMARY KEY (lockey)"});
-    EXPECT_NE(run_->out.find("converted C:\\QVData\\backup\\ROWS.mdb: 3 tables, 48 rows, 2 indexes\n"
-                             "          note: [customer]: 1 cells of minus zero stored as 0"),
-              std::string::npos)
-        << run_->out;
+    EXPECT_TRUE(Holds(run_->out, "converted C:\\QVData\\backup\\ROWS.mdb: 3 tables, 48 rows, 2 indexes\n"
+                                 "          note: [customer]: 1 cells of minus zero stored as 0"));
 }
 
 // --check reads the Jet files a second way (no call of libmdb's, whose way in fails here) and decodes
 // every value anew: faults of the conversion, seeded into the converted files, each show as a difference.
 TEST_F(Migration, CheckSeesFaultsOfTheConversion) {
     qputenv("LD_PRELOAD", QV_NO_LIBMDB);
-    const QvRun clean = env_->Run({"--check"});
+    const Ran clean = env_->Run({"--check"});
     qunsetenv("LD_PRELOAD");
     EXPECT_EQ(clean.status, 0) << clean.out << clean.err;
-    EXPECT_NE(clean.out.find(std::to_string(env_->copies.size()) + " databases compared, 0 differences\n"), std::string::npos) << clean.out;
+    EXPECT_TRUE(Holds(clean.out, std::to_string(env_->copies.size()) + " databases compared, 0 differences\n"));
     const fs::path data = env_->target / "QVData/BILLING.mdb";
     const std::string read = SqlFile(data).scalar("select readdate from [tbl reading] where rowid = 2");
     const fs::path enc = Converted("ENC4.mdb");  // a declared type changed in place
@@ -405,10 +378,10 @@ TEST_F(Migration, CheckSeesFaultsOfTheConversion) {
         {Converted("V2000_with-password.mdb"), "insert into db_password select * from db_password", "V2000_with-password.mdb: db_password holds 2 rows instead of one"},
     };
     for (const auto &[file, sql, line] : faults) SqlFile(file).exec(sql);
-    const QvRun check = env_->Run({"--check"});
+    const Ran check = env_->Run({"--check"});
     EXPECT_EQ(check.status, 1);
-    for (const auto &[file, sql, line] : faults) EXPECT_NE(check.out.find(line), std::string::npos) << line << "\n" << check.out;
-    EXPECT_NE(check.out.find(", 13 differences\n"), std::string::npos) << check.out;
+    for (const auto &[file, sql, line] : faults) EXPECT_TRUE(Holds(check.out, line));
+    EXPECT_TRUE(Holds(check.out, ", 13 differences\n"));
 }
 
 TEST(JetDate, StorageTextToTheNearestSecond) {
@@ -494,11 +467,11 @@ TEST(MigrationFailures, UnreadableFilesAreNamedAndTheRestGoesOn) {
     const bool tmpSet = qEnvironmentVariableIsSet("TMPDIR");
     const QByteArray tmp = qgetenv("TMPDIR");
     qputenv("TMPDIR", QByteArray::fromStdString((env.drives.root() / "no-such-folder").string()));
-    const QvRun r = env.Run({});
+    const Ran r = env.Run({});
     tmpSet ? qputenv("TMPDIR", tmp) : qunsetenv("TMPDIR");
     EXPECT_EQ(r.status, 1) << r.out << r.err;
     for (const auto &[name, why] : bad) {
-        EXPECT_NE(r.out.find("failed    C:\\QVData\\backup\\" + name + ": " + why), std::string::npos) << name << "\n" << r.out;
+        EXPECT_TRUE(Holds(r.out, "failed    C:\\QVData\\backup\\" + name + ": " + why));
         EXPECT_FALSE(fs::exists(env.target / "QVData/backup" / name)) << name;
     }
     for (const std::string &line : std::vector<std::string>{"failed    C:\\QVNWin32\\etc: not copied: it is a symbolic link (to /etc): put a copy of what it names",
@@ -507,7 +480,7 @@ TEST(MigrationFailures, UnreadableFilesAreNamedAndTheRestGoesOn) {
                                    "copied    C:\\QVData\\BILLING.ldb\n          note: a Jet lock file: C:\\QVData\\BILLING.mdb may have been open",
                                    "copied    C:\\QVNWin32\\a<0A>failed    C:\\fake\n", "copied    C:\\QVNWin32\\<1B>[31mred\n",
                                    "converted C:\\QVData\\backup\\BILLING1.mdb", "qvutil.conf not changed: mend each failure above"})
-        EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out;
+        EXPECT_TRUE(Holds(r.out, line));
     std::istringstream lines(r.out);
     for (std::string line; std::getline(lines, line);)
         EXPECT_TRUE(line.rfind("converted ", 0) == 0 || line.rfind("copied    ", 0) == 0 || line.rfind("kept      ", 0) == 0 ||
@@ -518,12 +491,12 @@ TEST(MigrationFailures, UnreadableFilesAreNamedAndTheRestGoesOn) {
     for (const auto &e : fs::recursive_directory_iterator(env.target)) EXPECT_FALSE(e.path().string().ends_with(".qvtmp")) << e.path();
     // --version and --help as the other programs answer them; a mistake in the command line in one line.
     const fs::path qvmigrate = fs::path(QV_BIN_DIR) / "qvmigrate";
-    const QvRun version = RunProgram(qvmigrate, {"--version"}), qvutil = RunProgram(fs::path(QV_BIN_DIR) / "qvutil", {"--version"});
+    const Ran version = RunToEnd(qvmigrate, {"--version"}), qvutil = RunToEnd(fs::path(QV_BIN_DIR) / "qvutil", {"--version"});
     EXPECT_EQ(version.out, "qvmigrate" + qvutil.out.substr(6));
-    EXPECT_EQ(RunProgram(qvmigrate, {"--help"}).out.rfind("Usage: qvmigrate ", 0), 0u);
-    EXPECT_EQ(RunProgram(qvmigrate, {"--bogus"}).err, "qvmigrate: unknown option --bogus\nTry 'qvmigrate --help' for more information.\n");
+    EXPECT_EQ(RunToEnd(qvmigrate, {"--help"}).out.rfind("Usage: qvmigrate ", 0), 0u);
+    EXPECT_EQ(RunToEnd(qvmigrate, {"--bogus"}).err, "qvmigrate: unknown option --bogus\nTry 'qvmigrate --help' for more information.\n");
     // A command-line program: it needs no window system's libraries where it runs.
-    const QvRun libraries = RunProgram("/usr/bin/ldd", {qvmigrate.string()});
+    const Ran libraries = RunToEnd("/usr/bin/ldd", {qvmigrate.string()});
     EXPECT_EQ(libraries.status, 0);
     EXPECT_EQ(libraries.out.find("libQt"), std::string::npos) << libraries.out;
 }
@@ -544,7 +517,7 @@ TEST(MigrationFailures, AStoppedRunLeavesNoHalfFileAndASecondRunIsRefused) {
         if (!copying) QThread::msleep(5);
     }
     ASSERT_TRUE(copying) << p.output();
-    const QvRun second = env.Run({});
+    const Ran second = env.Run({});
     EXPECT_EQ(second.status, 2);
     EXPECT_EQ(second.err, "qvmigrate: another qvmigrate run is writing " + env.target.string() + "; nothing was done\n");
     p.terminate();
@@ -554,17 +527,15 @@ TEST(MigrationFailures, AStoppedRunLeavesNoHalfFileAndASecondRunIsRefused) {
     EXPECT_FALSE(fs::exists(env.config));
     fs::remove(env.source / "QVNWin32/big.bin");
     const auto window = platform::FileLock::TryTake(env.target / "QVData/BILLING.mdb.frd");  // a read-date window is open
-    EXPECT_NE(env.Run({"--replace"}).out.find("failed    C:\\QVData\\BILLING.mdb: a read-date window is open on the database"),
-              std::string::npos);
+    EXPECT_TRUE(Holds(env.Run({"--replace"}).out, "failed    C:\\QVData\\BILLING.mdb: a read-date window is open on the database"));
 
     MigrateEnv full;  // a full disk is named by the file that did not fit
-    QvRun r;
+    Ran r;
     {
         const FileSizeLimit limit(16384);
         r = full.Run({});
     }
-    EXPECT_NE(r.out.find("failed    C:\\QVData\\BILLING.mdb: cannot write " + (full.target / "QVData/BILLING.mdb").string() + ": File too large"),
-              std::string::npos) << r.out;
+    EXPECT_TRUE(Holds(r.out, "failed    C:\\QVData\\BILLING.mdb: cannot write " + (full.target / "QVData/BILLING.mdb").string() + ": File too large"));
 }
 
 // On a machine that several logins share: root follows no link that another login planted in the
@@ -584,16 +555,14 @@ TEST(MigrationFailures, OtherLoginsLinksAreNotFollowedAndUnreadableFilesSaySo) {
     const std::vector<std::pair<fs::path, fs::path>> links = {{rootOnly, env.target / "QVData/backup"},
                                                               {rootOnly / "secret.db", env.target / "QVData/BILLING.mdb"},
                                                               {rootOnly, shared / "target"}};
-    for (const auto &[to, link] : links) ASSERT_EQ(RunProgram("/bin/ln", {"-s", to.string(), link.string()}, true).status, 0);
-    const QvRun root = env.Run({}), check = env.Run({"--check"});
+    for (const auto &[to, link] : links) ASSERT_EQ(RunToEnd("/bin/ln", {"-s", to.string(), link.string()}, "nobody").status, 0);
+    const Ran root = env.Run({}), check = env.Run({"--check"});
     EXPECT_EQ(root.status, 1);
     const std::string nothing = " is a link made by another user; nothing was ";
-    EXPECT_NE(root.out.find("failed    C:\\QVData\\backup\\BILLING1.mdb: " + links[0].second.string() + nothing + "written"),
-              std::string::npos) << root.out;
-    EXPECT_NE(root.out.find("failed    C:\\QVData\\BILLING.mdb: " + links[1].second.string() + nothing + "written"), std::string::npos) << root.out;
-    EXPECT_NE(check.out.find("C:\\QVData\\BILLING.mdb: cannot be compared: " + links[1].second.string() + nothing + "read"),
-              std::string::npos) << check.out;
-    const QvRun linked = RunProgram(fs::path(QV_BIN_DIR) / "qvmigrate", {"--owner", "root:root", "--config", env.config.string(),
+    EXPECT_TRUE(Holds(root.out, "failed    C:\\QVData\\backup\\BILLING1.mdb: " + links[0].second.string() + nothing + "written"));
+    EXPECT_TRUE(Holds(root.out, "failed    C:\\QVData\\BILLING.mdb: " + links[1].second.string() + nothing + "written"));
+    EXPECT_TRUE(Holds(check.out, "C:\\QVData\\BILLING.mdb: cannot be compared: " + links[1].second.string() + nothing + "read"));
+    const Ran linked = RunToEnd(fs::path(QV_BIN_DIR) / "qvmigrate", {"--owner", "root:root", "--config", env.config.string(),
                                                                          env.source.string(), links[2].second.string()});
     EXPECT_EQ(linked.err, "qvmigrate: " + links[2].second.string() + nothing + "written\n");
     EXPECT_EQ(std::distance(fs::directory_iterator(rootOnly), {}), 1);  // secret.db alone: no -shm, no -wal
@@ -602,17 +571,15 @@ TEST(MigrationFailures, OtherLoginsLinksAreNotFollowedAndUnreadableFilesSaySo) {
     SetJetPassword(own.source / "QVNWin32/global.mdb", "tovan58");
     fs::permissions(own.source / "QVData/backup/BILLING1.mdb", fs::perms::none);
     fs::permissions(own.drives.root(), fs::perms::all);
-    ASSERT_EQ(RunProgram("/bin/chown", {"nobody:nogroup", own.target.string()}).status, 0);
-    const QvRun nobody = own.Run({}, true);
-    EXPECT_NE(nobody.out.find("failed    C:\\QVData\\backup\\BILLING1.mdb: it cannot be read: Permission denied\n"), std::string::npos)
-        << nobody.out << nobody.err;
-    EXPECT_NE(nobody.out.find("converted C:\\QVData\\BILLING.mdb"), std::string::npos) << nobody.out;
+    ASSERT_EQ(RunToEnd("/bin/chown", {"nobody:nogroup", own.target.string()}).status, 0);
+    const Ran nobody = own.Run({}, true);
+    EXPECT_TRUE(Holds(nobody.out, "failed    C:\\QVData\\backup\\BILLING1.mdb: it cannot be read: Permission denied\n"));
+    EXPECT_TRUE(Holds(nobody.out, "converted C:\\QVData\\BILLING.mdb"));
     fs::permissions(own.source / "QVData/backup/BILLING1.mdb", fs::perms::owner_read | fs::perms::others_read);
-    ASSERT_EQ(RunProgram("/bin/chown", {"root:root", (own.target / "QVData/BILLING.mdb").string()}).status, 0);
-    const QvRun kept = own.Run({}, true);
+    ASSERT_EQ(RunToEnd("/bin/chown", {"root:root", (own.target / "QVData/BILLING.mdb").string()}).status, 0);
+    const Ran kept = own.Run({}, true);
     EXPECT_EQ(kept.status, 1);
-    EXPECT_NE(kept.out.find("failed    C:\\QVData\\BILLING.mdb: the tools will refuse it, so no read date can be corrected: "),
-              std::string::npos) << kept.out;
+    EXPECT_TRUE(Holds(kept.out, "failed    C:\\QVData\\BILLING.mdb: the tools will refuse it, so no read date can be corrected: "));
 }
 
 namespace {
@@ -641,38 +608,38 @@ TEST(MigrateE2E, TheToolsWorkOnAConvertedInstallation) {
     const std::string notes = "; the office's notes\n[General]\nc = /old/place ; old\nprogramfolder=C:\\QVWin32\nE=/media/backup\n";
     WriteFile(env.config, notes + "Colour=blue\n");
     WriteFile(env.source / "QVNWin32/readme.txt", "read me");
-    const QvRun badLine = env.Run({"--owner", "root:root"}, false, true);
-    EXPECT_NE(badLine.out.find(env.config.string() + ", line 6: unknown setting \"Colour\""), std::string::npos) << badLine.out;
+    const Ran badLine = env.Run({"--owner", "root:root"}, false, true);
+    EXPECT_TRUE(Holds(badLine.out, env.config.string() + ", line 6: unknown setting \"Colour\""));
     EXPECT_EQ(ReadFile(env.config), notes + "Colour=blue\n");
     WriteFile(env.config, notes);
     // The fixture's settings database has a password of its own, which the tools refuse; it is no file that failed.
-    const QvRun refused = env.Run({"--owner", "root:root"}, false, true);
+    const Ran refused = env.Run({"--owner", "root:root"}, false, true);
     EXPECT_EQ(refused.status, 1);
-    EXPECT_NE(refused.out.find(", 0 failed\nfailed    C:\\QVNWin32\\global.mdb: the tools will refuse it, so they will not start: "
-                               "Run-time error '3031': Not a valid password."), std::string::npos) << refused.out;
+    EXPECT_TRUE(Holds(refused.out, ", 0 failed\nfailed    C:\\QVNWin32\\global.mdb: the tools will refuse it, so they will not "
+                                   "start: Run-time error '3031': Not a valid password."));
     EXPECT_EQ(ReadFile(env.config), notes);
     SetJetPassword(env.source / "QVNWin32/global.mdb", "tovan58");
     fs::remove(env.target / "QVNWin32/global.mdb");
     // A clerk of the office's group who is not its owner is tried too: here the folder above TARGET
     // lets in its owner alone.
-    ASSERT_EQ(RunProgram("/bin/chown", {"nobody", env.drives.root().string()}).status, 0);
+    ASSERT_EQ(RunToEnd("/bin/chown", {"nobody", env.drives.root().string()}).status, 0);
     fs::permissions(env.drives.root(), fs::perms::owner_all);
-    const QvRun locked = env.Run({"--owner", "65534:65534"}, false, true);
+    const Ran locked = env.Run({"--owner", "65534:65534"}, false, true);
     EXPECT_EQ(locked.status, 1);
-    EXPECT_NE(locked.out.find(" (of group nogroup), the tools will refuse it, so they will not start: "), std::string::npos) << locked.out;
-    EXPECT_NE(locked.out.find("the office's group must also be able to enter each folder above it"), std::string::npos) << locked.out;
+    EXPECT_TRUE(Holds(locked.out, " (of group nogroup), the tools will refuse it, so they will not start: "));
+    EXPECT_TRUE(Holds(locked.out, "the office's group must also be able to enter each folder above it"));
     fs::permissions(env.drives.root(), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
     // Given to the office (numeric ids): what earlier runs wrote as root and kept now, TARGET itself too.
-    const QvRun run = env.Run({"--owner", "65534:65534"}, false, true);
+    const Ran run = env.Run({"--owner", "65534:65534"}, false, true);
     ASSERT_EQ(run.status, 0) << run.out << run.err;
-    EXPECT_NE(run.out.find("qvmigrate: every login's tools read " + env.config.string()), std::string::npos) << run.out;
+    EXPECT_TRUE(Holds(run.out, "qvmigrate: every login's tools read " + env.config.string()));
     std::vector<fs::path> given{env.target};
     for (const auto &e : fs::recursive_directory_iterator(env.target)) given.push_back(e.path());
     for (const auto &path : given) {
         struct stat st {};
         ASSERT_EQ(::stat(path.c_str(), &st), 0);
         EXPECT_EQ(st.st_mode & 07777, S_ISDIR(st.st_mode) ? 02775u : 0664u) << path;
-        EXPECT_EQ(RunProgram("/usr/bin/stat", {"-c", "%U:%G", path.string()}).out, "nobody:nogroup\n") << path;
+        EXPECT_EQ(RunToEnd("/usr/bin/stat", {"-c", "%U:%G", path.string()}).out, "nobody:nogroup\n") << path;
     }
     EXPECT_EQ(ReadFile(env.config), "; the office's notes\n[General]\nC=" + env.target.string() +
                                         "\nProgramFolder=C:\\QVNWin32\nE=/media/backup\n");
@@ -687,18 +654,17 @@ TEST(MigrateE2E, TheToolsWorkOnAConvertedInstallation) {
         fs::remove(kept);
         if (why[3] == 'b') fs::rename(env.drives.root() / kept.filename(), kept);
         else fs::create_hard_link(env.drives.root() / kept.filename(), kept);
-        const QvRun linked = env.Run({"--owner", "nobody:nogroup"}, false, true);
+        const Ran linked = env.Run({"--owner", "nobody:nogroup"}, false, true);
         EXPECT_EQ(linked.status, 1);
-        EXPECT_NE(linked.out.find(std::string(": left as it is, not given to the office: ") + why), std::string::npos) << linked.out;
-        EXPECT_EQ(RunProgram("/usr/bin/stat", {"-c", "%U %a", kept.string()}).out, "root 400\n");
+        EXPECT_TRUE(Holds(linked.out, std::string(": left as it is, not given to the office: ") + why));
+        EXPECT_EQ(RunToEnd("/usr/bin/stat", {"-c", "%U %a", kept.string()}).out, "root 400\n");
         fs::remove(kept);
     }
     // A source changed after its file was kept: said so, and the run is not plain success.
     fs::last_write_time(env.source / "QVData/backup/BILLING1.mdb", fs::file_time_type::clock::now() + std::chrono::hours(1));
-    const QvRun older = env.Run({"--owner", "nobody:nogroup"}, false, true);
+    const Ran older = env.Run({"--owner", "nobody:nogroup"}, false, true);
     EXPECT_EQ(older.status, 3);
-    EXPECT_NE(older.out.find("kept      C:\\QVData\\backup\\BILLING1.mdb (the source is newer; use --replace to convert it again)\n"),
-              std::string::npos) << older.out;
+    EXPECT_TRUE(Holds(older.out, "kept      C:\\QVData\\backup\\BILLING1.mdb (the source is newer; use --replace to convert it again)\n"));
     // The tools find the installation through the configuration file alone: its drive map and program folder.
     const fs::path data = env.target / "QVData/BILLING.mdb", before = env.drives.root() / "converted.db";
     fs::copy_file(data, before);
@@ -712,30 +678,17 @@ TEST(MigrateE2E, TheToolsWorkOnAConvertedInstallation) {
     };
     {
         auto frd = asClerk("FRD");
-        const std::string w = x.waitForWindow("Correct READ DATES for Meter Reading Records");
-        ASSERT_FALSE(w.empty()) << frd->errorOutput();
+        const std::string w = x.window("Correct READ DATES for Meter Reading Records", *frd);
         // Bill date 3/28/2024 holds 6 readings of the selected accounts 5001, 5003, 5004 and 5008.
-        x.keys(w, {"Return"});
-        x.type(w, "3/28/2024");
-        x.keys(w, {"Return"});
-        ASSERT_TRUE(x.answer("6 RECORDS FOUND"));
-        x.type(w, "all");
-        x.keys(w, {"Return"});
-        ASSERT_TRUE(x.answer("6 RECORDS FOUND"));
-        x.type(w, "3/20/2024");
-        x.keys(w, {"Return"});
-        ASSERT_TRUE(x.answer("NO RECORDS FOUND"));
-        x.keys(w, {"alt+c"});
-        ASSERT_TRUE(x.answer("FINISHED"));
-        x.keys(w, {"alt+x"});
-        ASSERT_EQ(frd->wait(), std::optional<int>(0)) << frd->errorOutput();
+        StartCorrection(x, w, "3/28/2024", "6 RECORDS FOUND", "3/20/2024");
+        FinishAndExit(x, *frd, w);
     }
     std::set<std::string> changed = ChangedRows(before, data);
     EXPECT_EQ(changed.size(), 12u);  // 6 readings and their 6 audit rows
     // ... and the run's record, in tables that the Jet file never had
     changed.insert({"[FRDCHG] is only in the converted file", "[FRDRUN] is only in the converted file"});
 
-    const QvRun check = env.Run({"--check"}, false, true);
+    const Ran check = env.Run({"--check"}, false, true);
     EXPECT_EQ(check.status, 1) << check.out << check.err;
     std::set<std::string> reported;
     std::istringstream lines(check.out);
@@ -749,17 +702,8 @@ TEST(MigrateE2E, TheToolsWorkOnAConvertedInstallation) {
 
     {
         auto rac = asClerk("RAC");
-        const std::string w = x.waitForWindow("Restore Auto-Copy Database Files");
-        ASSERT_FALSE(w.empty()) << rac->errorOutput();
-        x.keys(w, {"Tab", "space"});
-        const std::string dialog = x.waitForWindow("Locate Auto-Copy Database File");
-        ASSERT_FALSE(dialog.empty()) << rac->errorOutput();
-        x.type(dialog, "BILLING1.mdb");
-        x.keys(dialog, {"Return"});
-        x.keys(w, {"alt+r"});
-        ASSERT_TRUE(x.answer("FINISHED"));
-        x.keys(w, {"alt+x"});  // the window stays open after a restore
-        ASSERT_EQ(rac->wait(), std::optional<int>(0)) << rac->errorOutput();
+        const std::string w = ListAndRestore(x, *rac, "BILLING1.mdb");
+        FinishAndExit(x, *rac, w);  // the window stays open after a restore: Exit ends it
     }
     const std::string readings = "select * from [tbl reading] order by rowid";
     EXPECT_EQ(SqlFile(data).rows(readings), SqlFile(env.target / "QVData/backup/BILLING1.mdb").rows(readings));

@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/dao/dao.h"
 #include "platform/paths.h"
 #include "platform/ui/app.h"
 #include "qvsample/sql_file.h"
@@ -123,6 +124,20 @@ public:
         return lines;
     }
 
+    std::vector<std::filesystem::path> Pending() const {  // audit batches' pending files in AUDIT
+        std::vector<std::filesystem::path> found;
+        for (std::error_code ec; const auto &e : std::filesystem::directory_iterator(AuditFolder(), ec))
+            if (e.path().extension() == ".pending") found.push_back(e.path());
+        return found;
+    }
+    // Every LIDB row has its line in the audit file, in the same order; the number of rows.
+    std::size_t ExpectAuditFileAgreesWithLidb() const {
+        std::vector<std::string> rows;
+        for (const auto &r : DataRows("select [When] || ByWhom || ' ' || What from LIDB order by rowid")) rows.push_back(r[0]);
+        EXPECT_EQ(AuditLines(), rows);
+        return rows.size();
+    }
+
     // Raw access to the data database (a fresh connection each call).
     std::unique_ptr<qvtest::SqlFile> Data() const { return std::make_unique<qvtest::SqlFile>(DataFile()); }
     long long DataCount(const std::string &sql) const { return Data()->count(sql); }
@@ -130,6 +145,12 @@ public:
     bool DataHasTable(const std::string &name) const {
         return DataCount("select count(*) from sqlite_master where type = 'table' and name = " + Quoted(name) +
                          " collate nocase") > 0;
+    }
+
+    // No database open, no transaction, none kept in start-up's shared state: what a window leaves between runs.
+    static bool DatabasesClosed() {
+        auto &ws = platform::dao::DBEngine().Workspaces(0);
+        return ws.DatabasesCount() == 0 && !ws.InTransaction() && !startup::Shared().db && !startup::Shared().rs;
     }
 
     // The form, constructed and shown (Form_Load has run); unloaded by the destructor when still loaded.
@@ -147,6 +168,12 @@ public:
     qvtest::BoxRecorder recorder;
     std::vector<platform::ui::MsgBoxRecord> &boxes = recorder.boxes();
     void ClearBoxes() { boxes.clear(); }
+    // Those boxes, one "title | style | prompt" a line.
+    std::string Shown() const {
+        std::string text;
+        for (const auto &b : boxes) text += (text.empty() ? "" : "\n") + b.title + " | " + std::to_string(b.style) + " | " + b.prompt;
+        return text;
+    }
 
     // Keyboard through the real focus chain. Enter types `text` into the field (focus first, whole
     // text replaced) and leaves it with Tab.

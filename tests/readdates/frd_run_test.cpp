@@ -62,18 +62,18 @@ public:
         ProcessEvents();
         return boxes;
     }
+    static std::string Finished(const std::string &prompt) { return Box({prompt, platform::ui::vbInformation, "FINISHED"}); }
+    // Presses Continue; the boxes it showed, as Shown() writes them.
+    std::string ContinueBoxes() {
+        Continue();
+        return Shown();
+    }
     std::vector<std::string> ReadDates() const {
         std::vector<std::string> out;
         for (auto &row : DataRows("select readdate from [tbl reading] order by rowid")) out.push_back(row[0]);
         return out;
     }
     long long LidbCount() const { return DataCount("select count(*) from LIDB"); }
-    std::vector<std::filesystem::path> Pending() const {  // audit batches' pending files in AUDIT
-        std::vector<std::filesystem::path> found;
-        for (std::error_code ec; const auto &e : std::filesystem::directory_iterator(AuditFolder(), ec))
-            if (e.path().extension() == ".pending") found.push_back(e.path());
-        return found;
-    }
 };
 
 class UpdateTest : public ::testing::Test, public UpdateEnv {};
@@ -100,7 +100,6 @@ protected:
             {"2021-05-01", "", "W", 3},                     // no read date
         });
     }
-    static std::string Finished(const std::string &prompt) { return Box({prompt, vbInformation, "FINISHED"}); }
     std::string Line(const std::string &description) const {
         return "20210503 02:07 PM " + startup::AuditUser() + " " + description;
     }
@@ -109,9 +108,7 @@ protected:
 TEST_F(RunTest, SpecificReadDateMatchesByDayIsAuditedAndClosesTheDatabases) {
     auto &f = Fill("5/1/21", "04/28/2021", "4/30/2021");
     ASSERT_TRUE(f.cmdContinue->Enabled());
-    auto shown = Continue();
-    ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(Box(shown[0]), Finished("2 reading records were updated."));
+    EXPECT_EQ(ContinueBoxes(), Finished("2 reading records were updated."));
     EXPECT_EQ(ReadDates(), (std::vector<std::string>{"2021-04-30", "2021-04-30", "2021-04-29", "2021-04-28",
                                                      "2021-04-28", "<null>"}));
 
@@ -124,25 +121,18 @@ TEST_F(RunTest, SpecificReadDateMatchesByDayIsAuditedAndClosesTheDatabases) {
 
     // The fields keep their texts; the same run again finds nothing left to change.
     EXPECT_EQ(f.txt[1]->Text(), "04/28/2021");
-    shown = Continue();
-    ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(Box(shown[0]), Finished("0 reading records were updated."));
+    EXPECT_EQ(ContinueBoxes(), Finished("0 reading records were updated."));
     EXPECT_EQ(LidbCount(), 2);
     // The databases are closed and the window is ready again.
-    EXPECT_EQ(platform::dao::DBEngine().Workspaces(0).DatabasesCount(), 0);
-    EXPECT_FALSE(platform::dao::DBEngine().Workspaces(0).InTransaction());
-    EXPECT_FALSE(startup::Shared().db);
-    EXPECT_FALSE(startup::Shared().rs);
+    EXPECT_TRUE(DatabasesClosed());
     EXPECT_EQ(f.ActiveControl(), f.cboCode);
     EXPECT_TRUE(DataHasTable("FRDLK"));
 }
 
 TEST_F(RunTest, AllChangesEveryReadingOfTheBillDateInTheSelection) {
     Fill("05/01/2021", "all", "04/28/2021");
-    auto shown = Continue();
-    ASSERT_EQ(shown.size(), 1u);
     // Records that already carry the new date count too; the one without a read date gets it.
-    EXPECT_EQ(Box(shown[0]), Finished("4 reading records were updated."));
+    EXPECT_EQ(ContinueBoxes(), Finished("4 reading records were updated."));
     EXPECT_EQ(ReadDates(), (std::vector<std::string>{"2021-04-28", "2021-04-28", "2021-04-28", "2021-04-28",
                                                      "2021-04-28", "2021-04-28"}));
     const auto lines = AuditLines();
@@ -155,9 +145,8 @@ TEST_F(RunTest, AllChangesEveryReadingOfTheBillDateInTheSelection) {
 TEST_F(RunTest, AFarOffNewReadDateIsAskedAboutAndNoChangesNothing) {
     auto &f = Fill("05/01/2021", "all", "4/24/208");
     const auto before = ReadDates();
-    ASSERT_EQ(Continue().size(), 1u);
-    EXPECT_EQ(Box(boxes[0]), "Quorvant 32 | 292 | 4 reading records of bill date 05/01/2021 will get the read date "
-                             "04/24/0208, 1,813 years before their bill date. Correct them?");
+    EXPECT_EQ(ContinueBoxes(), "Quorvant 32 | 292 | 4 reading records of bill date 05/01/2021 will get the read date "
+                               "04/24/0208, 1,813 years before their bill date. Correct them?");
     EXPECT_TRUE(ReadDates() == before && LidbCount() == 0 && f.txt[2]->Text() == "04/24/0208");
     recorder.answer = platform::ui::vbYes;
     ASSERT_GE(Continue().size(), 2u);  // then the count of the new read date, left for the code list
@@ -215,9 +204,7 @@ TEST_F(UpdateTest, OddCodesAndKeysAreCorrectedAndAuditedVerbatim) {
                  "('2021-05-01', '2021-04-28', 'O''B', 'K'' or 1=1'), "
                  "('2021-05-01', '2021-04-28', cast(x'4fff' as text), 7)");
     auto &f = Fill("05/01/2021", "ALL", "04/30/2021", "O'B");
-    auto shown = Continue();
-    ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0].prompt, "2 reading records were updated.");
+    EXPECT_EQ(ContinueBoxes(), Finished("2 reading records were updated."));
 
     // The code as listed and chosen in the list selects its own readings.
     const std::string odd = "O\xff";
@@ -225,9 +212,7 @@ TEST_F(UpdateTest, OddCodesAndKeysAreCorrectedAndAuditedVerbatim) {
     while (listed < f.cboCode->ListCount() && f.cboCode->List(listed) != odd) ++listed;
     ASSERT_LT(listed, f.cboCode->ListCount());
     static_cast<QComboBox *>(f.cboCode->widget())->setCurrentIndex(listed);
-    shown = Continue();
-    ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0].prompt, "1 reading record was updated.");
+    EXPECT_EQ(ContinueBoxes(), Finished("1 reading record was updated."));
 
     EXPECT_EQ(ReadDates(), (std::vector<std::string>{"2021-04-30", "2021-04-28", "2021-04-30", "2021-04-30"}));
     const std::string what = "Changed read date from ALL to 04/30/2021 for bill date 05/01/2021 for account ";
@@ -255,6 +240,13 @@ public:
             AddReading({"2021-05-01", "2021-04-28", "W", k});
         }
         Fill("05/01/2021", "04/28/2021", "04/30/2021");
+    }
+    // `n` of the five readings corrected, with as many LIDB rows; the window goes on, its bar hidden, no database open.
+    void ExpectCorrected(int n) const {
+        EXPECT_EQ(DataCount("select count(*) from [tbl reading] where readdate = '2021-04-30'"), n);
+        EXPECT_EQ(DataCount("select count(*) from [tbl reading] where readdate = '2021-04-28'"), 5 - n);
+        EXPECT_EQ(LidbCount(), n);
+        EXPECT_TRUE(!platform::ui::Ending() && !form()->pb1->Visible() && DatabasesClosed());
     }
 };
 
@@ -307,16 +299,11 @@ TEST(RunFailure, ChangesNothingSaysWhatFailedAndKeepsTheWindow) {
                     shown[0].prompt.find(says) != std::string::npos &&
                     shown[0].prompt.ends_with("\n\nNo reading record was changed."))
             << shown[0].prompt;
-        EXPECT_FALSE(platform::ui::Ending());
-        EXPECT_EQ(e.DataCount("select count(*) from [tbl reading] where readdate = '2021-04-28'"), 5);
-        EXPECT_EQ(e.LidbCount(), 0);
+        e.ExpectCorrected(0);
         EXPECT_TRUE(e.AuditLines().empty());
         EXPECT_TRUE(e.Pending().empty());
         EXPECT_TRUE(!std::filesystem::exists(e.drives.root() / elsewhere) ||
                     std::filesystem::is_empty(e.drives.root() / elsewhere));
-        EXPECT_FALSE(platform::dao::DBEngine().Workspaces(0).InTransaction());
-        EXPECT_EQ(platform::dao::DBEngine().Workspaces(0).DatabasesCount(), 0);
-        EXPECT_FALSE(f.pb1->Visible());
         EXPECT_EQ(f.pb1->Value(), 0);
         EXPECT_EQ(f.txt[1]->Text(), "04/28/2021");
         EXPECT_TRUE(e.DataHasTable("FRDLK"));
@@ -395,11 +382,7 @@ TEST_F(UpdateTest, KilledAroundTheCommitTheAuditFileHoldsOneLinePerChangedReadin
 
     OpenForm();
     EXPECT_TRUE(Pending().empty());
-    const auto rows = DataRows("select [When], ByWhom, What from LIDB order by rowid");
-    const auto lines = AuditLines();
-    ASSERT_EQ(lines.size(), rows.size());
-    for (std::size_t i = 0; i < rows.size(); ++i) ASSERT_EQ(lines[i], rows[i][0] + rows[i][1] + " " + rows[i][2]) << i;
-    EXPECT_EQ(rows.size() % records, 0u);
+    EXPECT_EQ(ExpectAuditFileAgreesWithLidb() % records, 0u);
     EXPECT_EQ(DataCount("select count(*) from LIDB where What not like '% for account A%'"), 0);  // each found
     std::cout << toLines.count() << " us from preparation to the first line, " << writing.count() << " us to the last; killed";
     for (const auto &[where, count] : landed) std::cout << " " << where << ": " << count;
@@ -410,16 +393,12 @@ class FiveReadingsTest : public ::testing::Test, public FiveReadings {};
 
 TEST_F(FiveReadingsTest, AuditFileThatCannotBeWrittenAfterTheCommitIsReported) {
     std::filesystem::create_symlink("/dev/full", AuditFile());
-    const auto shown = Continue();
-    ASSERT_EQ(shown.size(), 2u);
-    EXPECT_EQ(Box(shown[0]), "Quorvant 32 | 48 | The reading records were updated, but their audit file "
-                             "C:\\QVNWin32\\AUDIT\\billing202105.LOG could not be written: Disk full.\n\n"
-                             "The lines are kept in the AUDIT folder and written when the read-date window opens "
-                             "next. Each change is recorded in table LIDB of the data database.");
-    EXPECT_EQ(Box(shown[1]), "FINISHED | 64 | 5 reading records were updated.");
-    EXPECT_FALSE(platform::ui::Ending());
-    EXPECT_EQ(DataCount("select count(*) from [tbl reading] where readdate = '2021-04-30'"), 5);
-    EXPECT_EQ(LidbCount(), 5);
+    EXPECT_EQ(ContinueBoxes(), "Quorvant 32 | 48 | The reading records were updated, but their audit file "
+                               "C:\\QVNWin32\\AUDIT\\billing202105.LOG could not be written: Disk full.\n\n"
+                               "The lines are kept in the AUDIT folder and written when the read-date window opens "
+                               "next. Each change is recorded in table LIDB of the data database.\n"
+                               "FINISHED | 64 | 5 reading records were updated.");
+    ExpectCorrected(5);
 }
 
 TEST_F(FiveReadingsTest, EntriesInvalidAtThePressAreRefusedBeforeAnythingOpens) {
@@ -431,14 +410,9 @@ TEST_F(FiveReadingsTest, EntriesInvalidAtThePressAreRefusedBeforeAnythingOpens) 
         auto &f = Fill("05/01/2021", "04/28/2021", "04/30/2021");
         ASSERT_TRUE(f.cmdContinue->Enabled());
         f.txt[c.field]->SetText(c.text);  // changed without leaving the field
-        const auto shown = Continue();
-        ASSERT_EQ(shown.size(), 1u) << c.text;
-        EXPECT_EQ(Box(shown[0]), "Quorvant 32 | 16 | Invalid Date") << c.text;
+        EXPECT_EQ(ContinueBoxes(), "Quorvant 32 | 16 | Invalid Date") << c.text;
         EXPECT_FALSE(f.cmdContinue->Enabled()) << c.text;
-        EXPECT_FALSE(f.pb1->Visible());
-        EXPECT_FALSE(platform::ui::Ending());
-        EXPECT_EQ(DataCount("select count(*) from [tbl reading] where readdate = '2021-04-28'"), 5);
-        EXPECT_EQ(LidbCount(), 0);
+        ExpectCorrected(0);
         EXPECT_FALSE(std::filesystem::exists(AuditFile()));
     }
 }

@@ -1,15 +1,15 @@
 // The restore window: loading, the listing of an automatic copy, and the replacement (derived names,
 // the safety copy, the refusals and failures).
 #include <QApplication>
+#include <QDateTime>
+#include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QTest>
 #include <QTimer>
 #include <QTreeView>
-#include <ctime>
-#include <fcntl.h>
 #include <filesystem>
-#include <sys/stat.h>
+#include <optional>
 
 #include "platform/clock.h"
 #include "platform/dao/dao.h"
@@ -23,20 +23,6 @@ namespace fs = std::filesystem;
 using ractest::RacEnv;
 
 namespace {
-
-// Sets a file's last-modified time, in local wall-clock time.
-void SetWritten(const fs::path &p, int year, int month, int day, int h, int m, int s) {
-    std::tm t{};
-    t.tm_year = year - 1900;
-    t.tm_mon = month - 1;
-    t.tm_mday = day;
-    t.tm_hour = h;
-    t.tm_min = m;
-    t.tm_sec = s;
-    t.tm_isdst = -1;
-    const timespec times[2] = {{std::mktime(&t), 0}, {std::mktime(&t), 0}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, p.c_str(), times, 0), 0);
-}
 
 // ... and a lock file that a killed read-date window left beside the live database goes.
 TEST_F(RacEnv, WindowOpensWithRestoreDisabledAndTheDialogOnTheAutoCopyFolder) {
@@ -98,10 +84,8 @@ TEST_F(RacEnv, NamesThatAreNoAutomaticCopiesAreTurnedAway) {
         SCOPED_TRACE(c.name);
         boxes.clear();
         List(std::string("C:\\QVData\\backup\\") + c.name);
-        ASSERT_EQ(boxes.size(), 1u);
-        EXPECT_EQ(boxes[0].prompt, c.message);
-        EXPECT_EQ(boxes[0].style, platform::ui::vbOKOnly);
-        EXPECT_EQ(boxes[0].title, platform::ui::kAppTitle);
+        ExpectOneBox(platform::ui::kAppTitle, platform::ui::vbOKOnly);
+        EXPECT_EQ(boxes.at(0).prompt, c.message);
         EXPECT_FALSE(f.cmdRestore->Enabled());
         EXPECT_EQ(f.txt->Text(), "");
     }
@@ -117,7 +101,10 @@ TEST_F(RacEnv, NamesThatAreNoAutomaticCopiesAreTurnedAway) {
 }
 
 TEST_F(RacEnv, ListingShowsTheTimeStampOfTheCopyInTheAutoCopyFolder) {
-    SetWritten(copy1, 2024, 3, 7, 14, 5, 9);
+    QFile written(QString::fromStdString(copy1.string()));  // written at 14:05:09 local time
+    ASSERT_TRUE(written.open(QIODevice::ReadWrite) &&
+                written.setFileTime(QDateTime(QDate(2024, 3, 7), QTime(14, 5, 9)), QFileDevice::FileModificationTime));
+    written.close();
     auto &f = Open();
     List("C:\\QVData\\backup\\BILLING1.mdb");
     EXPECT_TRUE(boxes.empty());
@@ -174,10 +161,8 @@ TEST_F(RacEnv, NothingToListIsReportedAndDisablesRestore) {
 
     boxes.clear();
     List("C:\\QVData\\backup\\MISSING.mdb");
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].prompt, "No Files were located.");
-    EXPECT_EQ(boxes[0].style, platform::ui::vbInformation);
-    EXPECT_EQ(boxes[0].title, "NOTHING TO DO");
+    ExpectOneBox("NOTHING TO DO", platform::ui::vbInformation);
+    EXPECT_EQ(boxes.at(0).prompt, "No Files were located.");
     EXPECT_FALSE(f.cmdRestore->Enabled());
     EXPECT_EQ(f.txt->Text(), "");
 
@@ -218,7 +203,13 @@ protected:
         Open();
         List(windowsPath);
         ASSERT_TRUE(form->cmdRestore->Enabled()) << LastPrompt();
+        PressRestore();
+    }
+    // Presses Restore, no box shown yet; with `room` bytes for a file when given (a disk that fills).
+    void PressRestore(std::optional<rlim_t> room = {}) {
         boxes.clear();
+        std::optional<qvtest::FileSizeLimit> limit;
+        if (room) limit.emplace(*room);
         form->cmdRestore->Press();
     }
 
@@ -231,20 +222,9 @@ protected:
         return out;
     }
 
-    // Messages name files in their Windows form: no Linux path, no hidden temporary name.
-    void ExpectWindowsPathsOnly(const std::string &prompt) {
-        EXPECT_EQ(prompt.find(drives.root().string()), std::string::npos) << prompt;
-        EXPECT_EQ(prompt.find("\\."), std::string::npos) << prompt;
-    }
-
     // A refusal: one critical box titled RESTORE, the window still open, nothing changed.
     void ExpectRefusedUnchanged(const std::string &beforeListing) {
-        ASSERT_EQ(boxes.size(), 1u);
-        ExpectWindowsPathsOnly(boxes[0].prompt);
-        EXPECT_EQ(boxes[0].style, platform::ui::vbCritical);
-        EXPECT_EQ(boxes[0].title, "RESTORE");
-        EXPECT_FALSE(platform::ui::Ending());
-        EXPECT_TRUE(form->IsVisible());
+        ExpectOneBox("RESTORE", platform::ui::vbCritical);
         EXPECT_EQ(qvtest::Digest(live), oldDigest);
         EXPECT_EQ(Files(), beforeListing);
     }
@@ -255,25 +235,20 @@ TEST_F(RacRestore, RestoresTheCopyKeepsASafetyCopyAndCanTakeItBack) {
     fs::permissions(live, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     Open();
     List("C:\\QVData\\backup\\BILLING1.mdb");
-    boxes.clear();
     bool busyDuringRestore = false;  // the display is kept current under a wait cursor
     QTimer::singleShot(0, [&] {
         busyDuringRestore = QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor;
     });
-    form->cmdRestore->Press();
+    PressRestore();
     QApplication::processEvents();
     EXPECT_TRUE(busyDuringRestore);
     EXPECT_EQ(fs::status(safety).permissions(), fs::status(live).permissions());
     EXPECT_EQ(Files(), "BILLING.mdb\n" + safety.filename().string() + "\nbackup\n");
-    ASSERT_EQ(boxes.size(), 1u) << LastPrompt();
+    ExpectOneBox("FINISHED", platform::ui::vbInformation);
     const std::string safetyName = "C:\\QVData\\" + safety.filename().string();
-    EXPECT_EQ(boxes[0].prompt, "C:\\QVData\\BILLING.mdb was replaced with C:\\QVData\\backup\\BILLING1.mdb\n\nIts previous "
+    EXPECT_EQ(boxes.at(0).prompt, "C:\\QVData\\BILLING.mdb was replaced with C:\\QVData\\backup\\BILLING1.mdb\n\nIts previous "
                                "content is kept in the safety copy " + safetyName + ". To take this restore back, list that file (in the data "
                                "folder, one folder above the automatic copies) and restore it.");
-    EXPECT_EQ(boxes[0].style, platform::ui::vbInformation);
-    EXPECT_EQ(boxes[0].title, "FINISHED");
-    EXPECT_FALSE(platform::ui::Ending());
-    EXPECT_TRUE(form->IsVisible());
     EXPECT_FALSE(form->cmdRestore->Enabled());
     EXPECT_EQ(form->LiveBaseName, "BILLING");
     EXPECT_EQ(qvtest::Digest(live), newDigest);
@@ -282,22 +257,26 @@ TEST_F(RacRestore, RestoresTheCopyKeepsASafetyCopyAndCanTakeItBack) {
 }
 
 // The data copy of a complete backup, and an earlier one that a later backup kept, are listed with their
-// folder and restored over the live database, each keeping its safety copy; that name in any other
-// folder, or another name in such a folder, stays refused.
+// folder and restored over the live database, each keeping its safety copy (the second, made in the same
+// second, beside the first); that name in any other folder, or another name in such a folder, stays refused.
 TEST_F(RacRestore, ABackupsDataCopyAndAnEarlierOneAreRestored) {
+    SetDatabasePath("C:\\QVData\\");  // stored with a trailing backslash: no message doubles it
     const std::string copies[] = {"C:\\Backups\\QVNWin32 data\\BILLING.mdb",
                                   "C:\\Backups\\QVWin32 data replaced 2026-12-07 19.40.12\\billing.MDB"};
+    const auto safetyCopy = [](int n) { return std::string("BILLINGreplacedbyautocopy") + kStamp + (n ? "-2" : "") + ".mdb"; };
+    std::string before[2];
     for (int n = 0; n < 2; ++n) {
         qvtest::MakeTaggedDatabase(drives.linux(copies[n]), "backup" + std::to_string(n), 100 + n);
-        const std::string before = qvtest::Digest(live);
+        before[n] = qvtest::Digest(live);
         ListAndRestore(copies[n]);
         ASSERT_EQ(boxes.size(), 1u);
         EXPECT_EQ(boxes[0].prompt.substr(0, 42 + copies[n].size()),
                   "C:\\QVData\\BILLING.mdb was replaced with " + copies[n] + "\n\n");
+        EXPECT_NE(boxes[0].prompt.find(" C:\\QVData\\" + safetyCopy(n) + "."), std::string::npos) << boxes[0].prompt;
         EXPECT_EQ(qvtest::Digest(live), qvtest::Digest(drives.linux(copies[n])));
-        EXPECT_EQ(qvtest::Digest(dataDir / (std::string("BILLINGreplacedbyautocopy") + kStamp + (n ? "-2" : "") + ".mdb")),
-                  before);
     }
+    for (int n = 0; n < 2; ++n) EXPECT_EQ(qvtest::Digest(dataDir / safetyCopy(n)), before[n]);
+    EXPECT_EQ(dialogInitDir, "C:\\QVData\\backup");
     List(copies[0]);
     EXPECT_EQ(form->txt->Text().substr(11), " created " + platform::Format(platform::FileDateTime(copies[0]), "MM/DD/YYYY HH:MM:SS") +
                                                 " in C:\\Backups\\QVNWin32 data");
@@ -306,19 +285,6 @@ TEST_F(RacRestore, ABackupsDataCopyAndAnEarlierOneAreRestored) {
         List(other);
         EXPECT_FALSE(form->cmdRestore->Enabled()) << other;
     }
-}
-
-TEST_F(RacRestore, AnEarlierSafetyCopyOfTheSameSecondIsKept) {
-    qvtest::MakeTaggedDatabase(safety, "earlier", 3);
-    SetDatabasePath("C:\\QVData\\");  // stored with a trailing backslash: no message doubles it
-    ListAndRestore("C:\\QVData\\backup\\BILLING1.mdb");
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(dialogInitDir, "C:\\QVData\\backup");
-    EXPECT_EQ(boxes[0].prompt.rfind("C:\\QVData\\BILLING.mdb was replaced with C:\\QVData\\backup\\BILLING1.mdb\n\n", 0), 0u);
-    EXPECT_NE(boxes[0].prompt.find(" C:\\QVData\\BILLINGreplacedbyautocopy" + std::string(kStamp) + "-2.mdb."), std::string::npos) << boxes[0].prompt;
-    EXPECT_EQ(qvtest::Digest(live), newDigest);
-    EXPECT_EQ(qvtest::Digest(safety).substr(0, 8), "earlier ");
-    EXPECT_EQ(qvtest::Digest(dataDir / (std::string("BILLINGreplacedbyautocopy") + kStamp + "-2.mdb")), oldDigest);
 }
 
 TEST_F(RacRestore, MissingLiveDatabaseIsNamedAndNothingIsCopied) {
@@ -356,8 +322,7 @@ TEST_F(RacRestore, ADatabaseInUseIsNotReplaced) {
                          "found out.\n\n'C:\\QVData\\BILLING.mdb.frd' is a link made by another user; nothing was written.\n\nNothing was changed."});
     for (const Case &c : cases) {
         const auto held = c.hold();
-        boxes.clear();
-        form->cmdRestore->Press();
+        PressRestore();
         ExpectRefusedUnchanged(before);
         EXPECT_EQ(boxes.at(0).prompt, c.prompt);
     }
@@ -374,8 +339,7 @@ TEST_F(RacRestore, ADatabaseInUseIsNotReplaced) {
     }
 
     // Released: the same window goes on and restores.
-    boxes.clear();
-    form->cmdRestore->Press();
+    PressRestore();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].title, "FINISHED");
     EXPECT_EQ(qvtest::Digest(live), newDigest);
@@ -411,8 +375,7 @@ TEST_F(RacRestore, ACopyTheToolsCannotUseIsRefusedWithTheReason) {
         c.make();
         List("C:\\QVData\\backup\\BILLING2.mdb");
         if (c.goneAfterListing) fs::remove(copy2);
-        boxes.clear();
-        form->cmdRestore->Press();
+        PressRestore();
         ExpectRefusedUnchanged(before);
         EXPECT_EQ(boxes.at(0).prompt.rfind("C:\\QVData\\backup\\BILLING2.mdb", 0), 0u) << boxes[0].prompt;
         EXPECT_NE(boxes[0].prompt.find(c.reason), std::string::npos) << boxes[0].prompt;
@@ -434,11 +397,7 @@ TEST_F(RacRestore, ASafetyCopyOrReplacementThatCannotBeWrittenKeepsTheLiveDataba
     qvtest::SqlFile(copy2).exec("UPDATE t SET tag = 'new' WHERE id = 7");
     Open();
     List("C:\\QVData\\backup\\BILLING2.mdb");
-    boxes.clear();
-    {
-        qvtest::FileSizeLimit limit(fs::file_size(live) / 2);
-        form->cmdRestore->Press();
-    }
+    PressRestore(fs::file_size(live) / 2);
     ExpectRefusedUnchanged(before);
     EXPECT_TRUE(qvtest::ReadFile(live) == liveBytes);
     const std::string refused = boxes[0].prompt;
@@ -447,29 +406,17 @@ TEST_F(RacRestore, ASafetyCopyOrReplacementThatCannotBeWrittenKeepsTheLiveDataba
 
     // Room for the safety copy, not for the journal: the journal is named, not the safety copy.
     List("C:\\QVData\\backup\\BILLING1.mdb");
-    boxes.clear();
-    {
-        qvtest::FileSizeLimit limit(fs::file_size(live) + 256);
-        form->cmdRestore->Press();
-    }
+    PressRestore(fs::file_size(live) + 256);
     ExpectRefusedUnchanged(before);
     EXPECT_EQ(boxes[0].prompt.rfind("The journal that keeps the old content of C:\\QVData\\BILLING.mdb during", 0), 0u) << boxes[0].prompt;
     EXPECT_NE(boxes[0].prompt.find("Disk full: 'C:\\QVData\\BILLING.mdb-journal'"), std::string::npos) << boxes[0].prompt;
 
-    boxes.clear();
-    {
-        // Room for the safety copy and the journal, not for the live file to grow to the copy's size.
-        qvtest::FileSizeLimit limit(fs::file_size(live) + 16 * 4096);
-        form->cmdRestore->Press();
-    }
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].title, "RESTORE");
-    EXPECT_EQ(boxes[0].style, platform::ui::vbCritical);
-    const std::string &p = boxes[0].prompt;
+    // Room for the safety copy and the journal, not for the live file to grow to the copy's size.
+    PressRestore(fs::file_size(live) + 16 * 4096);
+    ExpectOneBox("RESTORE", platform::ui::vbCritical);
+    const std::string &p = boxes.at(0).prompt;
     EXPECT_EQ(p.rfind("C:\\QVData\\BILLING.mdb could not be replaced with C:\\QVData\\backup\\BILLING1.mdb", 0), 0u) << p;
     EXPECT_NE(p.find("nothing was replaced, and no safety copy was kept"), std::string::npos) << p;
-    ExpectWindowsPathsOnly(p);
-    EXPECT_FALSE(platform::ui::Ending());
     EXPECT_TRUE(qvtest::ReadFile(live) == liveBytes);
     EXPECT_EQ(Files(), before);
 }

@@ -48,10 +48,7 @@ inline std::string Digest(const std::filesystem::path &p) {
     return Digest(db);
 }
 
-inline std::string IntegrityOf(const std::filesystem::path &p) {
-    SqlFile db(p);
-    return db.scalar("PRAGMA integrity_check");
-}
+inline std::string IntegrityOf(const std::filesystem::path &p) { return SqlFile(p).scalar("PRAGMA integrity_check"); }
 
 inline std::filesystem::path JournalOf(const std::filesystem::path &p) { return p.string() + "-journal"; }
 inline std::filesystem::path LockFileOf(const std::filesystem::path &p) { return std::filesystem::path(p).replace_extension(".ldb"); }
@@ -161,6 +158,20 @@ protected:
     }
 
     std::string LastPrompt() const { return boxes.empty() ? std::string() : boxes.back().prompt; }
+
+    // Messages name files in their Windows form: no Linux path, no hidden temporary name.
+    void ExpectWindowsPathsOnly(const std::string &prompt) {
+        EXPECT_EQ(prompt.find(drives.root().string()), std::string::npos) << prompt;
+        EXPECT_EQ(prompt.find("\\."), std::string::npos) << prompt;
+    }
+
+    // One box, with this title and style, naming files in their Windows form; the window still open.
+    void ExpectOneBox(const std::string &title, int style) {
+        ASSERT_EQ(boxes.size(), 1u);
+        ExpectWindowsPathsOnly(boxes[0].prompt);
+        EXPECT_EQ(boxes[0].title + " " + std::to_string(boxes[0].style), title + " " + std::to_string(style));
+        EXPECT_TRUE(!platform::ui::Ending() && form->IsVisible());
+    }
 };
 
 }  // namespace ractest

@@ -83,6 +83,16 @@ std::string XSession::waitForWindow(const std::string &title, int timeoutMs) con
     return {};
 }
 
+std::string XSession::window(const std::string &title, Program &program) const {
+    const std::string id = waitForWindow(title);
+    if (id.empty()) throw std::runtime_error("no window \"" + title + "\" came; the program said: " + program.errorOutput());
+    return id;
+}
+
+bool XSession::showing(const std::string &title) const {
+    return !xdotool({"search", "--onlyvisible", "--name", "^" + title + "$"}).empty();
+}
+
 bool XSession::answer(const std::string &title, const std::string &key) const {
     const std::string box = waitForWindow(title);
     if (!box.empty()) keys(box, {key});
@@ -143,6 +153,41 @@ void Program::kill() { p_->kill(); }
 
 std::string Program::errorOutput() { return QString::fromUtf8(p_->readAllStandardError()).toStdString(); }
 std::string Program::output() { return QString::fromUtf8(p_->readAllStandardOutput()).toStdString(); }
+
+void StartCorrection(const XSession &x, const std::string &w, const std::string &bill, const std::string &found,
+                     const std::string &to) {
+    x.keys(w, {"Return"});  // Enter in the code list moves on to the bill date
+    for (const auto &[text, box] : {std::pair{bill, found}, {std::string("all"), found}, {to, std::string("NO RECORDS FOUND")}}) {
+        x.type(w, text);
+        x.keys(w, {"Return"});
+        if (!x.answer(box)) throw std::runtime_error("no box \"" + box + "\" after " + text);  // the box leaving a field shows
+    }
+    x.keys(w, {"alt+c"});
+}
+
+std::string ListAndRestore(const XSession &x, Program &program, const std::string &copy) {
+    const std::string w = x.window("Restore Auto-Copy Database Files", program);
+    x.keys(w, {"Tab", "space"});  // focus starts on Exit (Restore is off); Tab reaches the list button
+    const std::string dialog = x.window("Locate Auto-Copy Database File", program);
+    x.type(dialog, copy);
+    x.keys(dialog, {"Return"});
+    x.keys(w, {"alt+r"});
+    return w;
+}
+
+void FinishAndExit(const XSession &x, Program &program, const std::string &w) {
+    if (!x.answer("FINISHED")) throw std::runtime_error("no FINISHED box; the program said: " + program.errorOutput());
+    x.keys(w, {"alt+x"});
+    if (program.wait() != std::optional<int>(0)) throw std::runtime_error("no end with status 0: " + program.errorOutput());
+}
+
+Ran RunToEnd(const std::filesystem::path &exe, std::vector<std::string> args, const std::string &login,
+             const std::filesystem::path &cwd) {
+    if (!login.empty()) args.insert(args.begin(), {"--reuid=" + login, "--regid=nogroup", "--clear-groups", exe.string()});
+    Program p(login.empty() ? exe : "setpriv", args, {}, cwd);
+    const auto status = p.wait(120000);
+    return {status.value_or(-1), p.output(), p.errorOutput()};
+}
 
 std::map<std::string, std::string> QvutilEnv(const XSession *session, const std::string &drives) {
     std::map<std::string, std::string> env{{"QUORVANT_DRIVES", drives}};

@@ -1,5 +1,6 @@
 #pragma once
-// The number of the platform::Error that `f` raises; 0 when it raises none.
+// The platform::Error that `f` raises, as its number and description or its number alone (0 for none).
+#include <cstdlib>
 #include <functional>
 #include <string>
 
@@ -8,16 +9,7 @@
 
 namespace qvtest {
 
-inline int ErrorNumber(const std::function<void()> &f) {
-    try {
-        f();
-    } catch (const platform::Error &e) {
-        return e.number;
-    }
-    return 0;
-}
-
-// "<number> <description>" of the platform::Error that `f` raises; empty when it raises none.
+// "<number> <description>"; empty when `f` raises none.
 inline std::string ErrorText(const std::function<void()> &f) {
     try {
         f();
@@ -26,5 +18,6 @@ inline std::string ErrorText(const std::function<void()> &f) {
     }
     return {};
 }
+inline int ErrorNumber(const std::function<void()> &f) { return std::atoi(ErrorText(f).c_str()); }
 
 }  // namespace qvtest

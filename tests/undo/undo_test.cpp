@@ -73,16 +73,15 @@ protected:
         return boxes;
     }
     std::string question;
+    // Presses Undo; the boxes after its question as "title: prompt", one a line.
+    std::string UndoBoxes() {
+        std::string text;
+        for (const auto &b : PressUndo()) text += (text.empty() ? "" : "\n") + b.title + ": " + b.prompt;
+        return text;
+    }
     // The read dates as stored (quote() tells a text from a number and Null).
     Rows Stored() const { return DataRows("select rowid, quote(readdate) from [tbl reading] order by rowid"); }
     Rows Runs() const { return DataRows("select run, records, kept, undoes, undoneby from FRDRUN order by run"); }
-    // Every LIDB row has its line in the audit file, in the same order; the number of rows.
-    std::size_t ExpectAuditFileAgreesWithLidb() const {
-        std::vector<std::string> rows;
-        for (const auto &r : DataRows("select [When] || ByWhom || ' ' || What from LIDB order by rowid")) rows.push_back(r[0]);
-        EXPECT_EQ(AuditLines(), rows);
-        return rows.size();
-    }
     std::unique_ptr<undo::frmUndoFixRdgs> undo_;
     int second_ = 0;  // of the clock, at 05/03/2021 14:07
 };
@@ -133,12 +132,9 @@ TEST_F(UndoRunTest, UndoGivesBackEveryStoredValueLeavesLaterChangesAndIsRefusedT
     EXPECT_TRUE(w.lstRuns->ListIndex() == 0 && w.ActiveControl() == w.lstRuns);
     recorder.answer = platform::ui::vbYes;
     second_ = 12;
-    auto shown = PressUndo();
-    ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0].title, "FINISHED");
     const std::string since = ": changed again or deleted since";
-    EXPECT_EQ(shown[0].prompt, "4 reading records were given back their earlier read date.\n\n2 reading records were "
-                               "left as they are:\naccount A5, code W" + since + "\naccount A6, code G" + since);
+    EXPECT_EQ(UndoBoxes(), "FINISHED: 4 reading records were given back their earlier read date.\n\n2 reading records "
+                           "were left as they are:\naccount A5, code W" + since + "\naccount A6, code G" + since);
     // Every reading the correction changed and nobody touched since holds exactly what it held.
     Rows expected = before;
     expected[4][1] = "'2021-05-09'";
@@ -161,11 +157,8 @@ TEST_F(UndoRunTest, UndoGivesBackEveryStoredValueLeavesLaterChangesAndIsRefusedT
     EXPECT_TRUE(lines[10].ends_with(": Left the read date as it is for bill date 05/01/2021 for account A5 for code W" +
                                     since)) << lines[10];
 
-    shown = PressUndo();
-    ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0].title, "Quorvant 32");
-    EXPECT_EQ(shown[0].prompt, "The read-date correction of 05/03/2021 14:07:00 was undone on 05/03/2021 14:07:12. A "
-                               "correction is undone only once; to make it again, undo its undo.");
+    EXPECT_EQ(UndoBoxes(), "Quorvant 32: The read-date correction of 05/03/2021 14:07:00 was undone on 05/03/2021 "
+                           "14:07:12. A correction is undone only once; to make it again, undo its undo.");
     EXPECT_EQ(Stored(), expected);
     EXPECT_EQ(Runs().size(), 2u);
     // The undo undone, then undone in turn: each run's state as it is now.
@@ -186,7 +179,7 @@ TEST_F(UndoRunTest, UndoGivesBackEveryStoredValueLeavesLaterChangesAndIsRefusedT
     EXPECT_TRUE(undoOfUndo[16].find("Undo of the undo of 05/03/2021 02:07:13 PM (which undid the undo of ") !=
                 std::string::npos) << undoOfUndo[16];
     EXPECT_EQ(Stored(), expected);
-    EXPECT_EQ(platform::dao::DBEngine().Workspaces(0).DatabasesCount(), 0);
+    EXPECT_TRUE(DatabasesClosed());
 }
 
 // A read date given back a whole year before its bill date across 29 February (366 days) is not far off;
@@ -227,18 +220,13 @@ TEST_F(UndoRunTest, AnOlderCorrectionIsUndoneAfterTheNewerOneThatChangedItsReadi
     Correct("05/02/2021", "05/04/2021");
     auto &w = OpenUndo();
     w.lstRuns->SetListIndex(1);
-    auto shown = PressUndo();
-    ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0].prompt, "The read-date correction could not be undone:\n\nSome of its readings were changed since "
-                               "by the read-date correction of 05/03/2021 14:07:00 (05/02/2021 \u2192 05/04/2021), which is not "
-                               "undone: undo that one "
-                               "first.\n\nNo reading record was changed.");
+    EXPECT_EQ(UndoBoxes(), "Quorvant 32: The read-date correction could not be undone:\n\nSome of its readings were "
+                           "changed since by the read-date correction of 05/03/2021 14:07:00 (05/02/2021 \u2192 "
+                           "05/04/2021), which is not undone: undo that one first.\n\nNo reading record was changed.");
     EXPECT_EQ(Runs().size(), 2u);
     for (int older : {0, 2}) {  // the newer run, then (below the newer one's undo) the older
         w.lstRuns->SetListIndex(older);
-        shown = PressUndo();
-        ASSERT_EQ(shown.size(), 1u);
-        EXPECT_EQ(shown[0].prompt, "6 reading records were given back their earlier read date.");
+        EXPECT_EQ(UndoBoxes(), "FINISHED: 6 reading records were given back their earlier read date.");
     }
     EXPECT_EQ(Stored(), before);
 }
@@ -313,8 +301,7 @@ TEST_F(UndoRunTest, AFailedUndoSaysSoKeepsTheWindowAndChangesNothing) {
         EXPECT_EQ(Stored(), corrected);
         EXPECT_EQ(Runs(), (Rows{{"1", "6", "0", "<null>", "<null>"}}));
         EXPECT_EQ(ExpectAuditFileAgreesWithLidb(), 6u);
-        EXPECT_FALSE(platform::dao::DBEngine().Workspaces(0).InTransaction());
-        EXPECT_EQ(platform::dao::DBEngine().Workspaces(0).DatabasesCount(), 0);
+        EXPECT_TRUE(DatabasesClosed());
     }
 }
 
@@ -408,8 +395,7 @@ TEST_F(UndoTest, KilledAtRandomPointsLeavesTheStateBeforeOrAfterWithItsAuditTrai
         const auto start = std::chrono::steady_clock::now();
         qvtest::Child child([] { return undo::UndoRun(1, [](auto, auto) {}).givenBack > 0 ? 0 : 1; });
         for (bool marked = false; !marked && !child.Ended(); std::this_thread::sleep_for(us(100)))
-            for (const auto &e : fs::directory_iterator(AuditFolder()))
-                marked |= e.path().extension() == ".pending" && qvtest::ReadFile(e.path()).find("\nmark ") != std::string::npos;
+            for (const auto &pending : Pending()) marked |= qvtest::ReadFile(pending).find("\nmark ") != std::string::npos;
         const auto prepared = std::chrono::steady_clock::now();
         if (delay >= 0) {
             std::this_thread::sleep_until((afterPreparation ? prepared : start) + us(delay));

@@ -24,22 +24,10 @@ namespace {
 
 using namespace qvtest;
 
-struct CopierRun {
-    int status = -1;
-    std::string output;  // standard output
-    std::string errors;  // standard error
-};
-
-// Runs QV_BIN_DIR/qvxcopy with `argumentText` as its one argument, in `currentFolder` (when given),
-// with the drive map of the calling process; as the user `uid` of the group nogroup when given (the
-// caller is root).
-CopierRun RunCopier(const std::string &argumentText, const fs::path &currentFolder = {}, const std::string &uid = {}) {
-    std::vector<std::string> args = {argumentText};
-    if (!uid.empty())
-        args.insert(args.begin(), {"--reuid=" + uid, "--regid=nogroup", "--clear-groups", QV_BIN_DIR "/qvxcopy"});
-    Program p(uid.empty() ? QV_BIN_DIR "/qvxcopy" : "setpriv", args, {}, currentFolder);
-    const auto status = p.wait(60000);
-    return {status.value_or(-1), p.output(), p.errorOutput()};
+// Runs QV_BIN_DIR/qvxcopy with `argumentText` as its one argument, in `currentFolder` (when given), with the
+// drive map of the calling process; as the login `uid` of the group nogroup when given (the caller is root).
+Ran RunCopier(const std::string &argumentText, const fs::path &currentFolder = {}, const std::string &uid = {}) {
+    return RunToEnd(QV_BIN_DIR "/qvxcopy", {argumentText}, uid, currentFolder);
 }
 
 // The files and folders under `root` (relative paths, folders with a trailing "/"), sorted.
@@ -108,17 +96,17 @@ protected:
 // The structure pass creates only folders holding files; after the file pass, a second run copies nothing.
 TEST_F(CopierTest, StructurePassMakesOnlyFoldersHoldingFilesAndASecondRunCopiesNothing) {
     auto run = RunCopier("C:\\QVNWin32\\*.* E:\\Backup\\QVNWin32 /T/Y");
-    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(run.status, 0) << run.out;
     ASSERT_TRUE(fs::is_directory(dst));
     // No files, no empty or nested-empty folders, nothing for folders of hidden files only.
     EXPECT_EQ(Listing(dst), "DATA/\nDATA/backup/\n");
-    EXPECT_NE(run.output.find("0 File(s) copied"), std::string::npos) << run.output;
+    EXPECT_TRUE(Holds(run.out, "0 File(s) copied"));
     ASSERT_EQ(RunCopier("C:\\QVNWin32\\*.* E:\\Backup\\QVNWin32 /s/d/y").status, 0);
     WriteFile(dst / "DATA" / ".BILLING.mdb.0123456789abcdef.qvtmp", "left by a killed copy");
     SetAge(dst / "DATA" / ".BILLING.mdb.0123456789abcdef.qvtmp", 60);
     auto again = RunCopier("C:\\QVNWin32\\*.* E:\\Backup\\QVNWin32 /s/d/y");
     EXPECT_EQ(again.status, 0);
-    EXPECT_EQ(again.output, "0 File(s) copied\n");  // and no temporary file left, of this copy or a killed one
+    EXPECT_EQ(again.out, "0 File(s) copied\n");  // and no temporary file left, of this copy or a killed one
     EXPECT_EQ(Listing(dst), kAllFiles);
 }
 
@@ -127,7 +115,7 @@ TEST_F(CopierTest, SubfolderPassCopiesVisibleFilesWithTimesAndPermissions) {
     fs::create_directories(dst.parent_path());
     fs::permissions(dst.parent_path(), fs::perms(01777));  // every login's folder
     auto run = RunCopier("C:\\QVNWin32\\*.* E:\\Backup\\QVNWin32 /s/d/y");
-    ASSERT_EQ(run.status, 0) << run.output;
+    ASSERT_EQ(run.status, 0) << run.out;
     EXPECT_EQ(Listing(dst), kAllFiles);
     EXPECT_EQ(ReadFile(dst / "DATA" / "backup" / "BILLING1.mdb"), "copy");
     EXPECT_EQ(ReadFile(dst / "read only.txt"), "keep me");
@@ -141,9 +129,9 @@ TEST_F(CopierTest, SubfolderPassCopiesVisibleFilesWithTimesAndPermissions) {
         EXPECT_EQ(e.status().permissions() & ~(fs::status(src / e.path().lexically_relative(dst)).permissions() | fs::perms(0220)),
                   fs::perms::none) << e.path();
     // Each copied file is listed under its source path, then the count.
-    EXPECT_NE(run.output.find("C:\\QVNWin32\\DATA\\backup\\BILLING1.mdb\n"), std::string::npos) << run.output;
-    EXPECT_NE(run.output.find("C:\\QVNWin32\\read only.txt\n"), std::string::npos);
-    EXPECT_NE(run.output.find("5 File(s) copied"), std::string::npos);
+    EXPECT_TRUE(Holds(run.out, "C:\\QVNWin32\\DATA\\backup\\BILLING1.mdb\n"));
+    EXPECT_TRUE(Holds(run.out, "C:\\QVNWin32\\read only.txt\n"));
+    EXPECT_TRUE(Holds(run.out, "5 File(s) copied"));
 }
 
 TEST_F(CopierTest, DateSwitchCopiesOnlyMissingOrStrictlyOlderFiles) {
@@ -156,24 +144,24 @@ TEST_F(CopierTest, DateSwitchCopiesOnlyMissingOrStrictlyOlderFiles) {
     WriteFile(dst / "extra.txt", "only at the destination");
 
     auto run = RunCopier("C:\\QVNWin32\\*.* E:\\Backup\\QVNWin32 /sdy");  // one token, three switches
-    ASSERT_EQ(run.status, 0) << run.output;
+    ASSERT_EQ(run.status, 0) << run.out;
     EXPECT_EQ(ReadFile(dst / "global.mdb"), "settings");
     EXPECT_EQ(ReadFile(dst / "qvutil"), "same age");
     EXPECT_EQ(ReadFile(dst / "DATA" / "BILLING.mdb"), "newer backup");
     EXPECT_EQ(ReadFile(dst / "extra.txt"), "only at the destination");  // never deletes
-    EXPECT_NE(run.output.find("3 File(s) copied"), std::string::npos) << run.output;
+    EXPECT_TRUE(Holds(run.out, "3 File(s) copied"));
 
     // Without /D every file is copied again, over newer ones too.
     auto all = RunCopier("C:\\QVNWin32\\*.* E:\\Backup\\QVNWin32 /Sy");
     EXPECT_EQ(all.status, 0);
     EXPECT_EQ(ReadFile(dst / "DATA" / "BILLING.mdb"), "data");
-    EXPECT_NE(all.output.find("5 File(s) copied"), std::string::npos) << all.output;
+    EXPECT_TRUE(Holds(all.out, "5 File(s) copied"));
 }
 
 TEST_F(CopierTest, WithoutSubfolderSwitchOnlyTopFilesMatchingThePattern) {
     WriteFile(src / "README", "no dot");
     auto run = RunCopier("C:\\QVNWin32\\*.MDB E:\\Backup\\QVNWin32");
-    ASSERT_EQ(run.status, 0) << run.output;
+    ASSERT_EQ(run.status, 0) << run.out;
     EXPECT_EQ(Listing(dst), "global.mdb\n");
     ASSERT_EQ(RunCopier("C:\\QVNWin32\\readme.* E:\\Backup\\QVNWin32").status, 0);
     EXPECT_EQ(Listing(dst), "README\nglobal.mdb\n");
@@ -182,7 +170,7 @@ TEST_F(CopierTest, WithoutSubfolderSwitchOnlyTopFilesMatchingThePattern) {
 // Quoted paths with blanks are the backup window's (BackupWindowTest.StepTwo...).
 TEST_F(CopierTest, MissingDestinationIsCreatedAsFolderAndCurrentFolderIsDefault) {
     auto run = RunCopier("C:\\QVNWin32\\global.mdb E:\\New");
-    ASSERT_EQ(run.status, 0) << run.output;
+    ASSERT_EQ(run.status, 0) << run.out;
     EXPECT_EQ(ReadFile(drives.linux("E:\\New\\global.mdb")), "settings");
     // A destination written as a folder (trailing backslash) is not made when nothing goes into it.
     ASSERT_EQ(RunCopier("C:\\QVNWin32\\*.xyz E:\\None\\ /s").status, 0);
@@ -196,13 +184,13 @@ TEST_F(CopierTest, MissingDestinationIsCreatedAsFolderAndCurrentFolderIsDefault)
 TEST_F(CopierTest, RefusesCyclicCopyAndBadCommandLines) {
     auto cyclic = RunCopier("C:\\QVNWin32\\*.* C:\\QVNWin32\\DATA\\QVNWin32 /s/d/y");
     EXPECT_EQ(cyclic.status, 4);
-    EXPECT_NE(cyclic.output.find("Cannot perform a cyclic copy"), std::string::npos) << cyclic.output;
+    EXPECT_TRUE(Holds(cyclic.out, "Cannot perform a cyclic copy"));
     EXPECT_FALSE(fs::exists(src / "DATA" / "QVNWin32"));
     EXPECT_EQ(RunCopier("C:\\QVNWin32\\*.* C:\\QVNWin32 /T").status, 4);
 
     auto badSwitch = RunCopier("C:\\QVNWin32\\*.* E:\\Backup /s/x");
     EXPECT_EQ(badSwitch.status, 4);
-    EXPECT_NE(badSwitch.output.find("Invalid switch - /x"), std::string::npos) << badSwitch.output;
+    EXPECT_TRUE(Holds(badSwitch.out, "Invalid switch - /x"));
     EXPECT_EQ(RunCopier("C:\\QVNWin32\\*.* E:\\Backup /D:1-1-2020").status, 4);
     EXPECT_EQ(RunCopier("/s/d/y").status, 4);
     EXPECT_EQ(RunCopier("C:\\QVNWin32\\*.* E:\\Backup E:\\Other /s").status, 4);
@@ -210,17 +198,17 @@ TEST_F(CopierTest, RefusesCyclicCopyAndBadCommandLines) {
 
     auto unmapped = RunCopier("C:\\QVNWin32\\*.* Q:\\Backup /s/d/y");
     EXPECT_EQ(unmapped.status, 4);
-    EXPECT_NE(unmapped.output.find("Invalid drive"), std::string::npos) << unmapped.output;
+    EXPECT_TRUE(Holds(unmapped.out, "Invalid drive"));
     EXPECT_FALSE(fs::exists(drives.folder('E') / "Backup"));
 }
 
 TEST_F(CopierTest, WriteFailureStopsWithStatusFiveAndNoPartialFiles) {
     WriteFile(dst / "DATA", "a file where the folder should go");
     auto run = RunCopier("C:\\QVNWin32\\*.* E:\\Backup\\QVNWin32 /s/d/y");
-    EXPECT_EQ(run.status, 5) << run.output;
+    EXPECT_EQ(run.status, 5) << run.out;
     EXPECT_EQ(ReadFile(dst / "DATA"), "a file where the folder should go");
     // Files copied before the failure are counted; no temporary file is left behind.
-    EXPECT_NE(run.output.find("File(s) copied"), std::string::npos) << run.output;
+    EXPECT_TRUE(Holds(run.out, "File(s) copied"));
     for (const auto &entry : fs::recursive_directory_iterator(dst))
         EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
 
@@ -233,7 +221,7 @@ TEST_F(CopierTest, WriteFailureStopsWithStatusFiveAndNoPartialFiles) {
     auto readOnly = RunCopier("C:\\QVNWin32\\global.mdb E:\\ro /y");
     EXPECT_EQ(readOnly.status, 5);
     EXPECT_EQ(ReadFile(drives.linux("E:\\ro\\global.mdb")), "read-only backup");
-    EXPECT_NE(readOnly.output.find("Access denied - E:\\ro\\global.mdb"), std::string::npos) << readOnly.output;
+    EXPECT_TRUE(Holds(readOnly.out, "Access denied - E:\\ro\\global.mdb"));
 }
 
 // The copier on a file system of its own, in a mount namespace of its own where this login may make one:
@@ -270,7 +258,7 @@ TEST_F(CopierTest, DisksThatFailAreNamedAndAStoppedCopyLeavesNoTemporary) {
         if (status != c.status && (status == 99 || p.errorOutput().find("unshare") != std::string::npos))
             GTEST_SKIP() << "no file system of its own here";
         EXPECT_EQ(status, c.status);
-        EXPECT_NE(p.output().find(c.said), std::string::npos) << p.output();
+        EXPECT_TRUE(Holds(p.output(), c.said));
         EXPECT_EQ(p.output().find("qvtmp"), std::string::npos) << p.output();
     }
 }
@@ -287,7 +275,7 @@ TEST_F(CopierTest, AClerkOfTheGroupRefreshesTheBackupThatAnotherMade) {
     for (const std::string clerk : {"65534", "65000"}) {
         WriteFile(src / "DATA" / "BILLING.mdb", "data of " + clerk);
         auto run = RunCopier("C:\\QVNWin32\\*.* E:\\Office\\QVNWin32 /s/d/y", {}, clerk);
-        EXPECT_EQ(run.status, 0) << run.output;
+        EXPECT_EQ(run.status, 0) << run.out;
         EXPECT_EQ(ReadFile(office / "QVNWin32" / "DATA" / "BILLING.mdb"), "data of " + clerk);
     }
     EXPECT_EQ(fs::status(office / "QVNWin32" / "DATA").permissions(), fs::perms(02775));
@@ -309,7 +297,7 @@ TEST_F(CopierTest, LinksThatAnotherUserPlantedAtTheDestinationAreNotFollowed) {
         auto run = RunCopier("C:\\QVNWin32\\*.* E:\\Shared\\QVNWin32 /s/y");
         EXPECT_EQ(run.status, 5);
         const std::string refused = "'" + platform::ShownPath(link) + "' is a link made by another user";
-        EXPECT_NE(run.output.find(refused + "; nothing was written.\n"), std::string::npos) << run.output;
+        EXPECT_TRUE(Holds(run.out, refused + "; nothing was written.\n"));
         fs::remove(link);
     }
     EXPECT_TRUE(fs::is_empty(rootOnly));
@@ -321,8 +309,8 @@ TEST_F(CopierTest, AFileTheUserCannotReadIsNamedAsTheSource) {
     WriteFile(src / "secret.mdb", "root only");
     fs::permissions(src / "secret.mdb", fs::perms::owner_read | fs::perms::owner_write);
     auto run = RunCopier("C:\\QVNWin32\\*.* E:\\Backup\\QVNWin32 /s/y", {}, "nobody");
-    EXPECT_EQ(run.status, 5) << run.output;
-    EXPECT_NE(run.output.find("Access denied - C:\\QVNWin32\\secret.mdb\n"), std::string::npos) << run.output;
+    EXPECT_EQ(run.status, 5) << run.out;
+    EXPECT_TRUE(Holds(run.out, "Access denied - C:\\QVNWin32\\secret.mdb\n"));
 }
 
 // Links that the running user made are followed (a linked folder is copied), never into a loop nor to what
@@ -340,17 +328,17 @@ TEST_F(CopierTest, LinksOfTheUserAreFollowedButNotIntoALoopNorAnotherUsersLinks)
     fs::create_symlink(drives.linux("C:\\Shared\\Reports\\month.rpt"), src / "their.txt");
     ASSERT_TRUE(!root || ::lchown((src / "their.txt").c_str(), 65534, 65534) == 0);
     auto run = RunCopier("C:\\QVNWin32\\*.* E:\\Backup\\QVNWin32 /s/y");
-    ASSERT_EQ(run.status, root ? 1 : 0) << run.output << run.errors;
+    ASSERT_EQ(run.status, root ? 1 : 0) << run.out << run.err;
     EXPECT_EQ(ReadFile(dst / "Reports" / "month.rpt"), "report");
     EXPECT_EQ(ReadFile(dst / "Out" / "note.txt"), "beside the backup");
     for (const char *none : {"DATA/up", "Out/QVNWin32", "pipe.txt", "status.txt", root ? "their.txt" : "up"})
         EXPECT_FALSE(fs::exists(dst / none)) << none;
     const std::string refused = "'C:\\QVNWin32\\their.txt' is a link made by another user";
-    EXPECT_EQ(run.errors, "Skipped C:\\QVNWin32\\DATA\\up: it leads back to C:\\QVNWin32, which is being copied\n"
+    EXPECT_EQ(run.err, "Skipped C:\\QVNWin32\\DATA\\up: it leads back to C:\\QVNWin32, which is being copied\n"
                           "Skipped C:\\QVNWin32\\Out\\QVNWin32: it leads into the destination E:\\Backup\\QVNWin32\n" +
                               (root ? "Skipped C:\\QVNWin32\\their.txt: " + refused + "; it was not followed\n" : ""));
-    EXPECT_EQ(run.output.find(refused + ": it was not followed, and nothing it leads to was copied. An "
-                                        "administrator should remove it.\n") != std::string::npos, root) << run.output;
+    EXPECT_EQ(run.out.find(refused + ": it was not followed, and nothing it leads to was copied. An "
+                                        "administrator should remove it.\n") != std::string::npos, root) << run.out;
 }
 
 // Started in a terminal window by the utility, a failed copy keeps the window open until Enter.

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "platform/dao/dao.h"
-#include "platform/dao/jet_sql.h"
 #include "platform/error.h"
 #include "platform/safe_file.h"
 #include "qvsample/sql_file.h"
@@ -52,10 +51,7 @@ protected:
         Make(windowsPath, sql);
     }
 
-    std::string Scalar(const std::string &windowsPath, const std::string &sql) {
-        qvtest::SqlFile f(Linux(windowsPath));
-        return f.scalar(sql);
-    }
+    std::string Scalar(const std::string &windowsPath, const std::string &sql) { return qvtest::SqlFile(Linux(windowsPath)).scalar(sql); }
 
     void TearDown() override {
         Workspace &ws = DBEngine().Workspaces(0);
@@ -307,16 +303,9 @@ TEST_F(DynasetTest, AppendOnlyAddsAndReadsNothing) {
     EXPECT_EQ(ErrorNumber([&] { db.OpenRecordset("FRDLK", dbOpenSnapshot, dbAppendOnly); }), 3001);
 }
 
-class FindTest : public RecordsetTest {
-protected:
-    void SetUp() override {
-        RecordsetTest::SetUp();
-        db.Execute("insert into FRDLK (lockey, accno) values (9, 'second nine')");
-    }
-};
-
 // The tools find by a lockey on a snapshot of FRDLK (the run); no tool writes other criteria.
-TEST_F(FindTest, EqualityCriteriaFindTheFirstMatchingRecord) {
+TEST_F(RecordsetTest, FindFirstByEqualityFindsTheFirstMatchingRecord) {
+    db.Execute("insert into FRDLK (lockey, accno) values (9, 'second nine')");
     Recordset rs = db.OpenRecordset("select * from frdlk order by lockey, accno", dbOpenSnapshot);
     rs.FindFirst("lockey = 13");
     ASSERT_FALSE(rs.NoMatch());

@@ -16,11 +16,9 @@
 #include <vector>
 
 #include "platform/error.h"
-#include "platform/paths.h"
 #include "platform/ui/app.h"
 #include "platform/ui/forms.h"
 #include "qvsample/temp_drive.h"
-#include "support/error_number.h"
 #include "support/modal.h"
 
 namespace uitest {
