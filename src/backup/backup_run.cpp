@@ -232,8 +232,8 @@ BackupOutcome Backup(const BackupRequest &request) {
     const std::string shown = platform::JoinedPath(destination, folderName);  // messages: one backslash
 
     // The clerk picks another folder in the window; the nightly run's is named by its administrator.
-    const std::string another = request.unattended ? "Name another destination in the BackupDestination= line of "
-                                                     "/etc/quorvant/qvutil.conf."
+    const std::string another = request.unattended ? "Name another destination on the command line or in the "
+                                                     "BackupDestination= line of /etc/quorvant/qvutil.conf."
                                                    : "Choose another destination.";
     if (const std::string why = Refusal(programFolder, target); !why.empty())
         return {BackupOutcome::Refused, "The backup cannot be made in " + shown + ".\n\n" + why +

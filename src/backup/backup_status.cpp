@@ -73,10 +73,15 @@ std::optional<LastBackup> ReadLastBackup(const std::string &programFolder) {
     return last;
 }
 
-std::string LastBackupText(const LastBackup &last, platform::DateTime now, bool &alarm) {
+std::string LastBackupText(const LastBackup &last, platform::DateTime now, bool &alarm, std::size_t reasonAtMost) {
     const std::string kind = last.unattended ? "The nightly backup" : "The last backup";
+    std::string reason = last.reason;
+    if (reason.size() > reasonAtMost) {  // cut after a word, the rest told elsewhere
+        const std::size_t blank = reason.rfind(' ', reasonAtMost);
+        reason = reason.substr(0, blank == std::string::npos ? reasonAtMost : blank) + " ...";
+    }
     std::string text = kind + " into " + last.destination + " of " + Shown(last.ended) +
-                       (last.good ? " was checked good." : " failed: " + last.reason);
+                       (last.good ? " was checked good." : " failed: " + reason);
     if (!last.good)
         text += last.lastGood ? " The last good backup is of " + Shown(*last.lastGood) + "." : " No backup was checked good yet.";
     // Since the last good backup, or since this failed one when none was good.

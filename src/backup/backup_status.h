@@ -28,6 +28,8 @@ void RecordLastBackup(const std::string &programFolder, LastBackup last);
 std::optional<LastBackup> ReadLastBackup(const std::string &programFolder);
 
 // The window's line about `last` at `now`; `alarm` set when the last good backup is older than two days.
-std::string LastBackupText(const LastBackup &last, platform::DateTime now, bool &alarm);
+// `reasonAtMost`: the characters of the reason shown (a longer one is cut after a word).
+std::string LastBackupText(const LastBackup &last, platform::DateTime now, bool &alarm,
+                           std::size_t reasonAtMost = std::string::npos);
 
 }  // namespace backup

@@ -39,8 +39,11 @@ frmQuorDBBkUp::frmQuorDBBkUp(const std::optional<LastBackup> &last)
     Label1 = &AddLabel("Label1", -1, {240, 120, 5055, 255}, "Step 1. Select destination for this backup", 4);
     if (last) {
         bool alarm = false;
+        // The line holds the reason's beginning; its tool tip and the warning hold the whole of it.
         const std::string text = LastBackupText(*last, platform::Now(), alarm);
-        lblLastBackup = &AddLabel("lblLastBackup", -1, {240, 420, 5055, kLastBackupHeight}, text, 5);
+        lblLastBackup = &AddLabel("lblLastBackup", -1, {240, 420, 5055, kLastBackupHeight},
+                                  LastBackupText(*last, platform::Now(), alarm, 90), 5);
+        lblLastBackup->SetToolTipText(text);
         if (alarm) OldBackupWarning = "No backup was checked good in the last two days. " + text;
     }
     Drive1 = &AddDriveListBox("Drive1", {240, 480 + down, 5055, 315}, 3);

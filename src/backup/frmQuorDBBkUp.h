@@ -37,7 +37,7 @@ protected:
     void Form_Load() override;
 
 private:
-    static constexpr int kLastBackupHeight = 600;  // twips: the line about the last backup
+    static constexpr int kLastBackupHeight = 800;  // twips: the line about the last backup
     void CannotOpen(const std::string &what, const std::string &reason);  // the box, naming where the lists stay
 
     bool restoringDrive_ = false;  // Drive1 is being put back after a drive that cannot be opened

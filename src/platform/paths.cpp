@@ -143,8 +143,8 @@ std::string WindowsText(char letter, const fs::path &rest) {
 
 [[noreturn]] void RaiseUnmapped(char letter) {
     Raise(68, ErrorDescription(68) + ": drive " + std::string(1, UpperChar(letter)) +
-                  ": is not mapped (the drive map maps it: a line such as " + std::string(1, UpperChar(letter)) +
-                  "=/media/backup in qvutil.conf, or QUORVANT_DRIVES)");
+                  ": is not mapped (a line such as " + std::string(1, UpperChar(letter)) +
+                  "=/media/backup in qvutil.conf, or in QUORVANT_DRIVES, maps it)");
 }
 
 fs::path CurrentFolder() {

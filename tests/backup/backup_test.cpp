@@ -346,7 +346,7 @@ TEST_F(BackupWindowTest, UnattendedBackupSaysWhyItFailedAndTheWindowShowsIt) {
     const platform::Fd held = platform::TryLockFolder(drives.linux("E:\\Held\\QVNWin32"), false);
     const std::tuple<std::vector<std::string>, int, std::string> cases[] = {
         {{}, 2, "add the line BackupDestination=E:\\Backups to /etc/quorvant/qvutil.conf"},
-        {{"E:\\afile"}, 2, "is a file, not a folder.\nNothing was copied. Name another destination in the BackupDestination="},
+        {{"E:\\afile"}, 2, "is a file, not a folder.\nNothing was copied. Name another destination on the command line or in the BackupDestination="},
         {{"F:\\Backups"}, 2, "drive F: is not mapped"},
         {{"Backups"}, 2, "is no Windows folder with its drive letter"},
         {{"E:\\Held"}, 2, "Another backup into E:\\Held\\QVNWin32 is under way."},
@@ -403,6 +403,11 @@ TEST_F(BackupWindowTest, UnattendedBackupSaysWhyItFailedAndTheWindowShowsIt) {
     EXPECT_EQ(events, (Events{"shell: xcopy C:\\QVNWin32\\*.* \"E:\\My Backups\\QVNWin32\" /T/Y",  // no STEP 1 box
                               "shell: xcopy C:\\QVNWin32\\*.* \"E:\\My Backups\\QVNWin32\" /s/d/y",
                               "box BACKUP (48): No backup was checked good in the last two days. " + last}));
+    EXPECT_TRUE(qvtest::ClippedCaptions(*form).empty());
+    backup::RecordLastBackup("C:\\QVNWin32", {platform::Now(), false, true, "Q:\\Backups", std::string(4, ' ') +
+                             "Device unavailable: drive Q: is not mapped (a line such as Q=/media/backup in qvutil.conf, "
+                             "or in QUORVANT_DRIVES, maps it); the backup disk of the office was not there at 22:00", {}});
+    Open();  // a long reason: the line shows its beginning, whole words, and fits
     EXPECT_TRUE(qvtest::ClippedCaptions(*form).empty());
     if (ran == 77) GTEST_SKIP() << "no mount namespace here: the backup disks N, R and P were not tried";
 }

@@ -415,8 +415,8 @@ TEST_F(FileOps, ExistenceAndTimeStamps) {
     EXPECT_FALSE(FileExists("C:\\Folder"));
     EXPECT_FALSE(FileExists("Q:\\f.txt"));
     EXPECT_EQ(ErrorText([] { FileDateTime("Q:\\x"); }),
-              "68 Device unavailable: drive Q: is not mapped (the drive map maps it: a line such as Q=/media/backup in "
-              "qvutil.conf, or QUORVANT_DRIVES)");
+              "68 Device unavailable: drive Q: is not mapped (a line such as Q=/media/backup in qvutil.conf, or in "
+              "QUORVANT_DRIVES, maps it)");
 }
 
 // The kernel copies what it can; a file open for appending and a file of /proc (empty to the kernel's
