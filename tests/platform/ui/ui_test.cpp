@@ -239,15 +239,11 @@ TEST_F(UiTest, PopupsAndBoxesAreNoLostFocusAndAValidationBoxKeepsTheFocus) {
     EXPECT_EQ(f.log, (std::vector<std::string>{"txt0:lost", "txt0:got"}));
 }
 
-// The bar as the window system shows it (not painted afresh).
-QImage OnScreen(QWidget *bar) {
+// The bar as the window system shows it (not painted afresh), and the share of its inner row in the
+// highlight colour.
+std::pair<QImage, double> OnScreen(QWidget *bar) {
     const QPoint at = bar->mapTo(bar->window(), QPoint(0, 0));
-    return bar->screen()->grabWindow(bar->window()->winId(), at.x(), at.y(), bar->width(), bar->height()).toImage().convertToFormat(QImage::Format_RGB32);
-}
-
-// The share of the bar's inner row that is on screen in the highlight colour.
-double FilledShare(QWidget *bar) {
-    const QImage img = OnScreen(bar);
+    const QImage img = bar->screen()->grabWindow(bar->window()->winId(), at.x(), at.y(), bar->width(), bar->height()).toImage().convertToFormat(QImage::Format_RGB32);
     const QColor hl = bar->palette().color(QPalette::Highlight);
     const int y = img.height() / 2;
     int filled = 0, inner = 0;
@@ -256,7 +252,7 @@ double FilledShare(QWidget *bar) {
         const QColor c = img.pixelColor(x, y);
         if (std::abs(c.hue() - hl.hue()) < 20 && c.saturation() > 60) ++filled;
     }
-    return static_cast<double>(filled) / inner;
+    return {img, static_cast<double>(filled) / inner};
 }
 
 // A range of millions is scaled to the widget and a value past the maximum fills the bar; the bar drawn
@@ -264,7 +260,6 @@ double FilledShare(QWidget *bar) {
 TEST_F(UiTest, ProgressBarShowsItsScaledValueWhileTheHandlerKeepsTheThreadAndClampsIt) {
     TestForm f;
     ShowActive(f);
-    QWidget *bar = f.pb->widget();
     const struct { int value; double share, within; } rows[] = {{1'000'000, 0.5, 0.015}, {3'000'000, 1.0, 0.05}, {0, 0.0, 0.015}};
     std::vector<std::string> wrong;
     f.onOk = [&] {  // a busy handler that never returns to the event loop until done
@@ -273,7 +268,8 @@ TEST_F(UiTest, ProgressBarShowsItsScaledValueWhileTheHandlerKeepsTheThreadAndCla
         for (int i = 0; i < 1000; ++i) f.pb->SetValue(i * 1000);
         for (const auto &r : rows) {
             f.pb->SetValue(r.value);
-            if (std::abs(FilledShare(bar) - r.share) > r.within || OnScreen(bar) != bar->grab().toImage().convertToFormat(QImage::Format_RGB32))
+            const auto [img, share] = OnScreen(f.pb->widget());
+            if (std::abs(share - r.share) > r.within || img != f.pb->widget()->grab().toImage().convertToFormat(QImage::Format_RGB32))
                 wrong.push_back(std::to_string(r.value));
         }
     };
