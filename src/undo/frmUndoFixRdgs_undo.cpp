@@ -4,6 +4,7 @@
 #include <map>
 #include <string>
 #include <tuple>
+#include <unordered_map>
 
 #include "platform/ascii.h"
 #include "platform/clock.h"
@@ -46,23 +47,37 @@ DateBack DateOf(const dao::Variant &v) {
 }
 
 // What the undo of `run` would give back now: the read dates of its readings that still hold the date
-// the run gave them (the undo leaves the others), by day, far-off ones first, then by date.
+// the run gave them (the undo leaves the others), by day, far-off ones first, then by date. The changes
+// are joined with their readings by rowid (one at most, which costs less than a subquery a change) and
+// counted here by the value stored: a GROUP BY in the statement would sort every change first.
 std::vector<DateBack> DatesGivenBack(const readdates::RunSummary &run) {
     if (run.lastChange < run.firstChange) return {};
     dao::Database db = dao::DBEngine().OpenDatabase(startup::Shared().DataFilePath);
     std::map<std::string, DateBack> byDay;
     try {
         dao::Recordset rs = db.OpenRecordset(
-            // Joined with its reading by rowid (one at most), which costs less than a subquery a change.
-            "select c.olddate as olddate, count(*) as n from FRDCHG c inner join [tbl reading] r on r.rowid = "
-            "c.reading and +r.readdate = c.newdate where c.rowid between " + std::to_string(run.firstChange) +
-                " and " + std::to_string(run.lastChange) + " and c.run = " + std::to_string(run.run) +
-                " group by c.olddate",
+            "select c.olddate as olddate from FRDCHG c inner join [tbl reading] r on r.rowid = c.reading and "
+            "+r.readdate = c.newdate where c.rowid between " + std::to_string(run.firstChange) + " and " +
+                std::to_string(run.lastChange) + " and c.run = " + std::to_string(run.run),
             dao::dbOpenSnapshot);
-        for (; !rs.Eof(); rs.MoveNext()) {
-            DateBack date = DateOf(rs.Fields("olddate"));
-            DateBack &same = byDay.try_emplace(date.shown, date).first->second;
-            same.readings += rs.Fields("n").Value().ToLong();
+        const dao::FieldRef olddate = rs.Fields("olddate");
+        std::unordered_map<std::string, DateBack *> dayOf;  // a value as stored (its kind, its text): its day
+        dao::Variant last;
+        DateBack *lastDay = nullptr;  // the day of `last`, the value of the change before
+        for (std::string key; !rs.Eof(); rs.MoveNext()) {
+            if (!lastDay || !olddate.Is(last)) {
+                last = olddate.Value();
+                key.assign(1, static_cast<char>('0' + static_cast<int>(last.kind())));
+                if (last.kind() == dao::Variant::Kind::Text) key += last.TextView();
+                else if (!last.IsNull()) key += last.ToText();
+                DateBack *&day = dayOf[key];
+                if (!day) {
+                    DateBack date = DateOf(last);
+                    day = &byDay.try_emplace(date.shown, date).first->second;
+                }
+                lastDay = day;
+            }
+            ++lastDay->readings;
         }
         rs.Close();
     } catch (...) {

@@ -99,9 +99,14 @@ void RowStore::Append(sqlite3_stmt *st, int first, int count) {
 }
 
 Cell RowStore::At(std::size_t row, int column) const {
-    const std::uint64_t ref = rows_[row];
-    const char *p = chunks_[ref >> 32].get() + (ref & 0xffffffffu);
-    for (int c = 0;; ++c) {
+    if (row != seenRow_) {
+        const std::uint64_t ref = rows_[row];
+        next_ = chunks_[ref >> 32].get() + (ref & 0xffffffffu);
+        seen_.clear();
+        seenRow_ = row;
+    }
+    while (static_cast<int>(seen_.size()) <= column) {
+        const char *p = next_;
         Cell cell;
         cell.type = static_cast<unsigned char>(*p++);
         std::uint64_t v = 0;
@@ -116,8 +121,10 @@ Cell RowStore::At(std::size_t row, int column) const {
             cell.s = std::string_view(p, v);
             p += v;
         }
-        if (c == column) return cell;
+        seen_.push_back(cell);
+        next_ = p;
     }
+    return seen_[static_cast<std::size_t>(column)];
 }
 
 void RowStore::Clear() {
@@ -126,6 +133,8 @@ void RowStore::Clear() {
     rows_.clear();
     rows_.shrink_to_fit();
     used_ = capacity_ = 0;
+    seenRow_ = static_cast<std::size_t>(-1);
+    seen_.clear();
 }
 
 }  // namespace platform::dao

@@ -31,6 +31,11 @@ private:
     std::size_t used_ = 0;      // bytes used in the last chunk
     std::size_t capacity_ = 0;  // size of the last chunk
     std::vector<std::uint64_t> rows_;  // chunk index << 32 | offset
+    // The cells of the row read last, unpacked as far as asked: a caller reads a row's fields one by
+    // one, and each would otherwise unpack the cells before its own again.
+    mutable std::size_t seenRow_ = static_cast<std::size_t>(-1);
+    mutable std::vector<Cell> seen_;
+    mutable const char *next_ = nullptr;  // the packed cell after the last of seen_
 };
 
 }  // namespace platform::dao

@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRect>
 #include <QSignalBlocker>
 #include <cmath>
 #include <limits>
@@ -120,7 +121,11 @@ void ProgressBar::SetMax(double v) {
 }
 
 // The widget is told only when the shown percentage moves, and then drawn once: Qt's own redraw on
-// a change of value is held back so that it does not come on top of ours.
+// a change of value is held back (by the attribute itself: setUpdatesEnabled(true) would mark the whole
+// bar dirty again) so that it does not come on top of ours. A bar that grows left to right with no text
+// in it is drawn again only over the strip between the old and the new end of its fill, a few pixels
+// wider on each side for the rounded end and its rim; anything else (a bar going back, a new range, text,
+// another direction) is drawn whole.
 void ProgressBar::SetValue(double v) {
     ControlState &s = *impl_;
     s.pbValue = v;
@@ -128,13 +133,25 @@ void ProgressBar::SetValue(double v) {
     const double frac = span > 0 ? std::clamp((v - s.pbMin) / span, 0.0, 1.0) : 0.0;
     const int step = static_cast<int>(frac * 100);
     if (step == s.pbStep) return;
+    const bool rescaled = s.pbStep < 0;
     s.pbStep = step;
     auto *bar = static_cast<QProgressBar *>(s.widget);
-    bar->setUpdatesEnabled(false);
+    const int before = bar->value();
+    const bool held = bar->testAttribute(Qt::WA_UpdatesDisabled);
+    bar->setAttribute(Qt::WA_UpdatesDisabled, true);
     bar->setValue(s.pbScale ? static_cast<int>(std::lround(frac * s.pbScale))
                             : static_cast<int>(std::lround(std::clamp(v, s.pbMin, s.pbMax))));
-    bar->setUpdatesEnabled(true);
-    if (bar->isVisible()) bar->repaint();
+    bar->setAttribute(Qt::WA_UpdatesDisabled, held);
+    if (!bar->isVisible() || held) return;
+    const int after = bar->value();
+    const bool grows = !rescaled && after >= before && before >= bar->minimum() && !bar->isTextVisible() &&
+                       bar->orientation() == Qt::Horizontal && !bar->invertedAppearance() &&
+                       bar->layoutDirection() == Qt::LeftToRight;
+    if (!grows) return bar->repaint();
+    const double range = std::max(1.0, static_cast<double>(bar->maximum()) - bar->minimum());
+    const auto end = [&](int value) { return static_cast<int>((value - bar->minimum()) * bar->width() / range); };
+    constexpr int kRim = 6;
+    bar->repaint(QRect(QPoint(end(before) - kRim, 0), QPoint(end(after) + kRim, bar->height() - 1)));
 }
 
 }  // namespace platform::ui
