@@ -54,9 +54,10 @@ std::set<std::string> Fields(const char *file, int index) {
     std::set<std::string> found;
     std::ifstream in(file);
     for (std::string line; std::getline(in, line);) {
+        if (line.starts_with('#')) continue;
         std::istringstream fields(line);
         std::string field;
-        for (int i = 0; i <= index && !line.starts_with('#') && fields >> field; ++i)
+        for (int i = 0; i <= index && fields >> field; ++i)
             if (i == index) found.insert(Unescaped(field));
     }
     return found;

@@ -40,9 +40,10 @@ frmQuorDBBkUp::frmQuorDBBkUp(const std::optional<LastBackup> &last)
     if (last) {
         bool alarm = false;
         // The line holds the reason's beginning; its tool tip and the warning hold the whole of it.
-        const std::string text = LastBackupText(*last, platform::Now(), alarm);
+        const platform::DateTime now = platform::Now();
+        const std::string text = LastBackupText(*last, now, alarm);
         lblLastBackup = &AddLabel("lblLastBackup", -1, {240, 420, 5055, kLastBackupHeight},
-                                  LastBackupText(*last, platform::Now(), alarm, 90), 5);
+                                  LastBackupText(*last, now, alarm, 90), 5);
         lblLastBackup->SetToolTipText(text);
         if (alarm) OldBackupWarning = "No backup was checked good in the last two days. " + text;
     }

@@ -404,7 +404,7 @@ TEST_F(BackupWindowTest, UnattendedBackupSaysWhyItFailedAndTheWindowShowsIt) {
                               "shell: xcopy C:\\QVNWin32\\*.* \"E:\\My Backups\\QVNWin32\" /s/d/y",
                               "box BACKUP (48): No backup was checked good in the last two days. " + last}));
     EXPECT_TRUE(qvtest::ClippedCaptions(*form).empty());
-    backup::RecordLastBackup("C:\\QVNWin32", {platform::Now(), false, true, "Q:\\Backups", std::string(4, ' ') +
+    backup::RecordLastBackup("C:\\QVNWin32", {platform::Now(), false, true, "Q:\\Backups",
                              "Device unavailable: drive Q: is not mapped (a line such as Q=/media/backup in qvutil.conf, "
                              "or in QUORVANT_DRIVES, maps it); the backup disk of the office was not there at 22:00", {}});
     Open();  // a long reason: the line shows its beginning, whole words, and fits
