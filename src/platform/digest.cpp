@@ -1,7 +1,14 @@
 // SHA-256 through OpenSSL, and hex digits.
 #include "platform/digest.h"
 
-#include <openssl/evp.h>
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+// The SHA256_* routines rather than EVP's: their context is a plain structure, copied for nothing, and
+// a digest of a hundred bytes made through EVP spends as much on the context as on the hashing.
+#define OPENSSL_SUPPRESS_DEPRECATED
+#include <openssl/sha.h>
 
 namespace platform {
 
@@ -13,34 +20,9 @@ std::string Hex(std::string_view bytes) {
     return out;
 }
 
-namespace {
-
-// A context set up once and copied for each digest: an audit batch digests each of its lines, and
-// EVP_Digest would look the digest up and make and set up a context for every one.
-struct Sha256Context {
-    EVP_MD *md = EVP_MD_fetch(nullptr, "SHA256", nullptr);
-    EVP_MD_CTX *start = EVP_MD_CTX_new();
-    EVP_MD_CTX *ctx = EVP_MD_CTX_new();
-    bool ready = md && start && ctx && EVP_DigestInit_ex2(start, md, nullptr) == 1;
-    Sha256Context() = default;
-    Sha256Context(const Sha256Context &) = delete;
-    Sha256Context &operator=(const Sha256Context &) = delete;
-    ~Sha256Context() {
-        EVP_MD_CTX_free(ctx);
-        EVP_MD_CTX_free(start);
-        EVP_MD_free(md);
-    }
-};
-
-}  // namespace
-
 std::array<unsigned char, 32> Sha256Bytes(std::string_view bytes) {
-    thread_local Sha256Context sha;
     std::array<unsigned char, 32> md{};
-    unsigned int len = 0;
-    if (!sha.ready || EVP_MD_CTX_copy_ex(sha.ctx, sha.start) != 1 ||
-        EVP_DigestUpdate(sha.ctx, bytes.data(), bytes.size()) != 1 || EVP_DigestFinal_ex(sha.ctx, md.data(), &len) != 1)
-        EVP_Digest(bytes.data(), bytes.size(), md.data(), &len, EVP_sha256(), nullptr);
+    ::SHA256(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(), md.data());
     return md;
 }
 
@@ -49,19 +31,49 @@ std::string Sha256Hex(std::string_view bytes) {
     return Hex(std::string_view(reinterpret_cast<const char *>(md.data()), md.size()));
 }
 
-Sha256::Sha256() : ctx_(EVP_MD_CTX_new()) { EVP_DigestInit_ex(static_cast<EVP_MD_CTX *>(ctx_), EVP_sha256(), nullptr); }
+Sha256::Sha256() : ctx_(new SHA256_CTX) { SHA256_Init(static_cast<SHA256_CTX *>(ctx_)); }
 
-Sha256::~Sha256() { EVP_MD_CTX_free(static_cast<EVP_MD_CTX *>(ctx_)); }
+Sha256::~Sha256() { delete static_cast<SHA256_CTX *>(ctx_); }
 
-void Sha256::Update(const void *data, std::size_t size) {
-    EVP_DigestUpdate(static_cast<EVP_MD_CTX *>(ctx_), data, size);
-}
+void Sha256::Update(const void *data, std::size_t size) { SHA256_Update(static_cast<SHA256_CTX *>(ctx_), data, size); }
 
 std::string Sha256::Hex() {
-    unsigned char md[EVP_MAX_MD_SIZE];
-    unsigned int len = 0;
-    EVP_DigestFinal_ex(static_cast<EVP_MD_CTX *>(ctx_), md, &len);
-    return platform::Hex(std::string_view(reinterpret_cast<const char *>(md), len));
+    unsigned char md[SHA256_DIGEST_LENGTH];
+    SHA256_Final(md, static_cast<SHA256_CTX *>(ctx_));
+    return platform::Hex(std::string_view(reinterpret_cast<const char *>(md), sizeof md));
+}
+
+struct LineDigests::Impl {
+    std::string blocks;              // the leading whole blocks of the line before, at most kKept
+    std::vector<SHA256_CTX> after;   // the state after each of them
+};
+
+LineDigests::LineDigests() : impl_(std::make_unique<Impl>()) {}
+
+LineDigests::~LineDigests() = default;
+
+std::array<unsigned char, 32> LineDigests::Of(std::string_view line) {
+    constexpr std::size_t kBlock = SHA256_CBLOCK, kKept = 4;
+    Impl &f = *impl_;
+    const std::size_t whole = std::min(line.size() / kBlock, kKept);
+    std::size_t same = 0;
+    while (same < whole && same < f.after.size() &&
+           std::memcmp(line.data() + same * kBlock, f.blocks.data() + same * kBlock, kBlock) == 0)
+        ++same;
+    SHA256_CTX ctx;
+    if (same) ctx = f.after[same - 1];
+    else SHA256_Init(&ctx);
+    f.after.resize(whole);
+    f.blocks.resize(whole * kBlock);
+    for (std::size_t b = same; b < whole; ++b) {
+        SHA256_Update(&ctx, line.data() + b * kBlock, kBlock);
+        f.after[b] = ctx;
+        std::memcpy(f.blocks.data() + b * kBlock, line.data() + b * kBlock, kBlock);
+    }
+    SHA256_Update(&ctx, line.data() + whole * kBlock, line.size() - whole * kBlock);
+    std::array<unsigned char, 32> md{};
+    SHA256_Final(md.data(), &ctx);
+    return md;
 }
 
 }  // namespace platform

@@ -3,6 +3,7 @@
 // password (dao/storage_format.h) and the check of each line of an audit batch (text_appender.h).
 #include <array>
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -28,6 +29,22 @@ public:
 
 private:
     void *ctx_;
+};
+
+// The SHA-256 of each of many lines that mostly begin alike (an audit batch's lines share their time
+// stamp, login and words up to the account): the state after the leading 64-byte blocks that a line
+// shares with the line before is taken over, not computed again. The digests are those of Sha256Bytes.
+class LineDigests {
+public:
+    LineDigests();
+    ~LineDigests();
+    LineDigests(const LineDigests &) = delete;
+    LineDigests &operator=(const LineDigests &) = delete;
+    std::array<unsigned char, 32> Of(std::string_view line);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace platform

@@ -12,10 +12,15 @@
 #include <cerrno>
 #include <charconv>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <exception>
 #include <filesystem>
 #include <optional>
+#include <mutex>
 #include <random>
+#include <thread>
+#include <vector>
 
 #include "platform/digest.h"
 #include "platform/error.h"
@@ -46,14 +51,8 @@ std::optional<std::string> FromHex(std::string_view hex) {
 }
 
 std::string LineDigest(std::string_view line) {
-    std::string raw;
-    AppendLineDigest(raw, line);
-    return Hex(raw);
-}
-
-void AppendLineDigest(std::string &out, std::string_view line) {
     const auto md = Sha256Bytes(line);
-    out.append(reinterpret_cast<const char *>(md.data()), kTokenDigits / 2);
+    return Hex(std::string_view(reinterpret_cast<const char *>(md.data()), kTokenDigits / 2));
 }
 
 Spool::Spool(int folder, const fs::path &shown) : shown_(shown) {
@@ -179,6 +178,108 @@ std::string LogOf(std::string_view name) {
     return log == "." || log == ".." ? std::string() : log;
 }
 
+namespace {
+
+// The spool of a batch's lines and that of their digests, written by a thread of their own: the run
+// that adds the lines goes on while the 64 KB of lines before are digested and written. A batch that
+// never fills 64 KB is written by its caller's thread when drained.
+class SpoolWriter {
+public:
+    SpoolWriter(int folder, const fs::path &shown) : spool(folder, shown), digests(folder, shown) {}
+    ~SpoolWriter() {
+        {
+            const std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        work_.notify_one();
+        if (thread_.joinable()) thread_.join();
+    }
+    SpoolWriter(const SpoolWriter &) = delete;
+    SpoolWriter &operator=(const SpoolWriter &) = delete;
+
+    void Add(std::string_view line) {
+        filling_.text.append(line);
+        filling_.ends.push_back(filling_.text.size());
+        if (filling_.text.size() >= kBuffer) HandOn();
+    }
+    // Every line added is in the spools when this returns; what writing them raised is raised here
+    // (or by the Add after it).
+    void Drain() {
+        if (!thread_.joinable()) {
+            Write(filling_);
+            filling_ = {};
+            return;
+        }
+        HandOn();
+        std::unique_lock lock(mutex_);
+        idle_.wait(lock, [&] { return !busy_; });
+        if (failure_) std::rethrow_exception(failure_);
+    }
+
+    // Read and written by the caller only when drained.
+    Spool spool;
+    Spool digests;  // of the lines written, 8 bytes each (16 hex digits in the pending file)
+
+private:
+    struct Lines {
+        std::string text;               // the lines one after the other
+        std::vector<std::size_t> ends;  // where each ends in it
+    };
+    void Write(const Lines &lines) {
+        std::size_t from = 0;
+        for (const std::size_t end : lines.ends) {
+            const std::string_view line(lines.text.data() + from, end - from);
+            spool.Add(line);
+            const auto md = digester_.Of(line);
+            digests.AddBytes(std::string_view(reinterpret_cast<const char *>(md.data()), kTokenDigits / 2));
+            from = end;
+        }
+    }
+    // Gives the lines filled so far to the thread, once it has written those before.
+    void HandOn() {
+        if (filling_.ends.empty()) return;
+        std::unique_lock lock(mutex_);
+        idle_.wait(lock, [&] { return !busy_; });
+        if (failure_) std::rethrow_exception(failure_);
+        std::swap(waiting_, filling_);
+        filling_.text.clear();
+        filling_.ends.clear();
+        busy_ = true;
+        if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
+        lock.unlock();
+        work_.notify_one();
+    }
+    void Run() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            work_.wait(lock, [&] { return busy_ || stop_; });
+            if (!busy_) return;
+            lock.unlock();
+            try {
+                Write(waiting_);
+            } catch (...) {
+                lock.lock();
+                failure_ = std::current_exception();
+                lock.unlock();
+            }
+            lock.lock();
+            busy_ = false;
+            idle_.notify_all();
+        }
+    }
+
+    LineDigests digester_;  // the thread's, or the caller's before the thread is started
+    Lines filling_;         // the caller's
+    Lines waiting_;         // the thread's while busy_
+    std::mutex mutex_;
+    std::condition_variable work_, idle_;
+    bool busy_ = false, stop_ = false;
+    std::exception_ptr failure_;
+    std::thread thread_;
+};
+
+}  // namespace
+
 }  // namespace appender_detail
 
 using namespace appender_detail;
@@ -190,8 +291,7 @@ struct SpooledAppender::Impl {
     Fd log;
     std::string pendingName;
     Fd pending;
-    std::optional<Spool> spool;
-    std::optional<Spool> digests;  // of the lines written, 8 bytes each (16 hex digits in the pending file)
+    std::optional<SpoolWriter> lines;
     bool prepared = false;
     bool committing = false;  // from here on the caller's changes have committed
     bool committed = false;
@@ -230,26 +330,23 @@ SpooledAppender::SpooledAppender(const fs::path &path, std::string_view note) : 
                                std::to_string(std::chrono::duration_cast<std::chrono::nanoseconds>(made).count()) +
                                "\nnote " + Hex(note) + "\nlog " + Hex(f.name) + "\n";
     WriteAll(f.pending.get(), header.data(), header.size(), f.path.parent_path());
-    f.spool.emplace(f.folder.get(), f.path);
-    f.digests.emplace(f.folder.get(), f.path);
+    f.lines.emplace(f.folder.get(), f.path);
 }
 
 SpooledAppender::~SpooledAppender() = default;
 
 void SpooledAppender::WriteLine(std::string_view line) {
     if (impl_->committed) Raise(75);
-    impl_->spool->Add(line);
-    thread_local std::string digest;
-    digest.clear();
-    AppendLineDigest(digest, line);
-    impl_->digests->AddBytes(digest);
+    impl_->lines->Add(line);
 }
 
 void SpooledAppender::Prepare(std::string_view mark) {
     Impl &f = *impl_;
     const fs::path shown = f.path.parent_path();
-    f.spool->Flush();
-    Record(f.pending.get(), "mark " + Hex(mark) + " " + std::to_string(f.spool->lines) + " ", shown, &*f.digests);
+    f.lines->Drain();
+    Spool &spool = f.lines->spool;
+    spool.Flush();
+    Record(f.pending.get(), "mark " + Hex(mark) + " " + std::to_string(spool.lines) + " ", shown, &f.lines->digests);
     // The pending file's name must last too; one that another program removed keeps nothing.
     if (const int err = SyncFolder(f.folder.get())) RaiseOsError(err, shown);
     struct stat st {};
@@ -263,13 +360,14 @@ void SpooledAppender::Commit() {
     if (f.committed) Raise(75);
     if (!f.prepared) Prepare({});
     f.committing = true;
-    if (f.spool->Size() == 0) {
+    f.lines->Drain();
+    if (f.lines->spool.Size() == 0) {
         Finish(f.pending.get(), f.folder.get(), f.pendingName);
         f.committed = true;
         return;
     }
     Lock(f.log.get());  // other writers wait, so their lines never come between ours
-    AppendBatch(f.log.get(), f.pending.get(), f.folder.get(), f.pendingName, *f.spool, 0, false, f.path);
+    AppendBatch(f.log.get(), f.pending.get(), f.folder.get(), f.pendingName, f.lines->spool, 0, false, f.path);
     f.committed = true;
     f.log.reset();
     f.pending.reset();

@@ -12,7 +12,9 @@ namespace platform {
 // - The file is reached without following another user's link and is created with its folder's
 //   access (safe_file.h); opening raises at once when it cannot be written (76 naming a missing folder,
 //   70 naming a refused link), so a caller can make sure of it before it changes anything else.
-// - The lines wait in an unnamed file of the same folder, so a long batch keeps no lines in memory.
+// - The lines wait in an unnamed file of the same folder, so a long batch keeps no lines in memory;
+//   a second thread digests them and writes them there while the caller goes on. A failure to write
+//   them is raised by a later WriteLine or by Prepare.
 // - Beside the file a pending file, written by its maker alone (the folder's group may read it),
 //   holds `note`, the caller's words for what the lines belong to, and the log's name. Prepare adds
 //   `mark`, how the caller can find the lines again (say, the rows of its transaction that they describe), and a

@@ -33,9 +33,8 @@ inline constexpr std::size_t kBuffer = 1 << 16;
 
 void Lock(int fd);
 std::optional<std::string> FromHex(std::string_view hex);
-// The first 16 hex digits of the line's Sha256Hex; raw, its first 8 bytes appended to `out`.
+// The first 16 hex digits of the line's Sha256Hex.
 std::string LineDigest(std::string_view line);
-void AppendLineDigest(std::string &out, std::string_view line);
 
 // Lines waiting in an unnamed file of the log's folder (else of the temporary folder), CR LF after each
 // (or other bytes: the digests of a batch's lines).

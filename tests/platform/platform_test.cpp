@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <optional>
+#include <random>
 #include <csignal>
 #include <sys/file.h>
 #include <sys/resource.h>
@@ -17,6 +18,7 @@
 
 #include "platform/clock.h"
 #include "platform/config.h"
+#include "platform/digest.h"
 #include "platform/dao/dao.h"
 #include "platform/error.h"
 #include "platform/file_io.h"
@@ -432,6 +434,56 @@ TEST_F(FileOps, CopiesGoThroughMemoryWhereTheKernelCannotAndAShortSourceFails) {
     EXPECT_EQ(ReadFile(c / "copy"), ReadFile(c / "log"));
     EXPECT_EQ(ErrorText([&] { CopyRange(from.get(), to.get(), size + 1, 0, c / "log", c / "copy", OsContext::Database); }),
               "75 Path/File access error: 'C:\\log' (read: Input/output error)");
+}
+
+// Each line's digest takes over the state of the whole blocks it shares with the line before: lines that
+// share none, some or all of them, or a later block but not an earlier one, give SHA-256 itself.
+TEST(LineDigests, EqualSha256WhateverALineSharesWithTheLineBefore) {
+    LineDigests digests;
+    std::mt19937 random(36);
+    std::string before(400, 'a');
+    for (const std::size_t kept : {0, 1, 63, 64, 65, 127, 128, 129, 255, 256, 257, 320, 400})
+        for (const std::size_t added : {0, 1, 55, 56, 64, 200}) {
+            std::string line = before.substr(0, std::min(kept, before.size()));
+            for (std::size_t i = 0; i < added; ++i) line += static_cast<char>('a' + random() % 3);
+            ASSERT_EQ(digests.Of(line), Sha256Bytes(line)) << kept << " " << added;
+            if (line.size() >= 128) {
+                std::string other = line;
+                other[3] ^= 1;  // its first block differs, its second is the same
+                ASSERT_EQ(digests.Of(other), Sha256Bytes(other)) << kept << " " << added;
+                ASSERT_EQ(digests.Of(line), Sha256Bytes(line)) << kept << " " << added;
+            }
+            before = line.size() >= 300 ? line : line + std::string(300, 'b');
+        }
+}
+
+// Lines that cannot be spooled (the file system of the log's folder full) fail the batch at once, by
+// the next WriteLine, not at its end: the log never gets a batch with lines left out.
+TEST_F(FileOps, ABatchWhoseLinesCannotBeSpooledFailsBeforeItsCommit) {
+    WriteFile(c / "a.log", "earlier\r\n");
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const rlimit limit{256 * 1024, RLIM_INFINITY};
+        ::signal(SIGXFSZ, SIG_IGN);
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        int step = 0;
+        try {
+            SpooledAppender f(MapPath("C:\\a.log"), "note");
+            for (int i = 0; i < 10000; ++i) f.WriteLine(std::string(100, 'x') + std::to_string(i));
+            step = 1;
+            f.Prepare("mark");
+            step = 2;
+            f.Commit();
+            ::_exit(10);
+        } catch (const Error &e) {
+            ::_exit(e.number == 61 ? step : 20 + step);
+        }
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);  // 61 Disk full, raised by a WriteLine
+    EXPECT_EQ(ReadFile(c / "a.log"), "earlier\r\n");
 }
 
 // A batch whose writer was killed partway through a line: the line is completed, or, when another writer
