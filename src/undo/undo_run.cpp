@@ -98,20 +98,17 @@ private:
     std::optional<Variant> given_;
 };
 
-// The run's rows are the rows of its range, as many as it counts: a range of another length, or rows in
-// it that are not the run's, mean the record was edited.
-void CheckRange(dao::Database &db, const readdates::RunSummary &run) {
+// The run's rows are the rows of its range, as many as it counts: a range of another length means the
+// record was edited. (Rows in it that are not the run's are found by the walk, which counts the run's.)
+void CheckRange(const readdates::RunSummary &run) {
     const auto span = static_cast<std::uint64_t>(run.lastChange) - static_cast<std::uint64_t>(run.firstChange) + 1;
     const bool empty = run.lastChange < run.firstChange;
     if (run.records < 0 || (empty ? run.records != 0 : span != static_cast<std::uint64_t>(run.records)))
         RunDates::NotAsWritten("its rows do not match the number of readings it changed");
-    if (empty) return;
-    dao::Recordset rs = db.OpenRecordset("select count(*) as n from FRDCHG where rowid between " +
-                                             std::to_string(run.firstChange) + " and " + std::to_string(run.lastChange) +
-                                             " and run = " + std::to_string(run.run),
-                                         dao::dbOpenSnapshot);
-    const std::int64_t rows = rs.Fields("n").Value().ToLong();
-    rs.Close();
+}
+
+// Rows of the range that are not the run's: the walk met `rows` of the run's.
+void CheckRowsMet(const readdates::RunSummary &run, std::int64_t rows) {
     if (rows != run.records)
         RunDates::NotAsWritten(std::to_string(rows) + " of the " + std::to_string(run.records) +
                                " readings it changed are recorded");
@@ -203,7 +200,7 @@ readdates::RunSummary RunToUndo(dao::Database &db, std::int64_t run) {
     if (!done) platform::Raise(3021, "The correction is no longer recorded in the data database.");
     if (done->unreadable) RunDates::NotAsWritten("its date and time or its counts cannot be read");
     if (done->undoneBy) platform::Raise(3197, "The correction was undone already.");
-    CheckRange(db, *done);
+    CheckRange(*done);
     if (const auto later = LaterRunInTheWay(db, *done))
         platform::Raise(3197, "Some of its readings were changed since by the read-date correction of " +
                                   platform::Format(later->when, readdates::kRunTime) + WhatItDid(*later) +
@@ -248,6 +245,8 @@ public:
             // The readings of this slice given back, before the next slice reads its readings.
             recorder_.Apply();
         }
+        // Before the commit: a record with rows of other runs in its range gives nothing back.
+        CheckRowsMet(done_, seen);
     }
     void Finish() {
         outcome_.givenBack = recorder_.Records();

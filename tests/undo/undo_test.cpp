@@ -247,6 +247,7 @@ TEST_F(UndoRunTest, AnEditedRecordChangesNoReadingTheCorrectionDidNotChange) {
         {"update FRDCHG set olddate = case reading when 1 then '1/1/99' when 2 then 'Jan 1 1999' else "
          "'  2021-04-28' end where reading <= 3", "3 reading records were left", {4, 5, 6}},
         {"update FRDRUN set lastchange = 9223372036854775807", "its rows do not match", {}},
+        {"update FRDCHG set run = run + 1 where reading = 5", "5 of the 6 readings it changed are recorded", {}},
         {"update FRDRUN set firstchange = 9223372036854775806, lastchange = 9223372036854775807, records = 2; update "
          "FRDCHG set rowid = 9223372036854775805 + reading where reading <= 2", "2 reading records were given", {1, 2}},
         {"update FRDRUN set [When] = 'NOTADATE'", "cannot be read", {}},
