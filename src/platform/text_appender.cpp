@@ -19,6 +19,7 @@
 #include <optional>
 #include <mutex>
 #include <random>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -241,11 +242,23 @@ private:
         std::unique_lock lock(mutex_);
         idle_.wait(lock, [&] { return !busy_; });
         if (failure_) std::rethrow_exception(failure_);
+        if (!thread_.joinable() && !alone_) {
+            try {
+                thread_ = std::thread([this] { Run(); });
+            } catch (const std::system_error &) {
+                alone_ = true;  // no thread to be had (a limit of processes): the caller writes its lines
+            }
+        }
+        if (alone_) {
+            lock.unlock();
+            Write(filling_);
+            filling_ = {};
+            return;
+        }
         std::swap(waiting_, filling_);
         filling_.text.clear();
         filling_.ends.clear();
         busy_ = true;
-        if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
         lock.unlock();
         work_.notify_one();
     }
@@ -255,14 +268,14 @@ private:
             work_.wait(lock, [&] { return busy_ || stop_; });
             if (!busy_) return;
             lock.unlock();
+            std::exception_ptr failed;
             try {
                 Write(waiting_);
             } catch (...) {
-                lock.lock();
-                failure_ = std::current_exception();
-                lock.unlock();
+                failed = std::current_exception();
             }
             lock.lock();
+            if (failed) failure_ = failed;
             busy_ = false;
             idle_.notify_all();
         }
@@ -273,7 +286,7 @@ private:
     Lines waiting_;         // the thread's while busy_
     std::mutex mutex_;
     std::condition_variable work_, idle_;
-    bool busy_ = false, stop_ = false;
+    bool busy_ = false, stop_ = false, alone_ = false;
     std::exception_ptr failure_;
     std::thread thread_;
 };

@@ -1,10 +1,12 @@
 // The platform layer on temporary drives: date recognition and formatting, the clock seam, drive
 // mapping and the configuration, file listing and files, the lock file, file errors, started processes.
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <optional>
+#include <system_error>
 #include <random>
 #include <csignal>
 #include <sys/file.h>
@@ -458,8 +460,9 @@ TEST(LineDigests, EqualSha256WhateverALineSharesWithTheLineBefore) {
 }
 
 // Lines that cannot be spooled (the file system of the log's folder full) fail the batch at once, by
-// the next WriteLine, not at its end: the log never gets a batch with lines left out.
-TEST_F(FileOps, ABatchWhoseLinesCannotBeSpooledFailsBeforeItsCommit) {
+// the next WriteLine, not at its end: the log never gets a batch with lines left out. Where no thread
+// can be started to spool them, the caller spools them itself.
+TEST_F(FileOps, ABatchWhoseLinesCannotBeSpooledFailsBeforeItsCommitAndOneWithoutThreadsIsWritten) {
     WriteFile(c / "a.log", "earlier\r\n");
     const pid_t child = ::fork();
     if (child == 0) {
@@ -484,6 +487,32 @@ TEST_F(FileOps, ABatchWhoseLinesCannotBeSpooledFailsBeforeItsCommit) {
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);  // 61 Disk full, raised by a WriteLine
     EXPECT_EQ(ReadFile(c / "a.log"), "earlier\r\n");
+
+    // A login that may start no more processes or threads writes its lines itself.
+    if (::geteuid() != 0) GTEST_SKIP() << "a login without threads needs root to be taken";
+    fs::permissions(c, fs::perms::all);
+    fs::permissions(c / "a.log", fs::perms::all);
+    const int lines = 5000;
+    EXPECT_EQ(qvtest::AsNobody([&] {
+                  const rlimit none{0, 0};
+                  ::setrlimit(RLIMIT_NPROC, &none);
+                  if (std::thread t; true) {
+                      try {
+                          t = std::thread([] {});
+                          t.join();
+                          return 97;  // threads to be had after all: nothing tried here
+                      } catch (const std::system_error &) {
+                      }
+                  }
+                  SpooledAppender f(MapPath("C:\\a.log"));
+                  for (int i = 0; i < lines; ++i) f.WriteLine(std::string(100, 'y') + std::to_string(i));
+                  f.Commit();
+                  return 0;
+              }),
+              0);
+    const std::string text = ReadFile(c / "a.log");
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), lines + 1);
+    EXPECT_TRUE(text.ends_with(std::string(100, 'y') + std::to_string(lines - 1) + "\r\n"));
 }
 
 // A batch whose writer was killed partway through a line: the line is completed, or, when another writer
