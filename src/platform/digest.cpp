@@ -44,8 +44,8 @@ std::string Sha256::Hex() {
 }
 
 struct LineDigests::Impl {
-    std::string blocks;              // the leading whole blocks of the line before, at most kKept
-    std::vector<SHA256_CTX> after;   // the state after each of them
+    std::string blocks;             // the leading whole blocks of the line before, four at most
+    std::vector<SHA256_CTX> after;  // the state after each of them
 };
 
 LineDigests::LineDigests() : impl_(std::make_unique<Impl>()) {}
