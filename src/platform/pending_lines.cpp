@@ -135,7 +135,7 @@ struct PendingLines::Impl {
     bool Read(int dir, const struct stat &dirState) {
         const int flags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
         pending.reset(::openat(dir, name.c_str(), O_RDWR | flags));
-        if (!pending && errno == EACCES && !own) {
+        if (!pending && errno == EACCES) {  // root's, or another login's of the folder's group (0640)
             pending.reset(::openat(dir, name.c_str(), O_RDONLY | flags));
             readOnly = true;
         }
