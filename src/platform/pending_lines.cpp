@@ -83,6 +83,14 @@ bool OfTheOffice(const struct stat &st, int dir, const struct stat &folder, std:
            (!(folder.st_mode & S_ISVTX) || folder.st_uid == ::geteuid() || ::geteuid() == 0);
 }
 
+// Whether this login may remove the pending file `st` from the folder `dir` once it has completed it:
+// one that it may only read can record nothing, and completed but left, it would be completed again.
+bool Removable(int dir, const struct stat &dirState, const struct stat &st) {
+    const uid_t me = ::geteuid();
+    if (::faccessat(dir, ".", W_OK | X_OK, AT_EACCESS) != 0) return false;
+    return !(dirState.st_mode & S_ISVTX) || me == 0 || st.st_uid == me || dirState.st_uid == me;
+}
+
 }  // namespace
 
 struct PendingLines::Impl {
@@ -154,6 +162,8 @@ struct PendingLines::Impl {
         else if (!own && !OfTheOffice(st, dir, dirState)) left = "it was made by the login " + LoginOrNumber(st.st_uid);
         else if (st.st_nlink != 1) left = "it has other names (hard links)";
         else if (st.st_size > kLargest) left = "it is larger than any batch of lines";
+        else if (readOnly && !Removable(dir, dirState, st))
+            left = "this login may not remove it from its folder; its maker's next read-date window writes its lines";
         if (!left.empty()) {
             pending.reset();
             return true;

@@ -279,9 +279,10 @@ TEST_F(AuditBatchTest, PendingLinesGoOnlyToTheirOwnDatabaseAsWrittenAndOneFailur
 
 // A file that one login made in the shared AUDIT folder takes the folder's access, and another login adds
 // its lines to it. A batch that a kill left is completed by any login of the folder's group (root's
-// too, whose pending file that login may only read); one of
-// the group naming a file of its choice, one of a login outside the group and the names that login
-// planted (more than this process may open) are left, in one notice, and nothing is written of them.
+// too, whose pending file that login may only read, unless the folder is sticky and it could not remove
+// the file after); one of the group naming a file of its choice, one of a login outside the group and
+// the names that login planted (more than this process may open) are left, in one notice, and nothing
+// is written of them.
 TEST_F(AuditBatchTest, AnotherLoginAddsToTheFileThatOneMade) {
     if (::geteuid() != 0) GTEST_SKIP() << "another login needs root";
     for (const char *f : {"", "C", "C/QV", "C/Data"}) std::filesystem::permissions(drives.root() / f, std::filesystem::perms(0755));
@@ -289,6 +290,12 @@ TEST_F(AuditBatchTest, AnotherLoginAddsToTheFileThatOneMade) {
     ASSERT_EQ(::chown(AuditFile("").c_str(), 0, 65534), 0);  // the office's group: nobody's
     Run({"by root"});
     ASSERT_EQ(EndedAfterCommit({"killed, by root"}), 0);  // completed by nobody, of the folder's group
+    // ... but not from a sticky folder, where nobody could not remove root's pending file after it.
+    std::filesystem::permissions(AuditFile(""), std::filesystem::perms(01777));
+    const std::string cut = AuditText("billing201705.LOG");
+    EXPECT_EQ(qvtest::AsNobody([] { return static_cast<int>(startup::CompleteAuditFile().size()); }), 1);
+    EXPECT_EQ(AuditText("billing201705.LOG"), cut);
+    std::filesystem::permissions(AuditFile(""), std::filesystem::perms(0777));
     std::filesystem::permissions(DataFile(), std::filesystem::perms(0666));
     for (const uid_t login : {65534, 65533}) {  // nobody, and a login outside the group
         EXPECT_EQ(qvtest::Child([&] {
