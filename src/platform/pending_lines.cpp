@@ -67,6 +67,14 @@ bool InGroup(uid_t uid, gid_t gid) {
     return false;
 }
 
+// Whether this login may remove the pending file `st` from the folder `dir` once it has completed it:
+// one that it may only read can record nothing, and completed but left, it would be completed again.
+bool Removable(int dir, const struct stat &dirState, const struct stat &st) {
+    const uid_t me = ::geteuid();
+    if (::faccessat(dir, ".", W_OK | X_OK, AT_EACCESS) != 0) return false;
+    return !(dirState.st_mode & S_ISVTX) || me == 0 || st.st_uid == me || dirState.st_uid == me;
+}
+
 // A batch of another login that the running one may complete: a file of a login of the folder's group,
 // with that group, that no login outside the group may write, in a folder where the running login
 // may remove it.
@@ -79,16 +87,7 @@ bool OfTheOffice(const struct stat &st, int dir, const struct stat &folder, std:
         return at->second;
     };
     return S_ISREG(st.st_mode) && st.st_gid == folder.st_gid && !(st.st_mode & S_IWOTH) && member() &&
-           ::faccessat(dir, ".", W_OK | X_OK, AT_EACCESS) == 0 &&
-           (!(folder.st_mode & S_ISVTX) || folder.st_uid == ::geteuid() || ::geteuid() == 0);
-}
-
-// Whether this login may remove the pending file `st` from the folder `dir` once it has completed it:
-// one that it may only read can record nothing, and completed but left, it would be completed again.
-bool Removable(int dir, const struct stat &dirState, const struct stat &st) {
-    const uid_t me = ::geteuid();
-    if (::faccessat(dir, ".", W_OK | X_OK, AT_EACCESS) != 0) return false;
-    return !(dirState.st_mode & S_ISVTX) || me == 0 || st.st_uid == me || dirState.st_uid == me;
+           Removable(dir, folder, st);
 }
 
 }  // namespace

@@ -206,11 +206,7 @@ public:
     // Every line added is in the spools when this returns; what writing them raised is raised here
     // (or by the Add after it).
     void Drain() {
-        if (!thread_.joinable()) {
-            Write(filling_);
-            filling_ = {};
-            return;
-        }
+        if (!thread_.joinable()) return WriteHere();
         HandOn();
         std::unique_lock lock(mutex_);
         idle_.wait(lock, [&] { return !busy_; });
@@ -236,6 +232,12 @@ private:
             from = end;
         }
     }
+    // The lines filled so far written on the caller's thread.
+    void WriteHere() {
+        Write(filling_);
+        filling_.text.clear();
+        filling_.ends.clear();
+    }
     // Gives the lines filled so far to the thread, once it has written those before.
     void HandOn() {
         if (filling_.ends.empty()) return;
@@ -251,12 +253,10 @@ private:
         }
         if (alone_) {
             lock.unlock();
-            Write(filling_);
-            filling_ = {};
-            return;
+            return WriteHere();
         }
         std::swap(waiting_, filling_);
-        filling_.text.clear();
+        filling_.text.clear();  // the thread's lines before, written
         filling_.ends.clear();
         busy_ = true;
         lock.unlock();
